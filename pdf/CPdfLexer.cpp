@@ -1,0 +1,323 @@
+#include "pdf/CPdfLexer.h"
+
+#include <charconv>
+#include <climits>
+#include <cstdint>
+
+#include "pdf/CPdfObject.h"
+#include "pdf/CPdfStream.h"
+
+namespace {
+
+enum ECharClass : uint8_t { REGULAR = 0, WHITESPACE = 1, DELIMITER = 2 };
+
+// Our own table, so classification never depends on the C locale.
+struct CharClassTable {
+    uint8_t classes[256] = {};
+    constexpr CharClassTable()
+    {
+        for (int c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20})
+            classes[c] = WHITESPACE;
+        for (char c : {'%', '(', ')', '/', '<', '>', '[', ']', '{', '}'})
+            classes[static_cast<uint8_t>(c)] = DELIMITER;
+    }
+};
+constexpr CharClassTable kCharClasses;
+
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
+
+int hexValue(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// atoi of "-?digits", saturated to the 32-bit range instead of overflowing.
+int parseInteger(const std::string& text)
+{
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-') {
+        negative = true;
+        ++i;
+    }
+    int64_t value = 0;
+    for (; i < text.size() && isDigit(static_cast<unsigned char>(text[i])); ++i) {
+        value = value * 10 + (text[i] - '0');
+        if (value > static_cast<int64_t>(INT_MAX) + 1)
+            value = static_cast<int64_t>(INT_MAX) + 1;
+    }
+    if (negative)
+        value = -value;
+    if (value > INT_MAX)
+        return INT_MAX;
+    if (value < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(value);
+}
+
+// strtod's longest valid prefix of "-?digits.digits"; 0.0 when there is none.
+double parseReal(const std::string& text)
+{
+    double value = 0.0;
+    const char* begin = text.data();
+    const char* end = begin + text.size();
+    auto result = std::from_chars(begin, end, value, std::chars_format::fixed);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Too large (a non-zero digit before the point) or too small to hold.
+        bool negative = begin < end && *begin == '-';
+        for (const char* p = begin; p < end && *p != '.'; ++p)
+            if (*p >= '1' && *p <= '9')
+                return negative ? -1e308 : 1e308;
+        return 0.0;
+    }
+    if (result.ec != std::errc())
+        return 0.0;
+    return value;
+}
+
+} // namespace
+
+CPdfLexer::CPdfLexer(CPdfStream* stream) : m_stream(stream) {}
+
+CPdfLexer::~CPdfLexer()
+{
+    if (m_stream)
+        m_stream->release();
+}
+
+bool CPdfLexer::isWhitespace(int c) { return c >= 0 && kCharClasses.classes[c] == WHITESPACE; }
+bool CPdfLexer::isDelimiter(int c) { return c >= 0 && kCharClasses.classes[c] == DELIMITER; }
+bool CPdfLexer::isRegular(int c) { return c >= 0 && kCharClasses.classes[c] == REGULAR; }
+
+int CPdfLexer::readChar() { return m_stream->readChar(); }
+int CPdfLexer::peekChar() { return m_stream->peekChar(); }
+
+void CPdfLexer::skipToLineEnd()
+{
+    for (;;) {
+        int c = m_stream->readChar();
+        if (c < 0 || c == '\n')
+            return;
+        if (c == '\r') {
+            if (m_stream->peekChar() == '\n')
+                m_stream->readChar();
+            return;
+        }
+    }
+}
+
+void CPdfLexer::readToken(CPdfObject& out)
+{
+    int c;
+    for (;;) {
+        c = m_stream->readChar();
+        if (c < 0) {
+            out.setEof();
+            return;
+        }
+        if (c == '%') {
+            do {
+                c = m_stream->readChar();
+            } while (c >= 0 && c != '\r' && c != '\n');
+            continue;
+        }
+        if (!isWhitespace(c))
+            break;
+    }
+
+    switch (c) {
+    case '(':
+        readLiteralString(out);
+        return;
+    case ')':
+    case '{':
+    case '}':
+        out.setError();
+        return;
+    case '/':
+        readName(out);
+        return;
+    case '<':
+        if (m_stream->peekChar() == '<') {
+            m_stream->readChar();
+            out.setCmd("<<");
+        } else {
+            readHexString(out);
+        }
+        return;
+    case '>':
+        if (m_stream->peekChar() == '>') {
+            m_stream->readChar();
+            out.setCmd(">>");
+        } else {
+            out.setError();
+        }
+        return;
+    case '[':
+        out.setCmd("[");
+        return;
+    case ']':
+        out.setCmd("]");
+        return;
+    default:
+        break;
+    }
+    if (c == '-' || c == '.' || isDigit(c))
+        readNumber(c, out);
+    else
+        readKeyword(c, out);
+}
+
+void CPdfLexer::readLiteralString(CPdfObject& out)
+{
+    m_buffer.clear();
+    int depth = 1;
+    for (;;) {
+        int c = m_stream->readChar();
+        if (c < 0)
+            break;
+        if (c == '(') {
+            ++depth;
+            m_buffer += '(';
+        } else if (c == ')') {
+            if (--depth == 0)
+                break;
+            m_buffer += ')';
+        } else if (c == '\\') {
+            c = m_stream->readChar();
+            if (c < 0)
+                break;
+            switch (c) {
+            case '\n':
+                break; // line continuation
+            case '\r':
+                if (m_stream->peekChar() == '\n')
+                    m_stream->readChar();
+                break;
+            case 'n':
+                m_buffer += '\n';
+                break;
+            case 'r':
+                m_buffer += '\r';
+                break;
+            case 't':
+                m_buffer += '\t';
+                break;
+            case 'b':
+                m_buffer += '\b';
+                break;
+            case 'f':
+                m_buffer += '\f';
+                break;
+            default:
+                if (c >= '0' && c <= '7') {
+                    int value = c - '0';
+                    for (int digits = 1; digits < 3; ++digits) {
+                        int next = m_stream->peekChar();
+                        if (next < '0' || next > '7')
+                            break;
+                        m_stream->readChar();
+                        value = value * 8 + (next - '0');
+                    }
+                    m_buffer += static_cast<char>(value & 0xFF);
+                } else {
+                    m_buffer += static_cast<char>(c);
+                }
+                break;
+            }
+        } else {
+            m_buffer += static_cast<char>(c);
+        }
+    }
+    out.setString(m_buffer);
+}
+
+void CPdfLexer::readNumber(int first, CPdfObject& out)
+{
+    m_buffer.assign(1, static_cast<char>(first));
+    bool real = first == '.';
+    for (;;) {
+        int c = m_stream->peekChar();
+        if (c == '.')
+            real = true;
+        else if (!isDigit(c))
+            break;
+        m_stream->readChar();
+        m_buffer += static_cast<char>(c);
+    }
+    if (real)
+        out.setReal(parseReal(m_buffer));
+    else
+        out.setInt(parseInteger(m_buffer));
+}
+
+void CPdfLexer::readName(CPdfObject& out)
+{
+    m_buffer.clear();
+    for (;;) {
+        int c = m_stream->peekChar();
+        if (!isRegular(c))
+            break;
+        m_stream->readChar();
+        if (c == '#' && hexValue(m_stream->peekChar()) >= 0) {
+            int high = hexValue(m_stream->readChar());
+            // The second byte is consumed whatever it is.
+            int low = hexValue(m_stream->readChar());
+            m_buffer += static_cast<char>(high * 16 + (low >= 0 ? low : 0));
+        } else {
+            m_buffer += static_cast<char>(c);
+        }
+    }
+    out.setName(m_buffer);
+}
+
+void CPdfLexer::readHexString(CPdfObject& out)
+{
+    m_buffer.clear();
+    int high = -1;
+    for (;;) {
+        int c = m_stream->readChar();
+        if (c < 0 || c == '>')
+            break;
+        if (isWhitespace(c))
+            continue;
+        int digit = hexValue(c);
+        if (digit < 0)
+            digit = 0;
+        if (high < 0) {
+            high = digit;
+        } else {
+            m_buffer += static_cast<char>(high * 16 + digit);
+            high = -1;
+        }
+    }
+    if (high >= 0)
+        m_buffer += static_cast<char>(high * 16);
+    out.setString(m_buffer);
+}
+
+void CPdfLexer::readKeyword(int first, CPdfObject& out)
+{
+    m_buffer.assign(1, static_cast<char>(first));
+    for (;;) {
+        int c = m_stream->peekChar();
+        if (!isRegular(c))
+            break;
+        m_stream->readChar();
+        m_buffer += static_cast<char>(c);
+    }
+    if (m_buffer == "true")
+        out.setBool(true);
+    else if (m_buffer == "false")
+        out.setBool(false);
+    else if (m_buffer == "null")
+        out.setNull();
+    else
+        out.setCmd(m_buffer);
+}

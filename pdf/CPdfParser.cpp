@@ -1,0 +1,153 @@
+#include "pdf/CPdfParser.h"
+
+#include <cstdio>
+
+#include "pdf/CPdfArray.h"
+#include "pdf/CPdfDict.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfRefPtr.h"
+#include "pdf/CPdfStream.h"
+
+namespace {
+
+// Counts one level of container nesting for as long as it is open.
+class CDepthGuard {
+public:
+    explicit CDepthGuard(int& depth) : m_depth(depth)
+    {
+        if (++m_depth > CPdfParser::kMaxNestingDepth) {
+            --m_depth;
+            throw CPdfException("PDF file was damaged");
+        }
+    }
+    ~CDepthGuard() { --m_depth; }
+    CDepthGuard(const CDepthGuard&) = delete;
+    CDepthGuard& operator=(const CDepthGuard&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
+
+CPdfParser::CPdfParser(CPdfResolver* table, CPdfStream* stream) : m_table(table), m_lexer(stream)
+{
+    m_lexer.readToken(m_current);
+    m_lexer.readToken(m_next);
+}
+
+void CPdfParser::advance()
+{
+    m_current = std::move(m_next);
+    m_lexer.readToken(m_next);
+}
+
+void CPdfParser::parseObject(CPdfObject& out)
+{
+    out.clear();
+    if (m_current.isKeyword("[")) {
+        parseArray(out);
+        return;
+    }
+    if (m_current.isKeyword("<<")) {
+        parseDictionary(out);
+        return;
+    }
+    if (m_current.type() == PDF_INT) {
+        int num = m_current.intValue();
+        advance();
+        if (m_current.type() == PDF_INT && m_next.isKeyword("R")) {
+            out.setRef(num, m_current.intValue());
+            advance();
+            advance();
+        } else {
+            out.setInt(num);
+        }
+        return;
+    }
+    out.assign(m_current);
+    advance();
+}
+
+void CPdfParser::parseArray(CPdfObject& out)
+{
+    CDepthGuard depth(m_depth);
+    advance();
+    CPdfArray* array = out.setNewArray(m_table);
+    CPdfObject item;
+    for (;;) {
+        if (m_current.isKeyword("]")) {
+            advance();
+            return;
+        }
+        // An array left open at the end of the input ends there.
+        if (m_current.type() == PDF_EOF)
+            return;
+        parseObject(item);
+        array->appendMoved(std::move(item));
+        item.clear();
+    }
+}
+
+void CPdfParser::parseDictionary(CPdfObject& out)
+{
+    {
+        CDepthGuard depth(m_depth);
+        advance();
+        CPdfDict* dict = out.setNewDict(m_table);
+        CPdfObject value;
+        for (;;) {
+            if (m_current.isKeyword(">>"))
+                break;
+            // A dictionary left open at the end of the input ends there.
+            if (m_current.type() == PDF_EOF)
+                return;
+            if (m_current.type() != PDF_NAME) {
+                advance();
+                continue;
+            }
+            std::string key = m_current.textString();
+            advance();
+            if (m_current.type() == PDF_ERROR)
+                continue;
+            parseObject(value);
+            dict->insertMoved(key, std::move(value));
+            value.clear();
+        }
+    }
+
+    if (!m_next.isKeyword("stream")) {
+        advance();
+        return;
+    }
+    CPdfStream* stream = buildStream(out);
+    if (stream) {
+        CPdfRefPtr<CPdfStream> owned = CPdfRefPtr<CPdfStream>::adopt(stream);
+        out.setStream(stream); // the value's own reference; ours is dropped on return
+    } else {
+        out.setError();
+    }
+}
+
+CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
+{
+    CPdfStream* input = m_lexer.stream();
+    m_lexer.skipToLineEnd();
+    int64_t start = input->tellPos();
+
+    CPdfObject length;
+    dict.dictValue()->getValue("Length", length);
+    if (length.type() != PDF_INT)
+        return nullptr; // nothing moves: the tokens still hold ">>" and "stream"
+    int64_t size = length.intValue();
+
+    CPdfRefPtr<CPdfStream> data = CPdfRefPtr<CPdfStream>::adopt(
+        m_rawStreams ? input->openWindow(start, size, dict) : input->openStreamData(start, size, dict));
+    input->seekPos(start + size, SEEK_SET);
+    advance();
+    advance();
+    if (!m_current.isKeyword("endstream"))
+        throw CPdfException("Missing 'endstream'");
+    advance();
+    return data.detach();
+}

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "pdf/CPdfLexer.h"
+#include "pdf/CPdfObject.h"
+
+class CPdfResolver;
+class CPdfStream;
+
+// Builds complete values (arrays, dictionaries, references, stream objects)
+// from the tokens of a lexer, with two tokens of lookahead.
+class CPdfParser {
+public:
+    // Containers are nested at most this deep; deeper input is damaged data,
+    // and the limit keeps recursion far from the end of the stack.
+    static constexpr int kMaxNestingDepth = 256;
+
+    // `table` may be null (while the cross-reference data itself is read).
+    // Takes over the caller's reference to `stream`.
+    CPdfParser(CPdfResolver* table, CPdfStream* stream);
+    CPdfParser(const CPdfParser&) = delete;
+    CPdfParser& operator=(const CPdfParser&) = delete;
+
+    // Parses the next complete object into `out`.
+    void parseObject(CPdfObject& out);
+    void advance();
+
+    // Stream objects come out as windows over their raw data, without their
+    // filters (for callers that only need where a stream's data lies).
+    void setRawStreams(bool raw) { m_rawStreams = raw; }
+
+    const CPdfObject& currentToken() const { return m_current; }
+    CPdfStream* stream() const { return m_lexer.stream(); }
+
+private:
+    void parseArray(CPdfObject& out);
+    void parseDictionary(CPdfObject& out);
+    // Returns a new reference to the stream object's data, or nullptr.
+    CPdfStream* buildStream(const CPdfObject& dict);
+
+    CPdfResolver* m_table;
+    CPdfObject m_current;
+    CPdfObject m_next;
+    CPdfLexer m_lexer;
+    int m_depth = 0;
+    bool m_rawStreams = false;
+};

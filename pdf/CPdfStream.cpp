@@ -1,0 +1,37 @@
+#include "pdf/CPdfStream.h"
+
+#include <cstring>
+
+#include "pdf/CPdfException.h"
+
+CPdfStream::~CPdfStream() = default;
+
+size_t CPdfStream::readBytes(uint8_t* target, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        if (m_next < m_end) {
+            size_t run = static_cast<size_t>(m_end - m_next);
+            if (run > count - done)
+                run = count - done;
+            std::memcpy(target + done, m_next, run);
+            m_next += run;
+            done += run;
+            continue;
+        }
+        int c = readCharSlow();
+        if (c < 0)
+            break;
+        target[done++] = static_cast<uint8_t>(c);
+    }
+    return done;
+}
+
+int CPdfStream::getRawChar()
+{
+    throw CPdfException("Internal: called getRawChar() on non-predictor stream");
+}
+
+CPdfStream* CPdfStream::openWindow(int64_t, int64_t, const CPdfObject&) { return nullptr; }
+
+CPdfStream* CPdfStream::openStreamData(int64_t, int64_t, const CPdfObject&) { return nullptr; }
