@@ -1,0 +1,135 @@
+#include "load/CFileSource.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "load/Platform.h"
+#include "pdf/CPdfException.h"
+
+std::shared_ptr<CFileSource> CFileSource::open(const std::string& path)
+{
+    int fd = platform::openForReading(path);
+    if (fd < 0)
+        return nullptr;
+    platform::FileIdentity identity = platform::identifyOpen(fd);
+    if (!identity.exists || identity.isDirectory) {
+        platform::closeFile(fd);
+        return nullptr;
+    }
+    return std::shared_ptr<CFileSource>(new CFileSource(fd, path, identity.size, identity.device, identity.inode));
+}
+
+CFileSource::CFileSource(int fd, std::string path, int64_t size, uint64_t device, uint64_t inode)
+    : m_fd(fd), m_path(std::move(path)), m_size(size), m_device(device), m_inode(inode)
+{
+}
+
+CFileSource::~CFileSource() { platform::closeFile(m_fd); }
+
+size_t CFileSource::readDirect(int64_t position, uint8_t* target, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        int64_t got = platform::readAt(m_fd, target + done, count - done, position + static_cast<int64_t>(done));
+        if (got < 0)
+            throw CPdfException::formatted("\nInput file read error: '%s'\n", m_path);
+        if (got == 0)
+            break; // the file is shorter than it was (truncated while we read)
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+std::shared_ptr<const CFileSource::Block> CFileSource::blockAt(int64_t position)
+{
+    if (position < 0 || position >= m_size)
+        return nullptr;
+    int64_t offset = position - position % static_cast<int64_t>(kBlockSize);
+    for (size_t i = 0; i < m_cache.size(); ++i) {
+        if (m_cache[i]->offset == offset) {
+            if (i != 0)
+                std::rotate(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(i),
+                            m_cache.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+            return m_cache.front();
+        }
+    }
+    auto block = std::make_shared<Block>();
+    block->offset = offset;
+    size_t wanted = static_cast<size_t>(std::min<int64_t>(kBlockSize, m_size - offset));
+    block->bytes.resize(wanted);
+    block->bytes.resize(readDirect(offset, block->bytes.data(), wanted));
+    if (block->bytes.empty() || position - offset >= static_cast<int64_t>(block->bytes.size()))
+        return nullptr;
+    if (m_cache.size() >= kCachedBlocks)
+        m_cache.pop_back();
+    m_cache.insert(m_cache.begin(), block);
+    return block;
+}
+
+size_t CFileSource::read(int64_t position, void* target, size_t count)
+{
+    if (position < 0 || position >= m_size || count == 0)
+        return 0;
+    auto* out = static_cast<uint8_t*>(target);
+    // Large reads bypass the cache: they would only evict what scattered readers need.
+    if (count >= kBlockSize)
+        return readDirect(position, out, static_cast<size_t>(std::min<int64_t>(count, m_size - position)));
+    size_t done = 0;
+    while (done < count) {
+        auto block = blockAt(position + static_cast<int64_t>(done));
+        if (!block)
+            break;
+        size_t skip = static_cast<size_t>(position + static_cast<int64_t>(done) - block->offset);
+        size_t run = std::min(block->bytes.size() - skip, count - done);
+        std::memcpy(out + done, block->bytes.data() + skip, run);
+        done += run;
+    }
+    return done;
+}
+
+namespace {
+
+// Offset of the first occurrence of `pattern` in [data, data + size), or npos.
+size_t search(const char* data, size_t size, std::string_view pattern)
+{
+#if defined(__GLIBC__)
+    const void* hit = ::memmem(data, size, pattern.data(), pattern.size());
+    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : std::string_view::npos;
+#else
+    return std::string_view(data, size).find(pattern);
+#endif
+}
+
+} // namespace
+
+int64_t CFileSource::find(int64_t from, std::string_view pattern)
+{
+    if (pattern.empty() || from < 0)
+        return -1;
+    const size_t m = pattern.size();
+    std::string carry; // the last m - 1 bytes before `position`, for matches across blocks
+    int64_t position = from;
+    for (;;) {
+        auto block = blockAt(position);
+        if (!block)
+            return -1;
+        size_t skip = static_cast<size_t>(position - block->offset);
+        const char* data = reinterpret_cast<const char*>(block->bytes.data()) + skip;
+        size_t available = block->bytes.size() - skip;
+        if (!carry.empty()) {
+            std::string joined = carry;
+            joined.append(data, std::min(available, m - 1));
+            size_t hit = search(joined.data(), joined.size(), pattern);
+            if (hit != std::string_view::npos)
+                return position - static_cast<int64_t>(carry.size()) + static_cast<int64_t>(hit);
+        }
+        size_t hit = search(data, available, pattern);
+        if (hit != std::string_view::npos)
+            return position + static_cast<int64_t>(hit);
+        if (available >= m - 1)
+            carry.assign(data + available - (m - 1), m - 1);
+        else
+            carry.append(data, available).erase(0, carry.size() > m - 1 ? carry.size() - (m - 1) : 0);
+        position += static_cast<int64_t>(available);
+    }
+}

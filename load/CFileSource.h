@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Random-access reader over one input file, shared by every window of the
+// document and by the object-text tools. Reads go through a small cache of
+// fixed-size blocks, so a sequential pass costs one system call per block and
+// scattered reads (the page tree walk) stay cheap, while memory stays bounded
+// whatever the file size.
+class CFileSource {
+public:
+    struct Block {
+        int64_t offset = 0;  // file offset of bytes[0]
+        std::vector<uint8_t> bytes;
+    };
+
+    static constexpr size_t kBlockSize = 64 * 1024;
+    static constexpr size_t kCachedBlocks = 32;
+
+    // Opens `path` for reading; nullptr when it cannot be opened.
+    static std::shared_ptr<CFileSource> open(const std::string& path);
+    ~CFileSource();
+    CFileSource(const CFileSource&) = delete;
+    CFileSource& operator=(const CFileSource&) = delete;
+
+    int64_t size() const { return m_size; }
+    const std::string& path() const { return m_path; }
+    // The cached block holding `position`; nullptr at or past the end of the file.
+    std::shared_ptr<const Block> blockAt(int64_t position);
+    // Copies up to `count` bytes from `position`; returns how many the file held.
+    size_t read(int64_t position, void* target, size_t count);
+    // Position of the first occurrence of `pattern` at or after `from`, or -1.
+    int64_t find(int64_t from, std::string_view pattern);
+
+    // Identity of the open file, to recognise the same file under another name.
+    uint64_t device() const { return m_device; }
+    uint64_t inode() const { return m_inode; }
+
+private:
+    CFileSource(int fd, std::string path, int64_t size, uint64_t device, uint64_t inode);
+    // Reads exactly what the file holds at [position, position + count); throws on an I/O error.
+    size_t readDirect(int64_t position, uint8_t* target, size_t count);
+
+    int m_fd;
+    std::string m_path;
+    int64_t m_size;
+    uint64_t m_device;
+    uint64_t m_inode;
+    std::vector<std::shared_ptr<const Block>> m_cache; // most recently used first
+};

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "load/CFileSource.h"
+#include "pdf/CPdfRefPtr.h"
+#include "pdf/CPdfStream.h"
+
+class CXrefTable;
+
+// An input PDF opened for reading: the file, the main stream over it (which
+// starts at the "%PDF-" header), and the loaded cross-reference table.
+class CPdfFile {
+public:
+    // Record offsets are 32-bit; larger files are refused rather than misread.
+    static constexpr int64_t kMaxFileSize = 0x7FFFFFFF;
+
+    CPdfFile();
+    ~CPdfFile();
+    CPdfFile(const CPdfFile&) = delete;
+    CPdfFile& operator=(const CPdfFile&) = delete;
+
+    // Opens and loads the document; throws CPdfException (and stays closed) on failure.
+    void open(const std::string& path);
+    // The same, over a file the caller already opened.
+    void open(std::shared_ptr<CFileSource> file);
+    void close();
+    bool isOpen() const { return m_isOpen; }
+
+    CXrefTable* xref() const { return m_xref.get(); }
+    CPdfStream* mainStream() const { return m_mainStream.get(); }
+    const std::shared_ptr<CFileSource>& file() const { return m_file; }
+
+    void locateHeader();
+    void buildXref();
+
+private:
+    bool m_isOpen = false;
+    std::shared_ptr<CFileSource> m_file;
+    CPdfRefPtr<CPdfStream> m_mainStream;
+    std::unique_ptr<CXrefTable> m_xref;
+};

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+class CXrefTable;
+
+// The decoded data of one object stream and its header: the object numbers
+// and where each object's bytes lie.
+class CPdfObjStmBytes {
+public:
+    // Decoded object streams larger than this are treated as damaged data (a
+    // few kilobytes of Flate can otherwise expand to gigabytes).
+    static constexpr size_t kMaxDecodedBytes = 256 * 1024 * 1024;
+
+    // Decodes object stream `num`. One that cannot be fetched, is not a
+    // stream, or has an unusable header gives no objects.
+    void build(CXrefTable& table, int num);
+
+    int objStmNum() const { return m_objStmNum; }
+    int count() const { return static_cast<int>(m_objNums.size()); }
+    size_t dataSize() const { return m_data.size(); }
+    // Whether header slot `index` exists and names object `num`.
+    bool holds(int index, int num) const
+    {
+        return index >= 0 && index < count() && m_objNums[static_cast<size_t>(index)] == num;
+    }
+    // The bytes of object `index` when it holds object `num`; empty otherwise.
+    std::string_view getBytes(int index, int num) const;
+    // Where object `index` lies in the data; false when the header says nothing usable.
+    bool span(int index, size_t& begin, size_t& end) const;
+    const uint8_t* data() const { return m_data.data(); }
+
+private:
+    int m_objStmNum = -1;
+    int64_t m_first = 0;
+    std::vector<int> m_objNums;
+    std::vector<int64_t> m_offsets;
+    std::vector<uint8_t> m_data;
+};

@@ -1,0 +1,29 @@
+#include "load/CPdfObjStmReader.h"
+
+#include "load/CPdfMemoryStream.h"
+#include "load/CXrefTable.h"
+#include "pdf/CPdfParser.h"
+
+void CPdfObjStmReader::build(CXrefTable& table, int num)
+{
+    m_table = &table;
+    m_bytes = std::make_shared<CPdfObjStmBytes>();
+    m_bytes->build(table, num);
+    m_objects.assign(static_cast<size_t>(m_bytes->count()), CPdfObject());
+}
+
+void CPdfObjStmReader::getObject(int index, int num, CPdfObject& out)
+{
+    out.clear();
+    size_t begin = 0, end = 0;
+    if (!m_bytes->holds(index, num) || !m_bytes->span(index, begin, end)) {
+        out.setNull();
+        return;
+    }
+    CPdfObject& cached = m_objects[static_cast<size_t>(index)];
+    if (cached.type() == PDF_NONE) {
+        CPdfParser parser(m_table, new CPdfMemoryStream(m_bytes, m_bytes->data() + begin, end - begin));
+        parser.parseObject(cached);
+    }
+    out.assign(cached);
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "load/CXrefRecord.h"
+#include "pdf/CPdfObject.h"
+#include "pdf/CPdfResolver.h"
+
+class CPdfObjStmReader;
+class CPdfParser;
+class CPdfStream;
+
+// The document's cross-reference data: one record per object number from all
+// sections (newest first along the /Prev chain), the newest trailer, and the
+// object-stream cache behind fetchObject.
+class CXrefTable : public CPdfResolver {
+public:
+    // A larger object count is damaged (or hostile) data, not a document.
+    static constexpr int64_t kMaxObjects = 8388607;
+    // Fetches nest when a stream's /Length or an object stream is itself
+    // fetched; real files need two or three levels.
+    static constexpr int kMaxFetchDepth = 32;
+    // Recently used object streams stay decoded, within these bounds.
+    static constexpr size_t kObjStmCacheEntries = 8;
+    static constexpr size_t kObjStmCacheBytes = 16 * 1024 * 1024;
+
+    CXrefTable();
+    ~CXrefTable();
+    CXrefTable(const CXrefTable&) = delete;
+    CXrefTable& operator=(const CXrefTable&) = delete;
+
+    // Reads every section; throws CPdfException on failure.
+    void load(CPdfStream* mainStream);
+    // The number after the last "startxref" in the file's tail, or 0.
+    int64_t locateStartxref();
+    // Each reads one section; true when it names a previous one, whose offset replaces `offset`.
+    bool readSectionAt(int64_t& offset);
+    bool readClassicSection(CPdfParser& parser, int64_t& offset);
+    bool readStreamSection(CPdfStream* stream, int64_t& offset);
+    void readStreamSubsection(CPdfStream* stream, const int widths[3], int first, int count);
+
+    const std::vector<CXrefRecord>& records() const { return m_records; }
+    int recordCount() const { return static_cast<int>(m_records.size()); }
+    int64_t baseOffset() const { return m_baseOffset; }
+    int rootNum() const { return m_rootNum; }
+    int rootGen() const { return m_rootGen; }
+    int infoNum() const { return m_infoNum; }
+    int infoGen() const { return m_infoGen; }
+    const CPdfObject& trailer() const { return m_trailer; }
+    CPdfStream* mainStream() const { return m_stream; }
+
+    void fetchObject(int num, int gen, CPdfObject& out) override;
+    // The decoded bytes of compressed object `num` inside its object stream;
+    // empty when there are none. Valid until the next call.
+    std::string_view compressedObjectBytes(int num, int gen);
+
+private:
+    void growRecords(int64_t length);
+    // Fills record `num` unless a newer section filled it already.
+    void storeRecord(int num, const CXrefRecord& record);
+    // Reads the cross-reference stream a classic trailer names with /XRefStm.
+    void readHybridStream(int64_t offset, const std::vector<int>& freeInTable);
+    // The decoded object stream `num`, from the cache or built now.
+    std::shared_ptr<CPdfObjStmReader> objectStream(int num);
+
+    CPdfStream* m_stream = nullptr; // the document's main stream; not owned
+    int64_t m_baseOffset = 0;
+    int64_t m_fileSize = 0;
+    std::vector<CXrefRecord> m_records;
+    int m_rootNum = 0;
+    int m_rootGen = 0;
+    int m_infoNum = 0;
+    int m_infoGen = 0;
+    CPdfObject m_trailer;
+    // While a hybrid file's stream is read: numbers its table listed as free,
+    // which an in-use entry of the stream may replace.
+    std::vector<bool> m_replaceable;
+    std::vector<int> m_fetching; // numbers being fetched, innermost last
+    std::vector<std::shared_ptr<CPdfObjStmReader>> m_objStms; // most recently used first
+};

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The few things the program needs from the operating system, in one place,
+// so the rest of the code is the same on every system.
+namespace platform {
+
+// The separator for joining a folder and a file name: '/' here, '\\' on Windows.
+char pathSeparator();
+
+// Creates the folder (only its last component); an existing folder is fine and
+// failures are ignored: opening the output reports them.
+void makeDirectory(const std::string& path);
+
+// Seconds since the epoch and the millisecond part, from one reading of the clock.
+struct ClockReading {
+    int64_t seconds = 0;
+    int milliseconds = 0;
+};
+ClockReading readClock();
+
+struct FileIdentity {
+    bool exists = false;
+    bool isDirectory = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    unsigned mode = 0; // permission bits
+    int64_t size = 0;
+};
+// Follows links, so two names of one file give the same identity.
+FileIdentity identify(const std::string& path);
+FileIdentity identifyOpen(int fd);
+
+// A raw file descriptor interface: -1 / negative results on failure.
+int openForReading(const std::string& path);
+// Reads at an absolute offset; returns the byte count, 0 at the end, -1 on error.
+int64_t readAt(int fd, void* target, size_t count, int64_t offset);
+// Writes everything or fails (false).
+bool writeAll(int fd, const void* data, size_t count);
+bool closeFile(int fd);
+// Creates a new, empty file beside `path` (same folder, unique name) for
+// writing; returns its descriptor and sets `tempPath`, or -1.
+int createTempBeside(const std::string& path, std::string& tempPath);
+// Gives the file the permission bits a new file would get (or `mode` when given).
+void setNewFileMode(int fd, unsigned mode);
+// Moves `from` over `to`, replacing an existing `to` in one step.
+bool replaceFile(const std::string& from, const std::string& to);
+bool removeFile(const std::string& path);
+// The target of a symbolic link chain, so output replaces the file a link names; `path` otherwise.
+std::string resolveLinks(const std::string& path);
+
+} // namespace platform

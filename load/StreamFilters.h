@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+class CPdfObject;
+class CPdfStream;
+
+// The stream to read a stream object's data from: `raw` itself when the
+// dictionary names no filter, a Flate decoder over it, or nullptr when the
+// filter is not supported (the caller then still owns `raw`). A decoder
+// takes over the caller's reference to `raw`.
+CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict);
+
+// A new Flate decoder over `source` for the filter `name` ("FlateDecode" or
+// "Fl") with the decode parameters `parms`, or nullptr for any other filter
+// or for predictor parameters that make no usable row.
+CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPdfObject& parms);
