@@ -1,0 +1,89 @@
+#include "stamp/COutputFile.h"
+
+#include <cstring>
+
+#include "load/Platform.h"
+#include "pdf/CPdfException.h"
+
+COutputFile::~COutputFile() { discard(); }
+
+void COutputFile::create(const std::string& path)
+{
+    discard();
+    // Writing through a link replaces the file it names, as writing in place would.
+    m_path = platform::resolveLinks(path);
+    platform::FileIdentity existing = platform::identify(m_path);
+    if (existing.isDirectory)
+        throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
+    m_fd = platform::createTempBeside(m_path, m_tempPath);
+    if (m_fd < 0)
+        throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
+    platform::setNewFileMode(m_fd, existing.exists ? existing.mode : 0);
+    m_buffer.clear();
+    m_buffer.reserve(kBufferSize);
+    m_position = 0;
+}
+
+void COutputFile::write(const void* data, size_t count)
+{
+    if (m_fd < 0)
+        return;
+    m_position += static_cast<int64_t>(count);
+    if (m_buffer.size() + count <= kBufferSize) {
+        const char* bytes = static_cast<const char*>(data);
+        m_buffer.insert(m_buffer.end(), bytes, bytes + count);
+        return;
+    }
+    flush();
+    if (count >= kBufferSize) {
+        if (!platform::writeAll(m_fd, data, count))
+            fail();
+        return;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    m_buffer.insert(m_buffer.end(), bytes, bytes + count);
+}
+
+void COutputFile::flush()
+{
+    if (m_buffer.empty())
+        return;
+    if (!platform::writeAll(m_fd, m_buffer.data(), m_buffer.size()))
+        fail();
+    m_buffer.clear();
+}
+
+void COutputFile::fail()
+{
+    std::string path = m_path;
+    discard();
+    throw CPdfException::formatted("\nOutput file write error: '%s'\n", path);
+}
+
+void COutputFile::commit()
+{
+    if (m_fd < 0)
+        return;
+    flush();
+    bool closed = platform::closeFile(m_fd);
+    m_fd = -1;
+    if (!closed || !platform::replaceFile(m_tempPath, m_path)) {
+        platform::removeFile(m_tempPath);
+        m_tempPath.clear();
+        throw CPdfException::formatted("\nOutput file write error: '%s'\n", m_path);
+    }
+    m_tempPath.clear();
+}
+
+void COutputFile::discard()
+{
+    if (m_fd >= 0) {
+        platform::closeFile(m_fd);
+        m_fd = -1;
+    }
+    if (!m_tempPath.empty()) {
+        platform::removeFile(m_tempPath);
+        m_tempPath.clear();
+    }
+    m_buffer.clear();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The output PDF while it is written. Bytes go to a temporary file beside the
+// output path, which replaces the output only when commit() succeeds: a
+// failure never leaves a partial file, nor destroys an existing one.
+class COutputFile {
+public:
+    COutputFile() = default;
+    ~COutputFile();
+    COutputFile(const COutputFile&) = delete;
+    COutputFile& operator=(const COutputFile&) = delete;
+
+    // Throws CPdfException "\nOutput file create error: '%s'\n" on failure.
+    void create(const std::string& path);
+    bool isOpen() const { return m_fd >= 0; }
+    void write(const void* data, size_t count);
+    void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    // Bytes written so far.
+    int64_t position() const { return m_position; }
+    // Finishes the file and moves it over the output path; throws on failure.
+    void commit();
+    // Drops everything written; the output path is left as it was.
+    void discard();
+
+private:
+    void flush();
+    void fail();
+
+    static constexpr size_t kBufferSize = 1 << 20;
+    int m_fd = -1;
+    std::string m_path;     // where the finished file goes
+    std::string m_tempPath; // where it is written meanwhile
+    std::vector<char> m_buffer;
+    int64_t m_position = 0;
+};

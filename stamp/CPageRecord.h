@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "pdf/CPdfObject.h"
+
+// The /Resources a page inherits from the nearest ancestor that has one.
+struct CInheritedResources {
+    enum EKind {
+        REFERENCE, // "/Resources N G R" in the ancestor
+        INLINE,    // a dictionary written in the ancestor's text
+        UNKNOWN,   // an inline dictionary whose text could not be located
+    };
+    EKind kind = UNKNOWN;
+    int num = 0;
+    int gen = 0;
+    std::string text; // INLINE: the dictionary exactly as the ancestor writes it
+    CPdfObject dict;  // INLINE: the same dictionary, parsed
+};
+
+// One page to stamp, in document order.
+struct CPageRecord {
+    int objectNumber = 0;
+    float cropBox[4] = {0, 0, 612, 792}; // x0 y0 x1 y1, lower-left first
+    float trimBox[4] = {0, 0, 612, 792};
+    int rotate = 0; // effective /Rotate: 0, 90, 180 or 270
+    // Set when the page has no /Resources of its own but an ancestor has;
+    // shared by the pages below that ancestor.
+    std::shared_ptr<const CInheritedResources> inheritedResources;
+};

@@ -1,0 +1,192 @@
+#include "stamp/CPageRewriter.h"
+
+#include "load/CXrefTable.h"
+#include "pdf/CPdfDict.h"
+#include "stamp/COutputFile.h"
+#include "stamp/CPageRecord.h"
+#include "stamp/ObjectText.h"
+#include "stamp/StampObjects.h"
+
+namespace {
+
+// Value of `key` in `dict` (resolved or as stored); PDF_NULL when `dict` is not a dictionary.
+void lookUp(const CPdfObject& dict, const char* key, bool resolved, CPdfObject& out)
+{
+    if (dict.type() != PDF_DICT) {
+        out.setNull();
+        return;
+    }
+    if (resolved)
+        dict.dictValue()->getValue(key, out);
+    else
+        dict.dictValue()->getValueUnresolved(key, out);
+}
+
+} // namespace
+
+CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
+{
+    m_imageEntry = formatText("/XObject << /%s %d 0 R >>", context.imName.c_str(), context.imObjNum);
+    m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), context.imObjNum);
+    m_stateEntry = formatText("/ExtGState << /%s %d 0 R >>", context.gsName.c_str(), context.gsObjNum);
+    m_stateItem = formatText(" /%s %d 0 R ", context.gsName.c_str(), context.gsObjNum);
+}
+
+int CPageRewriter::generationFor(int num) const
+{
+    const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
+    // A compressed object's text was given generation 0.
+    return record.type == XREF_IN_OBJSTM ? 0 : record.gen;
+}
+
+void CPageRewriter::writeObject(int num, const CObjectText& text)
+{
+    if (num >= 0 && num < static_cast<int>(m_context.outRecords.size())) {
+        CXrefRecord& record = m_context.outRecords[static_cast<size_t>(num)];
+        record.offset = static_cast<int32_t>(m_context.output.position());
+        record.gen = generationFor(num);
+        record.type = XREF_IN_FILE;
+    }
+    m_context.output.write(text.bytes());
+}
+
+template <class Edit>
+void CPageRewriter::rewriteObject(int num, Edit edit)
+{
+    if (num < 0 || num >= m_context.xref.recordCount())
+        return;
+    CObjectText text(readObjectText(m_context.input, num, m_context.xref));
+    // Nothing to write: the object keeps whatever record it had.
+    if (text.empty())
+        return;
+    edit(text);
+    writeObject(num, text);
+}
+
+void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPageRecord& page)
+{
+    CObjectText text(pageText);
+    m_context.xref.fetchObject(pageNum, m_context.xref.records()[static_cast<size_t>(pageNum)].gen, m_page);
+
+    rewriteContents(text);
+
+    CPdfObject resolved, stored;
+    lookUp(m_page, "Resources", true, resolved);
+    lookUp(m_page, "Resources", false, stored);
+    if (stored.type() == PDF_DICT) {
+        editResources(text, true, resolved);
+    } else if (stored.type() == PDF_REF) {
+        rewriteObject(stored.refNum(), [&](CObjectText& resources) { editResources(resources, false, resolved); });
+    } else if (stored.type() == PDF_NULL) {
+        // No resources of its own: the page takes over what it inherits,
+        // extended with our names, so the stamp shows and nothing is lost.
+        const CInheritedResources* inherited = page.inheritedResources.get();
+        size_t open = text.findFrom("<<", 0);
+        if (open != text.end()) {
+            if (!inherited) {
+                text.insertText(open + 2, "/Resources << " + m_imageEntry + " " + m_stateEntry + " >>");
+            } else if (inherited->kind == CInheritedResources::REFERENCE) {
+                text.insertText(open + 2, formatText("/Resources %d %d R", inherited->num, inherited->gen));
+                CPdfObject target;
+                if (inherited->num >= 0 && inherited->num < m_context.xref.recordCount())
+                    m_context.xref.fetchObject(inherited->num, inherited->gen, target);
+                rewriteObject(inherited->num,
+                              [&](CObjectText& resources) { editResources(resources, false, target); });
+            } else if (inherited->kind == CInheritedResources::INLINE) {
+                text.insertText(open + 2, "/Resources " + inherited->text);
+                editResources(text, true, inherited->dict);
+            }
+        }
+    }
+
+    writeObject(pageNum, text);
+}
+
+void CPageRewriter::rewriteContents(CObjectText& text)
+{
+    const size_t count = m_context.outRecords.size();
+    const long prefix = static_cast<long>(count) - 2;
+    const long stamp = static_cast<long>(count) - 1;
+    CPdfObject resolved, stored;
+    lookUp(m_page, "Contents", true, resolved);
+    lookUp(m_page, "Contents", false, stored);
+
+    if (resolved.type() == PDF_ARRAY && stored.type() == PDF_REF) {
+        rewriteObject(stored.refNum(), [&](CObjectText& array) {
+            size_t open = array.findFrom("[", 0);
+            if (open != array.end())
+                array.insertText(open + 1, formatText(" %ld 0 R ", prefix));
+            size_t close = array.findFrom("]", 0);
+            if (close != array.end())
+                array.insertText(close, formatText(" %ld 0 R ", stamp));
+        });
+    } else if (resolved.type() == PDF_ARRAY && stored.type() == PDF_ARRAY) {
+        size_t key = text.findFrom("/Contents", 0);
+        size_t open = text.findFrom("[", key);
+        if (key != text.end() && open != text.end())
+            text.insertText(open + 1, formatText(" %ld 0 R ", prefix));
+        key = text.findFrom("/Contents", 0);
+        size_t close = text.findFrom("]", key);
+        if (key != text.end() && close != text.end())
+            text.insertText(close, formatText(" %ld 0 R ", stamp));
+    } else if (resolved.type() == PDF_NULL && stored.type() == PDF_NULL) {
+        size_t open = text.findFrom("<<", 0);
+        if (open != text.end())
+            text.insertText(open + 2, formatText("/Contents [ %ld 0 R %ld 0 R ]", prefix, stamp));
+    } else if ((resolved.type() == PDF_STREAM || resolved.type() == PDF_ERROR) && stored.type() == PDF_REF) {
+        // "/Contents 4 0 R" becomes "/Contents [ P 0 R 4 0 R S 0 R ]".
+        size_t key = text.findFrom("/Contents", 0);
+        if (key == text.end() || key + 10 > text.end())
+            return;
+        text.insertText(key + 10, formatText("[ %ld 0 R ", prefix));
+        key = text.findFrom("/Contents", 0);
+        size_t position = key + 10;
+        while (position < text.end() && text.at(position) != '/' && text.at(position) != '>' &&
+               text.at(position) != '<')
+            ++position;
+        if (position >= text.end())
+            return;
+        while (position > key + 10 && (text.at(position - 1) == '\r' || text.at(position - 1) == '\n'))
+            --position;
+        text.insertText(position, formatText(" %ld 0 R ]", stamp));
+    }
+}
+
+void CPageRewriter::editResources(CObjectText& text, bool inPage, const CPdfObject& resolved)
+{
+    struct CStep {
+        const char* key;       // "XObject" or "ExtGState"
+        const char* searchKey; // "/XObject" or "/ExtGState"
+        const std::string& entry;
+        const std::string& item;
+    };
+    const CStep steps[2] = {{"XObject", "/XObject", m_imageEntry, m_imageItem},
+                            {"ExtGState", "/ExtGState", m_stateEntry, m_stateItem}};
+    size_t base = 0;
+    for (const CStep& step : steps) {
+        // The text changed: find the resources again for every step.
+        if (inPage) {
+            base = text.findFrom("/Resources", 0);
+            if (base == text.end())
+                return;
+        }
+        CPdfObject value;
+        lookUp(resolved, step.key, false, value);
+        if (value.type() == PDF_NULL) {
+            size_t open = text.findFrom("<<", base);
+            if (open != text.end())
+                text.insertText(open + 2, step.entry);
+        } else if (value.type() == PDF_DICT) {
+            size_t key = text.findFrom(step.searchKey, base);
+            size_t open = key == text.end() ? key : text.findFrom("<<", key);
+            if (open != text.end())
+                text.insertText(open + 2, step.item);
+        } else if (value.type() == PDF_REF) {
+            rewriteObject(value.refNum(), [&](CObjectText& dict) {
+                size_t open = dict.findFrom("<<", 0);
+                if (open != dict.end())
+                    dict.insertText(open + 2, step.item);
+            });
+        }
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "load/CXrefRecord.h"
+#include "pdf/CPdfObject.h"
+#include "stamp/CObjectText.h"
+
+class CFileSource;
+class COutputFile;
+class CXrefTable;
+struct CPageRecord;
+
+// Makes one page show the stamp by editing object text: the page's content
+// list becomes prefix, own content, stamp; its resources gain the image and
+// the graphics state. Every edit is an insertion at a place found by byte
+// search, so everything else keeps its exact bytes. Rewritten objects are
+// written to the output at once and their records set.
+class CPageRewriter {
+public:
+    struct CContext {
+        CFileSource& input;
+        CXrefTable& xref;
+        COutputFile& output;
+        std::vector<CXrefRecord>& outRecords;
+        const std::string& imName;
+        int imObjNum;
+        const std::string& gsName;
+        int gsObjNum;
+    };
+
+    explicit CPageRewriter(const CContext& context);
+
+    // The two most recently numbered output objects are the page's prefix and
+    // stamp streams.
+    void rewrite(const std::string& pageText, int pageNum, const CPageRecord& page);
+
+private:
+    // Reads object `num`, applies `edit` to its text and writes it; an object
+    // whose text cannot be read is left as it was.
+    template <class Edit>
+    void rewriteObject(int num, Edit edit);
+    void writeObject(int num, const CObjectText& text);
+    void rewriteContents(CObjectText& page);
+    // Adds our names to a resource dictionary: written inline in the page
+    // (from its "/Resources" on), or an object of its own (from its start).
+    // `resolved` is the dictionary, parsed, to tell how its entries are written.
+    void editResources(CObjectText& text, bool inPage, const CPdfObject& resolved);
+    int generationFor(int num) const;
+
+    CContext m_context;
+    std::string m_imageEntry;
+    std::string m_imageItem;
+    std::string m_stateEntry;
+    std::string m_stateItem;
+    CPdfObject m_page;
+};

@@ -1,0 +1,469 @@
+#include "stamp/CStampJob.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "load/CFileSource.h"
+#include "load/CXrefTable.h"
+#include "load/Platform.h"
+#include "pdf/CPdfDict.h"
+#include "pdf/CPdfException.h"
+#include "stamp/CPageRewriter.h"
+#include "stamp/CPageTreeWalker.h"
+#include "stamp/ObjectText.h"
+#include "stamp/StampObjects.h"
+#include "stamp/StampPlacement.h"
+
+namespace {
+
+// JPEG lengths are written as /Length and copied whole; like PDF inputs, files
+// past 2 GB are refused rather than written wrongly.
+constexpr int64_t kMaxJpegSize = 0x7FFFFFFF;
+
+int clampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
+
+// Whether an object text begins with the object number it is filed under.
+bool startsWithNumber(const std::string& text, int num)
+{
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\r' || text[i] == '\n' || text[i] == '\t' ||
+                               text[i] == '\f' || text[i] == '\0'))
+        ++i;
+    int64_t value = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 12; ++i, ++digits)
+        value = value * 10 + (text[i] - '0');
+    return digits > 0 && value == num;
+}
+
+} // namespace
+
+CStampJob::CStampJob() = default;
+
+CStampJob::~CStampJob() = default;
+
+// ---------------------------------------------------------------- driver
+
+void CStampJob::stampFile()
+{
+    m_progress = 0;
+    if (useEnd) {
+        int count = 0;
+        try {
+            count = countPages(inputPath);
+        } catch (...) {
+            closeAll();
+            throw CPdfException("\nProblem with -send or -eend parameters/processing.\n");
+        }
+        if (startPage == 0)
+            startPage = clampToInt(static_cast<int64_t>(count) - startFromEnd);
+        if (endPage == 0)
+            endPage = clampToInt(static_cast<int64_t>(count) - endFromEnd);
+    }
+    try {
+        runStamp();
+    } catch (...) {
+        m_output.discard();
+        closeAll();
+        throw;
+    }
+}
+
+void CStampJob::closeAll()
+{
+    m_document.close();
+    m_xref = nullptr;
+    m_inputFile.reset();
+    m_imageFile.reset();
+}
+
+void CStampJob::loadInput(const std::string& path)
+{
+    m_document.close();
+    m_xref = nullptr;
+    m_inputFile = CFileSource::open(path);
+    if (!m_inputFile)
+        throw CPdfException("Input file open error\n");
+    m_document.open(m_inputFile);
+    m_xref = m_document.xref();
+    m_rootObjNum = m_xref->rootNum();
+    m_rootGen = m_xref->rootGen();
+    m_infoObjNum = m_xref->infoNum();
+    m_infoGen = m_xref->infoGen();
+}
+
+int CStampJob::countPages(const std::string& path)
+{
+    if (!CFileSource::open(path))
+        throw CPdfException("Can't open file");
+    std::printf("Parsing file: %s", path.c_str());
+    loadInput(path);
+    findPages();
+    return m_pageCount;
+}
+
+void CStampJob::runStamp()
+{
+    m_inputFile = CFileSource::open(inputPath);
+    if (!marksRun())
+        std::printf("Input file: '%s'", inputPath.c_str());
+    if (!m_inputFile)
+        throw CPdfException("Input file open error\n");
+    m_document.close();
+    m_xref = nullptr;
+    m_document.open(m_inputFile);
+    m_xref = m_document.xref();
+    m_rootObjNum = m_xref->rootNum();
+    m_rootGen = m_xref->rootGen();
+    m_infoObjNum = m_xref->infoNum();
+    m_infoGen = m_xref->infoGen();
+    m_outRecords.assign(static_cast<size_t>(m_xref->recordCount()), CXrefRecord());
+
+    // Writing over the input while reading it would destroy it.
+    platform::FileIdentity target = platform::identify(outputPath);
+    if (target.exists && target.device == m_inputFile->device() && target.inode == m_inputFile->inode())
+        throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", outputPath);
+    m_output.create(outputPath);
+
+    if (!imagePath)
+        throw CPdfException("-j parameter missing");
+    m_imageFile = CFileSource::open(*imagePath);
+    if (!m_imageFile)
+        throw CPdfException::formatted("\nInput image file error: '%s'\n", *imagePath);
+    if (m_imageFile->size() > kMaxJpegSize)
+        throw CPdfException::formatted("\nInput image file is larger than 2 GB: '%s'\n", *imagePath);
+    m_jpeg = JpegInfo();
+    if (!readJpegSize(*m_imageFile, m_jpeg))
+        throw CPdfException::formatted("\nInput image file is not a JPEG image (no frame header found): '%s'\n",
+                                       *imagePath);
+
+    if (!marksRun()) {
+        std::printf(", image file: '%s'", imagePath->c_str());
+        std::printf(", output file: '%s'\n", outputPath.c_str());
+        std::printf("Processing");
+    }
+
+    copyHeader();
+    for (CXrefRecord& record : m_outRecords)
+        record.type = XREF_FREE;
+    findPages();
+    chooseResourceNames();
+
+    m_gsObjNum = beginNewObject();
+    m_output.write(writeGraphicsStateObject(static_cast<float>(opacity)));
+    writeImageObject();
+    if (sizeX == -1)
+        sizeX = m_jpeg.width;
+    if (sizeY == -1)
+        sizeY = m_jpeg.height;
+
+    copyObjects();
+
+    int64_t startxref = m_output.position();
+    writeXrefTable();
+    writeTrailer(startxref);
+    m_output.commit();
+    closeAll();
+}
+
+void CStampJob::findPages()
+{
+    std::string catalog = readObjectText(*m_inputFile, m_rootObjNum, *m_xref);
+    bool isReference = false;
+    uint32_t pagesNum = findNumberAfterKey(catalog, "/Pages", isReference);
+    if (findBytes(catalog, "/Pages") == 0 || pagesNum > INT_MAX)
+        throw CPdfException("PDF file was damaged");
+    m_pagesObjNum = static_cast<int>(pagesNum);
+    std::string rootText = readObjectText(*m_inputFile, m_pagesObjNum, *m_xref);
+    if (rootText.empty())
+        throw CPdfException("PDF file was damaged");
+    CPdfObject root;
+    m_xref->fetchObject(m_pagesObjNum, m_xref->records()[static_cast<size_t>(m_pagesObjNum)].gen, root);
+    CPdfObject count;
+    if (root.type() == PDF_DICT)
+        root.dictValue()->getValue("Count", count);
+
+    // Without an integer /Count, the pages the walk finds are the pages.
+    int limit = count.type() == PDF_INT ? count.intValue() : INT_MAX;
+    m_pageRecords.clear();
+    CPageTreeWalker(*m_inputFile, *m_xref, limit).walk(m_pagesObjNum, rootText, m_pageRecords);
+    m_pageCount = count.type() == PDF_INT ? count.intValue() : static_cast<int>(m_pageRecords.size());
+}
+
+void CStampJob::walkPageTree(int rootNum, const std::string& rootText)
+{
+    m_pageRecords.clear();
+    CPageTreeWalker(*m_inputFile, *m_xref, m_pageCount).walk(rootNum, rootText, m_pageRecords);
+}
+
+void CStampJob::chooseResourceNames()
+{
+    int64_t n;
+    if (m_fixedResourceNumber) {
+        n = *m_fixedResourceNumber;
+    } else {
+        platform::ClockReading clock = platform::readClock();
+        std::srand(static_cast<unsigned>(clock.seconds + clock.milliseconds));
+        n = static_cast<int64_t>(std::rand()) + clock.milliseconds % 1000000;
+    }
+    m_gsName = formatText("GS%lld", static_cast<long long>(n));
+    m_imName = formatText("Im%lld", static_cast<long long>(n));
+}
+
+int CStampJob::beginNewObject()
+{
+    int num = static_cast<int>(m_outRecords.size());
+    CXrefRecord record;
+    record.offset = static_cast<int32_t>(m_output.position());
+    record.gen = 0;
+    record.type = XREF_IN_FILE;
+    m_outRecords.push_back(record);
+    writeNumber(num);
+    return num;
+}
+
+void CStampJob::writeImageObject()
+{
+    const int64_t length = m_imageFile->size();
+    m_imObjNum = beginNewObject();
+    m_output.write(writeImageObjectHeader(length, m_jpeg));
+    std::vector<char> chunk(std::min<int64_t>(length, 1 << 20));
+    int64_t copied = 0;
+    while (copied < length) {
+        size_t got = m_imageFile->read(copied, chunk.data(), std::min<size_t>(chunk.size(), length - copied));
+        if (got == 0)
+            throw CPdfException::formatted("\nInput image file error: '%s'\n", *imagePath);
+        m_output.write(chunk.data(), got);
+        copied += static_cast<int64_t>(got);
+    }
+    m_output.write("\nendstream\nendobj\n");
+}
+
+bool CStampJob::isPageSelected(int pageIndex) const
+{
+    int64_t page = static_cast<int64_t>(pageIndex) + 1;
+    if (page < startPage || page > endPage)
+        return false;
+    if (everyNth != 0 && (static_cast<int64_t>(pageIndex) + startPage) % everyNth == 0)
+        return false;
+    return true;
+}
+
+void CStampJob::printProgress()
+{
+    // One dot for every sixth page met.
+    if (++m_progress > 10) {
+        std::fputs(".", stdout);
+        m_progress = 0;
+    }
+    ++m_progress;
+}
+
+void CStampJob::copyObjects()
+{
+    const std::vector<CXrefRecord>& input = m_xref->records();
+    const int count = static_cast<int>(input.size());
+    std::vector<int> firstPage(input.size(), -1);
+    for (size_t j = m_pageRecords.size(); j-- > 0;) {
+        int num = m_pageRecords[j].objectNumber;
+        if (num >= 0 && num < count)
+            firstPage[static_cast<size_t>(num)] = static_cast<int>(j);
+    }
+
+    for (int i = 0; i < count; ++i) {
+        const CXrefRecord& in = input[static_cast<size_t>(i)];
+        if (in.type == XREF_FREE || m_outRecords[static_cast<size_t>(i)].type == XREF_IN_FILE)
+            continue;
+        // An entry that cannot be written as a 20-byte table line names no usable object.
+        if (in.type == XREF_IN_FILE && (in.gen < 0 || in.gen > 65535))
+            continue;
+        std::string text = readObjectText(*m_inputFile, i, *m_xref);
+        if (text.empty())
+            continue;
+        // A record that points at another object's text would file that object under our number.
+        if (in.type == XREF_IN_FILE && !startsWithNumber(text, i))
+            continue;
+        // Object streams are dropped: their objects come out one by one.
+        if (findBytes(text, "ObjStm") != 0) {
+            CPdfObject object;
+            m_xref->fetchObject(i, in.type == XREF_IN_FILE ? in.gen : 0, object);
+            CPdfObject type;
+            if (object.type() == PDF_STREAM && object.streamValue()->streamDict())
+                object.streamValue()->streamDict()->getValue("Type", type);
+            if (type.type() == PDF_NAME && type.textString() == "ObjStm")
+                continue;
+        }
+
+        m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
+        int pageIndex = firstPage[static_cast<size_t>(i)];
+        if (pageIndex >= 0) {
+            printProgress();
+        }
+        if (pageIndex >= 0 && isPageSelected(pageIndex)) {
+            beginNewObject();
+            m_output.write(buildPrefixStream(pageIndex));
+            beginNewObject();
+            m_output.write(buildStampStream(pageIndex));
+            rewritePageObject(text, i, pageIndex);
+        } else {
+            m_output.write(text);
+        }
+        CXrefRecord& out = m_outRecords[static_cast<size_t>(i)];
+        out.type = XREF_IN_FILE;
+        out.gen = in.type == XREF_IN_OBJSTM ? 0 : in.gen;
+    }
+}
+
+void CStampJob::rewritePageObject(const std::string& pageText, int pageNum, int pageIndex)
+{
+    CPageRewriter::CContext context{*m_inputFile, *m_xref,   m_output,   m_outRecords,
+                                    m_imName,     m_imObjNum, m_gsName, m_gsObjNum};
+    CPageRewriter(context).rewrite(pageText, pageNum, m_pageRecords[static_cast<size_t>(pageIndex)]);
+}
+
+// ---------------------------------------------------------------- header, table, trailer
+
+void CStampJob::copyHeader()
+{
+    // Everything before the lowest-placed uncompressed object: the header
+    // line and whatever stands with it. Offsets count from the header, so
+    // bytes before "%PDF-" stay behind.
+    const std::vector<CXrefRecord>& input = m_xref->records();
+    int64_t lowest = -1;
+    for (size_t i = 1; i < input.size(); ++i)
+        if (input[i].type == XREF_IN_FILE && input[i].offset > 0 && (lowest < 0 || input[i].offset < lowest))
+            lowest = input[i].offset;
+    const int64_t base = m_xref->baseOffset();
+    std::vector<char> bytes;
+    if (lowest > 0) {
+        int64_t length = std::min<int64_t>(lowest, m_inputFile->size() - base);
+        int64_t copied = 0;
+        bytes.resize(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(length, 0), 1 << 20)));
+        while (copied < length) {
+            size_t got = m_inputFile->read(base + copied, bytes.data(),
+                                           static_cast<size_t>(std::min<int64_t>(bytes.size(), length - copied)));
+            if (got == 0)
+                break;
+            m_output.write(bytes.data(), got);
+            copied += static_cast<int64_t>(got);
+        }
+        return;
+    }
+    // No uncompressed object at all: the header line alone.
+    bytes.resize(1024);
+    bytes.resize(m_inputFile->read(base, bytes.data(), bytes.size()));
+    size_t end = 0;
+    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
+        ++end;
+    if (end < bytes.size()) {
+        if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n')
+            ++end;
+        m_output.write(bytes.data(), end + 1);
+    } else {
+        m_output.write(bytes.data(), bytes.size());
+        m_output.write("\n");
+    }
+}
+
+void CStampJob::writeNumber(int64_t value) { m_output.write(formatText("%lld", static_cast<long long>(value))); }
+
+void CStampJob::writeXrefTable()
+{
+    const size_t size = m_outRecords.size();
+    m_output.write(formatText("xref\n0 %lld\r", static_cast<long long>(size)));
+    std::string lines;
+    lines.reserve(64 * 1024 + 20);
+    lines += "0000000000 65535 f \r";
+    char entry[32];
+    for (size_t i = 1; i < size; ++i) {
+        const CXrefRecord& record = m_outRecords[i];
+        bool inUse = record.type != XREF_FREE && record.offset >= 0 && record.gen >= 0 && record.gen <= 65535;
+        if (inUse)
+            std::snprintf(entry, sizeof entry, "%010d %05d n \r", record.offset, record.gen);
+        else
+            std::memcpy(entry, "0000000000 00000 f \r", 21);
+        lines.append(entry, 20);
+        if (lines.size() >= 64 * 1024) {
+            m_output.write(lines);
+            lines.clear();
+        }
+    }
+    m_output.write(lines);
+}
+
+void CStampJob::writeTrailer(int64_t startxref)
+{
+    std::string trailer = "trailer\n<<\n/Size ";
+    trailer += std::to_string(m_outRecords.size());
+    trailer += formatText("\n/Root %d %d R\n", m_rootObjNum, m_rootGen);
+    if (m_infoObjNum != 0)
+        trailer += formatText("/Info %d %d R\n", m_infoObjNum, m_infoGen);
+    trailer += ">>\nstartxref\n";
+    trailer += std::to_string(startxref);
+    trailer += "\n%%EOF";
+    m_output.write(trailer);
+}
+
+// ---------------------------------------------------------------- objects and placement
+
+std::string CStampJob::writeImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg) const
+{
+    return formatImageObjectHeader(jpegLength, jpeg);
+}
+
+std::string CStampJob::writeGraphicsStateObject(float opacityPercent) const
+{
+    return formatGraphicsStateObject(opacityPercent);
+}
+
+std::string CStampJob::buildPrefixStream(int) const { return formatPrefixStream(); }
+
+void CStampJob::computePlacement(int pageIndex)
+{
+    const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
+    PlacementSettings settings;
+    settings.posX = posX;
+    settings.posY = posY;
+    settings.sizeX = sizeX;
+    settings.flipV = flipV;
+    settings.flipH = flipH;
+    settings.forcePortrait = forcePortrait;
+    settings.align = align;
+    Placement placement = computeStampPlacement(settings, page.cropBox, page.rotate);
+    m_anchorX = placement.anchorX;
+    m_anchorY = placement.anchorY;
+    m_angle = placement.angle;
+}
+
+std::string CStampJob::buildStampStream(int pageIndex)
+{
+    computePlacement(pageIndex);
+    const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
+    double x = m_anchorX, y = m_anchorY, width = sizeX, height = sizeY;
+    // A corner flag fixes the stamp to that corner mark; the last set one in this order wins.
+    const struct {
+        bool set;
+        ECornerMark mark;
+        const float* box;
+    } corners[] = {
+        {trimBlv, MARK_BLV, page.trimBox}, {trimBlh, MARK_BLH, page.trimBox}, {trimTlv, MARK_TLV, page.trimBox},
+        {trimTlh, MARK_TLH, page.trimBox}, {trimBrv, MARK_BRV, page.trimBox}, {trimBrh, MARK_BRH, page.trimBox},
+        {trimTrv, MARK_TRV, page.trimBox}, {trimTrh, MARK_TRH, page.trimBox}, {cropBlv, MARK_BLV, page.cropBox},
+        {cropBlh, MARK_BLH, page.cropBox}, {cropTlv, MARK_TLV, page.cropBox}, {cropTlh, MARK_TLH, page.cropBox},
+        {cropBrv, MARK_BRV, page.cropBox}, {cropBrh, MARK_BRH, page.cropBox}, {cropTrv, MARK_TRV, page.cropBox},
+        {cropTrh, MARK_TRH, page.cropBox},
+    };
+    for (const auto& corner : corners) {
+        if (!corner.set)
+            continue;
+        MarkGeometry mark = cornerMarkGeometry(corner.mark, corner.box);
+        x = mark.x;
+        y = mark.y;
+        width = mark.width;
+        height = mark.height;
+    }
+    return formatStampStream(m_gsName, m_imName, x, y, m_angle, width, height);
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "load/CPdfFile.h"
+#include "load/CXrefRecord.h"
+#include "stamp/COutputFile.h"
+#include "stamp/CPageRecord.h"
+#include "stamp/JpegHeader.h"
+
+class CFileSource;
+class CXrefTable;
+
+// Stamps one input PDF with one JPEG into one new output PDF. The settings
+// come from the command line; stampFile may run several times on one job
+// (the mark passes), each time reading inputPath and writing outputPath.
+class CStampJob {
+public:
+    CStampJob();
+    ~CStampJob();
+    CStampJob(const CStampJob&) = delete;
+    CStampJob& operator=(const CStampJob&) = delete;
+
+    // ---- Settings ----
+    std::string inputPath;
+    std::string outputPath;
+    std::optional<std::string> imagePath;
+    int startPage = 1;     // first page to stamp, 1-based
+    int endPage = 99999;   // last page to stamp, inclusive
+    bool useEnd = false;   // derive the range from the page count
+    int startFromEnd = 0;  // with useEnd: start counted back from the last page
+    int endFromEnd = 0;    // with useEnd: end counted back from the last page
+    int everyNth = 0;      // skip every nth page; 0 = no skipping
+    int opacity = 100;     // percent
+    bool forcePortrait = true; // honour the page's /Rotate when placing
+    bool flipV = false;    // measure the vertical position from the top
+    bool flipH = false;    // measure the horizontal position from the right
+    bool trimBlv = false, trimBlh = false, trimTlv = false, trimTlh = false;
+    bool trimBrv = false, trimBrh = false, trimTrv = false, trimTrh = false;
+    bool trimMarks = false;
+    bool cropBlv = false, cropBlh = false, cropTlv = false, cropTlh = false;
+    bool cropBrv = false, cropBrh = false, cropTrv = false, cropTrh = false;
+    bool cropMarks = false;
+    std::string align = "left"; // "left", "center", anything else aligns right
+    int posX = 20;         // points; -1 centres
+    int posY = 10;
+    int sizeX = -1;        // displayed size in points; -1 = the JPEG's pixel size
+    int sizeY = -1;
+
+    // ---- Operations ----
+    // Writes outputPath from inputPath and imagePath; throws CPdfException.
+    void stampFile();
+    // The page count of the PDF at `path` (its root's /Count, else the pages found).
+    int countPages(const std::string& path);
+
+    // Steps of stampFile, usable on their own (tests, tools).
+    // Opens `path` and loads its cross-reference data.
+    void loadInput(const std::string& path);
+    // Reads the catalog and walks the page tree into pageRecords().
+    void findPages();
+    void walkPageTree(int rootNum, const std::string& rootText);
+    // Sets anchorX, anchorY and angle for page j.
+    void computePlacement(int pageIndex);
+    std::string buildPrefixStream(int pageIndex) const;
+    std::string buildStampStream(int pageIndex);
+    std::string writeImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg) const;
+    std::string writeGraphicsStateObject(float opacityPercent) const;
+    bool isPageSelected(int pageIndex) const;
+
+    const std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
+    const std::vector<CXrefRecord>& outRecords() const { return m_outRecords; }
+    int pageCount() const { return m_pageCount; }
+    int anchorX() const { return m_anchorX; }
+    int anchorY() const { return m_anchorY; }
+    float angle() const { return m_angle; }
+    CXrefTable* xrefTable() const { return m_xref; }
+    CFileSource* inputFile() const { return m_inputFile.get(); }
+
+    // Fixes the number in the resource names (normally drawn from the clock),
+    // so that outputs can be compared byte for byte.
+    void setResourceNumber(std::optional<int> number) { m_fixedResourceNumber = number; }
+
+private:
+    void runStamp();
+    void closeAll();
+    bool marksRun() const { return trimMarks || cropMarks; }
+    void chooseResourceNames();
+    // Appends an output record at the current position for a new object and writes its number.
+    int beginNewObject();
+    void copyHeader();
+    void writeNumber(int64_t value);
+    void writeXrefTable();
+    void writeTrailer(int64_t startxref);
+    void writeImageObject();
+    void copyObjects();
+    void rewritePageObject(const std::string& pageText, int pageNum, int pageIndex);
+    void printProgress();
+
+    std::shared_ptr<CFileSource> m_inputFile;
+    COutputFile m_output;
+    std::shared_ptr<CFileSource> m_imageFile;
+    JpegInfo m_jpeg;
+    CPdfFile m_document;
+    CXrefTable* m_xref = nullptr;
+    int m_rootObjNum = 0;
+    int m_rootGen = 0;
+    int m_infoObjNum = 0;
+    int m_infoGen = 0;
+    int m_pagesObjNum = 0;
+    int m_pageCount = 0;
+    std::string m_gsName;
+    std::string m_imName;
+    int m_gsObjNum = 0;
+    int m_imObjNum = 0;
+    std::vector<CXrefRecord> m_outRecords;
+    std::vector<CPageRecord> m_pageRecords;
+    int m_anchorX = 0;
+    int m_anchorY = 0;
+    float m_angle = 0.0f;
+    int m_progress = 0;
+    std::optional<int> m_fixedResourceNumber;
+};

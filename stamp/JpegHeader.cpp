@@ -1,0 +1,96 @@
+#include "stamp/JpegHeader.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "load/CFileSource.h"
+
+namespace {
+
+// Sequential bytes of the file; -1 at the end.
+class CByteReader {
+public:
+    explicit CByteReader(CFileSource& file) : m_file(file) {}
+    int next()
+    {
+        uint8_t byte = 0;
+        if (m_file.read(m_position, &byte, 1) != 1)
+            return -1;
+        ++m_position;
+        return byte;
+    }
+    void skip(int64_t count) { m_position += count; }
+    bool atEnd() const { return m_position >= m_file.size(); }
+
+private:
+    CFileSource& m_file;
+    int64_t m_position = 0;
+};
+
+bool isStartOfFrame(int code)
+{
+    return (code >= 0xC0 && code <= 0xC3) || (code >= 0xC5 && code <= 0xC7) || (code >= 0xC9 && code <= 0xCB) ||
+           (code >= 0xCD && code <= 0xCF);
+}
+
+} // namespace
+
+bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
+{
+    CByteReader in(jpeg);
+    if (in.next() != 0xFF || in.next() != 0xD8)
+        return false;
+    bool adobe = false;
+    for (;;) {
+        int c = in.next();
+        int stray = 0;
+        while (c >= 0 && c != 0xFF) {
+            ++stray;
+            c = in.next();
+        }
+        while (c == 0xFF)
+            c = in.next();
+        if (c < 0 || stray > 0)
+            return false;
+        int code = c;
+        if (isStartOfFrame(code)) {
+            int bytes[8];
+            for (int& b : bytes) {
+                b = in.next();
+                if (b < 0)
+                    return false;
+            }
+            // length (2), precision (1), height (2), width (2), component count (1)
+            info.height = (bytes[3] << 8) | bytes[4];
+            info.width = (bytes[5] << 8) | bytes[6];
+            info.components = bytes[7];
+            info.adobe = adobe;
+            return true;
+        }
+        if (code == 0xD9 || code == 0xDA)
+            return false;
+        int high = in.next();
+        int low = in.next();
+        if (high < 0 || low < 0)
+            return false;
+        int length = (high << 8) | low;
+        if (length < 2)
+            return false;
+        int remaining = length - 2;
+        if (code == 0xEE && remaining >= 5) {
+            char id[5];
+            for (char& b : id) {
+                int v = in.next();
+                if (v < 0)
+                    return false;
+                b = static_cast<char>(v);
+            }
+            remaining -= 5;
+            if (std::memcmp(id, "Adobe", 5) == 0)
+                adobe = true;
+        }
+        in.skip(remaining);
+        if (in.atEnd())
+            return false;
+    }
+}

@@ -1,0 +1,231 @@
+#include "stamp/ObjectText.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "load/CFileSource.h"
+#include "load/CPdfMemoryStream.h"
+#include "load/CXrefTable.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfLexer.h"
+#include "pdf/CPdfObject.h"
+#include "pdf/CPdfParser.h"
+#include "pdf/CPdfStream.h"
+
+namespace {
+
+// Where the data of the stream object at `start` ends, by its /Length (which
+// may be a reference), or -1 when the object does not parse as a stream.
+int64_t streamDataEnd(int64_t start, CXrefTable& xref)
+{
+    try {
+        CPdfParser parser(&xref, xref.mainStream()->openWindow(start, 0, CPdfObject()));
+        parser.setRawStreams(true);
+        CPdfObject number, generation, keyword, object;
+        parser.parseObject(number);
+        parser.parseObject(generation);
+        parser.parseObject(keyword);
+        if (number.type() != PDF_INT || generation.type() != PDF_INT || !keyword.isKeyword("obj"))
+            return -1;
+        parser.parseObject(object);
+        if (object.type() != PDF_STREAM)
+            return -1;
+        CPdfStream* data = object.streamValue();
+        return data->windowStart() + std::max<int64_t>(data->windowLength(), 0);
+    } catch (const CPdfException&) {
+        return -1; // a wrong /Length: fall back to the first "endobj"
+    }
+}
+
+// The first "stream" or "endobj" at or after `start`: which one, and where.
+int64_t firstKeyword(CFileSource& input, int64_t start, bool& isStream)
+{
+    // Look in growing slices so that a small object costs a small search.
+    for (int64_t span = 4096;; span *= 4) {
+        int64_t stop = std::min(start + span, input.size());
+        std::string slice(static_cast<size_t>(stop - start), '\0');
+        slice.resize(input.read(start, slice.data(), slice.size()));
+        size_t stream = slice.find("stream");
+        size_t endobj = slice.find("endobj");
+        if (stream != std::string::npos || endobj != std::string::npos) {
+            // A match that might still reach past the slice is settled by a larger one.
+            isStream = stream < endobj;
+            return start + static_cast<int64_t>(std::min(stream, endobj));
+        }
+        if (stop >= input.size())
+            return -1;
+        // Keep the tail that could hold the start of a keyword.
+        if (span > (int64_t(1) << 24)) {
+            // Large slices are wasteful: scan the rest of the file block by block.
+            int64_t streamPos = input.find(start, "stream");
+            int64_t endobjPos = input.find(start, "endobj");
+            if (streamPos < 0 && endobjPos < 0)
+                return -1;
+            isStream = streamPos >= 0 && (endobjPos < 0 || streamPos < endobjPos);
+            return isStream ? streamPos : endobjPos;
+        }
+    }
+}
+
+} // namespace
+
+std::string readObjectText(CFileSource& input, int objNum, CXrefTable& xref)
+{
+    if (objNum < 0 || objNum >= xref.recordCount())
+        return std::string();
+    const CXrefRecord& record = xref.records()[static_cast<size_t>(objNum)];
+    if (record.type == XREF_FREE)
+        return std::string();
+
+    if (record.type == XREF_IN_OBJSTM) {
+        std::string_view bytes = xref.compressedObjectBytes(objNum, 0);
+        if (bytes.empty())
+            return std::string();
+        std::string text = std::to_string(objNum);
+        text += " 0 obj\r";
+        text.append(bytes.data(), bytes.size());
+        text += " endobj\r";
+        return text;
+    }
+
+    // Offsets count from the "%PDF-" header, as the loader reads them.
+    int64_t start = xref.baseOffset() + record.offset;
+    if (start < 0 || start >= input.size())
+        return std::string();
+    bool isStream = false;
+    int64_t hit = firstKeyword(input, start, isStream);
+    if (hit < 0)
+        return std::string();
+    int64_t endobj = -1;
+    if (isStream) {
+        // The data may hold the bytes "endobj" (an embedded file, say): the
+        // object ends at the first "endobj" after the data its /Length gives.
+        int64_t dataEnd = streamDataEnd(start, xref);
+        if (dataEnd >= start)
+            endobj = input.find(dataEnd, "endobj");
+        if (endobj < 0)
+            endobj = input.find(start, "endobj");
+    } else {
+        endobj = hit;
+    }
+    if (endobj < 0)
+        return std::string();
+    // Through "endobj" and the one byte after it (normally the line end).
+    int64_t length = std::min(endobj + 7, input.size()) - start;
+    std::string text(static_cast<size_t>(length), '\0');
+    text.resize(input.read(start, text.data(), text.size()));
+    return text;
+}
+
+size_t findBytes(const char* buffer, size_t from, size_t to, const char* pattern, size_t patternLength)
+{
+    if (patternLength == 0 || to <= from || to - from < patternLength)
+        return 0;
+    std::string_view haystack(buffer + from, to - from);
+    size_t hit = haystack.find(std::string_view(pattern, patternLength));
+    if (hit == std::string_view::npos)
+        return 0;
+    return from + hit + patternLength - 1;
+}
+
+size_t findBytes(std::string_view text, std::string_view pattern)
+{
+    return findBytes(text.data(), 0, text.size(), pattern.data(), pattern.size());
+}
+
+int64_t findInFile(CFileSource& file, int64_t offset, const char* pattern, size_t patternLength)
+{
+    int64_t hit = file.find(offset, std::string_view(pattern, patternLength));
+    return hit < 0 ? 0 : hit + static_cast<int64_t>(patternLength) - 1;
+}
+
+uint32_t findNumberAfterKey(std::string_view text, const char* key, bool& isReference)
+{
+    isReference = false;
+    size_t i = findBytes(text, key);
+    if (i == 0)
+        return 0;
+    while (i < text.size() && (text[i] < '0' || text[i] > '9'))
+        ++i;
+    if (i >= text.size())
+        return 0;
+    uint64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+        value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(text[i] - '0'), 0xFFFFFFFFu);
+    isReference = text.substr(i, 4) == " 0 R";
+    return static_cast<uint32_t>(value);
+}
+
+bool findDictEntryValue(const std::string& text, const char* key, size_t& begin, size_t& end)
+{
+    CPdfLexer lexer(new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    CPdfObject token;
+    auto position = [&lexer]() { return static_cast<size_t>(lexer.stream()->tellPos()); };
+    // Skips one value whose first token is `token`; false at the end of the text.
+    auto skipValue = [&](CPdfObject& first) {
+        if (first.isKeyword("<<") || first.isKeyword("[")) {
+            int depth = 1;
+            while (depth > 0) {
+                lexer.readToken(token);
+                if (token.type() == PDF_EOF)
+                    return false;
+                if (token.isKeyword("<<") || token.isKeyword("["))
+                    ++depth;
+                else if (token.isKeyword(">>") || token.isKeyword("]"))
+                    --depth;
+            }
+        }
+        return first.type() != PDF_EOF;
+    };
+
+    // The object's own dictionary is the first "<<".
+    do {
+        lexer.readToken(token);
+        if (token.type() == PDF_EOF)
+            return false;
+    } while (!token.isKeyword("<<"));
+
+    CPdfObject value, next;
+    lexer.readToken(token);
+    for (;;) {
+        if (token.type() == PDF_EOF || token.isKeyword(">>"))
+            return false;
+        if (token.type() != PDF_NAME) {
+            lexer.readToken(token);
+            continue;
+        }
+        bool wanted = token.textString() == key;
+        size_t valueStart = position();
+        lexer.readToken(value);
+        if (!skipValue(value))
+            return false;
+        size_t valueEnd = position();
+        lexer.readToken(next);
+        // "N G R" is one value: its number was read as the value above.
+        if (value.type() == PDF_INT && next.type() == PDF_INT) {
+            CPdfObject r;
+            lexer.readToken(r);
+            if (r.isKeyword("R")) {
+                valueEnd = position();
+                lexer.readToken(next);
+            } else {
+                token = std::move(r); // not a reference: resume at the token after the pair
+                if (wanted)
+                    break;
+                continue;
+            }
+        }
+        if (wanted) {
+            while (valueStart < valueEnd && CPdfLexer::isWhitespace(static_cast<unsigned char>(text[valueStart])))
+                ++valueStart;
+            begin = valueStart;
+            end = valueEnd;
+            return true;
+        }
+        token = std::move(next);
+    }
+    begin = position();
+    end = begin;
+    return false;
+}

@@ -1,0 +1,69 @@
+#include "stamp/StampObjects.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "stamp/JpegHeader.h"
+#include "stamp/StampPlacement.h"
+
+std::string formatText(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (needed > 0) {
+        std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), format, args);
+        text.assign(buffer.data(), static_cast<size_t>(needed));
+    }
+    va_end(args);
+    return text;
+}
+
+std::string formatImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg)
+{
+    // The colour space follows the frame's component count; Adobe CMYK files
+    // store their samples inverted, which /Decode undoes.
+    const char* colorSpace = "/ColorSpace/DeviceRGB";
+    if (jpeg.components == 1)
+        colorSpace = "/ColorSpace/DeviceGray";
+    else if (jpeg.components == 4)
+        colorSpace = jpeg.adobe ? "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]" : "/ColorSpace/DeviceCMYK";
+    return formatText(" 0 obj<</Subtype/Image/Length %lld/Filter/DCTDecode/Name/X/BitsPerComponent 8%s/Width %d"
+                      "/Height %d/Type/XObject>>stream\n",
+                      static_cast<long long>(jpegLength), colorSpace, jpeg.width, jpeg.height);
+}
+
+std::string formatGraphicsStateObject(float opacity)
+{
+    // The percentage times the single-precision 0.01, printed from a double.
+    double fraction = static_cast<double>(opacity) * static_cast<double>(0.01f);
+    return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
+}
+
+std::string formatPrefixStream()
+{
+    return " 0 obj\n<<\n/Length 2 \n>>\nstream\nq\n\nendstream\nendobj\n";
+}
+
+std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
+                              float angle, double width, double height)
+{
+    double m[4];
+    rotationMatrix(angle, m);
+    // The first three entries are printed from single precision.
+    std::string content = formatText(
+        "\nQ\nq\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
+        gsName.c_str(), x, y, static_cast<double>(static_cast<float>(m[0])),
+        static_cast<double>(static_cast<float>(m[1])), static_cast<double>(static_cast<float>(m[2])), m[3], width,
+        height, imName.c_str());
+    std::string object = formatText(" 0 obj\n<<\n/Length %d \n>>\nstream\n", static_cast<int>(content.size()));
+    object += content;
+    object += "\nendstream\nendobj\n";
+    return object;
+}

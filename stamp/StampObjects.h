@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct JpegInfo;
+
+// The bytes of the objects each run adds. None holds the object number: the
+// writer puts the number in front of each.
+
+// " 0 obj<</Subtype/Image/Length ..." up to and including "stream\n"; the
+// JPEG's bytes follow, then "\nendstream\nendobj\n".
+std::string formatImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg);
+
+// " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
+std::string formatGraphicsStateObject(float opacity);
+
+// The content stream run before a page's own content: it saves the graphics state.
+std::string formatPrefixStream();
+
+// The content stream run after a page's own content: restore, then draw the
+// image `imName` with opacity state `gsName`, scaled to width x height,
+// rotated by `angle` degrees around its lower-left corner placed at (x, y).
+std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
+                              float angle, double width, double height);
+
+#if defined(__GNUC__)
+#define VELLICO_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define VELLICO_PRINTF_FORMAT
+#endif
+
+// printf-style text; the program never changes the C locale, so numbers
+// are written the same way on every machine.
+std::string formatText(const char* format, ...) VELLICO_PRINTF_FORMAT;
