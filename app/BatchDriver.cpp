@@ -1,0 +1,105 @@
+#include "app/BatchDriver.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "app/MarkPasses.h"
+#include "load/Platform.h"
+#include "pdf/CPdfException.h"
+#include "stamp/CStampJob.h"
+
+namespace {
+
+bool endsWith(const std::string& text, const char* suffix)
+{
+    size_t length = std::strlen(suffix);
+    return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
+}
+
+} // namespace
+
+int runList(const std::string& listPath, const char* secondArgument, int argumentCount,
+            const char* const* arguments)
+{
+    if (!endsWith(listPath, ".txt"))
+        return 0;
+    if (!secondArgument || std::strncmp(secondArgument, "-f", 2) != 0) {
+        std::printf("please specify -f for output folder, e.g. -fc:\\test\n");
+        return 1;
+    }
+    const std::string folder = secondArgument + 2;
+    platform::makeDirectory(folder);
+
+    std::ifstream list(listPath, std::ios::binary);
+    if (!list) {
+        std::printf("Unable to open file list: '%s'\r\n", listPath.c_str());
+        return 1;
+    }
+
+    // Every line is stamped with the same JPEG and options: arguments 1 and 2
+    // are replaced, the rest are parsed again for each file.
+    std::vector<std::string> owned(arguments, arguments + argumentCount);
+    std::string line;
+    while (std::getline(list, line)) {
+        // The name ends at the first line-end byte (CR LF lists keep their CR here).
+        size_t end = line.find_first_of("\r\n");
+        if (end != std::string::npos)
+            line.erase(end);
+        owned[1] = "-i" + line;
+        owned[2] = "-o" + folder + platform::pathSeparator() + line;
+        std::vector<const char*> vector;
+        for (const std::string& argument : owned)
+            vector.push_back(argument.c_str());
+        auto job = std::make_unique<CStampJob>();
+        processFile(*job, argumentCount, vector.data());
+        job.reset();
+        std::printf("\nDone.\n");
+    }
+    return 2;
+}
+
+int runVellico(int argumentCount, const char* const* arguments)
+{
+    if (argumentCount <= 1) {
+        printUsage();
+        return 0;
+    }
+    if (argumentCount >= 3) {
+        for (int i = 1; i < argumentCount; ++i) {
+            if (std::strchr(arguments[i], '*')) {
+                std::printf("\nError! Wildcards * are not permitted, if you want to process many files then do: dir "
+                            "/B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n");
+                return 1;
+            }
+        }
+    }
+    printBanner();
+    int status = 1;
+    try {
+        const char* first = arguments[1];
+        std::string listPath = std::strlen(first) >= 2 ? std::string(first + 2) : std::string();
+        int list = runList(listPath, argumentCount > 2 ? arguments[2] : nullptr, argumentCount, arguments);
+        if (list == 1)
+            status = 1;
+        else if (list == 2)
+            status = 0;
+        else {
+            CStampJob job;
+            processFile(job, argumentCount, arguments);
+            std::printf("\nDone.\n");
+            status = 0;
+        }
+    } catch (const CPdfException& error) {
+        std::fputs(error.message(), stdout);
+        status = 1;
+    } catch (...) {
+        std::printf("Unexpected exception");
+        status = 1;
+    }
+    std::fflush(stdout);
+    return status;
+}

@@ -1,0 +1,195 @@
+#include "app/CommandLine.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "pdf/CPdfException.h"
+#include "stamp/CStampJob.h"
+
+namespace {
+
+bool isScanSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// One "%d" conversion as sscanf makes it (white space, sign, at least one
+// digit), saturating instead of overflowing. Advances `p` past it.
+bool scanInt(const char*& p, int& value)
+{
+    const char* q = p;
+    while (isScanSpace(*q))
+        ++q;
+    bool negative = false;
+    if (*q == '+' || *q == '-')
+        negative = *q++ == '-';
+    if (*q < '0' || *q > '9')
+        return false;
+    long long magnitude = 0;
+    for (; *q >= '0' && *q <= '9'; ++q)
+        if (magnitude <= static_cast<long long>(INT_MAX) + 1)
+            magnitude = magnitude * 10 + (*q - '0');
+    long long result = negative ? -magnitude : magnitude;
+    value = result > INT_MAX ? INT_MAX : result < INT_MIN ? INT_MIN : static_cast<int>(result);
+    p = q;
+    return true;
+}
+
+// "<prefix>%d": the prefix matches exactly and a number follows (anything after it is ignored).
+bool scansAs(const char* argument, const char* prefix, int& value)
+{
+    size_t length = std::strlen(prefix);
+    if (std::strncmp(argument, prefix, length) != 0)
+        return false;
+    const char* p = argument + length;
+    return scanInt(p, value);
+}
+
+// "<prefix>%d,%d" with both values converted.
+bool scansAsPair(const char* argument, const char* prefix, int& first, int& second)
+{
+    size_t length = std::strlen(prefix);
+    if (std::strncmp(argument, prefix, length) != 0)
+        return false;
+    const char* p = argument + length;
+    int a = 0, b = 0;
+    if (!scanInt(p, a) || *p != ',')
+        return false;
+    ++p;
+    if (!scanInt(p, b))
+        return false;
+    first = a;
+    second = b;
+    return true;
+}
+
+bool* markFlag(CStampJob& job, const char* argument)
+{
+    const struct {
+        const char* name;
+        bool CStampJob::*flag;
+    } flags[] = {
+        {"-trim_blv", &CStampJob::trimBlv},     {"-trim_blh", &CStampJob::trimBlh},
+        {"-trim_tlv", &CStampJob::trimTlv},     {"-trim_tlh", &CStampJob::trimTlh},
+        {"-trim_brv", &CStampJob::trimBrv},     {"-trim_brh", &CStampJob::trimBrh},
+        {"-trim_trv", &CStampJob::trimTrv},     {"-trim_trh", &CStampJob::trimTrh},
+        {"-trim_marks", &CStampJob::trimMarks}, {"-crop_blv", &CStampJob::cropBlv},
+        {"-crop_blh", &CStampJob::cropBlh},     {"-crop_tlv", &CStampJob::cropTlv},
+        {"-crop_tlh", &CStampJob::cropTlh},     {"-crop_brv", &CStampJob::cropBrv},
+        {"-crop_brh", &CStampJob::cropBrh},     {"-crop_trv", &CStampJob::cropTrv},
+        {"-crop_trh", &CStampJob::cropTrh},     {"-crop_marks", &CStampJob::cropMarks},
+    };
+    for (const auto& entry : flags)
+        if (std::strcmp(argument, entry.name) == 0)
+            return &(job.*entry.flag);
+    return nullptr;
+}
+
+} // namespace
+
+bool parseArguments(CStampJob& job, int argumentCount, const char* const* arguments)
+{
+    if (argumentCount < 3)
+        throw CPdfException("Error parameter");
+    if (std::strncmp(arguments[1], "-i", 2) != 0)
+        throw CPdfException("-i parameter missing");
+    job.inputPath = arguments[1] + 2;
+    if (std::strncmp(arguments[2], "-o", 2) != 0)
+        throw CPdfException("-o parameter missing");
+    job.outputPath = arguments[2] + 2;
+    if (argumentCount < 4 || std::strncmp(arguments[3], "-j", 2) != 0)
+        throw CPdfException("-j parameter missing");
+    job.imagePath = std::string(arguments[3] + 2);
+
+    for (int i = 4; i < argumentCount; ++i) {
+        const char* argument = arguments[i];
+        if (argument[0] != '-')
+            throw CPdfException::formatted("Error in parameter: %s\n", argument);
+        int value = 0, second = 0;
+        if (scansAs(argument, "-s", value))
+            job.startPage = value;
+        else if (scansAs(argument, "-e", value))
+            job.endPage = value;
+
+        if (scansAs(argument, "-send", value))
+            job.startFromEnd = value;
+        else if (scansAs(argument, "-eend", value))
+            job.endFromEnd = value;
+        else if (scansAs(argument, "-n", value))
+            job.everyNth = value;
+        else if (std::strcmp(argument, "-useend") == 0)
+            job.useEnd = true;
+        else if (std::strcmp(argument, "-noforce") == 0)
+            job.forcePortrait = false;
+        else if (scansAs(argument, "-opacity", value))
+            job.opacity = value;
+        else if (scansAsPair(argument, "-pos", value, second)) {
+            job.posX = value;
+            job.posY = second;
+        } else if (scansAsPair(argument, "-size", value, second)) {
+            job.sizeX = value;
+            job.sizeY = second;
+        } else if (std::strcmp(argument, "-flipv") == 0)
+            job.flipV = true;
+        else if (std::strcmp(argument, "-fliph") == 0)
+            job.flipH = true;
+        else if (std::strcmp(argument, "-align") == 0) {
+            // The next argument is the alignment word, whatever it is; as the
+            // last argument "-align" changes nothing.
+            if (i + 1 < argumentCount)
+                job.align = arguments[++i];
+        } else if (bool* flag = markFlag(job, argument))
+            *flag = true;
+        // Anything else that starts with '-' is ignored.
+    }
+    return true;
+}
+
+void printBanner()
+{
+    std::printf("\r\n");
+    std::printf("Vellico v1.05");
+    std::printf("\r\n");
+}
+
+void printUsage()
+{
+    printBanner();
+    static const char* const kLines[] = {
+        "Parameters:\n",
+        "-i<FILENAME> input filename\n",
+        "-o<OUTPUT filename> output filename\n",
+        "-j<JPEG filename> jpeg file\n",
+        "optional parameters:\n",
+        "-s(n) page to start processing at, default at 1\n",
+        "-e(n) page to end processing at, default at 99999\n",
+        "-useend use -send and -eend parameters instead of -s and -e\n",
+        "-send(n) page to start processing at from last page backwards, default at 0, NOTE: -s must be 0\n",
+        "-eend(n) page to end processing at from last page backwards, default at 0, NOTE: -e must be 0\n",
+        "-n(n) only stamp page number 1 in nth e.g. -n2 would stamp pages 1,3,5,7\n",
+        "-size(n),(n) image size viewed in pdf, the image viewed can be different to the jpeg image size.\n",
+        "-align <TEXT> align justified image, can be 'left', 'right' or 'center', left is default. e.g. right on "
+        "positions 20,20 would mean image right edge ends at that position.\n",
+        "-noforce don't force portrait when landscape, if page view is rotated then calculate as unrotated.\n",
+        "-pos(n),(n) h,v (horizontal, vertical) positions on page calculated from bottom left up. e.g. 20,20 would "
+        "be bottom left corner. use 10,20 as default. if -1 is specified then center on page size.\n",
+        "-flipv flips vertical positions so 20,20 would be top left calculated from top of page.\n",
+        "-fliph flips horizontal positions so 20,20 would be bottom right from right edge of page.\n",
+        "-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n",
+        "-crop_marks adds crop mark images to pdf\n",
+        "-trim_marks adds crop mark images to pdf\n",
+        "\r\nExample usage:-\r\n",
+        "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n",
+        "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n",
+        "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg -s1 -e1 -size100,100\n",
+        "see examples folder for all parameters usage in test.bat, list.bat and list.bat\r\n",
+        "NOTE: first 3 parameters have to be -i -o -j or -i -f -j\r\n",
+        "If your filename has spaces in it then use double quotes around the filename, e.g. \"c:\\my test\\test "
+        "file.pdf\"\n",
+        "\nWildcards * are not permitted, if you want to process many files then do: dir /B *.pdf > list.txt, then "
+        "vellico -ilist.txt -fc:\\output -jimage.jpg\n",
+        "\r\n",
+        "\r\n",
+    };
+    for (const char* line : kLines)
+        std::fputs(line, stdout);
+}

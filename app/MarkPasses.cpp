@@ -1,0 +1,90 @@
+#include "app/MarkPasses.h"
+
+#include <cstdio>
+#include <string>
+
+#include "app/CommandLine.h"
+#include "load/Platform.h"
+#include "pdf/CPdfException.h"
+#include "stamp/CStampJob.h"
+
+namespace {
+
+constexpr const char* kHorizontalMark = "CropmarkHorizontal.jpg";
+constexpr const char* kVerticalMark = "CropmarkVertical.jpg";
+
+struct CMarkPass {
+    bool CStampJob::*trimFlag;
+    bool CStampJob::*cropFlag;
+    const char* image;
+};
+
+// Pass order: the four horizontal marks, then the four vertical ones.
+const CMarkPass kPasses[8] = {
+    {&CStampJob::trimBlh, &CStampJob::cropBlh, kHorizontalMark},
+    {&CStampJob::trimBrh, &CStampJob::cropBrh, kHorizontalMark},
+    {&CStampJob::trimTlh, &CStampJob::cropTlh, kHorizontalMark},
+    {&CStampJob::trimTrh, &CStampJob::cropTrh, kHorizontalMark},
+    {&CStampJob::trimBlv, &CStampJob::cropBlv, kVerticalMark},
+    {&CStampJob::trimBrv, &CStampJob::cropBrv, kVerticalMark},
+    {&CStampJob::trimTlv, &CStampJob::cropTlv, kVerticalMark},
+    {&CStampJob::trimTrv, &CStampJob::cropTrv, kVerticalMark},
+};
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    platform::FileIdentity first = platform::identify(a);
+    platform::FileIdentity second = platform::identify(b);
+    return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
+}
+
+void runMarkPasses(CStampJob& job, bool trim)
+{
+    const std::string firstInput = job.inputPath;
+    const std::string finalOutput = job.outputPath;
+    std::printf("Input file: '%s'", firstInput.c_str());
+
+    // The passes write finalOutput-0 .. -7 and finally finalOutput: none of
+    // them may be the input, which would be overwritten before it is read.
+    if (sameFile(finalOutput, firstInput))
+        throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", finalOutput);
+    for (int pass = 0; pass < 8; ++pass) {
+        std::string name = finalOutput + "-" + std::to_string(pass);
+        if (name == firstInput || sameFile(name, firstInput))
+            throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", name);
+    }
+
+    std::string passInput;
+    std::string passOutput;
+    for (int pass = 0; pass < 8; ++pass) {
+        for (const CMarkPass& each : kPasses)
+            job.*(trim ? each.trimFlag : each.cropFlag) = false;
+        if (pass > 0) {
+            passInput = passOutput;
+            job.inputPath = passInput;
+        }
+        passOutput = finalOutput + "-" + std::to_string(pass);
+        job.outputPath = passOutput;
+        job.*(trim ? kPasses[pass].trimFlag : kPasses[pass].cropFlag) = true;
+        job.imagePath = std::string(kPasses[pass].image);
+        job.stampFile();
+        if (pass > 0 && passInput != firstInput)
+            platform::removeFile(passInput);
+    }
+    if (!platform::replaceFile(passOutput, finalOutput))
+        throw CPdfException::formatted("\nOutput file write error: '%s'\n", finalOutput);
+    std::printf(", output file: '%s'\n", finalOutput.c_str());
+}
+
+} // namespace
+
+void processFile(CStampJob& job, int argumentCount, const char* const* arguments)
+{
+    parseArguments(job, argumentCount, arguments);
+    if (job.trimMarks)
+        runMarkPasses(job, true);
+    else if (job.cropMarks)
+        runMarkPasses(job, false);
+    else
+        job.stampFile();
+}

@@ -1,0 +1,3 @@
+#include "app/BatchDriver.h"
+
+int main(int argc, char** argv) { return runVellico(argc, argv); }
