@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Small helpers shared by the test suites.
+namespace vtest {
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    // path() + "/" + name
+    std::string file(const std::string& name) const;
+
+private:
+    std::string m_path;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+struct CommandResult {
+    int status = -1;    // exit status; -1 when the command could not run or was killed
+    std::string output; // standard output (and standard error when merged)
+};
+// Runs `command` through the shell, capturing standard output.
+CommandResult runCommand(const std::string& command);
+// Quotes `text` for the shell.
+std::string shellQuote(const std::string& text);
+// Whether a program is on PATH.
+bool haveTool(const std::string& name);
+
+// The project's source folder and the built program (set by the build).
+std::string sourceDir();
+std::string vellicoBinary();
+
+} // namespace vtest
