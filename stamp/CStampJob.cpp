@@ -209,6 +209,11 @@ void CStampJob::chooseResourceNames()
         std::srand(static_cast<unsigned>(clock.seconds + clock.milliseconds));
         n = static_cast<int64_t>(std::rand()) + clock.milliseconds % 1000000;
     }
+    // Passes of one job (the marks) follow each other within a millisecond
+    // and would draw the same number: the names of an earlier pass are still
+    // in the pages' resources, so a repeat would make duplicate keys.
+    while (!m_usedResourceNumbers.insert(n).second)
+        ++n;
     m_gsName = formatText("GS%lld", static_cast<long long>(n));
     m_imName = formatText("Im%lld", static_cast<long long>(n));
 }

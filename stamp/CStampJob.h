@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -123,4 +124,5 @@ private:
     float m_angle = 0.0f;
     int m_progress = 0;
     std::optional<int> m_fixedResourceNumber;
+    std::set<int64_t> m_usedResourceNumbers;
 };
