@@ -5,7 +5,11 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test test-release test-asan clean
+PREFIX    ?= /usr/local
+DEMO_DIR  := $(BUILD_DIR)/demo
+EXAMPLES  := $(CURDIR)/examples
+
+.PHONY: all build test test-release test-asan demo install clean
 
 all: build
 
@@ -23,6 +27,21 @@ test-asan:
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Stamps the bundled four-page sample twice: with the logo, and with crop
+# marks (read, as the program always does, from the current folder).
+demo: build
+	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
+	@cp data/CropmarkHorizontal.jpg data/CropmarkVertical.jpg $(DEMO_DIR)/
+	cd $(DEMO_DIR) && $(CURDIR)/$(BUILD_DIR)/vellico -i$(EXAMPLES)/sample.pdf -osample-stamped.pdf -j$(EXAMPLES)/logo.jpg
+	cd $(DEMO_DIR) && $(CURDIR)/$(BUILD_DIR)/vellico -i$(EXAMPLES)/sample.pdf -osample-crop-marks.pdf -j$(EXAMPLES)/logo.jpg -crop_marks
+	@echo
+	@echo "Demo outputs:"
+	@echo "  $(DEMO_DIR)/sample-stamped.pdf     the logo at 20,10 from the bottom left of every page"
+	@echo "  $(DEMO_DIR)/sample-crop-marks.pdf  crop marks at the corners of every page's crop box"
+
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR)
