@@ -110,6 +110,9 @@ void CPdfParser::parseDictionary(CPdfObject& out)
             advance();
             if (m_current.type() == PDF_ERROR)
                 continue;
+            // A key cut off by the end of the input has no value to keep.
+            if (m_current.type() == PDF_EOF)
+                return;
             parseObject(value);
             dict->insertMoved(key, std::move(value));
             value.clear();
@@ -137,7 +140,9 @@ CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
 
     CPdfObject length;
     dict.dictValue()->getValue("Length", length);
-    if (length.type() != PDF_INT)
+    // A negative length would seek backwards and could parse the same bytes
+    // again for ever; it is as unusable as a missing one.
+    if (length.type() != PDF_INT || length.intValue() < 0)
         return nullptr; // nothing moves: the tokens still hold ">>" and "stream"
     int64_t size = length.intValue();
 
