@@ -11,8 +11,13 @@ int64_t CPdfRowPredictor::rowSizeFor(int columns, int colors, int bitsPerCompone
     if (bitsPerComponent != 1 && bitsPerComponent != 2 && bitsPerComponent != 4 && bitsPerComponent != 8 &&
         bitsPerComponent != 16)
         return -1;
+    // Both factors are below 2^31, so the product fits; refuse before the
+    // bits multiply it past the 64-bit range.
+    int64_t values = static_cast<int64_t>(columns) * colors;
+    if (values > kMaxRowBytes * 8)
+        return -1;
     int64_t pixelBytes = (static_cast<int64_t>(colors) * bitsPerComponent + 7) >> 3;
-    int64_t dataBytes = (static_cast<int64_t>(columns) * colors * bitsPerComponent + 7) >> 3;
+    int64_t dataBytes = (values * bitsPerComponent + 7) >> 3;
     int64_t total = pixelBytes + dataBytes;
     return total > kMaxRowBytes ? -1 : total;
 }
