@@ -1,5 +1,7 @@
 #include "load/CPdfObjStmReader.h"
 
+#include <utility>
+
 #include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfParser.h"
@@ -22,8 +24,12 @@ void CPdfObjStmReader::getObject(int index, int num, CPdfObject& out)
     }
     CPdfObject& cached = m_objects[static_cast<size_t>(index)];
     if (cached.type() == PDF_NONE) {
+        // Parsed aside and kept only when complete: a parse that throws must
+        // not leave a half-built value behind for the next request.
+        CPdfObject parsed;
         CPdfParser parser(m_table, new CPdfMemoryStream(m_bytes, m_bytes->data() + begin, end - begin));
-        parser.parseObject(cached);
+        parser.parseObject(parsed);
+        cached = std::move(parsed);
     }
     out.assign(cached);
 }
