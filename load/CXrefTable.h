@@ -16,7 +16,7 @@ class CPdfStream;
 // The document's cross-reference data: one record per object number from all
 // sections (newest first along the /Prev chain), the newest trailer, and the
 // object-stream cache behind fetchObject.
-class CXrefTable : public CPdfResolver {
+class CXrefTable final : public CPdfResolver {
 public:
     // A larger object count is damaged (or hostile) data, not a document.
     static constexpr int64_t kMaxObjects = 8388607;
