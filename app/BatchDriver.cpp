@@ -34,8 +34,9 @@ int runList(const std::string& listPath, const char* secondArgument, int argumen
     const std::string folder = secondArgument + 2;
     platform::makeDirectory(folder);
 
+    // A folder opens for reading here but has no lines: refuse it like a missing list.
     std::ifstream list(listPath, std::ios::binary);
-    if (!list) {
+    if (!list || platform::identify(listPath).isDirectory) {
         std::printf("Unable to open file list: '%s'\r\n", listPath.c_str());
         return 1;
     }

@@ -56,23 +56,33 @@ void runMarkPasses(CStampJob& job, bool trim)
 
     std::string passInput;
     std::string passOutput;
-    for (int pass = 0; pass < 8; ++pass) {
-        for (const CMarkPass& each : kPasses)
-            job.*(trim ? each.trimFlag : each.cropFlag) = false;
-        if (pass > 0) {
-            passInput = passOutput;
-            job.inputPath = passInput;
+    // The last finished pass's file, ours to remove if a later pass fails.
+    std::string intermediate;
+    try {
+        for (int pass = 0; pass < 8; ++pass) {
+            for (const CMarkPass& each : kPasses)
+                job.*(trim ? each.trimFlag : each.cropFlag) = false;
+            if (pass > 0) {
+                passInput = passOutput;
+                job.inputPath = passInput;
+            }
+            passOutput = finalOutput + "-" + std::to_string(pass);
+            job.outputPath = passOutput;
+            job.*(trim ? kPasses[pass].trimFlag : kPasses[pass].cropFlag) = true;
+            job.imagePath = std::string(kPasses[pass].image);
+            job.stampFile();
+            intermediate = passOutput;
+            if (pass > 0 && passInput != firstInput)
+                platform::removeFile(passInput);
         }
-        passOutput = finalOutput + "-" + std::to_string(pass);
-        job.outputPath = passOutput;
-        job.*(trim ? kPasses[pass].trimFlag : kPasses[pass].cropFlag) = true;
-        job.imagePath = std::string(kPasses[pass].image);
-        job.stampFile();
-        if (pass > 0 && passInput != firstInput)
-            platform::removeFile(passInput);
+        // Like a single pass, an output that is a link replaces the file it names.
+        if (!platform::replaceFile(passOutput, platform::resolveLinks(finalOutput)))
+            throw CPdfException::formatted("\nOutput file write error: '%s'\n", finalOutput);
+    } catch (...) {
+        if (!intermediate.empty())
+            platform::removeFile(intermediate);
+        throw;
     }
-    if (!platform::replaceFile(passOutput, finalOutput))
-        throw CPdfException::formatted("\nOutput file write error: '%s'\n", finalOutput);
     std::printf(", output file: '%s'\n", finalOutput.c_str());
 }
 
