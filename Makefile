@@ -9,7 +9,14 @@ PREFIX    ?= /usr/local
 DEMO_DIR  := $(BUILD_DIR)/demo
 EXAMPLES  := $(CURDIR)/examples
 
-.PHONY: all build test test-release test-asan demo install clean
+FUZZ_DIR     ?= build-fuzz
+FUZZ_SECONDS ?= 180
+FUZZ_TARGETS := parser document stamp
+
+BENCH_DATA ?= $(BUILD_DIR)/bench-data
+BENCH_RUNS ?= 5
+
+.PHONY: all build test test-release test-asan demo install fuzz fuzz-build bench clean
 
 all: build
 
@@ -39,6 +46,31 @@ demo: build
 	@echo "Demo outputs:"
 	@echo "  $(DEMO_DIR)/sample-stamped.pdf     the logo at 20,10 from the bottom left of every page"
 	@echo "  $(DEMO_DIR)/sample-crop-marks.pdf  crop marks at the corners of every page's crop box"
+
+# Runs each fuzz target for FUZZ_SECONDS (default 180) from the builder-made
+# seeds and the corpus it grew before; findings land in fuzz/artifacts/.
+fuzz-build:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLICO_FUZZ=ON
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@mkdir -p $(FUZZ_DIR)/seeds fuzz/artifacts
+	$(FUZZ_DIR)/fuzz/make_seeds $(FUZZ_DIR)/seeds
+
+fuzz: fuzz-build
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p fuzz/corpus-$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ_DIR)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -artifact_prefix=fuzz/artifacts/ -print_final_stats=1 fuzz/corpus-$$t $(FUZZ_DIR)/seeds 2>&1 | tail -n 12; \
+	done
+
+# Times the program on generated inputs (written once to $(BENCH_DATA), about
+# 200 MB) against `cat`, and against mupdf's Python bindings when installed
+# (Debian: python3-fitz).
+bench: build
+	cmake --build $(BUILD_DIR) --target make_bench_inputs
+	@if [ ! -f $(BENCH_DATA)/shared-resources-5000.pdf ]; then \
+	  mkdir -p $(BENCH_DATA) && $(BUILD_DIR)/bench/make_bench_inputs $(BENCH_DATA) examples/logo.jpg; fi
+	python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS)
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)

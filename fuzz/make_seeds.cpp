@@ -1,0 +1,86 @@
+// Writes the seed corpus: one file for each structure the test-PDF builder
+// can make, with a few page layouts, so the fuzzers start from real documents.
+#include <cstdio>
+#include <string>
+
+#include "tests/support/PdfBuilder.h"
+
+using vtest::PdfBuilder;
+using vtest::XrefKind;
+using vtest::XrefStreamOptions;
+
+namespace {
+
+// Catalog, a Pages node and two pages with the given extras.
+void addPages(PdfBuilder& b, const std::string& pageExtra, bool compressPages = false, int objStm = 0)
+{
+    int catalog = b.reserve(), pages = b.reserve(), page1 = b.reserve(), page2 = b.reserve();
+    int content = b.addStream("", "q 1 0 0 RG 10 10 100 100 re S Q");
+    int font = b.add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    int resources = b.add("<< /Font << /F1 " + std::to_string(font) + " 0 R >> >>");
+    b.set(catalog, "<< /Type /Catalog /Pages " + std::to_string(pages) + " 0 R >>");
+    b.set(pages, "<< /Type /Pages /Kids [" + std::to_string(page1) + " 0 R " + std::to_string(page2) +
+                     " 0 R] /Count 2 /MediaBox [0 0 595 842] /Resources " + std::to_string(resources) + " 0 R >>");
+    b.set(page1, "<< /Type /Page /Parent " + std::to_string(pages) + " 0 R /Contents " + std::to_string(content) +
+                     " 0 R " + pageExtra + " >>");
+    b.set(page2, "<< /Type /Page /Parent " + std::to_string(pages) + " 0 R /Rotate 90 /CropBox [10 10 500 800]" +
+                     " /Contents [" + std::to_string(content) + " 0 R] /Resources << /XObject << >> >> >>");
+    if (compressPages) {
+        b.compress(page1, objStm);
+        b.compress(page2, objStm);
+        b.compress(resources, objStm);
+    }
+    b.setRoot(catalog);
+}
+
+void write(const PdfBuilder& b, const std::string& folder, const std::string& name)
+{
+    b.writeTo(folder + "/" + name + ".pdf");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds FOLDER\n");
+        return 2;
+    }
+    const std::string folder = argv[1];
+    {
+        PdfBuilder b;
+        addPages(b, "/Resources << /Font << >> >>");
+        write(b, folder, "classic");
+    }
+    {
+        PdfBuilder b;
+        addPages(b, "");
+        b.beginUpdate();
+        b.setInfo(b.add("<< /Producer (update) >>"));
+        write(b, folder, "update");
+    }
+    for (bool png : {false, true}) {
+        PdfBuilder b;
+        XrefStreamOptions options;
+        options.pngUp = png;
+        options.index = png;
+        b.setXref(XrefKind::Stream, options);
+        int objStm = b.addObjectStream();
+        addPages(b, "/TrimBox [20 20 575 822]", true, objStm);
+        write(b, folder, png ? "xref-stream-png" : "xref-stream");
+    }
+    {
+        PdfBuilder b;
+        b.setXref(XrefKind::Hybrid);
+        int objStm = b.addObjectStream();
+        addPages(b, "", true, objStm);
+        write(b, folder, "hybrid");
+    }
+    {
+        PdfBuilder b;
+        b.setJunkPrefix("JUNK\r\n");
+        addPages(b, "/Rotate -90 /MediaBox 9 0 R");
+        write(b, folder, "junk-prefix");
+    }
+    return 0;
+}
