@@ -461,6 +461,7 @@ std::string CStampJob::buildStampStream(int pageIndex)
         {cropBrv, MARK_BRV, page.cropBox}, {cropBrh, MARK_BRH, page.cropBox}, {cropTrv, MARK_TRV, page.cropBox},
         {cropTrh, MARK_TRH, page.cropBox},
     };
+    float angle = m_angle;
     for (const auto& corner : corners) {
         if (!corner.set)
             continue;
@@ -469,6 +470,9 @@ std::string CStampJob::buildStampStream(int pageIndex)
         y = mark.y;
         width = mark.width;
         height = mark.height;
+        // The mark's place is a box corner in page space: turning it with the
+        // page's rotation would swing it away from the corner.
+        angle = 0.0f;
     }
-    return formatStampStream(m_gsName, m_imName, x, y, m_angle, width, height);
+    return formatStampStream(m_gsName, m_imName, x, y, angle, width, height);
 }

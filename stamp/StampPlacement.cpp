@@ -26,93 +26,56 @@ int truncDiff(float boxValue, int setting) { return truncateToInt(boxValue - sta
 
 } // namespace
 
+namespace {
+
+// One axis of the page as displayed (rightwards or upwards), in page terms:
+// the page axis it runs along (0 = x, 1 = y) and whether it runs the same way.
+struct CDisplayAxis {
+    int pageAxis;
+    bool forward;
+};
+
+} // namespace
+
 Placement computeStampPlacement(const PlacementSettings& s, const float box[4], int rotate)
 {
-    const float x0 = box[0], y0 = box[1], x1 = box[2], y1 = box[3];
-    const bool rot = rotate != 0 && s.forcePortrait;
-    Placement p;
-    p.anchorX = truncateToInt(x0);
-    p.anchorY = truncateToInt(y0);
+    // A rotated page is shown turned clockwise; positions are measured on the
+    // page as displayed, and the image is turned back so it shows upright.
+    const int turn = s.forcePortrait ? rotate : 0;
+    CDisplayAxis horizontal{0, true}, vertical{1, true};
+    if (turn == 90)
+        horizontal = {1, true}, vertical = {0, false};
+    else if (turn == 180)
+        horizontal = {0, false}, vertical = {1, false};
+    else if (turn == 270)
+        horizontal = {1, false}, vertical = {0, true};
 
-    if (!s.flipV && !s.flipH) {
-        if (!rot) {
-            p.anchorX = addSaturated(truncateToInt(x0), s.posX);
-            p.anchorY = addSaturated(truncateToInt(y0), s.posY);
-        } else {
-            // Measured from the bottom-left corner of the page as displayed.
-            p.angle = static_cast<float>(rotate);
-            if (rotate == 90) {
-                p.anchorX = truncDiff(x1, s.posY);
-                p.anchorY = addSaturated(truncateToInt(y0), s.posX);
-            } else if (rotate == 180) {
-                p.anchorX = truncDiff(x1, s.posX);
-                p.anchorY = truncDiff(y1, s.posY);
-            } else if (rotate == 270) {
-                p.anchorX = addSaturated(truncateToInt(x0), s.posY);
-                p.anchorY = truncDiff(y1, s.posX);
-            }
-        }
-    }
-    if (s.flipV) {
-        if (!rot) {
-            p.anchorX = addSaturated(p.anchorX, s.posX);
-            p.anchorY = truncDiff(y1, s.posY);
-        } else {
-            p.angle += static_cast<float>(rotate);
-            if (rotate == 90) {
-                p.anchorX = addSaturated(p.anchorX, s.posY);
-                p.anchorY = addSaturated(p.anchorY, s.posX);
-            } else if (rotate == 180) {
-                p.anchorX = truncDiff(x1, s.posX);
-                p.anchorY = addSaturated(p.anchorY, s.posY);
-            } else if (rotate == 270) {
-                p.anchorX = truncDiff(x1, s.posX);
-                p.anchorY = truncDiff(y1, s.posY);
-            }
-        }
-    }
-    if (s.flipH) {
-        if (!rot) {
-            p.anchorX = truncDiff(x1, s.posX);
-            p.anchorY = addSaturated(p.anchorY, s.posY);
-        } else {
-            p.angle += static_cast<float>(rotate);
-            if (rotate == 90) {
-                p.anchorX = truncDiff(x1, s.posX);
-                p.anchorY = truncDiff(y1, s.posY);
-            } else if (rotate == 180) {
-                p.anchorX = addSaturated(p.anchorX, s.posX);
-                p.anchorY = truncDiff(y1, s.posY);
-            } else if (rotate == 270) {
-                p.anchorX = addSaturated(p.anchorX, s.posY);
-                p.anchorY = addSaturated(p.anchorY, s.posX);
-            }
-        }
-    }
+    // `distance` from the displayed left/bottom edge, or from the right/top
+    // one when `fromFar`; -1 centres. A distance from a low page edge is
+    // added to the truncated edge, one from a high edge is subtracted before
+    // truncating, as the page's own placement does.
+    auto place = [box](const CDisplayAxis& axis, int distance, bool fromFar) {
+        const float low = box[axis.pageAxis], high = box[axis.pageAxis + 2];
+        if (distance == -1)
+            return truncateToInt(low + (high - low) * 0.5);
+        return axis.forward != fromFar ? addSaturated(truncateToInt(low), distance) : truncDiff(high, distance);
+    };
+    int across = place(horizontal, s.posX, s.flipH);
+    int up = place(vertical, s.posY, s.flipV);
 
-    // -1 centres on that axis: half the box's width or height.
-    if (s.posX == -1) {
-        if (rot)
-            p.anchorY = truncateToInt((y1 - y0) * 0.5);
-        else
-            p.anchorX = truncateToInt((x1 - x0) * 0.5);
-    }
-    if (s.posY == -1) {
-        if (rot)
-            p.anchorX = truncateToInt((x1 - x0) * 0.5);
-        else
-            p.anchorY = truncateToInt((y1 - y0) * 0.5);
-    }
-
+    // Alignment moves the image along the displayed horizontal, leftwards.
     if (s.align != "left") {
-        double width = s.align == "center" ? s.sizeX * 0.5 : s.sizeX;
-        int shift = truncateToInt(width);
-        // Along the page's y axis on a rotated page: the displayed horizontal.
-        if (rot)
-            p.anchorY = subtractSaturated(p.anchorY, shift);
-        else
-            p.anchorX = subtractSaturated(p.anchorX, shift);
+        int shift = truncateToInt(s.align == "center" ? s.sizeX * 0.5 : s.sizeX);
+        across = horizontal.forward ? subtractSaturated(across, shift) : addSaturated(across, shift);
     }
+
+    Placement p;
+    int anchor[2];
+    anchor[horizontal.pageAxis] = across;
+    anchor[vertical.pageAxis] = up;
+    p.anchorX = anchor[0];
+    p.anchorY = anchor[1];
+    p.angle = static_cast<float>(turn);
     return p;
 }
 

@@ -21,7 +21,10 @@ struct Placement {
     float angle = 0.0f; // degrees, counter-clockwise
 };
 
-// `cropBox` is x0 y0 x1 y1; `rotate` the page's effective /Rotate (0, 90, 180 or 270).
+// `cropBox` is x0 y0 x1 y1; `rotate` the page's effective /Rotate (0, 90, 180
+// or 270). Positions count from the bottom-left corner of the page as it is
+// displayed (from the top or right edge with the flips; -1 centres), and the
+// alignment shifts the image leftwards on the displayed page.
 Placement computeStampPlacement(const PlacementSettings& settings, const float cropBox[4], int rotate);
 
 // Truncates toward zero to a 32-bit integer, saturating (NaN gives 0).

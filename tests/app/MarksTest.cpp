@@ -125,9 +125,9 @@ void checkMarks(const DocSpec& spec, const MarksCase& c)
 
 TEST_P(MarksRun, DrawsEightMarksPerSelectedPage) { checkMarks(marksDoc(), GetParam()); }
 
-// Known fault: on a turned page each mark is turned with the page's
-// rotation about its own corner, so it no longer lines up with the box.
-TEST_P(MarksRun, DISABLED_DrawsTheMarksAtTheBoxCornersOfTurnedPages)
+// Marks are placed in page space: a turned page must not swing them away
+// from the box corners.
+TEST_P(MarksRun, DrawsTheMarksAtTheBoxCornersOfTurnedPages)
 {
     DocSpec spec = marksDoc();
     spec.pages[1].rotate = 90;

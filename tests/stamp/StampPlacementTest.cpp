@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"Rotate270", settings(), kLetter, 270, 10, 772, 270},
         PlacementCase{"FlipV", settings(20, 10, "left", true), kLetter, 0, 20, 782, 0},
         PlacementCase{"FlipH", settings(20, 10, "left", false, true), kLetter, 0, 592, 10, 0},
-        PlacementCase{"BothFlips", settings(20, 10, "left", true, true), kLetter, 0, 592, 792, 0},
+        PlacementCase{"BothFlips", settings(20, 10, "left", true, true), kLetter, 0, 592, 782, 0},
         PlacementCase{"CentredBothAxes", settings(-1, -1), kLetter, 0, 306, 396, 0},
         PlacementCase{"CentredAlignCenter", settings(-1, -1, "center"), kLetter, 0, 256, 396, 0},
         PlacementCase{"CentredAlignRight", settings(-1, -1, "right"), kLetter, 0, 206, 396, 0},
@@ -79,17 +79,17 @@ INSTANTIATE_TEST_SUITE_P(
                       kLetter, 0, -30, 10, 0},
         PlacementCase{"Rotate90CentredAlignCenter", settings(-1, -1, "center"), kLetter, 90, 306, 346, 90},
         PlacementCase{"Rotate90Centred", settings(-1, -1), kLetter, 90, 306, 396, 90},
-        PlacementCase{"Rotate270AlignRightShiftsAlongY", settings(20, 10, "right"), kLetter, 270, 10, 672, 270},
+        PlacementCase{"Rotate270AlignRightShiftsLeftOnScreen", settings(20, 10, "right"), kLetter, 270, 10, 872, 270},
         PlacementCase{"FractionalCropBox", settings(), {10.7f, 20.2f, 600.9f, 780.5f}, 0, 30, 30, 0},
         PlacementCase{"OffsetCropBoxFlipH", settings(20, 10, "left", false, true), {100, 100, 500, 700}, 0, 480, 110, 0},
-        // The centre is half the box's size, not its middle.
-        PlacementCase{"OffsetCropBoxCentred", settings(-1, -1), {100, 100, 500, 700}, 0, 200, 300, 0},
+        // The centre is the box's middle, wherever the box starts.
+        PlacementCase{"OffsetCropBoxCentred", settings(-1, -1), {100, 100, 500, 700}, 0, 300, 400, 0},
         PlacementCase{"Rotate90FlipV", settings(20, 10, "left", true), kLetter, 90, 10, 20, 90},
-        PlacementCase{"Rotate90FlipH", settings(20, 10, "left", false, true), kLetter, 90, 592, 782, 90},
-        PlacementCase{"Rotate90BothFlipsTurnTwice", settings(20, 10, "left", true, true), kLetter, 90, 592, 782, 180},
+        PlacementCase{"Rotate90FlipH", settings(20, 10, "left", false, true), kLetter, 90, 602, 772, 90},
+        PlacementCase{"Rotate90BothFlipsTurnOnce", settings(20, 10, "left", true, true), kLetter, 90, 10, 772, 90},
         PlacementCase{"Rotate180FlipV", settings(20, 10, "left", true), kLetter, 180, 592, 10, 180},
         PlacementCase{"Rotate180FlipH", settings(20, 10, "left", false, true), kLetter, 180, 20, 782, 180},
-        PlacementCase{"Rotate270FlipV", settings(20, 10, "left", true), kLetter, 270, 592, 782, 270},
+        PlacementCase{"Rotate270FlipV", settings(20, 10, "left", true), kLetter, 270, 602, 772, 270},
         PlacementCase{"Rotate270FlipH", settings(20, 10, "left", false, true), kLetter, 270, 10, 20, 270}),
     [](const ::testing::TestParamInfo<PlacementCase>& info) { return std::string(info.param.name); });
 
