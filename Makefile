@@ -67,7 +67,7 @@ fuzz: fuzz-build
 # 200 MB) against `cat`, and against mupdf's Python bindings when installed
 # (Debian: python3-fitz).
 bench: build
-	cmake --build $(BUILD_DIR) --target make_bench_inputs
+	cmake --build $(BUILD_DIR) --target make_bench_inputs measure
 	@if [ ! -f $(BENCH_DATA)/shared-resources-5000.pdf ]; then \
 	  mkdir -p $(BENCH_DATA) && $(BUILD_DIR)/bench/make_bench_inputs $(BENCH_DATA) examples/logo.jpg; fi
 	python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS)

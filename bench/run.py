@@ -3,12 +3,13 @@
 several runs, peak memory, and the ratio to `cat IN > OUT` measured in the
 same run (alternating with it, so both see the same machine state).
 
-Usage: run.py BINARY DATA_FOLDER JPEG [RUNS]"""
-import os, statistics, subprocess, sys, time
+Usage: run.py BINARY DATA_FOLDER JPEG [RUNS]
+(the `measure` launcher is expected beside BINARY in bench/)"""
+import os, statistics, subprocess, sys
 
 binary, folder, jpeg = os.path.abspath(sys.argv[1]), sys.argv[2], os.path.abspath(sys.argv[3])
 runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
-work = os.path.join(folder, "out")
+work = os.path.abspath(os.path.join(folder, "out"))
 os.makedirs(work, exist_ok=True)
 here = os.path.dirname(os.path.abspath(__file__))
 root = os.path.dirname(here)
@@ -17,16 +18,16 @@ for mark in ("CropmarkHorizontal.jpg", "CropmarkVertical.jpg"):
     open(os.path.join(work, mark), "wb").write(data)
 
 
-def measure(command, stdout=None):
+launcher = os.path.join(os.path.dirname(binary), "bench", "measure")
+
+
+def measure(command):
     """Wall time in seconds and peak resident memory in MB of one command."""
-    with open(stdout or os.devnull, "wb") as out:
-        start = time.perf_counter()
-        process = subprocess.Popen(command, stdout=out, stderr=subprocess.DEVNULL, cwd=work)
-        _, status, usage = os.wait4(process.pid, 0)
-        elapsed = time.perf_counter() - start
-    if status != 0:
+    result = subprocess.run([launcher] + command, stdout=subprocess.PIPE, cwd=work)
+    if result.returncode != 0:
         raise SystemExit("failed: %s" % " ".join(command))
-    return elapsed, usage.ru_maxrss / 1024.0
+    seconds, peak = result.stdout.split()
+    return float(seconds), int(peak) / 1024.0
 
 
 def have_fitz():
