@@ -1,0 +1,154 @@
+// Output bytes are a contract: other programs parse them. Each case stamps a
+// builder-made document with the resource number fixed and compares digests
+// recorded from a known-good build, so work on speed cannot change what is
+// written. Where identical rewrites of a shared object may be written once,
+// only the objects a reader sees are compared.
+//
+// To record the digests again: VELLICO_PRINT_DIGESTS=1 build/tests/app_tests --gtest_filter='Golden*'
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "load/CFileSource.h"
+#include "load/CPdfFile.h"
+#include "load/CXrefTable.h"
+#include "stamp/CStampJob.h"
+#include "stamp/ObjectText.h"
+#include "tests/app/E2e.h"
+
+using namespace e2e;
+
+namespace {
+
+uint64_t fnv1a(const std::string& bytes, uint64_t hash = 14695981039346656037ull)
+{
+    for (unsigned char c : bytes)
+        hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+// Every object a reader of `path` sees, in number order.
+uint64_t objectsDigest(const std::string& path)
+{
+    CPdfFile document;
+    document.open(path);
+    CXrefTable& xref = *document.xref();
+    uint64_t hash = fnv1a("objects");
+    for (int num = 0; num < xref.recordCount(); ++num)
+        hash = fnv1a(std::to_string(num) + ":" + readObjectText(*document.file(), num, xref), hash);
+    return hash;
+}
+
+std::vector<PageSpec> mixedPages()
+{
+    std::vector<PageSpec> pages(6);
+    pages[0].rotate = 0;
+    pages[1].resources = Resources::Indirect;
+    pages[1].contents = Contents::Array;
+    pages[1].rotate = 90;
+    pages[2].subDictionariesByReference = true;
+    pages[2].contents = Contents::ArrayRef;
+    pages[2].rotate = 180;
+    pages[2].flate = true;
+    pages[3].resources = Resources::Indirect;
+    pages[3].subDictionariesByReference = true;
+    pages[3].rotate = 270;
+    pages[3].crop = render::Box{40, 40, 560, 700};
+    pages[4].resources = Resources::Bare;
+    pages[4].contents = Contents::None;
+    pages[5].resources = Resources::None;
+    pages[5].media.reset();
+    return pages;
+}
+
+DocSpec doc(Layout layout, NodeResources nodeResources, int pageCount = 6)
+{
+    DocSpec spec;
+    spec.pages = mixedPages();
+    spec.pages.resize(static_cast<size_t>(pageCount), spec.pages.back());
+    spec.layout = layout;
+    spec.nodeResources = nodeResources;
+    spec.nodeMedia = render::Box{0, 0, 612, 792};
+    spec.nodeRotate = 90;
+    spec.rootGen = 1;
+    return spec;
+}
+
+struct GoldenCase {
+    const char* name;
+    DocSpec spec;
+    std::vector<std::string> options;
+    bool bytesCompared; // false where a shared object rewritten alike for many pages may be written once
+    uint64_t bytes;
+    uint64_t objects;
+};
+
+std::ostream& operator<<(std::ostream& out, const GoldenCase& c) { return out << c.name; }
+
+class GoldenOutput : public testing::TestWithParam<GoldenCase> {};
+
+TEST_P(GoldenOutput, IsWhatItWas)
+{
+    const GoldenCase& c = GetParam();
+    vtest::TempDir work;
+    vtest::writeFile(work.file("in.pdf"), buildDoc(c.spec).bytes);
+    std::vector<std::string> arguments = {"vellico", "-i" + work.file("in.pdf"), "-o" + work.file("out.pdf"),
+                                          "-j" + fixture("stamp.jpg")};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    std::vector<const char*> vector;
+    for (const std::string& argument : arguments)
+        vector.push_back(argument.c_str());
+
+    CStampJob job;
+    parseArguments(job, static_cast<int>(vector.size()), vector.data());
+    job.setResourceNumber(4711);
+    testing::internal::CaptureStdout();
+    job.stampFile();
+    testing::internal::GetCapturedStdout();
+
+    const std::string output = vtest::readFile(work.file("out.pdf"));
+    const uint64_t bytes = fnv1a(output);
+    const uint64_t objects = objectsDigest(work.file("out.pdf"));
+    if (std::getenv("VELLICO_PRINT_DIGESTS"))
+        std::printf("%s 0x%016llxull 0x%016llxull\n", c.name, static_cast<unsigned long long>(bytes),
+                    static_cast<unsigned long long>(objects));
+    EXPECT_EQ(objects, c.objects) << "the objects of the output changed";
+    if (c.bytesCompared) {
+        EXPECT_EQ(bytes, c.bytes) << "the bytes of the output changed";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Golden, GoldenOutput,
+    testing::Values(
+        GoldenCase{"Classic", doc(Layout::Classic, NodeResources::Inline), {},
+                   true, 0xa5404af77b176840ull, 0x4881ffe2ce01c534ull},
+        GoldenCase{"ClassicOptions", doc(Layout::Classic, NodeResources::Inline),
+                   {"-flipv", "-fliph", "-pos-1,-1", "-align", "center", "-opacity50", "-size50,30"},
+                   true, 0xd0090bbdd9ee296full, 0x8a254c58f759924aull},
+        GoldenCase{"ClassicMarkFlags", doc(Layout::Classic, NodeResources::Inline), {"-crop_blh", "-trim_trv"},
+                   true, 0x05b019cadd37196full, 0x6425c7f1d4740c3eull},
+        GoldenCase{"ClassicSelection", doc(Layout::Classic, NodeResources::Inline, 9), {"-s2", "-e8", "-n3"}, true,
+                   0x26373da5c6679b34ull, 0x66b6d108d6dc1031ull},
+        GoldenCase{"Incremental", doc(Layout::Incremental, NodeResources::None), {},
+                   true, 0x6447ffc043b7e8f2ull, 0x03a2c2c48e1a216full},
+        GoldenCase{"XrefStreamPng", doc(Layout::XrefStreamPng, NodeResources::Inline), {},
+                   true, 0x36d29014933272e4ull, 0x8abce3c218cfcbc2ull},
+        GoldenCase{"ObjectStreams", doc(Layout::ObjectStreams, NodeResources::Inline), {},
+                   true, 0x808b301c51d9798full, 0x6ae7c2d6b41cdc73ull},
+        GoldenCase{"Hybrid", doc(Layout::Hybrid, NodeResources::None), {},
+                   true, 0x1284d523e77ae598ull, 0xf8baa3e27cca6d7full},
+        GoldenCase{"JunkPrefix", doc(Layout::JunkPrefix, NodeResources::Inline), {"-noforce"},
+                   true, 0x63d1b07f81febf7aull, 0xdc1d0fe14d03d960ull},
+        GoldenCase{"SharedInheritedResources", doc(Layout::Classic, NodeResources::Reference, 8), {},
+                   true, 0xe1a72db92716864eull, 0xf622986d6af2645full},
+        GoldenCase{"SharedInObjectStreams", doc(Layout::ObjectStreams, NodeResources::Reference, 8), {},
+                   true, 0x5ba59a2f3bdca0d8ull, 0xc30783e24c5e22c2ull}),
+    [](const testing::TestParamInfo<GoldenCase>& info) { return std::string(info.param.name); });
+
+} // namespace
