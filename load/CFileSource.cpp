@@ -102,14 +102,14 @@ size_t search(const char* data, size_t size, std::string_view pattern)
 
 } // namespace
 
-int64_t CFileSource::find(int64_t from, std::string_view pattern)
+int64_t CFileSource::find(int64_t from, std::string_view pattern, int64_t limit)
 {
-    if (pattern.empty() || from < 0)
+    if (pattern.empty() || from < 0 || limit <= from)
         return -1;
     const size_t m = pattern.size();
     std::string carry; // the last m - 1 bytes before `position`, for matches across blocks
     int64_t position = from;
-    for (;;) {
+    while (position < limit) {
         auto block = blockAt(position);
         if (!block)
             return -1;
@@ -120,16 +120,25 @@ int64_t CFileSource::find(int64_t from, std::string_view pattern)
             std::string joined = carry;
             joined.append(data, std::min(available, m - 1));
             size_t hit = search(joined.data(), joined.size(), pattern);
-            if (hit != std::string_view::npos)
-                return position - static_cast<int64_t>(carry.size()) + static_cast<int64_t>(hit);
+            if (hit != std::string_view::npos) {
+                int64_t found = position - static_cast<int64_t>(carry.size()) + static_cast<int64_t>(hit);
+                return found < limit ? found : -1;
+            }
         }
-        size_t hit = search(data, available, pattern);
+        // Only matches starting before `limit` count; they may run past it.
+        size_t searchable = available;
+        if (limit - position < static_cast<int64_t>(available))
+            searchable = std::min(available, static_cast<size_t>(limit - position) + m - 1);
+        size_t hit = search(data, searchable, pattern);
         if (hit != std::string_view::npos)
-            return position + static_cast<int64_t>(hit);
+            return position + static_cast<int64_t>(hit) < limit ? position + static_cast<int64_t>(hit) : -1;
+        if (searchable < available)
+            return -1;
         if (available >= m - 1)
             carry.assign(data + available - (m - 1), m - 1);
         else
             carry.append(data, available).erase(0, carry.size() > m - 1 ? carry.size() - (m - 1) : 0);
         position += static_cast<int64_t>(available);
     }
+    return -1;
 }

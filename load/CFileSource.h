@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -34,8 +35,12 @@ public:
     std::shared_ptr<const Block> blockAt(int64_t position);
     // Copies up to `count` bytes from `position`; returns how many the file held.
     size_t read(int64_t position, void* target, size_t count);
-    // Position of the first occurrence of `pattern` at or after `from`, or -1.
-    int64_t find(int64_t from, std::string_view pattern);
+    // Position of the first occurrence of `pattern` that starts in
+    // [from, limit) (it may end past `limit`), or -1. The search runs over the
+    // cached blocks in place.
+    int64_t find(int64_t from, std::string_view pattern, int64_t limit = INT64_MAX);
+    // The file descriptor, for copies the system can make without our buffers.
+    int descriptor() const { return m_fd; }
 
     // Identity of the open file, to recognise the same file under another name.
     uint64_t device() const { return m_device; }

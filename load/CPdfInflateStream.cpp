@@ -19,6 +19,7 @@ CPdfInflateStream::~CPdfInflateStream()
 void CPdfInflateStream::start()
 {
     m_started = true;
+    m_output.resize(16384);
     // A Length larger than what follows in the file must not size an
     // allocation: read in pieces and keep only the bytes that exist.
     const int64_t wanted = m_source->windowLength();
@@ -41,9 +42,9 @@ void CPdfInflateStream::start()
 
 bool CPdfInflateStream::refill()
 {
-    m_rawNext = m_rawEnd = m_output.data();
     if (!m_started)
         start();
+    m_rawNext = m_rawEnd = m_output.data();
     while (!m_finished) {
         m_zs.next_out = m_output.data();
         m_zs.avail_out = static_cast<uInt>(m_output.size());

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <memory>
 #include <vector>
 #include <zlib.h>
@@ -57,7 +56,7 @@ private:
     bool m_zlibReady = false;
     bool m_finished = false;
     std::vector<uint8_t> m_compressed;
-    std::array<uint8_t, 16384> m_output{};
+    std::vector<uint8_t> m_output; // sized when decoding starts
     const uint8_t* m_rawNext = nullptr;
     const uint8_t* m_rawEnd = nullptr;
 };

@@ -142,6 +142,32 @@ bool writeAll(int fd, const void* data, size_t count)
     return true;
 }
 
+int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count)
+{
+#if defined(__linux__)
+    int64_t done = 0;
+    while (done < count) {
+        loff_t from = static_cast<loff_t>(inOffset + done);
+        ssize_t copied = ::copy_file_range(inFd, &from, outFd, nullptr, static_cast<size_t>(count - done), 0);
+        if (copied < 0) {
+            if (errno == EINTR)
+                continue;
+            return done == 0 ? -1 : done;
+        }
+        if (copied == 0)
+            break; // the input ends early
+        done += copied;
+    }
+    return done;
+#else
+    (void)inFd;
+    (void)inOffset;
+    (void)outFd;
+    (void)count;
+    return -1;
+#endif
+}
+
 bool closeFile(int fd)
 {
 #ifdef _WIN32

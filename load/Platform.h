@@ -41,6 +41,10 @@ int64_t readAt(int fd, void* target, size_t count, int64_t offset);
 // Writes everything or fails (false).
 bool writeAll(int fd, const void* data, size_t count);
 bool closeFile(int fd);
+// Appends `count` bytes of `inFd` from `inOffset` to `outFd` inside the
+// system, without passing them through our memory. Returns the bytes copied,
+// or -1 when the system cannot do it (the caller then copies itself).
+int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count);
 // Creates a new, empty file beside `path` (same folder, unique name) for
 // writing; returns its descriptor and sets `tempPath`, or -1.
 int createTempBeside(const std::string& path, std::string& tempPath);

@@ -1,7 +1,9 @@
 #include "stamp/COutputFile.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "load/CFileSource.h"
 #include "load/Platform.h"
 #include "pdf/CPdfException.h"
 
@@ -42,6 +44,33 @@ void COutputFile::write(const void* data, size_t count)
     }
     const char* bytes = static_cast<const char*>(data);
     m_buffer.insert(m_buffer.end(), bytes, bytes + count);
+}
+
+void COutputFile::copyFrom(CFileSource& source, int64_t start, int64_t length)
+{
+    if (m_fd < 0 || length <= 0)
+        return;
+    // Big runs (image data, say) go file to file inside the system.
+    if (length >= static_cast<int64_t>(kBufferSize) / 4) {
+        flush();
+        int64_t copied = platform::copyRange(source.descriptor(), start, m_fd, length);
+        if (copied >= 0) {
+            m_position += copied;
+            if (copied < length)
+                throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
+            return;
+        }
+    }
+    int64_t done = 0;
+    while (done < length) {
+        auto block = source.blockAt(start + done);
+        if (!block)
+            throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
+        size_t skip = static_cast<size_t>(start + done - block->offset);
+        size_t run = static_cast<size_t>(std::min<int64_t>(block->bytes.size() - skip, length - done));
+        write(block->bytes.data() + skip, run);
+        done += static_cast<int64_t>(run);
+    }
 }
 
 void COutputFile::flush()

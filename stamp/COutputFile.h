@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+class CFileSource;
+
 // The output PDF while it is written. Bytes go to a temporary file beside the
 // output path, which replaces the output only when commit() succeeds: a
 // failure never leaves a partial file, nor destroys an existing one.
@@ -20,6 +22,9 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     void write(const void* data, size_t count);
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    // Appends `length` bytes of `source` from `start`; large runs are copied
+    // by the system. Throws when the source ends early.
+    void copyFrom(CFileSource& source, int64_t start, int64_t length);
     // Bytes written so far.
     int64_t position() const { return m_position; }
     // Finishes the file and moves it over the output path; throws on failure.

@@ -26,7 +26,7 @@ constexpr int64_t kMaxJpegSize = 0x7FFFFFFF;
 int clampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
 
 // Whether an object text begins with the object number it is filed under.
-bool startsWithNumber(const std::string& text, int num)
+bool startsWithNumber(std::string_view text, int num)
 {
     size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\r' || text[i] == '\n' || text[i] == '\t' ||
@@ -285,34 +285,45 @@ void CStampJob::copyObjects()
         // An entry that cannot be written as a 20-byte table line names no usable object.
         if (in.type == XREF_IN_FILE && (in.gen < 0 || in.gen > 65535))
             continue;
-        std::string text = readObjectText(*m_inputFile, i, *m_xref);
-        if (text.empty())
-            continue;
-        // A record that points at another object's text would file that object under our number.
-        if (in.type == XREF_IN_FILE && !startsWithNumber(text, i))
-            continue;
-        // Object streams are dropped: their objects come out one by one.
-        if (findBytes(text, "ObjStm") != 0) {
-            CPdfObject object;
-            m_xref->fetchObject(i, in.type == XREF_IN_FILE ? in.gen : 0, object);
-            CPdfObject type;
-            if (object.type() == PDF_STREAM && object.streamValue()->streamDict())
-                object.streamValue()->streamDict()->getValue("Type", type);
-            if (type.type() == PDF_NAME && type.textString() == "ObjStm")
+
+        // Uncompressed objects are located in the file and, unless they are
+        // pages to rewrite, copied from there as they stand.
+        std::string text;
+        int64_t start = 0, length = 0;
+        if (in.type == XREF_IN_FILE) {
+            if (!objectTextSpan(*m_inputFile, i, *m_xref, start, length))
+                continue;
+            // A record that points at another object's text would file that object under our number.
+            char head[24];
+            size_t got = m_inputFile->read(start, head, static_cast<size_t>(std::min<int64_t>(length, sizeof head)));
+            if (!startsWithNumber(std::string_view(head, got), i))
+                continue;
+        } else {
+            text = readObjectText(*m_inputFile, i, *m_xref);
+            if (text.empty())
                 continue;
         }
 
+        // Object streams are dropped: their objects come out one by one.
+        bool mentionsObjStm = in.type == XREF_IN_FILE ? m_inputFile->find(start, "ObjStm", start + length) >= 0
+                                                      : findBytes(text, "ObjStm") != 0;
+        if (mentionsObjStm && isObjectStream(i, in.type == XREF_IN_FILE ? in.gen : 0))
+            continue;
+
         m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
         int pageIndex = firstPage[static_cast<size_t>(i)];
-        if (pageIndex >= 0) {
+        if (pageIndex >= 0)
             printProgress();
-        }
         if (pageIndex >= 0 && isPageSelected(pageIndex)) {
+            if (text.empty())
+                text = readObjectText(*m_inputFile, i, *m_xref);
             beginNewObject();
             m_output.write(buildPrefixStream(pageIndex));
             beginNewObject();
             m_output.write(buildStampStream(pageIndex));
             rewritePageObject(text, i, pageIndex);
+        } else if (in.type == XREF_IN_FILE) {
+            m_output.copyFrom(*m_inputFile, start, length);
         } else {
             m_output.write(text);
         }
@@ -320,6 +331,16 @@ void CStampJob::copyObjects()
         out.type = XREF_IN_FILE;
         out.gen = in.type == XREF_IN_OBJSTM ? 0 : in.gen;
     }
+}
+
+bool CStampJob::isObjectStream(int num, int gen)
+{
+    CPdfObject object;
+    m_xref->fetchObject(num, gen, object);
+    CPdfObject type;
+    if (object.type() == PDF_STREAM && object.streamValue()->streamDict())
+        object.streamValue()->streamDict()->getValue("Type", type);
+    return type.type() == PDF_NAME && type.textString() == "ObjStm";
 }
 
 void CStampJob::rewritePageObject(const std::string& pageText, int pageNum, int pageIndex)

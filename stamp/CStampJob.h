@@ -98,6 +98,8 @@ private:
     void writeTrailer(int64_t startxref);
     void writeImageObject();
     void copyObjects();
+    // Whether object `num` is an object stream (its dictionary's /Type is /ObjStm).
+    bool isObjectStream(int num, int gen);
     void rewritePageObject(const std::string& pageText, int pageNum, int pageIndex);
     void printProgress();
 

@@ -38,33 +38,20 @@ int64_t streamDataEnd(int64_t start, CXrefTable& xref)
     }
 }
 
-// The first "stream" or "endobj" at or after `start`: which one, and where.
-int64_t firstKeyword(CFileSource& input, int64_t start, bool& isStream)
+// Whether the object at `start` holds a stream: its "stream" keyword comes
+// before its first "endobj". `endobj` is that first "endobj", or -1. Looks
+// in growing slices, so a small object costs a small search and a large
+// stream's data is never scanned.
+bool holdsStream(CFileSource& input, int64_t start, int64_t& endobj)
 {
-    // Look in growing slices so that a small object costs a small search.
-    for (int64_t span = 4096;; span *= 4) {
-        int64_t stop = std::min(start + span, input.size());
-        std::string slice(static_cast<size_t>(stop - start), '\0');
-        slice.resize(input.read(start, slice.data(), slice.size()));
-        size_t stream = slice.find("stream");
-        size_t endobj = slice.find("endobj");
-        if (stream != std::string::npos || endobj != std::string::npos) {
-            // A match that might still reach past the slice is settled by a larger one.
-            isStream = stream < endobj;
-            return start + static_cast<int64_t>(std::min(stream, endobj));
-        }
-        if (stop >= input.size())
-            return -1;
-        // Keep the tail that could hold the start of a keyword.
-        if (span > (int64_t(1) << 24)) {
-            // Large slices are wasteful: scan the rest of the file block by block.
-            int64_t streamPos = input.find(start, "stream");
-            int64_t endobjPos = input.find(start, "endobj");
-            if (streamPos < 0 && endobjPos < 0)
-                return -1;
-            isStream = streamPos >= 0 && (endobjPos < 0 || streamPos < endobjPos);
-            return isStream ? streamPos : endobjPos;
-        }
+    for (int64_t span = 4096;; span *= 8) {
+        int64_t limit = start + span;
+        endobj = input.find(start, "endobj", limit);
+        int64_t stream = input.find(start, "stream", endobj >= 0 ? endobj : limit);
+        if (stream >= 0)
+            return true;
+        if (endobj >= 0 || limit >= input.size())
+            return false;
     }
 }
 
@@ -89,33 +76,38 @@ std::string readObjectText(CFileSource& input, int objNum, CXrefTable& xref)
         return text;
     }
 
-    // Offsets count from the "%PDF-" header, as the loader reads them.
-    int64_t start = xref.baseOffset() + record.offset;
-    if (start < 0 || start >= input.size())
+    int64_t start = 0, length = 0;
+    if (!objectTextSpan(input, objNum, xref, start, length))
         return std::string();
-    bool isStream = false;
-    int64_t hit = firstKeyword(input, start, isStream);
-    if (hit < 0)
-        return std::string();
-    int64_t endobj = -1;
-    if (isStream) {
-        // The data may hold the bytes "endobj" (an embedded file, say): the
-        // object ends at the first "endobj" after the data its /Length gives.
-        int64_t dataEnd = streamDataEnd(start, xref);
-        if (dataEnd >= start)
-            endobj = input.find(dataEnd, "endobj");
-        if (endobj < 0)
-            endobj = input.find(start, "endobj");
-    } else {
-        endobj = hit;
-    }
-    if (endobj < 0)
-        return std::string();
-    // Through "endobj" and the one byte after it (normally the line end).
-    int64_t length = std::min(endobj + 7, input.size()) - start;
     std::string text(static_cast<size_t>(length), '\0');
     text.resize(input.read(start, text.data(), text.size()));
     return text;
+}
+
+bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length)
+{
+    if (objNum < 0 || objNum >= xref.recordCount())
+        return false;
+    const CXrefRecord& record = xref.records()[static_cast<size_t>(objNum)];
+    if (record.type != XREF_IN_FILE)
+        return false;
+    // Offsets count from the "%PDF-" header, as the loader reads them.
+    start = xref.baseOffset() + record.offset;
+    if (start < 0 || start >= input.size())
+        return false;
+    int64_t endobj = -1;
+    if (holdsStream(input, start, endobj)) {
+        // The data may hold the bytes "endobj" (an embedded file, say): the
+        // object ends at the first "endobj" after the data its /Length gives.
+        int64_t dataEnd = streamDataEnd(start, xref);
+        int64_t afterData = dataEnd >= start ? input.find(dataEnd, "endobj") : -1;
+        endobj = afterData >= 0 ? afterData : input.find(start, "endobj");
+    }
+    if (endobj < 0)
+        return false;
+    // Through "endobj" and the one byte after it (normally the line end).
+    length = std::min(endobj + 7, input.size()) - start;
+    return true;
 }
 
 size_t findBytes(const char* buffer, size_t from, size_t to, const char* pattern, size_t patternLength)

@@ -11,6 +11,10 @@ class CXrefTable;
 // Tools over the literal text of input objects. The stamper copies and edits
 // objects as bytes; these find what it needs by plain byte comparison.
 
+// Where the text of an uncompressed object lies in the input file: from its
+// "N G obj" through the byte after its "endobj". False when it has none.
+bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length);
+
 // The whole text of object `objNum` ("N G obj" through "endobj" and the byte
 // after it), or an empty text when it cannot be read. A compressed object is
 // given a header and trailer of its own: "N 0 obj\r" ... " endobj\r".
