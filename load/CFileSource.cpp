@@ -53,15 +53,23 @@ std::shared_ptr<const CFileSource::Block> CFileSource::blockAt(int64_t position)
             return m_cache.front();
         }
     }
-    auto block = std::make_shared<Block>();
+    // The least recently used block makes room; its memory is reused unless
+    // a reader still holds it.
+    std::shared_ptr<Block> block;
+    if (m_cache.size() >= kCachedBlocks) {
+        if (m_cache.back().use_count() == 1)
+            block = std::move(m_cache.back());
+        m_cache.pop_back();
+    }
+    if (!block) {
+        block = std::make_shared<Block>();
+        block->storage.reset(new uint8_t[kBlockSize]);
+    }
     block->offset = offset;
     size_t wanted = static_cast<size_t>(std::min<int64_t>(kBlockSize, m_size - offset));
-    block->bytes.resize(wanted);
-    block->bytes.resize(readDirect(offset, block->bytes.data(), wanted));
-    if (block->bytes.empty() || position - offset >= static_cast<int64_t>(block->bytes.size()))
+    block->length = readDirect(offset, block->storage.get(), wanted);
+    if (block->length == 0 || position - offset >= static_cast<int64_t>(block->length))
         return nullptr;
-    if (m_cache.size() >= kCachedBlocks)
-        m_cache.pop_back();
     m_cache.insert(m_cache.begin(), block);
     return block;
 }
@@ -80,8 +88,8 @@ size_t CFileSource::read(int64_t position, void* target, size_t count)
         if (!block)
             break;
         size_t skip = static_cast<size_t>(position + static_cast<int64_t>(done) - block->offset);
-        size_t run = std::min(block->bytes.size() - skip, count - done);
-        std::memcpy(out + done, block->bytes.data() + skip, run);
+        size_t run = std::min(block->size() - skip, count - done);
+        std::memcpy(out + done, block->data() + skip, run);
         done += run;
     }
     return done;
@@ -114,8 +122,8 @@ int64_t CFileSource::find(int64_t from, std::string_view pattern, int64_t limit)
         if (!block)
             return -1;
         size_t skip = static_cast<size_t>(position - block->offset);
-        const char* data = reinterpret_cast<const char*>(block->bytes.data()) + skip;
-        size_t available = block->bytes.size() - skip;
+        const char* data = reinterpret_cast<const char*>(block->data()) + skip;
+        size_t available = block->size() - skip;
         if (!carry.empty()) {
             std::string joined = carry;
             joined.append(data, std::min(available, m - 1));

@@ -16,8 +16,11 @@
 class CFileSource {
 public:
     struct Block {
-        int64_t offset = 0;  // file offset of bytes[0]
-        std::vector<uint8_t> bytes;
+        int64_t offset = 0; // file offset of data()[0]
+        size_t length = 0;  // bytes held
+        std::unique_ptr<uint8_t[]> storage; // kBlockSize bytes, read into without being cleared first
+        const uint8_t* data() const { return storage.get(); }
+        size_t size() const { return length; }
     };
 
     static constexpr size_t kBlockSize = 64 * 1024;
@@ -56,5 +59,5 @@ private:
     int64_t m_size;
     uint64_t m_device;
     uint64_t m_inode;
-    std::vector<std::shared_ptr<const Block>> m_cache; // most recently used first
+    std::vector<std::shared_ptr<Block>> m_cache; // most recently used first
 };

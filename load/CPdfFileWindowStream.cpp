@@ -62,8 +62,8 @@ bool CPdfFileWindowStream::refill()
         moveTo(position);
         return false;
     }
-    const uint8_t* data = block->bytes.data();
-    int64_t blockEnd = std::min<int64_t>(block->offset + static_cast<int64_t>(block->bytes.size()), end);
+    const uint8_t* data = block->data();
+    int64_t blockEnd = std::min<int64_t>(block->offset + static_cast<int64_t>(block->size()), end);
     m_bufPos = position;
     m_bufBegin = m_next = data + (position - block->offset);
     m_end = data + (blockEnd - block->offset);

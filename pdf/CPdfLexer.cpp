@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfStream.h"
@@ -240,7 +241,8 @@ void CPdfLexer::readLiteralString(CPdfObject& out)
 
 void CPdfLexer::readNumber(int first, CPdfObject& out)
 {
-    m_buffer.assign(1, static_cast<char>(first));
+    m_buffer.clear();
+    m_buffer.push_back(static_cast<char>(first));
     bool real = first == '.';
     for (;;) {
         int c = m_stream->peekChar();
@@ -304,7 +306,8 @@ void CPdfLexer::readHexString(CPdfObject& out)
 
 void CPdfLexer::readKeyword(int first, CPdfObject& out)
 {
-    m_buffer.assign(1, static_cast<char>(first));
+    m_buffer.clear();
+    m_buffer.push_back(static_cast<char>(first));
     for (;;) {
         int c = m_stream->peekChar();
         if (!isRegular(c))
@@ -312,11 +315,13 @@ void CPdfLexer::readKeyword(int first, CPdfObject& out)
         m_stream->readChar();
         m_buffer += static_cast<char>(c);
     }
-    if (m_buffer == "true")
+    // Most keywords are operators and short keywords: test the length first.
+    const size_t length = m_buffer.size();
+    if (length == 4 && std::memcmp(m_buffer.data(), "true", 4) == 0)
         out.setBool(true);
-    else if (m_buffer == "false")
+    else if (length == 5 && std::memcmp(m_buffer.data(), "false", 5) == 0)
         out.setBool(false);
-    else if (m_buffer == "null")
+    else if (length == 4 && std::memcmp(m_buffer.data(), "null", 4) == 0)
         out.setNull();
     else
         out.setCmd(m_buffer);

@@ -30,10 +30,13 @@ CPdfObject& CPdfObject::operator=(CPdfObject&& other) noexcept
 void CPdfObject::takeFrom(CPdfObject& other) noexcept
 {
     // Steals the payload (and with it the reference) and leaves `other` empty.
+    // Only texts live in m_text, which is empty for every other kind.
     m_type = other.m_type;
     m_u = other.m_u;
-    m_text = std::move(other.m_text);
-    other.m_text.clear();
+    if (m_type == PDF_STRING || m_type == PDF_NAME || m_type == PDF_CMD) {
+        m_text = std::move(other.m_text);
+        other.m_text.clear();
+    }
     other.m_type = PDF_NONE;
 }
 
@@ -41,7 +44,8 @@ CPdfObject::~CPdfObject() { clear(); }
 
 bool CPdfObject::isKeyword(const char* keyword) const
 {
-    return m_type == PDF_CMD && m_text == keyword;
+    // The first byte settles almost every comparison the parser makes.
+    return m_type == PDF_CMD && m_text[0] == keyword[0] && std::strcmp(m_text.c_str(), keyword) == 0;
 }
 
 double CPdfObject::numberValue() const

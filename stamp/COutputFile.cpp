@@ -30,7 +30,13 @@ void COutputFile::write(const void* data, size_t count)
 {
     if (m_fd < 0)
         return;
+    flushRun();
     m_position += static_cast<int64_t>(count);
+    append(data, count);
+}
+
+void COutputFile::append(const void* data, size_t count)
+{
     if (m_buffer.size() + count <= kBufferSize) {
         const char* bytes = static_cast<const char*>(data);
         m_buffer.insert(m_buffer.end(), bytes, bytes + count);
@@ -50,12 +56,31 @@ void COutputFile::copyFrom(CFileSource& source, int64_t start, int64_t length)
 {
     if (m_fd < 0 || length <= 0)
         return;
-    // Big runs (image data, say) go file to file inside the system.
-    if (length >= static_cast<int64_t>(kBufferSize) / 4) {
+    m_position += length;
+    if (m_runSource == &source && m_runStart + m_runLength == start) {
+        m_runLength += length;
+        return;
+    }
+    flushRun();
+    m_runSource = &source;
+    m_runStart = start;
+    m_runLength = length;
+}
+
+void COutputFile::flushRun()
+{
+    if (!m_runSource)
+        return;
+    CFileSource& source = *m_runSource;
+    const int64_t start = m_runStart, length = m_runLength;
+    m_runSource = nullptr;
+    m_runLength = 0;
+    // Big runs (image data, long stretches of unchanged objects) go file to
+    // file inside the system.
+    if (length >= static_cast<int64_t>(kBufferSize) / 16) {
         flush();
         int64_t copied = platform::copyRange(source.descriptor(), start, m_fd, length);
         if (copied >= 0) {
-            m_position += copied;
             if (copied < length)
                 throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
             return;
@@ -67,8 +92,8 @@ void COutputFile::copyFrom(CFileSource& source, int64_t start, int64_t length)
         if (!block)
             throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
         size_t skip = static_cast<size_t>(start + done - block->offset);
-        size_t run = static_cast<size_t>(std::min<int64_t>(block->bytes.size() - skip, length - done));
-        write(block->bytes.data() + skip, run);
+        size_t run = static_cast<size_t>(std::min<int64_t>(block->size() - skip, length - done));
+        append(block->data() + skip, run);
         done += static_cast<int64_t>(run);
     }
 }
@@ -93,6 +118,7 @@ void COutputFile::commit()
 {
     if (m_fd < 0)
         return;
+    flushRun();
     flush();
     bool closed = platform::closeFile(m_fd);
     m_fd = -1;
@@ -115,4 +141,6 @@ void COutputFile::discard()
         m_tempPath.clear();
     }
     m_buffer.clear();
+    m_runSource = nullptr;
+    m_runLength = 0;
 }

@@ -22,8 +22,9 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     void write(const void* data, size_t count);
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
-    // Appends `length` bytes of `source` from `start`; large runs are copied
-    // by the system. Throws when the source ends early.
+    // Appends `length` bytes of `source` from `start`. Consecutive pieces of
+    // the source are gathered into one run, and large runs are copied by the
+    // system without passing through our memory. Throws when the source ends early.
     void copyFrom(CFileSource& source, int64_t start, int64_t length);
     // Bytes written so far.
     int64_t position() const { return m_position; }
@@ -35,6 +36,10 @@ public:
 private:
     void flush();
     void fail();
+    // Writes out the gathered run of source bytes.
+    void flushRun();
+    // Buffers bytes already counted in m_position.
+    void append(const void* data, size_t count);
 
     static constexpr size_t kBufferSize = 1 << 20;
     int m_fd = -1;
@@ -42,4 +47,7 @@ private:
     std::string m_tempPath; // where it is written meanwhile
     std::vector<char> m_buffer;
     int64_t m_position = 0;
+    CFileSource* m_runSource = nullptr; // the gathered run not yet written
+    int64_t m_runStart = 0;
+    int64_t m_runLength = 0;
 };

@@ -19,6 +19,18 @@ struct CInheritedResources {
     CPdfObject dict;  // INLINE: the same dictionary, parsed
 };
 
+// A dictionary entry as written: its kind, and the object it names when it
+// is a reference.
+struct CStoredEntry {
+    EPdfType type = PDF_NULL;
+    int num = 0;
+    int gen = 0;
+};
+
+class CPdfDict;
+// How `dict` (may be null: PDF_NULL) writes its entry `key`.
+CStoredEntry storedEntry(const CPdfDict* dict, const char* key);
+
 // One page to stamp, in document order.
 struct CPageRecord {
     int objectNumber = 0;
@@ -28,4 +40,11 @@ struct CPageRecord {
     // Set when the page has no /Resources of its own but an ancestor has;
     // shared by the pages below that ancestor.
     std::shared_ptr<const CInheritedResources> inheritedResources;
+    // How the page writes /Contents and /Resources, and for resources written
+    // inline, their /XObject and /ExtGState: what the rewrite needs to know,
+    // read while the page was parsed for the walk.
+    CStoredEntry contents;
+    CStoredEntry resources;
+    CStoredEntry resourcesXObject;
+    CStoredEntry resourcesExtGState;
 };

@@ -9,18 +9,7 @@
 
 namespace {
 
-// Value of `key` in `dict` (resolved or as stored); PDF_NULL when `dict` is not a dictionary.
-void lookUp(const CPdfObject& dict, const char* key, bool resolved, CPdfObject& out)
-{
-    if (dict.type() != PDF_DICT) {
-        out.setNull();
-        return;
-    }
-    if (resolved)
-        dict.dictValue()->getValue(key, out);
-    else
-        dict.dictValue()->getValueUnresolved(key, out);
-}
+const CPdfDict* dictionaryOf(const CPdfObject& value) { return value.type() == PDF_DICT ? value.dictValue() : nullptr; }
 
 } // namespace
 
@@ -66,18 +55,19 @@ void CPageRewriter::rewriteObject(int num, Edit edit)
 void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPageRecord& page)
 {
     CObjectText text(pageText);
-    m_context.xref.fetchObject(pageNum, m_context.xref.records()[static_cast<size_t>(pageNum)].gen, m_page);
+    rewriteContents(text, page.contents);
 
-    rewriteContents(text);
-
-    CPdfObject resolved, stored;
-    lookUp(m_page, "Resources", true, resolved);
-    lookUp(m_page, "Resources", false, stored);
-    if (stored.type() == PDF_DICT) {
-        editResources(text, true, resolved);
-    } else if (stored.type() == PDF_REF) {
-        rewriteObject(stored.refNum(), [&](CObjectText& resources) { editResources(resources, false, resolved); });
-    } else if (stored.type() == PDF_NULL) {
+    CStoredEntry xobject, extGState;
+    if (page.resources.type == PDF_DICT) {
+        editResources(text, true, page.resourcesXObject, page.resourcesExtGState);
+    } else if (page.resources.type == PDF_REF) {
+        CPdfObject resolved;
+        m_context.xref.fetchObject(page.resources.num, page.resources.gen, resolved);
+        xobject = storedEntry(dictionaryOf(resolved), "XObject");
+        extGState = storedEntry(dictionaryOf(resolved), "ExtGState");
+        rewriteObject(page.resources.num,
+                      [&](CObjectText& resources) { editResources(resources, false, xobject, extGState); });
+    } else if (page.resources.type == PDF_NULL) {
         // No resources of its own: the page takes over what it inherits,
         // extended with our names, so the stamp shows and nothing is lost.
         const CInheritedResources* inherited = page.inheritedResources.get();
@@ -86,15 +76,22 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
             if (!inherited) {
                 text.insertText(open + 2, "/Resources << " + m_imageEntry + " " + m_stateEntry + " >>");
             } else if (inherited->kind == CInheritedResources::REFERENCE) {
-                text.insertText(open + 2, formatText("/Resources %d %d R", inherited->num, inherited->gen));
+                std::string entry = referenceText("/Resources ", inherited->num, " ");
+                appendInteger(entry, inherited->gen);
+                entry += " R";
+                text.insertText(open + 2, entry);
                 CPdfObject target;
                 if (inherited->num >= 0 && inherited->num < m_context.xref.recordCount())
                     m_context.xref.fetchObject(inherited->num, inherited->gen, target);
+                xobject = storedEntry(dictionaryOf(target), "XObject");
+                extGState = storedEntry(dictionaryOf(target), "ExtGState");
                 rewriteObject(inherited->num,
-                              [&](CObjectText& resources) { editResources(resources, false, target); });
+                              [&](CObjectText& resources) { editResources(resources, false, xobject, extGState); });
             } else if (inherited->kind == CInheritedResources::INLINE) {
                 text.insertText(open + 2, "/Resources " + inherited->text);
-                editResources(text, true, inherited->dict);
+                xobject = storedEntry(inherited->dict.dictValue(), "XObject");
+                extGState = storedEntry(inherited->dict.dictValue(), "ExtGState");
+                editResources(text, true, xobject, extGState);
             }
         }
     }
@@ -102,43 +99,48 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
     writeObject(pageNum, text);
 }
 
-void CPageRewriter::rewriteContents(CObjectText& text)
+void CPageRewriter::rewriteContents(CObjectText& text, const CStoredEntry& contents)
 {
     const size_t count = m_context.outRecords.size();
     const long prefix = static_cast<long>(count) - 2;
     const long stamp = static_cast<long>(count) - 1;
-    CPdfObject resolved, stored;
-    lookUp(m_page, "Contents", true, resolved);
-    lookUp(m_page, "Contents", false, stored);
+    // What the page's /Contents names, and how it is written there.
+    EPdfType resolved = contents.type;
+    if (contents.type == PDF_REF) {
+        CPdfObject target;
+        m_context.xref.fetchObject(contents.num, contents.gen, target);
+        resolved = target.type();
+    }
+    const EPdfType stored = contents.type;
 
-    if (resolved.type() == PDF_ARRAY && stored.type() == PDF_REF) {
-        rewriteObject(stored.refNum(), [&](CObjectText& array) {
+    if (resolved == PDF_ARRAY && stored == PDF_REF) {
+        rewriteObject(contents.num, [&](CObjectText& array) {
             size_t open = array.findFrom("[", 0);
             if (open != array.end())
-                array.insertText(open + 1, formatText(" %ld 0 R ", prefix));
+                array.insertText(open + 1, referenceText(" ", prefix, " 0 R "));
             size_t close = array.findFrom("]", 0);
             if (close != array.end())
-                array.insertText(close, formatText(" %ld 0 R ", stamp));
+                array.insertText(close, referenceText(" ", stamp, " 0 R "));
         });
-    } else if (resolved.type() == PDF_ARRAY && stored.type() == PDF_ARRAY) {
+    } else if (resolved == PDF_ARRAY && stored == PDF_ARRAY) {
         size_t key = text.findFrom("/Contents", 0);
         size_t open = text.findFrom("[", key);
         if (key != text.end() && open != text.end())
-            text.insertText(open + 1, formatText(" %ld 0 R ", prefix));
+            text.insertText(open + 1, referenceText(" ", prefix, " 0 R "));
         key = text.findFrom("/Contents", 0);
         size_t close = text.findFrom("]", key);
         if (key != text.end() && close != text.end())
-            text.insertText(close, formatText(" %ld 0 R ", stamp));
-    } else if (resolved.type() == PDF_NULL && stored.type() == PDF_NULL) {
+            text.insertText(close, referenceText(" ", stamp, " 0 R "));
+    } else if (resolved == PDF_NULL && stored == PDF_NULL) {
         size_t open = text.findFrom("<<", 0);
         if (open != text.end())
-            text.insertText(open + 2, formatText("/Contents [ %ld 0 R %ld 0 R ]", prefix, stamp));
-    } else if ((resolved.type() == PDF_STREAM || resolved.type() == PDF_ERROR) && stored.type() == PDF_REF) {
+            text.insertText(open + 2, referenceText("/Contents [ ", prefix, referenceText(" 0 R ", stamp, " 0 R ]").c_str()));
+    } else if ((resolved == PDF_STREAM || resolved == PDF_ERROR) && stored == PDF_REF) {
         // "/Contents 4 0 R" becomes "/Contents [ P 0 R 4 0 R S 0 R ]".
         size_t key = text.findFrom("/Contents", 0);
         if (key == text.end() || key + 10 > text.end())
             return;
-        text.insertText(key + 10, formatText("[ %ld 0 R ", prefix));
+        text.insertText(key + 10, referenceText("[ ", prefix, " 0 R "));
         key = text.findFrom("/Contents", 0);
         size_t position = key + 10;
         while (position < text.end() && text.at(position) != '/' && text.at(position) != '>' &&
@@ -148,20 +150,21 @@ void CPageRewriter::rewriteContents(CObjectText& text)
             return;
         while (position > key + 10 && (text.at(position - 1) == '\r' || text.at(position - 1) == '\n'))
             --position;
-        text.insertText(position, formatText(" %ld 0 R ]", stamp));
+        text.insertText(position, referenceText(" ", stamp, " 0 R ]"));
     }
 }
 
-void CPageRewriter::editResources(CObjectText& text, bool inPage, const CPdfObject& resolved)
+void CPageRewriter::editResources(CObjectText& text, bool inPage, const CStoredEntry& xobject,
+                                  const CStoredEntry& extGState)
 {
     struct CStep {
-        const char* key;       // "XObject" or "ExtGState"
-        const char* searchKey; // "/XObject" or "/ExtGState"
+        const CStoredEntry& value; // how the dictionary writes the entry
+        const char* searchKey;     // "/XObject" or "/ExtGState"
         const std::string& entry;
         const std::string& item;
     };
-    const CStep steps[2] = {{"XObject", "/XObject", m_imageEntry, m_imageItem},
-                            {"ExtGState", "/ExtGState", m_stateEntry, m_stateItem}};
+    const CStep steps[2] = {{xobject, "/XObject", m_imageEntry, m_imageItem},
+                            {extGState, "/ExtGState", m_stateEntry, m_stateItem}};
     size_t base = 0;
     for (const CStep& step : steps) {
         // The text changed: find the resources again for every step.
@@ -170,19 +173,18 @@ void CPageRewriter::editResources(CObjectText& text, bool inPage, const CPdfObje
             if (base == text.end())
                 return;
         }
-        CPdfObject value;
-        lookUp(resolved, step.key, false, value);
-        if (value.type() == PDF_NULL) {
+        const EPdfType kind = step.value.type;
+        if (kind == PDF_NULL) {
             size_t open = text.findFrom("<<", base);
             if (open != text.end())
                 text.insertText(open + 2, step.entry);
-        } else if (value.type() == PDF_DICT) {
+        } else if (kind == PDF_DICT) {
             size_t key = text.findFrom(step.searchKey, base);
             size_t open = key == text.end() ? key : text.findFrom("<<", key);
             if (open != text.end())
                 text.insertText(open + 2, step.item);
-        } else if (value.type() == PDF_REF) {
-            rewriteObject(value.refNum(), [&](CObjectText& dict) {
+        } else if (kind == PDF_REF) {
+            rewriteObject(step.value.num, [&](CObjectText& dict) {
                 size_t open = dict.findFrom("<<", 0);
                 if (open != dict.end())
                     dict.insertText(open + 2, step.item);

@@ -11,6 +11,7 @@ class CFileSource;
 class COutputFile;
 class CXrefTable;
 struct CPageRecord;
+struct CStoredEntry;
 
 // Makes one page show the stamp by editing object text: the page's content
 // list becomes prefix, own content, stamp; its resources gain the image and
@@ -42,11 +43,11 @@ private:
     template <class Edit>
     void rewriteObject(int num, Edit edit);
     void writeObject(int num, const CObjectText& text);
-    void rewriteContents(CObjectText& page);
+    void rewriteContents(CObjectText& page, const CStoredEntry& contents);
     // Adds our names to a resource dictionary: written inline in the page
     // (from its "/Resources" on), or an object of its own (from its start).
-    // `resolved` is the dictionary, parsed, to tell how its entries are written.
-    void editResources(CObjectText& text, bool inPage, const CPdfObject& resolved);
+    // `xobject` and `extGState` tell how the dictionary writes those entries.
+    void editResources(CObjectText& text, bool inPage, const CStoredEntry& xobject, const CStoredEntry& extGState);
     int generationFor(int num) const;
 
     CContext m_context;
@@ -54,5 +55,4 @@ private:
     std::string m_imageItem;
     std::string m_stateEntry;
     std::string m_stateItem;
-    CPdfObject m_page;
 };

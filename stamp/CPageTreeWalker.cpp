@@ -136,10 +136,15 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDic
     int rotate = 0;
     page.rotate = readRotate(dict, rotate) ? rotate : parent.hasRotate ? parent.rotate : 0;
 
-    CPdfObject own;
-    if (dict)
-        dict->getValueUnresolved("Resources", own);
-    if (own.type() == PDF_NULL || own.type() == PDF_NONE)
+    page.contents = storedEntry(dict, "Contents");
+    page.resources = storedEntry(dict, "Resources");
+    if (page.resources.type == PDF_DICT) {
+        CPdfObject inlineResources;
+        dict->getValueUnresolved("Resources", inlineResources);
+        page.resourcesXObject = storedEntry(inlineResources.dictValue(), "XObject");
+        page.resourcesExtGState = storedEntry(inlineResources.dictValue(), "ExtGState");
+    }
+    if (page.resources.type == PDF_NULL)
         page.inheritedResources = parent.resources;
     return page;
 }

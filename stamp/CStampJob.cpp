@@ -74,6 +74,7 @@ void CStampJob::stampFile()
 
 void CStampJob::closeAll()
 {
+    m_rewriter.reset();
     m_document.close();
     m_xref = nullptr;
     m_inputFile.reset();
@@ -289,9 +290,9 @@ void CStampJob::copyObjects()
         // Uncompressed objects are located in the file and, unless they are
         // pages to rewrite, copied from there as they stand.
         std::string text;
-        int64_t start = 0, length = 0;
+        int64_t start = 0, length = 0, dictionaryEnd = -1;
         if (in.type == XREF_IN_FILE) {
-            if (!objectTextSpan(*m_inputFile, i, *m_xref, start, length))
+            if (!objectTextSpan(*m_inputFile, i, *m_xref, start, length, dictionaryEnd))
                 continue;
             // A record that points at another object's text would file that object under our number.
             char head[24];
@@ -304,10 +305,10 @@ void CStampJob::copyObjects()
                 continue;
         }
 
-        // Object streams are dropped: their objects come out one by one.
-        bool mentionsObjStm = in.type == XREF_IN_FILE ? m_inputFile->find(start, "ObjStm", start + length) >= 0
-                                                      : findBytes(text, "ObjStm") != 0;
-        if (mentionsObjStm && isObjectStream(i, in.type == XREF_IN_FILE ? in.gen : 0))
+        // Object streams are dropped: their objects come out one by one. Only a
+        // stream stored in the file can be one, and the /Type that says so
+        // stands in its dictionary, before the data.
+        if (dictionaryEnd >= 0 && m_inputFile->find(start, "ObjStm", dictionaryEnd) >= 0 && isObjectStream(i, in.gen))
             continue;
 
         m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
@@ -345,9 +346,12 @@ bool CStampJob::isObjectStream(int num, int gen)
 
 void CStampJob::rewritePageObject(const std::string& pageText, int pageNum, int pageIndex)
 {
-    CPageRewriter::CContext context{*m_inputFile, *m_xref,   m_output,   m_outRecords,
-                                    m_imName,     m_imObjNum, m_gsName, m_gsObjNum};
-    CPageRewriter(context).rewrite(pageText, pageNum, m_pageRecords[static_cast<size_t>(pageIndex)]);
+    if (!m_rewriter) {
+        CPageRewriter::CContext context{*m_inputFile, *m_xref,   m_output,   m_outRecords,
+                                        m_imName,     m_imObjNum, m_gsName, m_gsObjNum};
+        m_rewriter = std::make_unique<CPageRewriter>(context);
+    }
+    m_rewriter->rewrite(pageText, pageNum, m_pageRecords[static_cast<size_t>(pageIndex)]);
 }
 
 // ---------------------------------------------------------------- header, table, trailer
@@ -394,7 +398,12 @@ void CStampJob::copyHeader()
     }
 }
 
-void CStampJob::writeNumber(int64_t value) { m_output.write(formatText("%lld", static_cast<long long>(value))); }
+void CStampJob::writeNumber(int64_t value)
+{
+    std::string digits;
+    appendInteger(digits, static_cast<long long>(value));
+    m_output.write(digits);
+}
 
 void CStampJob::writeXrefTable()
 {
@@ -403,14 +412,21 @@ void CStampJob::writeXrefTable()
     std::string lines;
     lines.reserve(64 * 1024 + 20);
     lines += "0000000000 65535 f \r";
-    char entry[32];
     for (size_t i = 1; i < size; ++i) {
         const CXrefRecord& record = m_outRecords[i];
         bool inUse = record.type != XREF_FREE && record.offset >= 0 && record.gen >= 0 && record.gen <= 65535;
-        if (inUse)
-            std::snprintf(entry, sizeof entry, "%010d %05d n \r", record.offset, record.gen);
-        else
-            std::memcpy(entry, "0000000000 00000 f \r", 21);
+        // "%010d %05d n \r", or the free entry "0000000000 00000 f \r": 20 bytes each.
+        char entry[20] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', ' ',
+                          '0', '0', '0', '0', '0', ' ', 'f', ' ', '\r'};
+        if (inUse) {
+            uint32_t offset = static_cast<uint32_t>(record.offset);
+            for (int k = 9; k >= 0; --k, offset /= 10)
+                entry[k] = static_cast<char>('0' + offset % 10);
+            uint32_t gen = static_cast<uint32_t>(record.gen);
+            for (int k = 15; k >= 11; --k, gen /= 10)
+                entry[k] = static_cast<char>('0' + gen % 10);
+            entry[17] = 'n';
+        }
         lines.append(entry, 20);
         if (lines.size() >= 64 * 1024) {
             m_output.write(lines);

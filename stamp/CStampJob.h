@@ -14,6 +14,7 @@
 #include "stamp/JpegHeader.h"
 
 class CFileSource;
+class CPageRewriter;
 class CXrefTable;
 
 // Stamps one input PDF with one JPEG into one new output PDF. The settings
@@ -127,4 +128,5 @@ private:
     int m_progress = 0;
     std::optional<int> m_fixedResourceNumber;
     std::set<int64_t> m_usedResourceNumbers;
+    std::unique_ptr<CPageRewriter> m_rewriter; // made once the names of a run are chosen
 };

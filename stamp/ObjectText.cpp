@@ -10,47 +10,120 @@
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfObject.h"
-#include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
 
 namespace {
 
 // Where the data of the stream object at `start` ends, by its /Length (which
-// may be a reference), or -1 when the object does not parse as a stream.
+// may be a reference), or -1 when the object does not read as a stream whose
+// data is followed by "endstream". Reads tokens only: no object is built.
+int64_t readStreamDataEnd(int64_t start, CXrefTable& xref)
+{
+    CPdfLexer lexer(xref.mainStream()->openWindow(start, 0, CPdfObject()));
+    CPdfObject token;
+    auto next = [&]() -> const CPdfObject& {
+        lexer.readToken(token);
+        return token;
+    };
+    if (next().type() != PDF_INT || next().type() != PDF_INT || !next().isKeyword("obj") || !next().isKeyword("<<"))
+        return -1;
+
+    // The top-level dictionary, key by key; the first /Length counts.
+    CPdfObject length, pending;
+    bool havePending = false;
+    auto take = [&]() -> const CPdfObject& {
+        if (havePending) {
+            havePending = false;
+            token = std::move(pending);
+            return token;
+        }
+        return next();
+    };
+    for (;;) {
+        const CPdfObject& key = take();
+        if (key.isKeyword(">>"))
+            break;
+        if (key.type() == PDF_EOF)
+            return -1;
+        if (key.type() != PDF_NAME)
+            continue;
+        const bool isLength = key.textString() == "Length" && length.type() == PDF_NONE;
+        const CPdfObject& value = take();
+        if (value.isKeyword("<<") || value.isKeyword("[")) {
+            for (int depth = 1; depth > 0;) {
+                const CPdfObject& inner = next();
+                if (inner.type() == PDF_EOF)
+                    return -1;
+                if (inner.isKeyword("<<") || inner.isKeyword("["))
+                    ++depth;
+                else if (inner.isKeyword(">>") || inner.isKeyword("]"))
+                    --depth;
+            }
+            continue;
+        }
+        if (value.type() == PDF_INT) {
+            // "N G R" is one value: a reference.
+            int num = value.intValue();
+            CPdfObject generation = next();
+            if (generation.type() == PDF_INT) {
+                CPdfObject r = next();
+                if (r.isKeyword("R")) {
+                    if (isLength)
+                        length.setRef(num, generation.intValue());
+                    continue;
+                }
+                pending = std::move(r);
+                havePending = true;
+            } else {
+                pending = std::move(generation);
+                havePending = true;
+            }
+            if (isLength)
+                length.setInt(num);
+            continue;
+        }
+        if (isLength)
+            length.assign(value);
+    }
+    if (!next().isKeyword("stream"))
+        return -1;
+    lexer.skipToLineEnd();
+    const int64_t data = lexer.stream()->tellPos();
+
+    if (length.type() == PDF_REF) {
+        CPdfObject resolved;
+        xref.fetchObject(length.refNum(), length.refGen(), resolved);
+        length = std::move(resolved);
+    }
+    if (length.type() != PDF_INT || length.intValue() < 0)
+        return -1;
+    const int64_t dataEnd = data + length.intValue();
+    lexer.stream()->seekPos(dataEnd, SEEK_SET);
+    return next().isKeyword("endstream") ? dataEnd : -1;
+}
+
 int64_t streamDataEnd(int64_t start, CXrefTable& xref)
 {
     try {
-        CPdfParser parser(&xref, xref.mainStream()->openWindow(start, 0, CPdfObject()));
-        parser.setRawStreams(true);
-        CPdfObject number, generation, keyword, object;
-        parser.parseObject(number);
-        parser.parseObject(generation);
-        parser.parseObject(keyword);
-        if (number.type() != PDF_INT || generation.type() != PDF_INT || !keyword.isKeyword("obj"))
-            return -1;
-        parser.parseObject(object);
-        if (object.type() != PDF_STREAM)
-            return -1;
-        CPdfStream* data = object.streamValue();
-        return data->windowStart() + std::max<int64_t>(data->windowLength(), 0);
+        return readStreamDataEnd(start, xref);
     } catch (const CPdfException&) {
-        return -1; // a wrong /Length: fall back to the first "endobj"
+        return -1; // a /Length that cannot be fetched: fall back to the first "endobj"
     }
 }
 
 // Whether the object at `start` holds a stream: its "stream" keyword comes
-// before its first "endobj". `endobj` is that first "endobj", or -1. Looks
-// in growing slices, so a small object costs a small search and a large
-// stream's data is never scanned.
-bool holdsStream(CFileSource& input, int64_t start, int64_t& endobj)
+// before its first "endobj". Sets `endobj` to that first "endobj" (or -1)
+// and `stream` to the keyword (or -1). Looks in growing slices, so a small
+// object costs a small search and a stream's data is never scanned.
+bool holdsStream(CFileSource& input, int64_t start, int64_t& endobj, int64_t& stream)
 {
-    for (int64_t span = 4096;; span *= 8) {
+    for (int64_t span = 256;; span *= 4) {
         int64_t limit = start + span;
-        endobj = input.find(start, "endobj", limit);
-        int64_t stream = input.find(start, "stream", endobj >= 0 ? endobj : limit);
-        if (stream >= 0)
-            return true;
-        if (endobj >= 0 || limit >= input.size())
+        stream = input.find(start, "stream", limit);
+        endobj = input.find(start, "endobj", stream >= 0 ? stream : limit);
+        if (endobj >= 0 || stream >= 0)
+            return endobj < 0;
+        if (limit >= input.size())
             return false;
     }
 }
@@ -76,15 +149,16 @@ std::string readObjectText(CFileSource& input, int objNum, CXrefTable& xref)
         return text;
     }
 
-    int64_t start = 0, length = 0;
-    if (!objectTextSpan(input, objNum, xref, start, length))
+    int64_t start = 0, length = 0, dictionaryEnd = 0;
+    if (!objectTextSpan(input, objNum, xref, start, length, dictionaryEnd))
         return std::string();
     std::string text(static_cast<size_t>(length), '\0');
     text.resize(input.read(start, text.data(), text.size()));
     return text;
 }
 
-bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length)
+bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length,
+                    int64_t& dictionaryEnd)
 {
     if (objNum < 0 || objNum >= xref.recordCount())
         return false;
@@ -95,8 +169,10 @@ bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& s
     start = xref.baseOffset() + record.offset;
     if (start < 0 || start >= input.size())
         return false;
-    int64_t endobj = -1;
-    if (holdsStream(input, start, endobj)) {
+    int64_t endobj = -1, stream = -1;
+    dictionaryEnd = -1;
+    if (holdsStream(input, start, endobj, stream)) {
+        dictionaryEnd = stream;
         // The data may hold the bytes "endobj" (an embedded file, say): the
         // object ends at the first "endobj" after the data its /Length gives.
         int64_t dataEnd = streamDataEnd(start, xref);

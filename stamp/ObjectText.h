@@ -13,7 +13,9 @@ class CXrefTable;
 
 // Where the text of an uncompressed object lies in the input file: from its
 // "N G obj" through the byte after its "endobj". False when it has none.
-bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length);
+// For a stream, `dictionaryEnd` is where its "stream" keyword starts (-1 otherwise).
+bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length,
+                    int64_t& dictionaryEnd);
 
 // The whole text of object `objNum` ("N G obj" through "endobj" and the byte
 // after it), or an empty text when it cannot be read. A compressed object is

@@ -1,5 +1,6 @@
 #include "stamp/StampObjects.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -22,6 +23,28 @@ std::string formatText(const char* format, ...)
         text.assign(buffer.data(), static_cast<size_t>(needed));
     }
     va_end(args);
+    return text;
+}
+
+void appendInteger(std::string& text, long long value)
+{
+    char digits[24];
+    auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, static_cast<size_t>(end - digits));
+}
+
+void appendFixed(std::string& text, double value, int precision)
+{
+    char digits[400]; // room for the largest double written in full
+    auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision);
+    text.append(digits, static_cast<size_t>(result.ptr - digits));
+}
+
+std::string referenceText(const char* before, long long num, const char* after)
+{
+    std::string text = before;
+    appendInteger(text, num);
+    text += after;
     return text;
 }
 
@@ -56,13 +79,26 @@ std::string formatStampStream(const std::string& gsName, const std::string& imNa
 {
     double m[4];
     rotationMatrix(angle, m);
-    // The first three entries are printed from single precision.
-    std::string content = formatText(
-        "\nQ\nq\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
-        gsName.c_str(), x, y, static_cast<double>(static_cast<float>(m[0])),
-        static_cast<double>(static_cast<float>(m[1])), static_cast<double>(static_cast<float>(m[2])), m[3], width,
-        height, imName.c_str());
-    std::string object = formatText(" 0 obj\n<<\n/Length %d \n>>\nstream\n", static_cast<int>(content.size()));
+    // "\nQ\nq\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
+    // the first three matrix entries printed from single precision.
+    std::string content = "\nQ\nq\n/" + gsName + " gs\n1 0 0 1 ";
+    appendFixed(content, x, 2);
+    content += ' ';
+    appendFixed(content, y, 2);
+    content += " cm\n";
+    for (int i = 0; i < 4; ++i) {
+        appendFixed(content, i < 3 ? static_cast<double>(static_cast<float>(m[i])) : m[i], 6);
+        content += ' ';
+    }
+    content += "0 0 cm\n";
+    appendFixed(content, width, 2);
+    content += " 0 0 ";
+    appendFixed(content, height, 2);
+    content += " 0 0 cm\n/" + imName + " Do\nQ\n";
+
+    std::string object = " 0 obj\n<<\n/Length ";
+    appendInteger(object, static_cast<long long>(content.size()));
+    object += " \n>>\nstream\n";
     object += content;
     object += "\nendstream\nendobj\n";
     return object;

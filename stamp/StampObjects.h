@@ -33,3 +33,10 @@ std::string formatStampStream(const std::string& gsName, const std::string& imNa
 // printf-style text; the program never changes the C locale, so numbers
 // are written the same way on every machine.
 std::string formatText(const char* format, ...) VELLICO_PRINTF_FORMAT;
+
+// Appends numbers as printf's "%lld" and "%.<precision>f" write them (both
+// give the exactly rounded decimal), without printf's cost on hot paths.
+void appendInteger(std::string& text, long long value);
+void appendFixed(std::string& text, double value, int precision);
+// " N 0 R " and the like: `before`, the number, then `after`.
+std::string referenceText(const char* before, long long num, const char* after);
