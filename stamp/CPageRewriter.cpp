@@ -40,16 +40,20 @@ void CPageRewriter::writeObject(int num, const CObjectText& text)
 }
 
 template <class Edit>
-void CPageRewriter::rewriteObject(int num, Edit edit)
+void CPageRewriter::rewriteObject(int num, EEdit kind, Edit edit)
 {
     if (num < 0 || num >= m_context.xref.recordCount())
         return;
+    auto last = m_lastEdit.find(num);
+    if (kind != EDIT_CONTENTS && last != m_lastEdit.end() && last->second == kind)
+        return; // the copy written for an earlier page is this one, byte for byte
     CObjectText text(readObjectText(m_context.input, num, m_context.xref));
     // Nothing to write: the object keeps whatever record it had.
     if (text.empty())
         return;
     edit(text);
     writeObject(num, text);
+    m_lastEdit[num] = kind;
 }
 
 void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPageRecord& page)
@@ -65,7 +69,7 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
         m_context.xref.fetchObject(page.resources.num, page.resources.gen, resolved);
         xobject = storedEntry(dictionaryOf(resolved), "XObject");
         extGState = storedEntry(dictionaryOf(resolved), "ExtGState");
-        rewriteObject(page.resources.num,
+        rewriteObject(page.resources.num, EDIT_RESOURCES,
                       [&](CObjectText& resources) { editResources(resources, false, xobject, extGState); });
     } else if (page.resources.type == PDF_NULL) {
         // No resources of its own: the page takes over what it inherits,
@@ -85,7 +89,7 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
                     m_context.xref.fetchObject(inherited->num, inherited->gen, target);
                 xobject = storedEntry(dictionaryOf(target), "XObject");
                 extGState = storedEntry(dictionaryOf(target), "ExtGState");
-                rewriteObject(inherited->num,
+                rewriteObject(inherited->num, EDIT_RESOURCES,
                               [&](CObjectText& resources) { editResources(resources, false, xobject, extGState); });
             } else if (inherited->kind == CInheritedResources::INLINE) {
                 text.insertText(open + 2, "/Resources " + inherited->text);
@@ -114,7 +118,7 @@ void CPageRewriter::rewriteContents(CObjectText& text, const CStoredEntry& conte
     const EPdfType stored = contents.type;
 
     if (resolved == PDF_ARRAY && stored == PDF_REF) {
-        rewriteObject(contents.num, [&](CObjectText& array) {
+        rewriteObject(contents.num, EDIT_CONTENTS, [&](CObjectText& array) {
             size_t open = array.findFrom("[", 0);
             if (open != array.end())
                 array.insertText(open + 1, referenceText(" ", prefix, " 0 R "));
@@ -159,12 +163,13 @@ void CPageRewriter::editResources(CObjectText& text, bool inPage, const CStoredE
 {
     struct CStep {
         const CStoredEntry& value; // how the dictionary writes the entry
+        EEdit kind;
         const char* searchKey;     // "/XObject" or "/ExtGState"
         const std::string& entry;
         const std::string& item;
     };
-    const CStep steps[2] = {{xobject, "/XObject", m_imageEntry, m_imageItem},
-                            {extGState, "/ExtGState", m_stateEntry, m_stateItem}};
+    const CStep steps[2] = {{xobject, EDIT_XOBJECTS, "/XObject", m_imageEntry, m_imageItem},
+                            {extGState, EDIT_EXTGSTATES, "/ExtGState", m_stateEntry, m_stateItem}};
     size_t base = 0;
     for (const CStep& step : steps) {
         // The text changed: find the resources again for every step.
@@ -184,7 +189,7 @@ void CPageRewriter::editResources(CObjectText& text, bool inPage, const CStoredE
             if (open != text.end())
                 text.insertText(open + 2, step.item);
         } else if (kind == PDF_REF) {
-            rewriteObject(step.value.num, [&](CObjectText& dict) {
+            rewriteObject(step.value.num, step.kind, [&](CObjectText& dict) {
                 size_t open = dict.findFrom("<<", 0);
                 if (open != dict.end())
                     dict.insertText(open + 2, step.item);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "load/CXrefRecord.h"
@@ -38,10 +39,16 @@ public:
     void rewrite(const std::string& pageText, int pageNum, const CPageRecord& page);
 
 private:
+    // The edits made to other objects. Those other than a content list come
+    // out the same for every page (they add the run's two names), so one
+    // written copy serves every page that shares the object.
+    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_XOBJECTS, EDIT_EXTGSTATES };
+
     // Reads object `num`, applies `edit` to its text and writes it; an object
-    // whose text cannot be read is left as it was.
+    // whose text cannot be read is left as it was. An object whose last
+    // rewrite was the same shared edit is not written again.
     template <class Edit>
-    void rewriteObject(int num, Edit edit);
+    void rewriteObject(int num, EEdit kind, Edit edit);
     void writeObject(int num, const CObjectText& text);
     void rewriteContents(CObjectText& page, const CStoredEntry& contents);
     // Adds our names to a resource dictionary: written inline in the page
@@ -51,6 +58,7 @@ private:
     int generationFor(int num) const;
 
     CContext m_context;
+    std::unordered_map<int, EEdit> m_lastEdit; // per object rewritten in this run
     std::string m_imageEntry;
     std::string m_imageItem;
     std::string m_stateEntry;
