@@ -147,7 +147,7 @@ void CPdfLexer::readToken(CPdfObject& out)
     case '<':
         if (m_stream->peekChar() == '<') {
             m_stream->readChar();
-            out.setCmd("<<");
+            out.setText(PDF_CMD, "<<", 2);
         } else {
             readHexString(out);
         }
@@ -155,16 +155,16 @@ void CPdfLexer::readToken(CPdfObject& out)
     case '>':
         if (m_stream->peekChar() == '>') {
             m_stream->readChar();
-            out.setCmd(">>");
+            out.setText(PDF_CMD, ">>", 2);
         } else {
             out.setError();
         }
         return;
     case '[':
-        out.setCmd("[");
+        out.setText(PDF_CMD, "[", 1);
         return;
     case ']':
-        out.setCmd("]");
+        out.setText(PDF_CMD, "]", 1);
         return;
     default:
         break;
@@ -236,7 +236,7 @@ void CPdfLexer::readLiteralString(CPdfObject& out)
             m_buffer += static_cast<char>(c);
         }
     }
-    out.setString(m_buffer);
+    out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
 }
 
 void CPdfLexer::readNumber(int first, CPdfObject& out)
@@ -276,7 +276,7 @@ void CPdfLexer::readName(CPdfObject& out)
             m_buffer += static_cast<char>(c);
         }
     }
-    out.setName(m_buffer);
+    out.setText(PDF_NAME, m_buffer.data(), m_buffer.size());
 }
 
 void CPdfLexer::readHexString(CPdfObject& out)
@@ -301,7 +301,7 @@ void CPdfLexer::readHexString(CPdfObject& out)
     }
     if (high >= 0)
         m_buffer += static_cast<char>(high * 16);
-    out.setString(m_buffer);
+    out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
 }
 
 void CPdfLexer::readKeyword(int first, CPdfObject& out)
@@ -324,5 +324,5 @@ void CPdfLexer::readKeyword(int first, CPdfObject& out)
     else if (length == 4 && std::memcmp(m_buffer.data(), "null", 4) == 0)
         out.setNull();
     else
-        out.setCmd(m_buffer);
+        out.setText(PDF_CMD, m_buffer.data(), m_buffer.size());
 }

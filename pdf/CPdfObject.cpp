@@ -78,21 +78,18 @@ void CPdfObject::setReal(double value)
     m_u.real = value;
 }
 
-void CPdfObject::setText(EPdfType type, const std::string& text)
+void CPdfObject::setText(EPdfType type, const char* text, size_t length)
 {
     clear();
     m_type = type;
     // Texts are NUL-terminated: a NUL byte ends the value.
-    size_t nul = text.find('\0');
-    if (nul == std::string::npos)
-        m_text = text;
-    else
-        m_text.assign(text, 0, nul);
+    const void* nul = std::memchr(text, '\0', length);
+    m_text.assign(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length);
 }
 
-void CPdfObject::setString(const std::string& text) { setText(PDF_STRING, text); }
-void CPdfObject::setName(const std::string& text) { setText(PDF_NAME, text); }
-void CPdfObject::setCmd(const std::string& text) { setText(PDF_CMD, text); }
+void CPdfObject::setString(const std::string& text) { setText(PDF_STRING, text.data(), text.size()); }
+void CPdfObject::setName(const std::string& text) { setText(PDF_NAME, text.data(), text.size()); }
+void CPdfObject::setCmd(const std::string& text) { setText(PDF_CMD, text.data(), text.size()); }
 
 void CPdfObject::setNull()
 {

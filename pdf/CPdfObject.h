@@ -64,6 +64,7 @@ public:
     void setString(const std::string& text); // the text ends at its first NUL byte
     void setName(const std::string& text);
     void setCmd(const std::string& text);
+    void setText(EPdfType type, const char* text, size_t length); // a string, name or keyword
     void setNull();
     void setError();
     void setEof();
@@ -84,7 +85,6 @@ public:
     void resolve(CPdfResolver* table, CPdfObject& out) const;
 
 private:
-    void setText(EPdfType type, const std::string& text);
     void takeFrom(CPdfObject& other) noexcept;
 
     EPdfType m_type = PDF_NONE;
