@@ -146,8 +146,7 @@ CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
         return nullptr; // nothing moves: the tokens still hold ">>" and "stream"
     int64_t size = length.intValue();
 
-    CPdfRefPtr<CPdfStream> data = CPdfRefPtr<CPdfStream>::adopt(
-        m_rawStreams ? input->openWindow(start, size, dict) : input->openStreamData(start, size, dict));
+    CPdfRefPtr<CPdfStream> data = CPdfRefPtr<CPdfStream>::adopt(input->openStreamData(start, size, dict));
     input->seekPos(start + size, SEEK_SET);
     advance();
     advance();

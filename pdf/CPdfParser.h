@@ -24,10 +24,6 @@ public:
     void parseObject(CPdfObject& out);
     void advance();
 
-    // Stream objects come out as windows over their raw data, without their
-    // filters (for callers that only need where a stream's data lies).
-    void setRawStreams(bool raw) { m_rawStreams = raw; }
-
     const CPdfObject& currentToken() const { return m_current; }
     CPdfStream* stream() const { return m_lexer.stream(); }
 
@@ -42,5 +38,4 @@ private:
     CPdfObject m_next;
     CPdfLexer m_lexer;
     int m_depth = 0;
-    bool m_rawStreams = false;
 };
