@@ -8,6 +8,7 @@
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfLexer.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
@@ -127,6 +128,16 @@ int64_t CXrefTable::locateStartxref()
 
 bool CXrefTable::readSectionAt(int64_t& offset)
 {
+    // Most tables are written in the standard layout, read faster as bytes.
+    std::vector<int> freeInTable;
+    int64_t trailerAt = 0;
+    if (readStandardTable(offset, trailerAt, freeInTable)) {
+        CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + trailerAt, 0, CPdfObject()));
+        CPdfObject keyword;
+        parser.parseObject(keyword); // "trailer", checked by the byte reader
+        return readTrailer(parser, freeInTable, offset);
+    }
+
     CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
     CPdfObject first;
     parser.parseObject(first);
@@ -205,6 +216,102 @@ bool CXrefTable::readClassicSection(CPdfParser& parser, int64_t& offset)
         }
     }
 
+    return readTrailer(parser, freeInTable, offset);
+}
+
+bool CXrefTable::readStandardTable(int64_t offset, int64_t& trailerAt, std::vector<int>& freeInTable)
+{
+    CPdfStream* in = m_stream;
+    in->seekPos(m_baseOffset + offset, SEEK_SET);
+    auto skipWhitespace = [in]() {
+        while (CPdfLexer::isWhitespace(in->peekChar()))
+            in->readChar();
+    };
+    auto expect = [in](const char* text) {
+        for (; *text; ++text)
+            if (in->readChar() != static_cast<unsigned char>(*text))
+                return false;
+        return true;
+    };
+    auto readNumber = [in](int maxDigits, int64_t& value) {
+        int digits = 0;
+        value = 0;
+        while (in->peekChar() >= '0' && in->peekChar() <= '9' && digits < maxDigits) {
+            value = value * 10 + (in->readChar() - '0');
+            ++digits;
+        }
+        return digits > 0;
+    };
+
+    if (!expect("xref") || !CPdfLexer::isWhitespace(in->peekChar()))
+        return false;
+    struct CSubsection {
+        int64_t first, count;
+    };
+    std::vector<CSubsection> subsections;
+    std::vector<CXrefRecord> entries;
+    for (;;) {
+        skipWhitespace();
+        if (in->peekChar() == 't') {
+            trailerAt = in->tellPos() - m_baseOffset;
+            if (!expect("trailer"))
+                return false;
+            break;
+        }
+        int64_t first = 0, count = 0;
+        if (!readNumber(10, first) || in->readChar() != ' ' || !readNumber(10, count))
+            return false;
+        while (in->peekChar() == ' ')
+            in->readChar();
+        int end = in->readChar();
+        if (end == '\r' && in->peekChar() == '\n')
+            in->readChar();
+        else if (end != '\n' && end != '\r')
+            return false;
+        // Entries of exactly 20 bytes: "oooooooooo ggggg n" and a two-byte line end.
+        for (int64_t k = 0; k < count; ++k) {
+            uint8_t line[20];
+            if (in->readBytes(line, 20) != 20 || line[10] != ' ' || line[16] != ' ' ||
+                (line[17] != 'n' && line[17] != 'f') ||
+                !((line[18] == ' ' && (line[19] == '\n' || line[19] == '\r')) ||
+                  (line[18] == '\r' && line[19] == '\n')))
+                return false;
+            int64_t entryOffset = 0, gen = 0;
+            for (int i = 0; i < 16; ++i) {
+                if (i == 10)
+                    continue;
+                if (line[i] < '0' || line[i] > '9')
+                    return false;
+                (i < 10 ? entryOffset : gen) = (i < 10 ? entryOffset : gen) * 10 + (line[i] - '0');
+            }
+            if (entryOffset > 0x7FFFFFFF)
+                return false;
+            CXrefRecord record;
+            record.offset = static_cast<int32_t>(entryOffset);
+            record.gen = static_cast<int32_t>(gen);
+            record.type = line[17] == 'n' ? XREF_IN_FILE : XREF_FREE;
+            entries.push_back(record);
+        }
+        subsections.push_back({first, count});
+    }
+
+    // The whole table read: store it as the token reader would.
+    size_t next = 0;
+    for (const CSubsection& subsection : subsections) {
+        growRecords(subsection.first + subsection.count);
+        for (int64_t i = subsection.first; i < subsection.first + subsection.count; ++i) {
+            const CXrefRecord& record = entries[next++];
+            int num = static_cast<int>(i);
+            if (m_records[static_cast<size_t>(num)].offset == -1 && record.type == XREF_FREE)
+                freeInTable.push_back(num);
+            storeRecord(num, record);
+        }
+    }
+    return true;
+}
+
+bool CXrefTable::readTrailer(CPdfParser& parser, const std::vector<int>& freeInTable, int64_t& offset)
+{
     CPdfObject trailer;
     parser.parseObject(trailer);
     if (trailer.type() != PDF_DICT)

@@ -58,6 +58,12 @@ public:
     std::string_view compressedObjectBytes(int num, int gen);
 
 private:
+    // A classic table in the standard layout ("first count" lines and 20-byte
+    // entries), read as bytes; false (nothing stored) for anything else.
+    bool readStandardTable(int64_t offset, int64_t& trailerAt, std::vector<int>& freeInTable);
+    // The trailer after a table (the parser stands after "trailer"), its
+    // /XRefStm, and its /Prev.
+    bool readTrailer(CPdfParser& parser, const std::vector<int>& freeInTable, int64_t& offset);
     void growRecords(int64_t length);
     // Fills record `num` unless a newer section filled it already.
     void storeRecord(int num, const CXrefRecord& record);
