@@ -100,6 +100,9 @@ namespace {
 // Offset of the first occurrence of `pattern` in [data, data + size), or npos.
 size_t search(const char* data, size_t size, std::string_view pattern)
 {
+    // Short ranges (most objects) are cheaper to scan than to set memmem up for.
+    if (size < 4096)
+        return std::string_view(data, size).find(pattern);
 #if defined(__GLIBC__)
     const void* hit = ::memmem(data, size, pattern.data(), pattern.size());
     return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : std::string_view::npos;

@@ -21,7 +21,8 @@ public:
 
     // Walks the tree below the root node `rootNum` whose text is `rootText`.
     // Throws CPdfException "PDF file was damaged" for a kid that does not
-    // exist, a node that contains itself, or a tree that never ends.
+    // exist, a node that contains itself, or a tree that never ends, and
+    // "Corrupted PDF file" for a kid numbered beyond the table.
     void walk(int rootNum, const std::string& rootText, std::vector<CPageRecord>& pages);
 
     static constexpr float kDefaultBox[4] = {0, 0, 612, 792}; // US Letter, when no box is given anywhere

@@ -102,8 +102,77 @@ int64_t readStreamDataEnd(int64_t start, CXrefTable& xref)
     return next().isKeyword("endstream") ? dataEnd : -1;
 }
 
-int64_t streamDataEnd(int64_t start, CXrefTable& xref)
+bool isPdfSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0'; }
+
+// The same answer as readStreamDataEnd for the common simple dictionary
+// ("<< /Length 123 /Filter /FlateDecode >>": one direct /Length, no nested
+// dictionary, string or comment), read straight from the bytes. -2 when the
+// dictionary is not that simple.
+int64_t simpleStreamDataEnd(CFileSource& input, int64_t start, int64_t streamKeyword)
 {
+    const int64_t size = streamKeyword - start;
+    if (size <= 0 || size > 512)
+        return -2;
+    char text[512];
+    if (input.read(start, text, static_cast<size_t>(size)) != static_cast<size_t>(size))
+        return -2;
+    const std::string_view dict(text, static_cast<size_t>(size));
+    const size_t open = dict.find("<<");
+    const size_t close = dict.rfind(">>");
+    if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
+        dict.find_first_of("(%[{", open) != std::string_view::npos || dict.find("<<", open + 2) < close ||
+        dict.find(">>", open + 2) != close)
+        return -2;
+    // Exactly one /Length key (not /Length1 and the like), followed by a plain number.
+    int64_t length = -1;
+    for (size_t at = dict.find("/Length", open); at < close; at = dict.find("/Length", at + 1)) {
+        size_t p = at + 7;
+        if (p < dict.size() && !isPdfSpace(dict[p]) && dict[p] != '/' && dict[p] != '>' && dict[p] != '<')
+            continue;
+        if (length >= 0)
+            return -2;
+        while (p < close && isPdfSpace(dict[p]))
+            ++p;
+        length = 0;
+        size_t digits = 0;
+        for (; p < close && dict[p] >= '0' && dict[p] <= '9' && digits < 10; ++p, ++digits)
+            length = length * 10 + (dict[p] - '0');
+        while (p < close && isPdfSpace(dict[p]))
+            ++p;
+        // A reference ("12 0 R") or anything unusual is left to the token reader.
+        if (digits == 0 || (p < close && dict[p] != '/' && dict[p] != '>'))
+            return -2;
+    }
+    if (length < 0)
+        return -2;
+    // After "stream": one line end, as the parser skips it.
+    char after[2] = {0, 0};
+    input.read(streamKeyword + 6, after, 2);
+    int64_t data = streamKeyword + 6;
+    if (after[0] == '\r')
+        data += after[1] == '\n' ? 2 : 1;
+    else if (after[0] == '\n')
+        data += 1;
+    else
+        return -2; // other bytes before the line end: the token reader's rules apply
+    const int64_t dataEnd = data + length;
+    char tail[64];
+    size_t got = input.read(dataEnd, tail, sizeof tail);
+    size_t p = 0;
+    while (p < got && isPdfSpace(tail[p]))
+        ++p;
+    if (p + 9 > got || std::string_view(tail + p, 9) != "endstream")
+        return -2;
+    if (p + 9 < got && !isPdfSpace(tail[p + 9]) && !CPdfLexer::isDelimiter(static_cast<unsigned char>(tail[p + 9])))
+        return -2;
+    return dataEnd;
+}
+
+int64_t streamDataEnd(CFileSource& input, int64_t start, int64_t streamKeyword, CXrefTable& xref)
+{
+    int64_t simple = simpleStreamDataEnd(input, start, streamKeyword);
+    if (simple != -2)
+        return simple;
     try {
         return readStreamDataEnd(start, xref);
     } catch (const CPdfException&) {
@@ -175,7 +244,7 @@ bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& s
         dictionaryEnd = stream;
         // The data may hold the bytes "endobj" (an embedded file, say): the
         // object ends at the first "endobj" after the data its /Length gives.
-        int64_t dataEnd = streamDataEnd(start, xref);
+        int64_t dataEnd = streamDataEnd(input, start, stream, xref);
         int64_t afterData = dataEnd >= start ? input.find(dataEnd, "endobj") : -1;
         endobj = afterData >= 0 ? afterData : input.find(start, "endobj");
     }
