@@ -16,7 +16,7 @@ FUZZ_TARGETS := parser document stamp
 BENCH_DATA ?= $(BUILD_DIR)/bench-data
 BENCH_RUNS ?= 5
 
-.PHONY: all build test test-release test-asan demo install fuzz fuzz-build bench clean
+.PHONY: all build test test-tools test-release test-asan demo install fuzz fuzz-build bench clean
 
 all: build
 
@@ -24,7 +24,23 @@ build:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: test-release test-asan
+test: test-tools test-release test-asan
+
+# The end-to-end tests check outputs with qpdf and pdftoppm: install them
+# when missing and allowed to (root with apt-get); otherwise those checks skip.
+test-tools:
+	@missing=""; \
+	command -v qpdf >/dev/null 2>&1 || missing="$$missing qpdf"; \
+	command -v pdftoppm >/dev/null 2>&1 || missing="$$missing poppler-utils"; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+	    echo "Installing$$missing for the output checks"; \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing >/dev/null || \
+	      { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing >/dev/null; }; \
+	  else \
+	    echo "Note:$$missing not installed: the checks that need them are skipped"; \
+	  fi; \
+	fi
 
 test-release: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
