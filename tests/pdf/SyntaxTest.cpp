@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "load/CFileSource.h"
+#include "load/CPdfFileWindowStream.h"
+#include "pdf/CPdfLexer.h"
+#include "pdf/CPdfParser.h"
+#include "tests/pdf/PdfFixtures.h"
+#include "tests/support/TestUtil.h"
+
+using namespace pdftest;
+
+namespace {
+
+// Every token before the end of input, joined by ", "; the end must then repeat.
+std::string lexAll(const std::string& input)
+{
+    CPdfLexer lexer(memoryStream(std::make_shared<const std::string>(input)));
+    std::string out;
+    CPdfObject token;
+    for (int guard = 0; guard < 1000 && (lexer.readToken(token), token.type() != PDF_EOF); ++guard)
+        out += (out.empty() ? "" : ", ") + describe(token);
+    lexer.readToken(token);
+    EXPECT_EQ(token.type(), PDF_EOF);
+    EXPECT_EQ(lexer.readChar(), -1);
+    return out;
+}
+
+// Every value of `input`, parsed from a file (stream data needs one) and
+// described only once the parser is gone; an exception shows as "!message".
+std::string parseAll(const std::string& input)
+{
+    vtest::TempDir dir;
+    vtest::writeFile(dir.file("in.pdf"), input);
+    std::shared_ptr<CFileSource> file = CFileSource::open(dir.file("in.pdf"));
+    FakeResolver table;
+    std::vector<CPdfObject> values;
+    std::string out;
+    try {
+        CPdfObject none;
+        CPdfParser parser(&table, new CPdfFileWindowStream(file, 0, 0, none));
+        do {
+            values.emplace_back();
+            parser.parseObject(values.back());
+        } while (values.back().type() != PDF_EOF && values.size() < 50);
+        values.pop_back();
+    } catch (const CPdfException& e) {
+        values.clear();
+        out = std::string("!") + e.message();
+    }
+    for (const CPdfObject& v : values)
+        out += (out.empty() ? "" : ", ") + describe(v);
+    values.clear();
+    // Each stream value holds a window on the file; none may outlive its value.
+    EXPECT_EQ(file.use_count(), 1) << "a stream window leaked";
+    return out;
+}
+
+using Rows = std::vector<std::pair<std::string, std::string>>; // input, expected
+
+} // namespace
+
+TEST(PdfLexer, Tokens)
+{
+    const std::string longText(100000, 'x'); // no length limit on token text
+    const Rows rows = {
+        {"%c\r\n1%c\r2%c\n3 (a%b) %end", "1, 2, 3, (a%b)"}, // comments end at CR LF, CR, LF or the end
+        {"(a(b)c)(a\\)b)", "(a(b)c), (a)b)"},         // balanced parentheses nest
+        {"(\\101\\60x)(\\18)", "(A0x), (\\x018)"}, // octal escapes of one to three digits
+        {"(\\1234)(\\777)", "(S4), (\\xFF)"},      // three digits at most; low 8 bits kept
+        {"(a\\\r\nb)(a\\\nb)(a\\\rb)", "(ab), (ab), (ab)"}, // line continuations
+        {"(a\r\nb)", "(a\\x0D\\x0Ab)"},                  // plain line ends stay
+        {"(\\n\\r\\t\\b\\f\\\\\\q)", "(\\x0A\\x0D\\x09\\x08\\x0C\\x5Cq)"},
+        {"(a\\000b)", "(a)"}, // an escaped NUL ends the value
+        {"(a", "(a)"},        // unterminated at the end of input
+        {"(a\\", "(a)"},
+        {"<48 65 6C6C 6F>", "(Hello)"},
+        {"<414><4G>", "(A@), (@)"}, // an odd count pads with 0; an invalid digit counts as 0
+        {"<41 4", "(A@)"},    // unterminated
+        {"/A#42C", "/ABC"},
+        {"/A#4 Z", "/A@Z"},  // the escape takes the next byte, even a space
+        {"/A#zz", "/A#zz"},  // # without hex digits stays
+        {"/ /A/B(c)", "/, /A, /B, (c)"},
+        {"/", "/"},
+        {"/A#00B", "/A"},    // an escaped NUL ends the value
+        {"-5 - .5 -.5 4. . -.", "-5, 0, real 0.5, real -0.5, real 4, real 0, real 0"},
+        {"1.2.3", "real 1.2"},
+        {"+5", "cmd +5"},
+        {"12abc 1e5 1-2", "12, cmd abc, 1, cmd e5, 1, -2"}, // no exponents; a minus ends a number
+        {"2147483647 2147483648", "2147483647, 2147483647"}, // saturates, never wraps
+        {"-2147483648 -2147483649", "-2147483648, -2147483648"},
+        {"4294967308 -99999999999999999999999999", "2147483647, -2147483648"}, // 2^32 + 12 must not wrap
+        {"0000000000000000000000000012", "12"},
+        {"<< >><</A 1>>[1]", "cmd <<, cmd >>, cmd <<, /A, 1, cmd >>, cmd [, 1, cmd ]"},
+        {"> ) } {1", "error, error, error, error, 1"}, // the brace is consumed
+        {"true false null True nullx obj<<", "true, false, null, cmd True, cmd nullx, cmd obj, cmd <<"},
+        {std::string("1\0\t\f2", 5), "1, 2"}, // NUL, TAB and FF are whitespace
+        {"", ""},
+        {"(" + longText + ") /" + longText, "(" + longText + "), /" + longText},
+    };
+    for (const auto& [input, expected] : rows) {
+        SCOPED_TRACE("input " + escaped(input.substr(0, 60)));
+        EXPECT_EQ(lexAll(input), expected);
+    }
+}
+
+TEST(PdfParser, Values)
+{
+    const int limit = CPdfParser::kMaxNestingDepth;
+    auto arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    auto dicts = [](int depth) {
+        std::string out;
+        while (depth-- > 0)
+            out += "<</K";
+        return out;
+    };
+    auto stream = [](const std::string& dict) { return dict + " stream\r\nHELLO\nendstream 42"; };
+    // A stream with an unusable /Length is an error value; nothing moves.
+    const std::string untouched = "error, cmd >>, cmd stream, cmd HELLO, cmd endstream, 42";
+    const Rows rows = {
+        {"[1 0 R 2] 1 2 3 R 12 0 obj", "[3, 2], 1, 2 3 R, 12, 0, cmd obj"}, // object 1 holds 3
+        {"5 R", "5, cmd R"}, // a reference takes two integers
+        {"1 0.5 R", "1, real 0.5, cmd R"},
+        {"<</A 1/B<</C 2 0 R>>>>", "<<A: 1, B: <<C: 2 0 R>>>>"},
+        {"<< 7 /A 1 >>", "<<A: 1>>"},         // a key that is no name is dropped
+        {"<< /A ) /B 2 >>", "<<B: 2>>"},      // so is a key followed by an error token
+        {"<< /A 1 /A 2 >>", "<<A: 1>>"},      // the first value wins
+        {"<< /A >> /B 1", "<<A: cmd >>, B: 1>>"},
+        {"[1 ) 2] ] >>", "[1, error, 2], cmd ], cmd >>"},
+        {"[true null (s) /N 1.5 [-3]]", "[true, null, (s), /N, real 1.5, [-3]]"},
+        {"[1 0 R", "[3]"},                    // containers open at the end of input end there
+        {"<< /A [1 2", "<<A: [1, 2]>>"},
+        {"<< /A", "<<>>"},                    // a key cut off by the end has no value
+        {"", ""},
+        {arrays(limit) + arrays(limit), arrays(limit) + ", " + arrays(limit)},
+        {std::string(limit - 1, '[') + "<</K", std::string(limit - 1, '[') + "<<>>" + std::string(limit - 1, ']')},
+        {arrays(limit + 1), "!PDF file was damaged"},
+        {std::string(limit, '[') + "<</K", "!PDF file was damaged"},
+        {std::string(100000, '['), "!PDF file was damaged"}, // no stack overflow
+        {dicts(100000), "!PDF file was damaged"},
+        {stream("<< /Length 5 >>"), "stream HELLO, 42"},
+        {"<< /Length 5 >> stream\nHELLO\nendstream", "stream HELLO"},
+        {"<< /Length 5 >> stream\rHELLO\nendstream", "stream HELLO"},
+        {stream("<< /Length 3 0 R >>"), "stream HELLO, 42"}, // object 3 holds 5
+        {stream("<< /Length 2 0 R >>"), "!Missing 'endstream'"},
+        {stream("<< /Length 4 >>"), "!Missing 'endstream'"},
+        {stream("<< /Length 7 >>"), "!Missing 'endstream'"},
+        {stream("<< /Length 999999 >>"), "!Missing 'endstream'"},
+        {stream("<< /Length 666 0 R >>"), "!object 666 is broken"},
+        {stream("<< /Length 5.0 >>"), untouched},
+        {stream("<< /Length -5 >>"), untouched},
+        {stream("<< >>"), untouched},
+        {stream("<< /Length 5 /Filter /DCTDecode >>"), "error, 42"}, // unsupported filter
+        {"[<< /S << /Length 3 >> stream\nabc\nendstream >> << /Length 2 >> stream\nde\nendstream 7]",
+         "[<<S: stream abc>>, stream de, 7]"},
+        // The array already owns a complete stream when the second one fails.
+        {"[<< /Length 3 >> stream\nabc\nendstream << /Length 2 >> stream\nxyz\nendstream]", "!Missing 'endstream'"},
+    };
+    for (const auto& [input, expected] : rows) {
+        SCOPED_TRACE("input " + escaped(input.substr(0, 80)));
+        EXPECT_EQ(parseAll(input), expected);
+    }
+}
