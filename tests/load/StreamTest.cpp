@@ -1,56 +1,32 @@
+// Byte sources: windows over the file, bounded views, and Flate decoding with
+// its row predictors.
+
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstdio>
-#include <memory>
-#include <string>
-#include <vector>
+#include <sys/resource.h>
+#include <zlib.h>
 
 #include "load/CFileSource.h"
 #include "load/CPdfBoundedStream.h"
 #include "load/CPdfFileWindowStream.h"
 #include "load/CPdfMemoryStream.h"
-#include "pdf/CPdfDict.h"
-#include "pdf/CPdfException.h"
-#include "pdf/CPdfObject.h"
+#include "load/StreamFilters.h"
+#include "pdf/CPdfParser.h"
 #include "tests/support/TestUtil.h"
 
 namespace {
 
-// Bytes that differ at nearby offsets and never repeat with a short period,
-// so a read from the wrong place shows.
-std::string patternBytes(size_t size)
+using namespace std::string_literals;
+
+// Never repeats with a short period, so a read from the wrong place shows.
+std::string pattern(size_t size)
 {
     std::string bytes(size, '\0');
-    uint32_t state = 12345;
-    for (size_t i = 0; i < size; ++i) {
-        state = state * 1103515245u + 12345u;
-        bytes[i] = static_cast<char>(state >> 23);
-    }
+    uint32_t seed = 7;
+    for (char& c : bytes)
+        c = static_cast<char>((seed = seed * 1103515245u + 12345u) >> 23);
     return bytes;
 }
-
-class PatternFile {
-public:
-    explicit PatternFile(size_t size) : bytes(patternBytes(size))
-    {
-        const std::string path = m_dir.file("data.bin");
-        vtest::writeFile(path, bytes);
-        file = CFileSource::open(path);
-    }
-    // A window with no dictionary; the caller owns its count of 1.
-    CPdfStream* window(int64_t start, int64_t length)
-    {
-        CPdfObject none;
-        none.setNull();
-        return new CPdfFileWindowStream(file, start, length, none);
-    }
-    int at(size_t offset) const { return static_cast<uint8_t>(bytes[offset]); }
-
-    vtest::TempDir m_dir;
-    std::string bytes;
-    std::shared_ptr<CFileSource> file;
-};
 
 std::string readAll(CPdfStream* stream)
 {
@@ -66,260 +42,106 @@ CPdfStream* memoryStream(const std::string& bytes)
     return new CPdfMemoryStream(owner, reinterpret_cast<const uint8_t*>(owner->data()), owner->size());
 }
 
-constexpr int64_t kBlock = static_cast<int64_t>(CFileSource::kBlockSize);
+std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION)
+{
+    uLongf size = compressBound(static_cast<uLong>(data.size()));
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
+              static_cast<uLong>(data.size()), level);
+    return out.substr(0, size);
+}
 
-} // namespace
+CPdfObject parse(const std::string& text)
+{
+    CPdfObject value;
+    CPdfParser(nullptr, memoryStream(text)).parseObject(value);
+    return value;
+}
+
+// `payload` compressed, then decoded under `parms`; "refused" when they are.
+std::string decode(const std::string& payload, const std::string& parms)
+{
+    CPdfStream* source = memoryStream(zcompress(payload));
+    CPdfStream* decoder = createDecoder("FlateDecode", source, parse(parms));
+    const std::string out = decoder ? readAll(decoder) : "refused";
+    (decoder ? decoder : source)->release();
+    return out;
+}
+
+// A temporary file holding `bytes`, and windows over it.
+struct TestFile {
+    explicit TestFile(const std::string& data) : bytes(data)
+    {
+        vtest::writeFile(dir.file("f"), data);
+        file = CFileSource::open(dir.file("f"));
+    }
+    CPdfStream* window(int64_t at, int64_t n, const CPdfObject& d) { return new CPdfFileWindowStream(file, at, n, d); }
+    vtest::TempDir dir;
+    std::string bytes;
+    std::shared_ptr<CFileSource> file;
+};
+
+constexpr int64_t kBlock = static_cast<int64_t>(CFileSource::kBlockSize);
 
 TEST(FileWindow, YieldsExactlyItsBytes)
 {
-    struct Row {
-        const char* note;
-        size_t fileSize;
-        int64_t start, length;
-        size_t from, to; // expected file range [from, to)
+    const struct { const char* name; size_t fileSize; int64_t start, length, shift; size_t from, to; } rows[] = {
+        {"start 100 length 10", 1000, 100, 10, 0, 100, 110},
+        {"length 0 runs to the end", 1000, 100, 0, 0, 100, 1000},
+        {"start past the end", 1000, 1500, 10, 0, 1000, 1000},
+        {"across a block boundary", 300000, kBlock - 10, 20, 0, kBlock - 10, kBlock + 10},
+        {"across three boundaries", 300000, 1000, 200000, 0, 1000, 201000},
+        {"shifted after a read: the length stays, the end moves", 1000, 100, 10, 7, 107, 117},
     };
-    const Row rows[] = {
-        {"start 100 length 10", 1000, 100, 10, 100, 110},
-        {"length 0 runs to the end", 1000, 100, 0, 100, 1000},
-        {"start at the end", 1000, 1000, 0, 1000, 1000},
-        {"start past the end", 1000, 1500, 10, 1000, 1000},
-        {"longer than the file", 1000, 990, 50, 990, 1000},
-        {"across a block boundary", 300000, kBlock - 10, 20, kBlock - 10, kBlock + 10},
-        {"across three boundaries", 300000, 1000, 200000, 1000, 201000},
-        {"exactly one block", 300000, 2 * kBlock, kBlock, 2 * kBlock, 3 * kBlock},
-        {"ending one byte into a block", 300000, 100, kBlock - 99, 100, kBlock + 1},
-        {"whole file", 300000, 0, 0, 0, 300000},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.note);
-        PatternFile in(row.fileSize);
-        CPdfStream* w = in.window(row.start, row.length);
-        EXPECT_EQ(w->windowStart(), row.start);
-        EXPECT_EQ(w->windowLength(), row.length);
-        std::string got = readAll(w);
-        EXPECT_TRUE(got == in.bytes.substr(row.from, row.to - row.from))
-            << "got " << got.size() << " bytes, expected " << row.to - row.from;
-        EXPECT_EQ(w->readChar(), -1); // the end repeats
-        EXPECT_EQ(w->peekChar(), -1);
-        w->release();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        TestFile in(pattern(row.fileSize));
+        const std::string want = in.bytes.substr(row.from, row.to - row.from);
+        CPdfStream* bytewise = in.window(row.start, row.length, {});
+        CPdfStream* bulk = in.window(row.start, row.length, {});
+        for (CPdfStream* w : {bytewise, bulk})
+            if (row.shift) // moved after a read, which must not count
+                w->readChar(), w->shiftStart(row.shift);
+        std::string got(want.size() + 10, '\0');
+        got.resize(bulk->readBytes(reinterpret_cast<uint8_t*>(&got[0]), got.size()));
+        EXPECT_TRUE(readAll(bytewise) == want && got == want);
+        bytewise->release();
+        bulk->release();
     }
 }
 
-TEST(FileWindow, PeekAndTellFollowTheReads)
+TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile)
 {
-    PatternFile in(1000);
-    CPdfStream* w = in.window(100, 10);
-    EXPECT_EQ(w->tellPos(), 100);
-    EXPECT_EQ(w->peekChar(), in.at(100));
-    EXPECT_EQ(w->peekChar(), in.at(100));
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(w->readChar(), in.at(100 + i));
-    EXPECT_EQ(w->tellPos(), 103);
-    w->release();
-}
-
-TEST(FileWindow, BulkReadsMatchByteReads)
-{
-    PatternFile in(300000);
-    CPdfStream* w = in.window(5, 250000);
-    std::vector<uint8_t> buffer(100000);
-    ASSERT_EQ(w->readChar(), in.at(5));
-    ASSERT_EQ(w->readBytes(buffer.data(), 100000), 100000u);
-    EXPECT_TRUE(std::string(buffer.begin(), buffer.end()) == in.bytes.substr(6, 100000));
-    EXPECT_EQ(w->tellPos(), 100006);
-    EXPECT_EQ(w->readBytes(buffer.data(), 100000), 100000u);
-    EXPECT_EQ(w->readBytes(buffer.data(), 100000), 49999u); // stops at the window's end
-    EXPECT_TRUE(std::string(buffer.begin(), buffer.begin() + 49999) == in.bytes.substr(200006, 49999));
-    w->release();
-}
-
-TEST(FileWindow, WindowsReadAlternatelyKeepTheirOwnPlace)
-{
-    // More windows than the reader caches blocks, each in its own block.
-    const int windows = static_cast<int>(CFileSource::kCachedBlocks) + 8;
-    PatternFile in(static_cast<size_t>(windows + 1) * CFileSource::kBlockSize);
+    // More windows than the file caches blocks, each near the end of its own block.
+    const size_t windows = CFileSource::kCachedBlocks + 8;
+    TestFile in(pattern((windows + 1) * CFileSource::kBlockSize));
     std::vector<CPdfStream*> streams;
     std::vector<std::string> got(windows);
-    for (int i = 0; i < windows; ++i)
-        streams.push_back(in.window(i * kBlock + kBlock - 100, 0));
+    for (size_t i = 0; i < windows; ++i)
+        streams.push_back(in.window(static_cast<int64_t>(i + 1) * kBlock - 100, 0, {}));
     for (int step = 0; step < 300; ++step)
-        for (int i = 0; i < windows; ++i)
+        for (size_t i = 0; i < windows; ++i)
             got[i] += static_cast<char>(streams[i]->readChar());
-    for (int i = 0; i < windows; ++i) {
-        SCOPED_TRACE("window " + std::to_string(i));
-        EXPECT_TRUE(got[i] == in.bytes.substr(i * kBlock + kBlock - 100, 300));
+    streams[0]->addRef();
+    for (size_t i = 0; i < windows; ++i) {
+        EXPECT_TRUE(got[i] == in.bytes.substr((i + 1) * CFileSource::kBlockSize - 100, 300)) << "window " << i;
         streams[i]->release();
     }
-}
-
-TEST(FileWindow, ShiftStartMovesTheWindow)
-{
-    PatternFile in(1000);
-    CPdfStream* w = in.window(0, 0);
-    w->readChar();
-    w->readChar();
-    w->shiftStart(7);
-    EXPECT_EQ(w->windowStart(), 7);
-    EXPECT_EQ(w->tellPos(), 7);
-    EXPECT_EQ(w->readChar(), in.at(7));
-    w->rewind();
-    EXPECT_EQ(w->readChar(), in.at(7)); // rewind goes to the new start
-    w->release();
-
-    CPdfStream* limited = in.window(0, 10);
-    limited->shiftStart(7);
-    EXPECT_EQ(limited->windowLength(), 10); // the length stays, so the end moves too
-    EXPECT_TRUE(readAll(limited) == in.bytes.substr(7, 10));
-    limited->release();
-}
-
-TEST(FileWindow, SeekPosUsesFileOffsets)
-{
-    PatternFile in(1000);
-    CPdfStream* w = in.window(100, 0);
-    struct Row {
-        const char* note;
-        int64_t offset;
-        int whence;
-        int64_t position; // result and tellPos afterwards
-        int next;         // next readChar
-    };
-    const Row rows[] = {
-        {"inside the window", 500, SEEK_SET, 500, in.at(500)},
-        {"from the end", -10, SEEK_END, 990, in.at(990)},
-        {"before the start of the file is refused", -2000, SEEK_END, 991, in.at(991)},
-        {"before the window's start", 3, SEEK_SET, 3, in.at(3)},
-        {"at the end of the file", 1000, SEEK_SET, 1000, -1},
-        {"past the end of the file", 5000, SEEK_SET, 5000, -1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.note);
-        EXPECT_EQ(w->seekPos(row.offset, row.whence), row.position);
-        EXPECT_EQ(w->tellPos(), row.position);
-        EXPECT_EQ(w->readChar(), row.next);
-    }
-    w->rewind();
-    EXPECT_EQ(w->tellPos(), 100);
-    EXPECT_EQ(w->readChar(), in.at(100));
-    w->release();
-
-    CPdfStream* limited = in.window(100, 10);
-    limited->seekPos(109, SEEK_SET);
-    EXPECT_EQ(limited->readChar(), in.at(109));
-    EXPECT_EQ(limited->readChar(), -1); // the window's end still holds after a seek
-    limited->release();
-}
-
-TEST(FileWindow, EachWindowHoldsItsShareOfFileAndDictionary)
-{
-    PatternFile in(1000);
-    CPdfStream* main = in.window(0, 0);
-    EXPECT_EQ(main->streamDict(), nullptr);
-    CPdfObject dict;
-    CPdfDict* held = dict.setNewDict(nullptr);
-    CPdfStream* data = main->openWindow(20, 4, dict);
-    dict.clear(); // the window keeps the dictionary alive
-    ASSERT_EQ(data->streamDict(), held);
-    EXPECT_TRUE(data->streamDict()->entries().empty());
-    EXPECT_EQ(in.file.use_count(), 3);
-    EXPECT_TRUE(readAll(data) == in.bytes.substr(20, 4));
-    EXPECT_EQ(main->readChar(), in.at(0)); // the other window has not moved
-
-    EXPECT_EQ(data->refCount(), 1);
-    data->addRef();
-    data->release();
-    EXPECT_EQ(data->refCount(), 1);
-    EXPECT_EQ(in.file.use_count(), 3);
-    data->release();
-    EXPECT_EQ(in.file.use_count(), 2); // the last release destroyed it
-    main->release();
-}
-
-TEST(FileWindow, GetRawCharIsRefusedOnPlainKinds)
-{
-    PatternFile in(100);
-    CPdfStream* w = in.window(0, 0);
-    CPdfStream* bounded = new CPdfBoundedStream(w, CPdfObject(), true, 5);
-    for (CPdfStream* s : {w, bounded}) {
-        try {
-            s->getRawChar();
-            ADD_FAILURE() << "no exception";
-        } catch (const CPdfException& e) {
-            EXPECT_STREQ(e.message(), "Internal: called getRawChar() on non-predictor stream");
-        }
-    }
-    bounded->release();
-    w->release();
-}
-
-TEST(FileSource, OpenRefusesMissingFilesAndFolders)
-{
-    vtest::TempDir dir;
-    EXPECT_EQ(CFileSource::open(dir.file("missing.pdf")), nullptr);
-    EXPECT_EQ(CFileSource::open(dir.path()), nullptr);
-}
-
-TEST(FileSource, ReadAndFindAcrossBlocks)
-{
-    PatternFile in(3 * CFileSource::kBlockSize + 500);
-    CFileSource& f = *in.file;
-    std::vector<char> buffer(2 * CFileSource::kBlockSize);
-    struct ReadRow {
-        int64_t position;
-        size_t count, expected;
-    };
-    const ReadRow reads[] = {
-        {kBlock - 3, 6, 6},                         // straddles a boundary
-        {10, 2 * CFileSource::kBlockSize, 2 * CFileSource::kBlockSize}, // large read
-        {3 * kBlock + 400, 1000, 100},              // cut at the end of the file
-        {3 * kBlock + 500, 10, 0},
-        {-1, 10, 0},
-    };
-    for (const ReadRow& row : reads) {
-        SCOPED_TRACE("read at " + std::to_string(row.position));
-        ASSERT_EQ(f.read(row.position, buffer.data(), row.count), row.expected);
-        if (row.expected) {
-            EXPECT_TRUE(std::string(buffer.data(), row.expected) == in.bytes.substr(row.position, row.expected));
-        }
-    }
-
-    // Search for slices of the file itself, split across the boundary at every point.
-    for (int64_t split = 0; split <= 8; ++split) {
-        SCOPED_TRACE("pattern starting " + std::to_string(split) + " before the boundary");
-        int64_t at = 2 * kBlock - split;
-        std::string pattern = in.bytes.substr(at, 8);
-        int64_t found = f.find(at - 3000, pattern);
-        EXPECT_EQ(found, in.bytes.find(pattern, at - 3000));
-        EXPECT_EQ(f.find(at, pattern), at);
-    }
-    std::string tail = in.bytes.substr(in.bytes.size() - 5);
-    EXPECT_EQ(f.find(0, tail), static_cast<int64_t>(in.bytes.find(tail)));
-    EXPECT_EQ(f.find(in.bytes.size() - 4, tail), -1);
-    EXPECT_EQ(f.find(0, "no such text in a binary file at all, surely"), -1);
+    EXPECT_EQ(in.file.use_count(), 2); // only the window with a second reference is left
+    streams[0]->release();
+    EXPECT_EQ(in.file.use_count(), 1);
 }
 
 TEST(BoundedStream, PassesAtMostItsCount)
 {
-    struct Row {
-        const char* note;
-        bool limited;
-        int64_t count;
-        std::string output;
-        int sourceNext;
+    const struct { bool limited; int64_t count; const char* output; int sourceNext; } rows[] = {
+        {true, 5, "abcde", 'f'}, {true, 0, "", 'a'}, {true, 20, "abcdefgh", -1}, {false, 0, "abcdefgh", -1},
     };
-    const Row rows[] = {
-        {"count 5", true, 5, "abcde", 'f'},
-        {"count 0", true, 0, "", 'a'},
-        {"count beyond the source", true, 20, "abcdefgh", -1},
-        {"unlimited", false, 0, "abcdefgh", -1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.note);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.limited ? "count " + std::to_string(row.count) : "unlimited");
         CPdfStream* source = memoryStream("abcdefgh");
         CPdfStream* bounded = new CPdfBoundedStream(source, CPdfObject(), row.limited, row.count);
-        EXPECT_EQ(bounded->peekChar(), row.output.empty() ? -1 : row.output[0]);
         EXPECT_EQ(readAll(bounded), row.output);
-        EXPECT_EQ(bounded->peekChar(), -1);
         EXPECT_EQ(source->readChar(), row.sourceNext);
         bounded->release();
         EXPECT_EQ(source->refCount(), 1); // not owned by the view
@@ -327,28 +149,131 @@ TEST(BoundedStream, PassesAtMostItsCount)
     }
 }
 
-TEST(MemoryStream, ReadsItsBytesAndKeepsThemAlive)
+TEST(Flate, AttachFiltersChoosesTheDecoder)
 {
-    std::shared_ptr<std::string> owner = std::make_shared<std::string>("xref 12");
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(owner->data());
-    CPdfStream* s = new CPdfMemoryStream(owner, data, owner->size());
-    owner.reset(); // the stream's share keeps the bytes
-
-    EXPECT_EQ(s->windowLength(), 7);
-    EXPECT_EQ(s->peekChar(), 'x');
-    EXPECT_EQ(s->readChar(), 'x');
-    EXPECT_EQ(s->tellPos(), 1);
-    EXPECT_EQ(s->seekPos(5, SEEK_SET), 1); // no file underneath: seeks are ignored
-    EXPECT_EQ(readAll(s), "ref 12");
-    EXPECT_EQ(s->readChar(), -1);
-    s->rewind();
-    EXPECT_EQ(s->readChar(), 'x');
-    EXPECT_EQ(s->openWindow(0, 0, CPdfObject()), nullptr);
-    EXPECT_EQ(s->streamDict(), nullptr);
-    s->release();
-
-    CPdfStream* empty = memoryStream("");
-    EXPECT_EQ(empty->peekChar(), -1);
-    EXPECT_EQ(empty->readChar(), -1);
-    empty->release();
+    const std::string text = "012345678", up = "\2" "012" "\2\3\3\3" "\2\3\3\3"; // PNG Up rows of 3 bytes
+    const struct { const char* dict; bool decoder; } rows[] = {
+        {"<< /Length 3 >>", true}, // no filter: the raw stream itself
+        {"<< /Filter /FlateDecode >>", true}, {"<< /F /Fl >>", true}, {"<< /Filter [/FlateDecode] >>", true},
+        {"<< /Filter /FlateDecode /F /DCTDecode >>", true}, // the full key wins
+        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> >>", true},
+        {"<< /F /Fl /DP << /Predictor 12 /Columns 3 >> >>", true},
+        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> /DP << /Predictor 1 >> >>", true},
+        {"<< /Filter [/FlateDecode /FlateDecode] >>", false}, {"<< /Filter [] >>", false},
+        {"<< /Filter /flatedecode >>", false}, {"<< /Filter /DCTDecode >>", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.dict);
+        const std::string dict = row.dict, payload = dict.find("Predictor") != dict.npos ? up : text;
+        const bool raw = dict.find("/F") == dict.npos;
+        CPdfStream* source = memoryStream(raw ? payload : zcompress(payload));
+        CPdfStream* result = attachFilters(source, parse(dict));
+        EXPECT_EQ(result == source, raw);
+        EXPECT_EQ(result ? readAll(result) : std::to_string(source->refCount()), row.decoder ? text : "1");
+        (result ? result : source)->release(); // without a decoder, the source is still the caller's
+    }
 }
+
+struct Decoding { std::string name, parms, input, output; }; // output "refused": no decoder for the parameters
+
+// An image of `rows` rows of `columns` pixels, `colors` x `bits` each, and its
+// rows PNG-encoded by a plain encoder with `tags` cycling over the rows.
+Decoding png(int columns, int colors, int bits, int rows, const std::vector<int>& tags)
+{
+    const std::string parms = "<< /Predictor 15 /Columns " + std::to_string(columns) + " /Colors " +
+                              std::to_string(colors) + " /BitsPerComponent " + std::to_string(bits) + " >>";
+    const size_t rowBytes = static_cast<size_t>(columns * colors * bits + 7) / 8;
+    const size_t pixelBytes = static_cast<size_t>(colors * bits + 7) / 8;
+    const std::string image = pattern(rowBytes * static_cast<size_t>(rows));
+    std::string out, previous(rowBytes, '\0');
+    for (size_t r = 0; r * rowBytes < image.size(); ++r) {
+        const std::string row = image.substr(r * rowBytes, rowBytes);
+        const int tag = tags[r % tags.size()];
+        out += static_cast<char>(tag);
+        for (size_t i = 0; i < rowBytes; ++i) {
+            const int a = i >= pixelBytes ? static_cast<uint8_t>(row[i - pixelBytes]) : 0;
+            const int b = static_cast<uint8_t>(previous[i]);
+            const int c = i >= pixelBytes ? static_cast<uint8_t>(previous[i - pixelBytes]) : 0;
+            const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+            const int predicted[] = {0, a, b, (a + b) / 2, pa <= pb && pa <= pc ? a : pb <= pc ? b : c};
+            out += static_cast<char>(row[i] - predicted[tag]);
+        }
+        previous = row;
+    }
+    return {parms + " tags " + testing::PrintToString(tags), parms, out, image};
+}
+Decoding refused(const std::string& parms) { return {parms, parms, "x", "refused"}; }
+
+TEST(Flate, Predictors)
+{
+    const Decoding rows[] = {
+        {"PNG Up", "<< /Predictor 12 /Columns 4 >>", "\2\1\2\3\4\2\1\1\1\1"s, "\1\2\3\4\2\3\4\5"s},
+        {"tag 0", "<< /Predictor 15 /Columns 3 >>", "\0\1\2\3"s, "\1\2\3"s},
+        {"unknown tag 7 passes its row", "<< /Predictor 12 /Columns 3 >>", "\7\5\6\7\2\1\1\1"s, "\5\6\7\6\7\x08"s},
+        {"TIFF 8 bits, rows start afresh", "<< /Predictor 2 /Columns 2 >>", "\5\1\5\xFF"s, "\5\6\5\4"s},
+        {"TIFF three colours", "<< /Predictor 2 /Colors 3 /Columns 2 >>", "\x10\x20\x30\1\2\3"s,
+         "\x10\x20\x30\x11\x22\x33"s},
+        {"TIFF 1 bit", "<< /Predictor 2 /BitsPerComponent 1 /Columns 8 >>", "\x80"s, "\xFF"s},
+        {"TIFF 1 bit over two bytes", "<< /Predictor 2 /BitsPerComponent 1 /Columns 16 >>", "\x80\0"s, "\xFF\xFF"s},
+        {"TIFF 16 bits big-endian", "<< /Predictor 2 /BitsPerComponent 16 /Columns 3 >>", "\0\xFF\0\1\xFF\xFF"s,
+         "\0\xFF\1\0\0\xFF"s},
+        // Sub, Average and Paeth, alone and mixed, over pixels of several sizes.
+        png(5, 1, 8, 6, {1}), png(5, 1, 8, 6, {3}), png(5, 1, 8, 6, {4}), png(7, 3, 8, 10, {0, 1, 2, 3, 4}),
+        png(3, 4, 16, 8, {4, 3, 1, 2}), png(13, 1, 1, 5, {1, 4, 3}),
+        png(1000, 3, 8, 60, {0, 1, 2, 3, 4}), // many pieces of inflated output
+        {"large but sane", "<< /Predictor 12 /Columns 1000000 /Colors 4 >>", "x", ""},
+        refused("<< /Predictor 12 /Columns 0 >>"), refused("<< /Predictor 12 /Columns -1 >>"),
+        refused("<< /Predictor 12 /Colors 0 >>"), refused("<< /Predictor 2 /Colors -3 >>"),
+        refused("<< /Predictor 12 /BitsPerComponent 3 >>"), refused("<< /Predictor 2 /BitsPerComponent 32 >>"),
+        refused("<< /Predictor 12 /Columns 20000000 >>"), // a 20 MB row
+        refused("<< /Predictor 12 /Columns 2147483647 /Colors 2147483647 /BitsPerComponent 16 >>"),
+        refused("<< /Predictor 2 /Columns 1073741824 /Colors 1073741824 /BitsPerComponent 16 >>"),
+    };
+    for (const auto& row : rows)
+        EXPECT_TRUE(decode(row.input, row.parms) == row.output) << row.name;
+}
+
+TEST(Flate, CorruptDataDeliversWhatDecodedBefore)
+{
+    // Stored blocks put the data at known offsets: a 2-byte zlib header, then
+    // per block one header byte, LEN and NLEN, the bytes.
+    const std::string data = pattern(150000), stored = zcompress(data, 0);
+    const size_t first = static_cast<uint8_t>(stored[3]) | static_cast<uint8_t>(stored[4]) << 8;
+    std::string corrupt = stored;
+    corrupt[7 + first + 3] ^= 0x01; // the second block's NLEN no longer matches its LEN
+    const std::tuple<const char*, std::string, size_t> rows[] = {
+        {"corrupt second block", corrupt, first}, {"cut in the first block", stored.substr(0, 1007), 1000}};
+    for (const auto& [name, compressed, decoded] : rows) {
+        CPdfStream* decoder = createDecoder("FlateDecode", memoryStream(compressed), CPdfObject());
+        EXPECT_TRUE(readAll(decoder) == data.substr(0, decoded)) << name;
+        decoder->release();
+    }
+}
+
+TEST(Flate, LengthZeroHoldsNothing)
+{
+    // The raw window would run to the end of the file, over a valid Flate stream.
+    TestFile in("<< /Length 0 /Filter /FlateDecode >> stream\r\n\nendstream\n" + zcompress("x"));
+    CPdfParser parser(nullptr, in.window(0, 0, {}));
+    CPdfObject value;
+    parser.parseObject(value);
+    ASSERT_EQ(value.type(), PDF_STREAM);
+    EXPECT_EQ(value.streamValue()->readChar(), -1);
+}
+
+TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds)
+{
+    const std::string payload(100000, 'q');
+    TestFile in(zcompress(payload) + std::string(1024 - zcompress(payload).size(), ' ')); // 1 KB
+    struct rusage before {}, after {};
+    getrusage(RUSAGE_SELF, &before);
+    const CPdfObject dict = parse("<< /Length 2000000000 /Filter /FlateDecode >>");
+    CPdfStream* decoded = attachFilters(in.window(0, 2000000000, dict), dict);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_TRUE(readAll(decoded) == payload);
+    decoded->release();
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256L * 1024) << "peak memory grew by more than 256 MB";
+}
+
+} // namespace
