@@ -1,0 +1,32 @@
+#pragma once
+// Shared by the stamp tests: rows named in test names, and real PDF files.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "stamp/CStampJob.h"
+#include "stamp/ObjectText.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/TestUtil.h"
+
+// Names each parameterised case after its row.
+inline const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+using Box = std::array<float, 4>; // x0 y0 x1 y1
+inline const Box kLetter = {0, 0, 612, 792};
+
+// A builder file (catalog 1 names page tree root 2), written out and loaded into a stamp job.
+class LoadedPdf : public ::testing::Test {
+protected:
+    LoadedPdf() { b.set(1, "<< /Type /Catalog /Pages 2 0 R >>"); b.setRoot(1); }
+    void load(const std::string& bytes) { vtest::writeFile(path, bytes); job.loadInput(path); }
+    std::string text(int num) { return readObjectText(*job.inputFile(), num, *job.xrefTable()); }
+    const std::vector<CPageRecord>& walk() { load(b.build()); job.findPages(); return job.pageRecords(); }
+    vtest::PdfBuilder b;
+    vtest::TempDir dir;
+    const std::string path = dir.file("in.pdf");
+    CStampJob job;
+};
