@@ -83,11 +83,16 @@ void CStampJob::closeAll()
 
 void CStampJob::loadInput(const std::string& path)
 {
-    m_document.close();
-    m_xref = nullptr;
     m_inputFile = CFileSource::open(path);
     if (!m_inputFile)
         throw CPdfException("Input file open error\n");
+    loadDocument();
+}
+
+void CStampJob::loadDocument()
+{
+    m_document.close();
+    m_xref = nullptr;
     m_document.open(m_inputFile);
     m_xref = m_document.xref();
     m_rootObjNum = m_xref->rootNum();
@@ -113,14 +118,7 @@ void CStampJob::runStamp()
         std::printf("Input file: '%s'", inputPath.c_str());
     if (!m_inputFile)
         throw CPdfException("Input file open error\n");
-    m_document.close();
-    m_xref = nullptr;
-    m_document.open(m_inputFile);
-    m_xref = m_document.xref();
-    m_rootObjNum = m_xref->rootNum();
-    m_rootGen = m_xref->rootGen();
-    m_infoObjNum = m_xref->infoNum();
-    m_infoGen = m_xref->infoGen();
+    loadDocument();
     m_outRecords.assign(static_cast<size_t>(m_xref->recordCount()), CXrefRecord());
 
     // Writing over the input while reading it would destroy it.

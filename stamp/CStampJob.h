@@ -88,6 +88,8 @@ public:
 
 private:
     void runStamp();
+    // Loads the cross-reference data of the open input file.
+    void loadDocument();
     void closeAll();
     bool marksRun() const { return trimMarks || cropMarks; }
     void chooseResourceNames();
