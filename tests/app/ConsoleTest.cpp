@@ -1,5 +1,5 @@
-// What the program prints and its exit status, and that a failed run
-// leaves the files it was given as they were.
+// Every kind of run, single file or list file: what the program prints, its
+// exit status, and exactly which files it writes. A failed run changes none.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -13,13 +13,11 @@ using namespace e2e;
 
 namespace {
 
-const char* const kUsage =
-    "\r\nVellico v1.05\r\n"
-    "Parameters:\n"
-    "-i<FILENAME> input filename\n"
-    "-o<OUTPUT filename> output filename\n"
-    "-j<JPEG filename> jpeg file\n"
-    "optional parameters:\n"
+const std::string kBanner = "\r\nVellico v1.05\r\n";
+
+const std::string kUsage =
+    kBanner + "Parameters:\n-i<FILENAME> input filename\n-o<OUTPUT filename> output filename\n"
+    "-j<JPEG filename> jpeg file\noptional parameters:\n"
     "-s(n) page to start processing at, default at 1\n"
     "-e(n) page to end processing at, default at 99999\n"
     "-useend use -send and -eend parameters instead of -s and -e\n"
@@ -35,285 +33,213 @@ const char* const kUsage =
     "-flipv flips vertical positions so 20,20 would be top left calculated from top of page.\n"
     "-fliph flips horizontal positions so 20,20 would be bottom right from right edge of page.\n"
     "-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n"
-    "-crop_marks adds crop mark images to pdf\n"
-    "-trim_marks adds crop mark images to pdf\n"
-    "\r\nExample usage:-\r\n"
-    "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n"
+    "-crop_marks adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n"
+    "\r\nExample usage:-\r\nvellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n"
     "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n"
     "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg -s1 -e1 -size100,100\n"
     "see examples folder for all parameters usage in test.bat, list.bat and list.bat\r\n"
     "NOTE: first 3 parameters have to be -i -o -j or -i -f -j\r\n"
     "If your filename has spaces in it then use double quotes around the filename, e.g. \"c:\\my test\\test "
-    "file.pdf\"\n"
-    "\nWildcards * are not permitted, if you want to process many files then do: dir /B *.pdf > list.txt, then "
-    "vellico -ilist.txt -fc:\\output -jimage.jpg\n"
-    "\r\n\r\n";
+    "file.pdf\"\n\nWildcards * are not permitted, if you want to process many files then do: dir /B *.pdf > "
+    "list.txt, then vellico -ilist.txt -fc:\\output -jimage.jpg\n\r\n\r\n";
 
-const char* const kWildcards = "\nError! Wildcards * are not permitted, if you want to process many files then do: "
+const std::string kWildcards = "\nError! Wildcards * are not permitted, if you want to process many files then do: "
                                "dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n";
+
+// Names that make every path of one list run longer than 300 characters.
+const std::string kDir(120, 'd'), kName = kDir + "/" + std::string(200, 'n') + ".pdf", kFolder(180, 'f');
+const std::string kList = kDir + "/" + std::string(200, 'l') + ".txt";
+const std::string kJpeg = kDir + "/" + std::string(200, 'j') + ".jpg";
 
 std::string plainDoc(int pages)
 {
-    DocSpec spec;
-    spec.pages.resize(static_cast<size_t>(pages));
-    return buildDoc(spec).bytes;
+    DocPlan plan;
+    plan.pages.resize(static_cast<size_t>(pages));
+    return buildDoc(plan).bytes;
 }
 
-TEST(ConsoleText, UsageWithoutArguments)
-{
-    Workspace work;
-    e2e::Run run = work.run({});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, kUsage);
-}
-
-struct ParseCase {
+struct Case {
     const char* name;
     std::vector<std::string> arguments;
-    std::string message;
+    int status;
+    std::string output;
+    std::vector<std::string> made = {}; // files and folders it writes; a PDF among them must pass qpdf
+    std::string list = "";              // written first to the file the first argument names
+    const char* missing = "none";       // a file removed first
 };
 
-std::ostream& operator<<(std::ostream& out, const ParseCase& c) { return out << c.name; }
+std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
 
-class CommandLineError : public testing::TestWithParam<ParseCase> {};
+class Console : public testing::TestWithParam<Case> {};
 
-TEST_P(CommandLineError, PrintsTheMessageAndFailsWithoutWriting)
+TEST_P(Console, PrintsAndWritesExactlyThis)
 {
+    const Case& c = GetParam();
     Workspace work;
-    work.write("in.pdf", plainDoc(1));
-    const std::vector<std::string> before = listFolder(work.path());
-    e2e::Run run = work.run(GetParam().arguments);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + GetParam().message);
-    EXPECT_EQ(listFolder(work.path()), before);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Messages, CommandLineError,
-    testing::Values(
-        ParseCase{"OneArgument", {"-iin.pdf"}, "Error parameter"},
-        // A lone argument is not checked for wildcards.
-        ParseCase{"OneArgumentWithAStar", {"-i*.pdf"}, "Error parameter"},
-        ParseCase{"InputNotFirst", {"-xin.pdf", "-oout.pdf", "-jstamp.jpg"}, "-i parameter missing"},
-        ParseCase{"BareNameFirst", {"list.pdf", "-oout.pdf", "-jstamp.jpg"}, "-i parameter missing"},
-        ParseCase{"OutputNotSecond", {"-iin.pdf", "-jstamp.jpg", "-oout.pdf"}, "-o parameter missing"},
-        ParseCase{"FolderOutsideListMode", {"-iin.pdf", "-fout", "-jstamp.jpg"}, "-o parameter missing"},
-        ParseCase{"NoJpeg", {"-iin.pdf", "-oout.pdf"}, "-j parameter missing"},
-        ParseCase{"JpegNotThird", {"-iin.pdf", "-oout.pdf", "-s2", "-jstamp.jpg"}, "-j parameter missing"},
-        ParseCase{"BareArgumentAmongOptions",
-                  {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "list.pdf"},
-                  "Error in parameter: list.pdf\n"},
-        ParseCase{"EmptyArgumentAmongOptions", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", ""}, "Error in parameter: \n"}),
-    [](const testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
-
-TEST(ConsoleText, WildcardsAreRefusedBeforeTheBanner)
-{
-    Workspace work;
-    work.write("in.pdf", plainDoc(1));
-    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"-i*.pdf", "-oout.pdf", "-jstamp.jpg"},
-             {"-i*.pdf", "-oout.pdf"},
-             {"-iin.pdf", "-o*.pdf", "-jstamp.jpg"},
-             {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "-x*"}}) {
-        e2e::Run run = work.run(arguments);
-        EXPECT_EQ(run.status, 1) << arguments.back();
-        EXPECT_EQ(run.output, kWildcards) << arguments.back();
-    }
-    EXPECT_FALSE(vtest::fileExists(work.file("out.pdf")));
-}
-
-// One "." for every sixth page, whether the page is stamped or not.
-class ProgressDots : public testing::TestWithParam<std::pair<int, int>> {};
-
-TEST_P(ProgressDots, PlainRunPrintsBannerFilesAndDots)
-{
-    const auto [pages, dots] = GetParam();
-    Workspace work;
-    work.write("in.pdf", plainDoc(pages));
-    e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "-e3"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf', image file: 'stamp.jpg', output file: 'out.pdf'\n" +
-                              "Processing" + std::string(static_cast<size_t>(dots), '.') + "\nDone.\n");
-    if (haveQpdf()) {
-        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(PageCounts, ProgressDots,
-                         testing::Values(std::make_pair(1, 0), std::make_pair(5, 0), std::make_pair(6, 1),
-                                         std::make_pair(11, 1), std::make_pair(12, 2), std::make_pair(13, 2)));
-
-TEST(ConsoleText, CountingFromTheEndParsesFirst)
-{
-    Workspace work;
-    work.write("in.pdf", plainDoc(3));
-    e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s0", "-useend"});
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.output, banner() + "Parsing file: in.pdfInput file: 'in.pdf', image file: 'stamp.jpg', output "
-                                     "file: 'out.pdf'\nProcessing\nDone.\n");
-    if (haveQpdf()) {
-        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
-    }
-}
-
-TEST(ConsoleText, CountingFromTheEndOfAMissingFile)
-{
-    Workspace work;
-    e2e::Run run = work.run({"-imissing.pdf", "-oout.pdf", "-jstamp.jpg", "-s0", "-useend"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + "\nProblem with -send or -eend parameters/processing.\n");
-    EXPECT_FALSE(vtest::fileExists(work.file("out.pdf")));
-}
-
-// ---- Failures: message, status 1, nothing written, an existing output kept ----
-
-struct FailureCase {
-    const char* name;
-    std::vector<std::string> arguments;
-    std::string message; // after the banner
-};
-
-std::ostream& operator<<(std::ostream& out, const FailureCase& c) { return out << c.name; }
-
-class FailedRun : public testing::TestWithParam<FailureCase> {
-protected:
-    void prepare(const Workspace& work)
-    {
-        work.write("in.pdf", plainDoc(2));
-        vtest::PdfBuilder encrypted;
-        int pages = encrypted.reserve();
-        int page = encrypted.add("<< /Type /Page /Parent " + std::to_string(pages) + " 0 R >>");
-        encrypted.set(pages, "<< /Type /Pages /Kids [" + std::to_string(page) + " 0 R] /Count 1 >>");
-        int catalog = encrypted.add("<< /Type /Catalog /Pages " + std::to_string(pages) + " 0 R >>");
-        int dictionary = encrypted.add("<< /Filter /Standard /V 1 /R 2 /O (x) /U (y) /P -4 >>");
-        encrypted.setRoot(catalog);
-        encrypted.setTrailerExtra("/Encrypt " + std::to_string(dictionary) + " 0 R /ID [(a) (a)]");
-        work.write("encrypted.pdf", encrypted.build());
-        std::string doc = plainDoc(3);
-        work.write("truncated.pdf", doc.substr(0, doc.size() / 2));
-        work.write("garbage.pdf", "This is not a PDF file at all.\n");
-        // A page tree whose second kid is a free object: found only after the output was begun.
-        vtest::PdfBuilder broken;
-        int root = broken.reserve();
-        int first = broken.add("<< /Type /Page /Parent " + std::to_string(root) + " 0 R >>");
-        int gone = broken.add("<< /Type /Page /Parent " + std::to_string(root) + " 0 R >>");
-        broken.set(root, "<< /Type /Pages /Kids [" + std::to_string(first) + " 0 R " + std::to_string(gone) +
-                             " 0 R] /Count 2 >>");
-        broken.setRoot(broken.add("<< /Type /Catalog /Pages " + std::to_string(root) + " 0 R >>"));
-        broken.free(gone);
-        work.write("brokentree.pdf", broken.build());
-        // Starts like a JPEG but has no frame header.
-        const char noFrame[] = "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xFF\xD9";
-        work.write("noframe.jpg", std::string(noFrame, sizeof noFrame - 1));
-        std::filesystem::create_directory(work.file("folder.pdf"));
-    }
-};
-
-TEST_P(FailedRun, LeavesNoOutputAndExitsWithOne)
-{
-    Workspace work;
-    prepare(work);
-    const std::vector<std::string> before = listFolder(work.path());
-    e2e::Run run = work.run(GetParam().arguments);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + GetParam().message);
-    EXPECT_EQ(listFolder(work.path()), before);
-}
-
-TEST_P(FailedRun, KeepsAnExistingOutputByteForByte)
-{
-    Workspace work;
-    prepare(work);
-    const std::string precious = "%PDF-1.4\nan earlier result that must survive\n";
-    work.write("out.pdf", precious);
-    const std::vector<std::string> before = listFolder(work.path());
-    e2e::Run run = work.run(GetParam().arguments);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + GetParam().message);
-    EXPECT_EQ(vtest::readFile(work.file("out.pdf")), precious);
-    EXPECT_EQ(listFolder(work.path()), before);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, FailedRun,
-    testing::Values(
-        FailureCase{"MissingInput", {"-imissing.pdf", "-oout.pdf", "-jstamp.jpg"},
-                    "Input file: 'missing.pdf'Input file open error\n"},
-        FailureCase{"MissingJpeg", {"-iin.pdf", "-oout.pdf", "-jmissing.jpg"},
-                    "Input file: 'in.pdf'\nInput image file error: 'missing.jpg'\n"},
-        FailureCase{"JpegWithoutFrameHeader", {"-iin.pdf", "-oout.pdf", "-jnoframe.jpg"},
-                    "Input file: 'in.pdf'\nInput image file is not a JPEG image (no frame header found): "
-                    "'noframe.jpg'\n"},
-        FailureCase{"EncryptedInput", {"-iencrypted.pdf", "-oout.pdf", "-jstamp.jpg"},
-                    "Input file: 'encrypted.pdf'PDF file is encrypted"},
-        FailureCase{"TruncatedInput", {"-itruncated.pdf", "-oout.pdf", "-jstamp.jpg"},
-                    "Input file: 'truncated.pdf'PDF file was damaged"},
-        FailureCase{"NotAPdf", {"-igarbage.pdf", "-oout.pdf", "-jstamp.jpg"},
-                    "Input file: 'garbage.pdf'PDF file was damaged"},
-        FailureCase{"PageTreeNamesAFreeObject", {"-ibrokentree.pdf", "-oout.pdf", "-jstamp.jpg"},
-                    "Input file: 'brokentree.pdf', image file: 'stamp.jpg', output file: 'out.pdf'\n"
-                    "ProcessingPDF file was damaged"},
-        FailureCase{"OutputFolderMissing", {"-iin.pdf", "-ono/such/folder/out.pdf", "-jstamp.jpg"},
-                    "Input file: 'in.pdf'\nOutput file create error: 'no/such/folder/out.pdf'\n"},
-        FailureCase{"OutputIsAFolder", {"-iin.pdf", "-ofolder.pdf", "-jstamp.jpg"},
-                    "Input file: 'in.pdf'\nOutput file create error: 'folder.pdf'\n"}),
-    [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
-
-// ---- An output that is the input ----
-
-class OutputIsTheInput : public testing::TestWithParam<std::string> {};
-
-TEST_P(OutputIsTheInput, IsRefusedAndTheInputKept)
-{
-    Workspace work;
-    std::filesystem::create_directory(work.file("dir"));
     const std::string doc = plainDoc(2);
-    work.write("in.pdf", doc);
+    for (const char* name : {"in.pdf", "a.pdf", "c.pdf", "x.pdf-3"})
+        work.write(name, doc);
+    for (int pages : {5, 6, 11, 12})
+        work.write(std::to_string(pages) + ".pdf", plainDoc(pages));
+    // Encrypted: the dictionary by reference, or written inline.
+    for (std::string encrypt : {"1 0 R", "<< /Filter /Standard /V 1 /R 2 /O (x) /U (y) >>"}) {
+        std::string encrypted = plainDoc(1);
+        encrypted.insert(encrypted.rfind("trailer\n<<") + 10, " /Encrypt " + encrypt);
+        work.write(encrypt[0] == '<' ? "encryptedinline.pdf" : "encrypted.pdf", encrypted);
+    }
+    work.write("truncated.pdf", doc.substr(0, doc.size() / 2));
+    vtest::PdfBuilder broken; // the tree's second kid is free: found once the output was begun
+    broken.set(broken.reserve(), "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>");
+    broken.add("<< /Type /Page /Parent 1 0 R >>");
+    const int gone = broken.add("<< /Type /Page /Parent 1 0 R >>");
+    broken.setRoot(broken.add("<< /Type /Catalog /Pages 1 0 R >>"));
+    broken.free(gone);
+    work.write("brokentree.pdf", broken.build());
+    const char noFrame[] = "\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00\xFF\xD9";
+    work.write("noframe.jpg", std::string(noFrame, sizeof noFrame - 1));
+    for (const std::string& folder : {std::string("folder.pdf"), std::string("folder.txt"), std::string("dir"), kDir,
+                                      kFolder, kFolder + "/" + kDir})
+        std::filesystem::create_directory(work.file(folder));
+    work.write(kName, doc);
+    work.write(kJpeg, vtest::readFile(fixture("stamp.jpg")));
+    work.write("target.pdf", "old\n");
+    ASSERT_EQ(symlink("target.pdf", work.file("outlink.pdf").c_str()), 0);
     ASSERT_EQ(symlink("in.pdf", work.file("link.pdf").c_str()), 0);
     ASSERT_EQ(link(work.file("in.pdf").c_str(), work.file("hard.pdf").c_str()), 0);
-    const std::string output = GetParam() == "ABSOLUTE" ? work.file("in.pdf") : GetParam();
-    const std::vector<std::string> before = listFolder(work.path());
+    std::filesystem::remove(work.file(c.missing));
+    if (!c.list.empty())
+        work.write(c.arguments[0].substr(2), c.list);
 
-    e2e::Run run = work.run({"-iin.pdf", "-o" + output, "-jstamp.jpg"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf'\nOutput file is the input file: '" + output + "'\n");
-    EXPECT_EQ(vtest::readFile(work.file("in.pdf")), doc);
-    EXPECT_EQ(listFolder(work.path()), before);
-
-    // The mark passes check before the first of them runs.
-    work.write("CropmarkHorizontal.jpg", vtest::readFile(fixture("black.jpg")));
-    work.write("CropmarkVertical.jpg", vtest::readFile(fixture("black.jpg")));
-    const std::vector<std::string> withMarks = listFolder(work.path());
-    run = work.run({"-iin.pdf", "-o" + output, "-jstamp.jpg", "-crop_marks"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf'\nOutput file is the input file: '" + output + "'\n");
-    EXPECT_EQ(vtest::readFile(work.file("in.pdf")), doc);
-    EXPECT_EQ(listFolder(work.path()), withMarks);
+    // Once with no out.pdf there, once with an earlier one, which must survive a failure.
+    for (const char* earlier : {"", "%PDF-1.4\nan earlier result\n"}) {
+        if (*earlier)
+            work.write("out.pdf", earlier);
+        auto before = snapshot(work.path());
+        auto run = work.run(c.arguments);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.output, c.output);
+        auto after = snapshot(work.path());
+        for (const std::string& made : c.made) {
+            EXPECT_EQ(after.count(made), 1u) << made;
+            if (std::filesystem::path(made).extension() == ".pdf") {
+                EXPECT_EQ(qpdfProblems(work.file(made)), "") << made;
+            }
+            before[made] = after[made];
+        }
+        EXPECT_EQ(after, before);
+    }
 }
 
-std::string spellingName(const testing::TestParamInfo<std::string>& info)
+std::string opened(const std::string& in) { return kBanner + "Input file: '" + in + "'"; }
+std::string isInput(const std::string& out)
 {
-    static const char* const names[] = {"SamePath", "DotSlash", "UpAndBack", "Absolute", "Symlink", "HardLink"};
-    return names[info.index];
+    return opened("in.pdf") + "\nOutput file is the input file: '" + out + "'\n";
 }
-
-INSTANTIATE_TEST_SUITE_P(Spellings, OutputIsTheInput,
-                         testing::Values("in.pdf", "./in.pdf", "./dir/../in.pdf", "ABSOLUTE", "link.pdf", "hard.pdf"),
-                         spellingName);
-
-// A marks run writes out.pdf-0 .. out.pdf-7 first: none of them may be the input either.
-TEST(OutputIsTheInputInAMarksRun, IntermediateNameIsRefused)
+std::string done(const std::string& in, const std::string& out, const std::string& image = "stamp.jpg", int dots = 0)
 {
-    Workspace work;
-    copyMarkImages(work.path());
-    const std::string doc = plainDoc(1);
-    work.write("out.pdf-3", doc);
-    const std::vector<std::string> before = listFolder(work.path());
-    e2e::Run run = work.run({"-iout.pdf-3", "-oout.pdf", "-jstamp.jpg", "-trim_marks"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.output, banner() + "Input file: 'out.pdf-3'\nOutput file is the input file: 'out.pdf-3'\n");
-    EXPECT_EQ(vtest::readFile(work.file("out.pdf-3")), doc);
-    EXPECT_EQ(listFolder(work.path()), before);
+    return "Input file: '" + in + "', image file: '" + image + "', output file: '" + out + "'\nProcessing" +
+           std::string(static_cast<size_t>(dots), '.') + "\nDone.\n";
 }
+const std::string kOpenError = "Input file open error\n", kDamaged = "PDF file was damaged";
+const std::string kNoFolder = kBanner + "please specify -f for output folder, e.g. -fc:\\test\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Console,
+    testing::Values(
+        Case{"Usage", {}, 0, kUsage},
+        Case{"OneArgument", {"-iin.pdf"}, 1, kBanner + "Error parameter"},
+        // A lone argument is not checked for wildcards.
+        Case{"OneArgumentWithAStar", {"-i*.pdf"}, 1, kBanner + "Error parameter"},
+        Case{"InputNotFirst", {"-xin.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kBanner + "-i parameter missing"},
+        Case{"OutputNotSecond", {"-iin.pdf", "-jstamp.jpg", "-oout.pdf"}, 1, kBanner + "-o parameter missing"},
+        Case{"FolderOutsideListMode", {"-iin.pdf", "-fout", "-jstamp.jpg"}, 1, kBanner + "-o parameter missing"},
+        Case{"NoJpeg", {"-iin.pdf", "-oout.pdf"}, 1, kBanner + "-j parameter missing"},
+        Case{"JpegNotThird", {"-iin.pdf", "-oout.pdf", "-s2", "-jstamp.jpg"}, 1, kBanner + "-j parameter missing"},
+        Case{"BareArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "a.pdf"}, 1,
+             kBanner + "Error in parameter: a.pdf\n"},
+        Case{"EmptyArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", ""}, 1, kBanner + "Error in parameter: \n"},
+        Case{"WildcardInInput", {"-i*.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kWildcards},
+        Case{"WildcardInTwoArguments", {"-i*.pdf", "-oout.pdf"}, 1, kWildcards},
+        Case{"WildcardInOutput", {"-iin.pdf", "-o*.pdf", "-jstamp.jpg"}, 1, kWildcards},
+        Case{"WildcardInAnOption", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "-x*"}, 1, kWildcards},
+        // One "." per six pages met, selected or not.
+        Case{"FivePages", {"-i5.pdf", "-oout.pdf", "-jstamp.jpg", "-s2"}, 0, kBanner + done("5.pdf", "out.pdf"),
+             {"out.pdf"}},
+        Case{"SixPages", {"-i6.pdf", "-oout.pdf", "-jstamp.jpg", "-e3"}, 0,
+             kBanner + done("6.pdf", "out.pdf", "stamp.jpg", 1), {"out.pdf"}},
+        Case{"ElevenPages", {"-i11.pdf", "-oout.pdf", "-jstamp.jpg"}, 0,
+             kBanner + done("11.pdf", "out.pdf", "stamp.jpg", 1), {"out.pdf"}},
+        Case{"TwelvePages", {"-i12.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "-e3"}, 0,
+             kBanner + done("12.pdf", "out.pdf", "stamp.jpg", 2), {"out.pdf"}},
+        Case{"CountingFromTheEndParsesFirst", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s0", "-useend"}, 0,
+             kBanner + "Parsing file: in.pdf" + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        // Through a link, one pass or eight: the link stays, the file it names is replaced.
+        Case{"OutputThroughALink", {"-iin.pdf", "-ooutlink.pdf", "-jstamp.jpg"}, 0,
+             kBanner + done("in.pdf", "outlink.pdf"), {"target.pdf"}},
+        Case{"MarksThroughALink", {"-iin.pdf", "-ooutlink.pdf", "-jstamp.jpg", "-crop_marks"}, 0,
+             opened("in.pdf") + ", output file: 'outlink.pdf'\n\nDone.\n", {"target.pdf"}},
+        Case{"MissingInput", {"-imissing.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, opened("missing.pdf") + kOpenError},
+        Case{"MissingInputCountedFromTheEnd", {"-imissing.pdf", "-oout.pdf", "-jstamp.jpg", "-s0", "-useend"}, 1,
+             kBanner + "\nProblem with -send or -eend parameters/processing.\n"},
+        Case{"MissingJpeg", {"-iin.pdf", "-oout.pdf", "-jmissing.jpg"}, 1,
+             opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"},
+        Case{"JpegWithoutFrameHeader", {"-iin.pdf", "-oout.pdf", "-jnoframe.jpg"}, 1,
+             opened("in.pdf") + "\nInput image file is not a JPEG image (no frame header found): 'noframe.jpg'\n"},
+        Case{"Encrypted", {"-iencrypted.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
+             opened("encrypted.pdf") + "PDF file is encrypted"},
+        Case{"EncryptedInline", {"-iencryptedinline.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
+             opened("encryptedinline.pdf") + "PDF file is encrypted"},
+        Case{"Truncated", {"-itruncated.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
+             opened("truncated.pdf") + kDamaged},
+        Case{"NotAPdf", {"-inoframe.jpg", "-oout.pdf", "-jstamp.jpg"}, 1, opened("noframe.jpg") + kDamaged},
+        Case{"DamagedPageTree", {"-ibrokentree.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
+             opened("brokentree.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing" + kDamaged},
+        Case{"OutputFolderMissing", {"-iin.pdf", "-ono/such/out.pdf", "-jstamp.jpg"}, 1,
+             opened("in.pdf") + "\nOutput file create error: 'no/such/out.pdf'\n"},
+        Case{"OutputIsAFolder", {"-iin.pdf", "-ofolder.pdf", "-jstamp.jpg"}, 1,
+             opened("in.pdf") + "\nOutput file create error: 'folder.pdf'\n"},
+        Case{"OutputIsTheInput", {"-iin.pdf", "-oin.pdf", "-jstamp.jpg"}, 1, isInput("in.pdf")},
+        Case{"OutputIsTheInputSpelledOtherwise", {"-iin.pdf", "-o./dir/../in.pdf", "-jstamp.jpg"}, 1,
+             isInput("./dir/../in.pdf")},
+        Case{"OutputLinksToTheInput", {"-iin.pdf", "-olink.pdf", "-jstamp.jpg"}, 1, isInput("link.pdf")},
+        Case{"OutputIsAHardLinkOfTheInput", {"-iin.pdf", "-ohard.pdf", "-jstamp.jpg"}, 1, isInput("hard.pdf")},
+        // Mark runs check before their first pass, their intermediate names too.
+        Case{"MarksOutputLinksToTheInput", {"-iin.pdf", "-olink.pdf", "-jstamp.jpg", "-crop_marks"}, 1,
+             isInput("link.pdf")},
+        Case{"MarksIntermediateIsTheInput", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
+             opened("x.pdf-3") + "\nOutput file is the input file: 'x.pdf-3'\n"},
+        // Four passes are done when the fifth fails: their files go too.
+        Case{"MarksPassFails", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
+             opened("in.pdf") + "\nInput image file error: 'CropmarkVertical.jpg'\n", {}, "", "CropmarkVertical.jpg"},
+        // A list stops at its first failing line.
+        Case{"ListStopsAtAFailure", {"-ilist.txt", "-fout", "-jstamp.jpg"}, 1,
+             kBanner + done("a.pdf", "out/a.pdf") + "Input file: 'missing.pdf'" + kOpenError, {"out", "out/a.pdf"},
+             "a.pdf\nmissing.pdf\nc.pdf\n"},
+        Case{"ListCrLfWithoutAFinalLineEnd", {"-ilist.txt", "-fout", "-jstamp.jpg", "-s2"}, 0,
+             kBanner + done("a.pdf", "out/a.pdf") + done("c.pdf", "out/c.pdf"), {"out", "out/a.pdf", "out/c.pdf"},
+             "a.pdf\r\nc.pdf"},
+        // An empty line names an empty input file.
+        Case{"ListEmptyLine", {"-ilist.txt", "-fout", "-jstamp.jpg"}, 1,
+             kBanner + done("a.pdf", "out/a.pdf") + "Input file: ''" + kOpenError, {"out", "out/a.pdf"},
+             "a.pdf\n\nc.pdf\n"},
+        Case{"ListWithoutFolder", {"-ilist.txt", "-oout", "-jstamp.jpg"}, 1, kNoFolder, {}, "a.pdf\n"},
+        Case{"ListAlone", {"-ilist.txt"}, 1, kNoFolder, {}, "a.pdf\n"},
+        Case{"ListMissing", {"-imissing.txt", "-fout", "-jstamp.jpg"}, 1,
+             kBanner + "Unable to open file list: 'missing.txt'\r\n", {"out"}},
+        Case{"ListIsAFolder", {"-ifolder.txt", "-fout", "-jstamp.jpg"}, 1,
+             kBanner + "Unable to open file list: 'folder.txt'\r\n", {"out"}},
+        // Only the ending decides; the first two characters are dropped whatever they are.
+        Case{"ListAfterAnyOption", {"-xlist.txt", "-fout", "-jstamp.jpg"}, 0, kBanner + done("a.pdf", "out/a.pdf"),
+             {"out", "out/a.pdf"}, "a.pdf\n"},
+        Case{"ListUpperCaseEnding", {"-iLIST.TXT", "-fout", "-jstamp.jpg"}, 1, kBanner + "-o parameter missing", {},
+             "a.pdf\n"},
+        Case{"ListWithoutJpeg", {"-ilist.txt", "-fout", "-s2"}, 1, kBanner + "-j parameter missing", {"out"},
+             "a.pdf\nc.pdf\n"},
+        Case{"ListOutputIsTheInput", {"-ilist.txt", "-f.", "-jstamp.jpg"}, 1,
+             kBanner + "Input file: 'a.pdf'\nOutput file is the input file: './a.pdf'\n", {}, "a.pdf\n"},
+        Case{"ListPathsLongerThan300", {"-i" + kList, "-f" + kFolder, "-j" + kJpeg}, 0,
+             kBanner + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kName, kFolder + "/" + kName, kJpeg),
+             {kFolder + "/a.pdf", kFolder + "/" + kName}, "a.pdf\n" + kName + "\n"}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -1,259 +1,287 @@
 #include "tests/app/E2e.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "tests/support/PdfBuilder.h"
-#include "tests/support/TestUtil.h"
+
+namespace render {
+
+Rect View::rectToDisplay(double x0, double y0, double x1, double y1) const
+{
+    // /Rotate turns the page clockwise for display.
+    auto display = [this](double x, double y) -> std::pair<double, double> {
+        switch (rotate) {
+        case 90: return {y - box.y0, box.x1 - x};
+        case 180: return {box.x1 - x, box.y1 - y};
+        case 270: return {box.y1 - y, x - box.x0};
+        default: return {x - box.x0, y - box.y0};
+        }
+    };
+    auto [ax, ay] = display(x0, y0);
+    auto [bx, by] = display(x1, y1);
+    return Rect{std::min(ax, bx), std::min(ay, by), std::fabs(bx - ax), std::fabs(by - ay)};
+}
+
+} // namespace render
 
 namespace e2e {
 
+using render::ExpectedStamp;
+
 std::string fixture(const std::string& name) { return vtest::sourceDir() + "/tests/data/e2e/" + name; }
-
-std::string banner() { return "\r\nVellico v1.05\r\n"; }
-
-Run vellico(const std::string& folder, const std::vector<std::string>& arguments)
-{
-    std::string command = "cd " + vtest::shellQuote(folder) + " && " + vtest::shellQuote(vtest::vellicoBinary());
-    for (const std::string& argument : arguments)
-        command += " " + vtest::shellQuote(argument);
-    command += " </dev/null";
-    vtest::CommandResult result = vtest::runCommand(command);
-    return Run{result.status, result.output};
-}
-
-bool haveQpdf()
-{
-    static const bool have = vtest::haveTool("qpdf");
-    return have;
-}
-
-bool havePdftoppm()
-{
-    static const bool have = vtest::haveTool("pdftoppm");
-    return have;
-}
 
 std::string qpdfProblems(const std::string& pdf)
 {
     vtest::CommandResult result = vtest::runCommand("qpdf --check " + vtest::shellQuote(pdf) + " 2>&1");
-    if (result.status == 0)
-        return std::string();
-    return "qpdf --check exit status " + std::to_string(result.status) + ":\n" + result.output;
+    return result.status == 0 ? "" : "qpdf --check exit " + std::to_string(result.status) + ":\n" + result.output;
 }
 
-std::vector<std::string> listFolder(const std::string& folder)
+std::map<std::string, std::string> snapshot(const std::string& folder)
 {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void copyFile(const std::string& from, const std::string& to) { vtest::writeFile(to, vtest::readFile(from)); }
-
-void copyMarkImages(const std::string& folder)
-{
-    for (const char* name : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
-        copyFile(vtest::sourceDir() + "/data/" + name, folder + "/" + name);
+    std::map<std::string, std::string> entries;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        std::string& what = entries[entry.path().string().substr(folder.size() + 1)];
+        if (entry.is_symlink())
+            what = "link to " + std::filesystem::read_symlink(entry).string();
+        else if (entry.is_directory())
+            what = "folder";
+        else
+            what = "hash " + std::to_string(std::hash<std::string>()(vtest::readFile(entry.path().string())));
+    }
+    return entries;
 }
 
 Workspace::Workspace()
 {
-    copyFile(fixture("stamp.jpg"), file("stamp.jpg"));
-    copyFile(fixture("black.jpg"), file("black.jpg"));
+    for (const char* name : {"stamp.jpg", "black.jpg"})
+        write(name, vtest::readFile(fixture(name)));
+    for (const char* name : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        write(name, vtest::readFile(vtest::sourceDir() + "/data/" + name));
 }
 
-void Workspace::write(const std::string& name, const std::string& bytes) const { vtest::writeFile(file(name), bytes); }
+Run Workspace::run(const std::vector<std::string>& arguments) const
+{
+    std::string command = "cd " + vtest::shellQuote(path()) + " && " + vtest::shellQuote(vtest::vellicoBinary());
+    for (const std::string& argument : arguments)
+        command += " " + vtest::shellQuote(argument);
+    vtest::CommandResult result = vtest::runCommand(command + " </dev/null");
+    return Run{result.status, result.output};
+}
+
+namespace {
+
+struct Page {
+    int width = 0, height = 0;
+    std::string rgb;
+    int at(int x, int y, int c) const { return static_cast<unsigned char>(rgb[(size_t(y) * width + x) * 3 + c]); }
+};
+
+// Every page in order; fewer when pdftoppm fails.
+std::vector<Page> renderPages(const std::string& pdf, int dpi, bool cropBox)
+{
+    vtest::TempDir folder;
+    vtest::runCommand("pdftoppm -r " + std::to_string(dpi) + (cropBox ? " -cropbox " : " ") + vtest::shellQuote(pdf) +
+                      " " + vtest::shellQuote(folder.file("p")) + " 2>/dev/null");
+    std::vector<std::string> files; // p-1.ppm, or p-01.ppm ...: numbers of one width
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
+        files.push_back(entry.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<Page> pages;
+    for (const std::string& file : files) {
+        Page page;
+        const std::string bytes = vtest::readFile(file);
+        int start = 0;
+        if (std::sscanf(bytes.c_str(), "P6 %d %d 255%n", &page.width, &page.height, &start) == 2 && start > 0)
+            page.rgb = bytes.substr(static_cast<size_t>(start) + 1);
+        if (page.rgb.size() != static_cast<size_t>(page.width) * page.height * 3)
+            break;
+        pages.push_back(std::move(page));
+    }
+    return pages;
+}
+
+} // namespace
 
 std::string compareRenders(const std::string& input, const std::string& output,
                            const std::vector<render::View>& views,
-                           const std::vector<std::vector<render::ExpectedStamp>>& expected,
-                           const render::RenderOptions& options, const render::Tolerance& tolerance)
+                           const std::vector<std::vector<ExpectedStamp>>& expected, int dpi, bool cropBox)
 {
-    std::vector<render::Raster> before = render::renderPages(input, options);
-    std::vector<render::Raster> after = render::renderPages(output, options);
+    const std::vector<Page> before = renderPages(input, dpi, cropBox), after = renderPages(output, dpi, cropBox);
     if (before.size() != views.size() || after.size() != views.size())
-        return "rendered " + std::to_string(before.size()) + " and " + std::to_string(after.size()) +
-               " pages, expected " + std::to_string(views.size());
+        return "rendered " + std::to_string(before.size()) + " and " + std::to_string(after.size()) + " pages\n";
+    const double pt = 72.0 / dpi, margin = 2 * pt; // pixels this near an edge or band boundary are not judged
     std::string problems;
-    for (size_t i = 0; i < views.size(); ++i) {
-        static const std::vector<render::ExpectedStamp> none;
-        const std::vector<render::ExpectedStamp>& stamps = i < expected.size() ? expected[i] : none;
-        render::Comparison comparison =
-            render::compareStamped(before[i], after[i], views[i], options.dpi, stamps, tolerance);
-        if (!comparison.ok())
-            problems += "page " + std::to_string(i + 1) + ": " + render::describe(comparison);
+    for (size_t page = 0; page < views.size(); ++page) {
+        const Page &was = before[page], &now = after[page];
+        const std::vector<ExpectedStamp>& stamps = expected.at(page);
+        const std::string where = "page " + std::to_string(page + 1) + ": ";
+        if (was.width != now.width || was.height != now.height)
+            return problems + where + "renders of different sizes\n";
+        std::vector<long> judged(stamps.size()), changed(stamps.size());
+        long outside = 0, wrong = 0;
+        for (int py = 0; py < now.height; ++py) {
+            for (int px = 0; px < now.width; ++px) {
+                const double x = (px + 0.5) * pt, y = views[page].displayHeight() - (py + 0.5) * pt;
+                auto within = [x, y](const render::Rect& r, double grow) {
+                    return x >= r.left - grow && x <= r.left + r.width + grow && y >= r.bottom - grow &&
+                           y <= r.bottom + r.height + grow;
+                };
+                int difference = 0;
+                for (int c = 0; c < 3; ++c)
+                    difference = std::max(difference, std::abs(now.at(px, py, c) - was.at(px, py, c)));
+                // The topmost stamp near the pixel decides it.
+                size_t i = stamps.size();
+                while (i > 0 && !within(stamps[i - 1].rect, margin))
+                    --i;
+                if (i-- == 0) {
+                    outside += difference > 12;
+                } else if (!within(stamps[i].rect, -margin)) {
+                    changed[i] += difference > 12;
+                } else {
+                    const ExpectedStamp& stamp = stamps[i];
+                    const double along = x - stamp.rect.left;
+                    const std::array<int, 3>* colour = nullptr;
+                    bool nearBand = false;
+                    for (const auto& [start, rgb] : stamp.bands) {
+                        nearBand |= start > 0 && std::fabs(along - start * stamp.rect.width) <= margin;
+                        colour = along >= start * stamp.rect.width ? &rgb : colour;
+                    }
+                    judged[i] += !nearBand;
+                    bool bad = false;
+                    for (int c = 0; c < 3 && !nearBand; ++c)
+                        bad |= std::fabs(now.at(px, py, c) - stamp.opacity * (*colour)[c] -
+                                         (1 - stamp.opacity) * was.at(px, py, c)) > 40;
+                    wrong += bad;
+                }
+            }
+        }
+        if (outside + wrong > 0)
+            problems += where + std::to_string(outside) + " pixels changed outside the stamps, " +
+                        std::to_string(wrong) + " wrong inside them\n";
+        // A stamp off the page or never drawn must not pass for want of pixels; one
+        // too thin to have an inside must have changed the pixels along it.
+        for (size_t i = 0; i < stamps.size(); ++i) {
+            const double w = stamps[i].rect.width / pt - 4, h = stamps[i].rect.height / pt - 4;
+            const bool thin = w < 1 || h < 1;
+            if ((thin ? changed[i] : judged[i]) < 0.6 * (thin ? std::max(w, h) + 4 : w * h))
+                problems += where + "stamp " + std::to_string(i) + " not seen where expected\n";
+        }
     }
     return problems;
 }
 
-render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity)
+ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity)
 {
-    render::ExpectedStamp stamp;
-    stamp.rect = rect;
-    stamp.bands = {{0.0, render::Rgb{255, 0, 0}}, {0.5, render::Rgb{0, 0, 255}}};
-    stamp.opacity = opacity;
-    return stamp;
+    return ExpectedStamp{rect, {{0.0, {255, 0, 0}}, {0.5, {0, 0, 255}}}, opacity};
 }
 
-render::ExpectedStamp blackStamp(const render::Rect& rect)
-{
-    render::ExpectedStamp stamp;
-    stamp.rect = rect;
-    return stamp;
-}
+ExpectedStamp blackStamp(const render::Rect& rect) { return ExpectedStamp{rect}; }
 
 // ---- Test documents ----
 
 namespace {
 
-std::string ref(int num, int gen = 0) { return std::to_string(num) + " " + std::to_string(gen) + " R"; }
+std::string ref(int num) { return std::to_string(num) + " 0 R"; }
 
-std::string number(double value)
+std::string number(double value) { return (std::ostringstream() << value).str(); }
+
+std::string boxText(const render::Box& b)
 {
-    std::ostringstream text;
-    text << value;
-    return text.str();
+    return "[" + number(b.x0) + " " + number(b.y0) + " " + number(b.x1) + " " + number(b.y1) + "]";
 }
 
-std::string boxText(const render::Box& box)
-{
-    return "[" + number(box.x0) + " " + number(box.y0) + " " + number(box.x1) + " " + number(box.y1) + "]";
-}
+// A point of the box: its lower left corner moved by dx, dy.
+std::string at(const render::Box& b, double dx, double dy) { return number(b.x0 + dx) + " " + number(b.y0 + dy); }
 
-// Page content in two halves (for a two-stream content array), placed
-// relative to the crop box so that it shows. It draws with the page's form
-// XObject and graphics state when it has them, so lost resources show in a
-// render. It mentions object streams in a comment (such a stream must not
-// be dropped), and it leaves a scaled matrix and a tiny clip behind, which
-// the stamp must not inherit.
+// Page content in two halves (for a content array), inside the crop box. It
+// uses the page's form XObject and graphics state when it has them, so lost
+// resources show in a render; it mentions object streams in a comment (the
+// stream must not be taken for one); and it leaves a scaled matrix and a
+// tiny clip behind, which the stamp must not inherit.
 std::pair<std::string, std::string> pageContent(const render::Box& crop, bool useResources)
 {
-    const double x = crop.x0, y = crop.y0;
-    std::string first = "% ObjStm: these bytes must not make the stream vanish\n0.6 g " + number(x + 150) + " " + number(y + 200) + " 200 150 re f\n";
-    std::string second;
-    if (useResources) {
-        first += "q /G0 gs 0 0 1 rg " + number(x + 60) + " " + number(y + 300) + " 120 120 re f Q\n";
-        second = "q 1 0 0 1 " + number(x) + " " + number(y) + " cm /Fm0 Do Q\n";
-    } else {
-        second = "0.3 g " + number(x + 250) + " " + number(y + 450) + " 100 100 re f\n";
-    }
-    second += "0.5 0 0 0.5 0 0 cm 0 1 0 rg 0 0 10 10 re W n\n";
-    return {first, second};
+    std::string first = "% ObjStm: these bytes must not make the stream vanish\n";
+    first += "0.6 g " + at(crop, 150, 200) + " 200 150 re f\n";
+    if (useResources)
+        first += "q /G0 gs 0 0 1 rg " + at(crop, 60, 300) + " 120 120 re f Q\n";
+    const std::string second = useResources ? "q 1 0 0 1 " + at(crop, 0, 0) + " cm /Fm0 Do Q\n"
+                                            : "0.3 g " + at(crop, 250, 450) + " 100 100 re f\n";
+    return {first, second + "0.5 0 0 0.5 0 0 cm 0 1 0 rg 0 0 10 10 re W n\n"};
 }
 
 } // namespace
 
-BuiltDoc buildDoc(const DocSpec& spec)
+BuiltDoc buildDoc(const DocPlan& plan)
 {
     vtest::PdfBuilder b;
-    std::vector<int> plain;   // dictionaries and arrays at generation 0: may go into an object stream
+    std::vector<int> plain;   // generation 0 dictionaries and arrays: may be compressed
     std::vector<int> streams; // content streams, in page order
 
     const int form = b.addStream("/Type /XObject /Subtype /Form /BBox [0 0 2000 2000]", "0.3 g 250 450 100 100 re f\n");
     const int state = b.add("<< /Type /ExtGState /ca 0.5 >>");
     const int xobjects = b.add("<< /Fm0 " + ref(form) + " >>");
     const int states = b.add("<< /G0 " + ref(state) + " >>");
-    plain.insert(plain.end(), {state, xobjects, states});
     const std::string inlineResources =
         "<< /ProcSet [/PDF] /XObject << /Fm0 " + ref(form) + " >> /ExtGState << /G0 " + ref(state) + " >> >>";
     const std::string referringResources =
         "<< /ProcSet [/PDF] /XObject " + ref(xobjects) + " /ExtGState " + ref(states) + " >>";
     const int shared = b.add(inlineResources);
-    plain.push_back(shared);
+    plain.insert(plain.end(), {state, xobjects, states, shared});
 
-    const int catalog = b.reserve();
-    const int root = b.reserve();
-    const int middle = spec.intermediateNode ? b.reserve() : 0;
-    const int parent = spec.intermediateNode ? middle : root;
+    const int catalog = b.reserve(), root = b.reserve();
+    const int middle = plan.intermediateNode ? b.reserve() : 0;
 
     BuiltDoc built;
     std::vector<int> pages;
-    for (const PageSpec& page : spec.pages) {
-        render::View view;
-        if (page.crop)
-            view.box = *page.crop;
-        else if (spec.nodeCrop)
-            view.box = *spec.nodeCrop;
-        else if (page.media)
-            view.box = *page.media;
-        else if (spec.nodeMedia)
-            view.box = *spec.nodeMedia;
-        view.rotate = page.rotate >= 0 ? page.rotate : spec.nodeRotate >= 0 ? spec.nodeRotate : 0;
-        built.views.push_back(view);
+    for (const PagePlan& page : plan.pages) {
+        const render::Box box =
+            page.crop ? *page.crop : plan.nodeCrop ? *plan.nodeCrop : page.media ? *page.media : *plan.nodeMedia;
+        built.views.push_back(render::View{box, page.rotate >= 0 ? page.rotate : std::max(plan.nodeRotate, 0)});
+        const bool inherits = page.resources == Resources::None && plan.nodeResources != NodeResources::None;
+        auto [first, second] = pageContent(box, inherits || page.resources == Resources::Inline ||
+                                                    page.resources == Resources::Indirect);
 
-        bool useResources = page.resources == Resources::Inline || page.resources == Resources::Indirect ||
-                            (page.resources == Resources::None && spec.nodeResources != NodeResources::None);
-        auto [first, second] = pageContent(view.box, useResources);
-
-        std::string dict = "<< /Type /Page /Parent " + ref(parent);
+        std::string dict = "<< /Type /Page /Parent " + ref(plan.intermediateNode ? middle : root);
         if (page.media)
             dict += " /MediaBox " + boxText(*page.media);
-        if (page.crop) {
-            if (page.cropByReference) {
-                int box = b.add(boxText(*page.crop));
-                plain.push_back(box);
-                dict += " /CropBox " + ref(box);
-            } else {
-                dict += " /CropBox " + boxText(*page.crop);
-            }
+        if (page.crop && page.cropByReference) {
+            plain.push_back(b.add(boxText(*page.crop)));
+            dict += " /CropBox " + ref(plain.back());
+        } else if (page.crop) {
+            dict += " /CropBox " + boxText(*page.crop);
         }
         if (page.trim)
             dict += " /TrimBox " + boxText(*page.trim);
         if (page.rotate >= 0)
             dict += " /Rotate " + std::to_string(page.rotate);
 
-        const std::string& resources = page.subDictionariesByReference ? referringResources : inlineResources;
-        switch (page.resources) {
-        case Resources::Inline:
-            dict += "\n/Resources " + resources;
-            break;
-        case Resources::Indirect: {
-            int own = page.subDictionariesByReference ? b.add(referringResources) : shared;
-            if (own != shared)
-                plain.push_back(own);
-            dict += "\n/Resources " + ref(own);
-            break;
+        if (page.resources == Resources::Inline)
+            dict += "\n/Resources " + (page.subDictionariesByReference ? referringResources : inlineResources);
+        if (page.resources == Resources::Indirect && page.subDictionariesByReference) {
+            plain.push_back(b.add(referringResources));
+            dict += "\n/Resources " + ref(plain.back());
+        } else if (page.resources == Resources::Indirect) {
+            dict += "\n/Resources " + ref(shared);
         }
-        case Resources::Bare:
+        if (page.resources == Resources::Bare)
             dict += "\n/Resources << /ProcSet [/PDF /Text] >>";
-            break;
-        case Resources::None:
-            break;
-        }
 
-        switch (page.contents) {
-        case Contents::Stream: {
-            int stream = b.addStream("", first + second, page.flate);
-            streams.push_back(stream);
-            dict += "\n/Contents " + ref(stream);
-            break;
+        if (page.contents == Contents::Stream) {
+            streams.push_back(b.addStream("", first + second, page.flate));
+            dict += "\n/Contents " + ref(streams.back());
+        } else if (page.contents != Contents::None) {
+            streams.push_back(b.addStream("", first, page.flate));
+            const std::string array = "[" + ref(streams.back()) + " " + ref(b.addStream("", second, page.flate)) + "]";
+            if (page.contents == Contents::ArrayRef)
+                plain.push_back(b.add(array));
+            dict += "\n/Contents " + (page.contents == Contents::Array ? array : ref(plain.back()));
         }
-        case Contents::Array:
-        case Contents::ArrayRef: {
-            int one = b.addStream("", first, page.flate);
-            int two = b.addStream("", second, page.flate);
-            streams.push_back(one);
-            std::string array = "[" + ref(one) + " " + ref(two) + "]";
-            if (page.contents == Contents::Array) {
-                dict += "\n/Contents " + array;
-            } else {
-                int list = b.add(array);
-                plain.push_back(list);
-                dict += "\n/Contents " + ref(list);
-            }
-            break;
-        }
-        case Contents::None:
-            break;
-        }
-        dict += "\n>>";
-        int num = b.add(dict);
-        plain.push_back(num);
-        pages.push_back(num);
+        plain.push_back(b.add(dict + "\n>>"));
+        pages.push_back(plain.back());
     }
 
     std::string kids;
@@ -261,69 +289,51 @@ BuiltDoc buildDoc(const DocSpec& spec)
         kids += (kids.empty() ? "" : " ") + ref(num);
     const std::string count = std::to_string(pages.size());
     std::string node = "<< /Type /Pages";
-    if (spec.nodeMedia)
-        node += " /MediaBox " + boxText(*spec.nodeMedia);
-    if (spec.nodeCrop)
-        node += " /CropBox " + boxText(*spec.nodeCrop);
-    if (spec.nodeRotate >= 0)
-        node += " /Rotate " + std::to_string(spec.nodeRotate);
-    if (spec.nodeResources == NodeResources::Reference)
-        node += " /Resources " + ref(shared);
-    else if (spec.nodeResources == NodeResources::Inline)
-        node += " /Resources " + inlineResources;
-    if (spec.intermediateNode) {
+    if (plan.nodeMedia)
+        node += " /MediaBox " + boxText(*plan.nodeMedia);
+    if (plan.nodeCrop)
+        node += " /CropBox " + boxText(*plan.nodeCrop);
+    if (plan.nodeRotate >= 0)
+        node += " /Rotate " + std::to_string(plan.nodeRotate);
+    if (plan.nodeResources != NodeResources::None)
+        node += " /Resources " + (plan.nodeResources == NodeResources::Reference ? ref(shared) : inlineResources);
+    if (plan.intermediateNode) {
         b.set(middle, "<< /Type /Pages /Parent " + ref(root) + " /Kids [" + kids + "] /Count " + count + " >>");
         plain.push_back(middle);
-        node += " /Kids [" + ref(middle) + "] /Count " + count + " >>";
-    } else {
-        node += " /Kids [" + kids + "] /Count " + count + " >>";
+        kids = ref(middle);
     }
-    b.set(root, node);
+    b.set(root, node + " /Kids [" + kids + "] /Count " + count + " >>");
     plain.push_back(root);
-    b.set(catalog, "<< /Type /Catalog /Pages " + ref(root) + " >>", spec.rootGen);
-    if (spec.rootGen == 0)
+    b.set(catalog, "<< /Type /Catalog /Pages " + ref(root) + " >>", plan.rootGen);
+    if (plan.rootGen == 0)
         plain.push_back(catalog);
     b.setRoot(catalog);
-    if (spec.info) {
-        int info = b.reserve();
-        b.set(info, "<< /Producer (vellico end-to-end tests) /Title (ObjStm in a string) >>", spec.infoGen);
+    if (plan.info) {
+        const int info = b.reserve();
+        b.set(info, "<< /Producer (vellico end-to-end tests) /Title (ObjStm in a string) >>", plan.infoGen);
         b.setInfo(info);
     }
     const int unused = b.add("(an object the update frees)");
 
-    switch (spec.layout) {
-    case Layout::Classic:
-        break;
-    case Layout::JunkPrefix:
+    if (plan.layout == Layout::JunkPrefix)
         b.setJunkPrefix("Some mail gateway wrote this line before the header.\r\n");
-        break;
-    case Layout::XrefStream:
-        b.setXref(vtest::XrefKind::Stream);
-        break;
-    case Layout::XrefStreamPng: {
+    if (plan.layout == Layout::XrefStream || plan.layout == Layout::XrefStreamPng) {
         vtest::XrefStreamOptions options;
-        options.pngUp = true;
+        options.pngUp = plan.layout == Layout::XrefStreamPng;
         b.setXref(vtest::XrefKind::Stream, options);
-        break;
     }
-    case Layout::ObjectStreams:
-    case Layout::Hybrid: {
-        b.setXref(spec.layout == Layout::Hybrid ? vtest::XrefKind::Hybrid : vtest::XrefKind::Stream);
-        int container = b.addObjectStream();
+    if (plan.layout == Layout::ObjectStreams || plan.layout == Layout::Hybrid) {
+        b.setXref(plan.layout == Layout::Hybrid ? vtest::XrefKind::Hybrid : vtest::XrefKind::Stream);
+        const int container = b.addObjectStream();
         for (int num : plain)
             b.compress(num, container);
-        break;
     }
-    case Layout::Incremental:
-        if (!streams.empty()) {
-            b.beginUpdate();
-            const render::Box& box = built.views.front().box;
-            b.setStream(streams.front(), "",
-                        "0.8 g " + number(box.x0 + 300) + " " + number(box.y0 + 100) + " 150 60 re f\n" +
-                            pageContent(box, false).first);
-            b.free(unused);
-        }
-        break;
+    if (plan.layout == Layout::Incremental && !streams.empty()) {
+        b.beginUpdate();
+        const render::Box& box = built.views.front().box;
+        const std::string changed = "0.8 g " + at(box, 300, 100) + " 150 60 re f\n" + pageContent(box, false).first;
+        b.setStream(streams.front(), "", changed);
+        b.free(unused);
     }
     built.bytes = b.build();
     return built;

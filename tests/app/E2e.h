@@ -1,120 +1,105 @@
 #pragma once
 
+#include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/app/RenderCheck.h"
 #include "tests/support/TestUtil.h"
 
-// Shared pieces of the end-to-end tests: running the real program, checking
-// its output with qpdf, and test documents built with PdfBuilder.
+// What a viewer shows: points from the bottom left of the rendered, turned box.
+namespace render {
+
+struct Box { double x0 = 0, y0 = 0, x1 = 612, y1 = 792; }; // lower left, upper right
+struct Rect { double left = 0, bottom = 0, width = 0, height = 0; };
+struct View {
+    Box box;
+    int rotate = 0; // clockwise, as /Rotate
+    double displayWidth() const { return rotate % 180 ? box.y1 - box.y0 : box.x1 - box.x0; }
+    double displayHeight() const { return rotate % 180 ? box.x1 - box.x0 : box.y1 - box.y0; }
+    Rect rectToDisplay(double x0, double y0, double x1, double y1) const; // from user space
+};
+// Upright over `rect`; its colour changes across its width at the band starts (fractions).
+struct ExpectedStamp {
+    Rect rect;
+    std::vector<std::pair<double, std::array<int, 3>>> bands{{0.0, {0, 0, 0}}};
+    double opacity = 1.0;
+};
+
+} // namespace render
+
+// Runs the real program and checks its output with qpdf and pdftoppm.
 namespace e2e {
 
-// A file under tests/data/e2e.
-std::string fixture(const std::string& name);
-// What every run but the usage text and the wildcard error starts with.
-std::string banner();
+std::string fixture(const std::string& name); // under tests/data/e2e
 
-struct Run {
-    int status = -1;
-    std::string output; // standard output only
-};
-// Runs the program in `folder` (the mark images are read from there).
-Run vellico(const std::string& folder, const std::vector<std::string>& arguments);
-
-bool haveQpdf();
-bool havePdftoppm();
-// Empty when `qpdf --check` passes with exit status 0, else what it said.
+struct Run { int status = -1; std::string output; };
+// Empty when `qpdf --check` passes, else what it said.
 std::string qpdfProblems(const std::string& pdf);
-// File names in `folder`, sorted.
-std::vector<std::string> listFolder(const std::string& folder);
-void copyFile(const std::string& from, const std::string& to);
-void copyMarkImages(const std::string& folder);
+// Every entry under `folder` (by relative path) and what it is, to show what a run changed.
+std::map<std::string, std::string> snapshot(const std::string& folder);
 
-// A temporary folder to run the program in, holding the test JPEGs
-// stamp.jpg (96 x 48, red | blue) and black.jpg (16 x 16).
-class Workspace {
-public:
+// A temporary folder holding stamp.jpg (96 x 48, red | blue), black.jpg (16 x 16)
+// and the two mark images, which mark runs read from the working folder.
+struct Workspace : vtest::TempDir {
     Workspace();
-    const std::string& path() const { return m_dir.path(); }
-    std::string file(const std::string& name) const { return m_dir.file(name); }
-    void write(const std::string& name, const std::string& bytes) const;
-    Run run(const std::vector<std::string>& arguments) const { return vellico(path(), arguments); }
-
-private:
-    vtest::TempDir m_dir;
+    void write(const std::string& name, const std::string& bytes) const { vtest::writeFile(file(name), bytes); }
+    Run run(const std::vector<std::string>& arguments) const; // in this folder
 };
 
-// Renders both files and compares every page: `expected[i]` are the stamps
-// page i must show (none: the page must look as before). Empty when all is
-// well, else what went wrong.
+// Page i of `output` must look like page i of `input` with `expected[i]`
+// painted on it (empty: unchanged), for every page. Empty when so, else why not.
 std::string compareRenders(const std::string& input, const std::string& output,
                            const std::vector<render::View>& views,
-                           const std::vector<std::vector<render::ExpectedStamp>>& expected,
-                           const render::RenderOptions& options = render::RenderOptions(),
-                           const render::Tolerance& tolerance = render::Tolerance());
+                           const std::vector<std::vector<render::ExpectedStamp>>& expected, int dpi = 36,
+                           bool cropBox = true);
+render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity = 1.0); // stamp.jpg
+render::ExpectedStamp blackStamp(const render::Rect& rect);
 
 // ---- Test documents ----
 
-enum class Contents {
-    Stream,   // /Contents N 0 R
-    Array,    // /Contents [ N 0 R M 0 R ]
-    ArrayRef, // /Contents N 0 R, N an array object
-    None,     // no /Contents: a blank page
-};
-enum class Resources {
-    Inline,   // /Resources << ... >> in the page
-    Indirect, // /Resources N 0 R
-    Bare,     // inline, without XObject or ExtGState
-    None,     // no /Resources in the page: inherited from the tree, if the tree has any
-};
+enum class Resources { Inline, Indirect, Bare /* no XObject, no ExtGState */, None };
+enum class Contents { Stream, Array, ArrayRef /* an indirect array */, None };
 enum class NodeResources { None, Reference, Inline };
-
 enum class Layout {
     Classic,
-    Incremental,    // a second revision redefines a content stream and frees an object
-    XrefStream,     // Flate, no predictor
-    XrefStreamPng,  // Flate with the PNG Up predictor
-    ObjectStreams,  // every dictionary and array in an object stream
-    Hybrid,         // classic table with /XRefStm for the compressed objects
-    JunkPrefix,     // bytes before "%PDF-"
+    Incremental,   // an update redefines a content stream and frees an object
+    XrefStream,    // Flate, no predictor
+    XrefStreamPng, // PNG Up predictor
+    ObjectStreams, // every dictionary and array compressed
+    Hybrid,        // classic table with /XRefStm
+    JunkPrefix,    // bytes before "%PDF-"
 };
 
-struct PageSpec {
-    std::optional<render::Box> media = render::Box{0, 0, 612, 792}; // none: inherited
-    std::optional<render::Box> crop;
-    bool cropByReference = false; // "/CropBox N 0 R"
-    std::optional<render::Box> trim;
-    int rotate = -1; // -1: no /Rotate in the page
-    Contents contents = Contents::Stream;
+struct PagePlan {
+    int rotate = -1; // -1: none in the page
     Resources resources = Resources::Inline;
-    bool subDictionariesByReference = false; // "/XObject N 0 R" and "/ExtGState M 0 R"
+    Contents contents = Contents::Stream;
+    bool subDictionariesByReference = false; // "/XObject N 0 R", "/ExtGState M 0 R"
     bool flate = false;
+    std::optional<render::Box> crop{};
+    bool cropByReference = false;
+    std::optional<render::Box> trim{};
+    std::optional<render::Box> media = render::Box{0, 0, 612, 792}; // none: inherited
 };
 
-struct DocSpec {
-    std::vector<PageSpec> pages;
+struct DocPlan {
+    std::vector<PagePlan> pages;
     Layout layout = Layout::Classic;
-    // On the root Pages node; an intermediate node (when used) carries nothing of its own.
-    std::optional<render::Box> nodeMedia;
-    std::optional<render::Box> nodeCrop;
+    std::optional<render::Box> nodeMedia, nodeCrop; // on the root Pages node
     int nodeRotate = -1;
     NodeResources nodeResources = NodeResources::None;
     bool intermediateNode = false; // pages one level further down
     int rootGen = 0;
-    int infoGen = 0; // with an Info dictionary when >= 0
+    int infoGen = 0;
     bool info = true;
 };
 
 struct BuiltDoc {
     std::string bytes;
-    std::vector<render::View> views; // what a viewer shows of each page: its crop box, turned
+    std::vector<render::View> views; // each page's crop box and rotation
 };
-BuiltDoc buildDoc(const DocSpec& spec);
-
-// The red | blue stamp of tests/data/e2e/stamp.jpg (96 x 48), upright at `rect`.
-render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity = 1.0);
-render::ExpectedStamp blackStamp(const render::Rect& rect);
+BuiltDoc buildDoc(const DocPlan& plan);
 
 } // namespace e2e

@@ -44,9 +44,9 @@ uint64_t objectsDigest(const std::string& path)
     return hash;
 }
 
-std::vector<PageSpec> mixedPages()
+std::vector<PagePlan> mixedPages()
 {
-    std::vector<PageSpec> pages(6);
+    std::vector<PagePlan> pages(6);
     pages[0].rotate = 0;
     pages[1].resources = Resources::Indirect;
     pages[1].contents = Contents::Array;
@@ -66,45 +66,45 @@ std::vector<PageSpec> mixedPages()
     return pages;
 }
 
-DocSpec doc(Layout layout, NodeResources nodeResources, int pageCount = 6)
+DocPlan doc(Layout layout, NodeResources nodeResources, int pageCount = 6)
 {
-    DocSpec spec;
-    spec.pages = mixedPages();
-    spec.pages.resize(static_cast<size_t>(pageCount), spec.pages.back());
-    spec.layout = layout;
-    spec.nodeResources = nodeResources;
-    spec.nodeMedia = render::Box{0, 0, 612, 792};
-    spec.nodeRotate = 90;
-    spec.rootGen = 1;
-    return spec;
+    DocPlan plan;
+    plan.pages = mixedPages();
+    plan.pages.resize(static_cast<size_t>(pageCount), plan.pages.back());
+    plan.layout = layout;
+    plan.nodeResources = nodeResources;
+    plan.nodeMedia = render::Box{0, 0, 612, 792};
+    plan.nodeRotate = 90;
+    plan.rootGen = 1;
+    return plan;
 }
 
 // Pages that share no rewritten object: inline resources (own or inherited
 // from an inline dictionary), so the output must stay the same byte for byte.
-DocSpec unsharedDoc(Layout layout)
+DocPlan unsharedDoc(Layout layout)
 {
-    DocSpec spec;
-    spec.pages.resize(5);
-    spec.pages[1].contents = Contents::Array;
-    spec.pages[1].rotate = 90;
-    spec.pages[2].contents = Contents::ArrayRef;
-    spec.pages[2].rotate = 270;
-    spec.pages[2].flate = true;
-    spec.pages[3].resources = Resources::Bare;
-    spec.pages[3].contents = Contents::None;
-    spec.pages[4].resources = Resources::None;
-    spec.pages[4].media.reset();
-    spec.layout = layout;
-    spec.nodeResources = NodeResources::Inline;
-    spec.nodeMedia = render::Box{0, 0, 595, 842};
-    spec.nodeRotate = 180;
-    spec.infoGen = 2;
-    return spec;
+    DocPlan plan;
+    plan.pages.resize(5);
+    plan.pages[1].contents = Contents::Array;
+    plan.pages[1].rotate = 90;
+    plan.pages[2].contents = Contents::ArrayRef;
+    plan.pages[2].rotate = 270;
+    plan.pages[2].flate = true;
+    plan.pages[3].resources = Resources::Bare;
+    plan.pages[3].contents = Contents::None;
+    plan.pages[4].resources = Resources::None;
+    plan.pages[4].media.reset();
+    plan.layout = layout;
+    plan.nodeResources = NodeResources::Inline;
+    plan.nodeMedia = render::Box{0, 0, 595, 842};
+    plan.nodeRotate = 180;
+    plan.infoGen = 2;
+    return plan;
 }
 
 struct GoldenCase {
     const char* name;
-    DocSpec spec;
+    DocPlan plan;
     std::vector<std::string> options;
     bool bytesCompared; // false where a shared object rewritten alike for many pages may be written once
     uint64_t bytes;
@@ -119,7 +119,7 @@ TEST_P(GoldenOutput, IsWhatItWas)
 {
     const GoldenCase& c = GetParam();
     vtest::TempDir work;
-    vtest::writeFile(work.file("in.pdf"), buildDoc(c.spec).bytes);
+    vtest::writeFile(work.file("in.pdf"), buildDoc(c.plan).bytes);
     std::vector<std::string> arguments = {"vellico", "-i" + work.file("in.pdf"), "-o" + work.file("out.pdf"),
                                           "-j" + fixture("stamp.jpg")};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
@@ -153,36 +153,23 @@ INSTANTIATE_TEST_SUITE_P(
     Golden, GoldenOutput,
     testing::Values(
         GoldenCase{"UnsharedClassic", unsharedDoc(Layout::Classic), {}, true, 0x970f8108ed9c1528ull, 0x3d13d667d2b33975ull},
-        GoldenCase{"UnsharedOptions", unsharedDoc(Layout::Classic),
-                   {"-fliph", "-pos30,40", "-align", "right", "-opacity35", "-size80,20", "-s2"}, true, 0xcb5ef78865202070ull, 0x5968726f8b7136b7ull},
+        GoldenCase{"UnsharedOptions", unsharedDoc(Layout::Classic), {"-fliph", "-pos30,40", "-align", "right", "-opacity35", "-size80,20", "-s2"}, true, 0xcb5ef78865202070ull, 0x5968726f8b7136b7ull},
         GoldenCase{"UnsharedMarkFlags", unsharedDoc(Layout::Incremental), {"-trim_brv", "-crop_tlh"}, true, 0xf7267f80c633dcc5ull, 0xdab89e0a65e471cbull},
         GoldenCase{"UnsharedXrefStreamPng", unsharedDoc(Layout::XrefStreamPng), {}, true, 0x5ce68948ba7b604eull, 0x1731d6bd707ff9aaull},
         GoldenCase{"UnsharedObjectStreams", unsharedDoc(Layout::ObjectStreams), {}, true, 0x31ea677f317e16a1ull, 0x76a38e7cfd6e3091ull},
         GoldenCase{"UnsharedHybrid", unsharedDoc(Layout::Hybrid), {}, true, 0xaec98b72dcbd0eb8ull, 0x8a2678b3f34511f6ull},
         GoldenCase{"UnsharedJunkPrefix", unsharedDoc(Layout::JunkPrefix), {"-noforce"}, true, 0x843e5226542f437dull, 0xa5b0553118ccff26ull},
-        GoldenCase{"Classic", doc(Layout::Classic, NodeResources::Inline), {},
-                   false, 0xa5404af77b176840ull, 0x4881ffe2ce01c534ull},
-        GoldenCase{"ClassicOptions", doc(Layout::Classic, NodeResources::Inline),
-                   {"-flipv", "-fliph", "-pos-1,-1", "-align", "center", "-opacity50", "-size50,30"},
-                   false, 0xd0090bbdd9ee296full, 0x8a254c58f759924aull},
-        GoldenCase{"ClassicMarkFlags", doc(Layout::Classic, NodeResources::Inline), {"-crop_blh", "-trim_trv"},
-                   false, 0x05b019cadd37196full, 0x6425c7f1d4740c3eull},
-        GoldenCase{"ClassicSelection", doc(Layout::Classic, NodeResources::Inline, 9), {"-s2", "-e8", "-n3"}, false,
-                   0x26373da5c6679b34ull, 0x66b6d108d6dc1031ull},
-        GoldenCase{"Incremental", doc(Layout::Incremental, NodeResources::None), {},
-                   false, 0x6447ffc043b7e8f2ull, 0x03a2c2c48e1a216full},
-        GoldenCase{"XrefStreamPng", doc(Layout::XrefStreamPng, NodeResources::Inline), {},
-                   false, 0x36d29014933272e4ull, 0x8abce3c218cfcbc2ull},
-        GoldenCase{"ObjectStreams", doc(Layout::ObjectStreams, NodeResources::Inline), {},
-                   false, 0x808b301c51d9798full, 0x6ae7c2d6b41cdc73ull},
-        GoldenCase{"Hybrid", doc(Layout::Hybrid, NodeResources::None), {},
-                   false, 0x1284d523e77ae598ull, 0xf8baa3e27cca6d7full},
-        GoldenCase{"JunkPrefix", doc(Layout::JunkPrefix, NodeResources::Inline), {"-noforce"},
-                   false, 0x63d1b07f81febf7aull, 0xdc1d0fe14d03d960ull},
-        GoldenCase{"SharedInheritedResources", doc(Layout::Classic, NodeResources::Reference, 8), {},
-                   false, 0xe1a72db92716864eull, 0xf622986d6af2645full},
-        GoldenCase{"SharedInObjectStreams", doc(Layout::ObjectStreams, NodeResources::Reference, 8), {},
-                   false, 0x5ba59a2f3bdca0d8ull, 0xc30783e24c5e22c2ull}),
+        GoldenCase{"Classic", doc(Layout::Classic, NodeResources::Inline), {}, false, 0xa5404af77b176840ull, 0x4881ffe2ce01c534ull},
+        GoldenCase{"ClassicOptions", doc(Layout::Classic, NodeResources::Inline), {"-flipv", "-fliph", "-pos-1,-1", "-align", "center", "-opacity50", "-size50,30"}, false, 0xd0090bbdd9ee296full, 0x8a254c58f759924aull},
+        GoldenCase{"ClassicMarkFlags", doc(Layout::Classic, NodeResources::Inline), {"-crop_blh", "-trim_trv"}, false, 0x05b019cadd37196full, 0x6425c7f1d4740c3eull},
+        GoldenCase{"ClassicSelection", doc(Layout::Classic, NodeResources::Inline, 9), {"-s2", "-e8", "-n3"}, false, 0x26373da5c6679b34ull, 0x66b6d108d6dc1031ull},
+        GoldenCase{"Incremental", doc(Layout::Incremental, NodeResources::None), {}, false, 0x6447ffc043b7e8f2ull, 0x03a2c2c48e1a216full},
+        GoldenCase{"XrefStreamPng", doc(Layout::XrefStreamPng, NodeResources::Inline), {}, false, 0x36d29014933272e4ull, 0x8abce3c218cfcbc2ull},
+        GoldenCase{"ObjectStreams", doc(Layout::ObjectStreams, NodeResources::Inline), {}, false, 0x808b301c51d9798full, 0x6ae7c2d6b41cdc73ull},
+        GoldenCase{"Hybrid", doc(Layout::Hybrid, NodeResources::None), {}, false, 0x1284d523e77ae598ull, 0xf8baa3e27cca6d7full},
+        GoldenCase{"JunkPrefix", doc(Layout::JunkPrefix, NodeResources::Inline), {"-noforce"}, false, 0x63d1b07f81febf7aull, 0xdc1d0fe14d03d960ull},
+        GoldenCase{"SharedInheritedResources", doc(Layout::Classic, NodeResources::Reference, 8), {}, false, 0xe1a72db92716864eull, 0xf622986d6af2645full},
+        GoldenCase{"SharedInObjectStreams", doc(Layout::ObjectStreams, NodeResources::Reference, 8), {}, false, 0x5ba59a2f3bdca0d8ull, 0xc30783e24c5e22c2ull}),
     [](const testing::TestParamInfo<GoldenCase>& info) { return std::string(info.param.name); });
 
 } // namespace
