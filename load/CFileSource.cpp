@@ -42,15 +42,25 @@ size_t CFileSource::readDirect(int64_t position, uint8_t* target, size_t count)
 
 std::shared_ptr<const CFileSource::Block> CFileSource::blockAt(int64_t position)
 {
+    return loadBlock(position) < 0 ? nullptr : m_cache.front();
+}
+
+const CFileSource::Block* CFileSource::peekBlock(int64_t position)
+{
+    return loadBlock(position) < 0 ? nullptr : m_cache.front().get();
+}
+
+int CFileSource::loadBlock(int64_t position)
+{
     if (position < 0 || position >= m_size)
-        return nullptr;
+        return -1;
     int64_t offset = position - position % static_cast<int64_t>(kBlockSize);
     for (size_t i = 0; i < m_cache.size(); ++i) {
         if (m_cache[i]->offset == offset) {
             if (i != 0)
                 std::rotate(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(i),
                             m_cache.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            return m_cache.front();
+            return position - offset < static_cast<int64_t>(m_cache.front()->length) ? 0 : -1;
         }
     }
     // The least recently used block makes room; its memory is reused unless
@@ -69,9 +79,9 @@ std::shared_ptr<const CFileSource::Block> CFileSource::blockAt(int64_t position)
     size_t wanted = static_cast<size_t>(std::min<int64_t>(kBlockSize, m_size - offset));
     block->length = readDirect(offset, block->storage.get(), wanted);
     if (block->length == 0 || position - offset >= static_cast<int64_t>(block->length))
-        return nullptr;
-    m_cache.insert(m_cache.begin(), block);
-    return block;
+        return -1;
+    m_cache.insert(m_cache.begin(), std::move(block));
+    return 0;
 }
 
 size_t CFileSource::read(int64_t position, void* target, size_t count)
@@ -84,7 +94,7 @@ size_t CFileSource::read(int64_t position, void* target, size_t count)
         return readDirect(position, out, static_cast<size_t>(std::min<int64_t>(count, m_size - position)));
     size_t done = 0;
     while (done < count) {
-        auto block = blockAt(position + static_cast<int64_t>(done));
+        const Block* block = peekBlock(position + static_cast<int64_t>(done));
         if (!block)
             break;
         size_t skip = static_cast<size_t>(position + static_cast<int64_t>(done) - block->offset);
@@ -121,7 +131,7 @@ int64_t CFileSource::find(int64_t from, std::string_view pattern, int64_t limit)
     std::string carry; // the last m - 1 bytes before `position`, for matches across blocks
     int64_t position = from;
     while (position < limit) {
-        auto block = blockAt(position);
+        const Block* block = peekBlock(position);
         if (!block)
             return -1;
         size_t skip = static_cast<size_t>(position - block->offset);

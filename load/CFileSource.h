@@ -36,6 +36,9 @@ public:
     const std::string& path() const { return m_path; }
     // The cached block holding `position`; nullptr at or past the end of the file.
     std::shared_ptr<const Block> blockAt(int64_t position);
+    // The same block, borrowed: valid only until the next call that reads the
+    // file. Cheaper for short uses (no reference is counted).
+    const Block* peekBlock(int64_t position);
     // Copies up to `count` bytes from `position`; returns how many the file held.
     size_t read(int64_t position, void* target, size_t count);
     // Position of the first occurrence of `pattern` that starts in
@@ -59,5 +62,8 @@ private:
     int64_t m_size;
     uint64_t m_device;
     uint64_t m_inode;
+    // Finds or loads the block; its index in m_cache, which is then 0, or -1.
+    int loadBlock(int64_t position);
+
     std::vector<std::shared_ptr<Block>> m_cache; // most recently used first
 };

@@ -45,11 +45,22 @@ void CPdfParser::advance()
 void CPdfParser::parseObject(CPdfObject& out)
 {
     out.clear();
+    const bool nested = m_shallow && m_depth > 0;
     if (m_current.isKeyword("[")) {
+        if (nested) {
+            skipContainer();
+            out.setNewArray(m_table);
+            return;
+        }
         parseArray(out);
         return;
     }
     if (m_current.isKeyword("<<")) {
+        if (nested) {
+            skipContainer();
+            out.setNewDict(m_table);
+            return;
+        }
         parseDictionary(out);
         return;
     }
@@ -67,6 +78,21 @@ void CPdfParser::parseObject(CPdfObject& out)
     }
     out.assign(m_current);
     advance();
+}
+
+void CPdfParser::skipContainer()
+{
+    for (int depth = 0;;) {
+        if (m_current.type() == PDF_EOF)
+            return;
+        if (m_current.isKeyword("[") || m_current.isKeyword("<<"))
+            ++depth;
+        else if (m_current.isKeyword("]") || m_current.isKeyword(">>"))
+            --depth;
+        advance();
+        if (depth == 0)
+            return;
+    }
 }
 
 void CPdfParser::parseArray(CPdfObject& out)

@@ -24,6 +24,11 @@ public:
     void parseObject(CPdfObject& out);
     void advance();
 
+    // Containers nested in the one parsed are consumed but not built: they
+    // come out empty, of the right kind. For callers that only need to know
+    // how the top level is written.
+    void setShallow(bool shallow) { m_shallow = shallow; }
+
     const CPdfObject& currentToken() const { return m_current; }
     CPdfStream* stream() const { return m_lexer.stream(); }
 
@@ -32,10 +37,13 @@ private:
     void parseDictionary(CPdfObject& out);
     // Returns a new reference to the stream object's data, or nullptr.
     CPdfStream* buildStream(const CPdfObject& dict);
+    // Consumes a container whose opening token is current, through its close.
+    void skipContainer();
 
     CPdfResolver* m_table;
     CPdfObject m_current;
     CPdfObject m_next;
     CPdfLexer m_lexer;
     int m_depth = 0;
+    bool m_shallow = false;
 };

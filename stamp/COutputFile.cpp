@@ -88,7 +88,7 @@ void COutputFile::flushRun()
     }
     int64_t done = 0;
     while (done < length) {
-        auto block = source.blockAt(start + done);
+        const CFileSource::Block* block = source.peekBlock(start + done);
         if (!block)
             throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
         size_t skip = static_cast<size_t>(start + done - block->offset);

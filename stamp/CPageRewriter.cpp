@@ -1,6 +1,9 @@
 #include "stamp/CPageRewriter.h"
 
+#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfParser.h"
 #include "pdf/CPdfDict.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
@@ -61,16 +64,10 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
     CObjectText text(pageText);
     rewriteContents(text, page.contents);
 
-    CStoredEntry xobject, extGState;
     if (page.resources.type == PDF_DICT) {
         editResources(text, true, page.resourcesXObject, page.resourcesExtGState);
     } else if (page.resources.type == PDF_REF) {
-        CPdfObject resolved;
-        m_context.xref.fetchObject(page.resources.num, page.resources.gen, resolved);
-        xobject = storedEntry(dictionaryOf(resolved), "XObject");
-        extGState = storedEntry(dictionaryOf(resolved), "ExtGState");
-        rewriteObject(page.resources.num, EDIT_RESOURCES,
-                      [&](CObjectText& resources) { editResources(resources, false, xobject, extGState); });
+        editResourcesObject(page.resources.num, page.resources.gen);
     } else if (page.resources.type == PDF_NULL) {
         // No resources of its own: the page takes over what it inherits,
         // extended with our names, so the stamp shows and nothing is lost.
@@ -84,23 +81,52 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
                 appendInteger(entry, inherited->gen);
                 entry += " R";
                 text.insertText(open + 2, entry);
-                CPdfObject target;
                 if (inherited->num >= 0 && inherited->num < m_context.xref.recordCount())
-                    m_context.xref.fetchObject(inherited->num, inherited->gen, target);
-                xobject = storedEntry(dictionaryOf(target), "XObject");
-                extGState = storedEntry(dictionaryOf(target), "ExtGState");
-                rewriteObject(inherited->num, EDIT_RESOURCES,
-                              [&](CObjectText& resources) { editResources(resources, false, xobject, extGState); });
+                    editResourcesObject(inherited->num, inherited->gen);
             } else if (inherited->kind == CInheritedResources::INLINE) {
                 text.insertText(open + 2, "/Resources " + inherited->text);
-                xobject = storedEntry(inherited->dict.dictValue(), "XObject");
-                extGState = storedEntry(inherited->dict.dictValue(), "ExtGState");
-                editResources(text, true, xobject, extGState);
+                editResources(text, true, storedEntry(inherited->dict.dictValue(), "XObject"),
+                              storedEntry(inherited->dict.dictValue(), "ExtGState"));
             }
         }
     }
 
     writeObject(pageNum, text);
+}
+
+void CPageRewriter::editResourcesObject(int num, int gen)
+{
+    if (num < 0 || num >= m_context.xref.recordCount())
+        throw CPdfException("Corrupted PDF file");
+    rewriteObject(num, EDIT_RESOURCES, [&](CObjectText& resources) {
+        CStoredEntry xobject, extGState;
+        resourceEntryKinds(num, gen, resources.bytes(), xobject, extGState);
+        editResources(resources, false, xobject, extGState);
+    });
+}
+
+void CPageRewriter::resourceEntryKinds(int num, int gen, const std::string& text, CStoredEntry& xobject,
+                                       CStoredEntry& extGState) const
+{
+    // What fetching the object would give: the same checks of generation and
+    // header, then its dictionary's top level, parsed from the text in hand.
+    xobject = extGState = CStoredEntry();
+    const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
+    if (record.type == XREF_FREE || (record.type == XREF_IN_FILE && record.gen != gen))
+        return;
+    CPdfParser parser(&m_context.xref,
+                      new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    parser.setShallow(true);
+    CPdfObject number, generation, keyword, value;
+    parser.parseObject(number);
+    parser.parseObject(generation);
+    parser.parseObject(keyword);
+    if (number.type() != PDF_INT || number.intValue() != num || generation.type() != PDF_INT ||
+        (record.type == XREF_IN_FILE && generation.intValue() != gen) || !keyword.isKeyword("obj"))
+        return;
+    parser.parseObject(value);
+    xobject = storedEntry(dictionaryOf(value), "XObject");
+    extGState = storedEntry(dictionaryOf(value), "ExtGState");
 }
 
 void CPageRewriter::rewriteContents(CObjectText& text, const CStoredEntry& contents)

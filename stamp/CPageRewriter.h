@@ -51,6 +51,11 @@ private:
     void rewriteObject(int num, EEdit kind, Edit edit);
     void writeObject(int num, const CObjectText& text);
     void rewriteContents(CObjectText& page, const CStoredEntry& contents);
+    // Rewrites resource dictionary object `num`, referred to with generation `gen`.
+    void editResourcesObject(int num, int gen);
+    // How resource dictionary object `num` (its text in hand) writes /XObject and /ExtGState.
+    void resourceEntryKinds(int num, int gen, const std::string& text, CStoredEntry& xobject,
+                            CStoredEntry& extGState) const;
     // Adds our names to a resource dictionary: written inline in the page
     // (from its "/Resources" on), or an object of its own (from its start).
     // `xobject` and `extGState` tell how the dictionary writes those entries.

@@ -163,3 +163,19 @@ TEST(PdfParser, Values)
         EXPECT_EQ(parseAll(input), expected);
     }
 }
+
+namespace {
+
+// Shallow parsing keeps the top level exactly and only says what kind of
+// container each nested value is.
+TEST(PdfParser, ShallowKeepsTheTopLevel)
+{
+    auto text = std::make_shared<const std::string>("<< /Font << /F1 5 0 R >> /XObject 7 0 R /A [ << >> ] /B 1 >>");
+    CPdfParser parser(nullptr, memoryStream(text));
+    parser.setShallow(true);
+    CPdfObject value;
+    parser.parseObject(value);
+    EXPECT_EQ(describe(value), "<<A: [], B: 1, Font: <<>>, XObject: 7 0 R>>");
+}
+
+} // namespace
