@@ -82,6 +82,15 @@ fuzz: fuzz-build
 	  if [ $$status -ne 0 ]; then echo "fuzz_$$t found a problem: see $(FUZZ_DIR)/fuzz_$$t.log and fuzz/artifacts/"; exit 1; fi; \
 	done
 
+# Times the program on generated inputs (written once to $(BENCH_DATA), about
+# 200 MB) against `cat`, and against mupdf's Python bindings when installed
+# (Debian: python3-fitz).
+bench: build
+	cmake --build $(BUILD_DIR) --target make_bench_inputs measure
+	@if [ ! -f $(BENCH_DATA)/shared-resources-5000.pdf ]; then \
+	  mkdir -p $(BENCH_DATA) && $(BUILD_DIR)/bench/make_bench_inputs $(BENCH_DATA) examples/logo.jpg; fi
+	python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS)
+
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 

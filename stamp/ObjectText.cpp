@@ -120,9 +120,13 @@ int64_t simpleStreamDataEnd(CFileSource& input, int64_t start, int64_t streamKey
     const size_t open = dict.find("<<");
     const size_t close = dict.rfind(">>");
     if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
+        dict.substr(0, open).find("obj") == std::string_view::npos ||
         dict.find_first_of("(%[{", open) != std::string_view::npos || dict.find("<<", open + 2) < close ||
         dict.find(">>", open + 2) != close)
         return -2;
+    for (size_t p = close + 2; p < dict.size(); ++p)
+        if (!isPdfSpace(dict[p]))
+            return -2; // something between the dictionary and "stream"
     // Exactly one /Length key (not /Length1 and the like), followed by a plain number.
     int64_t length = -1;
     for (size_t at = dict.find("/Length", open); at < close; at = dict.find("/Length", at + 1)) {
