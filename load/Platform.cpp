@@ -38,6 +38,15 @@ void makeDirectory(const std::string& path)
 #endif
 }
 
+bool stdoutIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return ::isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
 ClockReading readClock()
 {
     auto now = std::chrono::system_clock::now().time_since_epoch();
@@ -220,6 +229,18 @@ bool replaceFile(const std::string& from, const std::string& to)
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
+#if defined(__linux__) && defined(RENAME_EXCHANGE)
+    // A rename over an existing file makes ext4 allocate and start writing
+    // the new file's blocks at once, which can cost as much as writing the
+    // file. Exchanging the two names (atomic too: the path always names a
+    // complete file) and removing the old one avoids that. Without an
+    // existing file, or where exchanges are not supported, a rename it is.
+    if (!identify(to).isDirectory &&
+        ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
+        std::remove(from.c_str());
+        return true;
+    }
+#endif
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif
 }

@@ -15,6 +15,9 @@ char pathSeparator();
 // failures are ignored: opening the output reports them.
 void makeDirectory(const std::string& path);
 
+// Whether standard output is a terminal (someone watching the progress).
+bool stdoutIsTerminal();
+
 // Seconds since the epoch and the millisecond part, from one reading of the clock.
 struct ClockReading {
     int64_t seconds = 0;

@@ -11,6 +11,7 @@
 #include "load/Platform.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfLexer.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CPageTreeWalker.h"
 #include "stamp/ObjectText.h"
@@ -29,8 +30,7 @@ int clampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_M
 bool startsWithNumber(std::string_view text, int num)
 {
     size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\r' || text[i] == '\n' || text[i] == '\t' ||
-                               text[i] == '\f' || text[i] == '\0'))
+    while (i < text.size() && CPdfLexer::isWhitespace(static_cast<unsigned char>(text[i])))
         ++i;
     int64_t value = 0;
     size_t digits = 0;
@@ -258,9 +258,12 @@ bool CStampJob::isPageSelected(int pageIndex) const
 
 void CStampJob::printProgress()
 {
-    // One dot for every sixth page met.
+    // One dot for every sixth page met, shown at once to someone watching.
     if (++m_progress > 10) {
         std::fputs(".", stdout);
+        static const bool watched = platform::stdoutIsTerminal();
+        if (watched)
+            std::fflush(stdout);
         m_progress = 0;
     }
     ++m_progress;
