@@ -175,6 +175,59 @@ void CPdfLexer::readToken(CPdfObject& out)
         readKeyword(c, out);
 }
 
+void CPdfLexer::skipOpenContainers(int depth)
+{
+    while (depth > 0) {
+        int c = m_stream->readChar();
+        switch (c) {
+        case -1:
+            return;
+        case '%':
+            do {
+                c = m_stream->readChar();
+            } while (c >= 0 && c != '\r' && c != '\n');
+            break;
+        case '(':
+            for (int nesting = 1; nesting > 0;) {
+                c = m_stream->readChar();
+                if (c < 0)
+                    return;
+                if (c == '\\')
+                    m_stream->readChar();
+                else if (c == '(')
+                    ++nesting;
+                else if (c == ')')
+                    --nesting;
+            }
+            break;
+        case '<':
+            if (m_stream->peekChar() == '<') {
+                m_stream->readChar();
+                ++depth;
+            } else {
+                do {
+                    c = m_stream->readChar();
+                } while (c >= 0 && c != '>');
+            }
+            break;
+        case '>':
+            if (m_stream->peekChar() == '>') {
+                m_stream->readChar();
+                --depth;
+            }
+            break;
+        case '[':
+            ++depth;
+            break;
+        case ']':
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
 void CPdfLexer::readLiteralString(CPdfObject& out)
 {
     m_buffer.clear();

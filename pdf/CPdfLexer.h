@@ -20,6 +20,10 @@ public:
     // Consumes bytes up to and including the next CR, LF or CR LF.
     void skipToLineEnd();
     void readToken(CPdfObject& out);
+    // Consumes bytes until `depth` open arrays and dictionaries are closed,
+    // by the token rules (strings, hex strings and comments hide their
+    // brackets) but without making tokens.
+    void skipOpenContainers(int depth);
     CPdfStream* stream() const { return m_stream; }
 
     static bool isWhitespace(int c);

@@ -1,5 +1,6 @@
 #include "pdf/CPdfParser.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "pdf/CPdfArray.h"
@@ -45,7 +46,7 @@ void CPdfParser::advance()
 void CPdfParser::parseObject(CPdfObject& out)
 {
     out.clear();
-    const bool nested = m_shallow && m_depth > 0;
+    const bool nested = m_shallow && m_depth > 0 && !(m_depth == 1 && m_keepingValue);
     if (m_current.isKeyword("[")) {
         if (nested) {
             skipContainer();
@@ -82,17 +83,18 @@ void CPdfParser::parseObject(CPdfObject& out)
 
 void CPdfParser::skipContainer()
 {
-    for (int depth = 0;;) {
-        if (m_current.type() == PDF_EOF)
-            return;
-        if (m_current.isKeyword("[") || m_current.isKeyword("<<"))
-            ++depth;
-        else if (m_current.isKeyword("]") || m_current.isKeyword(">>"))
-            --depth;
-        advance();
-        if (depth == 0)
-            return;
-    }
+    // The current token opens the container; the lookahead token is already
+    // read and counts too. The rest is skipped as bytes, then the two
+    // lookahead tokens are read afresh after the container.
+    int depth = 1;
+    if (m_next.isKeyword("[") || m_next.isKeyword("<<"))
+        ++depth;
+    else if (m_next.isKeyword("]") || m_next.isKeyword(">>"))
+        --depth;
+    if (m_next.type() != PDF_EOF)
+        m_lexer.skipOpenContainers(depth);
+    m_lexer.readToken(m_current);
+    m_lexer.readToken(m_next);
 }
 
 void CPdfParser::parseArray(CPdfObject& out)
@@ -139,7 +141,10 @@ void CPdfParser::parseDictionary(CPdfObject& out)
             // A key cut off by the end of the input has no value to keep.
             if (m_current.type() == PDF_EOF)
                 return;
+            m_keepingValue = m_shallow && m_depth == 1 &&
+                             std::find(m_keepWhole.begin(), m_keepWhole.end(), key) != m_keepWhole.end();
             parseObject(value);
+            m_keepingValue = false;
             dict->insertMoved(key, std::move(value));
             value.clear();
         }

@@ -3,6 +3,9 @@
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfObject.h"
 
+#include <string>
+#include <vector>
+
 class CPdfResolver;
 class CPdfStream;
 
@@ -26,8 +29,14 @@ public:
 
     // Containers nested in the one parsed are consumed but not built: they
     // come out empty, of the right kind. For callers that only need to know
-    // how the top level is written.
-    void setShallow(bool shallow) { m_shallow = shallow; }
+    // how the top level is written; the values of the keys in `keepWhole`
+    // are parsed one level further (a box's numbers, a resource dictionary's
+    // entries).
+    void setShallow(bool shallow, std::vector<std::string> keepWhole = {})
+    {
+        m_shallow = shallow;
+        m_keepWhole = std::move(keepWhole);
+    }
 
     const CPdfObject& currentToken() const { return m_current; }
     CPdfStream* stream() const { return m_lexer.stream(); }
@@ -46,4 +55,6 @@ private:
     CPdfLexer m_lexer;
     int m_depth = 0;
     bool m_shallow = false;
+    std::vector<std::string> m_keepWhole;
+    bool m_keepingValue = false; // the top-level value being parsed is kept whole
 };

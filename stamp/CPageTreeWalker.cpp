@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfParser.h"
 #include "stamp/ObjectText.h"
 
 namespace {
@@ -149,6 +151,35 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDic
     return page;
 }
 
+void CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out) const
+{
+    // What fetching the kid gives, parsed from the text in hand and only as
+    // deep as the walk looks: the boxes and the resources' entries.
+    const int gen = num < m_xref.recordCount() ? m_xref.records()[static_cast<size_t>(num)].gen : 0;
+    if (!text.empty()) {
+        try {
+            CPdfParser parser(&m_xref,
+                              new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+            parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
+            CPdfObject number, generation, keyword;
+            parser.parseObject(number);
+            parser.parseObject(generation);
+            parser.parseObject(keyword);
+            const bool compressed = m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
+            if (number.type() == PDF_INT && number.intValue() == num && generation.type() == PDF_INT &&
+                (compressed || generation.intValue() == gen) && keyword.isKeyword("obj")) {
+                parser.parseObject(out);
+                if (out.type() != PDF_STREAM && out.type() != PDF_ERROR)
+                    return;
+            }
+        } catch (const CPdfException&) {
+        }
+        out.clear();
+    }
+    // Anything unusual (no text, a stream, damage) is left to the fetch.
+    m_xref.fetchObject(num, gen, out);
+}
+
 int64_t CPageTreeWalker::nextKid(CFrame& frame) const
 {
     const std::string& text = frame.text;
@@ -218,8 +249,7 @@ void CPageTreeWalker::walk(int rootNum, const std::string& rootText, std::vector
 
         std::string kidText = readObjectText(m_input, num, m_xref);
         CPdfObject fetched;
-        int gen = num < m_xref.recordCount() ? m_xref.records()[static_cast<size_t>(num)].gen : 0;
-        m_xref.fetchObject(num, gen, fetched);
+        readKid(num, kidText, fetched);
         if (fetched.type() == PDF_NULL)
             throw CPdfException("PDF file was damaged");
         CPdfDict* dict = fetched.type() == PDF_DICT ? fetched.dictValue() : nullptr;

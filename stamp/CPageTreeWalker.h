@@ -7,6 +7,7 @@
 #include "stamp/CPageRecord.h"
 
 class CFileSource;
+class CPdfObject;
 class CPdfDict;
 class CXrefTable;
 
@@ -50,6 +51,8 @@ private:
     // The attributes `dict` (may be null) sets, on top of what its parent passed on.
     CInherited inherit(const CInherited& parent, CPdfDict* dict, const std::string& text) const;
     CPageRecord makePage(int num, const CInherited& parent, CPdfDict* dict) const;
+    // Kid `num` as a parsed value, from its text `text` when that serves.
+    void readKid(int num, const std::string& text, CPdfObject& out) const;
     // Scans the top frame's kid list up to its next kid; -1 when the list ends.
     int64_t nextKid(CFrame& frame) const;
 

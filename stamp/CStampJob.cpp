@@ -11,7 +11,6 @@
 #include "load/Platform.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
-#include "pdf/CPdfLexer.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CPageTreeWalker.h"
 #include "stamp/ObjectText.h"
@@ -25,19 +24,6 @@ namespace {
 constexpr int64_t kMaxJpegSize = 0x7FFFFFFF;
 
 int clampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
-
-// Whether an object text begins with the object number it is filed under.
-bool startsWithNumber(std::string_view text, int num)
-{
-    size_t i = 0;
-    while (i < text.size() && CPdfLexer::isWhitespace(static_cast<unsigned char>(text[i])))
-        ++i;
-    int64_t value = 0;
-    size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 12; ++i, ++digits)
-        value = value * 10 + (text[i] - '0');
-    return digits > 0 && value == num;
-}
 
 } // namespace
 
@@ -291,14 +277,12 @@ void CStampJob::copyObjects()
         // Uncompressed objects are located in the file and, unless they are
         // pages to rewrite, copied from there as they stand.
         std::string text;
-        int64_t start = 0, length = 0, dictionaryEnd = -1;
+        CObjectSpan span;
         if (in.type == XREF_IN_FILE) {
-            if (!objectTextSpan(*m_inputFile, i, *m_xref, start, length, dictionaryEnd))
+            if (!objectTextSpan(*m_inputFile, i, *m_xref, span))
                 continue;
             // A record that points at another object's text would file that object under our number.
-            char head[24];
-            size_t got = m_inputFile->read(start, head, static_cast<size_t>(std::min<int64_t>(length, sizeof head)));
-            if (!startsWithNumber(std::string_view(head, got), i))
+            if (span.leadingNumber != i)
                 continue;
         } else {
             text = readObjectText(*m_inputFile, i, *m_xref);
@@ -309,7 +293,7 @@ void CStampJob::copyObjects()
         // Object streams are dropped: their objects come out one by one. Only a
         // stream stored in the file can be one, and the /Type that says so
         // stands in its dictionary, before the data.
-        if (dictionaryEnd >= 0 && m_inputFile->find(start, "ObjStm", dictionaryEnd) >= 0 && isObjectStream(i, in.gen))
+        if (span.mentionsObjStm && isObjectStream(i, in.gen))
             continue;
 
         m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
@@ -325,7 +309,7 @@ void CStampJob::copyObjects()
             m_output.write(buildStampStream(pageIndex));
             rewritePageObject(text, i, pageIndex);
         } else if (in.type == XREF_IN_FILE) {
-            m_output.copyFrom(*m_inputFile, start, length);
+            m_output.copyFrom(*m_inputFile, span.start, span.length);
         } else {
             m_output.write(text);
         }

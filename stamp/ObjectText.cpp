@@ -104,19 +104,26 @@ int64_t readStreamDataEnd(int64_t start, CXrefTable& xref)
 
 bool isPdfSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0'; }
 
+// Bytes of the input at `position`: from `head` (the object's first bytes,
+// which start at `headStart`) when it holds them, else read.
+size_t bytesAt(CFileSource& input, std::string_view head, int64_t headStart, int64_t position, char* target,
+               size_t count)
+{
+    if (position >= headStart && position - headStart + static_cast<int64_t>(count) <= static_cast<int64_t>(head.size())) {
+        std::memcpy(target, head.data() + (position - headStart), count);
+        return count;
+    }
+    return input.read(position, target, count);
+}
+
 // The same answer as readStreamDataEnd for the common simple dictionary
 // ("<< /Length 123 /Filter /FlateDecode >>": one direct /Length, no nested
-// dictionary, string or comment), read straight from the bytes. -2 when the
-// dictionary is not that simple.
-int64_t simpleStreamDataEnd(CFileSource& input, int64_t start, int64_t streamKeyword)
+// dictionary, string or comment), read straight from the bytes: `dict` runs
+// from the object's start to its "stream" keyword. -2 when the dictionary is
+// not that simple.
+int64_t simpleStreamDataEnd(CFileSource& input, std::string_view head, int64_t start, std::string_view dict)
 {
-    const int64_t size = streamKeyword - start;
-    if (size <= 0 || size > 512)
-        return -2;
-    char text[512];
-    if (input.read(start, text, static_cast<size_t>(size)) != static_cast<size_t>(size))
-        return -2;
-    const std::string_view dict(text, static_cast<size_t>(size));
+    const int64_t streamKeyword = start + static_cast<int64_t>(dict.size());
     const size_t open = dict.find("<<");
     const size_t close = dict.rfind(">>");
     if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
@@ -151,7 +158,7 @@ int64_t simpleStreamDataEnd(CFileSource& input, int64_t start, int64_t streamKey
         return -2;
     // After "stream": one line end, as the parser skips it.
     char after[2] = {0, 0};
-    input.read(streamKeyword + 6, after, 2);
+    bytesAt(input, head, start, streamKeyword + 6, after, 2);
     int64_t data = streamKeyword + 6;
     if (after[0] == '\r')
         data += after[1] == '\n' ? 2 : 1;
@@ -161,7 +168,9 @@ int64_t simpleStreamDataEnd(CFileSource& input, int64_t start, int64_t streamKey
         return -2; // other bytes before the line end: the token reader's rules apply
     const int64_t dataEnd = data + length;
     char tail[64];
-    size_t got = input.read(dataEnd, tail, sizeof tail);
+    size_t got = bytesAt(input, head, start, dataEnd, tail, sizeof tail);
+    if (got < sizeof tail)
+        got = input.read(dataEnd, tail, sizeof tail);
     size_t p = 0;
     while (p < got && isPdfSpace(tail[p]))
         ++p;
@@ -172,9 +181,12 @@ int64_t simpleStreamDataEnd(CFileSource& input, int64_t start, int64_t streamKey
     return dataEnd;
 }
 
-int64_t streamDataEnd(CFileSource& input, int64_t start, int64_t streamKeyword, CXrefTable& xref)
+int64_t streamDataEnd(CFileSource& input, std::string_view head, int64_t start, int64_t streamKeyword,
+                      CXrefTable& xref)
 {
-    int64_t simple = simpleStreamDataEnd(input, start, streamKeyword);
+    int64_t simple = -2;
+    if (streamKeyword - start <= static_cast<int64_t>(head.size()))
+        simple = simpleStreamDataEnd(input, head, start, head.substr(0, static_cast<size_t>(streamKeyword - start)));
     if (simple != -2)
         return simple;
     try {
@@ -182,6 +194,19 @@ int64_t streamDataEnd(CFileSource& input, int64_t start, int64_t streamKeyword, 
     } catch (const CPdfException&) {
         return -1; // a /Length that cannot be fetched: fall back to the first "endobj"
     }
+}
+
+// The number an object's text starts with (after white space), or -1.
+int64_t leadingNumber(std::string_view text)
+{
+    size_t i = 0;
+    while (i < text.size() && CPdfLexer::isWhitespace(static_cast<unsigned char>(text[i])))
+        ++i;
+    int64_t value = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 12; ++i, ++digits)
+        value = value * 10 + (text[i] - '0');
+    return digits > 0 ? value : -1;
 }
 
 // Whether the object at `start` holds a stream: its "stream" keyword comes
@@ -222,40 +247,56 @@ std::string readObjectText(CFileSource& input, int objNum, CXrefTable& xref)
         return text;
     }
 
-    int64_t start = 0, length = 0, dictionaryEnd = 0;
-    if (!objectTextSpan(input, objNum, xref, start, length, dictionaryEnd))
+    CObjectSpan span;
+    if (!objectTextSpan(input, objNum, xref, span))
         return std::string();
-    std::string text(static_cast<size_t>(length), '\0');
-    text.resize(input.read(start, text.data(), text.size()));
+    std::string text(static_cast<size_t>(span.length), '\0');
+    text.resize(input.read(span.start, text.data(), text.size()));
     return text;
 }
 
-bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length,
-                    int64_t& dictionaryEnd)
+bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, CObjectSpan& span)
 {
+    span = CObjectSpan();
     if (objNum < 0 || objNum >= xref.recordCount())
         return false;
     const CXrefRecord& record = xref.records()[static_cast<size_t>(objNum)];
     if (record.type != XREF_IN_FILE)
         return false;
     // Offsets count from the "%PDF-" header, as the loader reads them.
-    start = xref.baseOffset() + record.offset;
+    const int64_t start = xref.baseOffset() + record.offset;
     if (start < 0 || start >= input.size())
         return false;
-    int64_t endobj = -1, stream = -1;
-    dictionaryEnd = -1;
-    if (holdsStream(input, start, endobj, stream)) {
-        dictionaryEnd = stream;
-        // The data may hold the bytes "endobj" (an embedded file, say): the
-        // object ends at the first "endobj" after the data its /Length gives.
-        int64_t dataEnd = streamDataEnd(input, start, stream, xref);
-        int64_t afterData = dataEnd >= start ? input.find(dataEnd, "endobj") : -1;
-        endobj = afterData >= 0 ? afterData : input.find(start, "endobj");
+    span.start = start;
+
+    // The first bytes settle most objects: small ones end in them, and a
+    // stream's dictionary stands in it.
+    char buffer[512];
+    const std::string_view head(buffer, input.read(start, buffer, sizeof buffer));
+    span.leadingNumber = leadingNumber(head);
+    size_t stream = head.find("stream");
+    size_t endobj = head.substr(0, stream).find("endobj");
+    int64_t end = -1;
+    if (endobj != std::string_view::npos) {
+        end = start + static_cast<int64_t>(endobj);
+    } else {
+        int64_t streamAt = stream == std::string_view::npos ? -1 : start + static_cast<int64_t>(stream);
+        if (streamAt < 0 && !holdsStream(input, start, end, streamAt))
+            streamAt = -1;
+        if (streamAt >= 0) {
+            span.dictionaryEnd = streamAt;
+            span.mentionsObjStm = input.find(start, "ObjStm", streamAt) >= 0;
+            // The data may hold the bytes "endobj" (an embedded file, say): the
+            // object ends at the first "endobj" after the data its /Length gives.
+            int64_t dataEnd = streamDataEnd(input, head, start, streamAt, xref);
+            int64_t afterData = dataEnd >= start ? input.find(dataEnd, "endobj") : -1;
+            end = afterData >= 0 ? afterData : input.find(start, "endobj");
+        }
     }
-    if (endobj < 0)
+    if (end < 0)
         return false;
     // Through "endobj" and the one byte after it (normally the line end).
-    length = std::min(endobj + 7, input.size()) - start;
+    span.length = std::min(end + 7, input.size()) - start;
     return true;
 }
 

@@ -12,10 +12,16 @@ class CXrefTable;
 // objects as bytes; these find what it needs by plain byte comparison.
 
 // Where the text of an uncompressed object lies in the input file: from its
-// "N G obj" through the byte after its "endobj". False when it has none.
-// For a stream, `dictionaryEnd` is where its "stream" keyword starts (-1 otherwise).
-bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, int64_t& start, int64_t& length,
-                    int64_t& dictionaryEnd);
+// "N G obj" through the byte after its "endobj", with what was learnt on the way.
+struct CObjectSpan {
+    int64_t start = 0;
+    int64_t length = 0;
+    int64_t dictionaryEnd = -1;  // a stream's "stream" keyword; -1 for other objects
+    bool mentionsObjStm = false; // a stream whose dictionary holds the bytes "ObjStm"
+    int64_t leadingNumber = -1;  // the number the text starts with, -1 for none
+};
+// False when the object has no text in the file.
+bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, CObjectSpan& span);
 
 // The whole text of object `objNum` ("N G obj" through "endobj" and the byte
 // after it), or an empty text when it cannot be read. A compressed object is

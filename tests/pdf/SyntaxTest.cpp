@@ -170,12 +170,24 @@ namespace {
 // container each nested value is.
 TEST(PdfParser, ShallowKeepsTheTopLevel)
 {
-    auto text = std::make_shared<const std::string>("<< /Font << /F1 5 0 R >> /XObject 7 0 R /A [ << >> ] /B 1 >>");
-    CPdfParser parser(nullptr, memoryStream(text));
-    parser.setShallow(true);
-    CPdfObject value;
-    parser.parseObject(value);
-    EXPECT_EQ(describe(value), "<<A: [], B: 1, Font: <<>>, XObject: 7 0 R>>");
+    const Rows rows = {
+        {"<< /Font << /F1 5 0 R >> /XObject 7 0 R /A [ << >> ] /B 1 >>",
+         "<<A: [], B: 1, Font: <<>>, XObject: 7 0 R>>"},
+        // Brackets inside strings, hex strings and comments do not count.
+        {"<< /A << /S (a >> [ \\) b) /H <3e3e> % ] >>\n >> /B [ ] /C << >> /D 2 >>", "<<A: <<>>, B: [], C: <<>>, D: 2>>"},
+        // Kept keys are parsed one level further.
+        {"<< /MediaBox [0 0 612 792] /Resources << /Font << /F 1 0 R >> /XObject 4 0 R >> /Contents [1 0 R] >>",
+         "<<Contents: [], MediaBox: [0, 0, 612, 792], Resources: <<Font: <<>>, XObject: 4 0 R>>>>"},
+        {"<< /A [ [ [ ] ] ] /B (open", "<<A: [], B: (open)>>"},
+    };
+    for (const auto& [input, expected] : rows) {
+        SCOPED_TRACE(input);
+        CPdfParser parser(nullptr, memoryStream(std::make_shared<const std::string>(input)));
+        parser.setShallow(true, {"MediaBox", "Resources"});
+        CPdfObject value;
+        parser.parseObject(value);
+        EXPECT_EQ(describe(value), expected);
+    }
 }
 
 } // namespace
