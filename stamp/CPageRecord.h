@@ -47,4 +47,7 @@ struct CPageRecord {
     CStoredEntry resources;
     CStoredEntry resourcesXObject;
     CStoredEntry resourcesExtGState;
+    // The page's object text as the walk read it, kept (within a memory
+    // budget) so the rewrite need not read it again; empty otherwise.
+    std::string text;
 };

@@ -151,7 +151,7 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDic
     return page;
 }
 
-void CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out) const
+bool CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out) const
 {
     // What fetching the kid gives, parsed from the text in hand and only as
     // deep as the walk looks: the boxes and the resources' entries.
@@ -170,7 +170,7 @@ void CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out)
                 (compressed || generation.intValue() == gen) && keyword.isKeyword("obj")) {
                 parser.parseObject(out);
                 if (out.type() != PDF_STREAM && out.type() != PDF_ERROR)
-                    return;
+                    return true;
             }
         } catch (const CPdfException&) {
         }
@@ -178,6 +178,7 @@ void CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out)
     }
     // Anything unusual (no text, a stream, damage) is left to the fetch.
     m_xref.fetchObject(num, gen, out);
+    return false;
 }
 
 int64_t CPageTreeWalker::nextKid(CFrame& frame) const
@@ -249,7 +250,7 @@ void CPageTreeWalker::walk(int rootNum, const std::string& rootText, std::vector
 
         std::string kidText = readObjectText(m_input, num, m_xref);
         CPdfObject fetched;
-        readKid(num, kidText, fetched);
+        const bool fromText = readKid(num, kidText, fetched);
         if (fetched.type() == PDF_NULL)
             throw CPdfException("PDF file was damaged");
         CPdfDict* dict = fetched.type() == PDF_DICT ? fetched.dictValue() : nullptr;
@@ -267,7 +268,12 @@ void CPageTreeWalker::walk(int rootNum, const std::string& rootText, std::vector
             stack.push_back(std::move(frame));
             continue;
         }
-        if (static_cast<int64_t>(pages.size()) < m_pageLimit)
+        if (static_cast<int64_t>(pages.size()) < m_pageLimit) {
             pages.push_back(makePage(num, stack.back().inherited, dict));
+            if (fromText && kidText.size() <= m_textBudget) {
+                m_textBudget -= kidText.size();
+                pages.back().text = std::move(kidText);
+            }
+        }
     }
 }

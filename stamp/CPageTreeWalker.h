@@ -27,6 +27,8 @@ public:
     void walk(int rootNum, const std::string& rootText, std::vector<CPageRecord>& pages);
 
     static constexpr float kDefaultBox[4] = {0, 0, 612, 792}; // US Letter, when no box is given anywhere
+    // Page texts kept for the rewrite take at most this much memory in all.
+    static constexpr size_t kPageTextBudget = 8 * 1024 * 1024;
 
 private:
     // What a node passes on to everything below it.
@@ -51,12 +53,14 @@ private:
     // The attributes `dict` (may be null) sets, on top of what its parent passed on.
     CInherited inherit(const CInherited& parent, CPdfDict* dict, const std::string& text) const;
     CPageRecord makePage(int num, const CInherited& parent, CPdfDict* dict) const;
-    // Kid `num` as a parsed value, from its text `text` when that serves.
-    void readKid(int num, const std::string& text, CPdfObject& out) const;
+    // Kid `num` as a parsed value, from its text `text` when that serves
+    // (then true: the text is the object's, as the walk would fetch it).
+    bool readKid(int num, const std::string& text, CPdfObject& out) const;
     // Scans the top frame's kid list up to its next kid; -1 when the list ends.
     int64_t nextKid(CFrame& frame) const;
 
     CFileSource& m_input;
     CXrefTable& m_xref;
     int m_pageLimit;
+    size_t m_textBudget = kPageTextBudget;
 };

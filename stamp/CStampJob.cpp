@@ -274,11 +274,16 @@ void CStampJob::copyObjects()
         if (in.type == XREF_IN_FILE && (in.gen < 0 || in.gen > 65535))
             continue;
 
+        const int pageIndex = firstPage[static_cast<size_t>(i)];
+        const bool stamped = pageIndex >= 0 && isPageSelected(pageIndex);
+
         // Uncompressed objects are located in the file and, unless they are
         // pages to rewrite, copied from there as they stand.
         std::string text;
         CObjectSpan span;
-        if (in.type == XREF_IN_FILE) {
+        if (stamped && !m_pageRecords[static_cast<size_t>(pageIndex)].text.empty()) {
+            text = std::move(m_pageRecords[static_cast<size_t>(pageIndex)].text); // read by the walk
+        } else if (in.type == XREF_IN_FILE) {
             if (!objectTextSpan(*m_inputFile, i, *m_xref, span))
                 continue;
             // A record that points at another object's text would file that object under our number.
@@ -297,10 +302,9 @@ void CStampJob::copyObjects()
             continue;
 
         m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
-        int pageIndex = firstPage[static_cast<size_t>(i)];
         if (pageIndex >= 0)
             printProgress();
-        if (pageIndex >= 0 && isPageSelected(pageIndex)) {
+        if (stamped) {
             if (text.empty())
                 text = readObjectText(*m_inputFile, i, *m_xref);
             beginNewObject();

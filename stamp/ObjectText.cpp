@@ -285,11 +285,20 @@ bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, CObjectSpa
             streamAt = -1;
         if (streamAt >= 0) {
             span.dictionaryEnd = streamAt;
-            span.mentionsObjStm = input.find(start, "ObjStm", streamAt) >= 0;
+            span.mentionsObjStm = streamAt - start <= static_cast<int64_t>(head.size())
+                                      ? head.substr(0, static_cast<size_t>(streamAt - start)).find("ObjStm") !=
+                                            std::string_view::npos
+                                      : input.find(start, "ObjStm", streamAt) >= 0;
             // The data may hold the bytes "endobj" (an embedded file, say): the
             // object ends at the first "endobj" after the data its /Length gives.
             int64_t dataEnd = streamDataEnd(input, head, start, streamAt, xref);
-            int64_t afterData = dataEnd >= start ? input.find(dataEnd, "endobj") : -1;
+            int64_t afterData = -1;
+            if (dataEnd >= start && dataEnd - start < static_cast<int64_t>(head.size())) {
+                size_t hit = head.find("endobj", static_cast<size_t>(dataEnd - start));
+                afterData = hit != std::string_view::npos ? start + static_cast<int64_t>(hit) : -1;
+            }
+            if (afterData < 0 && dataEnd >= start)
+                afterData = input.find(dataEnd, "endobj");
             end = afterData >= 0 ? afterData : input.find(start, "endobj");
         }
     }
