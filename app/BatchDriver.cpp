@@ -51,7 +51,8 @@ int runList(const std::string& listPath, const char* secondArgument, int argumen
         if (end != std::string::npos)
             line.erase(end);
         owned[1] = "-i" + line;
-        owned[2] = "-o" + folder + platform::pathSeparator() + line;
+        // An empty folder is the current one, not the root of the file system.
+        owned[2] = folder.empty() ? "-o" + line : "-o" + folder + platform::pathSeparator() + line;
         std::vector<const char*> vector;
         for (const std::string& argument : owned)
             vector.push_back(argument.c_str());

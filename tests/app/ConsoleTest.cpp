@@ -237,6 +237,9 @@ INSTANTIATE_TEST_SUITE_P(
              "a.pdf\nc.pdf\n"},
         Case{"ListOutputIsTheInput", {"-ilist.txt", "-f.", "-jstamp.jpg"}, 1,
              kBanner + "Input file: 'a.pdf'\nOutput file is the input file: './a.pdf'\n", {}, "a.pdf\n"},
+        // An empty folder is the current one (not "/a.pdf").
+        Case{"ListEmptyFolder", {"-ilist.txt", "-f", "-jstamp.jpg"}, 1,
+             kBanner + "Input file: 'a.pdf'\nOutput file is the input file: 'a.pdf'\n", {}, "a.pdf\n"},
         Case{"ListPathsLongerThan300", {"-i" + kList, "-f" + kFolder, "-j" + kJpeg}, 0,
              kBanner + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kName, kFolder + "/" + kName, kJpeg),
              {kFolder + "/a.pdf", kFolder + "/" + kName}, "a.pdf\n" + kName + "\n"}),
