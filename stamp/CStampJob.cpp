@@ -172,10 +172,10 @@ void CStampJob::findPages()
         root.dictValue()->getValue("Count", count);
 
     // Without an integer /Count, the pages the walk finds are the pages.
-    int limit = count.type() == PDF_INT ? count.intValue() : INT_MAX;
-    m_pageRecords.clear();
-    CPageTreeWalker(*m_inputFile, *m_xref, limit).walk(m_pagesObjNum, rootText, m_pageRecords);
-    m_pageCount = count.type() == PDF_INT ? count.intValue() : static_cast<int>(m_pageRecords.size());
+    m_pageCount = count.type() == PDF_INT ? count.intValue() : INT_MAX;
+    walkPageTree(m_pagesObjNum, rootText);
+    if (count.type() != PDF_INT)
+        m_pageCount = static_cast<int>(m_pageRecords.size());
 }
 
 void CStampJob::walkPageTree(int rootNum, const std::string& rootText)

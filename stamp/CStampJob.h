@@ -64,6 +64,7 @@ public:
     void loadInput(const std::string& path);
     // Reads the catalog and walks the page tree into pageRecords().
     void findPages();
+    // Lists the pages below the root node (at most pageCount() of them).
     void walkPageTree(int rootNum, const std::string& rootText);
     // Sets anchorX, anchorY and angle for page j.
     void computePlacement(int pageIndex);
@@ -74,11 +75,7 @@ public:
     bool isPageSelected(int pageIndex) const;
 
     const std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
-    const std::vector<CXrefRecord>& outRecords() const { return m_outRecords; }
     int pageCount() const { return m_pageCount; }
-    int anchorX() const { return m_anchorX; }
-    int anchorY() const { return m_anchorY; }
-    float angle() const { return m_angle; }
     CXrefTable* xrefTable() const { return m_xref; }
     CFileSource* inputFile() const { return m_inputFile.get(); }
 

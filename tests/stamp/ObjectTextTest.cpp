@@ -85,6 +85,19 @@ TEST(FindBytes, GivesTheLastByteOfTheFirstMatch) {
     EXPECT_EQ(findBytes("ab", "abc"), 0u);
 }
 
+// The same in a file, from an offset; a match across the reader's blocks counts.
+TEST(FindInFile, GivesTheLastByteOfTheFirstMatchAfterTheOffset) {
+    vtest::TempDir dir;
+    std::string bytes(CFileSource::kBlockSize - 3, ' ');
+    bytes += "endobj endobj";
+    vtest::writeFile(dir.file("f"), bytes);
+    auto file = CFileSource::open(dir.file("f"));
+    const int64_t first = static_cast<int64_t>(CFileSource::kBlockSize) - 3;
+    EXPECT_EQ(findInFile(*file, 0, "endobj", 6), first + 5);
+    EXPECT_EQ(findInFile(*file, first + 1, "endobj", 6), first + 12);
+    EXPECT_EQ(findInFile(*file, first + 8, "endobj", 6), 0);
+}
+
 TEST_P(FindNumberAfterKey, ReadsTheFirstNumberAfterTheKey) {
     bool isReference = !GetParam().isReference; // must be overwritten
     EXPECT_EQ(findNumberAfterKey(GetParam().text, GetParam().key, isReference), GetParam().value);
