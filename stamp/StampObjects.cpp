@@ -1,6 +1,7 @@
 #include "stamp/StampObjects.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -35,6 +36,17 @@ void appendInteger(std::string& text, long long value)
 
 void appendFixed(std::string& text, double value, int precision)
 {
+    // Whole numbers (matrix entries, most positions and sizes) need no rounding.
+    if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+        if (std::signbit(value))
+            text += '-';
+        appendInteger(text, static_cast<long long>(std::fabs(value)));
+        if (precision > 0) {
+            text += '.';
+            text.append(static_cast<size_t>(precision), '0');
+        }
+        return;
+    }
     char digits[400]; // room for the largest double written in full
     auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, precision);
     text.append(digits, static_cast<size_t>(result.ptr - digits));
