@@ -48,6 +48,19 @@ bool previousOffset(CPdfDict* dict, int64_t& offset)
     return false;
 }
 
+// After an object number: its generation, "obj" and a stream object.
+void readStreamObjectAfterNumber(CPdfParser& parser, CPdfObject& stream)
+{
+    CPdfObject generation, keyword;
+    parser.parseObject(generation);
+    parser.parseObject(keyword);
+    if (generation.type() != PDF_INT || !keyword.isKeyword("obj"))
+        throw CPdfException("Couldn't parse an xref stream");
+    parser.parseObject(stream);
+    if (stream.type() != PDF_STREAM)
+        throw CPdfException("Couldn't parse an xref stream");
+}
+
 // Pops the fetch stack however the fetch ends.
 class CFetchScope {
 public:
@@ -145,14 +158,8 @@ bool CXrefTable::readSectionAt(int64_t& offset)
         return readClassicSection(parser, offset);
     if (first.type() != PDF_INT)
         throw CPdfException("Couldn't parse an xref");
-    CPdfObject generation, keyword, stream;
-    parser.parseObject(generation);
-    parser.parseObject(keyword);
-    if (generation.type() != PDF_INT || !keyword.isKeyword("obj"))
-        throw CPdfException("Couldn't parse an xref stream");
-    parser.parseObject(stream);
-    if (stream.type() != PDF_STREAM)
-        throw CPdfException("Couldn't parse an xref stream");
+    CPdfObject stream;
+    readStreamObjectAfterNumber(parser, stream);
     return readStreamSection(stream.streamValue(), offset);
 }
 
@@ -329,15 +336,11 @@ bool CXrefTable::readTrailer(CPdfParser& parser, const std::vector<int>& freeInT
 void CXrefTable::readHybridStream(int64_t offset, const std::vector<int>& freeInTable)
 {
     CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
-    CPdfObject number, generation, keyword, stream;
+    CPdfObject number, stream;
     parser.parseObject(number);
-    parser.parseObject(generation);
-    parser.parseObject(keyword);
-    if (number.type() != PDF_INT || generation.type() != PDF_INT || !keyword.isKeyword("obj"))
+    if (number.type() != PDF_INT)
         throw CPdfException("Couldn't parse an xref stream");
-    parser.parseObject(stream);
-    if (stream.type() != PDF_STREAM)
-        throw CPdfException("Couldn't parse an xref stream");
+    readStreamObjectAfterNumber(parser, stream);
 
     m_replaceable.assign(m_records.size(), false);
     for (int num : freeInTable)
