@@ -27,7 +27,10 @@ fi
 for tool in qpdf timeout; do
   command -v "$tool" >/dev/null 2>&1 || { echo "corpus-check: $tool is needed" >&2; exit 2; }
 done
+# The program runs in a scratch folder: make every path absolute.
+folder=$(cd "$folder" && pwd)
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+jpeg=$(cd "$(dirname "$jpeg")" && pwd)/$(basename "$jpeg")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
