@@ -123,9 +123,7 @@ void CPdfLexer::readToken(CPdfObject& out)
             return;
         }
         if (c == '%') {
-            do {
-                c = m_stream->readChar();
-            } while (c >= 0 && c != '\r' && c != '\n');
+            skipComment();
             continue;
         }
         if (!isWhitespace(c))
@@ -175,23 +173,29 @@ void CPdfLexer::readToken(CPdfObject& out)
         readKeyword(c, out);
 }
 
-void CPdfLexer::skipOpenContainers(int depth)
+void CPdfLexer::skipComment()
+{
+    int c;
+    do {
+        c = m_stream->readChar();
+    } while (c >= 0 && c != '\r' && c != '\n');
+}
+
+bool CPdfLexer::skipOpenContainers(int depth)
 {
     while (depth > 0) {
         int c = m_stream->readChar();
         switch (c) {
         case -1:
-            return;
+            return false;
         case '%':
-            do {
-                c = m_stream->readChar();
-            } while (c >= 0 && c != '\r' && c != '\n');
+            skipComment();
             break;
         case '(':
             for (int nesting = 1; nesting > 0;) {
                 c = m_stream->readChar();
                 if (c < 0)
-                    return;
+                    return false;
                 if (c == '\\')
                     m_stream->readChar();
                 else if (c == '(')
@@ -226,6 +230,7 @@ void CPdfLexer::skipOpenContainers(int depth)
             break;
         }
     }
+    return true;
 }
 
 void CPdfLexer::readLiteralString(CPdfObject& out)

@@ -22,8 +22,8 @@ public:
     void readToken(CPdfObject& out);
     // Consumes bytes until `depth` open arrays and dictionaries are closed,
     // by the token rules (strings, hex strings and comments hide their
-    // brackets) but without making tokens.
-    void skipOpenContainers(int depth);
+    // brackets) but without making tokens. False when the input ends first.
+    bool skipOpenContainers(int depth);
     CPdfStream* stream() const { return m_stream; }
 
     static bool isWhitespace(int c);
@@ -31,6 +31,8 @@ public:
     static bool isRegular(int c);
 
 private:
+    // Consumes a comment's bytes after its '%', up to the line end.
+    void skipComment();
     void readLiteralString(CPdfObject& out);
     void readNumber(int first, CPdfObject& out);
     void readName(CPdfObject& out);

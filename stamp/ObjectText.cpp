@@ -50,15 +50,8 @@ int64_t readStreamDataEnd(int64_t start, CXrefTable& xref)
         const bool isLength = key.textString() == "Length" && length.type() == PDF_NONE;
         const CPdfObject& value = take();
         if (value.isKeyword("<<") || value.isKeyword("[")) {
-            for (int depth = 1; depth > 0;) {
-                const CPdfObject& inner = next();
-                if (inner.type() == PDF_EOF)
-                    return -1;
-                if (inner.isKeyword("<<") || inner.isKeyword("["))
-                    ++depth;
-                else if (inner.isKeyword(">>") || inner.isKeyword("]"))
-                    --depth;
-            }
+            if (!lexer.skipOpenContainers(1))
+                return -1;
             continue;
         }
         if (value.type() == PDF_INT) {
@@ -353,20 +346,10 @@ bool findDictEntryValue(const std::string& text, const char* key, size_t& begin,
     CPdfLexer lexer(new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     CPdfObject token;
     auto position = [&lexer]() { return static_cast<size_t>(lexer.stream()->tellPos()); };
-    // Skips one value whose first token is `token`; false at the end of the text.
-    auto skipValue = [&](CPdfObject& first) {
-        if (first.isKeyword("<<") || first.isKeyword("[")) {
-            int depth = 1;
-            while (depth > 0) {
-                lexer.readToken(token);
-                if (token.type() == PDF_EOF)
-                    return false;
-                if (token.isKeyword("<<") || token.isKeyword("["))
-                    ++depth;
-                else if (token.isKeyword(">>") || token.isKeyword("]"))
-                    --depth;
-            }
-        }
+    // Skips the rest of one value whose first token is `first`; false at the end of the text.
+    auto skipValue = [&](const CPdfObject& first) {
+        if (first.isKeyword("<<") || first.isKeyword("["))
+            return lexer.skipOpenContainers(1);
         return first.type() != PDF_EOF;
     };
 
