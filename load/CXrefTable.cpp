@@ -189,6 +189,13 @@ void CXrefTable::storeRecord(int num, const CXrefRecord& record)
     }
 }
 
+void CXrefTable::storeTableEntry(int num, const CXrefRecord& record, std::vector<int>& freeInTable)
+{
+    if (m_records[static_cast<size_t>(num)].offset == -1 && record.type == XREF_FREE)
+        freeInTable.push_back(num);
+    storeRecord(num, record);
+}
+
 bool CXrefTable::readClassicSection(CPdfParser& parser, int64_t& offset)
 {
     std::vector<int> freeInTable;
@@ -216,10 +223,7 @@ bool CXrefTable::readClassicSection(CPdfParser& parser, int64_t& offset)
             record.offset = token.intValue();
             record.gen = second.intValue();
             record.type = third.isKeyword("n") ? XREF_IN_FILE : XREF_FREE;
-            int num = static_cast<int>(i);
-            if (m_records[static_cast<size_t>(num)].offset == -1 && record.type == XREF_FREE)
-                freeInTable.push_back(num);
-            storeRecord(num, record);
+            storeTableEntry(static_cast<int>(i), record, freeInTable);
         }
     }
 
@@ -306,13 +310,8 @@ bool CXrefTable::readStandardTable(int64_t offset, int64_t& trailerAt, std::vect
     size_t next = 0;
     for (const CSubsection& subsection : subsections) {
         growRecords(subsection.first + subsection.count);
-        for (int64_t i = subsection.first; i < subsection.first + subsection.count; ++i) {
-            const CXrefRecord& record = entries[next++];
-            int num = static_cast<int>(i);
-            if (m_records[static_cast<size_t>(num)].offset == -1 && record.type == XREF_FREE)
-                freeInTable.push_back(num);
-            storeRecord(num, record);
-        }
+        for (int64_t i = subsection.first; i < subsection.first + subsection.count; ++i)
+            storeTableEntry(static_cast<int>(i), entries[next++], freeInTable);
     }
     return true;
 }
@@ -460,12 +459,8 @@ void CXrefTable::fetchObject(int num, int gen, CPdfObject& out)
             return;
         }
         CPdfParser parser(this, m_stream->openWindow(m_baseOffset + record.offset, 0, CPdfObject()));
-        CPdfObject number, generation, keyword;
-        parser.parseObject(number);
-        parser.parseObject(generation);
-        parser.parseObject(keyword);
-        if (number.type() == PDF_INT && number.intValue() == num && generation.type() == PDF_INT &&
-            generation.intValue() == gen && keyword.isKeyword("obj"))
+        int headerNum = 0, headerGen = 0;
+        if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num && headerGen == gen)
             parser.parseObject(out);
         else
             out.setNull();

@@ -67,6 +67,9 @@ private:
     void growRecords(int64_t length);
     // Fills record `num` unless a newer section filled it already.
     void storeRecord(int num, const CXrefRecord& record);
+    // Stores an entry of a classic table; a free one that no newer section
+    // filled goes on `freeInTable`, for the hybrid stream to replace.
+    void storeTableEntry(int num, const CXrefRecord& record, std::vector<int>& freeInTable);
     // Reads the cross-reference stream a classic trailer names with /XRefStm.
     void readHybridStream(int64_t offset, const std::vector<int>& freeInTable);
     // The decoded object stream `num`, from the cache or built now.

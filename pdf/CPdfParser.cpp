@@ -81,6 +81,19 @@ void CPdfParser::parseObject(CPdfObject& out)
     advance();
 }
 
+bool CPdfParser::parseObjectHeader(int& num, int& gen)
+{
+    CPdfObject number, generation, keyword;
+    parseObject(number);
+    parseObject(generation);
+    parseObject(keyword);
+    if (number.type() != PDF_INT || generation.type() != PDF_INT || !keyword.isKeyword("obj"))
+        return false;
+    num = number.intValue();
+    gen = generation.intValue();
+    return true;
+}
+
 void CPdfParser::skipContainer()
 {
     // The current token opens the container; the lookahead token is already

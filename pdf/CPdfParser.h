@@ -25,6 +25,9 @@ public:
 
     // Parses the next complete object into `out`.
     void parseObject(CPdfObject& out);
+    // Parses an indirect object's "N G obj"; false (with the tokens consumed)
+    // when the input does not start that way.
+    bool parseObjectHeader(int& num, int& gen);
     void advance();
 
     // Containers nested in the one parsed are consumed but not built: they

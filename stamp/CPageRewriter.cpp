@@ -117,13 +117,11 @@ void CPageRewriter::resourceEntryKinds(int num, int gen, const std::string& text
     CPdfParser parser(&m_context.xref,
                       new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     parser.setShallow(true);
-    CPdfObject number, generation, keyword, value;
-    parser.parseObject(number);
-    parser.parseObject(generation);
-    parser.parseObject(keyword);
-    if (number.type() != PDF_INT || number.intValue() != num || generation.type() != PDF_INT ||
-        (record.type == XREF_IN_FILE && generation.intValue() != gen) || !keyword.isKeyword("obj"))
+    int headerNum = 0, headerGen = 0;
+    if (!parser.parseObjectHeader(headerNum, headerGen) || headerNum != num ||
+        (record.type == XREF_IN_FILE && headerGen != gen))
         return;
+    CPdfObject value;
     parser.parseObject(value);
     xobject = storedEntry(dictionaryOf(value), "XObject");
     extGState = storedEntry(dictionaryOf(value), "ExtGState");

@@ -161,13 +161,10 @@ bool CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out)
             CPdfParser parser(&m_xref,
                               new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
             parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
-            CPdfObject number, generation, keyword;
-            parser.parseObject(number);
-            parser.parseObject(generation);
-            parser.parseObject(keyword);
             const bool compressed = m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
-            if (number.type() == PDF_INT && number.intValue() == num && generation.type() == PDF_INT &&
-                (compressed || generation.intValue() == gen) && keyword.isKeyword("obj")) {
+            int headerNum = 0, headerGen = 0;
+            if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
+                (compressed || headerGen == gen)) {
                 parser.parseObject(out);
                 if (out.type() != PDF_STREAM && out.type() != PDF_ERROR)
                     return true;
