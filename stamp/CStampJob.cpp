@@ -89,10 +89,11 @@ void CStampJob::loadDocument()
 
 int CStampJob::countPages(const std::string& path)
 {
-    if (!CFileSource::open(path))
+    m_inputFile = CFileSource::open(path);
+    if (!m_inputFile)
         throw CPdfException("Can't open file");
     std::printf("Parsing file: %s", path.c_str());
-    loadInput(path);
+    loadDocument();
     findPages();
     return m_pageCount;
 }
@@ -132,8 +133,6 @@ void CStampJob::runStamp()
     }
 
     copyHeader();
-    for (CXrefRecord& record : m_outRecords)
-        record.type = XREF_FREE;
     findPages();
     chooseResourceNames();
 
@@ -220,15 +219,7 @@ void CStampJob::writeImageObject()
     const int64_t length = m_imageFile->size();
     m_imObjNum = beginNewObject();
     m_output.write(writeImageObjectHeader(length, m_jpeg));
-    std::vector<char> chunk(std::min<int64_t>(length, 1 << 20));
-    int64_t copied = 0;
-    while (copied < length) {
-        size_t got = m_imageFile->read(copied, chunk.data(), std::min<size_t>(chunk.size(), length - copied));
-        if (got == 0)
-            throw CPdfException::formatted("\nInput image file error: '%s'\n", *imagePath);
-        m_output.write(chunk.data(), got);
-        copied += static_cast<int64_t>(got);
-    }
+    m_output.copyFrom(*m_imageFile, 0, length);
     m_output.write("\nendstream\nendobj\n");
 }
 
@@ -356,23 +347,12 @@ void CStampJob::copyHeader()
         if (input[i].type == XREF_IN_FILE && input[i].offset > 0 && (lowest < 0 || input[i].offset < lowest))
             lowest = input[i].offset;
     const int64_t base = m_xref->baseOffset();
-    std::vector<char> bytes;
     if (lowest > 0) {
-        int64_t length = std::min<int64_t>(lowest, m_inputFile->size() - base);
-        int64_t copied = 0;
-        bytes.resize(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(length, 0), 1 << 20)));
-        while (copied < length) {
-            size_t got = m_inputFile->read(base + copied, bytes.data(),
-                                           static_cast<size_t>(std::min<int64_t>(bytes.size(), length - copied)));
-            if (got == 0)
-                break;
-            m_output.write(bytes.data(), got);
-            copied += static_cast<int64_t>(got);
-        }
+        m_output.copyFrom(*m_inputFile, base, std::min<int64_t>(lowest, m_inputFile->size() - base));
         return;
     }
     // No uncompressed object at all: the header line alone.
-    bytes.resize(1024);
+    std::vector<char> bytes(1024);
     bytes.resize(m_inputFile->read(base, bytes.data(), bytes.size()));
     size_t end = 0;
     while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
