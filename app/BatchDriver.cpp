@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -56,9 +55,10 @@ int runList(const std::string& listPath, const char* secondArgument, int argumen
         std::vector<const char*> vector;
         for (const std::string& argument : owned)
             vector.push_back(argument.c_str());
-        auto job = std::make_unique<CStampJob>();
-        processFile(*job, argumentCount, vector.data());
-        job.reset();
+        {
+            CStampJob job; // closed before "Done." is printed
+            processFile(job, argumentCount, vector.data());
+        }
         std::printf("\nDone.\n");
     }
     return 2;

@@ -24,9 +24,6 @@ int subtractSaturated(int a, int b) { return saturate(static_cast<int64_t>(a) - 
 // Box value minus an integer setting, formed in the box's float precision.
 int truncDiff(float boxValue, int setting) { return truncateToInt(boxValue - static_cast<float>(setting)); }
 
-} // namespace
-
-namespace {
 
 // One axis of the page as displayed (rightwards or upwards), in page terms:
 // the page axis it runs along (0 = x, 1 = y) and whether it runs the same way.
