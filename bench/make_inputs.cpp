@@ -8,13 +8,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
-#include <zlib.h>
+
+#include "tests/support/PdfBuilder.h"
 
 namespace {
+
+using vtest::PdfBuilder;
+using vtest::XrefKind;
+using vtest::XrefStreamOptions;
 
 // Small deterministic generator, so every run writes the same bytes.
 struct CRandom {
@@ -27,16 +31,6 @@ struct CRandom {
         return static_cast<uint32_t>(state >> 16);
     }
 };
-
-std::string deflate(const std::string& data)
-{
-    uLongf size = compressBound(static_cast<uLong>(data.size()));
-    std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
-              static_cast<uLong>(data.size()), 6);
-    out.resize(size);
-    return out;
-}
 
 // Text content of one page: lines of made-up words set with two fonts,
 // about 3 KB once compressed, like a page of ordinary prose.
@@ -57,164 +51,71 @@ std::string pageText(CRandom& random, int page)
     return text.str();
 }
 
-// Collects objects and writes them with a classic table, or with object
-// streams and a cross-reference stream.
-class CWriter {
-public:
-    int reserve() { return m_next++; }
-    void set(int num, std::string body) { m_bodies[num] = std::move(body); }
-    void setStream(int num, const std::string& dict, const std::string& data)
-    {
-        std::string body = "<< /Length " + std::to_string(data.size()) + " " + dict + " >>\nstream\n";
-        body += data;
-        body += "\nendstream";
-        m_bodies[num] = std::move(body);
-        m_streams.push_back(num);
-    }
-    void write(const std::string& path, int root, bool objectStreams)
-    {
-        std::string out = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
-        std::vector<long> offsets(m_next + 64, 0);
-        std::vector<std::pair<int, int>> compressed(m_next + 64, {0, 0}); // object stream, index
-        std::vector<bool> isStream(m_next + 64, false);
-        for (int num : m_streams)
-            isStream[num] = true;
-        int size = m_next;
-        if (objectStreams) {
-            // 100 objects per object stream; streams stay outside.
-            std::vector<int> batch;
-            auto flush = [&]() {
-                if (batch.empty())
-                    return;
-                std::string header, data;
-                for (int num : batch) {
-                    header += std::to_string(num) + " " + std::to_string(data.size()) + " ";
-                    data += m_bodies[num] + "\n";
-                }
-                int container = size++;
-                for (size_t k = 0; k < batch.size(); ++k)
-                    compressed[batch[k]] = {container, static_cast<int>(k)};
-                std::string packed = deflate(header + data);
-                offsets.resize(size + 2, 0);
-                compressed.resize(size + 2, {0, 0});
-                offsets[container] = static_cast<long>(out.size());
-                out += std::to_string(container) + " 0 obj\n<< /Type /ObjStm /N " + std::to_string(batch.size()) +
-                       " /First " + std::to_string(header.size()) + " /Filter /FlateDecode /Length " +
-                       std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream\nendobj\n";
-                batch.clear();
-            };
-            for (auto& [num, body] : m_bodies) {
-                if (isStream[num]) {
-                    offsets[num] = static_cast<long>(out.size());
-                    out += std::to_string(num) + " 0 obj\n" + body + "\nendobj\n";
-                } else {
-                    batch.push_back(num);
-                    if (batch.size() == 100)
-                        flush();
-                }
-            }
-            flush();
-            // Cross-reference stream with rows of 1 + 4 + 2 bytes, PNG Up predicted.
-            int xrefNum = size++;
-            offsets.resize(size + 1, 0);
-            compressed.resize(size + 1, {0, 0});
-            long xrefOffset = static_cast<long>(out.size());
-            offsets[xrefNum] = xrefOffset;
-            std::string rows;
-            std::string previous(7, '\0');
-            for (int num = 0; num < size; ++num) {
-                unsigned char row[7] = {0, 0, 0, 0, 0, 0, 0};
-                if (num == 0) {
-                    row[5] = row[6] = 0xFF;
-                } else if (compressed[num].first) {
-                    row[0] = 2;
-                    uint32_t v = static_cast<uint32_t>(compressed[num].first);
-                    row[1] = v >> 24, row[2] = v >> 16, row[3] = v >> 8, row[4] = v;
-                    row[5] = compressed[num].second >> 8, row[6] = compressed[num].second & 0xFF;
-                } else if (offsets[num]) {
-                    row[0] = 1;
-                    uint32_t v = static_cast<uint32_t>(offsets[num]);
-                    row[1] = v >> 24, row[2] = v >> 16, row[3] = v >> 8, row[4] = v;
-                }
-                rows += '\x02';
-                for (int i = 0; i < 7; ++i)
-                    rows += static_cast<char>(row[i] - static_cast<unsigned char>(previous[i]));
-                previous.assign(reinterpret_cast<char*>(row), 7);
-            }
-            std::string packed = deflate(rows);
-            out += std::to_string(xrefNum) + " 0 obj\n<< /Type /XRef /Size " + std::to_string(size) +
-                   " /Root " + std::to_string(root) +
-                   " 0 R /W [1 4 2] /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 7 >> /Length " +
-                   std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream\nendobj\n";
-            out += "startxref\n" + std::to_string(xrefOffset) + "\n%%EOF\n";
-        } else {
-            for (auto& [num, body] : m_bodies) {
-                offsets[num] = static_cast<long>(out.size());
-                out += std::to_string(num) + " 0 obj\n" + body + "\nendobj\n";
-            }
-            long xrefOffset = static_cast<long>(out.size());
-            out += "xref\n0 " + std::to_string(size) + "\n0000000000 65535 f \n";
-            char entry[32];
-            for (int num = 1; num < size; ++num) {
-                std::snprintf(entry, sizeof entry, "%010ld 00000 %c \n", offsets[num], offsets[num] ? 'n' : 'f');
-                out += entry;
-            }
-            out += "trailer\n<< /Size " + std::to_string(size) + " /Root " + std::to_string(root) +
-                   " 0 R >>\nstartxref\n" + std::to_string(xrefOffset) + "\n%%EOF\n";
+// Writes the document with a classic table, or with its plain objects packed
+// 100 to an object stream and a PNG-predicted cross-reference stream.
+void writeDocument(PdfBuilder& b, const std::string& path, int root, const std::vector<int>& plainObjects,
+                   bool objectStreams)
+{
+    b.setRoot(root);
+    if (objectStreams) {
+        int container = 0;
+        for (size_t k = 0; k < plainObjects.size(); ++k) {
+            if (k % 100 == 0)
+                container = b.addObjectStream();
+            b.compress(plainObjects[k], container);
         }
-        std::ofstream(path, std::ios::binary).write(out.data(), static_cast<std::streamsize>(out.size()));
-        std::printf("%s: %.1f MB\n", path.c_str(), out.size() / 1048576.0);
+        XrefStreamOptions options;
+        options.pngUp = true;
+        b.setXref(XrefKind::Stream, options);
     }
+    const std::string bytes = b.build();
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::printf("%s: %.1f MB\n", path.c_str(), bytes.size() / 1048576.0);
+}
 
-private:
-    int m_next = 1;
-    std::map<int, std::string> m_bodies;
-    std::vector<int> m_streams;
-};
-
-// A catalog and a flat page tree over `kids`.
-int addTree(CWriter& w, int pagesNum, const std::vector<int>& kids)
+// A catalog and a flat page tree over `kids`; returns the catalog.
+int addTree(PdfBuilder& b, int pagesNum, const std::vector<int>& kids)
 {
     std::string list;
     for (int kid : kids)
         list += std::to_string(kid) + " 0 R ";
-    w.set(pagesNum, "<< /Type /Pages /Kids [" + list + "] /Count " + std::to_string(kids.size()) + " >>");
-    int catalog = w.reserve();
-    w.set(catalog, "<< /Type /Catalog /Pages " + std::to_string(pagesNum) + " 0 R >>");
-    return catalog;
+    b.set(pagesNum, "<< /Type /Pages /Kids [" + list + "] /Count " + std::to_string(kids.size()) + " >>");
+    return b.add("<< /Type /Catalog /Pages " + std::to_string(pagesNum) + " 0 R >>");
 }
 
 void textDocument(const std::string& path, int pageCount, bool objectStreams, bool sharedResources)
 {
     CRandom random;
-    CWriter w;
-    int pagesNum = w.reserve();
-    int font1 = w.reserve(), font2 = w.reserve();
-    w.set(font1, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
-    w.set(font2, "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>");
+    PdfBuilder b;
+    int pagesNum = b.reserve();
+    int font1 = b.add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    int font2 = b.add("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>");
+    std::vector<int> plain = {pagesNum, font1, font2};
     const std::string fonts = "/Font << /F1 " + std::to_string(font1) + " 0 R /F2 " + std::to_string(font2) + " 0 R >>";
+    const std::string resourceDict = "<< " + fonts + " /ProcSet [/PDF /Text] >>";
     int shared = 0;
     if (sharedResources) {
-        shared = w.reserve();
-        w.set(shared, "<< " + fonts + " /ProcSet [/PDF /Text] >>");
+        shared = b.add(resourceDict);
+        plain.push_back(shared);
     }
     std::vector<int> kids;
     for (int page = 1; page <= pageCount; ++page) {
-        int pageNum = w.reserve(), content = w.reserve();
-        int resources = shared;
-        if (!sharedResources) {
-            resources = w.reserve();
-            w.set(resources, "<< " + fonts + " /ProcSet [/PDF /Text] >>");
-        }
-        w.setStream(content, "/Filter /FlateDecode", deflate(pageText(random, page)));
+        int pageNum = b.reserve();
+        int content = b.addStream("", pageText(random, page), true);
+        int resources = sharedResources ? shared : b.add(resourceDict);
+        if (!sharedResources)
+            plain.push_back(resources);
         const char* box = page % 2 ? "[0 0 612 792]" : "[0 0 595.276 841.89]";
         std::string rotate = page % 7 == 0 ? " /Rotate 90" : "";
-        w.set(pageNum, "<< /Type /Page /Parent " + std::to_string(pagesNum) + " 0 R /MediaBox " + box + rotate +
+        b.set(pageNum, "<< /Type /Page /Parent " + std::to_string(pagesNum) + " 0 R /MediaBox " + box + rotate +
                            " /Resources " + std::to_string(resources) + " 0 R /Contents " +
                            std::to_string(content) + " 0 R >>");
+        plain.push_back(pageNum);
         kids.push_back(pageNum);
     }
-    w.write(path, addTree(w, pagesNum, kids), objectStreams);
+    int catalog = addTree(b, pagesNum, kids);
+    plain.push_back(catalog);
+    writeDocument(b, path, catalog, plain, objectStreams);
 }
 
 // The given JPEG made about 1 MB long with comment segments of varying
@@ -237,21 +138,21 @@ std::string bigJpeg(const std::string& jpeg, CRandom& random)
 void imageDocument(const std::string& path, const std::string& jpeg, int pageCount)
 {
     CRandom random;
-    CWriter w;
-    int pagesNum = w.reserve();
+    PdfBuilder b;
+    int pagesNum = b.reserve();
     std::vector<int> kids;
     for (int page = 1; page <= pageCount; ++page) {
-        int pageNum = w.reserve(), content = w.reserve(), image = w.reserve();
-        std::string data = bigJpeg(jpeg, random);
-        w.setStream(image, "/Type /XObject /Subtype /Image /Width 254 /Height 63 /ColorSpace /DeviceRGB "
-                           "/BitsPerComponent 8 /Filter /DCTDecode", data);
-        w.setStream(content, "", "q 500 0 0 124 56 600 cm /I1 Do Q");
-        w.set(pageNum, "<< /Type /Page /Parent " + std::to_string(pagesNum) +
+        int pageNum = b.reserve();
+        int image = b.addStream("/Type /XObject /Subtype /Image /Width 254 /Height 63 /ColorSpace /DeviceRGB "
+                                "/BitsPerComponent 8 /Filter /DCTDecode",
+                                bigJpeg(jpeg, random));
+        int content = b.addStream("", "q 500 0 0 124 56 600 cm /I1 Do Q");
+        b.set(pageNum, "<< /Type /Page /Parent " + std::to_string(pagesNum) +
                            " 0 R /MediaBox [0 0 612 792] /Resources << /XObject << /I1 " + std::to_string(image) +
                            " 0 R >> >> /Contents " + std::to_string(content) + " 0 R >>");
         kids.push_back(pageNum);
     }
-    w.write(path, addTree(w, pagesNum, kids), false);
+    writeDocument(b, path, addTree(b, pagesNum, kids), {}, false);
 }
 
 } // namespace
