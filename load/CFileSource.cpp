@@ -105,23 +105,30 @@ size_t CFileSource::read(int64_t position, void* target, size_t count)
     return done;
 }
 
-namespace {
-
-// Offset of the first occurrence of `pattern` in [data, data + size), or npos.
-size_t search(const char* data, size_t size, std::string_view pattern)
+size_t CFileSource::search(std::string_view bytes, std::string_view pattern, size_t from)
 {
-    // Short ranges (most objects) are cheaper to scan than to set memmem up for.
-    if (size < 4096)
-        return std::string_view(data, size).find(pattern);
+    const size_t m = pattern.size();
+    if (m == 0 || from > bytes.size() || bytes.size() - from < m)
+        return m == 0 && from <= bytes.size() ? from : std::string_view::npos;
+    if (bytes.size() - from >= 4096) {
 #if defined(__GLIBC__)
-    const void* hit = ::memmem(data, size, pattern.data(), pattern.size());
-    return hit ? static_cast<size_t>(static_cast<const char*>(hit) - data) : std::string_view::npos;
-#else
-    return std::string_view(data, size).find(pattern);
+        const void* hit = ::memmem(bytes.data() + from, bytes.size() - from, pattern.data(), m);
+        return hit ? static_cast<size_t>(static_cast<const char*>(hit) - bytes.data()) : std::string_view::npos;
 #endif
+    }
+    const char last = pattern[m - 1];
+    const char* data = bytes.data();
+    const char* end = data + bytes.size();
+    for (const char* p = data + from + m - 1; p < end;) {
+        p = static_cast<const char*>(std::memchr(p, last, static_cast<size_t>(end - p)));
+        if (!p)
+            break;
+        if (std::memcmp(p - (m - 1), pattern.data(), m - 1) == 0)
+            return static_cast<size_t>(p - (m - 1) - data);
+        ++p;
+    }
+    return std::string_view::npos;
 }
-
-} // namespace
 
 int64_t CFileSource::find(int64_t from, std::string_view pattern, int64_t limit)
 {
@@ -140,7 +147,7 @@ int64_t CFileSource::find(int64_t from, std::string_view pattern, int64_t limit)
         if (!carry.empty()) {
             std::string joined = carry;
             joined.append(data, std::min(available, m - 1));
-            size_t hit = search(joined.data(), joined.size(), pattern);
+            size_t hit = search(joined, pattern);
             if (hit != std::string_view::npos) {
                 int64_t found = position - static_cast<int64_t>(carry.size()) + static_cast<int64_t>(hit);
                 return found < limit ? found : -1;
@@ -150,7 +157,7 @@ int64_t CFileSource::find(int64_t from, std::string_view pattern, int64_t limit)
         size_t searchable = available;
         if (limit - position < static_cast<int64_t>(available))
             searchable = std::min(available, static_cast<size_t>(limit - position) + m - 1);
-        size_t hit = search(data, searchable, pattern);
+        size_t hit = search(std::string_view(data, searchable), pattern);
         if (hit != std::string_view::npos)
             return position + static_cast<int64_t>(hit) < limit ? position + static_cast<int64_t>(hit) : -1;
         if (searchable < available)

@@ -45,6 +45,10 @@ public:
     // [from, limit) (it may end past `limit`), or -1. The search runs over the
     // cached blocks in place.
     int64_t find(int64_t from, std::string_view pattern, int64_t limit = INT64_MAX);
+    // Offset of the first `pattern` in `bytes` at or after `from`, or npos.
+    // Anchors on the pattern's last byte: for keywords such as "endobj" and
+    // "stream" that byte is rarer in PDF text than the first.
+    static size_t search(std::string_view bytes, std::string_view pattern, size_t from = 0);
     // The file descriptor, for copies the system can make without our buffers.
     int descriptor() const { return m_fd; }
 

@@ -95,6 +95,25 @@ int64_t readStreamDataEnd(int64_t start, CXrefTable& xref)
     return next().isKeyword("endstream") ? dataEnd : -1;
 }
 
+// Whether `text` holds a byte that starts a string, comment, array or
+// procedure: one pass over the text with a table.
+bool hasNestedSyntax(std::string_view text)
+{
+    struct Table {
+        bool set[256] = {};
+        constexpr Table()
+        {
+            for (char c : {'(', '%', '[', '{'})
+                set[static_cast<unsigned char>(c)] = true;
+        }
+    };
+    static constexpr Table kTable;
+    for (char c : text)
+        if (kTable.set[static_cast<unsigned char>(c)])
+            return true;
+    return false;
+}
+
 bool isPdfSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0'; }
 
 // Bytes of the input at `position`: from `head` (the object's first bytes,
@@ -121,7 +140,7 @@ int64_t simpleStreamDataEnd(CFileSource& input, std::string_view head, int64_t s
     const size_t close = dict.rfind(">>");
     if (open == std::string_view::npos || close == std::string_view::npos || close < open ||
         dict.substr(0, open).find("obj") == std::string_view::npos ||
-        dict.find_first_of("(%[{", open) != std::string_view::npos || dict.find("<<", open + 2) < close ||
+        hasNestedSyntax(dict.substr(open)) || dict.find("<<", open + 2) < close ||
         dict.find(">>", open + 2) != close)
         return -2;
     for (size_t p = close + 2; p < dict.size(); ++p)
@@ -263,12 +282,22 @@ bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, CObjectSpa
     span.start = start;
 
     // The first bytes settle most objects: small ones end in them, and a
-    // stream's dictionary stands in it.
-    char buffer[512];
-    const std::string_view head(buffer, input.read(start, buffer, sizeof buffer));
+    // stream's dictionary stands in it. They are looked at in the cache
+    // block that holds them, or copied when they straddle two blocks.
+    constexpr size_t kHeadSize = 512;
+    char buffer[kHeadSize];
+    std::string_view head;
+    std::shared_ptr<const CFileSource::Block> block = input.blockAt(start);
+    const size_t inBlock = block ? static_cast<size_t>(start - block->offset) : 0;
+    const bool lastBlock = block && block->offset + static_cast<int64_t>(block->size()) == input.size();
+    if (block && (block->size() - inBlock >= kHeadSize || lastBlock))
+        head = std::string_view(reinterpret_cast<const char*>(block->data()) + inBlock,
+                                std::min(kHeadSize, block->size() - inBlock));
+    else
+        head = std::string_view(buffer, input.read(start, buffer, sizeof buffer));
     span.leadingNumber = leadingNumber(head);
-    size_t stream = head.find("stream");
-    size_t endobj = head.substr(0, stream).find("endobj");
+    size_t stream = CFileSource::search(head, "stream");
+    size_t endobj = CFileSource::search(head.substr(0, stream), "endobj");
     int64_t end = -1;
     if (endobj != std::string_view::npos) {
         end = start + static_cast<int64_t>(endobj);
@@ -278,16 +307,16 @@ bool objectTextSpan(CFileSource& input, int objNum, CXrefTable& xref, CObjectSpa
             streamAt = -1;
         if (streamAt >= 0) {
             span.dictionaryEnd = streamAt;
+            const std::string_view dictionary = head.substr(0, static_cast<size_t>(streamAt - start));
             span.mentionsObjStm = streamAt - start <= static_cast<int64_t>(head.size())
-                                      ? head.substr(0, static_cast<size_t>(streamAt - start)).find("ObjStm") !=
-                                            std::string_view::npos
+                                      ? CFileSource::search(dictionary, "ObjStm") != std::string_view::npos
                                       : input.find(start, "ObjStm", streamAt) >= 0;
             // The data may hold the bytes "endobj" (an embedded file, say): the
             // object ends at the first "endobj" after the data its /Length gives.
             int64_t dataEnd = streamDataEnd(input, head, start, streamAt, xref);
             int64_t afterData = -1;
             if (dataEnd >= start && dataEnd - start < static_cast<int64_t>(head.size())) {
-                size_t hit = head.find("endobj", static_cast<size_t>(dataEnd - start));
+                size_t hit = CFileSource::search(head, "endobj", static_cast<size_t>(dataEnd - start));
                 afterData = hit != std::string_view::npos ? start + static_cast<int64_t>(hit) : -1;
             }
             if (afterData < 0 && dataEnd >= start)
