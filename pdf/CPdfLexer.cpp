@@ -4,26 +4,20 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfStream.h"
 
 namespace {
 
-enum ECharClass : uint8_t { REGULAR = 0, WHITESPACE = 1, DELIMITER = 2 };
+using pdfsyntax::kCharClasses;
+using pdfsyntax::REGULAR;
 
-// Our own table, so classification never depends on the C locale.
-struct CharClassTable {
-    uint8_t classes[256] = {};
-    constexpr CharClassTable()
-    {
-        for (int c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20})
-            classes[c] = WHITESPACE;
-        for (char c : {'%', '(', ')', '/', '<', '>', '[', ']', '{', '}'})
-            classes[static_cast<uint8_t>(c)] = DELIMITER;
-    }
-};
-constexpr CharClassTable kCharClasses;
+// Regular bytes end names and keywords; '#' starts an escape in a name.
+bool isPlainNameByte(uint8_t c) { return kCharClasses.classes[c] == REGULAR && c != '#'; }
+bool isKeywordByte(uint8_t c) { return kCharClasses.classes[c] == REGULAR; }
+bool isNumberByte(uint8_t c) { return (c >= '0' && c <= '9') || c == '.'; }
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
@@ -39,7 +33,7 @@ int hexValue(int c)
 }
 
 // atoi of "-?digits", saturated to the 32-bit range instead of overflowing.
-int parseInteger(const std::string& text)
+int parseInteger(std::string_view text)
 {
     size_t i = 0;
     bool negative = false;
@@ -63,7 +57,7 @@ int parseInteger(const std::string& text)
 }
 
 // strtod's longest valid prefix of "-?digits.digits"; 0.0 when there is none.
-double parseReal(const std::string& text)
+double parseReal(std::string_view text)
 {
     double value = 0.0;
     const char* begin = text.data();
@@ -92,9 +86,8 @@ CPdfLexer::~CPdfLexer()
         m_stream->release();
 }
 
-bool CPdfLexer::isWhitespace(int c) { return c >= 0 && kCharClasses.classes[c] == WHITESPACE; }
-bool CPdfLexer::isDelimiter(int c) { return c >= 0 && kCharClasses.classes[c] == DELIMITER; }
-bool CPdfLexer::isRegular(int c) { return c >= 0 && kCharClasses.classes[c] == REGULAR; }
+int CPdfLexer::integerValue(std::string_view text) { return parseInteger(text); }
+double CPdfLexer::realValue(std::string_view text) { return parseReal(text); }
 
 int CPdfLexer::readChar() { return m_stream->readChar(); }
 int CPdfLexer::peekChar() { return m_stream->peekChar(); }
@@ -184,6 +177,12 @@ void CPdfLexer::skipComment()
 bool CPdfLexer::skipOpenContainers(int depth)
 {
     while (depth > 0) {
+        // Bytes that open or close nothing are passed over in place.
+        const uint8_t* p = m_stream->bufferedBegin();
+        const uint8_t* end = m_stream->bufferedEnd();
+        while (p < end && !kCharClasses.containerSyntax[*p])
+            ++p;
+        m_stream->skipBufferedTo(p);
         int c = m_stream->readChar();
         switch (c) {
         case -1:
@@ -297,21 +296,32 @@ void CPdfLexer::readLiteralString(CPdfObject& out)
     out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
 }
 
+template <class Accept>
+void CPdfLexer::scanBuffered(Accept accept)
+{
+    const uint8_t* begin = m_stream->bufferedBegin();
+    const uint8_t* end = m_stream->bufferedEnd();
+    const uint8_t* p = begin;
+    while (p < end && accept(*p))
+        ++p;
+    m_buffer.append(reinterpret_cast<const char*>(begin), static_cast<size_t>(p - begin));
+    m_stream->skipBufferedTo(p);
+}
+
 void CPdfLexer::readNumber(int first, CPdfObject& out)
 {
     m_buffer.clear();
     m_buffer.push_back(static_cast<char>(first));
-    bool real = first == '.';
+    scanBuffered(isNumberByte);
     for (;;) {
         int c = m_stream->peekChar();
-        if (c == '.')
-            real = true;
-        else if (!isDigit(c))
+        if (c != '.' && !isDigit(c))
             break;
         m_stream->readChar();
         m_buffer += static_cast<char>(c);
+        scanBuffered(isNumberByte);
     }
-    if (real)
+    if (m_buffer.find('.') != std::string::npos)
         out.setReal(parseReal(m_buffer));
     else
         out.setInt(parseInteger(m_buffer));
@@ -321,6 +331,7 @@ void CPdfLexer::readName(CPdfObject& out)
 {
     m_buffer.clear();
     for (;;) {
+        scanBuffered(isPlainNameByte);
         int c = m_stream->peekChar();
         if (!isRegular(c))
             break;
@@ -366,12 +377,14 @@ void CPdfLexer::readKeyword(int first, CPdfObject& out)
 {
     m_buffer.clear();
     m_buffer.push_back(static_cast<char>(first));
+    scanBuffered(isKeywordByte);
     for (;;) {
         int c = m_stream->peekChar();
         if (!isRegular(c))
             break;
         m_stream->readChar();
         m_buffer += static_cast<char>(c);
+        scanBuffered(isKeywordByte);
     }
     // Most keywords are operators and short keywords: test the length first.
     const size_t length = m_buffer.size();

@@ -1,9 +1,34 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 class CPdfObject;
 class CPdfStream;
+
+namespace pdfsyntax {
+
+enum ECharClass : uint8_t { REGULAR = 0, WHITESPACE = 1, DELIMITER = 2 };
+
+// Our own table, so classification never depends on the C locale.
+struct CCharClassTable {
+    uint8_t classes[256] = {};
+    // The bytes that matter when skipping containers: comment, string and bracket starts.
+    bool containerSyntax[256] = {};
+    constexpr CCharClassTable()
+    {
+        for (int c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20})
+            classes[c] = WHITESPACE;
+        for (char c : {'%', '(', ')', '/', '<', '>', '[', ']', '{', '}'})
+            classes[static_cast<uint8_t>(c)] = DELIMITER;
+        for (char c : {'%', '(', '<', '>', '[', ']'})
+            containerSyntax[static_cast<uint8_t>(c)] = true;
+    }
+};
+inline constexpr CCharClassTable kCharClasses;
+
+} // namespace pdfsyntax
 
 // Turns the bytes of one stream into tokens: booleans, numbers, strings,
 // names, null, keywords and delimiters, error tokens and end of input.
@@ -26,9 +51,15 @@ public:
     bool skipOpenContainers(int depth);
     CPdfStream* stream() const { return m_stream; }
 
-    static bool isWhitespace(int c);
-    static bool isDelimiter(int c);
-    static bool isRegular(int c);
+    // The values number tokens have: integers saturate to 32 bits, and a
+    // real is the longest valid prefix of its text.
+    static int integerValue(std::string_view text);
+    static double realValue(std::string_view text);
+
+    // -1 (the end of the input) is in no class.
+    static bool isWhitespace(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::WHITESPACE; }
+    static bool isDelimiter(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::DELIMITER; }
+    static bool isRegular(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::REGULAR; }
 
 private:
     // Consumes a comment's bytes after its '%', up to the line end.
@@ -38,6 +69,10 @@ private:
     void readName(CPdfObject& out);
     void readHexString(CPdfObject& out);
     void readKeyword(int first, CPdfObject& out);
+    // Appends to m_buffer and consumes the buffered bytes `accept` takes, up
+    // to the first it refuses or the end of the buffer.
+    template <class Accept>
+    void scanBuffered(Accept accept);
 
     CPdfStream* m_stream;
     std::string m_buffer; // reused for every token's text

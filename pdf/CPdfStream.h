@@ -31,6 +31,12 @@ public:
     int peekChar() { return m_next < m_end ? *m_next : peekCharSlow(); }
     // Reads up to `count` bytes, as that many readChar calls would; returns how many.
     size_t readBytes(uint8_t* target, size_t count);
+    // The bytes readChar will return next without a refill (possibly none),
+    // so that a reader can scan a run in place and then skip it.
+    const uint8_t* bufferedBegin() const { return m_next; }
+    const uint8_t* bufferedEnd() const { return m_end; }
+    // Consumes bytes up to `next`, a position within the buffered bytes.
+    void skipBufferedTo(const uint8_t* next) { m_next = next; }
 
     virtual void rewind() = 0;
     virtual void finish() {}
