@@ -82,5 +82,22 @@ int main(int argc, char** argv)
         addPages(b, "/Rotate -90 /MediaBox 9 0 R");
         write(b, folder, "junk-prefix");
     }
+    // Object texts as the page tree walk and the resource edit read them,
+    // for the parser target's comparison with the dictionary scanner.
+    const char* objects[] = {
+        "4 0 obj\n<< /Type /Page /Parent 1 0 R /MediaBox [0 0 612 792] /Resources 6 0 R "
+        "/Contents [ 31 0 R 5 0 R 32 0 R ]>>\nendobj\n",
+        "6 0 obj\n<</ExtGState << /GS1 34 0 R >>/XObject << /Im1 35 0 R >> /Font << /F1 2 0 R >> "
+        "/ProcSet [/PDF /Text] >>\nendobj\n",
+        "7 0 obj<</Type/Page/CropBox[-5.5 .5 595.276 842]/Rotate -90/Resources<</XObject 8 0 R>>>>endobj",
+    };
+    int index = 0;
+    for (const char* text : objects) {
+        std::FILE* file = std::fopen((folder + "/object-" + std::to_string(index++) + ".txt").c_str(), "wb");
+        if (file) {
+            std::fputs(text, file);
+            std::fclose(file);
+        }
+    }
     return 0;
 }

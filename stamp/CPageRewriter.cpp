@@ -5,6 +5,7 @@
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfDict.h"
+#include "pdf/CPdfDictScanner.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/ObjectText.h"
@@ -13,6 +14,18 @@
 namespace {
 
 const CPdfDict* dictionaryOf(const CPdfObject& value) { return value.type() == PDF_DICT ? value.dictValue() : nullptr; }
+
+// What storedEntry gives for a scanned entry (nullptr: absent).
+CStoredEntry scannedEntry(const CPdfDictScanner::CEntry* entry)
+{
+    CStoredEntry stored;
+    if (entry) {
+        stored.type = entry->type;
+        stored.num = entry->num;
+        stored.gen = entry->gen;
+    }
+    return stored;
+}
 
 } // namespace
 
@@ -114,10 +127,19 @@ void CPageRewriter::resourceEntryKinds(int num, int gen, const std::string& text
     const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
     if (record.type == XREF_FREE || (record.type == XREF_IN_FILE && record.gen != gen))
         return;
+    int headerNum = 0, headerGen = 0;
+    // A plain dictionary is read from its bytes.
+    CPdfDictScanner scanner;
+    if (scanner.scanObject(text, headerNum, headerGen)) {
+        if (headerNum != num || (record.type == XREF_IN_FILE && headerGen != gen))
+            return;
+        xobject = scannedEntry(scanner.find("XObject"));
+        extGState = scannedEntry(scanner.find("ExtGState"));
+        return;
+    }
     CPdfParser parser(&m_context.xref,
                       new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
     parser.setShallow(true);
-    int headerNum = 0, headerGen = 0;
     if (!parser.parseObjectHeader(headerNum, headerGen) || headerNum != num ||
         (record.type == XREF_IN_FILE && headerGen != gen))
         return;

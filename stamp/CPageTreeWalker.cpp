@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
+#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfParser.h"
 #include "stamp/ObjectText.h"
@@ -63,6 +65,11 @@ bool readRotate(CPdfDict* dict, int& rotate)
     rotate = turn % 90 == 0 ? static_cast<int>(turn) : 0;
     return true;
 }
+
+// The entries the walk reads from a kid, and whether it reads them whole
+// (the boxes, and the resources' own entries) or only their kind.
+const std::pair<const char*, bool> kWalkedKeys[] = {{"CropBox", true},  {"MediaBox", true}, {"TrimBox", true},
+                                                    {"Rotate", false},  {"Contents", false}, {"Resources", true}};
 
 void copyBox(const float from[4], float to[4]) { std::copy(from, from + 4, to); }
 
@@ -151,17 +158,43 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDic
     return page;
 }
 
+bool CPageTreeWalker::readScanned(int num, const std::string& text, CPdfObject& out) const
+{
+    // Most kids are plain enough to be read from their bytes; the scan gives
+    // what the shallow parse in readKid gives for the keys the walk reads.
+    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
+    CPdfDictScanner scanner;
+    int headerNum = 0, headerGen = 0;
+    if (!scanner.scanObject(text, headerNum, headerGen) || headerNum != num ||
+        (record.type != XREF_IN_OBJSTM && headerGen != record.gen))
+        return false;
+    CPdfDict* dict = out.setNewDict(&m_xref);
+    for (const auto& [key, whole] : kWalkedKeys) {
+        if (const CPdfDictScanner::CEntry* entry = scanner.find(key)) {
+            CPdfObject value;
+            if (!scanner.makeValue(*entry, whole, &m_xref, value)) {
+                out.clear();
+                return false;
+            }
+            dict->insertMoved(key, std::move(value));
+        }
+    }
+    return true;
+}
+
 bool CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out) const
 {
     // What fetching the kid gives, parsed from the text in hand and only as
     // deep as the walk looks: the boxes and the resources' entries.
     const int gen = num < m_xref.recordCount() ? m_xref.records()[static_cast<size_t>(num)].gen : 0;
     if (!text.empty()) {
+        if (readScanned(num, text, out))
+            return true;
+        const bool compressed = m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
         try {
             CPdfParser parser(&m_xref,
                               new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
             parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
-            const bool compressed = m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
             int headerNum = 0, headerGen = 0;
             if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
                 (compressed || headerGen == gen)) {
@@ -229,7 +262,11 @@ void CPageTreeWalker::walk(int rootNum, const std::string& rootText, std::vector
         root.text = rootText;
         CPdfObject node;
         int gen = rootNum >= 0 && rootNum < m_xref.recordCount() ? m_xref.records()[rootNum].gen : 0;
-        m_xref.fetchObject(rootNum, gen, node);
+        // A plain root stored in the file is read from its text, not parsed
+        // in full with its list of every page.
+        if (rootNum < 0 || rootNum >= m_xref.recordCount() || rootText.empty() ||
+            m_xref.records()[rootNum].type != XREF_IN_FILE || !readScanned(rootNum, rootText, node))
+            m_xref.fetchObject(rootNum, gen, node);
         root.inherited = inherit(CInherited(), node.type() == PDF_DICT ? node.dictValue() : nullptr, rootText);
         startFrame(root);
         stack.push_back(std::move(root));

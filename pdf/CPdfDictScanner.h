@@ -1,0 +1,50 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "pdf/CPdfObject.h"
+
+class CPdfResolver;
+
+// Reads the top level of an object's dictionary straight from its bytes,
+// without making tokens or objects: the fast path for the page and resource
+// dictionaries that are read by the thousand.
+//
+// It accepts only plain syntax, on which it finds exactly the values the
+// parser finds: names without escapes, numbers, references, and nested
+// arrays and dictionaries made of those. Anything else (strings, comments,
+// keywords other than R, a token where a key belongs, a stream, damage)
+// makes the scan fail, and the caller parses the text as usual.
+class CPdfDictScanner {
+public:
+    struct CEntry {
+        std::string_view key;   // without its slash
+        EPdfType type = PDF_NULL; // PDF_INT, PDF_REAL, PDF_NAME, PDF_REF, PDF_ARRAY or PDF_DICT
+        std::string_view text;  // the value as written: a container from its opening to its closing bracket
+        int num = 0;            // PDF_REF
+        int gen = 0;
+    };
+
+    // Scans an object's text: "N G obj", then its dictionary, which must not
+    // be a stream's. Sets the header's numbers; false when the text is not
+    // plain enough to scan.
+    bool scanObject(std::string_view text, int& num, int& gen);
+
+    // The first entry for `key`, as the parser keeps it; nullptr when absent.
+    const CEntry* find(std::string_view key) const;
+
+    // The value of `entry` as the parser builds it for a shallow read:
+    // numbers, names and references as written, and containers empty, except
+    // when `whole`: then an array gets its items and a dictionary its top
+    // level, with the containers inside those empty. False when a whole
+    // value holds syntax the scan does not read (then `out` is incomplete).
+    bool makeValue(const CEntry& entry, bool whole, CPdfResolver* table, CPdfObject& out) const;
+
+private:
+    // Scans the dictionary whose "<<" starts at `position` into `entries`;
+    // `position` ends just after its ">>".
+    static bool scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries);
+
+    std::vector<CEntry> m_entries;
+};
