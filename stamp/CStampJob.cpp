@@ -10,6 +10,7 @@
 #include "load/CXrefTable.h"
 #include "load/Platform.h"
 #include "pdf/CPdfDict.h"
+#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CPageTreeWalker.h"
@@ -56,6 +57,41 @@ void CStampJob::stampFile()
         closeAll();
         throw;
     }
+}
+
+bool CStampJob::CWrittenObjects::matches(const CFileSource& file) const
+{
+    return size >= 0 && file.device() == device && file.inode() == inode && file.size() == size;
+}
+
+void CStampJob::CWrittenObjects::identify(const std::string& path)
+{
+    platform::FileIdentity identity = platform::identify(path);
+    size = identity.exists ? identity.size : -1;
+    device = identity.device;
+    inode = identity.inode;
+}
+
+void CStampJob::CWrittenObjects::add(int num, int64_t start, int64_t end)
+{
+    if (num >= static_cast<int>(offsets.size())) {
+        offsets.resize(static_cast<size_t>(num) + 1, -1);
+        lengths.resize(static_cast<size_t>(num) + 1, 0);
+    }
+    offsets[static_cast<size_t>(num)] = start;
+    lengths[static_cast<size_t>(num)] = static_cast<uint32_t>(end - start);
+}
+
+bool CStampJob::CWrittenObjects::find(int num, int64_t offset, CObjectSpan& span) const
+{
+    if (num < 0 || num >= static_cast<int>(offsets.size()) || offsets[static_cast<size_t>(num)] != offset ||
+        offset < 0)
+        return false;
+    span = CObjectSpan();
+    span.start = offset;
+    span.length = lengths[static_cast<size_t>(num)];
+    span.leadingNumber = num;
+    return true;
 }
 
 void CStampJob::closeAll()
@@ -107,6 +143,12 @@ void CStampJob::runStamp()
         throw CPdfException("Input file open error\n");
     loadDocument();
     m_outRecords.assign(static_cast<size_t>(m_xref->recordCount()), CXrefRecord());
+    // A mark pass reading the previous pass's output already knows where the
+    // objects that pass made stand.
+    m_knownObjects = CWrittenObjects();
+    if (m_writtenObjects.matches(*m_inputFile))
+        m_knownObjects = std::move(m_writtenObjects);
+    m_writtenObjects = CWrittenObjects();
 
     // Writing over the input while reading it would destroy it.
     platform::FileIdentity target = platform::identify(outputPath);
@@ -138,6 +180,7 @@ void CStampJob::runStamp()
 
     m_gsObjNum = beginNewObject();
     m_output.write(writeGraphicsStateObject(static_cast<float>(opacity)));
+    endNewObject(m_gsObjNum);
     writeImageObject();
     if (sizeX == -1)
         sizeX = m_jpeg.width;
@@ -150,6 +193,10 @@ void CStampJob::runStamp()
     writeXrefTable();
     writeTrailer(startxref);
     m_output.commit();
+    if (marksRun())
+        m_writtenObjects.identify(outputPath);
+    else
+        m_writtenObjects = CWrittenObjects();
     closeAll();
 }
 
@@ -164,17 +211,39 @@ void CStampJob::findPages()
     std::string rootText = readObjectText(*m_inputFile, m_pagesObjNum, *m_xref);
     if (rootText.empty())
         throw CPdfException("PDF file was damaged");
-    CPdfObject root;
-    m_xref->fetchObject(m_pagesObjNum, m_xref->records()[static_cast<size_t>(m_pagesObjNum)].gen, root);
     CPdfObject count;
-    if (root.type() == PDF_DICT)
-        root.dictValue()->getValue("Count", count);
+    if (!readRootCount(rootText, count)) {
+        CPdfObject root;
+        m_xref->fetchObject(m_pagesObjNum, m_xref->records()[static_cast<size_t>(m_pagesObjNum)].gen, root);
+        if (root.type() == PDF_DICT)
+            root.dictValue()->getValue("Count", count);
+    }
 
     // Without an integer /Count, the pages the walk finds are the pages.
     m_pageCount = count.type() == PDF_INT ? count.intValue() : INT_MAX;
     walkPageTree(m_pagesObjNum, rootText);
     if (count.type() != PDF_INT)
         m_pageCount = static_cast<int>(m_pageRecords.size());
+}
+
+bool CStampJob::readRootCount(const std::string& rootText, CPdfObject& count) const
+{
+    // The root node lists every page: when its text is plain, its /Count is
+    // read from it rather than from a parse of the whole list.
+    const CXrefRecord& record = m_xref->records()[static_cast<size_t>(m_pagesObjNum)];
+    CPdfDictScanner scanner;
+    int num = 0, gen = 0;
+    if (record.type != XREF_IN_FILE || !scanner.scanObject(rootText, num, gen) || num != m_pagesObjNum ||
+        gen != record.gen)
+        return false;
+    const CPdfDictScanner::CEntry* entry = scanner.find("Count");
+    if (entry && entry->type == PDF_REF)
+        return false; // the parse resolves it
+    if (!entry) {
+        count.setNull();
+        return true;
+    }
+    return scanner.makeValue(*entry, false, m_xref, count);
 }
 
 void CStampJob::walkPageTree(int rootNum, const std::string& rootText)
@@ -214,6 +283,12 @@ int CStampJob::beginNewObject()
     return num;
 }
 
+void CStampJob::endNewObject(int num)
+{
+    if (marksRun())
+        m_writtenObjects.add(num, m_outRecords[static_cast<size_t>(num)].offset, m_output.position());
+}
+
 void CStampJob::writeImageObject()
 {
     const int64_t length = m_imageFile->size();
@@ -221,6 +296,7 @@ void CStampJob::writeImageObject()
     m_output.write(writeImageObjectHeader(length, m_jpeg));
     m_output.copyFrom(*m_imageFile, 0, length);
     m_output.write("\nendstream\nendobj\n");
+    endNewObject(m_imObjNum);
 }
 
 bool CStampJob::isPageSelected(int pageIndex) const
@@ -272,8 +348,13 @@ void CStampJob::copyObjects()
         // pages to rewrite, copied from there as they stand.
         std::string text;
         CObjectSpan span;
+        bool known = false;
         if (stamped && !m_pageRecords[static_cast<size_t>(pageIndex)].text.empty()) {
             text = std::move(m_pageRecords[static_cast<size_t>(pageIndex)].text); // read by the walk
+        } else if (in.type == XREF_IN_FILE && m_knownObjects.find(i, m_xref->baseOffset() + in.offset, span)) {
+            // An object an earlier pass made: its place is known, and it will
+            // be known in this output too.
+            known = true;
         } else if (in.type == XREF_IN_FILE) {
             if (!objectTextSpan(*m_inputFile, i, *m_xref, span))
                 continue;
@@ -298,13 +379,18 @@ void CStampJob::copyObjects()
         if (stamped) {
             if (text.empty())
                 text = readObjectText(*m_inputFile, i, *m_xref);
-            beginNewObject();
+            const int prefix = beginNewObject();
             m_output.write(buildPrefixStream(pageIndex));
-            beginNewObject();
+            endNewObject(prefix);
+            const int stamp = beginNewObject();
             m_output.write(buildStampStream(pageIndex));
+            endNewObject(stamp);
             rewritePageObject(text, i, pageIndex);
         } else if (in.type == XREF_IN_FILE) {
+            const int64_t start = m_output.position();
             m_output.copyFrom(*m_inputFile, span.start, span.length);
+            if (known && marksRun())
+                m_writtenObjects.add(i, start, m_output.position());
         } else {
             m_output.write(text);
         }

@@ -12,6 +12,7 @@
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/JpegHeader.h"
+#include "stamp/ObjectText.h"
 
 class CFileSource;
 class CPageRewriter;
@@ -89,9 +90,13 @@ private:
     void loadDocument();
     void closeAll();
     bool marksRun() const { return trimMarks || cropMarks; }
+    // The root node's /Count as its text gives it; false when the text is not plain enough to tell.
+    bool readRootCount(const std::string& rootText, CPdfObject& count) const;
     void chooseResourceNames();
     // Appends an output record at the current position for a new object and writes its number.
     int beginNewObject();
+    // Notes where new object `num` ends, now that it is written.
+    void endNewObject(int num);
     void copyHeader();
     void writeNumber(int64_t value);
     void writeXrefTable();
@@ -128,4 +133,25 @@ private:
     std::optional<int> m_fixedResourceNumber;
     std::set<int64_t> m_usedResourceNumbers;
     std::unique_ptr<CPageRewriter> m_rewriter; // made once the names of a run are chosen
+
+    // Where the objects a run made itself (graphics state, image, content
+    // streams) stand in its output. Their text is fixed, so the next mark
+    // pass, which reads that output, can copy them without looking for
+    // their ends again.
+    struct CWrittenObjects {
+        uint64_t device = 0;
+        uint64_t inode = 0;
+        int64_t size = -1; // -1: no output to match
+        std::vector<int64_t> offsets; // by object number; -1: not made by the run
+        std::vector<uint32_t> lengths;
+
+        // Whether `file` is that output, unchanged.
+        bool matches(const CFileSource& file) const;
+        void identify(const std::string& path);
+        void add(int num, int64_t start, int64_t end);
+        // The span of object `num` when the run made it at `offset`.
+        bool find(int num, int64_t offset, CObjectSpan& span) const;
+    };
+    CWrittenObjects m_writtenObjects; // by the current run, for the next one
+    CWrittenObjects m_knownObjects;   // by the run that wrote the current input
 };

@@ -11,9 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "app/MarkPasses.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
@@ -127,12 +129,23 @@ TEST_P(GoldenOutput, IsWhatItWas)
     for (const std::string& argument : arguments)
         vector.push_back(argument.c_str());
 
+    // Mark passes read their images from the current folder.
+    for (const char* name : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        vtest::writeFile(work.file(name), vtest::readFile(vtest::sourceDir() + "/data/" + name));
+    const std::filesystem::path folder = std::filesystem::current_path();
+    std::filesystem::current_path(work.path());
     CStampJob job;
-    parseArguments(job, static_cast<int>(vector.size()), vector.data());
     job.setResourceNumber(4711);
     testing::internal::CaptureStdout();
-    job.stampFile();
+    try {
+        processFile(job, static_cast<int>(vector.size()), vector.data());
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        std::filesystem::current_path(folder);
+        throw;
+    }
     testing::internal::GetCapturedStdout();
+    std::filesystem::current_path(folder);
 
     const std::string output = vtest::readFile(work.file("out.pdf"));
     const uint64_t bytes = fnv1a(output);
@@ -158,10 +171,14 @@ INSTANTIATE_TEST_SUITE_P(
         GoldenCase{"UnsharedXrefStreamPng", unsharedDoc(Layout::XrefStreamPng), {}, true, 0x5ce68948ba7b604eull, 0x1731d6bd707ff9aaull},
         GoldenCase{"UnsharedObjectStreams", unsharedDoc(Layout::ObjectStreams), {}, true, 0x31ea677f317e16a1ull, 0x76a38e7cfd6e3091ull},
         GoldenCase{"UnsharedHybrid", unsharedDoc(Layout::Hybrid), {}, true, 0xaec98b72dcbd0eb8ull, 0x8a2678b3f34511f6ull},
+        GoldenCase{"UnsharedCropMarks", unsharedDoc(Layout::Classic), {"-crop_marks"}, true, 0x3959174ec7da07abull, 0xd11720a8410f4449ull},
+        GoldenCase{"UnsharedTrimMarksInObjectStreams", unsharedDoc(Layout::ObjectStreams), {"-trim_marks", "-s2"}, true, 0x57c8764d540b36baull, 0xe8bffb6ba8ed380dull},
         GoldenCase{"UnsharedJunkPrefix", unsharedDoc(Layout::JunkPrefix), {"-noforce"}, true, 0x843e5226542f437dull, 0xa5b0553118ccff26ull},
         GoldenCase{"Classic", doc(Layout::Classic, NodeResources::Inline), {}, false, 0xa5404af77b176840ull, 0x4881ffe2ce01c534ull},
         GoldenCase{"ClassicOptions", doc(Layout::Classic, NodeResources::Inline), {"-flipv", "-fliph", "-pos-1,-1", "-align", "center", "-opacity50", "-size50,30"}, false, 0xd0090bbdd9ee296full, 0x8a254c58f759924aull},
         GoldenCase{"ClassicMarkFlags", doc(Layout::Classic, NodeResources::Inline), {"-crop_blh", "-trim_trv"}, false, 0x05b019cadd37196full, 0x6425c7f1d4740c3eull},
+        GoldenCase{"ClassicCropMarks", doc(Layout::Classic, NodeResources::Inline, 9), {"-crop_marks", "-n3"}, false, 0x0aadd7b317ca9a36ull, 0xf5709a1782002b97ull},
+        GoldenCase{"SharedTrimMarks", doc(Layout::Incremental, NodeResources::Reference, 6), {"-trim_marks"}, false, 0x3a7f368d39a1670cull, 0x13e1880fa337bbe5ull},
         GoldenCase{"ClassicSelection", doc(Layout::Classic, NodeResources::Inline, 9), {"-s2", "-e8", "-n3"}, false, 0x26373da5c6679b34ull, 0x66b6d108d6dc1031ull},
         GoldenCase{"Incremental", doc(Layout::Incremental, NodeResources::None), {}, false, 0x6447ffc043b7e8f2ull, 0x03a2c2c48e1a216full},
         GoldenCase{"XrefStreamPng", doc(Layout::XrefStreamPng, NodeResources::Inline), {}, false, 0x36d29014933272e4ull, 0x8abce3c218cfcbc2ull},
