@@ -74,18 +74,20 @@ void CStampJob::CWrittenObjects::identify(const std::string& path)
 
 void CStampJob::CWrittenObjects::add(int num, int64_t start, int64_t end)
 {
+    if (num < 0 || start < 0 || end >= kUnknown)
+        return;
     if (num >= static_cast<int>(offsets.size())) {
-        offsets.resize(static_cast<size_t>(num) + 1, -1);
+        offsets.resize(static_cast<size_t>(num) + 1, kUnknown);
         lengths.resize(static_cast<size_t>(num) + 1, 0);
     }
-    offsets[static_cast<size_t>(num)] = start;
+    offsets[static_cast<size_t>(num)] = static_cast<uint32_t>(start);
     lengths[static_cast<size_t>(num)] = static_cast<uint32_t>(end - start);
 }
 
 bool CStampJob::CWrittenObjects::find(int num, int64_t offset, CObjectSpan& span) const
 {
-    if (num < 0 || num >= static_cast<int>(offsets.size()) || offsets[static_cast<size_t>(num)] != offset ||
-        offset < 0)
+    if (num < 0 || num >= static_cast<int>(offsets.size()) || offsets[static_cast<size_t>(num)] == kUnknown ||
+        offsets[static_cast<size_t>(num)] != offset)
         return false;
     span = CObjectSpan();
     span.start = offset;
@@ -326,6 +328,12 @@ void CStampJob::copyObjects()
 {
     const std::vector<CXrefRecord>& input = m_xref->records();
     const int count = static_cast<int>(input.size());
+    if (marksRun()) {
+        // The output's objects: the input's, and two streams per page.
+        const size_t objects = m_outRecords.size() + 2 * m_pageRecords.size();
+        m_writtenObjects.offsets.reserve(objects);
+        m_writtenObjects.lengths.reserve(objects);
+    }
     std::vector<int> firstPage(input.size(), -1);
     for (size_t j = m_pageRecords.size(); j-- > 0;) {
         int num = m_pageRecords[j].objectNumber;

@@ -142,7 +142,10 @@ private:
         uint64_t device = 0;
         uint64_t inode = 0;
         int64_t size = -1; // -1: no output to match
-        std::vector<int64_t> offsets; // by object number; -1: not made by the run
+        // By object number (outputs past 4 GB are refused): kUnknown where the
+        // run did not make the object.
+        static constexpr uint32_t kUnknown = UINT32_MAX;
+        std::vector<uint32_t> offsets;
         std::vector<uint32_t> lengths;
 
         // Whether `file` is that output, unchanged.
