@@ -23,6 +23,7 @@ namespace {
 // JPEG lengths are written as /Length and copied whole; like PDF inputs, files
 // past 2 GB are refused rather than written wrongly.
 constexpr int64_t kMaxJpegSize = 0x7FFFFFFF;
+constexpr int64_t kMaxOutputOffset = 0x7FFFFFFF;
 
 int clampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
 
@@ -192,6 +193,11 @@ void CStampJob::runStamp()
     copyObjects();
 
     int64_t startxref = m_output.position();
+    // Object offsets are kept in 32 bits: past 2 GB they would wrap, and the
+    // table would lose the objects.
+    if (startxref > kMaxOutputOffset)
+        throw CPdfException::formatted("\nOutput file would be larger than 2 GB, which is not supported: '%s'\n",
+                                       outputPath);
     writeXrefTable();
     writeTrailer(startxref);
     m_output.commit();
