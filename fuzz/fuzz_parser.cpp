@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <map>
+#include <string>
 #include <memory>
 #include <string_view>
 
@@ -52,36 +54,68 @@ bool sameValue(const CPdfObject& a, const CPdfObject& b)
     }
 }
 
-void checkScanner(const uint8_t* data, size_t size)
+enum class EMode { SHALLOW, KEEPING, FULL };
+
+// The parser's reading of an object's dictionary in `mode`; PDF_NONE when it
+// does not give a dictionary under a header.
+CPdfObject parse(const uint8_t* data, size_t size, EMode mode, int& num, int& gen)
+{
+    CPdfObject out;
+    try {
+        CPdfParser parser(nullptr, new CPdfMemoryStream(nullptr, data, size));
+        if (mode == EMode::SHALLOW)
+            parser.setShallow(true);
+        else if (mode == EMode::KEEPING)
+            parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
+        if (parser.parseObjectHeader(num, gen))
+            parser.parseObject(out);
+    } catch (const CPdfException&) {
+        out.clear();
+    }
+    return out;
+}
+
+bool isKept(const std::string& key)
+{
+    return key == "CropBox" || key == "MediaBox" || key == "TrimBox" || key == "Resources";
+}
+
+// Whenever the scanner accepts the bytes, its entries must be the parser's:
+// all of them, with containers compared by kind only where the parser reads
+// them deeper than the scanner does.
+void checkScanner(const uint8_t* data, size_t size, EMode mode)
 {
     CPdfDictScanner scanner;
     int num = 0, gen = 0;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    if (!scanner.scanObject(text, num, gen))
+    if (!scanner.scanObject(text, num, gen, mode == EMode::FULL))
         return;
-    CPdfObject parsed;
-    int parsedNum = 0, parsedGen = 0;
-    try {
-        CPdfParser parser(nullptr, new CPdfMemoryStream(nullptr, data, size));
-        parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
-        if (!parser.parseObjectHeader(parsedNum, parsedGen))
+    // Kept values that do not read whole leave the scan to the parser.
+    if (mode == EMode::KEEPING && !scanner.readsWhole({"CropBox", "MediaBox", "TrimBox", "Resources"}))
+        return;
+    std::map<std::string, CPdfObject> found;
+    for (const CPdfDictScanner::CEntry& entry : scanner.entries()) {
+        const std::string key(entry.key);
+        if (found.count(key))
+            continue; // the first entry for a key counts
+        CPdfObject made;
+        if (!scanner.makeValue(entry, mode == EMode::KEEPING && isKept(key), nullptr, made))
             std::abort();
-        parser.parseObject(parsed);
-    } catch (const CPdfException&) {
-        std::abort();
+        found[key] = made;
     }
+    int parsedNum = 0, parsedGen = 0;
+    CPdfObject parsed = parse(data, size, mode, parsedNum, parsedGen);
     if (parsed.type() != PDF_DICT || parsedNum != num || parsedGen != gen)
         std::abort();
-    for (const char* key : {"CropBox", "MediaBox", "TrimBox", "Resources", "Rotate", "Contents", "XObject"}) {
-        const bool whole = std::string_view(key) != "Rotate" && std::string_view(key) != "Contents" &&
-                           std::string_view(key) != "XObject";
-        CPdfObject expected, found;
-        parsed.dictValue()->getValueUnresolved(key, expected);
-        found.setNull();
-        if (const CPdfDictScanner::CEntry* entry = scanner.find(key))
-            if (!scanner.makeValue(*entry, whole, nullptr, found))
-                continue; // left to the parser
-        if (!sameValue(expected, found))
+    const auto& entries = parsed.dictValue()->entries();
+    if (entries.size() != found.size())
+        std::abort();
+    for (const auto& [key, value] : entries) {
+        auto made = found.find(key);
+        if (made == found.end())
+            std::abort();
+        const bool kindOnly = mode == EMode::FULL && (value.type() == PDF_ARRAY || value.type() == PDF_DICT);
+        if (kindOnly ? value.type() != made->second.type() : !sameValue(value, made->second))
             std::abort();
     }
 }
@@ -101,6 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     } catch (const CPdfException&) {
     }
-    checkScanner(data, size);
+    for (EMode mode : {EMode::SHALLOW, EMode::KEEPING, EMode::FULL})
+        checkScanner(data, size, mode);
     return 0;
 }

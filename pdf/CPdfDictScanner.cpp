@@ -171,9 +171,34 @@ bool scanValue(std::string_view text, size_t& position, int depth, CPdfDictScann
     }
 }
 
+// Whether the container `text` (from its opening to its closing bracket) is
+// plain all the way down: then a full parse, which reads every level as
+// tokens, ends each level where counting brackets does.
+bool isPlainContainer(std::string_view text, int depth)
+{
+    const bool isArray = text.front() == '[';
+    size_t position = isArray ? 1 : 2;
+    for (;;) {
+        CToken next = nextToken(text, position);
+        if (next.kind == (isArray ? CLOSE_ARRAY : CLOSE_DICT))
+            return next.end == text.size();
+        if (!isArray) {
+            if (next.kind != NAME)
+                return false;
+            position = next.end;
+        }
+        CPdfDictScanner::CEntry item;
+        if (!scanValue(text, position, depth + 1, item))
+            return false;
+        if ((item.type == PDF_ARRAY || item.type == PDF_DICT) && !isPlainContainer(item.text, depth + 1))
+            return false;
+    }
+}
+
 } // namespace
 
-bool CPdfDictScanner::scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries)
+bool CPdfDictScanner::scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries,
+                                     bool deep)
 {
     entries.clear();
     CToken open = nextToken(text, position);
@@ -193,11 +218,13 @@ bool CPdfDictScanner::scanDictionary(std::string_view text, size_t& position, st
         entry.key = key.text;
         if (!scanValue(text, position, 1, entry))
             return false;
+        if (deep && (entry.type == PDF_ARRAY || entry.type == PDF_DICT) && !isPlainContainer(entry.text, 1))
+            return false;
         entries.push_back(entry);
     }
 }
 
-bool CPdfDictScanner::scanObject(std::string_view text, int& num, int& gen)
+bool CPdfDictScanner::scanObject(std::string_view text, int& num, int& gen, bool deep)
 {
     CToken number = nextToken(text, 0);
     CToken generation = nextToken(text, number.end);
@@ -205,7 +232,7 @@ bool CPdfDictScanner::scanObject(std::string_view text, int& num, int& gen)
     if (!isInteger(number) || !isInteger(generation) || !isKeyword(obj, "obj"))
         return false;
     size_t position = obj.end;
-    if (!scanDictionary(text, position, m_entries))
+    if (!scanDictionary(text, position, m_entries, deep))
         return false;
     // A dictionary followed by "stream" is a stream's; a comment could hide that.
     CToken after = nextToken(text, position);
@@ -260,7 +287,7 @@ bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* t
             return true;
         std::vector<CEntry> entries;
         size_t position = 0;
-        if (!scanDictionary(entry.text, position, entries))
+        if (!scanDictionary(entry.text, position, entries, false))
             return false;
         for (const CEntry& inner : entries) {
             CPdfObject value;
@@ -272,4 +299,16 @@ bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* t
     default:
         return false;
     }
+}
+
+bool CPdfDictScanner::readsWhole(std::initializer_list<std::string_view> keys) const
+{
+    for (const CEntry& entry : m_entries) {
+        for (std::string_view key : keys) {
+            CPdfObject value;
+            if (entry.key == key && !makeValue(entry, true, nullptr, value))
+                return false;
+        }
+    }
+    return true;
 }

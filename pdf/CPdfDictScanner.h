@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string_view>
 #include <vector>
 
@@ -29,10 +30,17 @@ public:
     // Scans an object's text: "N G obj", then its dictionary, which must not
     // be a stream's. Sets the header's numbers; false when the text is not
     // plain enough to scan.
-    bool scanObject(std::string_view text, int& num, int& gen);
+    //
+    // Containers are passed over by counting brackets, as a shallow parse
+    // skips what it does not keep; a value read whole must then pass
+    // makeValue. `deep` asks for every level to be plain, so that the entries
+    // are also those a full parse finds.
+    bool scanObject(std::string_view text, int& num, int& gen, bool deep = false);
 
     // The first entry for `key`, as the parser keeps it; nullptr when absent.
     const CEntry* find(std::string_view key) const;
+    // Every entry in the order written, repeated keys included.
+    const std::vector<CEntry>& entries() const { return m_entries; }
 
     // The value of `entry` as the parser builds it for a shallow read:
     // numbers, names and references as written, and containers empty, except
@@ -41,10 +49,15 @@ public:
     // value holds syntax the scan does not read (then `out` is incomplete).
     bool makeValue(const CEntry& entry, bool whole, CPdfResolver* table, CPdfObject& out) const;
 
+    // Whether every entry for one of `keys` reads whole with makeValue. The
+    // parser reads each of them whole, repeated ones too, and where one is
+    // not plain it may end elsewhere than the scan, and so read other entries.
+    bool readsWhole(std::initializer_list<std::string_view> keys) const;
+
 private:
     // Scans the dictionary whose "<<" starts at `position` into `entries`;
     // `position` ends just after its ">>".
-    static bool scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries);
+    static bool scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries, bool deep);
 
     std::vector<CEntry> m_entries;
 };

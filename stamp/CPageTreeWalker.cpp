@@ -158,24 +158,22 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDic
     return page;
 }
 
-bool CPageTreeWalker::readScanned(int num, const std::string& text, CPdfObject& out) const
+bool CPageTreeWalker::readScanned(int num, const std::string& text, CPdfObject& out, bool deep) const
 {
     // Most kids are plain enough to be read from their bytes; the scan gives
     // what the shallow parse in readKid gives for the keys the walk reads.
     const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
     CPdfDictScanner scanner;
     int headerNum = 0, headerGen = 0;
-    if (!scanner.scanObject(text, headerNum, headerGen) || headerNum != num ||
-        (record.type != XREF_IN_OBJSTM && headerGen != record.gen))
+    if (!scanner.scanObject(text, headerNum, headerGen, deep) || headerNum != num ||
+        (record.type != XREF_IN_OBJSTM && headerGen != record.gen) ||
+        !scanner.readsWhole({"CropBox", "MediaBox", "TrimBox", "Resources"}))
         return false;
     CPdfDict* dict = out.setNewDict(&m_xref);
     for (const auto& [key, whole] : kWalkedKeys) {
         if (const CPdfDictScanner::CEntry* entry = scanner.find(key)) {
             CPdfObject value;
-            if (!scanner.makeValue(*entry, whole, &m_xref, value)) {
-                out.clear();
-                return false;
-            }
+            scanner.makeValue(*entry, whole, &m_xref, value);
             dict->insertMoved(key, std::move(value));
         }
     }
@@ -188,7 +186,7 @@ bool CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out)
     // deep as the walk looks: the boxes and the resources' entries.
     const int gen = num < m_xref.recordCount() ? m_xref.records()[static_cast<size_t>(num)].gen : 0;
     if (!text.empty()) {
-        if (readScanned(num, text, out))
+        if (readScanned(num, text, out, false))
             return true;
         const bool compressed = m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
         try {
@@ -262,10 +260,10 @@ void CPageTreeWalker::walk(int rootNum, const std::string& rootText, std::vector
         root.text = rootText;
         CPdfObject node;
         int gen = rootNum >= 0 && rootNum < m_xref.recordCount() ? m_xref.records()[rootNum].gen : 0;
-        // A plain root stored in the file is read from its text, not parsed
-        // in full with its list of every page.
+        // A root stored in the file and plain all the way down is read from
+        // its text, not parsed in full with its list of every page.
         if (rootNum < 0 || rootNum >= m_xref.recordCount() || rootText.empty() ||
-            m_xref.records()[rootNum].type != XREF_IN_FILE || !readScanned(rootNum, rootText, node))
+            m_xref.records()[rootNum].type != XREF_IN_FILE || !readScanned(rootNum, rootText, node, true))
             m_xref.fetchObject(rootNum, gen, node);
         root.inherited = inherit(CInherited(), node.type() == PDF_DICT ? node.dictValue() : nullptr, rootText);
         startFrame(root);

@@ -57,8 +57,9 @@ private:
     // (then true: the text is the object's, as the walk would fetch it).
     bool readKid(int num, const std::string& text, CPdfObject& out) const;
     // The same when the text is plain enough to be scanned and its header
-    // names the object; false otherwise.
-    bool readScanned(int num, const std::string& text, CPdfObject& out) const;
+    // names the object; false otherwise. `deep`: only when every level is
+    // plain, so that the result is also what a full parse gives.
+    bool readScanned(int num, const std::string& text, CPdfObject& out, bool deep) const;
     // Scans the top frame's kid list up to its next kid; -1 when the list ends.
     int64_t nextKid(CFrame& frame) const;
 

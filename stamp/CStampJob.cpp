@@ -241,7 +241,7 @@ bool CStampJob::readRootCount(const std::string& rootText, CPdfObject& count) co
     const CXrefRecord& record = m_xref->records()[static_cast<size_t>(m_pagesObjNum)];
     CPdfDictScanner scanner;
     int num = 0, gen = 0;
-    if (record.type != XREF_IN_FILE || !scanner.scanObject(rootText, num, gen) || num != m_pagesObjNum ||
+    if (record.type != XREF_IN_FILE || !scanner.scanObject(rootText, num, gen, true) || num != m_pagesObjNum ||
         gen != record.gen)
         return false;
     const CPdfDictScanner::CEntry* entry = scanner.find("Count");

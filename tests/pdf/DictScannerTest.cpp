@@ -52,7 +52,7 @@ std::string scanned(const std::string& text)
     CPdfDictScanner scanner;
     FakeResolver table;
     int num = 0, gen = 0;
-    if (!scanner.scanObject(text, num, gen))
+    if (!scanner.scanObject(text, num, gen) || !scanner.readsWhole({"CropBox", "MediaBox", "TrimBox", "Resources"}))
         return "-";
     std::string out = std::to_string(num) + " " + std::to_string(gen) + ":";
     for (const auto& [key, whole] : kKeys) {
@@ -125,12 +125,52 @@ TEST(DictScanner, LeavesEverythingElseToTheParser)
     for (const char* text : texts)
         expectNotScanned(text);
 
+    // Resources are read whole, a second entry too: the parser reads the
+    // token "<<" in a key's place alone, so this one ends at the first ">>"
+    // and what follows is read as entries of the page.
+    expectNotScanned("4 0 obj << /Resources << /Font 5 0 R >> /Resources << << /Type /Pages >> >> >> endobj");
+    expectNotScanned("4 0 obj << /Resources << /A 1 << 2 >> /B 3 >> /Type /Page >> endobj");
+
     std::string deep = "5 0 obj << /A ";
     for (int i = 0; i < 100; ++i)
         deep += "[";
     for (int i = 0; i < 100; ++i)
         deep += "]";
     expectNotScanned(deep + " >> endobj");
+}
+
+// A root node is read where a full parse reads every level as tokens: the
+// deep scan must be plain all the way down.
+TEST(DictScanner, DeepScanAcceptsOnlyWhatAFullParseReadsAlike)
+{
+    auto count = [](const std::string& text, bool deep) -> std::string {
+        CPdfDictScanner scanner;
+        int num = 0, gen = 0;
+        if (!scanner.scanObject(text, num, gen, deep))
+            return "-";
+        CPdfObject value;
+        scanner.makeValue(*scanner.find("Count"), false, nullptr, value);
+        return describe(value);
+    };
+    auto fullCount = [](const std::string& text) {
+        FakeResolver table;
+        CPdfParser parser(&table, memoryStream(std::make_shared<const std::string>(text)));
+        int num = 0, gen = 0;
+        parser.parseObjectHeader(num, gen);
+        CPdfObject value, item;
+        parser.parseObject(value);
+        value.dictValue()->getValueUnresolved("Count", item);
+        return describe(item);
+    };
+    const std::string plain = "3 0 obj << /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 /A << /B [1 [2]] >> >> endobj";
+    EXPECT_EQ(count(plain, true), "2");
+    EXPECT_EQ(fullCount(plain), "2");
+    // A full parse reads the "<<" in a key's place as one token, so /X ends
+    // at the first ">>"; counting brackets, it ends at the second.
+    const std::string odd = "3 0 obj << /X << 5 << >> /Count 3 >> /Count 2 >> endobj";
+    EXPECT_EQ(fullCount(odd), "3");
+    EXPECT_EQ(count(odd, false), "2"); // what a shallow parse reads
+    EXPECT_EQ(count(odd, true), "-");
 }
 
 // Texts made of random pieces of syntax: whenever the scanner accepts one,
