@@ -303,11 +303,24 @@ bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* t
 
 bool CPdfDictScanner::readsWhole(std::initializer_list<std::string_view> keys) const
 {
+    std::vector<CEntry> inner;
     for (const CEntry& entry : m_entries) {
-        for (std::string_view key : keys) {
-            CPdfObject value;
-            if (entry.key == key && !makeValue(entry, true, nullptr, value))
-                return false;
+        bool kept = false;
+        for (std::string_view key : keys)
+            kept = kept || entry.key == key;
+        if (!kept)
+            continue;
+        // What makeValue reads of a whole value, without making it.
+        size_t position = 0;
+        if (entry.type == PDF_DICT && !scanDictionary(entry.text, position, inner, false))
+            return false;
+        if (entry.type == PDF_ARRAY) {
+            position = 1;
+            while (nextToken(entry.text, position).kind != CLOSE_ARRAY) {
+                CEntry item;
+                if (!scanValue(entry.text, position, 1, item))
+                    return false;
+            }
         }
     }
     return true;
