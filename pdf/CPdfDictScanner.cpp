@@ -1,5 +1,6 @@
 #include "pdf/CPdfDictScanner.h"
 
+#include <algorithm>
 #include <string>
 
 #include "pdf/CPdfArray.h"
@@ -251,8 +252,29 @@ const CPdfDictScanner::CEntry* CPdfDictScanner::find(std::string_view key) const
     return nullptr;
 }
 
+bool CPdfDictScanner::scanWhole(const CEntry& entry, std::vector<CEntry>& parts)
+{
+    parts.clear();
+    size_t position = 0;
+    if (entry.type == PDF_DICT)
+        return scanDictionary(entry.text, position, parts, false);
+    if (entry.type == PDF_ARRAY) {
+        position = 1;
+        while (nextToken(entry.text, position).kind != CLOSE_ARRAY) {
+            CEntry item;
+            if (!scanValue(entry.text, position, 1, item))
+                return false;
+            parts.push_back(item);
+        }
+    }
+    return true;
+}
+
 bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* table, CPdfObject& out) const
 {
+    std::vector<CEntry> parts;
+    if (whole && !scanWhole(entry, parts))
+        return false;
     switch (entry.type) {
     case PDF_INT:
         out.setInt(CPdfLexer::integerValue(entry.text));
@@ -268,28 +290,16 @@ bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* t
         return true;
     case PDF_ARRAY: {
         CPdfArray* array = out.setNewArray(table);
-        if (!whole)
-            return true;
-        size_t position = 1;
-        for (;;) {
-            if (nextToken(entry.text, position).kind == CLOSE_ARRAY)
-                return true;
-            CEntry item;
+        for (const CEntry& item : parts) {
             CPdfObject value;
-            if (!scanValue(entry.text, position, 1, item) || !makeValue(item, false, table, value))
-                return false;
+            makeValue(item, false, table, value);
             array->appendMoved(std::move(value));
         }
+        return true;
     }
     case PDF_DICT: {
         CPdfDict* dict = out.setNewDict(table);
-        if (!whole)
-            return true;
-        std::vector<CEntry> entries;
-        size_t position = 0;
-        if (!scanDictionary(entry.text, position, entries, false))
-            return false;
-        for (const CEntry& inner : entries) {
+        for (const CEntry& inner : parts) {
             CPdfObject value;
             makeValue(inner, false, table, value);
             dict->insertMoved(std::string(inner.key), std::move(value));
@@ -301,27 +311,11 @@ bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* t
     }
 }
 
-bool CPdfDictScanner::readsWhole(std::initializer_list<std::string_view> keys) const
+bool CPdfDictScanner::readsWhole(const std::vector<std::string>& keys) const
 {
-    std::vector<CEntry> inner;
-    for (const CEntry& entry : m_entries) {
-        bool kept = false;
-        for (std::string_view key : keys)
-            kept = kept || entry.key == key;
-        if (!kept)
-            continue;
-        // What makeValue reads of a whole value, without making it.
-        size_t position = 0;
-        if (entry.type == PDF_DICT && !scanDictionary(entry.text, position, inner, false))
+    std::vector<CEntry> parts;
+    for (const CEntry& entry : m_entries)
+        if (std::find(keys.begin(), keys.end(), entry.key) != keys.end() && !scanWhole(entry, parts))
             return false;
-        if (entry.type == PDF_ARRAY) {
-            position = 1;
-            while (nextToken(entry.text, position).kind != CLOSE_ARRAY) {
-                CEntry item;
-                if (!scanValue(entry.text, position, 1, item))
-                    return false;
-            }
-        }
-    }
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <initializer_list>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -52,12 +52,15 @@ public:
     // Whether every entry for one of `keys` reads whole with makeValue. The
     // parser reads each of them whole, repeated ones too, and where one is
     // not plain it may end elsewhere than the scan, and so read other entries.
-    bool readsWhole(std::initializer_list<std::string_view> keys) const;
+    bool readsWhole(const std::vector<std::string>& keys) const;
 
 private:
     // Scans the dictionary whose "<<" starts at `position` into `entries`;
     // `position` ends just after its ">>".
     static bool scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries, bool deep);
+    // The parts of a value read whole: an array's items or a dictionary's
+    // entries (none for other values); false where they are not plain.
+    static bool scanWhole(const CEntry& entry, std::vector<CEntry>& parts);
 
     std::vector<CEntry> m_entries;
 };

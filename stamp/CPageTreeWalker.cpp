@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
+#include <string>
+#include <vector>
 
 #include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
@@ -66,10 +67,10 @@ bool readRotate(CPdfDict* dict, int& rotate)
     return true;
 }
 
-// The entries the walk reads from a kid, and whether it reads them whole
-// (the boxes, and the resources' own entries) or only their kind.
-const std::pair<const char*, bool> kWalkedKeys[] = {{"CropBox", true},  {"MediaBox", true}, {"TrimBox", true},
-                                                    {"Rotate", false},  {"Contents", false}, {"Resources", true}};
+// The entries the walk reads from a kid; of those it reads the boxes and the
+// resources' own entries whole, and only the kind of the others.
+const char* const kWalkedKeys[] = {"CropBox", "MediaBox", "TrimBox", "Rotate", "Contents", "Resources"};
+const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources"};
 
 void copyBox(const float from[4], float to[4]) { std::copy(from, from + 4, to); }
 
@@ -167,11 +168,12 @@ bool CPageTreeWalker::readScanned(int num, const std::string& text, CPdfObject& 
     int headerNum = 0, headerGen = 0;
     if (!scanner.scanObject(text, headerNum, headerGen, deep) || headerNum != num ||
         (record.type != XREF_IN_OBJSTM && headerGen != record.gen) ||
-        !scanner.readsWhole({"CropBox", "MediaBox", "TrimBox", "Resources"}))
+        !scanner.readsWhole(kKeptWhole))
         return false;
     CPdfDict* dict = out.setNewDict(&m_xref);
-    for (const auto& [key, whole] : kWalkedKeys) {
+    for (const char* key : kWalkedKeys) {
         if (const CPdfDictScanner::CEntry* entry = scanner.find(key)) {
+            const bool whole = std::find(kKeptWhole.begin(), kKeptWhole.end(), key) != kKeptWhole.end();
             CPdfObject value;
             scanner.makeValue(*entry, whole, &m_xref, value);
             dict->insertMoved(key, std::move(value));
@@ -192,7 +194,7 @@ bool CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out)
         try {
             CPdfParser parser(&m_xref,
                               new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-            parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
+            parser.setShallow(true, kKeptWhole);
             int headerNum = 0, headerGen = 0;
             if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
                 (compressed || headerGen == gen)) {
