@@ -1,13 +1,17 @@
 // Lexer and parser over raw bytes: every object the bytes hold, until the end.
 // Then the dictionary scanner on the same bytes: whenever it accepts them, it
-// must find what a shallow parse finds.
+// must find what the parser finds, at the same places: the object's head and
+// its dictionary's layout, and the values of the entries the page tree walk
+// reads whole.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
-#include <string>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "load/CPdfMemoryStream.h"
 #include "pdf/CPdfArray.h"
@@ -18,6 +22,8 @@
 #include "pdf/CPdfParser.h"
 
 namespace {
+
+const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources", "Kids"};
 
 bool sameValue(const CPdfObject& a, const CPdfObject& b)
 {
@@ -54,68 +60,75 @@ bool sameValue(const CPdfObject& a, const CPdfObject& b)
     }
 }
 
-enum class EMode { SHALLOW, KEEPING, FULL };
-
-// The parser's reading of an object's dictionary in `mode`; PDF_NONE when it
-// does not give a dictionary under a header.
-CPdfObject parse(const uint8_t* data, size_t size, EMode mode, int& num, int& gen)
+bool sameLayout(const CPdfDictLayout& a, const CPdfDictLayout& b)
 {
-    CPdfObject out;
-    try {
-        CPdfParser parser(nullptr, new CPdfMemoryStream(nullptr, data, size));
-        if (mode == EMode::SHALLOW)
-            parser.setShallow(true);
-        else if (mode == EMode::KEEPING)
-            parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
-        if (parser.parseObjectHeader(num, gen))
-            parser.parseObject(out);
-    } catch (const CPdfException&) {
-        out.clear();
+    if (a.open != b.open || a.close != b.close || a.streamKeyword != b.streamKeyword ||
+        a.entries.size() != b.entries.size())
+        return false;
+    for (size_t i = 0; i < a.entries.size(); ++i) {
+        const CPdfEntryLayout& x = a.entries[i];
+        const CPdfEntryLayout& y = b.entries[i];
+        if (x.key != y.key || x.type != y.type || x.keyBegin != y.keyBegin || x.keyEnd != y.keyEnd ||
+            x.valueBegin != y.valueBegin || x.valueEnd != y.valueEnd ||
+            (x.type == PDF_REF && (x.num != y.num || x.gen != y.gen)))
+            return false;
     }
-    return out;
+    return true;
 }
 
-bool isKept(const std::string& key)
-{
-    return key == "CropBox" || key == "MediaBox" || key == "TrimBox" || key == "Resources";
-}
+CPdfStream* memoryStream(const uint8_t* data, size_t size) { return new CPdfMemoryStream(nullptr, data, size); }
 
-// Whenever the scanner accepts the bytes, its entries must be the parser's:
-// all of them, with containers compared by kind only where the parser reads
-// them deeper than the scanner does.
-void checkScanner(const uint8_t* data, size_t size, EMode mode)
+// Whenever the scanner accepts the bytes as an object's head, the parser
+// must read the same head, and the walk's values of its entries.
+void checkScanner(const uint8_t* data, size_t size)
 {
-    CPdfDictScanner scanner;
-    int num = 0, gen = 0;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    if (!scanner.scanObject(text, num, gen, mode == EMode::FULL))
+    CPdfObjectHead scanned;
+    if (!CPdfDictScanner::scanObjectHead(text, scanned))
         return;
-    // Kept values that do not read whole leave the scan to the parser.
-    if (mode == EMode::KEEPING && !scanner.readsWhole({"CropBox", "MediaBox", "TrimBox", "Resources"}))
-        return;
-    std::map<std::string, CPdfObject> found;
-    for (const CPdfDictScanner::CEntry& entry : scanner.entries()) {
-        const std::string key(entry.key);
-        if (found.count(key))
-            continue; // the first entry for a key counts
-        CPdfObject made;
-        if (!scanner.makeValue(entry, mode == EMode::KEEPING && isKept(key), nullptr, made))
+    CPdfObjectHead parsed;
+    try {
+        CPdfParser parser(nullptr, memoryStream(data, size));
+        if (!parser.parseObjectHead(parsed))
             std::abort();
-        found[key] = made;
+    } catch (const CPdfException&) {
+        std::abort();
     }
-    int parsedNum = 0, parsedGen = 0;
-    CPdfObject parsed = parse(data, size, mode, parsedNum, parsedGen);
-    if (parsed.type() != PDF_DICT || parsedNum != num || parsedGen != gen)
+    if (parsed.num != scanned.num || parsed.gen != scanned.gen || parsed.type != scanned.type ||
+        parsed.valueBegin != scanned.valueBegin || parsed.valueEnd != scanned.valueEnd ||
+        parsed.keyword != scanned.keyword || parsed.keywordBegin != scanned.keywordBegin ||
+        parsed.keywordEnd != scanned.keywordEnd || !sameLayout(parsed.dict, scanned.dict))
         std::abort();
-    const auto& entries = parsed.dictValue()->entries();
-    if (entries.size() != found.size())
-        std::abort();
-    for (const auto& [key, value] : entries) {
-        auto made = found.find(key);
-        if (made == found.end())
+    if (scanned.type != PDF_DICT || !CPdfDictScanner::readsWhole(text, scanned.dict, kKeptWhole))
+        return;
+
+    // The values the walk takes from the scan, against its shallow parse.
+    std::map<std::string, CPdfObject> found;
+    for (const CPdfEntryLayout& entry : scanned.dict.entries) {
+        if (found.count(entry.key))
+            continue; // the first entry for a key counts
+        const bool whole = std::find(kKeptWhole.begin(), kKeptWhole.end(), entry.key) != kKeptWhole.end();
+        CPdfObject made;
+        if (!CPdfDictScanner::makeValue(text, entry, whole, nullptr, made))
             std::abort();
-        const bool kindOnly = mode == EMode::FULL && (value.type() == PDF_ARRAY || value.type() == PDF_DICT);
-        if (kindOnly ? value.type() != made->second.type() : !sameValue(value, made->second))
+        found[entry.key] = made;
+    }
+    CPdfObject value;
+    try {
+        CPdfParser parser(nullptr, memoryStream(data, size));
+        parser.setShallow(true, kKeptWhole);
+        parser.setStreamsUnread(true);
+        int num = 0, gen = 0;
+        parser.parseObjectHeader(num, gen);
+        parser.parseObject(value);
+    } catch (const CPdfException&) {
+        std::abort();
+    }
+    if (value.type() != PDF_DICT || value.dictValue()->entries().size() != found.size())
+        std::abort();
+    for (const auto& [key, item] : value.dictValue()->entries()) {
+        auto made = found.find(key);
+        if (made == found.end() || !sameValue(item, made->second))
             std::abort();
     }
 }
@@ -125,7 +138,7 @@ void checkScanner(const uint8_t* data, size_t size, EMode mode)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     try {
-        CPdfParser parser(nullptr, new CPdfMemoryStream(nullptr, data, size));
+        CPdfParser parser(nullptr, memoryStream(data, size));
         CPdfObject object;
         // Every parseObject call consumes at least one token, so this ends.
         for (int i = 0; i < 100000; ++i) {
@@ -135,7 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     } catch (const CPdfException&) {
     }
-    for (EMode mode : {EMode::SHALLOW, EMode::KEEPING, EMode::FULL})
-        checkScanner(data, size, mode);
+    checkScanner(data, size);
     return 0;
 }

@@ -13,68 +13,87 @@ enum ETokenKind { END, NAME, NUMBER, OPEN_DICT, CLOSE_DICT, OPEN_ARRAY, CLOSE_AR
 
 struct CToken {
     ETokenKind kind = END;
-    std::string_view text; // a name without its slash; a number or keyword as written
-    size_t begin = 0;      // first byte of the token
-    size_t end = 0;        // just after it
+    size_t begin = 0;     // first byte of the token
+    size_t end = 0;       // just after it
+    bool integer = false; // a number without a point
 };
 
 // Deeper nesting is left to the parser, which has its own limit.
 constexpr int kMaxDepth = 64;
 
-bool isRegularByte(std::string_view text, size_t at)
-{
-    return at < text.size() && CPdfLexer::isRegular(static_cast<unsigned char>(text[at]));
-}
+// The lexer's byte classes, and what the scan needs besides.
+enum EByte : uint8_t { BLANK = 1, REGULAR_BYTE = 2, NUMBER_BYTE = 4, ESCAPE = 8 };
+struct CByteTable {
+    uint8_t flags[256] = {};
+    constexpr CByteTable()
+    {
+        for (int c = 0; c < 256; ++c) {
+            if (CPdfLexer::isWhitespace(c))
+                flags[c] |= BLANK;
+            if (CPdfLexer::isRegular(c))
+                flags[c] |= REGULAR_BYTE;
+        }
+        for (int c = '0'; c <= '9'; ++c)
+            flags[c] |= NUMBER_BYTE;
+        flags[static_cast<unsigned char>('.')] |= NUMBER_BYTE;
+        flags[static_cast<unsigned char>('#')] |= ESCAPE;
+    }
+};
+constexpr CByteTable kBytes;
+
+bool has(unsigned char c, uint8_t flag) { return (kBytes.flags[c] & flag) != 0; }
 
 // The token at `position`, by the lexer's rules for the syntax we accept.
 CToken nextToken(std::string_view text, size_t position)
 {
-    while (position < text.size() && CPdfLexer::isWhitespace(static_cast<unsigned char>(text[position])))
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    while (position < size && has(data[position], BLANK))
         ++position;
-    CToken token;
-    token.begin = position;
-    if (position >= text.size()) {
-        token.end = position;
-        return token;
-    }
-    const char c = text[position];
+    if (position >= size)
+        return {END, position, position};
+    const unsigned char c = data[position];
     size_t end = position + 1;
     switch (c) {
     case '/':
-        while (isRegularByte(text, end)) {
-            if (text[end] == '#')
-                return {UNSUPPORTED, {}, position, end}; // an escape: the lexer decodes it
+        while (end < size && has(data[end], REGULAR_BYTE)) {
+            if (has(data[end], ESCAPE))
+                return {UNSUPPORTED, position, end}; // an escape: the lexer decodes it
             ++end;
         }
-        return {NAME, text.substr(position + 1, end - position - 1), position, end};
+        return {NAME, position, end};
     case '<':
     case '>':
         // "<" alone starts a hex string and ">" alone is an error.
-        if (end < text.size() && text[end] == c)
-            return {c == '<' ? OPEN_DICT : CLOSE_DICT, text.substr(position, 2), position, end + 1};
-        return {UNSUPPORTED, {}, position, end};
+        if (end < size && data[end] == c)
+            return {c == '<' ? OPEN_DICT : CLOSE_DICT, position, end + 1};
+        return {UNSUPPORTED, position, end};
     case '[':
-        return {OPEN_ARRAY, text.substr(position, 1), position, end};
+        return {OPEN_ARRAY, position, end};
     case ']':
-        return {CLOSE_ARRAY, text.substr(position, 1), position, end};
+        return {CLOSE_ARRAY, position, end};
     default:
         break;
     }
-    if (!CPdfLexer::isRegular(static_cast<unsigned char>(c)))
-        return {UNSUPPORTED, {}, position, end}; // strings, comments, procedures
-    ETokenKind kind = KEYWORD;
-    if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
-        kind = NUMBER;
-        while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.'))
-            ++end;
+    if (!has(c, REGULAR_BYTE))
+        return {UNSUPPORTED, position, end}; // strings, comments, procedures
+    if (c == '-' || c == '+' || has(c, NUMBER_BYTE)) {
+        bool point = c == '.';
+        for (; end < size && has(data[end], NUMBER_BYTE); ++end)
+            point |= data[end] == '.';
         // "12R" lexes as a number and a keyword: rare enough to leave to the parser.
-        if (isRegularByte(text, end))
-            return {UNSUPPORTED, {}, position, end};
-    } else {
-        while (isRegularByte(text, end))
-            ++end;
+        if (end < size && has(data[end], REGULAR_BYTE))
+            return {UNSUPPORTED, position, end};
+        return {NUMBER, position, end, !point};
     }
-    return {kind, text.substr(position, end - position), position, end};
+    while (end < size && has(data[end], REGULAR_BYTE))
+        ++end;
+    return {KEYWORD, position, end};
+}
+
+std::string_view tokenText(std::string_view text, const CToken& token)
+{
+    return text.substr(token.begin, token.end - token.begin);
 }
 
 // Finds the end of the container opening at `open` by its brackets alone,
@@ -92,7 +111,8 @@ bool skipContainer(std::string_view text, size_t open, int depth, size_t& end)
         }
     };
     static constexpr Table kTable;
-    std::string closers; // the kind of each open container, innermost last: ']' or '>'
+    char closers[kMaxDepth]; // the kind of each open container, innermost last: ']' or '>'
+    int openCount = 0;
     size_t p = open;
     const size_t size = text.size();
     do {
@@ -104,205 +124,251 @@ bool skipContainer(std::string_view text, size_t open, int depth, size_t& end)
         if ((c == '<' || c == '>') && (p + 1 >= size || text[p + 1] != c))
             return false;
         if (c == '<' || c == '[') {
-            if (depth + static_cast<int>(closers.size()) >= kMaxDepth)
+            if (depth + openCount >= kMaxDepth)
                 return false;
-            closers += c == '<' ? '>' : ']';
+            closers[openCount++] = c == '<' ? '>' : ']';
         } else if (c == '>' || c == ']') {
-            if (closers.back() != c)
+            if (closers[openCount - 1] != c)
                 return false;
-            closers.pop_back();
+            --openCount;
         } else {
             return false;
         }
         p += c == '<' || c == '>' ? 2 : 1;
-    } while (!closers.empty());
+    } while (openCount > 0);
     end = p;
     return true;
 }
 
-bool isInteger(const CToken& token) { return token.kind == NUMBER && token.text.find('.') == std::string_view::npos; }
-bool isKeyword(const CToken& token, std::string_view word) { return token.kind == KEYWORD && token.text == word; }
-
-// Reads one value at `position` (after a key, or as a container's item):
-// a name, a number, a reference, or a container whose contents are values
-// in turn. Sets `value` (containers without their contents) and moves
-// `position` past it; false for anything else.
-bool scanValue(std::string_view text, size_t& position, int depth, CPdfDictScanner::CEntry& value)
+bool isInteger(const CToken& token) { return token.kind == NUMBER && token.integer; }
+bool isKeyword(std::string_view text, const CToken& token, std::string_view word)
 {
-    CToken token = nextToken(text, position);
+    return token.kind == KEYWORD && tokenText(text, token) == word;
+}
+
+// The tokens of a text in order, each read once however often it is looked
+// at: "N G R" is told from a number by looking two tokens ahead.
+class CTokens {
+public:
+    CTokens(std::string_view text, size_t position) : m_text(text), m_end(position), m_scanned(position) {}
+
+    std::string_view text() const { return m_text; }
+    // Just after the last token taken.
+    size_t position() const { return m_end; }
+    // The token `ahead` (0 or 1) places after the last one taken.
+    const CToken& peek(int ahead)
+    {
+        while (m_count <= ahead) {
+            m_ahead[m_count] = nextToken(m_text, m_scanned);
+            m_scanned = m_ahead[m_count++].end;
+        }
+        return m_ahead[ahead];
+    }
+    CToken take()
+    {
+        const CToken token = peek(0);
+        m_ahead[0] = m_ahead[1];
+        --m_count;
+        m_end = token.end;
+        return token;
+    }
+    // Continues after `position` (the end of a container passed over).
+    void moveTo(size_t position) { m_end = m_scanned = position, m_count = 0; }
+
+private:
+    std::string_view m_text;
+    size_t m_end;     // after the last token taken
+    size_t m_scanned; // after the last token read
+    CToken m_ahead[2];
+    int m_count = 0;  // tokens read but not taken
+};
+
+// Reads one value (after a key, or as a container's item): a name, a
+// number, a reference, or a container whose contents are values in turn.
+// Sets the value's kind and span in `value`; false for anything else.
+bool scanValue(CTokens& tokens, int depth, CPdfEntryLayout& value)
+{
+    const CToken token = tokens.take();
+    value.valueBegin = static_cast<int64_t>(token.begin);
     switch (token.kind) {
     case NAME:
         value.type = PDF_NAME;
-        value.text = token.text;
-        position = token.end;
-        return true;
-    case NUMBER: {
-        value.text = token.text;
-        position = token.end;
+        break;
+    case NUMBER:
         if (!isInteger(token)) {
             value.type = PDF_REAL;
-            return true;
+            break;
         }
         value.type = PDF_INT;
         // "N G R" is one value: a reference.
-        CToken generation = nextToken(text, position);
-        if (!isInteger(generation))
-            return true;
-        CToken r = nextToken(text, generation.end);
-        if (!isKeyword(r, "R"))
-            return true;
-        value.type = PDF_REF;
-        value.num = CPdfLexer::integerValue(token.text);
-        value.gen = CPdfLexer::integerValue(generation.text);
-        position = r.end;
-        return true;
-    }
+        if (isInteger(tokens.peek(0)) && isKeyword(tokens.text(), tokens.peek(1), "R")) {
+            const CToken generation = tokens.take();
+            tokens.take();
+            value.type = PDF_REF;
+            value.num = CPdfLexer::integerValue(tokenText(tokens.text(), token));
+            value.gen = CPdfLexer::integerValue(tokenText(tokens.text(), generation));
+        }
+        break;
     case OPEN_ARRAY:
     case OPEN_DICT: {
         size_t end = 0;
-        if (!skipContainer(text, token.begin, depth, end))
+        if (!skipContainer(tokens.text(), token.begin, depth, end))
             return false;
         value.type = token.kind == OPEN_ARRAY ? PDF_ARRAY : PDF_DICT;
-        value.text = text.substr(token.begin, end - token.begin);
-        position = end;
-        return true;
+        tokens.moveTo(end);
+        break;
     }
     default:
         return false;
     }
+    value.valueEnd = static_cast<int64_t>(tokens.position());
+    return true;
 }
 
-// Whether the container `text` (from its opening to its closing bracket) is
-// plain all the way down: then a full parse, which reads every level as
-// tokens, ends each level where counting brackets does.
-bool isPlainContainer(std::string_view text, int depth)
+// Scans the dictionary whose "<<" is the next token into `layout`; the
+// tokens then stand just after its ">>".
+bool scanDictionaryAt(CTokens& tokens, CPdfDictLayout& layout)
 {
-    const bool isArray = text.front() == '[';
-    size_t position = isArray ? 1 : 2;
-    for (;;) {
-        CToken next = nextToken(text, position);
-        if (next.kind == (isArray ? CLOSE_ARRAY : CLOSE_DICT))
-            return next.end == text.size();
-        if (!isArray) {
-            if (next.kind != NAME)
-                return false;
-            position = next.end;
-        }
-        CPdfDictScanner::CEntry item;
-        if (!scanValue(text, position, depth + 1, item))
-            return false;
-        if ((item.type == PDF_ARRAY || item.type == PDF_DICT) && !isPlainContainer(item.text, depth + 1))
-            return false;
-    }
-}
-
-} // namespace
-
-bool CPdfDictScanner::scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries,
-                                     bool deep)
-{
-    entries.clear();
-    CToken open = nextToken(text, position);
+    layout.clear();
+    const CToken open = tokens.take();
     if (open.kind != OPEN_DICT)
         return false;
-    position = open.end;
+    layout.open = static_cast<int64_t>(open.begin);
+    // Room for a page's entries at once: most layouts are made afresh.
+    layout.entries.reserve(16);
     for (;;) {
-        CToken key = nextToken(text, position);
+        const CToken key = tokens.take();
         if (key.kind == CLOSE_DICT) {
-            position = key.end;
+            layout.close = static_cast<int64_t>(key.begin);
             return true;
         }
         if (key.kind != NAME)
             return false;
-        position = key.end;
-        CEntry entry;
-        entry.key = key.text;
-        if (!scanValue(text, position, 1, entry))
+        layout.entries.emplace_back();
+        CPdfEntryLayout& entry = layout.entries.back();
+        entry.key.assign(tokens.text().data() + key.begin + 1, key.end - key.begin - 1);
+        entry.keyBegin = static_cast<int64_t>(key.begin);
+        entry.keyEnd = static_cast<int64_t>(key.end);
+        if (!scanValue(tokens, 1, entry))
             return false;
-        if (deep && (entry.type == PDF_ARRAY || entry.type == PDF_DICT) && !isPlainContainer(entry.text, 1))
-            return false;
-        entries.push_back(entry);
     }
 }
 
-bool CPdfDictScanner::scanObject(std::string_view text, int& num, int& gen, bool deep)
+// "N G obj" at the start of the tokens.
+bool scanHeader(CTokens& tokens, int& num, int& gen)
 {
-    CToken number = nextToken(text, 0);
-    CToken generation = nextToken(text, number.end);
-    CToken obj = nextToken(text, generation.end);
-    if (!isInteger(number) || !isInteger(generation) || !isKeyword(obj, "obj"))
+    const CToken number = tokens.take();
+    const CToken generation = tokens.take();
+    const CToken obj = tokens.take();
+    if (!isInteger(number) || !isInteger(generation) || !isKeyword(tokens.text(), obj, "obj"))
         return false;
-    size_t position = obj.end;
-    if (!scanDictionary(text, position, m_entries, deep))
-        return false;
-    // A dictionary followed by "stream" is a stream's; a comment could hide that.
-    CToken after = nextToken(text, position);
-    if (after.kind == UNSUPPORTED || isKeyword(after, "stream"))
-        return false;
-    num = CPdfLexer::integerValue(number.text);
-    gen = CPdfLexer::integerValue(generation.text);
+    num = CPdfLexer::integerValue(tokenText(tokens.text(), number));
+    gen = CPdfLexer::integerValue(tokenText(tokens.text(), generation));
     return true;
 }
 
-const CPdfDictScanner::CEntry* CPdfDictScanner::find(std::string_view key) const
+} // namespace
+
+bool CPdfDictScanner::scanDictionary(std::string_view text, size_t position, CPdfDictLayout& layout)
 {
-    for (const CEntry& entry : m_entries)
-        if (entry.key == key)
-            return &entry;
-    return nullptr;
+    CTokens tokens(text, position);
+    return scanDictionaryAt(tokens, layout);
 }
 
-bool CPdfDictScanner::scanWhole(const CEntry& entry, std::vector<CEntry>& parts)
+bool CPdfDictScanner::scanObjectHead(std::string_view text, CPdfObjectHead& head)
+{
+    head.dict.clear();
+    head.keyword.clear();
+    head.plain = false;
+    CTokens tokens(text, 0);
+    if (!scanHeader(tokens, head.num, head.gen))
+        return false;
+    CPdfEntryLayout value;
+    if (tokens.peek(0).kind == OPEN_DICT) {
+        if (!scanDictionaryAt(tokens, head.dict))
+            return false;
+        value.type = PDF_DICT;
+        value.valueBegin = head.dict.open;
+        value.valueEnd = static_cast<int64_t>(tokens.position());
+    } else if (!scanValue(tokens, 0, value)) {
+        return false;
+    }
+    // The parser makes values of true, false and null, not keywords.
+    const CToken after = tokens.take();
+    const std::string_view keyword = tokenText(text, after);
+    if (after.kind != KEYWORD || keyword == "true" || keyword == "false" || keyword == "null")
+        return false;
+    head.type = value.type;
+    head.valueBegin = value.valueBegin;
+    head.valueEnd = value.valueEnd;
+    head.keyword.assign(keyword.data(), keyword.size());
+    head.keywordBegin = static_cast<int64_t>(after.begin);
+    head.keywordEnd = static_cast<int64_t>(after.end);
+    if (value.type == PDF_DICT && keyword == "stream")
+        head.dict.streamKeyword = head.keywordBegin;
+    head.plain = true;
+    return true;
+}
+
+bool CPdfDictScanner::scanWhole(std::string_view text, const CPdfEntryLayout& entry,
+                                std::vector<CPdfEntryLayout>& parts)
 {
     parts.clear();
-    size_t position = 0;
-    if (entry.type == PDF_DICT)
-        return scanDictionary(entry.text, position, parts, false);
+    CTokens tokens(text, static_cast<size_t>(entry.valueBegin));
+    if (entry.type == PDF_DICT) {
+        CPdfDictLayout inner;
+        if (!scanDictionaryAt(tokens, inner))
+            return false;
+        parts = std::move(inner.entries);
+        return true;
+    }
     if (entry.type == PDF_ARRAY) {
-        position = 1;
-        while (nextToken(entry.text, position).kind != CLOSE_ARRAY) {
-            CEntry item;
-            if (!scanValue(entry.text, position, 1, item))
+        tokens.take();
+        while (tokens.peek(0).kind != CLOSE_ARRAY) {
+            parts.emplace_back();
+            if (!scanValue(tokens, 1, parts.back()))
                 return false;
-            parts.push_back(item);
         }
     }
     return true;
 }
 
-bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* table, CPdfObject& out) const
+bool CPdfDictScanner::makeValue(std::string_view text, const CPdfEntryLayout& entry, bool whole, CPdfResolver* table,
+                                CPdfObject& out)
 {
-    std::vector<CEntry> parts;
-    if (whole && !scanWhole(entry, parts))
+    std::vector<CPdfEntryLayout> parts;
+    if (whole && !scanWhole(text, entry, parts))
         return false;
+    const std::string_view value =
+        text.substr(static_cast<size_t>(entry.valueBegin), static_cast<size_t>(entry.valueEnd - entry.valueBegin));
     switch (entry.type) {
     case PDF_INT:
-        out.setInt(CPdfLexer::integerValue(entry.text));
+        out.setInt(CPdfLexer::integerValue(value));
         return true;
     case PDF_REAL:
-        out.setReal(CPdfLexer::realValue(entry.text));
+        out.setReal(CPdfLexer::realValue(value));
         return true;
     case PDF_NAME:
-        out.setText(PDF_NAME, entry.text.data(), entry.text.size());
+        out.setText(PDF_NAME, value.data() + 1, value.size() - 1);
         return true;
     case PDF_REF:
         out.setRef(entry.num, entry.gen);
         return true;
     case PDF_ARRAY: {
         CPdfArray* array = out.setNewArray(table);
-        for (const CEntry& item : parts) {
-            CPdfObject value;
-            makeValue(item, false, table, value);
-            array->appendMoved(std::move(value));
+        for (const CPdfEntryLayout& item : parts) {
+            CPdfObject made;
+            makeValue(text, item, false, table, made);
+            array->appendMoved(std::move(made));
         }
         return true;
     }
     case PDF_DICT: {
         CPdfDict* dict = out.setNewDict(table);
-        for (const CEntry& inner : parts) {
-            CPdfObject value;
-            makeValue(inner, false, table, value);
-            dict->insertMoved(std::string(inner.key), std::move(value));
+        for (const CPdfEntryLayout& inner : parts) {
+            CPdfObject made;
+            makeValue(text, inner, false, table, made);
+            dict->insertMoved(inner.key, std::move(made));
         }
         return true;
     }
@@ -311,11 +377,23 @@ bool CPdfDictScanner::makeValue(const CEntry& entry, bool whole, CPdfResolver* t
     }
 }
 
-bool CPdfDictScanner::readsWhole(const std::vector<std::string>& keys) const
+bool CPdfDictScanner::readsWhole(std::string_view text, const CPdfDictLayout& layout,
+                                 const std::vector<std::string>& keys)
 {
-    std::vector<CEntry> parts;
-    for (const CEntry& entry : m_entries)
-        if (std::find(keys.begin(), keys.end(), entry.key) != keys.end() && !scanWhole(entry, parts))
+    std::vector<CPdfEntryLayout> parts;
+    for (const CPdfEntryLayout& entry : layout.entries)
+        if (std::find(keys.begin(), keys.end(), entry.key) != keys.end() && !scanWhole(text, entry, parts))
             return false;
+    return true;
+}
+
+bool CPdfDictScanner::scanKeyword(std::string_view text, size_t& position, std::string_view& keyword, size_t& begin)
+{
+    const CToken token = nextToken(text, position);
+    if (token.kind == UNSUPPORTED)
+        return false;
+    keyword = token.kind == KEYWORD ? tokenText(text, token) : std::string_view();
+    begin = token.begin;
+    position = token.end;
     return true;
 }

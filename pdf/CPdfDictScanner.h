@@ -4,63 +4,60 @@
 #include <string_view>
 #include <vector>
 
+#include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfObject.h"
+#include "pdf/CPdfObjectHead.h"
 
 class CPdfResolver;
 
-// Reads the top level of an object's dictionary straight from its bytes,
-// without making tokens or objects: the fast path for the page and resource
-// dictionaries that are read by the thousand.
+// Reads the head of an object (and the top level of its dictionary)
+// straight from its bytes, without making tokens or objects: the fast path
+// for the thousands of objects a run copies, and for the page and resource
+// dictionaries it reads and edits.
 //
-// It accepts only plain syntax, on which it finds exactly the values the
-// parser finds: names without escapes, numbers, references, and nested
-// arrays and dictionaries made of those. Anything else (strings, comments,
-// keywords other than R, a token where a key belongs, a stream, damage)
-// makes the scan fail, and the caller parses the text as usual.
+// It accepts only plain syntax, on which it finds exactly the values and
+// the positions the parser finds: names without escapes, numbers,
+// references, and nested arrays and dictionaries made of those. Anything
+// else (strings, comments, keywords other than R, a token where a key
+// belongs, damage) makes the scan fail, and the caller parses the text as
+// usual. Positions are offsets into the text scanned.
 class CPdfDictScanner {
 public:
-    struct CEntry {
-        std::string_view key;   // without its slash
-        EPdfType type = PDF_NULL; // PDF_INT, PDF_REAL, PDF_NAME, PDF_REF, PDF_ARRAY or PDF_DICT
-        std::string_view text;  // the value as written: a container from its opening to its closing bracket
-        int num = 0;            // PDF_REF
-        int gen = 0;
-    };
+    // Scans what an indirect object's text starts with: "N G obj", its value
+    // and the token after it, which must be a keyword ("endobj", or "stream"
+    // after a dictionary). Containers are passed over by counting brackets,
+    // as a shallow parse skips what it does not keep, so the head is what a
+    // shallow parse that leaves stream data unread finds. False when the
+    // text is not plain enough to scan.
+    static bool scanObjectHead(std::string_view text, CPdfObjectHead& head);
+    // Scans the dictionary whose "<<" stands at `position` of `text` (one
+    // nested in an object's text, say) into `layout`, as the head's is scanned.
+    static bool scanDictionary(std::string_view text, size_t position, CPdfDictLayout& layout);
 
-    // Scans an object's text: "N G obj", then its dictionary, which must not
-    // be a stream's. Sets the header's numbers; false when the text is not
-    // plain enough to scan.
-    //
-    // Containers are passed over by counting brackets, as a shallow parse
-    // skips what it does not keep; a value read whole must then pass
-    // makeValue. `deep` asks for every level to be plain, so that the entries
-    // are also those a full parse finds.
-    bool scanObject(std::string_view text, int& num, int& gen, bool deep = false);
+    // The value of `entry`, scanned from `text`, as the parser builds it for
+    // a shallow read: numbers, names and references as written, and
+    // containers empty, except when `whole`: then an array gets its items
+    // and a dictionary its top level, with the containers inside those
+    // empty. False when a whole value holds syntax the scan does not read
+    // (then `out` is incomplete).
+    static bool makeValue(std::string_view text, const CPdfEntryLayout& entry, bool whole, CPdfResolver* table,
+                          CPdfObject& out);
 
-    // The first entry for `key`, as the parser keeps it; nullptr when absent.
-    const CEntry* find(std::string_view key) const;
-    // Every entry in the order written, repeated keys included.
-    const std::vector<CEntry>& entries() const { return m_entries; }
+    // Whether every entry of `layout` for one of `keys` reads whole with
+    // makeValue. The parser reads each of them whole, repeated ones too, and
+    // where one is not plain it may end elsewhere than the scan, and so read
+    // other entries.
+    static bool readsWhole(std::string_view text, const CPdfDictLayout& layout, const std::vector<std::string>& keys);
 
-    // The value of `entry` as the parser builds it for a shallow read:
-    // numbers, names and references as written, and containers empty, except
-    // when `whole`: then an array gets its items and a dictionary its top
-    // level, with the containers inside those empty. False when a whole
-    // value holds syntax the scan does not read (then `out` is incomplete).
-    bool makeValue(const CEntry& entry, bool whole, CPdfResolver* table, CPdfObject& out) const;
-
-    // Whether every entry for one of `keys` reads whole with makeValue. The
-    // parser reads each of them whole, repeated ones too, and where one is
-    // not plain it may end elsewhere than the scan, and so read other entries.
-    bool readsWhole(const std::vector<std::string>& keys) const;
+    // The token at `position` of `text` as the lexer reads plain bytes: sets
+    // `keyword` to its text when it is a keyword (empty for a number, a name,
+    // a bracket or the end of the text), `begin` to where it starts, and
+    // moves `position` past it. False when the bytes there are not plain (a
+    // comment, a string): the lexer has to read them.
+    static bool scanKeyword(std::string_view text, size_t& position, std::string_view& keyword, size_t& begin);
 
 private:
-    // Scans the dictionary whose "<<" starts at `position` into `entries`;
-    // `position` ends just after its ">>".
-    static bool scanDictionary(std::string_view text, size_t& position, std::vector<CEntry>& entries, bool deep);
     // The parts of a value read whole: an array's items or a dictionary's
     // entries (none for other values); false where they are not plain.
-    static bool scanWhole(const CEntry& entry, std::vector<CEntry>& parts);
-
-    std::vector<CEntry> m_entries;
+    static bool scanWhole(std::string_view text, const CPdfEntryLayout& entry, std::vector<CPdfEntryLayout>& parts);
 };

@@ -32,13 +32,13 @@ int hexValue(int c)
     return -1;
 }
 
-// atoi of "-?digits", saturated to the 32-bit range instead of overflowing.
+// atoi of "[+-]?digits", saturated to the 32-bit range instead of overflowing.
 int parseInteger(std::string_view text)
 {
     size_t i = 0;
     bool negative = false;
-    if (i < text.size() && text[i] == '-') {
-        negative = true;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+        negative = text[i] == '-';
         ++i;
     }
     int64_t value = 0;
@@ -56,12 +56,14 @@ int parseInteger(std::string_view text)
     return static_cast<int>(value);
 }
 
-// strtod's longest valid prefix of "-?digits.digits"; 0.0 when there is none.
+// strtod's longest valid prefix of "[+-]?digits.digits"; 0.0 when there is none.
 double parseReal(std::string_view text)
 {
     double value = 0.0;
     const char* begin = text.data();
     const char* end = begin + text.size();
+    if (begin < end && *begin == '+')
+        ++begin; // from_chars takes no plus sign
     auto result = std::from_chars(begin, end, value, std::chars_format::fixed);
     if (result.ec == std::errc::result_out_of_range) {
         // Too large (a non-zero digit before the point) or too small to hold.
@@ -108,10 +110,17 @@ void CPdfLexer::skipToLineEnd()
 
 void CPdfLexer::readToken(CPdfObject& out)
 {
+    readTokenValue(out);
+    m_tokenEnd = m_stream->tellPos();
+}
+
+void CPdfLexer::readTokenValue(CPdfObject& out)
+{
     int c;
     for (;;) {
         c = m_stream->readChar();
         if (c < 0) {
+            m_tokenBegin = m_stream->tellPos();
             out.setEof();
             return;
         }
@@ -122,6 +131,7 @@ void CPdfLexer::readToken(CPdfObject& out)
         if (!isWhitespace(c))
             break;
     }
+    m_tokenBegin = m_stream->tellPos() - 1;
 
     switch (c) {
     case '(':
@@ -160,7 +170,7 @@ void CPdfLexer::readToken(CPdfObject& out)
     default:
         break;
     }
-    if (c == '-' || c == '.' || isDigit(c))
+    if (c == '-' || c == '+' || c == '.' || isDigit(c))
         readNumber(c, out);
     else
         readKeyword(c, out);

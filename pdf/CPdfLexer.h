@@ -45,23 +45,29 @@ public:
     // Consumes bytes up to and including the next CR, LF or CR LF.
     void skipToLineEnd();
     void readToken(CPdfObject& out);
+    // Where the last token read stands: the stream positions of its first
+    // byte and of the byte after it (both the position of the end of the
+    // input for PDF_EOF).
+    int64_t tokenBegin() const { return m_tokenBegin; }
+    int64_t tokenEnd() const { return m_tokenEnd; }
     // Consumes bytes until `depth` open arrays and dictionaries are closed,
     // by the token rules (strings, hex strings and comments hide their
     // brackets) but without making tokens. False when the input ends first.
     bool skipOpenContainers(int depth);
     CPdfStream* stream() const { return m_stream; }
 
-    // The values number tokens have: integers saturate to 32 bits, and a
-    // real is the longest valid prefix of its text.
+    // The values number tokens have: a sign may lead, integers saturate to
+    // 32 bits, and a real is the longest valid prefix of its text.
     static int integerValue(std::string_view text);
     static double realValue(std::string_view text);
 
     // -1 (the end of the input) is in no class.
-    static bool isWhitespace(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::WHITESPACE; }
-    static bool isDelimiter(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::DELIMITER; }
-    static bool isRegular(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::REGULAR; }
+    static constexpr bool isWhitespace(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::WHITESPACE; }
+    static constexpr bool isDelimiter(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::DELIMITER; }
+    static constexpr bool isRegular(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::REGULAR; }
 
 private:
+    void readTokenValue(CPdfObject& out);
     // Consumes a comment's bytes after its '%', up to the line end.
     void skipComment();
     void readLiteralString(CPdfObject& out);
@@ -76,4 +82,6 @@ private:
 
     CPdfStream* m_stream;
     std::string m_buffer; // reused for every token's text
+    int64_t m_tokenBegin = 0;
+    int64_t m_tokenEnd = 0;
 };

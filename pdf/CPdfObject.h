@@ -78,7 +78,6 @@ public:
     void setStream(CPdfStream* stream);
 
     void assign(const CPdfObject& source);
-    void copyTo(CPdfObject& target) const { target.assign(*this); }
     void clear();
 
     // A reference is fetched through `table` (one level); anything else is copied.

@@ -34,16 +34,36 @@ private:
 CPdfParser::CPdfParser(CPdfResolver* table, CPdfStream* stream) : m_table(table), m_lexer(stream)
 {
     m_lexer.readToken(m_current);
+    m_currentBegin = m_lexer.tokenBegin();
+    m_currentEnd = m_lexer.tokenEnd();
+    m_consumedEnd = m_currentBegin;
     m_lexer.readToken(m_next);
+    m_nextBegin = m_lexer.tokenBegin();
+    m_nextEnd = m_lexer.tokenEnd();
 }
 
 void CPdfParser::advance()
 {
+    m_consumedEnd = m_currentEnd;
     m_current = std::move(m_next);
+    m_currentBegin = m_nextBegin;
+    m_currentEnd = m_nextEnd;
     m_lexer.readToken(m_next);
+    m_nextBegin = m_lexer.tokenBegin();
+    m_nextEnd = m_lexer.tokenEnd();
 }
 
-void CPdfParser::parseObject(CPdfObject& out)
+void CPdfParser::parseObject(CPdfObject& out, CPdfDictLayout* layout)
+{
+    if (layout)
+        layout->clear();
+    const int64_t begin = m_currentBegin;
+    parseValue(out, layout);
+    m_valueBegin = begin;
+    m_valueEnd = m_consumedEnd;
+}
+
+void CPdfParser::parseValue(CPdfObject& out, CPdfDictLayout* layout)
 {
     out.clear();
     const bool nested = m_shallow && m_depth > 0 && !(m_depth == 1 && m_keepingValue);
@@ -62,7 +82,7 @@ void CPdfParser::parseObject(CPdfObject& out)
             out.setNewDict(m_table);
             return;
         }
-        parseDictionary(out);
+        parseDictionary(out, layout);
         return;
     }
     if (m_current.type() == PDF_INT) {
@@ -84,13 +104,37 @@ void CPdfParser::parseObject(CPdfObject& out)
 bool CPdfParser::parseObjectHeader(int& num, int& gen)
 {
     CPdfObject number, generation, keyword;
-    parseObject(number);
-    parseObject(generation);
-    parseObject(keyword);
+    parseValue(number, nullptr);
+    parseValue(generation, nullptr);
+    parseValue(keyword, nullptr);
     if (number.type() != PDF_INT || generation.type() != PDF_INT || !keyword.isKeyword("obj"))
         return false;
     num = number.intValue();
     gen = generation.intValue();
+    return true;
+}
+
+bool CPdfParser::parseObjectHead(CPdfObjectHead& head, CPdfObject* value)
+{
+    head.dict.clear();
+    head.keyword.clear();
+    head.plain = false;
+    if (!parseObjectHeader(head.num, head.gen))
+        return false;
+    setShallow(true);
+    m_streamsUnread = true;
+    CPdfObject read;
+    CPdfObject& out = value ? *value : read;
+    parseObject(out, &head.dict);
+    head.type = out.type();
+    head.valueBegin = m_valueBegin;
+    head.valueEnd = m_valueEnd;
+    // Keywords only: brackets are commands too.
+    if (m_current.type() == PDF_CMD && CPdfLexer::isRegular(static_cast<unsigned char>(m_current.text()[0]))) {
+        head.keyword = m_current.textString();
+        head.keywordBegin = m_currentBegin;
+        head.keywordEnd = m_currentEnd;
+    }
     return true;
 }
 
@@ -104,10 +148,18 @@ void CPdfParser::skipContainer()
         ++depth;
     else if (m_next.isKeyword("]") || m_next.isKeyword(">>"))
         --depth;
-    if (m_next.type() != PDF_EOF)
+    if (m_next.type() != PDF_EOF) {
         m_lexer.skipOpenContainers(depth);
+        m_consumedEnd = m_lexer.stream()->tellPos();
+    } else {
+        m_consumedEnd = m_currentEnd;
+    }
     m_lexer.readToken(m_current);
+    m_currentBegin = m_lexer.tokenBegin();
+    m_currentEnd = m_lexer.tokenEnd();
     m_lexer.readToken(m_next);
+    m_nextBegin = m_lexer.tokenBegin();
+    m_nextEnd = m_lexer.tokenEnd();
 }
 
 void CPdfParser::parseArray(CPdfObject& out)
@@ -124,16 +176,18 @@ void CPdfParser::parseArray(CPdfObject& out)
         // An array left open at the end of the input ends there.
         if (m_current.type() == PDF_EOF)
             return;
-        parseObject(item);
+        parseValue(item, nullptr);
         array->appendMoved(std::move(item));
         item.clear();
     }
 }
 
-void CPdfParser::parseDictionary(CPdfObject& out)
+void CPdfParser::parseDictionary(CPdfObject& out, CPdfDictLayout* layout)
 {
     {
         CDepthGuard depth(m_depth);
+        if (layout)
+            layout->open = m_currentBegin;
         advance();
         CPdfDict* dict = out.setNewDict(m_table);
         CPdfObject value;
@@ -148,6 +202,7 @@ void CPdfParser::parseDictionary(CPdfObject& out)
                 continue;
             }
             std::string key = m_current.textString();
+            const int64_t keyBegin = m_currentBegin, keyEnd = m_currentEnd;
             advance();
             if (m_current.type() == PDF_ERROR)
                 continue;
@@ -156,14 +211,37 @@ void CPdfParser::parseDictionary(CPdfObject& out)
                 return;
             m_keepingValue = m_shallow && m_depth == 1 &&
                              std::find(m_keepWhole.begin(), m_keepWhole.end(), key) != m_keepWhole.end();
-            parseObject(value);
+            const int64_t valueBegin = m_currentBegin;
+            parseValue(value, nullptr);
             m_keepingValue = false;
+            if (layout) {
+                CPdfEntryLayout entry;
+                entry.key = key;
+                entry.type = value.type();
+                if (value.type() == PDF_REF) {
+                    entry.num = value.refNum();
+                    entry.gen = value.refGen();
+                }
+                entry.keyBegin = keyBegin;
+                entry.keyEnd = keyEnd;
+                entry.valueBegin = valueBegin;
+                entry.valueEnd = m_consumedEnd;
+                layout->entries.push_back(std::move(entry));
+            }
             dict->insertMoved(key, std::move(value));
             value.clear();
         }
+        if (layout)
+            layout->close = m_currentBegin;
     }
 
     if (!m_next.isKeyword("stream")) {
+        advance();
+        return;
+    }
+    if (layout)
+        layout->streamKeyword = m_nextBegin;
+    if (m_streamsUnread) {
         advance();
         return;
     }

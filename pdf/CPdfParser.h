@@ -1,7 +1,9 @@
 #pragma once
 
+#include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfObject.h"
+#include "pdf/CPdfObjectHead.h"
 
 #include <string>
 #include <vector>
@@ -23,12 +25,31 @@ public:
     CPdfParser(const CPdfParser&) = delete;
     CPdfParser& operator=(const CPdfParser&) = delete;
 
-    // Parses the next complete object into `out`.
-    void parseObject(CPdfObject& out);
+    // Parses the next complete object into `out`. When `layout` is given and
+    // the object is a dictionary, it receives where the dictionary and its
+    // top-level entries stand.
+    void parseObject(CPdfObject& out, CPdfDictLayout* layout = nullptr);
     // Parses an indirect object's "N G obj"; false (with the tokens consumed)
     // when the input does not start that way.
     bool parseObjectHeader(int& num, int& gen);
     void advance();
+    // Reads what an indirect object starts with: "N G obj", its value as a
+    // shallow parse reads it, and the token after it, leaving a stream's data
+    // unread; the parser stays in that mode. `value`, when given, receives
+    // the value so read. False when the input does not start with "N G obj".
+    bool parseObjectHead(CPdfObjectHead& head, CPdfObject* value = nullptr);
+
+    // Where the value the last top-level parseObject call returned stands:
+    // from its first token's first byte to just after its last token.
+    int64_t valueBegin() const { return m_valueBegin; }
+    int64_t valueEnd() const { return m_valueEnd; }
+    // Where the current token (the one after the last value) stands.
+    int64_t currentBegin() const { return m_currentBegin; }
+    int64_t currentEnd() const { return m_currentEnd; }
+
+    // A stream object comes out as its dictionary, and its "stream" keyword
+    // stays the current token: for callers that find the data themselves.
+    void setStreamsUnread(bool unread) { m_streamsUnread = unread; }
 
     // Containers nested in the one parsed are consumed but not built: they
     // come out empty, of the right kind. For callers that only need to know
@@ -45,8 +66,9 @@ public:
     CPdfStream* stream() const { return m_lexer.stream(); }
 
 private:
+    void parseValue(CPdfObject& out, CPdfDictLayout* layout);
     void parseArray(CPdfObject& out);
-    void parseDictionary(CPdfObject& out);
+    void parseDictionary(CPdfObject& out, CPdfDictLayout* layout);
     // Returns a new reference to the stream object's data, or nullptr.
     CPdfStream* buildStream(const CPdfObject& dict);
     // Consumes a container whose opening token is current, through its close.
@@ -56,7 +78,15 @@ private:
     CPdfObject m_current;
     CPdfObject m_next;
     CPdfLexer m_lexer;
+    int64_t m_currentBegin = 0;
+    int64_t m_currentEnd = 0;
+    int64_t m_nextBegin = 0;
+    int64_t m_nextEnd = 0;
+    int64_t m_consumedEnd = 0; // just after the last token consumed
+    int64_t m_valueBegin = 0;
+    int64_t m_valueEnd = 0;
     int m_depth = 0;
+    bool m_streamsUnread = false;
     bool m_shallow = false;
     std::vector<std::string> m_keepWhole;
     bool m_keepingValue = false; // the top-level value being parsed is kept whole

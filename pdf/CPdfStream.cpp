@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "pdf/CPdfException.h"
-
 CPdfStream::~CPdfStream() = default;
 
 size_t CPdfStream::readBytes(uint8_t* target, size_t count)
@@ -25,11 +23,6 @@ size_t CPdfStream::readBytes(uint8_t* target, size_t count)
         target[done++] = static_cast<uint8_t>(c);
     }
     return done;
-}
-
-int CPdfStream::getRawChar()
-{
-    throw CPdfException("Internal: called getRawChar() on non-predictor stream");
 }
 
 CPdfStream* CPdfStream::openWindow(int64_t, int64_t, const CPdfObject&) { return nullptr; }

@@ -39,9 +39,6 @@ public:
     void skipBufferedTo(const uint8_t* next) { m_next = next; }
 
     virtual void rewind() = 0;
-    virtual void finish() {}
-    // The next decoded byte before a predictor stage; only inflate streams have one.
-    virtual int getRawChar();
     virtual CPdfDict* streamDict() = 0;
     // File offset of the next byte (decoded kinds answer for their source).
     virtual int64_t tellPos() = 0;

@@ -15,26 +15,50 @@ namespace {
 // The keys compared, and whether the parser keeps them whole (as the page
 // tree walk asks it to).
 const std::pair<const char*, bool> kKeys[] = {{"MediaBox", true}, {"CropBox", true}, {"Resources", true},
-                                              {"Contents", false}, {"Rotate", false}, {"Type", false},
-                                              {"XObject", false},  {"Kids", false},   {"", false}};
+                                              {"Kids", true},     {"Contents", false}, {"Rotate", false},
+                                              {"Type", false},    {"XObject", false},  {"", false}};
+const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources", "Kids"};
 
-// "num gen: key: value, ..." as the shallow parse reads `text`, or "" when it
-// does not read a plain dictionary with a header.
+// Where everything of a head stands: the header, the value, the keyword
+// after it, and each entry of its dictionary.
+std::string layoutOf(const CPdfObjectHead& head)
+{
+    auto span = [](int64_t begin, int64_t end) { return std::to_string(begin) + "-" + std::to_string(end); };
+    std::string out = std::to_string(head.num) + " " + std::to_string(head.gen) + " type " +
+                      std::to_string(head.type) + " " + span(head.valueBegin, head.valueEnd) + " '" + head.keyword +
+                      "' " + span(head.keywordBegin, head.keywordEnd);
+    const CPdfDictLayout& dict = head.dict;
+    out += " << " + std::to_string(dict.open) + " >> " + std::to_string(dict.close) + " stream " +
+           std::to_string(dict.streamKeyword) + ":";
+    for (const CPdfEntryLayout& entry : dict.entries)
+        out += " /" + escaped(entry.key) + " " + span(entry.keyBegin, entry.keyEnd) + " " + std::to_string(entry.type) +
+               " " + span(entry.valueBegin, entry.valueEnd) + " " + std::to_string(entry.num) + " " +
+               std::to_string(entry.gen);
+    return out;
+}
+
+// The head and the kept entries' values as the walk's shallow parse reads
+// them; "" when the text does not start with "N G obj" and a value.
 std::string parsed(const std::string& text)
 {
     auto owner = std::make_shared<const std::string>(text);
     FakeResolver table;
     try {
         CPdfParser parser(&table, memoryStream(owner));
-        parser.setShallow(true, {"CropBox", "MediaBox", "TrimBox", "Resources"});
-        int num = 0, gen = 0;
-        if (!parser.parseObjectHeader(num, gen))
-            return "";
+        CPdfObjectHead head;
         CPdfObject value;
-        parser.parseObject(value);
-        if (value.type() != PDF_DICT)
+        if (!parser.parseObjectHead(head, &value))
             return "";
-        std::string out = std::to_string(num) + " " + std::to_string(gen) + ":";
+        std::string out = layoutOf(head);
+        // The values again, from a parse keeping the walk's keys whole.
+        CPdfParser again(&table, memoryStream(owner));
+        again.setShallow(true, kKeptWhole);
+        again.setStreamsUnread(true);
+        int num = 0, gen = 0;
+        again.parseObjectHeader(num, gen);
+        again.parseObject(value);
+        if (value.type() != PDF_DICT)
+            return out;
         for (const auto& [key, whole] : kKeys) {
             CPdfObject item;
             value.dictValue()->getValueUnresolved(key, item);
@@ -49,17 +73,20 @@ std::string parsed(const std::string& text)
 // The same from the scanner, or "-" when it does not accept the text.
 std::string scanned(const std::string& text)
 {
-    CPdfDictScanner scanner;
-    FakeResolver table;
-    int num = 0, gen = 0;
-    if (!scanner.scanObject(text, num, gen) || !scanner.readsWhole({"CropBox", "MediaBox", "TrimBox", "Resources"}))
+    CPdfObjectHead head;
+    if (!CPdfDictScanner::scanObjectHead(text, head) || !head.plain)
         return "-";
-    std::string out = std::to_string(num) + " " + std::to_string(gen) + ":";
+    std::string out = layoutOf(head);
+    if (head.type != PDF_DICT)
+        return out;
+    if (!CPdfDictScanner::readsWhole(text, head.dict, kKeptWhole))
+        return "-";
+    FakeResolver table;
     for (const auto& [key, whole] : kKeys) {
         CPdfObject item;
         item.setNull();
-        if (const CPdfDictScanner::CEntry* entry = scanner.find(key))
-            if (!scanner.makeValue(*entry, whole, &table, item))
+        if (const CPdfEntryLayout* entry = head.dict.find(key))
+            if (!CPdfDictScanner::makeValue(text, *entry, whole, &table, item))
                 return "-";
         out += std::string(" ") + key + ": " + describe(item) + ",";
     }
@@ -75,7 +102,7 @@ void expectSameAsParser(const std::string& text)
 
 void expectNotScanned(const std::string& text) { EXPECT_EQ(scanned(text), "-") << escaped(text); }
 
-TEST(DictScanner, ReadsPlainDictionariesAsTheParserDoes)
+TEST(DictScanner, ReadsPlainObjectsAsTheParserDoes)
 {
     expectSameAsParser("4 0 obj\n<< /Type /Page /Parent 1 0 R /MediaBox [0 0 612 792] /Resources 6 0 R "
                        "/Contents [ 34021 0 R  5 0 R  6008 0 R ]>>\nendobj\n");
@@ -85,16 +112,20 @@ TEST(DictScanner, ReadsPlainDictionariesAsTheParserDoes)
     // Box items that are references, names or containers, and boxes that are references.
     expectSameAsParser("5 0 obj << /MediaBox [0 1 0 R /A [1] << /B 2 >> 4] /CropBox 8 0 R >> endobj");
     // Number forms the lexer has rules for: a lone sign, a lone point, two
-    // points, leading zeros and integers too large for 32 bits.
-    expectSameAsParser("5 0 obj << /MediaBox [- . 1.2.3 0007] /Rotate 99999999999 /Type -0 >> endobj");
-    // The first of two entries for a key counts.
+    // points, leading zeros, a plus sign and integers too large for 32 bits.
+    expectSameAsParser("5 0 obj << /MediaBox [- . 1.2.3 0007] /Rotate 99999999999 /Type -0 /Count +3 >> endobj");
+    // The first of two entries for a key counts; the layout lists both.
     expectSameAsParser("5 0 obj << /Rotate 90 /Rotate 180 /Contents [1 0 R] /Contents 3 0 R >> endobj");
     // An empty name, names ending at delimiters, brackets of either kind nested.
     expectSameAsParser("5 0 obj <</ 1/Type/Page/Kids[<</A[[]]>>[<<>>]]>> endobj");
-    // What follows the dictionary does not matter unless it is "stream".
+    // A stream's head ends at its "stream" keyword; any keyword may follow a value.
+    expectSameAsParser("5 0 obj << /Length 4 >>\nstream\nabcd\nendstream endobj");
     expectSameAsParser("7 0 obj << /Type /Page >> junk endobj");
-    expectSameAsParser("7 0 obj << /Type /Page >> streamer");
-    expectSameAsParser("7 0 obj << /Type /Page >>");
+    // Values other than dictionaries.
+    expectSameAsParser("8 0 obj [ 4 0 R 5 0 R ] endobj");
+    expectSameAsParser("8 0 obj 12 endobj");
+    expectSameAsParser("8 0 obj 12 0 R endobj");
+    expectSameAsParser("8 0 obj /Name endobj");
 }
 
 TEST(DictScanner, LeavesEverythingElseToTheParser)
@@ -111,13 +142,14 @@ TEST(DictScanner, LeavesEverythingElseToTheParser)
         "5 0 obj << /Rotate 1 2 /Type /Page >> endobj", // a token where a key belongs
         "5 0 obj << 3 /Type /Page >> endobj",
         "5 0 obj << /Type >> endobj",                   // a key without a value
-        "5 0 obj << /Length 4 >>\nstream\nabcd\nendstream endobj",
         "5 0 obj << /Length 4 >> % c\nstream\nabcd\nendstream endobj",
         "5 0 obj << /Kids [ 1 0 R >> ] >> endobj",      // brackets of different kinds
         "5 0 obj << /Kids [ 1 0 R ",                    // left open
         "5 0 obj << /Rotate 90R >> endobj",             // a number glued to a keyword
         "5 0 obj << /A < /B > >> endobj",
-        "5 0 obj [ /Type /Page ] endobj",               // not a dictionary
+        "5 0 obj << /Type /Page >>",                    // nothing after the value
+        "5 0 obj << /Type /Page >> 6 0 obj",            // no keyword after the value
+        "5 0 obj 12 null",                              // a value, not a keyword, after it
         "5 0 R obj << >> endobj",                       // no header
         "5.0 0 obj << >> endobj",
         "% c\n5 0 obj << >> endobj",
@@ -139,51 +171,17 @@ TEST(DictScanner, LeavesEverythingElseToTheParser)
     expectNotScanned(deep + " >> endobj");
 }
 
-// A root node is read where a full parse reads every level as tokens: the
-// deep scan must be plain all the way down.
-TEST(DictScanner, DeepScanAcceptsOnlyWhatAFullParseReadsAlike)
-{
-    auto count = [](const std::string& text, bool deep) -> std::string {
-        CPdfDictScanner scanner;
-        int num = 0, gen = 0;
-        if (!scanner.scanObject(text, num, gen, deep))
-            return "-";
-        CPdfObject value;
-        scanner.makeValue(*scanner.find("Count"), false, nullptr, value);
-        return describe(value);
-    };
-    auto fullCount = [](const std::string& text) {
-        FakeResolver table;
-        CPdfParser parser(&table, memoryStream(std::make_shared<const std::string>(text)));
-        int num = 0, gen = 0;
-        parser.parseObjectHeader(num, gen);
-        CPdfObject value, item;
-        parser.parseObject(value);
-        value.dictValue()->getValueUnresolved("Count", item);
-        return describe(item);
-    };
-    const std::string plain = "3 0 obj << /Type /Pages /Kids [4 0 R 5 0 R] /Count 2 /A << /B [1 [2]] >> >> endobj";
-    EXPECT_EQ(count(plain, true), "2");
-    EXPECT_EQ(fullCount(plain), "2");
-    // A full parse reads the "<<" in a key's place as one token, so /X ends
-    // at the first ">>"; counting brackets, it ends at the second.
-    const std::string odd = "3 0 obj << /X << 5 << >> /Count 3 >> /Count 2 >> endobj";
-    EXPECT_EQ(fullCount(odd), "3");
-    EXPECT_EQ(count(odd, false), "2"); // what a shallow parse reads
-    EXPECT_EQ(count(odd, true), "-");
-}
-
 // Texts made of random pieces of syntax: whenever the scanner accepts one,
-// it must read what the parser reads.
+// it must read what the parser reads, and find everything where it does.
 TEST(DictScanner, AgreesWithTheParserOnRandomSyntax)
 {
     const char* pieces[] = {"/Type", "/Page", "/MediaBox", "/CropBox", "/Resources", "/Contents", "/Rotate",
                             "/XObject", "/Kids", "/", " ", "\n", "\r", "\t", "\0", "<<", ">>", "[", "]", "<",
-                            ">", "(", ")", "%", "{", "}", "0", "12", "-3", "4.5", ".", "-", "R", "obj", "null",
-                            "true", "#41", "stream", "endobj", "1 0 R", "99999999999", "/A#"};
+                            ">", "(", ")", "%", "{", "}", "0", "12", "-3", "+4", "4.5", ".", "-", "R", "obj",
+                            "null", "true", "#41", "stream", "endobj", "1 0 R", "99999999999", "/A#"};
     std::mt19937 random(20261207);
     int accepted = 0;
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < 40000; ++round) {
         std::string text = "5 0 obj << ";
         const int count = 1 + static_cast<int>(random() % 24);
         for (int i = 0; i < count; ++i) {

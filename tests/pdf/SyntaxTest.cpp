@@ -87,7 +87,7 @@ TEST(PdfLexer, Tokens)
         {"/A#00B", "/A"},    // an escaped NUL ends the value
         {"-5 - .5 -.5 4. . -.", "-5, 0, real 0.5, real -0.5, real 4, real 0, real 0"},
         {"1.2.3", "real 1.2"},
-        {"+5", "cmd +5"},
+        {"+5 +.5 +", "5, real 0.5, 0"}, // a plus sign may lead a number
         {"12abc 1e5 1-2", "12, cmd abc, 1, cmd e5, 1, -2"}, // no exponents; a minus ends a number
         {"2147483647 2147483648", "2147483647, 2147483647"}, // saturates, never wraps
         {"-2147483648 -2147483649", "-2147483648, -2147483648"},
@@ -103,6 +103,78 @@ TEST(PdfLexer, Tokens)
     for (const auto& [input, expected] : rows) {
         SCOPED_TRACE("input " + escaped(input.substr(0, 60)));
         EXPECT_EQ(lexAll(input), expected);
+    }
+}
+
+// Where each token starts and where the lexer stands after it: comments and
+// white space belong to no token, and a token ends at the first byte that
+// cannot continue it.
+TEST(PdfLexer, PositionsOfTokens)
+{
+    const Rows rows = {
+        {"  /Name  ", "/Name@2-7, end@9-9"},
+        {"%c\r\n12 0 R", "12@4-6, 0@7-8, cmd R@9-10, end@10-10"},
+        {"<<\n/A(x)>>", "cmd <<@0-2, /A@3-5, (x)@5-8, cmd >>@8-10, end@10-10"},
+        {"(a\\)b) <41>[]", "(a)b)@0-6, (A)@7-11, cmd [@11-12, cmd ]@12-13, end@13-13"},
+        {"/Con#74ents 4", "/Contents@0-11, 4@12-13, end@13-13"},
+        {"endobj%x\nendstream", "cmd endobj@0-6, cmd endstream@9-18, end@18-18"},
+        {"-.5 +3 true", "real -0.5@0-3, 3@4-6, true@7-11, end@11-11"},
+    };
+    for (const auto& [input, expected] : rows) {
+        SCOPED_TRACE("input " + escaped(input));
+        CPdfLexer lexer(memoryStream(std::make_shared<const std::string>(input)));
+        std::string out;
+        CPdfObject token;
+        do {
+            lexer.readToken(token);
+            out += (out.empty() ? "" : ", ") + (token.type() == PDF_EOF ? std::string("end") : describe(token)) + "@" +
+                   std::to_string(lexer.tokenBegin()) + "-" + std::to_string(lexer.tokenEnd());
+        } while (token.type() != PDF_EOF);
+        EXPECT_EQ(out, expected);
+    }
+}
+
+// The layout of a dictionary: where its brackets, keys and values stand,
+// values of every kind, and what follows it.
+TEST(PdfParser, LaysOutDictionaries)
+{
+    const Rows rows = {
+        {"<< /A 1 /B 2 0 R >>", "<<0 >>17: A@3-5=1@6-7, B@8-10=ref 2 0@11-16"},
+        // Nested values end at their closing brackets; strings and comments hide theirs.
+        {"<</K [1 (]) 2]/D<</E>>/F(x>>)>>", "<<0 >>29: K@2-4=array@5-14, D@14-16=dict@16-22, F@22-24=string@24-29"},
+        {"<< % /A 9\n/A 1 >>", "<<0 >>15: A@10-12=1@13-14"},
+        // A key is named with its escapes decoded; repeated keys are all listed.
+        {"<< /Con#74ents 4 0 R /Contents 5 0 R >>", "<<0 >>37: Contents@3-14=ref 4 0@15-20, Contents@21-30=ref 5 0@31-36"},
+        // No closing bracket: the dictionary ends with the input.
+        {"<< /A [1 2", "<<0 >>-1: A@3-5=array@6-10"},
+        {"<< /L 3 >>\nstream\nabc\nendstream", "<<0 >>8: L@3-5=3@6-7 stream@11"},
+    };
+    for (const auto& [input, expected] : rows) {
+        SCOPED_TRACE("input " + escaped(input));
+        CPdfParser parser(nullptr, memoryStream(std::make_shared<const std::string>(input)));
+        parser.setShallow(true);
+        parser.setStreamsUnread(true);
+        CPdfDictLayout layout;
+        CPdfObject value;
+        parser.parseObject(value, &layout);
+        std::string out = "<<" + std::to_string(layout.open) + " >>" + std::to_string(layout.close) + ":";
+        for (const CPdfEntryLayout& entry : layout.entries) {
+            const char* kinds[] = {"bool", "int", "real", "string", "name", "null", "array", "dict"};
+            std::string kind = entry.type == PDF_REF ? "ref " + std::to_string(entry.num) + " " + std::to_string(entry.gen)
+                               : entry.type == PDF_INT ? "1"
+                               : entry.type < 8      ? kinds[entry.type]
+                                                     : std::to_string(entry.type);
+            if (entry.type == PDF_INT)
+                kind = std::string(input, static_cast<size_t>(entry.valueBegin),
+                                   static_cast<size_t>(entry.valueEnd - entry.valueBegin));
+            out += std::string(out.back() == ':' ? " " : ", ") + entry.key + "@" + std::to_string(entry.keyBegin) +
+                   "-" + std::to_string(entry.keyEnd) + "=" + kind + "@" + std::to_string(entry.valueBegin) + "-" +
+                   std::to_string(entry.valueEnd);
+        }
+        if (layout.streamKeyword >= 0)
+            out += " stream@" + std::to_string(layout.streamKeyword);
+        EXPECT_EQ(out, expected);
+        EXPECT_EQ(parser.valueBegin(), 0);
     }
 }
 
