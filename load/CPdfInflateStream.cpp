@@ -93,10 +93,3 @@ int CPdfInflateStream::peekCharSlow()
         return -1;
     return *m_next;
 }
-
-int CPdfInflateStream::getRawChar()
-{
-    if (m_predictor)
-        return rawByte();
-    return readChar();
-}

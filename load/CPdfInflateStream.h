@@ -18,7 +18,6 @@ public:
     CPdfInflateStream(CPdfStream* source, int predictor, int columns, int colors, int bitsPerComponent);
 
     void rewind() override {}
-    int getRawChar() override;
     CPdfDict* streamDict() override { return m_source->streamDict(); }
     int64_t tellPos() override { return m_source->tellPos(); }
     int64_t seekPos(int64_t, int) override { return tellPos(); }

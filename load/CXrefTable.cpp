@@ -79,9 +79,10 @@ CXrefTable::CXrefTable() = default;
 
 CXrefTable::~CXrefTable() = default;
 
-void CXrefTable::load(CPdfStream* mainStream)
+void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens)
 {
     m_stream = mainStream;
+    m_tablesByTokens = tablesByTokens;
     m_baseOffset = mainStream->windowStart();
     m_fileSize = std::max<int64_t>(mainStream->seekPos(0, SEEK_END), 0);
     int64_t offset = locateStartxref();
@@ -144,7 +145,7 @@ bool CXrefTable::readSectionAt(int64_t& offset)
     // Most tables are written in the standard layout, read faster as bytes.
     std::vector<int> freeInTable;
     int64_t trailerAt = 0;
-    if (readStandardTable(offset, trailerAt, freeInTable)) {
+    if (!m_tablesByTokens && readStandardTable(offset, trailerAt, freeInTable)) {
         CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + trailerAt, 0, CPdfObject()));
         CPdfObject keyword;
         parser.parseObject(keyword); // "trailer", checked by the byte reader
@@ -265,7 +266,8 @@ bool CXrefTable::readStandardTable(int64_t offset, int64_t& trailerAt, std::vect
         skipWhitespace();
         if (in->peekChar() == 't') {
             trailerAt = in->tellPos() - m_baseOffset;
-            if (!expect("trailer"))
+            // "trailer;" and the like are other keywords: the token reader decides.
+            if (!expect("trailer") || CPdfLexer::isRegular(in->peekChar()))
                 return false;
             break;
         }
@@ -441,8 +443,11 @@ void CXrefTable::readStreamSubsection(CPdfStream* stream, const int widths[3], i
 void CXrefTable::fetchObject(int num, int gen, CPdfObject& out)
 {
     out.clear();
-    if (num < 0 || num >= recordCount())
-        throw CPdfException("Corrupted PDF file");
+    // An object the table does not list is null, as the PDF rules have it.
+    if (num < 0 || num >= recordCount()) {
+        out.setNull();
+        return;
+    }
     // A stream whose /Length leads back to itself, or nesting without end,
     // is treated as a missing object.
     if (static_cast<int>(m_fetching.size()) >= kMaxFetchDepth ||
@@ -503,9 +508,7 @@ std::shared_ptr<CPdfObjStmReader> CXrefTable::objectStream(int num)
 
 std::string_view CXrefTable::compressedObjectBytes(int num, int gen)
 {
-    if (num < 0 || num >= recordCount())
-        throw CPdfException("Corrupted PDF file");
-    if (gen != 0)
+    if (num < 0 || num >= recordCount() || gen != 0)
         return {};
     const CXrefRecord& record = m_records[static_cast<size_t>(num)];
     if (record.type != XREF_IN_OBJSTM)

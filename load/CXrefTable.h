@@ -32,8 +32,10 @@ public:
     CXrefTable(const CXrefTable&) = delete;
     CXrefTable& operator=(const CXrefTable&) = delete;
 
-    // Reads every section; throws CPdfException on failure.
-    void load(CPdfStream* mainStream);
+    // Reads every section; throws CPdfException on failure. Classic tables
+    // in the standard layout are read as bytes, their fast path, unless
+    // `tablesByTokens` (which checks one reading against the other).
+    void load(CPdfStream* mainStream, bool tablesByTokens = false);
     // The number after the last "startxref" in the file's tail, or 0.
     int64_t locateStartxref();
     // Each reads one section; true when it names a previous one, whose offset replaces `offset`.
@@ -76,6 +78,7 @@ private:
     std::shared_ptr<CPdfObjStmReader> objectStream(int num);
 
     CPdfStream* m_stream = nullptr; // the document's main stream; not owned
+    bool m_tablesByTokens = false;
     int64_t m_baseOffset = 0;
     int64_t m_fileSize = 0;
     std::vector<CXrefRecord> m_records;

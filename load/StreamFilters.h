@@ -6,9 +6,10 @@ class CPdfObject;
 class CPdfStream;
 
 // The stream to read a stream object's data from: `raw` itself when the
-// dictionary names no filter, a Flate decoder over it, or nullptr when the
-// filter is not supported (the caller then still owns `raw`). A decoder
-// takes over the caller's reference to `raw`.
+// dictionary names no filter, the chain of decoders its /Filter names (each
+// with its item of /DecodeParms), or nullptr when a filter is not supported
+// (the caller then still owns `raw`). A decoder takes over the caller's
+// reference to `raw`.
 CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict);
 
 // A new Flate decoder over `source` for the filter `name` ("FlateDecode" or

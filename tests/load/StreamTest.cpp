@@ -7,7 +7,6 @@
 #include <zlib.h>
 
 #include "load/CFileSource.h"
-#include "load/CPdfBoundedStream.h"
 #include "load/CPdfFileWindowStream.h"
 #include "load/CPdfMemoryStream.h"
 #include "load/StreamFilters.h"
@@ -132,43 +131,36 @@ TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile)
     EXPECT_EQ(in.file.use_count(), 1);
 }
 
-TEST(BoundedStream, PassesAtMostItsCount)
-{
-    const struct { bool limited; int64_t count; const char* output; int sourceNext; } rows[] = {
-        {true, 5, "abcde", 'f'}, {true, 0, "", 'a'}, {true, 20, "abcdefgh", -1}, {false, 0, "abcdefgh", -1},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.limited ? "count " + std::to_string(row.count) : "unlimited");
-        CPdfStream* source = memoryStream("abcdefgh");
-        CPdfStream* bounded = new CPdfBoundedStream(source, CPdfObject(), row.limited, row.count);
-        EXPECT_EQ(readAll(bounded), row.output);
-        EXPECT_EQ(source->readChar(), row.sourceNext);
-        bounded->release();
-        EXPECT_EQ(source->refCount(), 1); // not owned by the view
-        source->release();
-    }
-}
-
 TEST(Flate, AttachFiltersChoosesTheDecoder)
 {
     const std::string text = "012345678", up = "\2" "012" "\2\3\3\3" "\2\3\3\3"; // PNG Up rows of 3 bytes
-    const struct { const char* dict; bool decoder; } rows[] = {
-        {"<< /Length 3 >>", true}, // no filter: the raw stream itself
-        {"<< /Filter /FlateDecode >>", true}, {"<< /F /Fl >>", true}, {"<< /Filter [/FlateDecode] >>", true},
-        {"<< /Filter /FlateDecode /F /DCTDecode >>", true}, // the full key wins
-        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> >>", true},
-        {"<< /F /Fl /DP << /Predictor 12 /Columns 3 >> >>", true},
-        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> /DP << /Predictor 1 >> >>", true},
-        {"<< /Filter [/FlateDecode /FlateDecode] >>", false}, {"<< /Filter [] >>", false},
-        {"<< /Filter /flatedecode >>", false}, {"<< /Filter /DCTDecode >>", false},
+    // `flates`: how many times the payload is compressed; `predicted`: PNG rows inside.
+    const struct { const char* dict; int flates; bool predicted; bool decoder; } rows[] = {
+        {"<< /Length 3 >>", 0, false, true}, // no filter: the raw stream itself
+        {"<< /Filter [] >>", 0, false, true},
+        {"<< /Filter /FlateDecode >>", 1, false, true}, {"<< /F /Fl >>", 1, false, true},
+        {"<< /Filter [/FlateDecode] >>", 1, false, true},
+        {"<< /Filter /FlateDecode /F /DCTDecode >>", 1, false, true}, // the full key wins
+        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> >>", 1, true, true},
+        {"<< /F /Fl /DP << /Predictor 12 /Columns 3 >> >>", 1, true, true},
+        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> /DP << /Predictor 1 >> >>", 1, true, true},
+        // Arrays of parameters pair with arrays of filters, item by item.
+        {"<< /Filter [/FlateDecode] /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", 1, true, true},
+        {"<< /Filter /FlateDecode /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", 1, true, true},
+        {"<< /Filter [/FlateDecode /FlateDecode] >>", 2, false, true},
+        {"<< /Filter [/Fl /Fl] /DecodeParms [null << /Predictor 12 /Columns 3 >>] >>", 2, true, true},
+        {"<< /Filter [/FlateDecode /DCTDecode] >>", 1, false, false},
+        {"<< /Filter [/FlateDecode 1] >>", 1, false, false},
+        {"<< /Filter /flatedecode >>", 1, false, false}, {"<< /Filter /DCTDecode >>", 1, false, false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.dict);
-        const std::string dict = row.dict, payload = dict.find("Predictor") != dict.npos ? up : text;
-        const bool raw = dict.find("/F") == dict.npos;
-        CPdfStream* source = memoryStream(raw ? payload : zcompress(payload));
-        CPdfStream* result = attachFilters(source, parse(dict));
-        EXPECT_EQ(result == source, raw);
+        std::string payload = row.predicted ? up : text;
+        for (int i = 0; i < row.flates; ++i)
+            payload = zcompress(payload);
+        CPdfStream* source = memoryStream(payload);
+        CPdfStream* result = attachFilters(source, parse(row.dict));
+        EXPECT_EQ(result == source, row.flates == 0);
         EXPECT_EQ(result ? readAll(result) : std::to_string(source->refCount()), row.decoder ? text : "1");
         (result ? result : source)->release(); // without a decoder, the source is still the caller's
     }
