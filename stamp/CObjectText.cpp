@@ -1,15 +1,28 @@
 #include "stamp/CObjectText.h"
 
-size_t CObjectText::findFrom(std::string_view pattern, size_t position) const
+size_t CObjectText::moved(size_t position) const
 {
-    if (position > m_bytes.size())
-        return end();
-    size_t hit = m_bytes.find(pattern.data(), position, pattern.size());
-    return hit == std::string::npos ? end() : hit;
+    std::ptrdiff_t shift = 0;
+    for (const auto& [at, added] : m_edits)
+        if (at < position)
+            shift += added;
+    return static_cast<size_t>(static_cast<std::ptrdiff_t>(position) + shift);
 }
 
-void CObjectText::insertText(size_t position, std::string_view bytes)
+void CObjectText::insertAt(size_t position, std::string_view bytes)
 {
-    if (position <= m_bytes.size())
-        m_bytes.insert(position, bytes.data(), bytes.size());
+    const size_t now = moved(position);
+    if (now > m_bytes.size())
+        return;
+    m_bytes.insert(now, bytes.data(), bytes.size());
+    m_edits.emplace_back(position, static_cast<std::ptrdiff_t>(bytes.size()));
+}
+
+void CObjectText::replaceAt(size_t begin, size_t end, std::string_view bytes)
+{
+    const size_t now = moved(begin);
+    if (end < begin || now + (end - begin) > m_bytes.size())
+        return;
+    m_bytes.replace(now, end - begin, bytes.data(), bytes.size());
+    m_edits.emplace_back(begin, static_cast<std::ptrdiff_t>(bytes.size()) - static_cast<std::ptrdiff_t>(end - begin));
 }

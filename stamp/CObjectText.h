@@ -3,25 +3,30 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
-// One object's text while it is edited: insertions at positions found by
-// byte search. Positions count from the first byte.
+// One object's text while it is edited. Edits are placed at positions of
+// the text as it was read (where its layout says an entry stands), in any
+// order: each lands where that position has moved to. Of two insertions at
+// one position, the later comes first.
 class CObjectText {
 public:
     CObjectText() = default;
     explicit CObjectText(std::string text) : m_bytes(std::move(text)) {}
 
-    // Start of the first occurrence of `pattern` at or after `position`; end() when none.
-    size_t findFrom(std::string_view pattern, size_t position) const;
-    // Inserts before the byte at `position` (at most end()); later positions move back.
-    void insertText(size_t position, std::string_view bytes);
+    // Inserts before the byte that stood at `position` (at most the original length).
+    void insertAt(size_t position, std::string_view bytes);
+    // Replaces the original bytes [begin, end), which no other edit touches.
+    void replaceAt(size_t begin, size_t end, std::string_view bytes);
 
-    size_t end() const { return m_bytes.size(); }
-    size_t length() const { return m_bytes.size(); }
     bool empty() const { return m_bytes.empty(); }
-    char at(size_t position) const { return m_bytes[position]; }
     const std::string& bytes() const { return m_bytes; }
 
 private:
+    // Where original position `position` stands now.
+    size_t moved(size_t position) const;
+
     std::string m_bytes;
+    std::vector<std::pair<size_t, std::ptrdiff_t>> m_edits; // original position, bytes added there
 };

@@ -1,18 +1,23 @@
 #include "stamp/CPageRecord.h"
 
-#include "pdf/CPdfDict.h"
+#include "pdf/CPdfDictLayout.h"
 
-CStoredEntry storedEntry(const CPdfDict* dict, const char* key)
+CStoredEntry storedEntry(const CPdfDictLayout& layout, std::string_view key)
 {
-    CStoredEntry entry;
-    if (!dict)
-        return entry;
-    CPdfObject value;
-    dict->getValueUnresolved(key, value);
-    entry.type = value.type();
-    if (value.type() == PDF_REF) {
-        entry.num = value.refNum();
-        entry.gen = value.refGen();
+    CStoredEntry stored;
+    for (size_t i = 0; i < layout.entries.size(); ++i) {
+        const CPdfEntryLayout& entry = layout.entries[i];
+        if (entry.key != key)
+            continue;
+        stored.present = true;
+        stored.type = entry.type;
+        stored.num = entry.num;
+        stored.gen = entry.gen;
+        stored.keyEnd = entry.keyEnd;
+        stored.valueBegin = entry.valueBegin;
+        stored.valueEnd = entry.valueEnd;
+        stored.following = layout.followingToken(i);
+        break;
     }
-    return entry;
+    return stored;
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "pdf/CPdfObject.h"
 
@@ -16,20 +18,25 @@ struct CInheritedResources {
     int num = 0;
     int gen = 0;
     std::string text; // INLINE: the dictionary exactly as the ancestor writes it
-    CPdfObject dict;  // INLINE: the same dictionary, parsed
 };
 
-// A dictionary entry as written: its kind, and the object it names when it
-// is a reference.
+// A dictionary entry as written: its kind, the object it names when it is a
+// reference, and where it stands in the object's text.
 struct CStoredEntry {
+    bool present = false;
     EPdfType type = PDF_NULL;
     int num = 0;
     int gen = 0;
+    int64_t keyEnd = 0;     // just after the key
+    int64_t valueBegin = 0; // the value's first byte
+    int64_t valueEnd = 0;   // just after its last
+    int64_t following = -1; // the next token after the value, -1 when none
 };
 
-class CPdfDict;
-// How `dict` (may be null: PDF_NULL) writes its entry `key`.
-CStoredEntry storedEntry(const CPdfDict* dict, const char* key);
+class CPdfDictLayout;
+// How the dictionary laid out as `layout` writes its entry `key` (the first
+// for the key, the one that counts).
+CStoredEntry storedEntry(const CPdfDictLayout& layout, std::string_view key);
 
 // One page to stamp, in document order.
 struct CPageRecord {
@@ -37,16 +44,17 @@ struct CPageRecord {
     float cropBox[4] = {0, 0, 612, 792}; // x0 y0 x1 y1, lower-left first
     float trimBox[4] = {0, 0, 612, 792};
     int rotate = 0; // effective /Rotate: 0, 90, 180 or 270
-    // Set when the page has no /Resources of its own but an ancestor has;
-    // shared by the pages below that ancestor.
+    // What the nearest ancestor with /Resources has (null when none has),
+    // for a page without resources of its own; shared by the pages below
+    // that ancestor.
     std::shared_ptr<const CInheritedResources> inheritedResources;
-    // How the page writes /Contents and /Resources, and for resources written
-    // inline, their /XObject and /ExtGState: what the rewrite needs to know,
-    // read while the page was parsed for the walk.
+    // Where the page's dictionary opens in its text, and how it writes
+    // /Contents and /Resources there: what the rewrite needs to know, read
+    // while the page was parsed for the walk. -1: the page's text could not
+    // be laid out, and the page is left as it is.
+    int64_t dictOpen = -1;
     CStoredEntry contents;
     CStoredEntry resources;
-    CStoredEntry resourcesXObject;
-    CStoredEntry resourcesExtGState;
     // The page's object text as the walk read it, kept (within a memory
     // budget) so the rewrite need not read it again; empty otherwise.
     std::string text;

@@ -1,30 +1,49 @@
 #include "stamp/CPageRewriter.h"
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
-#include "pdf/CPdfException.h"
-#include "pdf/CPdfParser.h"
-#include "pdf/CPdfDict.h"
-#include "pdf/CPdfDictScanner.h"
+#include "pdf/CPdfDictLayout.h"
+#include "pdf/CPdfLexer.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
-#include "stamp/ObjectText.h"
+#include "stamp/CObjectReader.h"
 #include "stamp/StampObjects.h"
 
 namespace {
 
-const CPdfDict* dictionaryOf(const CPdfObject& value) { return value.type() == PDF_DICT ? value.dictValue() : nullptr; }
+bool isWhitespaceByte(char c) { return CPdfLexer::isWhitespace(static_cast<unsigned char>(c)); }
 
-// What storedEntry gives for a scanned entry (nullptr: absent).
-CStoredEntry scannedEntry(const CPdfDictScanner::CEntry* entry)
+// Where the closing text of a content list made from one reference goes:
+// after the blanks that follow the reference on its line, so the list closes
+// before a line end or the next entry, and outside any comment.
+size_t afterReference(const std::string& text, const CStoredEntry& entry)
 {
-    CStoredEntry stored;
-    if (entry) {
-        stored.type = entry->type;
-        stored.num = entry->num;
-        stored.gen = entry->gen;
+    const size_t end = static_cast<size_t>(entry.valueEnd);
+    if (entry.following < entry.valueEnd || static_cast<size_t>(entry.following) > text.size())
+        return end;
+    // Only blanks and comments stand between the reference and the next
+    // token; the line end that closes the last comment must stay after it.
+    const size_t following = static_cast<size_t>(entry.following);
+    size_t floor = end;
+    for (size_t i = end; i < following; ++i) {
+        if (text[i] != '%')
+            continue;
+        while (i < following && text[i] != '\r' && text[i] != '\n')
+            ++i;
+        if (i >= following)
+            return end;
+        floor = i + (text[i] == '\r' && i + 1 < following && text[i + 1] == '\n' ? 2 : 1);
     }
-    return stored;
+    size_t position = following;
+    while (position > floor && (text[position - 1] == '\r' || text[position - 1] == '\n'))
+        --position;
+    return position;
+}
+
+// An array's text runs from its "[" to its "]"; one cut short has no "]".
+bool closesArray(const std::string& text, int64_t begin, int64_t end)
+{
+    return begin >= 0 && end > begin + 1 && static_cast<size_t>(end) <= text.size() && text[begin] == '[' &&
+           text[end - 1] == ']';
 }
 
 } // namespace
@@ -56,190 +75,192 @@ void CPageRewriter::writeObject(int num, const CObjectText& text)
 }
 
 template <class Edit>
-void CPageRewriter::rewriteObject(int num, EEdit kind, Edit edit)
+CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kind, Edit edit)
 {
+    // A reference to an object the table does not hold, or of another
+    // generation, is null.
     if (num < 0 || num >= m_context.xref.recordCount())
-        return;
+        return MISSING;
+    const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
+    if (record.type == XREF_FREE || gen != generationFor(num))
+        return MISSING;
     auto last = m_lastEdit.find(num);
     if (kind != EDIT_CONTENTS && last != m_lastEdit.end() && last->second == kind)
-        return; // the copy written for an earlier page is this one, byte for byte
-    CObjectText text(readObjectText(m_context.input, num, m_context.xref));
-    // Nothing to write: the object keeps whatever record it had.
-    if (text.empty())
-        return;
-    edit(text);
+        return EDITED; // the copy written for an earlier page is this one, byte for byte
+    // Its own head: an edit may rewrite further objects while it uses this one.
+    CPdfObjectHead head;
+    const std::string original = m_context.reader.text(num, &head);
+    if (original.empty() || head.type == PDF_NONE || head.num != num ||
+        (record.type == XREF_IN_FILE && head.gen != record.gen))
+        return MISSING;
+    CObjectText text(original);
+    if (!edit(text, head))
+        return NOT_EDITABLE;
     writeObject(num, text);
     m_lastEdit[num] = kind;
+    return EDITED;
 }
 
-void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPageRecord& page)
+EPdfType CPageRewriter::objectKind(int num, int gen)
+{
+    if (num < 0 || num >= m_context.xref.recordCount())
+        return PDF_NULL;
+    const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
+    if (record.type == XREF_FREE || gen != generationFor(num))
+        return PDF_NULL;
+    if (!m_context.reader.head(num, m_head) || m_head.num != num ||
+        (record.type == XREF_IN_FILE && m_head.gen != record.gen))
+        return PDF_NULL;
+    return m_head.isStream() ? PDF_STREAM : m_head.type;
+}
+
+void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum,
+                            int stampNum)
 {
     CObjectText text(pageText);
-    rewriteContents(text, page.contents);
-
-    if (page.resources.type == PDF_DICT) {
-        editResources(text, true, page.resourcesXObject, page.resourcesExtGState);
-    } else if (page.resources.type == PDF_REF) {
-        editResourcesObject(page.resources.num, page.resources.gen);
-    } else if (page.resources.type == PDF_NULL) {
-        // No resources of its own: the page takes over what it inherits,
-        // extended with our names, so the stamp shows and nothing is lost.
-        const CInheritedResources* inherited = page.inheritedResources.get();
-        size_t open = text.findFrom("<<", 0);
-        if (open != text.end()) {
-            if (!inherited) {
-                text.insertText(open + 2, "/Resources << " + m_imageEntry + " " + m_stateEntry + " >>");
-            } else if (inherited->kind == CInheritedResources::REFERENCE) {
-                std::string entry = referenceText("/Resources ", inherited->num, " ");
-                appendInteger(entry, inherited->gen);
-                entry += " R";
-                text.insertText(open + 2, entry);
-                if (inherited->num >= 0 && inherited->num < m_context.xref.recordCount())
-                    editResourcesObject(inherited->num, inherited->gen);
-            } else if (inherited->kind == CInheritedResources::INLINE) {
-                text.insertText(open + 2, "/Resources " + inherited->text);
-                editResources(text, true, storedEntry(inherited->dict.dictValue(), "XObject"),
-                              storedEntry(inherited->dict.dictValue(), "ExtGState"));
-            }
-        }
+    // A page whose text could not be laid out is copied as it stands.
+    if (page.dictOpen >= 0) {
+        rewriteContents(pageText, text, page, prefixNum, stampNum);
+        rewriteResources(pageText, text, page);
     }
-
     writeObject(pageNum, text);
 }
 
-void CPageRewriter::editResourcesObject(int num, int gen)
+void CPageRewriter::rewriteContents(const std::string& original, CObjectText& text, const CPageRecord& page,
+                                    int prefixNum, int stampNum)
 {
-    if (num < 0 || num >= m_context.xref.recordCount())
-        throw CPdfException("Corrupted PDF file");
-    rewriteObject(num, EDIT_RESOURCES, [&](CObjectText& resources) {
-        CStoredEntry xobject, extGState;
-        resourceEntryKinds(num, gen, resources.bytes(), xobject, extGState);
-        editResources(resources, false, xobject, extGState);
+    const CStoredEntry& contents = page.contents;
+    const std::string wholeList = referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str());
+    if (!contents.present) {
+        text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Contents " + wholeList);
+        return;
+    }
+    const std::string prefixItem = referenceText(" ", prefixNum, " 0 R ");
+    const std::string stampItem = referenceText(" ", stampNum, " 0 R ");
+    // `bytes`: the array's text as read, before any edit.
+    auto editArray = [&](CObjectText& array, const std::string& bytes, int64_t begin, int64_t end) {
+        if (!closesArray(bytes, begin, end))
+            return false;
+        array.insertAt(static_cast<size_t>(begin) + 1, prefixItem);
+        array.insertAt(static_cast<size_t>(end) - 1, stampItem);
+        return true;
+    };
+
+    EPdfType kind = contents.type;
+    if (contents.type == PDF_REF)
+        kind = objectKind(contents.num, contents.gen);
+    if (contents.type == PDF_ARRAY) {
+        editArray(text, original, contents.valueBegin, contents.valueEnd);
+    } else if (contents.type == PDF_REF && kind == PDF_ARRAY) {
+        rewriteObject(contents.num, contents.gen, EDIT_CONTENTS, [&](CObjectText& array, const CPdfObjectHead& head) {
+            return head.type == PDF_ARRAY && editArray(array, array.bytes(), head.valueBegin, head.valueEnd);
+        });
+    } else if (contents.type == PDF_REF && kind == PDF_STREAM) {
+        // "/Contents 4 0 R" becomes "/Contents [ P 0 R 4 0 R S 0 R ]".
+        const size_t keyEnd = static_cast<size_t>(contents.keyEnd);
+        const size_t open = keyEnd < static_cast<size_t>(contents.valueBegin) && isWhitespaceByte(original[keyEnd])
+                                ? keyEnd + 1
+                                : static_cast<size_t>(contents.valueBegin);
+        const size_t close = afterReference(original, contents);
+        text.insertAt(open, referenceText("[ ", prefixNum, " 0 R "));
+        text.insertAt(close, referenceText(" ", stampNum, " 0 R ]"));
+    } else if (kind == PDF_NULL) {
+        // A null (or a reference to nothing) is no content: the page gets ours.
+        text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList);
+    }
+    // Anything else (a dictionary, a number) is no content list: left alone.
+}
+
+void CPageRewriter::rewriteResources(const std::string& original, CObjectText& text, const CPageRecord& page)
+{
+    const CStoredEntry& resources = page.resources;
+    if (resources.present && resources.type == PDF_DICT) {
+        CPdfDictLayout layout;
+        if (CObjectReader::dictLayoutAt(original, static_cast<size_t>(resources.valueBegin), layout))
+            editResources(text, layout);
+        return;
+    }
+    if (resources.present && resources.type == PDF_REF &&
+        editResourcesObject(resources.num, resources.gen) != MISSING)
+        return;
+    if (!resources.present) {
+        // No resources of its own: the page takes over what it inherits,
+        // extended with our names, so the stamp shows and nothing is lost.
+        const std::string own = resourcesForPage(page);
+        if (!own.empty())
+            text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Resources " + own);
+    } else if (resources.type == PDF_REF || resources.type == PDF_NULL) {
+        // A null, or a reference to nothing, counts as no resources at all.
+        const std::string own = resourcesForPage(page);
+        if (!own.empty())
+            text.replaceAt(static_cast<size_t>(resources.valueBegin), static_cast<size_t>(resources.valueEnd), own);
+    }
+}
+
+std::string CPageRewriter::resourcesForPage(const CPageRecord& page)
+{
+    const std::string ours = "<< " + m_imageEntry + " " + m_stateEntry + " >>";
+    const CInheritedResources* inherited = page.inheritedResources.get();
+    if (!inherited)
+        return ours;
+    if (inherited->kind == CInheritedResources::REFERENCE) {
+        if (editResourcesObject(inherited->num, inherited->gen) == MISSING)
+            return ours;
+        std::string entry = referenceText("", inherited->num, " ");
+        appendInteger(entry, inherited->gen);
+        return entry + " R";
+    }
+    if (inherited->kind == CInheritedResources::INLINE) {
+        CObjectText text(inherited->text);
+        CPdfDictLayout layout;
+        if (!CObjectReader::dictLayoutAt(inherited->text, 0, layout))
+            return std::string();
+        editResources(text, layout);
+        return text.bytes();
+    }
+    return std::string(); // an inline dictionary whose text could not be located
+}
+
+CPageRewriter::EOutcome CPageRewriter::editResourcesObject(int num, int gen)
+{
+    return rewriteObject(num, gen, EDIT_RESOURCES, [&](CObjectText& resources, const CPdfObjectHead& head) {
+        if (head.type != PDF_DICT)
+            return false;
+        editResources(resources, head.dict);
+        return true;
     });
 }
 
-void CPageRewriter::resourceEntryKinds(int num, int gen, const std::string& text, CStoredEntry& xobject,
-                                       CStoredEntry& extGState) const
-{
-    // What fetching the object would give: the same checks of generation and
-    // header, then its dictionary's top level, parsed from the text in hand.
-    xobject = extGState = CStoredEntry();
-    const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
-    if (record.type == XREF_FREE || (record.type == XREF_IN_FILE && record.gen != gen))
-        return;
-    int headerNum = 0, headerGen = 0;
-    // A plain dictionary is read from its bytes.
-    CPdfDictScanner scanner;
-    if (scanner.scanObject(text, headerNum, headerGen)) {
-        if (headerNum != num || (record.type == XREF_IN_FILE && headerGen != gen))
-            return;
-        xobject = scannedEntry(scanner.find("XObject"));
-        extGState = scannedEntry(scanner.find("ExtGState"));
-        return;
-    }
-    CPdfParser parser(&m_context.xref,
-                      new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-    parser.setShallow(true);
-    if (!parser.parseObjectHeader(headerNum, headerGen) || headerNum != num ||
-        (record.type == XREF_IN_FILE && headerGen != gen))
-        return;
-    CPdfObject value;
-    parser.parseObject(value);
-    xobject = storedEntry(dictionaryOf(value), "XObject");
-    extGState = storedEntry(dictionaryOf(value), "ExtGState");
-}
-
-void CPageRewriter::rewriteContents(CObjectText& text, const CStoredEntry& contents)
-{
-    const size_t count = m_context.outRecords.size();
-    const long prefix = static_cast<long>(count) - 2;
-    const long stamp = static_cast<long>(count) - 1;
-    // What the page's /Contents names, and how it is written there.
-    EPdfType resolved = contents.type;
-    if (contents.type == PDF_REF) {
-        CPdfObject target;
-        m_context.xref.fetchObject(contents.num, contents.gen, target);
-        resolved = target.type();
-    }
-    const EPdfType stored = contents.type;
-
-    if (resolved == PDF_ARRAY && stored == PDF_REF) {
-        rewriteObject(contents.num, EDIT_CONTENTS, [&](CObjectText& array) {
-            size_t open = array.findFrom("[", 0);
-            if (open != array.end())
-                array.insertText(open + 1, referenceText(" ", prefix, " 0 R "));
-            size_t close = array.findFrom("]", 0);
-            if (close != array.end())
-                array.insertText(close, referenceText(" ", stamp, " 0 R "));
-        });
-    } else if (resolved == PDF_ARRAY && stored == PDF_ARRAY) {
-        size_t key = text.findFrom("/Contents", 0);
-        size_t open = text.findFrom("[", key);
-        if (key != text.end() && open != text.end())
-            text.insertText(open + 1, referenceText(" ", prefix, " 0 R "));
-        key = text.findFrom("/Contents", 0);
-        size_t close = text.findFrom("]", key);
-        if (key != text.end() && close != text.end())
-            text.insertText(close, referenceText(" ", stamp, " 0 R "));
-    } else if (resolved == PDF_NULL && stored == PDF_NULL) {
-        size_t open = text.findFrom("<<", 0);
-        if (open != text.end())
-            text.insertText(open + 2, referenceText("/Contents [ ", prefix, referenceText(" 0 R ", stamp, " 0 R ]").c_str()));
-    } else if ((resolved == PDF_STREAM || resolved == PDF_ERROR) && stored == PDF_REF) {
-        // "/Contents 4 0 R" becomes "/Contents [ P 0 R 4 0 R S 0 R ]".
-        size_t key = text.findFrom("/Contents", 0);
-        if (key == text.end() || key + 10 > text.end())
-            return;
-        text.insertText(key + 10, referenceText("[ ", prefix, " 0 R "));
-        key = text.findFrom("/Contents", 0);
-        size_t position = key + 10;
-        while (position < text.end() && text.at(position) != '/' && text.at(position) != '>' &&
-               text.at(position) != '<')
-            ++position;
-        if (position >= text.end())
-            return;
-        while (position > key + 10 && (text.at(position - 1) == '\r' || text.at(position - 1) == '\n'))
-            --position;
-        text.insertText(position, referenceText(" ", stamp, " 0 R ]"));
-    }
-}
-
-void CPageRewriter::editResources(CObjectText& text, bool inPage, const CStoredEntry& xobject,
-                                  const CStoredEntry& extGState)
+void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layout)
 {
     struct CStep {
-        const CStoredEntry& value; // how the dictionary writes the entry
+        const char* key;
         EEdit kind;
-        const char* searchKey;     // "/XObject" or "/ExtGState"
         const std::string& entry;
         const std::string& item;
     };
-    const CStep steps[2] = {{xobject, EDIT_XOBJECTS, "/XObject", m_imageEntry, m_imageItem},
-                            {extGState, EDIT_EXTGSTATES, "/ExtGState", m_stateEntry, m_stateItem}};
-    size_t base = 0;
+    const CStep steps[2] = {{"XObject", EDIT_XOBJECTS, m_imageEntry, m_imageItem},
+                            {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem}};
     for (const CStep& step : steps) {
-        // The text changed: find the resources again for every step.
-        if (inPage) {
-            base = text.findFrom("/Resources", 0);
-            if (base == text.end())
-                return;
-        }
-        const EPdfType kind = step.value.type;
-        if (kind == PDF_NULL) {
-            size_t open = text.findFrom("<<", base);
-            if (open != text.end())
-                text.insertText(open + 2, step.entry);
-        } else if (kind == PDF_DICT) {
-            size_t key = text.findFrom(step.searchKey, base);
-            size_t open = key == text.end() ? key : text.findFrom("<<", key);
-            if (open != text.end())
-                text.insertText(open + 2, step.item);
-        } else if (kind == PDF_REF) {
-            rewriteObject(step.value.num, step.kind, [&](CObjectText& dict) {
-                size_t open = dict.findFrom("<<", 0);
-                if (open != dict.end())
-                    dict.insertText(open + 2, step.item);
-            });
+        const CStoredEntry value = storedEntry(layout, step.key);
+        if (!value.present) {
+            text.insertAt(static_cast<size_t>(layout.open) + 2, step.entry);
+        } else if (value.type == PDF_DICT) {
+            text.insertAt(static_cast<size_t>(value.valueBegin) + 2, step.item);
+        } else if (value.type == PDF_REF || value.type == PDF_NULL) {
+            const EOutcome outcome =
+                value.type == PDF_NULL
+                    ? MISSING
+                    : rewriteObject(value.num, value.gen, step.kind, [&](CObjectText& dict, const CPdfObjectHead& head) {
+                          if (head.type != PDF_DICT)
+                              return false;
+                          dict.insertAt(static_cast<size_t>(head.dict.open) + 2, step.item);
+                          return true;
+                      });
+            // A null, or a reference to nothing, holds no names: ours replace it.
+            if (outcome == MISSING)
+                text.replaceAt(static_cast<size_t>(value.valueBegin), static_cast<size_t>(value.valueEnd),
+                               "<<" + step.item + ">>");
         }
     }
 }

@@ -6,23 +6,25 @@
 
 #include "load/CXrefRecord.h"
 #include "pdf/CPdfObject.h"
+#include "pdf/CPdfObjectHead.h"
 #include "stamp/CObjectText.h"
 
-class CFileSource;
+class CObjectReader;
 class COutputFile;
+class CPdfDictLayout;
 class CXrefTable;
 struct CPageRecord;
 struct CStoredEntry;
 
 // Makes one page show the stamp by editing object text: the page's content
 // list becomes prefix, own content, stamp; its resources gain the image and
-// the graphics state. Every edit is an insertion at a place found by byte
-// search, so everything else keeps its exact bytes. Rewritten objects are
-// written to the output at once and their records set.
+// the graphics state. Every edit is placed where the parsed layout of the
+// text says an entry stands, so everything else keeps its exact bytes.
+// Rewritten objects are written to the output at once and their records set.
 class CPageRewriter {
 public:
     struct CContext {
-        CFileSource& input;
+        CObjectReader& reader;
         CXrefTable& xref;
         COutputFile& output;
         std::vector<CXrefRecord>& outRecords;
@@ -34,35 +36,46 @@ public:
 
     explicit CPageRewriter(const CContext& context);
 
-    // The two most recently numbered output objects are the page's prefix and
-    // stamp streams.
-    void rewrite(const std::string& pageText, int pageNum, const CPageRecord& page);
+    // Writes page `pageNum`, whose text `pageText` the walk laid out in
+    // `page`, with its content run between the streams `prefixNum` and
+    // `stampNum`; first writes whatever other object that takes.
+    void rewrite(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum, int stampNum);
 
 private:
     // The edits made to other objects. Those other than a content list come
     // out the same for every page (they add the run's two names), so one
     // written copy serves every page that shares the object.
     enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_XOBJECTS, EDIT_EXTGSTATES };
+    enum EOutcome {
+        EDITED,       // written with the edit (now or for an earlier page)
+        MISSING,      // the reference names no object: it is null
+        NOT_EDITABLE, // the object is not what the edit changes
+    };
 
-    // Reads object `num`, applies `edit` to its text and writes it; an object
-    // whose text cannot be read is left as it was. An object whose last
-    // rewrite was the same shared edit is not written again.
+    // Reads object `num`, referred to with generation `gen`, lays out its
+    // text and lets `edit` change it (`edit` returns whether the value is
+    // what it edits); writes it when edited. An object whose last rewrite
+    // was the same shared edit is not written again.
     template <class Edit>
-    void rewriteObject(int num, EEdit kind, Edit edit);
+    EOutcome rewriteObject(int num, int gen, EEdit kind, Edit edit);
     void writeObject(int num, const CObjectText& text);
-    void rewriteContents(CObjectText& page, const CStoredEntry& contents);
-    // Rewrites resource dictionary object `num`, referred to with generation `gen`.
-    void editResourcesObject(int num, int gen);
-    // How resource dictionary object `num` (its text in hand) writes /XObject and /ExtGState.
-    void resourceEntryKinds(int num, int gen, const std::string& text, CStoredEntry& xobject,
-                            CStoredEntry& extGState) const;
-    // Adds our names to a resource dictionary: written inline in the page
-    // (from its "/Resources" on), or an object of its own (from its start).
-    // `xobject` and `extGState` tell how the dictionary writes those entries.
-    void editResources(CObjectText& text, bool inPage, const CStoredEntry& xobject, const CStoredEntry& extGState);
+    // What object `num` of generation `gen` holds: PDF_STREAM for a stream,
+    // PDF_NULL when there is no such object.
+    EPdfType objectKind(int num, int gen);
+    // Both edit `page`, which holds `original` (where `record` says the entries stand).
+    void rewriteContents(const std::string& original, CObjectText& page, const CPageRecord& record, int prefixNum,
+                         int stampNum);
+    void rewriteResources(const std::string& original, CObjectText& page, const CPageRecord& record);
+    // The resources a page that has none of its own (or a null) gets: what
+    // it inherits, with our names added, or a dictionary of our names.
+    std::string resourcesForPage(const CPageRecord& record);
+    EOutcome editResourcesObject(int num, int gen);
+    // Adds our names to the resource dictionary laid out as `layout` in `text`.
+    void editResources(CObjectText& text, const CPdfDictLayout& layout);
     int generationFor(int num) const;
 
     CContext m_context;
+    CPdfObjectHead m_head; // scratch for objectKind
     std::unordered_map<int, EEdit> m_lastEdit; // per object rewritten in this run
     std::string m_imageEntry;
     std::string m_imageItem;

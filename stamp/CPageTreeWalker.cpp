@@ -1,6 +1,7 @@
 #include "stamp/CPageTreeWalker.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -12,11 +13,9 @@
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfParser.h"
-#include "stamp/ObjectText.h"
+#include "stamp/CObjectReader.h"
 
 namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // A rectangle given as an array of four numbers (items may be references),
 // normalised so that the lower-left corner comes first.
@@ -67,12 +66,16 @@ bool readRotate(CPdfDict* dict, int& rotate)
     return true;
 }
 
-// The entries the walk reads from a kid; of those it reads the boxes and the
-// resources' own entries whole, and only the kind of the others.
-const char* const kWalkedKeys[] = {"CropBox", "MediaBox", "TrimBox", "Rotate", "Contents", "Resources"};
-const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources"};
+// The entries the walk reads from a node or page; of those it reads the
+// boxes, the resources' own entries and the kids whole, and only the kind
+// of the others.
+const char* const kWalkedKeys[] = {"Type",     "Kids",   "Count",    "CropBox",  "MediaBox",
+                                   "TrimBox",  "Rotate", "Contents", "Resources"};
+const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources", "Kids"};
 
 void copyBox(const float from[4], float to[4]) { std::copy(from, from + 4, to); }
+
+CPdfDict* dictionaryOf(const CPdfObject& value) { return value.type() == PDF_DICT ? value.dictValue() : nullptr; }
 
 // Visiting more kids than twice the object count means the tree is a
 // graph that lists its nodes over and over: damaged data, not a document.
@@ -82,15 +85,112 @@ constexpr int64_t kVisitsPerObject = 2;
 
 constexpr float CPageTreeWalker::kDefaultBox[4];
 
-CPageTreeWalker::CPageTreeWalker(CFileSource& input, CXrefTable& xref, int pageLimit)
-    : m_input(input), m_xref(xref), m_pageLimit(pageLimit)
+CPageTreeWalker::CPageTreeWalker(CObjectReader& reader) : m_reader(reader), m_xref(reader.xref()) {}
+
+bool CPageTreeWalker::readScanned(int num, CPdfObjectHead& head, CNode& node) const
 {
+    // Most kids are plain enough to be read from the bytes their head was
+    // scanned from; that gives what the shallow parse of readParsed gives
+    // for the keys the walk reads.
+    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
+    if (!head.plain || head.type != PDF_DICT || head.isStream() || head.num != num ||
+        (record.type != XREF_IN_OBJSTM && head.gen != record.gen) ||
+        !CPdfDictScanner::readsWhole(node.text, head.dict, kKeptWhole))
+        return false;
+    CPdfDict* dict = node.value.setNewDict(&m_xref);
+    for (const char* key : kWalkedKeys) {
+        if (const CPdfEntryLayout* entry = head.dict.find(key)) {
+            const bool whole = std::find(kKeptWhole.begin(), kKeptWhole.end(), key) != kKeptWhole.end();
+            CPdfObject value;
+            CPdfDictScanner::makeValue(node.text, *entry, whole, &m_xref, value);
+            dict->insertMoved(key, std::move(value));
+        }
+    }
+    node.layout = std::move(head.dict);
+    return true;
 }
 
-CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, CPdfDict* dict,
-                                                     const std::string& text) const
+bool CPageTreeWalker::readParsed(int num, CNode& node) const
+{
+    // What fetching the object gives, parsed from the text in hand and only
+    // as deep as the walk looks.
+    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
+    try {
+        CPdfParser parser(&m_xref, new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(node.text.data()),
+                                                        node.text.size()));
+        parser.setShallow(true, kKeptWhole);
+        int headerNum = 0, headerGen = 0;
+        if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
+            (record.type == XREF_IN_OBJSTM || headerGen == record.gen)) {
+            parser.parseObject(node.value, &node.layout);
+            if (node.value.type() == PDF_DICT || node.value.type() == PDF_ARRAY)
+                return true;
+        }
+    } catch (const CPdfException&) {
+    }
+    node.value.clear();
+    return false;
+}
+
+void CPageTreeWalker::readNode(int num, CNode& node)
+{
+    CPdfObjectHead head;
+    node.text = m_reader.text(num, &head);
+    node.laidOut = !node.text.empty() && (readScanned(num, head, node) || readParsed(num, node));
+    if (node.laidOut)
+        return;
+    // Anything unusual (no text, a stream, damage) is left to the fetch.
+    const int gen = num >= 0 && num < m_xref.recordCount() ? m_xref.records()[static_cast<size_t>(num)].gen : 0;
+    m_xref.fetchObject(num, gen, node.value);
+}
+
+void CPageTreeWalker::resolvedEntry(const CNode& node, const char* key, CPdfObject& out) const
+{
+    out.clear();
+    if (CPdfDict* dict = dictionaryOf(node.value))
+        dict->getValue(key, out);
+    else
+        out.setNull();
+}
+
+bool CPageTreeWalker::isTreeNode(const CNode& node) const
+{
+    // A bare array of kids, met where a node's /Kids names it.
+    if (node.value.type() == PDF_ARRAY)
+        return true;
+    CPdfObject type;
+    resolvedEntry(node, "Type", type);
+    if (type.type() == PDF_NAME && (type.textString() == "Pages" || type.textString() == "Page"))
+        return type.textString() == "Pages";
+    CPdfObject kids;
+    resolvedEntry(node, "Kids", kids);
+    return kids.type() != PDF_NULL;
+}
+
+std::vector<int> CPageTreeWalker::kidsOf(const CNode& node) const
+{
+    CPdfObject kids;
+    if (node.value.type() == PDF_ARRAY)
+        kids.assign(node.value);
+    else
+        resolvedEntry(node, "Kids", kids);
+    std::vector<int> nums;
+    if (kids.type() != PDF_ARRAY)
+        return nums;
+    // A kid's generation is not checked: the walk fetches what the table holds.
+    for (int i = 0; i < kids.arrayValue()->count(); ++i) {
+        CPdfObject item;
+        kids.arrayValue()->getItemUnresolved(i, item);
+        if (item.type() == PDF_REF)
+            nums.push_back(item.refNum());
+    }
+    return nums;
+}
+
+CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, const CNode& node) const
 {
     CInherited result = parent;
+    CPdfDict* dict = dictionaryOf(node.value);
     if (!dict)
         return result;
     if (readBox(dict, "CropBox", result.cropBox))
@@ -110,19 +210,20 @@ CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, C
         result.resources = std::move(shared);
     } else if (resources.type() == PDF_DICT) {
         auto shared = std::make_shared<CInheritedResources>();
-        size_t begin = 0, end = 0;
-        if (findDictEntryValue(text, "Resources", begin, end) && end > begin && text[begin] == '<') {
+        const CPdfEntryLayout* entry = node.laidOut ? node.layout.find("Resources") : nullptr;
+        if (entry && entry->type == PDF_DICT) {
             shared->kind = CInheritedResources::INLINE;
-            shared->text = text.substr(begin, end - begin);
+            shared->text = node.text.substr(static_cast<size_t>(entry->valueBegin),
+                                            static_cast<size_t>(entry->valueEnd - entry->valueBegin));
         }
-        shared->dict = std::move(resources);
         result.resources = std::move(shared);
     }
     return result;
 }
 
-CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDict* dict) const
+CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const CNode& node) const
 {
+    CPdfDict* dict = dictionaryOf(node.value);
     CPageRecord page;
     page.objectNumber = num;
     // Crop box: the page's own, the nearest ancestor's, then the media box
@@ -146,167 +247,72 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, CPdfDic
     int rotate = 0;
     page.rotate = readRotate(dict, rotate) ? rotate : parent.hasRotate ? parent.rotate : 0;
 
-    page.contents = storedEntry(dict, "Contents");
-    page.resources = storedEntry(dict, "Resources");
-    if (page.resources.type == PDF_DICT) {
-        CPdfObject inlineResources;
-        dict->getValueUnresolved("Resources", inlineResources);
-        page.resourcesXObject = storedEntry(inlineResources.dictValue(), "XObject");
-        page.resourcesExtGState = storedEntry(inlineResources.dictValue(), "ExtGState");
+    if (node.laidOut && dict) {
+        page.dictOpen = node.layout.open;
+        page.contents = storedEntry(node.layout, "Contents");
+        page.resources = storedEntry(node.layout, "Resources");
     }
-    if (page.resources.type == PDF_NULL)
-        page.inheritedResources = parent.resources;
+    page.inheritedResources = parent.resources;
     return page;
 }
 
-bool CPageTreeWalker::readScanned(int num, const std::string& text, CPdfObject& out, bool deep) const
-{
-    // Most kids are plain enough to be read from their bytes; the scan gives
-    // what the shallow parse in readKid gives for the keys the walk reads.
-    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
-    CPdfDictScanner scanner;
-    int headerNum = 0, headerGen = 0;
-    if (!scanner.scanObject(text, headerNum, headerGen, deep) || headerNum != num ||
-        (record.type != XREF_IN_OBJSTM && headerGen != record.gen) ||
-        !scanner.readsWhole(kKeptWhole))
-        return false;
-    CPdfDict* dict = out.setNewDict(&m_xref);
-    for (const char* key : kWalkedKeys) {
-        if (const CPdfDictScanner::CEntry* entry = scanner.find(key)) {
-            const bool whole = std::find(kKeptWhole.begin(), kKeptWhole.end(), key) != kKeptWhole.end();
-            CPdfObject value;
-            scanner.makeValue(*entry, whole, &m_xref, value);
-            dict->insertMoved(key, std::move(value));
-        }
-    }
-    return true;
-}
-
-bool CPageTreeWalker::readKid(int num, const std::string& text, CPdfObject& out) const
-{
-    // What fetching the kid gives, parsed from the text in hand and only as
-    // deep as the walk looks: the boxes and the resources' entries.
-    const int gen = num < m_xref.recordCount() ? m_xref.records()[static_cast<size_t>(num)].gen : 0;
-    if (!text.empty()) {
-        if (readScanned(num, text, out, false))
-            return true;
-        const bool compressed = m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
-        try {
-            CPdfParser parser(&m_xref,
-                              new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-            parser.setShallow(true, kKeptWhole);
-            int headerNum = 0, headerGen = 0;
-            if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
-                (compressed || headerGen == gen)) {
-                parser.parseObject(out);
-                if (out.type() != PDF_STREAM && out.type() != PDF_ERROR)
-                    return true;
-            }
-        } catch (const CPdfException&) {
-        }
-        out.clear();
-    }
-    // Anything unusual (no text, a stream, damage) is left to the fetch.
-    m_xref.fetchObject(num, gen, out);
-    return false;
-}
-
-int64_t CPageTreeWalker::nextKid(CFrame& frame) const
-{
-    const std::string& text = frame.text;
-    size_t k = frame.position;
-    while (k < text.size()) {
-        char c = text[k];
-        if (c == ']' || c == '/')
-            return -1;
-        if (!isDigit(c)) {
-            ++k;
-            continue;
-        }
-        uint64_t value = 0;
-        while (k < text.size() && isDigit(text[k])) {
-            value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(text[k] - '0'), 0xFFFFFFFFu);
-            ++k;
-        }
-        ++k; // the byte that ends the run is not inspected
-        if (!frame.pending) {
-            frame.pending = true;
-            frame.pendingNum = static_cast<uint32_t>(value);
-            continue;
-        }
-        // The second number of a pair is the generation; the first names the kid.
-        frame.pending = false;
-        frame.position = k;
-        return frame.pendingNum;
-    }
-    frame.position = k;
-    return -1;
-}
-
-void CPageTreeWalker::walk(int rootNum, const std::string& rootText, std::vector<CPageRecord>& pages)
+void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
 {
     const int64_t maxVisits = kVisitsPerObject * m_xref.recordCount() + 16;
     int64_t visits = 0;
-
-    auto startFrame = [](CFrame& frame) {
-        size_t k = findBytes(frame.text, "/Kids");
-        if (k == 0)
-            k = findBytes(frame.text, "[");
-        frame.position = k == 0 ? frame.text.size() : k;
-    };
+    m_rootCount.clear();
+    m_rootCount.setNull();
 
     std::vector<CFrame> stack;
     {
-        CFrame root;
-        root.num = rootNum;
-        root.text = rootText;
-        CPdfObject node;
-        int gen = rootNum >= 0 && rootNum < m_xref.recordCount() ? m_xref.records()[rootNum].gen : 0;
-        // A root stored in the file and plain all the way down is read from
-        // its text, not parsed in full with its list of every page.
-        if (rootNum < 0 || rootNum >= m_xref.recordCount() || rootText.empty() ||
-            m_xref.records()[rootNum].type != XREF_IN_FILE || !readScanned(rootNum, rootText, node, true))
-            m_xref.fetchObject(rootNum, gen, node);
-        root.inherited = inherit(CInherited(), node.type() == PDF_DICT ? node.dictValue() : nullptr, rootText);
-        startFrame(root);
-        stack.push_back(std::move(root));
+        CNode root;
+        readNode(rootNum, root);
+        if (root.value.type() == PDF_NULL)
+            throw CPdfException("PDF file was damaged");
+        CPdfObject count;
+        resolvedEntry(root, "Count", count);
+        if (count.type() == PDF_INT)
+            m_rootCount = std::move(count);
+        CFrame frame;
+        frame.num = rootNum;
+        frame.inherited = inherit(CInherited(), root);
+        frame.kids = kidsOf(root);
+        stack.push_back(std::move(frame));
     }
+    const int64_t pageLimit = m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : INT_MAX;
 
     while (!stack.empty()) {
-        int64_t kid = nextKid(stack.back());
-        if (kid < 0) {
+        CFrame& top = stack.back();
+        if (top.next >= top.kids.size()) {
             stack.pop_back();
             continue;
         }
+        const int num = top.kids[top.next++];
         if (++visits > maxVisits)
             throw CPdfException("PDF file was damaged");
-        int num = kid > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(kid);
 
-        std::string kidText = readObjectText(m_input, num, m_xref);
-        CPdfObject fetched;
-        const bool fromText = readKid(num, kidText, fetched);
-        if (fetched.type() == PDF_NULL)
+        CNode kid;
+        readNode(num, kid);
+        if (kid.value.type() == PDF_NULL)
             throw CPdfException("PDF file was damaged");
-        CPdfDict* dict = fetched.type() == PDF_DICT ? fetched.dictValue() : nullptr;
 
-        if (findBytes(kidText, "/Pages") != 0 || fetched.type() == PDF_ARRAY) {
+        if (isTreeNode(kid)) {
             // A node listed again below itself would make the walk endless.
             for (const CFrame& ancestor : stack)
                 if (ancestor.num == num)
                     throw CPdfException("PDF file was damaged");
             CFrame frame;
             frame.num = num;
-            frame.inherited = inherit(stack.back().inherited, dict, kidText);
-            frame.text = std::move(kidText);
-            startFrame(frame);
+            frame.inherited = inherit(stack.back().inherited, kid);
+            frame.kids = kidsOf(kid);
             stack.push_back(std::move(frame));
             continue;
         }
-        if (static_cast<int64_t>(pages.size()) < m_pageLimit) {
-            pages.push_back(makePage(num, stack.back().inherited, dict));
-            if (fromText && kidText.size() <= m_textBudget) {
-                m_textBudget -= kidText.size();
-                pages.back().text = std::move(kidText);
+        if (static_cast<int64_t>(pages.size()) < pageLimit) {
+            pages.push_back(makePage(num, stack.back().inherited, kid));
+            if (kid.laidOut && kid.text.size() <= m_textBudget) {
+                m_textBudget -= kid.text.size();
+                pages.back().text = std::move(kid.text);
             }
         }
     }

@@ -4,27 +4,30 @@
 #include <string>
 #include <vector>
 
+#include "pdf/CPdfDictLayout.h"
+#include "pdf/CPdfObject.h"
+#include "pdf/CPdfObjectHead.h"
 #include "stamp/CPageRecord.h"
 
-class CFileSource;
-class CPdfObject;
+class CObjectReader;
 class CPdfDict;
 class CXrefTable;
 
-// Lists a document's pages in reading order with their boxes, rotation and
-// inherited resources. Kids are read from each node's text as pairs of
-// numbers after "/Kids"; each kid is fetched to tell nodes from pages and to
-// read the inheritable attributes from its dictionary.
+// Lists a document's pages in reading order with their boxes, rotation,
+// inherited resources and where their entries stand in their text. Each
+// node's /Kids is read as a parsed array; a kid is a node or a page by its
+// /Type, or by whether it has /Kids when /Type says neither, as viewers do.
 class CPageTreeWalker {
 public:
-    // `pageLimit`: no more records than this (the root's /Count).
-    CPageTreeWalker(CFileSource& input, CXrefTable& xref, int pageLimit);
+    explicit CPageTreeWalker(CObjectReader& reader);
 
-    // Walks the tree below the root node `rootNum` whose text is `rootText`.
-    // Throws CPdfException "PDF file was damaged" for a kid that does not
-    // exist, a node that contains itself, or a tree that never ends, and
-    // "Corrupted PDF file" for a kid numbered beyond the table.
-    void walk(int rootNum, const std::string& rootText, std::vector<CPageRecord>& pages);
+    // Walks the tree below the root node `rootNum`: at most the root's
+    // /Count pages are recorded, or all the walk finds when /Count is not an
+    // integer. Throws CPdfException "PDF file was damaged" for a root or kid
+    // that does not exist, a node that contains itself, or a tree that never ends.
+    void walk(int rootNum, std::vector<CPageRecord>& pages);
+    // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
+    const CPdfObject& rootCount() const { return m_rootCount; }
 
     static constexpr float kDefaultBox[4] = {0, 0, 612, 792}; // US Letter, when no box is given anywhere
     // Page texts kept for the rewrite take at most this much memory in all.
@@ -41,30 +44,37 @@ private:
         int rotate = 0;
         std::shared_ptr<const CInheritedResources> resources;
     };
+    // A node or page as the walk reads it.
+    struct CNode {
+        std::string text;      // its object text; empty when it has none
+        CPdfObject value;      // its dictionary, as deep as the walk looks (or what the object is)
+        CPdfDictLayout layout; // where its entries stand in `text`, when `laidOut`
+        bool laidOut = false;
+    };
     struct CFrame {
         int num = 0;
-        std::string text;
-        size_t position = 0; // next byte of the kid list to scan
-        bool pending = false;
-        uint32_t pendingNum = 0;
+        std::vector<int> kids;
+        size_t next = 0; // the next kid to visit
         CInherited inherited;
     };
 
-    // The attributes `dict` (may be null) sets, on top of what its parent passed on.
-    CInherited inherit(const CInherited& parent, CPdfDict* dict, const std::string& text) const;
-    CPageRecord makePage(int num, const CInherited& parent, CPdfDict* dict) const;
-    // Kid `num` as a parsed value, from its text `text` when that serves
-    // (then true: the text is the object's, as the walk would fetch it).
-    bool readKid(int num, const std::string& text, CPdfObject& out) const;
-    // The same when the text is plain enough to be scanned and its header
-    // names the object; false otherwise. `deep`: only when every level is
-    // plain, so that the result is also what a full parse gives.
-    bool readScanned(int num, const std::string& text, CPdfObject& out, bool deep) const;
-    // Scans the top frame's kid list up to its next kid; -1 when the list ends.
-    int64_t nextKid(CFrame& frame) const;
+    // Reads object `num`: from its text when that serves (as its head was
+    // scanned when plain, else by a shallow parse), else by fetching it.
+    void readNode(int num, CNode& node);
+    bool readScanned(int num, CPdfObjectHead& head, CNode& node) const;
+    bool readParsed(int num, CNode& node) const;
+    // Whether `node` is a page tree node rather than a page.
+    bool isTreeNode(const CNode& node) const;
+    // The kids a node lists, by object number.
+    std::vector<int> kidsOf(const CNode& node) const;
+    // The attributes `node` sets, on top of what its parent passed on.
+    CInherited inherit(const CInherited& parent, const CNode& node) const;
+    CPageRecord makePage(int num, const CInherited& parent, const CNode& node) const;
+    // The value of `key` in `node`'s dictionary, a reference resolved.
+    void resolvedEntry(const CNode& node, const char* key, CPdfObject& out) const;
 
-    CFileSource& m_input;
+    CObjectReader& m_reader;
     CXrefTable& m_xref;
-    int m_pageLimit;
+    CPdfObject m_rootCount;
     size_t m_textBudget = kPageTextBudget;
 };

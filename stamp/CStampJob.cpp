@@ -10,11 +10,9 @@
 #include "load/CXrefTable.h"
 #include "load/Platform.h"
 #include "pdf/CPdfDict.h"
-#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CPageTreeWalker.h"
-#include "stamp/ObjectText.h"
 #include "stamp/StampObjects.h"
 #include "stamp/StampPlacement.h"
 
@@ -37,7 +35,7 @@ CStampJob::~CStampJob() = default;
 
 void CStampJob::stampFile()
 {
-    m_progress = 0;
+    m_pagesMet = 0;
     if (useEnd) {
         int count = 0;
         try {
@@ -93,13 +91,14 @@ bool CStampJob::CWrittenObjects::find(int num, int64_t offset, CObjectSpan& span
     span = CObjectSpan();
     span.start = offset;
     span.length = lengths[static_cast<size_t>(num)];
-    span.leadingNumber = num;
+    span.num = num;
     return true;
 }
 
 void CStampJob::closeAll()
 {
     m_rewriter.reset();
+    m_reader.reset();
     m_document.close();
     m_xref = nullptr;
     m_inputFile.reset();
@@ -116,10 +115,12 @@ void CStampJob::loadInput(const std::string& path)
 
 void CStampJob::loadDocument()
 {
+    m_reader.reset();
     m_document.close();
     m_xref = nullptr;
     m_document.open(m_inputFile);
     m_xref = m_document.xref();
+    m_reader = std::make_unique<CObjectReader>(*m_inputFile, *m_xref);
     m_rootObjNum = m_xref->rootNum();
     m_rootGen = m_xref->rootGen();
     m_infoObjNum = m_xref->infoNum();
@@ -181,9 +182,7 @@ void CStampJob::runStamp()
     findPages();
     chooseResourceNames();
 
-    m_gsObjNum = beginNewObject();
-    m_output.write(writeGraphicsStateObject(static_cast<float>(opacity)));
-    endNewObject(m_gsObjNum);
+    writeGraphicsStateObject();
     writeImageObject();
     if (sizeX == -1)
         sizeX = m_jpeg.width;
@@ -210,54 +209,25 @@ void CStampJob::runStamp()
 
 void CStampJob::findPages()
 {
-    std::string catalog = readObjectText(*m_inputFile, m_rootObjNum, *m_xref);
-    bool isReference = false;
-    uint32_t pagesNum = findNumberAfterKey(catalog, "/Pages", isReference);
-    if (findBytes(catalog, "/Pages") == 0 || pagesNum > INT_MAX)
+    CPdfObject catalog;
+    m_xref->fetchObject(m_rootObjNum, m_rootGen, catalog);
+    CPdfObject pages;
+    if (catalog.type() == PDF_DICT)
+        catalog.dictValue()->getValueUnresolved("Pages", pages);
+    if (pages.type() != PDF_REF)
         throw CPdfException("PDF file was damaged");
-    m_pagesObjNum = static_cast<int>(pagesNum);
-    std::string rootText = readObjectText(*m_inputFile, m_pagesObjNum, *m_xref);
-    if (rootText.empty())
-        throw CPdfException("PDF file was damaged");
-    CPdfObject count;
-    if (!readRootCount(rootText, count)) {
-        CPdfObject root;
-        m_xref->fetchObject(m_pagesObjNum, m_xref->records()[static_cast<size_t>(m_pagesObjNum)].gen, root);
-        if (root.type() == PDF_DICT)
-            root.dictValue()->getValue("Count", count);
-    }
-
-    // Without an integer /Count, the pages the walk finds are the pages.
-    m_pageCount = count.type() == PDF_INT ? count.intValue() : INT_MAX;
-    walkPageTree(m_pagesObjNum, rootText);
-    if (count.type() != PDF_INT)
-        m_pageCount = static_cast<int>(m_pageRecords.size());
+    m_pagesObjNum = pages.refNum();
+    walkPageTree(m_pagesObjNum);
 }
 
-bool CStampJob::readRootCount(const std::string& rootText, CPdfObject& count) const
-{
-    // The root node lists every page: when its text is plain, its /Count is
-    // read from it rather than from a parse of the whole list.
-    const CXrefRecord& record = m_xref->records()[static_cast<size_t>(m_pagesObjNum)];
-    CPdfDictScanner scanner;
-    int num = 0, gen = 0;
-    if (record.type != XREF_IN_FILE || !scanner.scanObject(rootText, num, gen, true) || num != m_pagesObjNum ||
-        gen != record.gen)
-        return false;
-    const CPdfDictScanner::CEntry* entry = scanner.find("Count");
-    if (entry && entry->type == PDF_REF)
-        return false; // the parse resolves it
-    if (!entry) {
-        count.setNull();
-        return true;
-    }
-    return scanner.makeValue(*entry, false, m_xref, count);
-}
-
-void CStampJob::walkPageTree(int rootNum, const std::string& rootText)
+void CStampJob::walkPageTree(int rootNum)
 {
     m_pageRecords.clear();
-    CPageTreeWalker(*m_inputFile, *m_xref, m_pageCount).walk(rootNum, rootText, m_pageRecords);
+    CPageTreeWalker walker(*m_reader);
+    walker.walk(rootNum, m_pageRecords);
+    // Without an integer /Count, the pages the walk finds are the pages.
+    const CPdfObject& count = walker.rootCount();
+    m_pageCount = count.type() == PDF_INT ? count.intValue() : static_cast<int>(m_pageRecords.size());
 }
 
 void CStampJob::chooseResourceNames()
@@ -297,11 +267,18 @@ void CStampJob::endNewObject(int num)
         m_writtenObjects.add(num, m_outRecords[static_cast<size_t>(num)].offset, m_output.position());
 }
 
+void CStampJob::writeGraphicsStateObject()
+{
+    m_gsObjNum = beginNewObject();
+    m_output.write(formatGraphicsStateObject(static_cast<float>(opacity)));
+    endNewObject(m_gsObjNum);
+}
+
 void CStampJob::writeImageObject()
 {
     const int64_t length = m_imageFile->size();
     m_imObjNum = beginNewObject();
-    m_output.write(writeImageObjectHeader(length, m_jpeg));
+    m_output.write(formatImageObjectHeader(length, m_jpeg));
     m_output.copyFrom(*m_imageFile, 0, length);
     m_output.write("\nendstream\nendobj\n");
     endNewObject(m_imObjNum);
@@ -319,15 +296,13 @@ bool CStampJob::isPageSelected(int pageIndex) const
 
 void CStampJob::printProgress()
 {
-    // One dot for every sixth page met, shown at once to someone watching.
-    if (++m_progress > 10) {
+    // Shown at once to someone watching.
+    if (++m_pagesMet % 6 == 0) {
         std::fputs(".", stdout);
         static const bool watched = platform::stdoutIsTerminal();
         if (watched)
             std::fflush(stdout);
-        m_progress = 0;
     }
-    ++m_progress;
 }
 
 void CStampJob::copyObjects()
@@ -370,21 +345,20 @@ void CStampJob::copyObjects()
             // be known in this output too.
             known = true;
         } else if (in.type == XREF_IN_FILE) {
-            if (!objectTextSpan(*m_inputFile, i, *m_xref, span))
+            if (!m_reader->span(i, span))
                 continue;
             // A record that points at another object's text would file that object under our number.
-            if (span.leadingNumber != i)
+            if (span.num != i)
                 continue;
         } else {
-            text = readObjectText(*m_inputFile, i, *m_xref);
+            text = m_reader->text(i);
             if (text.empty())
                 continue;
         }
 
         // Object streams are dropped: their objects come out one by one. Only a
-        // stream stored in the file can be one, and the /Type that says so
-        // stands in its dictionary, before the data.
-        if (span.mentionsObjStm && isObjectStream(i, in.gen))
+        // stream stored in the file can be one.
+        if (span.isObjectStream)
             continue;
 
         m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
@@ -392,17 +366,19 @@ void CStampJob::copyObjects()
             printProgress();
         if (stamped) {
             if (text.empty())
-                text = readObjectText(*m_inputFile, i, *m_xref);
+                text = m_reader->text(i);
             const int prefix = beginNewObject();
-            m_output.write(buildPrefixStream(pageIndex));
+            m_output.write(buildPrefixStream());
             endNewObject(prefix);
             const int stamp = beginNewObject();
             m_output.write(buildStampStream(pageIndex));
             endNewObject(stamp);
-            rewritePageObject(text, i, pageIndex);
+            rewritePageObject(text, i, pageIndex, prefix, stamp);
         } else if (in.type == XREF_IN_FILE) {
             const int64_t start = m_output.position();
             m_output.copyFrom(*m_inputFile, span.start, span.length);
+            if (span.endobjMissing)
+                m_output.write(CObjectSpan::kEndobj);
             if (known && marksRun())
                 m_writtenObjects.add(i, start, m_output.position());
         } else {
@@ -414,24 +390,15 @@ void CStampJob::copyObjects()
     }
 }
 
-bool CStampJob::isObjectStream(int num, int gen)
-{
-    CPdfObject object;
-    m_xref->fetchObject(num, gen, object);
-    CPdfObject type;
-    if (object.type() == PDF_STREAM && object.streamValue()->streamDict())
-        object.streamValue()->streamDict()->getValue("Type", type);
-    return type.type() == PDF_NAME && type.textString() == "ObjStm";
-}
-
-void CStampJob::rewritePageObject(const std::string& pageText, int pageNum, int pageIndex)
+void CStampJob::rewritePageObject(const std::string& pageText, int pageNum, int pageIndex, int prefixNum,
+                                  int stampNum)
 {
     if (!m_rewriter) {
-        CPageRewriter::CContext context{*m_inputFile, *m_xref,   m_output,   m_outRecords,
-                                        m_imName,     m_imObjNum, m_gsName, m_gsObjNum};
+        CPageRewriter::CContext context{*m_reader, *m_xref,   m_output, m_outRecords,
+                                        m_imName,  m_imObjNum, m_gsName, m_gsObjNum};
         m_rewriter = std::make_unique<CPageRewriter>(context);
     }
-    m_rewriter->rewrite(pageText, pageNum, m_pageRecords[static_cast<size_t>(pageIndex)]);
+    m_rewriter->rewrite(pageText, pageNum, m_pageRecords[static_cast<size_t>(pageIndex)], prefixNum, stampNum);
 }
 
 // ---------------------------------------------------------------- header, table, trailer
@@ -520,17 +487,7 @@ void CStampJob::writeTrailer(int64_t startxref)
 
 // ---------------------------------------------------------------- objects and placement
 
-std::string CStampJob::writeImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg) const
-{
-    return formatImageObjectHeader(jpegLength, jpeg);
-}
-
-std::string CStampJob::writeGraphicsStateObject(float opacityPercent) const
-{
-    return formatGraphicsStateObject(opacityPercent);
-}
-
-std::string CStampJob::buildPrefixStream(int) const { return formatPrefixStream(); }
+std::string CStampJob::buildPrefixStream() const { return formatPrefixStream(); }
 
 void CStampJob::computePlacement(int pageIndex)
 {

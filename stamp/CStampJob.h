@@ -12,7 +12,7 @@
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/JpegHeader.h"
-#include "stamp/ObjectText.h"
+#include "stamp/CObjectReader.h"
 
 class CFileSource;
 class CPageRewriter;
@@ -65,20 +65,19 @@ public:
     void loadInput(const std::string& path);
     // Reads the catalog and walks the page tree into pageRecords().
     void findPages();
-    // Lists the pages below the root node (at most pageCount() of them).
-    void walkPageTree(int rootNum, const std::string& rootText);
+    // Lists the pages below the root node (at most its /Count of them) and sets pageCount().
+    void walkPageTree(int rootNum);
     // Sets anchorX, anchorY and angle for page j.
     void computePlacement(int pageIndex);
-    std::string buildPrefixStream(int pageIndex) const;
+    std::string buildPrefixStream() const;
     std::string buildStampStream(int pageIndex);
-    std::string writeImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg) const;
-    std::string writeGraphicsStateObject(float opacityPercent) const;
     bool isPageSelected(int pageIndex) const;
 
     const std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
     int pageCount() const { return m_pageCount; }
     CXrefTable* xrefTable() const { return m_xref; }
     CFileSource* inputFile() const { return m_inputFile.get(); }
+    CObjectReader* objectReader() const { return m_reader.get(); }
 
     // Fixes the number in the resource names (normally drawn from the clock),
     // so that outputs can be compared byte for byte.
@@ -90,8 +89,6 @@ private:
     void loadDocument();
     void closeAll();
     bool marksRun() const { return trimMarks || cropMarks; }
-    // The root node's /Count as its text gives it; false when the text is not plain enough to tell.
-    bool readRootCount(const std::string& rootText, CPdfObject& count) const;
     void chooseResourceNames();
     // Appends an output record at the current position for a new object and writes its number.
     int beginNewObject();
@@ -101,11 +98,11 @@ private:
     void writeNumber(int64_t value);
     void writeXrefTable();
     void writeTrailer(int64_t startxref);
+    void writeGraphicsStateObject();
     void writeImageObject();
     void copyObjects();
-    // Whether object `num` is an object stream (its dictionary's /Type is /ObjStm).
-    bool isObjectStream(int num, int gen);
-    void rewritePageObject(const std::string& pageText, int pageNum, int pageIndex);
+    void rewritePageObject(const std::string& pageText, int pageNum, int pageIndex, int prefixNum, int stampNum);
+    // Counts a page met in the copy; every sixth shows as a dot.
     void printProgress();
 
     std::shared_ptr<CFileSource> m_inputFile;
@@ -114,6 +111,7 @@ private:
     JpegInfo m_jpeg;
     CPdfFile m_document;
     CXrefTable* m_xref = nullptr;
+    std::unique_ptr<CObjectReader> m_reader; // over the loaded document
     int m_rootObjNum = 0;
     int m_rootGen = 0;
     int m_infoObjNum = 0;
@@ -129,7 +127,7 @@ private:
     int m_anchorX = 0;
     int m_anchorY = 0;
     float m_angle = 0.0f;
-    int m_progress = 0;
+    int m_pagesMet = 0;
     std::optional<int> m_fixedResourceNumber;
     std::set<int64_t> m_usedResourceNumbers;
     std::unique_ptr<CPageRewriter> m_rewriter; // made once the names of a run are chosen

@@ -20,7 +20,7 @@
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "stamp/CStampJob.h"
-#include "stamp/ObjectText.h"
+#include "stamp/CObjectReader.h"
 #include "tests/app/E2e.h"
 
 using namespace e2e;
@@ -40,9 +40,10 @@ uint64_t objectsDigest(const std::string& path)
     CPdfFile document;
     document.open(path);
     CXrefTable& xref = *document.xref();
+    CObjectReader reader(*document.file(), xref);
     uint64_t hash = fnv1a("objects");
     for (int num = 0; num < xref.recordCount(); ++num)
-        hash = fnv1a(std::to_string(num) + ":" + readObjectText(*document.file(), num, xref), hash);
+        hash = fnv1a(std::to_string(num) + ":" + reader.text(num), hash);
     return hash;
 }
 

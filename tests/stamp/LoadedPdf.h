@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "stamp/CStampJob.h"
-#include "stamp/ObjectText.h"
+#include "stamp/CObjectReader.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"
 
@@ -23,7 +23,7 @@ class LoadedPdf : public ::testing::Test {
 protected:
     LoadedPdf() { b.set(1, "<< /Type /Catalog /Pages 2 0 R >>"); b.setRoot(1); }
     void load(const std::string& bytes) { vtest::writeFile(path, bytes); job.loadInput(path); }
-    std::string text(int num) { return readObjectText(*job.inputFile(), num, *job.xrefTable()); }
+    std::string text(int num) { return job.objectReader()->text(num); }
     const std::vector<CPageRecord>& walk() { load(b.build()); job.findPages(); return job.pageRecords(); }
     vtest::PdfBuilder b;
     vtest::TempDir dir;

@@ -125,8 +125,13 @@ std::string xrefStreamBody(const Listing& rows, const std::string& keys, const X
             dict += " " + std::to_string(first) + " " + std::to_string(count);
         dict += " ]";
     }
-    if (o.pngUp)
-        dict += " /DecodeParms << /Columns " + std::to_string(columns) + " /Predictor 12 >>";
+    if (o.pngUp) {
+        const std::string parms = "<< /Columns " + std::to_string(columns) + " /Predictor 12 >>";
+        dict += o.arrays ? " /DecodeParms [" + parms + "]" : " /DecodeParms " + parms;
+    }
+    if (o.arrays && o.flate)
+        return "<< /Length " + std::to_string(deflate(data).size()) + " /Filter [/FlateDecode] " + dict +
+               " >>\nstream\n" + deflate(data) + "\nendstream";
     return streamBody(dict, data, o.flate);
 }
 

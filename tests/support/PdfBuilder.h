@@ -23,6 +23,7 @@ struct XrefStreamOptions {
     bool pngUp = false;         // /DecodeParms << /Predictor 12 /Columns (w0+w1+w2) >>; needs flate
     bool index = false;         // /Index with only the numbers this section defines; otherwise 0..Size-1
                                 // (Hybrid's /XRefStm stream always uses /Index)
+    bool arrays = false;        // /Filter and /DecodeParms written as one-item arrays
 };
 
 class PdfBuilder {

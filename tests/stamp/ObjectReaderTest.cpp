@@ -1,5 +1,5 @@
-// Cutting an object's literal text out of the input, and the byte searches
-// the page rewrite and the page tree walk rely on.
+// Cutting an object's literal text out of the input, and the layout of its
+// entries that the page rewrite and the page tree walk rely on.
 
 #include <cstdio>
 
@@ -17,15 +17,11 @@ const TextCase kTexts[] = {
     {"StreamHoldingEndobj", "3 0 obj\n<< /Length 43 >>" + kTail, ""},
     {"StreamHoldingEndobjLengthByReference", "3 0 obj\n<< /Length 5 0 R >>" + kTail, ""},
     {"WrongLengthFallsBackToTheFirstEndobj", "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj xyz\nendstream\nendobj\n",
-     "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj "}};
-struct NumberCase { const char* name; const char* text; const char* key; uint32_t value; bool isReference; };
-const NumberCase kNumbers[] = {
-    {"Reference", "12 0 obj<</Pages 3 0 R>>", "/Pages", 3, true},
-    {"MinusSignIsSkipped", "<</Rotate -90>>", "/Rotate", 90, false},
-    {"GenerationOneIsNoReference", "<</Pages 3 1 R>>", "/Pages", 3, false},
-    {"FirstKeyCounts", "<</Pages 4 0 R/Pages 5 0 R>>", "/Pages", 4, true},
-    {"TextEndsAfterR", "<</Pages 3 0 R", "/Pages", 3, true}, {"TextEndsBeforeR", "<</Pages 3 0 ", "/Pages", 3, false},
-    {"MissingKey", "<</Type/Page>>", "/Rotate", 0, false}, {"NoNumberAfterKey", "<</Type/Pages", "/Pages", 0, false}};
+     "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj "},
+    // "endobj" in a string or a comment is no keyword: the object goes on.
+    {"EndobjInAString", "3 0 obj\n<< /Title (When endobj appears in a title) >>\nendobj\n", ""},
+    {"EndobjInAComment", "3 0 obj\n<< /A 1 % endobj\n/B [ (endobj) ] >>\nendobj\n", ""},
+    {"StreamDictionaryWithAString", "3 0 obj\n<< /Length 43 /T (stream endobj) >>" + kTail, ""}};
 // The value's text; empty: no top-level entry.
 struct EntryCase { const char* name; const char* text; const char* key; const char* value; };
 const EntryCase kEntries[] = {
@@ -38,14 +34,15 @@ const EntryCase kEntries[] = {
     {"InsideNestedDictOnly", "3 0 obj<< /Parent << /Resources 5 0 R >> >>endobj", "Resources", ""},
     {"AsAValueOnly", "3 0 obj<</Name /Resources /Other 1>>endobj", "Resources", ""},
     {"InStreamDataOnly", "3 0 obj<</Length 16>>stream\n/Resources 1 0 R\nendstream endobj", "Resources", ""},
-    {"Missing", "3 0 obj<</Type/Page>>endobj", "Resources", ""}};
+    {"Missing", "3 0 obj<</Type/Page>>endobj", "Resources", ""},
+    // Keys compare after their escapes are decoded; a comment hides what it holds.
+    {"EscapedKey", "3 0 obj<< /Res#6Fur#63es 4 0 R >>endobj", "Resources", "4 0 R"},
+    {"AfterACommentHoldingTheKey", "3 0 obj<< % /Resources 9 0 R\n/Resources 4 0 R >>endobj", "Resources", "4 0 R"}};
 
 void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.name; }
 void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
 class ObjectText : public LoadedPdf, public ::testing::WithParamInterface<TextCase> {};
-class FindNumberAfterKey : public ::testing::TestWithParam<NumberCase> {};
-class FindDictEntryValue : public ::testing::TestWithParam<EntryCase> {};
+class TopLevelEntry : public ::testing::TestWithParam<EntryCase> {};
 
 } // namespace
 
@@ -78,38 +75,14 @@ TEST_F(ObjectText, CompressedObjectIsFramedWithCarriageReturns) {
     EXPECT_EQ(text(7).size(), 31u);
 }
 
-// The index of the LAST byte of the first match; 0 stands for none.
-TEST(FindBytes, GivesTheLastByteOfTheFirstMatch) {
-    EXPECT_EQ(findBytes("12 0 obj<</Pages 3 0 R>>", "/Pages"), 15u);
-    EXPECT_EQ(findBytes("/Pages 1 /Pages 2", "/Pages"), 5u);
-    EXPECT_EQ(findBytes("ab", "abc"), 0u);
-}
-
-// The same in a file, from an offset; a match across the reader's blocks counts.
-TEST(FindInFile, GivesTheLastByteOfTheFirstMatchAfterTheOffset) {
-    vtest::TempDir dir;
-    std::string bytes(CFileSource::kBlockSize - 3, ' ');
-    bytes += "endobj endobj";
-    vtest::writeFile(dir.file("f"), bytes);
-    auto file = CFileSource::open(dir.file("f"));
-    const int64_t first = static_cast<int64_t>(CFileSource::kBlockSize) - 3;
-    EXPECT_EQ(findInFile(*file, 0, "endobj", 6), first + 5);
-    EXPECT_EQ(findInFile(*file, first + 1, "endobj", 6), first + 12);
-    EXPECT_EQ(findInFile(*file, first + 8, "endobj", 6), 0);
-}
-
-TEST_P(FindNumberAfterKey, ReadsTheFirstNumberAfterTheKey) {
-    bool isReference = !GetParam().isReference; // must be overwritten
-    EXPECT_EQ(findNumberAfterKey(GetParam().text, GetParam().key, isReference), GetParam().value);
-    EXPECT_EQ(isReference, GetParam().isReference);
-}
-INSTANTIATE_TEST_SUITE_P(Examples, FindNumberAfterKey, ::testing::ValuesIn(kNumbers), kRowName);
-
-TEST_P(FindDictEntryValue, FindsTopLevelEntriesOnly) {
+// The parser's layout (or the scanner's, for plain text) gives the value's
+// exact bytes; keys elsewhere in the text do not count.
+TEST_P(TopLevelEntry, IsFoundByItsLayout) {
     const std::string text = GetParam().text;
-    size_t begin = 0, end = 0;
-    const bool found = findDictEntryValue(text, GetParam().key, begin, end);
-    EXPECT_EQ(found, *GetParam().value != '\0');
-    EXPECT_EQ(found ? text.substr(begin, end - begin) : "", GetParam().value);
+    CPdfObjectHead head;
+    ASSERT_TRUE(CObjectReader::headOfText(text, head));
+    const CPdfEntryLayout* entry = head.dict.find(GetParam().key);
+    EXPECT_EQ(entry != nullptr, *GetParam().value != '\0');
+    EXPECT_EQ(entry ? text.substr(entry->valueBegin, entry->valueEnd - entry->valueBegin) : "", GetParam().value);
 }
-INSTANTIATE_TEST_SUITE_P(Cases, FindDictEntryValue, ::testing::ValuesIn(kEntries), kRowName);
+INSTANTIATE_TEST_SUITE_P(Cases, TopLevelEntry, ::testing::ValuesIn(kEntries), kRowName);

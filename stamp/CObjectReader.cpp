@@ -1,0 +1,354 @@
+#include "stamp/CObjectReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "load/CPdfMemoryStream.h"
+#include "load/CXrefTable.h"
+#include "pdf/CPdfDict.h"
+#include "pdf/CPdfDictScanner.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfLexer.h"
+#include "pdf/CPdfParser.h"
+#include "pdf/CPdfStream.h"
+
+namespace {
+
+void shiftLayout(CPdfDictLayout& layout, int64_t delta)
+{
+    for (int64_t* position : {&layout.open, &layout.close, &layout.streamKeyword})
+        if (*position >= 0)
+            *position += delta;
+    for (CPdfEntryLayout& entry : layout.entries) {
+        entry.keyBegin += delta;
+        entry.keyEnd += delta;
+        entry.valueBegin += delta;
+        entry.valueEnd += delta;
+    }
+}
+
+void shiftHead(CPdfObjectHead& head, int64_t delta)
+{
+    head.valueBegin += delta;
+    head.valueEnd += delta;
+    head.keywordBegin += delta;
+    head.keywordEnd += delta;
+    shiftLayout(head.dict, delta);
+}
+
+CPdfStream* memoryStream(std::string_view text)
+{
+    return new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+// The bytes of the file at [position, position + count): in `head` (which
+// starts at `headStart`) when it holds them, else copied into `buffer`.
+std::string_view bytesAt(CFileSource& input, std::string_view head, int64_t headStart, int64_t position, char* buffer,
+                         size_t count)
+{
+    if (position >= headStart && position - headStart <= static_cast<int64_t>(head.size())) {
+        const size_t skip = static_cast<size_t>(position - headStart);
+        if (head.size() - skip >= count)
+            return head.substr(skip, count);
+    }
+    return std::string_view(buffer, input.read(position, buffer, count));
+}
+
+// Where a stream's data starts: after the line end that follows "stream"
+// (and whatever stands before it on that line), as the parser reads it.
+int64_t streamDataStart(CFileSource& input, CXrefTable& xref, std::string_view head, int64_t start,
+                        int64_t afterKeyword)
+{
+    char buffer[64];
+    const std::string_view bytes = bytesAt(input, head, start, afterKeyword, buffer, sizeof buffer);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\n')
+            return afterKeyword + static_cast<int64_t>(i) + 1;
+        if (bytes[i] == '\r' && i + 1 < bytes.size())
+            return afterKeyword + static_cast<int64_t>(i) + (bytes[i + 1] == '\n' ? 2 : 1);
+    }
+    CPdfLexer lexer(xref.mainStream()->openWindow(afterKeyword, 0, CPdfObject()));
+    lexer.skipToLineEnd();
+    return lexer.stream()->tellPos();
+}
+
+enum class EStreamEnd {
+    ENDOBJ,       // "endstream" and "endobj" follow the data
+    NO_ENDOBJ,    // "endstream" follows, but no "endobj" after it
+    NO_ENDSTREAM, // the data is not followed by "endstream": the length is wrong
+};
+
+// What follows the data that ends at `dataEnd`, as the lexer reads it; sets
+// `endstream` to where that keyword ends and `endobj` to where the next starts.
+EStreamEnd endAfterData(CFileSource& input, CXrefTable& xref, std::string_view head, int64_t start, int64_t dataEnd,
+                        int64_t& endstream, int64_t& endobj)
+{
+    char buffer[64];
+    const std::string_view bytes = bytesAt(input, head, start, dataEnd, buffer, sizeof buffer);
+    const bool complete = dataEnd + static_cast<int64_t>(bytes.size()) >= input.size();
+    size_t position = 0, begin = 0;
+    std::string_view keyword;
+    // Plain bytes are read in place; a token that may go on past them is not.
+    auto next = [&]() {
+        return CPdfDictScanner::scanKeyword(bytes, position, keyword, begin) && (complete || position < bytes.size());
+    };
+    if (next()) {
+        if (keyword != "endstream")
+            return EStreamEnd::NO_ENDSTREAM;
+        endstream = dataEnd + static_cast<int64_t>(position);
+        if (next()) {
+            endobj = dataEnd + static_cast<int64_t>(begin);
+            return keyword == "endobj" ? EStreamEnd::ENDOBJ : EStreamEnd::NO_ENDOBJ;
+        }
+    }
+    CPdfLexer lexer(xref.mainStream()->openWindow(dataEnd, 0, CPdfObject()));
+    CPdfObject token;
+    lexer.readToken(token);
+    if (!token.isKeyword("endstream"))
+        return EStreamEnd::NO_ENDSTREAM;
+    endstream = lexer.tokenEnd();
+    lexer.readToken(token);
+    endobj = lexer.tokenBegin();
+    return token.isKeyword("endobj") ? EStreamEnd::ENDOBJ : EStreamEnd::NO_ENDOBJ;
+}
+
+} // namespace
+
+CObjectReader::CObjectReader(CFileSource& input, CXrefTable& xref) : m_input(input), m_xref(xref) {}
+
+bool CObjectReader::readHeadInFile(int num, CHeadBytes& bytes)
+{
+    if (num < 0 || num >= m_xref.recordCount())
+        return false;
+    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
+    if (record.type != XREF_IN_FILE)
+        return false;
+    // Offsets count from the "%PDF-" header, as the loader reads them.
+    const int64_t start = m_xref.baseOffset() + record.offset;
+    if (start < 0 || start >= m_input.size())
+        return false;
+    bytes.start = start;
+    bytes.block = m_input.blockAt(start);
+    const size_t inBlock = bytes.block ? static_cast<size_t>(start - bytes.block->offset) : 0;
+    const bool lastBlock =
+        bytes.block && bytes.block->offset + static_cast<int64_t>(bytes.block->size()) == m_input.size();
+    if (bytes.block && (bytes.block->size() - inBlock >= CHeadBytes::kSize || lastBlock)) {
+        bytes.bytes = std::string_view(reinterpret_cast<const char*>(bytes.block->data()) + inBlock,
+                                       std::min(CHeadBytes::kSize, bytes.block->size() - inBlock));
+    } else {
+        bytes.block.reset();
+        bytes.bytes = std::string_view(bytes.copy, m_input.read(start, bytes.copy, sizeof bytes.copy));
+    }
+    bytes.complete = start + static_cast<int64_t>(bytes.bytes.size()) >= m_input.size();
+
+    m_parsed.clear();
+    // A keyword that ends where the bytes do may go on past them.
+    if (CPdfDictScanner::scanObjectHead(bytes.bytes, m_head) &&
+        (bytes.complete || m_head.keywordEnd < static_cast<int64_t>(bytes.bytes.size())))
+        return true;
+    try {
+        CPdfParser parser(nullptr, m_xref.mainStream()->openWindow(start, 0, CPdfObject()));
+        if (!parser.parseObjectHead(m_head, &m_parsed))
+            return false;
+    } catch (const CPdfException&) {
+        return false;
+    }
+    shiftHead(m_head, -start);
+    return true;
+}
+
+void CObjectReader::headEntry(const CHeadBytes& bytes, const char* key, CPdfObject& out) const
+{
+    out.clear();
+    if (m_parsed.type() == PDF_DICT) {
+        m_parsed.dictValue()->getValueUnresolved(key, out);
+        return;
+    }
+    const CPdfEntryLayout* entry = m_head.dict.find(key);
+    if (!entry || !CPdfDictScanner::makeValue(bytes.bytes, *entry, false, nullptr, out)) {
+        out.clear();
+        out.setNull();
+    }
+}
+
+int64_t CObjectReader::streamLength(const CHeadBytes& bytes)
+{
+    CPdfObject length;
+    headEntry(bytes, "Length", length);
+    if (length.type() == PDF_REF) {
+        CPdfObject resolved;
+        try {
+            m_xref.fetchObject(length.refNum(), length.refGen(), resolved);
+        } catch (const CPdfException&) {
+            return -1;
+        }
+        length = std::move(resolved);
+    }
+    return length.type() == PDF_INT && length.intValue() >= 0 ? length.intValue() : -1;
+}
+
+bool CObjectReader::namesObjectStream(const CHeadBytes& bytes)
+{
+    CPdfObject type;
+    headEntry(bytes, "Type", type);
+    if (type.type() == PDF_REF) {
+        CPdfObject resolved;
+        try {
+            m_xref.fetchObject(type.refNum(), type.refGen(), resolved);
+        } catch (const CPdfException&) {
+            return false;
+        }
+        type = std::move(resolved);
+    }
+    return type.type() == PDF_NAME && type.textString() == "ObjStm";
+}
+
+bool CObjectReader::span(int num, CObjectSpan& span)
+{
+    span = CObjectSpan();
+    CHeadBytes bytes;
+    if (!readHeadInFile(num, bytes))
+        return false;
+    const int64_t start = bytes.start;
+    span.start = start;
+    span.num = m_head.num;
+    span.gen = m_head.gen;
+    span.type = m_head.isStream() ? PDF_STREAM : m_head.type;
+    int64_t end = -1;
+    if (m_head.endsAtEndobj()) {
+        end = start + m_head.keywordBegin;
+    } else if (m_head.isStream()) {
+        span.isObjectStream = namesObjectStream(bytes);
+        const int64_t length = streamLength(bytes);
+        const int64_t data = streamDataStart(m_input, m_xref, bytes.bytes, start, start + m_head.keywordEnd);
+        int64_t endstream = -1, endobj = -1;
+        const EStreamEnd after =
+            length >= 0 ? endAfterData(m_input, m_xref, bytes.bytes, start, data + length, endstream, endobj)
+                        : EStreamEnd::NO_ENDSTREAM;
+        if (after == EStreamEnd::ENDOBJ) {
+            end = endobj;
+        } else if (after == EStreamEnd::NO_ENDOBJ) {
+            // The next object follows "endstream" at once.
+            span.length = endstream - start;
+            span.endobjMissing = true;
+            return true;
+        } else {
+            end = m_input.find(start, "endobj"); // a wrong /Length: the first "endobj" after the start
+        }
+    } else if (valueIsComplete(bytes)) {
+        // The next object (or the table) follows the value at once.
+        span.length = m_head.valueEnd;
+        span.endobjMissing = true;
+        return true;
+    }
+    if (end < 0)
+        return false;
+    // Through "endobj" and the one byte after it (normally the line end).
+    span.length = std::min(end + 7, m_input.size()) - start;
+    return true;
+}
+
+bool CObjectReader::valueIsComplete(const CHeadBytes& bytes) const
+{
+    switch (m_head.type) {
+    case PDF_DICT:
+        return m_head.dict.close >= 0;
+    case PDF_ARRAY: {
+        char last = 0;
+        return m_head.valueEnd > m_head.valueBegin && m_input.read(bytes.start + m_head.valueEnd - 1, &last, 1) == 1 &&
+               last == ']';
+    }
+    case PDF_BOOL:
+    case PDF_INT:
+    case PDF_REAL:
+    case PDF_STRING:
+    case PDF_NAME:
+    case PDF_NULL:
+    case PDF_REF:
+        return true;
+    default:
+        return false; // a keyword, an error, the end of the file
+    }
+}
+
+bool CObjectReader::head(int num, CPdfObjectHead& head)
+{
+    if (num < 0 || num >= m_xref.recordCount())
+        return false;
+    if (m_xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM) {
+        const std::string compressed = text(num);
+        return !compressed.empty() && headOfText(compressed, head);
+    }
+    CHeadBytes bytes;
+    if (!readHeadInFile(num, bytes))
+        return false;
+    std::swap(head, m_head);
+    return true;
+}
+
+std::string CObjectReader::text(int num, CPdfObjectHead* head)
+{
+    if (num < 0 || num >= m_xref.recordCount())
+        return std::string();
+    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
+    if (record.type == XREF_FREE)
+        return std::string();
+
+    if (record.type == XREF_IN_OBJSTM) {
+        std::string_view bytes = m_xref.compressedObjectBytes(num, 0);
+        if (bytes.empty())
+            return std::string();
+        std::string text = std::to_string(num);
+        text += " 0 obj\r";
+        text.append(bytes.data(), bytes.size());
+        text += " endobj\r";
+        if (head && !headOfText(text, *head))
+            head->type = PDF_NONE;
+        return text;
+    }
+
+    CObjectSpan where;
+    if (!span(num, where))
+        return std::string();
+    std::string text(static_cast<size_t>(where.length), '\0');
+    text.resize(m_input.read(where.start, text.data(), text.size()));
+    if (where.endobjMissing)
+        text += CObjectSpan::kEndobj;
+    if (head)
+        std::swap(*head, m_head); // read from the same bytes: its positions are the text's
+    return text;
+}
+
+bool CObjectReader::headOfText(std::string_view text, CPdfObjectHead& head)
+{
+    if (CPdfDictScanner::scanObjectHead(text, head))
+        return true;
+    try {
+        CPdfParser parser(nullptr, memoryStream(text));
+        return parser.parseObjectHead(head);
+    } catch (const CPdfException&) {
+        return false;
+    }
+}
+
+bool CObjectReader::dictLayoutAt(std::string_view text, size_t position, CPdfDictLayout& layout)
+{
+    if (CPdfDictScanner::scanDictionary(text, position, layout))
+        return true;
+    if (position >= text.size())
+        return false;
+    try {
+        CPdfParser parser(nullptr, memoryStream(text.substr(position)));
+        parser.setShallow(true);
+        parser.setStreamsUnread(true);
+        CPdfObject value;
+        parser.parseObject(value, &layout);
+        if (value.type() != PDF_DICT)
+            return false;
+    } catch (const CPdfException&) {
+        return false;
+    }
+    shiftLayout(layout, static_cast<int64_t>(position));
+    return true;
+}

@@ -1,0 +1,91 @@
+// The page rewrite, byte for byte: where each insertion lands in the
+// page's text and in the objects it names, so that every other byte stays.
+
+#include <map>
+
+#include "load/CXrefTable.h"
+#include "tests/stamp/LoadedPdf.h"
+
+namespace {
+
+// Objects written byte for byte besides catalog 1 and root node 2 (which
+// lists page 3); the text of object `checked` expected in the output, where
+// {G} {I} {P} {S} stand for the numbers of the graphics state, the image,
+// the prefix and the stamp stream.
+struct RewriteCase {
+    const char* name;
+    std::map<int, std::string> objects;
+    int checked;
+    std::string expected;
+};
+
+const std::string kStream = "<< /Length 2 >>\nstream\nq\n\nendstream";
+
+const RewriteCase kRewrites[] = {
+    {"DirectArray", {{3, "<</Type/Page/Parent 2 0 R/Contents [4 0 R 5 0 R]/Resources <<>>>>"}, {4, kStream}, {5, kStream}},
+     3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Contents [ {P} 0 R 4 0 R 5 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
+    {"IndirectArray", {{3, "<</Type/Page/Contents 9 0 R/Resources <<>>>>"}, {9, "[4 0 R 5 0 R]"}, {4, kStream}, {5, kStream}},
+     9, "9 0 obj\n[ {P} 0 R 4 0 R 5 0 R {S} 0 R ]\nendobj\n"},
+    {"NoContents", {{3, "<</Type/Page/Parent 2 0 R/Resources <<>>>>"}},
+     3, "3 0 obj\n<</Contents [ {P} 0 R {S} 0 R ]/Type/Page/Parent 2 0 R/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
+    // One stream: the list closes after the blanks on the reference's line.
+    {"OneStreamBeforeAKey", {{3, "<</Contents 4 0 R/Resources 6 0 R>>"}, {4, kStream}, {6, "<</Font 7 0 R>>"}},
+     3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources 6 0 R>>\nendobj\n"},
+    {"OneStreamBeforeALineEnd", {{3, "<< /Contents 4 0 R \r\n/Resources 6 0 R >>"}, {4, kStream}, {6, "<<>>"}},
+     3, "3 0 obj\n<< /Contents [ {P} 0 R 4 0 R  {S} 0 R ]\r\n/Resources 6 0 R >>\nendobj\n"},
+    {"OneStreamLast", {{3, "<</Resources 6 0 R/Contents 4 0 R>>"}, {4, kStream}, {6, "<<>>"}},
+     3, "3 0 obj\n<</Resources 6 0 R/Contents [ {P} 0 R 4 0 R {S} 0 R ]>>\nendobj\n"},
+    {"OneStreamBeforeAComment", {{3, "<</Contents 4 0 R % a /comment\n/Resources 6 0 R>>"}, {4, kStream}, {6, "<<>>"}},
+     3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R % a /comment\n {S} 0 R ]/Resources 6 0 R>>\nendobj\n"},
+    // Resources: our entries land after "<<", the graphics state first.
+    {"IndirectResources", {{3, "<</Contents 4 0 R/Resources 6 0 R>>"}, {4, kStream}, {6, "<</Font 7 0 R>>"}},
+     6, "6 0 obj\n<</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>/Font 7 0 R>>\nendobj\n"},
+    {"InlineSubDictionaries", {{3, "<</Contents 4 0 R/Resources <</XObject <</X1 8 0 R>>/ExtGState <</G0 9 0 R>>>>>>"}, {4, kStream}},
+     3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</XObject << /Im7 {I} 0 R /X1 8 0 R>>/ExtGState << /GS7 {G} 0 R /G0 9 0 R>>>>>>\nendobj\n"},
+    {"XObjectsByReference", {{3, "<</Contents 4 0 R/Resources <</XObject 10 0 R>>>>"}, {4, kStream}, {10, "<</X1 8 0 R>>"}},
+     10, "10 0 obj\n<< /Im7 {I} 0 R /X1 8 0 R>>\nendobj\n"},
+    // Keys found by parsing: a nested dictionary's or a string's do not count.
+    {"NestedKeysDoNotCount", {{3, "<</A <</Contents (x) /Resources <<>> >> /Contents 4 0 R /Resources <<>>>>"}, {4, kStream}},
+     3, "3 0 obj\n<</A <</Contents (x) /Resources <<>> >> /Contents [ {P} 0 R 4 0 R  {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
+    // A reference to nothing is null: ours replace it.
+    {"ResourcesNamingNothing", {{3, "<</Contents 4 0 R/Resources 70 0 R>>"}, {4, kStream}},
+     3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources << /XObject << /Im7 {I} 0 R >> /ExtGState << /GS7 {G} 0 R >> >>>>\nendobj\n"},
+    {"XObjectNamingNothing", {{3, "<</Contents 4 0 R/Resources <</XObject 70 0 R>>>>"}, {4, kStream}},
+     3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
+};
+
+void PrintTo(const RewriteCase& c, std::ostream* os) { *os << c.name; }
+class PageRewrite : public LoadedPdf, public ::testing::WithParamInterface<RewriteCase> {};
+
+std::string replaced(std::string text, const std::map<std::string, int>& numbers)
+{
+    for (const auto& [placeholder, number] : numbers)
+        for (size_t at; (at = text.find(placeholder)) != std::string::npos;)
+            text.replace(at, placeholder.size(), std::to_string(number));
+    return text;
+}
+
+} // namespace
+
+TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
+    const RewriteCase& c = GetParam();
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    for (const auto& [num, body] : c.objects)
+        b.setRaw(num, std::to_string(num) + " 0 obj\n" + body + "\nendobj\n");
+    vtest::writeFile(path, b.build());
+    job.loadInput(path);
+    const int size = job.xrefTable()->recordCount();
+    job.inputPath = path;
+    job.outputPath = dir.file("out.pdf");
+    job.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
+    job.setResourceNumber(7);
+    testing::internal::CaptureStdout();
+    job.stampFile();
+    testing::internal::GetCapturedStdout();
+
+    CStampJob output;
+    output.loadInput(dir.file("out.pdf"));
+    EXPECT_EQ(output.objectReader()->text(c.checked),
+              replaced(c.expected, {{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}}));
+}
+INSTANTIATE_TEST_SUITE_P(Texts, PageRewrite, ::testing::ValuesIn(kRewrites), kRowName);
