@@ -15,6 +15,9 @@ FUZZ_TARGETS := parser document stamp
 
 BENCH_DATA ?= $(BUILD_DIR)/bench-data
 BENCH_RUNS ?= 5
+# `make bench BASELINE=<commit>` also times that commit's build, alternately.
+BASELINE  ?=
+BASELINE_DIR := build-baseline
 
 .PHONY: all build test test-tools test-release test-asan demo install fuzz fuzz-build bench clean
 
@@ -89,10 +92,24 @@ bench: build
 	cmake --build $(BUILD_DIR) --target make_bench_inputs measure
 	@if [ ! -f $(BENCH_DATA)/shared-resources-5000.pdf ]; then \
 	  mkdir -p $(BENCH_DATA) && $(BUILD_DIR)/bench/make_bench_inputs $(BENCH_DATA) examples/logo.jpg; fi
-	python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS)
+	@if [ -n "$(BASELINE)" ]; then \
+	  commit=$$(git rev-parse --short "$(BASELINE)") || exit 1; \
+	  if [ ! -x $(BASELINE_DIR)/$$commit/build/vellico ]; then \
+	    echo "Building $$commit as the baseline"; \
+	    rm -rf $(BASELINE_DIR)/$$commit && mkdir -p $(BASELINE_DIR)/$$commit/src && \
+	    git archive $$commit | tar -x -C $(BASELINE_DIR)/$$commit/src && \
+	    cmake -S $(BASELINE_DIR)/$$commit/src -B $(BASELINE_DIR)/$$commit/build -DCMAKE_BUILD_TYPE=Release \
+	      -DVELLICO_TESTS=OFF > /dev/null && \
+	    cmake --build $(BASELINE_DIR)/$$commit/build -j $(JOBS) --target vellico > /dev/null || exit 1; \
+	  fi; \
+	  python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS) \
+	    --baseline $(BASELINE_DIR)/$$commit/build/vellico; \
+	else \
+	  python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS); \
+	fi
 
 install: build
 	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BASELINE_DIR)

@@ -3,12 +3,22 @@
 several runs, peak memory, and the ratio to `cat IN > OUT` measured in the
 same run (alternating with it, so both see the same machine state).
 
-Usage: run.py BINARY DATA_FOLDER JPEG [RUNS]
+With --baseline OTHER_BINARY, every input is also stamped by that build,
+alternating with this one run by run, and the table gives the ratio of the
+two medians: how much slower (above 1) or faster this build is.
+
+Usage: run.py BINARY DATA_FOLDER JPEG [RUNS] [--baseline OTHER_BINARY]
 (the `measure` launcher is expected beside BINARY in bench/)"""
 import os, statistics, subprocess, sys
 
-binary, folder, jpeg = os.path.abspath(sys.argv[1]), sys.argv[2], os.path.abspath(sys.argv[3])
-runs = int(sys.argv[4]) if len(sys.argv) > 4 else 5
+arguments = sys.argv[1:]
+baseline = None
+if "--baseline" in arguments:
+    at = arguments.index("--baseline")
+    baseline = os.path.abspath(arguments[at + 1])
+    del arguments[at:at + 2]
+binary, folder, jpeg = os.path.abspath(arguments[0]), arguments[1], os.path.abspath(arguments[2])
+runs = int(arguments[3]) if len(arguments) > 3 else 5
 work = os.path.abspath(os.path.join(folder, "out"))
 os.makedirs(work, exist_ok=True)
 here = os.path.dirname(os.path.abspath(__file__))
@@ -30,6 +40,13 @@ def measure(command):
     return float(seconds), int(peak) / 1024.0
 
 
+def stamp(program, source, output, *options):
+    """Stamps into a new output (the old one removed first)."""
+    if os.path.exists(output):
+        os.remove(output)
+    return measure([program, "-i" + source, "-o" + output, "-j" + jpeg] + list(options))
+
+
 def have_fitz():
     return subprocess.run(["/usr/bin/python3", "-c", "import fitz"], stderr=subprocess.DEVNULL).returncode == 0
 
@@ -46,20 +63,22 @@ def jpeg_size(path):
 
 
 inputs = ["text-2000", "text-2000-objstm", "text-20000", "images-100", "shared-resources-5000"]
-fitz = have_fitz()
+fitz = have_fitz() and baseline is None
 width, height = jpeg_size(jpeg)
 rows = []
 medians = {}
 for name in inputs:
     source = os.path.abspath(os.path.join(folder, name + ".pdf"))
     output = os.path.join(work, name + "-stamped.pdf")
-    ours, cats, peaks, others = [], [], [], []
+    ours, cats, peaks, others, theirs = [], [], [], [], []
     for _ in range(runs):
         elapsed, _ = measure(["sh", "-c", 'cat "$0" > "$1"', source, os.path.join(work, "cat.pdf")])
         cats.append(elapsed)
-        elapsed, peak = measure([binary, "-i" + source, "-o" + output, "-j" + jpeg])
+        elapsed, peak = stamp(binary, source, output)
         ours.append(elapsed)
         peaks.append(peak)
+        if baseline:
+            theirs.append(stamp(baseline, source, os.path.join(work, name + "-baseline.pdf"))[0])
     if fitz:
         for _ in range(max(1, runs // 2)):
             elapsed, _ = measure(["/usr/bin/python3", os.path.join(here, "stamp_with_fitz.py"), source,
@@ -68,23 +87,36 @@ for name in inputs:
     size = os.path.getsize(source) / 1048576.0
     medians[name] = statistics.median(ours)
     rows.append((name, size, statistics.median(ours), statistics.median(cats), max(peaks),
-                 statistics.median(others) if others else None))
+                 statistics.median(others) if others else None,
+                 statistics.median(theirs) if theirs else None))
 
 print()
-print("%-24s %8s %10s %9s %8s %9s %12s %10s" % ("input", "MB", "vellico s", "cat s", "x cat", "peak MB",
-                                              "mupdf-py s", "x mupdf-py"))
-for name, size, ours, cat, peak, other in rows:
-    print("%-24s %8.1f %10.3f %9.3f %8.2f %9.1f %12s %10s" % (
-        name, size, ours, cat, ours / cat, peak, "%.3f" % other if other else "-",
-        "%.3f" % (ours / other) if other else "-"))
+if baseline:
+    print("%-24s %8s %10s %9s %8s %9s %12s %12s" % ("input", "MB", "vellico s", "cat s", "x cat", "peak MB",
+                                                  "baseline s", "x baseline"))
+    for name, size, ours, cat, peak, other, their in rows:
+        print("%-24s %8.1f %10.3f %9.3f %8.2f %9.1f %12.3f %12.3f" % (
+            name, size, ours, cat, ours / cat, peak, their, ours / their))
+else:
+    print("%-24s %8s %10s %9s %8s %9s %12s %10s" % ("input", "MB", "vellico s", "cat s", "x cat", "peak MB",
+                                                  "mupdf-py s", "x mupdf-py"))
+    for name, size, ours, cat, peak, other, their in rows:
+        print("%-24s %8.1f %10.3f %9.3f %8.2f %9.1f %12s %10s" % (
+            name, size, ours, cat, ours / cat, peak, "%.3f" % other if other else "-",
+            "%.3f" % (ours / other) if other else "-"))
 print()
 print("text-20000 / text-2000: %.1fx" % (medians["text-20000"] / medians["text-2000"]))
-# A marks run against plain runs measured alternately with it, like cat above.
+
 source = os.path.abspath(os.path.join(folder, "text-2000.pdf"))
-plains, marks = [], []
+# A marks run against plain runs measured alternately with it, like cat above.
+plains, marks, baseline_marks = [], [], []
 for _ in range(runs):
-    plains.append(measure([binary, "-i" + source, "-o" + os.path.join(work, "plain.pdf"), "-j" + jpeg])[0])
-    marks.append(measure([binary, "-i" + source, "-o" + os.path.join(work, "marks.pdf"), "-j" + jpeg,
-                          "-crop_marks"])[0])
+    plains.append(stamp(binary, source, os.path.join(work, "plain.pdf"))[0])
+    marks.append(stamp(binary, source, os.path.join(work, "marks.pdf"), "-crop_marks")[0])
+    if baseline:
+        baseline_marks.append(stamp(baseline, source, os.path.join(work, "marks-baseline.pdf"), "-crop_marks")[0])
 plain, mark = statistics.median(plains), statistics.median(marks)
 print("marks run on text-2000: %.3f s, %.1fx a plain run (%.3f s)" % (mark, mark / plain, plain))
+if baseline:
+    print("marks run on text-2000, baseline: %.3f s; this build %.3fx the baseline" % (
+        statistics.median(baseline_marks), mark / statistics.median(baseline_marks)))
