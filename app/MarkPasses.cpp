@@ -88,13 +88,35 @@ void runMarkPasses(CStampJob& job, bool trim)
 
 } // namespace
 
+namespace {
+
+// One line per kind of repair made to the input, each on a line of its own.
+void printRepairs(CStampJob& job)
+{
+    for (const std::string& line : job.repairs().lines())
+        std::printf("\nWarning: %s", line.c_str());
+    job.clearRepairs();
+}
+
+} // namespace
+
 void processFile(CStampJob& job, int argumentCount, const char* const* arguments)
 {
     parseArguments(job, argumentCount, arguments);
-    if (job.trimMarks)
-        runMarkPasses(job, true);
-    else if (job.cropMarks)
-        runMarkPasses(job, false);
-    else
-        job.stampFile();
+    try {
+        if (job.trimMarks)
+            runMarkPasses(job, true);
+        else if (job.cropMarks)
+            runMarkPasses(job, false);
+        else
+            job.stampFile();
+    } catch (...) {
+        // What was repaired before the failure is still worth knowing.
+        const bool any = !job.repairs().empty();
+        printRepairs(job);
+        if (any)
+            std::printf("\n");
+        throw;
+    }
+    printRepairs(job);
 }

@@ -18,7 +18,7 @@ void CPdfFile::open(const std::string& path)
     open(std::move(file));
 }
 
-void CPdfFile::open(std::shared_ptr<CFileSource> file)
+void CPdfFile::open(std::shared_ptr<CFileSource> file, CRepairLog* log)
 {
     close();
     if (file->size() > kMaxFileSize)
@@ -27,7 +27,7 @@ void CPdfFile::open(std::shared_ptr<CFileSource> file)
     m_mainStream = CPdfRefPtr<CPdfStream>::adopt(new CPdfFileWindowStream(m_file, 0, 0, CPdfObject()));
     try {
         locateHeader();
-        buildXref();
+        buildXref(log);
     } catch (...) {
         close();
         throw;
@@ -62,8 +62,9 @@ void CPdfFile::locateHeader()
     m_mainStream->rewind();
 }
 
-void CPdfFile::buildXref()
+void CPdfFile::buildXref(CRepairLog* log)
 {
     m_xref = std::make_unique<CXrefTable>();
-    m_xref->load(m_mainStream.get());
+    m_xref->setRepairLog(log);
+    m_xref->load(m_mainStream.get(), false, m_repair);
 }

@@ -7,6 +7,7 @@
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
+class CRepairLog;
 class CXrefTable;
 
 // An input PDF opened for reading: the file, the main stream over it (which
@@ -23,8 +24,9 @@ public:
 
     // Opens and loads the document; throws CPdfException (and stays closed) on failure.
     void open(const std::string& path);
-    // The same, over a file the caller already opened.
-    void open(std::shared_ptr<CFileSource> file);
+    // The same, over a file the caller already opened. Repairs of a damaged
+    // file are recorded in `log` when one is given.
+    void open(std::shared_ptr<CFileSource> file, CRepairLog* log = nullptr);
     void close();
     bool isOpen() const { return m_isOpen; }
 
@@ -32,11 +34,15 @@ public:
     CPdfStream* mainStream() const { return m_mainStream.get(); }
     const std::shared_ptr<CFileSource>& file() const { return m_file; }
 
+    // Whether damaged cross-reference data is rebuilt (the default) or refused.
+    void setRepair(bool repair) { m_repair = repair; }
+
     void locateHeader();
-    void buildXref();
+    void buildXref(CRepairLog* log = nullptr);
 
 private:
     bool m_isOpen = false;
+    bool m_repair = true;
     std::shared_ptr<CFileSource> m_file;
     CPdfRefPtr<CPdfStream> m_mainStream;
     std::unique_ptr<CXrefTable> m_xref;

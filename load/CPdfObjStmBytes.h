@@ -21,6 +21,8 @@ public:
     int objStmNum() const { return m_objStmNum; }
     int count() const { return static_cast<int>(m_objNums.size()); }
     size_t dataSize() const { return m_data.size(); }
+    // The object number header slot `index` names.
+    int objectNumber(int index) const { return m_objNums[static_cast<size_t>(index)]; }
     // Whether header slot `index` exists and names object `num`.
     bool holds(int index, int num) const
     {

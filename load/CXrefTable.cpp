@@ -1,9 +1,12 @@
 #include "load/CXrefTable.h"
 
 #include <algorithm>
+#include <optional>
 #include <cstdio>
 #include <set>
 
+#include "load/CPdfMemoryStream.h"
+#include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -79,12 +82,61 @@ CXrefTable::CXrefTable() = default;
 
 CXrefTable::~CXrefTable() = default;
 
-void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens)
+void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
 {
     m_stream = mainStream;
     m_tablesByTokens = tablesByTokens;
+    m_repair = repair;
     m_baseOffset = mainStream->windowStart();
     m_fileSize = std::max<int64_t>(mainStream->seekPos(0, SEEK_END), 0);
+    std::optional<CPdfException> sectionsError;
+    bool usable = false;
+    try {
+        loadSections();
+        // A catalog the sections cannot give is as good as no table.
+        CPdfObject root;
+        fetchObject(m_rootNum, m_rootGen, root);
+        usable = root.type() == PDF_DICT;
+    } catch (const CPdfException& error) {
+        if (!repair)
+            throw;
+        sectionsError = error;
+    }
+    if (!usable && repair) {
+        // When the scan gives no document either, what the sections said stands.
+        std::vector<CXrefRecord> records = m_records;
+        CPdfObject trailer;
+        trailer.assign(m_trailer);
+        const int rootNum = m_rootNum, rootGen = m_rootGen, infoNum = m_infoNum, infoGen = m_infoGen;
+        try {
+            reconstruct();
+        } catch (const CPdfException&) {
+            if (m_encryptedFound)
+                throw;
+            if (sectionsError)
+                throw *sectionsError;
+            m_records = std::move(records);
+            m_trailer.assign(trailer);
+            m_rootNum = rootNum;
+            m_rootGen = rootGen;
+            m_infoNum = infoNum;
+            m_infoGen = infoGen;
+            m_objStms.clear();
+        }
+    }
+    if (m_trailer.type() != PDF_DICT)
+        throw CPdfException("PDF file was damaged");
+
+    // An encryption dictionary written inline encrypts the file just the same.
+    CPdfObject value;
+    m_trailer.dictValue()->getValueUnresolved("Encrypt", value);
+    if (value.type() == PDF_REF || value.type() == PDF_DICT)
+        throw CPdfException("PDF file is encrypted");
+    m_trailer.dictValue()->setTable(this);
+}
+
+void CXrefTable::loadSections()
+{
     int64_t offset = locateStartxref();
     if (offset == 0)
         throw CPdfException("PDF file was damaged");
@@ -108,11 +160,188 @@ void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens)
         m_infoNum = value.refNum();
         m_infoGen = value.refGen();
     }
-    // An encryption dictionary written inline encrypts the file just the same.
-    trailer->getValueUnresolved("Encrypt", value);
-    if (value.type() == PDF_REF || value.type() == PDF_DICT)
-        throw CPdfException("PDF file is encrypted");
-    trailer->setTable(this);
+}
+
+const CObjectScan& CXrefTable::scan()
+{
+    if (!m_scan) {
+        m_scan = std::make_unique<CObjectScan>();
+        m_scan->run(*m_stream, m_baseOffset, std::min(kMaxObjects, m_fileSize + 1024) - 1);
+    }
+    return *m_scan;
+}
+
+bool CXrefTable::relocate(int num)
+{
+    if (!m_repair || num <= 0 || num >= recordCount())
+        return false;
+    CXrefRecord& record = m_records[static_cast<size_t>(num)];
+    CObjectScan::CHeader header;
+    if (record.type != XREF_IN_FILE || !scan().find(num, header) || header.offset == record.offset)
+        return false;
+    record.offset = static_cast<int32_t>(header.offset);
+    record.gen = header.gen;
+    m_log->foundByScan(num);
+    return true;
+}
+
+void CXrefTable::reportUnusable(int num)
+{
+    CObjectScan::CHeader header;
+    if (scan().find(num, header))
+        m_log->unreadable(num);
+    else
+        m_log->missing(num);
+}
+
+void CXrefTable::reconstruct()
+{
+    m_records.clear();
+    m_trailer.clear();
+    m_objStms.clear();
+    m_rootNum = m_rootGen = m_infoNum = m_infoGen = 0;
+    const std::vector<CObjectScan::CHeader> headers = scan().headersInFileOrder();
+    int64_t highest = 0;
+    for (const CObjectScan::CHeader& header : headers)
+        highest = std::max<int64_t>(highest, header.num);
+    growRecords(highest + 1);
+    // Where the version of each object in use stands: a later one wins.
+    std::vector<int64_t> placedAt(m_records.size(), -1);
+    for (const CObjectScan::CHeader& header : headers) {
+        CXrefRecord& record = m_records[static_cast<size_t>(header.num)];
+        record.type = XREF_IN_FILE;
+        record.offset = static_cast<int32_t>(header.offset);
+        record.gen = header.gen;
+        placedAt[static_cast<size_t>(header.num)] = header.offset;
+    }
+
+    // Object streams give their objects; cross-reference streams and
+    // "trailer" dictionaries give the catalog; a catalog is also known by its /Type.
+    struct CTrailer {
+        int64_t position;
+        CPdfObject dict;
+    };
+    std::vector<CTrailer> trailers;
+    int catalogNum = 0, catalogGen = 0;
+    size_t decoded = 0;
+    for (const CObjectScan::CHeader& header : headers) {
+        CPdfObject object;
+        try {
+            fetchObject(header.num, header.gen, object);
+        } catch (const CPdfException&) {
+            continue;
+        }
+        const bool stream = object.type() == PDF_STREAM;
+        CPdfDict* dict = object.type() == PDF_DICT ? object.dictValue() : stream ? object.streamValue()->streamDict() : nullptr;
+        if (!dict)
+            continue;
+        CPdfObject type;
+        dict->getValueUnresolved("Type", type);
+        if (type.type() != PDF_NAME)
+            continue;
+        if (type.textString() == "Catalog") {
+            catalogNum = header.num;
+            catalogGen = header.gen;
+        } else if (stream && type.textString() == "XRef") {
+            CPdfObject copy;
+            copy.setSharedDict(dict);
+            trailers.push_back({header.offset, copy});
+        } else if (stream && type.textString() == "ObjStm" && decoded < kMaxRebuildDecodedBytes) {
+            CPdfObjStmBytes members;
+            try {
+                members.build(*this, header.num);
+            } catch (const CPdfException&) {
+                continue;
+            }
+            decoded += members.dataSize();
+            for (int index = 0; index < members.count(); ++index) {
+                const int num = members.objectNumber(index);
+                if (num <= 0 || num == header.num || num > highest + members.count())
+                    continue;
+                if (num >= recordCount()) {
+                    growRecords(num + 1);
+                    placedAt.resize(m_records.size(), -1);
+                }
+                if (placedAt[static_cast<size_t>(num)] < header.offset) {
+                    CXrefRecord& record = m_records[static_cast<size_t>(num)];
+                    record.type = XREF_IN_OBJSTM;
+                    record.offset = header.num;
+                    record.gen = index;
+                    placedAt[static_cast<size_t>(num)] = header.offset;
+                }
+            }
+        }
+    }
+    for (int64_t position : scan().trailers()) {
+        try {
+            CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + position, 0, CPdfObject()));
+            CPdfObject dict;
+            parser.parseObject(dict);
+            if (dict.type() == PDF_DICT)
+                trailers.push_back({position, dict});
+        } catch (const CPdfException&) {
+        }
+    }
+    std::sort(trailers.begin(), trailers.end(),
+              [](const CTrailer& a, const CTrailer& b) { return a.position < b.position; });
+
+    // The newest trailer whose /Root names a catalog there is.
+    auto inUse = [this](const CPdfObject& ref) {
+        return ref.type() == PDF_REF && ref.refNum() > 0 && ref.refNum() < recordCount() &&
+               m_records[static_cast<size_t>(ref.refNum())].type != XREF_FREE;
+    };
+    const CPdfObject* chosen = nullptr;
+    for (auto it = trailers.rbegin(); it != trailers.rend() && !chosen; ++it) {
+        CPdfObject root;
+        it->dict.dictValue()->getValueUnresolved("Root", root);
+        if (!inUse(root))
+            continue;
+        CPdfObject catalog;
+        fetchObject(root.refNum(), root.refGen(), catalog);
+        if (catalog.type() != PDF_DICT)
+            continue;
+        chosen = &it->dict;
+        m_rootNum = root.refNum();
+        m_rootGen = root.refGen();
+    }
+    for (auto it = trailers.rbegin(); it != trailers.rend(); ++it) {
+        CPdfObject encrypt;
+        it->dict.dictValue()->getValueUnresolved("Encrypt", encrypt);
+        if (encrypt.type() == PDF_REF || encrypt.type() == PDF_DICT) {
+            m_encryptedFound = true;
+            throw CPdfException("PDF file is encrypted");
+        }
+    }
+    if (!chosen && catalogNum > 0) {
+        m_rootNum = catalogNum;
+        m_rootGen = catalogGen;
+    }
+    if (m_rootNum <= 0)
+        throw CPdfException("PDF file was damaged (no catalog found)");
+    for (auto it = trailers.rbegin(); it != trailers.rend(); ++it) {
+        CPdfObject info;
+        it->dict.dictValue()->getValueUnresolved("Info", info);
+        if (inUse(info)) {
+            m_infoNum = info.refNum();
+            m_infoGen = info.refGen();
+            break;
+        }
+    }
+
+    // The trailer the rest of the program reads: the entries found.
+    std::string text = "<< /Size " + std::to_string(recordCount()) + " /Root " + std::to_string(m_rootNum) + " " +
+                       std::to_string(m_rootGen) + " R";
+    if (m_infoNum > 0)
+        text += " /Info " + std::to_string(m_infoNum) + " " + std::to_string(m_infoGen) + " R";
+    text += " >>";
+    CPdfParser parser(nullptr, new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    parser.parseObject(m_trailer);
+
+    int found = 0;
+    for (const CXrefRecord& record : m_records)
+        found += record.type != XREF_FREE;
+    m_rebuilt = true;
+    m_log->tableRebuilt(found);
 }
 
 int64_t CXrefTable::locateStartxref()
@@ -463,12 +692,21 @@ void CXrefTable::fetchObject(int num, int gen, CPdfObject& out)
             out.setNull();
             return;
         }
-        CPdfParser parser(this, m_stream->openWindow(m_baseOffset + record.offset, 0, CPdfObject()));
-        int headerNum = 0, headerGen = 0;
-        if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num && headerGen == gen)
-            parser.parseObject(out);
-        else
-            out.setNull();
+        // An object not where its record says is looked for where the scan found it.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const int64_t offset = m_records[static_cast<size_t>(num)].offset;
+            CPdfParser parser(this, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
+            int headerNum = 0, headerGen = 0;
+            if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num && headerGen == gen) {
+                parser.parseObject(out);
+                if (parser.streamLengthRepaired())
+                    m_log->wrongLength(num);
+                return;
+            }
+            if (attempt > 0 || !relocate(num) || m_records[static_cast<size_t>(num)].gen != gen)
+                break;
+        }
+        out.setNull();
         return;
     }
     if (record.type == XREF_IN_OBJSTM) {

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "load/CObjectScan.h"
+#include "load/CRepairLog.h"
 #include "load/CXrefRecord.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfResolver.h"
@@ -26,16 +28,34 @@ public:
     // Recently used object streams stay decoded, within these bounds.
     static constexpr size_t kObjStmCacheEntries = 8;
     static constexpr size_t kObjStmCacheBytes = 16 * 1024 * 1024;
+    // A rebuild decodes object streams up to this many bytes in all, so that
+    // a file of many small bombs cannot keep it busy.
+    static constexpr size_t kMaxRebuildDecodedBytes = 1024 * 1024 * 1024;
 
     CXrefTable();
     ~CXrefTable();
     CXrefTable(const CXrefTable&) = delete;
     CXrefTable& operator=(const CXrefTable&) = delete;
 
-    // Reads every section; throws CPdfException on failure. Classic tables
-    // in the standard layout are read as bytes, their fast path, unless
-    // `tablesByTokens` (which checks one reading against the other).
-    void load(CPdfStream* mainStream, bool tablesByTokens = false);
+    // Reads every section; when they cannot be read (no startxref, one that
+    // points elsewhere, a section that does not parse, a /Prev that leads
+    // nowhere, no usable trailer) the table is rebuilt from a scan of the
+    // file. Throws CPdfException when neither gives a document. Classic
+    // tables in the standard layout are read as bytes, their fast path,
+    // unless `tablesByTokens` (which checks one reading against the other).
+    // With `repair` false, damage is refused with what the sections' reader found.
+    void load(CPdfStream* mainStream, bool tablesByTokens = false, bool repair = true);
+    // Where repairs are recorded; by default a log of the table's own.
+    void setRepairLog(CRepairLog* log) { m_log = log ? log : &m_ownLog; }
+    CRepairLog& repairLog() const { return *m_log; }
+    // Points record `num` at where the scan found its header, when that is
+    // elsewhere; false when the scan knows no better place.
+    bool relocate(int num);
+    // Records that in-use object `num` could not be used: missing from the
+    // file, or there but unreadable.
+    void reportUnusable(int num);
+    // Whether the table was rebuilt from a scan.
+    bool rebuilt() const { return m_rebuilt; }
     // The number after the last "startxref" in the file's tail, or 0.
     int64_t locateStartxref();
     // Each reads one section; true when it names a previous one, whose offset replaces `offset`.
@@ -74,11 +94,18 @@ private:
     void storeTableEntry(int num, const CXrefRecord& record, std::vector<int>& freeInTable);
     // Reads the cross-reference stream a classic trailer names with /XRefStm.
     void readHybridStream(int64_t offset, const std::vector<int>& freeInTable);
+    // Reads the sections from startxref along the /Prev chain, and the trailer's entries.
+    void loadSections();
+    // Rebuilds every record and the trailer from a scan of the file.
+    void reconstruct();
+    // The scan of the whole file, made the first time it is needed.
+    const CObjectScan& scan();
     // The decoded object stream `num`, from the cache or built now.
     std::shared_ptr<CPdfObjStmReader> objectStream(int num);
 
     CPdfStream* m_stream = nullptr; // the document's main stream; not owned
     bool m_tablesByTokens = false;
+    bool m_repair = true;
     int64_t m_baseOffset = 0;
     int64_t m_fileSize = 0;
     std::vector<CXrefRecord> m_records;
@@ -92,4 +119,9 @@ private:
     std::vector<bool> m_replaceable;
     std::vector<int> m_fetching; // numbers being fetched, innermost last
     std::vector<std::shared_ptr<CPdfObjStmReader>> m_objStms; // most recently used first
+    std::unique_ptr<CObjectScan> m_scan;
+    bool m_rebuilt = false;
+    bool m_encryptedFound = false; // a rebuild met an /Encrypt entry
+    CRepairLog m_ownLog;
+    CRepairLog* m_log = &m_ownLog; // not owned
 };

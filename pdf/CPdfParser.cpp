@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -254,6 +255,42 @@ void CPdfParser::parseDictionary(CPdfObject& out, CPdfDictLayout* layout)
     }
 }
 
+namespace {
+
+// Where stream data that starts at `start` really ends: before the line end
+// that precedes the next "endstream", or -1 when none follows.
+int64_t dataEndBeforeEndstream(CPdfStream* input, int64_t start)
+{
+    static constexpr char kKeyword[] = "endstream";
+    constexpr int kLength = sizeof kKeyword - 1;
+    input->seekPos(start, SEEK_SET);
+    // The last kLength bytes read, compared at each step.
+    char window[kLength] = {};
+    int64_t position = start;
+    bool found = false;
+    for (int c = input->readChar(); c >= 0 && !found; c = input->readChar()) {
+        std::memmove(window, window + 1, kLength - 1);
+        window[kLength - 1] = static_cast<char>(c);
+        ++position;
+        found = position - start >= kLength && std::memcmp(window, kKeyword, kLength) == 0;
+    }
+    if (!found)
+        return -1;
+    int64_t end = position - kLength;
+    // The line end before the keyword is not part of the data.
+    auto byteAt = [input](int64_t at) {
+        input->seekPos(at, SEEK_SET);
+        return input->readChar();
+    };
+    if (end > start && byteAt(end - 1) == '\n')
+        --end;
+    if (end > start && byteAt(end - 1) == '\r')
+        --end;
+    return end;
+}
+
+} // namespace
+
 CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
 {
     CPdfStream* input = m_lexer.stream();
@@ -264,16 +301,29 @@ CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
     dict.dictValue()->getValue("Length", length);
     // A negative length would seek backwards and could parse the same bytes
     // again for ever; it is as unusable as a missing one.
-    if (length.type() != PDF_INT || length.intValue() < 0)
-        return nullptr; // nothing moves: the tokens still hold ">>" and "stream"
-    int64_t size = length.intValue();
-
+    int64_t size = length.type() == PDF_INT && length.intValue() >= 0 ? length.intValue() : -1;
+    if (size >= 0) {
+        input->seekPos(start + size, SEEK_SET);
+        advance();
+        advance();
+    }
+    if (size < 0 || !m_current.isKeyword("endstream")) {
+        // A wrong or missing /Length: the data runs to its "endstream".
+        const int64_t end = dataEndBeforeEndstream(input, start);
+        if (end < 0) {
+            if (size < 0) {
+                input->seekPos(start, SEEK_SET);
+                return nullptr;
+            }
+            throw CPdfException("Missing 'endstream'");
+        }
+        size = end - start;
+        m_streamLengthRepaired = true;
+        input->seekPos(end, SEEK_SET);
+        advance();
+        advance();
+    }
     CPdfRefPtr<CPdfStream> data = CPdfRefPtr<CPdfStream>::adopt(input->openStreamData(start, size, dict));
-    input->seekPos(start + size, SEEK_SET);
-    advance();
-    advance();
-    if (!m_current.isKeyword("endstream"))
-        throw CPdfException("Missing 'endstream'");
     advance();
     return data.detach();
 }

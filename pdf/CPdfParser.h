@@ -50,6 +50,9 @@ public:
     // A stream object comes out as its dictionary, and its "stream" keyword
     // stays the current token: for callers that find the data themselves.
     void setStreamsUnread(bool unread) { m_streamsUnread = unread; }
+    // Whether a stream read since the parser was made did not end at its
+    // /Length (or had none usable), and was ended at its "endstream" instead.
+    bool streamLengthRepaired() const { return m_streamLengthRepaired; }
 
     // Containers nested in the one parsed are consumed but not built: they
     // come out empty, of the right kind. For callers that only need to know
@@ -87,6 +90,7 @@ private:
     int64_t m_valueEnd = 0;
     int m_depth = 0;
     bool m_streamsUnread = false;
+    bool m_streamLengthRepaired = false;
     bool m_shallow = false;
     std::vector<std::string> m_keepWhole;
     bool m_keepingValue = false; // the top-level value being parsed is kept whole

@@ -2,23 +2,27 @@
 # Stamps every PDF of a folder and classifies each result:
 #   STAMPED   the output passes `qpdf --check` and has the input's page count
 #   REFUSED   exit status 1 with a message naming a real reason: an encrypted
-#             input, or one that qpdf itself finds damaged
+#             input, or one that qpdf cannot open either
 #   DEFECT    a crash, a timeout, a failure without a message, a refusal of an
-#             input qpdf accepts (other than an encrypted one), an invalid output
-#             from an input that passes `qpdf --check`, a different page count,
-#             or an existing output file changed by a failed run
+#             input qpdf opens (with or without warnings; other than an
+#             encrypted one), an output qpdf --check does not pass cleanly
+#             (unless the input's own content has the same errors), a
+#             different page count, or an existing output file changed by a
+#             failed run
 # Exits 1 when there is any defect.
 #
 # Usage: scripts/corpus-check.sh [FOLDER] [PROGRAM]
 #   FOLDER   default: ../shared/corpus beside the checkout
 #   PROGRAM  default: build/vellico
-# Environment: CORPUS_TIMEOUT (seconds per file, default 60), CORPUS_JPEG.
+# Environment: CORPUS_TIMEOUT (seconds per file, default 60), CORPUS_JPEG,
+#   CORPUS_JOBS (files checked at once, default: the number of cores).
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
 folder=${1:-$root/../shared/corpus}
 program=${2:-$root/build/vellico}
 limit=${CORPUS_TIMEOUT:-60}
 jpeg=${CORPUS_JPEG:-$root/examples/logo.jpg}
+jobs=${CORPUS_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 if [ ! -d "$folder" ]; then
   echo "corpus-check: no folder $folder" >&2
@@ -31,24 +35,32 @@ done
 folder=$(cd "$folder" && pwd)
 program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
 jpeg=$(cd "$(dirname "$jpeg")" && pwd)/$(basename "$jpeg")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 
-stamped=0 refused=0 defects=0
-sentinel="$work/sentinel"
+sentinel="$scratch/sentinel"
 printf 'existing output, must survive a failed run' > "$sentinel"
-shopt -s nullglob
-for input in "$folder"/*.pdf "$folder"/*.PDF; do
+
+# Classifies one input; prints its verdict line.
+check_one() {
+  local input=$1 name output log status message input_check input_opens
+  local output_check inherited pages_in pages_out verdict reason
   name=$(basename "$input")
+  local work
+  work=$(mktemp -d "$scratch/file.XXXXXX")
   output="$work/out.pdf"
   cp "$sentinel" "$output"
   log=$(cd "$work" && timeout "$limit" "$program" "-i$input" "-o$output" "-j$jpeg" 2>&1)
   status=$?
   # The last line, without the progress text that shares it.
-  message=$(printf '%s' "$log" | tr -d '\r' | sed -e '/^$/d' | tail -n 1)
+  message=$(printf '%s' "$log" | tr -d '\r' | grep -v '^Warning: ' | sed -e '/^$/d' | tail -n 1)
   message=${message#"Input file: '$input'"}
-  qpdf --check "$input" >/dev/null 2>&1
+  message=$(printf '%s' "$message" | sed -e 's/^.*, output file: .*$//' -e 's/^Processing\.*//')
+  qpdf --check "$input" >"$work/input-check" 2>&1
   input_check=$?   # 0 clean, 2 errors, 3 warnings (damaged but recoverable)
+  # Whether qpdf opens it at all, damaged or not.
+  qpdf --show-npages "$input" >/dev/null 2>&1
+  case $? in 0|3) input_opens=1 ;; *) input_opens=0 ;; esac
 
   verdict="" reason=""
   if [ "$status" -eq 124 ]; then
@@ -62,20 +74,35 @@ for input in "$folder"/*.pdf "$folder"/*.PDF; do
       verdict=DEFECT reason="failed without a message"
     elif printf '%s' "$message" | grep -qi 'encrypted'; then
       verdict=REFUSED reason="$message"
-    elif [ "$input_check" -ne 0 ]; then
-      verdict=REFUSED reason="$message (qpdf: damaged)"
+    elif [ "$input_opens" -eq 0 ]; then
+      verdict=REFUSED reason="$message (qpdf cannot open it either)"
     else
-      verdict=DEFECT reason="refused an input qpdf accepts: $message"
+      verdict=DEFECT reason="refused an input qpdf opens: $message"
     fi
   else
-    qpdf --check "$output" >/dev/null 2>&1
+    qpdf --check "$output" >"$work/output-check" 2>&1
     output_check=$?
+    # Problems of objects copied as they stand (their keys, tokens, content
+    # and compressed data, the page tree's own oddities) are the input's:
+    # qpdf reports them for both files, by the same object numbers. Stream
+    # lengths and anything about the file's structure must come out clean.
+    inherited=0
+    if [ "$output_check" -ne 0 ] && [ "$input_check" -ne 0 ]; then
+      normalize() { grep -aiE '^(WARNING|ERROR)' | grep -av '^WARNING: page object' | sed -E -e 's/^(WARNING|ERROR): [^ ,(]*//' -e 's/object stream [0-9]+ //' -e 's/(at )?offset [0-9]+//g'; }
+      normalize < "$work/input-check" > "$work/input-problems"
+      normalize < "$work/output-check" > "$work/output-problems"
+      inherited=1
+      if grep -aqiE 'length|endstream|loop detected|xref|reconstruct' "$work/output-problems" ||
+         grep -avxF -f "$work/input-problems" "$work/output-problems" | grep -aq .; then
+        inherited=0
+      fi
+    fi
     pages_in=$(qpdf --show-npages "$input" 2>/dev/null)
     pages_out=$(qpdf --show-npages "$output" 2>/dev/null)
     if cmp -s "$output" "$sentinel"; then
       verdict=DEFECT reason="success reported but nothing written"
-    elif [ "$output_check" -ne 0 ] && [ "$input_check" -eq 0 ]; then
-      verdict=DEFECT reason="invalid output from a valid input (qpdf exit $output_check)"
+    elif [ "$output_check" -ne 0 ] && [ "$inherited" -eq 0 ]; then
+      verdict=DEFECT reason="output not clean (qpdf exit $output_check): $(grep -iE -m1 'warning|error' "$work/output-check")"
     elif [ -n "$pages_in" ] && [ "$pages_in" != "$pages_out" ]; then
       verdict=DEFECT reason="page count $pages_in became $pages_out"
     else
@@ -83,14 +110,18 @@ for input in "$folder"/*.pdf "$folder"/*.PDF; do
       [ "$output_check" -ne 0 ] && reason="$reason (qpdf exit $output_check, as for the input)"
     fi
   fi
-  case $verdict in
-    STAMPED) stamped=$((stamped + 1)) ;;
-    REFUSED) refused=$((refused + 1)) ;;
-    DEFECT) defects=$((defects + 1)) ;;
-  esac
   printf '%-8s %-70s %s\n' "$verdict" "$name" "$reason"
-done
+  rm -rf "$work"
+}
+export -f check_one
+export program jpeg limit scratch sentinel
 
+find -L "$folder" -maxdepth 1 -type f \( -name '*.pdf' -o -name '*.PDF' \) -print0 | sort -z |
+  xargs -0 -n 1 -P "$jobs" bash -c 'check_one "$1"' _ > "$scratch/verdicts"
+sort -k2 "$scratch/verdicts"
+stamped=$(grep -c '^STAMPED' "$scratch/verdicts")
+refused=$(grep -c '^REFUSED' "$scratch/verdicts")
+defects=$(grep -c '^DEFECT' "$scratch/verdicts")
 echo
 echo "corpus-check: $stamped stamped, $refused refused with a reason, $defects defects"
 [ "$defects" -eq 0 ]

@@ -121,11 +121,23 @@ bool CObjectReader::readHeadInFile(int num, CHeadBytes& bytes)
 {
     if (num < 0 || num >= m_xref.recordCount())
         return false;
-    const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
-    if (record.type != XREF_IN_FILE)
+    const CXrefRecord* record = &m_xref.records()[static_cast<size_t>(num)];
+    if (record->type != XREF_IN_FILE)
         return false;
     // Offsets count from the "%PDF-" header, as the loader reads them.
-    const int64_t start = m_xref.baseOffset() + record.offset;
+    const bool read = readHeadAt(m_xref.baseOffset() + record->offset, bytes);
+    if (read && m_head.num == num && m_head.gen == record->gen)
+        return true;
+    // Not where the record says: where the scan of the file found it, if elsewhere.
+    if (m_xref.relocate(num)) {
+        record = &m_xref.records()[static_cast<size_t>(num)];
+        return readHeadAt(m_xref.baseOffset() + record->offset, bytes) && m_head.num == num;
+    }
+    return read && m_head.num == num;
+}
+
+bool CObjectReader::readHeadAt(int64_t start, CHeadBytes& bytes)
+{
     if (start < 0 || start >= m_input.size())
         return false;
     bytes.start = start;
@@ -234,7 +246,30 @@ bool CObjectReader::span(int num, CObjectSpan& span)
             span.endobjMissing = true;
             return true;
         } else {
-            end = m_input.find(start, "endobj"); // a wrong /Length: the first "endobj" after the start
+            // A wrong or missing /Length: the data runs to its "endstream",
+            // and a copy carries the length it really has.
+            const int64_t dataEnd = dataEndBeforeEndstream(data);
+            if (dataEnd < 0)
+                return false;
+            const EStreamEnd repaired = endAfterData(m_input, m_xref, bytes.bytes, start, dataEnd, endstream, endobj);
+            if (repaired == EStreamEnd::NO_ENDSTREAM)
+                return false;
+            const std::string length = std::to_string(dataEnd - data);
+            if (const CPdfEntryLayout* entry = m_head.dict.find("Length")) {
+                span.lengthBegin = start + entry->valueBegin;
+                span.lengthEnd = start + entry->valueEnd;
+                span.lengthText = length;
+            } else {
+                span.lengthBegin = span.lengthEnd = start + m_head.dict.close;
+                span.lengthText = " /Length " + length + " ";
+            }
+            m_xref.repairLog().wrongLength(num);
+            if (repaired == EStreamEnd::NO_ENDOBJ) {
+                span.length = endstream - start;
+                span.endobjMissing = true;
+                return true;
+            }
+            end = endobj;
         }
     } else if (valueIsComplete(bytes)) {
         // The next object (or the table) follows the value at once.
@@ -270,6 +305,37 @@ bool CObjectReader::valueIsComplete(const CHeadBytes& bytes) const
     default:
         return false; // a keyword, an error, the end of the file
     }
+}
+
+int64_t CObjectReader::dataEndBeforeEndstream(int64_t data)
+{
+    // Searches already made answer later ones that start within what they
+    // passed over: a file of many broken streams stays linear.
+    int64_t found = -2;
+    auto known = m_endstreamSearches.upper_bound(data);
+    if (known != m_endstreamSearches.begin()) {
+        --known;
+        if (known->second < 0 || known->second >= data)
+            found = known->second;
+    }
+    if (found == -2) {
+        found = m_input.find(data, "endstream");
+        m_endstreamSearches[data] = found;
+    }
+    if (found < 0)
+        return -1;
+    // The line end before the keyword is not part of the data.
+    int64_t end = found;
+    char before[2] = {};
+    if (end - data >= 2 && m_input.read(end - 2, before, 2) == 2) {
+        if (before[1] == '\n')
+            end -= before[0] == '\r' ? 2 : 1;
+        else if (before[1] == '\r')
+            end -= 1;
+    } else if (end - data == 1 && m_input.read(end - 1, before, 1) == 1 && (before[0] == '\n' || before[0] == '\r')) {
+        end -= 1;
+    }
+    return end;
 }
 
 bool CObjectReader::head(int num, CPdfObjectHead& head)
@@ -313,6 +379,10 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
         return std::string();
     std::string text(static_cast<size_t>(where.length), '\0');
     text.resize(m_input.read(where.start, text.data(), text.size()));
+    if (where.lengthCorrected()) {
+        const size_t begin = static_cast<size_t>(where.lengthBegin - where.start);
+        text.replace(begin, static_cast<size_t>(where.lengthEnd - where.lengthBegin), where.lengthText);
+    }
     if (where.endobjMissing)
         text += CObjectSpan::kEndobj;
     if (head)

@@ -118,7 +118,7 @@ void CStampJob::loadDocument()
     m_reader.reset();
     m_document.close();
     m_xref = nullptr;
-    m_document.open(m_inputFile);
+    m_document.open(m_inputFile, &m_repairs);
     m_xref = m_document.xref();
     m_reader = std::make_unique<CObjectReader>(*m_inputFile, *m_xref);
     m_rootObjNum = m_xref->rootNum();
@@ -322,7 +322,8 @@ void CStampJob::copyObjects()
             firstPage[static_cast<size_t>(num)] = static_cast<int>(j);
     }
 
-    for (int i = 0; i < count; ++i) {
+    // Object 0 heads the free list; an entry in use for it names nothing.
+    for (int i = 1; i < count; ++i) {
         const CXrefRecord& in = input[static_cast<size_t>(i)];
         if (in.type == XREF_FREE || m_outRecords[static_cast<size_t>(i)].type == XREF_IN_FILE)
             continue;
@@ -345,15 +346,18 @@ void CStampJob::copyObjects()
             // be known in this output too.
             known = true;
         } else if (in.type == XREF_IN_FILE) {
-            if (!m_reader->span(i, span))
+            // A record that points at another object's text would file that
+            // object under our number; the reader looks for ours instead.
+            if (!m_reader->span(i, span) || span.num != i) {
+                m_xref->reportUnusable(i);
                 continue;
-            // A record that points at another object's text would file that object under our number.
-            if (span.num != i)
-                continue;
+            }
         } else {
             text = m_reader->text(i);
-            if (text.empty())
+            if (text.empty()) {
+                m_xref->reportUnusable(i);
                 continue;
+            }
         }
 
         // Object streams are dropped: their objects come out one by one. Only a
@@ -376,7 +380,13 @@ void CStampJob::copyObjects()
             rewritePageObject(text, i, pageIndex, prefix, stamp);
         } else if (in.type == XREF_IN_FILE) {
             const int64_t start = m_output.position();
-            m_output.copyFrom(*m_inputFile, span.start, span.length);
+            if (span.lengthCorrected()) {
+                m_output.copyFrom(*m_inputFile, span.start, span.lengthBegin - span.start);
+                m_output.write(span.lengthText);
+                m_output.copyFrom(*m_inputFile, span.lengthEnd, span.start + span.length - span.lengthEnd);
+            } else {
+                m_output.copyFrom(*m_inputFile, span.start, span.length);
+            }
             if (span.endobjMissing)
                 m_output.write(CObjectSpan::kEndobj);
             if (known && marksRun())
@@ -410,28 +420,36 @@ void CStampJob::copyHeader()
     // bytes before "%PDF-" stay behind.
     const std::vector<CXrefRecord>& input = m_xref->records();
     int64_t lowest = -1;
-    for (size_t i = 1; i < input.size(); ++i)
-        if (input[i].type == XREF_IN_FILE && input[i].offset > 0 && (lowest < 0 || input[i].offset < lowest))
+    int lowestNum = 0;
+    for (size_t i = 1; i < input.size(); ++i) {
+        if (input[i].type == XREF_IN_FILE && input[i].offset > 0 && (lowest < 0 || input[i].offset < lowest)) {
             lowest = input[i].offset;
+            lowestNum = static_cast<int>(i);
+        }
+    }
     const int64_t base = m_xref->baseOffset();
-    if (lowest > 0) {
+    // In a damaged file the lowest record may point past the first object, or
+    // into one: then only the header's comment lines are taken.
+    CPdfObjectHead head;
+    if (lowest > 0 && m_reader->head(lowestNum, head) && input[static_cast<size_t>(lowestNum)].offset == lowest) {
         m_output.copyFrom(*m_inputFile, base, std::min<int64_t>(lowest, m_inputFile->size() - base));
         return;
     }
-    // No uncompressed object at all: the header line alone.
+    // The header line, and the comment lines that follow it (the binary marker).
     std::vector<char> bytes(1024);
     bytes.resize(m_inputFile->read(base, bytes.data(), bytes.size()));
     size_t end = 0;
-    while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
-        ++end;
-    if (end < bytes.size()) {
-        if (bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n')
+    do {
+        while (end < bytes.size() && bytes[end] != '\r' && bytes[end] != '\n')
             ++end;
-        m_output.write(bytes.data(), end + 1);
-    } else {
-        m_output.write(bytes.data(), bytes.size());
+        if (end < bytes.size() && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n')
+            ++end;
+        if (end < bytes.size())
+            ++end;
+    } while (end < bytes.size() && bytes[end] == '%');
+    m_output.write(bytes.data(), end);
+    if (end == 0 || (bytes[end - 1] != '\n' && bytes[end - 1] != '\r'))
         m_output.write("\n");
-    }
 }
 
 void CStampJob::writeNumber(int64_t value)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "load/CPdfFile.h"
+#include "load/CRepairLog.h"
 #include "load/CXrefRecord.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
@@ -78,6 +79,10 @@ public:
     CXrefTable* xrefTable() const { return m_xref; }
     CFileSource* inputFile() const { return m_inputFile.get(); }
     CObjectReader* objectReader() const { return m_reader.get(); }
+    // What was repaired in the inputs read since the log was last cleared
+    // (the mark passes read one input after another).
+    const CRepairLog& repairs() const { return m_repairs; }
+    void clearRepairs() { m_repairs.clear(); }
 
     // Fixes the number in the resource names (normally drawn from the clock),
     // so that outputs can be compared byte for byte.
@@ -109,6 +114,7 @@ private:
     COutputFile m_output;
     std::shared_ptr<CFileSource> m_imageFile;
     JpegInfo m_jpeg;
+    CRepairLog m_repairs;
     CPdfFile m_document;
     CXrefTable* m_xref = nullptr;
     std::unique_ptr<CObjectReader> m_reader; // over the loaded document

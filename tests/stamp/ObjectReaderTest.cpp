@@ -16,8 +16,13 @@ const TextCase kTexts[] = {
     // An embedded file's "endobj" must not end the stream early.
     {"StreamHoldingEndobj", "3 0 obj\n<< /Length 43 >>" + kTail, ""},
     {"StreamHoldingEndobjLengthByReference", "3 0 obj\n<< /Length 5 0 R >>" + kTail, ""},
-    {"WrongLengthFallsBackToTheFirstEndobj", "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj xyz\nendstream\nendobj\n",
-     "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj "},
+    // A wrong or missing /Length: the data runs to "endstream", and the text carries its real length.
+    {"WrongLengthIsCorrected", "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj xyz\nendstream\nendobj\n",
+     "3 0 obj\n<< /Length 14 >>\nstream\nabc endobj xyz\nendstream\nendobj\n"},
+    {"MissingLengthIsAdded", "3 0 obj\n<< /Type /X >>\nstream\r\nabc\r\nendstream\nendobj\n",
+     "3 0 obj\n<< /Type /X  /Length 3 >>\nstream\r\nabc\r\nendstream\nendobj\n"},
+    {"LengthToNothingIsReplaced", "3 0 obj\n<< /Length 99 0 R >>\nstream\nabc\nendstream\nendobj\n",
+     "3 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n"},
     // "endobj" in a string or a comment is no keyword: the object goes on.
     {"EndobjInAString", "3 0 obj\n<< /Title (When endobj appears in a title) >>\nendobj\n", ""},
     {"EndobjInAComment", "3 0 obj\n<< /A 1 % endobj\n/B [ (endobj) ] >>\nendobj\n", ""},

@@ -1,0 +1,60 @@
+#include "load/CRepairLog.h"
+
+namespace {
+
+// "5, 6, 9", or the first few and "..." for long lists.
+std::string numberList(const std::set<int>& numbers)
+{
+    constexpr size_t kShown = 10;
+    std::string text;
+    size_t shown = 0;
+    for (int num : numbers) {
+        if (shown == kShown) {
+            text += ", ...";
+            break;
+        }
+        if (shown++ > 0)
+            text += ", ";
+        text += std::to_string(num);
+    }
+    return text;
+}
+
+} // namespace
+
+bool CRepairLog::empty() const
+{
+    return m_rebuiltFrom < 0 && m_foundByScan.empty() && m_missing.empty() && m_unreadable.empty() &&
+           m_wrongLength.empty();
+}
+
+std::vector<std::string> CRepairLog::lines() const
+{
+    std::vector<std::string> lines;
+    if (m_rebuiltFrom >= 0)
+        lines.push_back("cross-reference data damaged; rebuilt from " + std::to_string(m_rebuiltFrom) +
+                        (m_rebuiltFrom == 1 ? " object" : " objects") + " found in the file");
+    if (m_foundByScan.size() == 1)
+        lines.push_back("1 object was not where the cross-reference data says; found by scanning");
+    else if (!m_foundByScan.empty())
+        lines.push_back(std::to_string(m_foundByScan.size()) +
+                        " objects were not where the cross-reference data says; found by scanning");
+    if (m_missing.size() == 1)
+        lines.push_back("object " + numberList(m_missing) +
+                        " is named in the cross-reference data but missing from the file");
+    else if (!m_missing.empty())
+        lines.push_back(std::to_string(m_missing.size()) +
+                        " objects are named in the cross-reference data but missing from the file: " +
+                        numberList(m_missing));
+    if (m_unreadable.size() == 1)
+        lines.push_back("object " + numberList(m_unreadable) + " could not be read; left out");
+    else if (!m_unreadable.empty())
+        lines.push_back(std::to_string(m_unreadable.size()) + " objects could not be read; left out: " +
+                        numberList(m_unreadable));
+    if (m_wrongLength.size() == 1)
+        lines.push_back("stream " + numberList(m_wrongLength) + " has a wrong /Length; corrected");
+    else if (!m_wrongLength.empty())
+        lines.push_back(std::to_string(m_wrongLength.size()) + " streams have a wrong /Length; corrected: " +
+                        numberList(m_wrongLength));
+    return lines;
+}

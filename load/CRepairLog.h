@@ -1,0 +1,34 @@
+#pragma once
+
+#include <set>
+#include <string>
+#include <vector>
+
+// What the reader repaired in a damaged file, gathered by kind so that each
+// kind comes out as one warning line. The job that reads the file owns it
+// and prints it; the reader only records.
+class CRepairLog {
+public:
+    // The cross-reference data could not be used and was rebuilt from a scan.
+    void tableRebuilt(int objectsFound) { m_rebuiltFrom = objectsFound; }
+    // Object `num` was not at its recorded offset and was found elsewhere.
+    void foundByScan(int num) { m_foundByScan.insert(num); }
+    // Object `num` is listed in use but stands nowhere in the file.
+    void missing(int num) { m_missing.insert(num); }
+    // Object `num` has a header but its text could not be read.
+    void unreadable(int num) { m_unreadable.insert(num); }
+    // Stream `num` does not end where its /Length says.
+    void wrongLength(int num) { m_wrongLength.insert(num); }
+
+    bool empty() const;
+    // One line per kind, without the "Warning: " prefix.
+    std::vector<std::string> lines() const;
+    void clear() { *this = CRepairLog(); }
+
+private:
+    int m_rebuiltFrom = -1;
+    std::set<int> m_foundByScan;
+    std::set<int> m_missing;
+    std::set<int> m_unreadable;
+    std::set<int> m_wrongLength;
+};

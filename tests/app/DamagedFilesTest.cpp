@@ -1,0 +1,202 @@
+// Files whose cross-reference data or stream lengths are damaged the ways
+// real files are: shifted, swapped, cut, converted to CR LF, written without
+// a table or a trailer. Each is stamped with every object kept, says what it
+// repaired, and gives an output qpdf accepts without a word.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "tests/app/E2e.h"
+#include "tests/support/PdfBuilder.h"
+
+using namespace e2e;
+
+namespace {
+
+constexpr int kPages = 3;
+
+// Catalog 1, root node 2, pages 3..5 with contents 6..8 and one font 9, all
+// uncompressed (or, with object streams, every dictionary compressed).
+vtest::PdfBuilder threePages(bool objectStreams = false)
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>");
+    for (int page = 0; page < kPages; ++page) {
+        b.set(3 + page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(6 + page) +
+                            " 0 R /Resources << /Font << /F1 9 0 R >> >> >>");
+        b.setStream(6 + page, "",
+                    "BT\n/F1 24 Tf 200 400 Td\n(Text of page " + std::to_string(page + 1) + ") Tj\nET\n");
+    }
+    b.set(9, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    b.setRoot(1);
+    if (objectStreams) {
+        const int container = b.addObjectStream();
+        for (int num : {1, 2, 3, 4, 5, 9})
+            b.compress(num, container);
+        b.setXref(vtest::XrefKind::Stream);
+    }
+    return b;
+}
+
+// The classic table's entry line for object `num`.
+size_t entryAt(const std::string& pdf, int num)
+{
+    const size_t table = pdf.rfind("\nxref\n") + 1;
+    const size_t firstEntry = pdf.find('\n', pdf.find('\n', table) + 1) + 1;
+    return firstEntry + 20 * static_cast<size_t>(num);
+}
+
+// The first stream's (object 6's) /Length value replaced by `value`.
+std::string withFirstLength(std::string pdf, const std::string& value)
+{
+    const size_t at = pdf.find("/Length ", pdf.find("\n6 0 obj")) + 8;
+    return pdf.replace(at, pdf.find_first_not_of("0123456789", at) - at, value);
+}
+
+struct DamageCase {
+    const char* name;
+    std::function<std::string()> damaged;
+    std::vector<std::string> warnings; // lines the run prints, without "Warning: "
+};
+
+std::ostream& operator<<(std::ostream& out, const DamageCase& c) { return out << c.name; }
+
+class DamagedFile : public testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedFile, IsStampedWithEveryObjectAndSaysWhatWasRepaired)
+{
+    const DamageCase& c = GetParam();
+    Workspace work;
+    work.write("clean.pdf", threePages().build());
+    work.write("in.pdf", c.damaged());
+    const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::string expected;
+    for (const std::string& warning : c.warnings)
+        expected += "\nWarning: " + warning;
+    EXPECT_NE(run.output.find("Processing" + expected + "\nDone.\n"), std::string::npos) << run.output;
+
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    if (vtest::haveTool("pdftotext")) {
+        const vtest::CommandResult text =
+            vtest::runCommand("pdftotext " + vtest::shellQuote(work.file("out.pdf")) + " - 2>&1");
+        for (int page = 1; page <= kPages; ++page)
+            EXPECT_NE(text.output.find("Text of page " + std::to_string(page)), std::string::npos)
+                << "page " << page << " lost its text:\n" << text.output;
+    }
+    const render::View letter{render::Box{0, 0, 612, 792}, 0};
+    const std::vector<render::ExpectedStamp> stamp = {redBlueStamp(render::Rect{20, 10, 96, 48})};
+    EXPECT_EQ(compareRenders(work.file("clean.pdf"), work.file("out.pdf"), {letter, letter, letter},
+                             {stamp, stamp, stamp}),
+              "");
+}
+
+const std::string kRebuilt = "cross-reference data damaged; rebuilt from 9 objects found in the file";
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedFile,
+    testing::Values(
+        DamageCase{"ShiftedOffsetWithStartxrefRight",
+                   [] {
+                       std::string pdf = threePages().build();
+                       const size_t entry = entryAt(pdf, 6);
+                       std::string digits = std::to_string(std::stol(pdf.substr(entry, 10)) + 3);
+                       return pdf.replace(entry, 10, std::string(10 - digits.size(), '0') + digits);
+                   },
+                   {"1 object was not where the cross-reference data says; found by scanning"}},
+        DamageCase{"LineInsertedBeforeAnObjectAndStartxrefWrong",
+                   [] {
+                       std::string pdf = threePages().build();
+                       return pdf.insert(pdf.find("\n7 0 obj") + 1, "% a line an editor added\n");
+                   },
+                   {kRebuilt}},
+        DamageCase{"SwappedEntries",
+                   [] {
+                       std::string pdf = threePages().build();
+                       const size_t a = entryAt(pdf, 6), b = entryAt(pdf, 9);
+                       const std::string first = pdf.substr(a, 20), second = pdf.substr(b, 20);
+                       pdf.replace(a, 20, second);
+                       return pdf.replace(b, 20, first);
+                   },
+                   {"2 objects were not where the cross-reference data says; found by scanning"}},
+        DamageCase{"NoTableAtAll",
+                   [] {
+                       const std::string pdf = threePages().build();
+                       return pdf.substr(0, pdf.rfind("\nxref\n") + 1) + "trailer\n<< /Root 1 0 R >>\n%%EOF\n";
+                   },
+                   {kRebuilt}},
+        DamageCase{"NoTrailerCatalogFoundByItsType",
+                   [] {
+                       const std::string pdf = threePages().build();
+                       return pdf.substr(0, pdf.rfind("\nxref\n") + 1);
+                   },
+                   {kRebuilt}},
+        DamageCase{"CutAfterTheLastObject",
+                   [] {
+                       const std::string pdf = threePages().build();
+                       return pdf.substr(0, pdf.rfind("endobj") + 7);
+                   },
+                   {kRebuilt}},
+        DamageCase{"ConvertedToCrLf",
+                   [] {
+                       std::string pdf = threePages().build(), converted;
+                       for (char c : pdf)
+                           converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+                       return converted;
+                   },
+                   {kRebuilt, "3 streams have a wrong /Length; corrected: 6, 7, 8"}},
+        DamageCase{"LengthTooShort", [] { return withFirstLength(threePages().build(), "20"); },
+                   {"stream 6 has a wrong /Length; corrected"}},
+        DamageCase{"LengthTooLong", [] { return withFirstLength(threePages().build(), "99"); },
+                   {"stream 6 has a wrong /Length; corrected"}},
+        DamageCase{"LengthToAMissingObject",
+                   [] { return withFirstLength(threePages().build(), "77 0 R"); }, // longer: later offsets move
+                   {kRebuilt, "stream 6 has a wrong /Length; corrected"}},
+        DamageCase{"ObjectNamedInUseButMissing",
+                   [] {
+                       vtest::PdfBuilder b = threePages();
+                       b.set(10, "<< /Unused true >>");
+                       std::string pdf = b.build();
+                       const size_t at = pdf.find("10 0 obj");
+                       return pdf.replace(at, 8, "% gone  ");
+                   },
+                   {"object 10 is named in the cross-reference data but missing from the file"}},
+        DamageCase{"PrevPointingAtGarbage",
+                   [] {
+                       vtest::PdfBuilder b = threePages();
+                       b.beginUpdate();
+                       b.set(9, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Name /F1 >>");
+                       std::string pdf = b.build();
+                       const size_t prev = pdf.rfind("/Prev ") + 6;
+                       return pdf.replace(prev, pdf.find_first_not_of("0123456789", prev) - prev, "17");
+                   },
+                   {kRebuilt}},
+        DamageCase{"ObjectStreamsWithStartxrefWrong",
+                   [] {
+                       std::string pdf = threePages(true).build();
+                       const size_t number = pdf.rfind("startxref\n") + 10;
+                       return pdf.replace(number, pdf.find('\n', number) - number, "12");
+                   },
+                   {"cross-reference data damaged; rebuilt from 11 objects found in the file"}}));
+
+// A file of many streams without "endstream", and many headers for one number,
+// stays quick: searches already made answer the later ones.
+TEST(DamagedFile, HostileRepetitionStaysLinear)
+{
+    vtest::PdfBuilder b = threePages();
+    std::string junk;
+    for (int i = 0; i < 20000; ++i)
+        junk += "99 0 obj\n<< /Length 1 >>\nstream\nxx\n";
+    b.set(10, "<< /Junk (" + std::string(10, 'j') + ") >>");
+    std::string pdf = b.build();
+    pdf.insert(pdf.find("10 0 obj"), junk);
+    Workspace work;
+    work.write("in.pdf", pdf);
+    const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+}
+
+} // namespace
