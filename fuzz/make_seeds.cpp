@@ -1,5 +1,6 @@
 // Writes the seed corpus: one file for each structure the test-PDF builder
 // can make, with a few page layouts, so the fuzzers start from real documents.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -38,6 +39,45 @@ void write(const PdfBuilder& b, const std::string& folder, const std::string& na
     b.writeTo(folder + "/" + name + ".pdf");
 }
 
+void writeBytes(const std::string& bytes, const std::string& folder, const std::string& name)
+{
+    std::FILE* file = std::fopen((folder + "/" + name + ".pdf").c_str(), "wb");
+    if (file) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+}
+
+// The same document damaged the ways real files are, so that the repair
+// path (the scan, the rebuilt table, corrected lengths) is fuzzed too.
+void writeDamaged(const PdfBuilder& b, const std::string& folder, const std::string& name)
+{
+    const std::string pdf = b.build();
+    const size_t table = pdf.rfind("\nxref\n");
+    const size_t middle = pdf.size() / 2;
+    writeBytes(pdf.substr(0, middle), folder, name + "-cut");
+    writeBytes(pdf.substr(0, middle) + "\n% inserted\n" + pdf.substr(middle), folder, name + "-shifted");
+    if (table != std::string::npos) {
+        writeBytes(pdf.substr(0, table + 1), folder, name + "-no-table");
+        std::string swapped = pdf;
+        const size_t first = swapped.find(" n", table) - 16;
+        if (first + 40 < swapped.size())
+            std::swap_ranges(swapped.begin() + static_cast<std::ptrdiff_t>(first),
+                             swapped.begin() + static_cast<std::ptrdiff_t>(first + 20),
+                             swapped.begin() + static_cast<std::ptrdiff_t>(first + 20));
+        writeBytes(swapped, folder, name + "-swapped");
+    }
+    std::string length = pdf;
+    const size_t at = length.find("/Length ");
+    if (at != std::string::npos)
+        length.replace(at + 8, 1, "9");
+    writeBytes(length, folder, name + "-length");
+    std::string crlf;
+    for (char c : pdf)
+        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    writeBytes(crlf, folder, name + "-crlf");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -51,6 +91,7 @@ int main(int argc, char** argv)
         PdfBuilder b;
         addPages(b, "/Resources << /Font << >> >>");
         write(b, folder, "classic");
+        writeDamaged(b, folder, "classic");
     }
     {
         PdfBuilder b;
@@ -68,6 +109,7 @@ int main(int argc, char** argv)
         int objStm = b.addObjectStream();
         addPages(b, "/TrimBox [20 20 575 822]", true, objStm);
         write(b, folder, png ? "xref-stream-png" : "xref-stream");
+        writeDamaged(b, folder, png ? "xref-stream-png" : "xref-stream");
     }
     {
         PdfBuilder b;

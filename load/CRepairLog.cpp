@@ -25,7 +25,7 @@ std::string numberList(const std::set<int>& numbers)
 bool CRepairLog::empty() const
 {
     return m_rebuiltFrom < 0 && m_foundByScan.empty() && m_missing.empty() && m_unreadable.empty() &&
-           m_wrongLength.empty();
+           m_wrongLength.empty() && m_skippedKids.empty() && !m_noPageTree;
 }
 
 std::vector<std::string> CRepairLog::lines() const
@@ -56,5 +56,12 @@ std::vector<std::string> CRepairLog::lines() const
     else if (!m_wrongLength.empty())
         lines.push_back(std::to_string(m_wrongLength.size()) + " streams have a wrong /Length; corrected: " +
                         numberList(m_wrongLength));
+    if (m_skippedKids.size() == 1)
+        lines.push_back("page tree entry " + numberList(m_skippedKids) + " is missing or loops back; skipped");
+    else if (!m_skippedKids.empty())
+        lines.push_back(std::to_string(m_skippedKids.size()) +
+                        " page tree entries are missing or loop back; skipped: " + numberList(m_skippedKids));
+    if (m_noPageTree)
+        lines.push_back("the document has no page tree; copied without a stamp");
     return lines;
 }

@@ -17,6 +17,10 @@ public:
     void missing(int num) { m_missing.insert(num); }
     // Object `num` has a header but its text could not be read.
     void unreadable(int num) { m_unreadable.insert(num); }
+    // Page tree kid `num` is missing, or loops back to a node above it: skipped.
+    void skippedKid(int num) { m_skippedKids.insert(num); }
+    // The catalog names no page tree: the document is copied without a stamp.
+    void noPageTree() { m_noPageTree = true; }
     // Stream `num` does not end where its /Length says.
     void wrongLength(int num) { m_wrongLength.insert(num); }
 
@@ -31,4 +35,6 @@ private:
     std::set<int> m_missing;
     std::set<int> m_unreadable;
     std::set<int> m_wrongLength;
+    std::set<int> m_skippedKids;
+    bool m_noPageTree = false;
 };

@@ -267,8 +267,11 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
     {
         CNode root;
         readNode(rootNum, root);
-        if (root.value.type() == PDF_NULL)
-            throw CPdfException("PDF file was damaged");
+        // No tree: a document without pages, as readers show it.
+        if (root.value.type() != PDF_DICT) {
+            m_xref.repairLog().noPageTree();
+            return;
+        }
         CPdfObject count;
         resolvedEntry(root, "Count", count);
         if (count.type() == PDF_INT)
@@ -293,14 +296,21 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
 
         CNode kid;
         readNode(num, kid);
-        if (kid.value.type() == PDF_NULL)
-            throw CPdfException("PDF file was damaged");
+        // A kid that is not there is left out, as readers leave it out.
+        if (kid.value.type() != PDF_DICT) {
+            m_xref.repairLog().skippedKid(num);
+            continue;
+        }
 
         if (isTreeNode(kid)) {
             // A node listed again below itself would make the walk endless.
+            bool loops = false;
             for (const CFrame& ancestor : stack)
-                if (ancestor.num == num)
-                    throw CPdfException("PDF file was damaged");
+                loops = loops || ancestor.num == num;
+            if (loops) {
+                m_xref.repairLog().skippedKid(num);
+                continue;
+            }
             CFrame frame;
             frame.num = num;
             frame.inherited = inherit(stack.back().inherited, kid);

@@ -23,8 +23,10 @@ public:
 
     // Walks the tree below the root node `rootNum`: at most the root's
     // /Count pages are recorded, or all the walk finds when /Count is not an
-    // integer. Throws CPdfException "PDF file was damaged" for a root or kid
-    // that does not exist, a node that contains itself, or a tree that never ends.
+    // integer. A root that is no dictionary gives no pages; kids that do not
+    // exist or loop back to a node above them are skipped; both are recorded
+    // as repairs. Throws CPdfException "PDF file was damaged" for a tree
+    // that never ends.
     void walk(int rootNum, std::vector<CPageRecord>& pages);
     // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }

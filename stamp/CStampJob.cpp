@@ -214,8 +214,13 @@ void CStampJob::findPages()
     CPdfObject pages;
     if (catalog.type() == PDF_DICT)
         catalog.dictValue()->getValueUnresolved("Pages", pages);
-    if (pages.type() != PDF_REF)
-        throw CPdfException("PDF file was damaged");
+    if (pages.type() != PDF_REF) {
+        // No tree: a document without pages, copied as it stands.
+        m_pageRecords.clear();
+        m_pageCount = 0;
+        m_xref->repairLog().noPageTree();
+        return;
+    }
     m_pagesObjNum = pages.refNum();
     walkPageTree(m_pagesObjNum);
 }
