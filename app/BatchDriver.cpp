@@ -70,6 +70,16 @@ int runVellico(int argumentCount, const char* const* arguments)
         printUsage();
         return 0;
     }
+    // Only as the first argument: later, as before, an unknown option is ignored.
+    const std::string firstArgument = arguments[1];
+    if (firstArgument == "--help" || firstArgument == "-h") {
+        printUsage();
+        return 0;
+    }
+    if (firstArgument == "--version") {
+        printVersion();
+        return 0;
+    }
     if (argumentCount >= 3) {
         for (int i = 1; i < argumentCount; ++i) {
             if (std::strchr(arguments[i], '*')) {

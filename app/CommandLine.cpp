@@ -147,9 +147,11 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
 void printBanner()
 {
     std::printf("\r\n");
-    std::printf("Vellico v1.05");
+    std::printf("Vellico v%s", VELLICO_VERSION);
     std::printf("\r\n");
 }
+
+void printVersion() { std::printf("vellico %s\n", VELLICO_VERSION); }
 
 void printUsage()
 {

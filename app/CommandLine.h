@@ -10,3 +10,5 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
 // The banner and the usage text.
 void printBanner();
 void printUsage();
+// One line, the program's name and version: the answer to --version.
+void printVersion();

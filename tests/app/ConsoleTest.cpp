@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "tests/app/E2e.h"
 #include "tests/support/PdfBuilder.h"
@@ -147,6 +148,18 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, Console,
     testing::Values(
         Case{"Usage", {}, 0, kUsage},
+        Case{"Help", {"--help"}, 0, kUsage},
+        Case{"HelpShort", {"-h"}, 0, kUsage},
+        // What follows is not looked at, wildcards included.
+        Case{"HelpBeforeOtherArguments", {"--help", "-i*.pdf", "-oout.pdf"}, 0, kUsage},
+        Case{"Version", {"--version"}, 0, "vellico 1.05\n"},
+        Case{"VersionBeforeOtherArguments", {"--version", "-iin.pdf", "-oout.pdf", "-jstamp.jpg"}, 0,
+             "vellico 1.05\n"},
+        // After the first argument they are unknown options, ignored as before.
+        Case{"HelpAfterTheFirstThree", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-h", "--version"}, 0,
+             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        // One dash: its first two letters are taken for -i's, as before.
+        Case{"HelpWordWithOneDash", {"-help"}, 1, kBanner + "Error parameter"},
         Case{"OneArgument", {"-iin.pdf"}, 1, kBanner + "Error parameter"},
         // A lone argument is not checked for wildcards.
         Case{"OneArgumentWithAStar", {"-i*.pdf"}, 1, kBanner + "Error parameter"},
@@ -244,5 +257,18 @@ INSTANTIATE_TEST_SUITE_P(
              kBanner + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kName, kFolder + "/" + kName, kJpeg),
              {kFolder + "/a.pdf", kFolder + "/" + kName}, "a.pdf\n" + kName + "\n"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The project's version in CMakeLists.txt is the only one: the program's
+// answers must follow it when it changes.
+TEST(Version, IsTheProjectVersion)
+{
+    const std::string cmake = vtest::readFile(vtest::sourceDir() + "/CMakeLists.txt");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(cmake, found, std::regex(R"(project\(Vellico VERSION ([0-9.]+))")));
+    const std::string version = found[1];
+    Workspace work;
+    EXPECT_EQ(work.run({"--version"}).output, "vellico " + version + "\n");
+    EXPECT_EQ(work.run({"-h"}).output.substr(0, 13 + version.size()), "\r\nVellico v" + version + "\r\n");
+}
 
 } // namespace
