@@ -89,6 +89,15 @@ int runVellico(int argumentCount, const char* const* arguments)
             }
         }
     }
+    // From here on every value is joined to its option, so list mode's
+    // replacement of arguments 1 and 2 and the parser see one form.
+    const std::vector<std::string> joined = joinSeparatedValues(argumentCount, arguments);
+    std::vector<const char*> joinedVector;
+    for (const std::string& argument : joined)
+        joinedVector.push_back(argument.c_str());
+    argumentCount = static_cast<int>(joinedVector.size());
+    arguments = joinedVector.data();
+
     printBanner();
     int status = 1;
     try {

@@ -109,7 +109,7 @@ TEST_P(Console, PrintsAndWritesExactlyThis)
     ASSERT_EQ(link(work.file("in.pdf").c_str(), work.file("hard.pdf").c_str()), 0);
     std::filesystem::remove(work.file(c.missing));
     if (!c.list.empty())
-        work.write(c.arguments[0].substr(2), c.list);
+        work.write(c.arguments[0] == "-i" ? c.arguments[1] : c.arguments[0].substr(2), c.list);
 
     // Once with no out.pdf there, once with an earlier one, which must survive a failure.
     for (const char* earlier : {"", "%PDF-1.4\nan earlier result\n"}) {
@@ -171,6 +171,25 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BareArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "a.pdf"}, 1,
              kBanner + "Error in parameter: a.pdf\n"},
         Case{"EmptyArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", ""}, 1, kBanner + "Error in parameter: \n"},
+        // Values after a space: the same runs as joined; lone options stay as they were read before.
+        Case{"ValuesAfterASpace", {"-i", "in.pdf", "-o", "out.pdf", "-j", "stamp.jpg", "-s", "2", "-e", "5"}, 0,
+             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        Case{"MarksAfterASpace", {"-i", "in.pdf", "-o", "out.pdf", "-j", "stamp.jpg", "-crop_marks", "-s", "2"}, 0,
+             opened("in.pdf") + ", output file: 'out.pdf'\n\nDone.\n", {"out.pdf"}},
+        Case{"ListAfterASpace", {"-i", "list.txt", "-f", "out", "-j", "stamp.jpg", "-s", "2"}, 0,
+             kBanner + done("a.pdf", "out/a.pdf"), {"out", "out/a.pdf"}, "a.pdf\n"},
+        Case{"InputAloneAfterASpace", {"-i", "in.pdf"}, 1, kBanner + "Error parameter"},
+        Case{"LoneInputBeforeAnOption", {"-i", "-oout.pdf", "-jstamp.jpg"}, 1, opened("") + kOpenError},
+        Case{"LoneOptionBeforeAnOption", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", "-e1"}, 0,
+             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        Case{"AlignTakesItsWordWhole", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-align", "-s", "2"}, 1,
+             kBanner + "Error in parameter: 2\n"},
+        Case{"EmptyValueAfterASpace", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", ""}, 1,
+             kBanner + "Error in parameter: \n"},
+        Case{"OutputAfterASpaceNotSecond", {"-i", "in.pdf", "-j", "stamp.jpg", "-o", "out.pdf"}, 1,
+             kBanner + "-o parameter missing"},
+        // The wildcard rule reads the arguments as given: two here.
+        Case{"WildcardAfterASpace", {"-i", "*.pdf"}, 1, kWildcards},
         Case{"WildcardInInput", {"-i*.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kWildcards},
         Case{"WildcardInTwoArguments", {"-i*.pdf", "-oout.pdf"}, 1, kWildcards},
         Case{"WildcardInOutput", {"-iin.pdf", "-o*.pdf", "-jstamp.jpg"}, 1, kWildcards},
