@@ -55,7 +55,7 @@ test-asan:
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 # Stamps the bundled four-page sample twice: with the logo, and with crop
-# marks (read, as the program always does, from the current folder).
+# marks (read from the current folder: this build's are not installed).
 demo: build
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
 	@cp data/CropmarkHorizontal.jpg data/CropmarkVertical.jpg $(DEMO_DIR)/

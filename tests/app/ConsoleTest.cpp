@@ -67,6 +67,7 @@ struct Case {
     std::vector<std::string> made = {}; // files and folders it writes; a PDF among them must pass qpdf
     std::string list = "";              // written first to the file the first argument names
     const char* missing = "none";       // a file removed first
+    const char* notJpeg = "";           // a file replaced first by one that is not a JPEG
 };
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
@@ -108,6 +109,8 @@ TEST_P(Console, PrintsAndWritesExactlyThis)
     ASSERT_EQ(symlink("in.pdf", work.file("link.pdf").c_str()), 0);
     ASSERT_EQ(link(work.file("in.pdf").c_str(), work.file("hard.pdf").c_str()), 0);
     std::filesystem::remove(work.file(c.missing));
+    if (*c.notJpeg)
+        work.write(c.notJpeg, vtest::readFile(work.file("noframe.jpg")));
     if (!c.list.empty())
         work.write(c.arguments[0] == "-i" ? c.arguments[1] : c.arguments[0].substr(2), c.list);
 
@@ -240,9 +243,12 @@ INSTANTIATE_TEST_SUITE_P(
              isInput("link.pdf")},
         Case{"MarksIntermediateIsTheInput", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
              opened("x.pdf-3") + "\nOutput file is the input file: 'x.pdf-3'\n"},
-        // Four passes are done when the fifth fails: their files go too.
+        // Four passes are done when the fifth fails: their files go too. The
+        // current folder's mark image is read even when it is broken.
         Case{"MarksPassFails", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
-             opened("in.pdf") + "\nInput image file error: 'CropmarkVertical.jpg'\n", {}, "", "CropmarkVertical.jpg"},
+             opened("in.pdf") +
+                 "\nInput image file is not a JPEG image (no frame header found): 'CropmarkVertical.jpg'\n",
+             {}, "", "none", "CropmarkVertical.jpg"},
         // A list stops at its first failing line.
         Case{"ListStopsAtAFailure", {"-ilist.txt", "-fout", "-jstamp.jpg"}, 1,
              kBanner + done("a.pdf", "out/a.pdf") + "Input file: 'missing.pdf'" + kOpenError, {"out", "out/a.pdf"},
