@@ -5,7 +5,11 @@ BUILD_DIR ?= build
 ASAN_DIR  ?= build-asan
 JOBS      ?= $(shell nproc 2>/dev/null || echo 2)
 
+# Built into the program (it reads the installed mark images from there):
+# `make install PREFIX=...` configures the build with it before installing.
 PREFIX    ?= /usr/local
+PACKAGE_DIR    ?= build-package
+PACKAGE_PREFIX ?= /usr
 DEMO_DIR  := $(BUILD_DIR)/demo
 EXAMPLES  := $(CURDIR)/examples
 
@@ -19,12 +23,12 @@ BENCH_RUNS ?= 5
 BASELINE  ?=
 BASELINE_DIR := build-baseline
 
-.PHONY: all build test test-tools test-release test-asan demo install fuzz fuzz-build bench clean
+.PHONY: all build test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean
 
 all: build
 
 build:
-	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
 test: test-tools test-release test-asan
@@ -55,7 +59,7 @@ test-asan:
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
 
 # Stamps the bundled four-page sample twice: with the logo, and with crop
-# marks (read, as the program always does, from the current folder).
+# marks (read from the current folder: this build's are not installed).
 demo: build
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
 	@cp data/CropmarkHorizontal.jpg data/CropmarkVertical.jpg $(DEMO_DIR)/
@@ -108,8 +112,19 @@ bench: build
 	  python3 bench/run.py $(BUILD_DIR)/vellico $(BENCH_DATA) examples/logo.jpg $(BENCH_RUNS); \
 	fi
 
-install: build
-	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+# Builds only what is installed. DESTDIR=... stages it elsewhere, as for a package.
+install:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD_DIR) --target vellico -j $(JOBS)
+	cmake --install $(BUILD_DIR)
+
+# A Debian package (program, manual page, mark images, bash completion) for
+# PACKAGE_PREFIX, built in a folder of its own.
+package:
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PACKAGE_PREFIX) -DVELLICO_TESTS=OFF
+	cmake --build $(PACKAGE_DIR) --target vellico -j $(JOBS)
+	cd $(PACKAGE_DIR) && cpack -G DEB
+	@echo "Package: $$(ls $(PACKAGE_DIR)/vellico_*.deb)"
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BASELINE_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BASELINE_DIR) $(PACKAGE_DIR)

@@ -70,6 +70,16 @@ int runVellico(int argumentCount, const char* const* arguments)
         printUsage();
         return 0;
     }
+    // Only as the first argument: later, as before, an unknown option is ignored.
+    const std::string firstArgument = arguments[1];
+    if (firstArgument == "--help" || firstArgument == "-h") {
+        printUsage();
+        return 0;
+    }
+    if (firstArgument == "--version") {
+        printVersion();
+        return 0;
+    }
     if (argumentCount >= 3) {
         for (int i = 1; i < argumentCount; ++i) {
             if (std::strchr(arguments[i], '*')) {
@@ -79,6 +89,15 @@ int runVellico(int argumentCount, const char* const* arguments)
             }
         }
     }
+    // From here on every value is joined to its option, so list mode's
+    // replacement of arguments 1 and 2 and the parser see one form.
+    const std::vector<std::string> joined = joinSeparatedValues(argumentCount, arguments);
+    std::vector<const char*> joinedVector;
+    for (const std::string& argument : joined)
+        joinedVector.push_back(argument.c_str());
+    argumentCount = static_cast<int>(joinedVector.size());
+    arguments = joinedVector.data();
+
     printBanner();
     int status = 1;
     try {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-// The whole program: usage, the wildcard rule, single-file or list-file
-// mode, and the one place where errors are printed. Returns the exit status:
-// 0 for the usage text and for success, 1 for every failure.
+// The whole program: usage and version, the wildcard rule, single-file or
+// list-file mode, and the one place where errors are printed. Returns the exit
+// status: 0 for the usage text, the version and success, 1 for every failure.
 int runVellico(int argumentCount, const char* const* arguments);
 
 // List-file mode. 0: `listPath` is not a list file (".txt"); 1: list mode was

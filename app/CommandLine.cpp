@@ -84,7 +84,47 @@ bool* markFlag(CStampJob& job, const char* argument)
     return nullptr;
 }
 
+// Whether `option`, alone at `position` of the joined arguments, is one whose
+// value may come as the next argument.
+bool takesValueAt(const std::string& option, size_t position)
+{
+    if (position == 0)
+        return false;
+    if (position <= 3) {
+        static const char* const kHead[] = {"-i", "-o", "-j"};
+        return option == kHead[position - 1] || (position == 2 && option == "-f");
+    }
+    static const char* const kNumeric[] = {"-s", "-e", "-send", "-eend", "-n", "-opacity", "-pos", "-size"};
+    for (const char* name : kNumeric)
+        if (option == name)
+            return true;
+    return false;
+}
+
 } // namespace
+
+std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments)
+{
+    std::vector<std::string> joined;
+    for (int i = 0; i < argumentCount; ++i) {
+        std::string argument = arguments[i];
+        const char* next = i + 1 < argumentCount ? arguments[i + 1] : nullptr;
+        if (joined.size() >= 4 && argument == "-align" && next) {
+            // Its word is taken whole, even one that looks like an option.
+            joined.push_back(argument);
+            joined.push_back(arguments[++i]);
+            continue;
+        }
+        // A lone option before another option (or before nothing) stays alone,
+        // which is how it was read before values could follow a space.
+        if (next && *next != '\0' && *next != '-' && takesValueAt(argument, joined.size())) {
+            argument += next;
+            ++i;
+        }
+        joined.push_back(argument);
+    }
+    return joined;
+}
 
 bool parseArguments(CStampJob& job, int argumentCount, const char* const* arguments)
 {
@@ -147,9 +187,11 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
 void printBanner()
 {
     std::printf("\r\n");
-    std::printf("Vellico v1.05");
+    std::printf("Vellico v%s", VELLICO_VERSION);
     std::printf("\r\n");
 }
+
+void printVersion() { std::printf("vellico %s\n", VELLICO_VERSION); }
 
 void printUsage()
 {

@@ -1,6 +1,16 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 class CStampJob;
+
+// The arguments (program name included) with every value given after a
+// space joined to its option: "-s" "2" becomes "-s2". Only where the option
+// is read (-i first, -o or -f second, -j third, the numeric options later),
+// only a value that is not empty and does not start with '-', and never the
+// word that "-align" takes. Every other argument stays as it is.
+std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments);
 
 // Fills the job's settings from the argument vector (program name included):
 // "-i<input>" "-o<output>" "-j<jpeg>" first, then options in any order.
@@ -10,3 +20,5 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
 // The banner and the usage text.
 void printBanner();
 void printUsage();
+// One line, the program's name and version: the answer to --version.
+void printVersion();

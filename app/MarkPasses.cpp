@@ -31,6 +31,16 @@ const CMarkPass kPasses[8] = {
     {&CStampJob::trimTrv, &CStampJob::cropTrv, kVerticalMark},
 };
 
+// The mark image to read: the current folder's copy, which a user may have
+// drawn otherwise, else the installed one. Empty when there is neither.
+std::string findMarkImage(const char* name)
+{
+    if (platform::identify(name).exists)
+        return name;
+    const std::string installed = std::string(VELLICO_DATA_DIR) + platform::pathSeparator() + name;
+    return platform::identify(installed).exists ? installed : std::string();
+}
+
 bool sameFile(const std::string& a, const std::string& b)
 {
     platform::FileIdentity first = platform::identify(a);
@@ -69,8 +79,21 @@ void runMarkPasses(CStampJob& job, bool trim)
             passOutput = finalOutput + "-" + std::to_string(pass);
             job.outputPath = passOutput;
             job.*(trim ? kPasses[pass].trimFlag : kPasses[pass].cropFlag) = true;
-            job.imagePath = std::string(kPasses[pass].image);
-            job.stampFile();
+            const char* mark = kPasses[pass].image;
+            const std::string found = findMarkImage(mark);
+            job.imagePath = found.empty() ? std::string(mark) : found;
+            try {
+                job.stampFile();
+            } catch (const CPdfException& error) {
+                // The pass fails on the missing image where it always did (after
+                // the input is read), naming only the name it was given.
+                const std::string missing =
+                    CPdfException::formatted("\nInput image file error: '%s'\n", mark).message();
+                if (!found.empty() || error.message() != missing)
+                    throw;
+                throw CPdfException("\nInput image file error: '" + std::string(mark) +
+                                    "' is neither in the current folder nor in '" VELLICO_DATA_DIR "'\n");
+            }
             intermediate = passOutput;
             if (pass > 0 && passInput != firstInput)
                 platform::removeFile(passInput);

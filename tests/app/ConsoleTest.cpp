@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "tests/app/E2e.h"
 #include "tests/support/PdfBuilder.h"
@@ -66,6 +67,7 @@ struct Case {
     std::vector<std::string> made = {}; // files and folders it writes; a PDF among them must pass qpdf
     std::string list = "";              // written first to the file the first argument names
     const char* missing = "none";       // a file removed first
+    const char* notJpeg = "";           // a file replaced first by one that is not a JPEG
     // The input's page tree names a kid that is not there; qpdf warns of it in the output as in the input.
     bool kidMissing = false;
 };
@@ -117,8 +119,10 @@ TEST_P(Console, PrintsAndWritesExactlyThis)
     ASSERT_EQ(symlink("in.pdf", work.file("link.pdf").c_str()), 0);
     ASSERT_EQ(link(work.file("in.pdf").c_str(), work.file("hard.pdf").c_str()), 0);
     std::filesystem::remove(work.file(c.missing));
+    if (*c.notJpeg)
+        work.write(c.notJpeg, vtest::readFile(work.file("noframe.jpg")));
     if (!c.list.empty())
-        work.write(c.arguments[0].substr(2), c.list);
+        work.write(c.arguments[0] == "-i" ? c.arguments[1] : c.arguments[0].substr(2), c.list);
 
     // Once with no out.pdf there, once with an earlier one, which must survive a failure.
     for (const char* earlier : {"", "%PDF-1.4\nan earlier result\n"}) {
@@ -157,6 +161,18 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, Console,
     testing::Values(
         Case{"Usage", {}, 0, kUsage},
+        Case{"Help", {"--help"}, 0, kUsage},
+        Case{"HelpShort", {"-h"}, 0, kUsage},
+        // What follows is not looked at, wildcards included.
+        Case{"HelpBeforeOtherArguments", {"--help", "-i*.pdf", "-oout.pdf"}, 0, kUsage},
+        Case{"Version", {"--version"}, 0, "vellico 1.05\n"},
+        Case{"VersionBeforeOtherArguments", {"--version", "-iin.pdf", "-oout.pdf", "-jstamp.jpg"}, 0,
+             "vellico 1.05\n"},
+        // After the first argument they are unknown options, ignored as before.
+        Case{"HelpAfterTheFirstThree", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-h", "--version"}, 0,
+             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        // One dash: its first two letters are taken for -i's, as before.
+        Case{"HelpWordWithOneDash", {"-help"}, 1, kBanner + "Error parameter"},
         Case{"OneArgument", {"-iin.pdf"}, 1, kBanner + "Error parameter"},
         // A lone argument is not checked for wildcards.
         Case{"OneArgumentWithAStar", {"-i*.pdf"}, 1, kBanner + "Error parameter"},
@@ -168,6 +184,25 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BareArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "a.pdf"}, 1,
              kBanner + "Error in parameter: a.pdf\n"},
         Case{"EmptyArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", ""}, 1, kBanner + "Error in parameter: \n"},
+        // Values after a space: the same runs as joined; lone options stay as they were read before.
+        Case{"ValuesAfterASpace", {"-i", "in.pdf", "-o", "out.pdf", "-j", "stamp.jpg", "-s", "2", "-e", "5"}, 0,
+             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        Case{"MarksAfterASpace", {"-i", "in.pdf", "-o", "out.pdf", "-j", "stamp.jpg", "-crop_marks", "-s", "2"}, 0,
+             opened("in.pdf") + ", output file: 'out.pdf'\n\nDone.\n", {"out.pdf"}},
+        Case{"ListAfterASpace", {"-i", "list.txt", "-f", "out", "-j", "stamp.jpg", "-s", "2"}, 0,
+             kBanner + done("a.pdf", "out/a.pdf"), {"out", "out/a.pdf"}, "a.pdf\n"},
+        Case{"InputAloneAfterASpace", {"-i", "in.pdf"}, 1, kBanner + "Error parameter"},
+        Case{"LoneInputBeforeAnOption", {"-i", "-oout.pdf", "-jstamp.jpg"}, 1, opened("") + kOpenError},
+        Case{"LoneOptionBeforeAnOption", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", "-e1"}, 0,
+             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+        Case{"AlignTakesItsWordWhole", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-align", "-s", "2"}, 1,
+             kBanner + "Error in parameter: 2\n"},
+        Case{"EmptyValueAfterASpace", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", ""}, 1,
+             kBanner + "Error in parameter: \n"},
+        Case{"OutputAfterASpaceNotSecond", {"-i", "in.pdf", "-j", "stamp.jpg", "-o", "out.pdf"}, 1,
+             kBanner + "-o parameter missing"},
+        // The wildcard rule reads the arguments as given: two here.
+        Case{"WildcardAfterASpace", {"-i", "*.pdf"}, 1, kWildcards},
         Case{"WildcardInInput", {"-i*.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kWildcards},
         Case{"WildcardInTwoArguments", {"-i*.pdf", "-oout.pdf"}, 1, kWildcards},
         Case{"WildcardInOutput", {"-iin.pdf", "-o*.pdf", "-jstamp.jpg"}, 1, kWildcards},
@@ -205,12 +240,12 @@ INSTANTIATE_TEST_SUITE_P(
              "Warning: cross-reference data damaged; rebuilt from 10 objects found in the file\n"
              "Warning: object 10 could not be read; left out\n"
              "Warning: page tree entry 11 is missing or loops back; skipped\nDone.\n",
-             {"out.pdf"}, "", "none", true},
+             {"out.pdf"}, "", "none", "", true},
         Case{"NotAPdf", {"-inoframe.jpg", "-oout.pdf", "-jstamp.jpg"}, 1, opened("noframe.jpg") + kDamaged},
         Case{"PageTreeKidMissing", {"-ibrokentree.pdf", "-oout.pdf", "-jstamp.jpg"}, 0,
              opened("brokentree.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing\n"
              "Warning: page tree entry 3 is missing or loops back; skipped\nDone.\n",
-             {"out.pdf"}, "", "none", true},
+             {"out.pdf"}, "", "none", "", true},
         Case{"EndlessPageTree", {"-iendlesstree.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
              opened("endlesstree.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing" + kDamaged},
         Case{"OutputFolderMissing", {"-iin.pdf", "-ono/such/out.pdf", "-jstamp.jpg"}, 1,
@@ -227,9 +262,12 @@ INSTANTIATE_TEST_SUITE_P(
              isInput("link.pdf")},
         Case{"MarksIntermediateIsTheInput", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
              opened("x.pdf-3") + "\nOutput file is the input file: 'x.pdf-3'\n"},
-        // Four passes are done when the fifth fails: their files go too.
+        // Four passes are done when the fifth fails: their files go too. The
+        // current folder's mark image is read even when it is broken.
         Case{"MarksPassFails", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
-             opened("in.pdf") + "\nInput image file error: 'CropmarkVertical.jpg'\n", {}, "", "CropmarkVertical.jpg"},
+             opened("in.pdf") +
+                 "\nInput image file is not a JPEG image (no frame header found): 'CropmarkVertical.jpg'\n",
+             {}, "", "none", "CropmarkVertical.jpg"},
         // A list stops at its first failing line.
         Case{"ListStopsAtAFailure", {"-ilist.txt", "-fout", "-jstamp.jpg"}, 1,
              kBanner + done("a.pdf", "out/a.pdf") + "Input file: 'missing.pdf'" + kOpenError, {"out", "out/a.pdf"},
@@ -263,5 +301,18 @@ INSTANTIATE_TEST_SUITE_P(
              kBanner + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kName, kFolder + "/" + kName, kJpeg),
              {kFolder + "/a.pdf", kFolder + "/" + kName}, "a.pdf\n" + kName + "\n"}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The project's version in CMakeLists.txt is the only one: the program's
+// answers must follow it when it changes.
+TEST(Version, IsTheProjectVersion)
+{
+    const std::string cmake = vtest::readFile(vtest::sourceDir() + "/CMakeLists.txt");
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(cmake, found, std::regex(R"(project\(Vellico VERSION ([0-9.]+))")));
+    const std::string version = found[1];
+    Workspace work;
+    EXPECT_EQ(work.run({"--version"}).output, "vellico " + version + "\n");
+    EXPECT_EQ(work.run({"-h"}).output.substr(0, 13 + version.size()), "\r\nVellico v" + version + "\r\n");
+}
 
 } // namespace

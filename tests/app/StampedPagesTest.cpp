@@ -89,6 +89,7 @@ struct Case {
     std::vector<std::string> options = {};
     Placement placement = {};
     std::vector<int> unstamped = {}; // 1-based
+    bool spaced = false;             // -i, -o and -j with their values after a space
 };
 
 std::ostream& operator<<(std::ostream& out, const Case& c) { return out << c.name; }
@@ -101,7 +102,10 @@ TEST_P(StampedPages, ShowTheStampWhereTheOptionsSay)
     Workspace work;
     const BuiltDoc doc = buildDoc(c.plan);
     work.write("in.pdf", doc.bytes);
-    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", c.placement.noForce ? "-jblack.jpg" : "-jstamp.jpg"};
+    const std::string jpeg = c.placement.noForce ? "black.jpg" : "stamp.jpg";
+    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-j" + jpeg};
+    if (c.spaced)
+        arguments = {"-i", "in.pdf", "-o", "out.pdf", "-j", jpeg};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     auto run = work.run(arguments);
     ASSERT_EQ(run.status, 0) << run.output;
@@ -183,7 +187,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"LastThree", turned(), {"-s0", "-e0", "-useend", "-send2"}, {}, {1, 2}},
         Case{"BothCountedBack", turned(), {"-s0", "-e0", "-useend", "-send3", "-eend1"}, {}, {1, 5}},
         Case{"FixedEndKept", turned(), {"-s0", "-e4", "-useend", "-send2"}, {}, {1, 2, 5}},
-        Case{"UseEndNeedsStartZero", turned(), {"-useend", "-send2"}}),
+        Case{"UseEndNeedsStartZero", turned(), {"-useend", "-send2"}},
+        // Values after a space mean what they mean joined.
+        Case{"ValuesAfterASpace", turned(),
+             {"-s", "2", "-e", "4", "-pos", "40,60", "-size", "150,40", "-opacity", "50"},
+             {40, 60, 150, 40, "left", false, false, 0.5}, {1, 5}, true},
+        Case{"CountedBackAfterASpace", turned(), {"-s", "0", "-e", "0", "-useend", "-send", "3", "-eend", "1"}, {},
+             {1, 5}, true},
+        Case{"EveryNthAfterASpace", turned(), {"-s", "2", "-n", "2", "-align", "center"},
+             {20, 10, 96, 48, "center"}, {1, 3, 5}, true}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 // The eight marks of a box in user space: 15-point lines 0.25 point thick,

@@ -1,0 +1,48 @@
+# bash completion for vellico: its options, file names after -i, -o and -j
+# (joined, as in -iin.pdf, or as the next word), a folder after -f, and the
+# words of -align.
+
+_vellico()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=
+    [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD - 1]}
+
+    case $prev in
+    -i | -o | -j)
+        COMPREPLY=($(compgen -f -- "$cur"))
+        compopt -o filenames 2>/dev/null
+        return
+        ;;
+    -f)
+        COMPREPLY=($(compgen -d -- "$cur"))
+        compopt -o filenames 2>/dev/null
+        return
+        ;;
+    -align) COMPREPLY=($(compgen -W 'left center right' -- "$cur")); return ;;
+    -s | -e | -send | -eend | -n | -opacity | -pos | -size) return ;;
+    esac
+
+    case $cur in
+    -[iojf]?*)
+        # The value joined to its letter: complete the name after it.
+        local letter=${cur:0:2} name=${cur:2}
+        if [ "$letter" = -f ]; then
+            COMPREPLY=($(compgen -d -P "$letter" -- "$name"))
+        else
+            COMPREPLY=($(compgen -f -P "$letter" -- "$name"))
+        fi
+        ;;
+    -*)
+        local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
+            -opacity -crop_marks -trim_marks --help -h --version
+            -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
+            -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        ;;
+    *)
+        COMPREPLY=($(compgen -f -- "$cur"))
+        compopt -o filenames 2>/dev/null
+        ;;
+    esac
+}
+complete -F _vellico vellico

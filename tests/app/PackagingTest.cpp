@@ -1,0 +1,213 @@
+// What reaches another machine: `make install` into a prefix, where the
+// program finds its mark images; the Debian package of `make package`; and
+// the bash completion they both carry.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "tests/app/E2e.h"
+
+using namespace e2e;
+
+namespace {
+
+const char* const kMarks[] = {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"};
+
+std::string projectVersion()
+{
+    const std::string cmake = vtest::readFile(vtest::sourceDir() + "/CMakeLists.txt");
+    std::smatch found;
+    return std::regex_search(cmake, found, std::regex(R"(project\(Vellico VERSION ([0-9.]+))")) ? found[1].str()
+                                                                                                  : "";
+}
+
+// A make target of the project's Makefile, as a user runs it (not as a part
+// of whatever make runs these tests).
+vtest::CommandResult make(const std::string& arguments)
+{
+    return vtest::runCommand("env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL -u DESTDIR make -C " +
+                             vtest::shellQuote(vtest::sourceDir()) + " JOBS=2 " + arguments + " 2>&1");
+}
+
+// The build these tests run in is the only place where the sanitizers add
+// something; the programs built here are plain ones.
+bool skipUnderSanitizers()
+{
+#ifdef VELLICO_SANITIZED
+    return true;
+#else
+    return false;
+#endif
+}
+
+Run runIn(const Workspace& work, const std::string& program, const std::vector<std::string>& arguments)
+{
+    std::string command = "cd " + vtest::shellQuote(work.path()) + " && " + vtest::shellQuote(program);
+    for (const std::string& argument : arguments)
+        command += " " + vtest::shellQuote(argument);
+    vtest::CommandResult result = vtest::runCommand(command + " </dev/null");
+    return Run{result.status, result.output};
+}
+
+bool contains(const std::string& haystack, const std::string& needle)
+{
+    return haystack.find(needle) != std::string::npos;
+}
+
+TEST(Install, RunsMarksWithTheInstalledImages)
+{
+    if (skipUnderSanitizers())
+        GTEST_SKIP() << "checked by the optimised build";
+    vtest::TempDir scratch;
+    const std::string prefix = scratch.file("prefix"), data = prefix + "/share/vellico";
+    vtest::CommandResult built = make("install PREFIX=" + vtest::shellQuote(prefix) +
+                                      " BUILD_DIR=" + vtest::shellQuote(scratch.file("build")));
+    ASSERT_EQ(built.status, 0) << built.output;
+    const std::string program = prefix + "/bin/vellico";
+    for (const std::string& file : {program, data + "/" + kMarks[0], data + "/" + kMarks[1],
+                                    prefix + "/share/man/man1/vellico.1",
+                                    prefix + "/share/bash-completion/completions/vellico"})
+        EXPECT_TRUE(vtest::fileExists(file)) << file;
+    const std::string manual = vtest::readFile(prefix + "/share/man/man1/vellico.1");
+    EXPECT_TRUE(contains(manual, data)) << "the manual names where the mark images are";
+    EXPECT_TRUE(contains(manual, "\"Vellico " + projectVersion() + "\""));
+
+    Workspace work;
+    for (const char* mark : kMarks)
+        std::filesystem::remove(work.file(mark));
+    DocPlan plan;
+    plan.pages.resize(2);
+    work.write("in.pdf", buildDoc(plan).bytes);
+    const std::string installed[] = {vtest::readFile(data + "/" + kMarks[0]), vtest::readFile(data + "/" + kMarks[1])};
+
+    // No mark image here: both installed ones are drawn (the JPEG goes into the file unchanged).
+    e2e::Run run = runIn(work, program, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    std::string output = vtest::readFile(work.file("out.pdf"));
+    EXPECT_TRUE(contains(output, installed[0]));
+    EXPECT_TRUE(contains(output, installed[1]));
+
+    // One here: it wins over the installed one.
+    const std::string own = vtest::readFile(work.file("stamp.jpg"));
+    work.write(kMarks[0], own);
+    run = runIn(work, program, {"-i", "in.pdf", "-o", "own.pdf", "-j", "stamp.jpg", "-trim_marks"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    output = vtest::readFile(work.file("own.pdf"));
+    EXPECT_TRUE(contains(output, own));
+    EXPECT_FALSE(contains(output, installed[0]));
+    EXPECT_TRUE(contains(output, installed[1]));
+
+    // Neither: the message names both places, and the run leaves nothing.
+    std::filesystem::remove(data + "/" + kMarks[1]);
+    const auto before = snapshot(work.path());
+    run = runIn(work, program, {"-iin.pdf", "-ogone.pdf", "-jstamp.jpg", "-crop_marks"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.output, "\r\nVellico v" + projectVersion() + "\r\nInput file: 'in.pdf'\nInput image file error: '" +
+                              kMarks[1] + "' is neither in the current folder nor in '" + data + "'\n");
+    EXPECT_EQ(snapshot(work.path()), before);
+}
+
+std::set<std::string> lines(const std::string& text)
+{
+    std::set<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty())
+            result.insert(line);
+    return result;
+}
+
+TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
+{
+    if (skipUnderSanitizers())
+        GTEST_SKIP() << "checked by the optimised build";
+    if (!vtest::haveTool("dpkg-deb"))
+        GTEST_SKIP() << "dpkg-deb is not installed";
+    vtest::TempDir scratch;
+    vtest::CommandResult built = make("package PACKAGE_DIR=" + vtest::shellQuote(scratch.file("build")));
+    ASSERT_EQ(built.status, 0) << built.output;
+    std::string deb;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.file("build")))
+        if (entry.path().extension() == ".deb")
+            deb = entry.path().string();
+    ASSERT_FALSE(deb.empty()) << built.output;
+    const std::string quoted = vtest::shellQuote(deb);
+
+    // Files only (mode, owner, path): the folders follow from them.
+    vtest::CommandResult listed =
+        vtest::runCommand("dpkg-deb -c " + quoted + " | awk '$1 !~ /^d/ { print $1, $2, $6 }'");
+    ASSERT_EQ(listed.status, 0);
+    EXPECT_EQ(lines(listed.output), (std::set<std::string>{
+                                        "-rwxr-xr-x root/root ./usr/bin/vellico",
+                                        "-rw-r--r-- root/root ./usr/share/man/man1/vellico.1",
+                                        "-rw-r--r-- root/root ./usr/share/vellico/CropmarkHorizontal.jpg",
+                                        "-rw-r--r-- root/root ./usr/share/vellico/CropmarkVertical.jpg",
+                                        "-rw-r--r-- root/root ./usr/share/bash-completion/completions/vellico",
+                                    }));
+    EXPECT_EQ(vtest::runCommand("dpkg-deb -f " + quoted + " Package Version Depends").output,
+              "Package: vellico\nVersion: " + projectVersion() + "\nDepends: zlib1g\n");
+
+    // What the program needs besides the C and C++ runtimes is what the package depends on.
+    const std::string unpacked = scratch.file("root");
+    ASSERT_EQ(vtest::runCommand("dpkg-deb -x " + quoted + " " + vtest::shellQuote(unpacked)).status, 0);
+    const std::string program = unpacked + "/usr/bin/vellico";
+    vtest::CommandResult needed = vtest::runCommand("objdump -p " + vtest::shellQuote(program) +
+                                                    " | awk '$1 == \"NEEDED\" { print $2 }' | grep -v -x -E "
+                                                    "'lib(c|m|stdc\\+\\+|gcc_s)\\.so\\.[0-9]+'");
+    EXPECT_EQ(needed.output, "libz.so.1\n");
+    EXPECT_EQ(vtest::runCommand(vtest::shellQuote(program) + " --version").output,
+              "vellico " + projectVersion() + "\n");
+    EXPECT_TRUE(contains(vtest::readFile(unpacked + "/usr/share/man/man1/vellico.1"), "/usr/share/vellico"));
+}
+
+// What bash offers for the words typed so far (the last one being completed).
+std::string complete(const std::string& folder, const std::vector<std::string>& words)
+{
+    std::string array;
+    for (const std::string& word : words)
+        array += " " + vtest::shellQuote(word);
+    const std::string script = "source " + vtest::shellQuote(vtest::sourceDir() + "/data/vellico-completion.bash") +
+                               "; COMP_WORDS=(vellico" + array + "); COMP_CWORD=" +
+                               std::to_string(words.size()) + "; _vellico; printf '%s\\n' \"${COMPREPLY[@]}\"";
+    return vtest::runCommand("cd " + vtest::shellQuote(folder) + " && bash -c " + vtest::shellQuote(script)).output;
+}
+
+TEST(Completion, OffersEveryOptionOfTheUsageText)
+{
+    if (!vtest::haveTool("bash"))
+        GTEST_SKIP() << "bash is not installed";
+    Workspace work;
+    const std::set<std::string> offered = lines(complete(work.path(), {"-"}));
+    // Each usage line that starts with an option names it up to '<', '(' or a space.
+    std::set<std::string> named = {"-f", "--help", "-h", "--version"};
+    for (const std::string& line : lines(work.run({"--help"}).output))
+        if (line.size() > 1 && line[0] == '-')
+            named.insert(line.substr(0, line.find_first_of("<( ")));
+    for (const std::string& option : named)
+        EXPECT_EQ(offered.count(option), 1u) << option;
+}
+
+TEST(Completion, OffersNamesAfterTheOptionsThatTakeThem)
+{
+    if (!vtest::haveTool("bash"))
+        GTEST_SKIP() << "bash is not installed";
+    Workspace work;
+    std::filesystem::create_directory(work.file("stamped"));
+    work.write("in.pdf", "");
+    EXPECT_EQ(complete(work.path(), {"-cr"}),
+              "-crop_marks\n-crop_blv\n-crop_blh\n-crop_tlv\n-crop_tlh\n-crop_brv\n-crop_brh\n-crop_trv\n-crop_trh\n");
+    EXPECT_EQ(complete(work.path(), {"-i", "in"}), "in.pdf\n");
+    EXPECT_EQ(complete(work.path(), {"-iin"}), "-iin.pdf\n");
+    EXPECT_EQ(complete(work.path(), {"-iin.pdf", "-oout.pdf", "-j", "st"}), "stamp.jpg\nstamped\n");
+    EXPECT_EQ(complete(work.path(), {"-ilist.txt", "-f", "st"}), "stamped\n");
+    EXPECT_EQ(complete(work.path(), {"-ilist.txt", "-fst"}), "-fstamped\n");
+    EXPECT_EQ(complete(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-align", "c"}), "center\n");
+    EXPECT_EQ(complete(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-opacity", ""}), "\n");
+}
+
+} // namespace
