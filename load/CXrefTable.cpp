@@ -166,7 +166,7 @@ const CObjectScan& CXrefTable::scan()
 {
     if (!m_scan) {
         m_scan = std::make_unique<CObjectScan>();
-        m_scan->run(*m_stream, m_baseOffset, std::min(kMaxObjects, m_fileSize + 1024) - 1);
+        m_scan->run(*m_stream, m_baseOffset, std::min(kMaxObjects, std::max(m_fileSize + 1024, kSparseObjects)) - 1);
     }
     return *m_scan;
 }
@@ -395,10 +395,12 @@ bool CXrefTable::readSectionAt(int64_t& offset)
 
 void CXrefTable::growRecords(int64_t length)
 {
-    // Every object needs at least a byte of the file, so a count beyond the
-    // file's size (or beyond any real document) is damaged data; refusing it
-    // keeps a hostile number from sizing a huge allocation.
-    if (length < 0 || length > kMaxObjects || length > m_fileSize + 1024)
+    // Every object needs at least a byte of the file, so a count far beyond
+    // the file's size (or beyond any real document) is damaged or hostile
+    // data; refusing it keeps a number from sizing a huge allocation. Sparse
+    // files number their objects past their size, so a floor of numbers is
+    // allowed whatever the size.
+    if (length < 0 || length > kMaxObjects || length > std::max(m_fileSize + 1024, kSparseObjects))
         throw CPdfException("PDF file was damaged");
     if (length > static_cast<int64_t>(m_records.size()))
         m_records.resize(static_cast<size_t>(length));

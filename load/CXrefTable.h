@@ -22,6 +22,8 @@ class CXrefTable final : public CPdfResolver {
 public:
     // A larger object count is damaged (or hostile) data, not a document.
     static constexpr int64_t kMaxObjects = 8388607;
+    // Numbers any file may use, however small (12 bytes of records each).
+    static constexpr int64_t kSparseObjects = 1 << 20;
     // Fetches nest when a stream's /Length or an object stream is itself
     // fetched; real files need two or three levels.
     static constexpr int kMaxFetchDepth = 32;

@@ -236,7 +236,9 @@ TEST(Open, SectionsAndTails)
         // Absurd counts, refused before anything is allocated for them.
         {"negative count", tbl("0 -5\n"), damaged},
         {"first + count past 2^31", tbl("2147483000 1000\n"), damaged},
-        {"more entries than the file could hold", tbl("0 100000\n"), damaged},
+        {"more entries than the file could hold", tbl("0 2000000\n"), damaged},
+        {"/Size far past the file's size, numbers used sparsely", stm("/Size 150000 /Index [ 0 1 149999 1 ] /W [ 1 2 1 ]", rows2), "",
+         "0:f0/255 149999:n16/0"},
         {"/Size 2000000000", stm("/Size 2000000000 /W [ 1 2 1 ]", row0), damaged},
         {"/Index count 2000000000", stm("/Size 3 /Index [ 0 2000000000 ] /W [ 1 2 1 ]", row0), damaged},
     };
