@@ -141,10 +141,15 @@ void CXrefTable::loadSections()
     if (offset == 0)
         throw CPdfException("PDF file was damaged");
 
-    // A /Prev chain that comes back to a section already read ends there.
+    // A /Prev chain that comes back to a section already read ends there;
+    // sections it should have led to may be missing, so a repairing load
+    // rebuilds the table instead.
     std::set<int64_t> visited;
-    while (visited.insert(offset).second && readSectionAt(offset)) {
-    }
+    bool more = true;
+    while (more && visited.insert(offset).second)
+        more = readSectionAt(offset);
+    if (more && m_repair)
+        throw CPdfException("PDF file was damaged");
 
     CPdfDict* trailer = m_trailer.type() == PDF_DICT ? m_trailer.dictValue() : nullptr;
     if (!trailer)
