@@ -222,6 +222,9 @@ bool CObjectReader::span(int num, CObjectSpan& span)
     CHeadBytes bytes;
     if (!readHeadInFile(num, bytes))
         return false;
+    // A keyword or a rejected byte where the value should be: no object to copy.
+    if (m_head.type == PDF_CMD || m_head.type == PDF_ERROR || m_head.type == PDF_EOF)
+        return false;
     const int64_t start = bytes.start;
     span.start = start;
     span.num = m_head.num;
@@ -235,9 +238,16 @@ bool CObjectReader::span(int num, CObjectSpan& span)
         const int64_t length = streamLength(bytes);
         const int64_t data = streamDataStart(m_input, m_xref, bytes.bytes, start, start + m_head.keywordEnd);
         int64_t endstream = -1, endobj = -1;
-        const EStreamEnd after =
+        EStreamEnd after =
             length >= 0 ? endAfterData(m_input, m_xref, bytes.bytes, start, data + length, endstream, endobj)
                         : EStreamEnd::NO_ENDSTREAM;
+        // Data written on the keyword's own line ("stream (x) Tj"): readers
+        // that start it right after the keyword find its /Length right.
+        const int64_t keywordEnd = start + m_head.keywordEnd;
+        char afterKeyword = '\n';
+        if (after == EStreamEnd::NO_ENDSTREAM && length >= 0 && m_input.read(keywordEnd, &afterKeyword, 1) == 1 &&
+            afterKeyword != '\r' && afterKeyword != '\n')
+            after = endAfterData(m_input, m_xref, bytes.bytes, start, keywordEnd + length, endstream, endobj);
         if (after == EStreamEnd::ENDOBJ) {
             end = endobj;
         } else if (after == EStreamEnd::NO_ENDOBJ) {
@@ -367,10 +377,28 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
             return std::string();
         std::string text = std::to_string(num);
         text += " 0 obj\r";
+        const size_t valueStart = text.size();
         text.append(bytes.data(), bytes.size());
         text += " endobj\r";
-        if (head && !headOfText(text, *head))
-            head->type = PDF_NONE;
+        CPdfObjectHead own;
+        CPdfObjectHead& parsed = head ? *head : own;
+        if (!headOfText(text, parsed)) {
+            parsed.type = PDF_NONE;
+            return text;
+        }
+        if (parsed.type == PDF_CMD || parsed.type == PDF_ERROR || parsed.type == PDF_EOF)
+            return std::string();
+        // Bytes an object stream holds between one object and the next that
+        // are not part of the value (damaged data) stay behind.
+        const size_t valueEnd = static_cast<size_t>(parsed.valueEnd);
+        const size_t closing = text.size() - 8;
+        if (valueEnd >= valueStart && valueEnd < closing) {
+            bool blank = true;
+            for (size_t i = valueEnd; i < closing && blank; ++i)
+                blank = CPdfLexer::isWhitespace(static_cast<unsigned char>(text[i]));
+            if (!blank)
+                text.erase(valueEnd, closing - valueEnd);
+        }
         return text;
     }
 
