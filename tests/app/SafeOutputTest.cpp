@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -267,8 +268,8 @@ std::vector<std::string> syncAndRenameCalls(const Workspace& work, const std::ve
         size_t end = trace.find('\n', at);
         std::string line = trace.substr(at, end - at);
         at = end == std::string::npos ? trace.size() : end + 1;
-        size_t space = line.find(' ');
-        line = line.substr(space + 1);
+        // "PID  call(...) = result", the number padded
+        line = line.substr(std::min(line.size(), line.find_first_not_of(' ', line.find(' '))));
         if (line.rfind("+++", 0) == 0)
             continue;
         calls.push_back(line.substr(0, line.find('(')));
