@@ -102,7 +102,11 @@ TEST_P(Console, PrintsAndWritesExactlyThis)
         std::filesystem::create_directory(work.file(folder));
     work.write(kName, doc);
     work.write(kJpeg, vtest::readFile(fixture("stamp.jpg")));
+    const std::string jpeg = vtest::readFile(fixture("stamp.jpg"));
+    work.write("cut.jpg", jpeg.substr(0, jpeg.size() - 40));
+    work.write("trailing.jpg", jpeg + "bytes after the end\n");
     work.write("target.pdf", "old\n");
+    ASSERT_EQ(symlink("stamp.jpg", work.file("jpeglink.jpg").c_str()), 0);
     ASSERT_EQ(symlink("target.pdf", work.file("outlink.pdf").c_str()), 0);
     ASSERT_EQ(symlink("in.pdf", work.file("link.pdf").c_str()), 0);
     ASSERT_EQ(link(work.file("in.pdf").c_str(), work.file("hard.pdf").c_str()), 0);
@@ -208,6 +212,14 @@ INSTANTIATE_TEST_SUITE_P(
              isInput("link.pdf")},
         Case{"MarksIntermediateIsTheInput", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
              opened("x.pdf-3") + "\nOutput file is the input file: 'x.pdf-3'\n"},
+        // The images are inputs too, by any name.
+        Case{"OutputIsTheJpeg", {"-iin.pdf", "-ostamp.jpg", "-jstamp.jpg"}, 1, isInput("stamp.jpg")},
+        Case{"OutputLinksToTheJpeg", {"-iin.pdf", "-ojpeglink.jpg", "-j./stamp.jpg"}, 1, isInput("jpeglink.jpg")},
+        // Refused before the output is begun.
+        Case{"TruncatedJpeg", {"-iin.pdf", "-oout.pdf", "-jcut.jpg"}, 1,
+             opened("in.pdf") + "\nInput image file error (the data ends before the end-of-image marker): 'cut.jpg'\n"},
+        Case{"JpegWithBytesAfterItsEnd", {"-iin.pdf", "-oout.pdf", "-jtrailing.jpg"}, 0,
+             kBanner + done("in.pdf", "out.pdf", "trailing.jpg"), {"out.pdf"}},
         // Four passes are done when the fifth fails: their files go too.
         Case{"MarksPassFails", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
              opened("in.pdf") + "\nInput image file error: 'CropmarkVertical.jpg'\n", {}, "", "CropmarkVertical.jpg"},
