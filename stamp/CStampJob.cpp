@@ -170,12 +170,16 @@ void CStampJob::runStamp()
         throw CPdfException::formatted(
             "\nInput image file error (the data ends before the end-of-image marker): '%s'\n", *imagePath);
 
-    // Writing over an input while reading it would destroy it.
-    platform::FileIdentity target = platform::identify(outputPath);
-    for (const CFileSource* input : {m_inputFile.get(), m_imageFile.get()})
-        if (target.exists && target.device == input->device() && target.inode == input->inode())
-            throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", outputPath);
-    m_output.create(outputPath);
+    if (intermediateOutput) {
+        m_output.createIntermediate(outputPath); // a new file: it cannot be an input
+    } else {
+        // Writing over an input while reading it would destroy it.
+        platform::FileIdentity target = platform::identify(outputPath);
+        for (const CFileSource* input : {m_inputFile.get(), m_imageFile.get()})
+            if (target.exists && target.device == input->device() && target.inode == input->inode())
+                throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", outputPath);
+        m_output.create(outputPath);
+    }
 
     if (!marksRun()) {
         std::printf(", image file: '%s'", imagePath->c_str());
@@ -206,7 +210,7 @@ void CStampJob::runStamp()
     writeTrailer(startxref);
     m_output.commit();
     if (marksRun())
-        m_writtenObjects.identify(outputPath);
+        m_writtenObjects.identify(m_output.writtenPath());
     else
         m_writtenObjects = CWrittenObjects();
     closeAll();

@@ -210,11 +210,18 @@ INSTANTIATE_TEST_SUITE_P(
         // Mark runs check before their first pass, their intermediate names too.
         Case{"MarksOutputLinksToTheInput", {"-iin.pdf", "-olink.pdf", "-jstamp.jpg", "-crop_marks"}, 1,
              isInput("link.pdf")},
-        Case{"MarksIntermediateIsTheInput", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
-             opened("x.pdf-3") + "\nOutput file is the input file: 'x.pdf-3'\n"},
+        // Intermediates are private files: names like theirs are the user's.
+        Case{"MarksInputNamedLikeAnIntermediate", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 0,
+             opened("x.pdf-3") + ", output file: 'x.pdf'\n\nDone.\n", {"x.pdf"}},
+        Case{"MarksLeaveFilesNamedLikeIntermediates", {"-iin.pdf", "-ox.pdf", "-jstamp.jpg", "-crop_marks"}, 0,
+             opened("in.pdf") + ", output file: 'x.pdf'\n\nDone.\n", {"x.pdf"}},
         // The images are inputs too, by any name.
         Case{"OutputIsTheJpeg", {"-iin.pdf", "-ostamp.jpg", "-jstamp.jpg"}, 1, isInput("stamp.jpg")},
         Case{"OutputLinksToTheJpeg", {"-iin.pdf", "-ojpeglink.jpg", "-j./stamp.jpg"}, 1, isInput("jpeglink.jpg")},
+        Case{"MarksOutputIsTheJpeg", {"-iin.pdf", "-ojpeglink.jpg", "-jstamp.jpg", "-trim_marks"}, 1,
+             isInput("jpeglink.jpg")},
+        Case{"MarksOutputIsAMarkImage", {"-iin.pdf", "-o./CropmarkVertical.jpg", "-jstamp.jpg", "-crop_marks"}, 1,
+             isInput("./CropmarkVertical.jpg")},
         // Refused before the output is begun.
         Case{"TruncatedJpeg", {"-iin.pdf", "-oout.pdf", "-jcut.jpg"}, 1,
              opened("in.pdf") + "\nInput image file error (the data ends before the end-of-image marker): 'cut.jpg'\n"},

@@ -1,5 +1,6 @@
 // What a run may touch: only its output, and that only by a complete
-// replacement. Special files, signals, full disks and long names.
+// replacement. Planted links, special files, the images it reads, signals,
+// full disks, long names and other runs writing the same output at once.
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -76,8 +77,57 @@ std::set<std::string> names(const std::string& folder)
     return found;
 }
 
-// One pass.
-const std::vector<std::vector<std::string>> kRunKinds = {{}};
+std::string pageCount(const std::string& pdf)
+{
+    return vtest::runCommand("qpdf --show-npages " + vtest::shellQuote(pdf) + " 2>&1").output;
+}
+
+const std::vector<std::string> kMarks = {"-crop_marks"};
+// One pass, and eight chained passes with their intermediates.
+const std::vector<std::vector<std::string>> kRunKinds = {{}, kMarks};
+
+// ---------------------------------------------------------------- intermediates
+
+TEST(PrivateIntermediates, LinksPlantedAtTheOldNamesAreNeverFollowed)
+{
+    Workspace work;
+    vtest::TempDir elsewhere; // another user's target: must stay as it is
+    const std::string victim = elsewhere.file("victim.txt");
+    vtest::writeFile(victim, "precious\n");
+    work.write("in.pdf", plainDoc(2));
+    for (int pass = 0; pass < 8; ++pass) {
+        std::string name = work.file("out.pdf-" + std::to_string(pass));
+        if (pass % 2 == 0)
+            ASSERT_EQ(symlink(victim.c_str(), name.c_str()), 0);
+        else
+            ASSERT_EQ(symlink(elsewhere.file("new-" + std::to_string(pass)).c_str(), name.c_str()), 0);
+    }
+    auto before = snapshot(work.path());
+    auto run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(vtest::readFile(victim), "precious\n");
+    EXPECT_EQ(names(elsewhere.path()), std::set<std::string>{"victim.txt"});
+    auto after = snapshot(work.path());
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    after.erase("out.pdf");
+    EXPECT_EQ(after, before); // the links, and nothing else left behind
+}
+
+TEST(PrivateIntermediates, TheUsersFilesWithThoseNamesStay)
+{
+    Workspace work;
+    work.write("in.pdf", plainDoc(2));
+    for (int pass = 0; pass < 8; ++pass)
+        work.write("out.pdf-" + std::to_string(pass), "mine " + std::to_string(pass) + "\n");
+    auto before = snapshot(work.path());
+    for (const char* marks : {"-crop_marks", "-trim_marks"}) {
+        auto run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", marks});
+        EXPECT_EQ(run.status, 0) << run.output;
+        auto after = snapshot(work.path());
+        after.erase("out.pdf");
+        EXPECT_EQ(after, before) << marks;
+    }
+}
 
 // ---------------------------------------------------------------- non-regular outputs
 
@@ -128,10 +178,38 @@ TEST_P(NonRegularOutput, IsRefusedAndStays)
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, NonRegularOutput,
-                         testing::Values(SpecialOutput{"OnePass", {}}),
+                         testing::Values(SpecialOutput{"OnePass", {}}, SpecialOutput{"Marks", kMarks}),
                          [](const testing::TestParamInfo<SpecialOutput>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------- signals
+
+// Starts the program in `folder` with the signals at their defaults, as a
+// shell would start it, its output thrown away.
+pid_t startProgram(const std::string& folder, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> all = {vtest::vellicoBinary()};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ})
+        ::signal(signal, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(folder.c_str()) != 0)
+        _exit(127);
+    std::vector<char*> argv;
+    for (std::string& argument : all)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+}
 
 // Waits (up to ten seconds) until `folder` holds a name not in `known`.
 bool waitForNewName(const std::string& folder, const std::set<std::string>& known)
@@ -145,12 +223,45 @@ bool waitForNewName(const std::string& folder, const std::set<std::string>& know
     return false;
 }
 
+class CleanupSignal : public testing::TestWithParam<int> {};
+
+// The fifth pass waits to open CropmarkVertical.jpg, a FIFO here, with the
+// fourth pass's intermediate written: the signal comes then.
+TEST_P(CleanupSignal, RemovesTheIntermediateAndEndsTheRun)
+{
+    const int signal = GetParam();
+    Workspace work;
+    work.write("in.pdf", plainDoc(3));
+    work.write("out.pdf", "%PDF-1.4\nan earlier result\n");
+    std::filesystem::remove(work.file("CropmarkVertical.jpg"));
+    ASSERT_EQ(mkfifo(work.file("CropmarkVertical.jpg").c_str(), 0644), 0);
+    const std::set<std::string> known = names(work.path());
+    pid_t pid = startProgram(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    ASSERT_GT(pid, 0);
+    const bool waiting = waitForNewName(work.path(), known);
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(waiting) << "no intermediate appeared";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
+    EXPECT_EQ(names(work.path()), known);
+    EXPECT_EQ(vtest::readFile(work.file("out.pdf")), "%PDF-1.4\nan earlier result\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CleanupSignal, testing::Values(SIGINT, SIGTERM, SIGHUP, SIGPIPE),
+                         [](const testing::TestParamInfo<int>& info) {
+                             return std::string(info.param == SIGINT    ? "Interrupt"
+                                                : info.param == SIGTERM ? "Terminate"
+                                                : info.param == SIGHUP  ? "HangUp"
+                                                                        : "BrokenPipe");
+                         });
+
 // Replacing an existing output, the program waits in the flush of the new
 // file (held there by strace) with it written under its temporary name.
 TEST(CleanupSignalWhileWriting, RemovesTheTemporaryOutput)
 {
-    if (!vtest::haveTool("strace"))
-        GTEST_SKIP() << "strace is not installed";
+    if (!vtest::haveTool("strace") || vtest::runCommand("strace -qq -o /dev/null true").status != 0)
+        GTEST_SKIP() << "strace cannot run here";
     Workspace work;
     work.write("in.pdf", plainDoc(3));
     work.write("out.pdf", "%PDF-1.4\nan earlier result\n");
@@ -183,8 +294,8 @@ TEST(CleanupSignalWhileWriting, RemovesTheTemporaryOutput)
         kill(program, SIGTERM);
     int status = 0;
     waitpid(tracer, &status, 0);
-    if (!written || program <= 0)
-        GTEST_SKIP() << "strace could not run the program here";
+    ASSERT_TRUE(written) << "the new file was not flushed under its temporary name";
+    ASSERT_GT(program, 0);
     EXPECT_EQ(names(work.path()), known);
     EXPECT_EQ(vtest::readFile(work.file("out.pdf")), "%PDF-1.4\nan earlier result\n");
 }
@@ -314,6 +425,80 @@ TEST(LongOutputNames, AnyNameTheFileSystemTakesWorks)
             }
             EXPECT_EQ(names(work.path()).size(), 6u) << length; // nothing left but the output
             std::filesystem::remove(work.file(name));
+        }
+    }
+}
+
+// ---------------------------------------------------------------- runs at the same time
+
+size_t count(const std::string& text, const std::string& what)
+{
+    size_t found = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++found;
+    return found;
+}
+
+// The runs differ in their input and pages, so a file that mixes their
+// passes shows: run A marks the first of 300 pages, run B all of 500.
+TEST(ConcurrentRuns, IntoOneOutputBothSucceedWithAWholeFile)
+{
+    if (!vtest::haveTool("qpdf"))
+        GTEST_SKIP() << "qpdf is not installed";
+    Workspace work;
+    work.write("three.pdf", plainDoc(300));
+    work.write("five.pdf", plainDoc(500));
+    const std::set<std::string> known = names(work.path());
+    // Images the pages draw before they are stamped.
+    const size_t threeOwn = count(vtest::readFile(work.file("three.pdf")), " Do");
+    const size_t fiveOwn = count(vtest::readFile(work.file("five.pdf")), " Do");
+    for (const std::string& options : {std::string(), std::string(" -crop_marks")}) {
+        const size_t perPage = options.empty() ? 1 : 8; // images drawn on a stamped page
+        for (int round = 0; round < 4; ++round) {
+            const std::string program = vtest::shellQuote(vtest::vellicoBinary());
+            std::string command = "cd " + vtest::shellQuote(work.path()) + " && { (" + program +
+                                  " -ithree.pdf -oout.pdf -jstamp.jpg -s1 -e1" + options +
+                                  " >a.log; echo $? >a.status) & (" + program + " -ifive.pdf -oout.pdf -jstamp.jpg" +
+                                  options + " >b.log; echo $? >b.status) & wait; }";
+            vtest::runCommand(command);
+            EXPECT_EQ(vtest::readFile(work.file("a.status")), "0\n") << vtest::readFile(work.file("a.log"));
+            EXPECT_EQ(vtest::readFile(work.file("b.status")), "0\n") << vtest::readFile(work.file("b.log"));
+            EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+            const std::string pages = pageCount(work.file("out.pdf"));
+            const size_t drawn = count(vtest::readFile(work.file("out.pdf")), " Do");
+            EXPECT_TRUE((pages == "300\n" && drawn == threeOwn + perPage) ||
+                        (pages == "500\n" && drawn == fiveOwn + 500 * perPage))
+                << pages << drawn << " images drawn";
+            for (const char* log : {"a.log", "b.log", "a.status", "b.status", "out.pdf"})
+                std::filesystem::remove(work.file(log));
+            EXPECT_EQ(names(work.path()), known) << options << " round " << round;
+        }
+    }
+}
+
+// The README's way of using every core: one process per file, four at a time.
+TEST(ManyFilesAtOnce, FourProcessesIntoOneFolder)
+{
+    if (!vtest::haveTool("qpdf"))
+        GTEST_SKIP() << "qpdf is not installed";
+    Workspace work;
+    std::filesystem::create_directory(work.file("in"));
+    std::filesystem::create_directory(work.file("out"));
+    for (int file = 1; file <= 12; ++file)
+        vtest::writeFile(work.file("in/file " + std::to_string(file) + ".pdf"), plainDoc(file * 10));
+    for (const std::string& options : {std::string(), std::string(" -crop_marks")}) {
+        const std::string command = "cd " + vtest::shellQuote(work.path()) +
+                                    " && find in -name '*.pdf' -print0 | xargs -0 -P4 -I{} sh -c " +
+                                    vtest::shellQuote("exec \"$0\" -i\"$1\" -oout/\"${1#in/}\" -jstamp.jpg" +
+                                                      options + " >/dev/null") +
+                                    " " + vtest::shellQuote(vtest::vellicoBinary()) + " {}; echo $?";
+        EXPECT_EQ(vtest::runCommand(command).output, "0\n") << options;
+        EXPECT_EQ(names(work.file("out")).size(), 12u);
+        for (int file = 1; file <= 12; ++file) {
+            const std::string output = work.file("out/file " + std::to_string(file) + ".pdf");
+            EXPECT_EQ(qpdfProblems(output), "") << output;
+            EXPECT_EQ(pageCount(output), std::to_string(file * 10) + "\n") << output;
+            std::filesystem::remove(output);
         }
     }
 }
