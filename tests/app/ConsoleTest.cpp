@@ -227,6 +227,11 @@ INSTANTIATE_TEST_SUITE_P(
              opened("in.pdf") + "\nInput image file error (the data ends before the end-of-image marker): 'cut.jpg'\n"},
         Case{"JpegWithBytesAfterItsEnd", {"-iin.pdf", "-oout.pdf", "-jtrailing.jpg"}, 0,
              kBanner + done("in.pdf", "out.pdf", "trailing.jpg"), {"out.pdf"}},
+        // The run goes on without them.
+        Case{"UnknownOptionsWarned", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-opactiy50", "-s2", "-crop_mark"}, 0,
+             kBanner + "Warning: unknown option '-opactiy50' ignored\nWarning: unknown option '-crop_mark' ignored\n" +
+                 done("in.pdf", "out.pdf"),
+             {"out.pdf"}},
         // Four passes are done when the fifth fails: their files go too.
         Case{"MarksPassFails", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
              opened("in.pdf") + "\nInput image file error: 'CropmarkVertical.jpg'\n", {}, "", "CropmarkVertical.jpg"},
