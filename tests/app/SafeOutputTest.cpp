@@ -488,8 +488,8 @@ TEST(ManyFilesAtOnce, FourProcessesIntoOneFolder)
         vtest::writeFile(work.file("in/file " + std::to_string(file) + ".pdf"), plainDoc(file * 10));
     for (const std::string& options : {std::string(), std::string(" -crop_marks")}) {
         const std::string command = "cd " + vtest::shellQuote(work.path()) +
-                                    " && find in -name '*.pdf' -print0 | xargs -0 -P4 -I{} sh -c " +
-                                    vtest::shellQuote("exec \"$0\" -i\"$1\" -oout/\"${1#in/}\" -jstamp.jpg" +
+                                    " && find in -maxdepth 1 -name '*.pdf' -print0 | xargs -0 -P4 -I{} sh -c " +
+                                    vtest::shellQuote("exec \"$0\" -i\"$1\" -oout/\"${1##*/}\" -jstamp.jpg" +
                                                       options + " >/dev/null") +
                                     " " + vtest::shellQuote(vtest::vellicoBinary()) + " {}; echo $?";
         EXPECT_EQ(vtest::runCommand(command).output, "0\n") << options;
