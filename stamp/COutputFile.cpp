@@ -24,8 +24,8 @@ void COutputFile::create(const std::string& path)
 {
     discard();
     m_name = path;
-    // Writing through a link replaces the file it names, as writing in place would.
     checkReplaceable(path);
+    // Writing through a link replaces the file it names, as writing in place would.
     m_path = platform::resolveLinks(path);
     platform::FileIdentity existing = platform::identify(m_path);
     open(m_path, existing.exists ? existing.mode : 0);
