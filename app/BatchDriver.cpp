@@ -99,6 +99,8 @@ int runVellico(int argumentCount, const char* const* arguments)
     arguments = joinedVector.data();
 
     printBanner();
+    // From here on files are written: a signal must not leave temporary ones behind.
+    platform::installSignalCleanup();
     int status = 1;
     try {
         const char* first = arguments[1];

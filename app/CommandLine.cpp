@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -145,10 +146,13 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
         if (argument[0] != '-')
             throw CPdfException::formatted("Error in parameter: %s\n", argument);
         int value = 0, second = 0;
+        bool known = true;
         if (scansAs(argument, "-s", value))
             job.startPage = value;
         else if (scansAs(argument, "-e", value))
             job.endPage = value;
+        else
+            known = false;
 
         if (scansAs(argument, "-send", value))
             job.startFromEnd = value;
@@ -161,7 +165,7 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
         else if (std::strcmp(argument, "-noforce") == 0)
             job.forcePortrait = false;
         else if (scansAs(argument, "-opacity", value))
-            job.opacity = value;
+            job.opacity = std::clamp(value, 0, 100); // PDF opacity runs from 0 to 1
         else if (scansAsPair(argument, "-pos", value, second)) {
             job.posX = value;
             job.posY = second;
@@ -179,7 +183,9 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
                 job.align = arguments[++i];
         } else if (bool* flag = markFlag(job, argument))
             *flag = true;
-        // Anything else that starts with '-' is ignored.
+        else if (!known)
+            // A misspelt option would otherwise go unnoticed; the run goes on without it.
+            std::printf("Warning: unknown option '%s' ignored\n", argument);
     }
     return true;
 }

@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "load/Platform.h"
 #include "pdf/CPdfException.h"
+#include "stamp/COutputFile.h"
 #include "stamp/CStampJob.h"
 
 namespace {
@@ -54,30 +55,25 @@ void runMarkPasses(CStampJob& job, bool trim)
     const std::string finalOutput = job.outputPath;
     std::printf("Input file: '%s'", firstInput.c_str());
 
-    // The passes write finalOutput-0 .. -7 and finally finalOutput: none of
-    // them may be the input, which would be overwritten before it is read.
-    if (sameFile(finalOutput, firstInput))
-        throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", finalOutput);
-    for (int pass = 0; pass < 8; ++pass) {
-        std::string name = finalOutput + "-" + std::to_string(pass);
-        if (name == firstInput || sameFile(name, firstInput))
-            throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", name);
-    }
+    // Checked before the first pass: the output must be none of the files
+    // the passes read, and replaceable.
+    for (const std::string& input : {firstInput, job.imagePath.value_or(std::string()),
+                                     findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)})
+        if (sameFile(finalOutput, input))
+            throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", finalOutput);
+    COutputFile::checkReplaceable(finalOutput);
 
-    std::string passInput;
-    std::string passOutput;
-    // The last finished pass's file, ours to remove if a later pass fails.
-    std::string intermediate;
+    // Each pass but the last writes a new private file beside the output,
+    // which the next pass reads and then removes; the last writes the output.
+    std::string intermediate; // ours to remove
     try {
         for (int pass = 0; pass < 8; ++pass) {
             for (const CMarkPass& each : kPasses)
                 job.*(trim ? each.trimFlag : each.cropFlag) = false;
-            if (pass > 0) {
-                passInput = passOutput;
-                job.inputPath = passInput;
-            }
-            passOutput = finalOutput + "-" + std::to_string(pass);
-            job.outputPath = passOutput;
+            if (pass > 0)
+                job.inputPath = intermediate;
+            job.outputPath = finalOutput;
+            job.intermediateOutput = pass < 7;
             job.*(trim ? kPasses[pass].trimFlag : kPasses[pass].cropFlag) = true;
             const char* mark = kPasses[pass].image;
             const std::string found = findMarkImage(mark);
@@ -94,18 +90,17 @@ void runMarkPasses(CStampJob& job, bool trim)
                 throw CPdfException("\nInput image file error: '" + std::string(mark) +
                                     "' is neither in the current folder nor in '" VELLICO_DATA_DIR "'\n");
             }
-            intermediate = passOutput;
-            if (pass > 0 && passInput != firstInput)
-                platform::removeFile(passInput);
+            if (!intermediate.empty())
+                platform::removeTemp(intermediate);
+            intermediate = pass < 7 ? job.writtenPath() : std::string();
         }
-        // Like a single pass, an output that is a link replaces the file it names.
-        if (!platform::replaceFile(passOutput, platform::resolveLinks(finalOutput)))
-            throw CPdfException::formatted("\nOutput file write error: '%s'\n", finalOutput);
     } catch (...) {
+        job.intermediateOutput = false;
         if (!intermediate.empty())
-            platform::removeFile(intermediate);
+            platform::removeTemp(intermediate);
         throw;
     }
+    job.intermediateOutput = false;
     std::printf(", output file: '%s'\n", finalOutput.c_str());
 }
 

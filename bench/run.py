@@ -7,6 +7,10 @@ With --baseline OTHER_BINARY, every input is also stamped by that build,
 alternating with this one run by run, and the table gives the ratio of the
 two medians: how much slower (above 1) or faster this build is.
 
+The runs write a new output. A second table gives the cost of replacing an
+existing output instead, which makes the new file durable (flushed to the
+disk) before the old one goes: its time and the ratio to a new output.
+
 Usage: run.py BINARY DATA_FOLDER JPEG [RUNS] [--baseline OTHER_BINARY]
 (the `measure` launcher is expected beside BINARY in bench/)"""
 import os, statistics, subprocess, sys
@@ -47,6 +51,13 @@ def stamp(program, source, output, *options):
     return measure([program, "-i" + source, "-o" + output, "-j" + jpeg] + list(options))
 
 
+def stamp_over(program, source, output, *options):
+    """Stamps over an existing output (written first when missing)."""
+    if not os.path.exists(output):
+        open(output, "wb").write(b"%PDF-1.4\n")
+    return measure([program, "-i" + source, "-o" + output, "-j" + jpeg] + list(options))
+
+
 def have_fitz():
     return subprocess.run(["/usr/bin/python3", "-c", "import fitz"], stderr=subprocess.DEVNULL).returncode == 0
 
@@ -66,19 +77,23 @@ inputs = ["text-2000", "text-2000-objstm", "text-20000", "images-100", "shared-r
 fitz = have_fitz() and baseline is None
 width, height = jpeg_size(jpeg)
 rows = []
+replacements = []
 medians = {}
 for name in inputs:
     source = os.path.abspath(os.path.join(folder, name + ".pdf"))
     output = os.path.join(work, name + "-stamped.pdf")
     ours, cats, peaks, others, theirs = [], [], [], [], []
+    replaced, their_replaced = [], []
     for _ in range(runs):
         elapsed, _ = measure(["sh", "-c", 'cat "$0" > "$1"', source, os.path.join(work, "cat.pdf")])
         cats.append(elapsed)
         elapsed, peak = stamp(binary, source, output)
         ours.append(elapsed)
         peaks.append(peak)
+        replaced.append(stamp_over(binary, source, output)[0])
         if baseline:
             theirs.append(stamp(baseline, source, os.path.join(work, name + "-baseline.pdf"))[0])
+            their_replaced.append(stamp_over(baseline, source, os.path.join(work, name + "-baseline.pdf"))[0])
     if fitz:
         for _ in range(max(1, runs // 2)):
             elapsed, _ = measure(["/usr/bin/python3", os.path.join(here, "stamp_with_fitz.py"), source,
@@ -86,6 +101,8 @@ for name in inputs:
             others.append(elapsed)
     size = os.path.getsize(source) / 1048576.0
     medians[name] = statistics.median(ours)
+    replacements.append((name, statistics.median(replaced), statistics.median(ours),
+                         statistics.median(their_replaced) if their_replaced else None))
     rows.append((name, size, statistics.median(ours), statistics.median(cats), max(peaks),
                  statistics.median(others) if others else None,
                  statistics.median(theirs) if theirs else None))
@@ -104,6 +121,17 @@ else:
         print("%-24s %8.1f %10.3f %9.3f %8.2f %9.1f %12s %10s" % (
             name, size, ours, cat, ours / cat, peak, "%.3f" % other if other else "-",
             "%.3f" % (ours / other) if other else "-"))
+print()
+print("Replacing an existing output (flushed before the rename):")
+if baseline:
+    print("%-24s %10s %10s %8s %12s %12s" % ("input", "replace s", "new s", "x new", "baseline s", "x baseline"))
+    for name, replace, new, their in replacements:
+        print("%-24s %10.3f %10.3f %8.2f %12.3f %12.3f" % (name, replace, new, replace / new, their,
+                                                         replace / their))
+else:
+    print("%-24s %10s %10s %8s" % ("input", "replace s", "new s", "x new"))
+    for name, replace, new, _ in replacements:
+        print("%-24s %10.3f %10.3f %8.2f" % (name, replace, new, replace / new))
 print()
 print("text-20000 / text-2000: %.1fx" % (medians["text-20000"] / medians["text-2000"]))
 

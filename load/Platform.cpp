@@ -2,8 +2,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #ifdef _WIN32
@@ -16,6 +19,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
+
+#ifndef PATH_MAX
+#define PATH_MAX 4096
 #endif
 
 namespace platform {
@@ -66,8 +73,10 @@ FileIdentity identityOf(const Info& info)
     identity.exists = true;
 #ifdef _WIN32
     identity.isDirectory = (info.st_mode & _S_IFDIR) != 0;
+    identity.isRegular = (info.st_mode & _S_IFREG) != 0;
 #else
     identity.isDirectory = S_ISDIR(info.st_mode);
+    identity.isRegular = S_ISREG(info.st_mode);
 #endif
     identity.device = static_cast<uint64_t>(info.st_dev);
     identity.inode = static_cast<uint64_t>(info.st_ino);
@@ -158,13 +167,12 @@ int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count)
     while (done < count) {
         loff_t from = static_cast<loff_t>(inOffset + done);
         ssize_t copied = ::copy_file_range(inFd, &from, outFd, nullptr, static_cast<size_t>(count - done), 0);
-        if (copied < 0) {
-            if (errno == EINTR)
-                continue;
-            return done == 0 ? -1 : done;
-        }
-        if (copied == 0)
-            break; // the input ends early
+        if (copied < 0 && errno == EINTR)
+            continue;
+        // An error here does not say which file caused it: the caller's own
+        // copy of the rest finds out.
+        if (copied <= 0)
+            break;
         done += copied;
     }
     return done;
@@ -173,7 +181,36 @@ int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count)
     (void)inOffset;
     (void)outFd;
     (void)count;
-    return -1;
+    return 0;
+#endif
+}
+
+bool syncFile(int fd)
+{
+#ifdef _WIN32
+    return _commit(fd) == 0;
+#else
+    while (::fsync(fd) != 0)
+        if (errno != EINTR)
+            return false;
+    return true;
+#endif
+}
+
+bool syncFolderOf(const std::string& path)
+{
+#ifdef _WIN32
+    (void)path; // MoveFileEx with MOVEFILE_WRITE_THROUGH has done it
+    return true;
+#else
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool synced = syncFile(fd);
+    ::close(fd);
+    return synced;
 #endif
 }
 
@@ -186,25 +223,130 @@ bool closeFile(int fd)
 #endif
 }
 
+namespace {
+
+// The temporary files a signal handler must remove. Fixed slots filled before
+// the file exists and cleared after it is gone, so the handler only reads
+// memory that is complete: a slot is marked used after its path is written.
+// A run has at most an intermediate file and an output being written.
+constexpr int kTempSlots = 8;
+struct TempSlot {
+    volatile sig_atomic_t used = 0;
+    char path[PATH_MAX] = {};
+};
+TempSlot g_temps[kTempSlots];
+
+const char kTempSuffix[] = ".vellico-XXXXXX";
+
+// The temporary name for `path`: beside it, its own name shortened as far as
+// needed for the suffix to fit the folder's limit on name length.
+std::string tempPattern(const std::string& path)
+{
+    const size_t suffix = sizeof kTempSuffix - 1;
+    size_t slash = path.find_last_of(pathSeparator() == '/' ? "/" : "/\\");
+    size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    size_t limit = 255;
+#ifndef _WIN32
+    std::string folder = nameStart == 0 ? "." : path.substr(0, nameStart);
+    long reported = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (reported > 0)
+        limit = static_cast<size_t>(reported);
+#endif
+    std::string name = path.substr(nameStart);
+    if (limit > suffix && name.size() + suffix > limit)
+        name.resize(limit - suffix);
+    return path.substr(0, nameStart) + name + kTempSuffix;
+}
+
+void recordTemp(const char* path)
+{
+    size_t length = std::strlen(path);
+    if (length >= PATH_MAX)
+        return;
+    for (TempSlot& slot : g_temps) {
+        if (slot.used)
+            continue;
+        std::memcpy(slot.path, path, length + 1);
+        slot.used = 1;
+        return;
+    }
+}
+
+#ifndef _WIN32
+const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+extern "C" void removeTempsAndRaise(int signal)
+{
+    for (TempSlot& slot : g_temps)
+        if (slot.used)
+            (void)::unlink(slot.path);
+    // The handler was reset on entry: the signal now ends the program as it would have.
+    (void)::raise(signal);
+}
+#endif
+
+} // namespace
+
 int createTempBeside(const std::string& path, std::string& tempPath)
 {
-    std::string pattern = path + ".vellico-XXXXXX";
-#ifdef _WIN32
+    std::string pattern = tempPattern(path);
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+#ifdef _WIN32
     if (_mktemp_s(name.data(), name.size()) != 0)
         return -1;
     int fd = _open(name.data(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd >= 0)
+    if (fd >= 0) {
+        recordTemp(name.data());
         tempPath = name.data();
+    }
     return fd;
 #else
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    int fd = ::mkstemp(name.data());
+    // A signal between creating the file and recording it would leave it behind.
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    for (int signal : kCleanupSignals)
+        sigaddset(&blocked, signal);
+    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+    // mkostemp creates with O_EXCL: an existing name, a link included, is never opened.
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0)
+        recordTemp(name.data());
+    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd >= 0)
         tempPath = name.data();
     return fd;
+#endif
+}
+
+void forgetTemp(const std::string& tempPath)
+{
+    for (TempSlot& slot : g_temps)
+        if (slot.used && tempPath == slot.path)
+            slot.used = 0;
+}
+
+void removeTemp(const std::string& tempPath)
+{
+    (void)removeFile(tempPath);
+    forgetTemp(tempPath);
+}
+
+void installSignalCleanup()
+{
+#ifndef _WIN32
+    for (int signal : kCleanupSignals) {
+        struct sigaction current {};
+        // A signal the caller chose to ignore (nohup, a shell's trap '') stays ignored.
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = removeTempsAndRaise;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND | SA_NODEFER;
+        (void)::sigaction(signal, &action, nullptr);
+    }
+    (void)::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 
@@ -229,18 +371,6 @@ bool replaceFile(const std::string& from, const std::string& to)
 #ifdef _WIN32
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
-#if defined(__linux__) && defined(RENAME_EXCHANGE)
-    // A rename over an existing file makes ext4 allocate and start writing
-    // the new file's blocks at once, which can cost as much as writing the
-    // file. Exchanging the two names (atomic too: the path always names a
-    // complete file) and removing the old one avoids that. Without an
-    // existing file, or where exchanges are not supported, a rename it is.
-    if (!identify(to).isDirectory &&
-        ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_EXCHANGE) == 0) {
-        std::remove(from.c_str());
-        return true;
-    }
-#endif
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif
 }

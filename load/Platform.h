@@ -28,6 +28,7 @@ ClockReading readClock();
 struct FileIdentity {
     bool exists = false;
     bool isDirectory = false;
+    bool isRegular = false; // not a folder, FIFO, device or socket
     uint64_t device = 0;
     uint64_t inode = 0;
     unsigned mode = 0; // permission bits
@@ -44,13 +45,30 @@ int64_t readAt(int fd, void* target, size_t count, int64_t offset);
 // Writes everything or fails (false).
 bool writeAll(int fd, const void* data, size_t count);
 bool closeFile(int fd);
-// Appends `count` bytes of `inFd` from `inOffset` to `outFd` inside the
-// system, without passing them through our memory. Returns the bytes copied,
-// or -1 when the system cannot do it (the caller then copies itself).
+// Makes the file's data reach the disk before returning.
+bool syncFile(int fd);
+// The same for the folder holding `path`, so a rename into it lasts.
+bool syncFolderOf(const std::string& path);
+// Appends up to `count` bytes of `inFd` from `inOffset` to `outFd` inside the
+// system, without passing them through our memory. Returns the bytes copied;
+// it stops early at any error (a full disk, a read error, a system that cannot
+// copy), and the caller copies the rest itself, so the error is seen on the
+// side that caused it.
 int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count);
-// Creates a new, empty file beside `path` (same folder, unique name) for
-// writing; returns its descriptor and sets `tempPath`, or -1.
+// Creates a new, empty file beside `path` (same folder, a unique, unpredictable
+// name that fits the folder's name length limit), exclusively and never
+// through a link, readable by its owner alone. Returns its descriptor and sets
+// `tempPath`, or -1. The file is recorded for removal by signal cleanup until
+// forgetTemp(tempPath).
 int createTempBeside(const std::string& path, std::string& tempPath);
+// Ends the record made by createTempBeside, once the file is renamed.
+void forgetTemp(const std::string& tempPath);
+// Removes a file made by createTempBeside and ends its record.
+void removeTemp(const std::string& tempPath);
+// SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the recorded temporary files
+// before they end the program; SIGXFSZ is ignored, so a file size limit makes
+// writes fail with an error instead of killing the program.
+void installSignalCleanup();
 // Gives the file the permission bits a new file would get (or `mode` when given).
 void setNewFileMode(int fd, unsigned mode);
 // Moves `from` over `to`, replacing an existing `to` in one step.

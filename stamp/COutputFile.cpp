@@ -9,21 +9,46 @@
 
 COutputFile::~COutputFile() { discard(); }
 
+void COutputFile::checkReplaceable(const std::string& path)
+{
+    // Through links: what counts is the file that would be replaced.
+    platform::FileIdentity existing = platform::identify(path);
+    if (existing.isDirectory)
+        throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
+    // Replacing a FIFO or a device with a regular file would break what uses it.
+    if (existing.exists && !existing.isRegular)
+        throw CPdfException::formatted("\nOutput file is not a regular file: '%s'\n", path);
+}
+
 void COutputFile::create(const std::string& path)
 {
     discard();
+    m_name = path;
+    checkReplaceable(path);
     // Writing through a link replaces the file it names, as writing in place would.
     m_path = platform::resolveLinks(path);
     platform::FileIdentity existing = platform::identify(m_path);
-    if (existing.isDirectory)
-        throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
-    m_fd = platform::createTempBeside(m_path, m_tempPath);
+    open(m_path, existing.exists ? existing.mode : 0);
+}
+
+void COutputFile::createIntermediate(const std::string& path)
+{
+    discard();
+    m_name = path;
+    m_path.clear();
+    open(platform::resolveLinks(path), 0600);
+}
+
+void COutputFile::open(const std::string& besidePath, unsigned mode)
+{
+    m_fd = platform::createTempBeside(besidePath, m_tempPath);
     if (m_fd < 0)
-        throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
-    platform::setNewFileMode(m_fd, existing.exists ? existing.mode : 0);
+        throw CPdfException::formatted("\nOutput file create error: '%s'\n", m_name);
+    platform::setNewFileMode(m_fd, mode);
     m_buffer.clear();
     m_buffer.reserve(kBufferSize);
     m_position = 0;
+    m_writtenPath.clear();
 }
 
 void COutputFile::write(const void* data, size_t count)
@@ -76,17 +101,13 @@ void COutputFile::flushRun()
     m_runSource = nullptr;
     m_runLength = 0;
     // Big runs (image data, long stretches of unchanged objects) go file to
-    // file inside the system.
+    // file inside the system. What it does not copy (it failed, or cannot) is
+    // copied below, which tells a read error from a write error.
+    int64_t done = 0;
     if (length >= static_cast<int64_t>(kBufferSize) / 16) {
         flush();
-        int64_t copied = platform::copyRange(source.descriptor(), start, m_fd, length);
-        if (copied >= 0) {
-            if (copied < length)
-                throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
-            return;
-        }
+        done = platform::copyRange(source.descriptor(), start, m_fd, length);
     }
-    int64_t done = 0;
     while (done < length) {
         const CFileSource::Block* block = source.peekBlock(start + done);
         if (!block)
@@ -109,9 +130,9 @@ void COutputFile::flush()
 
 void COutputFile::fail()
 {
-    std::string path = m_path;
+    std::string name = m_name;
     discard();
-    throw CPdfException::formatted("\nOutput file write error: '%s'\n", path);
+    throw CPdfException::formatted("\nOutput file write error: '%s'\n", name);
 }
 
 void COutputFile::commit()
@@ -120,14 +141,27 @@ void COutputFile::commit()
         return;
     flushRun();
     flush();
-    bool closed = platform::closeFile(m_fd);
+    const bool replacing = !m_path.empty() && platform::identify(m_path).exists;
+    bool written = !replacing || platform::syncFile(m_fd);
+    written = platform::closeFile(m_fd) && written;
     m_fd = -1;
-    if (!closed || !platform::replaceFile(m_tempPath, m_path)) {
-        platform::removeFile(m_tempPath);
+    if (written && m_path.empty()) {
+        m_writtenPath = m_tempPath; // the caller's now
         m_tempPath.clear();
-        throw CPdfException::formatted("\nOutput file write error: '%s'\n", m_path);
+        return;
     }
+    if (!written || !platform::replaceFile(m_tempPath, m_path)) {
+        platform::removeTemp(m_tempPath);
+        m_tempPath.clear();
+        throw CPdfException::formatted("\nOutput file write error: '%s'\n", m_name);
+    }
+    platform::forgetTemp(m_tempPath);
     m_tempPath.clear();
+    // The rename lasts once the folder is on disk too; a file system that
+    // cannot flush a folder has nothing more to do.
+    if (replacing)
+        (void)platform::syncFolderOf(m_path);
+    m_writtenPath = m_path;
 }
 
 void COutputFile::discard()
@@ -137,7 +171,7 @@ void COutputFile::discard()
         m_fd = -1;
     }
     if (!m_tempPath.empty()) {
-        platform::removeFile(m_tempPath);
+        platform::removeTemp(m_tempPath);
         m_tempPath.clear();
     }
     m_buffer.clear();

@@ -19,6 +19,13 @@ public:
 
     // Throws CPdfException "\nOutput file create error: '%s'\n" on failure.
     void create(const std::string& path);
+    // Like create, but the file stays where it is written: a new private file
+    // beside `path` (an intermediate of the mark passes), whose name
+    // writtenPath() gives once committed. Messages name `path`.
+    void createIntermediate(const std::string& path);
+    // Throws what create would for an existing `path` that cannot be replaced:
+    // a folder, or anything else that is not a regular file (a FIFO, a device).
+    static void checkReplaceable(const std::string& path);
     bool isOpen() const { return m_fd >= 0; }
     void write(const void* data, size_t count);
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
@@ -29,11 +36,17 @@ public:
     // Bytes written so far.
     int64_t position() const { return m_position; }
     // Finishes the file and moves it over the output path; throws on failure.
+    // Replacing an existing file, the new one reaches the disk first, so a
+    // crash leaves one of the two whole.
     void commit();
     // Drops everything written; the output path is left as it was.
     void discard();
+    // Where the last committed file is: the output path, or the intermediate's
+    // name, which the caller then owns (platform::removeTemp when done).
+    const std::string& writtenPath() const { return m_writtenPath; }
 
 private:
+    void open(const std::string& besidePath, unsigned mode);
     void flush();
     void fail();
     // Writes out the gathered run of source bytes.
@@ -43,8 +56,10 @@ private:
 
     static constexpr size_t kBufferSize = 1 << 20;
     int m_fd = -1;
-    std::string m_path;     // where the finished file goes
+    std::string m_name;     // the output as the user gave it, for messages
+    std::string m_path;     // where the finished file goes; empty for an intermediate
     std::string m_tempPath; // where it is written meanwhile
+    std::string m_writtenPath;
     std::vector<char> m_buffer;
     int64_t m_position = 0;
     CFileSource* m_runSource = nullptr; // the gathered run not yet written

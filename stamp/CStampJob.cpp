@@ -154,12 +154,6 @@ void CStampJob::runStamp()
         m_knownObjects = std::move(m_writtenObjects);
     m_writtenObjects = CWrittenObjects();
 
-    // Writing over the input while reading it would destroy it.
-    platform::FileIdentity target = platform::identify(outputPath);
-    if (target.exists && target.device == m_inputFile->device() && target.inode == m_inputFile->inode())
-        throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", outputPath);
-    m_output.create(outputPath);
-
     if (!imagePath)
         throw CPdfException("-j parameter missing");
     m_imageFile = CFileSource::open(*imagePath);
@@ -171,6 +165,21 @@ void CStampJob::runStamp()
     if (!readJpegSize(*m_imageFile, m_jpeg))
         throw CPdfException::formatted("\nInput image file is not a JPEG image (no frame header found): '%s'\n",
                                        *imagePath);
+    // A cut-off image would be copied into the output as it is, and shown damaged.
+    if (!jpegReachesEnd(*m_imageFile))
+        throw CPdfException::formatted(
+            "\nInput image file error (the data ends before the end-of-image marker): '%s'\n", *imagePath);
+
+    if (intermediateOutput) {
+        m_output.createIntermediate(outputPath); // a new file: it cannot be an input
+    } else {
+        // Writing over an input while reading it would destroy it.
+        platform::FileIdentity target = platform::identify(outputPath);
+        for (const CFileSource* input : {m_inputFile.get(), m_imageFile.get()})
+            if (target.exists && target.device == input->device() && target.inode == input->inode())
+                throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", outputPath);
+        m_output.create(outputPath);
+    }
 
     if (!marksRun()) {
         std::printf(", image file: '%s'", imagePath->c_str());
@@ -201,7 +210,7 @@ void CStampJob::runStamp()
     writeTrailer(startxref);
     m_output.commit();
     if (marksRun())
-        m_writtenObjects.identify(outputPath);
+        m_writtenObjects.identify(m_output.writtenPath());
     else
         m_writtenObjects = CWrittenObjects();
     closeAll();

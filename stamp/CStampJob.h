@@ -54,10 +54,15 @@ public:
     int posY = 10;
     int sizeX = -1;        // displayed size in points; -1 = the JPEG's pixel size
     int sizeY = -1;
+    // Write a new private file beside outputPath instead of outputPath itself
+    // (the mark passes' intermediates); writtenPath() names it afterwards.
+    bool intermediateOutput = false;
 
     // ---- Operations ----
     // Writes outputPath from inputPath and imagePath; throws CPdfException.
     void stampFile();
+    // The file the last stampFile wrote.
+    const std::string& writtenPath() const { return m_output.writtenPath(); }
     // The page count of the PDF at `path` (its root's /Count, else the pages found).
     int countPages(const std::string& path);
 

@@ -33,6 +33,25 @@ bool isStartOfFrame(int code)
            (code >= 0xCD && code <= 0xCF);
 }
 
+// The first 0xFF at or after `position` in the file, or -1.
+int64_t findMarkerByte(CFileSource& file, int64_t position)
+{
+    while (const CFileSource::Block* block = file.peekBlock(position)) {
+        size_t skip = static_cast<size_t>(position - block->offset);
+        const void* found = std::memchr(block->data() + skip, 0xFF, block->size() - skip);
+        if (found)
+            return block->offset + (static_cast<const uint8_t*>(found) - block->data());
+        position = block->offset + static_cast<int64_t>(block->size());
+    }
+    return -1;
+}
+
+int byteAt(CFileSource& file, int64_t position)
+{
+    uint8_t byte = 0;
+    return file.read(position, &byte, 1) == 1 ? byte : -1;
+}
+
 } // namespace
 
 bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
@@ -92,5 +111,49 @@ bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
         in.skip(remaining);
         if (in.atEnd())
             return false;
+    }
+}
+
+bool jpegReachesEnd(CFileSource& jpeg)
+{
+    int64_t position = 2; // after the start-of-image marker
+    for (;;) {
+        if (byteAt(jpeg, position) != 0xFF)
+            return false;
+        int code = 0xFF;
+        while (code == 0xFF) // fill bytes
+            code = byteAt(jpeg, ++position);
+        ++position;
+        if (code < 0)
+            return false;
+        if (code == 0xD9)
+            return true;
+        if (code == 0x01 || (code >= 0xD0 && code <= 0xD7))
+            continue; // markers without a length
+        int high = byteAt(jpeg, position), low = byteAt(jpeg, position + 1);
+        if (high < 0 || low < 0 || ((high << 8) | low) < 2)
+            return false;
+        position += (high << 8) | low;
+        if (code != 0xDA)
+            continue;
+        // Scan data: 0xFF 0x00 is a data byte and 0xFF 0xD0..0xD7 a restart
+        // marker; any other marker ends the scan.
+        for (;;) {
+            position = findMarkerByte(jpeg, position);
+            if (position < 0)
+                return false;
+            int next = byteAt(jpeg, position + 1);
+            if (next < 0)
+                return false;
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
+                position += 2;
+                continue;
+            }
+            if (next == 0xFF) { // a fill byte before a marker
+                ++position;
+                continue;
+            }
+            break;
+        }
     }
 }

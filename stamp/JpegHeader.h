@@ -14,3 +14,8 @@ struct JpegInfo {
 // Walks the marker segments up to the first frame header. False when the file
 // is not a JPEG or ends (or is malformed) before a frame header.
 bool readJpegSize(CFileSource& jpeg, JpegInfo& info);
+
+// Walks the segments and the entropy-coded data up to the end-of-image
+// marker. False when the file ends before it (a cut-off download or copy);
+// whatever follows the marker does not matter.
+bool jpegReachesEnd(CFileSource& jpeg);

@@ -114,7 +114,11 @@ TEST_P(Console, PrintsAndWritesExactlyThis)
         std::filesystem::create_directory(work.file(folder));
     work.write(kName, doc);
     work.write(kJpeg, vtest::readFile(fixture("stamp.jpg")));
+    const std::string jpeg = vtest::readFile(fixture("stamp.jpg"));
+    work.write("cut.jpg", jpeg.substr(0, jpeg.size() - 40));
+    work.write("trailing.jpg", jpeg + "bytes after the end\n");
     work.write("target.pdf", "old\n");
+    ASSERT_EQ(symlink("stamp.jpg", work.file("jpeglink.jpg").c_str()), 0);
     ASSERT_EQ(symlink("target.pdf", work.file("outlink.pdf").c_str()), 0);
     ASSERT_EQ(symlink("in.pdf", work.file("link.pdf").c_str()), 0);
     ASSERT_EQ(link(work.file("in.pdf").c_str(), work.file("hard.pdf").c_str()), 0);
@@ -170,7 +174,9 @@ INSTANTIATE_TEST_SUITE_P(
              "vellico 1.05\n"},
         // After the first argument they are unknown options, ignored as before.
         Case{"HelpAfterTheFirstThree", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-h", "--version"}, 0,
-             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+             kBanner + "Warning: unknown option '-h' ignored\nWarning: unknown option '--version' ignored\n" +
+                 done("in.pdf", "out.pdf"),
+             {"out.pdf"}},
         // One dash: its first two letters are taken for -i's, as before.
         Case{"HelpWordWithOneDash", {"-help"}, 1, kBanner + "Error parameter"},
         Case{"OneArgument", {"-iin.pdf"}, 1, kBanner + "Error parameter"},
@@ -194,11 +200,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"InputAloneAfterASpace", {"-i", "in.pdf"}, 1, kBanner + "Error parameter"},
         Case{"LoneInputBeforeAnOption", {"-i", "-oout.pdf", "-jstamp.jpg"}, 1, opened("") + kOpenError},
         Case{"LoneOptionBeforeAnOption", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", "-e1"}, 0,
-             kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},
+             kBanner + "Warning: unknown option '-s' ignored\n" + done("in.pdf", "out.pdf"), {"out.pdf"}},
         Case{"AlignTakesItsWordWhole", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-align", "-s", "2"}, 1,
              kBanner + "Error in parameter: 2\n"},
         Case{"EmptyValueAfterASpace", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", ""}, 1,
-             kBanner + "Error in parameter: \n"},
+             kBanner + "Warning: unknown option '-s' ignored\nError in parameter: \n"},
         Case{"OutputAfterASpaceNotSecond", {"-i", "in.pdf", "-j", "stamp.jpg", "-o", "out.pdf"}, 1,
              kBanner + "-o parameter missing"},
         // The wildcard rule reads the arguments as given: two here.
@@ -260,8 +266,28 @@ INSTANTIATE_TEST_SUITE_P(
         // Mark runs check before their first pass, their intermediate names too.
         Case{"MarksOutputLinksToTheInput", {"-iin.pdf", "-olink.pdf", "-jstamp.jpg", "-crop_marks"}, 1,
              isInput("link.pdf")},
-        Case{"MarksIntermediateIsTheInput", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 1,
-             opened("x.pdf-3") + "\nOutput file is the input file: 'x.pdf-3'\n"},
+        // Intermediates are private files: names like theirs are the user's.
+        Case{"MarksInputNamedLikeAnIntermediate", {"-ix.pdf-3", "-ox.pdf", "-jstamp.jpg", "-trim_marks"}, 0,
+             opened("x.pdf-3") + ", output file: 'x.pdf'\n\nDone.\n", {"x.pdf"}},
+        Case{"MarksLeaveFilesNamedLikeIntermediates", {"-iin.pdf", "-ox.pdf", "-jstamp.jpg", "-crop_marks"}, 0,
+             opened("in.pdf") + ", output file: 'x.pdf'\n\nDone.\n", {"x.pdf"}},
+        // The images are inputs too, by any name.
+        Case{"OutputIsTheJpeg", {"-iin.pdf", "-ostamp.jpg", "-jstamp.jpg"}, 1, isInput("stamp.jpg")},
+        Case{"OutputLinksToTheJpeg", {"-iin.pdf", "-ojpeglink.jpg", "-j./stamp.jpg"}, 1, isInput("jpeglink.jpg")},
+        Case{"MarksOutputIsTheJpeg", {"-iin.pdf", "-ojpeglink.jpg", "-jstamp.jpg", "-trim_marks"}, 1,
+             isInput("jpeglink.jpg")},
+        Case{"MarksOutputIsAMarkImage", {"-iin.pdf", "-o./CropmarkVertical.jpg", "-jstamp.jpg", "-crop_marks"}, 1,
+             isInput("./CropmarkVertical.jpg")},
+        // Refused before the output is begun.
+        Case{"TruncatedJpeg", {"-iin.pdf", "-oout.pdf", "-jcut.jpg"}, 1,
+             opened("in.pdf") + "\nInput image file error (the data ends before the end-of-image marker): 'cut.jpg'\n"},
+        Case{"JpegWithBytesAfterItsEnd", {"-iin.pdf", "-oout.pdf", "-jtrailing.jpg"}, 0,
+             kBanner + done("in.pdf", "out.pdf", "trailing.jpg"), {"out.pdf"}},
+        // The run goes on without them.
+        Case{"UnknownOptionsWarned", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-opactiy50", "-s2", "-crop_mark"}, 0,
+             kBanner + "Warning: unknown option '-opactiy50' ignored\nWarning: unknown option '-crop_mark' ignored\n" +
+                 done("in.pdf", "out.pdf"),
+             {"out.pdf"}},
         // Four passes are done when the fifth fails: their files go too. The
         // current folder's mark image is read even when it is broken.
         Case{"MarksPassFails", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"}, 1,

@@ -72,3 +72,43 @@ TEST_P(JpegHeader, GivesSizeAndColourLayoutOrFails) {
     EXPECT_EQ(info.adobe, c.adobe);
 }
 INSTANTIATE_TEST_SUITE_P(Headers, JpegHeader, ::testing::ValuesIn(kJpegs), kRowName);
+
+namespace {
+
+bool reachesEnd(const std::string& data) {
+    vtest::TempDir dir;
+    vtest::writeFile(dir.file("image.jpg"), data);
+    auto source = CFileSource::open(dir.file("image.jpg"));
+    return source && jpegReachesEnd(*source);
+}
+
+const std::string kEnd = bytes({0xFF, 0xD9});
+const std::string kScanHeader = segment(0xDA, bytes({1, 1, 0, 0, 63, 0}));
+const std::string kBaseline = fixture("baseline_rgb_37x21.jpg");
+
+// A cut-off file would be copied into the output and shown damaged.
+struct EndCase { const char* name; std::string data; bool whole; };
+const EndCase kEnds[] = {
+    {"Baseline", kBaseline, true},
+    {"Progressive", fixture("progressive_rgb_37x21.jpg"), true},
+    {"Grey", fixture("grey_29x17.jpg"), true},
+    {"AdobeCmyk", fixture("cmyk_adobe_23x13.jpg"), true},
+    {"BytesAfterTheEnd", kBaseline + "trailing bytes \xFF\xD8", true},
+    // In scan data 0xFF 0x00 is a data byte, 0xFF 0xD0..D7 a restart: neither ends the scan.
+    {"StuffedAndRestartBytesInAScan", kStart + kFrame + kScanHeader + bytes({1, 0xFF, 0, 2, 0xFF, 0xD3, 3}) + kEnd,
+     true},
+    {"FillBytesBeforeTheEnd", kStart + kFrame + kScanHeader + bytes({1, 2}) + kFill + kEnd, true},
+    {"TwoScans", kStart + kFrame + kScanHeader + "ab" + kScanHeader + "cd" + kEnd, true},
+    {"CutInTheScan", kBaseline.substr(0, kBaseline.size() - 40), false},
+    {"CutBeforeTheLastByte", kBaseline.substr(0, kBaseline.size() - 1), false},
+    {"CutInAHeader", kBaseline.substr(0, 30), false},
+    {"EndByteStuffed", kStart + kFrame + kScanHeader + bytes({1, 0xFF, 0x00, 0xD9}), false},
+    {"OnlyTheStart", kStart, false},
+};
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+class JpegEnd : public ::testing::TestWithParam<EndCase> {};
+
+} // namespace
+
+TEST_P(JpegEnd, IsReachedUnlessTheFileIsCut) { EXPECT_EQ(reachesEnd(GetParam().data), GetParam().whole); }
+INSTANTIATE_TEST_SUITE_P(Files, JpegEnd, ::testing::ValuesIn(kEnds), kRowName);
