@@ -234,8 +234,9 @@ bool scanDictionaryAt(CTokens& tokens, CPdfDictLayout& layout)
     if (open.kind != OPEN_DICT)
         return false;
     layout.open = static_cast<int64_t>(open.begin);
-    // Room for a page's entries at once: most layouts are made afresh.
-    layout.entries.reserve(16);
+    // Room for most dictionaries' entries, in a block small enough for the
+    // allocator's per-thread cache: most layouts are made afresh.
+    layout.entries.reserve(8);
     for (;;) {
         const CToken key = tokens.take();
         if (key.kind == CLOSE_DICT) {
@@ -324,6 +325,7 @@ bool CPdfDictScanner::scanWhole(std::string_view text, const CPdfEntryLayout& en
     }
     if (entry.type == PDF_ARRAY) {
         tokens.take();
+        parts.reserve(8); // boxes, kids and content lists are mostly short
         while (tokens.peek(0).kind != CLOSE_ARRAY) {
             parts.emplace_back();
             if (!scanValue(tokens, 1, parts.back()))
