@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "load/Platform.h"
 #include "pdf/CPdfException.h"
+#include "stamp/COutputFile.h"
 #include "stamp/CStampJob.h"
 
 namespace {
@@ -100,7 +101,7 @@ void runMarkPasses(CStampJob& job, bool trim)
         }
         // Like a single pass, an output that is a link replaces the file it names.
         if (!platform::replaceFile(passOutput, platform::resolveLinks(finalOutput)))
-            throw CPdfException::formatted("\nOutput file write error: '%s'\n", finalOutput);
+            throw COutputFile::replaceError(finalOutput);
     } catch (...) {
         if (!intermediate.empty())
             platform::removeFile(intermediate);

@@ -9,6 +9,13 @@
 
 COutputFile::~COutputFile() { discard(); }
 
+CPdfException COutputFile::replaceError(const std::string& path)
+{
+    return CPdfException::formatted(platform::heldByAnotherProgram(path) ? kHeldMessage
+                                                                         : "\nOutput file write error: '%s'\n",
+                                    path);
+}
+
 void COutputFile::create(const std::string& path)
 {
     discard();
@@ -17,6 +24,9 @@ void COutputFile::create(const std::string& path)
     platform::FileIdentity existing = platform::identify(m_path);
     if (existing.isDirectory)
         throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
+    // Said before the work rather than after it.
+    if (existing.exists && platform::heldByAnotherProgram(m_path))
+        throw CPdfException::formatted(kHeldMessage, path);
     m_fd = platform::createTempBeside(m_path, m_tempPath);
     if (m_fd < 0)
         throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
@@ -125,7 +135,7 @@ void COutputFile::commit()
     if (!closed || !platform::replaceFile(m_tempPath, m_path)) {
         platform::removeFile(m_tempPath);
         m_tempPath.clear();
-        throw CPdfException::formatted("\nOutput file write error: '%s'\n", m_path);
+        throw replaceError(m_path);
     }
     m_tempPath.clear();
 }

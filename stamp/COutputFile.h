@@ -6,6 +6,7 @@
 #include <vector>
 
 class CFileSource;
+class CPdfException;
 
 // The output PDF while it is written. Bytes go to a temporary file beside the
 // output path, which replaces the output only when commit() succeeds: a
@@ -32,6 +33,12 @@ public:
     void commit();
     // Drops everything written; the output path is left as it was.
     void discard();
+
+    // Why moving a finished file over `path` failed: "\nOutput file is open in
+    // another program: '%s'\n" where the system locks it (Windows), else
+    // "\nOutput file write error: '%s'\n".
+    static CPdfException replaceError(const std::string& path);
+    static constexpr const char* kHeldMessage = "\nOutput file is open in another program: '%s'\n";
 
 private:
     void flush();
