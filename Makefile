@@ -160,12 +160,18 @@ windows: windows-tools
 	@echo "Zip:     $$(ls $(WINDOWS_DIR)/vellico-*-windows.zip)"
 
 # Runs the Windows program with Wine, in a scratch Wine prefix, from a test
-# program built for this system.
-test-windows: test-tools
+# program built for this system; console output is compared with this
+# system's program.
+test-windows: test-tools build
 	$(MAKE) windows WINE=1
-	cmake -S . -B $(WINDOWS_TEST_DIR) -DCMAKE_BUILD_TYPE=Release -DVELLICO_WINDOWS_EXE=$(CURDIR)/$(WINDOWS_DIR)/vellico.exe
-	cmake --build $(WINDOWS_TEST_DIR) -j $(JOBS) --target windows_tests
-	ctest --test-dir $(WINDOWS_TEST_DIR) --output-on-failure -j $(JOBS)
+	cmake --build $(WINDOWS_DIR) -j $(JOBS) --target hold_file
+	cmake -S . -B $(WINDOWS_TEST_DIR) -DCMAKE_BUILD_TYPE=Release \
+	  -DVELLICO_WINDOWS_EXE=$(CURDIR)/$(WINDOWS_DIR)/vellico.exe -DVELLICO_LINUX_PROGRAM=$(CURDIR)/$(BUILD_DIR)/vellico
+	cmake --build $(WINDOWS_TEST_DIR) -j $(JOBS) --target windows_tests builder_test
+	@# Made once before the tests run in parallel; its server is waited for afterwards.
+	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix wine $(WINDOWS_DIR)/vellico.exe >/dev/null 2>&1
+	ctest --test-dir $(WINDOWS_TEST_DIR) --output-on-failure -j $(JOBS) -L windows; status=$$?; \
+	  WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix wineserver -w 2>/dev/null; exit $$status
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BASELINE_DIR) $(PACKAGE_DIR) $(WINDOWS_DIR) $(WINDOWS_TEST_DIR)
