@@ -273,4 +273,14 @@ bool heldByAnotherProgram(const std::string& path)
 #endif
 }
 
+std::string installedFolder(const std::string& builtIn)
+{
+#ifdef _WIN32
+    (void)builtIn;
+    return windows::programFolder();
+#else
+    return builtIn;
+#endif
+}
+
 } // namespace platform

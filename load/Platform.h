@@ -61,5 +61,8 @@ std::string resolveLinks(const std::string& path);
 // Whether another program holds the file open so that it cannot be replaced
 // (Windows locks such files); never so elsewhere.
 bool heldByAnotherProgram(const std::string& path);
+// The folder of the installed mark images: `builtIn`, fixed by the build; on
+// Windows the program's own folder, where its zip puts them.
+std::string installedFolder(const std::string& builtIn);
 
 } // namespace platform

@@ -178,6 +178,25 @@ int createTemp(const std::string& pattern, std::string& tempPath)
     return -1;
 }
 
+std::string programFolder()
+{
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, &name[0], static_cast<DWORD>(name.size()));
+        if (length == 0)
+            return ".";
+        if (length < name.size()) {
+            name.resize(length);
+            break;
+        }
+        name.resize(name.size() * 2); // cut short: a longer path
+    }
+    size_t slash = name.find_last_of(L"\\/");
+    std::string folder = narrow(slash == std::wstring::npos ? L"." : name.substr(0, slash));
+    // A path given the long-path prefix is shown without it.
+    return folder.compare(0, 4, "\\\\?\\") == 0 ? folder.substr(4) : folder;
+}
+
 bool heldByAnotherProgram(const std::string& path)
 {
     // Replacing needs the right to delete the old file; a program that opened

@@ -39,6 +39,9 @@ int openForReading(const std::string& path);
 // A new file named `pattern` with its trailing X's made unique; -1 on failure.
 int createTemp(const std::string& pattern, std::string& tempPath);
 
+// The folder holding the running program, without a trailing separator.
+std::string programFolder();
+
 // Whether another program holds `path` open so that it cannot be replaced.
 bool heldByAnotherProgram(const std::string& path);
 

@@ -39,10 +39,10 @@ std::string joined(const std::vector<std::string>& arguments)
 }
 
 // Runs the .exe in `folder`; Wine's own messages go to standard error, which is not captured.
-Run runExe(const std::string& folder, const std::vector<std::string>& arguments)
+Run runExe(const std::string& folder, const std::vector<std::string>& arguments, const std::string& program = kExe)
 {
-    vtest::CommandResult result =
-        vtest::runCommand("cd " + vtest::shellQuote(folder) + " && " + wine(kExe) + joined(arguments) + " </dev/null");
+    vtest::CommandResult result = vtest::runCommand("cd " + vtest::shellQuote(folder) + " && " + wine(program) +
+                                                    joined(arguments) + " </dev/null");
     return Run{result.status, result.output};
 }
 
@@ -223,7 +223,9 @@ TEST(WindowsStamp, OutputThatIsTheInputIsRefusedHoweverItIsWritten)
     EXPECT_EQ(names(work.path()).size(), 5u) << "nothing was left beside the input";
 }
 
-TEST(WindowsStamp, ExistingOutputIsReplacedWithNothingLeftBeside)
+// Windows' C runtime gives every file the inode 0: an existing output was
+// taken for the input and refused.
+TEST(WindowsStamp, ExistingOutputIsReplacedNotTakenForTheInput)
 {
     REQUIRE_WINE();
     Workspace work;
@@ -234,6 +236,40 @@ TEST(WindowsStamp, ExistingOutputIsReplacedWithNothingLeftBeside)
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(compareRenders(work.file("in.pdf"), work.file("out.pdf"), document.doc.views, document.stamped), "");
     EXPECT_EQ(names(work.path()).size(), 6u);
+}
+
+// As the zip lays them out: the program alone in a folder with the two mark
+// images, run from a folder that has none.
+TEST(WindowsStamp, MarksRunReadsTheMarkImagesBesideTheProgram)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("in.pdf", document.doc.bytes);
+    std::filesystem::create_directory(work.file("Program Files"));
+    const std::string program = work.file("Program Files/vellico.exe");
+    std::filesystem::copy_file(kExe, program);
+    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        std::filesystem::remove(work.file(mark));
+
+    const e2e::Run missing = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
+    EXPECT_EQ(missing.status, 1);
+    const std::string folder = replaceAll("Z:" + work.file("Program Files"), "/", "\\");
+    EXPECT_NE(missing.output.find("\nInput image file error: 'CropmarkHorizontal.jpg' is neither in the current "
+                                  "folder nor in '" + folder + "'\n"),
+              std::string::npos)
+        << missing.output;
+
+    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        std::filesystem::copy_file(vtest::sourceDir() + "/data/" + mark, work.file(std::string("Program Files/") + mark));
+    const e2e::Run run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    std::vector<render::View> views;
+    for (const render::View& view : document.doc.views)
+        views.push_back(render::View{render::Box{0, 0, 612, 792}, view.rotate});
+    EXPECT_NE(compareRenders(work.file("in.pdf"), work.file("out.pdf"), views, {{}, {}}, 72, false), "")
+        << "the marks are drawn";
 }
 
 class HeldOutput : public testing::TestWithParam<bool> {};
