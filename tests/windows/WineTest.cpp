@@ -223,19 +223,28 @@ TEST(WindowsStamp, OutputThatIsTheInputIsRefusedHoweverItIsWritten)
     EXPECT_EQ(names(work.path()).size(), 5u) << "nothing was left beside the input";
 }
 
-// Windows' C runtime gives every file the inode 0: an existing output was
-// taken for the input and refused.
+// Windows' C runtime gives every file the inode 0: marks runs took any
+// existing output for the input and refused it.
 TEST(WindowsStamp, ExistingOutputIsReplacedNotTakenForTheInput)
 {
     REQUIRE_WINE();
     Workspace work;
     const Document document = twoPages();
     work.write("in.pdf", document.doc.bytes);
-    work.write("out.pdf", "an older output");
-    const e2e::Run run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(compareRenders(work.file("in.pdf"), work.file("out.pdf"), document.doc.views, document.stamped), "");
-    EXPECT_EQ(names(work.path()).size(), 6u);
+    for (const bool marks : {false, true}) {
+        work.write("out.pdf", "an older output");
+        std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
+        if (marks)
+            arguments.push_back("-crop_marks");
+        const e2e::Run run = runExe(work.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+        if (!marks) {
+            EXPECT_EQ(compareRenders(work.file("in.pdf"), work.file("out.pdf"), document.doc.views, document.stamped),
+                      "");
+        }
+        EXPECT_EQ(names(work.path()).size(), 6u) << "nothing is left beside the output";
+    }
 }
 
 // As the zip lays them out: the program alone in a folder with the two mark
