@@ -23,7 +23,17 @@ BENCH_RUNS ?= 5
 BASELINE  ?=
 BASELINE_DIR := build-baseline
 
-.PHONY: all build test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean
+# `make windows`: vellico.exe and a zip, cross-compiled with MinGW-w64.
+WINDOWS_DIR       ?= build-windows
+WINDOWS_TEST_DIR  ?= build-windows-tests
+WINDOWS_UNIT_DIR  ?= build-windows-unit
+WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
+# Wine now and then fails to start a program (no output, at once): such a
+# test is run once more. A real fault fails both times.
+WINE_REPEAT       ?= --repeat until-pass:2
+
+.PHONY: all build test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean \
+        windows windows-tools test-windows test-windows-unit
 
 all: build
 
@@ -126,5 +136,58 @@ package:
 	cd $(PACKAGE_DIR) && cpack -G DEB
 	@echo "Package: $$(ls $(PACKAGE_DIR)/vellico_*.deb)"
 
+# Installs what is missing for `make windows` (and, with WINE=1, for
+# `make test-windows`) when allowed to (root with apt-get).
+windows-tools:
+	@missing=""; \
+	command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || missing="$$missing g++-mingw-w64-x86-64"; \
+	[ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || missing="$$missing libz-mingw-w64-dev"; \
+	command -v groff >/dev/null 2>&1 || missing="$$missing groff-base"; \
+	command -v cpack >/dev/null 2>&1 || missing="$$missing cmake"; \
+	if [ -n "$(WINE)" ]; then command -v wine >/dev/null 2>&1 || missing="$$missing wine wine64"; fi; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
+	    echo "Installing$$missing"; \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing >/dev/null || \
+	      { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $$missing >/dev/null; }; \
+	  else \
+	    echo "Missing:$$missing (install them with apt-get)"; exit 1; \
+	  fi; \
+	fi
+
+# One statically linked $(WINDOWS_DIR)/vellico.exe, and the zip beside it.
+windows: windows-tools
+	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DVELLICO_TESTS=OFF
+	cmake --build $(WINDOWS_DIR) -j $(JOBS)
+	cd $(WINDOWS_DIR) && cpack -G ZIP
+	@echo "Program: $(WINDOWS_DIR)/vellico.exe"
+	@echo "Zip:     $$(ls $(WINDOWS_DIR)/vellico-*-windows.zip)"
+
+# Runs the Windows program with Wine, in a scratch Wine prefix, from a test
+# program built for this system; console output is compared with this
+# system's program.
+test-windows: test-tools build
+	$(MAKE) windows WINE=1
+	cmake --build $(WINDOWS_DIR) -j $(JOBS) --target hold_file
+	cmake -S . -B $(WINDOWS_TEST_DIR) -DCMAKE_BUILD_TYPE=Release \
+	  -DVELLICO_WINDOWS_EXE=$(CURDIR)/$(WINDOWS_DIR)/vellico.exe -DVELLICO_LINUX_PROGRAM=$(CURDIR)/$(BUILD_DIR)/vellico
+	cmake --build $(WINDOWS_TEST_DIR) -j $(JOBS) --target windows_tests builder_test
+	@# Made once before the tests run in parallel; its server is waited for afterwards.
+	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix wine $(WINDOWS_DIR)/vellico.exe >/dev/null 2>&1
+	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix \
+	  ctest --test-dir $(WINDOWS_TEST_DIR) --output-on-failure -j $(JOBS) -L windows $(WINE_REPEAT); status=$$?; \
+	  WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix wineserver -w 2>/dev/null; exit $$status
+	$(MAKE) test-windows-unit
+
+# The unit tests of the pdf/, load/ and stamp/ layers, built with MinGW-w64
+# (GoogleTest from Debian's sources) and run with Wine, in the same prefix.
+test-windows-unit: windows-tools
+	@mkdir -p $(WINDOWS_TEST_DIR)
+	cmake -S . -B $(WINDOWS_UNIT_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINDOWS_UNIT_DIR) -j $(JOBS)
+	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix \
+	  ctest --test-dir $(WINDOWS_UNIT_DIR) --output-on-failure -j $(JOBS) $(WINE_REPEAT); status=$$?; \
+	  WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix wineserver -w 2>/dev/null; exit $$status
+
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BASELINE_DIR) $(PACKAGE_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_DIR) $(BASELINE_DIR) $(PACKAGE_DIR) $(WINDOWS_DIR) $(WINDOWS_TEST_DIR) $(WINDOWS_UNIT_DIR)

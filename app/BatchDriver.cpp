@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "app/CommandLine.h"
@@ -10,6 +11,9 @@
 #include "load/Platform.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CStampJob.h"
+#ifdef _WIN32
+#include "load/WindowsFiles.h"
+#endif
 
 namespace {
 
@@ -34,11 +38,23 @@ int runList(const std::string& listPath, const char* secondArgument, int argumen
     platform::makeDirectory(folder);
 
     // A folder opens for reading here but has no lines: refuse it like a missing list.
-    std::ifstream list(listPath, std::ios::binary);
-    if (!list || platform::identify(listPath).isDirectory) {
+#ifdef _WIN32
+    std::ifstream file(platform::windows::systemPath(listPath).c_str(), std::ios::binary);
+#else
+    std::ifstream file(listPath, std::ios::binary);
+#endif
+    if (!file || platform::identify(listPath).isDirectory) {
         std::printf("Unable to open file list: '%s'\r\n", listPath.c_str());
         return 1;
     }
+#ifdef _WIN32
+    // Lists written by Windows programs come in UTF-8 or the ANSI code page.
+    std::stringstream bytes;
+    bytes << file.rdbuf();
+    std::istringstream list(platform::windows::listText(bytes.str()));
+#else
+    std::istream& list = file;
+#endif
 
     // Every line is stamped with the same JPEG and options: arguments 1 and 2
     // are replaced, the rest are parsed again for each file.

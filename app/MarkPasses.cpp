@@ -38,7 +38,7 @@ std::string findMarkImage(const char* name)
 {
     if (platform::identify(name).exists)
         return name;
-    const std::string installed = std::string(VELLICO_DATA_DIR) + platform::pathSeparator() + name;
+    const std::string installed = platform::installedFolder(VELLICO_DATA_DIR) + platform::pathSeparator() + name;
     return platform::identify(installed).exists ? installed : std::string();
 }
 
@@ -88,7 +88,8 @@ void runMarkPasses(CStampJob& job, bool trim)
                 if (!found.empty() || error.message() != missing)
                     throw;
                 throw CPdfException("\nInput image file error: '" + std::string(mark) +
-                                    "' is neither in the current folder nor in '" VELLICO_DATA_DIR "'\n");
+                                    "' is neither in the current folder nor in '" +
+                                    platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
             }
             if (!intermediate.empty())
                 platform::removeTemp(intermediate);

@@ -15,6 +15,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+
+#include "load/WindowsFiles.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -39,7 +41,7 @@ char pathSeparator()
 void makeDirectory(const std::string& path)
 {
 #ifdef _WIN32
-    (void)_mkdir(path.c_str());
+    (void)CreateDirectoryW(windows::systemPath(path).c_str(), nullptr);
 #else
     (void)::mkdir(path.c_str(), 0777);
 #endif
@@ -90,35 +92,31 @@ FileIdentity identityOf(const Info& info)
 FileIdentity identify(const std::string& path)
 {
 #ifdef _WIN32
-    struct _stat64 info {};
-    if (_stat64(path.c_str(), &info) != 0)
-        return FileIdentity();
+    return windows::identify(path);
 #else
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         return FileIdentity();
-#endif
     return identityOf(info);
+#endif
 }
 
 FileIdentity identifyOpen(int fd)
 {
 #ifdef _WIN32
-    struct _stat64 info {};
-    if (_fstat64(fd, &info) != 0)
-        return FileIdentity();
+    return windows::identifyHandle(reinterpret_cast<void*>(_get_osfhandle(fd)));
 #else
     struct stat info {};
     if (::fstat(fd, &info) != 0)
         return FileIdentity();
-#endif
     return identityOf(info);
+#endif
 }
 
 int openForReading(const std::string& path)
 {
 #ifdef _WIN32
-    return _open(path.c_str(), _O_RDONLY | _O_BINARY);
+    return windows::openForReading(path);
 #else
     return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 #endif
@@ -290,18 +288,14 @@ extern "C" void removeTempsAndRaise(int signal)
 int createTempBeside(const std::string& path, std::string& tempPath)
 {
     std::string pattern = tempPattern(path);
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
 #ifdef _WIN32
-    if (_mktemp_s(name.data(), name.size()) != 0)
-        return -1;
-    int fd = _open(name.data(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
-        recordTemp(name.data());
-        tempPath = name.data();
-    }
+    const int fd = windows::createTemp(pattern, tempPath);
+    if (fd >= 0)
+        recordTemp(tempPath.c_str());
     return fd;
 #else
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
     // A signal between creating the file and recording it would leave it behind.
     sigset_t blocked, previous;
     sigemptyset(&blocked);
@@ -369,13 +363,21 @@ void setNewFileMode(int fd, unsigned mode)
 bool replaceFile(const std::string& from, const std::string& to)
 {
 #ifdef _WIN32
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(windows::systemPath(from).c_str(), windows::systemPath(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif
 }
 
-bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+bool removeFile(const std::string& path)
+{
+#ifdef _WIN32
+    return DeleteFileW(windows::systemPath(path).c_str()) != 0;
+#else
+    return std::remove(path.c_str()) == 0;
+#endif
+}
 
 std::string resolveLinks(const std::string& path)
 {
@@ -391,6 +393,26 @@ std::string resolveLinks(const std::string& path)
     std::string target(resolved);
     std::free(resolved);
     return target;
+#endif
+}
+
+bool heldByAnotherProgram(const std::string& path)
+{
+#ifdef _WIN32
+    return windows::heldByAnotherProgram(path);
+#else
+    (void)path; // files are not locked against replacement here
+    return false;
+#endif
+}
+
+std::string installedFolder(const std::string& builtIn)
+{
+#ifdef _WIN32
+    (void)builtIn;
+    return windows::programFolder();
+#else
+    return builtIn;
 #endif
 }
 

@@ -76,5 +76,11 @@ bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 // The target of a symbolic link chain, so output replaces the file a link names; `path` otherwise.
 std::string resolveLinks(const std::string& path);
+// Whether another program holds the file open so that it cannot be replaced
+// (Windows locks such files); never so elsewhere.
+bool heldByAnotherProgram(const std::string& path);
+// The folder of the installed mark images: `builtIn`, fixed by the build; on
+// Windows the program's own folder, where its zip puts them.
+std::string installedFolder(const std::string& builtIn);
 
 } // namespace platform

@@ -20,6 +20,13 @@ void COutputFile::checkReplaceable(const std::string& path)
         throw CPdfException::formatted("\nOutput file is not a regular file: '%s'\n", path);
 }
 
+CPdfException COutputFile::replaceError(const std::string& path)
+{
+    return CPdfException::formatted(platform::heldByAnotherProgram(path) ? kHeldMessage
+                                                                         : "\nOutput file write error: '%s'\n",
+                                    path);
+}
+
 void COutputFile::create(const std::string& path)
 {
     discard();
@@ -28,6 +35,9 @@ void COutputFile::create(const std::string& path)
     // Writing through a link replaces the file it names, as writing in place would.
     m_path = platform::resolveLinks(path);
     platform::FileIdentity existing = platform::identify(m_path);
+    // Said before the work rather than after it.
+    if (existing.exists && platform::heldByAnotherProgram(m_path))
+        throw CPdfException::formatted(kHeldMessage, path);
     open(m_path, existing.exists ? existing.mode : 0);
 }
 
@@ -150,10 +160,15 @@ void COutputFile::commit()
         m_tempPath.clear();
         return;
     }
-    if (!written || !platform::replaceFile(m_tempPath, m_path)) {
+    if (!written) {
         platform::removeTemp(m_tempPath);
         m_tempPath.clear();
         throw CPdfException::formatted("\nOutput file write error: '%s'\n", m_name);
+    }
+    if (!platform::replaceFile(m_tempPath, m_path)) {
+        platform::removeTemp(m_tempPath);
+        m_tempPath.clear();
+        throw replaceError(m_name);
     }
     platform::forgetTemp(m_tempPath);
     m_tempPath.clear();

@@ -6,6 +6,7 @@
 #include <vector>
 
 class CFileSource;
+class CPdfException;
 
 // The output PDF while it is written. Bytes go to a temporary file beside the
 // output path, which replaces the output only when commit() succeeds: a
@@ -44,6 +45,12 @@ public:
     // Where the last committed file is: the output path, or the intermediate's
     // name, which the caller then owns (platform::removeTemp when done).
     const std::string& writtenPath() const { return m_writtenPath; }
+
+    // Why moving a finished file over `path` failed: "\nOutput file is open in
+    // another program: '%s'\n" where the system locks it (Windows), else
+    // "\nOutput file write error: '%s'\n".
+    static CPdfException replaceError(const std::string& path);
+    static constexpr const char* kHeldMessage = "\nOutput file is open in another program: '%s'\n";
 
 private:
     void open(const std::string& besidePath, unsigned mode);

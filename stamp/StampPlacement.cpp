@@ -17,6 +17,9 @@ int truncateToInt(double value)
 
 namespace {
 
+// M_PI's value: strict C++ (MinGW-w64 among others) does not declare M_PI.
+constexpr double kPi = 3.14159265358979323846;
+
 int saturate(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
 int addSaturated(int a, int b) { return saturate(static_cast<int64_t>(a) + b); }
 int subtractSaturated(int a, int b) { return saturate(static_cast<int64_t>(a) - b); }
@@ -88,7 +91,7 @@ void rotationMatrix(float angle, double matrix[4])
         cosine = kCos[quarter];
         sine = kSin[quarter];
     } else {
-        double radians = static_cast<double>(angle) * (M_PI / 180.0);
+        double radians = static_cast<double>(angle) * (kPi / 180.0);
         cosine = std::cos(radians);
         sine = std::sin(radians);
     }

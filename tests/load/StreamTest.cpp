@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 #include <zlib.h>
 
 #include "load/CFileSource.h"
@@ -257,6 +259,14 @@ TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds)
 {
     const std::string payload(100000, 'q');
     TestFile in(zcompress(payload) + std::string(1024 - zcompress(payload).size(), ' ')); // 1 KB
+#ifdef _WIN32
+    // Peak memory is measured where getrusage is; here only the result is checked.
+    const CPdfObject dict = parse("<< /Length 2000000000 /Filter /FlateDecode >>");
+    CPdfStream* decoded = attachFilters(in.window(0, 2000000000, dict), dict);
+    ASSERT_NE(decoded, nullptr);
+    EXPECT_TRUE(readAll(decoded) == payload);
+    decoded->release();
+#else
     struct rusage before {}, after {};
     getrusage(RUSAGE_SELF, &before);
     const CPdfObject dict = parse("<< /Length 2000000000 /Filter /FlateDecode >>");
@@ -266,6 +276,7 @@ TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds)
     decoded->release();
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256L * 1024) << "peak memory grew by more than 256 MB";
+#endif
 }
 
 } // namespace

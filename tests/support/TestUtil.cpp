@@ -6,19 +6,35 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <vector>
+#ifdef _WIN32
+#include <random>
+#else
+#include <sys/wait.h>
+#endif
 
 namespace vtest {
 
 TempDir::TempDir()
 {
+#ifdef _WIN32
+    // No mkdtemp there: a random name, created only if it is new.
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+        std::filesystem::path name = std::filesystem::temp_directory_path() / ("vellico-test-" + std::to_string(seed()));
+        if (std::filesystem::create_directory(name))
+            m_path = name.string();
+    }
+    if (m_path.empty())
+        throw std::runtime_error("cannot create a temporary folder");
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "vellico-test-XXXXXX").string();
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!mkdtemp(name.data()))
         throw std::runtime_error("cannot create a temporary folder");
     m_path = name.data();
+#endif
 }
 
 TempDir::~TempDir()
@@ -54,16 +70,24 @@ bool fileExists(const std::string& path)
 CommandResult runCommand(const std::string& command)
 {
     CommandResult result;
+#ifdef _WIN32
+    FILE* pipe = _popen(command.c_str(), "rb");
+#else
     FILE* pipe = popen(command.c_str(), "r");
+#endif
     if (!pipe)
         return result;
     char buffer[4096];
     size_t got;
     while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
         result.output.append(buffer, got);
+#ifdef _WIN32
+    result.status = _pclose(pipe);
+#else
     int status = pclose(pipe);
     if (status != -1 && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
+#endif
     return result;
 }
 

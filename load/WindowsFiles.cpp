@@ -1,0 +1,215 @@
+#include "load/WindowsFiles.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+namespace platform {
+namespace windows {
+
+namespace {
+
+// Below this length every call takes a path as it is; the folder calls stop
+// 12 characters short of MAX_PATH, so the prefix is added from there on.
+constexpr size_t kLongPath = MAX_PATH - 12;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+std::wstring fromCodePage(unsigned codePage, const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    int size = static_cast<int>(bytes.size());
+    int needed = MultiByteToWideChar(codePage, 0, bytes.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(needed > 0 ? needed : 0), L'\0');
+    if (needed > 0)
+        MultiByteToWideChar(codePage, 0, bytes.data(), size, &wide[0], needed);
+    return wide;
+}
+
+bool isUtf8(const std::string& bytes)
+{
+    return bytes.empty() || MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                                static_cast<int>(bytes.size()), nullptr, 0) > 0;
+}
+
+UINT g_consoleCodePage = 0;
+
+void restoreConsole() { SetConsoleOutputCP(g_consoleCodePage); }
+
+} // namespace
+
+std::wstring widen(const std::string& utf8) { return fromCodePage(CP_UTF8, utf8); }
+
+std::string narrow(const std::wstring& wide)
+{
+    if (wide.empty())
+        return std::string();
+    int size = static_cast<int>(wide.size());
+    int needed = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, &utf8[0], needed, nullptr, nullptr);
+    return utf8;
+}
+
+std::wstring systemPath(const std::string& utf8)
+{
+    std::wstring wide = widen(utf8);
+    if (wide.size() < kLongPath || wide.compare(0, 4, L"\\\\?\\") == 0)
+        return wide;
+    // The prefix turns off the system's own clean-up of the name: the full
+    // path has its slashes turned, "." and ".." resolved, the folder added.
+    DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return wide;
+    std::wstring full(needed, L'\0');
+    DWORD length = GetFullPathNameW(wide.c_str(), needed, &full[0], nullptr);
+    if (length == 0 || length >= needed)
+        return wide;
+    full.resize(length);
+    if (full.compare(0, 4, L"\\\\?\\") == 0 || full.compare(0, 4, L"\\\\.\\") == 0)
+        return full;
+    if (full.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + full.substr(2); // \\server\share\...
+    return L"\\\\?\\" + full;
+}
+
+std::vector<std::string> utf8Arguments(int argumentCount, wchar_t** arguments)
+{
+    std::vector<std::string> utf8;
+    for (int i = 0; i < argumentCount; ++i)
+        utf8.push_back(narrow(arguments[i]));
+    return utf8;
+}
+
+void prepareConsole()
+{
+    (void)_setmode(_fileno(stdout), _O_BINARY);
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+        g_consoleCodePage = GetConsoleOutputCP();
+        if (g_consoleCodePage != CP_UTF8 && SetConsoleOutputCP(CP_UTF8))
+            std::atexit(restoreConsole);
+    }
+}
+
+std::string listText(const std::string& bytes)
+{
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        return bytes.substr(3);
+    if (isUtf8(bytes))
+        return bytes;
+    return narrow(fromCodePage(CP_ACP, bytes));
+}
+
+FileIdentity identifyHandle(void* handle)
+{
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!GetFileInformationByHandle(static_cast<HANDLE>(handle), &info))
+        return FileIdentity();
+    FileIdentity identity;
+    identity.exists = true;
+    identity.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // The C runtime's st_ino is always 0 there: the file index is the identity.
+    identity.device = info.dwVolumeSerialNumber;
+    identity.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identity.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444u : 0666u;
+    identity.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    return identity;
+}
+
+FileIdentity identify(const std::string& path)
+{
+    // No access rights asked: works on files that others hold open without sharing.
+    HANDLE handle = CreateFileW(systemPath(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return FileIdentity();
+    FileIdentity identity = identifyHandle(handle);
+    CloseHandle(handle);
+    return identity;
+}
+
+int openForReading(const std::string& path)
+{
+    HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(handle);
+    return fd;
+}
+
+int createTemp(const std::string& pattern, std::string& tempPath)
+{
+    const size_t stem = pattern.find_last_not_of('X') + 1;
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static uint64_t state = GetTickCount64() ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = pattern;
+        for (size_t i = stem; i < name.size(); ++i) {
+            state = state * 6364136223846793005ull + 1442695040888963407ull;
+            name[i] = kLetters[(state >> 33) % (sizeof kLetters - 1)];
+        }
+        // Only this program writes it while it is being made.
+        HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
+                continue;
+            return -1;
+        }
+        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        if (fd < 0) {
+            CloseHandle(handle);
+            DeleteFileW(systemPath(name).c_str());
+            return -1;
+        }
+        tempPath = name;
+        return fd;
+    }
+    return -1;
+}
+
+std::string programFolder()
+{
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, &name[0], static_cast<DWORD>(name.size()));
+        if (length == 0)
+            return ".";
+        if (length < name.size()) {
+            name.resize(length);
+            break;
+        }
+        name.resize(name.size() * 2); // cut short: a longer path
+    }
+    size_t slash = name.find_last_of(L"\\/");
+    std::string folder = narrow(slash == std::wstring::npos ? L"." : name.substr(0, slash));
+    // A path given the long-path prefix is shown without it.
+    return folder.compare(0, 4, "\\\\?\\") == 0 ? folder.substr(4) : folder;
+}
+
+bool heldByAnotherProgram(const std::string& path)
+{
+    // Replacing needs the right to delete the old file; a program that opened
+    // it without sharing that (most do) makes the open fail this way.
+    HANDLE handle = CreateFileW(systemPath(path).c_str(), DELETE, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return false;
+    }
+    DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+} // namespace windows
+} // namespace platform

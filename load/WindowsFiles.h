@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "load/Platform.h"
+
+// What the Windows build adds under the platform layer: the program keeps
+// UTF-8 inside and talks to Windows in wide characters. Built on Windows only.
+namespace platform {
+namespace windows {
+
+std::wstring widen(const std::string& utf8);
+std::string narrow(const std::wstring& wide);
+
+// `utf8` as the wide-character calls take it. A path too long for the classic
+// 260-character limit is made absolute and given the \\?\ prefix, which lifts
+// the limit; shorter ones are left as they are, so device names still work.
+std::wstring systemPath(const std::string& utf8);
+
+// The command line as UTF-8, from wmain's wide arguments.
+std::vector<std::string> utf8Arguments(int argumentCount, wchar_t** arguments);
+
+// Standard output in binary mode, so "\n" stays one byte and "\r\n" two, as on
+// other systems; a console shows the UTF-8 names (its code page is restored at exit).
+void prepareConsole();
+
+// A list file's bytes as UTF-8 text. A UTF-8 byte-order mark is dropped; text
+// that is valid UTF-8 is kept; anything else is read in the ANSI code page.
+std::string listText(const std::string& bytes);
+
+// The identity of an open handle (a HANDLE): volume serial number and file index.
+FileIdentity identifyHandle(void* handle);
+FileIdentity identify(const std::string& path);
+
+// C runtime descriptors over files opened with the wide-character calls.
+// Readers share everything, so a file being read can still be replaced or removed.
+int openForReading(const std::string& path);
+// A new file named `pattern` with its trailing X's made unique; -1 on failure.
+int createTemp(const std::string& pattern, std::string& tempPath);
+
+// The folder holding the running program, without a trailing separator.
+std::string programFolder();
+
+// Whether another program holds `path` open so that it cannot be replaced.
+bool heldByAnotherProgram(const std::string& path);
+
+} // namespace windows
+} // namespace platform

@@ -1,0 +1,423 @@
+// The Windows program, run with Wine: one file needing only Windows, console
+// output byte for byte as on this system, and outputs checked with qpdf and
+// renders. Skipped when Wine or the .exe is missing.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "tests/app/E2e.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kExe = VELLICO_WINDOWS_EXE;
+const std::string kHoldFile = VELLICO_HOLD_FILE_EXE;
+const std::string kLinuxProgram = VELLICO_LINUX_PROGRAM;
+
+bool haveWine() { return vtest::haveTool("wine") && vtest::fileExists(kExe); }
+
+#define REQUIRE_WINE()                                                                                                 \
+    if (!haveWine())                                                                                                   \
+    GTEST_SKIP() << "needs wine and " << kExe
+
+std::string wine(const std::string& program)
+{
+    return "WINEDEBUG=-all WINEPREFIX=" + vtest::shellQuote(VELLICO_WINE_PREFIX) + " wine " +
+           vtest::shellQuote(program);
+}
+
+std::string joined(const std::vector<std::string>& arguments)
+{
+    std::string text;
+    for (const std::string& argument : arguments)
+        text += " " + vtest::shellQuote(argument);
+    return text;
+}
+
+// Runs the .exe in `folder`; Wine's own messages go to standard error, which is not captured.
+Run runExe(const std::string& folder, const std::vector<std::string>& arguments, const std::string& program = kExe)
+{
+    vtest::CommandResult result = vtest::runCommand("cd " + vtest::shellQuote(folder) + " && " + wine(program) +
+                                                    joined(arguments) + " </dev/null");
+    return Run{result.status, result.output};
+}
+
+Run runLinux(const std::string& folder, const std::vector<std::string>& arguments)
+{
+    vtest::CommandResult result = vtest::runCommand("cd " + vtest::shellQuote(folder) + " && " +
+                                                    vtest::shellQuote(kLinuxProgram) + joined(arguments) +
+                                                    " </dev/null");
+    return Run{result.status, result.output};
+}
+
+// Two pages, one turned, with a crop box; the stamp's place on each as the usage text promises.
+struct Document {
+    BuiltDoc doc;
+    std::vector<std::vector<render::ExpectedStamp>> stamped;
+};
+Document twoPages()
+{
+    DocPlan plan;
+    plan.pages = {PagePlan{}, PagePlan{90, Resources::Indirect, Contents::Array, false, true,
+                                       render::Box{30, 40, 580, 760}}};
+    Document document{buildDoc(plan), {}};
+    for (size_t i = 0; i < document.doc.views.size(); ++i)
+        document.stamped.push_back({redBlueStamp(render::Rect{20, 10, 96, 48})});
+    return document;
+}
+
+// Whatever is left beside the outputs: temporaries and pass files would show here.
+std::set<std::string> names(const std::string& folder)
+{
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        found.insert(entry.path().filename().string());
+    return found;
+}
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+} // namespace
+
+// ---- The program and the zip ----
+
+TEST(WindowsProgram, NeedsNoLibraryBesideIt)
+{
+    REQUIRE_WINE();
+    if (!vtest::haveTool("x86_64-w64-mingw32-objdump"))
+        GTEST_SKIP() << "needs x86_64-w64-mingw32-objdump";
+    vtest::CommandResult dump = vtest::runCommand("x86_64-w64-mingw32-objdump -p " + vtest::shellQuote(kExe));
+    ASSERT_EQ(dump.status, 0);
+    std::set<std::string> libraries;
+    std::istringstream lines(dump.output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("DLL Name: ") != std::string::npos)
+            libraries.insert(line.substr(line.find("DLL Name: ") + 10));
+    // Both ship with every Windows; libstdc++, libgcc, winpthread and zlib are inside.
+    EXPECT_EQ(libraries, (std::set<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
+}
+
+TEST(WindowsProgram, ZipHoldsTheProgramTheMarksTheReadmeAndTheManual)
+{
+    REQUIRE_WINE();
+    std::string zip;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(kExe).parent_path()))
+        if (entry.path().extension() == ".zip")
+            zip = entry.path().string();
+    ASSERT_FALSE(zip.empty()) << "no zip beside " << kExe;
+    vtest::CommandResult listed = vtest::runCommand("cmake -E tar tf " + vtest::shellQuote(zip));
+    ASSERT_EQ(listed.status, 0);
+    std::set<std::string> entries;
+    std::istringstream lines(listed.output);
+    for (std::string line; std::getline(lines, line);)
+        entries.insert(line.substr(line.find('/') + 1));
+    EXPECT_EQ(entries, (std::set<std::string>{"vellico.exe", "CropmarkHorizontal.jpg", "CropmarkVertical.jpg",
+                                              "README.txt", "vellico.txt"}));
+}
+
+// ---- Console output: the same bytes as this system's program ----
+
+struct ConsoleCase {
+    const char* name;
+    std::vector<std::string> arguments;
+};
+std::ostream& operator<<(std::ostream& out, const ConsoleCase& c) { return out << c.name; }
+
+class Console : public testing::TestWithParam<ConsoleCase> {};
+
+TEST_P(Console, PrintsWhatThisSystemsProgramPrints)
+{
+    REQUIRE_WINE();
+    if (!vtest::fileExists(kLinuxProgram))
+        GTEST_SKIP() << "needs this system's program " << kLinuxProgram;
+    Workspace work;
+    work.write("in.pdf", twoPages().doc.bytes);
+    const e2e::Run linux = runLinux(work.path(), GetParam().arguments);
+    const e2e::Run windows = runExe(work.path(), GetParam().arguments);
+    EXPECT_EQ(windows.output, linux.output);
+    EXPECT_EQ(windows.status, linux.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, Console,
+    testing::Values(ConsoleCase{"Usage", {}}, ConsoleCase{"Help", {"--help"}}, ConsoleCase{"Version", {"--version"}},
+                    // Not expanded by the C runtime before the program sees it.
+                    ConsoleCase{"Wildcard", {"-i*.pdf", "-oout.pdf", "-jstamp.jpg"}},
+                    ConsoleCase{"MissingInput", {"-imissing.pdf", "-oout.pdf", "-jstamp.jpg"}},
+                    ConsoleCase{"MissingImage", {"-iin.pdf", "-oout.pdf", "-jmissing.jpg"}},
+                    ConsoleCase{"MissingList", {"-imissing.txt", "-fout", "-jstamp.jpg"}},
+                    ConsoleCase{"ListWithoutFolder", {"-ilist.txt", "-oout.pdf", "-jstamp.jpg"}},
+                    ConsoleCase{"Stamp", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2"}},
+                    ConsoleCase{"Marks", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}}),
+    [](const testing::TestParamInfo<ConsoleCase>& info) { return std::string(info.param.name); });
+
+// ---- Outputs ----
+
+TEST(WindowsStamp, PlainStampRendersWhereTheOptionsSay)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("in.pdf", document.doc.bytes);
+    const e2e::Run run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    EXPECT_EQ(compareRenders(work.file("in.pdf"), work.file("out.pdf"), document.doc.views, document.stamped), "");
+    EXPECT_EQ(names(work.path()), (std::set<std::string>{"in.pdf", "out.pdf", "stamp.jpg", "black.jpg",
+                                                         "CropmarkHorizontal.jpg", "CropmarkVertical.jpg"}));
+}
+
+TEST(WindowsStamp, MarksRunLooksAsOnThisSystemAndLeavesNoPassFiles)
+{
+    REQUIRE_WINE();
+    if (!vtest::fileExists(kLinuxProgram))
+        GTEST_SKIP() << "needs this system's program " << kLinuxProgram;
+    Workspace work;
+    const Document document = twoPages();
+    work.write("in.pdf", document.doc.bytes);
+    const auto before = names(work.path());
+    const e2e::Run run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    auto after = names(work.path());
+    after.erase("out.pdf");
+    EXPECT_EQ(after, before) << "out.pdf-0 .. out.pdf-7 are gone";
+    ASSERT_EQ(runLinux(work.path(), {"-iin.pdf", "-olinux.pdf", "-jstamp.jpg", "-crop_marks"}).status, 0);
+    // The marks lie outside the crop box: the whole media box, as this system's output shows it.
+    std::vector<render::View> views;
+    for (const render::View& view : document.doc.views)
+        views.push_back(render::View{render::Box{0, 0, 612, 792}, view.rotate});
+    EXPECT_EQ(compareRenders(work.file("linux.pdf"), work.file("out.pdf"), views, {{}, {}}, 72, false), "");
+    EXPECT_NE(compareRenders(work.file("in.pdf"), work.file("out.pdf"), views, {{}, {}}, 72, false), "")
+        << "the marks are drawn";
+}
+
+TEST(WindowsStamp, OutputThatIsTheInputIsRefusedHoweverItIsWritten)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const std::string input = twoPages().doc.bytes;
+    work.write("in.pdf", input);
+    // The same file by another spelling: Windows names ignore case and take either slash.
+    for (const std::string output : {"in.pdf", "IN.PDF", ".\\in.pdf", "./in.pdf"}) {
+        for (const bool marks : {false, true}) {
+            std::vector<std::string> arguments = {"-iin.pdf", "-o" + output, "-jstamp.jpg"};
+            if (marks)
+                arguments.push_back("-crop_marks");
+            const e2e::Run run = runExe(work.path(), arguments);
+            EXPECT_EQ(run.status, 1) << output << run.output;
+            EXPECT_NE(run.output.find("Output file is the input file: '" + output + "'"), std::string::npos)
+                << output << run.output;
+            EXPECT_EQ(vtest::readFile(work.file("in.pdf")), input) << output;
+        }
+    }
+    EXPECT_EQ(names(work.path()).size(), 5u) << "nothing was left beside the input";
+}
+
+// Windows' C runtime gives every file the inode 0: marks runs took any
+// existing output for the input and refused it.
+TEST(WindowsStamp, ExistingOutputIsReplacedNotTakenForTheInput)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("in.pdf", document.doc.bytes);
+    for (const bool marks : {false, true}) {
+        work.write("out.pdf", "an older output");
+        std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
+        if (marks)
+            arguments.push_back("-crop_marks");
+        const e2e::Run run = runExe(work.path(), arguments);
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+        if (!marks) {
+            EXPECT_EQ(compareRenders(work.file("in.pdf"), work.file("out.pdf"), document.doc.views, document.stamped),
+                      "");
+        }
+        EXPECT_EQ(names(work.path()).size(), 6u) << "nothing is left beside the output";
+    }
+}
+
+// As the zip lays them out: the program alone in a folder with the two mark
+// images, run from a folder that has none.
+TEST(WindowsStamp, MarksRunReadsTheMarkImagesBesideTheProgram)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("in.pdf", document.doc.bytes);
+    std::filesystem::create_directory(work.file("Program Files"));
+    const std::string program = work.file("Program Files/vellico.exe");
+    std::filesystem::copy_file(kExe, program);
+    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        std::filesystem::remove(work.file(mark));
+
+    const e2e::Run missing = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
+    EXPECT_EQ(missing.status, 1);
+    const std::string folder = replaceAll("Z:" + work.file("Program Files"), "/", "\\");
+    EXPECT_NE(missing.output.find("\nInput image file error: 'CropmarkHorizontal.jpg' is neither in the current "
+                                  "folder nor in '" + folder + "'\n"),
+              std::string::npos)
+        << missing.output;
+
+    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        std::filesystem::copy_file(vtest::sourceDir() + "/data/" + mark, work.file(std::string("Program Files/") + mark));
+    const e2e::Run run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    std::vector<render::View> views;
+    for (const render::View& view : document.doc.views)
+        views.push_back(render::View{render::Box{0, 0, 612, 792}, view.rotate});
+    EXPECT_NE(compareRenders(work.file("in.pdf"), work.file("out.pdf"), views, {{}, {}}, 72, false), "")
+        << "the marks are drawn";
+}
+
+class HeldOutput : public testing::TestWithParam<bool> {};
+
+// A viewer holding the output open: a clear message, the held file as it
+// was, and neither the temporary nor a mark pass's file left behind.
+TEST_P(HeldOutput, IsNamedAsOpenInAnotherProgramAndTheTemporaryRemoved)
+{
+    REQUIRE_WINE();
+    if (!vtest::fileExists(kHoldFile))
+        GTEST_SKIP() << "needs " << kHoldFile;
+    Workspace work;
+    work.write("in.pdf", twoPages().doc.bytes);
+    work.write("out.pdf", "held by a viewer");
+    const auto before = names(work.path());
+    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
+    if (GetParam())
+        arguments.push_back("-crop_marks");
+    const std::string script =
+        "cd " + vtest::shellQuote(work.path()) + " && " +
+        "{ (while [ ! -e release ]; do sleep 0.1; done) | " + wine(kHoldFile) + " out.pdf > held 2>/dev/null & } && " +
+        "for i in $(seq 600); do grep -q held held 2>/dev/null && break; sleep 0.1; done; " + wine(kExe) +
+        joined(arguments) + " </dev/null; status=$?; touch release; wait; rm -f held release; exit $status";
+    const vtest::CommandResult run = vtest::runCommand(script);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("\nOutput file is open in another program: 'out.pdf'\n"), std::string::npos)
+        << run.output;
+    EXPECT_EQ(vtest::readFile(work.file("out.pdf")), "held by a viewer");
+    EXPECT_EQ(names(work.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, HeldOutput, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Marks" : "Stamp"; });
+
+// ---- Names and paths ----
+
+TEST(WindowsNames, NonAsciiInputOutputAndImageNames)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("Prüfung.pdf", document.doc.bytes);
+    work.write("印章.jpg", vtest::readFile(work.file("stamp.jpg")));
+    const e2e::Run run = runExe(work.path(), {"-iPrüfung.pdf", "-o合同.pdf", "-j印章.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    // The names reach the console as the UTF-8 they were given in.
+    EXPECT_NE(run.output.find("Input file: 'Prüfung.pdf', image file: '印章.jpg', output file: '合同.pdf'\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("合同.pdf")), "");
+    EXPECT_EQ(compareRenders(work.file("Prüfung.pdf"), work.file("合同.pdf"), document.doc.views, document.stamped),
+              "");
+}
+
+// Longer than the classic 260-character limit, by a relative and by an absolute Windows path.
+TEST(WindowsNames, PathsLongerThan260Characters)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    std::string folder;
+    for (int i = 0; i < 12; ++i)
+        folder += "a-folder-with-a-long-name-" + std::to_string(i) + "/";
+    std::filesystem::create_directories(work.file(folder));
+    const Document document = twoPages();
+    work.write(folder + "in.pdf", document.doc.bytes);
+    work.write(folder + "stamp.jpg", vtest::readFile(work.file("stamp.jpg")));
+    const std::string absolute = replaceAll("Z:" + work.file(folder), "/", "\\");
+    ASSERT_GT(absolute.size(), 300u);
+    for (const std::string& base : {folder, absolute}) {
+        const e2e::Run run = runExe(work.path(), {"-i" + base + "in.pdf", "-o" + base + "合同.pdf", "-j" + base + "stamp.jpg"});
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(qpdfProblems(work.file(folder + "合同.pdf")), "") << base;
+        EXPECT_EQ(compareRenders(work.file(folder + "in.pdf"), work.file(folder + "合同.pdf"), document.doc.views,
+                                 document.stamped),
+                  "")
+            << base;
+        std::filesystem::remove(work.file(folder + "合同.pdf"));
+    }
+    // A list read from the long folder; the output folder is made at its end.
+    work.write("in.pdf", document.doc.bytes);
+    work.write(folder + "list.txt", "in.pdf\r\n");
+    const e2e::Run run = runExe(work.path(), {"-i" + absolute + "list.txt", "-f" + absolute + "out", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("output file: '" + absolute + "out\\in.pdf'"), std::string::npos) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file(folder + "out/in.pdf")), "") << run.output;
+}
+
+// ---- List files ----
+
+struct ListCase {
+    const char* name;
+    std::string bytes;
+};
+std::ostream& operator<<(std::ostream& out, const ListCase& c) { return out << c.name; }
+
+class WindowsList : public testing::TestWithParam<ListCase> {};
+
+// CR LF and LF line ends; names joined to the folder with a backslash; each
+// output as the usage text promises.
+TEST_P(WindowsList, ReadsEveryNameAndJoinsItWithABackslash)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("plain.pdf", document.doc.bytes);
+    work.write("Prüfung.pdf", document.doc.bytes);
+    work.write("list.txt", GetParam().bytes);
+    const e2e::Run run = runExe(work.path(), {"-ilist.txt", "-fout", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const std::string name : {"plain.pdf", "Prüfung.pdf"}) {
+        EXPECT_NE(run.output.find("Input file: '" + name + "', image file: 'stamp.jpg', output file: 'out\\" + name +
+                                  "'\nProcessing\nDone.\n"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(qpdfProblems(work.file("out/" + name)), "") << name;
+        EXPECT_EQ(compareRenders(work.file(name), work.file("out/" + name), document.doc.views, document.stamped), "")
+            << name;
+    }
+    EXPECT_EQ(names(work.file("out")), (std::set<std::string>{"plain.pdf", "Prüfung.pdf"}));
+}
+
+// UTF-8 with or without a byte-order mark; text that is not UTF-8 is read in
+// the ANSI code page (Wine's is 1252 here, where ü is the byte FC).
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, WindowsList,
+    testing::Values(ListCase{"Utf8CrLf", "plain.pdf\r\nPr\xC3\xBC" "fung.pdf\r\n"},
+                    ListCase{"Utf8WithMarkLfLastLineOpen", "\xEF\xBB\xBFplain.pdf\nPr\xC3\xBC" "fung.pdf"},
+                    ListCase{"AnsiCodePage", "plain.pdf\r\nPr\xFC" "fung.pdf\r\n"}),
+    [](const testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
+
+TEST(WindowsListNames, ChineseNamesInAUtf8ListAndFolder)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    work.write("合同.pdf", document.doc.bytes);
+    work.write("list.txt", "合同.pdf\r\n");
+    const e2e::Run run = runExe(work.path(), {"-ilist.txt", "-f输出", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("output file: '输出\\合同.pdf'"), std::string::npos) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("输出/合同.pdf")), "");
+}
