@@ -114,6 +114,8 @@ FileIdentity identifyHandle(void* handle)
     FileIdentity identity;
     identity.exists = true;
     identity.isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // Devices (NUL, CON) and pipes are no files to replace.
+    identity.isRegular = !identity.isDirectory && GetFileType(static_cast<HANDLE>(handle)) == FILE_TYPE_DISK;
     // The C runtime's st_ino is always 0 there: the file index is the identity.
     identity.device = info.dwVolumeSerialNumber;
     identity.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
