@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <sys/resource.h>
 #include <zlib.h>
 
@@ -269,56 +268,6 @@ TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds)
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256L * 1024) << "peak memory grew by more than 256 MB";
 }
 
-// A plain LZW encoder: 9 to 12 bit codes, a clear code first and when the
-// table is full, widening one code early when `earlyChange` is 1.
-std::string lzwEncode(const std::string& data, int earlyChange)
-{
-    std::string out;
-    uint32_t bits = 0;
-    int count = 0, width = 9;
-    auto put = [&](int code) {
-        bits = bits << width | static_cast<uint32_t>(code);
-        count += width;
-        while (count >= 8) {
-            out += static_cast<char>(bits >> (count - 8));
-            count -= 8;
-        }
-    };
-    std::map<std::string, int> table;
-    auto reset = [&] {
-        table.clear();
-        for (int c = 0; c < 256; ++c)
-            table[std::string(1, static_cast<char>(c))] = c;
-    };
-    reset();
-    int next = 258;
-    put(256);
-    std::string current;
-    for (char c : data) {
-        if (table.count(current + c)) {
-            current += c;
-            continue;
-        }
-        put(table[current]);
-        table[current + c] = next++;
-        if (next + earlyChange > (1 << width) && width < 12)
-            ++width;
-        if (next + earlyChange >= 4096) {
-            put(256);
-            reset();
-            next = 258;
-            width = 9;
-        }
-        current = std::string(1, c);
-    }
-    if (!current.empty())
-        put(table[current]);
-    put(257);
-    if (count > 0)
-        out += static_cast<char>(bits << (8 - count));
-    return out;
-}
-
 struct Filtered {
     const char* name;
     std::string dict, input, output; // output "refused": no decoder for the dictionary
@@ -340,9 +289,9 @@ TEST(ContentFilters, DecodeWhatTheirWritersWrite)
     const Filtered rows[] = {
         // The example of LZW encoding that the format's description gives.
         {"LZW example", "<< /Filter /LZWDecode >>", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01"s, "-----A---B"},
-        {"LZW round trip", "<< /Filter /LZW >>", lzwEncode(large, 1), large},
+        {"LZW round trip", "<< /Filter /LZW >>", vtest::lzwEncode(large, 1), large},
         {"LZW without early change", "<< /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> >>",
-         lzwEncode(large, 0), large},
+         vtest::lzwEncode(large, 0), large},
         {"LZW with a predictor", "<< /Filter /LZWDecode /DecodeParms << /Predictor 12 >> >>", "x", "refused"},
         {"ASCII85", "<< /Filter /ASCII85Decode >>", "87cURD_*#TD\nfTZ)+T~>", "Hello, world!"},
         {"ASCII85 zeros", "<< /Filter /A85 >>", "z@:E^~>", "\0\0\0\0abc"s},
@@ -375,7 +324,7 @@ TEST(ContentFilters, DecodeWhatTheirWritersWrite)
 TEST(ContentFilters, LzwCutShortDeliversWhatDecodedBefore)
 {
     const std::string text(3000, 'q');
-    const std::string encoded = lzwEncode(text, 1);
+    const std::string encoded = vtest::lzwEncode(text, 1);
     CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());
     const std::string got = readAll(decoded);
     decoded->release();
