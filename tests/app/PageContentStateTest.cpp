@@ -135,4 +135,48 @@ INSTANTIATE_TEST_SUITE_P(
         StateCase{"UndecodableStream", {"0 0 1 rg\n", "q 2 0 0 2 0 0 cm " + kDrawing + "Q\n"}, Coding::Undecodable}),
     [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });
 
+// The mark passes: the first closes what the page leaves open; each later
+// one reads the previous pass's output, whose content ends with that pass's
+// stamp, in the initial state, and needs to read nothing.
+TEST(PageContentStateMarks, AreDrawnInTheInitialStateByEveryPass)
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /TrimBox [100 100 500 700] /Contents 4 0 R >>");
+    b.setStream(4, "", "q 2 0 0 2 0 0 cm q 1 0 0 1 -100 -100 cm " + kDrawing, true);
+    b.setRoot(1);
+    Workspace work;
+    work.write("in.pdf", b.build());
+    auto run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-trim_marks"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+
+    const std::string output = vtest::readFile(work.file("out.pdf"));
+    int closing = 0, plain = 0;
+    for (size_t at = output.find("stream\n\n"); at != std::string::npos; at = output.find("stream\n\n", at + 1)) {
+        closing += output.compare(at + 7, 8, "\nQ\nQ\nQ\nq") == 0;
+        plain += output.compare(at + 7, 5, "\nQ\nq\n") == 0;
+    }
+    EXPECT_EQ(closing, 1) << "the first pass closes the page's two states";
+    EXPECT_EQ(plain, 7) << "later passes find the initial state";
+
+    // Eight 15-point marks 0.25 point thick, 9 points out from the trim box's corners.
+    const double x0 = 100, y0 = 100, x1 = 500, y1 = 700;
+    auto mark = [](double x, double y, double w, double h) { return blackStamp(render::Rect{x, y, w, h}); };
+    const std::vector<render::ExpectedStamp> marks = {
+        mark(x0 - 24, y0, 15, 0.25),       mark(x1 + 9, y0, 15, 0.25),         mark(x0 - 24, y1 - 0.25, 15, 0.25),
+        mark(x1 + 9, y1 - 0.25, 15, 0.25), mark(x0 - 0.25, y0 - 24, 0.25, 15), mark(x1 - 0.25, y0 - 24, 0.25, 15),
+        mark(x0 - 0.25, y1 + 9, 0.25, 15), mark(x1 - 0.25, y1 + 9, 0.25, 15)};
+    const std::vector<render::View> views = {render::View{render::Box{0, 0, 612, 792}, 0}};
+    for (Renderer renderer : {Renderer::Poppler, Renderer::MuPdf}) {
+        if (!vtest::haveTool(rendererTool(renderer))) {
+            ADD_FAILURE() << rendererTool(renderer) << " is not installed";
+            continue;
+        }
+        EXPECT_EQ(compareRenders(work.file("in.pdf"), work.file("out.pdf"), views, {marks}, 144, true, renderer), "")
+            << rendererTool(renderer);
+    }
+}
+
 } // namespace
