@@ -15,7 +15,7 @@ EXAMPLES  := $(CURDIR)/examples
 
 FUZZ_DIR     ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := parser document stamp
+FUZZ_TARGETS := parser document stamp content
 
 BENCH_DATA ?= $(BUILD_DIR)/bench-data
 BENCH_RUNS ?= 5
