@@ -39,6 +39,21 @@ void CPdfContentScanner::endToken()
     }
 }
 
+void CPdfContentScanner::endTokenAt(const uint8_t*& p)
+{
+    endToken();
+    // The byte that ended it: the one white-space byte after ID belongs to
+    // the image, anything else is read again.
+    if (m_state == IMAGE_SPACE && CPdfLexer::isWhitespace(*p)) {
+        m_state = IMAGE_DATA;
+        m_imageMatch = 1;
+        ++p;
+    } else if (m_state == IMAGE_SPACE) {
+        m_state = IMAGE_DATA;
+        m_imageMatch = 0;
+    }
+}
+
 void CPdfContentScanner::scan(const uint8_t* bytes, size_t count)
 {
     const uint8_t* p = bytes;
@@ -47,11 +62,32 @@ void CPdfContentScanner::scan(const uint8_t* bytes, size_t count)
         const uint8_t c = *p;
         switch (m_state) {
         case NORMAL:
+            if (CPdfLexer::isWhitespace(c)) {
+                ++p;
+                break;
+            }
             if (CPdfLexer::isRegular(c)) {
+                // Most content is numbers and short operators between blanks:
+                // whole tokens are read here, and only one cut by the end of
+                // the piece goes on in TOKEN.
+                const uint8_t* start = p;
+                do
+                    ++p;
+                while (p < end && CPdfLexer::isRegular(*p));
+                const size_t length = static_cast<size_t>(p - start);
+                for (size_t i = 0; i < length && i < kTokenKeep; ++i)
+                    m_token[i] = static_cast<char>(start[i]);
+                m_tokenLength = length;
                 m_state = TOKEN;
-                m_token[0] = static_cast<char>(c);
-                m_tokenLength = 1;
-            } else if (c == '/') {
+                if (p < end && length <= 2) {
+                    endTokenAt(p);
+                } else if (p < end) {
+                    m_state = NORMAL;
+                    m_tokenLength = 0;
+                }
+                break;
+            }
+            if (c == '/') {
                 m_state = NAME;
             } else if (c == '%') {
                 m_state = COMMENT;
@@ -71,19 +107,8 @@ void CPdfContentScanner::scan(const uint8_t* bytes, size_t count)
                 ++m_tokenLength;
                 ++p;
             }
-            if (p < end) {
-                endToken();
-                // The byte that ended it: the one white-space byte after ID
-                // belongs to the image, anything else is read again.
-                if (m_state == IMAGE_SPACE && CPdfLexer::isWhitespace(*p)) {
-                    m_state = IMAGE_DATA;
-                    m_imageMatch = 1;
-                    ++p;
-                } else if (m_state == IMAGE_SPACE) {
-                    m_state = IMAGE_DATA;
-                    m_imageMatch = 0;
-                }
-            }
+            if (p < end)
+                endTokenAt(p);
             break;
         case NAME:
             while (p < end && CPdfLexer::isRegular(*p))
@@ -99,11 +124,16 @@ void CPdfContentScanner::scan(const uint8_t* bytes, size_t count)
             break;
         }
         case STRING:
-            if (c == '\\')
+            // Text strings are most of a text page: run to the next byte that matters.
+            while (p < end && *p != '\\' && *p != '(' && *p != ')')
+                ++p;
+            if (p == end)
+                break;
+            if (*p == '\\')
                 m_state = STRING_ESCAPE;
-            else if (c == '(')
+            else if (*p == '(')
                 ++m_nesting;
-            else if (c == ')' && --m_nesting == 0)
+            else if (--m_nesting == 0)
                 m_state = NORMAL;
             ++p;
             break;

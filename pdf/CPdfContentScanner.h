@@ -45,6 +45,8 @@ private:
     static constexpr size_t kTokenKeep = 3;
 
     void endToken();
+    // Ends the token at `p`, the byte after it, stepping over what belongs to an inline image.
+    void endTokenAt(const uint8_t*& p);
 
     EState m_state = NORMAL;
     char m_token[kTokenKeep] = {};
