@@ -75,7 +75,7 @@ std::optional<CContentEffect> CContentReader::pageEffect(const std::string& page
             return std::nullopt;
     } else if (contents.type == PDF_REF) {
         if (m_earlierStamp && m_earlierStamp(contents.num))
-            return CContentEffect(); // see below
+            return CContentEffect(); // an earlier pass's stamp: as for an array below
         if (m_budget <= 0)
             return std::nullopt;
         CPdfObjectHead head;
