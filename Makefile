@@ -15,7 +15,7 @@ EXAMPLES  := $(CURDIR)/examples
 
 FUZZ_DIR     ?= build-fuzz
 FUZZ_SECONDS ?= 180
-FUZZ_TARGETS := parser document stamp
+FUZZ_TARGETS := parser document stamp content
 
 BENCH_DATA ?= $(BUILD_DIR)/bench-data
 BENCH_RUNS ?= 5
@@ -43,12 +43,14 @@ build:
 
 test: test-tools test-release test-asan
 
-# The end-to-end tests check outputs with qpdf and pdftoppm: install them
-# when missing and allowed to (root with apt-get); otherwise those checks skip.
+# The end-to-end tests check outputs with qpdf, pdftoppm and mutool: install
+# them when missing and allowed to (root with apt-get); otherwise those checks
+# skip, or fail where a second viewer's render is the point of the test.
 test-tools:
 	@missing=""; \
 	command -v qpdf >/dev/null 2>&1 || missing="$$missing qpdf"; \
 	command -v pdftoppm >/dev/null 2>&1 || missing="$$missing poppler-utils"; \
+	command -v mutool >/dev/null 2>&1 || missing="$$missing mupdf-tools"; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then \
 	    echo "Installing$$missing for the output checks"; \

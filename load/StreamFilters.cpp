@@ -2,7 +2,11 @@
 
 #include <vector>
 
+#include "load/CPdfAscii85Stream.h"
+#include "load/CPdfAsciiHexStream.h"
 #include "load/CPdfInflateStream.h"
+#include "load/CPdfLzwStream.h"
+#include "load/CPdfRunLengthStream.h"
 #include "load/CPdfRowPredictor.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -10,28 +14,44 @@
 
 namespace {
 
-struct CFlateParameters {
+enum EFilter { FILTER_FLATE, FILTER_LZW, FILTER_ASCII85, FILTER_ASCIIHEX, FILTER_RUNLENGTH };
+
+// A filter as its decoder is made: which one, with its parameters.
+struct CFilterParameters {
+    EFilter filter = FILTER_FLATE;
     int predictor = 1;
     int columns = 1;
     int colors = 1;
     int bitsPerComponent = 8;
+    int earlyChange = 1;
 };
 
-// The filter `name` with `parms` as Flate decoding with a usable row
-// predictor reads them; false for any other filter or unusable parameters.
-bool readFlateParameters(const std::string& name, const CPdfObject& parms, CFlateParameters& out)
+// The filter `name` with `parms` as its decoder reads them; false for a
+// filter we do not decode or parameters that make no usable row.
+bool readParameters(const std::string& name, const CPdfObject& parms, CFilterParameters& out)
 {
-    if (name != "FlateDecode" && name != "Fl")
+    out = CFilterParameters();
+    if (name == "FlateDecode" || name == "Fl")
+        out.filter = FILTER_FLATE;
+    else if (name == "LZWDecode" || name == "LZW")
+        out.filter = FILTER_LZW;
+    else if (name == "ASCII85Decode" || name == "A85")
+        out.filter = FILTER_ASCII85;
+    else if (name == "ASCIIHexDecode" || name == "AHx")
+        out.filter = FILTER_ASCIIHEX;
+    else if (name == "RunLengthDecode" || name == "RL")
+        out.filter = FILTER_RUNLENGTH;
+    else
         return false;
-    out = CFlateParameters();
-    if (parms.type() == PDF_DICT) {
+    if (parms.type() == PDF_DICT && (out.filter == FILTER_FLATE || out.filter == FILTER_LZW)) {
         const struct {
             const char* key;
-            int CFlateParameters::*field;
-        } keys[] = {{"Predictor", &CFlateParameters::predictor},
-                    {"Columns", &CFlateParameters::columns},
-                    {"Colors", &CFlateParameters::colors},
-                    {"BitsPerComponent", &CFlateParameters::bitsPerComponent}};
+            int CFilterParameters::*field;
+        } keys[] = {{"Predictor", &CFilterParameters::predictor},
+                    {"Columns", &CFilterParameters::columns},
+                    {"Colors", &CFilterParameters::colors},
+                    {"BitsPerComponent", &CFilterParameters::bitsPerComponent},
+                    {"EarlyChange", &CFilterParameters::earlyChange}};
         for (const auto& key : keys) {
             CPdfObject value;
             parms.dictValue()->getValue(key.key, value);
@@ -39,7 +59,11 @@ bool readFlateParameters(const std::string& name, const CPdfObject& parms, CFlat
                 out.*key.field = value.intValue();
         }
     }
-    return out.predictor == 1 || CPdfRowPredictor::rowSizeFor(out.columns, out.colors, out.bitsPerComponent) >= 0;
+    if (out.predictor == 1)
+        return true;
+    // Rows are undone for Flate data only; LZW with a predictor is not decoded.
+    return out.filter == FILTER_FLATE &&
+           CPdfRowPredictor::rowSizeFor(out.columns, out.colors, out.bitsPerComponent) >= 0;
 }
 
 struct CFilterStep {
@@ -100,9 +124,9 @@ CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict)
     if (!filterSteps(dict, steps))
         return nullptr;
     // Every step is checked before any decoder takes over `raw`.
-    CFlateParameters parameters;
+    CFilterParameters parameters;
     for (const CFilterStep& step : steps)
-        if (!readFlateParameters(step.name, step.parms, parameters))
+        if (!readParameters(step.name, step.parms, parameters))
             return nullptr;
     CPdfStream* stream = raw;
     for (const CFilterStep& step : steps)
@@ -112,8 +136,15 @@ CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict)
 
 CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPdfObject& parms)
 {
-    CFlateParameters values;
-    if (!readFlateParameters(name, parms, values))
+    CFilterParameters values;
+    if (!readParameters(name, parms, values))
         return nullptr;
+    switch (values.filter) {
+    case FILTER_LZW: return new CPdfLzwStream(source, values.earlyChange);
+    case FILTER_ASCII85: return new CPdfAscii85Stream(source);
+    case FILTER_ASCIIHEX: return new CPdfAsciiHexStream(source);
+    case FILTER_RUNLENGTH: return new CPdfRunLengthStream(source);
+    case FILTER_FLATE: break;
+    }
     return new CPdfInflateStream(source, values.predictor, values.columns, values.colors, values.bitsPerComponent);
 }

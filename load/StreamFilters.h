@@ -12,7 +12,8 @@ class CPdfStream;
 // reference to `raw`.
 CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict);
 
-// A new Flate decoder over `source` for the filter `name` ("FlateDecode" or
-// "Fl") with the decode parameters `parms`, or nullptr for any other filter
-// or for predictor parameters that make no usable row.
+// A new decoder over `source` for the filter `name` (Flate, LZW, ASCII85,
+// ASCIIHex or RunLength, full or abbreviated) with the decode parameters
+// `parms`, or nullptr for any other filter or for predictor parameters that
+// make no usable row (or any predictor with LZW).
 CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPdfObject& parms);

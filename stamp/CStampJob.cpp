@@ -11,6 +11,7 @@
 #include "load/Platform.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "stamp/CContentReader.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CPageTreeWalker.h"
 #include "stamp/StampObjects.h"
@@ -71,16 +72,24 @@ void CStampJob::CWrittenObjects::identify(const std::string& path)
     inode = identity.inode;
 }
 
-void CStampJob::CWrittenObjects::add(int num, int64_t start, int64_t end)
+void CStampJob::CWrittenObjects::add(int num, int64_t start, int64_t end, bool stamp)
 {
     if (num < 0 || start < 0 || end >= kUnknown)
         return;
     if (num >= static_cast<int>(offsets.size())) {
         offsets.resize(static_cast<size_t>(num) + 1, kUnknown);
         lengths.resize(static_cast<size_t>(num) + 1, 0);
+        stamps.resize(static_cast<size_t>(num) + 1, false);
     }
     offsets[static_cast<size_t>(num)] = static_cast<uint32_t>(start);
     lengths[static_cast<size_t>(num)] = static_cast<uint32_t>(end - start);
+    stamps[static_cast<size_t>(num)] = stamp;
+}
+
+bool CStampJob::CWrittenObjects::isStamp(int num, int64_t offset) const
+{
+    return num >= 0 && num < static_cast<int>(offsets.size()) && offsets[static_cast<size_t>(num)] != kUnknown &&
+           offsets[static_cast<size_t>(num)] == offset && stamps[static_cast<size_t>(num)];
 }
 
 bool CStampJob::CWrittenObjects::find(int num, int64_t offset, CObjectSpan& span) const
@@ -97,6 +106,7 @@ bool CStampJob::CWrittenObjects::find(int num, int64_t offset, CObjectSpan& span
 
 void CStampJob::closeAll()
 {
+    m_contents.reset();
     m_rewriter.reset();
     m_reader.reset();
     m_document.close();
@@ -153,6 +163,13 @@ void CStampJob::runStamp()
     if (m_writtenObjects.matches(*m_inputFile))
         m_knownObjects = std::move(m_writtenObjects);
     m_writtenObjects = CWrittenObjects();
+    m_contents = std::make_unique<CContentReader>(
+        *m_reader, CContentReader::budgetFor(m_inputFile->size()), [this](int num) {
+            const std::vector<CXrefRecord>& records = m_xref->records();
+            return num >= 0 && num < static_cast<int>(records.size()) &&
+                   records[static_cast<size_t>(num)].type == XREF_IN_FILE &&
+                   m_knownObjects.isStamp(num, m_xref->baseOffset() + records[static_cast<size_t>(num)].offset);
+        });
 
     if (!imagePath)
         throw CPdfException("-j parameter missing");
@@ -275,10 +292,10 @@ int CStampJob::beginNewObject()
     return num;
 }
 
-void CStampJob::endNewObject(int num)
+void CStampJob::endNewObject(int num, bool stamp)
 {
     if (marksRun())
-        m_writtenObjects.add(num, m_outRecords[static_cast<size_t>(num)].offset, m_output.position());
+        m_writtenObjects.add(num, m_outRecords[static_cast<size_t>(num)].offset, m_output.position(), stamp);
 }
 
 void CStampJob::writeGraphicsStateObject()
@@ -385,12 +402,14 @@ void CStampJob::copyObjects()
         if (stamped) {
             if (text.empty())
                 text = m_reader->text(i);
+            // The streams around the content close what it leaves open.
+            const CStampFrame frame = m_contents->frameFor(text, m_pageRecords[static_cast<size_t>(pageIndex)]);
             const int prefix = beginNewObject();
-            m_output.write(buildPrefixStream());
+            m_output.write(buildPrefixStream(frame));
             endNewObject(prefix);
             const int stamp = beginNewObject();
-            m_output.write(buildStampStream(pageIndex));
-            endNewObject(stamp);
+            m_output.write(buildStampStream(pageIndex, frame));
+            endNewObject(stamp, true);
             rewritePageObject(text, i, pageIndex, prefix, stamp);
         } else if (in.type == XREF_IN_FILE) {
             const int64_t start = m_output.position();
@@ -404,7 +423,8 @@ void CStampJob::copyObjects()
             if (span.endobjMissing)
                 m_output.write(CObjectSpan::kEndobj);
             if (known && marksRun())
-                m_writtenObjects.add(i, start, m_output.position());
+                m_writtenObjects.add(i, start, m_output.position(),
+                                     m_knownObjects.isStamp(i, m_xref->baseOffset() + in.offset));
         } else {
             m_output.write(text);
         }
@@ -519,7 +539,7 @@ void CStampJob::writeTrailer(int64_t startxref)
 
 // ---------------------------------------------------------------- objects and placement
 
-std::string CStampJob::buildPrefixStream() const { return formatPrefixStream(); }
+std::string CStampJob::buildPrefixStream(const CStampFrame& frame) const { return formatPrefixStream(frame); }
 
 void CStampJob::computePlacement(int pageIndex)
 {
@@ -538,7 +558,7 @@ void CStampJob::computePlacement(int pageIndex)
     m_angle = placement.angle;
 }
 
-std::string CStampJob::buildStampStream(int pageIndex)
+std::string CStampJob::buildStampStream(int pageIndex, const CStampFrame& frame)
 {
     computePlacement(pageIndex);
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
@@ -569,5 +589,5 @@ std::string CStampJob::buildStampStream(int pageIndex)
         // page's rotation would swing it away from the corner.
         angle = 0.0f;
     }
-    return formatStampStream(m_gsName, m_imName, x, y, angle, width, height);
+    return formatStampStream(m_gsName, m_imName, x, y, angle, width, height, frame);
 }

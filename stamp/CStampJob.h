@@ -13,8 +13,10 @@
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/JpegHeader.h"
+#include "stamp/StampObjects.h"
 #include "stamp/CObjectReader.h"
 
+class CContentReader;
 class CFileSource;
 class CPageRewriter;
 class CXrefTable;
@@ -75,8 +77,9 @@ public:
     void walkPageTree(int rootNum);
     // Sets anchorX, anchorY and angle for page j.
     void computePlacement(int pageIndex);
-    std::string buildPrefixStream() const;
-    std::string buildStampStream(int pageIndex);
+    // The streams around page j's content; `frame` says how they reach its initial state.
+    std::string buildPrefixStream(const CStampFrame& frame = CStampFrame()) const;
+    std::string buildStampStream(int pageIndex, const CStampFrame& frame = CStampFrame());
     bool isPageSelected(int pageIndex) const;
 
     const std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
@@ -102,8 +105,8 @@ private:
     void chooseResourceNames();
     // Appends an output record at the current position for a new object and writes its number.
     int beginNewObject();
-    // Notes where new object `num` ends, now that it is written.
-    void endNewObject(int num);
+    // Notes where new object `num` (a stamp stream when `stamp`) ends, now that it is written.
+    void endNewObject(int num, bool stamp = false);
     void copyHeader();
     void writeNumber(int64_t value);
     void writeXrefTable();
@@ -142,6 +145,7 @@ private:
     std::optional<int> m_fixedResourceNumber;
     std::set<int64_t> m_usedResourceNumbers;
     std::unique_ptr<CPageRewriter> m_rewriter; // made once the names of a run are chosen
+    std::unique_ptr<CContentReader> m_contents; // what the pages' content leaves open, for the run
 
     // Where the objects a run made itself (graphics state, image, content
     // streams) stand in its output. Their text is fixed, so the next mark
@@ -156,11 +160,14 @@ private:
         static constexpr uint32_t kUnknown = UINT32_MAX;
         std::vector<uint32_t> offsets;
         std::vector<uint32_t> lengths;
+        std::vector<bool> stamps; // the object is a stamp stream
 
         // Whether `file` is that output, unchanged.
         bool matches(const CFileSource& file) const;
         void identify(const std::string& path);
-        void add(int num, int64_t start, int64_t end);
+        void add(int num, int64_t start, int64_t end, bool stamp = false);
+        // Whether the run made a stamp stream `num` at `offset`.
+        bool isStamp(int num, int64_t offset) const;
         // The span of object `num` when the run made it at `offset`.
         bool find(int num, int64_t offset, CObjectSpan& span) const;
     };

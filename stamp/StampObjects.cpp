@@ -1,5 +1,6 @@
 #include "stamp/StampObjects.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -81,19 +82,30 @@ std::string formatGraphicsStateObject(float opacity)
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
-std::string formatPrefixStream()
+std::string formatPrefixStream(const CStampFrame& frame)
 {
-    return " 0 obj\n<<\n/Length 2 \n>>\nstream\nq\n\nendstream\nendobj\n";
+    // "q q q q\n": two bytes a save.
+    const int saves = frame.saves > 0 ? frame.saves : 1;
+    std::string object = " 0 obj\n<<\n/Length ";
+    appendInteger(object, 2LL * saves);
+    object += " \n>>\nstream\n";
+    for (int i = 1; i < saves; ++i)
+        object += "q ";
+    object += "q\n\nendstream\nendobj\n";
+    return object;
 }
 
 std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height)
+                              float angle, double width, double height, const CStampFrame& frame)
 {
     double m[4];
     rotationMatrix(angle, m);
     // "\nQ\nq\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
     // the first three matrix entries printed from single precision.
-    std::string content = "\nQ\nq\n/" + gsName + " gs\n1 0 0 1 ";
+    std::string content = frame.endText ? "\nET\n" : "\n";
+    for (int i = 0; i < std::max(frame.restores, 1); ++i)
+        content += "Q\n";
+    content += "q\n/" + gsName + " gs\n1 0 0 1 ";
     appendFixed(content, x, 2);
     content += ' ';
     appendFixed(content, y, 2);

@@ -15,14 +15,30 @@ std::string formatImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg);
 // " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
 std::string formatGraphicsStateObject(float opacity);
 
+// How the streams around a page's content bring the stamp back to the
+// page's initial graphics state, outside any text object.
+struct CStampFrame {
+    // The prefix saves the initial state this many times. Every state it
+    // saves is the initial one, so up to kPrefixSaves - 1 extra Q of the page
+    // restore nothing else, and the stamp's one Q still finds the initial
+    // state: no reading of the content is needed for them. Four covers the
+    // one or two extra Q that real files have, and keeps the page well
+    // within the nesting depth of 28 that viewers are only required to
+    // support.
+    static constexpr int kPrefixSaves = 4;
+    int saves = kPrefixSaves;
+    int restores = 1;     // Q before the stamp draws: the states the page left open, plus one
+    bool endText = false; // the page leaves a text object open: ET first
+};
+
 // The content stream run before a page's own content: it saves the graphics state.
-std::string formatPrefixStream();
+std::string formatPrefixStream(const CStampFrame& frame = CStampFrame());
 
 // The content stream run after a page's own content: restore, then draw the
 // image `imName` with opacity state `gsName`, scaled to width x height,
 // rotated by `angle` degrees around its lower-left corner placed at (x, y).
 std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height);
+                              float angle, double width, double height, const CStampFrame& frame = CStampFrame());
 
 #if defined(__GNUC__)
 #define VELLICO_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))

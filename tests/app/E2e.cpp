@@ -80,12 +80,16 @@ struct Page {
     int at(int x, int y, int c) const { return static_cast<unsigned char>(rgb[(size_t(y) * width + x) * 3 + c]); }
 };
 
-// Every page in order; fewer when pdftoppm fails.
-std::vector<Page> renderPages(const std::string& pdf, int dpi, bool cropBox)
+// Every page in order; fewer when the renderer fails.
+std::vector<Page> renderPages(const std::string& pdf, int dpi, bool cropBox, Renderer renderer)
 {
     vtest::TempDir folder;
-    vtest::runCommand("pdftoppm -r " + std::to_string(dpi) + (cropBox ? " -cropbox " : " ") + vtest::shellQuote(pdf) +
-                      " " + vtest::shellQuote(folder.file("p")) + " 2>/dev/null");
+    if (renderer == Renderer::MuPdf)
+        vtest::runCommand("mutool draw -q -r " + std::to_string(dpi) + " -o " +
+                          vtest::shellQuote(folder.file("p-%04d.ppm")) + " " + vtest::shellQuote(pdf) + " 2>/dev/null");
+    else
+        vtest::runCommand("pdftoppm -r " + std::to_string(dpi) + (cropBox ? " -cropbox " : " ") +
+                          vtest::shellQuote(pdf) + " " + vtest::shellQuote(folder.file("p")) + " 2>/dev/null");
     std::vector<std::string> files; // p-1.ppm, or p-01.ppm ...: numbers of one width
     for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
         files.push_back(entry.path().string());
@@ -108,9 +112,11 @@ std::vector<Page> renderPages(const std::string& pdf, int dpi, bool cropBox)
 
 std::string compareRenders(const std::string& input, const std::string& output,
                            const std::vector<render::View>& views,
-                           const std::vector<std::vector<ExpectedStamp>>& expected, int dpi, bool cropBox)
+                           const std::vector<std::vector<ExpectedStamp>>& expected, int dpi, bool cropBox,
+                           Renderer renderer)
 {
-    const std::vector<Page> before = renderPages(input, dpi, cropBox), after = renderPages(output, dpi, cropBox);
+    const std::vector<Page> before = renderPages(input, dpi, cropBox, renderer),
+                            after = renderPages(output, dpi, cropBox, renderer);
     if (before.size() != views.size() || after.size() != views.size())
         return "rendered " + std::to_string(before.size()) + " and " + std::to_string(after.size()) + " pages\n";
     const double pt = 72.0 / dpi, margin = 2 * pt; // pixels this near an edge or band boundary are not judged
@@ -173,6 +179,8 @@ std::string compareRenders(const std::string& input, const std::string& output,
     }
     return problems;
 }
+
+const char* rendererTool(Renderer renderer) { return renderer == Renderer::MuPdf ? "mutool" : "pdftoppm"; }
 
 ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity)
 {

@@ -29,7 +29,7 @@ struct ExpectedStamp {
 
 } // namespace render
 
-// Runs the real program and checks its output with qpdf and pdftoppm.
+// Runs the real program and checks its output with qpdf, pdftoppm and mutool.
 namespace e2e {
 
 std::string fixture(const std::string& name); // under tests/data/e2e
@@ -48,12 +48,17 @@ struct Workspace : vtest::TempDir {
     Run run(const std::vector<std::string>& arguments) const; // in this folder
 };
 
+// The viewers whose renders are compared: poppler's pdftoppm and MuPDF's
+// mutool (which always shows the crop box).
+enum class Renderer { Poppler, MuPdf };
+const char* rendererTool(Renderer renderer);
+
 // Page i of `output` must look like page i of `input` with `expected[i]`
 // painted on it (empty: unchanged), for every page. Empty when so, else why not.
 std::string compareRenders(const std::string& input, const std::string& output,
                            const std::vector<render::View>& views,
                            const std::vector<std::vector<render::ExpectedStamp>>& expected, int dpi = 36,
-                           bool cropBox = true);
+                           bool cropBox = true, Renderer renderer = Renderer::Poppler);
 render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity = 1.0); // stamp.jpg
 render::ExpectedStamp blackStamp(const render::Rect& rect);
 

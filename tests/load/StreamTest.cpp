@@ -1,5 +1,5 @@
-// Byte sources: windows over the file, bounded views, and Flate decoding with
-// its row predictors.
+// Byte sources: windows over the file, bounded views, Flate decoding with
+// its row predictors, and the filters page content uses besides Flate.
 
 #include <gtest/gtest.h>
 
@@ -277,6 +277,71 @@ TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds)
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256L * 1024) << "peak memory grew by more than 256 MB";
 #endif
+}
+
+struct Filtered {
+    const char* name;
+    std::string dict, input, output; // output "refused": no decoder for the dictionary
+};
+
+// Each filter by its full and its short name, in a chain with Flate, and on
+// damaged data (what decoded before the damage is delivered).
+TEST(ContentFilters, DecodeWhatTheirWritersWrite)
+{
+    const std::string text = "q 1 0 0 1 50 50 cm BT /F1 12 Tf (Hello, world!) Tj ET Q\n";
+    const std::string large = pattern(20000) + std::string(9000, 'a') + pattern(30000);
+    std::string hexOfFlate;
+    for (unsigned char c : zcompress(text)) {
+        static const char digits[] = "0123456789abcdef";
+        hexOfFlate += digits[c >> 4];
+        hexOfFlate += digits[c & 15];
+    }
+    hexOfFlate += '>';
+    const Filtered rows[] = {
+        // The example of LZW encoding that the format's description gives.
+        {"LZW example", "<< /Filter /LZWDecode >>", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01"s, "-----A---B"},
+        {"LZW round trip", "<< /Filter /LZW >>", vtest::lzwEncode(large, 1), large},
+        {"LZW without early change", "<< /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> >>",
+         vtest::lzwEncode(large, 0), large},
+        {"LZW with a predictor", "<< /Filter /LZWDecode /DecodeParms << /Predictor 12 >> >>", "x", "refused"},
+        {"ASCII85", "<< /Filter /ASCII85Decode >>", "87cURD_*#TD\nfTZ)+T~>", "Hello, world!"},
+        {"ASCII85 zeros", "<< /Filter /A85 >>", "z@:E^~>", "\0\0\0\0abc"s},
+        {"ASCII85 without its end", "<< /Filter /A85 >>", "87cURD_*#TDfTZ)+T", "Hello, world!"},
+        {"ASCII85 damaged", "<< /Filter /A85 >>", "87cURD_*#T{DfTZ)+T~>", "Hello, w"},
+        {"ASCIIHex", "<< /Filter /ASCIIHexDecode >>", "48 65 6C\r\n6c 6F>", "Hello"},
+        {"ASCIIHex odd", "<< /Filter /AHx >>", "486>", "H`"},
+        {"ASCIIHex damaged", "<< /Filter /AHx >>", "4865x6c>", "He"},
+        {"RunLength", "<< /Filter /RunLengthDecode >>", "\x02" "abc" "\xFD" "x" "\x00" "y" "\x80" "zz"s, "abcxxxxy"},
+        {"RunLength long runs", "<< /Filter /RL >>", std::string(200, '\x81'), std::string(100 * 128, '\x81')},
+        {"RunLength cut short", "<< /Filter /RL >>", "\x05" "ab"s, "ab"},
+        {"ASCIIHex over Flate", "<< /Filter [/AHx /Fl] >>", hexOfFlate, text},
+        {"unknown name", "<< /Filter /JBIG2Decode >>", "x", "refused"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const CPdfObject dict = parse(row.dict);
+        CPdfStream* source = memoryStream(row.input);
+        CPdfStream* decoded = attachFilters(source, dict);
+        if (!decoded) {
+            EXPECT_EQ(row.output, "refused");
+            source->release();
+            continue;
+        }
+        EXPECT_TRUE(readAll(decoded) == row.output);
+        decoded->release();
+    }
+}
+
+TEST(ContentFilters, LzwCutShortDeliversWhatDecodedBefore)
+{
+    const std::string text(3000, 'q');
+    const std::string encoded = vtest::lzwEncode(text, 1);
+    CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());
+    const std::string got = readAll(decoded);
+    decoded->release();
+    EXPECT_FALSE(got.empty());
+    EXPECT_LT(got.size(), text.size());
+    EXPECT_EQ(got, text.substr(0, got.size()));
 }
 
 } // namespace

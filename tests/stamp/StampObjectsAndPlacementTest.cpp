@@ -100,8 +100,8 @@ INSTANTIATE_TEST_SUITE_P(Opacities, GraphicsStateObject, ::testing::ValuesIn(kOp
 
 // The prefix saves the graphics state; the stamp restores it, then draws.
 TEST(ContentStreams, ExamplesByteForByte) {
-    EXPECT_EQ(formatPrefixStream(), " 0 obj\n<<\n/Length 2 \n>>\nstream\nq\n\nendstream\nendobj\n");
-    EXPECT_EQ(formatPrefixStream().size(), 51u);
+    EXPECT_EQ(formatPrefixStream(), " 0 obj\n<<\n/Length 8 \n>>\nstream\nq q q q\n\nendstream\nendobj\n");
+    EXPECT_EQ(formatPrefixStream().size(), 57u);
     const std::string content = "\nQ\nq\n/GS12345 gs\n1 0 0 1 20.00 10.00 cm\n"
                                 "1.000000 0.000000 -0.000000 1.000000 0 0 cm\n"
                                 "100.00 0 0 50.00 0 0 cm\n/Im12345 Do\nQ\n";
@@ -109,6 +109,18 @@ TEST(ContentStreams, ExamplesByteForByte) {
     const std::string object = formatStampStream("GS12345", "Im12345", 20, 10, 0.0f, 100, 50);
     EXPECT_EQ(object, " 0 obj\n<<\n/Length 122 \n>>\nstream\n" + content + "\nendstream\nendobj\n");
     EXPECT_EQ(object.size(), 173u);
+}
+
+// Content that leaves states or a text object open gets a frame that closes them.
+TEST(ContentStreams, FramesCloseWhatThePageLeavesOpen) {
+    CStampFrame frame;
+    frame.saves = 7;
+    frame.restores = 3;
+    frame.endText = true;
+    EXPECT_EQ(formatPrefixStream(frame), " 0 obj\n<<\n/Length 14 \n>>\nstream\nq q q q q q q\n\nendstream\nendobj\n");
+    const std::string object = formatStampStream("GS1", "Im1", 20, 10, 0.0f, 100, 50, frame);
+    EXPECT_NE(object.find("stream\n\nET\nQ\nQ\nQ\nq\n/GS1 gs\n"), std::string::npos) << object;
+    EXPECT_NE(object.find("/Length 121 "), std::string::npos) << object; // 114 for the default frame
 }
 
 TEST_P(StampRotation, IsPrintedWithSixDecimals) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -111,5 +112,53 @@ bool haveTool(const std::string& name)
 std::string sourceDir() { return VELLICO_SOURCE_DIR; }
 
 std::string vellicoBinary() { return VELLICO_BINARY; }
+
+std::string lzwEncode(const std::string& data, int earlyChange)
+{
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0, width = 9;
+    auto put = [&](int code) {
+        bits = bits << width | static_cast<uint32_t>(code);
+        count += width;
+        while (count >= 8) {
+            out += static_cast<char>(bits >> (count - 8));
+            count -= 8;
+        }
+    };
+    std::map<std::string, int> table;
+    auto reset = [&] {
+        table.clear();
+        for (int c = 0; c < 256; ++c)
+            table[std::string(1, static_cast<char>(c))] = c;
+    };
+    reset();
+    int next = 258;
+    put(256);
+    std::string current;
+    for (char c : data) {
+        if (table.count(current + c)) {
+            current += c;
+            continue;
+        }
+        put(table[current]);
+        table[current + c] = next++;
+        if (next + earlyChange > (1 << width) && width < 12)
+            ++width;
+        if (next + earlyChange >= 4096) {
+            put(256);
+            reset();
+            next = 258;
+            width = 9;
+        }
+        current = std::string(1, c);
+    }
+    if (!current.empty())
+        put(table[current]);
+    put(257);
+    if (count > 0)
+        out += static_cast<char>(bits << (8 - count));
+    return out;
+}
 
 } // namespace vtest

@@ -36,6 +36,11 @@ std::string shellQuote(const std::string& text);
 // Whether a program is on PATH.
 bool haveTool(const std::string& name);
 
+// `data` LZW-encoded as a plain encoder writes it: 9 to 12 bit codes, a
+// clear code first and whenever the table is full, codes widened one entry
+// early when `earlyChange` is 1 (the default of /EarlyChange).
+std::string lzwEncode(const std::string& data, int earlyChange = 1);
+
 // The project's source folder and the built program (set by the build).
 std::string sourceDir();
 std::string vellicoBinary();
