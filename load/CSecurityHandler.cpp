@@ -1,8 +1,12 @@
 #include "load/CSecurityHandler.h"
 
+#include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "load/CryptoPrimitives.h"
 #include "load/Platform.h"
@@ -118,7 +122,8 @@ const char* methodName(CSecurityHandler::EMethod method)
 
 } // namespace
 
-CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstId) : m_firstId(std::move(firstId))
+CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText)
+    : m_firstId(std::move(firstId))
 {
     if (encrypt.type() != PDF_DICT)
         damaged("it is not a dictionary");
@@ -127,7 +132,7 @@ CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstI
         unsupported(filter.type() == PDF_NAME ? "/Filter /" + filter.textString() : "/Filter is not /Standard");
     readVersionAndRevision(encrypt);
     readKeyLength(encrypt);
-    readPermissions(encrypt);
+    readPermissions(encrypt, permissionsText);
     readCryptFilters(encrypt);
     checkMethod(m_stringMethod);
     checkMethod(m_streamMethod);
@@ -169,6 +174,7 @@ void CSecurityHandler::readKeyLength(const CPdfObject& encrypt)
         if (length.type() != PDF_INT)
             damaged("/Length is not an integer");
         bits = length.intValue();
+        m_lengthGiven = true;
         if (bits < kMinKeyBits || bits > kMaxKeyBits || bits % 8 != 0)
             unsupported("/Length " + std::to_string(bits) + " (a key of 40 to 128 bits, in whole bytes)");
     }
@@ -176,10 +182,19 @@ void CSecurityHandler::readKeyLength(const CPdfObject& encrypt)
     m_keyLength = m_revision == 2 ? kMinKeyBits / 8 : bits / 8;
 }
 
-void CSecurityHandler::readPermissions(const CPdfObject& encrypt)
+void CSecurityHandler::readPermissions(const CPdfObject& encrypt, std::string_view permissionsText)
 {
-    if (!readBitPattern(entry(encrypt, "P"), m_permissions))
+    const CPdfObject p = entry(encrypt, "P");
+    if (!readBitPattern(p, m_permissions))
         damaged("/P is missing or not a 32-bit integer");
+    int64_t written = 0;
+    const char* end = permissionsText.data() + permissionsText.size();
+    const char* digits = permissionsText.data() + (!permissionsText.empty() && permissionsText[0] == '+');
+    if (!permissionsText.empty() && std::from_chars(digits, end, written).ptr == end &&
+        written >= INT32_MIN && written <= static_cast<int64_t>(UINT32_MAX))
+        m_permissions = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(written) & 0xFFFFFFFFu));
+    else
+        m_permissionsSaturated = p.type() == PDF_INT && (m_permissions == INT32_MAX || m_permissions == INT32_MIN);
     const CPdfObject metadata = entry(encrypt, "EncryptMetadata");
     // Only /V 4 and 5 know the key; a value of another kind counts as the default.
     if (m_version >= 4 && metadata.type() == PDF_BOOL)
@@ -195,7 +210,20 @@ void CSecurityHandler::readCryptFilters(const CPdfObject& encrypt)
     const CPdfObject filters = entry(encrypt, "CF");
     if (filters.type() != PDF_DICT && filters.type() != PDF_NULL)
         damaged("/CF is not a dictionary");
-    m_cryptFilters.assign(filters);
+    if (filters.type() == PDF_DICT) {
+        for (const auto& item : filters.dictValue()->entries()) {
+            CCryptFilter& filter = m_cryptFilters[item.first];
+            try {
+                CPdfObject name;
+                name.setName(item.first);
+                filter.method = readCryptFilter(filters, name);
+                checkMethod(filter.method);
+            } catch (const CPdfException& e) {
+                // An entry that no string or stream uses must not refuse the file.
+                filter.refusal = e.message();
+            }
+        }
+    }
     m_streamMethod = readCryptFilter(filters, entry(encrypt, "StmF"));
     m_stringMethod = readCryptFilter(filters, entry(encrypt, "StrF"));
 }
@@ -257,7 +285,7 @@ void CSecurityHandler::readKeyStrings(const CPdfObject& encrypt)
     }
 }
 
-std::string CSecurityHandler::computeRc4FileKey(std::string_view password) const
+std::string CSecurityHandler::computeRc4FileKey(std::string_view password, int keyLength) const
 {
     std::string input(password.substr(0, 32));
     input += padding().substr(0, 32 - input.size());
@@ -267,7 +295,7 @@ std::string CSecurityHandler::computeRc4FileKey(std::string_view password) const
     if (m_revision >= 4 && !m_encryptMetadata)
         input += std::string(4, '\xFF');
     std::string key = crypto::md5(input);
-    const size_t length = static_cast<size_t>(m_keyLength);
+    const size_t length = static_cast<size_t>(keyLength);
     if (m_revision >= 3)
         for (int i = 0; i < kRc4KeyRounds; ++i)
             key = crypto::md5(key.substr(0, length));
@@ -287,11 +315,23 @@ bool CSecurityHandler::matchesUserKey(const std::string& key) const
 
 void CSecurityHandler::openRevision2To4()
 {
-    const std::string key = computeRc4FileKey("");
-    if (matchesUserKey(key)) {
-        m_fileKey = key;
-        m_state = EState::Open;
+    // Writers of /R 3 that leave out /Length often mean 128 bits, not the
+    // default 40: when the default fails, that is tried too.
+    std::vector<int> lengths = {m_keyLength};
+    if (m_revision == 3 && !m_lengthGiven && m_keyLength != kMaxKeyBits / 8)
+        lengths.push_back(kMaxKeyBits / 8);
+    for (int length : lengths) {
+        const std::string key = computeRc4FileKey("", length);
+        if (matchesUserKey(key)) {
+            m_keyLength = length;
+            m_fileKey = key;
+            m_state = EState::Open;
+            m_permissionsSaturated = false; // it made the key, so it is the value written
+            return;
+        }
     }
+    if (m_permissionsSaturated)
+        unsupported("/P written beyond 32 bits, which the key depends on");
 }
 
 std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_view salt,
@@ -345,6 +385,14 @@ void CSecurityHandler::checkPerms()
     // One block, so CBC with a zero IV is the ECB decryption /Perms is made with.
     const std::string perms = crypto::aesCbcDecrypt(m_fileKey, std::string(crypto::kAesBlockSize, '\0'), m_perms);
     const bool marker = perms.compare(9, 3, "adb") == 0;
+    // A saturated /P is not part of the /R 5 and 6 key; /Perms holds its bits.
+    if (marker && m_permissionsSaturated) {
+        uint32_t bits = 0;
+        for (int i = 3; i >= 0; --i)
+            bits = bits << 8 | static_cast<unsigned char>(perms[static_cast<size_t>(i)]);
+        m_permissions = static_cast<int32_t>(bits);
+        m_permissionsSaturated = false;
+    }
     const bool sameP = perms.compare(0, 4, littleEndian(static_cast<uint32_t>(m_permissions), 4)) == 0;
     const bool sameMetadata = perms[8] == (m_encryptMetadata ? 'T' : 'F');
     m_permsMatch = marker && sameP && sameMetadata;
@@ -377,9 +425,21 @@ CSecurityHandler::EMethod CSecurityHandler::streamMethodFor(const CPdfObject& st
     }
     if (!isName(filter, "Crypt"))
         return m_streamMethod;
-    const EMethod method = readCryptFilter(m_cryptFilters, entry(parms, "Name"));
-    checkMethod(method);
-    return method;
+    return cryptFilterByName(entry(parms, "Name"));
+}
+
+CSecurityHandler::EMethod CSecurityHandler::cryptFilterByName(const CPdfObject& name) const
+{
+    if (name.type() == PDF_NULL || isName(name, "Identity"))
+        return EMethod::Identity;
+    if (name.type() != PDF_NAME)
+        damaged("a /Crypt filter's /Name is not a name");
+    const auto found = m_cryptFilters.find(name.textString());
+    if (found == m_cryptFilters.end())
+        damaged("crypt filter /" + name.textString() + " is not in /CF");
+    if (!found->second.refusal.empty())
+        throw CPdfException(found->second.refusal);
+    return found->second.method;
 }
 
 std::string CSecurityHandler::objectKey(int num, int gen, EMethod method) const

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <string_view>
 
-#include "pdf/CPdfObject.h"
+class CPdfObject;
 
 // The standard security handler of an encrypted document (/Filter
 // /Standard, /V 1, 2, 4 or 5, /R 2 to 6), opened with the empty user
@@ -38,7 +39,12 @@ public:
     // string of the trailer's /ID (empty when there is none). Throws
     // CPdfException, naming what is wrong, when the dictionary is damaged or
     // uses a handler, a revision or a method that is not supported.
-    CSecurityHandler(const CPdfObject& encrypt, std::string firstId);
+    //
+    // `permissionsText`, when the caller has it, is /P as written in the
+    // file: writers also give it unsigned (4294967292), which the parser's
+    // 32-bit integers saturate. Without it such a /P is taken from /Perms
+    // for /R 5 and 6, and refused for the older revisions, whose key it enters.
+    CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText = {});
 
     EState state() const { return m_state; }
     bool opensWithoutPassword() const { return m_state == EState::Open; }
@@ -51,8 +57,11 @@ public:
 
     // /P as a 32-bit pattern of permission bits (bit 1 is the lowest).
     int32_t permissions() const { return m_permissions; }
-    // Bit 4: whether the document may be changed other than by the other bits' operations.
-    bool allowsModifying() const { return (m_permissions & (1 << 3)) != 0; }
+    // False when /P was written beyond 32 bits and nothing told its bits.
+    bool permissionsKnown() const { return !m_permissionsSaturated; }
+    // Bit 4: whether the document may be changed other than by the other
+    // bits' operations; false too when the bits are not known.
+    bool allowsModifying() const { return permissionsKnown() && (m_permissions & (1 << 3)) != 0; }
     // For /R 5 and 6: whether /Perms decrypts to the /P and /EncryptMetadata
     // given in the clear. Readers go on when it does not, and so do we; true
     // for the older revisions, which have no /Perms.
@@ -99,14 +108,15 @@ public:
 private:
     void readVersionAndRevision(const CPdfObject& encrypt);
     void readKeyLength(const CPdfObject& encrypt);
-    void readPermissions(const CPdfObject& encrypt);
+    void readPermissions(const CPdfObject& encrypt, std::string_view permissionsText);
     void readCryptFilters(const CPdfObject& encrypt);
     EMethod readCryptFilter(const CPdfObject& filters, const CPdfObject& name) const;
+    EMethod cryptFilterByName(const CPdfObject& name) const;
     void readKeyStrings(const CPdfObject& encrypt);
     void checkMethod(EMethod method) const;
 
     // Algorithm 2: the file key from the padded password, /O, /P and the /ID.
-    std::string computeRc4FileKey(std::string_view password) const;
+    std::string computeRc4FileKey(std::string_view password, int keyLength) const;
     // Algorithms 4 and 5: whether `key` encrypts the padding as /U holds it.
     bool matchesUserKey(const std::string& key) const;
     void openRevision2To4();
@@ -121,6 +131,8 @@ private:
     int m_revision = 0;
     int m_keyLength = 0;
     int32_t m_permissions = 0;
+    bool m_permissionsSaturated = false; // /P read as a saturated integer: its bits are not known
+    bool m_lengthGiven = false;          // /Length was in the dictionary
     bool m_encryptMetadata = true;
     bool m_permsMatch = true;
     EMethod m_stringMethod = EMethod::Identity;
@@ -132,5 +144,11 @@ private:
     std::string m_userKey;   // /UE, 32 bytes (/R 5 and 6)
     std::string m_perms;     // /Perms, 16 bytes (/R 5 and 6)
     std::string m_fileKey;
-    CPdfObject m_cryptFilters; // /CF, for the /Crypt filters of single streams
+    // What each /CF entry does, read once so that no lookup reaches the
+    // document later: the method, or the refusal it would give.
+    struct CCryptFilter {
+        EMethod method = EMethod::Identity;
+        std::string refusal;
+    };
+    std::map<std::string, CCryptFilter, std::less<>> m_cryptFilters;
 };

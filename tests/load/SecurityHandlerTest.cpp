@@ -447,6 +447,71 @@ TEST(SecurityHandler, PermissionsAsWritten)
     }
 }
 
+// Writers also give /P unsigned; the parser's integers saturate at 32 bits.
+// Regression for a corpus file written that way (/R 6, /P 4294967292).
+TEST(SecurityHandler, PermissionsWrittenUnsigned)
+{
+    const std::string rc4 = edited(kRc4128.dict, "/P -4", "/P 4294967292");
+    EXPECT_EQ(refusal([&] { open(rc4, kFirstId); }),
+              "PDF file is encrypted in a way that is not supported: /P written beyond 32 bits, which the key depends on");
+    struct Row {
+        const char* text; // /P as the caller read it from the file
+        bool opens;
+    };
+    for (const Row& row : std::vector<Row>{{"4294967292", true}, {"+4294967292", true}, {"-4", true},
+                                           {"4294967296", false}, {"4x", false}, {"", false}}) {
+        SCOPED_TRACE(row.text);
+        std::string message;
+        try {
+            const CSecurityHandler handler(parse(rc4), unhex(kFirstId), row.text);
+            EXPECT_TRUE(row.opens);
+            EXPECT_EQ(handler.permissions(), -4);
+            EXPECT_TRUE(handler.permissionsKnown());
+        } catch (const CPdfException& e) {
+            message = e.message();
+        }
+        EXPECT_EQ(message.empty(), row.opens) << message; // text that is no 32-bit pattern is ignored
+    }
+    // /R 6 keeps /P out of the key, and /Perms holds its bits.
+    const CSecurityHandler r6 = open(edited(kAes256R6.dict, "/P -4", "/P 4294967292"), kFirstId);
+    EXPECT_EQ(r6.state(), EState::Open);
+    EXPECT_EQ(r6.permissions(), -4);
+    EXPECT_TRUE(r6.permissionsKnown());
+    EXPECT_TRUE(r6.permsMatch());
+    // With /Perms damaged too, nothing tells the bits: changes count as forbidden.
+    const CSecurityHandler unknown = open(
+        edited(edited(kAes256R6.dict, "/P -4", "/P 4294967292"), "/Perms <c0", "/Perms <c1"), kFirstId);
+    EXPECT_EQ(unknown.state(), EState::Open);
+    EXPECT_FALSE(unknown.permissionsKnown());
+    EXPECT_FALSE(unknown.allowsModifying());
+}
+
+// Regression for a corpus file: /R 3 without /Length whose key has 128 bits,
+// not the default 40.
+TEST(SecurityHandler, MissingLengthOfRevision3TriesBothSizes)
+{
+    const CSecurityHandler handler = open(edited(kRc4128.dict, "/Length 128", ""), kFirstId);
+    EXPECT_EQ(handler.state(), EState::Open);
+    EXPECT_EQ(handler.keyLength(), 16);
+    EXPECT_EQ(hex(handler.fileKey()), kRc4128.key);
+    // A /Length given is taken at its word.
+    EXPECT_EQ(open(edited(kRc4128.dict, "/Length 128", "/Length 40"), kFirstId).state(), EState::NeedsPassword);
+}
+
+// A /CF entry no string or stream uses may be junk; only using it refuses.
+TEST(SecurityHandler, UnusedCryptFiltersDoNotRefuse)
+{
+    const CSecurityHandler handler =
+        open(edited(kAes128.dict, "/CF <<", "/CF << /Junk 5 /Odd << /CFM /Magic >>"), kFirstId);
+    EXPECT_EQ(handler.state(), EState::Open);
+    EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name /Junk >> >>")); }),
+              "PDF file's encryption dictionary is damaged: crypt filter /Junk is not in /CF");
+    EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name /Odd >> >>")); }),
+              "PDF file is encrypted in a way that is not supported: /CFM /Magic");
+    EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name 3 >> >>")); }),
+              "PDF file's encryption dictionary is damaged: a /Crypt filter's /Name is not a name");
+}
+
 // /Perms that does not match /P is tolerated, as readers do, but reported.
 TEST(SecurityHandler, PermsMismatchIsReported)
 {
