@@ -141,6 +141,12 @@ CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstI
         openRevision2To4();
     else
         openRevision5Or6();
+    // When strings and streams are all in the clear, the password guards only
+    // what names a crypt filter itself (embedded files, /AuthEvent /EFOpen):
+    // the document reads without the key.
+    if (m_state == EState::NeedsPassword && m_stringMethod == EMethod::Identity &&
+        m_streamMethod == EMethod::Identity)
+        m_state = EState::Open;
 }
 
 void CSecurityHandler::readVersionAndRevision(const CPdfObject& encrypt)
@@ -372,11 +378,19 @@ void CSecurityHandler::openRevision5Or6()
     const std::string_view user(m_user);
     const std::string_view validationSalt = user.substr(32, kSaltSize);
     const std::string_view keySalt = user.substr(32 + kSaltSize, kSaltSize);
-    if (hashR5R6("", validationSalt, "") != user.substr(0, 32))
-        return;
-    const std::string wrapping = hashR5R6("", keySalt, "");
-    m_fileKey = crypto::aesCbcDecrypt(wrapping, std::string(crypto::kAesBlockSize, '\0'), m_userKey);
-    m_state = EState::Open;
+    const std::string zeroIv(crypto::kAesBlockSize, '\0');
+    if (hashR5R6("", validationSalt, "") == user.substr(0, 32)) {
+        m_fileKey = crypto::aesCbcDecrypt(hashR5R6("", keySalt, ""), zeroIv, m_userKey);
+        m_state = EState::Open;
+    } else {
+        // Algorithms 12 and 2.A with the owner's salts, hashed with all of /U.
+        const std::string_view owner(m_owner);
+        if (hashR5R6("", owner.substr(32, kSaltSize), user) != owner.substr(0, 32))
+            return;
+        m_fileKey = crypto::aesCbcDecrypt(hashR5R6("", owner.substr(32 + kSaltSize, kSaltSize), user), zeroIv,
+                                          m_ownerKey);
+        m_state = EState::OpenAsOwner;
+    }
     checkPerms();
 }
 
@@ -447,6 +461,7 @@ std::string CSecurityHandler::objectKey(int num, int gen, EMethod method) const
     requireOpen();
     if (method == EMethod::Identity)
         return std::string();
+    requireKey(m_fileKey);
     if (method == EMethod::AESV3)
         return m_fileKey;
     std::string input = m_fileKey;
@@ -522,6 +537,13 @@ std::string CSecurityHandler::encryptStream(int num, int gen, std::string_view b
 
 void CSecurityHandler::requireOpen() const
 {
-    if (m_state != EState::Open)
+    if (m_state == EState::NeedsPassword)
+        throw CPdfException("PDF file is encrypted");
+}
+
+void CSecurityHandler::requireKey(const std::string& key) const
+{
+    // Open without the key: only data in the clear can be read.
+    if (key.empty())
         throw CPdfException("PDF file is encrypted");
 }

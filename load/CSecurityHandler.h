@@ -19,8 +19,16 @@ class CPdfObject;
 class CSecurityHandler {
 public:
     enum class EState {
-        Open,          // the empty user password opens the document
+        // The empty user password opens the document; or, with an empty
+        // fileKey(), strings and streams are all in the clear and the
+        // password guards only streams that name a crypt filter themselves.
+        Open,
         NeedsPassword, // it does not: the user password is not empty
+        // /R 5 and 6 only: the user password is not empty but the owner
+        // password is, so the empty password opens the document as its
+        // owner. Some tools open such files; viewers ask for the password.
+        // Strings and streams decrypt as for Open.
+        OpenAsOwner,
     };
     // What a crypt filter does to the strings or the streams it applies to.
     enum class EMethod {
@@ -52,7 +60,8 @@ public:
     int revision() const { return m_revision; }
     // The file key's length in bytes: 5 to 16, or 32 for /V 5.
     int keyLength() const { return m_keyLength; }
-    // The file key; empty unless the document opens.
+    // The file key; empty when the document needs a password, or opens
+    // without it because nothing but embedded files is encrypted.
     const std::string& fileKey() const { return m_fileKey; }
 
     // /P as a 32-bit pattern of permission bits (bit 1 is the lowest).
@@ -125,6 +134,7 @@ private:
     std::string hashR5R6(std::string_view password, std::string_view salt, std::string_view userKey) const;
     void checkPerms();
     void requireOpen() const;
+    void requireKey(const std::string& key) const;
 
     EState m_state = EState::NeedsPassword;
     int m_version = 0;

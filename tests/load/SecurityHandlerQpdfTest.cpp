@@ -136,22 +136,29 @@ struct Mode {
     const char* name;
     const char* encrypt; // qpdf's --encrypt arguments after the passwords
     const char* userPassword;
+    const char* ownerPassword;
     bool modifying;
+    EState state;
 };
 
 const std::vector<Mode> kModes = {
-    {"RC4 40", "40", "", true},
-    {"RC4 40, changes forbidden", "40 --modify=n", "", false},
-    {"RC4 128", "128 --use-aes=n", "", true},
-    {"AES-128", "128 --use-aes=y", "", true},
-    {"AES-128, clear metadata", "128 --use-aes=y --cleartext-metadata", "", true},
-    {"AES-128, changes forbidden", "128 --use-aes=y --modify=none", "", false},
-    {"AES-256 /R 5", "256 --force-R5", "", true},
-    {"AES-256 /R 6", "256", "", true},
-    {"AES-256 /R 6, changes forbidden", "256 --modify=none", "", false},
-    {"RC4 40 with a user password", "40", "secret", true},
-    {"AES-128 with a user password", "128 --use-aes=y", "secret", true},
-    {"AES-256 with a user password", "256", "secret", true},
+    {"RC4 40", "40", "", "owner", true, EState::Open},
+    {"RC4 40, changes forbidden", "40 --modify=n", "", "owner", false, EState::Open},
+    {"RC4 128", "128 --use-aes=n", "", "owner", true, EState::Open},
+    {"AES-128", "128 --use-aes=y", "", "owner", true, EState::Open},
+    {"AES-128, clear metadata", "128 --use-aes=y --cleartext-metadata", "", "owner", true, EState::Open},
+    {"AES-128, changes forbidden", "128 --use-aes=y --modify=none", "", "owner", false, EState::Open},
+    {"AES-256 /R 5", "256 --force-R5", "", "owner", true, EState::Open},
+    {"AES-256 /R 6", "256", "", "owner", true, EState::Open},
+    {"AES-256 /R 6, changes forbidden", "256 --modify=none", "", "owner", false, EState::Open},
+    {"RC4 40 with a user password", "40", "secret", "owner", true, EState::NeedsPassword},
+    {"AES-128 with a user password", "128 --use-aes=y", "secret", "owner", true, EState::NeedsPassword},
+    {"AES-256 with a user password", "256", "secret", "owner", true, EState::NeedsPassword},
+    // qpdf makes an empty owner password the user's for /R 2 to 4, as Algorithm 3 says.
+    {"AES-128 with an empty owner password", "128 --use-aes=y", "secret", "", true, EState::NeedsPassword},
+    {"AES-256 /R 5 with an empty owner password", "256 --force-R5 --allow-insecure", "secret", "", true,
+     EState::OpenAsOwner},
+    {"AES-256 /R 6 with an empty owner password", "256 --allow-insecure", "secret", "", true, EState::OpenAsOwner},
 };
 
 // What qpdf encrypted, opened by us: the key, the title and the page's content.
@@ -198,7 +205,8 @@ TEST(SecurityHandlerQpdf, DecryptsWhatQpdfEncrypts)
         SCOPED_TRACE(mode.name);
         const std::string out = dir.file("encrypted.pdf");
         const std::string made = qpdf("--allow-weak-crypto --compress-streams=n --object-streams=disable --encrypt " +
-                                      vtest::shellQuote(mode.userPassword) + " owner " + mode.encrypt + " -- " +
+                                      vtest::shellQuote(mode.userPassword) + " " +
+                                      vtest::shellQuote(mode.ownerPassword) + " " + mode.encrypt + " -- " +
                                       vtest::shellQuote(plain) + " " + vtest::shellQuote(out));
         ASSERT_TRUE(vtest::fileExists(out)) << made;
         const std::unique_ptr<Opened> opened = openQpdfOutput(out);
@@ -206,12 +214,11 @@ TEST(SecurityHandlerQpdf, DecryptsWhatQpdfEncrypts)
         const std::string report = qpdf("--show-encryption --show-encryption-key " + vtest::shellQuote(out));
         EXPECT_EQ(handler.allowsModifying(), mode.modifying);
         EXPECT_EQ(reportLine(report, "modify other: "), handler.allowsModifying() ? "allowed" : "not allowed");
-        if (*mode.userPassword) {
-            EXPECT_EQ(handler.state(), EState::NeedsPassword);
+        ASSERT_EQ(handler.state(), mode.state);
+        if (mode.state == EState::NeedsPassword) {
             EXPECT_NE(report.find("Incorrect password"), std::string::npos) << report;
             continue;
         }
-        ASSERT_EQ(handler.state(), EState::Open);
         EXPECT_EQ(hex(handler.fileKey()), reportLine(report, "Encryption key = "));
         EXPECT_TRUE(handler.permsMatch());
 
@@ -242,15 +249,16 @@ TEST(SecurityHandlerQpdf, QpdfDecryptsWhatWeEncrypt)
     const std::string plain = dir.file("plain.pdf");
     writePlainFile(plain);
     for (const Mode& mode : kModes) {
-        if (*mode.userPassword)
+        if (mode.state == EState::NeedsPassword)
             continue;
         SCOPED_TRACE(mode.name);
         const std::string source = dir.file("source.pdf");
-        qpdf("--allow-weak-crypto --object-streams=disable --encrypt '' owner " + std::string(mode.encrypt) + " -- " +
+        qpdf("--allow-weak-crypto --object-streams=disable --encrypt " + vtest::shellQuote(mode.userPassword) + " " +
+             vtest::shellQuote(mode.ownerPassword) + " " + mode.encrypt + " -- " +
              vtest::shellQuote(plain) + " " + vtest::shellQuote(source));
         const std::unique_ptr<Opened> opened = openQpdfOutput(source);
         const CSecurityHandler& handler = opened->handler;
-        ASSERT_EQ(handler.state(), EState::Open);
+        ASSERT_EQ(handler.state(), mode.state);
 
         // Numbers other than qpdf's, and a generation above 0, so a key made for the wrong object shows.
         vtest::PdfBuilder b;

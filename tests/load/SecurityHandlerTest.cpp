@@ -252,6 +252,26 @@ TEST(SecurityHandler, NonEmptyUserPasswordNeedsPassword)
     EXPECT_EQ(open(kRc4128.dict, "00").state(), EState::NeedsPassword);
 }
 
+// A password that guards only embedded files (/StmF and /StrF /Identity,
+// /EFF naming a crypt filter, as in a corpus file with /AuthEvent /EFOpen):
+// the document reads without the key, and only a stream naming the filter
+// itself is refused.
+TEST(SecurityHandler, PasswordForEmbeddedFilesOnlyStillOpens)
+{
+    const std::string dict = edited(edited(edited(kAes256R6UserPassword, "/StmF /StdCF", "/StmF /Identity"),
+                                           "/StrF /StdCF", "/StrF /Identity"),
+                                    "/V 5", "/V 5 /EFF /StdCF");
+    const CSecurityHandler handler = open(dict, kFirstId);
+    EXPECT_EQ(handler.state(), EState::Open);
+    EXPECT_EQ(handler.fileKey(), "");
+    EXPECT_EQ(handler.decryptString(3, 0, "clear"), "clear");
+    EXPECT_EQ(handler.encryptStream(3, 0, "clear"), "clear");
+    const CPdfObject embedded = parse("<< /Type /EmbeddedFile /Filter /Crypt /DecodeParms << /Name /StdCF >> >>");
+    ASSERT_EQ(handler.streamMethodFor(embedded), EMethod::AESV3);
+    EXPECT_EQ(refusal([&] { handler.decrypt(EMethod::AESV3, 3, 0, std::string(32, 'x')); }), "PDF file is encrypted");
+    EXPECT_EQ(refusal([&] { handler.objectKey(3, 0, EMethod::RC4); }), "PDF file is encrypted");
+}
+
 // Regression: /U of the /R 5 fixture holds a NUL byte. Parsed as ordinary
 // text the string ends there and the dictionary reads as damaged; parsed
 // keeping string bytes it opens.
