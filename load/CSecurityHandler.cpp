@@ -4,7 +4,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -62,8 +61,9 @@ bool isName(const CPdfObject& value, const char* name)
     return value.type() == PDF_NAME && value.textString() == name;
 }
 
-// /P is a 32-bit pattern, but writers also give it unsigned (4294967292) or
-// as a real: both are read as the same 32 bits.
+// /P is a 32-bit pattern; written as a real, signed or unsigned
+// (4294967292.0), it gives the same bits. Integers beyond 32 bits come
+// saturated from the parser and are dealt with by the caller.
 bool readBitPattern(const CPdfObject& value, int32_t& out)
 {
     if (value.type() == PDF_INT) {
