@@ -34,6 +34,26 @@ void addPages(PdfBuilder& b, const std::string& pageExtra, bool compressPages = 
     b.setRoot(catalog);
 }
 
+// Encryption dictionaries qpdf wrote with the empty user password, and
+// their file's first /ID, for the security handler's fuzzing.
+const char* const kFirstId = "<44f07d11055b2dcc099e964b0ccc362b>";
+const char* const kEncryptDicts[][2] = {
+    {"rc4-128",
+     "<< /Filter /Standard /Length 128 /O <566fa873ee33c797cd3b904fdadf814afa34df9a38f6ed41b984e2c6da2aa6f5> /P -4 /R 3"
+     " /U <3626fc13e96aa1246823fe138a57397d0122456a91bae5134273a6db134c87c4> /V 2 >>"},
+    {"aes-128",
+     "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV2 /Length 16 >> >> /Filter /Standard /Length 128"
+     " /O <566fa873ee33c797cd3b904fdadf814afa34df9a38f6ed41b984e2c6da2aa6f5> /P -4 /R 4 /StmF /StdCF /StrF /StdCF"
+     " /U <3626fc13e96aa1246823fe138a57397d0122456a91bae5134273a6db134c87c4> /V 4 >>"},
+    {"aes-256",
+     "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
+     " /O <3f72ea429532b56d7b8e7cd9de0f4b25924d103ab2b6f3e17fbc4827a2cd8523f112e5447301fb8e09b64ab1ac962b1e>"
+     " /OE <146406cb0f9ad3f0dde218fa3351b6d4d1e49baec8fdb36c6874d1cdc7f76c34> /P -4"
+     " /Perms <c046345fe7739e73b7d70c56a3b02609> /R 6 /StmF /StdCF /StrF /StdCF"
+     " /U <bdf84ad828981755aa3167c66711683994aedd1b503fdeb49b2c00db3674a7429864266fa0fd02fe843968253cfac6d0>"
+     " /UE <c07936c84ab09549256b7f2b1fbd5c3f1b37f5e29eabefdfe0bad8797e96d680> /V 5 >>"},
+};
+
 void write(const PdfBuilder& b, const std::string& folder, const std::string& name)
 {
     b.writeTo(folder + "/" + name + ".pdf");
@@ -123,6 +143,13 @@ int main(int argc, char** argv)
         b.setJunkPrefix("JUNK\r\n");
         addPages(b, "/Rotate -90 /MediaBox 9 0 R");
         write(b, folder, "junk-prefix");
+    }
+    for (const auto& [name, dict] : kEncryptDicts) {
+        PdfBuilder b;
+        addPages(b, "");
+        const int encrypt = b.add(dict);
+        b.setTrailerExtra("/Encrypt " + std::to_string(encrypt) + " 0 R /ID [" + kFirstId + kFirstId + "]");
+        write(b, folder, std::string("encrypted-") + name);
     }
     // Object texts as the page tree walk and the resource edit read them,
     // for the parser target's comparison with the dictionary scanner.
