@@ -38,7 +38,7 @@ std::string padding() { return std::string(reinterpret_cast<const char*>(kPasswo
 
 [[noreturn]] void damaged(const std::string& what)
 {
-    throw CPdfException("PDF file's encryption dictionary is damaged: " + what);
+    throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: " + what);
 }
 
 [[noreturn]] void unsupported(const std::string& what)

@@ -281,7 +281,7 @@ TEST(SecurityHandler, BinaryKeysSurviveNulBytes)
                   .find('\0'),
               std::string::npos);
     EXPECT_EQ(refusal([] { CSecurityHandler(parse(kAes256R5.dict, false), unhex(kFirstId)); }),
-              "PDF file's encryption dictionary is damaged: /U is shorter than 48 bytes");
+              "PDF file is encrypted, but its encryption dictionary is damaged: /U is shorter than 48 bytes");
     EXPECT_EQ(CSecurityHandler(parse(kAes256R5.dict, true), unhex(kFirstId)).state(), EState::Open);
 }
 
@@ -415,7 +415,7 @@ TEST(SecurityHandler, WhichStreamsAreEncrypted)
     EXPECT_EQ(rc4.streamMethodFor(parse("<< /Type /XRef >>")), none);
     // A /Crypt filter that names nothing in /CF, or a method the key cannot serve.
     EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name /No >> >>")); }),
-              "PDF file's encryption dictionary is damaged: crypt filter /No is not in /CF");
+              "PDF file is encrypted, but its encryption dictionary is damaged: crypt filter /No is not in /CF");
     const CSecurityHandler aes256 = open(edited(kAes256R6.dict, "/CF <<", "/CF << /Old << /CFM /V2 >>"), kFirstId);
     EXPECT_EQ(refusal([&] { aes256.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name /Old >> >>")); }),
               "PDF file is encrypted in a way that is not supported: /CFM /V2 with /V 5 and a key of 256 bits");
@@ -525,11 +525,11 @@ TEST(SecurityHandler, UnusedCryptFiltersDoNotRefuse)
         open(edited(kAes128.dict, "/CF <<", "/CF << /Junk 5 /Odd << /CFM /Magic >>"), kFirstId);
     EXPECT_EQ(handler.state(), EState::Open);
     EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name /Junk >> >>")); }),
-              "PDF file's encryption dictionary is damaged: crypt filter /Junk is not in /CF");
+              "PDF file is encrypted, but its encryption dictionary is damaged: crypt filter /Junk is not in /CF");
     EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name /Odd >> >>")); }),
               "PDF file is encrypted in a way that is not supported: /CFM /Magic");
     EXPECT_EQ(refusal([&] { handler.streamMethodFor(parse("<< /Filter /Crypt /DecodeParms << /Name 3 >> >>")); }),
-              "PDF file's encryption dictionary is damaged: a /Crypt filter's /Name is not a name");
+              "PDF file is encrypted, but its encryption dictionary is damaged: a /Crypt filter's /Name is not a name");
 }
 
 // /Perms that does not match /P is tolerated, as readers do, but reported.
@@ -553,7 +553,7 @@ TEST(SecurityHandler, RefusesHostileDictionaries)
     const std::string rc4 = kRc4128.dict;
     const std::string aes = kAes128.dict;
     const std::string r6 = kAes256R6.dict;
-    const std::string damaged = "PDF file's encryption dictionary is damaged: ";
+    const std::string damaged = "PDF file is encrypted, but its encryption dictionary is damaged: ";
     const std::string unsupported = "PDF file is encrypted in a way that is not supported: ";
     const std::vector<Row> rows = {
         {"42", damaged + "it is not a dictionary"},
