@@ -72,6 +72,8 @@ public:
     void computePlacement(int pageIndex);
     std::string buildPrefixStream() const;
     std::string buildStampStream(int pageIndex);
+    // The stamp stream's content alone.
+    std::string buildStampContent(int pageIndex);
     bool isPageSelected(int pageIndex) const;
 
     const std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
@@ -105,6 +107,8 @@ private:
     void writeTrailer(int64_t startxref);
     void writeGraphicsStateObject();
     void writeImageObject();
+    // New content stream `num` of an encrypted document, encrypted for its number.
+    void writeContentStream(int num, const std::string& content);
     void copyObjects();
     void rewritePageObject(const std::string& pageText, int pageNum, int pageIndex, int prefixNum, int stampNum);
     // Counts a page met in the copy; every sixth shows as a dot.

@@ -81,6 +81,18 @@ std::string formatGraphicsStateObject(float opacity)
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
+std::string formatStreamObject(const std::string& data)
+{
+    std::string object = " 0 obj\n<<\n/Length ";
+    appendInteger(object, static_cast<long long>(data.size()));
+    object += " \n>>\nstream\n";
+    object += data;
+    object += "\nendstream\nendobj\n";
+    return object;
+}
+
+std::string formatPrefixContent() { return "q\n"; }
+
 std::string formatPrefixStream()
 {
     return " 0 obj\n<<\n/Length 2 \n>>\nstream\nq\n\nendstream\nendobj\n";
@@ -88,6 +100,12 @@ std::string formatPrefixStream()
 
 std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
                               float angle, double width, double height)
+{
+    return formatStreamObject(formatStampContent(gsName, imName, x, y, angle, width, height));
+}
+
+std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
+                               float angle, double width, double height)
 {
     double m[4];
     rotationMatrix(angle, m);
@@ -107,11 +125,5 @@ std::string formatStampStream(const std::string& gsName, const std::string& imNa
     content += " 0 0 ";
     appendFixed(content, height, 2);
     content += " 0 0 cm\n/" + imName + " Do\nQ\n";
-
-    std::string object = " 0 obj\n<<\n/Length ";
-    appendInteger(object, static_cast<long long>(content.size()));
-    object += " \n>>\nstream\n";
-    object += content;
-    object += "\nendstream\nendobj\n";
-    return object;
+    return content;
 }
