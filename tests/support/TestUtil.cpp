@@ -88,4 +88,10 @@ std::string sourceDir() { return VELLICO_SOURCE_DIR; }
 
 std::string vellicoBinary() { return VELLICO_BINARY; }
 
+std::string passwordEncryptDictionary()
+{
+    const std::string zeros(64, '0');
+    return "<< /Filter /Standard /V 1 /R 2 /O <" + zeros + "> /U <" + zeros + "> /P -4 >>";
+}
+
 } // namespace vtest
