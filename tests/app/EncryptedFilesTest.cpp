@@ -21,8 +21,9 @@ constexpr int kPages = 3;
 const std::string kTitle = "Protected (title)";
 
 // Catalog 1 with a metadata stream 10, root node 2, pages 3..5 (each with a
-// string of its own) with contents 6..8, one font 9, and a titled /Info 11.
-vtest::PdfBuilder threePages()
+// string of its own, and `pageEntries`) with contents 6..8, one font 9, and
+// a titled /Info 11.
+vtest::PdfBuilder threePages(const std::string& pageEntries = "")
 {
     vtest::PdfBuilder b;
     b.set(1, "<< /Type /Catalog /Pages 2 0 R /Metadata 10 0 R >>");
@@ -30,7 +31,7 @@ vtest::PdfBuilder threePages()
     for (int page = 0; page < kPages; ++page) {
         b.set(3 + page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(6 + page) +
                             " 0 R /Resources << /Font << /F1 9 0 R >> >> /PageLabel (page " +
-                            std::to_string(page + 1) + ") >>");
+                            std::to_string(page + 1) + ")" + pageEntries + " >>");
         b.setStream(6 + page, "",
                     "BT\n/F1 24 Tf 200 400 Td\n(Text of page " + std::to_string(page + 1) + ") Tj\nET\n");
     }
@@ -135,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EncryptionCase{"Rc4Of40BitsNoPrinting", "40 --print=n", "generate"}),
     [](const testing::TestParamInfo<EncryptionCase>& info) { return std::string(info.param.name); });
 
-class EncryptedRefusal : public testing::Test {
+class EncryptedInput : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -154,7 +155,7 @@ protected:
     Workspace work;
 };
 
-TEST_F(EncryptedRefusal, FileThatNeedsAPasswordIsRefused)
+TEST_F(EncryptedInput, FileThatNeedsAPasswordIsRefused)
 {
     for (const char* method : {"40", "128 --use-aes=y", "256"}) {
         SCOPED_TRACE(method);
@@ -163,7 +164,7 @@ TEST_F(EncryptedRefusal, FileThatNeedsAPasswordIsRefused)
     }
 }
 
-TEST_F(EncryptedRefusal, FileWhosePermissionsForbidChangesIsRefused)
+TEST_F(EncryptedInput, FileWhosePermissionsForbidChangesIsRefused)
 {
     for (const char* method : {"40 --modify=n", "128 --use-aes=n --modify=none", "256 --modify=none"}) {
         SCOPED_TRACE(method);
@@ -174,7 +175,7 @@ TEST_F(EncryptedRefusal, FileWhosePermissionsForbidChangesIsRefused)
 
 // Dictionaries no writer makes: each gives a refusal that names the
 // encryption, never a crash or an output.
-TEST_F(EncryptedRefusal, HostileDictionariesAreRefusedCleanly)
+TEST_F(EncryptedInput, HostileDictionariesAreRefusedCleanly)
 {
     const std::string zeros(64, '0'), o = " /O <" + zeros + "> /U <" + zeros + ">";
     const std::string dictionaries[] = {
@@ -201,9 +202,60 @@ TEST_F(EncryptedRefusal, HostileDictionariesAreRefusedCleanly)
     }
 }
 
+// The encryption dictionary written in the trailer itself: the output's
+// trailer holds the same text.
+TEST_F(EncryptedInput, InlineEncryptionDictionaryIsStampedAndKept)
+{
+    ASSERT_NO_FATAL_FAILURE(encrypt(work, "clean.pdf", "byref.pdf", "", "128 --use-aes=y", "disable"));
+    std::string pdf = vtest::readFile(work.file("byref.pdf"));
+    const size_t trailer = pdf.rfind("trailer");
+    const size_t entry = pdf.find("/Encrypt ", trailer);
+    ASSERT_NE(entry, std::string::npos);
+    const size_t refEnd = pdf.find(" R", entry) + 2;
+    const std::string header = pdf.substr(entry + 9, refEnd - 2 - entry - 9) + " obj\n";
+    const size_t object = pdf.find("\n" + header) + 1 + header.size();
+    const std::string dictionary = pdf.substr(object, pdf.find("\nendobj", object) - object);
+    // The table stands before the trailer: its offsets stay right.
+    work.write("in.pdf", pdf.replace(entry, refEnd - entry, "/Encrypt " + dictionary));
+
+    const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    EXPECT_EQ(encryptionOf(work.file("out.pdf")), encryptionOf(work.file("byref.pdf")));
+    const std::string out = vtest::readFile(work.file("out.pdf"));
+    EXPECT_NE(out.find("/Encrypt " + dictionary, out.rfind("trailer")), std::string::npos);
+}
+
+// Mark passes read what the pass before wrote, encrypted too: the marks of
+// an encrypted file render exactly as those of the file in the clear.
+TEST_F(EncryptedInput, MarksRenderAsOnTheFileInTheClear)
+{
+    if (!vtest::haveTool("pdftoppm"))
+        GTEST_SKIP() << "pdftoppm is not installed";
+    // The marks stand outside the crop box, within the media box rendered.
+    work.write("clean.pdf", threePages(" /CropBox [60 60 552 732]").build());
+    ASSERT_NO_FATAL_FAILURE(encrypt(work, "clean.pdf", "in.pdf", "", "256", "generate"));
+    for (const char* input : {"clean.pdf", "in.pdf"}) {
+        const e2e::Run run =
+            work.run({std::string("-i") + input, std::string("-omarked-") + input, "-jstamp.jpg", "-crop_marks"});
+        ASSERT_EQ(run.status, 0) << run.output;
+        const vtest::CommandResult rendered = vtest::runCommand(
+            "pdftoppm -r 24 -png " + vtest::shellQuote(work.file(std::string("marked-") + input)) + " " +
+            vtest::shellQuote(work.file(std::string("render-") + input)) + " 2>&1");
+        ASSERT_EQ(rendered.status, 0) << rendered.output;
+    }
+    EXPECT_EQ(qpdfProblems(work.file("marked-in.pdf")), "");
+    EXPECT_EQ(encryptionOf(work.file("marked-in.pdf")), encryptionOf(work.file("in.pdf")));
+    for (int page = 1; page <= kPages; ++page) {
+        const std::string suffix = "-" + std::to_string(page) + ".png";
+        EXPECT_EQ(vtest::readFile(work.file("render-in.pdf" + suffix)), vtest::readFile(work.file("render-clean.pdf" + suffix)))
+            << "page " << page;
+    }
+}
+
 // A damaged encrypted file is rebuilt from its objects: its object streams
 // decrypt with the key of the trailer found, and the output keeps the protection.
-TEST_F(EncryptedRefusal, DamagedEncryptedFileIsRebuiltAndKeepsItsProtection)
+TEST_F(EncryptedInput, DamagedEncryptedFileIsRebuiltAndKeepsItsProtection)
 {
     ASSERT_NO_FATAL_FAILURE(encrypt(work, "clean.pdf", "whole.pdf", "", "128 --use-aes=y", "generate"));
     std::string pdf = vtest::readFile(work.file("whole.pdf"));
