@@ -4,6 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "load/CPdfMemoryStream.h"
+#include "load/CSecurityHandler.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfObject.h"
+#include "pdf/CPdfParser.h"
 #include "tests/support/PdfBuilder.h"
 
 using vtest::PdfBuilder;
@@ -53,6 +58,31 @@ const char* const kEncryptDicts[][2] = {
      " /U <bdf84ad828981755aa3167c66711683994aedd1b503fdeb49b2c00db3674a7429864266fa0fd02fe843968253cfac6d0>"
      " /UE <c07936c84ab09549256b7f2b1fbd5c3f1b37f5e29eabefdfe0bad8797e96d680> /V 5 >>"},
 };
+
+// `text` parsed as one value, strings with their bytes.
+CPdfObject parsedValue(const std::string& text)
+{
+    CPdfObject value;
+    CPdfParser(nullptr, new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()), true)
+        .parseObject(value);
+    return value;
+}
+
+// The data of stream object `num` in `pdf` encrypted for it, as a writer of
+// an encrypted file leaves it; the /Length is made right, so with AES (which
+// adds an IV and padding) the offsets after it are off and the file is rebuilt.
+std::string encryptStreamData(std::string pdf, int num, const CSecurityHandler& security)
+{
+    const size_t object = pdf.find("\n" + std::to_string(num) + " 0 obj");
+    const size_t length = pdf.find("/Length ", object) + 8;
+    const size_t start = pdf.find("stream\n", object) + 7;
+    const size_t end = pdf.find("\nendstream", start);
+    if (object == std::string::npos || end == std::string::npos || length > start)
+        return pdf;
+    const std::string encrypted = security.encryptStream(num, 0, pdf.substr(start, end - start));
+    pdf.replace(start, end - start, encrypted);
+    return pdf.replace(length, pdf.find_first_not_of("0123456789", length) - length, std::to_string(encrypted.size()));
+}
 
 void write(const PdfBuilder& b, const std::string& folder, const std::string& name)
 {
@@ -150,6 +180,20 @@ int main(int argc, char** argv)
         const int encrypt = b.add(dict);
         b.setTrailerExtra("/Encrypt " + std::to_string(encrypt) + " 0 R /ID [" + kFirstId + kFirstId + "]");
         write(b, folder, std::string("encrypted-") + name);
+
+        // Pages with strings in an object stream whose data is encrypted.
+        PdfBuilder compressed;
+        compressed.setXref(XrefKind::Stream);
+        const int objStm = compressed.addObjectStream();
+        addPages(compressed, "/PageLabel (one) /Note <0041>", true, objStm);
+        const int dictionary = compressed.add(dict);
+        compressed.setTrailerExtra("/Encrypt " + std::to_string(dictionary) + " 0 R /ID [" + kFirstId + kFirstId + "]");
+        try {
+            const CSecurityHandler security(parsedValue(dict), parsedValue(kFirstId).textString());
+            writeBytes(encryptStreamData(compressed.build(), objStm, security), folder,
+                       std::string("encrypted-objstm-") + name);
+        } catch (const CPdfException&) {
+        }
     }
     // Object texts as the page tree walk and the resource edit read them,
     // for the parser target's comparison with the dictionary scanner.
