@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "fuzz/FuzzInput.h"
+#include "fuzz/FuzzSecurityHandler.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
@@ -22,6 +23,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     CXrefTable* xref = document.xref();
+    if (xref->trailer().type() == PDF_DICT) {
+        CPdfObject encrypt;
+        xref->trailer().dictValue()->getValueUnresolved("Encrypt", encrypt);
+        if (encrypt.type() != PDF_NULL)
+            fuzzSecurityHandler(*xref, xref->trailer());
+    }
     {
         CXrefTable byTokens;
         try {

@@ -4,6 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "load/CPdfMemoryStream.h"
+#include "load/CSecurityHandler.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfObject.h"
+#include "pdf/CPdfParser.h"
 #include "tests/support/PdfBuilder.h"
 
 using vtest::PdfBuilder;
@@ -32,6 +37,51 @@ void addPages(PdfBuilder& b, const std::string& pageExtra, bool compressPages = 
         b.compress(resources, objStm);
     }
     b.setRoot(catalog);
+}
+
+// Encryption dictionaries qpdf wrote with the empty user password, and
+// their file's first /ID, for the security handler's fuzzing.
+const char* const kFirstId = "<44f07d11055b2dcc099e964b0ccc362b>";
+const char* const kEncryptDicts[][2] = {
+    {"rc4-128",
+     "<< /Filter /Standard /Length 128 /O <566fa873ee33c797cd3b904fdadf814afa34df9a38f6ed41b984e2c6da2aa6f5> /P -4 /R 3"
+     " /U <3626fc13e96aa1246823fe138a57397d0122456a91bae5134273a6db134c87c4> /V 2 >>"},
+    {"aes-128",
+     "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV2 /Length 16 >> >> /Filter /Standard /Length 128"
+     " /O <566fa873ee33c797cd3b904fdadf814afa34df9a38f6ed41b984e2c6da2aa6f5> /P -4 /R 4 /StmF /StdCF /StrF /StdCF"
+     " /U <3626fc13e96aa1246823fe138a57397d0122456a91bae5134273a6db134c87c4> /V 4 >>"},
+    {"aes-256",
+     "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
+     " /O <3f72ea429532b56d7b8e7cd9de0f4b25924d103ab2b6f3e17fbc4827a2cd8523f112e5447301fb8e09b64ab1ac962b1e>"
+     " /OE <146406cb0f9ad3f0dde218fa3351b6d4d1e49baec8fdb36c6874d1cdc7f76c34> /P -4"
+     " /Perms <c046345fe7739e73b7d70c56a3b02609> /R 6 /StmF /StdCF /StrF /StdCF"
+     " /U <bdf84ad828981755aa3167c66711683994aedd1b503fdeb49b2c00db3674a7429864266fa0fd02fe843968253cfac6d0>"
+     " /UE <c07936c84ab09549256b7f2b1fbd5c3f1b37f5e29eabefdfe0bad8797e96d680> /V 5 >>"},
+};
+
+// `text` parsed as one value, strings with their bytes.
+CPdfObject parsedValue(const std::string& text)
+{
+    CPdfObject value;
+    CPdfParser(nullptr, new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()), true)
+        .parseObject(value);
+    return value;
+}
+
+// The data of stream object `num` in `pdf` encrypted for it, as a writer of
+// an encrypted file leaves it; the /Length is made right, so with AES (which
+// adds an IV and padding) the offsets after it are off and the file is rebuilt.
+std::string encryptStreamData(std::string pdf, int num, const CSecurityHandler& security)
+{
+    const size_t object = pdf.find("\n" + std::to_string(num) + " 0 obj");
+    const size_t length = pdf.find("/Length ", object) + 8;
+    const size_t start = pdf.find("stream\n", object) + 7;
+    const size_t end = pdf.find("\nendstream", start);
+    if (object == std::string::npos || end == std::string::npos || length > start)
+        return pdf;
+    const std::string encrypted = security.encryptStream(num, 0, pdf.substr(start, end - start));
+    pdf.replace(start, end - start, encrypted);
+    return pdf.replace(length, pdf.find_first_not_of("0123456789", length) - length, std::to_string(encrypted.size()));
 }
 
 void write(const PdfBuilder& b, const std::string& folder, const std::string& name)
@@ -123,6 +173,27 @@ int main(int argc, char** argv)
         b.setJunkPrefix("JUNK\r\n");
         addPages(b, "/Rotate -90 /MediaBox 9 0 R");
         write(b, folder, "junk-prefix");
+    }
+    for (const auto& [name, dict] : kEncryptDicts) {
+        PdfBuilder b;
+        addPages(b, "");
+        const int encrypt = b.add(dict);
+        b.setTrailerExtra("/Encrypt " + std::to_string(encrypt) + " 0 R /ID [" + kFirstId + kFirstId + "]");
+        write(b, folder, std::string("encrypted-") + name);
+
+        // Pages with strings in an object stream whose data is encrypted.
+        PdfBuilder compressed;
+        compressed.setXref(XrefKind::Stream);
+        const int objStm = compressed.addObjectStream();
+        addPages(compressed, "/PageLabel (one) /Note <0041>", true, objStm);
+        const int dictionary = compressed.add(dict);
+        compressed.setTrailerExtra("/Encrypt " + std::to_string(dictionary) + " 0 R /ID [" + kFirstId + kFirstId + "]");
+        try {
+            const CSecurityHandler security(parsedValue(dict), parsedValue(kFirstId).textString());
+            writeBytes(encryptStreamData(compressed.build(), objStm, security), folder,
+                       std::string("encrypted-objstm-") + name);
+        } catch (const CPdfException&) {
+        }
     }
     // Object texts as the page tree walk and the resource edit read them,
     // for the parser target's comparison with the dictionary scanner.

@@ -3,12 +3,45 @@
 #include <memory>
 
 #include "load/CPdfMemoryStream.h"
+#include "load/CSecurityHandler.h"
+#include "load/StreamFilters.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
+#include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
+
+CPdfRefPtr<CPdfStream> CPdfObjStmBytes::decryptedData(CXrefTable& table, const CSecurityHandler& security,
+                                                      CSecurityHandler::EMethod method, int num,
+                                                      const CPdfObject& object)
+{
+    // The raw data lies in the window under the stream's decoders; a window
+    // of length 0 would run to the end of the file, but holds nothing here.
+    CPdfStream* data = object.streamValue();
+    const int64_t length = data->windowLength();
+    if (length <= 0 || length > static_cast<int64_t>(kMaxDecodedBytes))
+        return CPdfRefPtr<CPdfStream>();
+    std::string raw(static_cast<size_t>(length), '\0');
+    {
+        CPdfRefPtr<CPdfStream> window =
+            CPdfRefPtr<CPdfStream>::adopt(table.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
+        if (!window)
+            return CPdfRefPtr<CPdfStream>();
+        raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));
+    }
+    auto plain = std::make_shared<const std::string>(security.decrypt(method, num, 0, raw));
+    CPdfRefPtr<CPdfStream> memory = CPdfRefPtr<CPdfStream>::adopt(
+        new CPdfMemoryStream(plain, reinterpret_cast<const uint8_t*>(plain->data()), plain->size()));
+    CPdfObject dict;
+    dict.setSharedDict(data->streamDict());
+    CPdfStream* decoded = attachFilters(memory.get(), dict);
+    if (!decoded)
+        return CPdfRefPtr<CPdfStream>();
+    memory.detach(); // the decoders took over our reference (or it is the data itself)
+    return CPdfRefPtr<CPdfStream>::adopt(decoded);
+}
 
 void CPdfObjStmBytes::build(CXrefTable& table, int num)
 {
@@ -26,6 +59,18 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
     dict->getValue("First", first);
     if (n.type() != PDF_INT || n.intValue() <= 0 || first.type() != PDF_INT || first.intValue() < 0)
         return;
+
+    // An encrypted document's object stream is decrypted before its filters.
+    CPdfRefPtr<CPdfStream> decrypted;
+    if (const CSecurityHandler* security = table.securityHandler()) {
+        const CSecurityHandler::EMethod method = security->streamMethodFor(object);
+        if (method != CSecurityHandler::EMethod::Identity) {
+            decrypted = decryptedData(table, *security, method, num, object);
+            if (!decrypted)
+                return;
+            stream = decrypted.get();
+        }
+    }
 
     const size_t piece = 64 * 1024;
     for (;;) {

@@ -4,6 +4,11 @@
 #include <string_view>
 #include <vector>
 
+#include "load/CSecurityHandler.h"
+#include "pdf/CPdfRefPtr.h"
+
+class CPdfObject;
+class CPdfStream;
 class CXrefTable;
 
 // The decoded data of one object stream and its header: the object numbers
@@ -35,6 +40,11 @@ public:
     const uint8_t* data() const { return m_data.data(); }
 
 private:
+    // The decoded data of encrypted object stream `num`: its raw bytes
+    // decrypted, then its filters; null when they cannot be read.
+    static CPdfRefPtr<CPdfStream> decryptedData(CXrefTable& table, const CSecurityHandler& security,
+                                                CSecurityHandler::EMethod method, int num, const CPdfObject& object);
+
     int m_objStmNum = -1;
     int64_t m_first = 0;
     std::vector<int> m_objNums;

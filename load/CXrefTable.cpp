@@ -8,6 +8,7 @@
 #include "load/CPdfMemoryStream.h"
 #include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
+#include "load/CSecurityHandler.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
@@ -91,16 +92,29 @@ void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
     m_fileSize = std::max<int64_t>(mainStream->seekPos(0, SEEK_END), 0);
     std::optional<CPdfException> sectionsError;
     bool usable = false;
+    bool sectionsRead = false;
     try {
         loadSections();
-        // A catalog the sections cannot give is as good as no table.
-        CPdfObject root;
-        fetchObject(m_rootNum, m_rootGen, root);
-        usable = root.type() == PDF_DICT;
+        sectionsRead = true;
     } catch (const CPdfException& error) {
         if (!repair)
             throw;
         sectionsError = error;
+    }
+    // Object streams decrypt with the key, so it comes before the catalog;
+    // a refusal of the encryption stands, whatever a rebuild would find.
+    if (sectionsRead) {
+        setUpEncryption();
+        try {
+            // A catalog the sections cannot give is as good as no table.
+            CPdfObject root;
+            fetchObject(m_rootNum, m_rootGen, root);
+            usable = root.type() == PDF_DICT;
+        } catch (const CPdfException& error) {
+            if (!repair)
+                throw;
+            sectionsError = error;
+        }
     }
     if (!usable && repair) {
         // When the scan gives no document either, what the sections said stands.
@@ -108,6 +122,9 @@ void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
         CPdfObject trailer;
         trailer.assign(m_trailer);
         const int rootNum = m_rootNum, rootGen = m_rootGen, infoNum = m_infoNum, infoGen = m_infoGen;
+        std::unique_ptr<CSecurityHandler> security = std::move(m_security);
+        const std::string encryptText = m_encryptEntryText, idText = m_idEntryText;
+        const int encryptNum = m_encryptNum;
         try {
             reconstruct();
         } catch (const CPdfException&) {
@@ -121,18 +138,115 @@ void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
             m_rootGen = rootGen;
             m_infoNum = infoNum;
             m_infoGen = infoGen;
+            m_security = std::move(security);
+            m_encryptEntryText = encryptText;
+            m_idEntryText = idText;
+            m_encryptNum = encryptNum;
             m_objStms.clear();
         }
     }
     if (m_trailer.type() != PDF_DICT)
         throw CPdfException("PDF file was damaged");
+    m_trailer.dictValue()->setTable(this);
+}
 
+void CXrefTable::setUpEncryption()
+{
     // An encryption dictionary written inline encrypts the file just the same.
     CPdfObject value;
     m_trailer.dictValue()->getValueUnresolved("Encrypt", value);
-    if (value.type() == PDF_REF || value.type() == PDF_DICT)
+    if (value.type() != PDF_REF && value.type() != PDF_DICT)
+        return;
+    if (m_trailerAt < 0)
         throw CPdfException("PDF file is encrypted");
-    m_trailer.dictValue()->setTable(this);
+    readEncryption(m_trailerAt, m_trailerIsObject);
+}
+
+std::string CXrefTable::fileText(int64_t begin, int64_t end)
+{
+    std::string text;
+    if (end <= begin)
+        return text;
+    text.resize(static_cast<size_t>(end - begin));
+    CPdfRefPtr<CPdfStream> window = CPdfRefPtr<CPdfStream>::adopt(m_stream->openWindow(begin, end - begin, CPdfObject()));
+    text.resize(window->readBytes(reinterpret_cast<uint8_t*>(&text[0]), text.size()));
+    return text;
+}
+
+void CXrefTable::readEncryptObject(int num, int gen, CPdfObject& out, CPdfDictLayout& layout)
+{
+    // The dictionary's strings are never encrypted, so the object is read
+    // where the file holds it (or where the scan found it).
+    if (num > 0 && num < recordCount() && m_records[static_cast<size_t>(num)].type == XREF_IN_FILE) {
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const CXrefRecord& record = m_records[static_cast<size_t>(num)];
+            CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + record.offset, 0, CPdfObject()), true);
+            int headerNum = 0, headerGen = 0;
+            if (record.gen == gen && parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
+                headerGen == gen) {
+                parser.parseObject(out, &layout);
+                return;
+            }
+            if (attempt > 0 || !relocate(num))
+                break;
+        }
+    }
+    throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: it is not in the file");
+}
+
+void CXrefTable::readEncryption(int64_t at, bool isObject)
+{
+    m_security.reset();
+    m_encryptEntryText.clear();
+    m_idEntryText.clear();
+    m_encryptNum = 0;
+    CPdfParser parser(nullptr, m_stream->openWindow(at, 0, CPdfObject()), true);
+    int num = 0, gen = 0;
+    if (isObject) {
+        if (!parser.parseObjectHeader(num, gen))
+            throw CPdfException("PDF file is encrypted, but its trailer is damaged");
+        parser.setStreamsUnread(true);
+    }
+    CPdfObject trailer;
+    CPdfDictLayout layout;
+    parser.parseObject(trailer, &layout);
+    const CPdfEntryLayout* encryptEntry = layout.find("Encrypt");
+    if (trailer.type() != PDF_DICT || !encryptEntry)
+        throw CPdfException("PDF file is encrypted, but its trailer is damaged");
+
+    CPdfObject encrypt;
+    CPdfDictLayout encryptLayout;
+    if (encryptEntry->type == PDF_REF) {
+        readEncryptObject(encryptEntry->num, encryptEntry->gen, encrypt, encryptLayout);
+        m_encryptNum = encryptEntry->num;
+        m_encryptEntryText =
+            "/Encrypt " + std::to_string(encryptEntry->num) + " " + std::to_string(encryptEntry->gen) + " R";
+    } else if (encryptEntry->type == PDF_DICT) {
+        CPdfParser inner(nullptr, m_stream->openWindow(encryptEntry->valueBegin, 0, CPdfObject()), true);
+        inner.parseObject(encrypt, &encryptLayout);
+        m_encryptEntryText = "/Encrypt " + fileText(encryptEntry->valueBegin, encryptEntry->valueEnd);
+    } else {
+        throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: it is not a dictionary");
+    }
+    // /P as written: writers also give it unsigned, past the parser's integers.
+    std::string permissionsText;
+    if (const CPdfEntryLayout* p = encryptLayout.find("P"))
+        permissionsText = fileText(p->valueBegin, p->valueEnd);
+
+    std::string firstId;
+    if (const CPdfEntryLayout* idEntry = layout.find("ID")) {
+        CPdfObject ids, first;
+        trailer.dictValue()->getValueUnresolved("ID", ids);
+        if (ids.type() == PDF_ARRAY && ids.arrayValue()->count() > 0) {
+            ids.arrayValue()->getItem(0, first);
+            if (first.type() == PDF_STRING)
+                firstId = first.textString();
+            m_idEntryText = "/ID " + fileText(idEntry->valueBegin, idEntry->valueEnd);
+        }
+    }
+    m_security = std::make_unique<CSecurityHandler>(encrypt, firstId, permissionsText);
+    if (m_security->state() != CSecurityHandler::EState::Open)
+        throw CPdfException("PDF file is encrypted");
 }
 
 void CXrefTable::loadSections()
@@ -205,6 +319,10 @@ void CXrefTable::reconstruct()
     m_trailer.clear();
     m_objStms.clear();
     m_rootNum = m_rootGen = m_infoNum = m_infoGen = 0;
+    m_security.reset();
+    m_encryptEntryText.clear();
+    m_idEntryText.clear();
+    m_encryptNum = 0;
     const std::vector<CObjectScan::CHeader> headers = scan().headersInFileOrder();
     int64_t highest = 0;
     for (const CObjectScan::CHeader& header : headers)
@@ -225,10 +343,11 @@ void CXrefTable::reconstruct()
     struct CTrailer {
         int64_t position;
         CPdfObject dict;
+        bool isObject; // a cross-reference stream: position is its "N G obj"
     };
     std::vector<CTrailer> trailers;
+    std::vector<CObjectScan::CHeader> objectStreams;
     int catalogNum = 0, catalogGen = 0;
-    size_t decoded = 0;
     for (const CObjectScan::CHeader& header : headers) {
         CPdfObject object;
         try {
@@ -250,31 +369,9 @@ void CXrefTable::reconstruct()
         } else if (stream && type.textString() == "XRef") {
             CPdfObject copy;
             copy.setSharedDict(dict);
-            trailers.push_back({header.offset, copy});
-        } else if (stream && type.textString() == "ObjStm" && decoded < kMaxRebuildDecodedBytes) {
-            CPdfObjStmBytes members;
-            try {
-                members.build(*this, header.num);
-            } catch (const CPdfException&) {
-                continue;
-            }
-            decoded += members.dataSize();
-            for (int index = 0; index < members.count(); ++index) {
-                const int num = members.objectNumber(index);
-                if (num <= 0 || num == header.num || num > highest + members.count())
-                    continue;
-                if (num >= recordCount()) {
-                    growRecords(num + 1);
-                    placedAt.resize(m_records.size(), -1);
-                }
-                if (placedAt[static_cast<size_t>(num)] < header.offset) {
-                    CXrefRecord& record = m_records[static_cast<size_t>(num)];
-                    record.type = XREF_IN_OBJSTM;
-                    record.offset = header.num;
-                    record.gen = index;
-                    placedAt[static_cast<size_t>(num)] = header.offset;
-                }
-            }
+            trailers.push_back({header.offset, copy, true});
+        } else if (stream && type.textString() == "ObjStm") {
+            objectStreams.push_back(header);
         }
     }
     for (int64_t position : scan().trailers()) {
@@ -283,19 +380,63 @@ void CXrefTable::reconstruct()
             CPdfObject dict;
             parser.parseObject(dict);
             if (dict.type() == PDF_DICT)
-                trailers.push_back({position, dict});
+                trailers.push_back({position, dict, false});
         } catch (const CPdfException&) {
         }
     }
     std::sort(trailers.begin(), trailers.end(),
               [](const CTrailer& a, const CTrailer& b) { return a.position < b.position; });
 
+    // Object streams decrypt with the key of the newest trailer that has one.
+    auto encrypts = [](const CTrailer& trailer) {
+        CPdfObject encrypt;
+        trailer.dict.dictValue()->getValueUnresolved("Encrypt", encrypt);
+        return encrypt.type() == PDF_REF || encrypt.type() == PDF_DICT;
+    };
+    const CTrailer* encrypted = nullptr;
+    for (auto it = trailers.rbegin(); it != trailers.rend() && !encrypted; ++it)
+        if (encrypts(*it))
+            encrypted = &*it;
+    if (encrypted) {
+        m_encryptedFound = true;
+        readEncryption(m_baseOffset + encrypted->position, encrypted->isObject);
+    }
+
+    size_t decoded = 0;
+    for (const CObjectScan::CHeader& header : objectStreams) {
+        if (decoded >= kMaxRebuildDecodedBytes)
+            break;
+        CPdfObjStmBytes members;
+        try {
+            members.build(*this, header.num);
+        } catch (const CPdfException&) {
+            continue;
+        }
+        decoded += members.dataSize();
+        for (int index = 0; index < members.count(); ++index) {
+            const int num = members.objectNumber(index);
+            if (num <= 0 || num == header.num || num > highest + members.count())
+                continue;
+            if (num >= recordCount()) {
+                growRecords(num + 1);
+                placedAt.resize(m_records.size(), -1);
+            }
+            if (placedAt[static_cast<size_t>(num)] < header.offset) {
+                CXrefRecord& record = m_records[static_cast<size_t>(num)];
+                record.type = XREF_IN_OBJSTM;
+                record.offset = header.num;
+                record.gen = index;
+                placedAt[static_cast<size_t>(num)] = header.offset;
+            }
+        }
+    }
+
     // The newest trailer whose /Root names a catalog there is.
     auto inUse = [this](const CPdfObject& ref) {
         return ref.type() == PDF_REF && ref.refNum() > 0 && ref.refNum() < recordCount() &&
                m_records[static_cast<size_t>(ref.refNum())].type != XREF_FREE;
     };
-    const CPdfObject* chosen = nullptr;
+    const CTrailer* chosen = nullptr;
     for (auto it = trailers.rbegin(); it != trailers.rend() && !chosen; ++it) {
         CPdfObject root;
         it->dict.dictValue()->getValueUnresolved("Root", root);
@@ -305,17 +446,14 @@ void CXrefTable::reconstruct()
         fetchObject(root.refNum(), root.refGen(), catalog);
         if (catalog.type() != PDF_DICT)
             continue;
-        chosen = &it->dict;
+        chosen = &*it;
         m_rootNum = root.refNum();
         m_rootGen = root.refGen();
     }
-    for (auto it = trailers.rbegin(); it != trailers.rend(); ++it) {
-        CPdfObject encrypt;
-        it->dict.dictValue()->getValueUnresolved("Encrypt", encrypt);
-        if (encrypt.type() == PDF_REF || encrypt.type() == PDF_DICT) {
-            m_encryptedFound = true;
-            throw CPdfException("PDF file is encrypted");
-        }
+    // The trailer chosen says how the document is encrypted, when it says so.
+    if (chosen && chosen != encrypted && encrypts(*chosen)) {
+        m_objStms.clear();
+        readEncryption(m_baseOffset + chosen->position, chosen->isObject);
     }
     if (!chosen && catalogNum > 0) {
         m_rootNum = catalogNum;
@@ -395,7 +533,14 @@ bool CXrefTable::readSectionAt(int64_t& offset)
         throw CPdfException("Couldn't parse an xref");
     CPdfObject stream;
     readStreamObjectAfterNumber(parser, stream);
-    return readStreamSection(stream.streamValue(), offset);
+    const bool newest = m_trailer.type() == PDF_NONE;
+    const int64_t at = m_baseOffset + offset;
+    const bool more = readStreamSection(stream.streamValue(), offset);
+    if (newest) {
+        m_trailerAt = at;
+        m_trailerIsObject = true;
+    }
+    return more;
 }
 
 void CXrefTable::growRecords(int64_t length)
@@ -560,8 +705,11 @@ bool CXrefTable::readTrailer(CPdfParser& parser, const std::vector<int>& freeInT
     parser.parseObject(trailer);
     if (trailer.type() != PDF_DICT)
         throw CPdfException("Trailer dictionary is wrong type");
-    if (m_trailer.type() == PDF_NONE)
+    if (m_trailer.type() == PDF_NONE) {
         m_trailer.assign(trailer);
+        m_trailerAt = parser.valueBegin();
+        m_trailerIsObject = false;
+    }
 
     CPdfObject hybrid;
     trailer.dictValue()->getValueUnresolved("XRefStm", hybrid);

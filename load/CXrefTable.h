@@ -2,17 +2,20 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "load/CObjectScan.h"
 #include "load/CRepairLog.h"
 #include "load/CXrefRecord.h"
+#include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfResolver.h"
 
 class CPdfObjStmReader;
 class CPdfParser;
+class CSecurityHandler;
 class CPdfStream;
 
 // The document's cross-reference data: one record per object number from all
@@ -74,6 +77,17 @@ public:
     int infoNum() const { return m_infoNum; }
     int infoGen() const { return m_infoGen; }
     const CPdfObject& trailer() const { return m_trailer; }
+
+    // The security handler of an encrypted document, opened with the empty
+    // password; null for a document that is not encrypted. An encrypted
+    // document that needs a password is refused by load().
+    const CSecurityHandler* securityHandler() const { return m_security.get(); }
+    // For a copy that keeps the protection: the trailer's /Encrypt and /ID
+    // entries as the file writes them ("/Encrypt 7 0 R", "/ID [<..><..>]";
+    // empty when absent), and the object /Encrypt refers to (0 when inline).
+    const std::string& encryptEntryText() const { return m_encryptEntryText; }
+    const std::string& idEntryText() const { return m_idEntryText; }
+    int encryptNum() const { return m_encryptNum; }
     CPdfStream* mainStream() const { return m_stream; }
 
     void fetchObject(int num, int gen, CPdfObject& out) override;
@@ -102,6 +116,17 @@ private:
     void reconstruct();
     // The scan of the whole file, made the first time it is needed.
     const CObjectScan& scan();
+    // Builds the security handler from the trailer dictionary at file
+    // position `at` (an object's "N G obj" when `isObject`), reading its
+    // strings with their bytes: keys and the /ID are binary.
+    void readEncryption(int64_t at, bool isObject);
+    // readEncryption for the newest trailer, when it has /Encrypt.
+    void setUpEncryption();
+    // Parses object `num` `gen`, the encryption dictionary, with its
+    // strings' bytes; `layout` receives where its entries stand.
+    void readEncryptObject(int num, int gen, CPdfObject& out, CPdfDictLayout& layout);
+    // The file's bytes [begin, end), positions of the main stream.
+    std::string fileText(int64_t begin, int64_t end);
     // The decoded object stream `num`, from the cache or built now.
     std::shared_ptr<CPdfObjStmReader> objectStream(int num);
 
@@ -123,7 +148,15 @@ private:
     std::vector<std::shared_ptr<CPdfObjStmReader>> m_objStms; // most recently used first
     std::unique_ptr<CObjectScan> m_scan;
     bool m_rebuilt = false;
-    bool m_encryptedFound = false; // a rebuild met an /Encrypt entry
+    // Where the newest trailer stands (file position), for the encryption
+    // entries that must be read again with their bytes.
+    int64_t m_trailerAt = -1;
+    bool m_trailerIsObject = false; // a cross-reference stream's "N G obj"
+    std::unique_ptr<CSecurityHandler> m_security;
+    std::string m_encryptEntryText;
+    std::string m_idEntryText;
+    int m_encryptNum = 0;
+    bool m_encryptedFound = false; // a rebuild met an /Encrypt entry: its refusal stands
     CRepairLog m_ownLog;
     CRepairLog* m_log = &m_ownLog; // not owned
 };

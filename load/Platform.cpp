@@ -1,3 +1,6 @@
+#ifdef _WIN32
+#define _CRT_RAND_S // rand_s: the system's cryptographic random source
+#endif
 #include "load/Platform.h"
 
 #include <cerrno>
@@ -19,6 +22,7 @@
 #include "load/WindowsFiles.h"
 #else
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -376,6 +380,33 @@ bool removeFile(const std::string& path)
     return DeleteFileW(windows::systemPath(path).c_str()) != 0;
 #else
     return std::remove(path.c_str()) == 0;
+#endif
+}
+
+bool fillRandom(void* target, size_t count)
+{
+#ifdef _WIN32
+    auto* bytes = static_cast<unsigned char*>(target);
+    for (size_t i = 0; i < count; ++i) {
+        unsigned int value = 0;
+        if (rand_s(&value) != 0)
+            return false;
+        bytes[i] = static_cast<unsigned char>(value);
+    }
+    return true;
+#else
+    auto* bytes = static_cast<unsigned char*>(target);
+    while (count > 0) {
+        const ssize_t got = ::getrandom(bytes, count, 0);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        bytes += got;
+        count -= static_cast<size_t>(got);
+    }
+    return true;
 #endif
 }
 

@@ -74,6 +74,9 @@ void setNewFileMode(int fd, unsigned mode);
 // Moves `from` over `to`, replacing an existing `to` in one step.
 bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
+// Fills `target` with bytes from the system's cryptographic random source
+// (for encryption's initialisation vectors); false when it cannot.
+bool fillRandom(void* target, size_t count);
 // The target of a symbolic link chain, so output replaces the file a link names; `path` otherwise.
 std::string resolveLinks(const std::string& path);
 // Whether another program holds the file open so that it cannot be replaced

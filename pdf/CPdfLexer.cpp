@@ -303,7 +303,10 @@ void CPdfLexer::readLiteralString(CPdfObject& out)
             m_buffer += static_cast<char>(c);
         }
     }
-    out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
+    if (m_keepStringBytes)
+        out.setStringBytes(m_buffer.data(), m_buffer.size());
+    else
+        out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
 }
 
 template <class Accept>
@@ -380,7 +383,10 @@ void CPdfLexer::readHexString(CPdfObject& out)
     }
     if (high >= 0)
         m_buffer += static_cast<char>(high * 16);
-    out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
+    if (m_keepStringBytes)
+        out.setStringBytes(m_buffer.data(), m_buffer.size());
+    else
+        out.setText(PDF_STRING, m_buffer.data(), m_buffer.size());
 }
 
 void CPdfLexer::readKeyword(int first, CPdfObject& out)

@@ -40,6 +40,10 @@ public:
     CPdfLexer(const CPdfLexer&) = delete;
     CPdfLexer& operator=(const CPdfLexer&) = delete;
 
+    // Strings keep their NUL bytes (CPdfObject::setStringBytes) from the next
+    // token on: for binary values such as an encryption dictionary's keys.
+    void setKeepStringBytes(bool keep) { m_keepStringBytes = keep; }
+
     int readChar();
     int peekChar();
     // Consumes bytes up to and including the next CR, LF or CR LF.
@@ -84,4 +88,5 @@ private:
     std::string m_buffer; // reused for every token's text
     int64_t m_tokenBegin = 0;
     int64_t m_tokenEnd = 0;
+    bool m_keepStringBytes = false;
 };

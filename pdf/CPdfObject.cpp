@@ -87,6 +87,13 @@ void CPdfObject::setText(EPdfType type, const char* text, size_t length)
     m_text.assign(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length);
 }
 
+void CPdfObject::setStringBytes(const char* bytes, size_t length)
+{
+    clear();
+    m_type = PDF_STRING;
+    m_text.assign(bytes, length);
+}
+
 void CPdfObject::setString(const std::string& text) { setText(PDF_STRING, text.data(), text.size()); }
 void CPdfObject::setName(const std::string& text) { setText(PDF_NAME, text.data(), text.size()); }
 void CPdfObject::setCmd(const std::string& text) { setText(PDF_CMD, text.data(), text.size()); }

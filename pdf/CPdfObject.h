@@ -65,6 +65,10 @@ public:
     void setName(const std::string& text);
     void setCmd(const std::string& text);
     void setText(EPdfType type, const char* text, size_t length); // a string, name or keyword
+    // A string that keeps every byte, NULs included, for the few values that
+    // are binary (encryption keys and /ID): textString() has them all, while
+    // text() still ends at the first NUL.
+    void setStringBytes(const char* bytes, size_t length);
     void setNull();
     void setError();
     void setEof();

@@ -32,8 +32,10 @@ private:
 
 } // namespace
 
-CPdfParser::CPdfParser(CPdfResolver* table, CPdfStream* stream) : m_table(table), m_lexer(stream)
+CPdfParser::CPdfParser(CPdfResolver* table, CPdfStream* stream, bool keepStringBytes)
+    : m_table(table), m_lexer(stream)
 {
+    m_lexer.setKeepStringBytes(keepStringBytes);
     m_lexer.readToken(m_current);
     m_currentBegin = m_lexer.tokenBegin();
     m_currentEnd = m_lexer.tokenEnd();

@@ -20,8 +20,9 @@ public:
     static constexpr int kMaxNestingDepth = 256;
 
     // `table` may be null (while the cross-reference data itself is read).
-    // Takes over the caller's reference to `stream`.
-    CPdfParser(CPdfResolver* table, CPdfStream* stream);
+    // Takes over the caller's reference to `stream`. With `keepStringBytes`,
+    // strings keep their NUL bytes (see CPdfLexer::setKeepStringBytes).
+    CPdfParser(CPdfResolver* table, CPdfStream* stream, bool keepStringBytes = false);
     CPdfParser(const CPdfParser&) = delete;
     CPdfParser& operator=(const CPdfParser&) = delete;
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "load/CPdfMemoryStream.h"
+#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfDictScanner.h"
@@ -12,6 +13,7 @@
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
+#include "stamp/StringEncryption.h"
 
 namespace {
 
@@ -378,7 +380,13 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
         std::string text = std::to_string(num);
         text += " 0 obj\r";
         const size_t valueStart = text.size();
-        text.append(bytes.data(), bytes.size());
+        // An encrypted document's strings were in the clear inside the
+        // stream; as an object of its own, each is encrypted for `num`.
+        const CSecurityHandler* security = m_xref.securityHandler();
+        if (security && num != m_xref.encryptNum() && security->stringMethod() != CSecurityHandler::EMethod::Identity)
+            text += encryptObjectStrings(bytes, *security, num);
+        else
+            text.append(bytes.data(), bytes.size());
         text += " endobj\r";
         CPdfObjectHead own;
         CPdfObjectHead& parsed = head ? *head : own;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "load/CFileSource.h"
+#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "load/Platform.h"
 #include "pdf/CPdfDict.h"
@@ -130,6 +131,12 @@ void CStampJob::loadDocument()
     m_xref = nullptr;
     m_document.open(m_inputFile, &m_repairs);
     m_xref = m_document.xref();
+    // Stamping changes the document: bit 4 of /P must allow that.
+    if (m_xref->securityHandler() && !m_xref->securityHandler()->allowsModifying()) {
+        m_document.close();
+        m_xref = nullptr;
+        throw CPdfException("PDF file is encrypted, and its permissions do not allow changing it");
+    }
     m_reader = std::make_unique<CObjectReader>(*m_inputFile, *m_xref);
     m_rootObjNum = m_xref->rootNum();
     m_rootGen = m_xref->rootGen();
@@ -309,10 +316,24 @@ void CStampJob::writeImageObject()
 {
     const int64_t length = m_imageFile->size();
     m_imObjNum = beginNewObject();
-    m_output.write(formatImageObjectHeader(length, m_jpeg));
-    m_output.copyFrom(*m_imageFile, 0, length);
+    if (const CSecurityHandler* security = m_xref->securityHandler()) {
+        std::string jpeg(static_cast<size_t>(length), '\0');
+        if (m_imageFile->read(0, jpeg.data(), jpeg.size()) != jpeg.size())
+            throw CPdfException::formatted("\nInput image file error: '%s'\n", *imagePath);
+        const std::string data = security->encryptStream(m_imObjNum, 0, jpeg);
+        m_output.write(formatImageObjectHeader(static_cast<int64_t>(data.size()), m_jpeg));
+        m_output.write(data);
+    } else {
+        m_output.write(formatImageObjectHeader(length, m_jpeg));
+        m_output.copyFrom(*m_imageFile, 0, length);
+    }
     m_output.write("\nendstream\nendobj\n");
     endNewObject(m_imObjNum);
+}
+
+void CStampJob::writeContentStream(int num, const std::string& content)
+{
+    m_output.write(formatStreamObject(m_xref->securityHandler()->encryptStream(num, 0, content)));
 }
 
 bool CStampJob::isPageSelected(int pageIndex) const
@@ -404,11 +425,18 @@ void CStampJob::copyObjects()
                 text = m_reader->text(i);
             // The streams around the content close what it leaves open.
             const CStampFrame frame = m_contents->frameFor(text, m_pageRecords[static_cast<size_t>(pageIndex)]);
+            const bool encrypted = m_xref->securityHandler() != nullptr;
             const int prefix = beginNewObject();
-            m_output.write(buildPrefixStream(frame));
+            if (encrypted)
+                writeContentStream(prefix, formatPrefixContent(frame));
+            else
+                m_output.write(buildPrefixStream(frame));
             endNewObject(prefix);
             const int stamp = beginNewObject();
-            m_output.write(buildStampStream(pageIndex, frame));
+            if (encrypted)
+                writeContentStream(stamp, buildStampContent(pageIndex, frame));
+            else
+                m_output.write(buildStampStream(pageIndex, frame));
             endNewObject(stamp, true);
             rewritePageObject(text, i, pageIndex, prefix, stamp);
         } else if (in.type == XREF_IN_FILE) {
@@ -531,6 +559,12 @@ void CStampJob::writeTrailer(int64_t startxref)
     trailer += formatText("\n/Root %d %d R\n", m_rootObjNum, m_rootGen);
     if (m_infoObjNum != 0)
         trailer += formatText("/Info %d %d R\n", m_infoObjNum, m_infoGen);
+    // The same dictionary and /ID give the same key, passwords and permissions.
+    if (m_xref->securityHandler()) {
+        trailer += m_xref->encryptEntryText() + "\n";
+        if (!m_xref->idEntryText().empty())
+            trailer += m_xref->idEntryText() + "\n";
+    }
     trailer += ">>\nstartxref\n";
     trailer += std::to_string(startxref);
     trailer += "\n%%EOF";
@@ -559,6 +593,11 @@ void CStampJob::computePlacement(int pageIndex)
 }
 
 std::string CStampJob::buildStampStream(int pageIndex, const CStampFrame& frame)
+{
+    return formatStreamObject(buildStampContent(pageIndex, frame));
+}
+
+std::string CStampJob::buildStampContent(int pageIndex, const CStampFrame& frame)
 {
     computePlacement(pageIndex);
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
@@ -589,5 +628,5 @@ std::string CStampJob::buildStampStream(int pageIndex, const CStampFrame& frame)
         // page's rotation would swing it away from the corner.
         angle = 0.0f;
     }
-    return formatStampStream(m_gsName, m_imName, x, y, angle, width, height, frame);
+    return formatStampContent(m_gsName, m_imName, x, y, angle, width, height, frame);
 }

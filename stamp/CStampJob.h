@@ -80,6 +80,8 @@ public:
     // The streams around page j's content; `frame` says how they reach its initial state.
     std::string buildPrefixStream(const CStampFrame& frame = CStampFrame()) const;
     std::string buildStampStream(int pageIndex, const CStampFrame& frame = CStampFrame());
+    // The stamp stream's content alone.
+    std::string buildStampContent(int pageIndex, const CStampFrame& frame = CStampFrame());
     bool isPageSelected(int pageIndex) const;
 
     const std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
@@ -113,6 +115,8 @@ private:
     void writeTrailer(int64_t startxref);
     void writeGraphicsStateObject();
     void writeImageObject();
+    // New content stream `num` of an encrypted document, encrypted for its number.
+    void writeContentStream(int num, const std::string& content);
     void copyObjects();
     void rewritePageObject(const std::string& pageText, int pageNum, int pageIndex, int prefixNum, int stampNum);
     // Counts a page met in the copy; every sixth shows as a dot.

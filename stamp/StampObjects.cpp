@@ -82,21 +82,37 @@ std::string formatGraphicsStateObject(float opacity)
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
-std::string formatPrefixStream(const CStampFrame& frame)
+std::string formatStreamObject(const std::string& data)
 {
-    // "q q q q\n": two bytes a save.
-    const int saves = frame.saves > 0 ? frame.saves : 1;
     std::string object = " 0 obj\n<<\n/Length ";
-    appendInteger(object, 2LL * saves);
+    appendInteger(object, static_cast<long long>(data.size()));
     object += " \n>>\nstream\n";
-    for (int i = 1; i < saves; ++i)
-        object += "q ";
-    object += "q\n\nendstream\nendobj\n";
+    object += data;
+    object += "\nendstream\nendobj\n";
     return object;
 }
 
+std::string formatPrefixContent(const CStampFrame& frame)
+{
+    // "q q q q\n": two bytes a save.
+    const int saves = frame.saves > 0 ? frame.saves : 1;
+    std::string content;
+    for (int i = 1; i < saves; ++i)
+        content += "q ";
+    content += "q\n";
+    return content;
+}
+
+std::string formatPrefixStream(const CStampFrame& frame) { return formatStreamObject(formatPrefixContent(frame)); }
+
 std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
                               float angle, double width, double height, const CStampFrame& frame)
+{
+    return formatStreamObject(formatStampContent(gsName, imName, x, y, angle, width, height, frame));
+}
+
+std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
+                               float angle, double width, double height, const CStampFrame& frame)
 {
     double m[4];
     rotationMatrix(angle, m);
@@ -119,11 +135,5 @@ std::string formatStampStream(const std::string& gsName, const std::string& imNa
     content += " 0 0 ";
     appendFixed(content, height, 2);
     content += " 0 0 cm\n/" + imName + " Do\nQ\n";
-
-    std::string object = " 0 obj\n<<\n/Length ";
-    appendInteger(object, static_cast<long long>(content.size()));
-    object += " \n>>\nstream\n";
-    object += content;
-    object += "\nendstream\nendobj\n";
-    return object;
+    return content;
 }

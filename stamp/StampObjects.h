@@ -31,14 +31,21 @@ struct CStampFrame {
     bool endText = false; // the page leaves a text object open: ET first
 };
 
+// A stream object's text after its number: /Length, then `data`.
+std::string formatStreamObject(const std::string& data);
+
 // The content stream run before a page's own content: it saves the graphics state.
 std::string formatPrefixStream(const CStampFrame& frame = CStampFrame());
+std::string formatPrefixContent(const CStampFrame& frame = CStampFrame());
 
 // The content stream run after a page's own content: restore, then draw the
 // image `imName` with opacity state `gsName`, scaled to width x height,
 // rotated by `angle` degrees around its lower-left corner placed at (x, y).
 std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
                               float angle, double width, double height, const CStampFrame& frame = CStampFrame());
+// Its content alone, for a stream object that encrypts it.
+std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
+                               float angle, double width, double height, const CStampFrame& frame = CStampFrame());
 
 #if defined(__GNUC__)
 #define VELLICO_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))

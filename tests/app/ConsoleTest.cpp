@@ -85,11 +85,20 @@ TEST_P(Console, PrintsAndWritesExactlyThis)
         work.write(name, doc);
     for (int pages : {5, 6, 11, 12})
         work.write(std::to_string(pages) + ".pdf", plainDoc(pages));
-    // Encrypted: the dictionary by reference, or written inline.
-    for (std::string encrypt : {"1 0 R", "<< /Filter /Standard /V 1 /R 2 /O (x) /U (y) >>"}) {
-        std::string encrypted = plainDoc(1);
-        encrypted.insert(encrypted.rfind("trailer\n<<") + 10, " /Encrypt " + encrypt);
-        work.write(encrypt[0] == '<' ? "encryptedinline.pdf" : "encrypted.pdf", encrypted);
+    // Encrypted with a user password: the dictionary by reference, or written inline.
+    for (bool inlined : {false, true}) {
+        vtest::PdfBuilder encrypted;
+        encrypted.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        encrypted.set(2, "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>");
+        encrypted.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 200 200 ] >>");
+        encrypted.setRoot(1);
+        if (inlined) {
+            encrypted.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary() + " /ID [ <01> <01> ]");
+        } else {
+            encrypted.set(4, vtest::passwordEncryptDictionary());
+            encrypted.setTrailerExtra("/Encrypt 4 0 R /ID [ <01> <01> ]");
+        }
+        work.write(inlined ? "encryptedinline.pdf" : "encrypted.pdf", encrypted.build());
     }
     work.write("truncated.pdf", doc.substr(0, doc.size() / 2));
     vtest::PdfBuilder broken; // the tree's second kid is free: skipped

@@ -211,8 +211,13 @@ TEST(Open, SectionsAndTails)
         {"a later startxref 0 is the one used", basic + "startxref\n0\n", damaged},
         {"600 bytes, less than the tail", built([](PdfBuilder& b) { b.setPadding(600 - b.build().size()); }), ""},
         {"no Root", built([](PdfBuilder& b) { b.setRoot(0); }), damaged},
-        {"Encrypt reference", built([](PdfBuilder& b) { b.setTrailerExtra("/Encrypt 7 0 R"); }), encrypted},
-        {"Encrypt inline", built([](PdfBuilder& b) { b.setTrailerExtra("/Encrypt << /V 2 >>"); }), encrypted},
+        // Encrypted with a user password, the dictionary by reference or inline.
+        {"Encrypt reference", built([](PdfBuilder& b) {
+             b.set(7, vtest::passwordEncryptDictionary());
+             b.setTrailerExtra("/Encrypt 7 0 R");
+         }), encrypted},
+        {"Encrypt inline",
+         built([](PdfBuilder& b) { b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary()); }), encrypted},
         // Rows of cross-reference streams.
         {"/W [ 0 2 0 ]: all in the file, generation 0", stm("/Size 3 /W [ 0 2 0 ]", "\0\x10\0\x20\0\x30"s), "",
          "0:n16/0 1:n32/0 2:n48/0"},

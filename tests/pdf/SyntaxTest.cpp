@@ -106,6 +106,27 @@ TEST(PdfLexer, Tokens)
     }
 }
 
+// Encryption keys and /ID are binary: parsed for them, strings keep their
+// NUL bytes, literal and hex alike, while text() still ends at the first.
+TEST(PdfParser, KeepsStringBytesWhenAsked)
+{
+    const std::string input = "<< /O (a\\000b) /U <00FF0041> /N /A#00B >>";
+    for (bool keep : {false, true}) {
+        SCOPED_TRACE(keep ? "keeping" : "default");
+        CPdfObject dict;
+        CPdfParser(nullptr, memoryStream(std::make_shared<const std::string>(input)), keep).parseObject(dict);
+        ASSERT_EQ(dict.type(), PDF_DICT);
+        CPdfObject o, u, n;
+        dict.dictValue()->getValue("O", o);
+        dict.dictValue()->getValue("U", u);
+        dict.dictValue()->getValue("N", n);
+        EXPECT_EQ(o.textString(), keep ? std::string("a\0b", 3) : "a");
+        EXPECT_EQ(u.textString(), keep ? std::string("\0\xFF\0A", 4) : "");
+        EXPECT_STREQ(o.text(), "a");
+        EXPECT_EQ(n.textString(), "A"); // names are never binary
+    }
+}
+
 // Where each token starts and where the lexer stands after it: comments and
 // white space belong to no token, and a token ends at the first byte that
 // cannot continue it.

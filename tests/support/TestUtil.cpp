@@ -161,4 +161,10 @@ std::string lzwEncode(const std::string& data, int earlyChange)
     return out;
 }
 
+std::string passwordEncryptDictionary()
+{
+    const std::string zeros(64, '0');
+    return "<< /Filter /Standard /V 1 /R 2 /O <" + zeros + "> /U <" + zeros + "> /P -4 >>";
+}
+
 } // namespace vtest

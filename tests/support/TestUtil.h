@@ -45,4 +45,8 @@ std::string lzwEncode(const std::string& data, int earlyChange = 1);
 std::string sourceDir();
 std::string vellicoBinary();
 
+// An /Encrypt dictionary (RC4, 40 bits) that the empty password does not
+// open: its /U is not what that password gives. For files that need one.
+std::string passwordEncryptDictionary();
+
 } // namespace vtest
