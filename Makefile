@@ -159,7 +159,10 @@ windows-tools:
 
 # One statically linked $(WINDOWS_DIR)/vellico.exe, and the zip beside it.
 windows: windows-tools
-	cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DVELLICO_TESTS=OFF
+	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
+	PKG_CONFIG_LIBDIR=$(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig \
+	  cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DVELLICO_TESTS=OFF \
+	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 	cd $(WINDOWS_DIR) && cpack -G ZIP
 	@echo "Program: $(WINDOWS_DIR)/vellico.exe"
@@ -185,7 +188,10 @@ test-windows: test-tools build
 # (GoogleTest from Debian's sources) and run with Wine, in the same prefix.
 test-windows-unit: windows-tools
 	@mkdir -p $(WINDOWS_TEST_DIR)
-	cmake -S . -B $(WINDOWS_UNIT_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release
+	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
+	PKG_CONFIG_LIBDIR=$(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig \
+	  cmake -S . -B $(WINDOWS_UNIT_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release \
+	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle
 	cmake --build $(WINDOWS_UNIT_DIR) -j $(JOBS)
 	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix \
 	  ctest --test-dir $(WINDOWS_UNIT_DIR) --output-on-failure -j $(JOBS) $(WINE_REPEAT); status=$$?; \
