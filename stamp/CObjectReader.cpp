@@ -186,35 +186,32 @@ void CObjectReader::headEntry(const CHeadBytes& bytes, const char* key, CPdfObje
     }
 }
 
+void CObjectReader::resolvedHeadEntry(const CHeadBytes& bytes, const char* key, CPdfObject& out)
+{
+    headEntry(bytes, key, out);
+    if (out.type() != PDF_REF)
+        return;
+    CPdfObject resolved;
+    try {
+        m_xref.fetchObject(out.refNum(), out.refGen(), resolved);
+    } catch (const CPdfException&) {
+        resolved.clear();
+        resolved.setNull();
+    }
+    out = std::move(resolved);
+}
+
 int64_t CObjectReader::streamLength(const CHeadBytes& bytes)
 {
     CPdfObject length;
-    headEntry(bytes, "Length", length);
-    if (length.type() == PDF_REF) {
-        CPdfObject resolved;
-        try {
-            m_xref.fetchObject(length.refNum(), length.refGen(), resolved);
-        } catch (const CPdfException&) {
-            return -1;
-        }
-        length = std::move(resolved);
-    }
+    resolvedHeadEntry(bytes, "Length", length);
     return length.type() == PDF_INT && length.intValue() >= 0 ? length.intValue() : -1;
 }
 
 bool CObjectReader::namesObjectStream(const CHeadBytes& bytes)
 {
     CPdfObject type;
-    headEntry(bytes, "Type", type);
-    if (type.type() == PDF_REF) {
-        CPdfObject resolved;
-        try {
-            m_xref.fetchObject(type.refNum(), type.refGen(), resolved);
-        } catch (const CPdfException&) {
-            return false;
-        }
-        type = std::move(resolved);
-    }
+    resolvedHeadEntry(bytes, "Type", type);
     return type.type() == PDF_NAME && type.textString() == "ObjStm";
 }
 

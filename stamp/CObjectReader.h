@@ -91,6 +91,8 @@ private:
     void headEntry(const CHeadBytes& bytes, const char* key, CPdfObject& out) const;
     // Whether m_head's value ends where it should: containers closed.
     bool valueIsComplete(const CHeadBytes& bytes) const;
+    // The same, a reference resolved (null when it cannot be fetched).
+    void resolvedHeadEntry(const CHeadBytes& bytes, const char* key, CPdfObject& out);
     // A stream's /Length and whether its /Type is /ObjStm, references resolved.
     int64_t streamLength(const CHeadBytes& bytes);
     bool namesObjectStream(const CHeadBytes& bytes);
