@@ -8,11 +8,11 @@
 
 #include "app/CommandLine.h"
 #include "app/MarkPasses.h"
-#include "load/Platform.h"
+#include "platform/Platform.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CStampJob.h"
 #ifdef _WIN32
-#include "load/WindowsFiles.h"
+#include "platform/WindowsFiles.h"
 #endif
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
-#include "load/Platform.h"
+#include "platform/Platform.h"
 #include "pdf/CPdfException.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CStampJob.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "load/WindowsFiles.h"
+#include "platform/WindowsFiles.h"
 
 // Windows hands over the command line in wide characters; inside, names are UTF-8.
 int wmain(int argc, wchar_t** argv)

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "load/Platform.h"
+#include "platform/Platform.h"
 #include "pdf/CPdfException.h"
 
 std::shared_ptr<CFileSource> CFileSource::open(const std::string& path)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "load/CryptoPrimitives.h"
-#include "load/Platform.h"
+#include "platform/Platform.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "load/CFileSource.h"
-#include "load/Platform.h"
+#include "platform/Platform.h"
 #include "pdf/CPdfException.h"
 
 COutputFile::~COutputFile() { discard(); }

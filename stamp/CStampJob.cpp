@@ -9,7 +9,7 @@
 #include "load/CFileSource.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
-#include "load/Platform.h"
+#include "platform/Platform.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CContentReader.h"

@@ -1,7 +1,7 @@
 #ifdef _WIN32
 #define _CRT_RAND_S // rand_s: the system's cryptographic random source
 #endif
-#include "load/Platform.h"
+#include "platform/Platform.h"
 
 #include <cerrno>
 #include <chrono>
@@ -19,7 +19,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
-#include "load/WindowsFiles.h"
+#include "platform/WindowsFiles.h"
 #else
 #include <fcntl.h>
 #include <sys/random.h>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "load/Platform.h"
+#include "platform/Platform.h"
 
 // What the Windows build adds under the platform layer: the program keeps
 // UTF-8 inside and talks to Windows in wide characters. Built on Windows only.

@@ -1,4 +1,4 @@
-#include "load/WindowsFiles.h"
+#include "platform/WindowsFiles.h"
 
 #include <cstdint>
 #include <cstdio>
