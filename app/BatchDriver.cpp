@@ -6,11 +6,12 @@
 #include <sstream>
 #include <vector>
 
+#include "app/CConsoleReporter.h"
 #include "app/CommandLine.h"
 #include "app/MarkPasses.h"
 #include "platform/Platform.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CStampJob.h"
+#include "stamp/CStampSettings.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
 #endif
@@ -25,15 +26,13 @@ bool endsWith(const std::string& text, const char* suffix)
 
 } // namespace
 
-int runList(const std::string& listPath, const char* secondArgument, int argumentCount,
-            const char* const* arguments)
+bool runList(const std::string& listPath, const char* secondArgument, int argumentCount,
+             const char* const* arguments, CReporter& reporter)
 {
     if (!endsWith(listPath, ".txt"))
-        return 0;
-    if (!secondArgument || std::strncmp(secondArgument, "-f", 2) != 0) {
-        std::printf("please specify -f for output folder, e.g. -fc:\\test\n");
-        return 1;
-    }
+        return false;
+    if (!secondArgument || std::strncmp(secondArgument, "-f", 2) != 0)
+        throw CPdfException("please specify -f for output folder, e.g. -fc:\\test\n");
     const std::string folder = secondArgument + 2;
     platform::makeDirectory(folder);
 
@@ -43,10 +42,8 @@ int runList(const std::string& listPath, const char* secondArgument, int argumen
 #else
     std::ifstream file(listPath, std::ios::binary);
 #endif
-    if (!file || platform::identify(listPath).isDirectory) {
-        std::printf("Unable to open file list: '%s'\r\n", listPath.c_str());
-        return 1;
-    }
+    if (!file || platform::identify(listPath).isDirectory)
+        throw CPdfException::formatted("Unable to open file list: '%s'\r\n", listPath);
 #ifdef _WIN32
     // Lists written by Windows programs come in UTF-8 or the ANSI code page.
     std::stringstream bytes;
@@ -71,13 +68,10 @@ int runList(const std::string& listPath, const char* secondArgument, int argumen
         std::vector<const char*> vector;
         for (const std::string& argument : owned)
             vector.push_back(argument.c_str());
-        {
-            CStampJob job; // closed before "Done." is printed
-            processFile(job, argumentCount, vector.data());
-        }
-        std::printf("\nDone.\n");
+        processFile(parseArguments(argumentCount, vector.data(), reporter), reporter);
+        reporter.fileDone();
     }
-    return 2;
+    return true;
 }
 
 int runVellico(int argumentCount, const char* const* arguments)
@@ -115,28 +109,23 @@ int runVellico(int argumentCount, const char* const* arguments)
     arguments = joinedVector.data();
 
     printBanner();
+    CConsoleReporter reporter;
     // From here on files are written: a signal must not leave temporary ones behind.
     platform::installSignalCleanup();
     int status = 1;
     try {
         const char* first = arguments[1];
         std::string listPath = std::strlen(first) >= 2 ? std::string(first + 2) : std::string();
-        int list = runList(listPath, argumentCount > 2 ? arguments[2] : nullptr, argumentCount, arguments);
-        if (list == 1)
-            status = 1;
-        else if (list == 2)
-            status = 0;
-        else {
-            CStampJob job;
-            processFile(job, argumentCount, arguments);
-            std::printf("\nDone.\n");
-            status = 0;
+        if (!runList(listPath, argumentCount > 2 ? arguments[2] : nullptr, argumentCount, arguments, reporter)) {
+            processFile(parseArguments(argumentCount, arguments, reporter), reporter);
+            reporter.fileDone();
         }
+        status = 0;
     } catch (const CPdfException& error) {
-        std::fputs(error.message(), stdout);
+        reporter.failed(error);
         status = 1;
     } catch (...) {
-        std::printf("Unexpected exception");
+        reporter.failed(CPdfException("Unexpected exception"));
         status = 1;
     }
     std::fflush(stdout);

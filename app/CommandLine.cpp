@@ -7,7 +7,8 @@
 #include <string>
 
 #include "pdf/CPdfException.h"
-#include "stamp/CStampJob.h"
+#include "stamp/CReporter.h"
+#include "stamp/CStampSettings.h"
 
 namespace {
 
@@ -63,25 +64,11 @@ bool scansAsPair(const char* argument, const char* prefix, int& first, int& seco
     return true;
 }
 
-bool* markFlag(CStampJob& job, const char* argument)
+const CCornerMark* findCorner(const char* argument)
 {
-    const struct {
-        const char* name;
-        bool CStampJob::*flag;
-    } flags[] = {
-        {"-trim_blv", &CStampJob::trimBlv},     {"-trim_blh", &CStampJob::trimBlh},
-        {"-trim_tlv", &CStampJob::trimTlv},     {"-trim_tlh", &CStampJob::trimTlh},
-        {"-trim_brv", &CStampJob::trimBrv},     {"-trim_brh", &CStampJob::trimBrh},
-        {"-trim_trv", &CStampJob::trimTrv},     {"-trim_trh", &CStampJob::trimTrh},
-        {"-trim_marks", &CStampJob::trimMarks}, {"-crop_blv", &CStampJob::cropBlv},
-        {"-crop_blh", &CStampJob::cropBlh},     {"-crop_tlv", &CStampJob::cropTlv},
-        {"-crop_tlh", &CStampJob::cropTlh},     {"-crop_brv", &CStampJob::cropBrv},
-        {"-crop_brh", &CStampJob::cropBrh},     {"-crop_trv", &CStampJob::cropTrv},
-        {"-crop_trh", &CStampJob::cropTrh},     {"-crop_marks", &CStampJob::cropMarks},
-    };
-    for (const auto& entry : flags)
-        if (std::strcmp(argument, entry.name) == 0)
-            return &(job.*entry.flag);
+    for (const CCornerMark& corner : kCornerMarks)
+        if (std::strcmp(argument, corner.option) == 0)
+            return &corner;
     return nullptr;
 }
 
@@ -127,19 +114,20 @@ std::vector<std::string> joinSeparatedValues(int argumentCount, const char* cons
     return joined;
 }
 
-bool parseArguments(CStampJob& job, int argumentCount, const char* const* arguments)
+CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter)
 {
     if (argumentCount < 3)
         throw CPdfException("Error parameter");
+    CStampSettings settings;
     if (std::strncmp(arguments[1], "-i", 2) != 0)
         throw CPdfException("-i parameter missing");
-    job.inputPath = arguments[1] + 2;
+    settings.inputPath = arguments[1] + 2;
     if (std::strncmp(arguments[2], "-o", 2) != 0)
         throw CPdfException("-o parameter missing");
-    job.outputPath = arguments[2] + 2;
+    settings.outputPath = arguments[2] + 2;
     if (argumentCount < 4 || std::strncmp(arguments[3], "-j", 2) != 0)
         throw CPdfException("-j parameter missing");
-    job.imagePath = std::string(arguments[3] + 2);
+    settings.imagePath = std::string(arguments[3] + 2);
 
     for (int i = 4; i < argumentCount; ++i) {
         const char* argument = arguments[i];
@@ -148,46 +136,51 @@ bool parseArguments(CStampJob& job, int argumentCount, const char* const* argume
         int value = 0, second = 0;
         bool known = true;
         if (scansAs(argument, "-s", value))
-            job.startPage = value;
+            settings.startPage = value;
         else if (scansAs(argument, "-e", value))
-            job.endPage = value;
+            settings.endPage = value;
         else
             known = false;
 
         if (scansAs(argument, "-send", value))
-            job.startFromEnd = value;
+            settings.startFromEnd = value;
         else if (scansAs(argument, "-eend", value))
-            job.endFromEnd = value;
+            settings.endFromEnd = value;
         else if (scansAs(argument, "-n", value))
-            job.everyNth = value;
+            settings.everyNth = value;
         else if (std::strcmp(argument, "-useend") == 0)
-            job.useEnd = true;
+            settings.useEnd = true;
         else if (std::strcmp(argument, "-noforce") == 0)
-            job.forcePortrait = false;
+            settings.forcePortrait = false;
         else if (scansAs(argument, "-opacity", value))
-            job.opacity = std::clamp(value, 0, 100); // PDF opacity runs from 0 to 1
+            settings.opacity = std::clamp(value, 0, 100); // PDF opacity runs from 0 to 1
         else if (scansAsPair(argument, "-pos", value, second)) {
-            job.posX = value;
-            job.posY = second;
+            settings.posX = value;
+            settings.posY = second;
         } else if (scansAsPair(argument, "-size", value, second)) {
-            job.sizeX = value;
-            job.sizeY = second;
+            settings.sizeX = value;
+            settings.sizeY = second;
         } else if (std::strcmp(argument, "-flipv") == 0)
-            job.flipV = true;
+            settings.flipV = true;
         else if (std::strcmp(argument, "-fliph") == 0)
-            job.flipH = true;
+            settings.flipH = true;
         else if (std::strcmp(argument, "-align") == 0) {
             // The next argument is the alignment word, whatever it is; as the
             // last argument "-align" changes nothing.
             if (i + 1 < argumentCount)
-                job.align = arguments[++i];
-        } else if (bool* flag = markFlag(job, argument))
-            *flag = true;
+                settings.align = arguments[++i];
+        } else if (std::strcmp(argument, "-trim_marks") == 0)
+            settings.marks = EMarkBox::TRIM; // wins over -crop_marks
+        else if (std::strcmp(argument, "-crop_marks") == 0) {
+            if (!settings.marks)
+                settings.marks = EMarkBox::CROP;
+        } else if (const CCornerMark* corner = findCorner(argument))
+            settings.corners.set(static_cast<size_t>(corner - kCornerMarks));
         else if (!known)
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
-            std::printf("Warning: unknown option '%s' ignored\n", argument);
+            reporter.unknownOption(argument);
     }
-    return true;
+    return settings;
 }
 
 void printBanner()

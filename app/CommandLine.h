@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-class CStampJob;
+class CReporter;
+struct CStampSettings;
 
 // The arguments (program name included) with every value given after a
 // space joined to its option: "-s" "2" becomes "-s2". Only where the option
@@ -12,10 +13,11 @@ class CStampJob;
 // word that "-align" takes. Every other argument stays as it is.
 std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments);
 
-// Fills the job's settings from the argument vector (program name included):
+// The settings the argument vector (program name included) gives:
 // "-i<input>" "-o<output>" "-j<jpeg>" first, then options in any order.
-// Throws CPdfException with the message to print on a malformed command line.
-bool parseArguments(CStampJob& job, int argumentCount, const char* const* arguments);
+// Unknown options are told to `reporter` and ignored. Throws CPdfException
+// with the message to print on a malformed command line.
+CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter);
 
 // The banner and the usage text.
 void printBanner();

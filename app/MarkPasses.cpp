@@ -1,36 +1,23 @@
 #include "app/MarkPasses.h"
 
-#include <cstdio>
 #include <string>
 
-#include "app/CommandLine.h"
-#include "platform/Platform.h"
+#include "load/CRepairLog.h"
 #include "pdf/CPdfException.h"
+#include "platform/Platform.h"
 #include "stamp/COutputFile.h"
+#include "stamp/CPassMemory.h"
+#include "stamp/CReporter.h"
 #include "stamp/CStampJob.h"
+#include "stamp/CStampSettings.h"
 
 namespace {
 
 constexpr const char* kHorizontalMark = "CropmarkHorizontal.jpg";
 constexpr const char* kVerticalMark = "CropmarkVertical.jpg";
 
-struct CMarkPass {
-    bool CStampJob::*trimFlag;
-    bool CStampJob::*cropFlag;
-    const char* image;
-};
-
 // Pass order: the four horizontal marks, then the four vertical ones.
-const CMarkPass kPasses[8] = {
-    {&CStampJob::trimBlh, &CStampJob::cropBlh, kHorizontalMark},
-    {&CStampJob::trimBrh, &CStampJob::cropBrh, kHorizontalMark},
-    {&CStampJob::trimTlh, &CStampJob::cropTlh, kHorizontalMark},
-    {&CStampJob::trimTrh, &CStampJob::cropTrh, kHorizontalMark},
-    {&CStampJob::trimBlv, &CStampJob::cropBlv, kVerticalMark},
-    {&CStampJob::trimBrv, &CStampJob::cropBrv, kVerticalMark},
-    {&CStampJob::trimTlv, &CStampJob::cropTlv, kVerticalMark},
-    {&CStampJob::trimTrv, &CStampJob::cropTrv, kVerticalMark},
-};
+const ECornerMark kPassOrder[8] = {MARK_BLH, MARK_BRH, MARK_TLH, MARK_TRH, MARK_BLV, MARK_BRV, MARK_TLV, MARK_TRV};
 
 // The mark image to read: the current folder's copy, which a user may have
 // drawn otherwise, else the installed one. Empty when there is neither.
@@ -49,93 +36,92 @@ bool sameFile(const std::string& a, const std::string& b)
     return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
 }
 
-void runMarkPasses(CStampJob& job, bool trim)
+// With -useend, the range counted back from the input's last page.
+void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
 {
-    const std::string firstInput = job.inputPath;
-    const std::string finalOutput = job.outputPath;
-    std::printf("Input file: '%s'", firstInput.c_str());
+    if (!settings.useEnd)
+        return;
+    int count = 0;
+    try {
+        count = CStampJob::countPages(settings.inputPath, reporter, repairs);
+    } catch (...) {
+        throw CPdfException("\nProblem with -send or -eend parameters/processing.\n");
+    }
+    settings.resolveRangeFromEnd(count);
+}
+
+void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box)
+{
+    const std::string firstInput = settings.inputPath;
+    const std::string finalOutput = settings.outputPath;
+    reporter.inputOpened(firstInput);
 
     // Checked before the first pass: the output must be none of the files
-    // the passes read, and replaceable.
-    for (const std::string& input : {firstInput, job.imagePath.value_or(std::string()),
-                                     findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)})
+    // the passes read, and replaceable; both mark images must be there.
+    const std::string images[2] = {findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)};
+    for (const std::string& input : {firstInput, settings.imagePath.value_or(std::string()), images[0], images[1]})
         if (sameFile(finalOutput, input))
             throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", finalOutput);
     COutputFile::checkReplaceable(finalOutput);
+    for (int which = 0; which < 2; ++which)
+        if (images[which].empty())
+            throw CPdfException("\nInput image file error: '" + std::string(which ? kVerticalMark : kHorizontalMark) +
+                                "' is neither in the current folder nor in '" +
+                                platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
+    resolveRange(settings, reporter, repairs);
 
     // Each pass but the last writes a new private file beside the output,
     // which the next pass reads and then removes; the last writes the output.
+    CPassMemory memory;
     std::string intermediate; // ours to remove
     try {
         for (int pass = 0; pass < 8; ++pass) {
-            for (const CMarkPass& each : kPasses)
-                job.*(trim ? each.trimFlag : each.cropFlag) = false;
-            if (pass > 0)
-                job.inputPath = intermediate;
-            job.outputPath = finalOutput;
-            job.intermediateOutput = pass < 7;
-            job.*(trim ? kPasses[pass].trimFlag : kPasses[pass].cropFlag) = true;
-            const char* mark = kPasses[pass].image;
-            const std::string found = findMarkImage(mark);
-            job.imagePath = found.empty() ? std::string(mark) : found;
-            try {
-                job.stampFile();
-            } catch (const CPdfException& error) {
-                // The pass fails on the missing image where it always did (after
-                // the input is read), naming only the name it was given.
-                const std::string missing =
-                    CPdfException::formatted("\nInput image file error: '%s'\n", mark).message();
-                if (!found.empty() || error.message() != missing)
-                    throw;
-                throw CPdfException("\nInput image file error: '" + std::string(mark) +
-                                    "' is neither in the current folder nor in '" +
-                                    platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
-            }
+            // A pass draws its own mark: corner marks of the box chosen
+            // otherwise give way to it.
+            for (size_t index = 0; index < kCornerMarkCount; ++index)
+                if (kCornerMarks[index].box == box)
+                    settings.corners.reset(index);
+            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+            settings.inputPath = pass > 0 ? intermediate : firstInput;
+            settings.imagePath = images[pass < 4 ? 0 : 1];
+            CStampJob job(settings, reporter, repairs);
+            job.stampPass(memory, pass < 7);
             if (!intermediate.empty())
                 platform::removeTemp(intermediate);
             intermediate = pass < 7 ? job.writtenPath() : std::string();
         }
     } catch (...) {
-        job.intermediateOutput = false;
         if (!intermediate.empty())
             platform::removeTemp(intermediate);
         throw;
     }
-    job.intermediateOutput = false;
-    std::printf(", output file: '%s'\n", finalOutput.c_str());
+    reporter.marksWritten(finalOutput);
+}
+
+void reportRepairs(CRepairLog& repairs, CReporter& reporter)
+{
+    for (const std::string& line : repairs.lines())
+        reporter.warning(line);
+    repairs.clear();
 }
 
 } // namespace
 
-namespace {
-
-// One line per kind of repair made to the input, each on a line of its own.
-void printRepairs(CStampJob& job)
+void processFile(const CStampSettings& settings, CReporter& reporter)
 {
-    for (const std::string& line : job.repairs().lines())
-        std::printf("\nWarning: %s", line.c_str());
-    job.clearRepairs();
-}
-
-} // namespace
-
-void processFile(CStampJob& job, int argumentCount, const char* const* arguments)
-{
-    parseArguments(job, argumentCount, arguments);
+    CRepairLog repairs;
     try {
-        if (job.trimMarks)
-            runMarkPasses(job, true);
-        else if (job.cropMarks)
-            runMarkPasses(job, false);
-        else
-            job.stampFile();
+        if (settings.marks) {
+            runMarkPasses(settings, reporter, repairs, *settings.marks);
+        } else {
+            CStampSettings resolved = settings;
+            resolveRange(resolved, reporter, repairs);
+            CStampJob(resolved, reporter, repairs).stampFile();
+        }
     } catch (...) {
         // What was repaired before the failure is still worth knowing.
-        const bool any = !job.repairs().empty();
-        printRepairs(job);
-        if (any)
-            std::printf("\n");
+        reportRepairs(repairs, reporter);
         throw;
     }
-    printRepairs(job);
+    reportRepairs(repairs, reporter);
 }

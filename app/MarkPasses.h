@@ -1,8 +1,10 @@
 #pragma once
 
-class CStampJob;
+class CReporter;
+struct CStampSettings;
 
-// Parses the settings and stamps one input file: one pass, or with
-// "-trim_marks" / "-crop_marks" eight chained passes that draw a printer's
-// mark at each corner of every selected page. Throws CPdfException.
-void processFile(CStampJob& job, int argumentCount, const char* const* arguments);
+// Stamps one input file as `settings` say: one run, or with -trim_marks /
+// -crop_marks eight chained passes that draw a printer's mark at each corner
+// of every selected page. What was repaired in the input is reported as
+// warnings, also when the file fails. Throws CPdfException.
+void processFile(const CStampSettings& settings, CReporter& reporter);

@@ -7,7 +7,10 @@
 
 #include "fuzz/FuzzInput.h"
 #include "pdf/CPdfException.h"
+#include "load/CRepairLog.h"
+#include "stamp/CReporter.h"
 #include "stamp/CStampJob.h"
+#include "stamp/CStampSettings.h"
 
 namespace {
 
@@ -32,6 +35,19 @@ std::string& workFolder()
     return folder;
 }
 
+// The console stays quiet: the fuzzer's own output is what matters.
+struct CQuietReporter : CReporter {
+    void unknownOption(const std::string&) override {}
+    void countingPages(const std::string&) override {}
+    void inputOpened(const std::string&) override {}
+    void outputBegun(const std::string&, const std::string&) override {}
+    void pageWritten(int) override {}
+    void marksWritten(const std::string&) override {}
+    void warning(const std::string&) override {}
+    void fileDone() override {}
+    void failed(const CPdfException&) override {}
+};
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -39,27 +55,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CFuzzFile input(data, size);
     if (!input.ok())
         return 0;
-    std::FILE* devNull = std::freopen("/dev/null", "w", stdout);
-    (void)devNull;
-    CStampJob job;
-    job.inputPath = input.path();
-    job.outputPath = workFolder() + "/out.pdf";
-    job.imagePath = workFolder() + "/image.jpg";
-    job.setResourceNumber(7);
+    CStampSettings settings;
+    settings.inputPath = input.path();
+    settings.outputPath = workFolder() + "/out.pdf";
+    settings.imagePath = workFolder() + "/image.jpg";
+    settings.resourceNumber = 7;
     // The last byte picks placement options, so those paths are fuzzed too.
     uint8_t options = size ? data[size - 1] : 0;
-    job.flipV = options & 1;
-    job.flipH = options & 2;
-    job.forcePortrait = !(options & 4);
-    job.everyNth = (options >> 3) & 3;
+    settings.flipV = options & 1;
+    settings.flipH = options & 2;
+    settings.forcePortrait = !(options & 4);
+    settings.everyNth = (options >> 3) & 3;
     if (options & 0x20)
-        job.align = "center";
+        settings.align = "center";
     if (options & 0x40)
-        job.cropBlh = true;
+        settings.corners.set(cornerMarkIndex(EMarkBox::CROP, MARK_BLH));
+    CQuietReporter reporter;
+    CRepairLog repairs;
     try {
-        job.stampFile();
+        CStampJob(settings, reporter, repairs).stampFile();
     } catch (const CPdfException&) {
     }
-    std::remove(job.outputPath.c_str());
+    std::remove(settings.outputPath.c_str());
     return 0;
 }

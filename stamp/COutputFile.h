@@ -34,6 +34,8 @@ public:
     // the source are gathered into one run, and large runs are copied by the
     // system without passing through our memory. Throws when the source ends early.
     void copyFrom(CFileSource& source, int64_t start, int64_t length);
+    // The output as the user named it, for messages.
+    const std::string& name() const { return m_name; }
     // Bytes written so far.
     int64_t position() const { return m_position; }
     // Finishes the file and moves it over the output path; throws on failure.

@@ -3,7 +3,7 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfLexer.h"
-#include "stamp/COutputFile.h"
+#include "stamp/COutputWriter.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/CObjectReader.h"
 #include "stamp/StampObjects.h"
@@ -65,13 +65,8 @@ int CPageRewriter::generationFor(int num) const
 
 void CPageRewriter::writeObject(int num, const CObjectText& text)
 {
-    if (num >= 0 && num < static_cast<int>(m_context.outRecords.size())) {
-        CXrefRecord& record = m_context.outRecords[static_cast<size_t>(num)];
-        record.offset = static_cast<int32_t>(m_context.output.position());
-        record.gen = generationFor(num);
-        record.type = XREF_IN_FILE;
-    }
-    m_context.output.write(text.bytes());
+    const bool listed = num >= 0 && num < m_context.xref.recordCount();
+    m_context.writer.writeChangedObject(num, listed ? generationFor(num) : 0, text.bytes());
 }
 
 template <class Edit>

@@ -10,7 +10,7 @@
 #include "stamp/CObjectText.h"
 
 class CObjectReader;
-class COutputFile;
+class COutputWriter;
 class CPdfDictLayout;
 class CXrefTable;
 struct CPageRecord;
@@ -20,14 +20,13 @@ struct CStoredEntry;
 // list becomes prefix, own content, stamp; its resources gain the image and
 // the graphics state. Every edit is placed where the parsed layout of the
 // text says an entry stands, so everything else keeps its exact bytes.
-// Rewritten objects are written to the output at once and their records set.
+// Rewritten objects are written to the output at once.
 class CPageRewriter {
 public:
     struct CContext {
         CObjectReader& reader;
         CXrefTable& xref;
-        COutputFile& output;
-        std::vector<CXrefRecord>& outRecords;
+        COutputWriter& writer;
         const std::string& imName;
         int imObjNum;
         const std::string& gsName;

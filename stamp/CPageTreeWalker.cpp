@@ -327,3 +327,20 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
         }
     }
 }
+
+int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages)
+{
+    pages.clear();
+    CPdfObject catalog;
+    m_xref.fetchObject(m_xref.rootNum(), m_xref.rootGen(), catalog);
+    CPdfObject root;
+    if (catalog.type() == PDF_DICT)
+        catalog.dictValue()->getValueUnresolved("Pages", root);
+    if (root.type() != PDF_REF) {
+        // No tree: a document without pages, copied as it stands.
+        m_xref.repairLog().noPageTree();
+        return 0;
+    }
+    walk(root.refNum(), pages);
+    return m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : static_cast<int>(pages.size());
+}

@@ -28,6 +28,10 @@ public:
     // as repairs. Throws CPdfException "PDF file was damaged" for a tree
     // that never ends.
     void walk(int rootNum, std::vector<CPageRecord>& pages);
+    // Walks the tree the catalog's /Pages names and returns the page count:
+    // the root's /Count when it is an integer, else the pages found. A
+    // catalog without a tree gives none, recorded as a repair.
+    int walkDocument(std::vector<CPageRecord>& pages);
     // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }
 

@@ -5,7 +5,8 @@
 
 #include "app/CommandLine.h"
 #include "tests/app/E2e.h"
-#include "stamp/CStampJob.h"
+#include "app/CConsoleReporter.h"
+#include "stamp/CStampSettings.h"
 
 using namespace e2e;
 
@@ -24,10 +25,9 @@ class Opacity : public testing::TestWithParam<OpacityCase> {};
 TEST_P(Opacity, IsClampedToAPercentage)
 {
     const OpacityCase& c = GetParam();
-    CStampJob job;
     const char* arguments[] = {"vellico", "-iin.pdf", "-oout.pdf", "-jstamp.jpg", c.argument};
-    parseArguments(job, 5, arguments);
-    EXPECT_EQ(job.opacity, c.percent);
+    CConsoleReporter reporter;
+    EXPECT_EQ(parseArguments(5, arguments, reporter).opacity, c.percent);
 
     Workspace work;
     DocPlan plan;

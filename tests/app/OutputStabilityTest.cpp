@@ -22,7 +22,8 @@
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
-#include "stamp/CStampJob.h"
+#include "app/CConsoleReporter.h"
+#include "stamp/CStampSettings.h"
 #include "stamp/CObjectReader.h"
 #include "tests/app/E2e.h"
 
@@ -138,11 +139,12 @@ TEST_P(GoldenOutput, IsWhatItWas)
         vtest::writeFile(work.file(name), vtest::readFile(vtest::sourceDir() + "/data/" + name));
     const std::filesystem::path folder = std::filesystem::current_path();
     std::filesystem::current_path(work.path());
-    CStampJob job;
-    job.setResourceNumber(4711);
+    CConsoleReporter reporter;
     testing::internal::CaptureStdout();
     try {
-        processFile(job, static_cast<int>(vector.size()), vector.data());
+        CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
+        settings.resourceNumber = 4711;
+        processFile(settings, reporter);
     } catch (...) {
         testing::internal::GetCapturedStdout();
         std::filesystem::current_path(folder);

@@ -64,7 +64,7 @@ protected:
     }
     CStampFrame frame(CContentReader& reader, size_t page)
     {
-        const CPageRecord& record = job.pageRecords().at(page);
+        const CPageRecord& record = pages.at(page);
         return reader.frameFor(text(record.objectNumber), record);
     }
     static constexpr int64_t kStream5 = 36; // decoded bytes
@@ -74,7 +74,7 @@ protected:
 TEST_F(ContentReading, ReadsASharedStreamOnce)
 {
     build();
-    CContentReader reader(*job.objectReader(), 1000, {});
+    CContentReader reader(doc->reader(), 1000, {});
     EXPECT_EQ(frame(reader, 0).restores, 3);
     EXPECT_EQ(reader.budgetLeft(), 1000 - kStream5);
     EXPECT_EQ(frame(reader, 1).restores, 3);
@@ -88,7 +88,7 @@ TEST_F(ContentReading, ReadsASharedStreamOnce)
 TEST_F(ContentReading, StopsAtItsBudget)
 {
     build();
-    CContentReader reader(*job.objectReader(), kStream5 + 5, {});
+    CContentReader reader(doc->reader(), kStream5 + 5, {});
     EXPECT_EQ(frame(reader, 0).restores, 3);
     const CStampFrame third = frame(reader, 2);
     EXPECT_EQ(third.restores, 1);
@@ -101,7 +101,7 @@ TEST_F(ContentReading, StopsAtItsBudget)
 TEST_F(ContentReading, TrustsAnEarlierPassesStamp)
 {
     build();
-    CContentReader reader(*job.objectReader(), 1000, [](int num) { return num == 7; });
+    CContentReader reader(doc->reader(), 1000, [](int num) { return num == 7; });
     EXPECT_EQ(frame(reader, 2).restores, 1);
     EXPECT_EQ(reader.budgetLeft(), 1000);
 }

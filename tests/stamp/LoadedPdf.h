@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "stamp/CStampJob.h"
-#include "stamp/CObjectReader.h"
+#include <memory>
+
+#include "load/CRepairLog.h"
+#include "stamp/CInputDocument.h"
+#include "stamp/CPageTreeWalker.h"
+#include "stamp/CReporter.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"
 
@@ -18,15 +22,31 @@ inline const auto kRowName = [](const auto& info) { return std::string(info.para
 using Box = std::array<float, 4>; // x0 y0 x1 y1
 inline const Box kLetter = {0, 0, 612, 792};
 
-// A builder file (catalog 1 names page tree root 2), written out and loaded into a stamp job.
+// A reporter that keeps the console quiet.
+struct SilentReporter : CReporter {
+    void unknownOption(const std::string&) override {}
+    void countingPages(const std::string&) override {}
+    void inputOpened(const std::string&) override {}
+    void outputBegun(const std::string&, const std::string&) override {}
+    void pageWritten(int) override {}
+    void marksWritten(const std::string&) override {}
+    void warning(const std::string&) override {}
+    void fileDone() override {}
+    void failed(const CPdfException&) override {}
+};
+
+// A builder file (catalog 1 names page tree root 2), written out and loaded as a run's input.
 class LoadedPdf : public ::testing::Test {
 protected:
     LoadedPdf() { b.set(1, "<< /Type /Catalog /Pages 2 0 R >>"); b.setRoot(1); }
-    void load(const std::string& bytes) { vtest::writeFile(path, bytes); job.loadInput(path); }
-    std::string text(int num) { return job.objectReader()->text(num); }
-    const std::vector<CPageRecord>& walk() { load(b.build()); job.findPages(); return job.pageRecords(); }
+    void load(const std::string& bytes) { vtest::writeFile(path, bytes); doc = std::make_unique<CInputDocument>(path, repairs); }
+    std::string text(int num) { return doc->reader().text(num); }
+    const std::vector<CPageRecord>& walk() { load(b.build()); pageCount = CPageTreeWalker(doc->reader()).walkDocument(pages); return pages; }
     vtest::PdfBuilder b;
     vtest::TempDir dir;
     const std::string path = dir.file("in.pdf");
-    CStampJob job;
+    CRepairLog repairs;
+    std::unique_ptr<CInputDocument> doc;
+    std::vector<CPageRecord> pages;
+    int pageCount = 0;
 };

@@ -4,6 +4,8 @@
 #include <map>
 
 #include "load/CXrefTable.h"
+#include "stamp/CStampJob.h"
+#include "stamp/CStampSettings.h"
 #include "tests/stamp/LoadedPdf.h"
 
 namespace {
@@ -73,19 +75,18 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
     for (const auto& [num, body] : c.objects)
         b.setRaw(num, std::to_string(num) + " 0 obj\n" + body + "\nendobj\n");
     vtest::writeFile(path, b.build());
-    job.loadInput(path);
-    const int size = job.xrefTable()->recordCount();
-    job.inputPath = path;
-    job.outputPath = dir.file("out.pdf");
-    job.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
-    job.setResourceNumber(7);
-    testing::internal::CaptureStdout();
-    job.stampFile();
-    testing::internal::GetCapturedStdout();
+    load(vtest::readFile(path));
+    const int size = doc->xref().recordCount();
+    CStampSettings settings;
+    settings.inputPath = path;
+    settings.outputPath = dir.file("out.pdf");
+    settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
+    settings.resourceNumber = 7;
+    SilentReporter reporter;
+    CStampJob(settings, reporter, repairs).stampFile();
 
-    CStampJob output;
-    output.loadInput(dir.file("out.pdf"));
-    EXPECT_EQ(output.objectReader()->text(c.checked),
+    CInputDocument output(dir.file("out.pdf"), repairs);
+    EXPECT_EQ(output.reader().text(c.checked),
               replaced(c.expected, {{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}}));
 }
 INSTANTIATE_TEST_SUITE_P(Texts, PageRewrite, ::testing::ValuesIn(kRewrites), kRowName);

@@ -108,10 +108,10 @@ TEST_P(PageTreeShape, GivesThePagesInReadingOrder) {
     if (c.error)
         return;
     std::vector<int> numbers;
-    for (const CPageRecord& page : job.pageRecords())
+    for (const CPageRecord& page : pages)
         numbers.push_back(page.objectNumber);
     EXPECT_EQ(numbers, c.pages);
-    EXPECT_EQ(job.pageCount(), c.count);
+    EXPECT_EQ(pageCount, c.count);
 }
 INSTANTIATE_TEST_SUITE_P(Trees, PageTreeShape, ::testing::ValuesIn(kShapes), kRowName);
 

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "stamp/CStampPainter.h"
+#include "stamp/CStampSettings.h"
 #include "stamp/JpegHeader.h"
 #include "stamp/StampObjects.h"
 #include "stamp/StampPlacement.h"
@@ -55,21 +57,20 @@ std::string mark(const char* at, const char* scale) {
 std::string vLine(const char* at) { return mark(at, "0.25 0 0 15.00"); }
 std::string hLine(const char* at) { return mark(at, "15.00 0 0 0.25"); }
 // A page with trim box [36 36 576 756] and these entries, stamped with these flags.
-struct StreamCase { const char* name; const char* page; std::vector<bool CStampJob::*> flags; std::string matrices; };
-using J = CStampJob;
+struct StreamCase { const char* name; const char* page; std::vector<const char*> corners; std::string matrices; };
 const StreamCase kStreams[] = {
     {"RotatedPage", "/Rotate 90", {},
      "1 0 0 1 602.00 96.00 cm\n0.000000 1.000000 -1.000000 0.000000 0 0 cm\n300.00 0 0 50.00 0 0 cm"},
-    {"TrimBlv", "", {&J::trimBlv}, vLine("35.75 12.00")}, {"TrimBlh", "", {&J::trimBlh}, hLine("12.00 36.00")},
-    {"TrimTlv", "", {&J::trimTlv}, vLine("35.75 765.00")}, {"TrimTlh", "", {&J::trimTlh}, hLine("12.00 755.75")},
-    {"TrimBrv", "", {&J::trimBrv}, vLine("575.75 12.00")}, {"TrimBrh", "", {&J::trimBrh}, hLine("585.00 36.00")},
-    {"TrimTrv", "", {&J::trimTrv}, vLine("575.75 765.00")}, {"TrimTrh", "", {&J::trimTrh}, hLine("585.00 755.75")},
+    {"TrimBlv", "", {"-trim_blv"}, vLine("35.75 12.00")}, {"TrimBlh", "", {"-trim_blh"}, hLine("12.00 36.00")},
+    {"TrimTlv", "", {"-trim_tlv"}, vLine("35.75 765.00")}, {"TrimTlh", "", {"-trim_tlh"}, hLine("12.00 755.75")},
+    {"TrimBrv", "", {"-trim_brv"}, vLine("575.75 12.00")}, {"TrimBrh", "", {"-trim_brh"}, hLine("585.00 36.00")},
+    {"TrimTrv", "", {"-trim_trv"}, vLine("575.75 765.00")}, {"TrimTrh", "", {"-trim_trh"}, hLine("585.00 755.75")},
     // Box corners are truncated toward zero.
-    {"CropBlvOfAFractionalBox", "/CropBox [-10.7 20.9 600.9 780.5]", {&J::cropBlv}, vLine("-10.25 -4.00")},
-    {"CropTrhOfAFractionalBox", "/CropBox [-10.7 20.9 600.9 780.5]", {&J::cropTrh}, hLine("609.00 779.75")},
-    {"MarkOnARotatedPageIsNotTurned", "/Rotate 90", {&J::trimBlh}, hLine("12.00 36.00")},
-    {"LastTrimFlagWins", "", {&J::trimTrh, &J::trimBlv}, hLine("585.00 755.75")},
-    {"CropFlagsComeLast", "", {&J::cropBlv, &J::trimTrh}, vLine("-0.25 -24.00")}};
+    {"CropBlvOfAFractionalBox", "/CropBox [-10.7 20.9 600.9 780.5]", {"-crop_blv"}, vLine("-10.25 -4.00")},
+    {"CropTrhOfAFractionalBox", "/CropBox [-10.7 20.9 600.9 780.5]", {"-crop_trh"}, hLine("609.00 779.75")},
+    {"MarkOnARotatedPageIsNotTurned", "/Rotate 90", {"-trim_blh"}, hLine("12.00 36.00")},
+    {"LastTrimFlagWins", "", {"-trim_trh", "-trim_blv"}, hLine("585.00 755.75")},
+    {"CropFlagsComeLast", "", {"-crop_blv", "-trim_trh"}, vLine("-0.25 -24.00")}};
 
 void PrintTo(const ColourCase& c, std::ostream* os) { *os << c.name; }
 void PrintTo(const OpacityCase& c, std::ostream* os) { *os << c.name; }
@@ -152,10 +153,13 @@ TEST_P(JobStampStream, PlacesTheStampFromThePageRecord) {
     b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     b.set(3, std::string("<< /Type /Page /Parent 2 0 R /TrimBox [36 36 576 756] ") + GetParam().page + " >>");
     walk();
-    job.posX = -1, job.align = "right", job.sizeX = 300, job.sizeY = 50;
-    for (bool CStampJob::*flag : GetParam().flags)
-        job.*flag = true;
-    const std::string stream = job.buildStampStream(0);
+    CStampSettings settings;
+    settings.posX = -1, settings.align = "right", settings.sizeX = 300, settings.sizeY = 50;
+    for (const char* corner : GetParam().corners)
+        for (size_t index = 0; index < kCornerMarkCount; ++index)
+            if (std::strcmp(kCornerMarks[index].option, corner) == 0)
+                settings.corners.set(index);
+    const std::string stream = CStampPainter(settings, 1, 1, {"Im1", "GS1"}).stampStream(pages.at(0));
     const size_t begin = stream.find("1 0 0 1 "), end = stream.rfind(" cm\n") + 3;
     EXPECT_EQ(stream.substr(begin, end - begin), GetParam().matrices) << stream;
 }

@@ -1,0 +1,25 @@
+#include "stamp/CInputDocument.h"
+
+#include "load/CFileSource.h"
+#include "load/CSecurityHandler.h"
+#include "load/CXrefTable.h"
+#include "pdf/CPdfException.h"
+
+CInputDocument::CInputDocument(const std::string& path, CRepairLog& repairs)
+    : CInputDocument(CFileSource::open(path), repairs)
+{
+}
+
+CInputDocument::CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs) : m_file(std::move(file))
+{
+    if (!m_file)
+        throw CPdfException("Input file open error\n");
+    m_document.open(m_file, &repairs);
+    // Stamping changes the document: bit 4 of /P must allow that.
+    const CSecurityHandler* security = m_document.xref()->securityHandler();
+    if (security && !security->allowsModifying())
+        throw CPdfException("PDF file is encrypted, and its permissions do not allow changing it");
+    m_reader = std::make_unique<CObjectReader>(*m_file, *m_document.xref());
+}
+
+CInputDocument::~CInputDocument() = default;

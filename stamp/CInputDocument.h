@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "load/CPdfFile.h"
+#include "stamp/CObjectReader.h"
+
+class CFileSource;
+class CRepairLog;
+class CXrefTable;
+
+// The input PDF of a run, opened and loaded: the file, its cross-reference
+// table and the reader of its objects' text. Stamping changes the document,
+// so a file whose permissions forbid that is refused here.
+class CInputDocument {
+public:
+    // Loads the cross-reference data of `file`, which is open; repairs of a
+    // damaged file go to `repairs`. Throws CPdfException.
+    CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs);
+    // The same for the file at `path`; "Input file open error" when it cannot be opened.
+    CInputDocument(const std::string& path, CRepairLog& repairs);
+    ~CInputDocument();
+    CInputDocument(const CInputDocument&) = delete;
+    CInputDocument& operator=(const CInputDocument&) = delete;
+
+    CFileSource& file() const { return *m_file; }
+    CXrefTable& xref() const { return *m_document.xref(); }
+    CObjectReader& reader() const { return *m_reader; }
+
+private:
+    std::shared_ptr<CFileSource> m_file;
+    CPdfFile m_document;
+    std::unique_ptr<CObjectReader> m_reader;
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "load/CXrefRecord.h"
+
+class CInputDocument;
+class COutputFile;
+class CPageStamper;
+class CWrittenObjects;
+
+// Puts a run's objects into its output, and decides where each goes: what
+// comes before them, in what order the input's objects and the new ones
+// stand, and how the cross-reference data closes the file. The full rewrite
+// is one kind (CRewriteWriter); a signed file wants another, an update
+// appended to the input's own bytes. The job drives either the same way:
+// begin, the new objects every page shares, writeObjects, finish.
+class COutputWriter {
+public:
+    virtual ~COutputWriter();
+    COutputWriter(const COutputWriter&) = delete;
+    COutputWriter& operator=(const COutputWriter&) = delete;
+
+    // What comes before the first object.
+    virtual void begin() = 0;
+    // The input's objects, each page `stamper` selects stamped where it belongs.
+    virtual void writeObjects(CPageStamper& stamper) = 0;
+    // The cross-reference data and trailer; throws CPdfException when the
+    // output would be too large for them.
+    virtual void finish() = 0;
+
+    // Starts a new object at the current position: gives it the next free
+    // number, writes that number and returns it. The caller writes the rest
+    // (" 0 obj" ... "endobj\n"), then calls endNewObject.
+    int beginNewObject();
+    // Object `num` is written (a stamp stream when `stamp`).
+    void endNewObject(int num, bool stamp = false);
+    // Writes `text`, the whole new text of input object `num` of generation `gen`.
+    void writeChangedObject(int num, int gen, std::string_view text);
+
+    COutputFile& output() const { return m_output; }
+
+protected:
+    // `written`, when given, learns where the run's own objects stand (a mark
+    // pass tells the next one).
+    COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written);
+
+    COutputFile& m_output;
+    CInputDocument& m_input;
+    CWrittenObjects* m_written;
+    std::vector<CXrefRecord> m_records; // the output's cross-reference table, by object number
+};

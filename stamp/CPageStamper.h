@@ -1,0 +1,56 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "stamp/CContentReader.h"
+#include "stamp/CPageRecord.h"
+#include "stamp/CPageRewriter.h"
+#include "stamp/CPassMemory.h"
+
+class CInputDocument;
+class COutputWriter;
+class CReporter;
+class CStampPainter;
+struct CStampSettings;
+
+// Stamps the selected pages, one at a time, into the output: the stream
+// before each page's content, the stamp after it, and the page's text
+// rewritten to run between them and to name the run's image and state.
+class CPageStamper {
+public:
+    struct CNewObjects {
+        const CResourceNames& names;
+        int imageNum;
+        int stateNum;
+    };
+
+    // `earlierStamp(num)` tells whether object `num` is a stamp an earlier
+    // mark pass wrote.
+    CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
+                 COutputWriter& writer, CReporter& reporter, const CStampPainter& painter, const CNewObjects& objects,
+                 std::function<bool(int)> earlierStamp);
+
+    // The document's pages in order, as the walk found them.
+    std::vector<CPageRecord>& pages() const { return m_pages; }
+    bool selects(int pageIndex) const;
+    // The writer met a page of the input (progress).
+    void pageMet();
+    // Writes page `pageIndex`, whose text is `pageText`, stamped.
+    void stamp(int pageIndex, const std::string& pageText);
+    // How many pages were stamped so far.
+    int stampedCount() const { return m_stamped; }
+
+private:
+    const CStampSettings& m_settings;
+    std::vector<CPageRecord>& m_pages;
+    CInputDocument& m_input;
+    COutputWriter& m_writer;
+    CReporter& m_reporter;
+    const CStampPainter& m_painter;
+    CContentReader m_contents;
+    CPageRewriter m_rewriter;
+    int m_pagesMet = 0;
+    int m_stamped = 0;
+};

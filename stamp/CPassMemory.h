@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "stamp/CWrittenObjects.h"
+
+class CFileSource;
+
+// The resource names one run gives its image and graphics state.
+struct CResourceNames {
+    std::string image;
+    std::string state;
+};
+
+// What the runs over one file remember from one to the next. The mark passes
+// are eight runs, each reading the previous one's output: the names an
+// earlier pass drew are still in the pages' resources, and the objects it
+// made need not be looked for again. The pass loop owns it and hands it to
+// each run; a single run uses one of its own.
+class CPassMemory {
+public:
+    // Names drawn from the clock (or from `fixedNumber`), never the same
+    // number as an earlier run's.
+    CResourceNames drawResourceNames(std::optional<int> fixedNumber);
+
+    // The objects the previous run made, when `input` is the file it wrote
+    // (else none); taken, so that each run's are used once.
+    CWrittenObjects takePreviousRun(const CFileSource& input);
+    // Keeps the objects this run made in the file it wrote at `path`.
+    void keepRun(CWrittenObjects written, const std::string& path);
+
+private:
+    std::set<int64_t> m_usedNumbers;
+    CWrittenObjects m_lastRun;
+};

@@ -1,0 +1,3 @@
+#include "stamp/CReporter.h"
+
+CReporter::~CReporter() = default;

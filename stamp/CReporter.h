@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+class CPdfException;
+
+// Where a run tells what it is doing: the console, and (for batches) a
+// report. The job and the passes only call it; how each event reads is the
+// reporter's business.
+class CReporter {
+public:
+    virtual ~CReporter();
+
+    // An argument that is no option of the program, ignored.
+    virtual void unknownOption(const std::string& argument) = 0;
+    // The input is read only to count its pages (ranges counted from the end).
+    virtual void countingPages(const std::string& input) = 0;
+    // A file's run begins reading `input`.
+    virtual void inputOpened(const std::string& input) = 0;
+    // Its output is begun: `image` is stamped into `output`.
+    virtual void outputBegun(const std::string& image, const std::string& output) = 0;
+    // The run has met `pagesSoFar` pages of the input while writing (progress).
+    virtual void pageWritten(int pagesSoFar) = 0;
+    // The marks passes over a file wrote their last output.
+    virtual void marksWritten(const std::string& output) = 0;
+    // One thing repaired or worth knowing about the input, without the "Warning: " prefix.
+    virtual void warning(const std::string& text) = 0;
+    // The file is done: written, or (after failed) given up.
+    virtual void fileDone() = 0;
+    // The run, or the file, failed with `error`.
+    virtual void failed(const CPdfException& error) = 0;
+};

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "stamp/COutputWriter.h"
+
+// The full rewrite: a new, self-contained file. The input's header bytes,
+// every object in number order copied as it stands (objects out of object
+// streams written as plain objects, the object streams dropped), each
+// stamped page preceded by its new streams and written with its new text,
+// then one classic cross-reference table and the trailer.
+class CRewriteWriter : public COutputWriter {
+public:
+    // `previousRun`, when given, says where the run that wrote the input (an
+    // earlier mark pass) placed its own objects; `written` learns the same of this run.
+    CRewriteWriter(COutputFile& output, CInputDocument& input, const CWrittenObjects* previousRun,
+                   CWrittenObjects* written);
+
+    void begin() override;
+    void writeObjects(CPageStamper& stamper) override;
+    void finish() override;
+
+private:
+    void writeXrefTable();
+    void writeTrailer(int64_t startxref);
+
+    const CWrittenObjects* m_previousRun;
+};

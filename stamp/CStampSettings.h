@@ -1,0 +1,65 @@
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "stamp/StampPlacement.h"
+
+// The box a printer's mark stands at.
+enum class EMarkBox { TRIM, CROP };
+
+// One of the sixteen corner marks: a box and one of the eight lines at its corners.
+struct CCornerMark {
+    EMarkBox box;
+    ECornerMark mark;
+    const char* option; // the command-line option that fixes the stamp to it
+};
+
+// Every corner mark, once. Where several are chosen the last in this order wins.
+constexpr size_t kCornerMarkCount = 16;
+extern const CCornerMark kCornerMarks[kCornerMarkCount];
+
+// The index in kCornerMarks of `mark` at `box`.
+size_t cornerMarkIndex(EMarkBox box, ECornerMark mark);
+
+// Everything a run is told: the files, which pages, where and how the stamp
+// goes. The command line fills it, the job only reads it.
+struct CStampSettings {
+    std::string inputPath;
+    std::string outputPath;
+    std::optional<std::string> imagePath;
+
+    int startPage = 1;    // first page to stamp, 1-based
+    int endPage = 99999;  // last page to stamp, inclusive
+    bool useEnd = false;  // derive the range from the page count
+    int startFromEnd = 0; // with useEnd: start counted back from the last page
+    int endFromEnd = 0;   // with useEnd: end counted back from the last page
+    int everyNth = 0;     // skip every nth page; 0 = no skipping
+
+    int opacity = 100;         // percent
+    bool forcePortrait = true; // honour the page's /Rotate when placing
+    bool flipV = false;        // measure the vertical position from the top
+    bool flipH = false;        // measure the horizontal position from the right
+    std::string align = "left"; // "left", "center", anything else aligns right
+    int posX = 20;              // points; -1 centres
+    int posY = 10;
+    int sizeX = -1; // displayed size in points; -1 = the image's pixel size
+    int sizeY = -1;
+
+    // Printer's marks around this box instead of the image (-crop_marks, -trim_marks).
+    std::optional<EMarkBox> marks;
+    // Corner marks the stamp is fixed to, by index in kCornerMarks.
+    std::bitset<kCornerMarkCount> corners;
+
+    // Fixes the number in the resource names, normally drawn from the clock,
+    // so that outputs can be compared byte for byte.
+    std::optional<int> resourceNumber;
+
+    // Whether page `pageIndex` (0-based) is one to stamp.
+    bool selectsPage(int pageIndex) const;
+    // With useEnd: the range counted back from the last of `pageCount`
+    // pages, where -s0 or -e0 asks for it.
+    void resolveRangeFromEnd(int pageCount);
+};
