@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/StreamFilters.h"
 #include "pdf/CPdfContentScanner.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -2,12 +2,12 @@
 
 #include <memory>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "load/StreamFilters.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 
 void CPdfObjStmReader::build(CXrefTable& table, int num)

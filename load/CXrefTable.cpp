@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <set>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "load/CSecurityHandler.h"
@@ -13,6 +12,7 @@
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"

@@ -139,12 +139,16 @@ CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPd
     CFilterParameters values;
     if (!readParameters(name, parms, values))
         return nullptr;
+    CPdfStream* decoded = nullptr;
     switch (values.filter) {
-    case FILTER_LZW: return new CPdfLzwStream(source, values.earlyChange);
+    case FILTER_FLATE: decoded = new CPdfInflateStream(source); break;
+    case FILTER_LZW: decoded = new CPdfLzwStream(source, values.earlyChange); break;
     case FILTER_ASCII85: return new CPdfAscii85Stream(source);
     case FILTER_ASCIIHEX: return new CPdfAsciiHexStream(source);
     case FILTER_RUNLENGTH: return new CPdfRunLengthStream(source);
-    case FILTER_FLATE: break;
     }
-    return new CPdfInflateStream(source, values.predictor, values.columns, values.colors, values.bitsPerComponent);
+    // The row predictor is a stage of its own behind the filter it belongs to.
+    if (values.predictor == 1)
+        return decoded;
+    return new CPdfRowPredictor(decoded, values.predictor, values.columns, values.colors, values.bitsPerComponent);
 }

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"

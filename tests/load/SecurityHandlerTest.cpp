@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "load/CryptoPrimitives.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 
 namespace {

@@ -10,8 +10,8 @@
 
 #include "load/CFileSource.h"
 #include "load/CPdfFileWindowStream.h"
-#include "load/CPdfMemoryStream.h"
 #include "load/StreamFilters.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "tests/support/TestUtil.h"
 
