@@ -38,12 +38,14 @@ std::string padding() { return std::string(reinterpret_cast<const char*>(kPasswo
 
 [[noreturn]] void damaged(const std::string& what)
 {
-    throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: " + what);
+    throw CPdfException(CPdfException::EKind::Encrypted,
+                        "PDF file is encrypted, but its encryption dictionary is damaged: " + what);
 }
 
 [[noreturn]] void unsupported(const std::string& what)
 {
-    throw CPdfException("PDF file is encrypted in a way that is not supported: " + what);
+    throw CPdfException(CPdfException::EKind::Encrypted,
+                        "PDF file is encrypted in a way that is not supported: " + what);
 }
 
 CPdfObject entry(const CPdfObject& dict, const char* key)
@@ -101,7 +103,7 @@ std::string randomIv()
 {
     std::string iv(crypto::kAesBlockSize, '\0');
     if (!platform::fillRandom(&iv[0], iv.size()))
-        throw CPdfException("Couldn't get random bytes for encryption");
+        throw CPdfException(CPdfException::EKind::SystemError, "Couldn't get random bytes for encryption");
     return iv;
 }
 
@@ -452,7 +454,7 @@ CSecurityHandler::EMethod CSecurityHandler::cryptFilterByName(const CPdfObject& 
     if (found == m_cryptFilters.end())
         damaged("crypt filter /" + name.textString() + " is not in /CF");
     if (!found->second.refusal.empty())
-        throw CPdfException(found->second.refusal);
+        throw CPdfException(CPdfException::EKind::Encrypted, found->second.refusal);
     return found->second.method;
 }
 
@@ -538,12 +540,12 @@ std::string CSecurityHandler::encryptStream(int num, int gen, std::string_view b
 void CSecurityHandler::requireOpen() const
 {
     if (m_state == EState::NeedsPassword)
-        throw CPdfException("PDF file is encrypted");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted");
 }
 
 void CSecurityHandler::requireKey(const std::string& key) const
 {
     // Open without the key: only data in the clear can be read.
     if (key.empty())
-        throw CPdfException("PDF file is encrypted");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted");
 }

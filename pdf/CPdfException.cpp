@@ -7,8 +7,7 @@ CPdfException::CPdfException(const char* message) : m_message(message ? message 
 
 CPdfException::CPdfException(std::string message) : m_message(std::move(message)) {}
 
-CPdfException::CPdfException(EKind kind, std::string message, std::optional<int> object,
-                             std::optional<int64_t> offset)
+CPdfException::CPdfException(EKind kind, std::string message, std::optional<int> object, std::optional<int64_t> offset)
     : m_kind(kind), m_message(std::move(message)), m_object(object), m_offset(offset)
 {
 }
