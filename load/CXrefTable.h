@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,7 +64,8 @@ public:
     bool rebuilt() const { return m_rebuilt; }
     // The number after the last "startxref" in the file's tail, or 0.
     int64_t locateStartxref();
-    // Each reads one section; true when it names a previous one, whose offset replaces `offset`.
+    // Each reads one section; true when it names a previous one, whose offset
+    // replaces `offset`. An error leaves readSectionAt with the section's offset.
     bool readSectionAt(int64_t& offset);
     bool readClassicSection(CPdfParser& parser, int64_t& offset);
     bool readStreamSection(CPdfStream* stream, int64_t& offset);
@@ -96,6 +98,10 @@ public:
     std::string_view compressedObjectBytes(int num, int gen);
 
 private:
+    bool readSection(int64_t& offset);
+    // Records why the sections cannot be used, for the rebuild's warning,
+    // and throws what a load without repair refuses the file with.
+    [[noreturn]] void refuseSections(std::string why, std::optional<int64_t> offset);
     // A classic table in the standard layout ("first count" lines and 20-byte
     // entries), read as bytes; false (nothing stored) for anything else.
     bool readStandardTable(int64_t offset, int64_t& trailerAt, std::vector<int>& freeInTable);
@@ -148,6 +154,10 @@ private:
     std::vector<std::shared_ptr<CPdfObjStmReader>> m_objStms; // most recently used first
     std::unique_ptr<CObjectScan> m_scan;
     bool m_rebuilt = false;
+    // Why the sections could not be used: the first cause found, said in the rebuild's warning.
+    std::string m_sectionsDamage;
+    // Whether the section being read starts as one ("xref", or a stream of /Type /XRef).
+    bool m_sectionRecognized = false;
     // Where the newest trailer stands (file position), for the encryption
     // entries that must be read again with their bytes.
     int64_t m_trailerAt = -1;
