@@ -393,25 +393,23 @@ void CSecurityHandler::openRevision5Or6()
                                           m_ownerKey);
         m_state = EState::OpenAsOwner;
     }
-    checkPerms();
+    readPerms();
 }
 
-void CSecurityHandler::checkPerms()
+void CSecurityHandler::readPerms()
 {
+    // A saturated /P is not part of the /R 5 and 6 key; /Perms holds its bits.
+    if (!m_permissionsSaturated)
+        return;
     // One block, so CBC with a zero IV is the ECB decryption /Perms is made with.
     const std::string perms = crypto::aesCbcDecrypt(m_fileKey, std::string(crypto::kAesBlockSize, '\0'), m_perms);
-    const bool marker = perms.compare(9, 3, "adb") == 0;
-    // A saturated /P is not part of the /R 5 and 6 key; /Perms holds its bits.
-    if (marker && m_permissionsSaturated) {
-        uint32_t bits = 0;
-        for (int i = 3; i >= 0; --i)
-            bits = bits << 8 | static_cast<unsigned char>(perms[static_cast<size_t>(i)]);
-        m_permissions = static_cast<int32_t>(bits);
-        m_permissionsSaturated = false;
-    }
-    const bool sameP = perms.compare(0, 4, littleEndian(static_cast<uint32_t>(m_permissions), 4)) == 0;
-    const bool sameMetadata = perms[8] == (m_encryptMetadata ? 'T' : 'F');
-    m_permsMatch = marker && sameP && sameMetadata;
+    if (perms.compare(9, 3, "adb") != 0)
+        return;
+    uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = bits << 8 | static_cast<unsigned char>(perms[static_cast<size_t>(i)]);
+    m_permissions = static_cast<int32_t>(bits);
+    m_permissionsSaturated = false;
 }
 
 CSecurityHandler::EMethod CSecurityHandler::streamMethodFor(const CPdfObject& streamDict) const
