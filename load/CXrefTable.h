@@ -45,11 +45,13 @@ public:
 
     // Reads every section; when they cannot be read (no startxref, one that
     // points elsewhere, a section that does not parse, a /Prev that leads
-    // nowhere, no usable trailer) the table is rebuilt from a scan of the
-    // file. Throws CPdfException when neither gives a document. Classic
-    // tables in the standard layout are read as bytes, their fast path,
-    // unless `tablesByTokens` (which checks one reading against the other).
-    // With `repair` false, damage is refused with what the sections' reader found.
+    // nowhere or loops back, no usable catalog) the table is rebuilt from a
+    // scan of the file, and the repair log says why. Throws CPdfException
+    // when neither gives a document. Classic tables in the standard layout
+    // are read as bytes, their fast path, unless `tablesByTokens`: the
+    // layout tests and the document fuzz target read each file both ways and
+    // compare. With `repair` false, damage is refused with what the sections'
+    // reader found.
     void load(CPdfStream* mainStream, bool tablesByTokens = false, bool repair = true);
     // Where repairs are recorded; by default a log of the table's own.
     void setRepairLog(CRepairLog* log) { m_log = log ? log : &m_ownLog; }

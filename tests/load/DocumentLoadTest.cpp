@@ -73,6 +73,20 @@ public:
     // What the last open or fetch that failed threw.
     const CPdfException& error() const { return *m_error; }
     CXrefTable& xref() { return *m_file.xref(); }
+    // The records, read again with every classic table read by tokens.
+    std::string recordsByTokens()
+    {
+        CXrefTable table;
+        table.load(m_file.mainStream(), true);
+        return describe(table.records());
+    }
+    static std::string describe(const std::vector<CXrefRecord>& records)
+    {
+        std::string s;
+        for (const CXrefRecord& r : records)
+            s += "fno"[r.type] + std::to_string(r.offset) + "/" + std::to_string(r.gen) + " ";
+        return s;
+    }
     const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
     // The fetched value as text, or "throws: " and the message.
     std::string fetch(int num, int gen = 0)
@@ -412,6 +426,8 @@ TEST(Open, RoundTripOverEveryBuilderLayout)
         Loaded doc;
         ASSERT_EQ(doc.open(b.build()), "");
         EXPECT_EQ(doc.xref().baseOffset(), static_cast<int64_t>(layout.junk.size()));
+        // Standard tables are read as bytes; the token reader must agree.
+        EXPECT_EQ(Loaded::describe(doc.xref().records()), doc.recordsByTokens());
         const std::string trailer = show(doc.xref().trailer());
         EXPECT_NE(trailer.find("/Rev " + std::to_string(rev) + " "), std::string::npos) << "the newest: " << trailer;
         EXPECT_NE(trailer.find("/Size " + std::to_string(doc.xref().recordCount()) + " "), std::string::npos);
