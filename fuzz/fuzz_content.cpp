@@ -1,28 +1,46 @@
 // The content-stream decoders and the content scanner over raw bytes. The
-// first byte chooses the filter chain and where the decoded data is cut
-// into pieces; the scanner must find the same effect however it is cut.
+// first byte chooses the filter (with a row predictor behind Flate or LZW,
+// or none) and where the decoded data is cut into pieces; the scanner must
+// find the same effect however it is cut.
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/StreamFilters.h"
 #include "pdf/CPdfContentScanner.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
+#include "pdf/CPdfParser.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return 0;
-    static const char* const kFilters[] = {"", "LZWDecode", "ASCII85Decode", "ASCIIHexDecode", "RunLengthDecode",
-                                           "FlateDecode"};
-    const int choice = data[0] % 6;
+    static const struct {
+        const char* name;
+        const char* parms;
+    } kFilters[] = {{"", ""},
+                    {"LZWDecode", ""},
+                    {"ASCII85Decode", ""},
+                    {"ASCIIHexDecode", ""},
+                    {"RunLengthDecode", ""},
+                    {"FlateDecode", ""},
+                    {"FlateDecode", "<< /Predictor 15 /Columns 7 /Colors 3 >>"},
+                    {"LZWDecode", "<< /Predictor 2 /Columns 5 /BitsPerComponent 4 >>"}};
+    const int choice = data[0] % 8;
     const size_t piece = 1 + (data[0] >> 3);
     CPdfStream* stream = new CPdfMemoryStream(nullptr, data + 1, size - 1);
     if (choice > 0) {
-        CPdfStream* decoded = createDecoder(kFilters[choice], stream, CPdfObject());
+        CPdfObject parms;
+        const std::string_view text = kFilters[choice].parms;
+        if (!text.empty()) {
+            const uint8_t* bytes = reinterpret_cast<const uint8_t*>(text.data());
+            CPdfParser(nullptr, new CPdfMemoryStream(nullptr, bytes, text.size())).parseObject(parms);
+        }
+        CPdfStream* decoded = createDecoder(kFilters[choice].name, stream, parms);
         if (!decoded) {
             stream->release();
             return 0;

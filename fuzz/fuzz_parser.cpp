@@ -13,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
 

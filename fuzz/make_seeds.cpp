@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
 #include "tests/support/PdfBuilder.h"

@@ -32,7 +32,8 @@ size_t CFileSource::readDirect(int64_t position, uint8_t* target, size_t count)
     while (done < count) {
         int64_t got = platform::readAt(m_fd, target + done, count - done, position + static_cast<int64_t>(done));
         if (got < 0)
-            throw CPdfException::formatted("\nInput file read error: '%s'\n", m_path);
+            throw CPdfException::formatted(CPdfException::EKind::InputError, "\nInput file read error: '%s'\n", m_path)
+                .at(std::nullopt, position + static_cast<int64_t>(done));
         if (got == 0)
             break; // the file is shorter than it was (truncated while we read)
         done += static_cast<size_t>(got);

@@ -2,21 +2,6 @@
 
 #include "pdf/CPdfLexer.h"
 
-namespace {
-
-int hexValue(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 size_t CPdfAsciiHexStream::decodePiece(uint8_t* out, size_t capacity)
 {
     size_t produced = 0;
@@ -25,7 +10,7 @@ size_t CPdfAsciiHexStream::decodePiece(uint8_t* out, size_t capacity)
         const int c = source().readChar();
         if (CPdfLexer::isWhitespace(c))
             continue;
-        const int value = hexValue(c);
+        const int value = CPdfLexer::hexDigitValue(c);
         if (value < 0) { // ">", the end of the data, or damage
             m_done = true;
             break;

@@ -4,7 +4,7 @@ CPdfDecodeStream::CPdfDecodeStream(CPdfStream* source) : m_source(CPdfRefPtr<CPd
 
 CPdfDecodeStream::~CPdfDecodeStream() = default;
 
-bool CPdfDecodeStream::fillView()
+bool CPdfDecodeStream::refill()
 {
     if (m_finished)
         return false;
@@ -17,18 +17,4 @@ bool CPdfDecodeStream::fillView()
     m_next = m_piece.data();
     m_end = m_piece.data() + produced;
     return true;
-}
-
-int CPdfDecodeStream::readCharSlow()
-{
-    if (!fillView())
-        return -1;
-    return *m_next++;
-}
-
-int CPdfDecodeStream::peekCharSlow()
-{
-    if (!fillView())
-        return -1;
-    return *m_next;
 }

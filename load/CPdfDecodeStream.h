@@ -7,10 +7,12 @@
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
-// Decoded data of another stream, made a piece at a time by a filter that
-// needs no library: the kinds below (LZW, ASCII85, ASCIIHex, RunLength)
-// only say how to decode the next piece. Like the Flate decoder, it is read
-// once from the start and answers position questions for its source.
+// Decoded data of another stream, made a piece at a time by one stage of a
+// stream's filters: the kinds below (Flate, LZW, ASCII85, ASCIIHex,
+// RunLength, and the row predictor behind Flate or LZW) only say how to
+// decode the next piece. A stage is read once from the start, allocates
+// nothing until its first byte is asked for, and answers position questions
+// for its source.
 class CPdfDecodeStream : public CPdfStream {
 public:
     void rewind() override {}
@@ -25,8 +27,7 @@ protected:
     // Takes over the caller's reference to `source`.
     explicit CPdfDecodeStream(CPdfStream* source);
     ~CPdfDecodeStream() override;
-    int readCharSlow() override;
-    int peekCharSlow() override;
+    bool refill() override;
 
     // Decodes into [out, out + capacity) (capacity is kPieceSize); returns
     // how many bytes it wrote, 0 at the end of the data. Damaged data ends it.
@@ -36,8 +37,6 @@ protected:
     CPdfStream& source() { return *m_source.get(); }
 
 private:
-    bool fillView();
-
     CPdfRefPtr<CPdfStream> m_source;
     std::vector<uint8_t> m_piece;
     bool m_finished = false;

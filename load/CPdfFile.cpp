@@ -14,7 +14,7 @@ void CPdfFile::open(const std::string& path)
 {
     std::shared_ptr<CFileSource> file = CFileSource::open(path);
     if (!file)
-        throw CPdfException("Can't open file");
+        throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
     open(std::move(file));
 }
 
@@ -22,12 +22,19 @@ void CPdfFile::open(std::shared_ptr<CFileSource> file, CRepairLog* log)
 {
     close();
     if (file->size() > kMaxFileSize)
-        throw CPdfException("PDF file is larger than 2 GB, which is not supported");
+        throw CPdfException(CPdfException::EKind::Unsupported, "PDF file is larger than 2 GB, which is not supported");
     m_file = std::move(file);
     m_mainStream = CPdfRefPtr<CPdfStream>::adopt(new CPdfFileWindowStream(m_file, 0, 0, CPdfObject()));
+    bool header = false;
     try {
-        locateHeader();
+        header = locateHeader();
         buildXref(log);
+    } catch (const CPdfException& error) {
+        close();
+        // Without a header and without anything a document needs, it is no PDF.
+        if (!header && error.kind() == CPdfException::EKind::Damaged)
+            throw CPdfException(CPdfException::EKind::NotPdf, error.message(), error.object(), error.offset());
+        throw;
     } catch (...) {
         close();
         throw;
@@ -43,7 +50,7 @@ void CPdfFile::close()
     m_isOpen = false;
 }
 
-void CPdfFile::locateHeader()
+bool CPdfFile::locateHeader()
 {
     // The header may stand anywhere in the first 1 KB; bytes before it are not
     // part of the document, and every offset counts from the header.
@@ -56,10 +63,11 @@ void CPdfFile::locateHeader()
     for (int i = 0; i <= 1017; ++i) {
         if (std::memcmp(head + i, "%PDF-", 5) == 0) {
             m_mainStream->shiftStart(i);
-            return;
+            return true;
         }
     }
     m_mainStream->rewind();
+    return false;
 }
 
 void CPdfFile::buildXref(CRepairLog* log)

@@ -37,7 +37,8 @@ public:
     // Whether damaged cross-reference data is rebuilt (the default) or refused.
     void setRepair(bool repair) { m_repair = repair; }
 
-    void locateHeader();
+    // Starts the main stream at the "%PDF-" header; false when the first 1 KB has none.
+    bool locateHeader();
     void buildXref(CRepairLog* log = nullptr);
 
 private:

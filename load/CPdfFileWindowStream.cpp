@@ -71,20 +71,6 @@ bool CPdfFileWindowStream::refill()
     return true;
 }
 
-int CPdfFileWindowStream::readCharSlow()
-{
-    if (!refill())
-        return -1;
-    return *m_next++;
-}
-
-int CPdfFileWindowStream::peekCharSlow()
-{
-    if (!refill())
-        return -1;
-    return *m_next;
-}
-
 CPdfStream* CPdfFileWindowStream::openWindow(int64_t start, int64_t length, const CPdfObject& dict)
 {
     return new CPdfFileWindowStream(m_file, start, length, dict);

@@ -25,12 +25,10 @@ public:
 
 protected:
     ~CPdfFileWindowStream() override;
-    int readCharSlow() override;
-    int peekCharSlow() override;
+    // Makes the bytes at the current position available; false at the window's end.
+    bool refill() override;
 
 private:
-    // Makes the bytes at the current position available; false at the window's end.
-    bool refill();
     void moveTo(int64_t position);
 
     CPdfObject m_dict;

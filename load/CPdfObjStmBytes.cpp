@@ -2,12 +2,12 @@
 
 #include <memory>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "load/StreamFilters.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"
@@ -76,7 +76,7 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
     for (;;) {
         size_t before = m_data.size();
         if (before >= kMaxDecodedBytes)
-            throw CPdfException("PDF file was damaged");
+            throw CPdfException(CPdfException::EKind::Damaged, "PDF file was damaged", num);
         m_data.resize(before + piece);
         size_t got = stream->readBytes(m_data.data() + before, piece);
         m_data.resize(before + got);

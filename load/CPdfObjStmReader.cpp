@@ -2,8 +2,9 @@
 
 #include <utility>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 
 void CPdfObjStmReader::build(CXrefTable& table, int num)
@@ -28,7 +29,11 @@ void CPdfObjStmReader::getObject(int index, int num, CPdfObject& out)
         // not leave a half-built value behind for the next request.
         CPdfObject parsed;
         CPdfParser parser(m_table, new CPdfMemoryStream(m_bytes, m_bytes->data() + begin, end - begin));
-        parser.parseObject(parsed);
+        try {
+            parser.parseObject(parsed);
+        } catch (const CPdfException& error) {
+            throw error.at(num, std::nullopt);
+        }
         cached = std::move(parsed);
     }
     out.assign(cached);

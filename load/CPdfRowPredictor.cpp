@@ -1,8 +1,8 @@
 #include "load/CPdfRowPredictor.h"
 
+#include <algorithm>
 #include <cstdlib>
-
-#include "load/CPdfInflateStream.h"
+#include <cstring>
 
 int64_t CPdfRowPredictor::rowSizeFor(int columns, int colors, int bitsPerComponent)
 {
@@ -22,9 +22,8 @@ int64_t CPdfRowPredictor::rowSizeFor(int columns, int colors, int bitsPerCompone
     return total > kMaxRowBytes ? -1 : total;
 }
 
-CPdfRowPredictor::CPdfRowPredictor(CPdfInflateStream* source, int predictor, int columns, int colors,
-                                   int bitsPerComponent)
-    : m_source(source),
+CPdfRowPredictor::CPdfRowPredictor(CPdfStream* source, int predictor, int columns, int colors, int bitsPerComponent)
+    : CPdfDecodeStream(source),
       m_predictor(predictor),
       m_colors(colors),
       m_bitsPerComponent(bitsPerComponent),
@@ -34,50 +33,72 @@ CPdfRowPredictor::CPdfRowPredictor(CPdfInflateStream* source, int predictor, int
     size_t rowSize = static_cast<size_t>(rowSizeFor(columns, colors, bitsPerComponent));
     m_row.assign(rowSize, 0);
     m_prior.assign(rowSize, 0);
+    m_rowHandedOut = rowSize - m_pixelBytes; // no row decoded yet
+}
+
+size_t CPdfRowPredictor::decodePiece(uint8_t* out, size_t capacity)
+{
+    const size_t rowBytes = m_row.size() - m_pixelBytes;
+    size_t produced = 0;
+    // A row may be larger than a piece: it is then handed out over several.
+    while (produced < capacity) {
+        if (m_rowHandedOut == rowBytes) {
+            if (m_ended || !fillRow()) {
+                m_ended = true;
+                break;
+            }
+            m_rowHandedOut = 0;
+        }
+        const size_t run = std::min(rowBytes - m_rowHandedOut, capacity - produced);
+        std::memcpy(out + produced, m_row.data() + m_pixelBytes + m_rowHandedOut, run);
+        m_rowHandedOut += run;
+        produced += run;
+    }
+    return produced;
 }
 
 bool CPdfRowPredictor::fillRow()
 {
     int rowType = m_predictor;
     if (m_predictor >= 10) {
-        int tag = m_source->rawByte();
+        int tag = source().readChar();
         if (tag < 0)
             return false;
         rowType = tag + 10;
     }
     m_prior.swap(m_row); // m_prior now holds the previous row; m_row is rebuilt in place
-    for (size_t i = 0; i < m_pixelBytes; ++i)
-        m_row[i] = 0;
-    const size_t rowSize = m_row.size();
-    for (size_t i = m_pixelBytes; i < rowSize; ++i) {
-        int raw = m_source->rawByte();
-        if (raw < 0)
-            return false;
-        int left = m_row[i - m_pixelBytes];
-        int up = m_prior[i];
-        int upLeft = m_prior[i - m_pixelBytes];
-        int value;
-        switch (rowType) {
-        case 11:
-            value = raw + left;
-            break;
-        case 12:
-            value = raw + up;
-            break;
-        case 13:
-            value = raw + ((left + up) >> 1);
-            break;
-        case 14: {
-            int p = left + up - upLeft;
-            int pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - upLeft);
-            value = raw + (pa <= pb && pa <= pc ? left : pb <= pc ? up : upLeft);
-            break;
+    uint8_t* row = m_row.data();
+    const uint8_t* prior = m_prior.data();
+    const size_t rowSize = m_row.size(), step = m_pixelBytes;
+    for (size_t i = 0; i < step; ++i)
+        row[i] = 0;
+    if (source().readBytes(row + step, rowSize - step) != rowSize - step)
+        return false;
+    // Each byte is added to its predictor: the byte a pixel to the left
+    // (already decoded), the one above, or both. Unknown tags pass their row.
+    switch (rowType) {
+    case 11:
+        for (size_t i = step; i < rowSize; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + row[i - step]);
+        break;
+    case 12:
+        for (size_t i = step; i < rowSize; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + prior[i]);
+        break;
+    case 13:
+        for (size_t i = step; i < rowSize; ++i)
+            row[i] = static_cast<uint8_t>(row[i] + ((row[i - step] + prior[i]) >> 1));
+        break;
+    case 14:
+        for (size_t i = step; i < rowSize; ++i) {
+            const int left = row[i - step], up = prior[i], upLeft = prior[i - step];
+            const int p = left + up - upLeft;
+            const int pa = std::abs(p - left), pb = std::abs(p - up), pc = std::abs(p - upLeft);
+            row[i] = static_cast<uint8_t>(row[i] + (pa <= pb && pa <= pc ? left : pb <= pc ? up : upLeft));
         }
-        default:
-            value = raw;
-            break;
-        }
-        m_row[i] = static_cast<uint8_t>(value);
+        break;
+    default:
+        break;
     }
     if (m_predictor == 2)
         undoTiff();

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-class CPdfInflateStream;
+#include "load/CPdfDecodeStream.h"
 
 // Undoes the PNG (Predictor >= 10) or TIFF (Predictor 2) row prediction of
-// decoded Flate data, one row at a time.
-class CPdfRowPredictor {
+// the decoded data of another stage, Flate or LZW, one row at a time.
+class CPdfRowPredictor : public CPdfDecodeStream {
 public:
     // Rows above this size come only from absurd decode parameters.
     static constexpr int64_t kMaxRowBytes = 16 * 1024 * 1024;
@@ -18,19 +18,20 @@ public:
     // larger than kMaxRowBytes).
     static int64_t rowSizeFor(int columns, int colors, int bitsPerComponent);
 
-    // `source` owns this predictor; rows are read with its raw byte reader.
-    CPdfRowPredictor(CPdfInflateStream* source, int predictor, int columns, int colors, int bitsPerComponent);
+    // Takes over the caller's reference to `source`. The parameters must have
+    // been checked with rowSizeFor; any predictor other than 2 or 10 to 15
+    // passes whole rows through unchanged.
+    CPdfRowPredictor(CPdfStream* source, int predictor, int columns, int colors, int bitsPerComponent);
 
-    // Decodes the next row; false at the end of the data (a partial row is dropped).
-    bool fillRow();
-    // The decoded bytes of the current row.
-    const uint8_t* rowBegin() const { return m_row.data() + m_pixelBytes; }
-    const uint8_t* rowEnd() const { return m_row.data() + m_row.size(); }
+protected:
+    // Whole rows only: a partial row at the end of the data is dropped.
+    size_t decodePiece(uint8_t* out, size_t capacity) override;
 
 private:
+    // Decodes the next row into m_row; false at the end of the data.
+    bool fillRow();
     void undoTiff();
 
-    CPdfInflateStream* m_source;
     int m_predictor;
     int m_colors;
     int m_bitsPerComponent;
@@ -38,4 +39,6 @@ private:
     size_t m_pixelBytes;
     std::vector<uint8_t> m_row;   // m_pixelBytes zero bytes, then the current row
     std::vector<uint8_t> m_prior; // the previous row's bytes, laid out like m_row
+    size_t m_rowHandedOut;        // bytes of the current row already decoded into a piece
+    bool m_ended = false;
 };

@@ -20,6 +20,23 @@ std::string numberList(const std::set<int>& numbers)
     return text;
 }
 
+// "5, 6, 9", or the first few and how many more: objects the user may want
+// to look at, so a count alone would not do.
+std::string fewNumbers(const std::set<int>& numbers)
+{
+    constexpr size_t kShown = 5;
+    std::string text;
+    size_t shown = 0;
+    for (int num : numbers) {
+        if (shown == kShown)
+            return text + " and " + std::to_string(numbers.size() - kShown) + " more";
+        if (shown++ > 0)
+            text += ", ";
+        text += std::to_string(num);
+    }
+    return text;
+}
+
 } // namespace
 
 bool CRepairLog::empty() const
@@ -32,13 +49,17 @@ std::vector<std::string> CRepairLog::lines() const
 {
     std::vector<std::string> lines;
     if (m_rebuiltFrom >= 0)
-        lines.push_back("cross-reference data damaged; rebuilt from " + std::to_string(m_rebuiltFrom) +
-                        (m_rebuiltFrom == 1 ? " object" : " objects") + " found in the file");
+        lines.push_back("cross-reference data damaged" +
+                        (m_rebuildReason.empty() ? std::string() : " (" + m_rebuildReason + ")") + "; rebuilt from " +
+                        std::to_string(m_rebuiltFrom) + (m_rebuiltFrom == 1 ? " object" : " objects") +
+                        " found in the file");
     if (m_foundByScan.size() == 1)
-        lines.push_back("1 object was not where the cross-reference data says; found by scanning");
+        lines.push_back("object " + fewNumbers(m_foundByScan) +
+                        " was not where the cross-reference data says; found by scanning");
     else if (!m_foundByScan.empty())
-        lines.push_back(std::to_string(m_foundByScan.size()) +
-                        " objects were not where the cross-reference data says; found by scanning");
+        lines.push_back(
+            std::to_string(m_foundByScan.size()) +
+            " objects were not where the cross-reference data says; found by scanning: " + fewNumbers(m_foundByScan));
     if (m_missing.size() == 1)
         lines.push_back("object " + numberList(m_missing) +
                         " is named in the cross-reference data but missing from the file");

@@ -9,8 +9,13 @@
 // and prints it; the reader only records.
 class CRepairLog {
 public:
-    // The cross-reference data could not be used and was rebuilt from a scan.
-    void tableRebuilt(int objectsFound) { m_rebuiltFrom = objectsFound; }
+    // The cross-reference data could not be used, for the reason `why`, and
+    // was rebuilt from a scan.
+    void tableRebuilt(int objectsFound, std::string why)
+    {
+        m_rebuiltFrom = objectsFound;
+        m_rebuildReason = std::move(why);
+    }
     // Object `num` was not at its recorded offset and was found elsewhere.
     void foundByScan(int num) { m_foundByScan.insert(num); }
     // Object `num` is listed in use but stands nowhere in the file.
@@ -31,6 +36,7 @@ public:
 
 private:
     int m_rebuiltFrom = -1;
+    std::string m_rebuildReason;
     std::set<int> m_foundByScan;
     std::set<int> m_missing;
     std::set<int> m_unreadable;

@@ -38,12 +38,14 @@ std::string padding() { return std::string(reinterpret_cast<const char*>(kPasswo
 
 [[noreturn]] void damaged(const std::string& what)
 {
-    throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: " + what);
+    throw CPdfException(CPdfException::EKind::Encrypted,
+                        "PDF file is encrypted, but its encryption dictionary is damaged: " + what);
 }
 
 [[noreturn]] void unsupported(const std::string& what)
 {
-    throw CPdfException("PDF file is encrypted in a way that is not supported: " + what);
+    throw CPdfException(CPdfException::EKind::Encrypted,
+                        "PDF file is encrypted in a way that is not supported: " + what);
 }
 
 CPdfObject entry(const CPdfObject& dict, const char* key)
@@ -101,7 +103,7 @@ std::string randomIv()
 {
     std::string iv(crypto::kAesBlockSize, '\0');
     if (!platform::fillRandom(&iv[0], iv.size()))
-        throw CPdfException("Couldn't get random bytes for encryption");
+        throw CPdfException(CPdfException::EKind::SystemError, "Couldn't get random bytes for encryption");
     return iv;
 }
 
@@ -391,25 +393,23 @@ void CSecurityHandler::openRevision5Or6()
                                           m_ownerKey);
         m_state = EState::OpenAsOwner;
     }
-    checkPerms();
+    readPerms();
 }
 
-void CSecurityHandler::checkPerms()
+void CSecurityHandler::readPerms()
 {
+    // A saturated /P is not part of the /R 5 and 6 key; /Perms holds its bits.
+    if (!m_permissionsSaturated)
+        return;
     // One block, so CBC with a zero IV is the ECB decryption /Perms is made with.
     const std::string perms = crypto::aesCbcDecrypt(m_fileKey, std::string(crypto::kAesBlockSize, '\0'), m_perms);
-    const bool marker = perms.compare(9, 3, "adb") == 0;
-    // A saturated /P is not part of the /R 5 and 6 key; /Perms holds its bits.
-    if (marker && m_permissionsSaturated) {
-        uint32_t bits = 0;
-        for (int i = 3; i >= 0; --i)
-            bits = bits << 8 | static_cast<unsigned char>(perms[static_cast<size_t>(i)]);
-        m_permissions = static_cast<int32_t>(bits);
-        m_permissionsSaturated = false;
-    }
-    const bool sameP = perms.compare(0, 4, littleEndian(static_cast<uint32_t>(m_permissions), 4)) == 0;
-    const bool sameMetadata = perms[8] == (m_encryptMetadata ? 'T' : 'F');
-    m_permsMatch = marker && sameP && sameMetadata;
+    if (perms.compare(9, 3, "adb") != 0)
+        return;
+    uint32_t bits = 0;
+    for (int i = 3; i >= 0; --i)
+        bits = bits << 8 | static_cast<unsigned char>(perms[static_cast<size_t>(i)]);
+    m_permissions = static_cast<int32_t>(bits);
+    m_permissionsSaturated = false;
 }
 
 CSecurityHandler::EMethod CSecurityHandler::streamMethodFor(const CPdfObject& streamDict) const
@@ -452,7 +452,7 @@ CSecurityHandler::EMethod CSecurityHandler::cryptFilterByName(const CPdfObject& 
     if (found == m_cryptFilters.end())
         damaged("crypt filter /" + name.textString() + " is not in /CF");
     if (!found->second.refusal.empty())
-        throw CPdfException(found->second.refusal);
+        throw CPdfException(CPdfException::EKind::Encrypted, found->second.refusal);
     return found->second.method;
 }
 
@@ -538,12 +538,12 @@ std::string CSecurityHandler::encryptStream(int num, int gen, std::string_view b
 void CSecurityHandler::requireOpen() const
 {
     if (m_state == EState::NeedsPassword)
-        throw CPdfException("PDF file is encrypted");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted");
 }
 
 void CSecurityHandler::requireKey(const std::string& key) const
 {
     // Open without the key: only data in the clear can be read.
     if (key.empty())
-        throw CPdfException("PDF file is encrypted");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted");
 }

@@ -71,10 +71,6 @@ public:
     // Bit 4: whether the document may be changed other than by the other
     // bits' operations; false too when the bits are not known.
     bool allowsModifying() const { return permissionsKnown() && (m_permissions & (1 << 3)) != 0; }
-    // For /R 5 and 6: whether /Perms decrypts to the /P and /EncryptMetadata
-    // given in the clear. Readers go on when it does not, and so do we; true
-    // for the older revisions, which have no /Perms.
-    bool permsMatch() const { return m_permsMatch; }
 
     EMethod stringMethod() const { return m_stringMethod; }
     EMethod streamMethod() const { return m_streamMethod; }
@@ -132,7 +128,11 @@ private:
     // Algorithm 2.A with the hash of /R 5 (SHA-256) or /R 6 (Algorithm 2.B).
     void openRevision5Or6();
     std::string hashR5R6(std::string_view password, std::string_view salt, std::string_view userKey) const;
-    void checkPerms();
+    // /R 5 and 6: /Perms, encrypted, holds the bits of /P once more. They
+    // count only where /P was written past 32 bits; a /Perms that disagrees
+    // with the /P and /EncryptMetadata in the clear is passed over, as
+    // readers do, and the values in the clear stand.
+    void readPerms();
     void requireOpen() const;
     void requireKey(const std::string& key) const;
 
@@ -144,7 +144,6 @@ private:
     bool m_permissionsSaturated = false; // /P read as a saturated integer: its bits are not known
     bool m_lengthGiven = false;          // /Length was in the dictionary
     bool m_encryptMetadata = true;
-    bool m_permsMatch = true;
     EMethod m_stringMethod = EMethod::Identity;
     EMethod m_streamMethod = EMethod::Identity;
     std::string m_firstId;

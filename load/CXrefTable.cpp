@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <set>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "load/CSecurityHandler.h"
@@ -13,6 +12,7 @@
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
@@ -65,6 +65,16 @@ void readStreamObjectAfterNumber(CPdfParser& parser, CPdfObject& stream)
         throw CPdfException("Couldn't parse an xref stream");
 }
 
+// Whether a stream object says it is a cross-reference stream.
+bool isXrefStream(const CPdfObject& stream)
+{
+    CPdfDict* dict = stream.streamValue()->streamDict();
+    CPdfObject type;
+    if (dict)
+        dict->getValueUnresolved("Type", type);
+    return type.type() == PDF_NAME && type.textString() == "XRef";
+}
+
 // Pops the fetch stack however the fetch ends.
 class CFetchScope {
 public:
@@ -90,6 +100,7 @@ void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
     m_repair = repair;
     m_baseOffset = mainStream->windowStart();
     m_fileSize = std::max<int64_t>(mainStream->seekPos(0, SEEK_END), 0);
+    m_sectionsDamage.clear();
     std::optional<CPdfException> sectionsError;
     bool usable = false;
     bool sectionsRead = false;
@@ -115,6 +126,8 @@ void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
                 throw;
             sectionsError = error;
         }
+        if (!usable)
+            m_sectionsDamage = "the catalog, object " + std::to_string(m_rootNum) + ", cannot be read";
     }
     if (!usable && repair) {
         // When the scan gives no document either, what the sections said stands.
@@ -158,7 +171,7 @@ void CXrefTable::setUpEncryption()
     if (value.type() != PDF_REF && value.type() != PDF_DICT)
         return;
     if (m_trailerAt < 0)
-        throw CPdfException("PDF file is encrypted");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted");
     readEncryption(m_trailerAt, m_trailerIsObject);
 }
 
@@ -191,7 +204,8 @@ void CXrefTable::readEncryptObject(int num, int gen, CPdfObject& out, CPdfDictLa
                 break;
         }
     }
-    throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: it is not in the file");
+    throw CPdfException(CPdfException::EKind::Encrypted,
+                        "PDF file is encrypted, but its encryption dictionary is damaged: it is not in the file", num);
 }
 
 void CXrefTable::readEncryption(int64_t at, bool isObject)
@@ -204,7 +218,8 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
     int num = 0, gen = 0;
     if (isObject) {
         if (!parser.parseObjectHeader(num, gen))
-            throw CPdfException("PDF file is encrypted, but its trailer is damaged");
+            throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted, but its trailer is damaged",
+                                std::nullopt, at);
         parser.setStreamsUnread(true);
     }
     CPdfObject trailer;
@@ -212,7 +227,8 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
     parser.parseObject(trailer, &layout);
     const CPdfEntryLayout* encryptEntry = layout.find("Encrypt");
     if (trailer.type() != PDF_DICT || !encryptEntry)
-        throw CPdfException("PDF file is encrypted, but its trailer is damaged");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted, but its trailer is damaged",
+                            isObject ? std::optional<int>(num) : std::nullopt, at);
 
     CPdfObject encrypt;
     CPdfDictLayout encryptLayout;
@@ -226,7 +242,9 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
         inner.parseObject(encrypt, &encryptLayout);
         m_encryptEntryText = "/Encrypt " + fileText(encryptEntry->valueBegin, encryptEntry->valueEnd);
     } else {
-        throw CPdfException("PDF file is encrypted, but its encryption dictionary is damaged: it is not a dictionary");
+        throw CPdfException(CPdfException::EKind::Encrypted,
+                            "PDF file is encrypted, but its encryption dictionary is damaged: it is not a dictionary",
+                            std::nullopt, encryptEntry->valueBegin);
     }
     // /P as written: writers also give it unsigned, past the parser's integers.
     std::string permissionsText;
@@ -246,32 +264,50 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
     }
     m_security = std::make_unique<CSecurityHandler>(encrypt, firstId, permissionsText);
     if (m_security->state() != CSecurityHandler::EState::Open)
-        throw CPdfException("PDF file is encrypted");
+        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted",
+                            m_encryptNum > 0 ? std::optional<int>(m_encryptNum) : std::nullopt);
+}
+
+void CXrefTable::refuseSections(std::string why, std::optional<int64_t> offset)
+{
+    m_sectionsDamage = std::move(why);
+    throw CPdfException(CPdfException::EKind::Damaged, "PDF file was damaged", std::nullopt, offset);
 }
 
 void CXrefTable::loadSections()
 {
     int64_t offset = locateStartxref();
     if (offset == 0)
-        throw CPdfException("PDF file was damaged");
+        refuseSections("no startxref", std::nullopt);
 
     // A /Prev chain that comes back to a section already read ends there;
     // sections it should have led to may be missing, so a repairing load
     // rebuilds the table instead.
     std::set<int64_t> visited;
     bool more = true;
-    while (more && visited.insert(offset).second)
-        more = readSectionAt(offset);
+    while (more && visited.insert(offset).second) {
+        try {
+            more = readSectionAt(offset);
+        } catch (const CPdfException& error) {
+            // The section that failed, or the stream its /XRefStm names.
+            const std::string at = std::to_string(error.offset().value_or(-1));
+            m_sectionsDamage = m_sectionRecognized ? "the section at offset " + at + " does not parse"
+                                                   : "no cross-reference section at offset " + at;
+            throw;
+        }
+    }
     if (more && m_repair)
-        throw CPdfException("PDF file was damaged");
+        refuseSections("the /Prev chain loops back to offset " + std::to_string(m_baseOffset + offset),
+                       m_baseOffset + offset);
 
     CPdfDict* trailer = m_trailer.type() == PDF_DICT ? m_trailer.dictValue() : nullptr;
     if (!trailer)
-        throw CPdfException("PDF file was damaged");
+        refuseSections("no trailer", std::nullopt);
     CPdfObject value;
     trailer->getValueUnresolved("Root", value);
     if (value.type() != PDF_REF)
-        throw CPdfException("PDF file was damaged");
+        refuseSections("the trailer names no catalog",
+                       m_trailerAt >= 0 ? std::optional<int64_t>(m_trailerAt) : std::nullopt);
     m_rootNum = value.refNum();
     m_rootGen = value.refGen();
     trailer->getValueUnresolved("Info", value);
@@ -460,7 +496,7 @@ void CXrefTable::reconstruct()
         m_rootGen = catalogGen;
     }
     if (m_rootNum <= 0)
-        throw CPdfException("PDF file was damaged (no catalog found)");
+        throw CPdfException(CPdfException::EKind::Damaged, "PDF file was damaged (no catalog found)");
     for (auto it = trailers.rbegin(); it != trailers.rend(); ++it) {
         CPdfObject info;
         it->dict.dictValue()->getValueUnresolved("Info", info);
@@ -484,7 +520,7 @@ void CXrefTable::reconstruct()
     for (const CXrefRecord& record : m_records)
         found += record.type != XREF_FREE;
     m_rebuilt = true;
-    m_log->tableRebuilt(found);
+    m_log->tableRebuilt(found, m_sectionsDamage);
 }
 
 int64_t CXrefTable::locateStartxref()
@@ -514,10 +550,22 @@ int64_t CXrefTable::locateStartxref()
 
 bool CXrefTable::readSectionAt(int64_t& offset)
 {
+    const int64_t at = m_baseOffset + offset;
+    try {
+        return readSection(offset);
+    } catch (const CPdfException& error) {
+        throw error.at(std::nullopt, at);
+    }
+}
+
+bool CXrefTable::readSection(int64_t& offset)
+{
     // Most tables are written in the standard layout, read faster as bytes.
     std::vector<int> freeInTable;
     int64_t trailerAt = 0;
+    m_sectionRecognized = false;
     if (!m_tablesByTokens && readStandardTable(offset, trailerAt, freeInTable)) {
+        m_sectionRecognized = true;
         CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + trailerAt, 0, CPdfObject()));
         CPdfObject keyword;
         parser.parseObject(keyword); // "trailer", checked by the byte reader
@@ -527,12 +575,14 @@ bool CXrefTable::readSectionAt(int64_t& offset)
     CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
     CPdfObject first;
     parser.parseObject(first);
-    if (first.isKeyword("xref"))
+    m_sectionRecognized = first.isKeyword("xref");
+    if (m_sectionRecognized)
         return readClassicSection(parser, offset);
     if (first.type() != PDF_INT)
         throw CPdfException("Couldn't parse an xref");
     CPdfObject stream;
     readStreamObjectAfterNumber(parser, stream);
+    m_sectionRecognized = isXrefStream(stream);
     const bool newest = m_trailer.type() == PDF_NONE;
     const int64_t at = m_baseOffset + offset;
     const bool more = readStreamSection(stream.streamValue(), offset);
@@ -720,19 +770,23 @@ bool CXrefTable::readTrailer(CPdfParser& parser, const std::vector<int>& freeInT
 
 void CXrefTable::readHybridStream(int64_t offset, const std::vector<int>& freeInTable)
 {
-    CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
-    CPdfObject number, stream;
-    parser.parseObject(number);
-    if (number.type() != PDF_INT)
-        throw CPdfException("Couldn't parse an xref stream");
-    readStreamObjectAfterNumber(parser, stream);
-
     m_replaceable.assign(m_records.size(), false);
     for (int num : freeInTable)
         m_replaceable[static_cast<size_t>(num)] = true;
+    m_sectionRecognized = false;
     try {
+        CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
+        CPdfObject number, stream;
+        parser.parseObject(number);
+        if (number.type() != PDF_INT)
+            throw CPdfException("Couldn't parse an xref stream");
+        readStreamObjectAfterNumber(parser, stream);
+        m_sectionRecognized = isXrefStream(stream);
         int64_t ignoredPrev = 0; // the table's own trailer names the previous section
         readStreamSection(stream.streamValue(), ignoredPrev);
+    } catch (const CPdfException& error) {
+        m_replaceable.clear();
+        throw error.at(std::nullopt, m_baseOffset + offset);
     } catch (...) {
         m_replaceable.clear();
         throw;
@@ -853,7 +907,11 @@ void CXrefTable::fetchObject(int num, int gen, CPdfObject& out)
             CPdfParser parser(this, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
             int headerNum = 0, headerGen = 0;
             if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num && headerGen == gen) {
-                parser.parseObject(out);
+                try {
+                    parser.parseObject(out);
+                } catch (const CPdfException& error) {
+                    throw error.at(num, m_baseOffset + offset);
+                }
                 if (parser.streamLengthRepaired())
                     m_log->wrongLength(num);
                 return;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,11 +45,13 @@ public:
 
     // Reads every section; when they cannot be read (no startxref, one that
     // points elsewhere, a section that does not parse, a /Prev that leads
-    // nowhere, no usable trailer) the table is rebuilt from a scan of the
-    // file. Throws CPdfException when neither gives a document. Classic
-    // tables in the standard layout are read as bytes, their fast path,
-    // unless `tablesByTokens` (which checks one reading against the other).
-    // With `repair` false, damage is refused with what the sections' reader found.
+    // nowhere or loops back, no usable catalog) the table is rebuilt from a
+    // scan of the file, and the repair log says why. Throws CPdfException
+    // when neither gives a document. Classic tables in the standard layout
+    // are read as bytes, their fast path, unless `tablesByTokens`: the
+    // layout tests and the document fuzz target read each file both ways and
+    // compare. With `repair` false, damage is refused with what the sections'
+    // reader found.
     void load(CPdfStream* mainStream, bool tablesByTokens = false, bool repair = true);
     // Where repairs are recorded; by default a log of the table's own.
     void setRepairLog(CRepairLog* log) { m_log = log ? log : &m_ownLog; }
@@ -63,7 +66,8 @@ public:
     bool rebuilt() const { return m_rebuilt; }
     // The number after the last "startxref" in the file's tail, or 0.
     int64_t locateStartxref();
-    // Each reads one section; true when it names a previous one, whose offset replaces `offset`.
+    // Each reads one section; true when it names a previous one, whose offset
+    // replaces `offset`. An error leaves readSectionAt with the section's offset.
     bool readSectionAt(int64_t& offset);
     bool readClassicSection(CPdfParser& parser, int64_t& offset);
     bool readStreamSection(CPdfStream* stream, int64_t& offset);
@@ -96,6 +100,10 @@ public:
     std::string_view compressedObjectBytes(int num, int gen);
 
 private:
+    bool readSection(int64_t& offset);
+    // Records why the sections cannot be used, for the rebuild's warning,
+    // and throws what a load without repair refuses the file with.
+    [[noreturn]] void refuseSections(std::string why, std::optional<int64_t> offset);
     // A classic table in the standard layout ("first count" lines and 20-byte
     // entries), read as bytes; false (nothing stored) for anything else.
     bool readStandardTable(int64_t offset, int64_t& trailerAt, std::vector<int>& freeInTable);
@@ -148,6 +156,10 @@ private:
     std::vector<std::shared_ptr<CPdfObjStmReader>> m_objStms; // most recently used first
     std::unique_ptr<CObjectScan> m_scan;
     bool m_rebuilt = false;
+    // Why the sections could not be used: the first cause found, said in the rebuild's warning.
+    std::string m_sectionsDamage;
+    // Whether the section being read starts as one ("xref", or a stream of /Type /XRef).
+    bool m_sectionRecognized = false;
     // Where the newest trailer stands (file position), for the encryption
     // entries that must be read again with their bytes.
     int64_t m_trailerAt = -1;

@@ -52,7 +52,7 @@ void checkAesArguments(std::string_view key, std::string_view iv, std::string_vi
 {
     if ((key.size() != AES128_KEY_SIZE && key.size() != AES256_KEY_SIZE) || iv.size() != kAesBlockSize ||
         data.size() % kAesBlockSize != 0)
-        throw CPdfException("AES was given a key, an IV or data of the wrong size");
+        throw CPdfException(CPdfException::EKind::Internal, "AES was given a key, an IV or data of the wrong size");
 }
 
 std::string aesCbc(std::string_view key, std::string_view iv, std::string_view data, bool encrypt)
@@ -110,7 +110,7 @@ std::string sha512(std::string_view data)
 std::string rc4(std::string_view key, std::string_view data)
 {
     if (key.size() < ARCFOUR_MIN_KEY_SIZE || key.size() > ARCFOUR_MAX_KEY_SIZE)
-        throw CPdfException("RC4 was given a key of the wrong size");
+        throw CPdfException(CPdfException::EKind::Internal, "RC4 was given a key of the wrong size");
     arcfour_ctx context;
     arcfour_set_key(&context, key.size(), bytesOf(key));
     std::string out(data.size(), '\0');

@@ -59,11 +59,7 @@ bool readParameters(const std::string& name, const CPdfObject& parms, CFilterPar
                 out.*key.field = value.intValue();
         }
     }
-    if (out.predictor == 1)
-        return true;
-    // Rows are undone for Flate data only; LZW with a predictor is not decoded.
-    return out.filter == FILTER_FLATE &&
-           CPdfRowPredictor::rowSizeFor(out.columns, out.colors, out.bitsPerComponent) >= 0;
+    return out.predictor == 1 || CPdfRowPredictor::rowSizeFor(out.columns, out.colors, out.bitsPerComponent) >= 0;
 }
 
 struct CFilterStep {
@@ -139,12 +135,23 @@ CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPd
     CFilterParameters values;
     if (!readParameters(name, parms, values))
         return nullptr;
+    CPdfStream* decoded = nullptr;
     switch (values.filter) {
-    case FILTER_LZW: return new CPdfLzwStream(source, values.earlyChange);
-    case FILTER_ASCII85: return new CPdfAscii85Stream(source);
-    case FILTER_ASCIIHEX: return new CPdfAsciiHexStream(source);
-    case FILTER_RUNLENGTH: return new CPdfRunLengthStream(source);
-    case FILTER_FLATE: break;
+    case FILTER_FLATE:
+        decoded = new CPdfInflateStream(source);
+        break;
+    case FILTER_LZW:
+        decoded = new CPdfLzwStream(source, values.earlyChange);
+        break;
+    case FILTER_ASCII85:
+        return new CPdfAscii85Stream(source);
+    case FILTER_ASCIIHEX:
+        return new CPdfAsciiHexStream(source);
+    case FILTER_RUNLENGTH:
+        return new CPdfRunLengthStream(source);
     }
-    return new CPdfInflateStream(source, values.predictor, values.columns, values.colors, values.bitsPerComponent);
+    // The row predictor is a stage of its own behind the filter it belongs to.
+    if (values.predictor == 1)
+        return decoded;
+    return new CPdfRowPredictor(decoded, values.predictor, values.columns, values.colors, values.bitsPerComponent);
 }

@@ -14,6 +14,7 @@ CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict);
 
 // A new decoder over `source` for the filter `name` (Flate, LZW, ASCII85,
 // ASCIIHex or RunLength, full or abbreviated) with the decode parameters
-// `parms`, or nullptr for any other filter or for predictor parameters that
-// make no usable row (or any predictor with LZW).
+// `parms`, followed by the row predictor they name (Flate and LZW), or
+// nullptr for any other filter or for predictor parameters that make no
+// usable row.
 CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPdfObject& parms);

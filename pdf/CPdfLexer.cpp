@@ -21,17 +21,6 @@ bool isNumberByte(uint8_t c) { return (c >= '0' && c <= '9') || c == '.'; }
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
-int hexValue(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // atoi of "[+-]?digits", saturated to the 32-bit range instead of overflowing.
 int parseInteger(std::string_view text)
 {
@@ -349,10 +338,10 @@ void CPdfLexer::readName(CPdfObject& out)
         if (!isRegular(c))
             break;
         m_stream->readChar();
-        if (c == '#' && hexValue(m_stream->peekChar()) >= 0) {
-            int high = hexValue(m_stream->readChar());
+        if (c == '#' && hexDigitValue(m_stream->peekChar()) >= 0) {
+            int high = hexDigitValue(m_stream->readChar());
             // The second byte is consumed whatever it is.
-            int low = hexValue(m_stream->readChar());
+            int low = hexDigitValue(m_stream->readChar());
             m_buffer += static_cast<char>(high * 16 + (low >= 0 ? low : 0));
         } else {
             m_buffer += static_cast<char>(c);
@@ -371,7 +360,7 @@ void CPdfLexer::readHexString(CPdfObject& out)
             break;
         if (isWhitespace(c))
             continue;
-        int digit = hexValue(c);
+        int digit = hexDigitValue(c);
         if (digit < 0)
             digit = 0;
         if (high < 0) {

@@ -69,6 +69,17 @@ public:
     static constexpr bool isWhitespace(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::WHITESPACE; }
     static constexpr bool isDelimiter(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::DELIMITER; }
     static constexpr bool isRegular(int c) { return c >= 0 && pdfsyntax::kCharClasses.classes[c] == pdfsyntax::REGULAR; }
+    // The value of a hex digit of either case, or -1 for any other byte.
+    static constexpr int hexDigitValue(int c)
+    {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    }
 
 private:
     void readTokenValue(CPdfObject& out);

@@ -17,13 +17,15 @@ size_t CPdfStream::readBytes(uint8_t* target, size_t count)
             done += run;
             continue;
         }
-        int c = readCharSlow();
-        if (c < 0)
+        if (!refill())
             break;
-        target[done++] = static_cast<uint8_t>(c);
     }
     return done;
 }
+
+int CPdfStream::readCharSlow() { return refill() ? *m_next++ : -1; }
+
+int CPdfStream::peekCharSlow() { return refill() ? *m_next : -1; }
 
 CPdfStream* CPdfStream::openWindow(int64_t, int64_t, const CPdfObject&) { return nullptr; }
 

@@ -10,9 +10,9 @@ class CPdfObject;
 // lexer and the parser read every kind (file windows, decoded data, bounded
 // views, memory) through this interface.
 //
-// Kinds that can expose their current buffer set [m_next, m_end), which makes
-// readChar and peekChar a pointer step; when it is empty, the virtual slow
-// path refills it or reads through whatever the kind does.
+// Every kind hands out its bytes through [m_next, m_end), which makes
+// readChar and peekChar a pointer step; when it is empty, the kind's refill
+// makes the next bytes available.
 class CPdfStream {
 public:
     CPdfStream(const CPdfStream&) = delete;
@@ -60,13 +60,16 @@ protected:
     CPdfStream() = default;
     virtual ~CPdfStream();
 
-    // Called when [m_next, m_end) is empty.
-    virtual int readCharSlow() = 0;
-    virtual int peekCharSlow() = 0;
+    // Called when [m_next, m_end) is empty: points it at the next bytes;
+    // false at the end of the data.
+    virtual bool refill() = 0;
 
     const uint8_t* m_next = nullptr;
     const uint8_t* m_end = nullptr;
 
 private:
+    int readCharSlow();
+    int peekCharSlow();
+
     int m_refCount = 1;
 };

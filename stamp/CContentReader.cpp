@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
 #include "stamp/CObjectReader.h"

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "stamp/CObjectReader.h"
 

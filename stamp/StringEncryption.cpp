@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "pdf/CPdfLexer.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 
 std::string encryptObjectStrings(std::string_view text, const CSecurityHandler& security, int num)

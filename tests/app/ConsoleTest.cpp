@@ -252,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
         Case{"Truncated", {"-itruncated.pdf", "-oout.pdf", "-jstamp.jpg"}, 0,
              opened("truncated.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing\n"
-             "Warning: cross-reference data damaged; rebuilt from 10 objects found in the file\n"
+             "Warning: cross-reference data damaged (no startxref); rebuilt from 10 objects found in the file\n"
              "Warning: object 10 could not be read; left out\n"
              "Warning: page tree entry 11 is missing or loops back; skipped\nDone.\n",
              {"out.pdf"}, "", "none", "", true},

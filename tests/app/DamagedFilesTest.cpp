@@ -93,7 +93,12 @@ TEST_P(DamagedFile, IsStampedWithEveryObjectAndSaysWhatWasRepaired)
               "");
 }
 
-const std::string kRebuilt = "cross-reference data damaged; rebuilt from 9 objects found in the file";
+// The rebuild's warning, with why the sections could not be used.
+std::string rebuilt(const std::string& why, int objects = 9)
+{
+    return "cross-reference data damaged (" + why + "); rebuilt from " + std::to_string(objects) +
+           " objects found in the file";
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Damage, DamagedFile,
@@ -105,13 +110,25 @@ INSTANTIATE_TEST_SUITE_P(
                        std::string digits = std::to_string(std::stol(pdf.substr(entry, 10)) + 3);
                        return pdf.replace(entry, 10, std::string(10 - digits.size(), '0') + digits);
                    },
-                   {"1 object was not where the cross-reference data says; found by scanning"}},
+                   {"object 6 was not where the cross-reference data says; found by scanning"}},
+        DamageCase{"MostOffsetsShifted",
+                   [] {
+                       std::string pdf = threePages().build();
+                       for (int num = 2; num <= 9; ++num) {
+                           const size_t entry = entryAt(pdf, num);
+                           std::string digits = std::to_string(std::stol(pdf.substr(entry, 10)) + 2);
+                           pdf.replace(entry, 10, std::string(10 - digits.size(), '0') + digits);
+                       }
+                       return pdf;
+                   },
+                   {"8 objects were not where the cross-reference data says; found by scanning: 2, 3, 4, 5, 6 and 3 "
+                    "more"}},
         DamageCase{"LineInsertedBeforeAnObjectAndStartxrefWrong",
                    [] {
                        std::string pdf = threePages().build();
                        return pdf.insert(pdf.find("\n7 0 obj") + 1, "% a line an editor added\n");
                    },
-                   {kRebuilt}},
+                   {rebuilt("no cross-reference section at offset 872")}},
         DamageCase{"SwappedEntries",
                    [] {
                        std::string pdf = threePages().build();
@@ -120,25 +137,25 @@ INSTANTIATE_TEST_SUITE_P(
                        pdf.replace(a, 20, second);
                        return pdf.replace(b, 20, first);
                    },
-                   {"2 objects were not where the cross-reference data says; found by scanning"}},
+                   {"2 objects were not where the cross-reference data says; found by scanning: 6, 9"}},
         DamageCase{"NoTableAtAll",
                    [] {
                        const std::string pdf = threePages().build();
                        return pdf.substr(0, pdf.rfind("\nxref\n") + 1) + "trailer\n<< /Root 1 0 R >>\n%%EOF\n";
                    },
-                   {kRebuilt}},
+                   {rebuilt("no startxref")}},
         DamageCase{"NoTrailerCatalogFoundByItsType",
                    [] {
                        const std::string pdf = threePages().build();
                        return pdf.substr(0, pdf.rfind("\nxref\n") + 1);
                    },
-                   {kRebuilt}},
+                   {rebuilt("no startxref")}},
         DamageCase{"CutAfterTheLastObject",
                    [] {
                        const std::string pdf = threePages().build();
                        return pdf.substr(0, pdf.rfind("endobj") + 7);
                    },
-                   {kRebuilt}},
+                   {rebuilt("no startxref")}},
         DamageCase{"ConvertedToCrLf",
                    [] {
                        std::string pdf = threePages().build(), converted;
@@ -146,14 +163,15 @@ INSTANTIATE_TEST_SUITE_P(
                            converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
                        return converted;
                    },
-                   {kRebuilt, "3 streams have a wrong /Length; corrected: 6, 7, 8"}},
+                   {rebuilt("no cross-reference section at offset 872"),
+                    "3 streams have a wrong /Length; corrected: 6, 7, 8"}},
         DamageCase{"LengthTooShort", [] { return withFirstLength(threePages().build(), "20"); },
                    {"stream 6 has a wrong /Length; corrected"}},
         DamageCase{"LengthTooLong", [] { return withFirstLength(threePages().build(), "99"); },
                    {"stream 6 has a wrong /Length; corrected"}},
         DamageCase{"LengthToAMissingObject",
                    [] { return withFirstLength(threePages().build(), "77 0 R"); }, // longer: later offsets move
-                   {kRebuilt, "stream 6 has a wrong /Length; corrected"}},
+                   {rebuilt("no cross-reference section at offset 872"), "stream 6 has a wrong /Length; corrected"}},
         DamageCase{"ObjectNamedInUseButMissing",
                    [] {
                        vtest::PdfBuilder b = threePages();
@@ -172,14 +190,20 @@ INSTANTIATE_TEST_SUITE_P(
                        const size_t prev = pdf.rfind("/Prev ") + 6;
                        return pdf.replace(prev, pdf.find_first_not_of("0123456789", prev) - prev, "17");
                    },
-                   {kRebuilt}},
+                   {rebuilt("no cross-reference section at offset 17")}},
+        DamageCase{"RootNamingNoObjectCatalogFoundByItsType",
+                   [] {
+                       std::string pdf = threePages().build();
+                       return pdf.replace(pdf.rfind("/Root 1 0 R"), 11, "/Root 7 1 R");
+                   },
+                   {rebuilt("the catalog, object 7, cannot be read")}},
         DamageCase{"ObjectStreamsWithStartxrefWrong",
                    [] {
                        std::string pdf = threePages(true).build();
                        const size_t number = pdf.rfind("startxref\n") + 10;
                        return pdf.replace(number, pdf.find('\n', number) - number, "12");
                    },
-                   {"cross-reference data damaged; rebuilt from 11 objects found in the file"}}));
+                   {rebuilt("no cross-reference section at offset 12", 11)}}));
 
 // A file of many streams without "endstream", and many headers for one number,
 // stays quick: searches already made answer the later ones.

@@ -15,7 +15,7 @@ using namespace e2e;
 
 namespace {
 
-enum class Coding { Plain, Flate, Lzw, Undecodable };
+enum class Coding { Plain, Flate, Lzw, LzwPredicted, Undecodable };
 
 struct StateCase {
     const char* name;
@@ -31,10 +31,16 @@ std::ostream& operator<<(std::ostream& out, const StateCase& c) { return out << 
 // of it comes before any extra Q: poppler stops drawing a page there.
 const std::string kDrawing = "0.6 g 150 200 200 150 re f q 0 0 1 rg 400 500 60 60 re f Q\n";
 
+// Rows of this many bytes for the predicted coding.
+constexpr size_t kColumns = 8;
+
 std::string encoded(const std::string& data, Coding coding)
 {
     if (coding == Coding::Lzw)
         return vtest::lzwEncode(data);
+    if (coding == Coding::LzwPredicted) // padded with spaces to whole rows
+        return vtest::lzwEncode(
+            vtest::pngUpEncode(data + std::string(kColumns - data.size() % kColumns, ' '), kColumns));
     return data;
 }
 
@@ -50,6 +56,8 @@ std::string document(const StateCase& c)
         std::string dict;
         if (c.coding == Coding::Lzw)
             dict = "/Filter /LZWDecode";
+        if (c.coding == Coding::LzwPredicted)
+            dict = "/Filter /LZWDecode /DecodeParms << /Predictor 12 /Columns " + std::to_string(kColumns) + " >>";
         if (c.coding == Coding::Undecodable && num == 5)
             dict = "/Filter /VellicoUnknownDecode"; // the first stream: one viewer skips it, the other reads it raw
         b.setStream(num, dict, encoded(stream, c.coding), c.coding == Coding::Flate);
@@ -131,6 +139,8 @@ INSTANTIATE_TEST_SUITE_P(
         // A clip outside any q is undone by the prefix's save.
         StateCase{"ClipOutsideAnyQ", {"300 300 100 100 re W n " + kDrawing}},
         StateCase{"LzwContent", {"q 2 0 0 2 0 0 cm " + kDrawing}, Coding::Lzw, "\nQ\nQ\nq\n"},
+        // Undecodable before the row predictor became a stage behind any filter.
+        StateCase{"LzwContentWithAPredictor", {"q 2 0 0 2 0 0 cm " + kDrawing}, Coding::LzwPredicted, "\nQ\nQ\nq\n"},
         // A stream the program cannot decode: the stamp it always had.
         StateCase{"UndecodableStream", {"0 0 1 rg\n", "q 2 0 0 2 0 0 cm " + kDrawing + "Q\n"}, Coding::Undecodable}),
     [](const testing::TestParamInfo<StateCase>& info) { return std::string(info.param.name); });

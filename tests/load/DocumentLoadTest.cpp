@@ -6,6 +6,8 @@
 
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "load/CPdfFile.h"
@@ -68,7 +70,23 @@ public:
         vtest::writeFile(m_dir.file("doc.pdf"), bytes);
         return attempt("", [&] { return m_file.open(m_dir.file("doc.pdf")), std::string(); });
     }
+    // What the last open or fetch that failed threw.
+    const CPdfException& error() const { return *m_error; }
     CXrefTable& xref() { return *m_file.xref(); }
+    // The records, read again with every classic table read by tokens.
+    std::string recordsByTokens()
+    {
+        CXrefTable table;
+        table.load(m_file.mainStream(), true);
+        return describe(table.records());
+    }
+    static std::string describe(const std::vector<CXrefRecord>& records)
+    {
+        std::string s;
+        for (const CXrefRecord& r : records)
+            s += "fno"[r.type] + std::to_string(r.offset) + "/" + std::to_string(r.gen) + " ";
+        return s;
+    }
     const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
     // The fetched value as text, or "throws: " and the message.
     std::string fetch(int num, int gen = 0)
@@ -97,14 +115,16 @@ public:
 
 private:
     template <class F>
-    static std::string attempt(const char* prefix, F f)
+    std::string attempt(const char* prefix, F f)
     {
         try {
             return f();
         } catch (const CPdfException& e) {
+            m_error = e;
             return prefix + std::string(e.message());
         }
     }
+    std::optional<CPdfException> m_error;
     vtest::TempDir m_dir;
     CPdfFile m_file;
 };
@@ -205,62 +225,95 @@ TEST(Open, SectionsAndTails)
     const std::string damaged = "PDF file was damaged", encrypted = "PDF file is encrypted";
     const std::string rows2 = "\0\0\0\xFF\1\0\x10\0"s, row0 = rows2.substr(0, 4); // with /W [ 1 2 1 ]: 0 free, 1 at 16
     const std::string free0 = "0 1\n" + entry(0, 65535, 'f'), basic = basicDoc().build();
-    const struct { const char* name; std::string bytes, error; const char* records = ""; } rows[] = {
+    // Why the rebuild's warning says the sections could not be used; "@" stands for startxref's offset.
+    const std::string parse = "the section at offset @ does not parse", none = "no cross-reference section at offset @";
+    using Kind = CPdfException::EKind;
+    const struct {
+        const char* name;
+        std::string bytes, error, why = "";
+        const char* records = "";
+        Kind kind = Kind::Damaged;
+    } rows[] = {
         {"CR LF and spaces after startxref",
          std::string(basic).replace(basic.rfind("startxref\n"), 10, "startxref\r\n  "), ""},
-        {"a later startxref 0 is the one used", basic + "startxref\n0\n", damaged},
+        {"a later startxref 0 is the one used", basic + "startxref\n0\n", damaged, "no startxref"},
         {"600 bytes, less than the tail", built([](PdfBuilder& b) { b.setPadding(600 - b.build().size()); }), ""},
-        {"no Root", built([](PdfBuilder& b) { b.setRoot(0); }), damaged},
+        {"no Root", built([](PdfBuilder& b) { b.setRoot(0); }), damaged, "the trailer names no catalog"},
         // Encrypted with a user password, the dictionary by reference or inline.
         {"Encrypt reference", built([](PdfBuilder& b) {
              b.set(7, vtest::passwordEncryptDictionary());
              b.setTrailerExtra("/Encrypt 7 0 R");
-         }), encrypted},
+         }),
+         encrypted, "", "", Kind::Encrypted},
         {"Encrypt inline",
-         built([](PdfBuilder& b) { b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary()); }), encrypted},
+         built([](PdfBuilder& b) { b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary()); }), encrypted,
+         "", "", Kind::Encrypted},
         // Rows of cross-reference streams.
-        {"/W [ 0 2 0 ]: all in the file, generation 0", stm("/Size 3 /W [ 0 2 0 ]", "\0\x10\0\x20\0\x30"s), "",
+        {"/W [ 0 2 0 ]: all in the file, generation 0", stm("/Size 3 /W [ 0 2 0 ]", "\0\x10\0\x20\0\x30"s), "", "",
          "0:n16/0 1:n32/0 2:n48/0"},
         {"/Index [ 0 1 7 2 ]", stm("/Size 9 /Index [ 0 1 7 2 ] /W [ 1 2 1 ]", "\0\0\0\xFF\1\0\x46\0\2\0\x50\3"s), "",
-         "0:f0/255 1:- 6:- 7:n70/0 8:o80/3"},
-        {"/Index [ 5 ]: an unpaired item, no row", stm("/Size 9 /Index [ 5 ] /W [ 1 2 1 ]", ""), "", "0:- 5:- 8:-"},
+         "", "0:f0/255 1:- 6:- 7:n70/0 8:o80/3"},
+        {"/Index [ 5 ]: an unpaired item, no row", stm("/Size 9 /Index [ 5 ] /W [ 1 2 1 ]", ""), "", "", "0:- 5:- 8:-"},
         // Every message of the two section kinds.
-        {"entry keyword x", tbl("0 2\n" + entry(0, 65535, 'f') + entry(9, 0, 'x')), "Couldn't parse an xref table"},
-        {"trailer an array", withSection("xref\n" + free0 + "trailer\n[ ]\n"), "Trailer dictionary is wrong type"},
-        {"neither table nor stream", withSection("/XRef\n"), "Couldn't parse an xref"},
-        {"an object that is not a stream", withSection("9 0 obj\n<< >>\nendobj\n"), "Couldn't parse an xref stream"},
-        {"no /Size", stm("/W [ 1 2 1 ]", rows2), "Size of xref Stream is wrong type"},
-        {"/W with a real", stm("/Size 2 /W [ 1 2.0 1 ]", rows2), "W item of xref Stream is wrong type"},
-        {"/W with two items", stm("/Size 2 /W [ 1 2 ]", rows2), "W item of xref Stream is wrong length"},
+        {"entry keyword x", tbl("0 2\n" + entry(0, 65535, 'f') + entry(9, 0, 'x')), "Couldn't parse an xref table",
+         parse},
+        {"trailer an array", withSection("xref\n" + free0 + "trailer\n[ ]\n"), "Trailer dictionary is wrong type",
+         parse},
+        {"neither table nor stream", withSection("/XRef\n"), "Couldn't parse an xref", none},
+        {"an object that is not a stream", withSection("9 0 obj\n<< >>\nendobj\n"), "Couldn't parse an xref stream",
+         none},
+        {"no /Size", stm("/W [ 1 2 1 ]", rows2), "Size of xref Stream is wrong type", parse},
+        {"/W with a real", stm("/Size 2 /W [ 1 2.0 1 ]", rows2), "W item of xref Stream is wrong type", parse},
+        {"/W with two items", stm("/Size 2 /W [ 1 2 ]", rows2), "W item of xref Stream is wrong length", parse},
         {"/Index with a string", stm("/Size 2 /Index [ 0 (2) ] /W [ 1 2 1 ]", rows2),
-         "Index item of xref Stream is wrong type"},
+         "Index item of xref Stream is wrong type", parse},
         {"data ends in the second row", stm("/Size 2 /W [ 1 2 1 ]", rows2.substr(0, 6)),
-         "Unexpected EOF while reading xref stream section"},
+         "Unexpected EOF while reading xref stream section", parse},
         {"type 3", stm("/Size 2 /W [ 1 2 1 ]", "\0\0\0\xFF\3\0\x10\0"s),
-         "Wrong type of xref entry while reading xref stream section"},
+         "Wrong type of xref entry while reading xref stream section", parse},
         // Absurd counts, refused before anything is allocated for them.
-        {"negative count", tbl("0 -5\n"), damaged},
-        {"first + count past 2^31", tbl("2147483000 1000\n"), damaged},
-        {"more entries than the file could hold", tbl("0 2000000\n"), damaged},
-        {"/Size far past the file's size, numbers used sparsely", stm("/Size 150000 /Index [ 0 1 149999 1 ] /W [ 1 2 1 ]", rows2), "",
-         "0:f0/255 149999:n16/0"},
-        {"/Size 2000000000", stm("/Size 2000000000 /W [ 1 2 1 ]", row0), damaged},
-        {"/Index count 2000000000", stm("/Size 3 /Index [ 0 2000000000 ] /W [ 1 2 1 ]", row0), damaged},
+        {"negative count", tbl("0 -5\n"), damaged, parse},
+        {"first + count past 2^31", tbl("2147483000 1000\n"), damaged, parse},
+        {"more entries than the file could hold", tbl("0 2000000\n"), damaged, parse},
+        {"/Size far past the file's size, numbers used sparsely",
+         stm("/Size 150000 /Index [ 0 1 149999 1 ] /W [ 1 2 1 ]", rows2), "", "", "0:f0/255 149999:n16/0"},
+        {"/Size 2000000000", stm("/Size 2000000000 /W [ 1 2 1 ]", row0), damaged, parse},
+        {"/Index count 2000000000", stm("/Size 3 /Index [ 0 2000000000 ] /W [ 1 2 1 ]", row0), damaged, parse},
+        // No header and nothing a document needs: no PDF, with or without repair.
+        {"a GIF", "GIF89a\x01\0\x01\0"s + std::string(2000, 'x'), damaged, "", "", Kind::NotPdf},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         Loaded doc;
         ASSERT_EQ(doc.open(row.bytes, false), row.error);
         EXPECT_EQ(doc.recs(row.records), row.records);
+        // A section that fails is where startxref points, and the refusal says so.
+        const size_t tail = row.bytes.rfind("startxref");
+        const std::string at = tail == std::string::npos ? "" : std::to_string(std::stol(row.bytes.substr(tail + 9)));
+        std::string why = row.why;
+        const bool atSection = why.find('@') != std::string::npos;
+        if (atSection)
+            why.replace(why.find('@'), 1, at);
+        if (!row.error.empty()) {
+            EXPECT_EQ(doc.error().kind(), row.kind);
+        }
+        if (atSection) {
+            EXPECT_EQ(doc.error().offset().value_or(-1), std::stol(at));
+        }
         // Repair rebuilds every damaged one from its objects (the basic
-        // document's three and the catalog among them); encryption stays refused.
+        // document's three and the catalog among them), and says why;
+        // encryption stays refused, and so does what is no PDF.
         Loaded repaired;
-        const std::string expected = row.error == encrypted ? encrypted : "";
-        ASSERT_EQ(repaired.open(row.bytes), expected);
-        if (!row.error.empty() && row.error != encrypted) {
+        const bool refused = row.kind != Kind::Damaged;
+        ASSERT_EQ(repaired.open(row.bytes), refused ? row.error : "");
+        if (refused) {
+            EXPECT_EQ(repaired.error().kind(), row.kind);
+        } else if (!row.error.empty()) {
             EXPECT_TRUE(repaired.xref().rebuilt());
             EXPECT_EQ(repaired.xref().rootNum(), 1);
             EXPECT_EQ(repaired.fetch(3), "<< /Title (Hand made) >>");
+            const std::string warning = repaired.xref().repairLog().lines().at(0);
+            EXPECT_EQ(warning.find("cross-reference data damaged (" + why + "); rebuilt from "), 0u) << warning;
         }
     }
 }
@@ -283,6 +336,15 @@ TEST(Open, PrevLoopStopsAndKeepsWhatWasRead)
             ASSERT_EQ(doc.open(s.finish(first), false), ""); // sections only: the catalog is in none of them
             for (size_t i = 0; i < prevOf.size(); ++i)
                 EXPECT_EQ(doc.rec(static_cast<int>(4 + i)).offset, static_cast<int32_t>(100 * (i + 1)));
+            // A repairing load rebuilds the table, and names the section the chain came back to.
+            size_t back = 0;
+            for (std::set<size_t> seen; seen.insert(back).second;)
+                back = prevOf[back];
+            Loaded repaired;
+            ASSERT_EQ(repaired.open(s.finish(first)), "");
+            const std::string loop =
+                "(the /Prev chain loops back to offset " + std::to_string(first + back * length) + ")";
+            EXPECT_NE(repaired.xref().repairLog().lines().at(0).find(loop), std::string::npos);
         }
     }
 }
@@ -364,6 +426,8 @@ TEST(Open, RoundTripOverEveryBuilderLayout)
         Loaded doc;
         ASSERT_EQ(doc.open(b.build()), "");
         EXPECT_EQ(doc.xref().baseOffset(), static_cast<int64_t>(layout.junk.size()));
+        // Standard tables are read as bytes; the token reader must agree.
+        EXPECT_EQ(Loaded::describe(doc.xref().records()), doc.recordsByTokens());
         const std::string trailer = show(doc.xref().trailer());
         EXPECT_NE(trailer.find("/Rev " + std::to_string(rev) + " "), std::string::npos) << "the newest: " << trailer;
         EXPECT_NE(trailer.find("/Size " + std::to_string(doc.xref().recordCount()) + " "), std::string::npos);
@@ -447,6 +511,8 @@ TEST(Fetch, Objects)
         {"index past the last slot", objStm("/N 2 /First 10", kExample, {{5, {2, 4, 2}}}), 5, 0, "null", ""},
         {"no /First", objStm("/N 2", kExample), 5, 0, "null", ""},
         {"fails to parse, too deep", objStm("/N 2 /First 8", deep), 6, 0, "throws: PDF file was damaged"},
+        {"in the file, fails to parse", built([](PdfBuilder& b) { b.set(4, std::string(300, '[')); }), 4, 0,
+         "throws: PDF file was damaged"},
         {"next to one that fails to parse", objStm("/N 2 /First 8", deep), 5, 0, "(ok)"},
     };
     for (const auto& row : rows) {
@@ -455,6 +521,10 @@ TEST(Fetch, Objects)
         ASSERT_EQ(doc.open(row.doc), "");
         for (int twice = 0; twice < 2; ++twice) { // the second fetch must agree: nothing half-built is kept
             EXPECT_EQ(doc.fetch(row.num, row.gen), row.value);
+            if (std::string(row.value).rfind("throws: ", 0) == 0) { // the error names the object, and where it is
+                EXPECT_EQ(doc.error().object().value_or(-1), row.num);
+                EXPECT_EQ(doc.error().offset().has_value(), doc.rec(row.num).type == XREF_IN_FILE);
+            }
             if (row.bytes) {
                 EXPECT_EQ(doc.bytesOf(row.num, row.gen), row.bytes);
             }

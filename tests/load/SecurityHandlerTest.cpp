@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "load/CryptoPrimitives.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 
 namespace {
@@ -203,7 +203,6 @@ TEST(SecurityHandler, EmptyPasswordOpensEveryRevision)
         EXPECT_TRUE(handler.opensWithoutPassword());
         EXPECT_EQ(hex(handler.fileKey()), f.key);
         EXPECT_EQ(handler.decryptString(2, 0, unhex(f.title)), "Known title");
-        EXPECT_TRUE(handler.permsMatch());
     }
 }
 
@@ -497,7 +496,6 @@ TEST(SecurityHandler, PermissionsWrittenUnsigned)
     EXPECT_EQ(r6.state(), EState::Open);
     EXPECT_EQ(r6.permissions(), -4);
     EXPECT_TRUE(r6.permissionsKnown());
-    EXPECT_TRUE(r6.permsMatch());
     // With /Perms damaged too, nothing tells the bits: changes count as forbidden.
     const CSecurityHandler unknown = open(
         edited(edited(kAes256R6.dict, "/P -4", "/P 4294967292"), "/Perms <c0", "/Perms <c1"), kFirstId);
@@ -532,14 +530,16 @@ TEST(SecurityHandler, UnusedCryptFiltersDoNotRefuse)
               "PDF file is encrypted, but its encryption dictionary is damaged: a /Crypt filter's /Name is not a name");
 }
 
-// /Perms that does not match /P is tolerated, as readers do, but reported.
-TEST(SecurityHandler, PermsMismatchIsReported)
+// /Perms that does not match /P is passed over, as readers do: the values in the clear stand.
+TEST(SecurityHandler, PermsMismatchIsTolerated)
 {
-    const CSecurityHandler handler = open(edited(kAes256R6.dict, "/P -4", "/P -8"), kFirstId);
+    const CSecurityHandler handler = open(edited(kAes256R6.dict, "/P -4", "/P -16"), kFirstId);
     EXPECT_EQ(handler.state(), EState::Open); // /P is not part of the /R 6 key
-    EXPECT_FALSE(handler.permsMatch());
+    EXPECT_EQ(handler.permissions(), -16);
+    EXPECT_FALSE(handler.allowsModifying());
     const CSecurityHandler metadata = open(edited(kAes256R6.dict, "/V 5", "/V 5 /EncryptMetadata false"), kFirstId);
-    EXPECT_FALSE(metadata.permsMatch());
+    EXPECT_EQ(metadata.state(), EState::Open);
+    EXPECT_FALSE(metadata.encryptsMetadata());
 }
 
 // Hostile or damaged dictionaries: each is refused with a message that names

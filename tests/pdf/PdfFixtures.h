@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "load/CPdfMemoryStream.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfResolver.h"
 
 namespace pdftest {

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
-#include "load/CFileSource.h"
-#include "load/CPdfFileWindowStream.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfParser.h"
 #include "tests/pdf/PdfFixtures.h"
-#include "tests/support/TestUtil.h"
 
 using namespace pdftest;
 
@@ -28,19 +27,70 @@ std::string lexAll(const std::string& input)
     return out;
 }
 
-// Every value of `input`, parsed from a file (stream data needs one) and
-// described only once the parser is gone; an exception shows as "!message".
+// Bytes in memory read as a file's window is: positions are offsets in the
+// bytes, it seeks, and a stream object's data is a window of its own over
+// them (unfiltered only: filters belong to the layer above).
+class FileLikeStream : public CPdfStream {
+public:
+    FileLikeStream(std::shared_ptr<const std::string> bytes, int64_t start, int64_t length, const CPdfObject& dict)
+        : m_bytes(std::move(bytes)), m_start(start), m_length(length)
+    {
+        m_dict.assign(dict);
+        rewind();
+    }
+    void rewind() override { moveTo(m_start); }
+    CPdfDict* streamDict() override { return m_dict.type() == PDF_DICT ? m_dict.dictValue() : nullptr; }
+    int64_t tellPos() override { return m_next ? m_next - begin() : m_parkedAt; }
+    int64_t seekPos(int64_t offset, int whence) override
+    {
+        const int64_t target = whence == SEEK_END ? static_cast<int64_t>(m_bytes->size()) + offset : offset;
+        moveTo(target < 0 ? tellPos() : target);
+        return tellPos();
+    }
+    int64_t windowStart() override { return m_start; }
+    void shiftStart(int64_t delta) override { moveTo(m_start += delta); }
+    int64_t windowLength() override { return m_length; }
+    CPdfStream* openWindow(int64_t start, int64_t length, const CPdfObject& dict) override
+    {
+        return new FileLikeStream(m_bytes, start, length, dict);
+    }
+    CPdfStream* openStreamData(int64_t start, int64_t length, const CPdfObject& dict) override
+    {
+        CPdfObject filter;
+        dict.dictValue()->getValue("Filter", filter);
+        return filter.type() == PDF_NULL ? openWindow(start, length, dict) : nullptr;
+    }
+
+private:
+    bool refill() override { return false; } // the whole window is in view
+    const uint8_t* begin() const { return reinterpret_cast<const uint8_t*>(m_bytes->data()); }
+    void moveTo(int64_t position)
+    {
+        const int64_t size = static_cast<int64_t>(m_bytes->size());
+        const int64_t end = m_length == 0 ? size : std::min(size, m_start + m_length);
+        m_parkedAt = position;
+        m_next = m_end = nullptr;
+        if (position < end)
+            m_next = begin() + position, m_end = begin() + end;
+    }
+
+    std::shared_ptr<const std::string> m_bytes;
+    int64_t m_start, m_length;
+    int64_t m_parkedAt = 0; // the position while it lies past the window's end
+    CPdfObject m_dict;
+};
+
+// Every value of `input`, parsed as a file would be (stream data needs
+// windows) and described only once the parser is gone; an exception shows
+// as "!message".
 std::string parseAll(const std::string& input)
 {
-    vtest::TempDir dir;
-    vtest::writeFile(dir.file("in.pdf"), input);
-    std::shared_ptr<CFileSource> file = CFileSource::open(dir.file("in.pdf"));
+    auto file = std::make_shared<const std::string>(input);
     FakeResolver table;
     std::vector<CPdfObject> values;
     std::string out;
     try {
-        CPdfObject none;
-        CPdfParser parser(&table, new CPdfFileWindowStream(file, 0, 0, none));
+        CPdfParser parser(&table, new FileLikeStream(file, 0, 0, CPdfObject()));
         do {
             values.emplace_back();
             parser.parseObject(values.back());

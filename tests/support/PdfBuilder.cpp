@@ -86,20 +86,6 @@ void putField(std::string& out, std::uint64_t value, int width) {
         out += static_cast<char>(i >= 8 ? 0 : (value >> (8 * i)) & 0xFF);
 }
 
-// Each row becomes tag 2 followed by its bytes minus the bytes of the row above.
-std::string pngUp(const std::string& data, std::size_t columns) {
-    std::string out;
-    std::string above(columns, '\0');
-    for (std::size_t at = 0; at < data.size(); at += columns) {
-        out += '\x02';
-        for (std::size_t i = 0; i < columns; ++i)
-            out += static_cast<char>(static_cast<unsigned char>(data[at + i]) -
-                                     static_cast<unsigned char>(above[i]));
-        above = data.substr(at, columns);
-    }
-    return out;
-}
-
 std::string xrefStreamBody(const Listing& rows, const std::string& keys, const XrefStreamOptions& o,
                            bool withIndex) {
     std::string data;
@@ -115,7 +101,7 @@ std::string xrefStreamBody(const Listing& rows, const std::string& keys, const X
     }
     const int columns = o.w0 + o.w1 + o.w2;
     if (o.pngUp)
-        data = pngUp(data, static_cast<std::size_t>(columns));
+        data = pngUpEncode(data, static_cast<std::size_t>(columns));
 
     std::string dict = keys + " /W [ " + std::to_string(o.w0) + " " + std::to_string(o.w1) + " " +
                        std::to_string(o.w2) + " ]";
@@ -154,6 +140,19 @@ std::uint64_t nextGen(const std::map<int, Row>& known, int num) {
 }
 
 } // namespace
+
+std::string pngUpEncode(const std::string& data, std::size_t columns) {
+    std::string out;
+    std::string above(columns, '\0');
+    for (std::size_t at = 0; at + columns <= data.size(); at += columns) {
+        out += '\x02';
+        for (std::size_t i = 0; i < columns; ++i)
+            out += static_cast<char>(static_cast<unsigned char>(data[at + i]) -
+                                     static_cast<unsigned char>(above[i]));
+        above = data.substr(at, columns);
+    }
+    return out;
+}
 
 PdfBuilder::Entry& PdfBuilder::define(int num, int gen) {
     if (num < 1)

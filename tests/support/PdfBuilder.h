@@ -26,6 +26,10 @@ struct XrefStreamOptions {
     bool arrays = false;        // /Filter and /DecodeParms written as one-item arrays
 };
 
+// `data`, whole rows of `columns` bytes, PNG-predicted as /Predictor 12
+// reads it: each row tag 2 (Up), then its bytes minus those of the row above.
+std::string pngUpEncode(const std::string& data, std::size_t columns);
+
 class PdfBuilder {
 public:
     // Object numbers are handed out 1, 2, 3, ...; 0 is the free-list head.
