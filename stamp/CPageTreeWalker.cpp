@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "load/CObjectReader.h"
 #include "load/CPdfMemoryStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
@@ -13,7 +14,6 @@
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfParser.h"
-#include "stamp/CObjectReader.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CRepairLog.h"
 #include "load/CXrefRecord.h"
@@ -14,7 +15,6 @@
 #include "stamp/CPageRecord.h"
 #include "stamp/JpegHeader.h"
 #include "stamp/StampObjects.h"
-#include "stamp/CObjectReader.h"
 
 class CContentReader;
 class CFileSource;

@@ -20,10 +20,10 @@
 #include "app/CommandLine.h"
 #include "app/MarkPasses.h"
 #include "load/CFileSource.h"
+#include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "stamp/CStampJob.h"
-#include "stamp/CObjectReader.h"
 #include "tests/app/E2e.h"
 
 using namespace e2e;

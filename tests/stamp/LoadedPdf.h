@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "load/CObjectReader.h"
 #include "stamp/CStampJob.h"
-#include "stamp/CObjectReader.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"
 

@@ -1,11 +1,43 @@
 // Cutting an object's literal text out of the input, and the layout of its
 // entries that the page rewrite and the page tree walk rely on.
 
-#include <cstdio>
+#include <gtest/gtest.h>
 
-#include "tests/stamp/LoadedPdf.h"
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "load/CObjectReader.h"
+#include "load/CPdfFile.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
+
+// A builder file (catalog 1 names page tree root 2), written out and opened
+// with an object reader over it.
+class LoadedPdf : public ::testing::Test {
+protected:
+    LoadedPdf()
+    {
+        b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.setRoot(1);
+    }
+    void load(const std::string& bytes)
+    {
+        vtest::writeFile(path, bytes);
+        document.open(path);
+        reader = std::make_unique<CObjectReader>(*document.file(), *document.xref());
+    }
+    std::string text(int num) { return reader->text(num); }
+    vtest::PdfBuilder b;
+    vtest::TempDir dir;
+    const std::string path = dir.file("in.pdf");
+    CPdfFile document;
+    std::unique_ptr<CObjectReader> reader;
+};
+
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
 const std::string kEmbedded = "%PDF-1.4\n1 0 obj\n<< >>\nendobj\ntrailer << >>"; // 43 bytes
 const std::string kTail = "\nstream\n" + kEmbedded + "\nendstream\nendobj\n";

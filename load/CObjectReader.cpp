@@ -1,4 +1,4 @@
-#include "stamp/CObjectReader.h"
+#include "load/CObjectReader.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,6 +6,7 @@
 
 #include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
+#include "load/StringEncryption.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfDictScanner.h"
@@ -13,7 +14,6 @@
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
-#include "stamp/StringEncryption.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 
 #include "load/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
+#include "load/StringEncryption.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
-#include "stamp/StringEncryption.h"
 
 namespace {
 
