@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -63,9 +62,6 @@ private:
     bool readHeadInFile(int num, CHeadBytes& bytes);
     // Reads the head of the object whose text starts at file position `start`.
     bool readHeadAt(int64_t start, CHeadBytes& bytes);
-    // Where stream data starting at `data` ends when its /Length is wrong:
-    // before the line end that precedes the next "endstream"; -1 when none does.
-    int64_t dataEndBeforeEndstream(int64_t data);
     // The entry `key` of m_head's dictionary as written; PDF_NULL when absent.
     void headEntry(const CHeadBytes& bytes, const char* key, CPdfObject& out) const;
     // Whether m_head's value ends where it should: containers closed.
@@ -80,5 +76,4 @@ private:
     CXrefTable& m_xref;
     CPdfObjectHead m_head; // of the object last read from the file
     CPdfObject m_parsed;   // its value when the parser read it (else PDF_NONE)
-    std::map<int64_t, int64_t> m_endstreamSearches; // start -> first "endstream" at or after it, or -1
 };

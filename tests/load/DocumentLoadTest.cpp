@@ -209,6 +209,12 @@ TEST(Open, SectionsAndTails)
         {"CR LF and spaces after startxref",
          std::string(basic).replace(basic.rfind("startxref\n"), 10, "startxref\r\n  "), ""},
         {"a later startxref 0 is the one used", basic + "startxref\n0\n", damaged},
+        // The scan skips stream data by the copier's rule: a header inside data on the keyword's line is none.
+        {"a stream on its keyword line holds a header",
+         built([](PdfBuilder& b) {
+             b.setRaw(4, "4 0 obj\n<< /Length 13 >>\nstream (see 3 0 obj)\nendstream\nendobj\n");
+         }) + "startxref\n0\n",
+         damaged},
         {"600 bytes, less than the tail", built([](PdfBuilder& b) { b.setPadding(600 - b.build().size()); }), ""},
         {"no Root", built([](PdfBuilder& b) { b.setRoot(0); }), damaged},
         // Encrypted with a user password, the dictionary by reference or inline.
