@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         CXrefTable byTokens;
         try {
-            byTokens.load(document.mainStream(), true);
+            byTokens.load(document.file(), document.mainStream(), true);
         } catch (const CPdfException&) {
             std::abort();
         }

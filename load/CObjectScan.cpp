@@ -6,6 +6,7 @@
 
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfStream.h"
+#include "pdf/CPdfStreamEndRule.h"
 
 namespace {
 
@@ -25,33 +26,10 @@ size_t readAt(CPdfStream& file, int64_t start, uint8_t* target, size_t size)
 
 } // namespace
 
-int64_t CObjectScan::findEndstream(CPdfStream& file, int64_t from)
-{
-    static constexpr char kKeyword[] = "endstream";
-    constexpr size_t kLength = sizeof kKeyword - 1;
-    if (m_noEndstreamFrom >= 0 && from >= m_noEndstreamFrom)
-        return -1;
-    std::vector<uint8_t> buffer(kChunk + kLength);
-    for (int64_t start = from;; start += kChunk) {
-        const size_t got = readAt(file, start, buffer.data(), buffer.size());
-        if (got < kLength)
-            break;
-        const std::string_view bytes(reinterpret_cast<const char*>(buffer.data()), got);
-        const size_t found = bytes.find(std::string_view(kKeyword, kLength));
-        if (found != std::string_view::npos && found < kChunk)
-            return start + static_cast<int64_t>(found);
-        if (got < buffer.size())
-            break;
-    }
-    m_noEndstreamFrom = from;
-    return -1;
-}
-
-void CObjectScan::run(CPdfStream& file, int64_t base, int64_t maxNum)
+void CObjectScan::run(CPdfStream& file, CPdfStreamEndRule& ends, int64_t base, int64_t maxNum)
 {
     m_headers.clear();
     m_trailers.clear();
-    m_noEndstreamFrom = -1;
     std::vector<uint8_t> buffer(kContext + kChunk + kContext);
     int64_t bufferStart = base;
     size_t got = 0;
@@ -60,6 +38,13 @@ void CObjectScan::run(CPdfStream& file, int64_t base, int64_t maxNum)
     auto at = [&](int64_t pos) -> int {
         const int64_t index = pos - bufferStart;
         return index >= 0 && index < static_cast<int64_t>(got) ? buffer[static_cast<size_t>(index)] : -1;
+    };
+    // Whether ">>" ends the bytes before `pos`, blanks and line ends between.
+    auto followsDictionary = [&](int64_t pos) {
+        int64_t q = pos - 1;
+        while (CPdfLexer::isWhitespace(at(q)))
+            --q;
+        return at(q) == '>' && at(q - 1) == '>';
     };
     bool inComment = false;
 
@@ -113,14 +98,16 @@ void CObjectScan::run(CPdfStream& file, int64_t base, int64_t maxNum)
             break;
         }
         case 's': {
-            bool keyword = !CPdfLexer::isRegular(at(pos - 1));
+            bool keyword = !CPdfLexer::isRegular(at(pos - 1)) && !CPdfLexer::isRegular(at(pos + 6));
             for (int k = 0; k < 6 && keyword; ++k)
                 keyword = at(pos + k) == "stream"[k];
-            if (!keyword || (at(pos + 6) != '\r' && at(pos + 6) != '\n'))
+            // Strings hold the word too: only a line end right after it, or a
+            // dictionary's ">>" before it, makes it the keyword.
+            if (!keyword || (at(pos + 6) != '\r' && at(pos + 6) != '\n' && !followsDictionary(pos)))
                 break;
-            const int64_t endstream = findEndstream(file, pos + 6);
-            if (endstream >= 0)
-                pos = endstream + 8; // on past the keyword
+            CPdfStreamEnd end;
+            if (ends.find(-1, pos + 6, -1, end))
+                pos = end.endstreamEnd - 1; // on past "endstream"
             break;
         }
         case 't': {

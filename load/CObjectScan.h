@@ -5,12 +5,14 @@
 #include <vector>
 
 class CPdfStream;
+class CPdfStreamEndRule;
 
 // Where objects really stand in a damaged file: one sequential pass over the
 // whole file that notes every "N G obj" header (the last one for a number
 // wins, as an update would have it) and every "trailer" keyword. Stream data
-// is skipped up to its "endstream", so that bytes inside it are not taken
-// for headers. Memory grows with the objects found, not with the file.
+// is skipped, ended by the input's stream end rule as an unknown length ends
+// it, so that bytes inside it are not taken for headers. Memory grows with
+// the objects found, not with the file.
 class CObjectScan {
 public:
     struct CHeader {
@@ -19,9 +21,10 @@ public:
         int64_t offset = 0; // of the header's first digit, counted from the document's start
     };
 
-    // Scans `file` from `base` (the "%PDF-" header) to its end. Numbers above
-    // `maxNum` are not objects of any real document and are passed over.
-    void run(CPdfStream& file, int64_t base, int64_t maxNum);
+    // Scans `file` from `base` (the "%PDF-" header) to its end, with `ends`
+    // the rule for its streams. Numbers above `maxNum` are not objects of any
+    // real document and are passed over.
+    void run(CPdfStream& file, CPdfStreamEndRule& ends, int64_t base, int64_t maxNum);
 
     // The last header of object `num`; false when the file has none.
     bool find(int num, CHeader& header) const;
@@ -31,11 +34,6 @@ public:
     const std::vector<int64_t>& trailers() const { return m_trailers; }
 
 private:
-    // Where the next "endstream" at or after `from` starts, or -1.
-    int64_t findEndstream(CPdfStream& file, int64_t from);
-
     std::unordered_map<int, CHeader> m_headers;
     std::vector<int64_t> m_trailers;
-    // Once a search for "endstream" from here failed, none after it can succeed.
-    int64_t m_noEndstreamFrom = -1;
 };

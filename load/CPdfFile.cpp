@@ -74,5 +74,5 @@ void CPdfFile::buildXref(CRepairLog* log)
 {
     m_xref = std::make_unique<CXrefTable>();
     m_xref->setRepairLog(log);
-    m_xref->load(m_mainStream.get(), false, m_repair);
+    m_xref->load(m_file, m_mainStream.get(), false, m_repair);
 }

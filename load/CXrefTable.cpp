@@ -93,8 +93,16 @@ CXrefTable::CXrefTable() = default;
 
 CXrefTable::~CXrefTable() = default;
 
-void CXrefTable::load(CPdfStream* mainStream, bool tablesByTokens, bool repair)
+void CXrefTable::setRepairLog(CRepairLog* log)
 {
+    m_log = log ? log : &m_ownLog;
+    if (m_streamEnds)
+        m_streamEnds->setRepairLog(*m_log);
+}
+
+void CXrefTable::load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool tablesByTokens, bool repair)
+{
+    m_streamEnds = std::make_unique<CStreamEndFinder>(std::move(file), *m_log);
     m_stream = mainStream;
     m_tablesByTokens = tablesByTokens;
     m_repair = repair;
@@ -194,6 +202,7 @@ void CXrefTable::readEncryptObject(int num, int gen, CPdfObject& out, CPdfDictLa
         for (int attempt = 0; attempt < 2; ++attempt) {
             const CXrefRecord& record = m_records[static_cast<size_t>(num)];
             CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + record.offset, 0, CPdfObject()), true);
+            parser.setStreamEnds(m_streamEnds.get());
             int headerNum = 0, headerGen = 0;
             if (record.gen == gen && parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
                 headerGen == gen) {
@@ -215,6 +224,7 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
     m_idEntryText.clear();
     m_encryptNum = 0;
     CPdfParser parser(nullptr, m_stream->openWindow(at, 0, CPdfObject()), true);
+    parser.setStreamEnds(m_streamEnds.get());
     int num = 0, gen = 0;
     if (isObject) {
         if (!parser.parseObjectHeader(num, gen))
@@ -239,6 +249,7 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
             "/Encrypt " + std::to_string(encryptEntry->num) + " " + std::to_string(encryptEntry->gen) + " R";
     } else if (encryptEntry->type == PDF_DICT) {
         CPdfParser inner(nullptr, m_stream->openWindow(encryptEntry->valueBegin, 0, CPdfObject()), true);
+        inner.setStreamEnds(m_streamEnds.get());
         inner.parseObject(encrypt, &encryptLayout);
         m_encryptEntryText = "/Encrypt " + fileText(encryptEntry->valueBegin, encryptEntry->valueEnd);
     } else {
@@ -321,7 +332,8 @@ const CObjectScan& CXrefTable::scan()
 {
     if (!m_scan) {
         m_scan = std::make_unique<CObjectScan>();
-        m_scan->run(*m_stream, m_baseOffset, std::min(kMaxObjects, std::max(m_fileSize + 1024, kSparseObjects)) - 1);
+        m_scan->run(*m_stream, *m_streamEnds, m_baseOffset,
+                    std::min(kMaxObjects, std::max(m_fileSize + 1024, kSparseObjects)) - 1);
     }
     return *m_scan;
 }
@@ -413,6 +425,7 @@ void CXrefTable::reconstruct()
     for (int64_t position : scan().trailers()) {
         try {
             CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + position, 0, CPdfObject()));
+            parser.setStreamEnds(m_streamEnds.get());
             CPdfObject dict;
             parser.parseObject(dict);
             if (dict.type() == PDF_DICT)
@@ -567,12 +580,14 @@ bool CXrefTable::readSection(int64_t& offset)
     if (!m_tablesByTokens && readStandardTable(offset, trailerAt, freeInTable)) {
         m_sectionRecognized = true;
         CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + trailerAt, 0, CPdfObject()));
+        parser.setStreamEnds(m_streamEnds.get());
         CPdfObject keyword;
         parser.parseObject(keyword); // "trailer", checked by the byte reader
         return readTrailer(parser, freeInTable, offset);
     }
 
     CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
+    parser.setStreamEnds(m_streamEnds.get());
     CPdfObject first;
     parser.parseObject(first);
     m_sectionRecognized = first.isKeyword("xref");
@@ -776,6 +791,7 @@ void CXrefTable::readHybridStream(int64_t offset, const std::vector<int>& freeIn
     m_sectionRecognized = false;
     try {
         CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
+        parser.setStreamEnds(m_streamEnds.get());
         CPdfObject number, stream;
         parser.parseObject(number);
         if (number.type() != PDF_INT)
@@ -905,6 +921,7 @@ void CXrefTable::fetchObject(int num, int gen, CPdfObject& out)
         for (int attempt = 0; attempt < 2; ++attempt) {
             const int64_t offset = m_records[static_cast<size_t>(num)].offset;
             CPdfParser parser(this, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
+            parser.setStreamEnds(m_streamEnds.get(), num);
             int headerNum = 0, headerGen = 0;
             if (parser.parseObjectHeader(headerNum, headerGen) && headerNum == num && headerGen == gen) {
                 try {
@@ -912,8 +929,6 @@ void CXrefTable::fetchObject(int num, int gen, CPdfObject& out)
                 } catch (const CPdfException& error) {
                     throw error.at(num, m_baseOffset + offset);
                 }
-                if (parser.streamLengthRepaired())
-                    m_log->wrongLength(num);
                 return;
             }
             if (attempt > 0 || !relocate(num) || m_records[static_cast<size_t>(num)].gen != gen)

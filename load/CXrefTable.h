@@ -9,6 +9,7 @@
 
 #include "load/CObjectScan.h"
 #include "load/CRepairLog.h"
+#include "load/CStreamEndFinder.h"
 #include "load/CXrefRecord.h"
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfObject.h"
@@ -51,11 +52,15 @@ public:
     // are read as bytes, their fast path, unless `tablesByTokens`: the
     // layout tests and the document fuzz target read each file both ways and
     // compare. With `repair` false, damage is refused with what the sections'
-    // reader found.
-    void load(CPdfStream* mainStream, bool tablesByTokens = false, bool repair = true);
+    // reader found. `mainStream` is a window on `file` from its "%PDF-" header.
+    void load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool tablesByTokens = false,
+              bool repair = true);
     // Where repairs are recorded; by default a log of the table's own.
-    void setRepairLog(CRepairLog* log) { m_log = log ? log : &m_ownLog; }
+    void setRepairLog(CRepairLog* log);
     CRepairLog& repairLog() const { return *m_log; }
+    // Where the data of each stream object in the file ends, for every
+    // reader of them; it records wrong lengths in the repair log.
+    CPdfStreamEndRule& streamEnds() const { return *m_streamEnds; }
     // Points record `num` at where the scan found its header, when that is
     // elsewhere; false when the scan knows no better place.
     bool relocate(int num);
@@ -139,6 +144,7 @@ private:
     std::shared_ptr<CPdfObjStmReader> objectStream(int num);
 
     CPdfStream* m_stream = nullptr; // the document's main stream; not owned
+    std::unique_ptr<CStreamEndFinder> m_streamEnds;
     bool m_tablesByTokens = false;
     bool m_repair = true;
     int64_t m_baseOffset = 0;

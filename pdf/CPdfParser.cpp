@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
+#include "pdf/CPdfStreamEndRule.h"
 
 namespace {
 
@@ -257,75 +257,31 @@ void CPdfParser::parseDictionary(CPdfObject& out, CPdfDictLayout* layout)
     }
 }
 
-namespace {
-
-// Where stream data that starts at `start` really ends: before the line end
-// that precedes the next "endstream", or -1 when none follows.
-int64_t dataEndBeforeEndstream(CPdfStream* input, int64_t start)
-{
-    static constexpr char kKeyword[] = "endstream";
-    constexpr int kLength = sizeof kKeyword - 1;
-    input->seekPos(start, SEEK_SET);
-    // The last kLength bytes read, compared at each step.
-    char window[kLength] = {};
-    int64_t position = start;
-    bool found = false;
-    for (int c = input->readChar(); c >= 0 && !found; c = input->readChar()) {
-        std::memmove(window, window + 1, kLength - 1);
-        window[kLength - 1] = static_cast<char>(c);
-        ++position;
-        found = position - start >= kLength && std::memcmp(window, kKeyword, kLength) == 0;
-    }
-    if (!found)
-        return -1;
-    int64_t end = position - kLength;
-    // The line end before the keyword is not part of the data.
-    auto byteAt = [input](int64_t at) {
-        input->seekPos(at, SEEK_SET);
-        return input->readChar();
-    };
-    if (end > start && byteAt(end - 1) == '\n')
-        --end;
-    if (end > start && byteAt(end - 1) == '\r')
-        --end;
-    return end;
-}
-
-} // namespace
-
 CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
 {
-    CPdfStream* input = m_lexer.stream();
-    m_lexer.skipToLineEnd();
-    int64_t start = input->tellPos();
-
+    if (!m_streamEnds) {
+        advance();
+        return nullptr;
+    }
     CPdfObject length;
     dict.dictValue()->getValue("Length", length);
     // A negative length would seek backwards and could parse the same bytes
     // again for ever; it is as unusable as a missing one.
-    int64_t size = length.type() == PDF_INT && length.intValue() >= 0 ? length.intValue() : -1;
-    if (size >= 0) {
-        input->seekPos(start + size, SEEK_SET);
-        advance();
-        advance();
-    }
-    if (size < 0 || !m_current.isKeyword("endstream")) {
-        // A wrong or missing /Length: the data runs to its "endstream".
-        const int64_t end = dataEndBeforeEndstream(input, start);
-        if (end < 0) {
-            if (size < 0) {
-                input->seekPos(start, SEEK_SET);
-                return nullptr;
-            }
+    const int64_t claimed = length.type() == PDF_INT && length.intValue() >= 0 ? length.intValue() : -1;
+    CPdfStream* input = m_lexer.stream();
+    CPdfStreamEnd end;
+    if (!m_streamEnds->find(m_streamNum, m_nextEnd, claimed, end)) {
+        if (claimed >= 0)
             throw CPdfException("Missing 'endstream'");
-        }
-        size = end - start;
-        m_streamLengthRepaired = true;
-        input->seekPos(end, SEEK_SET);
-        advance();
-        advance();
+        input->seekPos(end.dataBegin, SEEK_SET);
+        return nullptr;
     }
-    CPdfRefPtr<CPdfStream> data = CPdfRefPtr<CPdfStream>::adopt(input->openStreamData(start, size, dict));
+    // "stream", then the "endstream" the rule found after the data.
+    input->seekPos(end.dataEnd, SEEK_SET);
+    advance();
+    advance();
+    CPdfRefPtr<CPdfStream> data =
+        CPdfRefPtr<CPdfStream>::adopt(input->openStreamData(end.dataBegin, end.dataEnd - end.dataBegin, dict));
     advance();
     return data.detach();
 }

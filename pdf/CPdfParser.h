@@ -10,6 +10,7 @@
 
 class CPdfResolver;
 class CPdfStream;
+class CPdfStreamEndRule;
 
 // Builds complete values (arrays, dictionaries, references, stream objects)
 // from the tokens of a lexer, with two tokens of lookahead.
@@ -51,9 +52,15 @@ public:
     // A stream object comes out as its dictionary, and its "stream" keyword
     // stays the current token: for callers that find the data themselves.
     void setStreamsUnread(bool unread) { m_streamsUnread = unread; }
-    // Whether a stream read since the parser was made did not end at its
-    // /Length (or had none usable), and was ended at its "endstream" instead.
-    bool streamLengthRepaired() const { return m_streamLengthRepaired; }
+    // Where stream data ends is the input's to decide: without a rule (text
+    // in memory holds no data to read) a stream object comes out as an error
+    // and its "stream" keyword stays the current token. `num` is the object
+    // being read, for the rule's repair log; -1 when none is.
+    void setStreamEnds(CPdfStreamEndRule* rule, int num = -1)
+    {
+        m_streamEnds = rule;
+        m_streamNum = num;
+    }
 
     // Containers nested in the one parsed are consumed but not built: they
     // come out empty, of the right kind. For callers that only need to know
@@ -91,7 +98,8 @@ private:
     int64_t m_valueEnd = 0;
     int m_depth = 0;
     bool m_streamsUnread = false;
-    bool m_streamLengthRepaired = false;
+    CPdfStreamEndRule* m_streamEnds = nullptr; // not owned
+    int m_streamNum = -1;
     bool m_shallow = false;
     std::vector<std::string> m_keepWhole;
     bool m_keepingValue = false; // the top-level value being parsed is kept whole

@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
-#include "stamp/CObjectReader.h"
 #include "stamp/CPageRecord.h"
 
 CContentReader::CContentReader(CObjectReader& reader, int64_t budget, std::function<bool(int)> earlierStamp)

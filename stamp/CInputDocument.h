@@ -4,7 +4,7 @@
 #include <string>
 
 #include "load/CPdfFile.h"
-#include "stamp/CObjectReader.h"
+#include "load/CObjectReader.h"
 
 class CFileSource;
 class CRepairLog;

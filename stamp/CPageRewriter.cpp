@@ -1,11 +1,11 @@
 #include "stamp/CPageRewriter.h"
 
+#include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfLexer.h"
 #include "stamp/COutputWriter.h"
 #include "stamp/CPageRecord.h"
-#include "stamp/CObjectReader.h"
 #include "stamp/StampObjects.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -13,7 +14,6 @@
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
-#include "stamp/CObjectReader.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CInputDocument.h"
-#include "stamp/CObjectReader.h"
+#include "load/CObjectReader.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageStamper.h"
 #include "stamp/CWrittenObjects.h"

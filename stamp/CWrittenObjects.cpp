@@ -2,7 +2,7 @@
 
 #include "load/CFileSource.h"
 #include "platform/Platform.h"
-#include "stamp/CObjectReader.h"
+#include "load/CObjectReader.h"
 
 bool CWrittenObjects::matches(const CFileSource& file) const
 {

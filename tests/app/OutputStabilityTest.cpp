@@ -20,11 +20,12 @@
 #include "app/CommandLine.h"
 #include "app/MarkPasses.h"
 #include "load/CFileSource.h"
+#include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "app/CConsoleReporter.h"
 #include "stamp/CStampSettings.h"
-#include "stamp/CObjectReader.h"
+#include "load/CObjectReader.h"
 #include "tests/app/E2e.h"
 
 using namespace e2e;

@@ -77,7 +77,7 @@ public:
     std::string recordsByTokens()
     {
         CXrefTable table;
-        table.load(m_file.mainStream(), true);
+        table.load(m_file.file(), m_file.mainStream(), true);
         return describe(table.records());
     }
     static std::string describe(const std::vector<CXrefRecord>& records)
@@ -237,6 +237,12 @@ TEST(Open, SectionsAndTails)
         {"CR LF and spaces after startxref",
          std::string(basic).replace(basic.rfind("startxref\n"), 10, "startxref\r\n  "), ""},
         {"a later startxref 0 is the one used", basic + "startxref\n0\n", damaged, "no startxref"},
+        // The scan skips stream data by the copier's rule: a header inside data on the keyword's line is none.
+        {"a stream on its keyword line holds a header",
+         built([](PdfBuilder& b) {
+             b.setRaw(4, "4 0 obj\n<< /Length 13 >>\nstream (see 3 0 obj)\nendstream\nendobj\n");
+         }) + "startxref\n0\n",
+         damaged, "no startxref"},
         {"600 bytes, less than the tail", built([](PdfBuilder& b) { b.setPadding(600 - b.build().size()); }), ""},
         {"no Root", built([](PdfBuilder& b) { b.setRoot(0); }), damaged, "the trailer names no catalog"},
         // Encrypted with a user password, the dictionary by reference or inline.

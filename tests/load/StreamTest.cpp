@@ -11,6 +11,8 @@
 
 #include "load/CFileSource.h"
 #include "load/CPdfFileWindowStream.h"
+#include "load/CRepairLog.h"
+#include "load/CStreamEndFinder.h"
 #include "load/StreamFilters.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
@@ -253,7 +255,10 @@ TEST(Flate, LengthZeroHoldsNothing)
 {
     // The raw window would run to the end of the file, over a valid Flate stream.
     TestFile in("<< /Length 0 /Filter /FlateDecode >> stream\r\n\nendstream\n" + zcompress("x"));
+    CRepairLog log;
+    CStreamEndFinder ends(in.file, log);
     CPdfParser parser(nullptr, in.window(0, 0, {}));
+    parser.setStreamEnds(&ends);
     CPdfObject value;
     parser.parseObject(value);
     ASSERT_EQ(value.type(), PDF_STREAM);

@@ -1,11 +1,47 @@
-// Cutting an object's literal text out of the input, and the layout of its
-// entries that the page rewrite and the page tree walk rely on.
+// Where objects and stream data end in the input, cutting an object's
+// literal text out of it, and the layout of its entries that the page
+// rewrite and the page tree walk rely on.
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
+#include <string>
 
-#include "tests/stamp/LoadedPdf.h"
+#include "load/CFileSource.h"
+#include "load/CObjectReader.h"
+#include "load/CPdfFile.h"
+#include "load/CRepairLog.h"
+#include "load/CStreamEndFinder.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
+
+// A builder file (catalog 1 names page tree root 2), written out and opened
+// with an object reader over it.
+class LoadedPdf : public ::testing::Test {
+protected:
+    LoadedPdf()
+    {
+        b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.setRoot(1);
+    }
+    void load(const std::string& bytes)
+    {
+        vtest::writeFile(path, bytes);
+        document.open(path);
+        reader = std::make_unique<CObjectReader>(*document.file(), *document.xref());
+    }
+    std::string text(int num) { return reader->text(num); }
+    vtest::PdfBuilder b;
+    vtest::TempDir dir;
+    const std::string path = dir.file("in.pdf");
+    CPdfFile document;
+    std::unique_ptr<CObjectReader> reader;
+};
+
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
 const std::string kEmbedded = "%PDF-1.4\n1 0 obj\n<< >>\nendobj\ntrailer << >>"; // 43 bytes
 const std::string kTail = "\nstream\n" + kEmbedded + "\nendstream\nendobj\n";
@@ -23,6 +59,11 @@ const TextCase kTexts[] = {
      "3 0 obj\n<< /Type /X  /Length 3 >>\nstream\r\nabc\r\nendstream\nendobj\n"},
     {"LengthToNothingIsReplaced", "3 0 obj\n<< /Length 99 0 R >>\nstream\nabc\nendstream\nendobj\n",
      "3 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n"},
+    // Data on the keyword's own line starts after its blanks: a right length is kept, a wrong one counts from there.
+    {"DataOnTheKeywordLineKeepsItsLength",
+     "3 0 obj\n<< /Length 18 >>\nstream q 1 0 0 1 0 0 cm Q\nendstream\nendobj\n", ""},
+    {"WrongLengthOnTheKeywordLine", "3 0 obj\n<< /Length 2 >>\nstream q Q\nendstream\nendobj\n",
+     "3 0 obj\n<< /Length 3 >>\nstream q Q\nendstream\nendobj\n"},
     // "endobj" in a string or a comment is no keyword: the object goes on.
     {"EndobjInAString", "3 0 obj\n<< /Title (When endobj appears in a title) >>\nendobj\n", ""},
     {"EndobjInAComment", "3 0 obj\n<< /A 1 % endobj\n/B [ (endobj) ] >>\nendobj\n", ""},
@@ -44,12 +85,63 @@ const EntryCase kEntries[] = {
     {"EscapedKey", "3 0 obj<< /Res#6Fur#63es 4 0 R >>endobj", "Resources", "4 0 R"},
     {"AfterACommentHoldingTheKey", "3 0 obj<< % /Resources 9 0 R\n/Resources 4 0 R >>endobj", "Resources", "4 0 R"}};
 
+// The bytes after a "stream" keyword and the /Length claimed (-1: none),
+// and the data the rule finds: "(repaired)" when the length was wrong,
+// "no endobj" when another token follows "endstream", "no end" when none.
+struct EndCase { const char* name; std::string afterKeyword; int claimed; const char* expected; };
+const EndCase kEnds[] = {
+    {"LineFeed", "\nHELLO\nendstream\nendobj", 5, "HELLO"},
+    {"CarriageReturnLineFeed", "\r\nHELLO\r\nendstream endobj", 5, "HELLO"},
+    {"CarriageReturnOnly", "\rHELLO\nendstream endobj", 5, "HELLO"},
+    {"BlanksBeforeTheLineEnd", " \t\r\nHELLO\nendstream endobj", 5, "HELLO"},
+    {"CommentBeforeEndstream", "\nHELLO\n% note\nendstream endobj", 5, "HELLO"},
+    {"NoEndobj", "\nHELLO\nendstream\n2 0 obj", 5, "HELLO no endobj"},
+    // Data on the keyword's own line, as lenient readers take it; the line below is tried first.
+    {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
+    {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
+    {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
+    // A wrong or missing length: the data runs to the line end before "endstream".
+    {"TooShort", "\nHELLO\nendstream endobj", 3, "HELLO (repaired)"},
+    {"TooLong", "\nHELLO\nendstream endobj", 7, "HELLO (repaired)"},
+    {"LongerByTheLineEnd", "\r\nHELLO\r\nendstream endobj", 7, "HELLO\r\n"},
+    {"PastTheEndOfTheFile", "\nHELLO\nendstream endobj", 999999, "HELLO (repaired)"},
+    {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
+    {"WrongOnTheKeywordLine", " q Q\nendstream endobj", 9, "q Q (repaired)"},
+    {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
+    {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "no end"},
+    {"NoEndstream", "\nHELLO", 5, "no end"}};
+
 void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
 void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
 class ObjectText : public LoadedPdf, public ::testing::WithParamInterface<TextCase> {};
 class TopLevelEntry : public ::testing::TestWithParam<EntryCase> {};
+class StreamEnd : public ::testing::TestWithParam<EndCase> {};
 
 } // namespace
+
+// Where "endstream" and "endobj" stand is reported too, and a wrong length is
+// recorded for the object named.
+TEST_P(StreamEnd, FollowsTheOneRule) {
+    const std::string bytes = "7 0 obj\n<< >>\nstream" + GetParam().afterKeyword;
+    vtest::TempDir dir;
+    vtest::writeFile(dir.file("in.pdf"), bytes);
+    CRepairLog log;
+    CStreamEndFinder ends(CFileSource::open(dir.file("in.pdf")), log);
+    CPdfStreamEnd end;
+    std::string found = "no end";
+    if (ends.find(7, 20, GetParam().claimed, end)) {
+        found = bytes.substr(end.dataBegin, end.dataEnd - end.dataBegin) + (end.lengthRight ? "" : " (repaired)") +
+                (end.endobjBegin < 0 ? " no endobj" : "");
+        EXPECT_EQ(bytes.substr(end.endstreamEnd - 9, 9), "endstream");
+        if (end.endobjBegin >= 0) {
+            EXPECT_EQ(bytes.substr(end.endobjBegin, 6), "endobj");
+        }
+        EXPECT_EQ(log.lines().size(), end.lengthRight ? 0u : 1u);
+    }
+    EXPECT_EQ(found, GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(Streams, StreamEnd, ::testing::ValuesIn(kEnds), kRowName);
 
 // Junk before the header throughout: offsets, /Length included, count from "%PDF-".
 TEST_P(ObjectText, IsCutFromTheFile) {

@@ -2,38 +2,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "load/CFileSource.h"
+#include "load/CObjectSpan.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfObjectHead.h"
 
 class CXrefTable;
-
-// Where the text of an uncompressed object lies in the input file: from its
-// "N G obj" through the byte after its "endobj", with what was learnt on the way.
-struct CObjectSpan {
-    int64_t start = 0;
-    int64_t length = 0;
-    int num = -1; // the header's numbers
-    int gen = 0;
-    EPdfType type = PDF_NONE;    // of its value; PDF_STREAM for a stream
-    bool isObjectStream = false; // a stream whose /Type is /ObjStm
-    // No "endobj" follows the value (or "endstream"): the text ends there,
-    // and a copy must add kEndobj.
-    bool endobjMissing = false;
-    static constexpr const char* kEndobj = "\nendobj\n";
-    // A stream whose /Length is wrong or missing: a copy puts lengthText in
-    // place of the file's bytes [lengthBegin, lengthEnd) (its /Length value,
-    // or nothing before the dictionary's ">>" when it has none).
-    int64_t lengthBegin = -1;
-    int64_t lengthEnd = -1;
-    std::string lengthText;
-    bool lengthCorrected() const { return lengthBegin >= 0; }
-};
 
 // Reads the literal text of input objects. The stamper copies and edits
 // objects as bytes; where an object ends and where its entries stand are
@@ -84,9 +62,6 @@ private:
     bool readHeadInFile(int num, CHeadBytes& bytes);
     // Reads the head of the object whose text starts at file position `start`.
     bool readHeadAt(int64_t start, CHeadBytes& bytes);
-    // Where stream data starting at `data` ends when its /Length is wrong:
-    // before the line end that precedes the next "endstream"; -1 when none does.
-    int64_t dataEndBeforeEndstream(int64_t data);
     // The entry `key` of m_head's dictionary as written; PDF_NULL when absent.
     void headEntry(const CHeadBytes& bytes, const char* key, CPdfObject& out) const;
     // Whether m_head's value ends where it should: containers closed.
@@ -101,5 +76,4 @@ private:
     CXrefTable& m_xref;
     CPdfObjectHead m_head; // of the object last read from the file
     CPdfObject m_parsed;   // its value when the parser read it (else PDF_NONE)
-    std::map<int64_t, int64_t> m_endstreamSearches; // start -> first "endstream" at or after it, or -1
 };

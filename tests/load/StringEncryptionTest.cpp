@@ -8,11 +8,11 @@
 #include <vector>
 
 #include "load/CSecurityHandler.h"
+#include "load/StringEncryption.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
-#include "stamp/StringEncryption.h"
 
 namespace {
 

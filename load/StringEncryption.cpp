@@ -1,4 +1,4 @@
-#include "stamp/StringEncryption.h"
+#include "load/StringEncryption.h"
 
 #include <algorithm>
 

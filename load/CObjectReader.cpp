@@ -1,19 +1,20 @@
-#include "stamp/CObjectReader.h"
+#include "load/CObjectReader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <utility>
 
-#include "load/CPdfMemoryStream.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
+#include "load/StringEncryption.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
-#include "stamp/StringEncryption.h"
+#include "pdf/CPdfStreamEndRule.h"
 
 namespace {
 
@@ -42,77 +43,6 @@ void shiftHead(CPdfObjectHead& head, int64_t delta)
 CPdfStream* memoryStream(std::string_view text)
 {
     return new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size());
-}
-
-// The bytes of the file at [position, position + count): in `head` (which
-// starts at `headStart`) when it holds them, else copied into `buffer`.
-std::string_view bytesAt(CFileSource& input, std::string_view head, int64_t headStart, int64_t position, char* buffer,
-                         size_t count)
-{
-    if (position >= headStart && position - headStart <= static_cast<int64_t>(head.size())) {
-        const size_t skip = static_cast<size_t>(position - headStart);
-        if (head.size() - skip >= count)
-            return head.substr(skip, count);
-    }
-    return std::string_view(buffer, input.read(position, buffer, count));
-}
-
-// Where a stream's data starts: after the line end that follows "stream"
-// (and whatever stands before it on that line), as the parser reads it.
-int64_t streamDataStart(CFileSource& input, CXrefTable& xref, std::string_view head, int64_t start,
-                        int64_t afterKeyword)
-{
-    char buffer[64];
-    const std::string_view bytes = bytesAt(input, head, start, afterKeyword, buffer, sizeof buffer);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '\n')
-            return afterKeyword + static_cast<int64_t>(i) + 1;
-        if (bytes[i] == '\r' && i + 1 < bytes.size())
-            return afterKeyword + static_cast<int64_t>(i) + (bytes[i + 1] == '\n' ? 2 : 1);
-    }
-    CPdfLexer lexer(xref.mainStream()->openWindow(afterKeyword, 0, CPdfObject()));
-    lexer.skipToLineEnd();
-    return lexer.stream()->tellPos();
-}
-
-enum class EStreamEnd {
-    ENDOBJ,       // "endstream" and "endobj" follow the data
-    NO_ENDOBJ,    // "endstream" follows, but no "endobj" after it
-    NO_ENDSTREAM, // the data is not followed by "endstream": the length is wrong
-};
-
-// What follows the data that ends at `dataEnd`, as the lexer reads it; sets
-// `endstream` to where that keyword ends and `endobj` to where the next starts.
-EStreamEnd endAfterData(CFileSource& input, CXrefTable& xref, std::string_view head, int64_t start, int64_t dataEnd,
-                        int64_t& endstream, int64_t& endobj)
-{
-    char buffer[64];
-    const std::string_view bytes = bytesAt(input, head, start, dataEnd, buffer, sizeof buffer);
-    const bool complete = dataEnd + static_cast<int64_t>(bytes.size()) >= input.size();
-    size_t position = 0, begin = 0;
-    std::string_view keyword;
-    // Plain bytes are read in place; a token that may go on past them is not.
-    auto next = [&]() {
-        return CPdfDictScanner::scanKeyword(bytes, position, keyword, begin) && (complete || position < bytes.size());
-    };
-    if (next()) {
-        if (keyword != "endstream")
-            return EStreamEnd::NO_ENDSTREAM;
-        endstream = dataEnd + static_cast<int64_t>(position);
-        if (next()) {
-            endobj = dataEnd + static_cast<int64_t>(begin);
-            return keyword == "endobj" ? EStreamEnd::ENDOBJ : EStreamEnd::NO_ENDOBJ;
-        }
-    }
-    CPdfLexer lexer(xref.mainStream()->openWindow(dataEnd, 0, CPdfObject()));
-    CPdfObject token;
-    lexer.readToken(token);
-    if (!token.isKeyword("endstream"))
-        return EStreamEnd::NO_ENDSTREAM;
-    endstream = lexer.tokenEnd();
-    lexer.readToken(token);
-    endobj = lexer.tokenBegin();
-    return token.isKeyword("endobj") ? EStreamEnd::ENDOBJ : EStreamEnd::NO_ENDOBJ;
 }
 
 } // namespace
@@ -234,36 +164,12 @@ bool CObjectReader::span(int num, CObjectSpan& span)
         end = start + m_head.keywordBegin;
     } else if (m_head.isStream()) {
         span.isObjectStream = namesObjectStream(bytes);
-        const int64_t length = streamLength(bytes);
-        const int64_t data = streamDataStart(m_input, m_xref, bytes.bytes, start, start + m_head.keywordEnd);
-        int64_t endstream = -1, endobj = -1;
-        EStreamEnd after =
-            length >= 0 ? endAfterData(m_input, m_xref, bytes.bytes, start, data + length, endstream, endobj)
-                        : EStreamEnd::NO_ENDSTREAM;
-        // Data written on the keyword's own line ("stream (x) Tj"): readers
-        // that start it right after the keyword find its /Length right.
-        const int64_t keywordEnd = start + m_head.keywordEnd;
-        char afterKeyword = '\n';
-        if (after == EStreamEnd::NO_ENDSTREAM && length >= 0 && m_input.read(keywordEnd, &afterKeyword, 1) == 1 &&
-            afterKeyword != '\r' && afterKeyword != '\n')
-            after = endAfterData(m_input, m_xref, bytes.bytes, start, keywordEnd + length, endstream, endobj);
-        if (after == EStreamEnd::ENDOBJ) {
-            end = endobj;
-        } else if (after == EStreamEnd::NO_ENDOBJ) {
-            // The next object follows "endstream" at once.
-            span.length = endstream - start;
-            span.endobjMissing = true;
-            return true;
-        } else {
-            // A wrong or missing /Length: the data runs to its "endstream",
-            // and a copy carries the length it really has.
-            const int64_t dataEnd = dataEndBeforeEndstream(data);
-            if (dataEnd < 0)
-                return false;
-            const EStreamEnd repaired = endAfterData(m_input, m_xref, bytes.bytes, start, dataEnd, endstream, endobj);
-            if (repaired == EStreamEnd::NO_ENDSTREAM)
-                return false;
-            const std::string length = std::to_string(dataEnd - data);
+        CPdfStreamEnd stream;
+        if (!m_xref.streamEnds().find(num, start + m_head.keywordEnd, streamLength(bytes), stream))
+            return false;
+        if (!stream.lengthRight) {
+            // A copy carries the length the data really has.
+            const std::string length = std::to_string(stream.dataEnd - stream.dataBegin);
             if (const CPdfEntryLayout* entry = m_head.dict.find("Length")) {
                 span.lengthBegin = start + entry->valueBegin;
                 span.lengthEnd = start + entry->valueEnd;
@@ -272,14 +178,14 @@ bool CObjectReader::span(int num, CObjectSpan& span)
                 span.lengthBegin = span.lengthEnd = start + m_head.dict.close;
                 span.lengthText = " /Length " + length + " ";
             }
-            m_xref.repairLog().wrongLength(num);
-            if (repaired == EStreamEnd::NO_ENDOBJ) {
-                span.length = endstream - start;
-                span.endobjMissing = true;
-                return true;
-            }
-            end = endobj;
         }
+        if (stream.endobjBegin < 0) {
+            // The next object follows "endstream" at once.
+            span.length = stream.endstreamEnd - start;
+            span.endobjMissing = true;
+            return true;
+        }
+        end = stream.endobjBegin;
     } else if (valueIsComplete(bytes)) {
         // The next object (or the table) follows the value at once.
         span.length = m_head.valueEnd;
@@ -314,37 +220,6 @@ bool CObjectReader::valueIsComplete(const CHeadBytes& bytes) const
     default:
         return false; // a keyword, an error, the end of the file
     }
-}
-
-int64_t CObjectReader::dataEndBeforeEndstream(int64_t data)
-{
-    // Searches already made answer later ones that start within what they
-    // passed over: a file of many broken streams stays linear.
-    int64_t found = -2;
-    auto known = m_endstreamSearches.upper_bound(data);
-    if (known != m_endstreamSearches.begin()) {
-        --known;
-        if (known->second < 0 || known->second >= data)
-            found = known->second;
-    }
-    if (found == -2) {
-        found = m_input.find(data, "endstream");
-        m_endstreamSearches[data] = found;
-    }
-    if (found < 0)
-        return -1;
-    // The line end before the keyword is not part of the data.
-    int64_t end = found;
-    char before[2] = {};
-    if (end - data >= 2 && m_input.read(end - 2, before, 2) == 2) {
-        if (before[1] == '\n')
-            end -= before[0] == '\r' ? 2 : 1;
-        else if (before[1] == '\r')
-            end -= 1;
-    } else if (end - data == 1 && m_input.read(end - 1, before, 1) == 1 && (before[0] == '\n' || before[0] == '\r')) {
-        end -= 1;
-    }
-    return end;
 }
 
 bool CObjectReader::head(int num, CPdfObjectHead& head)

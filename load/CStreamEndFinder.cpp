@@ -1,0 +1,162 @@
+#include "load/CStreamEndFinder.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "load/CPdfFileWindowStream.h"
+#include "load/CRepairLog.h"
+#include "pdf/CPdfDictScanner.h"
+#include "pdf/CPdfLexer.h"
+#include "pdf/CPdfObject.h"
+
+CStreamEndFinder::CStreamEndFinder(std::shared_ptr<CFileSource> file, CRepairLog& log)
+    : m_file(std::move(file)), m_log(&log)
+{
+}
+
+bool CStreamEndFinder::find(int num, int64_t keywordEnd, int64_t claimedLength, CPdfStreamEnd& end)
+{
+    end = CPdfStreamEnd();
+    int64_t nextLine = -1;
+    if (claimedLength >= 0) {
+        nextLine = lineAfter(keywordEnd);
+        if (endsAfter(nextLine, claimedLength, end))
+            return true;
+    }
+    // Data on the keyword's own line ("stream q ... Q"), which lenient
+    // readers accept: it starts after the blanks. Its line end is not looked
+    // for unless needed: a line may run far, and the scan meets every keyword.
+    const int64_t onLine = dataOnKeywordLine(keywordEnd);
+    if (onLine >= 0 && claimedLength >= 0 && endsAfter(onLine, claimedLength, end))
+        return true;
+    end.dataBegin = onLine >= 0 ? onLine : nextLine >= 0 ? nextLine : lineAfter(keywordEnd);
+    const int64_t dataEnd = dataEndBeforeEndstream(end.dataBegin);
+    if (dataEnd < 0 || !endstreamAt(dataEnd, end))
+        return false;
+    end.dataEnd = dataEnd;
+    if (num >= 0)
+        m_log->wrongLength(num);
+    return true;
+}
+
+std::string_view CStreamEndFinder::bytesAt(int64_t position, char* buffer, size_t count)
+{
+    if (const CFileSource::Block* block = m_file->peekBlock(position)) {
+        const size_t skip = static_cast<size_t>(position - block->offset);
+        const size_t held = block->size() - skip;
+        if (held >= count || block->offset + static_cast<int64_t>(block->size()) == m_file->size())
+            return std::string_view(reinterpret_cast<const char*>(block->data()) + skip, std::min(held, count));
+    }
+    return std::string_view(buffer, m_file->read(position, buffer, count));
+}
+
+int64_t CStreamEndFinder::lineAfter(int64_t keywordEnd)
+{
+    char buffer[kPeek];
+    for (int64_t at = keywordEnd;;) {
+        const std::string_view bytes = bytesAt(at, buffer, kPeek);
+        if (bytes.empty())
+            return at; // the file ends on the keyword's line
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            const int64_t position = at + static_cast<int64_t>(i);
+            if (bytes[i] == '\n')
+                return position + 1;
+            if (bytes[i] == '\r') {
+                char next = 0;
+                const bool crlf = i + 1 < bytes.size() ? bytes[i + 1] == '\n'
+                                                       : m_file->read(position + 1, &next, 1) == 1 && next == '\n';
+                return position + (crlf ? 2 : 1);
+            }
+        }
+        at += static_cast<int64_t>(bytes.size());
+    }
+}
+
+int64_t CStreamEndFinder::dataOnKeywordLine(int64_t keywordEnd)
+{
+    char buffer[kPeek];
+    for (int64_t at = keywordEnd;;) {
+        const std::string_view bytes = bytesAt(at, buffer, kPeek);
+        if (bytes.empty())
+            return -1;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            const char c = bytes[i];
+            if (c == ' ' || c == '\t' || c == '\f')
+                continue;
+            return c == '\r' || c == '\n' ? -1 : at + static_cast<int64_t>(i);
+        }
+        at += static_cast<int64_t>(bytes.size());
+    }
+}
+
+bool CStreamEndFinder::endsAfter(int64_t begin, int64_t length, CPdfStreamEnd& end)
+{
+    if (!endstreamAt(begin + length, end))
+        return false;
+    end.dataBegin = begin;
+    end.dataEnd = begin + length;
+    end.lengthRight = true;
+    return true;
+}
+
+bool CStreamEndFinder::endstreamAt(int64_t dataEnd, CPdfStreamEnd& end)
+{
+    char buffer[kPeek];
+    const std::string_view bytes = bytesAt(dataEnd, buffer, kPeek);
+    const bool complete = dataEnd + static_cast<int64_t>(bytes.size()) >= m_file->size();
+    size_t position = 0, begin = 0;
+    std::string_view keyword;
+    // Plain bytes are read in place; a token that may go on past them is not.
+    auto next = [&]() {
+        return CPdfDictScanner::scanKeyword(bytes, position, keyword, begin) && (complete || position < bytes.size());
+    };
+    if (next()) {
+        if (keyword != "endstream")
+            return false;
+        end.endstreamEnd = dataEnd + static_cast<int64_t>(position);
+        if (next()) {
+            end.endobjBegin = keyword == "endobj" ? dataEnd + static_cast<int64_t>(begin) : -1;
+            return true;
+        }
+    }
+    CPdfLexer lexer(new CPdfFileWindowStream(m_file, dataEnd, 0, CPdfObject()));
+    CPdfObject token;
+    lexer.readToken(token);
+    if (!token.isKeyword("endstream"))
+        return false;
+    end.endstreamEnd = lexer.tokenEnd();
+    lexer.readToken(token);
+    end.endobjBegin = token.isKeyword("endobj") ? lexer.tokenBegin() : -1;
+    return true;
+}
+
+int64_t CStreamEndFinder::dataEndBeforeEndstream(int64_t data)
+{
+    // Searches already made answer later ones that start within what they
+    // passed over: a file of many broken streams stays linear.
+    int64_t found = -2;
+    auto known = m_endstreamSearches.upper_bound(data);
+    if (known != m_endstreamSearches.begin()) {
+        --known;
+        if (known->second < 0 || known->second >= data)
+            found = known->second;
+    }
+    if (found == -2) {
+        found = m_file->find(data, "endstream");
+        m_endstreamSearches[data] = found;
+    }
+    if (found < 0)
+        return -1;
+    // The line end before the keyword is not part of the data.
+    int64_t end = found;
+    char before[2] = {};
+    if (end - data >= 2 && m_file->read(end - 2, before, 2) == 2) {
+        if (before[1] == '\n')
+            end -= before[0] == '\r' ? 2 : 1;
+        else if (before[1] == '\r')
+            end -= 1;
+    } else if (end - data == 1 && m_file->read(end - 1, before, 1) == 1 && (before[0] == '\n' || before[0] == '\r')) {
+        end -= 1;
+    }
+    return end;
+}

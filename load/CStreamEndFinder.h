@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string_view>
+
+#include "load/CFileSource.h"
+#include "pdf/CPdfStreamEndRule.h"
+
+class CRepairLog;
+
+// The one rule for where a stream object's data ends in the input file,
+// asked by the parser, the scan of a damaged file and the object copier:
+// - the data starts on the line after the "stream" keyword, and /Length is
+//   right when "endstream" follows the data it measures;
+// - data written on the keyword's own line starts after the blanks that
+//   follow the keyword, and /Length is tried from there too;
+// - otherwise /Length is wrong or missing: the data runs to the line end
+//   before the next "endstream", which must be a keyword of its own.
+// A wrong length is recorded in the repair log here, and nowhere else.
+class CStreamEndFinder final : public CPdfStreamEndRule {
+public:
+    CStreamEndFinder(std::shared_ptr<CFileSource> file, CRepairLog& log);
+
+    bool find(int num, int64_t keywordEnd, int64_t claimedLength, CPdfStreamEnd& end) override;
+    void setRepairLog(CRepairLog& log) { m_log = &log; }
+
+private:
+    // Bytes read at once after a keyword or after data: enough for the
+    // tokens looked at there in all but odd files, which the lexer reads.
+    static constexpr size_t kPeek = 64;
+
+    // Up to `count` bytes at `position`: in place in the cache when one block
+    // holds them, else copied into `buffer`. Valid until the next read.
+    std::string_view bytesAt(int64_t position, char* buffer, size_t count);
+    // After the line end (CR, LF or CR LF) that ends the keyword's line.
+    int64_t lineAfter(int64_t keywordEnd);
+    // The first byte after the blanks that follow the keyword, when it is on
+    // the keyword's line; -1 when only blanks stand there.
+    int64_t dataOnKeywordLine(int64_t keywordEnd);
+    // Whether data from `begin` of `length` bytes is followed by "endstream".
+    bool endsAfter(int64_t begin, int64_t length, CPdfStreamEnd& end);
+    // Whether "endstream" is the next token at `dataEnd`; sets where it and
+    // the "endobj" after it stand.
+    bool endstreamAt(int64_t dataEnd, CPdfStreamEnd& end);
+    // Before the line end that precedes the first "endstream" at or after
+    // `data`; -1 when none does.
+    int64_t dataEndBeforeEndstream(int64_t data);
+
+    std::shared_ptr<CFileSource> m_file;
+    CRepairLog* m_log;                              // not owned
+    std::map<int64_t, int64_t> m_endstreamSearches; // start -> first "endstream" at or after it, or -1
+};
