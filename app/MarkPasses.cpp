@@ -44,8 +44,11 @@ void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& rep
     int count = 0;
     try {
         count = CStampJob::countPages(settings.inputPath, reporter, repairs);
+    } catch (const CPdfException& error) {
+        // The message is the range's; why the pages could not be counted is the file's.
+        throw CPdfException(error.kind(), "\nProblem with -send or -eend parameters/processing.\n");
     } catch (...) {
-        throw CPdfException("\nProblem with -send or -eend parameters/processing.\n");
+        throw CPdfException(CPdfException::EKind::Internal, "\nProblem with -send or -eend parameters/processing.\n");
     }
     settings.resolveRangeFromEnd(count);
 }
@@ -61,11 +64,11 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
     const std::string images[2] = {findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)};
     for (const std::string& input : {firstInput, settings.imagePath.value_or(std::string()), images[0], images[1]})
         if (sameFile(finalOutput, input))
-            throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", finalOutput);
+            throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n", finalOutput);
     COutputFile::checkReplaceable(finalOutput);
     for (int which = 0; which < 2; ++which)
         if (images[which].empty())
-            throw CPdfException("\nInput image file error: '" + std::string(which ? kVerticalMark : kHorizontalMark) +
+            throw CPdfException(CPdfException::EKind::ImageError, "\nInput image file error: '" + std::string(which ? kVerticalMark : kHorizontalMark) +
                                 "' is neither in the current folder nor in '" +
                                 platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     resolveRange(settings, reporter, repairs);

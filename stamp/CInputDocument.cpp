@@ -13,12 +13,12 @@ CInputDocument::CInputDocument(const std::string& path, CRepairLog& repairs)
 CInputDocument::CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs) : m_file(std::move(file))
 {
     if (!m_file)
-        throw CPdfException("Input file open error\n");
+        throw CPdfException(CPdfException::EKind::InputError, "Input file open error\n");
     m_document.open(m_file, &repairs);
     // Stamping changes the document: bit 4 of /P must allow that.
     const CSecurityHandler* security = m_document.xref()->securityHandler();
     if (security && !security->allowsModifying())
-        throw CPdfException("PDF file is encrypted, and its permissions do not allow changing it");
+        throw CPdfException(CPdfException::EKind::Permissions, "PDF file is encrypted, and its permissions do not allow changing it");
     m_reader = std::make_unique<CObjectReader>(*m_file, *m_document.xref());
 }
 

@@ -14,15 +14,15 @@ void COutputFile::checkReplaceable(const std::string& path)
     // Through links: what counts is the file that would be replaced.
     platform::FileIdentity existing = platform::identify(path);
     if (existing.isDirectory)
-        throw CPdfException::formatted("\nOutput file create error: '%s'\n", path);
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file create error: '%s'\n", path);
     // Replacing a FIFO or a device with a regular file would break what uses it.
     if (existing.exists && !existing.isRegular)
-        throw CPdfException::formatted("\nOutput file is not a regular file: '%s'\n", path);
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file is not a regular file: '%s'\n", path);
 }
 
 CPdfException COutputFile::replaceError(const std::string& path)
 {
-    return CPdfException::formatted(platform::heldByAnotherProgram(path) ? kHeldMessage
+    return CPdfException::formatted(CPdfException::EKind::OutputError, platform::heldByAnotherProgram(path) ? kHeldMessage
                                                                          : "\nOutput file write error: '%s'\n",
                                     path);
 }
@@ -37,7 +37,7 @@ void COutputFile::create(const std::string& path)
     platform::FileIdentity existing = platform::identify(m_path);
     // Said before the work rather than after it.
     if (existing.exists && platform::heldByAnotherProgram(m_path))
-        throw CPdfException::formatted(kHeldMessage, path);
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, kHeldMessage, path);
     open(m_path, existing.exists ? existing.mode : 0);
 }
 
@@ -53,7 +53,7 @@ void COutputFile::open(const std::string& besidePath, unsigned mode)
 {
     m_fd = platform::createTempBeside(besidePath, m_tempPath);
     if (m_fd < 0)
-        throw CPdfException::formatted("\nOutput file create error: '%s'\n", m_name);
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file create error: '%s'\n", m_name);
     platform::setNewFileMode(m_fd, mode);
     m_buffer.clear();
     m_buffer.reserve(kBufferSize);
@@ -142,7 +142,7 @@ void COutputFile::fail()
 {
     std::string name = m_name;
     discard();
-    throw CPdfException::formatted("\nOutput file write error: '%s'\n", name);
+    throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file write error: '%s'\n", name);
 }
 
 void COutputFile::commit()
@@ -163,7 +163,7 @@ void COutputFile::commit()
     if (!written) {
         platform::removeTemp(m_tempPath);
         m_tempPath.clear();
-        throw CPdfException::formatted("\nOutput file write error: '%s'\n", m_name);
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file write error: '%s'\n", m_name);
     }
     if (!platform::replaceFile(m_tempPath, m_path)) {
         platform::removeTemp(m_tempPath);

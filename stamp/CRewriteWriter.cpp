@@ -163,7 +163,7 @@ void CRewriteWriter::finish()
 {
     const int64_t startxref = m_output.position();
     if (startxref > kMaxOutputOffset)
-        throw CPdfException::formatted("\nOutput file would be larger than 2 GB, which is not supported: '%s'\n",
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file would be larger than 2 GB, which is not supported: '%s'\n",
                                        m_output.name());
     writeXrefTable();
     writeTrailer(startxref);

@@ -39,7 +39,7 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
 {
     std::shared_ptr<CFileSource> file = CFileSource::open(path);
     if (!file)
-        throw CPdfException("Can't open file");
+        throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
     reporter.countingPages(path);
     CInputDocument input(std::move(file), repairs);
     std::vector<CPageRecord> pages;
@@ -66,7 +66,7 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
         };
 
         if (!m_settings.imagePath)
-            throw CPdfException("-j parameter missing");
+            throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
         const CStampImage image(*m_settings.imagePath);
         if (intermediate) {
             m_output.createIntermediate(m_settings.outputPath); // a new file: it cannot be an input
@@ -75,7 +75,7 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
             const platform::FileIdentity target = platform::identify(m_settings.outputPath);
             for (const CFileSource* read : {static_cast<const CFileSource*>(&input.file()), &image.file()})
                 if (target.exists && target.device == read->device() && target.inode == read->inode())
-                    throw CPdfException::formatted("\nOutput file is the input file: '%s'\n", m_settings.outputPath);
+                    throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n", m_settings.outputPath);
             m_output.create(m_settings.outputPath);
         }
         if (!pass)
