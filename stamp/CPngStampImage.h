@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "stamp/CStampImage.h"
+#include "stamp/PngChunks.h"
+
+// A PNG stamp. An opaque image that is not interlaced keeps its compressed
+// data: the IDAT data becomes a /FlateDecode stream with PNG predictors, as
+// a JPEG's bytes are kept. Any other is decoded, and its colour and its
+// alpha written as an image and its /SMask. A tRNS colour key (or a palette
+// whose entries are either clear or opaque) becomes a /Mask; an iCCP profile
+// an /ICCBased colour space.
+class CPngStampImage : public CStampImage {
+public:
+    // Decodes the file once to check it; throws CPdfException naming `path`
+    // when it is damaged or cut off.
+    CPngStampImage(const std::string& path, std::shared_ptr<CFileSource> file);
+
+    int write(COutputWriter& writer, const CSecurityHandler* security) const override;
+
+private:
+    // Reads the samples libpng decoded into the colour and alpha data.
+    void splitSamples(const class CPngDecoder& decoded, bool paletteAlpha);
+    // The colour space as the image dictionary writes it, the profile being object `iccNum` (0: none).
+    std::string colourSpace(int iccNum) const;
+
+    PngInfo m_png;
+    bool m_predicted = false; // m_colour is the file's own IDAT data
+    std::string m_colour;     // Flate data of the colour samples (or palette indices)
+    std::string m_alpha;      // Flate data of the soft mask; empty without one
+    int m_alphaDepth = 8;
+    std::string m_colourKey; // the /Mask array's items; empty without one
+    std::string m_icc;       // Flate data of the ICC profile; empty without one
+};
