@@ -1,6 +1,7 @@
 #include "stamp/CPngDecoder.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -82,6 +83,31 @@ struct CReadStruct {
     png_infop info;
 };
 
+// Whether the zlib stream of the image data runs whole to its end, Adler-32
+// check included: libpng stops reading once it has every row, and takes
+// damage after that for a warning.
+bool imageDataIsWhole(const std::string& idat)
+{
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK)
+        return false;
+    unsigned char scrap[16384];
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(idat.data()));
+    zs.avail_in = static_cast<uInt>(idat.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        zs.next_out = scrap;
+        zs.avail_out = sizeof scrap;
+        result = inflate(&zs, Z_NO_FLUSH);
+        if (result == Z_BUF_ERROR && zs.avail_out != 0)
+            break; // the input ran out before the stream's end
+        if (result == Z_BUF_ERROR)
+            result = Z_OK;
+    }
+    inflateEnd(&zs);
+    return result == Z_STREAM_END;
+}
+
 } // namespace
 
 CPngDecoder::CPngDecoder(const std::string& file, const PngInfo& info, bool keepRows)
@@ -111,6 +137,11 @@ CPngDecoder::CPngDecoder(const std::string& file, const PngInfo& info, bool keep
     png_uint_32 profileLength = 0;
     if (!readImage(read.png, read.info, keepRows, rows.data(), info.height, &profile, &profileLength)) {
         m_problem = state.message[0] ? state.message : "damaged data";
+        m_rows.clear();
+        return;
+    }
+    if (info.idat.size() > 0xFFFFFFFFu || !imageDataIsWhole(info.idat)) {
+        m_problem = "the compressed image data is damaged";
         m_rows.clear();
         return;
     }

@@ -79,6 +79,8 @@ std::array<PngBand, 3> pngBands(const PngSpec& spec)
     const bool clear = spec.kind != PngKind::Grey && spec.kind != PngKind::Rgb && spec.kind != PngKind::Palette;
     std::array<PngBand, 3> bands{PngBand{{255, 0, 0}, 1.0}, PngBand{{0, 0, 255}, alpha ? 128 / 255.0 : 1.0},
                                  PngBand{{0, 255, 0}, clear ? 0.0 : 1.0}};
+    if (isPalette(spec.kind) && spec.depth == 1)
+        bands[1] = bands[0]; // two entries: red, and green for the clear band
     if (isGrey(spec.kind)) {
         // Grey levels the depth holds exactly; at 1 bit the middle band is black.
         const int max = (1 << spec.depth) - 1;
@@ -107,15 +109,18 @@ std::string bandPng(const PngSpec& spec)
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     const unsigned max = (1u << spec.depth) - 1;
     if (isPalette(spec.kind)) {
+        const int entries = spec.depth == 1 ? 2 : 3;
         png_color palette[3];
-        for (int i = 0; i < 3; ++i)
-            palette[i] = {static_cast<png_byte>(bands[i].rgb[0]), static_cast<png_byte>(bands[i].rgb[1]),
-                          static_cast<png_byte>(bands[i].rgb[2])};
-        png_set_PLTE(png, info, palette, 3);
-        if (spec.kind != PngKind::Palette) {
-            png_byte alphas[3] = {255, static_cast<png_byte>(bands[1].alpha * 255 + 0.5), 0};
-            png_set_tRNS(png, info, alphas, 3, nullptr);
+        png_byte alphas[3];
+        for (int i = 0; i < entries; ++i) {
+            const PngBand& band = bands[entries == 2 && i == 1 ? 2 : static_cast<size_t>(i)];
+            palette[i] = {static_cast<png_byte>(band.rgb[0]), static_cast<png_byte>(band.rgb[1]),
+                          static_cast<png_byte>(band.rgb[2])};
+            alphas[i] = static_cast<png_byte>(band.alpha * 255 + 0.5);
         }
+        png_set_PLTE(png, info, palette, entries);
+        if (spec.kind != PngKind::Palette)
+            png_set_tRNS(png, info, alphas, entries, nullptr);
     } else if (spec.kind == PngKind::GreyKey || spec.kind == PngKind::RgbKey) {
         png_color_16 key{};
         key.gray = static_cast<png_uint_16>(max);
@@ -136,7 +141,7 @@ std::string bandPng(const PngSpec& spec)
             const int band = x * 3 / spec.width;
             const PngBand& b = bands[static_cast<size_t>(band)];
             if (isPalette(spec.kind)) {
-                appendSample(row, bits, spec.depth, static_cast<unsigned>(band));
+                appendSample(row, bits, spec.depth, static_cast<unsigned>(spec.depth == 1 ? band / 2 : band));
                 continue;
             }
             if (isGrey(spec.kind)) {
