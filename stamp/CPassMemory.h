@@ -31,12 +31,8 @@ public:
     CWrittenObjects takePreviousRun(const CFileSource& input);
     // Keeps the objects this run made in the file it wrote at `path`.
     void keepRun(CWrittenObjects written, const std::string& path);
-    // Whether `warning` is new to the runs over the file: each pass reads
-    // the same document, and says a thing about it once.
-    bool firstTime(const std::string& warning) { return m_warnings.insert(warning).second; }
 
 private:
     std::set<int64_t> m_usedNumbers;
-    std::set<std::string> m_warnings;
     CWrittenObjects m_lastRun;
 };

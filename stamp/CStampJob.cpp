@@ -111,10 +111,7 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
         m_output.commit();
         if (pass)
             memory.keepRun(std::move(written), m_output.writtenPath());
-        // Said after the progress, as the input's repairs are; once for all the passes.
-        const std::string breaches = profile.pdfaBreaches(image.traits(), m_settings.opacity);
-        if (!breaches.empty() && memory.firstTime(breaches))
-            m_reporter.warning(breaches);
+        result.pdfaWarning = profile.pdfaBreaches(image.traits(), m_settings.opacity);
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = security != nullptr;
         return result;

@@ -226,4 +226,228 @@ INSTANTIATE_TEST_SUITE_P(
                     DamagedPng{"SignatureOnly", kGoodPng.substr(0, 8), "the data ends before the IEND chunk"}),
     [](const testing::TestParamInfo<DamagedPng>& info) { return std::string(info.param.name); });
 
+// ---- JPEG orientation ----
+
+// stamp.jpg (96 x 48, red | blue) with an EXIF orientation: shown as photo
+// viewers show it, the options measuring the box as displayed.
+struct OrientationCase {
+    const char* name;
+    int orientation;
+    std::vector<std::string> options;
+    render::Rect rect;
+    bool redFirst; // red at the left (or bottom) of the displayed box
+    bool upward;   // the halves stacked: the image turned a quarter
+    PageKind page = PageKind::Plain;
+};
+std::ostream& operator<<(std::ostream& out, const OrientationCase& c) { return out << c.name; }
+
+class JpegOrientation : public testing::TestWithParam<OrientationCase> {};
+
+TEST_P(JpegOrientation, ShowsTheImageAsPhotoViewersDo)
+{
+    if (!haveRenderers())
+        GTEST_SKIP() << "qpdf, pdftoppm and mutool are needed";
+    const OrientationCase& c = GetParam();
+    Workspace work;
+    ASSERT_EQ(writeInput(work, c.page), "");
+    const std::string jpeg = vtest::withApp1(vtest::readFile(fixture("stamp.jpg")),
+                                             vtest::exifWithOrientation(c.orientation, c.orientation % 2 == 0));
+    work.write("turned.jpg", jpeg);
+    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-jturned.jpg", "-pos100,100"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const auto run = work.run(arguments);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    const std::array<int, 3> red{255, 0, 0}, blue{0, 0, 255};
+    render::ExpectedStamp stamp{c.rect, {{0.0, c.redFirst ? red : blue}, {0.5, c.redFirst ? blue : red}}};
+    stamp.upward = c.upward;
+    EXPECT_EQ(rendersShow(work, "in.pdf", "out.pdf", c.page, stamp), "");
+    // The turn is in the placement: the JPEG's bytes stay as they are.
+    if (c.page == PageKind::Plain) {
+        const std::vector<int> images = imageObjects(work.file("out.pdf"));
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(qpdfRawStream(work.file("out.pdf"), images[0]), jpeg);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, JpegOrientation,
+    testing::Values(OrientationCase{"AsStored", 1, {}, {100, 100, 96, 48}, true, false},
+                    OrientationCase{"Mirrored", 2, {}, {100, 100, 96, 48}, false, false},
+                    OrientationCase{"HalfTurn", 3, {}, {100, 100, 96, 48}, false, false},
+                    OrientationCase{"Flipped", 4, {}, {100, 100, 96, 48}, true, false},
+                    OrientationCase{"Transposed", 5, {}, {100, 100, 48, 96}, false, true},
+                    OrientationCase{"QuarterTurnClockwise", 6, {}, {100, 100, 48, 96}, false, true},
+                    OrientationCase{"Transversed", 7, {}, {100, 100, 48, 96}, true, true},
+                    OrientationCase{"QuarterTurnAnticlockwise", 8, {}, {100, 100, 48, 96}, true, true},
+                    OrientationCase{"SizeOfTheDisplayedBox", 6, {"-size60,120"}, {100, 100, 60, 120}, false, true},
+                    OrientationCase{"AlignedByTheDisplayedWidth", 8, {"-align", "right"}, {52, 100, 48, 96}, true,
+                                    true},
+                    OrientationCase{"OnARotatedPage", 6, {}, {100, 100, 48, 96}, false, true, PageKind::Rotated}),
+    [](const testing::TestParamInfo<OrientationCase>& info) { return std::string(info.param.name); });
+
+// ---- Tagged and PDF/A files ----
+
+// In a tagged file the stamp is an artifact, a watermark or (marks) a
+// printer's mark, so that the structure tree still covers every real
+// content; an untagged file gets no marked content.
+struct TaggedCase {
+    const char* name;
+    bool tagged;
+    bool marks;
+    const char* marking; // in each stamp stream; nullptr: no /Artifact anywhere
+};
+std::ostream& operator<<(std::ostream& out, const TaggedCase& c) { return out << c.name; }
+
+class TaggedInput : public testing::TestWithParam<TaggedCase> {};
+
+TEST_P(TaggedInput, MarksTheStampAsAnArtifact)
+{
+    const TaggedCase& c = GetParam();
+    Workspace work;
+    DocPlan plan;
+    plan.pages.resize(2);
+    plan.tagged = c.tagged;
+    work.write("in.pdf", buildDoc(plan).bytes);
+    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
+    if (c.marks)
+        arguments.push_back("-crop_marks");
+    const auto run = work.run(arguments);
+    ASSERT_EQ(run.status, 0) << run.output;
+    if (vtest::haveTool("qpdf")) {
+        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+    }
+    const std::string out = vtest::readFile(work.file("out.pdf"));
+    if (!c.marking) {
+        EXPECT_EQ(out.find("/Artifact"), std::string::npos);
+        return;
+    }
+    // Each stamp stream: saved state, the marked drawing, restored state.
+    const std::regex stamp(std::string("\nq\n") + c.marking + " BDC\n/\\w+ gs\n(.*\n){3}/\\w+ Do\nEMC\nQ\n");
+    const auto count = std::distance(std::sregex_iterator(out.begin(), out.end(), stamp), std::sregex_iterator());
+    EXPECT_EQ(count, c.marks ? 2 * 8 : 2) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TaggedInput,
+    testing::Values(TaggedCase{"Untagged", false, false, nullptr}, TaggedCase{"UntaggedMarks", false, true, nullptr},
+                    TaggedCase{"Stamp", true, false, "/Artifact <</Type /Pagination /Subtype /Watermark>>"},
+                    TaggedCase{"Marks", true, true, "/Artifact <</Type /Page>>"}),
+    [](const testing::TestParamInfo<TaggedCase>& info) { return std::string(info.param.name); });
+
+// A file that claims PDF/A, stamped with what its part does not allow:
+// one warning naming what, and an output like any other.
+std::string xmpClaiming(const std::string& part, bool asElement)
+{
+    const std::string description =
+        asElement ? "<rdf:Description rdf:about='' xmlns:id='http://www.aiim.org/pdfa/ns/id/'><id:part>" + part +
+                        "</id:part><id:conformance>B</id:conformance></rdf:Description>"
+                  : "<rdf:Description rdf:about='' xmlns:pdfaid='http://www.aiim.org/pdfa/ns/id/' pdfaid:part='" +
+                        part + "' pdfaid:conformance='B'/>";
+    return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+           "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>" +
+           description + "</rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+}
+
+enum class Protection { None, Encrypted, MetadataInTheClear };
+
+struct PdfaCase {
+    const char* name;
+    std::string xmp;
+    int intent;              // the output intent's components
+    std::string image;       // a JPEG fixture or a PNG made as `png`
+    std::vector<std::string> options;
+    const char* warning;     // the one expected, after "Warning: the input claims "; nullptr: none
+    bool flate = false;
+    Protection protection = Protection::None;
+    PngSpec png = {};
+};
+std::ostream& operator<<(std::ostream& out, const PdfaCase& c) { return out << c.name; }
+
+class PdfaInput : public testing::TestWithParam<PdfaCase> {};
+
+TEST_P(PdfaInput, WarnsOnceOfWhatTheStampBreaks)
+{
+    const PdfaCase& c = GetParam();
+    Workspace work;
+    DocPlan plan;
+    plan.pages.resize(2);
+    plan.xmp = c.xmp;
+    plan.metadataFlate = c.flate;
+    plan.outputIntentComponents = c.intent;
+    const std::string bytes = buildDoc(plan).bytes;
+    if (c.protection == Protection::None) {
+        work.write("in.pdf", bytes);
+    } else {
+        if (!vtest::haveTool("qpdf"))
+            GTEST_SKIP() << "qpdf is not installed";
+        work.write("clear.pdf", bytes);
+        ASSERT_EQ(encryptWithQpdf(work.file("clear.pdf"), work.file("in.pdf"), "128 --use-aes=y",
+                                  c.protection == Protection::MetadataInTheClear ? "--cleartext-metadata" : ""),
+                  "");
+    }
+    if (c.image == "png")
+        work.write("stamp.png", vtest::bandPng(c.png));
+    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-j" + (c.image == "png" ? "stamp.png" : c.image)};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const auto run = work.run(arguments);
+    ASSERT_EQ(run.status, 0) << run.output;
+    const size_t first = run.output.find("Warning: ");
+    if (!c.warning) {
+        EXPECT_EQ(first, std::string::npos) << run.output;
+        return;
+    }
+    EXPECT_NE(run.output.find("\nWarning: the input claims " + std::string(c.warning) + "\nDone.\n"),
+              std::string::npos)
+        << run.output;
+    EXPECT_EQ(run.output.find("Warning: ", first + 1), std::string::npos) << run.output;
+}
+
+PngSpec pngOf(PngKind kind, int depth)
+{
+    PngSpec spec;
+    spec.kind = kind;
+    spec.depth = depth;
+    return spec;
+}
+
+const std::string kPdfa1 = xmpClaiming("1", false), kPdfa2 = xmpClaiming("2", true);
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PdfaInput,
+    testing::Values(
+        PdfaCase{"NoClaim", "", 0, "stamp.jpg", {"-opacity50"}, nullptr},
+        PdfaCase{"Allowed", kPdfa1, 3, "stamp.jpg", {}, nullptr},
+        PdfaCase{"Opacity", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
+                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1"},
+        PdfaCase{"SoftMask", kPdfa1, 3, "png", {}, "PDF/A-1, and the stamp breaks it with transparency (a soft mask)"
+                 ": the output is no longer PDF/A-1", false, Protection::None, pngOf(PngKind::RgbAlpha, 8)},
+        PdfaCase{"SoftMaskAndOpacityAnd16Bits", kPdfa1, 3, "png", {"-opacity50"},
+                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100, a soft mask), 16-bit samples"
+                 ": the output is no longer PDF/A-1", false, Protection::None, pngOf(PngKind::RgbAlpha, 16)},
+        // A colour key is no transparency to PDF/A-1.
+        PdfaCase{"ColourKey", kPdfa1, 3, "png", {}, nullptr, false, Protection::None, pngOf(PngKind::RgbKey, 8)},
+        PdfaCase{"TransparencyInPart2", kPdfa2, 3, "png", {"-opacity50"}, nullptr, false, Protection::None,
+                 pngOf(PngKind::RgbAlpha, 16)},
+        PdfaCase{"RgbWithCmykIntent", kPdfa2, 4, "stamp.jpg", {},
+                 "PDF/A-2, and the stamp breaks it with DeviceRGB, which the file's output intent does not cover"
+                 ": the output is no longer PDF/A-2"},
+        PdfaCase{"GreyWithAnyIntent", kPdfa2, 4, "png", {}, nullptr, false, Protection::None, pngOf(PngKind::Grey, 8)},
+        PdfaCase{"NoIntent", kPdfa1, 0, "png", {},
+                 "PDF/A-1, and the stamp breaks it with DeviceGray, and the file has no output intent"
+                 ": the output is no longer PDF/A-1", false, Protection::None, pngOf(PngKind::Grey, 8)},
+        PdfaCase{"CompressedMetadata", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
+                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
+                 true},
+        PdfaCase{"EncryptedMetadata", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
+                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
+                 true, Protection::Encrypted},
+        PdfaCase{"MetadataInTheClear", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
+                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
+                 false, Protection::MetadataInTheClear},
+        // Eight passes over one document: said once.
+        PdfaCase{"MarksRun", kPdfa1, 0, "stamp.jpg", {"-crop_marks"},
+                 "PDF/A-1, and the stamp breaks it with DeviceGray, and the file has no output intent"
+                 ": the output is no longer PDF/A-1"}),
+    [](const testing::TestParamInfo<PdfaCase>& info) { return std::string(info.param.name); });
+
 } // namespace
