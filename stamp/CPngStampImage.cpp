@@ -132,14 +132,22 @@ std::string CPngStampImage::colourKey() const
             size_t last = index;
             while (last + 1 < trns.size() && trns[last + 1] == 0)
                 ++last;
-            key += formatText("%s%zu %zu", key.empty() ? "" : " ", index, last);
+            if (!key.empty())
+                key += ' ';
+            appendInteger(key, static_cast<long long>(index));
+            key += ' ';
+            appendInteger(key, static_cast<long long>(last));
             index = last;
         }
         return key;
     }
     for (int channel = 0; channel < m_png.channels(); ++channel) {
         const uint32_t value = keyValue(trns, static_cast<size_t>(channel), m_png.bitDepth);
-        key += formatText("%s%u %u", channel ? " " : "", value, value);
+        for (int twice = 0; twice < 2; ++twice) {
+            if (!key.empty())
+                key += ' ';
+            appendInteger(key, value);
+        }
     }
     return key;
 }

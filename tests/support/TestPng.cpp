@@ -51,15 +51,19 @@ void flushNothing(png_structp) {}
 // Test images are well-formed: an error here is a fault of the test itself.
 [[noreturn]] void throwError(png_structp, png_const_charp message) { throw std::runtime_error(message); }
 
-// A minimal ICC profile header of the colour model; libpng checks only the header and tag count.
+// A small ICC profile of the colour model: the header and one tag (the
+// white point), enough for libpng's checks, then bytes that compress badly:
+// libpng takes a whole iCCP chunk of under 81 bytes for one cut short.
 std::string iccProfile(bool grey)
 {
-    std::string profile(132, '\0');
+    std::string profile(164 + 128, '\0');
+    for (size_t i = 164; i < profile.size(); ++i)
+        profile[i] = static_cast<char>(i * 151 % 251);
     auto put32 = [&profile](size_t at, uint32_t value) {
         for (int i = 0; i < 4; ++i)
             profile[at + i] = static_cast<char>(value >> (24 - 8 * i));
     };
-    put32(0, 132);
+    put32(0, static_cast<uint32_t>(profile.size()));
     put32(8, 0x02100000); // version 2.1
     profile.replace(12, 4, "mntr");
     profile.replace(16, 4, grey ? "GRAY" : "RGB ");
@@ -68,6 +72,14 @@ std::string iccProfile(bool grey)
     put32(68, 0x0000F6D6); // the D50 illuminant
     put32(72, 0x00010000);
     put32(76, 0x0000D32D);
+    put32(128, 1); // one tag: the white point, D50
+    profile.replace(132, 4, "wtpt");
+    put32(136, 144);
+    put32(140, 20);
+    profile.replace(144, 4, "XYZ ");
+    put32(152, 0x0000F6D6);
+    put32(156, 0x00010000);
+    put32(160, 0x0000D32D);
     return profile;
 }
 
@@ -135,6 +147,14 @@ std::string bandPng(const PngSpec& spec)
     png_write_info(png, info);
 
     std::vector<std::vector<png_byte>> rows(static_cast<size_t>(spec.height));
+    uint32_t random = 12345;
+    auto vary = [&random, &spec, max](unsigned value) {
+        if (!spec.noise || spec.depth < 8)
+            return value;
+        random = random * 1103515245 + 12345;
+        const unsigned step = (random >> 16) % 48 * (max / 255);
+        return value >= max / 2 ? value - step : value + step;
+    };
     for (auto& row : rows) {
         int bits = 0;
         for (int x = 0; x < spec.width; ++x) {
@@ -145,10 +165,10 @@ std::string bandPng(const PngSpec& spec)
                 continue;
             }
             if (isGrey(spec.kind)) {
-                appendSample(row, bits, spec.depth, (static_cast<unsigned>(b.rgb[0]) * max + 127) / 255);
+                appendSample(row, bits, spec.depth, vary((static_cast<unsigned>(b.rgb[0]) * max + 127) / 255));
             } else {
                 for (int c = 0; c < 3; ++c)
-                    appendSample(row, bits, spec.depth, (static_cast<unsigned>(b.rgb[c]) * max + 127) / 255);
+                    appendSample(row, bits, spec.depth, vary((static_cast<unsigned>(b.rgb[c]) * max + 127) / 255));
             }
             if (hasAlpha(spec.kind))
                 appendSample(row, bits, spec.depth, static_cast<unsigned>(b.alpha * max + 0.5));

@@ -27,6 +27,7 @@ struct PngSpec {
     int width = 96;
     int height = 48;
     bool iccProfile = false; // an sRGB (or grey) profile in iCCP
+    bool noise = false;      // colour samples of 8 bits or more varied as in a photo (the bands are then approximate)
 };
 
 // What one of the three vertical bands of a band image shows: its colour and alpha.

@@ -102,7 +102,7 @@ TEST(WindowsProgram, NeedsNoLibraryBesideIt)
     for (std::string line; std::getline(lines, line);)
         if (line.find("DLL Name: ") != std::string::npos)
             libraries.insert(line.substr(line.find("DLL Name: ") + 10));
-    // Both ship with every Windows; libstdc++, libgcc, winpthread and zlib are inside.
+    // Both ship with every Windows; libstdc++, libgcc, winpthread, zlib and libpng are inside.
     EXPECT_EQ(libraries, (std::set<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
 }
 
