@@ -57,14 +57,14 @@ void CDocumentProfile::readMetadata(CInputDocument& input, int num, int gen)
             return;
         std::string raw(static_cast<size_t>(length), '\0');
         {
-            CPdfRefPtr<CPdfStream> window = CPdfRefPtr<CPdfStream>::adopt(
-                xref.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
+            CPdfRefPtr<CPdfStream> window =
+                CPdfRefPtr<CPdfStream>::adopt(xref.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
             if (!window)
                 return;
             raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));
         }
-        auto plain = std::make_shared<const std::string>(
-            security->decrypt(security->streamMethodFor(object), num, gen, raw));
+        auto plain =
+            std::make_shared<const std::string>(security->decrypt(security->streamMethodFor(object), num, gen, raw));
         CPdfRefPtr<CPdfStream> memory = CPdfRefPtr<CPdfStream>::adopt(
             new CPdfMemoryStream(plain, reinterpret_cast<const uint8_t*>(plain->data()), plain->size()));
         CPdfObject dict;

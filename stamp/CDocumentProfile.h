@@ -3,6 +3,7 @@
 #include <string>
 
 class CInputDocument;
+class CPdfObject;
 struct CImageTraits;
 
 // What the input's catalog says of the kind of document it is: whether it
@@ -27,7 +28,7 @@ public:
 
 private:
     void readMetadata(CInputDocument& input, int num, int gen);
-    void readOutputIntents(CInputDocument& input, const class CPdfObject& intents);
+    void readOutputIntents(CInputDocument& input, const CPdfObject& intents);
 
     bool m_tagged = false;
     int m_pdfaPart = 0;

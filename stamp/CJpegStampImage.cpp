@@ -11,8 +11,7 @@ CJpegStampImage::CJpegStampImage(const std::string& path, std::shared_ptr<CFileS
     : CStampImage(path, std::move(file))
 {
     if (!readJpegSize(*m_file, m_jpeg))
-        throw CPdfException::formatted("\nInput image file is not a JPEG image (no frame header found): '%s'\n",
-                                       path);
+        throw CPdfException::formatted("\nInput image file is not a JPEG image (no frame header found): '%s'\n", path);
     // A cut-off image would be copied into the output as it is, and shown damaged.
     if (!jpegReachesEnd(*m_file))
         throw CPdfException::formatted(

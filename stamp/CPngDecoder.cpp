@@ -43,8 +43,8 @@ void onWarning(png_structp, png_const_charp) {}
 // The libpng calls, between setjmp and any longjmp back to it: nothing here
 // has a destructor. `rows` holds `height` row pointers when the rows are
 // kept, else one row to decode each into in turn. False on an error.
-bool readImage(png_structp png, png_infop info, bool keepRows, png_bytepp rows, uint32_t height,
-               png_bytep* profile, png_uint_32* profileLength)
+bool readImage(png_structp png, png_infop info, bool keepRows, png_bytepp rows, uint32_t height, png_bytep* profile,
+               png_uint_32* profileLength)
 {
     if (setjmp(png_jmpbuf(png)))
         return false;

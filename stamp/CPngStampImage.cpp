@@ -18,8 +18,8 @@ std::string deflate(const uint8_t* data, size_t size)
 {
     uLongf length = compressBound(static_cast<uLong>(size));
     std::string out(length, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &length, data, static_cast<uLong>(size),
-                  Z_DEFAULT_COMPRESSION) != Z_OK)
+    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &length, data, static_cast<uLong>(size), Z_DEFAULT_COMPRESSION) !=
+        Z_OK)
         throw CPdfException("\nOut of memory compressing the image\n");
     out.resize(length);
     return out;
@@ -87,8 +87,11 @@ CPngStampImage::CPngStampImage(const std::string& path, std::shared_ptr<CFileSou
     // stencil mask of the clear pixels instead, which every viewer draws.
     if (m_mask == KEY_RANGES && (m_png.bitDepth == 16 || (m_png.colourType == PngInfo::PALETTE && m_png.bitDepth < 8)))
         m_mask = STENCIL;
-    if (m_mask == KEY_RANGES)
+    if (m_mask == KEY_RANGES) {
         m_colourKey = colourKey();
+        if (m_colourKey.empty()) // a palette whose tRNS clears no entry
+            m_mask = NO_MASK;
+    }
     m_predicted = m_mask != SOFT_MASK && !m_png.interlaced;
 
     std::string bytes(static_cast<size_t>(m_file->size()), '\0');
@@ -239,7 +242,8 @@ int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* securit
     if (!m_icc.empty()) {
         const std::string entries =
             grey() ? "/N 1/Alternate/DeviceGray/Filter/FlateDecode" : "/N 3/Alternate/DeviceRGB/Filter/FlateDecode";
-        iccNum = writeStream(writer, security, [&entries](int) { return entries; }, m_icc);
+        iccNum = writeStream(
+            writer, security, [&entries](int) { return entries; }, m_icc);
     }
     const std::string size = formatText("/Width %u/Height %u", m_png.width, m_png.height);
     if (!m_alpha.empty()) {
@@ -248,7 +252,8 @@ int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* securit
             (m_mask == STENCIL ? std::string("/ImageMask true/BitsPerComponent 1")
                                : formatText("/ColorSpace/DeviceGray/BitsPerComponent %d", m_alphaDepth)) +
             "/Filter/FlateDecode";
-        maskNum = writeStream(writer, security, [&entries](int) { return entries; }, m_alpha);
+        maskNum = writeStream(
+            writer, security, [&entries](int) { return entries; }, m_alpha);
     }
     auto dictionary = [&](int num) {
         std::string entries = "/Type/XObject/Subtype/Image" + size + "/ColorSpace" +

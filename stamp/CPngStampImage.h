@@ -5,6 +5,8 @@
 #include "stamp/CStampImage.h"
 #include "stamp/PngChunks.h"
 
+class CPngDecoder;
+
 // A PNG stamp. An opaque image that is not interlaced keeps its compressed
 // data: the IDAT data becomes a /FlateDecode stream with PNG predictors, as
 // a JPEG's bytes are kept. Any other is decoded, and its colour and its
@@ -30,7 +32,7 @@ private:
     bool clearPixel(const uint8_t* row, uint32_t x) const;
     // Reads the samples libpng decoded into the colour data (unless the
     // file's own is kept) and the mask data.
-    void splitSamples(const class CPngDecoder& decoded);
+    void splitSamples(const CPngDecoder& decoded);
     // The colour space as image `num` writes it, the profile being object
     // `iccNum` (0: none).
     std::string colourSpace(int iccNum, int num, const CSecurityHandler* security) const;

@@ -96,15 +96,15 @@ bool readPngChunks(CFileSource& file, PngInfo& info, std::string& problem)
             info.bitDepth = ihdr[8];
             info.colourType = ihdr[9];
             info.interlaced = ihdr[12] == 1;
-            if (info.width == 0 || info.height == 0 || info.width > kMaxChunkLength ||
-                info.height > kMaxChunkLength || !validDepth(info.colourType, info.bitDepth) || ihdr[10] != 0 ||
-                ihdr[11] != 0 || ihdr[12] > 1) {
+            if (info.width == 0 || info.height == 0 || info.width > kMaxChunkLength || info.height > kMaxChunkLength ||
+                !validDepth(info.colourType, info.bitDepth) || ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1) {
                 problem = "a damaged IHDR chunk";
                 return false;
             }
             header = true;
         } else if (type == "PLTE") {
-            if (!info.palette.empty() || length % 3 != 0 || length == 0 || length > 256 * 3 || !readData(info.palette)) {
+            if (!info.palette.empty() || length % 3 != 0 || length == 0 || length > 256 * 3 ||
+                !readData(info.palette)) {
                 problem = "a damaged PLTE chunk";
                 return false;
             }

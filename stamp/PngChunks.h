@@ -23,7 +23,7 @@ struct PngInfo {
     bool hasIccProfile = false;
     std::string idat; // the IDAT chunks' data joined: one zlib stream
 
-    int channels() const;              // samples a pixel
+    int channels() const; // samples a pixel
     bool hasAlphaChannel() const { return colourType == GREY_ALPHA || colourType == RGB_ALPHA; }
 };
 

@@ -91,7 +91,7 @@ private:
             m_at = end + 3;
             return true;
         }
-        if (rest.compare(0, 2, "<!")  == 0)
+        if (rest.compare(0, 2, "<!") == 0)
             return skipPast(">");
         if (rest.compare(0, 2, "</") == 0)
             return endTag();

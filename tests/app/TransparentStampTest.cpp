@@ -52,8 +52,8 @@ std::string rendersShow(const Workspace& work, const std::string& input, const s
 {
     std::string problems;
     for (Renderer renderer : {Renderer::Poppler, Renderer::MuPdf}) {
-        const std::string found = compareRenders(work.file(input), work.file(output), viewsOf(kind), {{stamp}}, 36,
-                                                 true, renderer);
+        const std::string found =
+            compareRenders(work.file(input), work.file(output), viewsOf(kind), {{stamp}}, 36, true, renderer);
         if (!found.empty())
             problems += std::string(rendererTool(renderer)) + ": " + found;
     }
@@ -129,10 +129,10 @@ INSTANTIATE_TEST_SUITE_P(
                     png(PngKind::Grey, 4, false, PageKind::Encrypted), png(PngKind::Grey, 8, false, {}, true),
                     png(PngKind::Grey, 16, true), png(PngKind::GreyKey, 1), png(PngKind::GreyKey, 8, true),
                     png(PngKind::GreyKey, 16, false, PageKind::Encrypted), png(PngKind::GreyAlpha, 8),
-                    png(PngKind::GreyAlpha, 16, true, PageKind::Encrypted), png(PngKind::Rgb, 8, false, PageKind::Rotated),
-                    png(PngKind::Rgb, 16), png(PngKind::Rgb, 8, true, {}, true), png(PngKind::RgbKey, 8),
-                    png(PngKind::RgbKey, 16, true), png(PngKind::RgbAlpha, 8),
-                    png(PngKind::RgbAlpha, 8, true, PageKind::Rotated),
+                    png(PngKind::GreyAlpha, 16, true, PageKind::Encrypted),
+                    png(PngKind::Rgb, 8, false, PageKind::Rotated), png(PngKind::Rgb, 16),
+                    png(PngKind::Rgb, 8, true, {}, true), png(PngKind::RgbKey, 8), png(PngKind::RgbKey, 16, true),
+                    png(PngKind::RgbAlpha, 8), png(PngKind::RgbAlpha, 8, true, PageKind::Rotated),
                     png(PngKind::RgbAlpha, 16, false, PageKind::Encrypted), png(PngKind::RgbAlpha, 8, false, {}, true),
                     withOpacity(png(PngKind::RgbAlpha, 8), 50), png(PngKind::Palette, 1),
                     png(PngKind::Palette, 2, true), png(PngKind::Palette, 4, false, {}, true),
@@ -156,8 +156,8 @@ TEST(PngStampObjects, OpaqueImageKeepsItsImageData)
     const std::vector<int> images = imageObjects(work.file("out.pdf"));
     ASSERT_EQ(images.size(), 1u);
     const std::string object = qpdfObject(work.file("out.pdf"), images[0]);
-    for (const char* entry : {"/DecodeParms << /BitsPerComponent 8 /Colors 3 /Columns 96 /Predictor 15 >>",
-                              "/Width 96", "/Height 48", "/ColorSpace /DeviceRGB", "/Filter /FlateDecode"})
+    for (const char* entry : {"/DecodeParms << /BitsPerComponent 8 /Colors 3 /Columns 96 /Predictor 15 >>", "/Width 96",
+                              "/Height 48", "/ColorSpace /DeviceRGB", "/Filter /FlateDecode"})
         EXPECT_NE(object.find(entry), std::string::npos) << entry << " in " << object;
     EXPECT_EQ(qpdfRawStream(work.file("out.pdf"), images[0]), vtest::pngImageData(png));
     EXPECT_NE(vtest::readFile(work.file("out.pdf")).find("\n96.00 0 0 48.00 0 0 cm\n"), std::string::npos);
@@ -214,16 +214,14 @@ TEST_P(DamagedPngStamp, IsRefusedBeforeAnyOutput)
 const std::string kGoodPng = vtest::bandPng(PngSpec{});
 INSTANTIATE_TEST_SUITE_P(
     Cases, DamagedPngStamp,
-    testing::Values(DamagedPng{"CutInTheImageData", kGoodPng.substr(0, kGoodPng.size() / 2),
-                               "the data ends before the IEND chunk"},
-                    DamagedPng{"CutBeforeIend", kGoodPng.substr(0, kGoodPng.size() - 12),
-                               "the data ends before the IEND chunk"},
-                    // The chunk's CRC is right: only decoding finds the damage.
-                    DamagedPng{"CompressedDataDamaged", vtest::corruptPngImageData(kGoodPng),
-                               "the compressed image data is damaged"},
-                    DamagedPng{"WrongCrc", kGoodPng.substr(0, 40) + char(kGoodPng[40] ^ 1) + kGoodPng.substr(41),
-                               ""},
-                    DamagedPng{"SignatureOnly", kGoodPng.substr(0, 8), "the data ends before the IEND chunk"}),
+    testing::Values(
+        DamagedPng{"CutInTheImageData", kGoodPng.substr(0, kGoodPng.size() / 2), "the data ends before the IEND chunk"},
+        DamagedPng{"CutBeforeIend", kGoodPng.substr(0, kGoodPng.size() - 12), "the data ends before the IEND chunk"},
+        // The chunk's CRC is right: only decoding finds the damage.
+        DamagedPng{"CompressedDataDamaged", vtest::corruptPngImageData(kGoodPng),
+                   "the compressed image data is damaged"},
+        DamagedPng{"WrongCrc", kGoodPng.substr(0, 40) + char(kGoodPng[40] ^ 1) + kGoodPng.substr(41), ""},
+        DamagedPng{"SignatureOnly", kGoodPng.substr(0, 8), "the data ends before the IEND chunk"}),
     [](const testing::TestParamInfo<DamagedPng>& info) { return std::string(info.param.name); });
 
 // ---- JPEG orientation ----
@@ -281,8 +279,8 @@ INSTANTIATE_TEST_SUITE_P(
                     OrientationCase{"Transversed", 7, {}, {100, 100, 48, 96}, true, true},
                     OrientationCase{"QuarterTurnAnticlockwise", 8, {}, {100, 100, 48, 96}, true, true},
                     OrientationCase{"SizeOfTheDisplayedBox", 6, {"-size60,120"}, {100, 100, 60, 120}, false, true},
-                    OrientationCase{"AlignedByTheDisplayedWidth", 8, {"-align", "right"}, {52, 100, 48, 96}, true,
-                                    true},
+                    OrientationCase{
+                        "AlignedByTheDisplayedWidth", 8, {"-align", "right"}, {52, 100, 48, 96}, true, true},
                     OrientationCase{"OnARotatedPage", 6, {}, {100, 100, 48, 96}, false, true, PageKind::Rotated}),
     [](const testing::TestParamInfo<OrientationCase>& info) { return std::string(info.param.name); });
 
@@ -354,10 +352,10 @@ enum class Protection { None, Encrypted, MetadataInTheClear };
 struct PdfaCase {
     const char* name;
     std::string xmp;
-    int intent;              // the output intent's components
-    std::string image;       // a JPEG fixture or a PNG made as `png`
+    int intent;        // the output intent's components
+    std::string image; // a JPEG fixture or a PNG made as `png`
     std::vector<std::string> options;
-    const char* warning;     // the one expected, after "Warning: the input claims "; nullptr: none
+    const char* warning; // the one expected, after "Warning: the input claims "; nullptr: none
     bool flate = false;
     Protection protection = Protection::None;
     PngSpec png = {};
@@ -397,8 +395,7 @@ TEST_P(PdfaInput, WarnsOnceOfWhatTheStampBreaks)
         EXPECT_EQ(first, std::string::npos) << run.output;
         return;
     }
-    EXPECT_NE(run.output.find("\nWarning: the input claims " + std::string(c.warning) + "\nDone.\n"),
-              std::string::npos)
+    EXPECT_NE(run.output.find("\nWarning: the input claims " + std::string(c.warning) + "\nDone.\n"), std::string::npos)
         << run.output;
     EXPECT_EQ(run.output.find("Warning: ", first + 1), std::string::npos) << run.output;
 }
@@ -417,35 +414,94 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         PdfaCase{"NoClaim", "", 0, "stamp.jpg", {"-opacity50"}, nullptr},
         PdfaCase{"Allowed", kPdfa1, 3, "stamp.jpg", {}, nullptr},
-        PdfaCase{"Opacity", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
-                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1"},
-        PdfaCase{"SoftMask", kPdfa1, 3, "png", {}, "PDF/A-1, and the stamp breaks it with transparency (a soft mask)"
-                 ": the output is no longer PDF/A-1", false, Protection::None, pngOf(PngKind::RgbAlpha, 8)},
-        PdfaCase{"SoftMaskAndOpacityAnd16Bits", kPdfa1, 3, "png", {"-opacity50"},
+        PdfaCase{
+            "Opacity",
+            kPdfa1,
+            3,
+            "stamp.jpg",
+            {"-opacity50"},
+            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1"},
+        PdfaCase{"SoftMask",
+                 kPdfa1,
+                 3,
+                 "png",
+                 {},
+                 "PDF/A-1, and the stamp breaks it with transparency (a soft mask)"
+                 ": the output is no longer PDF/A-1",
+                 false,
+                 Protection::None,
+                 pngOf(PngKind::RgbAlpha, 8)},
+        PdfaCase{"SoftMaskAndOpacityAnd16Bits",
+                 kPdfa1,
+                 3,
+                 "png",
+                 {"-opacity50"},
                  "PDF/A-1, and the stamp breaks it with transparency (opacity below 100, a soft mask), 16-bit samples"
-                 ": the output is no longer PDF/A-1", false, Protection::None, pngOf(PngKind::RgbAlpha, 16)},
+                 ": the output is no longer PDF/A-1",
+                 false,
+                 Protection::None,
+                 pngOf(PngKind::RgbAlpha, 16)},
         // A colour key is no transparency to PDF/A-1.
         PdfaCase{"ColourKey", kPdfa1, 3, "png", {}, nullptr, false, Protection::None, pngOf(PngKind::RgbKey, 8)},
-        PdfaCase{"TransparencyInPart2", kPdfa2, 3, "png", {"-opacity50"}, nullptr, false, Protection::None,
+        PdfaCase{"TransparencyInPart2",
+                 kPdfa2,
+                 3,
+                 "png",
+                 {"-opacity50"},
+                 nullptr,
+                 false,
+                 Protection::None,
                  pngOf(PngKind::RgbAlpha, 16)},
-        PdfaCase{"RgbWithCmykIntent", kPdfa2, 4, "stamp.jpg", {},
+        PdfaCase{"RgbWithCmykIntent",
+                 kPdfa2,
+                 4,
+                 "stamp.jpg",
+                 {},
                  "PDF/A-2, and the stamp breaks it with DeviceRGB, which the file's output intent does not cover"
                  ": the output is no longer PDF/A-2"},
         PdfaCase{"GreyWithAnyIntent", kPdfa2, 4, "png", {}, nullptr, false, Protection::None, pngOf(PngKind::Grey, 8)},
-        PdfaCase{"NoIntent", kPdfa1, 0, "png", {},
+        PdfaCase{"NoIntent",
+                 kPdfa1,
+                 0,
+                 "png",
+                 {},
                  "PDF/A-1, and the stamp breaks it with DeviceGray, and the file has no output intent"
-                 ": the output is no longer PDF/A-1", false, Protection::None, pngOf(PngKind::Grey, 8)},
-        PdfaCase{"CompressedMetadata", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
-                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
-                 true},
-        PdfaCase{"EncryptedMetadata", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
-                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
-                 true, Protection::Encrypted},
-        PdfaCase{"MetadataInTheClear", kPdfa1, 3, "stamp.jpg", {"-opacity50"},
-                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
-                 false, Protection::MetadataInTheClear},
+                 ": the output is no longer PDF/A-1",
+                 false,
+                 Protection::None,
+                 pngOf(PngKind::Grey, 8)},
+        PdfaCase{
+            "CompressedMetadata",
+            kPdfa1,
+            3,
+            "stamp.jpg",
+            {"-opacity50"},
+            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
+            true},
+        PdfaCase{
+            "EncryptedMetadata",
+            kPdfa1,
+            3,
+            "stamp.jpg",
+            {"-opacity50"},
+            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
+            true,
+            Protection::Encrypted},
+        PdfaCase{
+            "MetadataInTheClear",
+            kPdfa1,
+            3,
+            "stamp.jpg",
+            {"-opacity50"},
+            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
+            false,
+            Protection::MetadataInTheClear},
         // Eight passes over one document: said once.
-        PdfaCase{"MarksRun", kPdfa1, 0, "stamp.jpg", {"-crop_marks"},
+        PdfaCase{"MarksRun",
+                 kPdfa1,
+                 0,
+                 "stamp.jpg",
+                 {"-crop_marks"},
                  "PDF/A-1, and the stamp breaks it with DeviceGray, and the file has no output intent"
                  ": the output is no longer PDF/A-1"}),
     [](const testing::TestParamInfo<PdfaCase>& info) { return std::string(info.param.name); });

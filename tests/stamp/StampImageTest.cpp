@@ -60,16 +60,15 @@ TEST_P(PngTraits, SizeAndWhatPdfaAsks)
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, PngTraits,
-    testing::Values(PngTraitsCase{"Rgb", spec(PngKind::Rgb, 8), CImageTraits::DEVICE_RGB, false, false},
-                    PngTraitsCase{"GreyWithProfile", spec(PngKind::Grey, 4, true), CImageTraits::NO_DEVICE_SPACE,
-                                  false, false},
-                    PngTraitsCase{"PaletteIsRgb", spec(PngKind::Palette, 2), CImageTraits::DEVICE_RGB, false, false},
-                    // Keys become masks, no transparency; alpha does.
-                    PngTraitsCase{"RgbKey16", spec(PngKind::RgbKey, 16), CImageTraits::DEVICE_RGB, false, true},
-                    PngTraitsCase{"PaletteKey", spec(PngKind::PaletteKey, 4), CImageTraits::DEVICE_RGB, false, false},
-                    PngTraitsCase{"PaletteAlpha", spec(PngKind::PaletteAlpha, 8), CImageTraits::DEVICE_RGB, true,
-                                  false},
-                    PngTraitsCase{"GreyAlpha16", spec(PngKind::GreyAlpha, 16), CImageTraits::DEVICE_GREY, true, true}),
+    testing::Values(
+        PngTraitsCase{"Rgb", spec(PngKind::Rgb, 8), CImageTraits::DEVICE_RGB, false, false},
+        PngTraitsCase{"GreyWithProfile", spec(PngKind::Grey, 4, true), CImageTraits::NO_DEVICE_SPACE, false, false},
+        PngTraitsCase{"PaletteIsRgb", spec(PngKind::Palette, 2), CImageTraits::DEVICE_RGB, false, false},
+        // Keys become masks, no transparency; alpha does.
+        PngTraitsCase{"RgbKey16", spec(PngKind::RgbKey, 16), CImageTraits::DEVICE_RGB, false, true},
+        PngTraitsCase{"PaletteKey", spec(PngKind::PaletteKey, 4), CImageTraits::DEVICE_RGB, false, false},
+        PngTraitsCase{"PaletteAlpha", spec(PngKind::PaletteAlpha, 8), CImageTraits::DEVICE_RGB, true, false},
+        PngTraitsCase{"GreyAlpha16", spec(PngKind::GreyAlpha, 16), CImageTraits::DEVICE_GREY, true, true}),
     kRowName);
 
 // ---- PNGs refused ----
@@ -91,8 +90,8 @@ const std::string kSignature("\x89PNG\r\n\x1A\n", 8);
 // IHDR of 1 x 1 pixels: depth, colour type, interlace as given.
 std::string header(int depth, int colourType, int interlace = 0)
 {
-    return chunk("IHDR", std::string("\0\0\0\1\0\0\0\1", 8) + char(depth) + char(colourType) + '\0' + '\0' +
-                             char(interlace));
+    return chunk("IHDR",
+                 std::string("\0\0\0\1\0\0\0\1", 8) + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
 }
 // One grey 8-bit pixel: filter byte and sample, compressed.
 std::string onePixel()
@@ -129,24 +128,23 @@ TEST_P(PngRefused, NamesTheFileAndWhy)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PngRefused,
-    testing::Values(
-        RefusedPng{"NoHeaderFirst", kSignature + chunk("IDAT", onePixel()) + header(8, 0) + kEnd,
-                   "no IHDR chunk first"},
-        RefusedPng{"DepthTheColourTypeHasNot", kSignature + header(4, 2) + chunk("IDAT", onePixel()) + kEnd,
-                   "a damaged IHDR chunk"},
-        RefusedPng{"UnknownInterlace", kSignature + header(8, 0, 2) + chunk("IDAT", onePixel()) + kEnd,
-                   "a damaged IHDR chunk"},
-        RefusedPng{"NoImageData", kSignature + header(8, 0) + kEnd, "no image data"},
-        RefusedPng{"PaletteImageWithoutPalette", kSignature + header(8, 3) + chunk("IDAT", onePixel()) + kEnd,
-                   "no palette"},
-        // The image data is one run of chunks: a second run is damage.
-        RefusedPng{"ImageDataSplit",
-                   kSignature + header(8, 0) + chunk("IDAT", onePixel().substr(0, 4)) + chunk("tEXt", "a\0b") +
-                       chunk("IDAT", onePixel().substr(4)) + kEnd,
-                   "a damaged IDAT chunk"},
-        RefusedPng{"ChunkLongerThanTheFile",
-                   kSignature + header(8, 0) + std::string("\x7F\0\0\0IDAT", 8) + onePixel() + kEnd,
-                   "the data ends before the IEND chunk"}),
+    testing::Values(RefusedPng{"NoHeaderFirst", kSignature + chunk("IDAT", onePixel()) + header(8, 0) + kEnd,
+                               "no IHDR chunk first"},
+                    RefusedPng{"DepthTheColourTypeHasNot", kSignature + header(4, 2) + chunk("IDAT", onePixel()) + kEnd,
+                               "a damaged IHDR chunk"},
+                    RefusedPng{"UnknownInterlace", kSignature + header(8, 0, 2) + chunk("IDAT", onePixel()) + kEnd,
+                               "a damaged IHDR chunk"},
+                    RefusedPng{"NoImageData", kSignature + header(8, 0) + kEnd, "no image data"},
+                    RefusedPng{"PaletteImageWithoutPalette",
+                               kSignature + header(8, 3) + chunk("IDAT", onePixel()) + kEnd, "no palette"},
+                    // The image data is one run of chunks: a second run is damage.
+                    RefusedPng{"ImageDataSplit",
+                               kSignature + header(8, 0) + chunk("IDAT", onePixel().substr(0, 4)) +
+                                   chunk("tEXt", "a\0b") + chunk("IDAT", onePixel().substr(4)) + kEnd,
+                               "a damaged IDAT chunk"},
+                    RefusedPng{"ChunkLongerThanTheFile",
+                               kSignature + header(8, 0) + std::string("\x7F\0\0\0IDAT", 8) + onePixel() + kEnd,
+                               "the data ends before the IEND chunk"}),
     kRowName);
 
 TEST(PngAccepted, SmallestImage)
@@ -176,7 +174,9 @@ TEST_P(Orientation, PutsTheStoredCornersWhereViewersShowThem)
     const OrientationCorners& c = GetParam();
     int m[6];
     orientationMatrix(c.orientation, m);
-    auto map = [&m](int x, int y) { return std::array<int, 2>{m[0] * x + m[2] * y + m[4], m[1] * x + m[3] * y + m[5]}; };
+    auto map = [&m](int x, int y) {
+        return std::array<int, 2>{m[0] * x + m[2] * y + m[4], m[1] * x + m[3] * y + m[5]};
+    };
     // The stored top row is y = 1 of image space.
     EXPECT_EQ(map(0, 1), (std::array<int, 2>{c.topLeft[0], c.topLeft[1]}));
     EXPECT_EQ(map(1, 1), (std::array<int, 2>{c.topRight[0], c.topRight[1]}));
@@ -216,26 +216,36 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, XmpClaim,
     testing::Values(
         XmpCase{"Attribute", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='1'/>" + kRdfEnd, 1},
-        XmpCase{"Element", kRdf + "<rdf:Description xmlns:pdfaid=\"" + kId + "\"><pdfaid:part> 3 </pdfaid:part>"
-                                  "</rdf:Description>" + kRdfEnd, 3},
-        XmpCase{"AnyPrefix", kRdf + "<rdf:Description xmlns:a='" + kId + "'><a:part>2</a:part></rdf:Description>" +
-                                 kRdfEnd, 2},
-        XmpCase{"BoundHigherUp", "<x:xmpmeta xmlns:x='adobe:ns:meta/' xmlns:p='" + kId + "'><p:part>2</p:part>" +
-                                     "</x:xmpmeta>", 2},
-        XmpCase{"CData", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "'><pdfaid:part><![CDATA[1]]>"
-                                "</pdfaid:part></rdf:Description>" + kRdfEnd, 1},
+        XmpCase{"Element",
+                kRdf + "<rdf:Description xmlns:pdfaid=\"" + kId +
+                    "\"><pdfaid:part> 3 </pdfaid:part>"
+                    "</rdf:Description>" +
+                    kRdfEnd,
+                3},
+        XmpCase{"AnyPrefix",
+                kRdf + "<rdf:Description xmlns:a='" + kId + "'><a:part>2</a:part></rdf:Description>" + kRdfEnd, 2},
+        XmpCase{"BoundHigherUp",
+                "<x:xmpmeta xmlns:x='adobe:ns:meta/' xmlns:p='" + kId + "'><p:part>2</p:part>" + "</x:xmpmeta>", 2},
+        XmpCase{"CData",
+                kRdf + "<rdf:Description xmlns:pdfaid='" + kId +
+                    "'><pdfaid:part><![CDATA[1]]>"
+                    "</pdfaid:part></rdf:Description>" +
+                    kRdfEnd,
+                1},
         // The prefix alone says nothing: it must be bound to the namespace.
-        XmpCase{"OtherNamespace", kRdf + "<rdf:Description xmlns:pdfaid='http://example.com/id/' pdfaid:part='1'/>" +
-                                      kRdfEnd, 0},
+        XmpCase{"OtherNamespace",
+                kRdf + "<rdf:Description xmlns:pdfaid='http://example.com/id/' pdfaid:part='1'/>" + kRdfEnd, 0},
         XmpCase{"UnboundPrefix", kRdf + "<rdf:Description pdfaid:part='1'/>" + kRdfEnd, 0},
-        XmpCase{"BindingOutOfScope", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "'/><rdf:Description "
-                                            "pdfaid:part='1'/>" + kRdfEnd, 0},
-        XmpCase{"InAComment", kRdf + "<!-- <pdfaid:part xmlns:pdfaid='" + kId + "'>1</pdfaid:part> -->" + kRdfEnd,
+        XmpCase{"BindingOutOfScope",
+                kRdf + "<rdf:Description xmlns:pdfaid='" + kId +
+                    "'/><rdf:Description "
+                    "pdfaid:part='1'/>" +
+                    kRdfEnd,
                 0},
-        XmpCase{"OtherProperty", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:conformance='B'/>" +
-                                     kRdfEnd, 0},
-        XmpCase{"NotANumber", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='one'/>" + kRdfEnd,
-                0},
+        XmpCase{"InAComment", kRdf + "<!-- <pdfaid:part xmlns:pdfaid='" + kId + "'>1</pdfaid:part> -->" + kRdfEnd, 0},
+        XmpCase{"OtherProperty",
+                kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:conformance='B'/>" + kRdfEnd, 0},
+        XmpCase{"NotANumber", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='one'/>" + kRdfEnd, 0},
         XmpCase{"CutShort", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='1", 0},
         XmpCase{"Empty", "", 0}),
     kRowName);

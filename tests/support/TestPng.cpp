@@ -141,8 +141,8 @@ std::string bandPng(const PngSpec& spec)
     }
     if (spec.iccProfile) {
         const std::string profile = iccProfile(isGrey(spec.kind));
-        png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE,
-                     reinterpret_cast<png_const_bytep>(profile.data()), static_cast<png_uint_32>(profile.size()));
+        png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, reinterpret_cast<png_const_bytep>(profile.data()),
+                     static_cast<png_uint_32>(profile.size()));
     }
     png_write_info(png, info);
 
@@ -227,8 +227,8 @@ std::string corruptPngImageData(const std::string& png)
 
 std::string pngName(const PngSpec& spec)
 {
-    static const char* const kNames[] = {"grey",    "grey-key",    "grey-alpha",    "rgb",          "rgb-key",
-                                         "rgb-alpha", "palette", "palette-key", "palette-alpha"};
+    static const char* const kNames[] = {"grey",      "grey-key", "grey-alpha",  "rgb",          "rgb-key",
+                                         "rgb-alpha", "palette",  "palette-key", "palette-alpha"};
     std::string name = kNames[static_cast<int>(spec.kind)] + std::string("-") + std::to_string(spec.depth);
     if (spec.interlaced)
         name += "-interlaced";
