@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <regex>
 
 #include "tests/app/E2e.h"
@@ -335,30 +336,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A file that claims PDF/A, stamped with what its part does not allow:
 // one warning naming what, and an output like any other.
-std::string xmpClaiming(const std::string& part, bool asElement)
+std::string xmpClaiming(int part)
 {
-    const std::string description =
-        asElement ? "<rdf:Description rdf:about='' xmlns:id='http://www.aiim.org/pdfa/ns/id/'><id:part>" + part +
-                        "</id:part><id:conformance>B</id:conformance></rdf:Description>"
-                  : "<rdf:Description rdf:about='' xmlns:pdfaid='http://www.aiim.org/pdfa/ns/id/' pdfaid:part='" +
-                        part + "' pdfaid:conformance='B'/>";
     return "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
-           "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>" +
-           description + "</rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+           "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+           "xmlns:pdfaid='http://www.aiim.org/pdfa/ns/id/'><pdfaid:part>" +
+           std::to_string(part) + "</pdfaid:part></rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
 }
 
-enum class Protection { None, Encrypted, MetadataInTheClear };
+enum class Metadata { Plain, Flate, Encrypted, InTheClear /* in an encrypted file */ };
 
 struct PdfaCase {
     const char* name;
-    std::string xmp;
-    int intent;        // the output intent's components
-    std::string image; // a JPEG fixture or a PNG made as `png`
+    int part;                   // 0: no claim
+    int intent;                 // the output intent's components; 0: none
+    std::optional<PngSpec> png; // else stamp.jpg (RGB)
     std::vector<std::string> options;
-    const char* warning; // the one expected, after "Warning: the input claims "; nullptr: none
-    bool flate = false;
-    Protection protection = Protection::None;
-    PngSpec png = {};
+    const char* breach; // what the warning names; nullptr: no warning
+    Metadata metadata = Metadata::Plain;
 };
 std::ostream& operator<<(std::ostream& out, const PdfaCase& c) { return out << c.name; }
 
@@ -370,32 +365,35 @@ TEST_P(PdfaInput, WarnsOnceOfWhatTheStampBreaks)
     Workspace work;
     DocPlan plan;
     plan.pages.resize(2);
-    plan.xmp = c.xmp;
-    plan.metadataFlate = c.flate;
+    plan.xmp = c.part > 0 ? xmpClaiming(c.part) : "";
+    plan.metadataFlate = c.metadata != Metadata::Plain;
     plan.outputIntentComponents = c.intent;
     const std::string bytes = buildDoc(plan).bytes;
-    if (c.protection == Protection::None) {
-        work.write("in.pdf", bytes);
-    } else {
+    if (c.metadata == Metadata::Encrypted || c.metadata == Metadata::InTheClear) {
         if (!vtest::haveTool("qpdf"))
             GTEST_SKIP() << "qpdf is not installed";
         work.write("clear.pdf", bytes);
         ASSERT_EQ(encryptWithQpdf(work.file("clear.pdf"), work.file("in.pdf"), "128 --use-aes=y",
-                                  c.protection == Protection::MetadataInTheClear ? "--cleartext-metadata" : ""),
+                                  c.metadata == Metadata::InTheClear ? "--cleartext-metadata" : ""),
                   "");
+    } else {
+        work.write("in.pdf", bytes);
     }
-    if (c.image == "png")
-        work.write("stamp.png", vtest::bandPng(c.png));
-    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-j" + (c.image == "png" ? "stamp.png" : c.image)};
+    if (c.png)
+        work.write("stamp.png", vtest::bandPng(*c.png));
+    std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", c.png ? "-jstamp.png" : "-jstamp.jpg"};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     const auto run = work.run(arguments);
     ASSERT_EQ(run.status, 0) << run.output;
     const size_t first = run.output.find("Warning: ");
-    if (!c.warning) {
+    if (!c.breach) {
         EXPECT_EQ(first, std::string::npos) << run.output;
         return;
     }
-    EXPECT_NE(run.output.find("\nWarning: the input claims " + std::string(c.warning) + "\nDone.\n"), std::string::npos)
+    const std::string part = "PDF/A-" + std::to_string(c.part);
+    EXPECT_NE(run.output.find("\nWarning: the input claims " + part + ", and the stamp breaks it with " + c.breach +
+                              ": the output is no longer " + part + "\nDone.\n"),
+              std::string::npos)
         << run.output;
     EXPECT_EQ(run.output.find("Warning: ", first + 1), std::string::npos) << run.output;
 }
@@ -408,102 +406,30 @@ PngSpec pngOf(PngKind kind, int depth)
     return spec;
 }
 
-const std::string kPdfa1 = xmpClaiming("1", false), kPdfa2 = xmpClaiming("2", true);
+const char* const kOpacity = "transparency (opacity below 100)";
 INSTANTIATE_TEST_SUITE_P(
     Cases, PdfaInput,
     testing::Values(
-        PdfaCase{"NoClaim", "", 0, "stamp.jpg", {"-opacity50"}, nullptr},
-        PdfaCase{"Allowed", kPdfa1, 3, "stamp.jpg", {}, nullptr},
-        PdfaCase{
-            "Opacity",
-            kPdfa1,
-            3,
-            "stamp.jpg",
-            {"-opacity50"},
-            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1"},
-        PdfaCase{"SoftMask",
-                 kPdfa1,
-                 3,
-                 "png",
-                 {},
-                 "PDF/A-1, and the stamp breaks it with transparency (a soft mask)"
-                 ": the output is no longer PDF/A-1",
-                 false,
-                 Protection::None,
-                 pngOf(PngKind::RgbAlpha, 8)},
+        PdfaCase{"NoClaim", 0, 0, {}, {"-opacity50"}, nullptr}, PdfaCase{"Allowed", 1, 3, {}, {}, nullptr},
+        PdfaCase{"Opacity", 1, 3, {}, {"-opacity50"}, kOpacity},
+        PdfaCase{"SoftMask", 1, 3, pngOf(PngKind::RgbAlpha, 8), {}, "transparency (a soft mask)"},
         PdfaCase{"SoftMaskAndOpacityAnd16Bits",
-                 kPdfa1,
+                 1,
                  3,
-                 "png",
+                 pngOf(PngKind::RgbAlpha, 16),
                  {"-opacity50"},
-                 "PDF/A-1, and the stamp breaks it with transparency (opacity below 100, a soft mask), 16-bit samples"
-                 ": the output is no longer PDF/A-1",
-                 false,
-                 Protection::None,
-                 pngOf(PngKind::RgbAlpha, 16)},
+                 "transparency (opacity below 100, a soft mask), 16-bit samples"},
         // A colour key is no transparency to PDF/A-1.
-        PdfaCase{"ColourKey", kPdfa1, 3, "png", {}, nullptr, false, Protection::None, pngOf(PngKind::RgbKey, 8)},
-        PdfaCase{"TransparencyInPart2",
-                 kPdfa2,
-                 3,
-                 "png",
-                 {"-opacity50"},
-                 nullptr,
-                 false,
-                 Protection::None,
-                 pngOf(PngKind::RgbAlpha, 16)},
-        PdfaCase{"RgbWithCmykIntent",
-                 kPdfa2,
-                 4,
-                 "stamp.jpg",
-                 {},
-                 "PDF/A-2, and the stamp breaks it with DeviceRGB, which the file's output intent does not cover"
-                 ": the output is no longer PDF/A-2"},
-        PdfaCase{"GreyWithAnyIntent", kPdfa2, 4, "png", {}, nullptr, false, Protection::None, pngOf(PngKind::Grey, 8)},
-        PdfaCase{"NoIntent",
-                 kPdfa1,
-                 0,
-                 "png",
-                 {},
-                 "PDF/A-1, and the stamp breaks it with DeviceGray, and the file has no output intent"
-                 ": the output is no longer PDF/A-1",
-                 false,
-                 Protection::None,
-                 pngOf(PngKind::Grey, 8)},
-        PdfaCase{
-            "CompressedMetadata",
-            kPdfa1,
-            3,
-            "stamp.jpg",
-            {"-opacity50"},
-            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
-            true},
-        PdfaCase{
-            "EncryptedMetadata",
-            kPdfa1,
-            3,
-            "stamp.jpg",
-            {"-opacity50"},
-            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
-            true,
-            Protection::Encrypted},
-        PdfaCase{
-            "MetadataInTheClear",
-            kPdfa1,
-            3,
-            "stamp.jpg",
-            {"-opacity50"},
-            "PDF/A-1, and the stamp breaks it with transparency (opacity below 100): the output is no longer PDF/A-1",
-            false,
-            Protection::MetadataInTheClear},
-        // Eight passes over one document: said once.
-        PdfaCase{"MarksRun",
-                 kPdfa1,
-                 0,
-                 "stamp.jpg",
-                 {"-crop_marks"},
-                 "PDF/A-1, and the stamp breaks it with DeviceGray, and the file has no output intent"
-                 ": the output is no longer PDF/A-1"}),
+        PdfaCase{"ColourKey", 1, 3, pngOf(PngKind::RgbKey, 8), {}, nullptr},
+        PdfaCase{"TransparencyInPart2", 2, 3, pngOf(PngKind::RgbAlpha, 16), {"-opacity50"}, nullptr},
+        PdfaCase{"RgbWithCmykIntent", 2, 4, {}, {}, "DeviceRGB, which the file's output intent does not cover"},
+        PdfaCase{"GreyWithAnyIntent", 2, 4, pngOf(PngKind::Grey, 8), {}, nullptr},
+        PdfaCase{"NoIntent", 1, 0, pngOf(PngKind::Grey, 8), {}, "DeviceGray, and the file has no output intent"},
+        PdfaCase{"CompressedMetadata", 1, 3, {}, {"-opacity50"}, kOpacity, Metadata::Flate},
+        PdfaCase{"EncryptedMetadata", 1, 3, {}, {"-opacity50"}, kOpacity, Metadata::Encrypted},
+        PdfaCase{"MetadataInTheClear", 1, 3, {}, {"-opacity50"}, kOpacity, Metadata::InTheClear},
+        // Eight passes over one document, the marks grey: said once.
+        PdfaCase{"MarksRun", 1, 0, {}, {"-crop_marks"}, "DeviceGray, and the file has no output intent"}),
     [](const testing::TestParamInfo<PdfaCase>& info) { return std::string(info.param.name); });
 
 } // namespace
