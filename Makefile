@@ -28,6 +28,10 @@ WINDOWS_DIR       ?= build-windows
 WINDOWS_TEST_DIR  ?= build-windows-tests
 WINDOWS_UNIT_DIR  ?= build-windows-unit
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
+# Debian has no MinGW builds of Nettle and libpng: scripts/mingw-*.sh build
+# them static, once, into these prefixes (libpng finds Debian's MinGW zlib).
+WINDOWS_LIBS       = $(CURDIR)/$(WINDOWS_DIR)/nettle;$(CURDIR)/$(WINDOWS_DIR)/libpng
+WINDOWS_PKG_CONFIG = $(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/libpng/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig
 # Wine now and then fails to start a program (no output, at once): such a
 # test is run once more. A real fault fails both times.
 WINE_REPEAT       ?= --repeat until-pass:2
@@ -106,7 +110,7 @@ fuzz: fuzz-build
 # (Debian: python3-fitz).
 bench: build
 	cmake --build $(BUILD_DIR) --target make_bench_inputs measure
-	@if [ ! -f $(BENCH_DATA)/shared-resources-5000.pdf ]; then \
+	@if [ ! -f $(BENCH_DATA)/logo-alpha.png ]; then \
 	  mkdir -p $(BENCH_DATA) && $(BUILD_DIR)/bench/make_bench_inputs $(BENCH_DATA) examples/logo.jpg; fi
 	@if [ -n "$(BASELINE)" ]; then \
 	  commit=$$(git rev-parse --short "$(BASELINE)") || exit 1; \
@@ -160,9 +164,10 @@ windows-tools:
 # One statically linked $(WINDOWS_DIR)/vellico.exe, and the zip beside it.
 windows: windows-tools
 	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
-	PKG_CONFIG_LIBDIR=$(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig \
+	scripts/mingw-libpng.sh $(WINDOWS_DIR)/libpng
+	PKG_CONFIG_LIBDIR=$(WINDOWS_PKG_CONFIG) \
 	  cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DVELLICO_TESTS=OFF \
-	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle
+	  -DVELLICO_MINGW_LIBS="$(WINDOWS_LIBS)"
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 	cd $(WINDOWS_DIR) && cpack -G ZIP
 	@echo "Program: $(WINDOWS_DIR)/vellico.exe"
@@ -189,9 +194,10 @@ test-windows: test-tools build
 test-windows-unit: windows-tools
 	@mkdir -p $(WINDOWS_TEST_DIR)
 	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
-	PKG_CONFIG_LIBDIR=$(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig \
+	scripts/mingw-libpng.sh $(WINDOWS_DIR)/libpng
+	PKG_CONFIG_LIBDIR=$(WINDOWS_PKG_CONFIG) \
 	  cmake -S . -B $(WINDOWS_UNIT_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release \
-	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle
+	  -DVELLICO_MINGW_LIBS="$(WINDOWS_LIBS)"
 	cmake --build $(WINDOWS_UNIT_DIR) -j $(JOBS)
 	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix \
 	  ctest --test-dir $(WINDOWS_UNIT_DIR) --output-on-failure -j $(JOBS) $(WINE_REPEAT); status=$$?; \

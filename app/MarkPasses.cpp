@@ -1,5 +1,6 @@
 #include "app/MarkPasses.h"
 
+#include <set>
 #include <string>
 
 #include "load/CRepairLog.h"
@@ -53,7 +54,8 @@ void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& rep
     settings.resolveRangeFromEnd(count);
 }
 
-void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box)
+// Returns what the passes' stamps break of the input's PDF/A claim, each thing once.
+std::set<std::string> runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box)
 {
     const std::string firstInput = settings.inputPath;
     const std::string finalOutput = settings.outputPath;
@@ -76,6 +78,7 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
     // Each pass but the last writes a new private file beside the output,
     // which the next pass reads and then removes; the last writes the output.
     CPassMemory memory;
+    std::set<std::string> warnings;
     std::string intermediate; // ours to remove
     try {
         for (int pass = 0; pass < 8; ++pass) {
@@ -88,7 +91,9 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
             settings.inputPath = pass > 0 ? intermediate : firstInput;
             settings.imagePath = images[pass < 4 ? 0 : 1];
             CStampJob job(settings, reporter, repairs);
-            job.stampPass(memory, pass < 7);
+            const std::string warning = job.stampPass(memory, pass < 7).pdfaWarning;
+            if (!warning.empty())
+                warnings.insert(warning);
             if (!intermediate.empty())
                 platform::removeTemp(intermediate);
             intermediate = pass < 7 ? job.writtenPath() : std::string();
@@ -99,6 +104,7 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
         throw;
     }
     reporter.marksWritten(finalOutput);
+    return warnings;
 }
 
 void reportRepairs(CRepairLog& repairs, CReporter& reporter)
@@ -113,13 +119,16 @@ void reportRepairs(CRepairLog& repairs, CReporter& reporter)
 void processFile(const CStampSettings& settings, CReporter& reporter)
 {
     CRepairLog repairs;
+    std::set<std::string> warnings;
     try {
         if (settings.marks) {
-            runMarkPasses(settings, reporter, repairs, *settings.marks);
+            warnings = runMarkPasses(settings, reporter, repairs, *settings.marks);
         } else {
             CStampSettings resolved = settings;
             resolveRange(resolved, reporter, repairs);
-            CStampJob(resolved, reporter, repairs).stampFile();
+            const std::string warning = CStampJob(resolved, reporter, repairs).stampFile().pdfaWarning;
+            if (!warning.empty())
+                warnings.insert(warning);
         }
     } catch (...) {
         // What was repaired before the failure is still worth knowing.
@@ -127,4 +136,6 @@ void processFile(const CStampSettings& settings, CReporter& reporter)
         throw;
     }
     reportRepairs(repairs, reporter);
+    for (const std::string& warning : warnings)
+        reporter.warning(warning);
 }

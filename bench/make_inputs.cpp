@@ -10,9 +10,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/PdfBuilder.h"
+#include "tests/support/TestPng.h"
 
 namespace {
 
@@ -155,6 +157,31 @@ void imageDocument(const std::string& path, const std::string& jpeg, int pageCou
     writeDocument(b, path, addTree(b, pagesNum, kids), {}, false);
 }
 
+// The pixel size in a JPEG's first frame header; 100 x 100 when there is none.
+std::pair<int, int> jpegSize(const std::string& jpeg)
+{
+    for (size_t at = 2; at + 9 < jpeg.size();) {
+        const int marker = static_cast<unsigned char>(jpeg[at + 1]);
+        auto number = [&jpeg](size_t i) { return static_cast<unsigned char>(jpeg[i]) << 8 | static_cast<unsigned char>(jpeg[i + 1]); };
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return {number(at + 7), number(at + 5)};
+        at += 2 + static_cast<size_t>(number(at + 2));
+    }
+    return {100, 100};
+}
+
+// PNG stamps of the JPEG's pixel size, their colours varied as a photo's:
+// opaque RGB, and RGB with alpha.
+void pngStamps(const std::string& folder, const std::string& jpeg)
+{
+    vtest::PngSpec spec;
+    spec.noise = true;
+    std::tie(spec.width, spec.height) = jpegSize(jpeg);
+    std::ofstream(folder + "/logo-opaque.png", std::ios::binary) << vtest::bandPng(spec);
+    spec.kind = vtest::PngKind::RgbAlpha;
+    std::ofstream(folder + "/logo-alpha.png", std::ios::binary) << vtest::bandPng(spec);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -171,5 +198,6 @@ int main(int argc, char** argv)
     textDocument(folder + "/text-20000.pdf", 20000, false, false);
     imageDocument(folder + "/images-100.pdf", jpeg, 100);
     textDocument(folder + "/shared-resources-5000.pdf", 5000, false, true);
+    pngStamps(folder, jpeg);
     return 0;
 }

@@ -145,6 +145,25 @@ for _ in range(runs):
         baseline_marks.append(stamp(baseline, source, os.path.join(work, "marks-baseline.pdf"), "-crop_marks")[0])
 plain, mark = statistics.median(plains), statistics.median(marks)
 print("marks run on text-2000: %.3f s, %.1fx a plain run (%.3f s)" % (mark, mark / plain, plain))
+
+# PNG stamps of the JPEG's pixel size (make_inputs writes them), alternating
+# with the JPEG run by run: an opaque one keeps its image data, one with
+# alpha is decoded and written as an image and a soft mask.
+pngs = [("opaque PNG", "logo-opaque.png"), ("PNG with alpha", "logo-alpha.png")]
+times = {"JPEG": []}
+for _ in range(runs):
+    times["JPEG"].append(stamp(binary, source, os.path.join(work, "jpeg.pdf"))[0])
+    for label, name in pngs:
+        image = os.path.abspath(os.path.join(folder, name))
+        if os.path.exists(os.path.join(work, "png.pdf")):
+            os.remove(os.path.join(work, "png.pdf"))
+        elapsed, _ = measure([binary, "-i" + source, "-o" + os.path.join(work, "png.pdf"), "-j" + image])
+        times.setdefault(label, []).append(elapsed)
+jpeg_time = statistics.median(times["JPEG"])
+for label, _ in pngs:
+    png_time = statistics.median(times[label])
+    print("%s stamp on text-2000: %.3f s, %.2fx the JPEG stamp (%.3f s)" % (label, png_time, png_time / jpeg_time,
+                                                                         jpeg_time))
 if baseline:
     print("marks run on text-2000, baseline: %.3f s; this build %.3fx the baseline" % (
         statistics.median(baseline_marks), mark / statistics.median(baseline_marks)))

@@ -8,6 +8,7 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/CDocumentProfile.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/CPageStamper.h"
 #include "stamp/CPageTreeWalker.h"
@@ -67,7 +68,9 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
 
         if (!m_settings.imagePath)
             throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-        const CStampImage image(*m_settings.imagePath);
+        const std::unique_ptr<CStampImage> opened = CStampImage::open(*m_settings.imagePath);
+        const CStampImage& image = *opened;
+        const CDocumentProfile profile(input);
         if (intermediate) {
             m_output.createIntermediate(m_settings.outputPath); // a new file: it cannot be an input
         } else {
@@ -95,7 +98,11 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
         writer.endNewObject(stateNum);
         const int imageNum = image.write(writer, security);
 
-        const CStampPainter painter(m_settings, image.width(), image.height(), names);
+        CStampDraw draw;
+        draw.orientation = image.orientation();
+        if (profile.tagged())
+            draw.artifact = m_settings.marks ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
+        const CStampPainter painter(m_settings, image.width(), image.height(), names, draw);
         CPageStamper stamper(m_settings, pages, input, writer, m_reporter, painter, {names, imageNum, stateNum},
                              earlierStamp);
         writer.writeObjects(stamper);
@@ -104,6 +111,7 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
         m_output.commit();
         if (pass)
             memory.keepRun(std::move(written), m_output.writtenPath());
+        result.pdfaWarning = profile.pdfaBreaches(image.traits(), m_settings.opacity);
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = security != nullptr;
         return result;

@@ -15,6 +15,8 @@ struct CStampResult {
     int pagesStamped = 0;
     bool encrypted = false;
     int64_t outputBytes = 0;
+    // What of the stamp breaks the PDF/A part the input claims; empty when nothing.
+    std::string pdfaWarning;
 };
 
 // Stamps one input PDF with one image into one new output PDF: a driver

@@ -4,9 +4,10 @@
 #include "stamp/CStampSettings.h"
 #include "stamp/StampPlacement.h"
 
-CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names)
+CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
+                             const CStampDraw& draw)
     : m_settings(settings), m_width(settings.sizeX == -1 ? imageWidth : settings.sizeX),
-      m_height(settings.sizeY == -1 ? imageHeight : settings.sizeY), m_names(std::move(names))
+      m_height(settings.sizeY == -1 ? imageHeight : settings.sizeY), m_names(std::move(names)), m_draw(draw)
 {
 }
 
@@ -47,5 +48,5 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
         // page's rotation would swing it away from the corner.
         angle = 0.0f;
     }
-    return formatStampContent(m_names.state, m_names.image, x, y, angle, width, height, frame);
+    return formatStampContent(m_names.state, m_names.image, x, y, angle, width, height, frame, m_draw);
 }

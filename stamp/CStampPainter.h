@@ -13,8 +13,10 @@ struct CStampSettings;
 class CStampPainter {
 public:
     // `imageWidth` x `imageHeight` is the displayed size when the settings
-    // give none; `names` are the run's resource names.
-    CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names);
+    // give none; `names` are the run's resource names; `draw` turns or
+    // mirrors the image in its box and marks it in a tagged file.
+    CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
+                  const CStampDraw& draw = CStampDraw());
 
     // The stream before the page's own content; `frame` says how the stamp
     // reaches the page's initial state.
@@ -29,4 +31,5 @@ private:
     int m_width;
     int m_height;
     CResourceNames m_names;
+    CStampDraw m_draw;
 };

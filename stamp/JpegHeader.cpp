@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "load/CFileSource.h"
 
@@ -18,6 +19,13 @@ public:
             return -1;
         ++m_position;
         return byte;
+    }
+    bool take(std::string& out)
+    {
+        if (m_file.read(m_position, out.data(), out.size()) != out.size())
+            return false;
+        m_position += static_cast<int64_t>(out.size());
+        return true;
     }
     void skip(int64_t count) { m_position += count; }
     bool atEnd() const { return m_position >= m_file.size(); }
@@ -52,7 +60,48 @@ int byteAt(CFileSource& file, int64_t position)
     return file.read(position, &byte, 1) == 1 ? byte : -1;
 }
 
+uint32_t tiffNumber(const unsigned char* bytes, int size, bool bigEndian)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < size; ++i)
+        value |= uint32_t(bytes[bigEndian ? i : size - 1 - i]) << (8 * (size - 1 - i));
+    return value;
+}
+
 } // namespace
+
+int exifOrientation(std::string_view app1)
+{
+    constexpr std::string_view kExif("Exif\0\0", 6);
+    if (app1.substr(0, kExif.size()) != kExif)
+        return 1;
+    const std::string_view tiff = app1.substr(kExif.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(tiff.data());
+    if (tiff.size() < 8 || !(tiff.substr(0, 2) == "II" || tiff.substr(0, 2) == "MM"))
+        return 1;
+    const bool bigEndian = tiff[0] == 'M';
+    if (tiffNumber(bytes + 2, 2, bigEndian) != 42)
+        return 1;
+    // The first IFD (the main image's) holds the tag; offsets count from the TIFF header.
+    const uint32_t ifd = tiffNumber(bytes + 4, 4, bigEndian);
+    if (ifd > tiff.size() - 2)
+        return 1;
+    const uint32_t count = tiffNumber(bytes + ifd, 2, bigEndian);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint64_t entry = uint64_t(ifd) + 2 + 12 * uint64_t(i);
+        if (entry + 12 > tiff.size())
+            return 1;
+        const unsigned char* field = bytes + entry;
+        constexpr uint32_t kOrientationTag = 0x0112, kShortType = 3;
+        if (tiffNumber(field, 2, bigEndian) != kOrientationTag)
+            continue;
+        if (tiffNumber(field + 2, 2, bigEndian) != kShortType || tiffNumber(field + 4, 4, bigEndian) != 1)
+            return 1;
+        const uint32_t value = tiffNumber(field + 8, 2, bigEndian);
+        return value >= 1 && value <= 8 ? static_cast<int>(value) : 1;
+    }
+    return 1;
+}
 
 bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
 {
@@ -60,6 +109,8 @@ bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
     if (in.next() != 0xFF || in.next() != 0xD8)
         return false;
     bool adobe = false;
+    int orientation = 1;
+    bool exifSeen = false;
     for (;;) {
         int c = in.next();
         int stray = 0;
@@ -84,6 +135,7 @@ bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
             info.width = (bytes[5] << 8) | bytes[6];
             info.components = bytes[7];
             info.adobe = adobe;
+            info.orientation = orientation;
             return true;
         }
         if (code == 0xD9 || code == 0xDA)
@@ -107,6 +159,16 @@ bool readJpegSize(CFileSource& jpeg, JpegInfo& info)
             remaining -= 5;
             if (std::memcmp(id, "Adobe", 5) == 0)
                 adobe = true;
+        } else if (code == 0xE1 && !exifSeen) {
+            // The first APP1 is the EXIF one; later ones hold XMP and the like.
+            std::string app1(static_cast<size_t>(remaining), '\0');
+            if (!in.take(app1))
+                return false;
+            remaining = 0;
+            if (app1.compare(0, 6, std::string("Exif\0\0", 6)) == 0) {
+                exifSeen = true;
+                orientation = exifOrientation(app1);
+            }
         }
         in.skip(remaining);
         if (in.atEnd())

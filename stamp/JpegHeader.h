@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 class CFileSource;
 
 // What the stamper needs to know of a JPEG file; the image data itself is
@@ -9,7 +11,12 @@ struct JpegInfo {
     int height = 0;
     int components = 0;   // 1 grey, 3 colour (YCbCr/RGB), 4 CMYK
     bool adobe = false;   // an Adobe (APP14) segment: a 4-component file stores inverted CMYK
+    int orientation = 1;  // EXIF orientation (APP1): 1 as stored, 2 to 8 turned or mirrored
 };
+
+// The orientation tag (1 to 8) of an APP1 segment's data ("Exif\0\0" and a
+// TIFF structure); 1 when it has none, or one out of range, or is no EXIF.
+int exifOrientation(std::string_view app1);
 
 // Walks the marker segments up to the first frame header. False when the file
 // is not a JPEG or ends (or is malformed) before a frame header.

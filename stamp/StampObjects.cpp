@@ -105,14 +105,29 @@ std::string formatPrefixContent(const CStampFrame& frame)
 
 std::string formatPrefixStream(const CStampFrame& frame) { return formatStreamObject(formatPrefixContent(frame)); }
 
-std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height, const CStampFrame& frame)
+void orientationMatrix(int orientation, int matrix[6])
 {
-    return formatStreamObject(formatStampContent(gsName, imName, x, y, angle, width, height, frame));
+    // Image space (x right, y up) to the box as displayed: the EXIF values
+    // mirror (2, 4), turn by a half (3) or a quarter (6, 8), or both (5, 7).
+    static const int kMatrices[8][6] = {
+        {1, 0, 0, 1, 0, 0},  {-1, 0, 0, 1, 1, 0}, {-1, 0, 0, -1, 1, 1}, {1, 0, 0, -1, 0, 1},
+        {0, -1, -1, 0, 1, 1}, {0, -1, 1, 0, 0, 1}, {0, 1, 1, 0, 0, 0},   {0, 1, -1, 0, 1, 0},
+    };
+    const int index = orientation >= 1 && orientation <= 8 ? orientation - 1 : 0;
+    for (int i = 0; i < 6; ++i)
+        matrix[i] = kMatrices[index][i];
+}
+
+std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
+                              float angle, double width, double height, const CStampFrame& frame,
+                              const CStampDraw& draw)
+{
+    return formatStreamObject(formatStampContent(gsName, imName, x, y, angle, width, height, frame, draw));
 }
 
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
-                               float angle, double width, double height, const CStampFrame& frame)
+                               float angle, double width, double height, const CStampFrame& frame,
+                               const CStampDraw& draw)
 {
     double m[4];
     rotationMatrix(angle, m);
@@ -121,7 +136,12 @@ std::string formatStampContent(const std::string& gsName, const std::string& imN
     std::string content = frame.endText ? "\nET\n" : "\n";
     for (int i = 0; i < std::max(frame.restores, 1); ++i)
         content += "Q\n";
-    content += "q\n/" + gsName + " gs\n1 0 0 1 ";
+    content += "q\n";
+    if (draw.artifact == EArtifact::WATERMARK)
+        content += "/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n";
+    else if (draw.artifact == EArtifact::PRINTER_MARK)
+        content += "/Artifact <</Type /Page>> BDC\n";
+    content += "/" + gsName + " gs\n1 0 0 1 ";
     appendFixed(content, x, 2);
     content += ' ';
     appendFixed(content, y, 2);
@@ -134,6 +154,19 @@ std::string formatStampContent(const std::string& gsName, const std::string& imN
     appendFixed(content, width, 2);
     content += " 0 0 ";
     appendFixed(content, height, 2);
-    content += " 0 0 cm\n/" + imName + " Do\nQ\n";
+    content += " 0 0 cm\n";
+    if (draw.orientation > 1 && draw.orientation <= 8) {
+        int m[6];
+        orientationMatrix(draw.orientation, m);
+        for (int value : m) {
+            appendInteger(content, value);
+            content += ' ';
+        }
+        content += "cm\n";
+    }
+    content += "/" + imName + " Do\n";
+    if (draw.artifact != EArtifact::NONE)
+        content += "EMC\n";
+    content += "Q\n";
     return content;
 }

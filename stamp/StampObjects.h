@@ -31,6 +31,22 @@ struct CStampFrame {
     bool endText = false; // the page leaves a text object open: ET first
 };
 
+// In a tagged file the stamp is marked as an artifact, so that the structure
+// tree still covers all the page's real content: a watermark, or a printer's
+// mark (a production aid such as a cut mark).
+enum class EArtifact { NONE, WATERMARK, PRINTER_MARK };
+
+// How the image is drawn in its box: the EXIF orientation that turns or
+// mirrors it, and the artifact marking around it.
+struct CStampDraw {
+    int orientation = 1;
+    EArtifact artifact = EArtifact::NONE;
+};
+
+// The matrix that maps the image's unit square onto itself as EXIF
+// `orientation` shows it; the identity for 1 and anything out of range.
+void orientationMatrix(int orientation, int matrix[6]);
+
 // A stream object's text after its number: /Length, then `data`.
 std::string formatStreamObject(const std::string& data);
 
@@ -41,11 +57,14 @@ std::string formatPrefixContent(const CStampFrame& frame = CStampFrame());
 // The content stream run after a page's own content: restore, then draw the
 // image `imName` with opacity state `gsName`, scaled to width x height,
 // rotated by `angle` degrees around its lower-left corner placed at (x, y).
+// `draw` adds the orientation and the artifact marking.
 std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height, const CStampFrame& frame = CStampFrame());
+                              float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
+                              const CStampDraw& draw = CStampDraw());
 // Its content alone, for a stream object that encrypts it.
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
-                               float angle, double width, double height, const CStampFrame& frame = CStampFrame());
+                               float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
+                               const CStampDraw& draw = CStampDraw());
 
 #if defined(__GNUC__)
 #define VELLICO_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))

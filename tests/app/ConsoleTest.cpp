@@ -18,14 +18,14 @@ const std::string kBanner = "\r\nVellico v1.05\r\n";
 
 const std::string kUsage =
     kBanner + "Parameters:\n-i<FILENAME> input filename\n-o<OUTPUT filename> output filename\n"
-    "-j<JPEG filename> jpeg file\noptional parameters:\n"
+    "-j<IMAGE filename> JPEG or PNG image file (a PNG's transparency is kept)\noptional parameters:\n"
     "-s(n) page to start processing at, default at 1\n"
     "-e(n) page to end processing at, default at 99999\n"
     "-useend use -send and -eend parameters instead of -s and -e\n"
     "-send(n) page to start processing at from last page backwards, default at 0, NOTE: -s must be 0\n"
     "-eend(n) page to end processing at from last page backwards, default at 0, NOTE: -e must be 0\n"
     "-n(n) only stamp page number 1 in nth e.g. -n2 would stamp pages 1,3,5,7\n"
-    "-size(n),(n) image size viewed in pdf, the image viewed can be different to the jpeg image size.\n"
+    "-size(n),(n) image size viewed in pdf, the image viewed can be different to the image's pixel size.\n"
     "-align <TEXT> align justified image, can be 'left', 'right' or 'center', left is default. e.g. right on "
     "positions 20,20 would mean image right edge ends at that position.\n"
     "-noforce don't force portrait when landscape, if page view is rotated then calculate as unrotated.\n"

@@ -149,18 +149,24 @@ std::string compareRenders(const std::string& input, const std::string& output,
                     changed[i] += difference > 12;
                 } else {
                     const ExpectedStamp& stamp = stamps[i];
-                    const double along = x - stamp.rect.left;
+                    const double along = stamp.upward ? y - stamp.rect.bottom : x - stamp.rect.left;
+                    const double extent = stamp.upward ? stamp.rect.height : stamp.rect.width;
                     const std::array<int, 3>* colour = nullptr;
+                    double alpha = stamp.opacity;
                     bool nearBand = false;
-                    for (const auto& [start, rgb] : stamp.bands) {
-                        nearBand |= start > 0 && std::fabs(along - start * stamp.rect.width) <= margin;
-                        colour = along >= start * stamp.rect.width ? &rgb : colour;
+                    for (size_t band = 0; band < stamp.bands.size(); ++band) {
+                        const double start = stamp.bands[band].first;
+                        nearBand |= start > 0 && std::fabs(along - start * extent) <= margin;
+                        if (along >= start * extent) {
+                            colour = &stamp.bands[band].second;
+                            alpha = stamp.opacity * (stamp.bandAlpha.empty() ? 1.0 : stamp.bandAlpha.at(band));
+                        }
                     }
                     judged[i] += !nearBand;
                     bool bad = false;
                     for (int c = 0; c < 3 && !nearBand; ++c)
-                        bad |= std::fabs(now.at(px, py, c) - stamp.opacity * (*colour)[c] -
-                                         (1 - stamp.opacity) * was.at(px, py, c)) > 40;
+                        bad |= std::fabs(now.at(px, py, c) - alpha * (*colour)[c] - (1 - alpha) * was.at(px, py, c)) >
+                               40;
                     wrong += bad;
                 }
             }
@@ -188,6 +194,43 @@ ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity)
 }
 
 ExpectedStamp blackStamp(const render::Rect& rect) { return ExpectedStamp{rect}; }
+
+std::string encryptWithQpdf(const std::string& in, const std::string& out, const std::string& method,
+                            const std::string& extra)
+{
+    const vtest::CommandResult made =
+        vtest::runCommand("qpdf --allow-weak-crypto --encrypt '' owner " + method + " " + extra + " -- " +
+                          vtest::shellQuote(in) + " " + vtest::shellQuote(out) + " 2>&1");
+    return made.status == 0 ? "" : made.output;
+}
+
+std::string qpdfObject(const std::string& pdf, int num)
+{
+    return vtest::runCommand("qpdf --show-object=" + std::to_string(num) + " " + vtest::shellQuote(pdf)).output;
+}
+
+std::string qpdfRawStream(const std::string& pdf, int num)
+{
+    return vtest::runCommand("qpdf --show-object=" + std::to_string(num) + " --raw-stream-data " +
+                             vtest::shellQuote(pdf))
+        .output;
+}
+
+std::vector<int> imageObjects(const std::string& pdf)
+{
+    // qpdf's JSON lists each object as `    "N 0 R": {` with its (stream) dictionary's keys below.
+    std::istringstream listing(
+        vtest::runCommand("qpdf --json=1 --json-key=objects " + vtest::shellQuote(pdf) + " 2>/dev/null").output);
+    std::vector<int> numbers;
+    int current = 0;
+    for (std::string line; std::getline(listing, line);) {
+        if (line.compare(0, 5, "    \"") == 0 && line.find(" 0 R\": {") != std::string::npos)
+            current = std::atoi(line.c_str() + 5);
+        else if (line.find("\"/Subtype\": \"/Image\"") != std::string::npos)
+            numbers.push_back(current);
+    }
+    return numbers;
+}
 
 // ---- Test documents ----
 
@@ -312,7 +355,18 @@ BuiltDoc buildDoc(const DocPlan& plan)
     }
     b.set(root, node + " /Kids [" + kids + "] /Count " + count + " >>");
     plain.push_back(root);
-    b.set(catalog, "<< /Type /Catalog /Pages " + ref(root) + " >>", plan.rootGen);
+    std::string catalogExtra;
+    if (plan.tagged)
+        catalogExtra += " /MarkInfo << /Marked true >>";
+    if (!plan.xmp.empty())
+        catalogExtra += " /Metadata " + ref(b.addStream("/Type /Metadata /Subtype /XML", plan.xmp, plan.metadataFlate));
+    if (plan.outputIntentComponents > 0) {
+        // Only the profile's /N matters to the stamper; its data stands in for a real profile.
+        const int profile = b.addStream("/N " + std::to_string(plan.outputIntentComponents), "ICC profile data");
+        catalogExtra += " /OutputIntents [<< /Type /OutputIntent /S /GTS_PDFA1 /OutputConditionIdentifier (test)"
+                        " /DestOutputProfile " + ref(profile) + " >>]";
+    }
+    b.set(catalog, "<< /Type /Catalog /Pages " + ref(root) + catalogExtra + " >>", plan.rootGen);
     if (plan.rootGen == 0)
         plain.push_back(catalog);
     b.setRoot(catalog);

@@ -20,11 +20,15 @@ struct View {
     double displayHeight() const { return rotate % 180 ? box.x1 - box.x0 : box.y1 - box.y0; }
     Rect rectToDisplay(double x0, double y0, double x1, double y1) const; // from user space
 };
-// Upright over `rect`; its colour changes across its width at the band starts (fractions).
+// Upright over `rect`; its colour changes across its width (up its height
+// when `upward`) at the band starts (fractions), each band blended with the
+// page by `opacity` times its own alpha (1 when bandAlpha is empty).
 struct ExpectedStamp {
     Rect rect;
     std::vector<std::pair<double, std::array<int, 3>>> bands{{0.0, {0, 0, 0}}};
     double opacity = 1.0;
+    std::vector<double> bandAlpha{};
+    bool upward = false;
 };
 
 } // namespace render
@@ -61,6 +65,15 @@ std::string compareRenders(const std::string& input, const std::string& output,
                            bool cropBox = true, Renderer renderer = Renderer::Poppler);
 render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity = 1.0); // stamp.jpg
 render::ExpectedStamp blackStamp(const render::Rect& rect);
+
+// `qpdf --encrypt "" owner <method...> [extra] --` over `in`, written as `out`; empty when done, else why not.
+std::string encryptWithQpdf(const std::string& in, const std::string& out, const std::string& method,
+                            const std::string& extra = "");
+// Object `num` of `pdf` as qpdf shows it, and its stream data as it is in the file.
+std::string qpdfObject(const std::string& pdf, int num);
+std::string qpdfRawStream(const std::string& pdf, int num);
+// The numbers of the image XObjects in `pdf`, in object order.
+std::vector<int> imageObjects(const std::string& pdf);
 
 // ---- Test documents ----
 
@@ -99,6 +112,13 @@ struct DocPlan {
     int rootGen = 0;
     int infoGen = 0;
     bool info = true;
+    // The catalog's /MarkInfo << /Marked true >>, its /Metadata stream
+    // (Flate-compressed when metadataFlate) and a PDF/A output intent whose
+    // profile has this many components (0: none).
+    bool tagged = false;
+    std::string xmp{};
+    bool metadataFlate = false;
+    int outputIntentComponents = 0;
 };
 
 struct BuiltDoc {

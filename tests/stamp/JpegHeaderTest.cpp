@@ -112,3 +112,36 @@ class JpegEnd : public ::testing::TestWithParam<EndCase> {};
 
 TEST_P(JpegEnd, IsReachedUnlessTheFileIsCut) { EXPECT_EQ(reachesEnd(GetParam().data), GetParam().whole); }
 INSTANTIATE_TEST_SUITE_P(Files, JpegEnd, ::testing::ValuesIn(kEnds), kRowName);
+
+// The EXIF orientation tag in the first APP1 segment; anything unusable is 1.
+namespace {
+struct ExifCase { const char* name; std::string app1; int orientation; };
+const std::string kExif6 = vtest::exifWithOrientation(6);
+const ExifCase kExifs[] = {
+    {"BigEndian", kExif6, 6},
+    {"LittleEndian", vtest::exifWithOrientation(8, false), 8},
+    {"Mirror", vtest::exifWithOrientation(2), 2},
+    {"OutOfRange", vtest::exifWithOrientation(9), 1},
+    {"Zero", vtest::exifWithOrientation(0), 1},
+    {"NotExif", "XMP" + kExif6.substr(3), 1},
+    {"NoByteOrder", kExif6.substr(0, 6) + "XX" + kExif6.substr(8), 1},
+    {"IfdPastTheEnd", kExif6.substr(0, 10) + bytes({0x7F, 0, 0, 0}) + kExif6.substr(14), 1},
+    {"CutInTheEntries", kExif6.substr(0, kExif6.size() - 10), 1},
+    // The tag must be one SHORT.
+    {"WrongType", kExif6.substr(0, 30) + bytes({0, 4}) + kExif6.substr(32), 1},
+};
+void PrintTo(const ExifCase& c, std::ostream* os) { *os << c.name; }
+class ExifOrientation : public ::testing::TestWithParam<ExifCase> {};
+} // namespace
+
+TEST_P(ExifOrientation, IsReadFromTheFirstIfd) { EXPECT_EQ(exifOrientation(GetParam().app1), GetParam().orientation); }
+INSTANTIATE_TEST_SUITE_P(Segments, ExifOrientation, ::testing::ValuesIn(kExifs), kRowName);
+
+TEST(ExifOrientation, OnlyTheFirstExifSegmentCounts)
+{
+    JpegInfo info;
+    const std::string second = vtest::withApp1(kBaseline, vtest::exifWithOrientation(3));
+    ASSERT_TRUE(readJpeg(vtest::withApp1(second, kExif6), info));
+    EXPECT_EQ(info.orientation, 6);
+    EXPECT_EQ(info.width, 37);
+}

@@ -1,5 +1,6 @@
 #include "tests/support/TestUtil.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -165,6 +166,32 @@ std::string passwordEncryptDictionary()
 {
     const std::string zeros(64, '0');
     return "<< /Filter /Standard /V 1 /R 2 /O <" + zeros + "> /U <" + zeros + "> /P -4 >>";
+}
+
+std::string exifWithOrientation(int orientation, bool bigEndian)
+{
+    std::string tiff;
+    auto put = [&tiff, bigEndian](uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            tiff += static_cast<char>(value >> (8 * (bigEndian ? size - 1 - i : i)));
+    };
+    tiff += bigEndian ? "MM" : "II";
+    put(42, 2);
+    put(8, 4);     // the first IFD follows the header
+    put(2, 2);     // two entries: a resolution unit, then the orientation
+    put(0x0128, 2), put(3, 2), put(1, 4), put(2, 2), put(0, 2);
+    put(0x0112, 2), put(3, 2), put(1, 4), put(static_cast<uint32_t>(orientation), 2), put(0, 2);
+    put(0, 4); // no next IFD
+    return std::string("Exif\0\0", 6) + tiff;
+}
+
+std::string withApp1(const std::string& jpeg, const std::string& app1)
+{
+    const size_t length = app1.size() + 2;
+    std::string segment = "\xFF\xE1";
+    segment += static_cast<char>(length >> 8);
+    segment += static_cast<char>(length & 0xFF);
+    return jpeg.substr(0, 2) + segment + app1 + jpeg.substr(2);
 }
 
 } // namespace vtest

@@ -49,4 +49,9 @@ std::string vellicoBinary();
 // open: its /U is not what that password gives. For files that need one.
 std::string passwordEncryptDictionary();
 
+// An APP1 segment's data holding an EXIF orientation tag, in either byte order.
+std::string exifWithOrientation(int orientation, bool bigEndian = true);
+// `jpeg` with an APP1 segment of `app1` data right after its start-of-image marker.
+std::string withApp1(const std::string& jpeg, const std::string& app1);
+
 } // namespace vtest

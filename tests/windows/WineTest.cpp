@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tests/app/E2e.h"
+#include "tests/support/TestPng.h"
 
 using namespace e2e;
 
@@ -102,7 +103,7 @@ TEST(WindowsProgram, NeedsNoLibraryBesideIt)
     for (std::string line; std::getline(lines, line);)
         if (line.find("DLL Name: ") != std::string::npos)
             libraries.insert(line.substr(line.find("DLL Name: ") + 10));
-    // Both ship with every Windows; libstdc++, libgcc, winpthread and zlib are inside.
+    // Both ship with every Windows; libstdc++, libgcc, winpthread, zlib and libpng are inside.
     EXPECT_EQ(libraries, (std::set<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
 }
 
@@ -175,6 +176,68 @@ TEST(WindowsStamp, PlainStampRendersWhereTheOptionsSay)
     EXPECT_EQ(names(work.path()), (std::set<std::string>{"in.pdf", "out.pdf", "stamp.jpg", "black.jpg",
                                                          "CropmarkHorizontal.jpg", "CropmarkVertical.jpg"}));
 }
+
+// PNG kinds, a turned JPEG, in a tagged file that claims PDF/A-1: the same
+// console text as this system's program, and outputs that render the same.
+struct ImageCase {
+    const char* name;
+    std::string bytes;
+    std::vector<std::string> options;
+};
+std::ostream& operator<<(std::ostream& out, const ImageCase& c) { return out << c.name; }
+
+vtest::PngSpec pngSpec(vtest::PngKind kind, int depth, bool interlaced)
+{
+    vtest::PngSpec spec;
+    spec.kind = kind;
+    spec.depth = depth;
+    spec.interlaced = interlaced;
+    return spec;
+}
+
+class WindowsImage : public testing::TestWithParam<ImageCase> {};
+
+TEST_P(WindowsImage, StampsAsThisSystemsProgramDoes)
+{
+    REQUIRE_WINE();
+    if (!vtest::fileExists(kLinuxProgram))
+        GTEST_SKIP() << "needs this system's program " << kLinuxProgram;
+    Workspace work;
+    DocPlan plan;
+    plan.pages = {PagePlan{}, PagePlan{90}};
+    plan.tagged = true;
+    plan.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>"
+               "<rdf:Description xmlns:pdfaid='http://www.aiim.org/pdfa/ns/id/' pdfaid:part='1'/></rdf:RDF>"
+               "</x:xmpmeta>";
+    plan.outputIntentComponents = 3;
+    const BuiltDoc doc = buildDoc(plan);
+    work.write("in.pdf", doc.bytes);
+    work.write("image", GetParam().bytes);
+    std::vector<std::string> windowsArguments = {"-iin.pdf", "-owindows.pdf", "-jimage", "-pos100,100"};
+    std::vector<std::string> linuxArguments = {"-iin.pdf", "-olinux.pdf", "-jimage", "-pos100,100"};
+    for (const std::string& option : GetParam().options) {
+        windowsArguments.push_back(option);
+        linuxArguments.push_back(option);
+    }
+    const e2e::Run windows = runExe(work.path(), windowsArguments);
+    const e2e::Run linux = runLinux(work.path(), linuxArguments);
+    ASSERT_EQ(windows.status, 0) << windows.output;
+    EXPECT_EQ(windows.output, replaceAll(linux.output, "linux.pdf", "windows.pdf"));
+    EXPECT_EQ(qpdfProblems(work.file("windows.pdf")), "");
+    EXPECT_EQ(compareRenders(work.file("linux.pdf"), work.file("windows.pdf"), doc.views, {{}, {}}), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, WindowsImage,
+    testing::Values(ImageCase{"RgbAlpha16Interlaced", vtest::bandPng(pngSpec(vtest::PngKind::RgbAlpha, 16, true)),
+                              {"-opacity50"}},
+                    ImageCase{"PaletteAlpha", vtest::bandPng(pngSpec(vtest::PngKind::PaletteAlpha, 4, false)), {}},
+                    ImageCase{"GreyKey16", vtest::bandPng(pngSpec(vtest::PngKind::GreyKey, 16, false)), {}},
+                    ImageCase{"Rgb", vtest::bandPng(pngSpec(vtest::PngKind::Rgb, 8, false)), {"-crop_marks"}},
+                    ImageCase{"TurnedJpeg",
+                              vtest::withApp1(vtest::readFile(e2e::fixture("stamp.jpg")), vtest::exifWithOrientation(6)),
+                              {"-align", "right"}}),
+    [](const testing::TestParamInfo<ImageCase>& info) { return std::string(info.param.name); });
 
 TEST(WindowsStamp, MarksRunLooksAsOnThisSystemAndLeavesNoPassFiles)
 {

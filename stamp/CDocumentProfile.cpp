@@ -1,0 +1,150 @@
+#include "stamp/CDocumentProfile.h"
+
+#include "pdf/CPdfMemoryStream.h"
+#include "load/CSecurityHandler.h"
+#include "load/CXrefTable.h"
+#include "load/StreamFilters.h"
+#include "pdf/CPdfArray.h"
+#include "pdf/CPdfDict.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfRefPtr.h"
+#include "pdf/CPdfStream.h"
+#include "stamp/CInputDocument.h"
+#include "stamp/CStampImage.h"
+#include "stamp/XmpPdfaId.h"
+
+CDocumentProfile::CDocumentProfile(CInputDocument& input)
+{
+    CXrefTable& xref = input.xref();
+    CPdfObject catalog;
+    try {
+        xref.fetchObject(xref.rootNum(), xref.rootGen(), catalog);
+        if (catalog.type() != PDF_DICT)
+            return;
+        const CPdfDict& dict = *catalog.dictValue();
+        CPdfObject markInfo, marked;
+        dict.getValue("MarkInfo", markInfo);
+        if (markInfo.type() == PDF_DICT) {
+            markInfo.dictValue()->getValue("Marked", marked);
+            m_tagged = marked.type() == PDF_BOOL && marked.boolValue();
+        }
+        CPdfObject metadata;
+        dict.getValueUnresolved("Metadata", metadata);
+        if (metadata.type() == PDF_REF)
+            readMetadata(input, metadata.refNum(), metadata.refGen());
+        CPdfObject intents;
+        dict.getValue("OutputIntents", intents);
+        readOutputIntents(input, intents);
+    } catch (const CPdfException&) {
+        // A catalog or metadata too damaged to read claims nothing.
+    }
+}
+
+void CDocumentProfile::readMetadata(CInputDocument& input, int num, int gen)
+{
+    CXrefTable& xref = input.xref();
+    CPdfObject object;
+    xref.fetchObject(num, gen, object);
+    if (object.type() != PDF_STREAM)
+        return;
+    CPdfStream* data = object.streamValue();
+    CPdfRefPtr<CPdfStream> decrypted;
+    const CSecurityHandler* security = xref.securityHandler();
+    // Metadata may be left in the clear in an encrypted file (/EncryptMetadata false).
+    if (security && security->isStreamEncrypted(object)) {
+        const int64_t length = data->windowLength();
+        if (length <= 0 || length > static_cast<int64_t>(kMaxMetadataBytes))
+            return;
+        std::string raw(static_cast<size_t>(length), '\0');
+        {
+            CPdfRefPtr<CPdfStream> window =
+                CPdfRefPtr<CPdfStream>::adopt(xref.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
+            if (!window)
+                return;
+            raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));
+        }
+        auto plain =
+            std::make_shared<const std::string>(security->decrypt(security->streamMethodFor(object), num, gen, raw));
+        CPdfRefPtr<CPdfStream> memory = CPdfRefPtr<CPdfStream>::adopt(
+            new CPdfMemoryStream(plain, reinterpret_cast<const uint8_t*>(plain->data()), plain->size()));
+        CPdfObject dict;
+        dict.setSharedDict(data->streamDict());
+        CPdfStream* decoded = attachFilters(memory.get(), dict);
+        if (!decoded)
+            return;
+        memory.detach(); // the decoders took over our reference
+        decrypted = CPdfRefPtr<CPdfStream>::adopt(decoded);
+        data = decrypted.get();
+    }
+    std::string xmp;
+    uint8_t piece[16384];
+    while (xmp.size() < kMaxMetadataBytes) {
+        const size_t got = data->readBytes(piece, sizeof piece);
+        xmp.append(reinterpret_cast<const char*>(piece), got);
+        if (got < sizeof piece)
+            break;
+    }
+    m_pdfaPart = pdfaPartOf(xmp);
+}
+
+void CDocumentProfile::readOutputIntents(CInputDocument& input, const CPdfObject& intents)
+{
+    if (intents.type() != PDF_ARRAY)
+        return;
+    for (int i = 0; i < intents.arrayValue()->count(); ++i) {
+        CPdfObject intent, subtype, profile;
+        intents.arrayValue()->getItem(i, intent);
+        if (intent.type() != PDF_DICT)
+            continue;
+        intent.dictValue()->getValue("S", subtype);
+        if (subtype.type() != PDF_NAME || subtype.textString() != "GTS_PDFA1")
+            continue;
+        intent.dictValue()->getValueUnresolved("DestOutputProfile", profile);
+        if (profile.type() != PDF_REF)
+            continue;
+        CPdfObject stream, components;
+        input.xref().fetchObject(profile.refNum(), profile.refGen(), stream);
+        if (stream.type() != PDF_STREAM || !stream.streamValue()->streamDict())
+            continue;
+        stream.streamValue()->streamDict()->getValue("N", components);
+        if (components.type() == PDF_INT) {
+            m_intentComponents = components.intValue();
+            return;
+        }
+    }
+}
+
+std::string CDocumentProfile::pdfaBreaches(const CImageTraits& image, int opacity) const
+{
+    if (m_pdfaPart <= 0)
+        return std::string();
+    std::string breaches;
+    auto add = [&breaches](const std::string& what) { breaches += (breaches.empty() ? "" : ", ") + what; };
+    if (m_pdfaPart == 1) {
+        // PDF/A-1 allows no transparency, and samples of at most 8 bits.
+        if (opacity < 100 && image.softMask)
+            add("transparency (opacity below 100, a soft mask)");
+        else if (opacity < 100)
+            add("transparency (opacity below 100)");
+        else if (image.softMask)
+            add("transparency (a soft mask)");
+        if (image.sixteenBit)
+            add("16-bit samples");
+    }
+    // A device colour space needs an output intent of its colour model; grey
+    // fits any.
+    static const char* const kSpaceNames[] = {"", "DeviceGray", "DeviceRGB", "DeviceCMYK"};
+    static const int kComponents[] = {0, 0, 3, 4};
+    if (image.deviceSpace != CImageTraits::NO_DEVICE_SPACE) {
+        const std::string space = kSpaceNames[image.deviceSpace];
+        if (m_intentComponents == 0)
+            add(space + ", and the file has no output intent");
+        else if (kComponents[image.deviceSpace] != 0 && kComponents[image.deviceSpace] != m_intentComponents)
+            add(space + ", which the file's output intent does not cover");
+    }
+    if (breaches.empty())
+        return std::string();
+    const std::string part = "PDF/A-" + std::to_string(m_pdfaPart);
+    return "the input claims " + part + ", and the stamp breaks it with " + breaches + ": the output is no longer " +
+           part;
+}

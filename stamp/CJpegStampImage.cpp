@@ -1,0 +1,50 @@
+#include "stamp/CJpegStampImage.h"
+
+#include "load/CFileSource.h"
+#include "load/CSecurityHandler.h"
+#include "pdf/CPdfException.h"
+#include "stamp/COutputFile.h"
+#include "stamp/COutputWriter.h"
+#include "stamp/StampObjects.h"
+
+CJpegStampImage::CJpegStampImage(const std::string& path, std::shared_ptr<CFileSource> file)
+    : CStampImage(path, std::move(file))
+{
+    if (!readJpegSize(*m_file, m_jpeg))
+        throw CPdfException::formatted(CPdfException::EKind::ImageError,
+                                       "\nInput image file is not a JPEG image (no frame header found): '%s'\n", path);
+    // A cut-off image would be copied into the output as it is, and shown damaged.
+    if (!jpegReachesEnd(*m_file))
+        throw CPdfException::formatted(
+            CPdfException::EKind::ImageError,
+            "\nInput image file error (the data ends before the end-of-image marker): '%s'\n", path);
+    m_orientation = m_jpeg.orientation;
+    const bool turned = m_orientation >= 5; // 5 to 8 turn it a quarter
+    m_width = turned ? m_jpeg.height : m_jpeg.width;
+    m_height = turned ? m_jpeg.width : m_jpeg.height;
+    m_traits.deviceSpace = m_jpeg.components == 1   ? CImageTraits::DEVICE_GREY
+                           : m_jpeg.components == 4 ? CImageTraits::DEVICE_CMYK
+                                                    : CImageTraits::DEVICE_RGB;
+}
+
+int CJpegStampImage::write(COutputWriter& writer, const CSecurityHandler* security) const
+{
+    const int64_t length = m_file->size();
+    const int num = writer.beginNewObject();
+    COutputFile& output = writer.output();
+    if (security) {
+        std::string jpeg(static_cast<size_t>(length), '\0');
+        if (m_file->read(0, jpeg.data(), jpeg.size()) != jpeg.size())
+            throw CPdfException::formatted(CPdfException::EKind::ImageError, "\nInput image file error: '%s'\n",
+                                           m_path);
+        const std::string data = security->encryptStream(num, 0, jpeg);
+        output.write(formatImageObjectHeader(static_cast<int64_t>(data.size()), m_jpeg));
+        output.write(data);
+    } else {
+        output.write(formatImageObjectHeader(length, m_jpeg));
+        output.copyFrom(*m_file, 0, length);
+    }
+    output.write("\nendstream\nendobj\n");
+    writer.endNewObject(num);
+    return num;
+}
