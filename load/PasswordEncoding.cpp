@@ -24,9 +24,11 @@ std::optional<std::vector<uint32_t>> decodeUtf8(std::string_view utf8)
     std::vector<uint32_t> points;
     for (size_t i = 0; i < utf8.size();) {
         const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        const int extra = lead < 0x80 ? 0 : lead >= 0xC2 && lead < 0xE0 ? 1 : lead >= 0xE0 && lead < 0xF0 ? 2
-                                        : lead >= 0xF0 && lead < 0xF5 ? 3
-                                                                      : -1;
+        const int extra = lead < 0x80                   ? 0
+                          : lead >= 0xC2 && lead < 0xE0 ? 1
+                          : lead >= 0xE0 && lead < 0xF0 ? 2
+                          : lead >= 0xF0 && lead < 0xF5 ? 3
+                                                        : -1;
         if (extra < 0 || i + static_cast<size_t>(extra) >= utf8.size())
             return std::nullopt;
         uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
