@@ -114,14 +114,25 @@ std::string formatStampStream(const std::string& gsName, const std::string& imNa
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
                                float angle, double width, double height, const CStampFrame& frame)
 {
-    double m[4];
-    rotationMatrix(angle, m);
-    // "\nQ\nq\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
-    // the first three matrix entries printed from single precision.
+    return formatStampRestore(frame) + formatStampDraw(gsName, imName, x, y, angle, width, height);
+}
+
+std::string formatStampRestore(const CStampFrame& frame)
+{
     std::string content = frame.endText ? "\nET\n" : "\n";
     for (int i = 0; i < std::max(frame.restores, 1); ++i)
         content += "Q\n";
-    content += "q\n/" + gsName + " gs\n1 0 0 1 ";
+    return content;
+}
+
+std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
+                            double width, double height)
+{
+    double m[4];
+    rotationMatrix(angle, m);
+    // "q\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
+    // the first three matrix entries printed from single precision.
+    std::string content = "q\n/" + gsName + " gs\n1 0 0 1 ";
     appendFixed(content, x, 2);
     content += ' ';
     appendFixed(content, y, 2);
