@@ -43,7 +43,7 @@ void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& rep
         return;
     int count = 0;
     try {
-        count = CStampJob::countPages(settings.inputPath, reporter, repairs);
+        count = CStampJob::countPages(settings.inputPath, reporter, repairs, settings);
     } catch (const CPdfException& error) {
         // The message is the range's; why the pages could not be counted is the file's.
         throw CPdfException(error.kind(), "\nProblem with -send or -eend parameters/processing.\n");
@@ -72,6 +72,14 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
                                 "' is neither in the current folder nor in '" +
                                 platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     resolveRange(settings, reporter, repairs);
+
+    // A file to update (asked for, or signed) gets the eight marks in one
+    // revision: eight rewrites would be eight revisions.
+    settings.imagePath = images[0];
+    if (CStampJob(settings, reporter, repairs).stampMarksUpdate(images[1])) {
+        reporter.marksWritten(finalOutput);
+        return;
+    }
 
     // Each pass but the last writes a new private file beside the output,
     // which the next pass reads and then removes; the last writes the output.
