@@ -28,6 +28,8 @@ WINDOWS_DIR       ?= build-windows
 WINDOWS_TEST_DIR  ?= build-windows-tests
 WINDOWS_UNIT_DIR  ?= build-windows-unit
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
+# The static Nettle and libidn the scripts build for MinGW-w64.
+WINDOWS_PKG_CONFIG := $(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/idn/lib/pkgconfig
 # Wine now and then fails to start a program (no output, at once): such a
 # test is run once more. A real fault fails both times.
 WINE_REPEAT       ?= --repeat until-pass:2
@@ -160,9 +162,10 @@ windows-tools:
 # One statically linked $(WINDOWS_DIR)/vellico.exe, and the zip beside it.
 windows: windows-tools
 	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
-	PKG_CONFIG_LIBDIR=$(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig \
+	scripts/mingw-idn.sh $(WINDOWS_DIR)/idn
+	PKG_CONFIG_LIBDIR=$(WINDOWS_PKG_CONFIG) \
 	  cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DVELLICO_TESTS=OFF \
-	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle
+	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle -DVELLICO_MINGW_IDN=$(CURDIR)/$(WINDOWS_DIR)/idn
 	cmake --build $(WINDOWS_DIR) -j $(JOBS)
 	cd $(WINDOWS_DIR) && cpack -G ZIP
 	@echo "Program: $(WINDOWS_DIR)/vellico.exe"
@@ -189,9 +192,10 @@ test-windows: test-tools build
 test-windows-unit: windows-tools
 	@mkdir -p $(WINDOWS_TEST_DIR)
 	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
-	PKG_CONFIG_LIBDIR=$(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig \
+	scripts/mingw-idn.sh $(WINDOWS_DIR)/idn
+	PKG_CONFIG_LIBDIR=$(WINDOWS_PKG_CONFIG) \
 	  cmake -S . -B $(WINDOWS_UNIT_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release \
-	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle
+	  -DVELLICO_MINGW_NETTLE=$(CURDIR)/$(WINDOWS_DIR)/nettle -DVELLICO_MINGW_IDN=$(CURDIR)/$(WINDOWS_DIR)/idn
 	cmake --build $(WINDOWS_UNIT_DIR) -j $(JOBS)
 	WINEDEBUG=-all WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix \
 	  ctest --test-dir $(WINDOWS_UNIT_DIR) --output-on-failure -j $(JOBS) $(WINE_REPEAT); status=$$?; \

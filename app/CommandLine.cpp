@@ -285,7 +285,7 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             settings.corners.set(static_cast<size_t>(corner - kCornerMarks));
         else if (!known && looksLikeLongOption(argument) && std::strchr(argument, '='))
             // Its value may be a password: only the name is shown.
-            reporter.unknownOption(std::string(argument, std::strchr(argument, '=')) + "=...");
+            reporter.unknownOption(std::string(argument, static_cast<size_t>(std::strchr(argument, '=') - argument)) + "=...");
         else if (!known)
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
             reporter.unknownOption(argument);

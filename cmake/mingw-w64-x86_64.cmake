@@ -11,9 +11,10 @@ set(CMAKE_C_COMPILER ${VELLICO_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VELLICO_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${VELLICO_MINGW_TRIPLET}-windres)
 
-# Debian ships no MinGW build of Nettle: scripts/mingw-nettle.sh makes one,
-# whose prefix is passed as VELLICO_MINGW_NETTLE.
-set(CMAKE_FIND_ROOT_PATH /usr/${VELLICO_MINGW_TRIPLET} ${VELLICO_MINGW_NETTLE})
+# Debian ships no MinGW build of Nettle or libidn: scripts/mingw-nettle.sh and
+# scripts/mingw-idn.sh make them, whose prefixes are passed as
+# VELLICO_MINGW_NETTLE and VELLICO_MINGW_IDN.
+set(CMAKE_FIND_ROOT_PATH /usr/${VELLICO_MINGW_TRIPLET} ${VELLICO_MINGW_NETTLE} ${VELLICO_MINGW_IDN})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
