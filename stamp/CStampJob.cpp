@@ -85,6 +85,10 @@ CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
 
     const CSignatureFindings found = CSignatureCheck(input.xref(), input.file().size()).inspect();
     plan.warnings = found.doubts;
+    // What was read the careful way explains a refusal too.
+    if (found.certification == 1 || found.certification == 2 || (found.certification == 3 && m_settings.marks))
+        for (const std::string& doubt : found.doubts)
+            m_reporter.warning(doubt);
     if (found.certification == 1 || found.certification == 2)
         throw CPdfException::formatted(
             CPdfException::EKind::Permissions,
@@ -212,6 +216,8 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, c
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = security != nullptr;
         result.updated = plan.update;
+        if (verticalImage)
+            m_reporter.marksWritten(m_settings.outputPath);
         for (const std::string& warning : plan.warnings)
             m_reporter.warning(warning);
         if (!stamper.notAnnotated().empty())
