@@ -76,10 +76,8 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
     // A file to update (asked for, or signed) gets the eight marks in one
     // revision: eight rewrites would be eight revisions.
     settings.imagePath = images[0];
-    if (CStampJob(settings, reporter, repairs).stampMarksUpdate(images[1])) {
-        reporter.marksWritten(finalOutput);
+    if (CStampJob(settings, reporter, repairs).stampMarksUpdate(images[1]))
         return;
-    }
 
     // Each pass but the last writes a new private file beside the output,
     // which the next pass reads and then removes; the last writes the output.

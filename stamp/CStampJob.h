@@ -46,8 +46,9 @@ public:
     // A marks run in one update, when the input is to be updated: the eight
     // marks of the settings' box on every selected page, the horizontal
     // lines drawn with the settings' image and the vertical ones with
-    // `verticalImage`. Returns false, having written nothing, when the
-    // input is to be rewritten instead (by the passes).
+    // `verticalImage`; tells the reporter the marks are written. Returns
+    // false, having written nothing, when the input is to be rewritten
+    // instead (by the passes).
     bool stampMarksUpdate(const std::string& verticalImage);
     // The file the last run wrote.
     const std::string& writtenPath() const { return m_output.writtenPath(); }
