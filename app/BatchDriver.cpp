@@ -91,8 +91,10 @@ int runVellico(int argumentCount, const char* const* arguments)
         return 0;
     }
     if (argumentCount >= 3) {
+        const std::vector<std::string> words(arguments, arguments + argumentCount);
         for (int i = 1; i < argumentCount; ++i) {
-            if (std::strchr(arguments[i], '*')) {
+            // A password may hold a '*'.
+            if (std::strchr(arguments[i], '*') && !isPasswordWord(words, static_cast<size_t>(i))) {
                 std::printf("\nError! Wildcards * are not permitted, if you want to process many files then do: dir "
                             "/B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n");
                 return 1;
@@ -101,7 +103,14 @@ int runVellico(int argumentCount, const char* const* arguments)
     }
     // From here on every value is joined to its option, so list mode's
     // replacement of arguments 1 and 2 and the parser see one form.
-    const std::vector<std::string> joined = joinSeparatedValues(argumentCount, arguments);
+    std::vector<std::string> joined;
+    try {
+        joined = readPasswordFiles(joinSeparatedValues(argumentCount, arguments));
+    } catch (const CPdfException& error) {
+        printBanner();
+        std::fputs(error.message(), stdout);
+        return 1;
+    }
     std::vector<const char*> joinedVector;
     for (const std::string& argument : joined)
         joinedVector.push_back(argument.c_str());

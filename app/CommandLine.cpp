@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "load/CFileSource.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampSettings.h"
@@ -89,7 +90,90 @@ bool takesValueAt(const std::string& option, size_t position)
     return false;
 }
 
+// The long options of the updates and passwords: each is "--name", and
+// the one that takes a value takes it as the next word or after "=".
+constexpr const char* kPassword = "--password";
+constexpr const char* kPasswordFile = "--password-file";
+
+// The value of long option `name` in `argument` ("--name=VALUE"), or of the
+// next word ("--name" "VALUE", which `index` then steps over). False when
+// `argument` is not that option.
+bool longValue(const char* const* arguments, int count, int& index, const char* name, std::string& value,
+               bool& missing)
+{
+    const std::string argument = arguments[index];
+    const size_t length = std::strlen(name);
+    if (argument.compare(0, length, name) != 0 || (argument.size() > length && argument[length] != '='))
+        return false;
+    missing = false;
+    if (argument.size() > length) {
+        value = argument.substr(length + 1);
+    } else if (index + 1 < count) {
+        value = arguments[++index];
+    } else {
+        missing = true;
+    }
+    return true;
+}
+
+// The first line of `text`, without its line end or a UTF-8 byte-order mark.
+std::string firstLine(std::string text)
+{
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        text.erase(0, 3);
+    const size_t end = text.find_first_of("\r\n");
+    return end == std::string::npos ? text : text.substr(0, end);
+}
+
+// Long option names that could be a misspelt --password: the word after one is never shown.
+bool looksLikeLongOption(const std::string& word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
+
 } // namespace
+
+std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> result;
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments)
+        pointers.push_back(argument.c_str());
+    const int count = static_cast<int>(pointers.size());
+    for (int i = 0; i < count; ++i) {
+        std::string path;
+        bool missing = false;
+        if (i < 4 || !longValue(pointers.data(), count, i, kPasswordFile, path, missing)) {
+            result.push_back(arguments[static_cast<size_t>(i)]);
+            continue;
+        }
+        if (missing)
+            throw CPdfException(CPdfException::EKind::UsageError, "\n--password-file needs a file name ('-' for standard input)\n");
+        std::string text;
+        if (path == "-") {
+            char buffer[4096];
+            size_t got;
+            while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0 && text.size() < 65536)
+                text.append(buffer, got);
+        } else {
+            std::shared_ptr<CFileSource> file = CFileSource::open(path);
+            if (!file)
+                throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nPassword file cannot be read: '%s'\n", path);
+            text.resize(static_cast<size_t>(std::min<int64_t>(file->size(), 65536)));
+            text.resize(file->read(0, text.data(), text.size()));
+        }
+        result.push_back(std::string(kPassword) + "=" + firstLine(text));
+    }
+    return result;
+}
+
+bool isPasswordWord(const std::vector<std::string>& arguments, size_t index)
+{
+    const std::string& word = arguments[index];
+    if (word.compare(0, std::strlen(kPassword), kPassword) == 0 && word != kPasswordFile &&
+        word.compare(0, std::strlen(kPasswordFile) + 1, std::string(kPasswordFile) + "=") != 0)
+        return true;
+    // The word after "--password", or after a long option that may be a misspelling of it.
+    return index > 0 && looksLikeLongOption(arguments[index - 1]) && arguments[index - 1].find('=') == std::string::npos &&
+           word.compare(0, 1, "-") != 0;
+}
 
 std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments)
 {
@@ -97,7 +181,8 @@ std::vector<std::string> joinSeparatedValues(int argumentCount, const char* cons
     for (int i = 0; i < argumentCount; ++i) {
         std::string argument = arguments[i];
         const char* next = i + 1 < argumentCount ? arguments[i + 1] : nullptr;
-        if (joined.size() >= 4 && argument == "-align" && next) {
+        if (joined.size() >= 4 && (argument == "-align" || argument == kPassword || argument == kPasswordFile) &&
+            next) {
             // Its word is taken whole, even one that looks like an option.
             joined.push_back(argument);
             joined.push_back(arguments[++i]);
@@ -129,10 +214,32 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
         throw CPdfException("-j parameter missing");
     settings.imagePath = std::string(arguments[3] + 2);
 
+    const std::vector<std::string> words(arguments, arguments + argumentCount);
     for (int i = 4; i < argumentCount; ++i) {
         const char* argument = arguments[i];
-        if (argument[0] != '-')
+        std::string longText;
+        bool missing = false;
+        if (longValue(arguments, argumentCount, i, kPassword, longText, missing)) {
+            if (missing)
+                throw CPdfException(CPdfException::EKind::UsageError, "\n--password needs a value\n");
+            settings.password = longText;
+            continue;
+        }
+        if (std::strcmp(argument, "--incremental") == 0) {
+            settings.incremental = true;
+            continue;
+        }
+        if (std::strcmp(argument, "--annotation") == 0) {
+            settings.annotation = true;
+            continue;
+        }
+        if (argument[0] != '-') {
+            // A misspelt --password must not show the password.
+            if (isPasswordWord(words, static_cast<size_t>(i)))
+                throw CPdfException::formatted("Error in parameter after %s (not shown: it may be a password)\n",
+                                               words[static_cast<size_t>(i) - 1]);
             throw CPdfException::formatted("Error in parameter: %s\n", argument);
+        }
         int value = 0, second = 0;
         bool known = true;
         if (scansAs(argument, "-s", value))
@@ -176,6 +283,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
                 settings.marks = EMarkBox::CROP;
         } else if (const CCornerMark* corner = findCorner(argument))
             settings.corners.set(static_cast<size_t>(corner - kCornerMarks));
+        else if (!known && looksLikeLongOption(argument) && std::strchr(argument, '='))
+            // Its value may be a password: only the name is shown.
+            reporter.unknownOption(std::string(argument, static_cast<size_t>(std::strchr(argument, '=') - argument)) + "=...");
         else if (!known)
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
             reporter.unknownOption(argument);
@@ -218,6 +328,10 @@ void printUsage()
         "-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n",
         "-crop_marks adds crop mark images to pdf\n",
         "-trim_marks adds crop mark images to pdf\n",
+        "--incremental appends the stamp to the input as an incremental update (signed files always are)\n",
+        "--annotation adds the stamp as a stamp annotation instead of page content\n",
+        "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
+        "--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n",
         "\r\nExample usage:-\r\n",
         "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n",
         "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n",

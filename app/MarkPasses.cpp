@@ -44,7 +44,7 @@ void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& rep
         return;
     int count = 0;
     try {
-        count = CStampJob::countPages(settings.inputPath, reporter, repairs);
+        count = CStampJob::countPages(settings.inputPath, reporter, repairs, settings);
     } catch (const CPdfException& error) {
         // The message is the range's; why the pages could not be counted is the file's.
         throw CPdfException(error.kind(), "\nProblem with -send or -eend parameters/processing.\n");
@@ -66,19 +66,31 @@ std::set<std::string> runMarkPasses(CStampSettings settings, CReporter& reporter
     const std::string images[2] = {findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)};
     for (const std::string& input : {firstInput, settings.imagePath.value_or(std::string()), images[0], images[1]})
         if (sameFile(finalOutput, input))
-            throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n", finalOutput);
+            throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n",
+                                           finalOutput);
     COutputFile::checkReplaceable(finalOutput);
     for (int which = 0; which < 2; ++which)
         if (images[which].empty())
-            throw CPdfException(CPdfException::EKind::ImageError, "\nInput image file error: '" + std::string(which ? kVerticalMark : kHorizontalMark) +
-                                "' is neither in the current folder nor in '" +
-                                platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
+            throw CPdfException(CPdfException::EKind::ImageError,
+                                "\nInput image file error: '" + std::string(which ? kVerticalMark : kHorizontalMark) +
+                                    "' is neither in the current folder nor in '" +
+                                    platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     resolveRange(settings, reporter, repairs);
+
+    // A file to update (asked for, or signed) gets the eight marks in one
+    // revision: eight rewrites would be eight revisions.
+    settings.imagePath = images[0];
+    std::set<std::string> warnings;
+    const CStampResult update = CStampJob(settings, reporter, repairs).stampMarksUpdate(images[1]);
+    if (update.updated) {
+        if (!update.pdfaWarning.empty())
+            warnings.insert(update.pdfaWarning);
+        return warnings;
+    }
 
     // Each pass but the last writes a new private file beside the output,
     // which the next pass reads and then removes; the last writes the output.
     CPassMemory memory;
-    std::set<std::string> warnings;
     std::string intermediate; // ours to remove
     try {
         for (int pass = 0; pass < 8; ++pass) {

@@ -167,3 +167,21 @@ for label, _ in pngs:
 if baseline:
     print("marks run on text-2000, baseline: %.3f s; this build %.3fx the baseline" % (
         statistics.median(baseline_marks), mark / statistics.median(baseline_marks)))
+
+# Incremental updates against `cp` of the same file, alternately, into new
+# outputs: the output holds the input, so copying it is the floor. An
+# approval stamp on the first page of a long file, and a stamp on every page.
+source = os.path.abspath(os.path.join(folder, "text-20000.pdf"))
+print()
+print("%-40s %10s %9s %8s" % ("update of text-20000", "vellico s", "cp s", "x cp"))
+for label, options in (("--incremental -s1 -e1", ["--incremental", "-s1", "-e1"]),
+                       ("--incremental, every page", ["--incremental"])):
+    ours, copies = [], []
+    for _ in range(runs):
+        copy = os.path.join(work, "copy.pdf")
+        if os.path.exists(copy):
+            os.remove(copy)
+        copies.append(measure(["cp", source, copy])[0])
+        ours.append(stamp(binary, source, os.path.join(work, "update.pdf"), *options)[0])
+    mine, floor = statistics.median(ours), statistics.median(copies)
+    print("%-40s %10.3f %9.3f %8.2f" % (label, mine, floor, mine / floor))

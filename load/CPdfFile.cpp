@@ -74,5 +74,7 @@ void CPdfFile::buildXref(CRepairLog* log)
 {
     m_xref = std::make_unique<CXrefTable>();
     m_xref->setRepairLog(log);
+    if (m_password)
+        m_xref->setPassword(*m_password);
     m_xref->load(m_file, m_mainStream.get(), false, m_repair);
 }

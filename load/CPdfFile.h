@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "load/CFileSource.h"
@@ -34,6 +35,8 @@ public:
     CPdfStream* mainStream() const { return m_mainStream.get(); }
     const std::shared_ptr<CFileSource>& file() const { return m_file; }
 
+    // The password (UTF-8) that opens an encrypted file; by default the empty one.
+    void setPassword(std::string password) { m_password = std::move(password); }
     // Whether damaged cross-reference data is rebuilt (the default) or refused.
     void setRepair(bool repair) { m_repair = repair; }
 
@@ -44,6 +47,7 @@ public:
 private:
     bool m_isOpen = false;
     bool m_repair = true;
+    std::optional<std::string> m_password;
     std::shared_ptr<CFileSource> m_file;
     CPdfRefPtr<CPdfStream> m_mainStream;
     std::unique_ptr<CXrefTable> m_xref;

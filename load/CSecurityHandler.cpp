@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "load/CryptoPrimitives.h"
+#include "load/PasswordEncoding.h"
 #include "platform/Platform.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -124,7 +125,8 @@ const char* methodName(CSecurityHandler::EMethod method)
 
 } // namespace
 
-CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText)
+CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText,
+                                   const std::optional<std::string>& password)
     : m_firstId(std::move(firstId))
 {
     if (encrypt.type() != PDF_DICT)
@@ -139,10 +141,22 @@ CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstI
     checkMethod(m_stringMethod);
     checkMethod(m_streamMethod);
     readKeyStrings(encrypt);
+    std::string prepared;
+    if (password) {
+        const std::optional<std::string> converted =
+            m_revision <= 4 ? password::toPdfDocEncoding(*password) : password::toSaslPrep(*password);
+        if (!converted)
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                m_revision <= 4 ? "The password has a character that PDFDocEncoding, which this "
+                                                  "file's encryption uses for passwords, has no code for"
+                                                : "The password has a character that SASLprep, which this file's "
+                                                  "encryption prepares passwords with, does not allow");
+        prepared = *converted;
+    }
     if (m_revision <= 4)
-        openRevision2To4();
+        openRevision2To4(prepared, password.has_value());
     else
-        openRevision5Or6();
+        openRevision5Or6(prepared, password.has_value());
     // When strings and streams are all in the clear, the password guards only
     // what names a crypt filter itself (embedded files, /AuthEvent /EFOpen):
     // the document reads without the key.
@@ -321,7 +335,24 @@ bool CSecurityHandler::matchesUserKey(const std::string& key) const
     return value == m_user.substr(0, 16);
 }
 
-void CSecurityHandler::openRevision2To4()
+std::string CSecurityHandler::userPasswordFromOwner(const std::string& ownerPassword, int keyLength) const
+{
+    std::string input(std::string_view(ownerPassword).substr(0, 32));
+    input += padding().substr(0, 32 - input.size());
+    std::string hash = crypto::md5(input);
+    if (m_revision >= 3)
+        for (int i = 0; i < kRc4KeyRounds; ++i)
+            hash = crypto::md5(hash);
+    const std::string key = hash.substr(0, static_cast<size_t>(keyLength));
+    if (m_revision == 2)
+        return crypto::rc4(key, m_owner);
+    std::string user = m_owner;
+    for (int i = kUserKeyRounds; i >= 0; --i)
+        user = crypto::rc4(xorEach(key, static_cast<unsigned char>(i)), user);
+    return user;
+}
+
+void CSecurityHandler::openRevision2To4(const std::string& password, bool given)
 {
     // Writers of /R 3 that leave out /Length often mean 128 bits, not the
     // default 40: when the default fails, that is tried too.
@@ -329,13 +360,20 @@ void CSecurityHandler::openRevision2To4()
     if (m_revision == 3 && !m_lengthGiven && m_keyLength != kMaxKeyBits / 8)
         lengths.push_back(kMaxKeyBits / 8);
     for (int length : lengths) {
-        const std::string key = computeRc4FileKey("", length);
-        if (matchesUserKey(key)) {
-            m_keyLength = length;
-            m_fileKey = key;
-            m_state = EState::Open;
-            m_permissionsSaturated = false; // it made the key, so it is the value written
-            return;
+        // The owner's password first: it lifts the permissions.
+        for (bool owner : {true, false}) {
+            if (owner && !given)
+                continue;
+            const std::string key =
+                computeRc4FileKey(owner ? userPasswordFromOwner(password, length) : password, length);
+            if (matchesUserKey(key)) {
+                m_keyLength = length;
+                m_fileKey = key;
+                m_state = EState::Open;
+                m_openedByOwner = owner;
+                m_permissionsSaturated = false; // it made the key, so it is the value written
+                return;
+            }
         }
     }
     if (m_permissionsSaturated)
@@ -375,18 +413,26 @@ std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_vi
     return k.substr(0, 32);
 }
 
-void CSecurityHandler::openRevision5Or6()
+void CSecurityHandler::openRevision5Or6(const std::string& password, bool given)
 {
     const std::string_view user(m_user);
+    const std::string_view owner(m_owner);
     const std::string_view validationSalt = user.substr(32, kSaltSize);
     const std::string_view keySalt = user.substr(32 + kSaltSize, kSaltSize);
     const std::string zeroIv(crypto::kAesBlockSize, '\0');
-    if (hashR5R6("", validationSalt, "") == user.substr(0, 32)) {
-        m_fileKey = crypto::aesCbcDecrypt(hashR5R6("", keySalt, ""), zeroIv, m_userKey);
+    if (given && hashR5R6(password, owner.substr(32, kSaltSize), user) == owner.substr(0, 32)) {
+        // Algorithm 2.A with the owner's salts, hashed with all of /U.
+        m_fileKey = crypto::aesCbcDecrypt(hashR5R6(password, owner.substr(32 + kSaltSize, kSaltSize), user), zeroIv,
+                                          m_ownerKey);
         m_state = EState::Open;
+        m_openedByOwner = true;
+    } else if (hashR5R6(password, validationSalt, "") == user.substr(0, 32)) {
+        m_fileKey = crypto::aesCbcDecrypt(hashR5R6(password, keySalt, ""), zeroIv, m_userKey);
+        m_state = EState::Open;
+    } else if (given) {
+        return;
     } else {
         // Algorithms 12 and 2.A with the owner's salts, hashed with all of /U.
-        const std::string_view owner(m_owner);
         if (hashR5R6("", owner.substr(32, kSaltSize), user) != owner.substr(0, 32))
             return;
         m_fileKey = crypto::aesCbcDecrypt(hashR5R6("", owner.substr(32 + kSaltSize, kSaltSize), user), zeroIv,

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,7 +53,13 @@ public:
     // file: writers also give it unsigned (4294967292), which the parser's
     // 32-bit integers saturate. Without it such a /P is taken from /Perms
     // for /R 5 and 6, and refused for the older revisions, whose key it enters.
-    CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText = {});
+    //
+    // `password`, when given, is tried as the owner's and as the user's
+    // password, in UTF-8; it is converted as the revision needs
+    // (PDFDocEncoding before /R 5, SASLprep from it on), and a password that
+    // cannot be converted is refused. Without it the empty password is tried.
+    CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText = {},
+                     const std::optional<std::string>& password = std::nullopt);
 
     EState state() const { return m_state; }
     bool opensWithoutPassword() const { return m_state == EState::Open; }
@@ -70,7 +77,12 @@ public:
     bool permissionsKnown() const { return !m_permissionsSaturated; }
     // Bit 4: whether the document may be changed other than by the other
     // bits' operations; false too when the bits are not known.
-    bool allowsModifying() const { return permissionsKnown() && (m_permissions & (1 << 3)) != 0; }
+    // The owner's password opened the document: its permissions bind no one.
+    bool allowsModifying() const
+    {
+        return m_openedByOwner || (permissionsKnown() && (m_permissions & (1 << 3)) != 0);
+    }
+    bool openedByOwner() const { return m_openedByOwner; }
 
     EMethod stringMethod() const { return m_stringMethod; }
     EMethod streamMethod() const { return m_streamMethod; }
@@ -124,9 +136,11 @@ private:
     std::string computeRc4FileKey(std::string_view password, int keyLength) const;
     // Algorithms 4 and 5: whether `key` encrypts the padding as /U holds it.
     bool matchesUserKey(const std::string& key) const;
-    void openRevision2To4();
+    void openRevision2To4(const std::string& password, bool given);
+    // Algorithm 7: the user's password that `ownerPassword` unlocks from /O.
+    std::string userPasswordFromOwner(const std::string& ownerPassword, int keyLength) const;
     // Algorithm 2.A with the hash of /R 5 (SHA-256) or /R 6 (Algorithm 2.B).
-    void openRevision5Or6();
+    void openRevision5Or6(const std::string& password, bool given);
     std::string hashR5R6(std::string_view password, std::string_view salt, std::string_view userKey) const;
     // /R 5 and 6: /Perms, encrypted, holds the bits of /P once more. They
     // count only where /P was written past 32 bits; a /Perms that disagrees
@@ -137,6 +151,7 @@ private:
     void requireKey(const std::string& key) const;
 
     EState m_state = EState::NeedsPassword;
+    bool m_openedByOwner = false;
     int m_version = 0;
     int m_revision = 0;
     int m_keyLength = 0;

@@ -273,9 +273,11 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
             m_idEntryText = "/ID " + fileText(idEntry->valueBegin, idEntry->valueEnd);
         }
     }
-    m_security = std::make_unique<CSecurityHandler>(encrypt, firstId, permissionsText);
+    m_security = std::make_unique<CSecurityHandler>(encrypt, firstId, permissionsText, m_password);
     if (m_security->state() != CSecurityHandler::EState::Open)
-        throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted",
+        throw CPdfException(CPdfException::EKind::Encrypted,
+                            m_password ? "PDF file is encrypted, and the password given does not open it"
+                                       : "PDF file is encrypted",
                             m_encryptNum > 0 ? std::optional<int>(m_encryptNum) : std::nullopt);
 }
 
@@ -290,6 +292,7 @@ void CXrefTable::loadSections()
     int64_t offset = locateStartxref();
     if (offset == 0)
         refuseSections("no startxref", std::nullopt);
+    m_newestSection = offset;
 
     // A /Prev chain that comes back to a section already read ends there;
     // sections it should have led to may be missing, so a repairing load
@@ -321,6 +324,10 @@ void CXrefTable::loadSections()
                        m_trailerAt >= 0 ? std::optional<int64_t>(m_trailerAt) : std::nullopt);
     m_rootNum = value.refNum();
     m_rootGen = value.refGen();
+    trailer->getValueUnresolved("XRefStm", value);
+    m_newestKind = m_trailerIsObject          ? ESectionKind::Stream
+                   : value.type() == PDF_INT ? ESectionKind::Hybrid
+                                             : ESectionKind::Classic;
     trailer->getValueUnresolved("Info", value);
     if (value.type() == PDF_REF) {
         m_infoNum = value.refNum();

@@ -55,6 +55,8 @@ public:
     // reader found. `mainStream` is a window on `file` from its "%PDF-" header.
     void load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool tablesByTokens = false,
               bool repair = true);
+    // The password (UTF-8) an encrypted document is opened with, set before load().
+    void setPassword(std::string password) { m_password = std::move(password); }
     // Where repairs are recorded; by default a log of the table's own.
     void setRepairLog(CRepairLog* log);
     CRepairLog& repairLog() const { return *m_log; }
@@ -86,6 +88,17 @@ public:
     int infoNum() const { return m_infoNum; }
     int infoGen() const { return m_infoGen; }
     const CPdfObject& trailer() const { return m_trailer; }
+
+    // The kinds of the newest cross-reference section, which an update appends after.
+    enum class ESectionKind {
+        Classic, // a table and "trailer"
+        Stream,  // a cross-reference stream
+        Hybrid,  // a table whose trailer names a stream with /XRefStm
+    };
+    // Where startxref points (counted from the header), and what stands there;
+    // meaningless once the table was rebuilt.
+    int64_t newestSectionOffset() const { return m_newestSection; }
+    ESectionKind newestSectionKind() const { return m_newestKind; }
 
     // The security handler of an encrypted document, opened with the empty
     // password; null for a document that is not encrypted. An encrypted
@@ -170,7 +183,10 @@ private:
     // entries that must be read again with their bytes.
     int64_t m_trailerAt = -1;
     bool m_trailerIsObject = false; // a cross-reference stream's "N G obj"
+    int64_t m_newestSection = 0;
+    ESectionKind m_newestKind = ESectionKind::Classic;
     std::unique_ptr<CSecurityHandler> m_security;
+    std::optional<std::string> m_password;
     std::string m_encryptEntryText;
     std::string m_idEntryText;
     int m_encryptNum = 0;

@@ -2,7 +2,9 @@
 # Stamps every PDF of a folder and classifies each result:
 #   STAMPED   the output passes `qpdf --check` and has the input's page count
 #   REFUSED   exit status 1 with a message naming a real reason: an encrypted
-#             input, or one that qpdf cannot open either
+#             input, a certified one whose certification forbids changing its
+#             pages, a signed one whose damage rules out the update that
+#             would keep its signatures, or one that qpdf cannot open either
 #   DEFECT    a crash, a timeout, a failure without a message, a refusal of an
 #             input qpdf opens (with or without warnings; other than an
 #             encrypted one), an output qpdf --check does not pass cleanly
@@ -72,7 +74,7 @@ check_one() {
       verdict=DEFECT reason="failed run changed the existing output: $message"
     elif [ -z "$message" ] || printf '%s' "$message" | grep -q '^Processing'; then
       verdict=DEFECT reason="failed without a message"
-    elif printf '%s' "$message" | grep -qi 'encrypted'; then
+    elif printf '%s' "$message" | grep -qiE 'encrypted|certification .* forbids changing the pages|signatures could not be kept'; then
       verdict=REFUSED reason="$message"
     elif [ "$input_opens" -eq 0 ]; then
       verdict=REFUSED reason="$message (qpdf cannot open it either)"
@@ -97,7 +99,11 @@ check_one() {
       normalize < "$work/input-check" > "$work/input-problems"
       normalize < "$work/output-check" > "$work/output-problems"
       inherited=1
-      if grep -aqiE 'expected endstream|loop detected resolving|xref|reconstruct' "$work/output-problems" ||
+      # An update keeps the input's bytes, and with them its damage to the
+      # structure: that too is the input's when qpdf says the same of both.
+      structure='expected endstream|loop detected resolving|xref|reconstruct'
+      cmp -s -n "$(stat -c %s "$input")" "$input" "$output" && structure='x^'
+      if grep -aqiE "$structure" "$work/output-problems" ||
          grep -avxF -f "$work/input-problems" "$work/output-problems" | grep -aq .; then
         inherited=0
       fi

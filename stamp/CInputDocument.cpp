@@ -10,10 +10,14 @@ CInputDocument::CInputDocument(const std::string& path, CRepairLog& repairs)
 {
 }
 
-CInputDocument::CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs) : m_file(std::move(file))
+CInputDocument::CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs,
+                               const std::optional<std::string>& password)
+    : m_file(std::move(file))
 {
     if (!m_file)
         throw CPdfException(CPdfException::EKind::InputError, "Input file open error\n");
+    if (password)
+        m_document.setPassword(*password);
     m_document.open(m_file, &repairs);
     // Stamping changes the document: bit 4 of /P must allow that.
     const CSecurityHandler* security = m_document.xref()->securityHandler();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "load/CPdfFile.h"
@@ -17,7 +18,9 @@ class CInputDocument {
 public:
     // Loads the cross-reference data of `file`, which is open; repairs of a
     // damaged file go to `repairs`. Throws CPdfException.
-    CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs);
+    // `password`, when given, opens an encrypted file that needs one.
+    CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs,
+                   const std::optional<std::string>& password = std::nullopt);
     // The same for the file at `path`; "Input file open error" when it cannot be opened.
     CInputDocument(const std::string& path, CRepairLog& repairs);
     ~CInputDocument();

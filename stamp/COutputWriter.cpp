@@ -18,7 +18,7 @@ int COutputWriter::beginNewObject()
 {
     const int num = static_cast<int>(m_records.size());
     CXrefRecord record;
-    record.offset = static_cast<int32_t>(m_output.position());
+    record.offset = static_cast<int32_t>(m_output.position() - m_offsetBase);
     record.gen = 0;
     record.type = XREF_IN_FILE;
     m_records.push_back(record);
@@ -38,7 +38,7 @@ void COutputWriter::writeChangedObject(int num, int gen, std::string_view text)
 {
     if (num >= 0 && num < static_cast<int>(m_records.size())) {
         CXrefRecord& record = m_records[static_cast<size_t>(num)];
-        record.offset = static_cast<int32_t>(m_output.position());
+        record.offset = static_cast<int32_t>(m_output.position() - m_offsetBase);
         record.gen = gen;
         record.type = XREF_IN_FILE;
     }

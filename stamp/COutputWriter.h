@@ -50,4 +50,7 @@ protected:
     CInputDocument& m_input;
     CWrittenObjects* m_written;
     std::vector<CXrefRecord> m_records; // the output's cross-reference table, by object number
+    // Where offset 0 of m_records stands in the output: an update keeps the
+    // bytes before the input's header, from which offsets count.
+    int64_t m_offsetBase = 0;
 };

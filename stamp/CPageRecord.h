@@ -49,12 +49,13 @@ struct CPageRecord {
     // that ancestor.
     std::shared_ptr<const CInheritedResources> inheritedResources;
     // Where the page's dictionary opens in its text, and how it writes
-    // /Contents and /Resources there: what the rewrite needs to know, read
+    // /Contents, /Resources and /Annots there: what the rewrite needs to know, read
     // while the page was parsed for the walk. -1: the page's text could not
     // be laid out, and the page is left as it is.
     int64_t dictOpen = -1;
     CStoredEntry contents;
     CStoredEntry resources;
+    CStoredEntry annots;
     // The page's object text as the walk read it, kept (within a memory
     // budget) so the rewrite need not read it again; empty otherwise.
     std::string text;

@@ -52,6 +52,12 @@ CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
 {
     m_imageEntry = formatText("/XObject << /%s %d 0 R >>", context.imName.c_str(), context.imObjNum);
     m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), context.imObjNum);
+    if (!context.im2Name.empty()) {
+        m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), context.imObjNum,
+                                  context.im2Name.c_str(), context.im2ObjNum);
+        m_imageItem = formatText(" /%s %d 0 R /%s %d 0 R ", context.imName.c_str(), context.imObjNum,
+                                 context.im2Name.c_str(), context.im2ObjNum);
+    }
     m_stateEntry = formatText("/ExtGState << /%s %d 0 R >>", context.gsName.c_str(), context.gsObjNum);
     m_stateItem = formatText(" /%s %d 0 R ", context.gsName.c_str(), context.gsObjNum);
 }
@@ -80,11 +86,19 @@ CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kin
     if (record.type == XREF_FREE || gen != generationFor(num))
         return MISSING;
     auto last = m_lastEdit.find(num);
-    if (kind != EDIT_CONTENTS && last != m_lastEdit.end() && last->second == kind)
+    if (kind != EDIT_CONTENTS && kind != EDIT_ANNOTS && last != m_lastEdit.end() && last->second == kind)
         return EDITED; // the copy written for an earlier page is this one, byte for byte
     // Its own head: an edit may rewrite further objects while it uses this one.
     CPdfObjectHead head;
-    const std::string original = m_context.reader.text(num, &head);
+    std::string original = m_context.reader.text(num, &head);
+    // A shared annotation array is edited further from its last edit.
+    auto edited = kind == EDIT_ANNOTS ? m_editedAnnots.find(num) : m_editedAnnots.end();
+    if (edited != m_editedAnnots.end()) {
+        original = edited->second;
+        head = CPdfObjectHead();
+        if (!CObjectReader::headOfText(original, head))
+            return NOT_EDITABLE;
+    }
     if (original.empty() || head.type == PDF_NONE || head.num != num ||
         (record.type == XREF_IN_FILE && head.gen != record.gen))
         return MISSING;
@@ -93,6 +107,8 @@ CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kin
         return NOT_EDITABLE;
     writeObject(num, text);
     m_lastEdit[num] = kind;
+    if (kind == EDIT_ANNOTS)
+        m_editedAnnots[num] = text.bytes();
     return EDITED;
 }
 
@@ -119,6 +135,43 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
         rewriteResources(pageText, text, page);
     }
     writeObject(pageNum, text);
+}
+
+bool CPageRewriter::addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum)
+{
+    if (page.dictOpen < 0)
+        return false;
+    const CStoredEntry& annots = page.annots;
+    const std::string item = referenceText(" ", annotNum, " 0 R ");
+    CObjectText text(pageText);
+    EPdfType kind = annots.type;
+    if (annots.present && annots.type == PDF_REF)
+        kind = objectKind(annots.num, annots.gen);
+    if (!annots.present) {
+        text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Annots [" + item + "]");
+    } else if (annots.type == PDF_ARRAY) {
+        if (!closesArray(pageText, annots.valueBegin, annots.valueEnd))
+            return false;
+        text.insertAt(static_cast<size_t>(annots.valueEnd) - 1, item);
+    } else if (annots.type == PDF_REF && kind == PDF_ARRAY) {
+        const EOutcome outcome =
+            rewriteObject(annots.num, annots.gen, EDIT_ANNOTS, [&](CObjectText& array, const CPdfObjectHead& head) {
+                if (head.type != PDF_ARRAY || !closesArray(array.bytes(), head.valueBegin, head.valueEnd))
+                    return false;
+                array.insertAt(static_cast<size_t>(head.valueEnd) - 1, item);
+                return true;
+            });
+        if (outcome != EDITED)
+            return false;
+    } else if (kind == PDF_NULL) {
+        // A null, or a reference to nothing, is no annotation at all.
+        text.replaceAt(static_cast<size_t>(annots.valueBegin), static_cast<size_t>(annots.valueEnd),
+                       "[" + item + "]");
+    } else {
+        return false;
+    }
+    writeObject(pageNum, text);
+    return true;
 }
 
 void CPageRewriter::rewriteContents(const std::string& original, CObjectText& text, const CPageRecord& page,

@@ -31,6 +31,9 @@ public:
         int imObjNum;
         const std::string& gsName;
         int gsObjNum;
+        // A second image the resources name (a marks update's vertical line); empty when none.
+        const std::string& im2Name;
+        int im2ObjNum;
     };
 
     explicit CPageRewriter(const CContext& context);
@@ -40,11 +43,16 @@ public:
     // `stampNum`; first writes whatever other object that takes.
     void rewrite(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum, int stampNum);
 
+    // Writes page `pageNum` (text `pageText`, laid out in `page`) with the
+    // annotation `annotNum` added to its /Annots; false, and nothing
+    // written, when its /Annots is something no entry can be added to.
+    bool addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum);
+
 private:
     // The edits made to other objects. Those other than a content list come
     // out the same for every page (they add the run's two names), so one
     // written copy serves every page that shares the object.
-    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_XOBJECTS, EDIT_EXTGSTATES };
+    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_XOBJECTS, EDIT_EXTGSTATES, EDIT_ANNOTS };
     enum EOutcome {
         EDITED,       // written with the edit (now or for an earlier page)
         MISSING,      // the reference names no object: it is null
@@ -76,6 +84,9 @@ private:
     CContext m_context;
     CPdfObjectHead m_head; // scratch for objectKind
     std::unordered_map<int, EEdit> m_lastEdit; // per object rewritten in this run
+    // Annotation arrays shared by several pages: each page adds its own
+    // entry to what the pages before it left.
+    std::unordered_map<int, std::string> m_editedAnnots;
     std::string m_imageEntry;
     std::string m_imageItem;
     std::string m_stateEntry;

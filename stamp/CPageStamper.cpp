@@ -9,15 +9,20 @@
 #include "stamp/CReporter.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
+#include "stamp/StampPlacement.h"
+
+#include <algorithm>
 
 CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
                            COutputWriter& writer, CReporter& reporter, const CStampPainter& painter,
-                           const CNewObjects& objects, std::function<bool(int)> earlierStamp)
+                           const CNewObjects& objects, std::function<bool(int)> earlierStamp, EKind kind)
     : m_settings(settings), m_pages(pages), m_input(input), m_writer(writer), m_reporter(reporter),
       m_painter(painter),
       m_contents(input.reader(), CContentReader::budgetFor(input.file().size()), std::move(earlierStamp)),
       m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image, objects.imageNum,
-                                         objects.names.state, objects.stateNum})
+                                         objects.names.state, objects.stateNum, objects.verticalImage,
+                                         objects.verticalImageNum}),
+      m_kind(kind), m_imageNum(objects.imageNum), m_stateNum(objects.stateNum)
 {
 }
 
@@ -27,6 +32,10 @@ void CPageStamper::pageMet() { m_reporter.pageWritten(++m_pagesMet); }
 
 void CPageStamper::stamp(int pageIndex, const std::string& pageText)
 {
+    if (m_kind == EKind::Annotation) {
+        annotate(pageIndex, pageText);
+        return;
+    }
     const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
@@ -39,11 +48,87 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
         output.write(m_painter.prefixStream(frame));
     m_writer.endNewObject(prefix);
     const int stamp = m_writer.beginNewObject();
-    if (security)
+    if (m_kind == EKind::Marks) {
+        const std::string content = m_painter.marksContent(page, frame);
+        output.write(formatStreamObject(security ? security->encryptStream(stamp, 0, content) : content));
+    } else if (security) {
         output.write(formatStreamObject(security->encryptStream(stamp, 0, m_painter.stampContent(page, frame))));
-    else
+    } else {
         output.write(m_painter.stampStream(page, frame));
+    }
     m_writer.endNewObject(stamp, true);
     m_rewriter.rewrite(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;
+}
+
+namespace {
+
+// A number for an annotation's dictionary: two decimals, and never "-0".
+void appendCoordinate(std::string& text, double value)
+{
+    appendFixed(text, value + 0.0 == 0.0 ? 0.0 : value, 2);
+}
+
+} // namespace
+
+void CPageStamper::annotate(int pageIndex, const std::string& pageText)
+{
+    const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
+    const CSecurityHandler* security = m_input.xref().securityHandler();
+    COutputFile& output = m_writer.output();
+    const CStampPainter::CPlacement where = m_painter.placement(page);
+    double m[4];
+    rotationMatrix(where.angle, m);
+
+    // The appearance: the image in a form whose box is the stamp's own size,
+    // turned by /Matrix as the content stamp is turned, so that it shows
+    // upright on a rotated page.
+    const int appearance = m_writer.beginNewObject();
+    const std::string content = m_painter.appearanceContent(where);
+    const std::string data = security ? security->encryptStream(appearance, 0, content) : content;
+    std::string object = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [0 0 ";
+    appendCoordinate(object, where.width);
+    object += ' ';
+    appendCoordinate(object, where.height);
+    object += "]\n/Matrix [";
+    for (double entry : m) {
+        appendCoordinate(object, entry);
+        object += ' ';
+    }
+    object += "0 0]\n/Resources << /XObject << /" + m_painter.names().image + referenceText(" ", m_imageNum, " 0 R >> ");
+    object += "/ExtGState << /" + m_painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
+    appendInteger(object, static_cast<long long>(data.size()));
+    object += "\n>>\nstream\n" + data + "\nendstream\nendobj\n";
+    output.write(object);
+    m_writer.endNewObject(appearance);
+
+    // The rectangle the turned image covers, in the page's unrotated space.
+    double x0 = where.x, y0 = where.y, x1 = where.x, y1 = where.y;
+    for (int corner = 1; corner < 4; ++corner) {
+        const double u = corner & 1 ? where.width : 0, v = corner & 2 ? where.height : 0;
+        const double x = where.x + m[0] * u + m[2] * v, y = where.y + m[1] * u + m[3] * v;
+        x0 = std::min(x0, x);
+        y0 = std::min(y0, y);
+        x1 = std::max(x1, x);
+        y1 = std::max(y1, y);
+    }
+    const int annotation = m_writer.beginNewObject();
+    // /F 4: printed. Without NoRotate the annotation turns with the page, as the content does.
+    std::string dict = " 0 obj\n<<\n/Type /Annot\n/Subtype /Stamp\n/Rect [";
+    const double rect[4] = {x0, y0, x1, y1};
+    for (int i = 0; i < 4; ++i) {
+        appendCoordinate(dict, rect[i]);
+        dict += i < 3 ? " " : "";
+    }
+    const CXrefRecord& record = m_input.xref().records()[static_cast<size_t>(page.objectNumber)];
+    dict += "]\n/F 4\n/P " + referenceText("", page.objectNumber, " ");
+    appendInteger(dict, record.type == XREF_IN_OBJSTM ? 0 : record.gen);
+    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n>>\nendobj\n");
+    output.write(dict);
+    m_writer.endNewObject(annotation);
+
+    if (m_rewriter.addAnnotation(pageText, page.objectNumber, page, annotation))
+        ++m_stamped;
+    else
+        m_notAnnotated.push_back(pageIndex + 1);
 }

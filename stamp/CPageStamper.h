@@ -24,13 +24,21 @@ public:
         const CResourceNames& names;
         int imageNum;
         int stateNum;
+        const std::string& verticalImage; // a marks update's second image; empty when none
+        int verticalImageNum;
+    };
+    // What each selected page gets.
+    enum class EKind {
+        Content,    // the stamp in content streams around the page's own
+        Marks,      // the eight marks of the settings' box in one stream (an update's marks)
+        Annotation, // a /Stamp annotation whose appearance draws the stamp
     };
 
     // `earlierStamp(num)` tells whether object `num` is a stamp an earlier
     // mark pass wrote.
     CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
                  COutputWriter& writer, CReporter& reporter, const CStampPainter& painter, const CNewObjects& objects,
-                 std::function<bool(int)> earlierStamp);
+                 std::function<bool(int)> earlierStamp, EKind kind = EKind::Content);
 
     // The document's pages in order, as the walk found them.
     std::vector<CPageRecord>& pages() const { return m_pages; }
@@ -41,8 +49,12 @@ public:
     void stamp(int pageIndex, const std::string& pageText);
     // How many pages were stamped so far.
     int stampedCount() const { return m_stamped; }
+    // Pages (1-based) whose /Annots could take no annotation: not stamped.
+    const std::vector<int>& notAnnotated() const { return m_notAnnotated; }
 
 private:
+    void annotate(int pageIndex, const std::string& pageText);
+
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pages;
     CInputDocument& m_input;
@@ -51,6 +63,10 @@ private:
     const CStampPainter& m_painter;
     CContentReader m_contents;
     CPageRewriter m_rewriter;
+    EKind m_kind;
+    int m_imageNum;
+    int m_stateNum;
+    std::vector<int> m_notAnnotated;
     int m_pagesMet = 0;
     int m_stamped = 0;
 };

@@ -251,12 +251,13 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const C
         page.dictOpen = node.layout.open;
         page.contents = storedEntry(node.layout, "Contents");
         page.resources = storedEntry(node.layout, "Resources");
+        page.annots = storedEntry(node.layout, "Annots");
     }
     page.inheritedResources = parent.resources;
     return page;
 }
 
-void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
+void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter)
 {
     const int64_t maxVisits = kVisitsPerObject * m_xref.recordCount() + 16;
     int64_t visits = 0;
@@ -284,7 +285,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
     }
     const int64_t pageLimit = m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : INT_MAX;
 
-    while (!stack.empty()) {
+    while (!stack.empty() && pages.size() < stopAfter) {
         CFrame& top = stack.back();
         if (top.next >= top.kids.size()) {
             stack.pop_back();
@@ -328,7 +329,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages)
     }
 }
 
-int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages)
+int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter)
 {
     pages.clear();
     CPdfObject catalog;
@@ -341,6 +342,6 @@ int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages)
         m_xref.repairLog().noPageTree();
         return 0;
     }
-    walk(root.refNum(), pages);
+    walk(root.refNum(), pages, stopAfter);
     return m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : static_cast<int>(pages.size());
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,11 +28,12 @@ public:
     // exist or loop back to a node above them are skipped; both are recorded
     // as repairs. Throws CPdfException "PDF file was damaged" for a tree
     // that never ends.
-    void walk(int rootNum, std::vector<CPageRecord>& pages);
+    // With `stopAfter`, the walk ends once it has recorded that many pages.
+    void walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
     // Walks the tree the catalog's /Pages names and returns the page count:
     // the root's /Count when it is an integer, else the pages found. A
     // catalog without a tree gives none, recorded as a repair.
-    int walkDocument(std::vector<CPageRecord>& pages);
+    int walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
     // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }
 

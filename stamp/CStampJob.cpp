@@ -9,17 +9,34 @@
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
 #include "stamp/CDocumentProfile.h"
+#include "stamp/CIncrementalWriter.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/CPageStamper.h"
 #include "stamp/CPageTreeWalker.h"
 #include "stamp/CPassMemory.h"
 #include "stamp/CReporter.h"
 #include "stamp/CRewriteWriter.h"
+#include "stamp/CSignatureCheck.h"
 #include "stamp/CStampImage.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
+
+namespace {
+
+const char* const kSignedWarning =
+    "the file is signed; stamped by an incremental update, which keeps its signatures valid for the revisions they sign";
+
+std::string pageList(const std::vector<int>& pages)
+{
+    std::string text;
+    for (int page : pages)
+        text += (text.empty() ? "" : ", ") + std::to_string(page);
+    return text;
+}
+
+} // namespace
 
 CStampJob::CStampJob(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
     : m_settings(settings), m_reporter(reporter), m_repairs(repairs)
@@ -31,30 +48,103 @@ CStampJob::~CStampJob() = default;
 CStampResult CStampJob::stampFile()
 {
     CPassMemory memory;
-    return run(memory, false, false);
+    return run(memory, false, false, nullptr);
 }
 
-CStampResult CStampJob::stampPass(CPassMemory& memory, bool intermediate) { return run(memory, true, intermediate); }
+CStampResult CStampJob::stampPass(CPassMemory& memory, bool intermediate)
+{
+    return run(memory, true, intermediate, nullptr);
+}
 
-int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs)
+CStampResult CStampJob::stampMarksUpdate(const std::string& verticalImage)
+{
+    CPassMemory memory;
+    return run(memory, false, false, &verticalImage);
+}
+
+int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs,
+                          const CStampSettings& settings)
 {
     std::shared_ptr<CFileSource> file = CFileSource::open(path);
     if (!file)
         throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
     reporter.countingPages(path);
-    CInputDocument input(std::move(file), repairs);
+    CInputDocument input(std::move(file), repairs, settings.password);
     std::vector<CPageRecord> pages;
     return CPageTreeWalker(input.reader()).walkDocument(pages);
 }
 
-CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
+CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
+{
+    const std::string& path = m_settings.inputPath;
+    CPlan plan;
+    plan.update = m_settings.incremental;
+    plan.annotation = m_settings.annotation;
+    if (m_settings.annotation && m_settings.marks)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
+
+    const CSignatureFindings found = CSignatureCheck(input.xref(), input.file().size()).inspect();
+    plan.warnings = found.doubts;
+    // What was read the careful way explains a refusal too.
+    if (found.certification == 1 || found.certification == 2 || (found.certification == 3 && m_settings.marks))
+        for (const std::string& doubt : found.doubts)
+            m_reporter.warning(doubt);
+    if (found.certification == 1 || found.certification == 2)
+        throw CPdfException::formatted(
+            CPdfException::EKind::Permissions,
+            found.certification == 1
+                ? "\nPDF file is certified, and its certification (no changes) forbids changing the pages: '%s'\n"
+                : "\nPDF file is certified, and its certification (form filling and signing only) forbids changing "
+                  "the pages: '%s'\n",
+            path);
+    if (found.certification == 3) {
+        if (m_settings.marks)
+            throw CPdfException::formatted(CPdfException::EKind::Permissions,
+                                           "\nPDF file is certified, and its certification allows annotations only; "
+                                           "marks are page content, so they cannot be added: '%s'\n",
+                                           path);
+        plan.update = true;
+        plan.annotation = true;
+        plan.warnings.push_back("the file is certified to allow annotations only; the stamp is added as a stamp "
+                                "annotation in an incremental update, which keeps the certification valid");
+    } else if (found.isSigned()) {
+        plan.update = true;
+        plan.warnings.push_back(kSignedWarning);
+    } else if (found.appendOnly) {
+        plan.update = true;
+        plan.warnings.push_back("the form asks that changes be appended (/SigFlags AppendOnly); stamped by an "
+                                "incremental update");
+    }
+    // A rebuilt table lists objects no section of the file lists: an update
+    // would lead readers back to the sections that could not be read.
+    if (plan.update && input.xref().rebuilt()) {
+        if (found.isSigned() || found.certification > 0)
+            throw CPdfException::formatted(CPdfException::EKind::Damaged,
+                                           "\nPDF file is signed, but its cross-reference data is damaged and was "
+                                           "rebuilt, so it cannot be updated incrementally: its signatures could not "
+                                           "be kept: '%s'\n",
+                                           path);
+        throw CPdfException::formatted(CPdfException::EKind::Damaged,
+                                       "\nPDF file's cross-reference data is damaged and was rebuilt, so it cannot "
+                                       "be updated incrementally: '%s'\n",
+                                       path);
+    }
+    return plan;
+}
+
+CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage)
 {
     try {
         std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
         // A pass reads what the one before it wrote: the passes report the file as a whole.
-        if (!pass)
+        if (!pass && !verticalImage)
             m_reporter.inputOpened(m_settings.inputPath);
-        CInputDocument input(std::move(file), m_repairs);
+        CInputDocument input(std::move(file), m_repairs, m_settings.password);
+        // The passes rewrite what the first of them decided to rewrite.
+        const CPlan plan = pass ? CPlan() : this->plan(input);
+        if (verticalImage && !plan.update)
+            return CStampResult();
         // A mark pass reading the previous pass's output already knows where
         // the objects that pass made stand.
         const CWrittenObjects previous = pass ? memory.takePreviousRun(input.file()) : CWrittenObjects();
@@ -70,43 +160,63 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
             throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
         const std::unique_ptr<CStampImage> opened = CStampImage::open(*m_settings.imagePath);
         const CStampImage& image = *opened;
+        std::unique_ptr<CStampImage> vertical;
+        if (verticalImage)
+            vertical = CStampImage::open(*verticalImage);
         const CDocumentProfile profile(input);
         if (intermediate) {
             m_output.createIntermediate(m_settings.outputPath); // a new file: it cannot be an input
         } else {
             // Writing over an input while reading it would destroy it.
             const platform::FileIdentity target = platform::identify(m_settings.outputPath);
-            for (const CFileSource* read : {static_cast<const CFileSource*>(&input.file()), &image.file()})
+            std::vector<const CFileSource*> reads = {&input.file(), &image.file()};
+            if (vertical)
+                reads.push_back(&vertical->file());
+            for (const CFileSource* read : reads)
                 if (target.exists && target.device == read->device() && target.inode == read->inode())
-                    throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n", m_settings.outputPath);
+                    throw CPdfException::formatted(CPdfException::EKind::UsageError,
+                                                   "\nOutput file is the input file: '%s'\n", m_settings.outputPath);
             m_output.create(m_settings.outputPath);
         }
-        if (!pass)
+        if (!pass && !verticalImage)
             m_reporter.outputBegun(*m_settings.imagePath, m_settings.outputPath);
 
         CWrittenObjects written;
-        CRewriteWriter writer(m_output, input, pass ? &previous : nullptr, pass ? &written : nullptr);
-        writer.begin();
+        std::unique_ptr<COutputWriter> writer;
+        if (plan.update)
+            writer = std::make_unique<CIncrementalWriter>(m_output, input);
+        else
+            writer = std::make_unique<CRewriteWriter>(m_output, input, pass ? &previous : nullptr,
+                                                      pass ? &written : nullptr);
+        writer->begin();
         std::vector<CPageRecord> pages;
         CStampResult result;
-        result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages);
+        // An update writes only the selected pages: the walk ends at the last of them.
+        const size_t stopAfter = plan.update && m_settings.endPage >= 0 ? static_cast<size_t>(m_settings.endPage)
+                                                                         : SIZE_MAX;
+        result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages, stopAfter);
         const CResourceNames names = memory.drawResourceNames(m_settings.resourceNumber);
+        const std::string verticalName = vertical ? memory.drawResourceNames(m_settings.resourceNumber).image : "";
 
         const CSecurityHandler* security = input.xref().securityHandler();
-        const int stateNum = writer.beginNewObject();
+        const int stateNum = writer->beginNewObject();
         m_output.write(formatGraphicsStateObject(static_cast<float>(m_settings.opacity)));
-        writer.endNewObject(stateNum);
-        const int imageNum = image.write(writer, security);
+        writer->endNewObject(stateNum);
+        const int imageNum = image.write(*writer, security);
+        const int verticalNum = vertical ? vertical->write(*writer, security) : 0;
 
         CStampDraw draw;
         draw.orientation = image.orientation();
         if (profile.tagged())
             draw.artifact = m_settings.marks ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
-        const CStampPainter painter(m_settings, image.width(), image.height(), names, draw);
-        CPageStamper stamper(m_settings, pages, input, writer, m_reporter, painter, {names, imageNum, stateNum},
-                             earlierStamp);
-        writer.writeObjects(stamper);
-        writer.finish();
+        const CStampPainter painter(m_settings, image.width(), image.height(), names, draw, verticalName);
+        const CPageStamper::EKind kind = plan.annotation ? CPageStamper::EKind::Annotation
+                                         : vertical      ? CPageStamper::EKind::Marks
+                                                         : CPageStamper::EKind::Content;
+        CPageStamper stamper(m_settings, pages, input, *writer, m_reporter, painter,
+                             {names, imageNum, stateNum, verticalName, verticalNum}, earlierStamp, kind);
+        writer->writeObjects(stamper);
+        writer->finish();
         result.outputBytes = m_output.position();
         m_output.commit();
         if (pass)
@@ -114,6 +224,14 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)
         result.pdfaWarning = profile.pdfaBreaches(image.traits(), m_settings.opacity);
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = security != nullptr;
+        result.updated = plan.update;
+        if (verticalImage)
+            m_reporter.marksWritten(m_settings.outputPath);
+        for (const std::string& warning : plan.warnings)
+            m_reporter.warning(warning);
+        if (!stamper.notAnnotated().empty())
+            m_reporter.warning("page " + pageList(stamper.notAnnotated()) +
+                               ": /Annots is no array, so no stamp annotation was added there");
         return result;
     } catch (...) {
         m_output.discard();

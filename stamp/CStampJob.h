@@ -1,9 +1,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "stamp/COutputFile.h"
 
+class CInputDocument;
 class CPassMemory;
 class CRepairLog;
 class CReporter;
@@ -14,6 +16,7 @@ struct CStampResult {
     int pageCount = 0;    // the document's pages
     int pagesStamped = 0;
     bool encrypted = false;
+    bool updated = false; // appended to the input as an incremental update
     int64_t outputBytes = 0;
     // What of the stamp breaks the PDF/A part the input claims; empty when nothing.
     std::string pdfaWarning;
@@ -21,10 +24,13 @@ struct CStampResult {
 
 // Stamps one input PDF with one image into one new output PDF: a driver
 // over the parts that do the work. It opens the input (CInputDocument) and
-// the image (CStampImage), walks the page tree (CPageTreeWalker), and has a
-// writer (CRewriteWriter) put the new objects and every page that
-// CPageStamper stamps into the output. Progress and warnings go to the
-// reporter; what was repaired in the input, to the repair log.
+// the image (CStampImage), reads what the input says about its signatures
+// (CSignatureCheck), walks the page tree (CPageTreeWalker), and has a
+// writer put the new objects and every page that CPageStamper stamps into
+// the output: a full rewrite (CRewriteWriter), or an update appended to the
+// input's bytes (CIncrementalWriter) when asked for or when the input is
+// signed. Progress and warnings go to the reporter; what was repaired in
+// the input, to the repair log.
 class CStampJob {
 public:
     CStampJob(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs);
@@ -39,14 +45,29 @@ public:
     // chain's runs share. With `intermediate`, the output is a new private
     // file beside the settings' output, which writtenPath() names.
     CStampResult stampPass(CPassMemory& memory, bool intermediate);
+    // A marks run in one update, when the input is to be updated: the eight
+    // marks of the settings' box on every selected page, the horizontal
+    // lines drawn with the settings' image and the vertical ones with
+    // `verticalImage`; tells the reporter the marks are written. Writes
+    // nothing, and returns a result that is not `updated`, when the input is
+    // to be rewritten instead (by the passes).
+    CStampResult stampMarksUpdate(const std::string& verticalImage);
     // The file the last run wrote.
     const std::string& writtenPath() const { return m_output.writtenPath(); }
 
     // The page count of the PDF at `path`: its root's /Count, else the pages found.
-    static int countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs);
+    static int countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs,
+                          const CStampSettings& settings);
 
 private:
-    CStampResult run(CPassMemory& memory, bool pass, bool intermediate);
+    // How the run writes, from the settings and what the input says of its signatures.
+    struct CPlan {
+        bool update = false;
+        bool annotation = false;
+        std::vector<std::string> warnings;
+    };
+    CPlan plan(CInputDocument& input) const;
+    CStampResult run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage);
 
     const CStampSettings& m_settings;
     CReporter& m_reporter;

@@ -5,9 +5,10 @@
 #include "stamp/StampPlacement.h"
 
 CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
-                             const CStampDraw& draw)
+                             const CStampDraw& draw, std::string verticalImage)
     : m_settings(settings), m_width(settings.sizeX == -1 ? imageWidth : settings.sizeX),
-      m_height(settings.sizeY == -1 ? imageHeight : settings.sizeY), m_names(std::move(names)), m_draw(draw)
+      m_height(settings.sizeY == -1 ? imageHeight : settings.sizeY), m_names(std::move(names)), m_draw(draw),
+      m_verticalImage(std::move(verticalImage))
 {
 }
 
@@ -22,6 +23,13 @@ std::string CStampPainter::stampStream(const CPageRecord& page, const CStampFram
 
 std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFrame& frame) const
 {
+    const CPlacement where = placement(page);
+    return formatStampContent(m_names.state, m_names.image, where.x, where.y, where.angle, where.width, where.height,
+                              frame, m_draw);
+}
+
+CStampPainter::CPlacement CStampPainter::placement(const CPageRecord& page) const
+{
     PlacementSettings placement;
     placement.posX = m_settings.posX;
     placement.posY = m_settings.posY;
@@ -30,9 +38,13 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
     placement.flipH = m_settings.flipH;
     placement.forcePortrait = m_settings.forcePortrait;
     placement.align = m_settings.align;
-    const Placement where = computeStampPlacement(placement, page.cropBox, page.rotate);
-    double x = where.anchorX, y = where.anchorY, width = m_width, height = m_height;
-    float angle = where.angle;
+    const Placement anchor = computeStampPlacement(placement, page.cropBox, page.rotate);
+    CPlacement where;
+    where.x = anchor.anchorX;
+    where.y = anchor.anchorY;
+    where.width = m_width;
+    where.height = m_height;
+    where.angle = anchor.angle;
     // A corner mark fixes the stamp to it; the last chosen in their order wins.
     for (size_t index = 0; index < kCornerMarkCount; ++index) {
         if (!m_settings.corners[index])
@@ -40,13 +52,39 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
         const CCornerMark& corner = kCornerMarks[index];
         const MarkGeometry mark =
             cornerMarkGeometry(corner.mark, corner.box == EMarkBox::TRIM ? page.trimBox : page.cropBox);
-        x = mark.x;
-        y = mark.y;
-        width = mark.width;
-        height = mark.height;
+        where.x = mark.x;
+        where.y = mark.y;
+        where.width = mark.width;
+        where.height = mark.height;
         // The mark's place is a box corner in page space: turning it with the
         // page's rotation would swing it away from the corner.
-        angle = 0.0f;
+        where.angle = 0.0f;
     }
-    return formatStampContent(m_names.state, m_names.image, x, y, angle, width, height, frame, m_draw);
+    return where;
+}
+
+std::string CStampPainter::marksContent(const CPageRecord& page, const CStampFrame& frame) const
+{
+    // The order the passes of a rewrite draw them in: horizontal lines first.
+    static const ECornerMark kOrder[8] = {MARK_BLH, MARK_BRH, MARK_TLH, MARK_TRH,
+                                          MARK_BLV, MARK_BRV, MARK_TLV, MARK_TRV};
+    const float* box = m_settings.marks == EMarkBox::TRIM ? page.trimBox : page.cropBox;
+    // The mark images carry no orientation; in a tagged file they are artifacts.
+    CStampDraw draw;
+    draw.artifact = m_draw.artifact;
+    std::string content = formatStampRestore(frame);
+    for (int i = 0; i < 8; ++i) {
+        const MarkGeometry mark = cornerMarkGeometry(kOrder[i], box);
+        content += formatStampDraw(m_names.state, i < 4 ? m_names.image : m_verticalImage, mark.x, mark.y, 0.0f,
+                                   mark.width, mark.height, draw);
+    }
+    return content;
+}
+
+std::string CStampPainter::appearanceContent(const CPlacement& where) const
+{
+    // An annotation is no page content: it is not marked, only turned as the image asks.
+    CStampDraw draw;
+    draw.orientation = m_draw.orientation;
+    return formatStampDraw(m_names.state, m_names.image, 0, 0, 0.0f, where.width, where.height, draw);
 }

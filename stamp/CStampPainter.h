@@ -15,8 +15,9 @@ public:
     // `imageWidth` x `imageHeight` is the displayed size when the settings
     // give none; `names` are the run's resource names; `draw` turns or
     // mirrors the image in its box and marks it in a tagged file.
+    // `verticalImage` names a marks update's second image, the vertical line.
     CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
-                  const CStampDraw& draw = CStampDraw());
+                  const CStampDraw& draw = CStampDraw(), std::string verticalImage = std::string());
 
     // The stream before the page's own content; `frame` says how the stamp
     // reaches the page's initial state.
@@ -26,10 +27,28 @@ public:
     std::string stampStream(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
     std::string stampContent(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
 
+    // Where the stamp goes on `page`: its lower-left corner, turned by
+    // `angle` degrees around it, and its size.
+    struct CPlacement {
+        double x = 0, y = 0, width = 0, height = 0;
+        float angle = 0.0f;
+    };
+    CPlacement placement(const CPageRecord& page) const;
+    // A marks update's stamp: the eight marks around the settings' box in
+    // one stream, the horizontal lines with the image, the vertical ones with
+    // the vertical image.
+    std::string marksContent(const CPageRecord& page, const CStampFrame& frame) const;
+    // The appearance of a stamp annotation, in its form's space: the image
+    // filling the form's box [0 0 width height].
+    std::string appearanceContent(const CPlacement& where) const;
+
+    const CResourceNames& names() const { return m_names; }
+
 private:
     const CStampSettings& m_settings;
     int m_width;
     int m_height;
     CResourceNames m_names;
     CStampDraw m_draw;
+    std::string m_verticalImage;
 };

@@ -53,6 +53,14 @@ struct CStampSettings {
     // Corner marks the stamp is fixed to, by index in kCornerMarks.
     std::bitset<kCornerMarkCount> corners;
 
+    // Append the stamp to the input as an incremental update instead of
+    // writing a new file (signed inputs are updated so without being asked).
+    bool incremental = false;
+    // The stamp as a /Stamp annotation of each page instead of page content.
+    bool annotation = false;
+    // The password that opens an encrypted input, as UTF-8; never printed.
+    std::optional<std::string> password;
+
     // Fixes the number in the resource names, normally drawn from the clock,
     // so that outputs can be compared byte for byte.
     std::optional<int> resourceNumber;

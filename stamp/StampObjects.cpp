@@ -129,14 +129,25 @@ std::string formatStampContent(const std::string& gsName, const std::string& imN
                                float angle, double width, double height, const CStampFrame& frame,
                                const CStampDraw& draw)
 {
-    double m[4];
-    rotationMatrix(angle, m);
-    // "\nQ\nq\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
-    // the first three matrix entries printed from single precision.
+    return formatStampRestore(frame) + formatStampDraw(gsName, imName, x, y, angle, width, height, draw);
+}
+
+std::string formatStampRestore(const CStampFrame& frame)
+{
     std::string content = frame.endText ? "\nET\n" : "\n";
     for (int i = 0; i < std::max(frame.restores, 1); ++i)
         content += "Q\n";
-    content += "q\n";
+    return content;
+}
+
+std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
+                            double width, double height, const CStampDraw& draw)
+{
+    double m[4];
+    rotationMatrix(angle, m);
+    // "q\n/%s gs\n1 0 0 1 %.2f %.2f cm\n%f %f %f %f 0 0 cm\n%.2f 0 0 %.2f 0 0 cm\n/%s Do\nQ\n",
+    // the first three matrix entries printed from single precision.
+    std::string content = "q\n";
     if (draw.artifact == EArtifact::WATERMARK)
         content += "/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n";
     else if (draw.artifact == EArtifact::PRINTER_MARK)

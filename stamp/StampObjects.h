@@ -66,6 +66,12 @@ std::string formatStampContent(const std::string& gsName, const std::string& imN
                                float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
                                const CStampDraw& draw = CStampDraw());
 
+// Its two parts: what brings the page back to its initial state, and one
+// drawing of the image (a marks update draws eight after one restore).
+std::string formatStampRestore(const CStampFrame& frame);
+std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
+                            double width, double height, const CStampDraw& draw = CStampDraw());
+
 #if defined(__GNUC__)
 #define VELLICO_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
 #else

@@ -150,7 +150,7 @@ TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
                                         "-rw-r--r-- root/root ./usr/share/bash-completion/completions/vellico",
                                     }));
     EXPECT_EQ(vtest::runCommand("dpkg-deb -f " + quoted + " Package Version Depends").output,
-              "Package: vellico\nVersion: " + projectVersion() + "\nDepends: zlib1g, libnettle8, libpng16-16\n");
+              "Package: vellico\nVersion: " + projectVersion() + "\nDepends: zlib1g, libnettle8, libpng16-16, libidn12\n");
 
     // What the program needs besides the C and C++ runtimes is what the package depends on.
     const std::string unpacked = scratch.file("root");
@@ -159,7 +159,7 @@ TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
     vtest::CommandResult needed = vtest::runCommand("objdump -p " + vtest::shellQuote(program) +
                                                     " | awk '$1 == \"NEEDED\" { print $2 }' | grep -v -x -E "
                                                     "'lib(c|m|stdc\\+\\+|gcc_s)\\.so\\.[0-9]+' | sort");
-    EXPECT_EQ(needed.output, "libnettle.so.8\nlibpng16.so.16\nlibz.so.1\n");
+    EXPECT_EQ(needed.output, "libidn.so.12\nlibnettle.so.8\nlibpng16.so.16\nlibz.so.1\n");
     EXPECT_EQ(vtest::runCommand(vtest::shellQuote(program) + " --version").output,
               "vellico " + projectVersion() + "\n");
     EXPECT_TRUE(contains(vtest::readFile(unpacked + "/usr/share/man/man1/vellico.1"), "/usr/share/vellico"));

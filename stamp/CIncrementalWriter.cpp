@@ -1,0 +1,182 @@
+#include "stamp/CIncrementalWriter.h"
+
+#include <unordered_set>
+#include <vector>
+
+#include "load/CFileSource.h"
+#include "load/CObjectReader.h"
+#include "load/CXrefTable.h"
+#include "pdf/CPdfArray.h"
+#include "pdf/CPdfDict.h"
+#include "pdf/CPdfException.h"
+#include "stamp/CInputDocument.h"
+#include "stamp/COutputFile.h"
+#include "stamp/CPageStamper.h"
+#include "stamp/StampObjects.h"
+
+namespace {
+
+// Offsets are written in 32 bits, as in the rest of the output.
+constexpr int64_t kMaxOutputOffset = 0x7FFFFFFF;
+
+// Field widths of the appended cross-reference stream: type, offset, generation.
+constexpr int kStreamWidths[3] = {1, 4, 2};
+
+std::string hexString(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text = "<";
+    for (unsigned char c : bytes) {
+        text += kDigits[c >> 4];
+        text += kDigits[c & 15];
+    }
+    return text + ">";
+}
+
+// Runs of consecutive numbers among `nums` (ascending): first and count.
+std::vector<std::pair<int, int>> subsections(const std::vector<int>& nums)
+{
+    std::vector<std::pair<int, int>> runs;
+    for (int num : nums) {
+        if (!runs.empty() && runs.back().first + runs.back().second == num)
+            ++runs.back().second;
+        else
+            runs.emplace_back(num, 1);
+    }
+    return runs;
+}
+
+} // namespace
+
+CIncrementalWriter::CIncrementalWriter(COutputFile& output, CInputDocument& input)
+    : COutputWriter(output, input, nullptr)
+{
+    m_offsetBase = input.xref().baseOffset();
+}
+
+void CIncrementalWriter::begin()
+{
+    CFileSource& file = m_input.file();
+    m_output.copyFrom(file, 0, file.size());
+    // The first appended object must start a line.
+    char last = '\n';
+    if (file.size() > 0 && file.read(file.size() - 1, &last, 1) != 1)
+        throw CPdfException(CPdfException::EKind::InputError, "Input file read error");
+    if (last != '\n' && last != '\r')
+        m_output.write("\n");
+}
+
+void CIncrementalWriter::writeObjects(CPageStamper& stamper)
+{
+    std::vector<CPageRecord>& pages = stamper.pages();
+    // A page the tree lists twice is one object: it is stamped once.
+    std::unordered_set<int> stamped;
+    for (size_t i = 0; i < pages.size(); ++i) {
+        stamper.pageMet();
+        const int num = pages[i].objectNumber;
+        if (!stamper.selects(static_cast<int>(i)) || !stamped.insert(num).second)
+            continue;
+        std::string text = std::move(pages[i].text);
+        if (text.empty())
+            text = m_input.reader().text(num);
+        if (text.empty()) {
+            m_input.xref().reportUnusable(num);
+            continue;
+        }
+        stamper.stamp(static_cast<int>(i), text);
+    }
+}
+
+void CIncrementalWriter::finish()
+{
+    const int64_t startxref = m_output.position() - m_offsetBase;
+    if (m_output.position() > kMaxOutputOffset)
+        throw CPdfException::formatted(CPdfException::EKind::OutputError,
+                                       "\nOutput file would be larger than 2 GB, which is not supported: '%s'\n",
+                                       m_output.name());
+    // After a hybrid file, a table: readers that know no streams still find
+    // the classic chain whole, and the others follow /Prev to the hybrid section.
+    if (m_input.xref().newestSectionKind() == CXrefTable::ESectionKind::Stream)
+        writeStream(startxref);
+    else
+        writeTable(startxref);
+}
+
+std::string CIncrementalWriter::trailerEntries() const
+{
+    const CXrefTable& xref = m_input.xref();
+    std::string text = formatText("/Root %d %d R\n", xref.rootNum(), xref.rootGen());
+    if (xref.infoNum() != 0)
+        text += formatText("/Info %d %d R\n", xref.infoNum(), xref.infoGen());
+    if (xref.securityHandler())
+        text += xref.encryptEntryText() + "\n";
+    if (!xref.idEntryText().empty()) {
+        text += xref.idEntryText() + "\n";
+    } else if (xref.trailer().type() == PDF_DICT) {
+        // The trailer's strings are never encrypted: its /ID is written as it reads.
+        CPdfObject ids;
+        xref.trailer().dictValue()->getValueUnresolved("ID", ids);
+        if (ids.type() == PDF_ARRAY && ids.arrayValue()->count() == 2) {
+            std::string entry = "/ID [";
+            for (int i = 0; i < 2; ++i) {
+                CPdfObject id;
+                ids.arrayValue()->getItemUnresolved(i, id);
+                if (id.type() != PDF_STRING)
+                    return text;
+                entry += hexString(id.textString());
+            }
+            text += entry + "]\n";
+        }
+    }
+    text += formatText("/Prev %lld\n", static_cast<long long>(xref.newestSectionOffset()));
+    return text;
+}
+
+void CIncrementalWriter::writeTable(int64_t startxref)
+{
+    std::vector<int> written;
+    for (size_t i = 0; i < m_records.size(); ++i)
+        if (m_records[i].type == XREF_IN_FILE)
+            written.push_back(static_cast<int>(i));
+    std::string text = "xref\n";
+    for (const auto& run : subsections(written)) {
+        text += formatText("%d %d\n", run.first, run.second);
+        for (int num = run.first; num < run.first + run.second; ++num) {
+            const CXrefRecord& record = m_records[static_cast<size_t>(num)];
+            text += formatText("%010d %05d n\r\n", record.offset, record.gen);
+        }
+    }
+    text += "trailer\n<<\n/Size " + std::to_string(m_records.size()) + "\n" + trailerEntries();
+    text += ">>\nstartxref\n" + std::to_string(startxref) + "\n%%EOF\n";
+    m_output.write(text);
+}
+
+void CIncrementalWriter::writeStream(int64_t startxref)
+{
+    // The stream lists itself too.
+    const int self = beginNewObject();
+    std::vector<int> written;
+    for (size_t i = 0; i < m_records.size(); ++i)
+        if (m_records[i].type == XREF_IN_FILE)
+            written.push_back(static_cast<int>(i));
+    std::string index, rows;
+    for (const auto& run : subsections(written)) {
+        index += formatText("%s%d %d", index.empty() ? "" : " ", run.first, run.second);
+        for (int num = run.first; num < run.first + run.second; ++num) {
+            const CXrefRecord& record = m_records[static_cast<size_t>(num)];
+            const uint32_t fields[3] = {1, static_cast<uint32_t>(record.offset), static_cast<uint32_t>(record.gen)};
+            for (int f = 0; f < 3; ++f)
+                for (int byte = kStreamWidths[f] - 1; byte >= 0; --byte)
+                    rows += static_cast<char>((fields[f] >> (8 * byte)) & 0xFF);
+        }
+    }
+    // Cross-reference streams are never encrypted.
+    std::string text = " 0 obj\n<<\n/Type /XRef\n/Size " + std::to_string(m_records.size());
+    text += formatText("\n/W [%d %d %d]\n/Index [%s]\n", kStreamWidths[0], kStreamWidths[1], kStreamWidths[2],
+                       index.c_str());
+    text += trailerEntries();
+    text += "/Length " + std::to_string(rows.size()) + "\n>>\nstream\n" + rows + "\nendstream\nendobj\n";
+    text += "startxref\n" + std::to_string(startxref) + "\n%%EOF\n";
+    m_output.write(text);
+    endNewObject(self);
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "stamp/COutputWriter.h"
+
+// An update appended to the input: the input's bytes as they are, then the
+// new objects and the objects the stamp changes, then one cross-reference
+// section of the input's own kind whose /Prev leads to the input's newest.
+// Bytes a signature covers stay where they were, so it stays valid for the
+// revision it signs.
+class CIncrementalWriter : public COutputWriter {
+public:
+    CIncrementalWriter(COutputFile& output, CInputDocument& input);
+
+    void begin() override;
+    void writeObjects(CPageStamper& stamper) override;
+    void finish() override;
+
+private:
+    void writeTable(int64_t startxref);
+    void writeStream(int64_t startxref);
+    // The trailer entries an update repeats, each ending in a line end.
+    std::string trailerEntries() const;
+};
