@@ -179,6 +179,11 @@ bool CObjectReader::span(int num, CObjectSpan& span)
                 span.lengthText = " /Length " + length + " ";
             }
         }
+        if (stream.endstreamMissing) {
+            span.endstreamAt = stream.dataEnd;
+            span.endstreamText =
+                stream.dataEnd < stream.endobjBegin ? CObjectSpan::kEndstream : CObjectSpan::kEndstreamLine;
+        }
         if (stream.endobjBegin < 0) {
             // The next object follows "endstream" at once.
             span.length = stream.endstreamEnd - start;
@@ -285,14 +290,15 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
     CObjectSpan where;
     if (!span(num, where))
         return std::string();
-    std::string text(static_cast<size_t>(where.length), '\0');
-    text.resize(m_input.read(where.start, text.data(), text.size()));
-    if (where.lengthCorrected()) {
-        const size_t begin = static_cast<size_t>(where.lengthBegin - where.start);
-        text.replace(begin, static_cast<size_t>(where.lengthEnd - where.lengthBegin), where.lengthText);
-    }
-    if (where.endobjMissing)
-        text += CObjectSpan::kEndobj;
+    std::string text;
+    text.reserve(static_cast<size_t>(where.length));
+    where.forEachPiece(
+        [&](int64_t begin, int64_t length) {
+            const size_t at = text.size();
+            text.resize(at + static_cast<size_t>(length));
+            text.resize(at + m_input.read(begin, text.data() + at, static_cast<size_t>(length)));
+        },
+        [&](std::string_view piece) { text += piece; });
     if (head)
         std::swap(*head, m_head); // read from the same bytes: its positions are the text's
     return text;

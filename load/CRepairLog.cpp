@@ -73,10 +73,15 @@ std::vector<std::string> CRepairLog::lines() const
         lines.push_back(std::to_string(m_unreadable.size()) + " objects could not be read; left out: " +
                         numberList(m_unreadable));
     if (m_wrongLength.size() == 1)
-        lines.push_back("stream " + numberList(m_wrongLength) + " has a wrong /Length; corrected");
-    else if (!m_wrongLength.empty())
+        lines.push_back("stream " + numberList(m_wrongLength) +
+                        (m_endstreamMissing.empty() ? " has a wrong /Length" : " has no endstream") + "; corrected");
+    else if (!m_wrongLength.empty() && m_endstreamMissing.empty())
         lines.push_back(std::to_string(m_wrongLength.size()) + " streams have a wrong /Length; corrected: " +
                         numberList(m_wrongLength));
+    else if (!m_wrongLength.empty())
+        lines.push_back(std::to_string(m_wrongLength.size()) + " streams have a wrong /Length or no endstream; " +
+                        "corrected: " + numberList(m_wrongLength) +
+                        " (no endstream: " + numberList(m_endstreamMissing) + ")");
     if (m_skippedKids.size() == 1)
         lines.push_back("page tree entry " + numberList(m_skippedKids) + " is missing or loops back; skipped");
     else if (!m_skippedKids.empty())

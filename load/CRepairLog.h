@@ -26,8 +26,14 @@ public:
     void skippedKid(int num) { m_skippedKids.insert(num); }
     // The catalog names no page tree: the document is copied without a stamp.
     void noPageTree() { m_noPageTree = true; }
-    // Stream `num` does not end where its /Length says.
-    void wrongLength(int num) { m_wrongLength.insert(num); }
+    // Stream `num` does not end where its /Length says; with
+    // `endstreamMissing`, its data ends at its "endobj".
+    void wrongLength(int num, bool endstreamMissing = false)
+    {
+        m_wrongLength.insert(num);
+        if (endstreamMissing)
+            m_endstreamMissing.insert(num);
+    }
 
     bool empty() const;
     // One line per kind, without the "Warning: " prefix.
@@ -41,6 +47,7 @@ private:
     std::set<int> m_missing;
     std::set<int> m_unreadable;
     std::set<int> m_wrongLength;
+    std::set<int> m_endstreamMissing; // among m_wrongLength
     std::set<int> m_skippedKids;
     bool m_noPageTree = false;
 };

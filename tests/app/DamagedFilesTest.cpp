@@ -55,6 +55,12 @@ std::string withFirstLength(std::string pdf, const std::string& value)
     return pdf.replace(at, pdf.find_first_not_of("0123456789", at) - at, value);
 }
 
+// The first stream's (object 6's) "endstream" replaced by `word` of its length.
+std::string withFirstEndstream(std::string pdf, const std::string& word)
+{
+    return pdf.replace(pdf.find("endstream", pdf.find("\n6 0 obj")), word.size(), word);
+}
+
 struct DamageCase {
     const char* name;
     std::function<std::string()> damaged;
@@ -169,6 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"stream 6 has a wrong /Length; corrected"}},
         DamageCase{"LengthTooLong", [] { return withFirstLength(threePages().build(), "99"); },
                    {"stream 6 has a wrong /Length; corrected"}},
+        // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
+        DamageCase{"EndstreamMisspelt", [] { return withFirstEndstream(threePages().build(), "enxstream"); },
+                   {"stream 6 has no endstream; corrected"}},
+        DamageCase{"EndstreamMissing", [] { return withFirstEndstream(threePages().build(), "         "); },
+                   {"stream 6 has no endstream; corrected"}},
         DamageCase{"LengthToAMissingObject",
                    [] { return withFirstLength(threePages().build(), "77 0 R"); }, // longer: later offsets move
                    {rebuilt("no cross-reference section at offset 872"), "stream 6 has a wrong /Length; corrected"}},
