@@ -42,7 +42,7 @@ std::string fewNumbers(const std::set<int>& numbers)
 bool CRepairLog::empty() const
 {
     return m_rebuiltFrom < 0 && m_foundByScan.empty() && m_missing.empty() && m_unreadable.empty() &&
-           m_wrongLength.empty() && m_skippedKids.empty() && !m_noPageTree;
+           m_wrongLength.empty() && m_skippedKids.empty() && !m_noPageTree && m_pagesIsAPage < 0;
 }
 
 std::vector<std::string> CRepairLog::lines() const
@@ -89,5 +89,8 @@ std::vector<std::string> CRepairLog::lines() const
                         " page tree entries are missing or loop back; skipped: " + numberList(m_skippedKids));
     if (m_noPageTree)
         lines.push_back("the document has no page tree; copied without a stamp");
+    if (m_pagesIsAPage >= 0)
+        lines.push_back("the catalog's /Pages names page " + std::to_string(m_pagesIsAPage) +
+                        ", not a page tree; taken as the only page");
     return lines;
 }

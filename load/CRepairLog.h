@@ -34,6 +34,9 @@ public:
         if (endstreamMissing)
             m_endstreamMissing.insert(num);
     }
+    // The catalog's /Pages names page `num`, not a page tree node: the
+    // document is taken as that one page.
+    void pagesIsAPage(int num) { m_pagesIsAPage = num; }
 
     bool empty() const;
     // One line per kind, without the "Warning: " prefix.
@@ -50,4 +53,5 @@ private:
     std::set<int> m_endstreamMissing; // among m_wrongLength
     std::set<int> m_skippedKids;
     bool m_noPageTree = false;
+    int m_pagesIsAPage = -1;
 };
