@@ -290,15 +290,18 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
     CObjectSpan where;
     if (!span(num, where))
         return std::string();
-    std::string text;
-    text.reserve(static_cast<size_t>(where.length));
-    where.forEachPiece(
-        [&](int64_t begin, int64_t length) {
-            const size_t at = text.size();
-            text.resize(at + static_cast<size_t>(length));
-            text.resize(at + m_input.read(begin, text.data() + at, static_cast<size_t>(length)));
-        },
-        [&](std::string_view piece) { text += piece; });
+    // Read whole, then repaired from the back (the span's forEachPiece in
+    // place): most objects need no repair, and pages are read by the thousand.
+    std::string text(static_cast<size_t>(where.length), '\0');
+    text.resize(m_input.read(where.start, text.data(), text.size()));
+    if (where.endstreamAt >= 0)
+        text.insert(std::min(static_cast<size_t>(where.endstreamAt - where.start), text.size()), where.endstreamText);
+    if (where.lengthCorrected()) {
+        const size_t begin = static_cast<size_t>(where.lengthBegin - where.start);
+        text.replace(begin, static_cast<size_t>(where.lengthEnd - where.lengthBegin), where.lengthText);
+    }
+    if (where.endobjMissing)
+        text += CObjectSpan::kEndobj;
     if (head)
         std::swap(*head, m_head); // read from the same bytes: its positions are the text's
     return text;
