@@ -130,22 +130,49 @@ bool CStreamEndFinder::endstreamAt(int64_t dataEnd, CPdfStreamEnd& end)
 
 bool CStreamEndFinder::objectEndsAt(int64_t position)
 {
-    CPdfLexer lexer(new CPdfFileWindowStream(m_file, position, 0, CPdfObject()));
-    CPdfObject token;
-    lexer.readToken(token);
-    if (lexer.tokenBegin() != position || !token.isKeyword("endobj"))
+    char buffer[kEndobjLook];
+    const std::string_view bytes = bytesAt(position, buffer, kEndobjLook);
+    const bool complete = position + static_cast<int64_t>(bytes.size()) >= m_file->size();
+    size_t at = 0;
+    // The regular characters from `at` on; a word that ends where the bytes
+    // do may go on past them, and counts as none.
+    auto word = [&]() {
+        const size_t begin = at;
+        while (at < bytes.size() && CPdfLexer::isRegular(static_cast<unsigned char>(bytes[at])))
+            ++at;
+        return at < bytes.size() || complete ? bytes.substr(begin, at - begin) : std::string_view();
+    };
+    auto skipBlanksAndComments = [&]() {
+        while (at < bytes.size()) {
+            if (bytes[at] == '%') {
+                while (at < bytes.size() && bytes[at] != '\r' && bytes[at] != '\n')
+                    ++at;
+            } else if (CPdfLexer::isWhitespace(static_cast<unsigned char>(bytes[at]))) {
+                ++at;
+            } else {
+                return;
+            }
+        }
+    };
+    auto isNumber = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (word() != "endobj")
         return false;
-    lexer.readToken(token);
-    if (token.type() == PDF_EOF || token.isKeyword("xref") || token.isKeyword("trailer") ||
-        token.isKeyword("startxref"))
+    skipBlanksAndComments();
+    if (at == bytes.size())
+        return complete; // the end of the file
+    const std::string_view next = word();
+    if (next == "xref" || next == "trailer" || next == "startxref")
         return true;
     // "N G obj"
-    for (int number = 0; number < 2; ++number) {
-        if (token.type() != PDF_INT)
-            return false;
-        lexer.readToken(token);
-    }
-    return token.isKeyword("obj");
+    if (!isNumber(next))
+        return false;
+    skipBlanksAndComments();
+    if (!isNumber(word()))
+        return false;
+    skipBlanksAndComments();
+    return word() == "obj";
 }
 
 bool CStreamEndFinder::findEndByKeyword(CPdfStreamEnd& end)

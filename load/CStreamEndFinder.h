@@ -35,6 +35,10 @@ private:
     // Bytes read at once after a keyword or after data: enough for the
     // tokens looked at there in all but odd files, which the lexer reads.
     static constexpr size_t kPeek = 64;
+    // Bytes looked at after an "endobj" to see whether it ends an object:
+    // another header or the table follows within them in real files, and a
+    // bound keeps a file of many such words linear.
+    static constexpr size_t kEndobjLook = 256;
 
     // Up to `count` bytes at `position`: in place in the cache when one block
     // holds them, else copied into `buffer`. Valid until the next read.

@@ -227,6 +227,8 @@ TEST(DamagedFile, HostileRepetitionStaysLinear)
         junk += "99 0 obj\n<< /Length 1 >>\nstream\nxx\n";
     for (int i = 0; i < 20000; ++i) // and as many on one line, data on their keywords' line
         junk += "<< >> stream xx ";
+    for (int i = 0; i < 20000; ++i) // and as many "endobj" words that end no object, each before a string
+        junk += "stream\nendobj (";
     b.set(10, "<< /Junk (" + std::string(10, 'j') + ") >>");
     std::string pdf = b.build();
     pdf.insert(pdf.find("10 0 obj"), junk);
