@@ -179,6 +179,11 @@ bool CObjectReader::span(int num, CObjectSpan& span)
                 span.lengthText = " /Length " + length + " ";
             }
         }
+        if (stream.endstreamMissing) {
+            span.endstreamAt = stream.dataEnd;
+            span.endstreamText =
+                stream.dataEnd < stream.endobjBegin ? CObjectSpan::kEndstream : CObjectSpan::kEndstreamLine;
+        }
         if (stream.endobjBegin < 0) {
             // The next object follows "endstream" at once.
             span.length = stream.endstreamEnd - start;
@@ -285,8 +290,12 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
     CObjectSpan where;
     if (!span(num, where))
         return std::string();
+    // Read whole, then repaired from the back (the span's forEachPiece in
+    // place): most objects need no repair, and pages are read by the thousand.
     std::string text(static_cast<size_t>(where.length), '\0');
     text.resize(m_input.read(where.start, text.data(), text.size()));
+    if (where.endstreamAt >= 0)
+        text.insert(std::min(static_cast<size_t>(where.endstreamAt - where.start), text.size()), where.endstreamText);
     if (where.lengthCorrected()) {
         const size_t begin = static_cast<size_t>(where.lengthBegin - where.start);
         text.replace(begin, static_cast<size_t>(where.lengthEnd - where.lengthBegin), where.lengthText);

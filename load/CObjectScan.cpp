@@ -105,8 +105,10 @@ void CObjectScan::run(CPdfStream& file, CPdfStreamEndRule& ends, int64_t base, i
             // dictionary's ">>" before it, makes it the keyword.
             if (!keyword || (at(pos + 6) != '\r' && at(pos + 6) != '\n' && !followsDictionary(pos)))
                 break;
+            // Data that ends at an "endobj" has lost its "endstream": headers
+            // in it are more likely objects of their own than data, and stay found.
             CPdfStreamEnd end;
-            if (ends.find(-1, pos + 6, -1, end))
+            if (ends.find(-1, pos + 6, -1, end) && !end.endstreamMissing)
                 pos = end.endstreamEnd - 1; // on past "endstream"
             break;
         }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "pdf/CPdfObject.h"
 
@@ -25,4 +26,32 @@ struct CObjectSpan {
     int64_t lengthEnd = -1;
     std::string lengthText;
     bool lengthCorrected() const { return lengthBegin >= 0; }
+    // A stream without "endstream" before its "endobj": a copy writes
+    // endstreamText at file position endstreamAt, where its data ends (the
+    // file's line end, when there is one, follows it there).
+    int64_t endstreamAt = -1;
+    std::string_view endstreamText;
+    static constexpr std::string_view kEndstream = "\nendstream";
+    static constexpr std::string_view kEndstreamLine = "\nendstream\n";
+
+    // The copy with its repairs, in order: copy(begin, length) for bytes of
+    // the file, write(text) for what the repairs put in.
+    template <class Copy, class Write>
+    void forEachPiece(Copy&& copy, Write&& write) const
+    {
+        int64_t at = start;
+        if (lengthCorrected()) {
+            copy(at, lengthBegin - at);
+            write(std::string_view(lengthText));
+            at = lengthEnd;
+        }
+        if (endstreamAt >= 0) {
+            copy(at, endstreamAt - at);
+            write(endstreamText);
+            at = endstreamAt;
+        }
+        copy(at, start + length - at);
+        if (endobjMissing)
+            write(std::string_view(kEndobj));
+    }
 };

@@ -42,7 +42,7 @@ std::string fewNumbers(const std::set<int>& numbers)
 bool CRepairLog::empty() const
 {
     return m_rebuiltFrom < 0 && m_foundByScan.empty() && m_missing.empty() && m_unreadable.empty() &&
-           m_wrongLength.empty() && m_skippedKids.empty() && !m_noPageTree;
+           m_wrongLength.empty() && m_skippedKids.empty() && !m_noPageTree && m_pagesIsAPage < 0;
 }
 
 std::vector<std::string> CRepairLog::lines() const
@@ -73,10 +73,15 @@ std::vector<std::string> CRepairLog::lines() const
         lines.push_back(std::to_string(m_unreadable.size()) + " objects could not be read; left out: " +
                         numberList(m_unreadable));
     if (m_wrongLength.size() == 1)
-        lines.push_back("stream " + numberList(m_wrongLength) + " has a wrong /Length; corrected");
-    else if (!m_wrongLength.empty())
+        lines.push_back("stream " + numberList(m_wrongLength) +
+                        (m_endstreamMissing.empty() ? " has a wrong /Length" : " has no endstream") + "; corrected");
+    else if (!m_wrongLength.empty() && m_endstreamMissing.empty())
         lines.push_back(std::to_string(m_wrongLength.size()) + " streams have a wrong /Length; corrected: " +
                         numberList(m_wrongLength));
+    else if (!m_wrongLength.empty())
+        lines.push_back(std::to_string(m_wrongLength.size()) + " streams have a wrong /Length or no endstream; " +
+                        "corrected: " + numberList(m_wrongLength) +
+                        " (no endstream: " + numberList(m_endstreamMissing) + ")");
     if (m_skippedKids.size() == 1)
         lines.push_back("page tree entry " + numberList(m_skippedKids) + " is missing or loops back; skipped");
     else if (!m_skippedKids.empty())
@@ -84,5 +89,8 @@ std::vector<std::string> CRepairLog::lines() const
                         " page tree entries are missing or loop back; skipped: " + numberList(m_skippedKids));
     if (m_noPageTree)
         lines.push_back("the document has no page tree; copied without a stamp");
+    if (m_pagesIsAPage >= 0)
+        lines.push_back("the catalog's /Pages names page " + std::to_string(m_pagesIsAPage) +
+                        ", not a page tree; taken as the only page");
     return lines;
 }

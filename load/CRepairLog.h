@@ -26,8 +26,17 @@ public:
     void skippedKid(int num) { m_skippedKids.insert(num); }
     // The catalog names no page tree: the document is copied without a stamp.
     void noPageTree() { m_noPageTree = true; }
-    // Stream `num` does not end where its /Length says.
-    void wrongLength(int num) { m_wrongLength.insert(num); }
+    // Stream `num` does not end where its /Length says; with
+    // `endstreamMissing`, its data ends at its "endobj".
+    void wrongLength(int num, bool endstreamMissing = false)
+    {
+        m_wrongLength.insert(num);
+        if (endstreamMissing)
+            m_endstreamMissing.insert(num);
+    }
+    // The catalog's /Pages names page `num`, not a page tree node: the
+    // document is taken as that one page.
+    void pagesIsAPage(int num) { m_pagesIsAPage = num; }
 
     bool empty() const;
     // One line per kind, without the "Warning: " prefix.
@@ -41,6 +50,8 @@ private:
     std::set<int> m_missing;
     std::set<int> m_unreadable;
     std::set<int> m_wrongLength;
+    std::set<int> m_endstreamMissing; // among m_wrongLength
     std::set<int> m_skippedKids;
     bool m_noPageTree = false;
+    int m_pagesIsAPage = -1;
 };

@@ -30,12 +30,10 @@ bool CStreamEndFinder::find(int num, int64_t keywordEnd, int64_t claimedLength, 
     if (onLine >= 0 && claimedLength >= 0 && endsAfter(onLine, claimedLength, end))
         return true;
     end.dataBegin = onLine >= 0 ? onLine : nextLine >= 0 ? nextLine : lineAfter(keywordEnd);
-    const int64_t dataEnd = dataEndBeforeEndstream(end.dataBegin);
-    if (dataEnd < 0 || !endstreamAt(dataEnd, end))
+    if (!findEndByKeyword(end))
         return false;
-    end.dataEnd = dataEnd;
     if (num >= 0)
-        m_log->wrongLength(num);
+        m_log->wrongLength(num, end.endstreamMissing);
     return true;
 }
 
@@ -130,25 +128,92 @@ bool CStreamEndFinder::endstreamAt(int64_t dataEnd, CPdfStreamEnd& end)
     return true;
 }
 
-int64_t CStreamEndFinder::dataEndBeforeEndstream(int64_t data)
+bool CStreamEndFinder::objectEndsAt(int64_t position)
 {
-    // Searches already made answer later ones that start within what they
-    // passed over: a file of many broken streams stays linear.
-    int64_t found = -2;
-    auto known = m_endstreamSearches.upper_bound(data);
-    if (known != m_endstreamSearches.begin()) {
+    char buffer[kEndobjLook];
+    const std::string_view bytes = bytesAt(position, buffer, kEndobjLook);
+    const bool complete = position + static_cast<int64_t>(bytes.size()) >= m_file->size();
+    size_t at = 0;
+    // The regular characters from `at` on; a word that ends where the bytes
+    // do may go on past them, and counts as none.
+    auto word = [&]() {
+        const size_t begin = at;
+        while (at < bytes.size() && CPdfLexer::isRegular(static_cast<unsigned char>(bytes[at])))
+            ++at;
+        return at < bytes.size() || complete ? bytes.substr(begin, at - begin) : std::string_view();
+    };
+    auto skipBlanksAndComments = [&]() {
+        while (at < bytes.size()) {
+            if (bytes[at] == '%') {
+                while (at < bytes.size() && bytes[at] != '\r' && bytes[at] != '\n')
+                    ++at;
+            } else if (CPdfLexer::isWhitespace(static_cast<unsigned char>(bytes[at]))) {
+                ++at;
+            } else {
+                return;
+            }
+        }
+    };
+    auto isNumber = [](std::string_view text) {
+        return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (word() != "endobj")
+        return false;
+    skipBlanksAndComments();
+    if (at == bytes.size())
+        return complete; // the end of the file
+    const std::string_view next = word();
+    if (next == "xref" || next == "trailer" || next == "startxref")
+        return true;
+    // "N G obj"
+    if (!isNumber(next))
+        return false;
+    skipBlanksAndComments();
+    if (!isNumber(word()))
+        return false;
+    skipBlanksAndComments();
+    return word() == "obj";
+}
+
+bool CStreamEndFinder::findEndByKeyword(CPdfStreamEnd& end)
+{
+    const int64_t data = end.dataBegin;
+    const int64_t endstream = firstAfter(m_endstreamSearches, "endstream", data);
+    const int64_t endobj = firstAfter(m_endobjSearches, "endobj", data);
+    const bool objectEnds = endobj >= 0 && objectEndsAt(endobj);
+    if (endstream >= 0 && (!objectEnds || endstream < endobj)) {
+        const int64_t dataEnd = lessLineEnd(endstream, data);
+        if (endstreamAt(dataEnd, end)) {
+            end.dataEnd = dataEnd;
+            return true;
+        }
+    }
+    if (!objectEnds)
+        return false;
+    end.dataEnd = lessLineEnd(endobj, data);
+    end.endstreamEnd = end.dataEnd;
+    end.endobjBegin = endobj;
+    end.endstreamMissing = true;
+    return true;
+}
+
+int64_t CStreamEndFinder::firstAfter(std::map<int64_t, int64_t>& searches, std::string_view word, int64_t from)
+{
+    auto known = searches.upper_bound(from);
+    if (known != searches.begin()) {
         --known;
-        if (known->second < 0 || known->second >= data)
-            found = known->second;
+        if (known->second < 0 || known->second >= from)
+            return known->second;
     }
-    if (found == -2) {
-        found = m_file->find(data, "endstream");
-        m_endstreamSearches[data] = found;
-    }
-    if (found < 0)
-        return -1;
+    const int64_t found = m_file->find(from, word);
+    searches[from] = found;
+    return found;
+}
+
+int64_t CStreamEndFinder::lessLineEnd(int64_t keyword, int64_t data)
+{
     // The line end before the keyword is not part of the data.
-    int64_t end = found;
+    int64_t end = keyword;
     char before[2] = {};
     if (end - data >= 2 && m_file->read(end - 2, before, 2) == 2) {
         if (before[1] == '\n')

@@ -18,7 +18,11 @@ class CRepairLog;
 // - data written on the keyword's own line starts after the blanks that
 //   follow the keyword, and /Length is tried from there too;
 // - otherwise /Length is wrong or missing: the data runs to the line end
-//   before the next "endstream", which must be a keyword of its own.
+//   before the next "endstream", which must be a keyword of its own;
+// - when an "endobj" that ends the object comes first (the "endstream" is
+//   missing or misspelt), the data runs to the line end before it, as
+//   lenient readers take it; a right /Length never gets that far, so an
+//   "endobj" inside the data it measures cuts nothing.
 // A wrong length is recorded in the repair log here, and nowhere else.
 class CStreamEndFinder final : public CPdfStreamEndRule {
 public:
@@ -31,6 +35,10 @@ private:
     // Bytes read at once after a keyword or after data: enough for the
     // tokens looked at there in all but odd files, which the lexer reads.
     static constexpr size_t kPeek = 64;
+    // Bytes looked at after an "endobj" to see whether it ends an object:
+    // another header or the table follows within them in real files, and a
+    // bound keeps a file of many such words linear.
+    static constexpr size_t kEndobjLook = 256;
 
     // Up to `count` bytes at `position`: in place in the cache when one block
     // holds them, else copied into `buffer`. Valid until the next read.
@@ -45,11 +53,23 @@ private:
     // Whether "endstream" is the next token at `dataEnd`; sets where it and
     // the "endobj" after it stand.
     bool endstreamAt(int64_t dataEnd, CPdfStreamEnd& end);
-    // Before the line end that precedes the first "endstream" at or after
-    // `data`; -1 when none does.
-    int64_t dataEndBeforeEndstream(int64_t data);
+    // Whether the token at `position` is an "endobj" that ends an object:
+    // what follows it is another object's header, the cross-reference data
+    // or the end of the file. The word alone may stand in the data.
+    bool objectEndsAt(int64_t position);
+    // Where the data ends when /Length does not say: before the first
+    // "endstream" or "endobj" at or after `end.dataBegin`, whichever is a
+    // keyword and comes first. False when neither is there.
+    bool findEndByKeyword(CPdfStreamEnd& end);
+    // The first `word` at or after `from`, or -1. Searches already made
+    // answer later ones that start within what they passed over, so a file
+    // of many broken streams stays linear.
+    int64_t firstAfter(std::map<int64_t, int64_t>& searches, std::string_view word, int64_t from);
+    // `keyword` (at or after `data`) less the line end before it.
+    int64_t lessLineEnd(int64_t keyword, int64_t data);
 
     std::shared_ptr<CFileSource> m_file;
     CRepairLog* m_log;                              // not owned
     std::map<int64_t, int64_t> m_endstreamSearches; // start -> first "endstream" at or after it, or -1
+    std::map<int64_t, int64_t> m_endobjSearches;    // start -> first "endobj" at or after it, or -1
 };

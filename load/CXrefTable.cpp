@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 
+#include "load/CEncryptDictReader.h"
 #include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "load/CSecurityHandler.h"
@@ -194,29 +195,6 @@ std::string CXrefTable::fileText(int64_t begin, int64_t end)
     return text;
 }
 
-void CXrefTable::readEncryptObject(int num, int gen, CPdfObject& out, CPdfDictLayout& layout)
-{
-    // The dictionary's strings are never encrypted, so the object is read
-    // where the file holds it (or where the scan found it).
-    if (num > 0 && num < recordCount() && m_records[static_cast<size_t>(num)].type == XREF_IN_FILE) {
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            const CXrefRecord& record = m_records[static_cast<size_t>(num)];
-            CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + record.offset, 0, CPdfObject()), true);
-            parser.setStreamEnds(m_streamEnds.get());
-            int headerNum = 0, headerGen = 0;
-            if (record.gen == gen && parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
-                headerGen == gen) {
-                parser.parseObject(out, &layout);
-                return;
-            }
-            if (attempt > 0 || !relocate(num))
-                break;
-        }
-    }
-    throw CPdfException(CPdfException::EKind::Encrypted,
-                        "PDF file is encrypted, but its encryption dictionary is damaged: it is not in the file", num);
-}
-
 void CXrefTable::readEncryption(int64_t at, bool isObject)
 {
     m_security.reset();
@@ -240,17 +218,21 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
         throw CPdfException(CPdfException::EKind::Encrypted, "PDF file is encrypted, but its trailer is damaged",
                             isObject ? std::optional<int>(num) : std::nullopt, at);
 
+    // Its values resolve through `objects`, which must outlive it.
+    CEncryptDictReader objects(*this);
     CPdfObject encrypt;
     CPdfDictLayout encryptLayout;
     if (encryptEntry->type == PDF_REF) {
-        readEncryptObject(encryptEntry->num, encryptEntry->gen, encrypt, encryptLayout);
+        if (!objects.readObject(encryptEntry->num, encryptEntry->gen, encrypt, &encryptLayout))
+            throw CPdfException(
+                CPdfException::EKind::Encrypted,
+                "PDF file is encrypted, but its encryption dictionary is damaged: it is not in the file",
+                encryptEntry->num);
         m_encryptNum = encryptEntry->num;
         m_encryptEntryText =
             "/Encrypt " + std::to_string(encryptEntry->num) + " " + std::to_string(encryptEntry->gen) + " R";
     } else if (encryptEntry->type == PDF_DICT) {
-        CPdfParser inner(nullptr, m_stream->openWindow(encryptEntry->valueBegin, 0, CPdfObject()), true);
-        inner.setStreamEnds(m_streamEnds.get());
-        inner.parseObject(encrypt, &encryptLayout);
+        objects.readValueAt(encryptEntry->valueBegin, encrypt, encryptLayout);
         m_encryptEntryText = "/Encrypt " + fileText(encryptEntry->valueBegin, encryptEntry->valueEnd);
     } else {
         throw CPdfException(CPdfException::EKind::Encrypted,
@@ -260,7 +242,7 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
     // /P as written: writers also give it unsigned, past the parser's integers.
     std::string permissionsText;
     if (const CPdfEntryLayout* p = encryptLayout.find("P"))
-        permissionsText = fileText(p->valueBegin, p->valueEnd);
+        permissionsText = objects.valueText(*p);
 
     std::string firstId;
     if (const CPdfEntryLayout* idEntry = layout.find("ID")) {

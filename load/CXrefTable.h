@@ -148,9 +148,6 @@ private:
     void readEncryption(int64_t at, bool isObject);
     // readEncryption for the newest trailer, when it has /Encrypt.
     void setUpEncryption();
-    // Parses object `num` `gen`, the encryption dictionary, with its
-    // strings' bytes; `layout` receives where its entries stand.
-    void readEncryptObject(int num, int gen, CPdfObject& out, CPdfDictLayout& layout);
     // The file's bytes [begin, end), positions of the main stream.
     std::string fileText(int64_t begin, int64_t end);
     // The decoded object stream `num`, from the cache or built now.

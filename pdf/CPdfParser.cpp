@@ -276,10 +276,12 @@ CPdfStream* CPdfParser::buildStream(const CPdfObject& dict)
         input->seekPos(end.dataBegin, SEEK_SET);
         return nullptr;
     }
-    // "stream", then the "endstream" the rule found after the data.
+    // "stream", then the "endstream" the rule found after the data (none
+    // when it ends at "endobj").
     input->seekPos(end.dataEnd, SEEK_SET);
     advance();
-    advance();
+    if (!end.endstreamMissing)
+        advance();
     CPdfRefPtr<CPdfStream> data =
         CPdfRefPtr<CPdfStream>::adopt(input->openStreamData(end.dataBegin, end.dataEnd - end.dataBegin, dict));
     advance();

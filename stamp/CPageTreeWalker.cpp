@@ -153,6 +153,13 @@ void CPageTreeWalker::resolvedEntry(const CNode& node, const char* key, CPdfObje
         out.setNull();
 }
 
+bool CPageTreeWalker::isPage(const CNode& node) const
+{
+    CPdfObject type;
+    resolvedEntry(node, "Type", type);
+    return type.type() == PDF_NAME && type.textString() == "Page";
+}
+
 bool CPageTreeWalker::isTreeNode(const CNode& node) const
 {
     // A bare array of kids, met where a node's /Kids names it.
@@ -273,6 +280,13 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
             m_xref.repairLog().noPageTree();
             return;
         }
+        if (isPage(root)) {
+            // A catalog whose /Pages names a page: viewers show that page
+            // alone, with only its own attributes, whatever its /Parent holds.
+            m_xref.repairLog().pagesIsAPage(rootNum);
+            keepPage(rootNum, CInherited(), root, pages);
+            return;
+        }
         CPdfObject count;
         resolvedEntry(root, "Count", count);
         if (count.type() == PDF_INT)
@@ -319,13 +333,17 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
             stack.push_back(std::move(frame));
             continue;
         }
-        if (static_cast<int64_t>(pages.size()) < pageLimit) {
-            pages.push_back(makePage(num, stack.back().inherited, kid));
-            if (kid.laidOut && kid.text.size() <= m_textBudget) {
-                m_textBudget -= kid.text.size();
-                pages.back().text = std::move(kid.text);
-            }
-        }
+        if (static_cast<int64_t>(pages.size()) < pageLimit)
+            keepPage(num, stack.back().inherited, kid, pages);
+    }
+}
+
+void CPageTreeWalker::keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages)
+{
+    pages.push_back(makePage(num, parent, node));
+    if (node.laidOut && node.text.size() <= m_textBudget) {
+        m_textBudget -= node.text.size();
+        pages.back().text = std::move(node.text);
     }
 }
 

@@ -24,10 +24,11 @@ public:
 
     // Walks the tree below the root node `rootNum`: at most the root's
     // /Count pages are recorded, or all the walk finds when /Count is not an
-    // integer. A root that is no dictionary gives no pages; kids that do not
-    // exist or loop back to a node above them are skipped; both are recorded
-    // as repairs. Throws CPdfException "PDF file was damaged" for a tree
-    // that never ends.
+    // integer. A root that is no dictionary gives no pages, and a root that
+    // is a page (/Type /Page) is the only page; kids that do not exist or
+    // loop back to a node above them are skipped; each is recorded as a
+    // repair. Throws CPdfException "PDF file was damaged" for a tree that
+    // never ends.
     // With `stopAfter`, the walk ends once it has recorded that many pages.
     void walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
     // Walks the tree the catalog's /Pages names and returns the page count:
@@ -73,6 +74,10 @@ private:
     bool readParsed(int num, CNode& node) const;
     // Whether `node` is a page tree node rather than a page.
     bool isTreeNode(const CNode& node) const;
+    // Whether `node` says it is a page (/Type /Page).
+    bool isPage(const CNode& node) const;
+    // Records page `num` (its text too, within the budget).
+    void keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages);
     // The kids a node lists, by object number.
     std::vector<int> kidsOf(const CNode& node) const;
     // The attributes `node` sets, on top of what its parent passed on.

@@ -139,15 +139,8 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
         } else if (in.type == XREF_IN_FILE) {
             const int64_t start = m_output.position();
             CFileSource& file = m_input.file();
-            if (span.lengthCorrected()) {
-                m_output.copyFrom(file, span.start, span.lengthBegin - span.start);
-                m_output.write(span.lengthText);
-                m_output.copyFrom(file, span.lengthEnd, span.start + span.length - span.lengthEnd);
-            } else {
-                m_output.copyFrom(file, span.start, span.length);
-            }
-            if (span.endobjMissing)
-                m_output.write(CObjectSpan::kEndobj);
+            span.forEachPiece([&](int64_t begin, int64_t length) { m_output.copyFrom(file, begin, length); },
+                              [&](std::string_view piece) { m_output.write(piece); });
             if (known && m_written)
                 m_written->add(i, start, m_output.position(), m_previousRun->isStamp(i, xref.baseOffset() + in.offset));
         } else {

@@ -55,6 +55,12 @@ std::string withFirstLength(std::string pdf, const std::string& value)
     return pdf.replace(at, pdf.find_first_not_of("0123456789", at) - at, value);
 }
 
+// The first stream's (object 6's) "endstream" replaced by `word` of its length.
+std::string withFirstEndstream(std::string pdf, const std::string& word)
+{
+    return pdf.replace(pdf.find("endstream", pdf.find("\n6 0 obj")), word.size(), word);
+}
+
 struct DamageCase {
     const char* name;
     std::function<std::string()> damaged;
@@ -169,6 +175,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {"stream 6 has a wrong /Length; corrected"}},
         DamageCase{"LengthTooLong", [] { return withFirstLength(threePages().build(), "99"); },
                    {"stream 6 has a wrong /Length; corrected"}},
+        // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
+        DamageCase{"EndstreamMisspelt", [] { return withFirstEndstream(threePages().build(), "enxstream"); },
+                   {"stream 6 has no endstream; corrected"}},
+        DamageCase{"EndstreamMissing", [] { return withFirstEndstream(threePages().build(), "         "); },
+                   {"stream 6 has no endstream; corrected"}},
         DamageCase{"LengthToAMissingObject",
                    [] { return withFirstLength(threePages().build(), "77 0 R"); }, // longer: later offsets move
                    {rebuilt("no cross-reference section at offset 872"), "stream 6 has a wrong /Length; corrected"}},
@@ -206,7 +217,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {rebuilt("no cross-reference section at offset 12", 11)}}));
 
 // A file of many streams without "endstream", and many headers for one number,
-// stays quick: searches already made answer the later ones.
+// stays quick: searches already made answer the later ones. The scan still
+// finds object 10 after them, though the streams' data ends at its "endobj".
 TEST(DamagedFile, HostileRepetitionStaysLinear)
 {
     vtest::PdfBuilder b = threePages();
@@ -215,6 +227,8 @@ TEST(DamagedFile, HostileRepetitionStaysLinear)
         junk += "99 0 obj\n<< /Length 1 >>\nstream\nxx\n";
     for (int i = 0; i < 20000; ++i) // and as many on one line, data on their keywords' line
         junk += "<< >> stream xx ";
+    for (int i = 0; i < 20000; ++i) // and as many "endobj" words that end no object, each before a string
+        junk += "stream\nendobj (";
     b.set(10, "<< /Junk (" + std::string(10, 'j') + ") >>");
     std::string pdf = b.build();
     pdf.insert(pdf.find("10 0 obj"), junk);
@@ -222,6 +236,7 @@ TEST(DamagedFile, HostileRepetitionStaysLinear)
     work.write("in.pdf", pdf);
     const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
     ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("; rebuilt from 11 objects found in the file"), std::string::npos) << run.output;
     EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,89 @@ TEST_F(EncryptedInput, InlineEncryptionDictionaryIsStampedAndKept)
     EXPECT_EQ(encryptionOf(work.file("out.pdf")), encryptionOf(work.file("byref.pdf")));
     const std::string out = vtest::readFile(work.file("out.pdf"));
     EXPECT_NE(out.find("/Encrypt " + dictionary, out.rfind("trailer")), std::string::npos);
+}
+
+// Regression: the encryption dictionary's values each held in an object of
+// their own, the crypt filter too, as the PDF rules allow for any value; the
+// file was refused as damaged. qpdf's objects are written again by the
+// builder with the values moved out: the file is stamped, and the dictionary
+// and its objects are copied as they stand. qpdf decrypts an /O or /U held
+// apart and then fails; poppler and MuPDF read them as written, as we do.
+TEST_F(EncryptedInput, ValuesHeldByReferenceAreStampedAndKept)
+{
+    ASSERT_NO_FATAL_FAILURE(
+        encrypt(work, "clean.pdf", "qpdf.pdf", "", "128 --use-aes=y --cleartext-metadata", "disable"));
+    const std::string pdf = vtest::readFile(work.file("qpdf.pdf"));
+    const std::string trailer = pdf.substr(pdf.rfind("trailer"));
+    auto number = [&](const char* key) {
+        std::smatch found;
+        return std::regex_search(trailer, found, std::regex(std::string("/") + key + " ([0-9]+) 0 R"))
+                   ? std::stoi(found[1])
+                   : 0;
+    };
+    const int encrypt = number("Encrypt");
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(trailer, id, std::regex("/ID \\[[^\\]]*\\]")));
+    // Every object of qpdf's one table, from its header to the next one's.
+    const size_t table = pdf.rfind("\nxref\n") + 1, entries = pdf.find('\n', table + 5) + 1;
+    const int count = std::stoi(pdf.substr(pdf.find(' ', table) + 1));
+    std::map<long, int> numbers; // by offset
+    for (int num = 1; num < count; ++num)
+        if (pdf[entries + 20 * num + 17] == 'n')
+            numbers[std::stol(pdf.substr(entries + 20 * num, 10))] = num;
+
+    struct Row {
+        std::vector<const char*> keys; // the crypt filter before /CF, which then holds its reference
+        bool qpdfReads;
+    };
+    for (const Row& row : {Row{{"StdCF", "CF", "P", "Length", "EncryptMetadata"}, true}, Row{{"O", "U"}, false}}) {
+        SCOPED_TRACE(row.keys.front());
+        vtest::PdfBuilder b;
+        std::string dictionary;
+        for (auto it = numbers.begin(); it != numbers.end(); ++it) {
+            const long end = std::next(it) == numbers.end() ? static_cast<long>(table) : std::next(it)->first;
+            const std::string text = pdf.substr(it->first, end - it->first);
+            if (it->second == encrypt)
+                dictionary = text.substr(text.find("<<"), text.rfind(">>") + 2 - text.find("<<"));
+            else
+                b.setRaw(it->second, text);
+        }
+        std::vector<std::string> moved;
+        for (const char* key : row.keys) {
+            std::smatch found;
+            ASSERT_TRUE(std::regex_search(dictionary, found,
+                                          std::regex(std::string("/") + key + " (<<[^<>]*>>|<[0-9a-f]*>|[^ /<>]+)")))
+                << key;
+            const int num = 100 + static_cast<int>(moved.size());
+            moved.push_back(found[1]);
+            b.set(num, moved.back());
+            dictionary.replace(static_cast<size_t>(found.position(1)), static_cast<size_t>(found.length(1)),
+                               std::to_string(num) + " 0 R");
+        }
+        b.set(encrypt, dictionary);
+        b.setRoot(number("Root"));
+        b.setInfo(number("Info"));
+        b.setTrailerExtra("/Encrypt " + std::to_string(encrypt) + " 0 R " + id.str());
+        work.write("in.pdf", b.build());
+
+        const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
+        ASSERT_EQ(run.status, 0) << run.output;
+        const std::string out = vtest::readFile(work.file("out.pdf"));
+        EXPECT_NE(out.find(std::to_string(encrypt) + " 0 obj\n" + dictionary + "\nendobj"), std::string::npos);
+        for (size_t i = 0; i < moved.size(); ++i)
+            EXPECT_NE(out.find(std::to_string(100 + i) + " 0 obj\n" + moved[i] + "\nendobj"), std::string::npos)
+                << moved[i];
+        if (row.qpdfReads) {
+            EXPECT_EQ(encryptionOf(work.file("in.pdf")), encryptionOf(work.file("qpdf.pdf")));
+            EXPECT_EQ(encryptionOf(work.file("out.pdf")), encryptionOf(work.file("in.pdf")));
+            EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+        }
+        const render::View letter{render::Box{0, 0, 612, 792}, 0};
+        const std::vector<render::ExpectedStamp> stamp = {redBlueStamp(render::Rect{20, 10, 96, 48})};
+        EXPECT_EQ(compareRenders(work.file("clean.pdf"), work.file("out.pdf"), {letter, letter, letter},
+                                 {stamp, stamp, stamp}),
+                  "");
+    }
 }
 
 // Mark passes read what the pass before wrote, encrypted too: the marks of

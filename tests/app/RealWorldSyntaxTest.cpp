@@ -28,6 +28,7 @@ struct SyntaxCase {
     bool arrayDecodeParms = false;      // a cross-reference stream with /Filter and /DecodeParms as arrays
     bool qpdfWarnsOfInput = false;      // the copy must draw the same warnings, and no more
     Renderer renderer = Renderer::Poppler;
+    const char* warning = nullptr; // the one line the run prints, without "Warning: "
 };
 
 std::ostream& operator<<(std::ostream& out, const SyntaxCase& c) { return out << c.name; }
@@ -38,7 +39,7 @@ std::string qpdfSays(const std::string& pdf)
     std::string said = qpdfProblems(pdf);
     for (size_t at; (at = said.find(pdf)) != std::string::npos;)
         said.replace(at, pdf.size(), "FILE");
-    return std::regex_replace(said, std::regex(", offset [0-9]+"), "");
+    return std::regex_replace(said, std::regex("(,| at) offset [0-9]+"), "");
 }
 
 std::string document(const SyntaxCase& c)
@@ -72,7 +73,12 @@ TEST_P(RealWorldSyntax, StampsThePageAndKeepsEverythingElse)
     work.write("in.pdf", document(c));
     auto run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("Warning"), std::string::npos) << run.output;
+    if (c.warning) {
+        EXPECT_NE(run.output.find(std::string("Processing\nWarning: ") + c.warning + "\nDone.\n"), std::string::npos)
+            << run.output;
+    } else {
+        EXPECT_EQ(run.output.find("Warning"), std::string::npos) << run.output;
+    }
     if (c.qpdfWarnsOfInput) {
         EXPECT_NE(qpdfSays(work.file("in.pdf")), "");
         EXPECT_EQ(qpdfSays(work.file("out.pdf")), qpdfSays(work.file("in.pdf")));
@@ -140,7 +146,16 @@ INSTANTIATE_TEST_SUITE_P(
                    [](vtest::PdfBuilder& b) {
                        b.setRaw(4, "4 0 obj\n<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream\nendobj\n");
                    },
-                   {"<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream"}, false, true, Renderer::MuPdf}),
+                   {"<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream"}, false, true, Renderer::MuPdf},
+        // The catalog's /Pages names the page, not its node: the one page, with none of the node's attributes,
+        // as poppler shows it (qpdf climbs to the node, MuPDF shows no page). Regression: nothing was stamped.
+        SyntaxCase{"CatalogPagesNamesThePage", "/Contents 4 0 R /Resources 5 0 R", "<< >>", "<< >>",
+                   [](vtest::PdfBuilder& b) {
+                       b.set(1, "<< /Type /Catalog /Pages 3 0 R >>");
+                       b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /Rotate 90 >>");
+                   },
+                   {}, false, true, Renderer::Poppler,
+                   "the catalog's /Pages names page 3, not a page tree; taken as the only page"}),
     [](const testing::TestParamInfo<SyntaxCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -64,6 +64,12 @@ const TextCase kTexts[] = {
      "3 0 obj\n<< /Length 18 >>\nstream q 1 0 0 1 0 0 cm Q\nendstream\nendobj\n", ""},
     {"WrongLengthOnTheKeywordLine", "3 0 obj\n<< /Length 2 >>\nstream q Q\nendstream\nendobj\n",
      "3 0 obj\n<< /Length 3 >>\nstream q Q\nendstream\nendobj\n"},
+    // No "endstream" before the object's "endobj": the data runs to the line end before it, and the copy
+    // gets the keyword and the real length. Regression for files whose stream was left out.
+    {"MisspeltEndstreamIsWritten", "3 0 obj\n<< /Length 3 >>\nstream\nabc\nenxstream\nendobj\n",
+     "3 0 obj\n<< /Length 13 >>\nstream\nabc\nenxstream\nendstream\nendobj\n"},
+    {"MissingEndstreamOnTheEndobjLine", "3 0 obj\n<< /Length 3 >>\nstream\nabc endobj\n",
+     "3 0 obj\n<< /Length 4 >>\nstream\nabc \nendstream\nendobj\n"},
     // "endobj" in a string or a comment is no keyword: the object goes on.
     {"EndobjInAString", "3 0 obj\n<< /Title (When endobj appears in a title) >>\nendobj\n", ""},
     {"EndobjInAComment", "3 0 obj\n<< /A 1 % endobj\n/B [ (endobj) ] >>\nendobj\n", ""},
@@ -108,8 +114,16 @@ const EndCase kEnds[] = {
     {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
     {"WrongOnTheKeywordLine", " q Q\nendstream endobj", 9, "q Q (repaired)"},
     {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
-    {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "no end"},
-    {"NoEndstream", "\nHELLO", 5, "no end"}};
+    // No "endstream" (missing or misspelt) before an "endobj" that ends the object: the data runs to its line end.
+    {"EndstreamMisspelt", "\nHELLO\nenxstream\nendobj", 5, "HELLO\nenxstream (repaired) no endstream"},
+    {"EndstreamMissing", "\r\nHELLO\r\nendobj\r\n8 0 obj\n<< >>\nendobj", 5, "HELLO (repaired) no endstream"},
+    {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "abc\nendstreamx  (repaired) no endstream"},
+    {"EndobjBeforeTheCrossReferenceTable", "\nHELLO\nendobj\nxref", -1, "HELLO (repaired) no endstream"},
+    // An "endobj" that is followed by no object's end is data; a right length is believed whatever it holds.
+    {"EndobjFollowedByData", "\nHELLO\nendobj x\nendstream\nendobj", -1, "HELLO\nendobj x (repaired)"},
+    {"EndobjEndingAnObjectInDataOfTheRightLength", "\nendobj\n8 0 obj\nendstream\nendobj", 14, "endobj\n8 0 obj"},
+    {"NoEndstream", "\nHELLO", 5, "no end"},
+    {"NoEndstreamNorEndobj", "\nHELLO\n8 0 obj\n<< >>", 5, "no end"}};
 
 void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
 void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
@@ -120,8 +134,8 @@ class StreamEnd : public ::testing::TestWithParam<EndCase> {};
 
 } // namespace
 
-// Where "endstream" and "endobj" stand is reported too, and a wrong length is
-// recorded for the object named.
+// Where "endstream" (or where it belongs) and "endobj" stand is reported too,
+// and a wrong length is recorded for the object named.
 TEST_P(StreamEnd, FollowsTheOneRule) {
     const std::string bytes = "7 0 obj\n<< >>\nstream" + GetParam().afterKeyword;
     vtest::TempDir dir;
@@ -132,8 +146,12 @@ TEST_P(StreamEnd, FollowsTheOneRule) {
     std::string found = "no end";
     if (ends.find(7, 20, GetParam().claimed, end)) {
         found = bytes.substr(end.dataBegin, end.dataEnd - end.dataBegin) + (end.lengthRight ? "" : " (repaired)") +
-                (end.endobjBegin < 0 ? " no endobj" : "");
-        EXPECT_EQ(bytes.substr(end.endstreamEnd - 9, 9), "endstream");
+                (end.endstreamMissing ? " no endstream" : "") + (end.endobjBegin < 0 ? " no endobj" : "");
+        if (end.endstreamMissing) {
+            EXPECT_EQ(end.endstreamEnd, end.dataEnd);
+        } else {
+            EXPECT_EQ(bytes.substr(end.endstreamEnd - 9, 9), "endstream");
+        }
         if (end.endobjBegin >= 0) {
             EXPECT_EQ(bytes.substr(end.endobjBegin, 6), "endobj");
         }

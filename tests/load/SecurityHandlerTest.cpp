@@ -5,16 +5,21 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "load/CPdfFile.h"
 #include "load/CSecurityHandler.h"
+#include "load/CXrefTable.h"
 #include "load/CryptoPrimitives.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
 
@@ -619,4 +624,74 @@ TEST(SecurityHandler, ToleratesSoundOddities)
     EXPECT_EQ(open(longU, kFirstId).state(), EState::Open);
     // /V 4 without /Length: 128 bits.
     EXPECT_EQ(open(edited(kAes128.dict, "/Length 128", ""), kFirstId).state(), EState::Open);
+}
+
+// Regression: any value of the encryption dictionary may be held in an object
+// of its own, as the PDF rules allow, and was refused ("/CF is not a
+// dictionary"). Each row writes the fixture's dictionary as object 7 (or
+// inline) with `from` in it replaced by `to`, and `objects` beside it; the
+// file must open with the fixture's key, or be refused with `message`.
+TEST(SecurityHandler, ValuesHeldByReferenceAreRead)
+{
+    const std::string aesFilter = "<< /AuthEvent /DocOpen /CFM /AESV2 /Length 16 >>";
+    auto hexAfter = [](const char* dict, const std::string& key) {
+        const std::string text = dict;
+        const size_t begin = text.find(key) + key.size();
+        return text.substr(begin, text.find('>', begin) + 1 - begin);
+    };
+    const std::string rc4Owner = hexAfter(kRc4128.dict, "/O "), aesUser = hexAfter(kAes256R5.dict, "/U ");
+    struct Row {
+        const char* name;
+        Fixture fixture;
+        std::string from, to;
+        std::map<int, std::string> objects;
+        std::string message = ""; // empty: it opens
+        bool inlineDict = false;
+    };
+    const std::vector<Row> rows = {
+        {"CF", kAes128, "/CF << /StdCF " + aesFilter + " >>", "/CF 8 0 R", {{8, "<< /StdCF " + aesFilter + " >>"}}},
+        {"StdCF", kAes128, "/StdCF " + aesFilter, "/StdCF 8 0 R", {{8, aesFilter}}},
+        {"CFM", kAes128, "/CFM /AESV2", "/CFM 8 0 R", {{8, "/AESV2"}}},
+        {"O", kRc4128, "/O " + rc4Owner, "/O 8 0 R", {{8, rc4Owner}}},
+        // A NUL byte in it: the object's strings keep their bytes too.
+        {"U", kAes256R5, "/U " + aesUser, "/U 8 0 R", {{8, aesUser}}},
+        // Written unsigned, /P is read as the object writes it.
+        {"P", kRc4128, "/P -4", "/P 8 0 R", {{8, "4294967292"}}},
+        {"Length", kRc4128, "/Length 128", "/Length 8 0 R", {{8, "128"}}},
+        {"LengthTakenAtItsWord", kRc4128, "/Length 128", "/Length 8 0 R", {{8, "40"}}, "PDF file is encrypted"},
+        {"EncryptMetadata", kAes128ClearMetadata, "/EncryptMetadata false", "/EncryptMetadata 8 0 R", {{8, "false"}}},
+        {"ChainOfReferences", kAes128, "/CF << /StdCF " + aesFilter + " >>", "/CF 8 0 R",
+         {{8, "9 0 R"}, {9, "<< /StdCF 10 0 R >>"}, {10, aesFilter}}},
+        {"InlineDictionary", kAes128, "/StdCF " + aesFilter, "/StdCF 8 0 R", {{8, aesFilter}}, "", true},
+        // A loop, or an object that is not there, is null.
+        {"LoopingReferences", kRc4128, "/O " + rc4Owner, "/O 8 0 R", {{8, "9 0 R"}, {9, "8 0 R"}},
+         "PDF file is encrypted, but its encryption dictionary is damaged: /O is missing or not a string"},
+        {"MissingObject", kAes128, "/CF << /StdCF " + aesFilter + " >>", "/CF 99 0 R", {},
+         "PDF file is encrypted, but its encryption dictionary is damaged: crypt filter /StdCF is not in /CF"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        vtest::PdfBuilder b;
+        b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+        b.set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+        for (const auto& [num, body] : row.objects)
+            b.set(num, body);
+        const std::string dict = edited(row.fixture.dict, row.from, row.to);
+        if (!row.inlineDict)
+            b.set(7, dict);
+        b.setRoot(1);
+        b.setTrailerExtra("/Encrypt " + (row.inlineDict ? dict : "7 0 R") + " /ID [<" + kFirstId + "> <" + kFirstId +
+                          ">]");
+        vtest::TempDir dir;
+        b.writeTo(dir.file("in.pdf"));
+        CPdfFile file;
+        const std::string message = refusal([&] { file.open(dir.file("in.pdf")); });
+        EXPECT_EQ(message, row.message.empty() ? "no exception" : row.message);
+        if (!file.isOpen())
+            continue;
+        const CSecurityHandler* handler = file.xref()->securityHandler();
+        EXPECT_EQ(handler ? hex(handler->fileKey()) : "", row.fixture.key);
+        EXPECT_EQ(handler ? handler->permissions() : 0, -4);
+        EXPECT_NE(handler ? handler->streamMethod() : EMethod::Identity, EMethod::Identity);
+    }
 }

@@ -69,6 +69,9 @@ const ShapeCase kShapes[] = {
     {"KidBeyondTheTable", "/Kids [3 0 R 4000 0 R]", {}, {3}, 1},
     // No tree at all: a document without pages.
     {"CatalogWithoutPages", "/Kids [3 0 R]", {{1, "<< /Type /Catalog >>"}}, {}, 0},
+    // The catalog's /Pages names a page: that page alone, as viewers show it.
+    {"CatalogPagesNamesAPage", "/Kids [3 0 R 4 0 R] /Count 2",
+     {{1, "<< /Type /Catalog /Pages 4 0 R >>"}, {4, "<< /Type /Page /Parent 2 0 R >>"}}, {4}, 1},
     {"MissingRootNode", "/Kids [3 0 R]", {{1, "<< /Type /Catalog /Pages 8 0 R >>"}, {9, "null"}}, {}, 0}};
 
 void PrintTo(const AttributeCase& c, std::ostream* os) { *os << c.name; }
