@@ -1,6 +1,7 @@
 #include "stamp/CStampJob.h"
 
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "load/CFileSource.h"
@@ -44,6 +45,33 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
     CInputDocument input(std::move(file), repairs);
     std::vector<CPageRecord> pages;
     return CPageTreeWalker(input.reader()).walkDocument(pages);
+}
+
+CStampResult CStampJob::planFile(bool pass)
+{
+    std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
+    if (!pass)
+        m_reporter.inputOpened(m_settings.inputPath);
+    CInputDocument input(std::move(file), m_repairs);
+    if (!m_settings.imagePath)
+        throw CPdfException("-j parameter missing");
+    const CStampImage image(*m_settings.imagePath);
+    if (!pass)
+        m_reporter.planBegun(*m_settings.imagePath, m_settings.outputPath);
+    std::vector<CPageRecord> pages;
+    CStampResult result;
+    result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages);
+    result.encrypted = input.xref().securityHandler() != nullptr;
+    const CStampPainter painter(m_settings, image.width(), image.height(), CResourceNames());
+    // A page the tree names twice is written, and stamped, once.
+    std::set<int> seen;
+    for (size_t index = 0; index < pages.size(); ++index) {
+        if (!seen.insert(pages[index].objectNumber).second || !m_settings.selectsPage(static_cast<int>(index)))
+            continue;
+        m_reporter.pagePlaced(static_cast<int>(index) + 1, painter.displayedRect(pages[index]));
+        ++result.pagesStamped;
+    }
+    return result;
 }
 
 CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate)

@@ -21,6 +21,19 @@ std::string CStampPainter::stampStream(const CPageRecord& page, const CStampFram
 
 std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFrame& frame) const
 {
+    const CDrawn drawn = drawnOn(page);
+    return formatStampContent(m_names.state, m_names.image, drawn.x, drawn.y, drawn.angle, drawn.width, drawn.height,
+                              frame);
+}
+
+CStampRect CStampPainter::displayedRect(const CPageRecord& page) const
+{
+    const CDrawn drawn = drawnOn(page);
+    return ::displayedRect(drawn.x, drawn.y, drawn.angle, drawn.width, drawn.height, page.cropBox, page.rotate);
+}
+
+CStampPainter::CDrawn CStampPainter::drawnOn(const CPageRecord& page) const
+{
     PlacementSettings placement;
     placement.posX = m_settings.posX;
     placement.posY = m_settings.posY;
@@ -47,5 +60,5 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
         // page's rotation would swing it away from the corner.
         angle = 0.0f;
     }
-    return formatStampContent(m_names.state, m_names.image, x, y, angle, width, height, frame);
+    return CDrawn{x, y, angle, width, height};
 }

@@ -4,6 +4,7 @@
 
 #include "stamp/CPassMemory.h"
 #include "stamp/StampObjects.h"
+#include "stamp/StampPlacement.h"
 
 struct CPageRecord;
 struct CStampSettings;
@@ -24,7 +25,17 @@ public:
     std::string stampStream(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
     std::string stampContent(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
 
+    // Where the stamp is seen on `page`.
+    CStampRect displayedRect(const CPageRecord& page) const;
+
 private:
+    struct CDrawn {
+        double x, y;
+        float angle;
+        double width, height;
+    };
+    CDrawn drawnOn(const CPageRecord& page) const;
+
     const CStampSettings& m_settings;
     int m_width;
     int m_height;
