@@ -50,7 +50,8 @@ void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& rep
     settings.resolveRangeFromEnd(count);
 }
 
-void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box)
+CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box,
+                           bool dryRun)
 {
     const std::string firstInput = settings.inputPath;
     const std::string finalOutput = settings.outputPath;
@@ -69,6 +70,20 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
                                 "' is neither in the current folder nor in '" +
                                 platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     resolveRange(settings, reporter, repairs);
+    CStampResult result;
+    if (dryRun) {
+        // Every pass reads the input itself: where each mark would go.
+        reporter.planBegun(std::string(), finalOutput);
+        for (int pass = 0; pass < 8; ++pass) {
+            for (size_t index = 0; index < kCornerMarkCount; ++index)
+                if (kCornerMarks[index].box == box)
+                    settings.corners.reset(index);
+            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+            settings.imagePath = images[pass < 4 ? 0 : 1];
+            result = CStampJob(settings, reporter, repairs).planFile(true);
+        }
+        return result;
+    }
 
     // Each pass but the last writes a new private file beside the output,
     // which the next pass reads and then removes; the last writes the output.
@@ -85,7 +100,7 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
             settings.inputPath = pass > 0 ? intermediate : firstInput;
             settings.imagePath = images[pass < 4 ? 0 : 1];
             CStampJob job(settings, reporter, repairs);
-            job.stampPass(memory, pass < 7);
+            result = job.stampPass(memory, pass < 7);
             if (!intermediate.empty())
                 platform::removeTemp(intermediate);
             intermediate = pass < 7 ? job.writtenPath() : std::string();
@@ -96,6 +111,7 @@ void runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& rep
         throw;
     }
     reporter.marksWritten(finalOutput);
+    return result;
 }
 
 void reportRepairs(CRepairLog& repairs, CReporter& reporter)
@@ -107,16 +123,18 @@ void reportRepairs(CRepairLog& repairs, CReporter& reporter)
 
 } // namespace
 
-void processFile(const CStampSettings& settings, CReporter& reporter)
+CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun)
 {
     CRepairLog repairs;
+    CStampResult result;
     try {
         if (settings.marks) {
-            runMarkPasses(settings, reporter, repairs, *settings.marks);
+            result = runMarkPasses(settings, reporter, repairs, *settings.marks, dryRun);
         } else {
             CStampSettings resolved = settings;
             resolveRange(resolved, reporter, repairs);
-            CStampJob(resolved, reporter, repairs).stampFile();
+            CStampJob job(resolved, reporter, repairs);
+            result = dryRun ? job.planFile() : job.stampFile();
         }
     } catch (...) {
         // What was repaired before the failure is still worth knowing.
@@ -124,4 +142,5 @@ void processFile(const CStampSettings& settings, CReporter& reporter)
         throw;
     }
     reportRepairs(repairs, reporter);
+    return result;
 }

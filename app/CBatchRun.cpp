@@ -1,0 +1,114 @@
+#include "app/CBatchRun.h"
+
+#include <algorithm>
+
+#include "app/CConsoleReporter.h"
+#include "app/CReportFile.h"
+#include "app/CWorkerPool.h"
+#include "app/FileRun.h"
+#include "app/ListFile.h"
+#include "pdf/CPdfException.h"
+#include "platform/Platform.h"
+#include "stamp/CStampSettings.h"
+
+namespace {
+
+// How long the run waits for workers before it looks at their time and memory again.
+constexpr int kWatchMilliseconds = 50;
+
+} // namespace
+
+CBatchRun::CBatchRun(const CBatchSettings& batch, CConsoleReporter& console, FILE* consoleStream, CReportFile& report,
+                     bool list, size_t total)
+    : m_batch(batch), m_console(console), m_report(report), m_list(list),
+      m_progress(consoleStream, total, list && platform::isTerminal(consoleStream))
+{
+}
+
+int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings,
+                   const std::vector<std::string>& arguments)
+{
+    if (m_batch.usesWorkers())
+        runInWorkers(items, arguments);
+    else
+        runHere(items, settings);
+    m_progress.clear();
+    if (m_failures == 0)
+        return 0;
+    return m_batch.keepGoing ? 2 : 1;
+}
+
+std::string CBatchRun::prepare(const CBatchItem& item) const
+{
+    if (!item.refusal.empty() || !m_list)
+        return item.refusal;
+    // Opening a FIFO would wait for a writer; a folder or a device is no PDF.
+    const platform::FileIdentity input = platform::identify(item.input);
+    if (input.exists && !input.isRegular)
+        return CPdfException::formatted("Input file is not a regular file: '%s'\n", item.input).message();
+    const std::string folder = parentFolder(item.output);
+    if (!m_batch.dryRun && !folder.empty())
+        (void)platform::makeDirectories(folder); // a failure is the output's to report
+    return std::string();
+}
+
+void CBatchRun::runHere(const std::vector<CBatchItem>& items, CStampSettings settings)
+{
+    for (const CBatchItem& item : items) {
+        if (m_stop)
+            break;
+        m_progress.clear();
+        const std::string refusal = prepare(item);
+        if (!refusal.empty()) {
+            finished(refuseFile(item.input, item.output, CPdfException(refusal), m_console), nullptr);
+            continue;
+        }
+        settings.inputPath = item.input;
+        settings.outputPath = item.output;
+        finished(runFile(settings, m_batch.dryRun, m_console), nullptr);
+    }
+}
+
+void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items, const std::vector<std::string>& arguments)
+{
+    int count = m_batch.jobs.value_or(1);
+    if (count == 0)
+        count = platform::coreCount();
+    count = static_cast<int>(std::min<size_t>(static_cast<size_t>(count), std::max<size_t>(items.size(), 1)));
+    CWorkerPool pool(count, arguments, m_batch);
+    size_t next = 0;
+    for (;;) {
+        while (!m_stop && next < items.size() && pool.hasIdleWorker()) {
+            const CBatchItem& item = items[next];
+            const std::string refusal = prepare(item);
+            if (refusal.empty()) {
+                pool.dispatch(next, item.input, item.output);
+            } else {
+                std::string text;
+                CConsoleReporter console(text);
+                const CFileOutcome outcome = refuseFile(item.input, item.output, CPdfException(refusal), console);
+                finished(outcome, &text);
+            }
+            ++next;
+        }
+        if (pool.busyCount() == 0 && (m_stop || next >= items.size()))
+            break;
+        for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
+            finished(done.outcome, &done.console);
+    }
+    pool.finish();
+}
+
+void CBatchRun::finished(const CFileOutcome& outcome, const std::string* console)
+{
+    m_progress.clear();
+    if (console)
+        m_console.print(*console);
+    m_report.add(outcome);
+    ++m_done;
+    if (outcome.status != CFileOutcome::STAMPED) {
+        ++m_failures;
+        m_stop = !m_batch.keepGoing;
+    }
+    m_progress.show(m_done);
+}
