@@ -1,5 +1,6 @@
 #include "app/BatchDriver.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -84,8 +85,9 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
         const CStampSettings settings = parse(arguments, console);
         if (batch.report)
             report.open(*batch.report);
-        CBatchRun run(batch, console, consoleStream, report, false, 1);
-        return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings, arguments);
+        CBatchRun run(batch, console, consoleStream, report, false);
+        run.startWorkers(arguments, 1);
+        return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings);
     }
 
     if (arguments.size() < 3 || arguments[2].compare(0, 2, "-f") != 0)
@@ -94,7 +96,9 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     // A dry run writes nothing, not even the folder.
     if (!batch.dryRun && !folder.empty() && !platform::makeDirectories(folder))
         throw CPdfException::formatted("Unable to create the output folder: '%s'\n", folder);
-    const std::vector<std::string> names = listNames(readListBytes(listPath), batch.nullSeparated);
+    // A list file is read first, so that one that cannot be read starts no
+    // workers; a list on standard input (from find, say) after they started.
+    std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
 
     // Every file is stamped with the same JPEG and options: the first two
     // arguments are each file's.
@@ -103,6 +107,14 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     const CStampSettings settings = parse(arguments, console);
     if (batch.report)
         report.open(*batch.report);
+    CBatchRun run(batch, console, consoleStream, report, true);
+    if (listPath == "-") {
+        run.startWorkers(arguments, SIZE_MAX);
+        bytes = readListBytes(listPath);
+    } else {
+        run.startWorkers(arguments, listNames(bytes, batch.nullSeparated).size());
+    }
+    const std::vector<std::string> names = listNames(bytes, batch.nullSeparated);
     std::vector<CBatchItem> items;
     for (const std::string& name : names) {
         CBatchItem item{name, std::string(), std::string()};
@@ -112,8 +124,7 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
         }
         items.push_back(item);
     }
-    CBatchRun run(batch, console, consoleStream, report, true, items.size());
-    return run.run(items, settings, arguments);
+    return run.run(items, settings);
 }
 
 } // namespace

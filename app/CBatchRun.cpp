@@ -19,17 +19,30 @@ constexpr int kWatchMilliseconds = 50;
 } // namespace
 
 CBatchRun::CBatchRun(const CBatchSettings& batch, CConsoleReporter& console, FILE* consoleStream, CReportFile& report,
-                     bool list, size_t total)
+                     bool list)
     : m_batch(batch), m_console(console), m_report(report), m_list(list),
-      m_progress(consoleStream, total, list && platform::isTerminal(consoleStream))
+      m_progress(consoleStream, list && platform::isTerminal(consoleStream))
 {
 }
 
-int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings,
-                   const std::vector<std::string>& arguments)
+CBatchRun::~CBatchRun() = default;
+
+void CBatchRun::startWorkers(const std::vector<std::string>& arguments, size_t files)
 {
-    if (m_batch.usesWorkers())
-        runInWorkers(items, arguments);
+    if (!m_batch.usesWorkers())
+        return;
+    size_t count = static_cast<size_t>(m_batch.jobs.value_or(1));
+    if (count == 0)
+        count = static_cast<size_t>(platform::coreCount());
+    count = std::min(count, std::max<size_t>(files, 1));
+    m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), arguments, m_batch);
+}
+
+int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings)
+{
+    m_progress.setTotal(items.size());
+    if (m_pool)
+        runInWorkers(items);
     else
         runHere(items, settings);
     m_progress.clear();
@@ -69,13 +82,9 @@ void CBatchRun::runHere(const std::vector<CBatchItem>& items, CStampSettings set
     }
 }
 
-void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items, const std::vector<std::string>& arguments)
+void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
 {
-    int count = m_batch.jobs.value_or(1);
-    if (count == 0)
-        count = platform::coreCount();
-    count = static_cast<int>(std::min<size_t>(static_cast<size_t>(count), std::max<size_t>(items.size(), 1)));
-    CWorkerPool pool(count, arguments, m_batch);
+    CWorkerPool& pool = *m_pool;
     size_t next = 0;
     for (;;) {
         while (!m_stop && next < items.size() && pool.hasIdleWorker()) {

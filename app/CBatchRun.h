@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "app/CProgressLine.h"
 
 class CConsoleReporter;
+class CWorkerPool;
 class CReportFile;
 struct CFileOutcome;
 struct CStampSettings;
@@ -27,20 +29,23 @@ public:
     // `list`: the files come from a list (their output folders are made as
     // needed, inputs that are not regular files refused, progress shown).
     CBatchRun(const CBatchSettings& batch, CConsoleReporter& console, FILE* consoleStream, CReportFile& report,
-              bool list, size_t total);
+              bool list);
+    ~CBatchRun();
 
+    // Starts the workers, when the run has any, for at most `files` files;
+    // `arguments` are the run's arguments. Throws CPdfException.
+    void startWorkers(const std::vector<std::string>& arguments, size_t files);
     // Stamps `items` with `settings` (whose input and output each item
-    // replaces); `arguments` are the run's arguments for the workers.
+    // replaces), in the workers when started.
     // Returns the exit status: 0 when every file was stamped, 1 when a
     // failure ended the run, 2 when with --keep-going any file was not.
-    int run(const std::vector<CBatchItem>& items, const CStampSettings& settings,
-            const std::vector<std::string>& arguments);
+    int run(const std::vector<CBatchItem>& items, const CStampSettings& settings);
 
 private:
     // Why the file cannot be begun (empty when it can); makes its output's folders.
     std::string prepare(const CBatchItem& item) const;
     void runHere(const std::vector<CBatchItem>& items, CStampSettings settings);
-    void runInWorkers(const std::vector<CBatchItem>& items, const std::vector<std::string>& arguments);
+    void runInWorkers(const std::vector<CBatchItem>& items);
     // A file finished: `console` is its text when it was not printed as it went.
     void finished(const CFileOutcome& outcome, const std::string* console);
 
@@ -49,6 +54,7 @@ private:
     CReportFile& m_report;
     bool m_list;
     CProgressLine m_progress;
+    std::unique_ptr<CWorkerPool> m_pool;
     size_t m_done = 0;
     size_t m_failures = 0;
     bool m_stop = false; // a failure without --keep-going: no file is begun any more

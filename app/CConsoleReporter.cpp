@@ -82,9 +82,8 @@ void CConsoleReporter::planBegun(const std::string& image, const std::string& ou
 
 void CConsoleReporter::pagePlaced(int pageNumber, const CStampRect& rect)
 {
-    endLine();
-    print("Page " + std::to_string(pageNumber) + ": x " + points(rect.x) + ", y " + points(rect.y) + ", width " +
-          points(rect.width) + ", height " + points(rect.height) + "\n");
+    print("\nPage " + std::to_string(pageNumber) + ": x " + points(rect.x) + ", y " + points(rect.y) + ", width " +
+          points(rect.width) + ", height " + points(rect.height));
 }
 
 void CConsoleReporter::pageWritten(int pagesSoFar)

@@ -1,8 +1,14 @@
 #include "app/CProgressLine.h"
 
-CProgressLine::CProgressLine(FILE* stream, size_t total, bool enabled)
-    : m_stream(stream), m_total(total), m_enabled(enabled), m_start(std::chrono::steady_clock::now())
+CProgressLine::CProgressLine(FILE* stream, bool enabled)
+    : m_stream(stream), m_enabled(enabled), m_start(std::chrono::steady_clock::now())
 {
+}
+
+void CProgressLine::setTotal(size_t total)
+{
+    m_total = total;
+    m_start = std::chrono::steady_clock::now();
 }
 
 void CProgressLine::clear()

@@ -11,8 +11,10 @@
 // when the console is not a terminal.
 class CProgressLine {
 public:
-    CProgressLine(FILE* stream, size_t total, bool enabled);
+    CProgressLine(FILE* stream, bool enabled);
 
+    // The run's file count, once known; the clock starts here.
+    void setTotal(size_t total);
     // Erases the line, if shown.
     void clear();
     // Shows `done` files finished.
@@ -22,7 +24,7 @@ public:
 
 private:
     FILE* m_stream;
-    size_t m_total;
+    size_t m_total = 0;
     bool m_enabled;
     size_t m_shown = 0; // characters on the line now
     std::chrono::steady_clock::time_point m_start;
