@@ -6,8 +6,9 @@
 #include "platform/Platform.h"
 
 #ifdef _WIN32
-#include <psapi.h>
 #include <windows.h>
+
+#include <psapi.h> // after windows.h, which it needs
 
 #include "platform/WindowsFiles.h"
 #else
