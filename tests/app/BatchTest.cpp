@@ -35,50 +35,6 @@ e2e::Run shell(const Workspace& work, const std::string& script)
     return Run{result.status, result.output};
 }
 
-// One report line as a script reads it (Python's json, names back to bytes
-// through the documented \udcXX escapes).
-struct Entry {
-    std::string input, output, status, message;
-    long pages = -2, pagesStamped = -2, outputBytes = -2;
-    bool encrypted = false, repaired = false;
-    std::string stamps; // dry run: "page:x,y,w,h " each
-};
-
-std::vector<Entry> readReport(const std::string& path)
-{
-    static const char kScript[] = R"(
-import json, sys
-keys = ["input", "output", "status", "message", "warnings", "pages", "pages_stamped", "encrypted", "repaired",
-        "seconds", "input_bytes", "output_bytes"]
-for line in open(sys.argv[1], "rb"):
-    entry = json.loads(line)
-    missing = [key for key in keys if key not in entry]
-    if missing:
-        raise SystemExit("missing keys %s" % missing)
-    fields = [entry[k] for k in ("input", "output", "status", "message")]
-    fields += ["-1" if entry[k] is None else str(int(entry[k])) for k in ("pages", "pages_stamped", "output_bytes")]
-    fields += [str(int(entry["encrypted"])), str(int(entry["repaired"]))]
-    fields.append(" ".join("%d:%g,%g,%g,%g" % (s["page"], s["x"], s["y"], s["width"], s["height"])
-                           for s in entry.get("stamps", [])))
-    sys.stdout.buffer.write("\x1f".join(fields).encode("utf-8", "surrogateescape") + b"\x1e")
-)";
-    vtest::CommandResult parsed =
-        vtest::runCommand("python3 -c " + vtest::shellQuote(kScript) + " " + vtest::shellQuote(path) + " 2>&1");
-    EXPECT_EQ(parsed.status, 0) << parsed.output;
-    std::vector<Entry> entries;
-    std::istringstream records(parsed.output);
-    for (std::string record; std::getline(records, record, '\x1e');) {
-        std::vector<std::string> f;
-        std::istringstream fields(record);
-        for (std::string field; std::getline(fields, field, '\x1f');)
-            f.push_back(field);
-        f.resize(10);
-        entries.push_back(Entry{f[0], f[1], f[2], f[3], std::atol(f[4].c_str()), std::atol(f[5].c_str()),
-                                std::atol(f[6].c_str()), f[7] == "1", f[8] == "1", f[9]});
-    }
-    return entries;
-}
-
 // Files a run may leave behind by mistake: temporary and pass files.
 std::vector<std::string> leftovers(const std::string& folder)
 {
@@ -145,10 +101,10 @@ TEST_P(KeepGoing, ReportsEveryLineAndStampsEveryGoodFile)
     const e2e::Run run = work.run(
         with({"-ilist.txt", "-fout", "-jstamp.jpg", "--keep-going", "--report", "report.json"}, GetParam().options));
     EXPECT_EQ(run.status, 2) << run.output;
-    const std::vector<Entry> report = readReport(work.file("report.json"));
+    const std::vector<ReportEntry> report = readReport(work.file("report.json"));
     ASSERT_EQ(report.size(), expected.size()) << run.output;
     for (const Expected& e : expected) {
-        auto entry = std::find_if(report.begin(), report.end(), [&e](const Entry& r) { return r.input == e.input; });
+        auto entry = std::find_if(report.begin(), report.end(), [&e](const ReportEntry& r) { return r.input == e.input; });
         ASSERT_NE(entry, report.end()) << e.input;
         EXPECT_EQ(entry->status, e.status) << e.input;
         EXPECT_EQ(entry->message.substr(0, e.message.size()), e.message) << e.input;
@@ -195,7 +151,7 @@ TEST_P(FirstFailure, StartsNoFurtherFileAndExitsOne)
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(vtest::fileExists(work.file("out/a.pdf")));
     EXPECT_FALSE(vtest::fileExists(work.file("out/c.pdf")));
-    const std::vector<Entry> report = readReport(work.file("report.json"));
+    const std::vector<ReportEntry> report = readReport(work.file("report.json"));
     ASSERT_EQ(report.size(), 2u);
     EXPECT_EQ(report[1].input + " " + report[1].status, "missing.pdf failed");
 }
@@ -224,7 +180,7 @@ TEST_P(DryRun, WritesNothingAndPlacesTheStampWhereARunDraws)
     ASSERT_EQ(dry.status, 0) << dry.output;
     EXPECT_EQ(snapshot(work.path()), before) << "no file and no folder";
     work.write("report.json", dry.output);
-    const std::vector<Entry> report = readReport(work.file("report.json"));
+    const std::vector<ReportEntry> report = readReport(work.file("report.json"));
     ASSERT_EQ(report.size(), 1u) << dry.output;
     EXPECT_EQ(report[0].status + " " + std::to_string(report[0].pagesStamped) + " " +
                   std::to_string(report[0].outputBytes),
@@ -279,7 +235,7 @@ TEST_P(StoppedWorker, FailsItsFileAndANewWorkerStampsTheRest)
                         c.action + " ; wait $pid");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(run.status, 2) << vtest::readFile(work.file("console.txt"));
-    const std::vector<Entry> report = readReport(work.file("r.json"));
+    const std::vector<ReportEntry> report = readReport(work.file("r.json"));
     ASSERT_EQ(report.size(), 2u);
     EXPECT_EQ(report[0].input + " " + report[0].status + " " + report[0].message, "a.pdf failed " + c.message);
     EXPECT_EQ(report[1].input + " " + report[1].status, "b.pdf stamped");
@@ -319,7 +275,7 @@ TEST(MemoryLimit, StopsTheFileThatNeedsMoreAndLeavesNothingBehind)
     const e2e::Run run =
         work.run({"-ilist.txt", "-fout", "-jstamp.jpg", "--keep-going", "--memory-limit", "150", "--report", "r.json"});
     EXPECT_EQ(run.status, 2) << run.output;
-    const std::vector<Entry> report = readReport(work.file("r.json"));
+    const std::vector<ReportEntry> report = readReport(work.file("r.json"));
     ASSERT_EQ(report.size(), 2u) << run.output;
     EXPECT_EQ(report[0].input + " " + report[0].status + " " + report[0].message,
               "big.pdf failed Stopped: the file needed more memory than the limit of 150 MB (--memory-limit)");
@@ -412,7 +368,7 @@ TEST(SingleFile, ReportOnStandardOutputInAWorker)
     const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "--report", "-", "--timeout", "60", "-s2"});
     ASSERT_EQ(run.status, 0) << run.output;
     work.write("r.json", run.output);
-    const std::vector<Entry> report = readReport(work.file("r.json"));
+    const std::vector<ReportEntry> report = readReport(work.file("r.json"));
     ASSERT_EQ(report.size(), 1u) << run.output;
     EXPECT_EQ(report[0].output + " " + std::to_string(report[0].pages) + " " + std::to_string(report[0].pagesStamped),
               "out.pdf 3 2");
