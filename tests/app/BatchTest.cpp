@@ -104,7 +104,8 @@ TEST_P(KeepGoing, ReportsEveryLineAndStampsEveryGoodFile)
     const std::vector<ReportEntry> report = readReport(work.file("report.json"));
     ASSERT_EQ(report.size(), expected.size()) << run.output;
     for (const Expected& e : expected) {
-        auto entry = std::find_if(report.begin(), report.end(), [&e](const ReportEntry& r) { return r.input == e.input; });
+        auto entry =
+            std::find_if(report.begin(), report.end(), [&e](const ReportEntry& r) { return r.input == e.input; });
         ASSERT_NE(entry, report.end()) << e.input;
         EXPECT_EQ(entry->status, e.status) << e.input;
         EXPECT_EQ(entry->message.substr(0, e.message.size()), e.message) << e.input;
@@ -391,6 +392,43 @@ TEST(Progress, OneUpdatingLineOnATerminalOnly)
     EXPECT_NE(terminal.output.find(" files/s, 0:00:00 left"), std::string::npos) << terminal.output;
     const e2e::Run piped = work.run({"-ilist.txt", "-fout2", "-jstamp.jpg", "--jobs", "2"});
     EXPECT_EQ(piped.output.find("files/s"), std::string::npos) << piped.output;
+}
+
+} // namespace
+
+namespace {
+
+// ---- Beyond one machine: the README's recipe, with local workers only ----
+
+TEST(SeveralMachines, ReadmeRecipeRunsWithLocalWorkers)
+{
+    if (!vtest::haveTool("parallel") || !vtest::haveTool("tar"))
+        GTEST_SKIP() << "needs GNU parallel and tar";
+    const std::string readme = vtest::readFile(vtest::sourceDir() + "/README.md");
+    const size_t marker = readme.find("<!-- several machines -->\n```sh\n");
+    ASSERT_NE(marker, std::string::npos);
+    const size_t begin = readme.find('\n', readme.find("```sh", marker)) + 1;
+    std::string recipe = readme.substr(begin, readme.find("```\n", begin) - begin);
+    // This machine alone, two parts at once.
+    recipe.replace(recipe.find("hosts="), recipe.find('\n') - recipe.find("hosts="), "hosts=2/:");
+    Workspace work;
+    std::filesystem::create_directories(work.file("in/2024"));
+    const std::vector<std::string> names = {"in/a.pdf", "in/b c.pdf", "in/2024/d.pdf", "in/e.pdf", "in/f.pdf"};
+    for (const std::string& name : names)
+        work.write(name, plainDoc(2));
+    work.write("logo.jpg", vtest::readFile(work.file("stamp.jpg")));
+    work.write("recipe.sh", recipe);
+    const std::string folder = std::filesystem::path(vtest::vellicoBinary()).parent_path().string();
+    const e2e::Run run = shell(work, "PATH=" + vtest::shellQuote(folder) + ":$PATH bash recipe.sh >/dev/null");
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::map<std::string, std::string> report;
+    for (const ReportEntry& entry : readReport(work.file("report.json")))
+        report[entry.input] = entry.status + " " + entry.output;
+    ASSERT_EQ(report.size(), names.size());
+    for (const std::string& name : names) {
+        EXPECT_EQ(report[name], "stamped out/" + name);
+        EXPECT_EQ(qpdfProblems(work.file("out/" + name)), "") << name;
+    }
 }
 
 } // namespace
