@@ -154,7 +154,7 @@ if baseline:
         statistics.median(baseline_marks), mark / statistics.median(baseline_marks)))
 
 # The batch row: one list of small files, here and in workers.
-batch_list = os.path.join(folder, "batch-list.txt")
+batch_list = os.path.abspath(os.path.join(folder, "batch-list.txt"))
 if os.path.exists(batch_list):
     files = sum(1 for _ in open(batch_list))
     batch_out = os.path.join(work, "batch-out")
@@ -164,7 +164,7 @@ if os.path.exists(batch_list):
         for name, options in modes:
             shutil.rmtree(batch_out, ignore_errors=True)
             times[name].append(measure([binary, "-i" + batch_list, "-f" + batch_out, "-j" + jpeg] + options,
-                                       cwd=folder)[0])
+                                       cwd=os.path.dirname(batch_list))[0])
     rate = {name: files / statistics.median(times[name]) for name, _ in modes}
     print()
     print("batch of %d small files (%d cores):" % (files, os.cpu_count()))
