@@ -51,7 +51,7 @@ int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& s
     return m_batch.keepGoing ? 2 : 1;
 }
 
-std::string CBatchRun::prepare(const CBatchItem& item) const
+std::string CBatchRun::prepare(const CBatchItem& item)
 {
     if (!item.refusal.empty() || !m_list)
         return item.refusal;
@@ -60,7 +60,8 @@ std::string CBatchRun::prepare(const CBatchItem& item) const
     if (input.exists && !input.isRegular)
         return CPdfException::formatted("Input file is not a regular file: '%s'\n", item.input).message();
     const std::string folder = parentFolder(item.output);
-    if (!m_batch.dryRun && !folder.empty())
+    // Made once per run: thousands of files share a few folders.
+    if (!m_batch.dryRun && !folder.empty() && m_madeFolders.insert(folder).second)
         (void)platform::makeDirectories(folder); // a failure is the output's to report
     return std::string();
 }

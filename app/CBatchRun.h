@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,7 @@ public:
 
 private:
     // Why the file cannot be begun (empty when it can); makes its output's folders.
-    std::string prepare(const CBatchItem& item) const;
+    std::string prepare(const CBatchItem& item);
     void runHere(const std::vector<CBatchItem>& items, CStampSettings settings);
     void runInWorkers(const std::vector<CBatchItem>& items);
     // A file finished: `console` is its text when it was not printed as it went.
@@ -57,5 +58,6 @@ private:
     std::unique_ptr<CWorkerPool> m_pool;
     size_t m_done = 0;
     size_t m_failures = 0;
+    std::set<std::string> m_madeFolders;
     bool m_stop = false; // a failure without --keep-going: no file is begun any more
 };

@@ -33,12 +33,27 @@ uint32_t readLength(const std::string& bytes, size_t at)
 }
 
 int g_channelOut = -1;
+// Frames that may wait for the next one sent: files no longer ours, which are gone.
+std::string g_pending;
 
-// Tells the parent of each temporary file, before it exists and once it is no longer ours.
+// Sends `bytes` after whatever waited for it.
+bool send(const std::string& bytes)
+{
+    g_pending += bytes;
+    const bool sent = platform::writeAll(g_channelOut, g_pending.data(), g_pending.size());
+    g_pending.clear();
+    return sent;
+}
+
+// Tells the parent of each temporary file before it exists and once it is
+// no longer ours; the latter waits for the next frame, which saves the parent
+// a wake-up per file.
 void tellParent(platform::TempEvent event, const std::string& path)
 {
-    const std::string bytes = frame(event == platform::TempEvent::CREATING ? CREATING : FORGOTTEN, path);
-    (void)platform::writeAll(g_channelOut, bytes.data(), bytes.size());
+    if (event == platform::TempEvent::FORGOTTEN)
+        g_pending += frame(FORGOTTEN, path);
+    else
+        (void)send(frame(event == platform::TempEvent::CREATING ? CREATING : FORGOTTEN, path));
 }
 
 // Reads the next whole frame; false at the end of the channel.
@@ -116,7 +131,7 @@ int runWorker()
     std::vector<std::string> hello;
     try {
         if (!readFrame(channel.in, buffer, type, payload) || type != HELLO || !unpack(payload, hello) ||
-            hello.size() < 5 || hello[0] != kGreeting)
+            hello.size() < 6 || hello[0] != kGreeting)
             return refuse();
     } catch (const CPdfException&) {
         return refuse();
@@ -126,9 +141,9 @@ int runWorker()
     platform::setTempListener(tellParent);
 
     // The arguments as the parent read them; it has told the user of unknown options already.
-    const bool dryRun = hello[1] == "dry-run";
+    const bool dryRun = hello[1] == "dry-run", keepGoing = hello[2] == "keep-going";
     std::vector<const char*> arguments;
-    for (size_t i = 2; i < hello.size(); ++i)
+    for (size_t i = 3; i < hello.size(); ++i)
         arguments.push_back(hello[i].c_str());
     std::string ignored;
     CConsoleReporter silent(ignored);
@@ -141,17 +156,24 @@ int runWorker()
     }
     try {
         std::vector<std::string> file;
+        bool failed = false;
         while (readFrame(channel.in, buffer, type, payload)) {
             if (type != STAMP || !unpack(payload, file) || file.size() != 2)
                 return refuse();
+            // Handed to us before a failure ended the run: not begun.
+            if (failed && !keepGoing) {
+                if (!send(frame(SKIPPED, std::string())))
+                    return 1;
+                continue;
+            }
             settings.inputPath = file[0];
             settings.outputPath = file[1];
             std::string text;
             CConsoleReporter console(text);
             const CFileOutcome outcome = runFile(settings, dryRun, console);
             console.endLine();
-            const std::string result = frame(RESULT, pack({text, outcome.serialize()}));
-            if (!platform::writeAll(channel.out, result.data(), result.size()))
+            failed = outcome.status != CFileOutcome::STAMPED;
+            if (!send(frame(RESULT, pack({text, outcome.serialize()}))))
                 return 1;
         }
     } catch (const CPdfException&) {

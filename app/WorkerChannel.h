@@ -12,11 +12,12 @@ namespace worker {
 constexpr const char* kArgument = "--vellico-internal-worker-7c1e";
 
 enum EFrame : char {
-    HELLO = 'H',     // to the worker: kGreeting and the run's arguments
+    HELLO = 'H',     // to the worker: kGreeting, "dry-run" or "stamp", "keep-going" or "stop", the run's arguments
     STAMP = 'F',     // to the worker: an input and its output
     CREATING = 'C',  // from the worker: a temporary file it is about to create
     FORGOTTEN = 'X', // from the worker: a temporary file that is no longer its to remove
     RESULT = 'R',    // from the worker: the file's console text and its outcome
+    SKIPPED = 'S',   // from the worker: a file it did not begin, after a failure without --keep-going
 };
 constexpr const char* kGreeting = "vellico worker channel 1";
 

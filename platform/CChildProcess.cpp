@@ -258,6 +258,9 @@ bool CChildProcess::readAvailable(std::string& into)
         const ssize_t got = ::read(m_channel, buffer, sizeof buffer);
         if (got > 0) {
             into.append(buffer, static_cast<size_t>(got));
+            // Less than asked for: all there was (more wakes the next wait).
+            if (static_cast<size_t>(got) < sizeof buffer)
+                return true;
             continue;
         }
         if (got < 0 && errno == EINTR)

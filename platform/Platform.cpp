@@ -444,7 +444,7 @@ int createTempBeside(const std::string& path, std::string& tempPath)
             return fd;
         }
         // The name is another program's, or nothing was made.
-        tellListener(TempEvent::FORGOTTEN, name);
+        tellListener(TempEvent::NOT_CREATED, name);
         if (!taken)
             return -1;
     }

@@ -80,11 +80,12 @@ bool syncFolderOf(const std::string& path);
 // copy), and the caller copies the rest itself, so the error is seen on the
 // side that caused it.
 int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count);
-// Told of each temporary file before it is created (CREATING) and when it is
-// no longer ours to remove (FORGOTTEN: renamed, removed, or the name was
-// taken by another program), so that a worker's parent can remove exactly
-// the files of a worker it had to stop.
-enum class TempEvent { CREATING, FORGOTTEN };
+// Told of each temporary file before it is created (CREATING), when the
+// name turned out to be another program's or nothing was made (NOT_CREATED),
+// and when it is no longer ours to remove (FORGOTTEN: renamed or removed), so
+// that a worker's parent can remove exactly the files of a worker it had to
+// stop. FORGOTTEN may reach the parent late: the file is gone by then.
+enum class TempEvent { CREATING, NOT_CREATED, FORGOTTEN };
 using TempListener = void (*)(TempEvent event, const std::string& path);
 void setTempListener(TempListener listener);
 // Creates a new, empty file beside `path` (same folder, a unique, unpredictable
