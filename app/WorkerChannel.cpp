@@ -1,6 +1,7 @@
 #include "app/WorkerChannel.h"
 
 #include <cstdint>
+#include <cstdio>
 
 #include "app/CConsoleReporter.h"
 #include "app/CommandLine.h"
