@@ -27,15 +27,15 @@ public:
     void fileDone() override;
     void failed(const CPdfException& error) override;
 
-    // A message of the run's own (not from a file's run), on a line of its own.
-    void message(const std::string& text);
     // Ends the last line, if open.
     void endLine();
     // Prints text kept by another reporter (a worker's), as it was.
     void print(const std::string& text);
-    bool atLineStart() const { return m_atLineStart; }
 
 private:
+    // `text` on a line of its own, without the line breaks around it.
+    void message(const std::string& text);
+
     FILE* m_stream = nullptr;
     std::string* m_capture = nullptr;
     bool m_watched = false;    // a terminal: progress is shown at once

@@ -64,8 +64,6 @@ bool makeDirectories(const std::string& path)
     return identify(path).isDirectory;
 }
 
-bool stdoutIsTerminal() { return isTerminal(stdout); }
-
 bool isTerminal(FILE* stream)
 {
 #ifdef _WIN32

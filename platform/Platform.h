@@ -19,9 +19,7 @@ void makeDirectory(const std::string& path);
 // Creates the folder and any of its parents that are missing; true when it is a folder afterwards.
 bool makeDirectories(const std::string& path);
 
-// Whether standard output is a terminal (someone watching the progress).
-bool stdoutIsTerminal();
-// Whether `stream` (standard output or error) is a terminal.
+// Whether `stream` (standard output or error) is a terminal: someone watching the progress.
 bool isTerminal(FILE* stream);
 bool stdinIsTerminal();
 // All of standard input, read as bytes; false on a read error.
