@@ -110,7 +110,7 @@ fuzz: fuzz-build
 # (Debian: python3-fitz).
 bench: build
 	cmake --build $(BUILD_DIR) --target make_bench_inputs measure
-	@if [ ! -f $(BENCH_DATA)/logo-alpha.png ]; then \
+	@if [ ! -f $(BENCH_DATA)/batch-list.txt ]; then \
 	  mkdir -p $(BENCH_DATA) && $(BUILD_DIR)/bench/make_bench_inputs $(BENCH_DATA) examples/logo.jpg; fi
 	@if [ -n "$(BASELINE)" ]; then \
 	  commit=$$(git rev-parse --short "$(BASELINE)") || exit 1; \

@@ -1,16 +1,23 @@
 #include "app/BatchDriver.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
+#include <string>
 #include <vector>
 
+#include "app/CBatchRun.h"
+#include "app/CBatchSettings.h"
 #include "app/CConsoleReporter.h"
+#include "app/CReportFile.h"
 #include "app/CommandLine.h"
-#include "app/MarkPasses.h"
-#include "platform/Platform.h"
+#include "app/ListFile.h"
+#include "app/WorkerChannel.h"
 #include "pdf/CPdfException.h"
+#include "platform/Platform.h"
 #include "stamp/CStampSettings.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
@@ -24,58 +31,109 @@ bool endsWith(const std::string& text, const char* suffix)
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
-} // namespace
-
-bool runList(const std::string& listPath, const char* secondArgument, int argumentCount,
-             const char* const* arguments, CReporter& reporter)
+CStampSettings parse(const std::vector<std::string>& arguments, CReporter& reporter)
 {
-    if (!endsWith(listPath, ".txt"))
-        return false;
-    if (!secondArgument || std::strncmp(secondArgument, "-f", 2) != 0)
-        throw CPdfException("please specify -f for output folder, e.g. -fc:\\test\n");
-    const std::string folder = secondArgument + 2;
-    platform::makeDirectory(folder);
-
-    // A folder opens for reading here but has no lines: refuse it like a missing list.
-#ifdef _WIN32
-    std::ifstream file(platform::windows::systemPath(listPath).c_str(), std::ios::binary);
-#else
-    std::ifstream file(listPath, std::ios::binary);
-#endif
-    if (!file || platform::identify(listPath).isDirectory)
-        throw CPdfException::formatted("Unable to open file list: '%s'\r\n", listPath);
-#ifdef _WIN32
-    // Lists written by Windows programs come in UTF-8 or the ANSI code page.
-    std::stringstream bytes;
-    bytes << file.rdbuf();
-    std::istringstream list(platform::windows::listText(bytes.str()));
-#else
-    std::istream& list = file;
-#endif
-
-    // Every line is stamped with the same JPEG and options: arguments 1 and 2
-    // are replaced, the rest are parsed again for each file.
-    std::vector<std::string> owned(arguments, arguments + argumentCount);
-    std::string line;
-    while (std::getline(list, line)) {
-        // The name ends at the first line-end byte (CR LF lists keep their CR here).
-        size_t end = line.find_first_of("\r\n");
-        if (end != std::string::npos)
-            line.erase(end);
-        owned[1] = "-i" + line;
-        // An empty folder is the current one, not the root of the file system.
-        owned[2] = folder.empty() ? "-o" + line : "-o" + folder + platform::pathSeparator() + line;
-        std::vector<const char*> vector;
-        for (const std::string& argument : owned)
-            vector.push_back(argument.c_str());
-        processFile(parseArguments(argumentCount, vector.data(), reporter), reporter);
-        reporter.fileDone();
-    }
-    return true;
+    std::vector<const char*> vector;
+    for (const std::string& argument : arguments)
+        vector.push_back(argument.c_str());
+    return parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
 }
+
+// The list's bytes: the file `path`, or standard input for "-".
+std::string readListBytes(const std::string& path)
+{
+    std::string bytes;
+    if (path == "-") {
+        if (!platform::readStandardInput(bytes))
+            throw CPdfException(CPdfException::EKind::UsageError, "Unable to open file list: '-' (standard input)\r\n");
+        return bytes;
+    }
+#ifdef _WIN32
+    std::ifstream file(platform::windows::systemPath(path).c_str(), std::ios::binary);
+#else
+    std::ifstream file(path, std::ios::binary);
+#endif
+    // A folder opens for reading here but has no lines: refuse it like a missing list.
+    if (!file || platform::identify(path).isDirectory)
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "Unable to open file list: '%s'\r\n", path);
+    std::stringstream read;
+    read << file.rdbuf();
+    if (file.bad())
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "Unable to open file list: '%s'\r\n", path);
+    return read.str();
+}
+
+// The options that only a list gives a meaning to.
+void refuseListOptions(const CBatchSettings& batch)
+{
+    const char* option = batch.jobs            ? "--jobs"
+                         : batch.keepGoing     ? "--keep-going"
+                         : batch.nullSeparated ? "-0"
+                                               : nullptr;
+    if (option)
+        throw CPdfException(CPdfException::EKind::UsageError, std::string(option) +
+                            " is for list files only (-i<list.txt> -f<folder>, or -i- for a list on standard input)\n");
+}
+
+int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CConsoleReporter& console,
+             FILE* consoleStream)
+{
+    const std::string& first = arguments[1];
+    const std::string listPath = first.size() >= 2 ? first.substr(2) : std::string();
+    CReportFile report;
+    if (listPath != "-" && !endsWith(listPath, ".txt")) {
+        refuseListOptions(batch);
+        const CStampSettings settings = parse(arguments, console);
+        if (batch.report)
+            report.open(*batch.report);
+        CBatchRun run(batch, console, consoleStream, report, false);
+        run.startWorkers(arguments, 1);
+        return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings);
+    }
+
+    if (arguments.size() < 3 || arguments[2].compare(0, 2, "-f") != 0)
+        throw CPdfException(CPdfException::EKind::UsageError, "please specify -f for output folder, e.g. -fc:\\test\n");
+    const std::string folder = arguments[2].substr(2);
+    // A dry run writes nothing, not even the folder.
+    if (!batch.dryRun && !folder.empty() && !platform::makeDirectories(folder))
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "Unable to create the output folder: '%s'\n", folder);
+    // A list file is read first, so that one that cannot be read starts no
+    // workers; a list on standard input (from find, say) after they started.
+    std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
+
+    // Every file is stamped with the same JPEG and options: the first two
+    // arguments are each file's.
+    arguments[1] = "-i";
+    arguments[2] = "-o";
+    const CStampSettings settings = parse(arguments, console);
+    if (batch.report)
+        report.open(*batch.report);
+    CBatchRun run(batch, console, consoleStream, report, true);
+    if (listPath == "-") {
+        run.startWorkers(arguments, SIZE_MAX);
+        bytes = readListBytes(listPath);
+    } else {
+        run.startWorkers(arguments, listNames(bytes, batch.nullSeparated).size());
+    }
+    const std::vector<std::string> names = listNames(bytes, batch.nullSeparated);
+    std::vector<CBatchItem> items;
+    for (const std::string& name : names) {
+        CBatchItem item{name, std::string(), std::string()};
+        if (!mirroredOutput(folder, name, item.output)) {
+            item.output.clear();
+            item.refusal = "The list line leads outside the output folder: '" + name + "'\n";
+        }
+        items.push_back(item);
+    }
+    return run.run(items, settings);
+}
+
+} // namespace
 
 int runVellico(int argumentCount, const char* const* arguments)
 {
+    if (argumentCount == 2 && std::strcmp(arguments[1], worker::kArgument) == 0)
+        return worker::runWorker();
     if (argumentCount <= 1) {
         printUsage();
         return 0;
@@ -103,40 +161,35 @@ int runVellico(int argumentCount, const char* const* arguments)
     }
     // From here on every value is joined to its option, so list mode's
     // replacement of arguments 1 and 2 and the parser see one form.
-    std::vector<std::string> joined;
+    std::vector<std::string> joined = joinSeparatedValues(argumentCount, arguments);
+    CBatchSettings batch;
+    std::optional<CPdfException> badOption;
     try {
-        joined = readPasswordFiles(joinSeparatedValues(argumentCount, arguments));
+        batch = takeBatchOptions(joined);
+        // Read once, here: list mode, and the workers, see the password itself.
+        joined = readPasswordFiles(joined);
     } catch (const CPdfException& error) {
-        printBanner();
-        std::fputs(error.message(), stdout);
-        return 1;
+        badOption = error;
     }
-    std::vector<const char*> joinedVector;
-    for (const std::string& argument : joined)
-        joinedVector.push_back(argument.c_str());
-    argumentCount = static_cast<int>(joinedVector.size());
-    arguments = joinedVector.data();
-
-    printBanner();
-    CConsoleReporter reporter;
+    // With the report on standard output, the console text goes to standard error.
+    FILE* stream = batch.report && *batch.report == "-" ? stderr : stdout;
+    printBanner(stream);
+    CConsoleReporter console(stream);
     // From here on files are written: a signal must not leave temporary ones behind.
     platform::installSignalCleanup();
     int status = 1;
     try {
-        const char* first = arguments[1];
-        std::string listPath = std::strlen(first) >= 2 ? std::string(first + 2) : std::string();
-        if (!runList(listPath, argumentCount > 2 ? arguments[2] : nullptr, argumentCount, arguments, reporter)) {
-            processFile(parseArguments(argumentCount, arguments, reporter), reporter);
-            reporter.fileDone();
-        }
-        status = 0;
+        if (badOption)
+            throw *badOption;
+        status = runFiles(joined, batch, console, stream);
     } catch (const CPdfException& error) {
-        reporter.failed(error);
+        console.failed(error);
         status = 1;
     } catch (...) {
-        reporter.failed(CPdfException("Unexpected exception"));
+        console.failed(CPdfException(CPdfException::EKind::Internal, "Unexpected exception"));
         status = 1;
     }
-    std::fflush(stdout);
+    console.endLine();
+    std::fflush(stream);
     return status;
 }

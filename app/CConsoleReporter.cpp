@@ -4,53 +4,102 @@
 
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/StampPlacement.h"
+
+namespace {
+
+// Points with at most two decimals, as the placement is printed.
+std::string points(double value)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    std::string shown = text;
+    while (shown.back() == '0')
+        shown.pop_back();
+    if (shown.back() == '.')
+        shown.pop_back();
+    return shown == "-0" ? "0" : shown;
+}
+
+} // namespace
+
+CConsoleReporter::CConsoleReporter(FILE* stream) : m_stream(stream), m_watched(platform::isTerminal(stream)) {}
+
+CConsoleReporter::CConsoleReporter(std::string& capture) : m_capture(&capture) {}
+
+void CConsoleReporter::print(const std::string& text)
+{
+    if (text.empty())
+        return;
+    if (m_capture)
+        m_capture->append(text);
+    else
+        std::fwrite(text.data(), 1, text.size(), m_stream);
+    m_atLineStart = text.back() == '\n';
+}
+
+void CConsoleReporter::endLine()
+{
+    if (!m_atLineStart)
+        print("\n");
+}
+
+void CConsoleReporter::message(const std::string& text)
+{
+    // The words stay as they are; only where the lines break is ours.
+    const size_t begin = text.find_first_not_of("\r\n");
+    if (begin == std::string::npos)
+        return;
+    endLine();
+    print(text.substr(begin));
+    endLine();
+}
 
 void CConsoleReporter::unknownOption(const std::string& argument)
 {
-    std::printf("Warning: unknown option '%s' ignored\n", argument.c_str());
+    message("Warning: unknown option '" + argument + "' ignored\n");
 }
 
-void CConsoleReporter::countingPages(const std::string& input) { std::printf("Parsing file: %s", input.c_str()); }
+void CConsoleReporter::countingPages(const std::string& input) { message("Parsing file: " + input); }
 
-void CConsoleReporter::inputOpened(const std::string& input) { std::printf("Input file: '%s'", input.c_str()); }
+void CConsoleReporter::inputOpened(const std::string& input)
+{
+    endLine();
+    print("Input file: '" + input + "'");
+}
 
 void CConsoleReporter::outputBegun(const std::string& image, const std::string& output)
 {
-    std::printf(", image file: '%s'", image.c_str());
-    std::printf(", output file: '%s'\n", output.c_str());
-    std::printf("Processing");
+    print(", image file: '" + image + "', output file: '" + output + "'\nProcessing");
+}
+
+void CConsoleReporter::planBegun(const std::string& image, const std::string& output)
+{
+    // A marks run names no image (its images are the marks).
+    print((image.empty() ? std::string() : ", image file: '" + image + "'") + ", output file: '" + output +
+          "'\nDry run: nothing is written");
+}
+
+void CConsoleReporter::pagePlaced(int pageNumber, const CStampRect& rect)
+{
+    print("\nPage " + std::to_string(pageNumber) + ": x " + points(rect.x) + ", y " + points(rect.y) + ", width " +
+          points(rect.width) + ", height " + points(rect.height));
 }
 
 void CConsoleReporter::pageWritten(int pagesSoFar)
 {
     if (pagesSoFar % 6 != 0)
         return;
-    std::fputs(".", stdout);
+    print(".");
     // Shown at once to someone watching.
-    static const bool watched = platform::stdoutIsTerminal();
-    if (watched)
-        std::fflush(stdout);
+    if (m_watched)
+        std::fflush(m_stream);
 }
 
-void CConsoleReporter::marksWritten(const std::string& output) { std::printf(", output file: '%s'\n", output.c_str()); }
+void CConsoleReporter::marksWritten(const std::string& output) { print(", output file: '" + output + "'\n"); }
 
-void CConsoleReporter::warning(const std::string& text)
-{
-    std::printf("\nWarning: %s", text.c_str());
-    m_warned = true;
-}
+void CConsoleReporter::warning(const std::string& text) { print("\nWarning: " + text); }
 
-void CConsoleReporter::fileDone()
-{
-    std::printf("\nDone.\n");
-    m_warned = false;
-}
+void CConsoleReporter::fileDone() { print("\nDone.\n"); }
 
-void CConsoleReporter::failed(const CPdfException& error)
-{
-    // The message starts on a line of its own after the warnings.
-    if (m_warned)
-        std::printf("\n");
-    m_warned = false;
-    std::fputs(error.message(), stdout);
-}
+void CConsoleReporter::failed(const CPdfException& error) { message(error.message()); }

@@ -1,22 +1,43 @@
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "stamp/CReporter.h"
 
-// The console text of a run, on standard output: the files as each is
-// begun, a dot for every sixth page written, warnings, "Done." and the
-// error that ends a run.
+// The console text of a run: the files as each is begun, a dot for every
+// sixth page written, warnings, "Done." and the error that ends a file or
+// the run. Printed to a stream (standard output, or standard error when the
+// report goes there), or kept in a string for a worker to hand over whole.
+// Each message starts on a line of its own and ends with a line break.
 class CConsoleReporter : public CReporter {
 public:
+    explicit CConsoleReporter(FILE* stream);
+    explicit CConsoleReporter(std::string& capture);
+
     void unknownOption(const std::string& argument) override;
     void countingPages(const std::string& input) override;
     void inputOpened(const std::string& input) override;
     void outputBegun(const std::string& image, const std::string& output) override;
+    void planBegun(const std::string& image, const std::string& output) override;
+    void pagePlaced(int pageNumber, const CStampRect& rect) override;
     void pageWritten(int pagesSoFar) override;
     void marksWritten(const std::string& output) override;
     void warning(const std::string& text) override;
     void fileDone() override;
     void failed(const CPdfException& error) override;
 
+    // Ends the last line, if open.
+    void endLine();
+    // Prints text kept by another reporter (a worker's), as it was.
+    void print(const std::string& text);
+
 private:
-    bool m_warned = false; // warnings were printed since the last file was done
+    // `text` on a line of its own, without the line breaks around it.
+    void message(const std::string& text);
+
+    FILE* m_stream = nullptr;
+    std::string* m_capture = nullptr;
+    bool m_watched = false;    // a terminal: progress is shown at once
+    bool m_atLineStart = true; // nothing printed yet, or the last line is ended
 };

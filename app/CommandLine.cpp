@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "load/CFileSource.h"
 #include "pdf/CPdfException.h"
+#include "app/CBatchSettings.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampSettings.h"
 
@@ -90,8 +92,7 @@ bool takesValueAt(const std::string& option, size_t position)
     return false;
 }
 
-// The long options of the updates and passwords: each is "--name", and
-// the one that takes a value takes it as the next word or after "=".
+// The password options, read by name.
 constexpr const char* kPassword = "--password";
 constexpr const char* kPasswordFile = "--password-file";
 
@@ -127,6 +128,48 @@ std::string firstLine(std::string text)
 
 // Long option names that could be a misspelt --password: the word after one is never shown.
 bool looksLikeLongOption(const std::string& word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
+
+// The long options; those with a value take the next word whole. The
+// batch's own are taken out before the stamp settings are read.
+struct CLongOption {
+    const char* name;
+    bool takesValue;
+    bool batch;
+};
+const CLongOption kLongOptions[] = {
+    {"--keep-going", false, true}, {"--jobs", true, true},         {"--timeout", true, true},
+    {"--memory-limit", true, true}, {"--report", true, true},      {"--dry-run", false, true},
+    {"--null", false, true},        {"-0", false, true},           {"--incremental", false, false},
+    {"--annotation", false, false}, {"--password", true, false},   {"--password-file", true, false},
+};
+
+// The long option `argument` names (before any '='), or null.
+const CLongOption* findLongOption(const std::string& argument)
+{
+    const std::string name = argument.substr(0, argument.find('='));
+    for (const CLongOption& option : kLongOptions)
+        if (name == option.name && (option.takesValue || name.size() == argument.size()))
+            return &option;
+    return nullptr;
+}
+
+// Limits on values that would make no sense, and would overflow further on.
+constexpr int kMaxJobs = 64;               // each worker is a process; signal cleanup tracks this many
+constexpr double kMaxTimeout = 1e7;        // seconds: about four months
+constexpr int64_t kMaxMemoryMb = 1 << 24; // 16 TB
+
+bool wholeNumber(const std::string& text, int64_t limit, int64_t& value)
+{
+    if (text.empty() || text.size() > 12)
+        return false;
+    value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        value = value * 10 + (c - '0');
+    }
+    return value <= limit;
+}
 
 } // namespace
 
@@ -175,14 +218,67 @@ bool isPasswordWord(const std::vector<std::string>& arguments, size_t index)
            word.compare(0, 1, "-") != 0;
 }
 
+
+CBatchSettings takeBatchOptions(std::vector<std::string>& joined)
+{
+    CBatchSettings batch;
+    std::vector<std::string> kept;
+    for (size_t i = 0; i < joined.size(); ++i) {
+        const CLongOption* option = i >= 4 ? findLongOption(joined[i]) : nullptr;
+        if (!option || !option->batch) {
+            kept.push_back(joined[i]);
+            continue;
+        }
+        const std::string name = option->name;
+        std::string value;
+        const size_t equals = joined[i].find('=');
+        if (equals != std::string::npos)
+            value = joined[i].substr(equals + 1);
+        else if (option->takesValue && i + 1 < joined.size())
+            value = joined[++i];
+        else if (option->takesValue)
+            throw CPdfException(CPdfException::EKind::UsageError, name + " needs a value\n");
+        int64_t number = 0;
+        if (name == "--keep-going") {
+            batch.keepGoing = true;
+        } else if (name == "--dry-run") {
+            batch.dryRun = true;
+        } else if (name == "--null" || name == "-0") {
+            batch.nullSeparated = true;
+        } else if (name == "--jobs") {
+            if (!wholeNumber(value, kMaxJobs, number))
+                throw CPdfException(CPdfException::EKind::UsageError, "--jobs takes a number of workers from 1 to " + std::to_string(kMaxJobs) +
+                                    ", or 0 for one per core: '" + value + "'\n");
+            batch.jobs = static_cast<int>(number);
+        } else if (name == "--timeout") {
+            char* end = nullptr;
+            const double seconds = std::strtod(value.c_str(), &end);
+            if (value.empty() || end != value.c_str() + value.size() || !(seconds > 0) || seconds > kMaxTimeout)
+                throw CPdfException(CPdfException::EKind::UsageError, "--timeout takes a number of seconds greater than 0: '" + value + "'\n");
+            batch.timeoutSeconds = seconds;
+        } else if (name == "--memory-limit") {
+            if (!wholeNumber(value, kMaxMemoryMb, number) || number == 0)
+                throw CPdfException(CPdfException::EKind::UsageError, "--memory-limit takes a number of megabytes greater than 0: '" + value + "'\n");
+            batch.memoryLimitMb = number;
+        } else if (name == "--report") {
+            if (value.empty())
+                throw CPdfException(CPdfException::EKind::UsageError, "--report needs a file name, or - for standard output\n");
+            batch.report = value;
+        }
+    }
+    joined = std::move(kept);
+    return batch;
+}
+
 std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments)
 {
     std::vector<std::string> joined;
     for (int i = 0; i < argumentCount; ++i) {
         std::string argument = arguments[i];
         const char* next = i + 1 < argumentCount ? arguments[i + 1] : nullptr;
-        if (joined.size() >= 4 && (argument == "-align" || argument == kPassword || argument == kPasswordFile) &&
-            next) {
+        const CLongOption* longOption = joined.size() >= 4 ? findLongOption(argument) : nullptr;
+        if (joined.size() >= 4 && next &&
+            (argument == "-align" || (longOption && longOption->takesValue && argument.find('=') == std::string::npos))) {
             // Its word is taken whole, even one that looks like an option.
             joined.push_back(argument);
             joined.push_back(arguments[++i]);
@@ -202,16 +298,16 @@ std::vector<std::string> joinSeparatedValues(int argumentCount, const char* cons
 CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter)
 {
     if (argumentCount < 3)
-        throw CPdfException("Error parameter");
+        throw CPdfException(CPdfException::EKind::UsageError, "Error parameter");
     CStampSettings settings;
     if (std::strncmp(arguments[1], "-i", 2) != 0)
-        throw CPdfException("-i parameter missing");
+        throw CPdfException(CPdfException::EKind::UsageError, "-i parameter missing");
     settings.inputPath = arguments[1] + 2;
     if (std::strncmp(arguments[2], "-o", 2) != 0)
-        throw CPdfException("-o parameter missing");
+        throw CPdfException(CPdfException::EKind::UsageError, "-o parameter missing");
     settings.outputPath = arguments[2] + 2;
     if (argumentCount < 4 || std::strncmp(arguments[3], "-j", 2) != 0)
-        throw CPdfException("-j parameter missing");
+        throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
     settings.imagePath = std::string(arguments[3] + 2);
 
     const std::vector<std::string> words(arguments, arguments + argumentCount);
@@ -236,9 +332,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
         if (argument[0] != '-') {
             // A misspelt --password must not show the password.
             if (isPasswordWord(words, static_cast<size_t>(i)))
-                throw CPdfException::formatted("Error in parameter after %s (not shown: it may be a password)\n",
+                throw CPdfException::formatted(CPdfException::EKind::UsageError, "Error in parameter after %s (not shown: it may be a password)\n",
                                                words[static_cast<size_t>(i) - 1]);
-            throw CPdfException::formatted("Error in parameter: %s\n", argument);
+            throw CPdfException::formatted(CPdfException::EKind::UsageError, "Error in parameter: %s\n", argument);
         }
         int value = 0, second = 0;
         bool known = true;
@@ -293,18 +389,13 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     return settings;
 }
 
-void printBanner()
-{
-    std::printf("\r\n");
-    std::printf("Vellico v%s", VELLICO_VERSION);
-    std::printf("\r\n");
-}
+void printBanner(FILE* stream) { std::fprintf(stream, "\r\nVellico v%s\r\n", VELLICO_VERSION); }
 
 void printVersion() { std::printf("vellico %s\n", VELLICO_VERSION); }
 
 void printUsage()
 {
-    printBanner();
+    printBanner(stdout);
     static const char* const kLines[] = {
         "Parameters:\n",
         "-i<FILENAME> input filename\n",
@@ -332,6 +423,13 @@ void printUsage()
         "--annotation adds the stamp as a stamp annotation instead of page content\n",
         "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
         "--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n",
+        "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n",
+        "--jobs N with a list: stamp N files at once, each in a worker process of its own; 0 = one per core\n",
+        "--timeout SECONDS stop a file that takes longer, and report it as failed\n",
+        "--memory-limit MB stop a file whose worker needs more memory, and report it as failed\n",
+        "--report FILE write a report, one JSON line per file (- for standard output)\n",
+        "--dry-run load each file and print where the stamp would go on each page; write nothing\n",
+        "--null (or -0) the list's names end with NUL bytes (find -print0); -i- reads the list from standard input\n",
         "\r\nExample usage:-\r\n",
         "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n",
         "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n",

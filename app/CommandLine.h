@@ -1,17 +1,26 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 class CReporter;
+struct CBatchSettings;
 struct CStampSettings;
 
 // The arguments (program name included) with every value given after a
 // space joined to its option: "-s" "2" becomes "-s2". Only where the option
 // is read (-i first, -o or -f second, -j third, the numeric options later),
 // only a value that is not empty and does not start with '-', and never the
-// word that "-align" takes. Every other argument stays as it is.
+// word that "-align" or a long option with a value takes (that word is taken
+// whole, whatever it is). Every other argument stays as it is.
 std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments);
+
+// Takes the run's own options (--keep-going, --jobs N, --timeout S,
+// --memory-limit MB, --report FILE, --dry-run, -0/--null; a value after a
+// space or an '=') out of the joined arguments, after the first three.
+// Throws CPdfException with the message to print for a value that is wrong.
+CBatchSettings takeBatchOptions(std::vector<std::string>& joined);
 
 // The arguments with each "--password-file FILE" (or "=FILE"; "-" for
 // standard input) replaced by "--password=" and the first line of FILE, read
@@ -29,8 +38,8 @@ bool isPasswordWord(const std::vector<std::string>& arguments, size_t index);
 // with the message to print on a malformed command line.
 CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter);
 
-// The banner and the usage text.
-void printBanner();
+// The banner (to `stream`) and the usage text.
+void printBanner(FILE* stream);
 void printUsage();
 // One line, the program's name and version: the answer to --version.
 void printVersion();

@@ -54,8 +54,10 @@ void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& rep
     settings.resolveRangeFromEnd(count);
 }
 
-// Returns what the passes' stamps break of the input's PDF/A claim, each thing once.
-std::set<std::string> runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box)
+// Returns the last pass's result; adds what the passes' stamps break of
+// the input's PDF/A claim to `pdfaWarnings`, each thing once.
+CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box,
+                           bool dryRun, std::set<std::string>& pdfaWarnings)
 {
     const std::string firstInput = settings.inputPath;
     const std::string finalOutput = settings.outputPath;
@@ -76,16 +78,29 @@ std::set<std::string> runMarkPasses(CStampSettings settings, CReporter& reporter
                                     "' is neither in the current folder nor in '" +
                                     platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     resolveRange(settings, reporter, repairs);
+    CStampResult result;
+    if (dryRun) {
+        // Every pass reads the input itself: where each mark would go.
+        reporter.planBegun(std::string(), finalOutput);
+        for (int pass = 0; pass < 8; ++pass) {
+            for (size_t index = 0; index < kCornerMarkCount; ++index)
+                if (kCornerMarks[index].box == box)
+                    settings.corners.reset(index);
+            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+            settings.imagePath = images[pass < 4 ? 0 : 1];
+            result = CStampJob(settings, reporter, repairs).planFile(true);
+        }
+        return result;
+    }
 
     // A file to update (asked for, or signed) gets the eight marks in one
     // revision: eight rewrites would be eight revisions.
     settings.imagePath = images[0];
-    std::set<std::string> warnings;
     const CStampResult update = CStampJob(settings, reporter, repairs).stampMarksUpdate(images[1]);
     if (update.updated) {
         if (!update.pdfaWarning.empty())
-            warnings.insert(update.pdfaWarning);
-        return warnings;
+            pdfaWarnings.insert(update.pdfaWarning);
+        return update;
     }
 
     // Each pass but the last writes a new private file beside the output,
@@ -103,9 +118,9 @@ std::set<std::string> runMarkPasses(CStampSettings settings, CReporter& reporter
             settings.inputPath = pass > 0 ? intermediate : firstInput;
             settings.imagePath = images[pass < 4 ? 0 : 1];
             CStampJob job(settings, reporter, repairs);
-            const std::string warning = job.stampPass(memory, pass < 7).pdfaWarning;
-            if (!warning.empty())
-                warnings.insert(warning);
+            result = job.stampPass(memory, pass < 7);
+            if (!result.pdfaWarning.empty())
+                pdfaWarnings.insert(result.pdfaWarning);
             if (!intermediate.empty())
                 platform::removeTemp(intermediate);
             intermediate = pass < 7 ? job.writtenPath() : std::string();
@@ -116,7 +131,7 @@ std::set<std::string> runMarkPasses(CStampSettings settings, CReporter& reporter
         throw;
     }
     reporter.marksWritten(finalOutput);
-    return warnings;
+    return result;
 }
 
 void reportRepairs(CRepairLog& repairs, CReporter& reporter)
@@ -128,19 +143,21 @@ void reportRepairs(CRepairLog& repairs, CReporter& reporter)
 
 } // namespace
 
-void processFile(const CStampSettings& settings, CReporter& reporter)
+CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun)
 {
     CRepairLog repairs;
-    std::set<std::string> warnings;
+    CStampResult result;
+    std::set<std::string> pdfaWarnings;
     try {
         if (settings.marks) {
-            warnings = runMarkPasses(settings, reporter, repairs, *settings.marks);
+            result = runMarkPasses(settings, reporter, repairs, *settings.marks, dryRun, pdfaWarnings);
         } else {
             CStampSettings resolved = settings;
             resolveRange(resolved, reporter, repairs);
-            const std::string warning = CStampJob(resolved, reporter, repairs).stampFile().pdfaWarning;
-            if (!warning.empty())
-                warnings.insert(warning);
+            CStampJob job(resolved, reporter, repairs);
+            result = dryRun ? job.planFile() : job.stampFile();
+            if (!result.pdfaWarning.empty())
+                pdfaWarnings.insert(result.pdfaWarning);
         }
     } catch (...) {
         // What was repaired before the failure is still worth knowing.
@@ -148,6 +165,7 @@ void processFile(const CStampSettings& settings, CReporter& reporter)
         throw;
     }
     reportRepairs(repairs, reporter);
-    for (const std::string& warning : warnings)
+    for (const std::string& warning : pdfaWarnings)
         reporter.warning(warning);
+    return result;
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "stamp/CStampJob.h"
+
 class CReporter;
 struct CStampSettings;
 
 // Stamps one input file as `settings` say: one run, or with -trim_marks /
 // -crop_marks eight chained passes that draw a printer's mark at each corner
 // of every selected page. What was repaired in the input is reported as
-// warnings, also when the file fails. Throws CPdfException.
-void processFile(const CStampSettings& settings, CReporter& reporter);
+// warnings, also when the file fails. With `dryRun` nothing is written: the
+// reporter is told where each stamp would go. Throws CPdfException.
+CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun = false);

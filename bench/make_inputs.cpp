@@ -4,9 +4,11 @@
 //   text-20000.pdf              20000 such pages
 //   images-100.pdf              100 pages, each showing its own 1 MB JPEG
 //   shared-resources-5000.pdf   5000 pages sharing one /Resources dictionary and one font set
+//   batch/doc-N.pdf             2000 small documents (three pages each), listed in batch-list.txt
 // The files are deterministic; a JPEG to embed is given on the command line.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -56,7 +58,7 @@ std::string pageText(CRandom& random, int page)
 // Writes the document with a classic table, or with its plain objects packed
 // 100 to an object stream and a PNG-predicted cross-reference stream.
 void writeDocument(PdfBuilder& b, const std::string& path, int root, const std::vector<int>& plainObjects,
-                   bool objectStreams)
+                   bool objectStreams, bool announce = true)
 {
     b.setRoot(root);
     if (objectStreams) {
@@ -72,7 +74,8 @@ void writeDocument(PdfBuilder& b, const std::string& path, int root, const std::
     }
     const std::string bytes = b.build();
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    std::printf("%s: %.1f MB\n", path.c_str(), bytes.size() / 1048576.0);
+    if (announce)
+        std::printf("%s: %.1f MB\n", path.c_str(), bytes.size() / 1048576.0);
 }
 
 // A catalog and a flat page tree over `kids`; returns the catalog.
@@ -85,7 +88,8 @@ int addTree(PdfBuilder& b, int pagesNum, const std::vector<int>& kids)
     return b.add("<< /Type /Catalog /Pages " + std::to_string(pagesNum) + " 0 R >>");
 }
 
-void textDocument(const std::string& path, int pageCount, bool objectStreams, bool sharedResources)
+void textDocument(const std::string& path, int pageCount, bool objectStreams, bool sharedResources,
+                  bool announce = true)
 {
     CRandom random;
     PdfBuilder b;
@@ -117,7 +121,22 @@ void textDocument(const std::string& path, int pageCount, bool objectStreams, bo
     }
     int catalog = addTree(b, pagesNum, kids);
     plain.push_back(catalog);
-    writeDocument(b, path, catalog, plain, objectStreams);
+    writeDocument(b, path, catalog, plain, objectStreams, announce);
+}
+
+// The batch row's files: many small documents, half with object streams, and their list.
+constexpr int kBatchFiles = 2000;
+
+void batchFiles(const std::string& folder)
+{
+    std::filesystem::create_directories(folder + "/batch");
+    std::ofstream list(folder + "/batch-list.txt");
+    for (int file = 0; file < kBatchFiles; ++file) {
+        const std::string name = "batch/doc-" + std::to_string(file) + ".pdf";
+        textDocument(folder + "/" + name, 3, file % 2 == 1, false, false);
+        list << name << "\n";
+    }
+    std::printf("%s/batch: %d files\n", folder.c_str(), kBatchFiles);
 }
 
 // The given JPEG made about 1 MB long with comment segments of varying
@@ -199,5 +218,6 @@ int main(int argc, char** argv)
     imageDocument(folder + "/images-100.pdf", jpeg, 100);
     textDocument(folder + "/shared-resources-5000.pdf", 5000, false, true);
     pngStamps(folder, jpeg);
+    batchFiles(folder); // last: its list tells that the inputs are complete
     return 0;
 }

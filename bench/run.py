@@ -11,9 +11,13 @@ The runs write a new output. A second table gives the cost of replacing an
 existing output instead, which makes the new file durable (flushed to the
 disk) before the old one goes: its time and the ratio to a new output.
 
+Last, the batch row: a list of 2,000 small files stamped in one run, as
+list mode always did (in the run's own process), with --jobs 1 (one worker
+process) and with --jobs 0 (one per core), alternately: files per second.
+
 Usage: run.py BINARY DATA_FOLDER JPEG [RUNS] [--baseline OTHER_BINARY]
 (the `measure` launcher is expected beside BINARY in bench/)"""
-import os, statistics, subprocess, sys
+import os, shutil, statistics, subprocess, sys
 
 arguments = sys.argv[1:]
 baseline = None
@@ -35,9 +39,9 @@ for mark in ("CropmarkHorizontal.jpg", "CropmarkVertical.jpg"):
 launcher = os.path.join(os.path.dirname(binary), "bench", "measure")
 
 
-def measure(command):
+def measure(command, cwd=None):
     """Wall time in seconds and peak resident memory in MB of one command."""
-    result = subprocess.run([launcher] + command, stdout=subprocess.PIPE, cwd=work)
+    result = subprocess.run([launcher] + command, stdout=subprocess.PIPE, cwd=cwd or work)
     if result.returncode != 0:
         raise SystemExit("failed: %s" % " ".join(command))
     seconds, peak = result.stdout.split()
@@ -185,3 +189,23 @@ for label, options in (("--incremental -s1 -e1", ["--incremental", "-s1", "-e1"]
         ours.append(stamp(binary, source, os.path.join(work, "update.pdf"), *options)[0])
     mine, floor = statistics.median(ours), statistics.median(copies)
     print("%-40s %10.3f %9.3f %8.2f" % (label, mine, floor, mine / floor))
+
+# The batch row: one list of small files, here and in workers.
+batch_list = os.path.abspath(os.path.join(folder, "batch-list.txt"))
+if os.path.exists(batch_list):
+    files = sum(1 for _ in open(batch_list))
+    batch_out = os.path.join(work, "batch-out")
+    modes = [("list, here", []), ("--jobs 1", ["--jobs", "1"]), ("--jobs 0", ["--jobs", "0"])]
+    times = {name: [] for name, _ in modes}
+    for _ in range(runs):
+        for name, options in modes:
+            shutil.rmtree(batch_out, ignore_errors=True)
+            times[name].append(measure([binary, "-i" + batch_list, "-f" + batch_out, "-j" + jpeg] + options,
+                                       cwd=os.path.dirname(batch_list))[0])
+    rate = {name: files / statistics.median(times[name]) for name, _ in modes}
+    print()
+    print("batch of %d small files (%d cores):" % (files, os.cpu_count()))
+    for name, _ in modes:
+        print("  %-12s %8.1f files/s (median %.3f s)" % (name, rate[name], statistics.median(times[name])))
+    print("  --jobs 1 / list here: %.2fx;  --jobs 0 / --jobs 1: %.2fx" % (
+        rate["--jobs 1"] / rate["list, here"], rate["--jobs 0"] / rate["--jobs 1"]))

@@ -1,6 +1,6 @@
-# bash completion for vellico: its options, file names after -i, -o and -j
-# (joined, as in -iin.pdf, or as the next word) and --password-file, a folder
-# after -f, and the words of -align.
+# bash completion for vellico: its options, file names after -i, -o, -j,
+# --report and --password-file (joined, as in -iin.pdf, or as the next word),
+# a folder after -f, and the words of -align.
 
 _vellico()
 {
@@ -8,7 +8,7 @@ _vellico()
     [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD - 1]}
 
     case $prev in
-    -i | -o | -j | --password-file)
+    -i | -o | -j | --report | --password-file)
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
         return
@@ -19,7 +19,7 @@ _vellico()
         return
         ;;
     -align) COMPREPLY=($(compgen -W 'left center right' -- "$cur")); return ;;
-    -s | -e | -send | -eend | -n | -opacity | -pos | -size | --password) return ;;
+    -s | -e | -send | -eend | -n | -opacity | -pos | -size | --jobs | --timeout | --memory-limit | --password) return ;;
     esac
 
     case $cur in
@@ -35,6 +35,7 @@ _vellico()
     -*)
         local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
             -opacity -crop_marks -trim_marks --help -h --version
+            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0
             --incremental --annotation --password --password-file
             -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
             -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'

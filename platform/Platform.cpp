@@ -22,6 +22,7 @@
 #include "platform/WindowsFiles.h"
 #else
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,13 +52,111 @@ void makeDirectory(const std::string& path)
 #endif
 }
 
-bool stdoutIsTerminal()
+bool makeDirectories(const std::string& path)
+{
+    // Each parent in turn: an existing one, or one we cannot create (a drive
+    // root), is left to the last check.
+    const char* separators = pathSeparator() == '/' ? "/" : "/\\";
+    for (size_t at = path.find_first_of(separators, 1); at != std::string::npos;
+         at = path.find_first_of(separators, at + 1))
+        makeDirectory(path.substr(0, at));
+    makeDirectory(path);
+    return identify(path).isDirectory;
+}
+
+bool isTerminal(FILE* stream)
 {
 #ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
+    return _isatty(_fileno(stream)) != 0;
 #else
-    return ::isatty(STDOUT_FILENO) != 0;
+    return ::isatty(::fileno(stream)) != 0;
 #endif
+}
+
+bool stdinIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(0) != 0;
+#else
+    return ::isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+bool readStandardInput(std::string& bytes)
+{
+#ifdef _WIN32
+    (void)_setmode(0, _O_BINARY);
+#endif
+    char buffer[65536];
+    for (;;) {
+        const int64_t got = readSome(0, buffer, sizeof buffer);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            return true;
+        bytes.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+int coreCount()
+{
+#ifdef _WIN32
+    DWORD_PTR process = 0, system = 0;
+    int count = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        for (; process; process &= process - 1)
+            ++count;
+    return count > 0 ? count : 1;
+#else
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (::sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return CPU_COUNT(&set);
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<int>(online) : 1;
+#endif
+}
+
+std::string ownExecutable()
+{
+#ifdef _WIN32
+    return windows::programPath();
+#else
+    std::vector<char> name(PATH_MAX + 1);
+    const ssize_t length = ::readlink("/proc/self/exe", name.data(), name.size() - 1);
+    return length > 0 ? std::string(name.data(), static_cast<size_t>(length)) : std::string();
+#endif
+}
+
+Channel takeStandardChannel()
+{
+    Channel channel;
+#ifdef _WIN32
+    (void)_setmode(0, _O_BINARY);
+    (void)_setmode(1, _O_BINARY);
+    channel.in = 0;
+    channel.out = _dup(1);
+    (void)_dup2(2, 1);
+#else
+    channel.in = STDIN_FILENO;
+    channel.out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    (void)::dup2(STDERR_FILENO, STDOUT_FILENO);
+#endif
+    return channel;
+}
+
+int64_t readSome(int fd, void* target, size_t count)
+{
+    for (;;) {
+#ifdef _WIN32
+        const int got = _read(fd, target, static_cast<unsigned>(count > 0x40000000 ? 0x40000000 : count));
+#else
+        const ssize_t got = ::read(fd, target, count);
+#endif
+        if (got < 0 && errno == EINTR)
+            continue;
+        return got;
+    }
 }
 
 ClockReading readClock()
@@ -260,6 +359,17 @@ std::string tempPattern(const std::string& path)
     return path.substr(0, nameStart) + name + kTempSuffix;
 }
 
+TempListener g_tempListener = nullptr;
+
+void tellListener(TempEvent event, const std::string& path)
+{
+    if (g_tempListener)
+        g_tempListener(event, path);
+}
+
+// The children a signal passes on to: 0 marks a free slot.
+volatile sig_atomic_t g_children[kChildSlots] = {};
+
 void recordTemp(const char* path)
 {
     size_t length = std::strlen(path);
@@ -282,6 +392,10 @@ extern "C" void removeTempsAndRaise(int signal)
     for (TempSlot& slot : g_temps)
         if (slot.used)
             (void)::unlink(slot.path);
+    // Workers remove their own files when told to end.
+    for (volatile sig_atomic_t& child : g_children)
+        if (child > 0)
+            (void)::kill(static_cast<pid_t>(child), SIGTERM);
     // The handler was reset on entry: the signal now ends the program as it would have.
     (void)::raise(signal);
 }
@@ -291,30 +405,48 @@ extern "C" void removeTempsAndRaise(int signal)
 
 int createTempBeside(const std::string& path, std::string& tempPath)
 {
-    std::string pattern = tempPattern(path);
+    const std::string pattern = tempPattern(path);
+    const size_t stem = pattern.size() - 6; // the X's
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        unsigned char random[6];
+        if (!fillRandom(random, sizeof random))
+            return -1;
+        std::string name = pattern;
+        for (size_t i = 0; i < sizeof random; ++i)
+            name[stem + i] = kLetters[random[i] % (sizeof kLetters - 1)];
+        // Said before the file exists: a worker stopped right after creating
+        // it must not leave it behind.
+        tellListener(TempEvent::CREATING, name);
+        bool taken = false;
 #ifdef _WIN32
-    const int fd = windows::createTemp(pattern, tempPath);
-    if (fd >= 0)
-        recordTemp(tempPath.c_str());
-    return fd;
+        const int fd = windows::createNew(name, taken);
+        if (fd >= 0)
+            recordTemp(name.c_str());
 #else
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    // A signal between creating the file and recording it would leave it behind.
-    sigset_t blocked, previous;
-    sigemptyset(&blocked);
-    for (int signal : kCleanupSignals)
-        sigaddset(&blocked, signal);
-    ::sigprocmask(SIG_BLOCK, &blocked, &previous);
-    // mkostemp creates with O_EXCL: an existing name, a link included, is never opened.
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0)
-        recordTemp(name.data());
-    ::sigprocmask(SIG_SETMASK, &previous, nullptr);
-    if (fd >= 0)
-        tempPath = name.data();
-    return fd;
+        // A signal between creating the file and recording it would leave it behind.
+        sigset_t blocked, previous;
+        sigemptyset(&blocked);
+        for (int signal : kCleanupSignals)
+            sigaddset(&blocked, signal);
+        ::sigprocmask(SIG_BLOCK, &blocked, &previous);
+        // O_EXCL: an existing name, a link included, is never opened.
+        const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        taken = fd < 0 && errno == EEXIST;
+        if (fd >= 0)
+            recordTemp(name.c_str());
+        ::sigprocmask(SIG_SETMASK, &previous, nullptr);
 #endif
+        if (fd >= 0) {
+            tempPath = name;
+            return fd;
+        }
+        // The name is another program's, or nothing was made.
+        tellListener(TempEvent::NOT_CREATED, name);
+        if (!taken)
+            return -1;
+    }
+    return -1;
 }
 
 void forgetTemp(const std::string& tempPath)
@@ -322,6 +454,26 @@ void forgetTemp(const std::string& tempPath)
     for (TempSlot& slot : g_temps)
         if (slot.used && tempPath == slot.path)
             slot.used = 0;
+    tellListener(TempEvent::FORGOTTEN, tempPath);
+}
+
+void setTempListener(TempListener listener) { g_tempListener = listener; }
+
+void recordChild(long pid)
+{
+    for (volatile sig_atomic_t& slot : g_children) {
+        if (slot == 0) {
+            slot = static_cast<sig_atomic_t>(pid);
+            return;
+        }
+    }
+}
+
+void forgetChild(long pid)
+{
+    for (volatile sig_atomic_t& slot : g_children)
+        if (slot == pid)
+            slot = 0;
 }
 
 void removeTemp(const std::string& tempPath)

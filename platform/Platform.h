@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // The few things the program needs from the operating system, in one place,
@@ -15,8 +16,30 @@ char pathSeparator();
 // failures are ignored: opening the output reports them.
 void makeDirectory(const std::string& path);
 
-// Whether standard output is a terminal (someone watching the progress).
-bool stdoutIsTerminal();
+// Creates the folder and any of its parents that are missing; true when it is a folder afterwards.
+bool makeDirectories(const std::string& path);
+
+// Whether `stream` (standard output or error) is a terminal: someone watching the progress.
+bool isTerminal(FILE* stream);
+bool stdinIsTerminal();
+// All of standard input, read as bytes; false on a read error.
+bool readStandardInput(std::string& bytes);
+
+// The cores this process may run on (at least 1).
+int coreCount();
+// The running program's own file, to start more of itself.
+std::string ownExecutable();
+
+// A worker's channel to the program that started it: what were its standard
+// input and output. Standard output then goes to standard error, so that
+// nothing printed by mistake can break the channel.
+struct Channel {
+    int in = -1;
+    int out = -1;
+};
+Channel takeStandardChannel();
+// Reads up to `count` bytes, waiting for some; 0 at the end, -1 on error.
+int64_t readSome(int fd, void* target, size_t count);
 
 // Seconds since the epoch and the millisecond part, from one reading of the clock.
 struct ClockReading {
@@ -55,6 +78,14 @@ bool syncFolderOf(const std::string& path);
 // copy), and the caller copies the rest itself, so the error is seen on the
 // side that caused it.
 int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count);
+// Told of each temporary file before it is created (CREATING), when the
+// name turned out to be another program's or nothing was made (NOT_CREATED),
+// and when it is no longer ours to remove (FORGOTTEN: renamed or removed), so
+// that a worker's parent can remove exactly the files of a worker it had to
+// stop. FORGOTTEN may reach the parent late: the file is gone by then.
+enum class TempEvent { CREATING, NOT_CREATED, FORGOTTEN };
+using TempListener = void (*)(TempEvent event, const std::string& path);
+void setTempListener(TempListener listener);
 // Creates a new, empty file beside `path` (same folder, a unique, unpredictable
 // name that fits the folder's name length limit), exclusively and never
 // through a link, readable by its owner alone. Returns its descriptor and sets
@@ -65,8 +96,13 @@ int createTempBeside(const std::string& path, std::string& tempPath);
 void forgetTemp(const std::string& tempPath);
 // Removes a file made by createTempBeside and ends its record.
 void removeTemp(const std::string& tempPath);
+// Children (workers) that signal cleanup passes the signal on to, so that
+// they remove their own temporary files too. At most kChildSlots at once.
+constexpr int kChildSlots = 64;
+void recordChild(long pid);
+void forgetChild(long pid);
 // SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the recorded temporary files
-// before they end the program; SIGXFSZ is ignored, so a file size limit makes
+// (and end the recorded children with SIGTERM) before they end the program; SIGXFSZ is ignored, so a file size limit makes
 // writes fail with an error instead of killing the program.
 void installSignalCleanup();
 // Gives the file the permission bits a new file would get (or `mode` when given).

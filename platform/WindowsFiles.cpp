@@ -148,53 +148,45 @@ int openForReading(const std::string& path)
     return fd;
 }
 
-int createTemp(const std::string& pattern, std::string& tempPath)
+int createNew(const std::string& name, bool& taken)
 {
-    const size_t stem = pattern.find_last_not_of('X') + 1;
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    static uint64_t state = GetTickCount64() ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = pattern;
-        for (size_t i = stem; i < name.size(); ++i) {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            name[i] = kLetters[(state >> 33) % (sizeof kLetters - 1)];
-        }
-        // Only this program writes it while it is being made.
-        HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS)
-                continue;
-            return -1;
-        }
-        int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-        if (fd < 0) {
-            CloseHandle(handle);
-            DeleteFileW(systemPath(name).c_str());
-            return -1;
-        }
-        tempPath = name;
-        return fd;
+    taken = false;
+    // Only this program writes it while it is being made.
+    HANDLE handle = CreateFileW(systemPath(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return -1;
     }
-    return -1;
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        DeleteFileW(systemPath(name).c_str());
+    }
+    return fd;
 }
 
-std::string programFolder()
+std::string programPath()
 {
     std::wstring name(MAX_PATH, L'\0');
     for (;;) {
         DWORD length = GetModuleFileNameW(nullptr, &name[0], static_cast<DWORD>(name.size()));
         if (length == 0)
-            return ".";
+            return std::string();
         if (length < name.size()) {
             name.resize(length);
-            break;
+            return narrow(name);
         }
         name.resize(name.size() * 2); // cut short: a longer path
     }
-    size_t slash = name.find_last_of(L"\\/");
-    std::string folder = narrow(slash == std::wstring::npos ? L"." : name.substr(0, slash));
+}
+
+std::string programFolder()
+{
+    const std::string name = programPath();
+    const size_t slash = name.find_last_of("\\/");
+    std::string folder = slash == std::string::npos ? "." : name.substr(0, slash);
     // A path given the long-path prefix is shown without it.
     return folder.compare(0, 4, "\\\\?\\") == 0 ? folder.substr(4) : folder;
 }

@@ -36,10 +36,12 @@ FileIdentity identify(const std::string& path);
 // C runtime descriptors over files opened with the wide-character calls.
 // Readers share everything, so a file being read can still be replaced or removed.
 int openForReading(const std::string& path);
-// A new file named `pattern` with its trailing X's made unique; -1 on failure.
-int createTemp(const std::string& pattern, std::string& tempPath);
+// A new file named `name`, written by us alone; -1 on failure, with `taken`
+// set when the name already exists.
+int createNew(const std::string& name, bool& taken);
 
-// The folder holding the running program, without a trailing separator.
+// The running program's file, and the folder holding it (without a trailing separator).
+std::string programPath();
 std::string programFolder();
 
 // Whether another program holds `path` open so that it cannot be replaced.

@@ -3,6 +3,7 @@
 #include <string>
 
 class CPdfException;
+struct CStampRect;
 
 // Where a run tells what it is doing: the console, and (for batches) a
 // report. The job and the passes only call it; how each event reads is the
@@ -19,6 +20,11 @@ public:
     virtual void inputOpened(const std::string& input) = 0;
     // Its output is begun: `image` is stamped into `output`.
     virtual void outputBegun(const std::string& image, const std::string& output) = 0;
+    // A dry run is begun: nothing is written to `output`. (A reporter
+    // that shows no dry runs need not override these two.)
+    virtual void planBegun(const std::string& image, const std::string& output);
+    // A dry run would stamp page `pageNumber` (1-based), where `rect` says.
+    virtual void pagePlaced(int pageNumber, const CStampRect& rect);
     // The run has met `pagesSoFar` pages of the input while writing (progress).
     virtual void pageWritten(int pagesSoFar) = 0;
     // The marks passes over a file wrote their last output.

@@ -1,6 +1,7 @@
 #include "stamp/CStampJob.h"
 
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "load/CFileSource.h"
@@ -131,6 +132,39 @@ CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
                                        path);
     }
     return plan;
+}
+
+CStampResult CStampJob::planFile(bool pass)
+{
+    std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
+    if (!pass)
+        m_reporter.inputOpened(m_settings.inputPath);
+    CInputDocument input(std::move(file), m_repairs, m_settings.password);
+    // Refused for real, refused in a dry run too.
+    const CPlan plan = pass ? CPlan() : this->plan(input);
+    if (!m_settings.imagePath)
+        throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
+    const std::unique_ptr<CStampImage> image = CStampImage::open(*m_settings.imagePath);
+    if (!pass)
+        m_reporter.planBegun(*m_settings.imagePath, m_settings.outputPath);
+    std::vector<CPageRecord> pages;
+    CStampResult result;
+    result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages);
+    result.encrypted = input.xref().securityHandler() != nullptr;
+    CStampDraw draw;
+    draw.orientation = image->orientation();
+    const CStampPainter painter(m_settings, image->width(), image->height(), CResourceNames(), draw);
+    // A page the tree names twice is written, and stamped, once.
+    std::set<int> seen;
+    for (size_t index = 0; index < pages.size(); ++index) {
+        if (!seen.insert(pages[index].objectNumber).second || !m_settings.selectsPage(static_cast<int>(index)))
+            continue;
+        m_reporter.pagePlaced(static_cast<int>(index) + 1, painter.displayedRect(pages[index]));
+        ++result.pagesStamped;
+    }
+    for (const std::string& warning : plan.warnings)
+        m_reporter.warning(warning);
+    return result;
 }
 
 CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage)

@@ -41,6 +41,10 @@ public:
     // Writes the settings' output from their input and image; throws
     // CPdfException, and then leaves nothing behind.
     CStampResult stampFile();
+    // A dry run: reads the input and the image and places the stamp on the
+    // pages a run would stamp, telling the reporter each, and writes
+    // nothing. `pass`: one of a marks run's passes, which report the file as a whole.
+    CStampResult planFile(bool pass = false);
     // One of the runs a marks run chains over a file: `memory` is what the
     // chain's runs share. With `intermediate`, the output is a new private
     // file beside the settings' output, which writtenPath() names.

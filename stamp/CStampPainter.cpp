@@ -28,6 +28,12 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
                               frame, m_draw);
 }
 
+CStampRect CStampPainter::displayedRect(const CPageRecord& page) const
+{
+    const CPlacement where = placement(page);
+    return ::displayedRect(where.x, where.y, where.angle, where.width, where.height, page.cropBox, page.rotate);
+}
+
 CStampPainter::CPlacement CStampPainter::placement(const CPageRecord& page) const
 {
     PlacementSettings placement;

@@ -4,6 +4,7 @@
 
 #include "stamp/CPassMemory.h"
 #include "stamp/StampObjects.h"
+#include "stamp/StampPlacement.h"
 
 struct CPageRecord;
 struct CStampSettings;
@@ -43,6 +44,8 @@ public:
     std::string appearanceContent(const CPlacement& where) const;
 
     const CResourceNames& names() const { return m_names; }
+    // Where the stamp is seen on `page`.
+    CStampRect displayedRect(const CPageRecord& page) const;
 
 private:
     const CStampSettings& m_settings;

@@ -1,5 +1,6 @@
 #include "stamp/StampPlacement.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -99,6 +100,38 @@ void rotationMatrix(float angle, double matrix[4])
     matrix[1] = sine;
     matrix[2] = -sine;
     matrix[3] = cosine;
+}
+
+CStampRect displayedRect(double x, double y, float angle, double width, double height, const float box[4],
+                         int rotate)
+{
+    double m[4];
+    rotationMatrix(angle, m);
+    double low[2] = {0, 0}, high[2] = {0, 0};
+    for (int corner = 0; corner < 4; ++corner) {
+        const double u = (corner & 1) ? width : 0, v = (corner & 2) ? height : 0;
+        const double pageX = x + m[0] * u + m[2] * v, pageY = y + m[1] * u + m[3] * v;
+        // A viewer turns the page clockwise by /Rotate.
+        double shown[2];
+        switch (rotate) {
+        case 90:
+            shown[0] = pageY - box[1], shown[1] = box[2] - pageX;
+            break;
+        case 180:
+            shown[0] = box[2] - pageX, shown[1] = box[3] - pageY;
+            break;
+        case 270:
+            shown[0] = box[3] - pageY, shown[1] = pageX - box[0];
+            break;
+        default:
+            shown[0] = pageX - box[0], shown[1] = pageY - box[1];
+        }
+        for (int axis = 0; axis < 2; ++axis) {
+            low[axis] = corner == 0 ? shown[axis] : std::min(low[axis], shown[axis]);
+            high[axis] = corner == 0 ? shown[axis] : std::max(high[axis], shown[axis]);
+        }
+    }
+    return CStampRect{low[0], low[1], high[0] - low[0], high[1] - low[1]};
 }
 
 MarkGeometry cornerMarkGeometry(ECornerMark mark, const float box[4])

@@ -34,6 +34,19 @@ int truncateToInt(double value);
 // degrees; quarter turns are exact.
 void rotationMatrix(float angle, double matrix[4]);
 
+// A rectangle on the page as it is displayed (after /Rotate): points from the
+// bottom-left corner of the crop box as shown, x to the right and y up, the
+// frame positions are given in.
+struct CStampRect {
+    double x = 0, y = 0, width = 0, height = 0;
+};
+
+// Where an image drawn at `x`, `y` in page space, turned by `angle` degrees
+// and `width` x `height` points large, is seen on a page with `cropBox` and
+// `rotate`: the rectangle around it.
+CStampRect displayedRect(double x, double y, float angle, double width, double height, const float cropBox[4],
+                         int rotate);
+
 // The eight corner marks, two per corner: b/t = bottom/top, l/r = left/right,
 // h/v = horizontal/vertical line.
 enum ECornerMark { MARK_BLV, MARK_BLH, MARK_TLV, MARK_TLH, MARK_BRV, MARK_BRH, MARK_TRV, MARK_TRH };

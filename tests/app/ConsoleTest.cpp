@@ -39,6 +39,13 @@ const std::string kUsage =
     "--annotation adds the stamp as a stamp annotation instead of page content\n"
     "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n"
     "--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n"
+    "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n"
+    "--jobs N with a list: stamp N files at once, each in a worker process of its own; 0 = one per core\n"
+    "--timeout SECONDS stop a file that takes longer, and report it as failed\n"
+    "--memory-limit MB stop a file whose worker needs more memory, and report it as failed\n"
+    "--report FILE write a report, one JSON line per file (- for standard output)\n"
+    "--dry-run load each file and print where the stamp would go on each page; write nothing\n"
+    "--null (or -0) the list's names end with NUL bytes (find -print0); -i- reads the list from standard input\n"
     "\r\nExample usage:-\r\nvellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n"
     "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n"
     "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg -s1 -e1 -size100,100\n"
@@ -171,7 +178,7 @@ std::string done(const std::string& in, const std::string& out, const std::strin
     return "Input file: '" + in + "', image file: '" + image + "', output file: '" + out + "'\nProcessing" +
            std::string(static_cast<size_t>(dots), '.') + "\nDone.\n";
 }
-const std::string kOpenError = "Input file open error\n", kDamaged = "PDF file was damaged";
+const std::string kOpenError = "\nInput file open error\n", kDamaged = "\nPDF file was damaged\n";
 const std::string kNoFolder = kBanner + "please specify -f for output folder, e.g. -fc:\\test\n";
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,15 +198,15 @@ INSTANTIATE_TEST_SUITE_P(
                  done("in.pdf", "out.pdf"),
              {"out.pdf"}},
         // One dash: its first two letters are taken for -i's, as before.
-        Case{"HelpWordWithOneDash", {"-help"}, 1, kBanner + "Error parameter"},
-        Case{"OneArgument", {"-iin.pdf"}, 1, kBanner + "Error parameter"},
+        Case{"HelpWordWithOneDash", {"-help"}, 1, kBanner + "Error parameter\n"},
+        Case{"OneArgument", {"-iin.pdf"}, 1, kBanner + "Error parameter\n"},
         // A lone argument is not checked for wildcards.
-        Case{"OneArgumentWithAStar", {"-i*.pdf"}, 1, kBanner + "Error parameter"},
-        Case{"InputNotFirst", {"-xin.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kBanner + "-i parameter missing"},
-        Case{"OutputNotSecond", {"-iin.pdf", "-jstamp.jpg", "-oout.pdf"}, 1, kBanner + "-o parameter missing"},
-        Case{"FolderOutsideListMode", {"-iin.pdf", "-fout", "-jstamp.jpg"}, 1, kBanner + "-o parameter missing"},
-        Case{"NoJpeg", {"-iin.pdf", "-oout.pdf"}, 1, kBanner + "-j parameter missing"},
-        Case{"JpegNotThird", {"-iin.pdf", "-oout.pdf", "-s2", "-jstamp.jpg"}, 1, kBanner + "-j parameter missing"},
+        Case{"OneArgumentWithAStar", {"-i*.pdf"}, 1, kBanner + "Error parameter\n"},
+        Case{"InputNotFirst", {"-xin.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kBanner + "-i parameter missing\n"},
+        Case{"OutputNotSecond", {"-iin.pdf", "-jstamp.jpg", "-oout.pdf"}, 1, kBanner + "-o parameter missing\n"},
+        Case{"FolderOutsideListMode", {"-iin.pdf", "-fout", "-jstamp.jpg"}, 1, kBanner + "-o parameter missing\n"},
+        Case{"NoJpeg", {"-iin.pdf", "-oout.pdf"}, 1, kBanner + "-j parameter missing\n"},
+        Case{"JpegNotThird", {"-iin.pdf", "-oout.pdf", "-s2", "-jstamp.jpg"}, 1, kBanner + "-j parameter missing\n"},
         Case{"BareArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "a.pdf"}, 1,
              kBanner + "Error in parameter: a.pdf\n"},
         Case{"EmptyArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", ""}, 1, kBanner + "Error in parameter: \n"},
@@ -210,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
              opened("in.pdf") + ", output file: 'out.pdf'\n\nDone.\n", {"out.pdf"}},
         Case{"ListAfterASpace", {"-i", "list.txt", "-f", "out", "-j", "stamp.jpg", "-s", "2"}, 0,
              kBanner + done("a.pdf", "out/a.pdf"), {"out", "out/a.pdf"}, "a.pdf\n"},
-        Case{"InputAloneAfterASpace", {"-i", "in.pdf"}, 1, kBanner + "Error parameter"},
+        Case{"InputAloneAfterASpace", {"-i", "in.pdf"}, 1, kBanner + "Error parameter\n"},
         Case{"LoneInputBeforeAnOption", {"-i", "-oout.pdf", "-jstamp.jpg"}, 1, opened("") + kOpenError},
         Case{"LoneOptionBeforeAnOption", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", "-e1"}, 0,
              kBanner + "Warning: unknown option '-s' ignored\n" + done("in.pdf", "out.pdf"), {"out.pdf"}},
@@ -219,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"EmptyValueAfterASpace", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s", ""}, 1,
              kBanner + "Warning: unknown option '-s' ignored\nError in parameter: \n"},
         Case{"OutputAfterASpaceNotSecond", {"-i", "in.pdf", "-j", "stamp.jpg", "-o", "out.pdf"}, 1,
-             kBanner + "-o parameter missing"},
+             kBanner + "-o parameter missing\n"},
         // The wildcard rule reads the arguments as given: two here.
         Case{"WildcardAfterASpace", {"-i", "*.pdf"}, 1, kWildcards},
         Case{"WildcardInInput", {"-i*.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, kWildcards},
@@ -236,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"TwelvePages", {"-i12.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "-e3"}, 0,
              kBanner + done("12.pdf", "out.pdf", "stamp.jpg", 2), {"out.pdf"}},
         Case{"CountingFromTheEndParsesFirst", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s0", "-useend"}, 0,
-             kBanner + "Parsing file: in.pdf" + done("in.pdf", "out.pdf"), {"out.pdf"}},
+             kBanner + "Parsing file: in.pdf\n" + done("in.pdf", "out.pdf"), {"out.pdf"}},
         // Through a link, one pass or eight: the link stays, the file it names is replaced.
         Case{"OutputThroughALink", {"-iin.pdf", "-ooutlink.pdf", "-jstamp.jpg"}, 0,
              kBanner + done("in.pdf", "outlink.pdf"), {"target.pdf"}},
@@ -244,15 +251,15 @@ INSTANTIATE_TEST_SUITE_P(
              opened("in.pdf") + ", output file: 'outlink.pdf'\n\nDone.\n", {"target.pdf"}},
         Case{"MissingInput", {"-imissing.pdf", "-oout.pdf", "-jstamp.jpg"}, 1, opened("missing.pdf") + kOpenError},
         Case{"MissingInputCountedFromTheEnd", {"-imissing.pdf", "-oout.pdf", "-jstamp.jpg", "-s0", "-useend"}, 1,
-             kBanner + "\nProblem with -send or -eend parameters/processing.\n"},
+             kBanner + "Problem with -send or -eend parameters/processing.\n"},
         Case{"MissingJpeg", {"-iin.pdf", "-oout.pdf", "-jmissing.jpg"}, 1,
              opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"},
         Case{"JpegWithoutFrameHeader", {"-iin.pdf", "-oout.pdf", "-jnoframe.jpg"}, 1,
              opened("in.pdf") + "\nInput image file is not a JPEG image (no frame header found): 'noframe.jpg'\n"},
         Case{"Encrypted", {"-iencrypted.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
-             opened("encrypted.pdf") + "PDF file is encrypted"},
+             opened("encrypted.pdf") + "\nPDF file is encrypted\n"},
         Case{"EncryptedInline", {"-iencryptedinline.pdf", "-oout.pdf", "-jstamp.jpg"}, 1,
-             opened("encryptedinline.pdf") + "PDF file is encrypted"},
+             opened("encryptedinline.pdf") + "\nPDF file is encrypted\n"},
         // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
         Case{"Truncated", {"-itruncated.pdf", "-oout.pdf", "-jstamp.jpg"}, 0,
              opened("truncated.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing\n"
@@ -327,9 +334,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Only the ending decides; the first two characters are dropped whatever they are.
         Case{"ListAfterAnyOption", {"-xlist.txt", "-fout", "-jstamp.jpg"}, 0, kBanner + done("a.pdf", "out/a.pdf"),
              {"out", "out/a.pdf"}, "a.pdf\n"},
-        Case{"ListUpperCaseEnding", {"-iLIST.TXT", "-fout", "-jstamp.jpg"}, 1, kBanner + "-o parameter missing", {},
+        Case{"ListUpperCaseEnding", {"-iLIST.TXT", "-fout", "-jstamp.jpg"}, 1, kBanner + "-o parameter missing\n", {},
              "a.pdf\n"},
-        Case{"ListWithoutJpeg", {"-ilist.txt", "-fout", "-s2"}, 1, kBanner + "-j parameter missing", {"out"},
+        Case{"ListWithoutJpeg", {"-ilist.txt", "-fout", "-s2"}, 1, kBanner + "-j parameter missing\n", {"out"},
              "a.pdf\nc.pdf\n"},
         Case{"ListOutputIsTheInput", {"-ilist.txt", "-f.", "-jstamp.jpg"}, 1,
              kBanner + "Input file: 'a.pdf'\nOutput file is the input file: './a.pdf'\n", {}, "a.pdf\n"},

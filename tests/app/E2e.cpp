@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
 #include "tests/support/PdfBuilder.h"
 
 namespace render {
@@ -54,6 +56,42 @@ std::map<std::string, std::string> snapshot(const std::string& folder)
     }
     return entries;
 }
+
+std::vector<ReportEntry> readReport(const std::string& path)
+{
+    static const char kScript[] = R"(
+import json, sys
+keys = ["input", "output", "status", "message", "warnings", "pages", "pages_stamped", "encrypted", "repaired",
+        "seconds", "input_bytes", "output_bytes"]
+for line in open(sys.argv[1], "rb"):
+    entry = json.loads(line)
+    missing = [key for key in keys if key not in entry]
+    if missing:
+        raise SystemExit("missing keys %s" % missing)
+    fields = [entry[k] for k in ("input", "output", "status", "message")]
+    fields += ["-1" if entry[k] is None else str(int(entry[k])) for k in ("pages", "pages_stamped", "output_bytes")]
+    fields += [str(int(entry["encrypted"])), str(int(entry["repaired"]))]
+    fields.append(" ".join("%d:%g,%g,%g,%g" % (s["page"], s["x"], s["y"], s["width"], s["height"])
+                           for s in entry.get("stamps", [])))
+    sys.stdout.buffer.write("\x1f".join(fields).encode("utf-8", "surrogateescape") + b"\x1e")
+)";
+    vtest::CommandResult parsed =
+        vtest::runCommand("python3 -c " + vtest::shellQuote(kScript) + " " + vtest::shellQuote(path) + " 2>&1");
+    EXPECT_EQ(parsed.status, 0) << parsed.output;
+    std::vector<ReportEntry> entries;
+    std::istringstream records(parsed.output);
+    for (std::string record; std::getline(records, record, '\x1e');) {
+        std::vector<std::string> f;
+        std::istringstream fields(record);
+        for (std::string field; std::getline(fields, field, '\x1f');)
+            f.push_back(field);
+        f.resize(10);
+        entries.push_back(ReportEntry{f[0], f[1], f[2], f[3], std::atol(f[4].c_str()), std::atol(f[5].c_str()),
+                                std::atol(f[6].c_str()), f[7] == "1", f[8] == "1", f[9]});
+    }
+    return entries;
+}
+
 
 Workspace::Workspace()
 {

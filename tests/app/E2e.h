@@ -52,6 +52,17 @@ struct Workspace : vtest::TempDir {
     Run run(const std::vector<std::string>& arguments) const; // in this folder
 };
 
+// One line of a run's report (--report) as a script reads it: Python's json,
+// names back to bytes through the documented \udcXX escapes.
+struct ReportEntry {
+    std::string input, output, status, message;
+    long pages = -2, pagesStamped = -2, outputBytes = -2; // -1: null
+    bool encrypted = false, repaired = false;
+    std::string stamps; // dry run: "page:x,y,w,h " each
+};
+// Every line of the report at `path`; a line that misses a documented key fails the test.
+std::vector<ReportEntry> readReport(const std::string& path);
+
 // The viewers whose renders are compared: poppler's pdftoppm and MuPDF's
 // mutool (which always shows the crop box).
 enum class Renderer { Poppler, MuPdf };

@@ -151,7 +151,7 @@ protected:
     {
         const e2e::Run run = work.run({"-i" + input, "-oout.pdf", "-jstamp.jpg"});
         EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_NE(run.output.find("'" + input + "'" + message), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("'" + input + "'\n" + message), std::string::npos) << run.output;
         EXPECT_FALSE(vtest::fileExists(work.file("out.pdf")));
     }
     Workspace work;
@@ -199,7 +199,7 @@ TEST_F(EncryptedInput, HostileDictionariesAreRefusedCleanly)
         work.write("in.pdf", b.build());
         const e2e::Run run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
         EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_NE(run.output.find("'in.pdf'PDF file is encrypted"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("'in.pdf'\nPDF file is encrypted"), std::string::npos) << run.output;
         EXPECT_FALSE(vtest::fileExists(work.file("out.pdf")));
     }
 }

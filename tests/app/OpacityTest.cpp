@@ -26,7 +26,8 @@ TEST_P(Opacity, IsClampedToAPercentage)
 {
     const OpacityCase& c = GetParam();
     const char* arguments[] = {"vellico", "-iin.pdf", "-oout.pdf", "-jstamp.jpg", c.argument};
-    CConsoleReporter reporter;
+    std::string console;
+    CConsoleReporter reporter(console);
     EXPECT_EQ(parseArguments(5, arguments, reporter).opacity, c.percent);
 
     Workspace work;

@@ -140,18 +140,16 @@ TEST_P(GoldenOutput, IsWhatItWas)
         vtest::writeFile(work.file(name), vtest::readFile(vtest::sourceDir() + "/data/" + name));
     const std::filesystem::path folder = std::filesystem::current_path();
     std::filesystem::current_path(work.path());
-    CConsoleReporter reporter;
-    testing::internal::CaptureStdout();
+    std::string console;
+    CConsoleReporter reporter(console);
     try {
         CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
         settings.resourceNumber = 4711;
         processFile(settings, reporter);
     } catch (...) {
-        testing::internal::GetCapturedStdout();
         std::filesystem::current_path(folder);
         throw;
     }
-    testing::internal::GetCapturedStdout();
     std::filesystem::current_path(folder);
 
     const std::string output = vtest::readFile(work.file("out.pdf"));

@@ -484,3 +484,83 @@ TEST(WindowsListNames, ChineseNamesInAUtf8ListAndFolder)
     EXPECT_NE(run.output.find("output file: '输出\\合同.pdf'"), std::string::npos) << run.output;
     EXPECT_EQ(qpdfProblems(work.file("输出/合同.pdf")), "");
 }
+
+// ---- Batches: workers started with the Windows calls ----
+
+// --keep-going over bad lines in two workers; absolute names, with a drive
+// letter or a server, are mirrored below the folder without their root.
+TEST(WindowsBatch, KeepGoingInWorkersWithAReport)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const Document document = twoPages();
+    std::filesystem::create_directories(work.file("sub"));
+    for (const char* name : {"a.pdf", "sub/c.pdf", "Prüfung.pdf"})
+        work.write(name, document.doc.bytes);
+    const std::string absolute = replaceAll("Z:" + work.file("a.pdf"), "/", "\\");
+    const std::string mirrored = "out\\Z" + replaceAll(work.file("a.pdf"), "/", "\\");
+    work.write("list.txt", "a.pdf\r\nmissing.pdf\r\nsub\\c.pdf\r\n" + absolute + "\r\n..\\x.pdf\r\nPrüfung.pdf\r\n");
+    const e2e::Run run = runExe(work.path(), {"-ilist.txt", "-fout", "-jstamp.jpg", "--keep-going", "--jobs", "2",
+                                              "--report", "r.json"});
+    EXPECT_EQ(run.status, 2) << run.output;
+    std::map<std::string, std::string> statuses;
+    for (const ReportEntry& entry : readReport(work.file("r.json")))
+        statuses[entry.input] = entry.status + " " + entry.output;
+    EXPECT_EQ(statuses, (std::map<std::string, std::string>{{"a.pdf", "stamped out\\a.pdf"},
+                                                            {"missing.pdf", "failed out\\missing.pdf"},
+                                                            {"sub\\c.pdf", "stamped out\\sub\\c.pdf"},
+                                                            {absolute, "stamped " + mirrored},
+                                                            {"..\\x.pdf", "failed "},
+                                                            {"Prüfung.pdf", "stamped out\\Prüfung.pdf"}}))
+        << run.output;
+    for (const std::string output : {"out/a.pdf", "out/sub/c.pdf", "out/Prüfung.pdf"})
+        EXPECT_EQ(qpdfProblems(work.file(output)), "") << output;
+    EXPECT_EQ(qpdfProblems(work.file(replaceAll(mirrored.substr(4), "\\", "/").insert(0, "out/"))), "");
+}
+
+// What Windows PowerShell's > writes: UTF-16 with a byte-order mark.
+TEST(WindowsBatch, ListInUtf16)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    work.write("合同.pdf", twoPages().doc.bytes);
+    std::string list = "\xFF\xFE";
+    for (unsigned unit : {0x5408u, 0x540Cu, 0x2Eu, 0x70u, 0x64u, 0x66u, 0x0Du, 0x0Au}) // 合同.pdf CR LF
+        list += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    work.write("list.txt", list);
+    const e2e::Run run = runExe(work.path(), {"-ilist.txt", "-fout", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out/合同.pdf")), "");
+}
+
+// A worker that stops making progress is ended with TerminateProcess when
+// its file is past the time limit; a new one stamps the next file.
+TEST(WindowsBatch, TimeLimitEndsAStoppedWorker)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    const std::string doc = twoPages().doc.bytes;
+    work.write("a.pdf", doc);
+    work.write("b.pdf", doc);
+    // The program's own copy: its workers' command lines name this folder, which no other test's do.
+    std::filesystem::copy_file(kExe, work.file("vellico.exe"));
+    const std::string folder = std::filesystem::path(work.path()).filename().string();
+    const std::string script =
+        "cd " + vtest::shellQuote(work.path()) + " && mkfifo list && { " + wine(work.file("vellico.exe")) +
+        " -i- -fout -jstamp.jpg --keep-going --timeout 2 --report r.json < list > console.txt 2>/dev/null & } && "
+        // The pattern is split so that it does not match this shell's own command line.
+        "p='" + folder + ".vellico.exe --vellico-internal-'\"worker\" && exec 3> list && "
+        "for i in $(seq 600); do w=$(pgrep -f \"$p\") && break; sleep 0.1; done && "
+        // Wine sets a new process's command line while it starts: the one that has settled.
+        "sleep 1 && w=$(pgrep -f \"$p\") && kill -STOP $w && "
+        "printf 'a.pdf\\r\\nb.pdf\\r\\n' >&3 && exec 3>&- && "
+        "for i in $(seq 600); do [ $(cat r.json 2>/dev/null | wc -l) -ge 2 ] && break; sleep 0.1; done; "
+        "kill -CONT $w 2>/dev/null; true";
+    vtest::runCommand(script);
+    const std::vector<ReportEntry> report = readReport(work.file("r.json"));
+    ASSERT_EQ(report.size(), 2u) << vtest::readFile(work.file("console.txt"));
+    EXPECT_EQ(report[0].input + " " + report[0].status + " " + report[0].message,
+              "a.pdf failed Stopped: the file took longer than the time limit of 2 seconds (--timeout)");
+    EXPECT_EQ(report[1].input + " " + report[1].status, "b.pdf stamped");
+    EXPECT_FALSE(vtest::fileExists(work.file("out/a.pdf")));
+}

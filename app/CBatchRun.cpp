@@ -1,0 +1,126 @@
+#include "app/CBatchRun.h"
+
+#include <algorithm>
+
+#include "app/CConsoleReporter.h"
+#include "app/CReportFile.h"
+#include "app/CWorkerPool.h"
+#include "app/FileRun.h"
+#include "app/ListFile.h"
+#include "pdf/CPdfException.h"
+#include "platform/Platform.h"
+#include "stamp/CStampSettings.h"
+
+namespace {
+
+// How long the run waits for workers before it looks at their time and memory again.
+constexpr int kWatchMilliseconds = 50;
+
+} // namespace
+
+CBatchRun::CBatchRun(const CBatchSettings& batch, CConsoleReporter& console, FILE* consoleStream, CReportFile& report,
+                     bool list)
+    : m_batch(batch), m_console(console), m_report(report), m_list(list),
+      m_progress(consoleStream, list && platform::isTerminal(consoleStream))
+{
+}
+
+CBatchRun::~CBatchRun() = default;
+
+void CBatchRun::startWorkers(const std::vector<std::string>& arguments, size_t files)
+{
+    if (!m_batch.usesWorkers())
+        return;
+    size_t count = static_cast<size_t>(m_batch.jobs.value_or(1));
+    if (count == 0)
+        count = static_cast<size_t>(platform::coreCount());
+    count = std::min(count, std::max<size_t>(files, 1));
+    m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), arguments, m_batch);
+}
+
+int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings)
+{
+    m_progress.setTotal(items.size());
+    if (m_pool)
+        runInWorkers(items);
+    else
+        runHere(items, settings);
+    m_progress.clear();
+    if (m_failures == 0)
+        return 0;
+    return m_batch.keepGoing ? 2 : 1;
+}
+
+std::optional<CPdfException> CBatchRun::prepare(const CBatchItem& item)
+{
+    if (!item.refusal.empty())
+        return CPdfException(CPdfException::EKind::UsageError, item.refusal);
+    if (!m_list)
+        return std::nullopt;
+    // Opening a FIFO would wait for a writer; a folder or a device is no PDF.
+    const platform::FileIdentity input = platform::identify(item.input);
+    if (input.exists && !input.isRegular)
+        return CPdfException::formatted(CPdfException::EKind::Unsupported, "Input file is not a regular file: '%s'\n", item.input);
+    const std::string folder = parentFolder(item.output);
+    // Made once per run: thousands of files share a few folders.
+    if (!m_batch.dryRun && !folder.empty() && m_madeFolders.insert(folder).second)
+        (void)platform::makeDirectories(folder); // a failure is the output's to report
+    return std::nullopt;
+}
+
+void CBatchRun::runHere(const std::vector<CBatchItem>& items, CStampSettings settings)
+{
+    for (const CBatchItem& item : items) {
+        if (m_stop)
+            break;
+        m_progress.clear();
+        const std::optional<CPdfException> refusal = prepare(item);
+        if (refusal) {
+            finished(refuseFile(item.input, item.output, *refusal, m_console), nullptr);
+            continue;
+        }
+        settings.inputPath = item.input;
+        settings.outputPath = item.output;
+        finished(runFile(settings, m_batch.dryRun, m_console), nullptr);
+    }
+}
+
+void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
+{
+    CWorkerPool& pool = *m_pool;
+    size_t next = 0;
+    for (;;) {
+        while (!m_stop && next < items.size() && pool.hasIdleWorker()) {
+            const CBatchItem& item = items[next];
+            const std::optional<CPdfException> refusal = prepare(item);
+            if (!refusal) {
+                pool.dispatch(next, item.input, item.output);
+            } else {
+                std::string text;
+                CConsoleReporter console(text);
+                const CFileOutcome outcome = refuseFile(item.input, item.output, *refusal, console);
+                finished(outcome, &text);
+            }
+            ++next;
+        }
+        if (pool.busyCount() == 0 && (m_stop || next >= items.size()))
+            break;
+        for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
+            finished(done.outcome, &done.console);
+    }
+    pool.finish();
+}
+
+void CBatchRun::finished(const CFileOutcome& outcome, const std::string* console)
+{
+    m_progress.clear();
+    if (console)
+        m_console.print(*console);
+    m_report.add(outcome);
+    ++m_done;
+    if (outcome.status != CFileOutcome::STAMPED) {
+        ++m_failures;
+        m_stop = !m_batch.keepGoing;
+    }
+    m_progress.show(m_done);
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/CBatchSettings.h"
+#include "app/CProgressLine.h"
+#include "pdf/CPdfException.h"
+
+class CConsoleReporter;
+class CWorkerPool;
+class CReportFile;
+struct CFileOutcome;
+struct CStampSettings;
+
+// One input file of a run and where its output goes; `refusal`, when not
+// empty, says why it is not even begun (a list line leading outside the folder).
+struct CBatchItem {
+    std::string input;
+    std::string output;
+    std::string refusal;
+};
+
+// Stamps a run's files, here or in workers, printing each file's console
+// text whole and adding its line to the report as it finishes.
+class CBatchRun {
+public:
+    // `list`: the files come from a list (their output folders are made as
+    // needed, inputs that are not regular files refused, progress shown).
+    CBatchRun(const CBatchSettings& batch, CConsoleReporter& console, FILE* consoleStream, CReportFile& report,
+              bool list);
+    ~CBatchRun();
+
+    // Starts the workers, when the run has any, for at most `files` files;
+    // `arguments` are the run's arguments. Throws CPdfException.
+    void startWorkers(const std::vector<std::string>& arguments, size_t files);
+    // Stamps `items` with `settings` (whose input and output each item
+    // replaces), in the workers when started.
+    // Returns the exit status: 0 when every file was stamped, 1 when a
+    // failure ended the run, 2 when with --keep-going any file was not.
+    int run(const std::vector<CBatchItem>& items, const CStampSettings& settings);
+
+private:
+    // Why the file cannot be begun (none when it can); makes its output's folders.
+    std::optional<CPdfException> prepare(const CBatchItem& item);
+    void runHere(const std::vector<CBatchItem>& items, CStampSettings settings);
+    void runInWorkers(const std::vector<CBatchItem>& items);
+    // A file finished: `console` is its text when it was not printed as it went.
+    void finished(const CFileOutcome& outcome, const std::string* console);
+
+    CBatchSettings m_batch;
+    CConsoleReporter& m_console;
+    CReportFile& m_report;
+    bool m_list;
+    CProgressLine m_progress;
+    std::unique_ptr<CWorkerPool> m_pool;
+    size_t m_done = 0;
+    size_t m_failures = 0;
+    std::set<std::string> m_madeFolders;
+    bool m_stop = false; // a failure without --keep-going: no file is begun any more
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// What the command line says about a run as a whole rather than about the
+// stamp: whether it goes on after a failing file, in how many workers, with
+// which limits, where its report goes, and whether it writes at all.
+struct CBatchSettings {
+    bool keepGoing = false;            // --keep-going
+    std::optional<int> jobs;           // --jobs; 0: one per core
+    double timeoutSeconds = 0;         // --timeout, per file; 0: none
+    int64_t memoryLimitMb = 0;         // --memory-limit, per worker; 0: none
+    std::optional<std::string> report; // --report; "-": standard output
+    bool dryRun = false;               // --dry-run
+    bool nullSeparated = false;        // -0, --null: the list's names end with NUL bytes
+
+    // Files go to worker processes: asked for, or needed to enforce a limit.
+    bool usesWorkers() const { return jobs.has_value() || timeoutSeconds > 0 || memoryLimitMb > 0; }
+};

@@ -1,0 +1,224 @@
+#include "app/CFileOutcome.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "pdf/CPdfException.h"
+
+namespace {
+
+// The length of the UTF-8 sequence at `at`, 0 when it is not one (overlong
+// forms, surrogates and values past U+10FFFF are not).
+size_t utf8Length(const std::string& text, size_t at)
+{
+    const auto byte = [&text](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0u; };
+    const unsigned first = byte(at);
+    const auto continuation = [&byte](size_t i) { return (byte(i) & 0xC0u) == 0x80u; };
+    if (first >= 0xC2 && first <= 0xDF)
+        return continuation(at + 1) ? 2 : 0;
+    if (first >= 0xE0 && first <= 0xEF) {
+        const unsigned second = byte(at + 1);
+        if ((first == 0xE0 && second < 0xA0) || (first == 0xED && second > 0x9F))
+            return 0;
+        return continuation(at + 1) && continuation(at + 2) ? 3 : 0;
+    }
+    if (first >= 0xF0 && first <= 0xF4) {
+        const unsigned second = byte(at + 1);
+        if ((first == 0xF0 && second < 0x90) || (first == 0xF4 && second > 0x8F))
+            return 0;
+        return continuation(at + 1) && continuation(at + 2) && continuation(at + 3) ? 4 : 0;
+    }
+    return 0;
+}
+
+// A number as JSON writes it, to `decimals` places at most.
+std::string number(double value, int decimals = 3)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string shown = text;
+    while (shown.back() == '0')
+        shown.pop_back();
+    if (shown.back() == '.')
+        shown.pop_back();
+    return shown == "-0" ? "0" : shown;
+}
+
+std::string known(int64_t value) { return value < 0 ? "null" : std::to_string(value); }
+
+const char* statusName(CFileOutcome::EStatus status)
+{
+    return status == CFileOutcome::STAMPED ? "stamped" : status == CFileOutcome::REFUSED ? "refused" : "failed";
+}
+
+// The serialized form: fields one after another, each its length in
+// decimal, a colon and its bytes.
+void put(std::string& out, const std::string& field) { out += std::to_string(field.size()) + ":" + field; }
+
+bool take(const std::string& in, size_t& at, std::string& field)
+{
+    const size_t colon = in.find(':', at);
+    if (colon == std::string::npos || colon == at || colon - at > 12)
+        return false;
+    size_t length = 0;
+    for (size_t i = at; i < colon; ++i) {
+        if (in[i] < '0' || in[i] > '9')
+            return false;
+        length = length * 10 + static_cast<size_t>(in[i] - '0');
+    }
+    if (length > in.size() - colon - 1)
+        return false;
+    field = in.substr(colon + 1, length);
+    at = colon + 1 + length;
+    return true;
+}
+
+bool takeNumber(const std::string& in, size_t& at, double& value)
+{
+    std::string field;
+    if (!take(in, at, field))
+        return false;
+    char* end = nullptr;
+    value = std::strtod(field.c_str(), &end);
+    return !field.empty() && end == field.c_str() + field.size();
+}
+
+} // namespace
+
+void CFileOutcome::fail(const CPdfException& error)
+{
+    std::string text = error.message();
+    const size_t begin = text.find_first_not_of("\r\n"), end = text.find_last_not_of("\r\n");
+    message = begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
+    status = error.refused() ? REFUSED : FAILED;
+    if (message.compare(0, 21, "PDF file is encrypted") == 0)
+        encrypted = true;
+    outputBytes = 0;
+}
+
+std::string jsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            const size_t length = utf8Length(text, i);
+            if (length == 0) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\udc%02x", c);
+                out += escape;
+                ++i;
+            } else {
+                out.append(text, i, length);
+                i += length;
+            }
+            continue;
+        }
+        ++i;
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string CFileOutcome::jsonLine() const
+{
+    std::string warningList;
+    for (const std::string& warning : warnings)
+        warningList += (warningList.empty() ? "" : ", ") + jsonString(warning);
+    std::string line = "{\"input\": " + jsonString(input) + ", \"output\": " + jsonString(output) + ", \"status\": \"" +
+                       statusName(status) + "\", \"message\": " + jsonString(message) + ", \"warnings\": [" +
+                       warningList + "], \"pages\": " + known(pages) + ", \"pages_stamped\": " + known(pagesStamped) +
+                       ", \"encrypted\": " + (encrypted ? "true" : "false") +
+                       ", \"repaired\": " + (repaired ? "true" : "false") + ", \"seconds\": " + number(seconds, 4) +
+                       ", \"input_bytes\": " + known(inputBytes) + ", \"output_bytes\": " + known(outputBytes) +
+                       ", \"dry_run\": " + (dryRun ? "true" : "false");
+    if (dryRun) {
+        std::string list;
+        for (const CPlaced& placed : stamps)
+            list += std::string(list.empty() ? "" : ", ") + "{\"page\": " + std::to_string(placed.page) +
+                    ", \"x\": " + number(placed.rect.x) + ", \"y\": " + number(placed.rect.y) +
+                    ", \"width\": " + number(placed.rect.width) + ", \"height\": " + number(placed.rect.height) + "}";
+        line += ", \"stamps\": [" + list + "]";
+    }
+    return line + "}\n";
+}
+
+std::string CFileOutcome::serialize() const
+{
+    std::string out;
+    put(out, input);
+    put(out, output);
+    put(out, std::to_string(status));
+    put(out, message);
+    put(out, std::to_string(warnings.size()));
+    for (const std::string& warning : warnings)
+        put(out, warning);
+    for (int64_t value : {int64_t(pages), int64_t(pagesStamped), int64_t(encrypted), int64_t(repaired), inputBytes,
+                          outputBytes, int64_t(dryRun)})
+        put(out, std::to_string(value));
+    char text[48];
+    std::snprintf(text, sizeof text, "%.17g", seconds);
+    put(out, text);
+    put(out, std::to_string(stamps.size()));
+    for (const CPlaced& placed : stamps) {
+        put(out, std::to_string(placed.page));
+        for (double value : {placed.rect.x, placed.rect.y, placed.rect.width, placed.rect.height}) {
+            std::snprintf(text, sizeof text, "%.17g", value);
+            put(out, text);
+        }
+    }
+    return out;
+}
+
+bool CFileOutcome::parse(const std::string& in, CFileOutcome& outcome)
+{
+    size_t at = 0;
+    std::string status;
+    double count = 0;
+    if (!take(in, at, outcome.input) || !take(in, at, outcome.output) || !take(in, at, status) ||
+        !take(in, at, outcome.message) || !takeNumber(in, at, count) || count < 0 || count > 1e6)
+        return false;
+    outcome.status = status == "1" ? REFUSED : status == "2" ? FAILED : STAMPED;
+    outcome.warnings.resize(static_cast<size_t>(count));
+    for (std::string& warning : outcome.warnings)
+        if (!take(in, at, warning))
+            return false;
+    double values[8];
+    for (double& value : values)
+        if (!takeNumber(in, at, value))
+            return false;
+    outcome.pages = static_cast<int>(values[0]);
+    outcome.pagesStamped = static_cast<int>(values[1]);
+    outcome.encrypted = values[2] != 0;
+    outcome.repaired = values[3] != 0;
+    outcome.inputBytes = static_cast<int64_t>(values[4]);
+    outcome.outputBytes = static_cast<int64_t>(values[5]);
+    outcome.dryRun = values[6] != 0;
+    outcome.seconds = values[7];
+    if (!takeNumber(in, at, count) || count < 0 || count > 1e8)
+        return false;
+    outcome.stamps.resize(static_cast<size_t>(count));
+    for (CPlaced& placed : outcome.stamps) {
+        double page = 0;
+        if (!takeNumber(in, at, page) || !takeNumber(in, at, placed.rect.x) || !takeNumber(in, at, placed.rect.y) ||
+            !takeNumber(in, at, placed.rect.width) || !takeNumber(in, at, placed.rect.height))
+            return false;
+        placed.page = static_cast<int>(page);
+    }
+    return at == in.size();
+}

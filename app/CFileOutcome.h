@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "stamp/StampPlacement.h"
+
+class CPdfException;
+
+// What became of one input file: one line of the report, and what a worker
+// hands back to the program that started it.
+struct CFileOutcome {
+    enum EStatus { STAMPED, REFUSED, FAILED };
+
+    std::string input;
+    std::string output;
+    EStatus status = STAMPED;
+    std::string message; // why it was refused or failed, without line breaks around it
+    std::vector<std::string> warnings;
+    int pages = -1; // -1: not known (the file failed before its pages were counted)
+    int pagesStamped = -1;
+    bool encrypted = false;
+    bool repaired = false;
+    double seconds = 0;
+    int64_t inputBytes = -1; // -1: no such file
+    int64_t outputBytes = 0;
+    bool dryRun = false;
+    struct CPlaced {
+        int page;
+        CStampRect rect;
+    };
+    std::vector<CPlaced> stamps; // in a dry run: where each stamp would go
+
+    // Records `error` as the reason the file was not stamped.
+    void fail(const CPdfException& error);
+    // The report's line for it: one JSON object and a line break.
+    std::string jsonLine() const;
+    // A form that `parse` reads back exactly (the worker's channel).
+    std::string serialize() const;
+    // False when `bytes` is not what serialize() wrote.
+    static bool parse(const std::string& bytes, CFileOutcome& outcome);
+};
+
+// `text` as a JSON string. Bytes that are not UTF-8 are written as the
+// escapes \udc80 to \udcff (one per byte, as Python's "surrogateescape"
+// reads them), so that every byte of a name is kept.
+std::string jsonString(const std::string& text);

@@ -1,0 +1,209 @@
+#include "app/CWorkerPool.h"
+
+#include <cstdio>
+
+#include "app/CConsoleReporter.h"
+#include "app/FileRun.h"
+#include "app/WorkerChannel.h"
+#include "pdf/CPdfException.h"
+#include "platform/CChildProcess.h"
+#include "platform/Platform.h"
+
+namespace {
+
+// Files handed to one worker at once: the one it works on and the next.
+constexpr size_t kQueueDepth = 2;
+// Workers that end while idle, in a row, before the run gives up on them.
+constexpr int kMaxIdleEnds = 8;
+
+std::string shortNumber(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+} // namespace
+
+CWorkerPool::CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch)
+    : m_batch(batch), m_program(platform::ownExecutable())
+{
+    m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop"};
+    m_hello.insert(m_hello.end(), arguments.begin(), arguments.end());
+    m_workers.resize(static_cast<size_t>(count));
+    for (CWorker& worker : m_workers)
+        startWorker(worker);
+}
+
+CWorkerPool::~CWorkerPool()
+{
+    // A run ended by an error: files in flight leave nothing behind.
+    for (CWorker& worker : m_workers) {
+        if (worker.jobs.empty() || !worker.process)
+            continue;
+        worker.process->kill();
+        (void)worker.process->waitForEnd();
+        try {
+            std::vector<CFinished> ignored;
+            (void)receive(worker, ignored);
+        } catch (const CPdfException&) {
+        }
+        for (const std::string& temp : worker.temps)
+            (void)platform::removeFile(temp);
+    }
+}
+
+void CWorkerPool::startWorker(CWorker& worker)
+{
+    worker.process = CChildProcess::start(m_program, {worker::kArgument});
+    worker.received.clear();
+    worker.temps.clear();
+    if (!worker.process || !worker.process->write(worker::frame(worker::HELLO, worker::pack(m_hello))))
+        throw CPdfException::formatted(CPdfException::EKind::SystemError, "Unable to start a worker process: '%s'\n", m_program);
+}
+
+bool CWorkerPool::send(CWorker& worker, const CJob& job)
+{
+    return worker.process->write(worker::frame(worker::STAMP, worker::pack({job.input, job.output})));
+}
+
+bool CWorkerPool::hasIdleWorker() const
+{
+    for (const CWorker& worker : m_workers)
+        if (worker.jobs.size() < kQueueDepth)
+            return true;
+    return false;
+}
+
+size_t CWorkerPool::busyCount() const
+{
+    size_t busy = 0;
+    for (const CWorker& worker : m_workers)
+        busy += worker.jobs.size();
+    return busy;
+}
+
+void CWorkerPool::dispatch(size_t item, const std::string& input, const std::string& output)
+{
+    CWorker* chosen = nullptr;
+    for (CWorker& worker : m_workers)
+        if (worker.jobs.size() < kQueueDepth && (!chosen || worker.jobs.size() < chosen->jobs.size()))
+            chosen = &worker;
+    if (!chosen)
+        return;
+    const CJob job{item, input, output};
+    // One that ended while idle (killed from outside) is replaced first.
+    if (!send(*chosen, job)) {
+        if (!chosen->jobs.empty())
+            return; // its end is found, and its files handed on, by collect()
+        startWorker(*chosen);
+        if (!send(*chosen, job))
+            throw CPdfException::formatted(CPdfException::EKind::SystemError, "Unable to start a worker process: '%s'\n", m_program);
+    }
+    if (chosen->jobs.empty())
+        chosen->started = std::chrono::steady_clock::now();
+    chosen->jobs.push_back(job);
+}
+
+bool CWorkerPool::receive(CWorker& worker, std::vector<CFinished>& finished)
+{
+    const bool open = worker.process->readAvailable(worker.received);
+    char type = 0;
+    std::string payload;
+    while (worker::takeFrame(worker.received, type, payload)) {
+        if (type == worker::CREATING) {
+            worker.temps.insert(payload);
+        } else if (type == worker::FORGOTTEN) {
+            worker.temps.erase(payload);
+        } else if ((type == worker::RESULT || type == worker::SKIPPED) && !worker.jobs.empty()) {
+            if (type == worker::RESULT) {
+                std::vector<std::string> parts;
+                CFinished done;
+                done.item = worker.jobs.front().item;
+                if (!worker::unpack(payload, parts) || parts.size() != 2 ||
+                    !CFileOutcome::parse(parts[1], done.outcome))
+                    throw CPdfException(CPdfException::EKind::SystemError, "Worker channel error: a result that cannot be read\n");
+                done.console = parts[0];
+                finished.push_back(std::move(done));
+            }
+            // A skipped file was never begun: it is not reported.
+            worker.jobs.pop_front();
+            worker.started = std::chrono::steady_clock::now();
+            m_idleEnds = 0;
+        }
+    }
+    return open;
+}
+
+void CWorkerPool::stop(CWorker& worker, const std::string& message, std::vector<CFinished>& finished)
+{
+    worker.process->kill();
+    const std::string how = worker.process->waitForEnd();
+    // What it said before it ended still counts: its last temporary files,
+    // or the file's result when it finished just in time.
+    const size_t handed = worker.jobs.size();
+    (void)receive(worker, finished);
+    for (const std::string& temp : worker.temps)
+        (void)platform::removeFile(temp);
+    // Its current file fails, unless it finished just in time: then the next
+    // one had barely begun, and goes to the new worker with the rest.
+    if (!worker.jobs.empty() && worker.jobs.size() == handed) {
+        const CJob job = worker.jobs.front();
+        worker.jobs.pop_front();
+        CFinished done;
+        done.item = job.item;
+        CConsoleReporter console(done.console);
+        const std::string why =
+            message.empty() ? "Stopped: the worker stamping the file ended unexpectedly (" + how + ")" : message;
+        done.outcome = refuseFile(job.input, job.output, CPdfException(CPdfException::EKind::SystemError, why), console);
+        done.outcome.dryRun = m_batch.dryRun;
+        done.outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - worker.started).count();
+        finished.push_back(std::move(done));
+    }
+    startWorker(worker);
+    worker.started = std::chrono::steady_clock::now();
+    for (const CJob& job : worker.jobs)
+        if (!send(worker, job))
+            throw CPdfException::formatted(CPdfException::EKind::SystemError, "Unable to start a worker process: '%s'\n", m_program);
+}
+
+std::vector<CWorkerPool::CFinished> CWorkerPool::collect(int milliseconds)
+{
+    std::vector<CChildProcess*> watched;
+    for (CWorker& worker : m_workers)
+        watched.push_back(worker.process.get());
+    CChildProcess::waitForOutput(watched, milliseconds);
+
+    std::vector<CFinished> finished;
+    const auto now = std::chrono::steady_clock::now();
+    for (CWorker& worker : m_workers) {
+        if (!receive(worker, finished)) {
+            // A worker that keeps ending before it is given a file will not start.
+            if (worker.jobs.empty() && ++m_idleEnds > kMaxIdleEnds)
+                throw CPdfException::formatted(CPdfException::EKind::SystemError, "Worker processes keep ending at once: '%s'\n", m_program);
+            stop(worker, std::string(), finished);
+            continue;
+        }
+        if (worker.jobs.empty())
+            continue;
+        const double seconds = std::chrono::duration<double>(now - worker.started).count();
+        if (m_batch.timeoutSeconds > 0 && seconds > m_batch.timeoutSeconds)
+            stop(worker,
+                 "Stopped: the file took longer than the time limit of " + shortNumber(m_batch.timeoutSeconds) +
+                     " seconds (--timeout)",
+                 finished);
+        else if (m_batch.memoryLimitMb > 0 && worker.process->residentBytes() > m_batch.memoryLimitMb * 1048576)
+            stop(worker,
+                 "Stopped: the file needed more memory than the limit of " + std::to_string(m_batch.memoryLimitMb) +
+                     " MB (--memory-limit)",
+                 finished);
+    }
+    return finished;
+}
+
+void CWorkerPool::finish()
+{
+    for (CWorker& worker : m_workers)
+        if (worker.jobs.empty())
+            (void)worker.process->waitForEnd();
+}

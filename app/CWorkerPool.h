@@ -1,0 +1,79 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/CBatchSettings.h"
+#include "app/CFileOutcome.h"
+
+class CChildProcess;
+
+// Long-lived worker processes (the program started again as a worker), each
+// stamping one file at a time. A worker that crashes, or that we stop for
+// taking too long or using too much memory, fails only its current file: its
+// temporary files are removed and a new worker takes its place.
+//
+// Each worker is handed its next file before it finishes the current one,
+// so that it never waits for us between files. Without --keep-going a
+// worker whose file failed starts none of the files it was handed after it.
+class CWorkerPool {
+public:
+    // A file a worker finished, or that was stopped.
+    struct CFinished {
+        size_t item = 0;
+        std::string console; // its console text, whole
+        CFileOutcome outcome;
+    };
+
+    // Starts `count` workers for the run's `arguments` (with -i and -o left
+    // empty). Throws CPdfException when a worker cannot be started.
+    CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch);
+    ~CWorkerPool();
+    CWorkerPool(const CWorkerPool&) = delete;
+    CWorkerPool& operator=(const CWorkerPool&) = delete;
+
+    // Whether a worker can be handed another file.
+    bool hasIdleWorker() const;
+    // Files handed to workers and not finished.
+    size_t busyCount() const;
+    // Hands list item `item` to the worker with the fewest files.
+    void dispatch(size_t item, const std::string& input, const std::string& output);
+    // Waits up to `milliseconds` for workers to finish files, watching
+    // their time and memory; returns the files finished meanwhile.
+    std::vector<CFinished> collect(int milliseconds);
+    // Lets the workers end and waits for them.
+    void finish();
+
+private:
+    struct CJob {
+        size_t item = 0;
+        std::string input, output;
+    };
+    struct CWorker {
+        std::unique_ptr<CChildProcess> process;
+        std::string received;
+        std::deque<CJob> jobs;                         // the first is the file it works on
+        std::chrono::steady_clock::time_point started; // of the first
+        std::set<std::string> temps;                   // announced and not yet forgotten: ours to remove if it dies
+    };
+
+    void startWorker(CWorker& worker);
+    bool send(CWorker& worker, const CJob& job);
+    // Reads what `worker` sent; false when it has ended.
+    bool receive(CWorker& worker, std::vector<CFinished>& finished);
+    // Ends `worker` and fails its current file with `message` (empty: it
+    // ended by itself); a new worker takes its place and the files it was
+    // handed after that one.
+    void stop(CWorker& worker, const std::string& message, std::vector<CFinished>& finished);
+
+    std::vector<std::string> m_hello;
+    CBatchSettings m_batch;
+    std::string m_program;
+    std::vector<CWorker> m_workers;
+    int m_idleEnds = 0; // workers that ended while idle since a file last finished
+};

@@ -1,0 +1,186 @@
+#include "app/WorkerChannel.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "app/CConsoleReporter.h"
+#include "app/CommandLine.h"
+#include "app/FileRun.h"
+#include "pdf/CPdfException.h"
+#include "platform/Platform.h"
+#include "stamp/CStampSettings.h"
+
+namespace worker {
+
+namespace {
+
+// No frame is this large: a longer length means the bytes are not ours.
+constexpr uint32_t kMaxFrame = 1u << 30;
+
+std::string lengthBytes(size_t length)
+{
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[static_cast<size_t>(i)] = static_cast<char>((length >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+uint32_t readLength(const std::string& bytes, size_t at)
+{
+    uint32_t length = 0;
+    for (int i = 3; i >= 0; --i)
+        length = length << 8 | static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
+    return length;
+}
+
+int g_channelOut = -1;
+// Frames that may wait for the next one sent: files no longer ours, which are gone.
+std::string g_pending;
+
+// Sends `bytes` after whatever waited for it.
+bool send(const std::string& bytes)
+{
+    g_pending += bytes;
+    const bool sent = platform::writeAll(g_channelOut, g_pending.data(), g_pending.size());
+    g_pending.clear();
+    return sent;
+}
+
+// Tells the parent of each temporary file before it exists and once it is
+// no longer ours; the latter waits for the next frame, which saves the parent
+// a wake-up per file.
+void tellParent(platform::TempEvent event, const std::string& path)
+{
+    if (event == platform::TempEvent::FORGOTTEN)
+        g_pending += frame(FORGOTTEN, path);
+    else
+        (void)send(frame(event == platform::TempEvent::CREATING ? CREATING : FORGOTTEN, path));
+}
+
+// Reads the next whole frame; false at the end of the channel.
+bool readFrame(int fd, std::string& buffer, char& type, std::string& payload)
+{
+    while (!takeFrame(buffer, type, payload)) {
+        char bytes[65536];
+        const int64_t got = platform::readSome(fd, bytes, sizeof bytes);
+        if (got <= 0)
+            return false;
+        buffer.append(bytes, static_cast<size_t>(got));
+    }
+    return true;
+}
+
+int refuse()
+{
+    std::fprintf(stderr, "Error in parameter: %s (it is for the program's own use)\n", kArgument);
+    return 1;
+}
+
+} // namespace
+
+std::string frame(EFrame type, const std::string& payload)
+{
+    return std::string(1, static_cast<char>(type)) + lengthBytes(payload.size()) + payload;
+}
+
+bool takeFrame(std::string& buffer, char& type, std::string& payload)
+{
+    if (buffer.size() < 5)
+        return false;
+    const uint32_t length = readLength(buffer, 1);
+    if (length > kMaxFrame)
+        throw CPdfException(CPdfException::EKind::SystemError, "Worker channel error: a frame of " + std::to_string(length) + " bytes\n");
+    if (buffer.size() - 5 < length)
+        return false;
+    type = buffer[0];
+    payload = buffer.substr(5, length);
+    buffer.erase(0, 5 + static_cast<size_t>(length));
+    return true;
+}
+
+std::string pack(const std::vector<std::string>& strings)
+{
+    std::string bytes;
+    for (const std::string& text : strings)
+        bytes += lengthBytes(text.size()) + text;
+    return bytes;
+}
+
+bool unpack(const std::string& bytes, std::vector<std::string>& strings)
+{
+    strings.clear();
+    for (size_t at = 0; at < bytes.size();) {
+        if (bytes.size() - at < 4)
+            return false;
+        const uint32_t length = readLength(bytes, at);
+        if (bytes.size() - at - 4 < length)
+            return false;
+        strings.push_back(bytes.substr(at + 4, length));
+        at += 4 + static_cast<size_t>(length);
+    }
+    return true;
+}
+
+int runWorker()
+{
+    // Typed by hand, it would wait for a greeting that never comes.
+    if (platform::stdinIsTerminal())
+        return refuse();
+    const platform::Channel channel = platform::takeStandardChannel();
+    std::string buffer, payload;
+    char type = 0;
+    std::vector<std::string> hello;
+    try {
+        if (!readFrame(channel.in, buffer, type, payload) || type != HELLO || !unpack(payload, hello) ||
+            hello.size() < 6 || hello[0] != kGreeting)
+            return refuse();
+    } catch (const CPdfException&) {
+        return refuse();
+    }
+    g_channelOut = channel.out;
+    platform::installSignalCleanup();
+    platform::setTempListener(tellParent);
+
+    // The arguments as the parent read them; it has told the user of unknown options already.
+    const bool dryRun = hello[1] == "dry-run", keepGoing = hello[2] == "keep-going";
+    std::vector<const char*> arguments;
+    for (size_t i = 3; i < hello.size(); ++i)
+        arguments.push_back(hello[i].c_str());
+    std::string ignored;
+    CConsoleReporter silent(ignored);
+    CStampSettings settings;
+    try {
+        settings = parseArguments(static_cast<int>(arguments.size()), arguments.data(), silent);
+    } catch (const CPdfException& error) {
+        std::fprintf(stderr, "%s", error.message());
+        return 1;
+    }
+    try {
+        std::vector<std::string> file;
+        bool failed = false;
+        while (readFrame(channel.in, buffer, type, payload)) {
+            if (type != STAMP || !unpack(payload, file) || file.size() != 2)
+                return refuse();
+            // Handed to us before a failure ended the run: not begun.
+            if (failed && !keepGoing) {
+                if (!send(frame(SKIPPED, std::string())))
+                    return 1;
+                continue;
+            }
+            settings.inputPath = file[0];
+            settings.outputPath = file[1];
+            std::string text;
+            CConsoleReporter console(text);
+            const CFileOutcome outcome = runFile(settings, dryRun, console);
+            console.endLine();
+            failed = outcome.status != CFileOutcome::STAMPED;
+            if (!send(frame(RESULT, pack({text, outcome.serialize()}))))
+                return 1;
+        }
+    } catch (const CPdfException&) {
+        return refuse();
+    }
+    return 0;
+}
+
+} // namespace worker

@@ -1,0 +1,216 @@
+// The parts of a batch run that need no files: the run's own options, list
+// names and where their outputs go, the report's JSON strings, and what a
+// worker hands back.
+
+#include <gtest/gtest.h>
+
+#include "app/CBatchSettings.h"
+#include "app/CFileOutcome.h"
+#include "app/CommandLine.h"
+#include "app/ListFile.h"
+#include "app/WorkerChannel.h"
+#include "pdf/CPdfException.h"
+
+namespace {
+
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+// ---- The run's options ----
+
+struct OptionsCase {
+    const char* name;
+    std::vector<std::string> arguments; // after the first three
+    std::string error;                  // empty: accepted
+    std::vector<std::string> left = {}; // what stays for the stamp's parser
+};
+std::ostream& operator<<(std::ostream& out, const OptionsCase& c) { return out << c.name; }
+class BatchOptions : public testing::TestWithParam<OptionsCase> {};
+
+TEST_P(BatchOptions, AreTakenOutOrRefused)
+{
+    const OptionsCase& c = GetParam();
+    std::vector<const char*> argv = {"vellico", "-ilist.txt", "-fout", "-jstamp.jpg"};
+    for (const std::string& argument : c.arguments)
+        argv.push_back(argument.c_str());
+    std::vector<std::string> joined = joinSeparatedValues(static_cast<int>(argv.size()), argv.data());
+    try {
+        const CBatchSettings batch = takeBatchOptions(joined);
+        EXPECT_EQ(c.error, "") << "accepted";
+        EXPECT_EQ(std::vector<std::string>(joined.begin() + 4, joined.end()), c.left);
+        if (c.error.empty() && std::string(c.name) == "EveryOptionBothForms") {
+            EXPECT_TRUE(batch.keepGoing && batch.dryRun && batch.nullSeparated);
+            EXPECT_EQ(batch.jobs, 3);
+            EXPECT_EQ(batch.timeoutSeconds, 2.5);
+            EXPECT_EQ(batch.memoryLimitMb, 300);
+            EXPECT_EQ(batch.report, "-s2");
+        }
+    } catch (const CPdfException& error) {
+        EXPECT_NE(c.error, "") << error.message();
+        EXPECT_EQ(std::string(error.message()).find(c.error), 0u) << error.message();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, BatchOptions,
+    testing::Values(
+        // The word after a long option with a value is its value, even one that starts with '-'.
+        OptionsCase{"EveryOptionBothForms",
+                    {"-s2", "--keep-going", "--jobs", "3", "--timeout=2.5", "--memory-limit", "300", "--report", "-s2",
+                     "--dry-run", "-0", "-e5"},
+                    "",
+                    {"-s2", "-e5"}},
+        OptionsCase{"NullLongForm", {"--null"}, ""}, OptionsCase{"JobsZeroIsOnePerCore", {"--jobs=0"}, ""},
+        OptionsCase{"JobsNotANumber", {"--jobs", "two"}, "--jobs takes a number of workers"},
+        OptionsCase{"JobsTooMany", {"--jobs", "65"}, "--jobs takes a number of workers"},
+        OptionsCase{"TimeoutZero", {"--timeout=0"}, "--timeout takes a number of seconds"},
+        OptionsCase{"TimeoutWithUnit", {"--timeout", "5s"}, "--timeout takes a number of seconds"},
+        OptionsCase{"MemoryLimitZero", {"--memory-limit", "0"}, "--memory-limit takes a number of megabytes"},
+        OptionsCase{"ValueMissingAtTheEnd", {"--report"}, "--report needs a value"},
+        OptionsCase{"EmptyReportName", {"--report="}, "--report needs a file name"},
+        // A flag given a value is no option of the run: the stamp's parser warns of it.
+        OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}}),
+    kRowName);
+
+// ---- List names ----
+
+struct NamesCase {
+    const char* name;
+    std::string bytes;
+    bool nullSeparated;
+    std::vector<std::string> names;
+};
+std::ostream& operator<<(std::ostream& out, const NamesCase& c) { return out << c.name; }
+class ListNames : public testing::TestWithParam<NamesCase> {};
+
+TEST_P(ListNames, AreReadAsWritten)
+{
+    EXPECT_EQ(listNames(GetParam().bytes, GetParam().nullSeparated), GetParam().names);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ListNames,
+    testing::Values(
+        NamesCase{"Lines", "a.pdf\nin/b c.pdf\n", false, {"a.pdf", "in/b c.pdf"}},
+        NamesCase{"CrLfWithoutAFinalLineEnd", "a.pdf\r\nb.pdf", false, {"a.pdf", "b.pdf"}},
+        // An empty line is a name too: it fails as a file of its own.
+        NamesCase{"EmptyLineKept", "a.pdf\n\nb.pdf\n", false, {"a.pdf", "", "b.pdf"}},
+        NamesCase{"NulSeparatedKeepsLineBreaks", std::string("a\nb.pdf\0c.pdf\0", 14), true, {"a\nb.pdf", "c.pdf"}},
+        NamesCase{"Utf8ByteOrderMarkDropped",
+                  "\xEF\xBB\xBF"
+                  "a.pdf\n",
+                  false,
+                  {"a.pdf"}},
+        // What PowerShell's > writes: UTF-16 LE with a mark, CR LF; one name beyond the BMP.
+        NamesCase{"Utf16LittleEndian",
+                  std::string("\xFF\xFE"
+                              "a\0.\0\r\0\n\0\xFC\0\x3D\xD8\x00\xDE\n\0",
+                              18),
+                  false,
+                  {"a.", "\xC3\xBC\xF0\x9F\x98\x80"}},
+        NamesCase{"Utf16BigEndian", std::string("\xFE\xFF\0a\0\n\0b", 8), false, {"a", "b"}}),
+    kRowName);
+
+// ---- Where each line's output goes ----
+
+struct MirrorCase {
+    const char* name;
+    std::string folder, line;
+    const char* output; // null: refused
+};
+std::ostream& operator<<(std::ostream& out, const MirrorCase& c) { return out << c.name; }
+class MirroredOutput : public testing::TestWithParam<MirrorCase> {};
+
+TEST_P(MirroredOutput, StaysBelowTheFolder)
+{
+    const MirrorCase& c = GetParam();
+    std::string output;
+    const bool inside = mirroredOutput(c.folder, c.line, output);
+    EXPECT_EQ(inside, c.output != nullptr);
+    if (c.output) {
+        EXPECT_EQ(output, c.output);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, MirroredOutput,
+                         testing::Values(MirrorCase{"Name", "out", "a.pdf", "out/a.pdf"},
+                                         MirrorCase{"Folders", "out", "in/2024/a.pdf", "out/in/2024/a.pdf"},
+                                         MirrorCase{"AbsoluteLosesItsRoot", "out", "/data/x/a.pdf", "out/data/x/a.pdf"},
+                                         MirrorCase{"DotsThatStayInside", "out", "./a/./b/../c.pdf", "out/a/c.pdf"},
+                                         MirrorCase{"EmptyFolderIsTheCurrentOne", "", "//a.pdf", "a.pdf"},
+                                         MirrorCase{"DotDotOutside", "out", "a/../../x.pdf", nullptr},
+                                         MirrorCase{"DotDotFromTheRoot", "out", "/../etc/x.pdf", nullptr}),
+                         kRowName);
+
+// ---- The report's strings ----
+
+struct JsonCase {
+    const char* name;
+    std::string text, json;
+};
+std::ostream& operator<<(std::ostream& out, const JsonCase& c) { return out << c.name; }
+class JsonString : public testing::TestWithParam<JsonCase> {};
+
+TEST_P(JsonString, KeepsEveryByte) { EXPECT_EQ(jsonString(GetParam().text), GetParam().json); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, JsonString,
+    testing::Values(JsonCase{"Plain", "in/a b.pdf", "\"in/a b.pdf\""},
+                    JsonCase{"Escapes", "a\"b\\c\nd\x01", "\"a\\\"b\\\\c\\nd\\u0001\""},
+                    JsonCase{"Utf8Kept",
+                             "Pr\xC3\xBC"
+                             "fung \xE5\x90\x88.pdf",
+                             "\"Pr\xC3\xBC"
+                             "fung \xE5\x90\x88.pdf\""},
+                    // Latin-1 bytes, a cut sequence, an overlong form and a surrogate: one escape per byte.
+                    JsonCase{"NotUtf8", "caf\xE9 \xE5\x90 \xC0\xAF \xED\xA0\x80",
+                             "\"caf\\udce9 \\udce5\\udc90 \\udcc0\\udcaf \\udced\\udca0\\udc80\""}),
+    kRowName);
+
+// ---- What a worker hands back ----
+
+TEST(WorkerResult, ReadsBackExactly)
+{
+    CFileOutcome outcome;
+    outcome.input = std::string("in/caf\xE9.pdf\0x", 14);
+    outcome.output = "out/in/caf.pdf";
+    outcome.status = CFileOutcome::REFUSED;
+    outcome.message = "12:34 a message with a colon";
+    outcome.warnings = {"one", "", "three"};
+    outcome.pages = 7;
+    outcome.pagesStamped = 3;
+    outcome.encrypted = outcome.repaired = outcome.dryRun = true;
+    outcome.seconds = 0.1234567;
+    outcome.inputBytes = 3000000000;
+    outcome.outputBytes = -1;
+    outcome.stamps = {{2, {20.5, -10, 96, 48.25}}};
+    CFileOutcome back;
+    ASSERT_TRUE(CFileOutcome::parse(outcome.serialize(), back));
+    EXPECT_EQ(back.jsonLine(), outcome.jsonLine());
+    EXPECT_EQ(back.serialize(), outcome.serialize());
+    const std::string bytes = outcome.serialize();
+    EXPECT_FALSE(CFileOutcome::parse(bytes.substr(0, bytes.size() - 1), back));
+    EXPECT_FALSE(CFileOutcome::parse(bytes + "1:x", back));
+}
+
+TEST(WorkerChannel, TakesWholeFramesOnly)
+{
+    const std::string first = worker::frame(worker::STAMP, worker::pack({"a.pdf", std::string("\0b", 2)}));
+    std::string buffer = first.substr(0, 7);
+    char type = 0;
+    std::string payload;
+    EXPECT_FALSE(worker::takeFrame(buffer, type, payload));
+    buffer = first + worker::frame(worker::RESULT, "");
+    ASSERT_TRUE(worker::takeFrame(buffer, type, payload));
+    std::vector<std::string> strings;
+    ASSERT_TRUE(worker::unpack(payload, strings));
+    EXPECT_EQ(strings, (std::vector<std::string>{"a.pdf", std::string("\0b", 2)}));
+    ASSERT_TRUE(worker::takeFrame(buffer, type, payload));
+    EXPECT_EQ(type, worker::RESULT);
+    EXPECT_TRUE(buffer.empty());
+    // A length no frame has: the bytes are not the channel's.
+    buffer = std::string("R\xFF\xFF\xFF\xFF", 5);
+    EXPECT_THROW(worker::takeFrame(buffer, type, payload), CPdfException);
+    EXPECT_FALSE(worker::unpack(std::string("\x05\0\0\0ab", 6), strings));
+}
+
+} // namespace
