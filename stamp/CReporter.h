@@ -7,32 +7,32 @@ struct CStampRect;
 
 // Where a run tells what it is doing: the console, and (for batches) a
 // report. The job and the passes only call it; how each event reads is the
-// reporter's business.
+// reporter's business. Every event does nothing unless overridden, so this
+// class itself is the reporter of a run that says nothing.
 class CReporter {
 public:
     virtual ~CReporter();
 
     // An argument that is no option of the program, ignored.
-    virtual void unknownOption(const std::string& argument) = 0;
+    virtual void unknownOption(const std::string& /*argument*/) {}
     // The input is read only to count its pages (ranges counted from the end).
-    virtual void countingPages(const std::string& input) = 0;
+    virtual void countingPages(const std::string& /*input*/) {}
     // A file's run begins reading `input`.
-    virtual void inputOpened(const std::string& input) = 0;
+    virtual void inputOpened(const std::string& /*input*/) {}
     // Its output is begun: `image` is stamped into `output`.
-    virtual void outputBegun(const std::string& image, const std::string& output) = 0;
-    // A dry run is begun: nothing is written to `output`. (A reporter
-    // that shows no dry runs need not override these two.)
-    virtual void planBegun(const std::string& image, const std::string& output);
+    virtual void outputBegun(const std::string& /*image*/, const std::string& /*output*/) {}
+    // A dry run is begun: nothing is written to `output`.
+    virtual void planBegun(const std::string& /*image*/, const std::string& /*output*/) {}
     // A dry run would stamp page `pageNumber` (1-based), where `rect` says.
-    virtual void pagePlaced(int pageNumber, const CStampRect& rect);
+    virtual void pagePlaced(int /*pageNumber*/, const CStampRect& /*rect*/) {}
     // The run has met `pagesSoFar` pages of the input while writing (progress).
-    virtual void pageWritten(int pagesSoFar) = 0;
+    virtual void pageWritten(int /*pagesSoFar*/) {}
     // The marks passes over a file wrote their last output.
-    virtual void marksWritten(const std::string& output) = 0;
+    virtual void marksWritten(const std::string& /*output*/) {}
     // One thing repaired or worth knowing about the input, without the "Warning: " prefix.
-    virtual void warning(const std::string& text) = 0;
+    virtual void warning(const std::string& /*text*/) {}
     // The file is done: written, or (after failed) given up.
-    virtual void fileDone() = 0;
+    virtual void fileDone() {}
     // The run, or the file, failed with `error`.
-    virtual void failed(const CPdfException& error) = 0;
+    virtual void failed(const CPdfException& /*error*/) {}
 };

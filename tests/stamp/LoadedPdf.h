@@ -22,19 +22,6 @@ inline const auto kRowName = [](const auto& info) { return std::string(info.para
 using Box = std::array<float, 4>; // x0 y0 x1 y1
 inline const Box kLetter = {0, 0, 612, 792};
 
-// A reporter that keeps the console quiet.
-struct SilentReporter : CReporter {
-    void unknownOption(const std::string&) override {}
-    void countingPages(const std::string&) override {}
-    void inputOpened(const std::string&) override {}
-    void outputBegun(const std::string&, const std::string&) override {}
-    void pageWritten(int) override {}
-    void marksWritten(const std::string&) override {}
-    void warning(const std::string&) override {}
-    void fileDone() override {}
-    void failed(const CPdfException&) override {}
-};
-
 // A builder file (catalog 1 names page tree root 2), written out and loaded as a run's input.
 class LoadedPdf : public ::testing::Test {
 protected:

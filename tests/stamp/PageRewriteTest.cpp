@@ -82,7 +82,7 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
     settings.outputPath = dir.file("out.pdf");
     settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
     settings.resourceNumber = 7;
-    SilentReporter reporter;
+    CReporter reporter; // says nothing
     CStampJob(settings, reporter, repairs).stampFile();
 
     CInputDocument output(dir.file("out.pdf"), repairs);
