@@ -425,6 +425,21 @@ bool CPdfDictScanner::readsWhole(std::string_view text, const CPdfDictLayout& la
     return true;
 }
 
+bool CPdfDictScanner::referenceList(std::string_view text, const CPdfEntryLayout& entry,
+                                    std::vector<std::pair<int, int>>& refs)
+{
+    if (entry.type != PDF_ARRAY)
+        return false;
+    bool all = true;
+    const bool plain = visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
+        if (item.type == PDF_REF)
+            refs.emplace_back(item.num, item.gen);
+        else
+            all = false;
+    });
+    return plain && all;
+}
+
 bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values,
                                      size_t count)
 {

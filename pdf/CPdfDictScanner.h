@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pdf/CPdfDictLayout.h"
@@ -54,6 +55,12 @@ public:
     // long /Kids without making its items. False when it is no array or not
     // plain (then `nums` may have some appended).
     static bool references(std::string_view text, const CPdfEntryLayout& entry, std::vector<int>& nums);
+
+    // The references of the array `entry`, as (number, generation) pairs in
+    // order, when it is plain and every item is a reference: a content list.
+    // False otherwise (then `refs` may have some appended).
+    static bool referenceList(std::string_view text, const CPdfEntryLayout& entry,
+                              std::vector<std::pair<int, int>>& refs);
 
     // The values of the first `count` items of the array `entry`, read whole
     // as makeValue reads it, when those items are numbers: a box without
