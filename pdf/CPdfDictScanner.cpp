@@ -9,13 +9,15 @@
 
 namespace {
 
-enum ETokenKind { END, NAME, NUMBER, OPEN_DICT, CLOSE_DICT, OPEN_ARRAY, CLOSE_ARRAY, KEYWORD, UNSUPPORTED };
+enum ETokenKind : uint8_t { END, NAME, NUMBER, OPEN_DICT, CLOSE_DICT, OPEN_ARRAY, CLOSE_ARRAY, KEYWORD, UNSUPPORTED };
 
 struct CToken {
-    ETokenKind kind = END;
     size_t begin = 0;     // first byte of the token
     size_t end = 0;       // just after it
+    ETokenKind kind = END;
     bool integer = false; // a number without a point
+    CToken() = default;
+    CToken(ETokenKind k, size_t b, size_t e, bool i = false) : begin(b), end(e), kind(k), integer(i) {}
 };
 
 // Deeper nesting is left to the parser, which has its own limit.
@@ -45,7 +47,11 @@ constexpr CByteTable kBytes;
 bool has(unsigned char c, uint8_t flag) { return (kBytes.flags[c] & flag) != 0; }
 
 // The token at `position`, by the lexer's rules for the syntax we accept.
-CToken nextToken(std::string_view text, size_t position)
+// Inlined where tokens are read: it runs for every token of every head.
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline CToken nextToken(std::string_view text, size_t position)
 {
     const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
     const size_t size = text.size();
