@@ -337,6 +337,12 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
         stack.push_back(std::move(frame));
     }
     const int64_t pageLimit = m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : INT_MAX;
+    // Room for the pages the root counts, made once: grown page by page the
+    // records were copied and their memory touched twice over. Every page
+    // is an object, so the table's size bounds a count that claims more.
+    const int64_t wanted = std::min<int64_t>(pageLimit, m_xref.recordCount());
+    if (wanted > 0)
+        pages.reserve(std::min(static_cast<size_t>(wanted), stopAfter));
 
     while (!stack.empty() && pages.size() < stopAfter) {
         CFrame& top = stack.back();
