@@ -201,6 +201,8 @@ public:
     }
     // Continues after `position` (the end of a container passed over).
     void moveTo(size_t position) { m_end = m_scanned = position, m_count = 0; }
+    // Whether tokens after the last one taken were read already.
+    bool readAhead() const { return m_count > 0; }
 
 private:
     std::string_view m_text;
@@ -209,6 +211,36 @@ private:
     CToken m_ahead[2];
     int m_count = 0;  // tokens read but not taken
 };
+
+enum class ERefTail { Ref, NoRef, Unknown };
+
+// Whether " G R" follows an integer ending at `position`, read straight
+// from the bytes in the usual layout (a generation of digits, then R); the
+// token reader decides anything else (Unknown). `after` is set past the R.
+ERefTail refTail(std::string_view text, size_t position, size_t& after)
+{
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    size_t p = position;
+    while (p < size && has(data[p], BLANK))
+        ++p;
+    if (p == size || !has(data[p], REGULAR_BYTE))
+        return ERefTail::NoRef; // a delimiter or the end: no number follows
+    if (data[p] < '0' || data[p] > '9')
+        return data[p] == '+' || data[p] == '-' || data[p] == '.' ? ERefTail::Unknown : ERefTail::NoRef;
+    while (p < size && data[p] >= '0' && data[p] <= '9')
+        ++p;
+    if (p < size && has(data[p], REGULAR_BYTE))
+        return ERefTail::Unknown; // a real, or a token the reader refuses
+    while (p < size && has(data[p], BLANK))
+        ++p;
+    if (p == size || data[p] != 'R')
+        return p < size && has(data[p], REGULAR_BYTE) ? ERefTail::Unknown : ERefTail::NoRef;
+    if (p + 1 < size && has(data[p + 1], REGULAR_BYTE))
+        return ERefTail::Unknown; // a keyword that only starts with R
+    after = p + 1;
+    return ERefTail::Ref;
+}
 
 // Reads one value (after a key, or as a container's item): a name, a
 // number, a reference, or a container whose contents are values in turn.
@@ -228,6 +260,21 @@ bool scanValue(CTokens& tokens, int depth, CPdfEntryLayout& value)
         }
         value.type = PDF_INT;
         // "N G R" is one value: a reference.
+        if (!tokens.readAhead()) {
+            size_t after = 0;
+            const ERefTail tail = refTail(tokens.text(), token.end, after);
+            if (tail == ERefTail::NoRef)
+                break;
+            if (tail == ERefTail::Ref) {
+                // The generation is the digits between the number and R.
+                CToken generation = nextToken(tokens.text(), token.end);
+                tokens.moveTo(after);
+                value.type = PDF_REF;
+                value.num = integerOf(tokens.text(), token);
+                value.gen = integerOf(tokens.text(), generation);
+                break;
+            }
+        }
         if (isInteger(tokens.peek(0)) && isR(tokens.text(), tokens.peek(1))) {
             const CToken generation = tokens.take();
             tokens.take();
@@ -274,7 +321,8 @@ bool scanDictionaryAt(CTokens& tokens, CPdfDictLayout& layout)
             return false;
         layout.entries.emplace_back();
         CPdfEntryLayout& entry = layout.entries.back();
-        entry.key.assign(tokens.text().data() + key.begin + 1, key.end - key.begin - 1);
+        // Appended to the new, empty key: the library's assign takes its general path.
+        entry.key.append(tokens.text().data() + key.begin + 1, key.end - key.begin - 1);
         entry.keyBegin = static_cast<int64_t>(key.begin);
         entry.keyEnd = static_cast<int64_t>(key.end);
         if (!scanValue(tokens, 1, entry))
@@ -329,7 +377,7 @@ bool CPdfDictScanner::scanObjectHead(std::string_view text, CPdfObjectHead& head
     head.type = value.type;
     head.valueBegin = value.valueBegin;
     head.valueEnd = value.valueEnd;
-    head.keyword.assign(keyword.data(), keyword.size());
+    head.keyword.append(keyword.data(), keyword.size()); // cleared above
     head.keywordBegin = static_cast<int64_t>(after.begin);
     head.keywordEnd = static_cast<int64_t>(after.end);
     if (value.type == PDF_DICT && keyword == "stream")
