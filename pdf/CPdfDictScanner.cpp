@@ -48,10 +48,7 @@ bool has(unsigned char c, uint8_t flag) { return (kBytes.flags[c] & flag) != 0; 
 
 // The token at `position`, by the lexer's rules for the syntax we accept.
 // Inlined where tokens are read: it runs for every token of every head.
-#if defined(__GNUC__)
-__attribute__((always_inline))
-#endif
-inline CToken nextToken(std::string_view text, size_t position)
+[[gnu::always_inline]] inline CToken nextToken(std::string_view text, size_t position)
 {
     const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
     const size_t size = text.size();
@@ -494,8 +491,7 @@ bool CPdfDictScanner::referenceList(std::string_view text, const CPdfEntryLayout
     return plain && all;
 }
 
-bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values,
-                                     size_t count)
+bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values, size_t count)
 {
     if (entry.type != PDF_ARRAY)
         return false;
@@ -503,8 +499,8 @@ bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayou
     bool numbers = true;
     const bool plain = visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
         if (items < count) {
-            const std::string_view written = text.substr(static_cast<size_t>(item.valueBegin),
-                                                         static_cast<size_t>(item.valueEnd - item.valueBegin));
+            const std::string_view written =
+                text.substr(static_cast<size_t>(item.valueBegin), static_cast<size_t>(item.valueEnd - item.valueBegin));
             if (item.type == PDF_INT)
                 values[items] = CPdfLexer::integerValue(written);
             else if (item.type == PDF_REAL)

@@ -179,7 +179,9 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
                                     int prefixNum, int stampNum)
 {
     const CStoredEntry& contents = page.contents;
-    auto wholeList = [&]() { return referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str()); };
+    auto wholeList = [&]() {
+        return referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str());
+    };
     if (!contents.present) {
         text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Contents " + wholeList());
         return;

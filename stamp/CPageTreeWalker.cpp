@@ -201,8 +201,9 @@ bool CPageTreeWalker::isTreeNode(const CNode& node) const
     // Most nodes and pages say what they are with a plain name.
     const CPdfEntryLayout* written = node.scanned ? node.layout.find("Type") : nullptr;
     if (written && written->type == PDF_NAME) {
-        const std::string_view name = std::string_view(node.text).substr(
-            static_cast<size_t>(written->valueBegin) + 1, static_cast<size_t>(written->valueEnd - written->valueBegin) - 1);
+        const std::string_view name =
+            std::string_view(node.text).substr(static_cast<size_t>(written->valueBegin) + 1,
+                                               static_cast<size_t>(written->valueEnd - written->valueBegin) - 1);
         if (name == "Pages" || name == "Page")
             return name == "Pages";
     }

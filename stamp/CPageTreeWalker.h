@@ -55,7 +55,7 @@ private:
     // A node or page as the walk reads it.
     struct CNode {
         std::string text;      // its object text; empty when it has none
-        CPdfObject value;      // its dictionary, as deep as the walk looks (or what the object is); unused when `scanned`
+        CPdfObject value;      // its dictionary, as deep as the walk looks (or what the object is), unless `scanned`
         CPdfDictLayout layout; // where its entries stand in `text`, when `laidOut`
         bool laidOut = false;
         // A dictionary in plain syntax, whose values are read from `text`

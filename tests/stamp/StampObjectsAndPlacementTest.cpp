@@ -114,7 +114,8 @@ TEST(ContentStreams, ExamplesByteForByte) {
 }
 
 // Table entries are written without printf: they must read as its "%010d" and "%05d" do.
-TEST(ContentStreams, ZeroPaddedNumbersReadAsPrintfWritesThem) {
+TEST(ContentStreams, ZeroPaddedNumbersReadAsPrintfWritesThem)
+{
     for (const int value : {0, 7, 65535, 123456, 2147483647, -1, -65535}) {
         for (const int width : {5, 10}) {
             char expected[32];
