@@ -87,7 +87,10 @@ for name in inputs:
     ours, cats, copies, peaks, others, theirs = [], [], [], [], [], []
     replaced, their_replaced = [], []
     for _ in range(runs):
-        elapsed, _ = measure(["sh", "-c", 'cat "$0" > "$1"', source, os.path.join(work, "cat.pdf")])
+        catted = os.path.join(work, "cat.pdf")
+        if os.path.exists(catted):
+            os.remove(catted)  # a new output, as for the others
+        elapsed, _ = measure(["sh", "-c", 'cat "$0" > "$1"', source, catted])
         cats.append(elapsed)
         copy = os.path.join(work, "cp.pdf")
         if os.path.exists(copy):
