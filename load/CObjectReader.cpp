@@ -261,7 +261,9 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
         std::string_view bytes = m_xref.compressedObjectBytes(num, 0);
         if (bytes.empty())
             return std::string();
-        std::string text = std::to_string(num);
+        std::string text;
+        text.reserve(bytes.size() + 32); // the value and the header and trailer made around it
+        text += std::to_string(num);
         text += " 0 obj\r";
         const size_t valueStart = text.size();
         // An encrypted document's strings were in the clear inside the
