@@ -106,7 +106,7 @@ fuzz: fuzz-build
 	done
 
 # Times the program on generated inputs (written once to $(BENCH_DATA), about
-# 200 MB) against `cat`, and against mupdf's Python bindings when installed
+# 200 MB) against `cp` and `cat`, and against mupdf's Python bindings when installed
 # (Debian: python3-fitz).
 bench: build
 	cmake --build $(BUILD_DIR) --target make_bench_inputs measure

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Times vellico on the benchmark inputs and prints a table: the median of
-several runs, peak memory, and the ratio to `cat IN > OUT` measured in the
-same run (alternating with it, so both see the same machine state).
+several runs, peak memory, and the ratios to `cp IN OUT` and to `cat IN > OUT`
+measured in the same run (alternating with them, so all see the same machine
+state). Each writes a new output; both copy the file inside the system where
+it can, which is the floor for a program that writes every byte again.
 
 With --baseline OTHER_BINARY, every input is also stamped by that build,
 alternating with this one run by run, and the table gives the ratio of the
@@ -86,11 +88,18 @@ medians = {}
 for name in inputs:
     source = os.path.abspath(os.path.join(folder, name + ".pdf"))
     output = os.path.join(work, name + "-stamped.pdf")
-    ours, cats, peaks, others, theirs = [], [], [], [], []
+    ours, cats, copies, peaks, others, theirs = [], [], [], [], [], []
     replaced, their_replaced = [], []
     for _ in range(runs):
-        elapsed, _ = measure(["sh", "-c", 'cat "$0" > "$1"', source, os.path.join(work, "cat.pdf")])
+        catted = os.path.join(work, "cat.pdf")
+        if os.path.exists(catted):
+            os.remove(catted)  # a new output, as for the others
+        elapsed, _ = measure(["sh", "-c", 'cat "$0" > "$1"', source, catted])
         cats.append(elapsed)
+        copy = os.path.join(work, "cp.pdf")
+        if os.path.exists(copy):
+            os.remove(copy)
+        copies.append(measure(["cp", source, copy])[0])
         elapsed, peak = stamp(binary, source, output)
         ours.append(elapsed)
         peaks.append(peak)
@@ -107,23 +116,23 @@ for name in inputs:
     medians[name] = statistics.median(ours)
     replacements.append((name, statistics.median(replaced), statistics.median(ours),
                          statistics.median(their_replaced) if their_replaced else None))
-    rows.append((name, size, statistics.median(ours), statistics.median(cats), max(peaks),
+    rows.append((name, size, statistics.median(ours), statistics.median(copies), statistics.median(cats), max(peaks),
                  statistics.median(others) if others else None,
                  statistics.median(theirs) if theirs else None))
 
 print()
 if baseline:
-    print("%-24s %8s %10s %9s %8s %9s %12s %12s" % ("input", "MB", "vellico s", "cat s", "x cat", "peak MB",
-                                                  "baseline s", "x baseline"))
-    for name, size, ours, cat, peak, other, their in rows:
-        print("%-24s %8.1f %10.3f %9.3f %8.2f %9.1f %12.3f %12.3f" % (
-            name, size, ours, cat, ours / cat, peak, their, ours / their))
+    print("%-24s %7s %10s %7s %7s %7s %7s %8s %11s %11s" % ("input", "MB", "vellico s", "cp s", "x cp", "cat s",
+                                                         "x cat", "peak MB", "baseline s", "x baseline"))
+    for name, size, ours, cp, cat, peak, other, their in rows:
+        print("%-24s %7.1f %10.3f %7.3f %7.2f %7.3f %7.2f %8.1f %11.3f %11.3f" % (
+            name, size, ours, cp, ours / cp, cat, ours / cat, peak, their, ours / their))
 else:
-    print("%-24s %8s %10s %9s %8s %9s %12s %10s" % ("input", "MB", "vellico s", "cat s", "x cat", "peak MB",
-                                                  "mupdf-py s", "x mupdf-py"))
-    for name, size, ours, cat, peak, other, their in rows:
-        print("%-24s %8.1f %10.3f %9.3f %8.2f %9.1f %12s %10s" % (
-            name, size, ours, cat, ours / cat, peak, "%.3f" % other if other else "-",
+    print("%-24s %7s %10s %7s %7s %7s %7s %8s %11s %10s" % ("input", "MB", "vellico s", "cp s", "x cp", "cat s",
+                                                         "x cat", "peak MB", "mupdf-py s", "x mupdf-py"))
+    for name, size, ours, cp, cat, peak, other, their in rows:
+        print("%-24s %7.1f %10.3f %7.3f %7.2f %7.3f %7.2f %8.1f %11s %10s" % (
+            name, size, ours, cp, ours / cp, cat, ours / cat, peak, "%.3f" % other if other else "-",
             "%.3f" % (ours / other) if other else "-"))
 print()
 print("Replacing an existing output (flushed before the rename):")
@@ -177,18 +186,28 @@ if baseline:
 # approval stamp on the first page of a long file, and a stamp on every page.
 source = os.path.abspath(os.path.join(folder, "text-20000.pdf"))
 print()
-print("%-40s %10s %9s %8s" % ("update of text-20000", "vellico s", "cp s", "x cp"))
+if baseline:
+    print("%-30s %10s %7s %7s %11s %11s" % ("update of text-20000", "vellico s", "cp s", "x cp", "baseline s",
+                                           "x baseline"))
+else:
+    print("%-30s %10s %7s %7s" % ("update of text-20000", "vellico s", "cp s", "x cp"))
 for label, options in (("--incremental -s1 -e1", ["--incremental", "-s1", "-e1"]),
                        ("--incremental, every page", ["--incremental"])):
-    ours, copies = [], []
+    ours, copies, theirs = [], [], []
     for _ in range(runs):
         copy = os.path.join(work, "copy.pdf")
         if os.path.exists(copy):
             os.remove(copy)
         copies.append(measure(["cp", source, copy])[0])
         ours.append(stamp(binary, source, os.path.join(work, "update.pdf"), *options)[0])
+        if baseline:
+            theirs.append(stamp(baseline, source, os.path.join(work, "update-baseline.pdf"), *options)[0])
     mine, floor = statistics.median(ours), statistics.median(copies)
-    print("%-40s %10.3f %9.3f %8.2f" % (label, mine, floor, mine / floor))
+    if baseline:
+        their = statistics.median(theirs)
+        print("%-30s %10.3f %7.3f %7.2f %11.3f %11.3f" % (label, mine, floor, mine / floor, their, mine / their))
+    else:
+        print("%-30s %10.3f %7.3f %7.2f" % (label, mine, floor, mine / floor))
 
 # The batch row: one list of small files, here and in workers.
 batch_list = os.path.abspath(os.path.join(folder, "batch-list.txt"))

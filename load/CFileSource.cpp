@@ -55,14 +55,17 @@ int CFileSource::loadBlock(int64_t position)
 {
     if (position < 0 || position >= m_size)
         return -1;
-    int64_t offset = position - position % static_cast<int64_t>(kBlockSize);
+    bool follows = false; // a held block ends where the new one would start
+    const int64_t start = position - position % static_cast<int64_t>(kScatteredRead);
     for (size_t i = 0; i < m_cache.size(); ++i) {
-        if (m_cache[i]->offset == offset) {
+        const Block& held = *m_cache[i];
+        if (position >= held.offset && position - held.offset < static_cast<int64_t>(held.length)) {
             if (i != 0)
                 std::rotate(m_cache.begin(), m_cache.begin() + static_cast<std::ptrdiff_t>(i),
                             m_cache.begin() + static_cast<std::ptrdiff_t>(i) + 1);
-            return position - offset < static_cast<int64_t>(m_cache.front()->length) ? 0 : -1;
+            return 0;
         }
+        follows = follows || held.offset + static_cast<int64_t>(held.length) == start;
     }
     // The least recently used block makes room; its memory is reused unless
     // a reader still holds it.
@@ -76,10 +79,13 @@ int CFileSource::loadBlock(int64_t position)
         block = std::make_shared<Block>();
         block->storage.reset(new uint8_t[kBlockSize]);
     }
-    block->offset = offset;
-    size_t wanted = static_cast<size_t>(std::min<int64_t>(kBlockSize, m_size - offset));
-    block->length = readDirect(offset, block->storage.get(), wanted);
-    if (block->length == 0 || position - offset >= static_cast<int64_t>(block->length))
+    block->offset = start;
+    // Reading on from a held block reads a whole one; a lone read elsewhere
+    // (a page, or the head of a stream far into the file) a quarter of one.
+    const size_t size = follows ? kBlockSize : kScatteredRead;
+    size_t wanted = static_cast<size_t>(std::min<int64_t>(size, m_size - start));
+    block->length = readDirect(start, block->storage.get(), wanted);
+    if (block->length == 0 || position - start >= static_cast<int64_t>(block->length))
         return -1;
     m_cache.insert(m_cache.begin(), std::move(block));
     return 0;

@@ -87,10 +87,22 @@ bool CObjectReader::readHeadAt(int64_t start, CHeadBytes& bytes)
     bytes.complete = start + static_cast<int64_t>(bytes.bytes.size()) >= m_input.size();
 
     m_parsed.clear();
+    // The same bytes scan the same way.
+    for (const CHeadMemo& memo : m_memos) {
+        if (memo.start == start) {
+            m_head = memo.head;
+            return true;
+        }
+    }
     // A keyword that ends where the bytes do may go on past them.
     if (CPdfDictScanner::scanObjectHead(bytes.bytes, m_head) &&
-        (bytes.complete || m_head.keywordEnd < static_cast<int64_t>(bytes.bytes.size())))
+        (bytes.complete || m_head.keywordEnd < static_cast<int64_t>(bytes.bytes.size()))) {
+        CHeadMemo& memo = m_memos[m_nextMemo];
+        m_nextMemo = (m_nextMemo + 1) % 2;
+        memo.start = start;
+        memo.head = m_head;
         return true;
+    }
     try {
         CPdfParser parser(nullptr, m_xref.mainStream()->openWindow(start, 0, CPdfObject()));
         if (!parser.parseObjectHead(m_head, &m_parsed))
@@ -254,7 +266,9 @@ std::string CObjectReader::text(int num, CPdfObjectHead* head)
         std::string_view bytes = m_xref.compressedObjectBytes(num, 0);
         if (bytes.empty())
             return std::string();
-        std::string text = std::to_string(num);
+        std::string text;
+        text.reserve(bytes.size() + 32); // the value and the header and trailer made around it
+        text += std::to_string(num);
         text += " 0 obj\r";
         const size_t valueStart = text.size();
         // An encrypted document's strings were in the clear inside the

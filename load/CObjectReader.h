@@ -72,8 +72,18 @@ private:
     int64_t streamLength(const CHeadBytes& bytes);
     bool namesObjectStream(const CHeadBytes& bytes);
 
+    // A head scanned at a file position. A stamped page's content stream is
+    // asked for three times in a row (what it leaves open, its kind, its
+    // copy) with the page's resources between: two heads cover that.
+    struct CHeadMemo {
+        int64_t start = -1;
+        CPdfObjectHead head;
+    };
+
     CFileSource& m_input;
     CXrefTable& m_xref;
     CPdfObjectHead m_head; // of the object last read from the file
     CPdfObject m_parsed;   // its value when the parser read it (else PDF_NONE)
+    CHeadMemo m_memos[2];
+    size_t m_nextMemo = 0;
 };

@@ -8,13 +8,14 @@ bool CPdfDecodeStream::refill()
 {
     if (m_finished)
         return false;
-    m_piece.resize(kPieceSize);
-    const size_t produced = decodePiece(m_piece.data(), m_piece.size());
+    if (!m_piece)
+        m_piece.reset(new uint8_t[kPieceSize]);
+    const size_t produced = decodePiece(m_piece.get(), kPieceSize);
     if (produced == 0) {
         m_finished = true;
         return false;
     }
-    m_next = m_piece.data();
-    m_end = m_piece.data() + produced;
+    m_next = m_piece.get();
+    m_end = m_piece.get() + produced;
     return true;
 }

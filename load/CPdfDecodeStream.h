@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
@@ -38,6 +38,6 @@ protected:
 
 private:
     CPdfRefPtr<CPdfStream> m_source;
-    std::vector<uint8_t> m_piece;
+    std::unique_ptr<uint8_t[]> m_piece; // kPieceSize bytes, made on the first refill and never cleared
     bool m_finished = false;
 };

@@ -27,8 +27,13 @@ void CPdfInflateStream::start()
     m_zs.next_in = m_compressed.data();
     m_zs.avail_in = static_cast<uInt>(m_compressed.size());
     m_zlibReady = inflateInit(&m_zs) == Z_OK;
-    if (!m_zlibReady)
+    if (!m_zlibReady) {
         m_finished = true;
+        return;
+    }
+    // A wrong checksum ends the data where it ends anyway, and every byte
+    // before it is delivered: computing it changes nothing we read.
+    inflateValidate(&m_zs, 0);
 }
 
 size_t CPdfInflateStream::decodePiece(uint8_t* out, size_t capacity)
@@ -38,7 +43,9 @@ size_t CPdfInflateStream::decodePiece(uint8_t* out, size_t capacity)
     while (!m_finished) {
         m_zs.next_out = out;
         m_zs.avail_out = static_cast<uInt>(capacity);
-        int result = inflate(&m_zs, Z_NO_FLUSH);
+        // All the input is there: a stream that ends within this piece
+        // needs no window kept for the next one.
+        int result = inflate(&m_zs, Z_FINISH);
         size_t produced = capacity - m_zs.avail_out;
         // The end of the Flate data, corrupt data, or input used up with
         // nothing more to give: whatever was produced is still delivered.

@@ -1,5 +1,6 @@
 #include "load/CPdfObjStmBytes.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "load/CSecurityHandler.h"
@@ -7,6 +8,7 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfLexer.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
@@ -72,14 +74,27 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
         }
     }
 
+    // Read in pieces, as readBytes gives them, but appended from the
+    // decoder's own buffer: no piece is cleared before it is filled.
     const size_t piece = 64 * 1024;
     for (;;) {
         size_t before = m_data.size();
         if (before >= kMaxDecodedBytes)
             throw CPdfException(CPdfException::EKind::Damaged, "PDF file was damaged", num);
-        m_data.resize(before + piece);
-        size_t got = stream->readBytes(m_data.data() + before, piece);
-        m_data.resize(before + got);
+        size_t got = 0;
+        while (got < piece) {
+            const uint8_t* begin = stream->bufferedBegin();
+            const uint8_t* end = stream->bufferedEnd();
+            if (begin == end) {
+                if (stream->peekChar() < 0)
+                    break;
+                continue;
+            }
+            const size_t take = std::min(static_cast<size_t>(end - begin), piece - got);
+            m_data.insert(m_data.end(), begin, begin + take);
+            stream->skipBufferedTo(begin + take);
+            got += take;
+        }
         if (got < piece)
             break;
     }
@@ -88,6 +103,8 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
     // The header: N pairs of object number and offset, within the first /First bytes.
     m_first = first.intValue();
     size_t headerSize = std::min<size_t>(static_cast<size_t>(m_first), m_data.size());
+    if (readPlainHeader(headerSize, n.intValue()))
+        return;
     CPdfParser parser(&table, new CPdfMemoryStream(nullptr, m_data.data(), headerSize));
     CPdfObject objNum, offset;
     for (int j = 0; j < n.intValue(); ++j) {
@@ -101,6 +118,37 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
         m_objNums.push_back(objNum.intValue());
         m_offsets.push_back(offset.intValue());
     }
+}
+
+bool CPdfObjStmBytes::readPlainHeader(size_t headerSize, int pairs)
+{
+    // Digits and blanks alone read as the parser reads them: each run of
+    // digits an integer, and too few of them the end of the header.
+    const uint8_t* p = m_data.data();
+    const uint8_t* const end = p + headerSize;
+    for (const uint8_t* q = p; q < end; ++q)
+        if (!CPdfLexer::isWhitespace(*q) && (*q < '0' || *q > '9'))
+            return false;
+    std::vector<int> numbers;
+    numbers.reserve(std::min<size_t>(static_cast<size_t>(pairs) * 2, headerSize / 2 + 1));
+    while (numbers.size() < static_cast<size_t>(pairs) * 2) {
+        while (p < end && CPdfLexer::isWhitespace(*p))
+            ++p;
+        if (p == end)
+            return true; // no pairs at all, as when the parser meets the end
+        const uint8_t* digits = p;
+        while (p < end && *p >= '0' && *p <= '9')
+            ++p;
+        numbers.push_back(CPdfLexer::integerValue(
+            std::string_view(reinterpret_cast<const char*>(digits), static_cast<size_t>(p - digits))));
+    }
+    m_objNums.reserve(static_cast<size_t>(pairs));
+    m_offsets.reserve(static_cast<size_t>(pairs));
+    for (size_t i = 0; i < numbers.size(); i += 2) {
+        m_objNums.push_back(numbers[i]);
+        m_offsets.push_back(numbers[i + 1]);
+    }
+    return true;
 }
 
 bool CPdfObjStmBytes::span(int index, size_t& begin, size_t& end) const

@@ -45,6 +45,10 @@ private:
     static CPdfRefPtr<CPdfStream> decryptedData(CXrefTable& table, const CSecurityHandler& security,
                                                 CSecurityHandler::EMethod method, int num, const CPdfObject& object);
 
+    // Reads the header from the first `headerSize` bytes when they hold only
+    // digits and blanks, as the parser would; false (nothing read) otherwise.
+    bool readPlainHeader(size_t headerSize, int pairs);
+
     int m_objStmNum = -1;
     int64_t m_first = 0;
     std::vector<int> m_objNums;

@@ -717,21 +717,34 @@ bool CXrefTable::readStandardTable(int64_t offset, int64_t& trailerAt, std::vect
         else if (end != '\n' && end != '\r')
             return false;
         // Entries of exactly 20 bytes: "oooooooooo ggggg n" and a two-byte line end.
+        // Room for them is made only as far as the file can hold them.
+        if (count > 0 && count <= (m_fileSize - (in->tellPos() - m_baseOffset)) / 20)
+            entries.reserve(entries.size() + static_cast<size_t>(count));
         for (int64_t k = 0; k < count; ++k) {
-            uint8_t line[20];
-            if (in->readBytes(line, 20) != 20 || line[10] != ' ' || line[16] != ' ' ||
-                (line[17] != 'n' && line[17] != 'f') ||
+            uint8_t copy[20];
+            const uint8_t* line = in->bufferedBegin();
+            if (in->bufferedEnd() - line >= 20)
+                in->skipBufferedTo(line + 20); // read in place
+            else if (in->readBytes(copy, 20) == 20)
+                line = copy;
+            else
+                return false;
+            if (line[10] != ' ' || line[16] != ' ' || (line[17] != 'n' && line[17] != 'f') ||
                 !((line[18] == ' ' && (line[19] == '\n' || line[19] == '\r')) ||
                   (line[18] == '\r' && line[19] == '\n')))
                 return false;
             int64_t entryOffset = 0, gen = 0;
-            for (int i = 0; i < 16; ++i) {
-                if (i == 10)
-                    continue;
-                if (line[i] < '0' || line[i] > '9')
-                    return false;
-                (i < 10 ? entryOffset : gen) = (i < 10 ? entryOffset : gen) * 10 + (line[i] - '0');
+            bool digits = true;
+            for (int i = 0; i < 10; ++i) {
+                digits = digits && static_cast<unsigned>(line[i] - '0') <= 9;
+                entryOffset = entryOffset * 10 + (line[i] - '0');
             }
+            for (int i = 11; i < 16; ++i) {
+                digits = digits && static_cast<unsigned>(line[i] - '0') <= 9;
+                gen = gen * 10 + (line[i] - '0');
+            }
+            if (!digits)
+                return false;
             if (entryOffset > 0x7FFFFFFF)
                 return false;
             CXrefRecord record;

@@ -14,6 +14,25 @@ CContentEffect CContentEffect::then(const CContentEffect& next) const
     return both;
 }
 
+namespace {
+
+// Whether one of the eight bytes at `p` is a backslash or a parenthesis:
+// each is compared in place, a word at a time.
+bool holdsStringSyntax(const uint8_t* p)
+{
+    constexpr uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr uint64_t kHighs = 0x8080808080808080ULL;
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    auto holds = [word](uint8_t byte) {
+        const uint64_t x = word ^ (kOnes * byte);
+        return (x - kOnes) & ~x & kHighs; // a byte of x is zero
+    };
+    return (holds('\\') | holds('(') | holds(')')) != 0;
+}
+
+} // namespace
+
 void CPdfContentScanner::endToken()
 {
     m_state = NORMAL;
@@ -124,7 +143,10 @@ void CPdfContentScanner::scan(const uint8_t* bytes, size_t count)
             break;
         }
         case STRING:
-            // Text strings are most of a text page: run to the next byte that matters.
+            // Text strings are most of a text page: run to the next byte that
+            // matters, eight bytes at a time where none of them does.
+            while (end - p >= 8 && !holdsStringSyntax(p))
+                p += 8;
             while (p < end && *p != '\\' && *p != '(' && *p != ')')
                 ++p;
             if (p == end)

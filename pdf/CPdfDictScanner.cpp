@@ -9,20 +9,22 @@
 
 namespace {
 
-enum ETokenKind { END, NAME, NUMBER, OPEN_DICT, CLOSE_DICT, OPEN_ARRAY, CLOSE_ARRAY, KEYWORD, UNSUPPORTED };
+enum ETokenKind : uint8_t { END, NAME, NUMBER, OPEN_DICT, CLOSE_DICT, OPEN_ARRAY, CLOSE_ARRAY, KEYWORD, UNSUPPORTED };
 
 struct CToken {
-    ETokenKind kind = END;
     size_t begin = 0;     // first byte of the token
     size_t end = 0;       // just after it
+    ETokenKind kind = END;
     bool integer = false; // a number without a point
+    CToken() = default;
+    CToken(ETokenKind k, size_t b, size_t e, bool i = false) : begin(b), end(e), kind(k), integer(i) {}
 };
 
 // Deeper nesting is left to the parser, which has its own limit.
 constexpr int kMaxDepth = 64;
 
 // The lexer's byte classes, and what the scan needs besides.
-enum EByte : uint8_t { BLANK = 1, REGULAR_BYTE = 2, NUMBER_BYTE = 4, ESCAPE = 8 };
+enum EByte : uint8_t { BLANK = 1, REGULAR_BYTE = 2, NUMBER_BYTE = 4, ESCAPE = 8, PLAIN_NAME_BYTE = 16 };
 struct CByteTable {
     uint8_t flags[256] = {};
     constexpr CByteTable()
@@ -31,12 +33,13 @@ struct CByteTable {
             if (CPdfLexer::isWhitespace(c))
                 flags[c] |= BLANK;
             if (CPdfLexer::isRegular(c))
-                flags[c] |= REGULAR_BYTE;
+                flags[c] |= REGULAR_BYTE | PLAIN_NAME_BYTE;
         }
         for (int c = '0'; c <= '9'; ++c)
             flags[c] |= NUMBER_BYTE;
         flags[static_cast<unsigned char>('.')] |= NUMBER_BYTE;
         flags[static_cast<unsigned char>('#')] |= ESCAPE;
+        flags[static_cast<unsigned char>('#')] &= static_cast<uint8_t>(~PLAIN_NAME_BYTE);
     }
 };
 constexpr CByteTable kBytes;
@@ -44,7 +47,8 @@ constexpr CByteTable kBytes;
 bool has(unsigned char c, uint8_t flag) { return (kBytes.flags[c] & flag) != 0; }
 
 // The token at `position`, by the lexer's rules for the syntax we accept.
-CToken nextToken(std::string_view text, size_t position)
+// Inlined where tokens are read: it runs for every token of every head.
+[[gnu::always_inline]] inline CToken nextToken(std::string_view text, size_t position)
 {
     const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
     const size_t size = text.size();
@@ -56,11 +60,10 @@ CToken nextToken(std::string_view text, size_t position)
     size_t end = position + 1;
     switch (c) {
     case '/':
-        while (end < size && has(data[end], REGULAR_BYTE)) {
-            if (has(data[end], ESCAPE))
-                return {UNSUPPORTED, position, end}; // an escape: the lexer decodes it
+        while (end < size && has(data[end], PLAIN_NAME_BYTE))
             ++end;
-        }
+        if (end < size && has(data[end], ESCAPE))
+            return {UNSUPPORTED, position, end}; // an escape: the lexer decodes it
         return {NAME, position, end};
     case '<':
     case '>':
@@ -145,6 +148,27 @@ bool isKeyword(std::string_view text, const CToken& token, std::string_view word
 {
     return token.kind == KEYWORD && tokenText(text, token) == word;
 }
+bool isR(std::string_view text, const CToken& token)
+{
+    return token.kind == KEYWORD && token.end == token.begin + 1 && text[token.begin] == 'R';
+}
+
+// The value of an integer token ("[+-]?digits", no point), as
+// CPdfLexer::integerValue gives it: saturated to 32 bits.
+int integerOf(std::string_view text, const CToken& token)
+{
+    size_t i = token.begin;
+    bool negative = false;
+    if (text[i] == '-' || text[i] == '+')
+        negative = text[i++] == '-';
+    // Ten digits always fit; longer numbers take the lexer's saturating path.
+    if (token.end - i > 9)
+        return CPdfLexer::integerValue(tokenText(text, token));
+    int value = 0;
+    for (; i < token.end; ++i)
+        value = value * 10 + (text[i] - '0');
+    return negative ? -value : value;
+}
 
 // The tokens of a text in order, each read once however often it is looked
 // at: "N G R" is told from a number by looking two tokens ahead.
@@ -174,6 +198,8 @@ public:
     }
     // Continues after `position` (the end of a container passed over).
     void moveTo(size_t position) { m_end = m_scanned = position, m_count = 0; }
+    // Whether tokens after the last one taken were read already.
+    bool readAhead() const { return m_count > 0; }
 
 private:
     std::string_view m_text;
@@ -182,6 +208,36 @@ private:
     CToken m_ahead[2];
     int m_count = 0;  // tokens read but not taken
 };
+
+enum class ERefTail { Ref, NoRef, Unknown };
+
+// Whether " G R" follows an integer ending at `position`, read straight
+// from the bytes in the usual layout (a generation of digits, then R); the
+// token reader decides anything else (Unknown). `after` is set past the R.
+ERefTail refTail(std::string_view text, size_t position, size_t& after)
+{
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    size_t p = position;
+    while (p < size && has(data[p], BLANK))
+        ++p;
+    if (p == size || !has(data[p], REGULAR_BYTE))
+        return ERefTail::NoRef; // a delimiter or the end: no number follows
+    if (data[p] < '0' || data[p] > '9')
+        return data[p] == '+' || data[p] == '-' || data[p] == '.' ? ERefTail::Unknown : ERefTail::NoRef;
+    while (p < size && data[p] >= '0' && data[p] <= '9')
+        ++p;
+    if (p < size && has(data[p], REGULAR_BYTE))
+        return ERefTail::Unknown; // a real, or a token the reader refuses
+    while (p < size && has(data[p], BLANK))
+        ++p;
+    if (p == size || data[p] != 'R')
+        return p < size && has(data[p], REGULAR_BYTE) ? ERefTail::Unknown : ERefTail::NoRef;
+    if (p + 1 < size && has(data[p + 1], REGULAR_BYTE))
+        return ERefTail::Unknown; // a keyword that only starts with R
+    after = p + 1;
+    return ERefTail::Ref;
+}
 
 // Reads one value (after a key, or as a container's item): a name, a
 // number, a reference, or a container whose contents are values in turn.
@@ -201,12 +257,27 @@ bool scanValue(CTokens& tokens, int depth, CPdfEntryLayout& value)
         }
         value.type = PDF_INT;
         // "N G R" is one value: a reference.
-        if (isInteger(tokens.peek(0)) && isKeyword(tokens.text(), tokens.peek(1), "R")) {
+        if (!tokens.readAhead()) {
+            size_t after = 0;
+            const ERefTail tail = refTail(tokens.text(), token.end, after);
+            if (tail == ERefTail::NoRef)
+                break;
+            if (tail == ERefTail::Ref) {
+                // The generation is the digits between the number and R.
+                CToken generation = nextToken(tokens.text(), token.end);
+                tokens.moveTo(after);
+                value.type = PDF_REF;
+                value.num = integerOf(tokens.text(), token);
+                value.gen = integerOf(tokens.text(), generation);
+                break;
+            }
+        }
+        if (isInteger(tokens.peek(0)) && isR(tokens.text(), tokens.peek(1))) {
             const CToken generation = tokens.take();
             tokens.take();
             value.type = PDF_REF;
-            value.num = CPdfLexer::integerValue(tokenText(tokens.text(), token));
-            value.gen = CPdfLexer::integerValue(tokenText(tokens.text(), generation));
+            value.num = integerOf(tokens.text(), token);
+            value.gen = integerOf(tokens.text(), generation);
         }
         break;
     case OPEN_ARRAY:
@@ -247,7 +318,8 @@ bool scanDictionaryAt(CTokens& tokens, CPdfDictLayout& layout)
             return false;
         layout.entries.emplace_back();
         CPdfEntryLayout& entry = layout.entries.back();
-        entry.key.assign(tokens.text().data() + key.begin + 1, key.end - key.begin - 1);
+        // Appended to the new, empty key: the library's assign takes its general path.
+        entry.key.append(tokens.text().data() + key.begin + 1, key.end - key.begin - 1);
         entry.keyBegin = static_cast<int64_t>(key.begin);
         entry.keyEnd = static_cast<int64_t>(key.end);
         if (!scanValue(tokens, 1, entry))
@@ -263,8 +335,8 @@ bool scanHeader(CTokens& tokens, int& num, int& gen)
     const CToken obj = tokens.take();
     if (!isInteger(number) || !isInteger(generation) || !isKeyword(tokens.text(), obj, "obj"))
         return false;
-    num = CPdfLexer::integerValue(tokenText(tokens.text(), number));
-    gen = CPdfLexer::integerValue(tokenText(tokens.text(), generation));
+    num = integerOf(tokens.text(), number);
+    gen = integerOf(tokens.text(), generation);
     return true;
 }
 
@@ -302,7 +374,7 @@ bool CPdfDictScanner::scanObjectHead(std::string_view text, CPdfObjectHead& head
     head.type = value.type;
     head.valueBegin = value.valueBegin;
     head.valueEnd = value.valueEnd;
-    head.keyword.assign(keyword.data(), keyword.size());
+    head.keyword.append(keyword.data(), keyword.size()); // cleared above
     head.keywordBegin = static_cast<int64_t>(after.begin);
     head.keywordEnd = static_cast<int64_t>(after.end);
     if (value.type == PDF_DICT && keyword == "stream")
@@ -311,36 +383,44 @@ bool CPdfDictScanner::scanObjectHead(std::string_view text, CPdfObjectHead& head
     return true;
 }
 
-bool CPdfDictScanner::scanWhole(std::string_view text, const CPdfEntryLayout& entry,
-                                std::vector<CPdfEntryLayout>& parts)
+namespace {
+
+// Calls visit(part, key) for each part of a value read whole: an array's
+// items (the key empty) or a dictionary's entries; nothing for other
+// values. False where they are not plain, as far as they were read.
+template <class Visit>
+bool visitParts(std::string_view text, const CPdfEntryLayout& entry, Visit visit)
 {
-    parts.clear();
     CTokens tokens(text, static_cast<size_t>(entry.valueBegin));
+    CPdfEntryLayout part;
     if (entry.type == PDF_DICT) {
-        CPdfDictLayout inner;
-        if (!scanDictionaryAt(tokens, inner))
+        if (tokens.take().kind != OPEN_DICT)
             return false;
-        parts = std::move(inner.entries);
-        return true;
+        for (;;) {
+            const CToken key = tokens.take();
+            if (key.kind == CLOSE_DICT)
+                return true;
+            if (key.kind != NAME || !scanValue(tokens, 1, part))
+                return false;
+            visit(part, text.substr(key.begin + 1, key.end - key.begin - 1));
+        }
     }
     if (entry.type == PDF_ARRAY) {
         tokens.take();
-        parts.reserve(8); // boxes, kids and content lists are mostly short
         while (tokens.peek(0).kind != CLOSE_ARRAY) {
-            parts.emplace_back();
-            if (!scanValue(tokens, 1, parts.back()))
+            if (!scanValue(tokens, 1, part))
                 return false;
+            visit(part, std::string_view());
         }
     }
     return true;
 }
 
+} // namespace
+
 bool CPdfDictScanner::makeValue(std::string_view text, const CPdfEntryLayout& entry, bool whole, CPdfResolver* table,
                                 CPdfObject& out)
 {
-    std::vector<CPdfEntryLayout> parts;
-    if (whole && !scanWhole(text, entry, parts))
-        return false;
     const std::string_view value =
         text.substr(static_cast<size_t>(entry.valueBegin), static_cast<size_t>(entry.valueEnd - entry.valueBegin));
     switch (entry.type) {
@@ -357,21 +437,28 @@ bool CPdfDictScanner::makeValue(std::string_view text, const CPdfEntryLayout& en
         out.setRef(entry.num, entry.gen);
         return true;
     case PDF_ARRAY: {
-        CPdfArray* array = out.setNewArray(table);
-        for (const CPdfEntryLayout& item : parts) {
-            CPdfObject made;
-            makeValue(text, item, false, table, made);
-            array->appendMoved(std::move(made));
-        }
+        // Made aside: a value that is not plain leaves `out` as it was.
+        CPdfObject made;
+        CPdfArray* array = made.setNewArray(table);
+        if (whole && !visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
+                CPdfObject one;
+                makeValue(text, item, false, table, one);
+                array->appendMoved(std::move(one));
+            }))
+            return false;
+        out = std::move(made);
         return true;
     }
     case PDF_DICT: {
-        CPdfDict* dict = out.setNewDict(table);
-        for (const CPdfEntryLayout& inner : parts) {
-            CPdfObject made;
-            makeValue(text, inner, false, table, made);
-            dict->insertMoved(inner.key, std::move(made));
-        }
+        CPdfObject made;
+        CPdfDict* dict = made.setNewDict(table);
+        if (whole && !visitParts(text, entry, [&](const CPdfEntryLayout& inner, std::string_view key) {
+                CPdfObject one;
+                makeValue(text, inner, false, table, one);
+                dict->insertMoved(std::string(key), std::move(one));
+            }))
+            return false;
+        out = std::move(made);
         return true;
     }
     default:
@@ -382,11 +469,58 @@ bool CPdfDictScanner::makeValue(std::string_view text, const CPdfEntryLayout& en
 bool CPdfDictScanner::readsWhole(std::string_view text, const CPdfDictLayout& layout,
                                  const std::vector<std::string>& keys)
 {
-    std::vector<CPdfEntryLayout> parts;
     for (const CPdfEntryLayout& entry : layout.entries)
-        if (std::find(keys.begin(), keys.end(), entry.key) != keys.end() && !scanWhole(text, entry, parts))
+        if (std::find(keys.begin(), keys.end(), entry.key) != keys.end() &&
+            !visitParts(text, entry, [](const CPdfEntryLayout&, std::string_view) {}))
             return false;
     return true;
+}
+
+bool CPdfDictScanner::referenceList(std::string_view text, const CPdfEntryLayout& entry,
+                                    std::vector<std::pair<int, int>>& refs)
+{
+    if (entry.type != PDF_ARRAY)
+        return false;
+    bool all = true;
+    const bool plain = visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
+        if (item.type == PDF_REF)
+            refs.emplace_back(item.num, item.gen);
+        else
+            all = false;
+    });
+    return plain && all;
+}
+
+bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values, size_t count)
+{
+    if (entry.type != PDF_ARRAY)
+        return false;
+    size_t items = 0;
+    bool numbers = true;
+    const bool plain = visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
+        if (items < count) {
+            const std::string_view written =
+                text.substr(static_cast<size_t>(item.valueBegin), static_cast<size_t>(item.valueEnd - item.valueBegin));
+            if (item.type == PDF_INT)
+                values[items] = CPdfLexer::integerValue(written);
+            else if (item.type == PDF_REAL)
+                values[items] = CPdfLexer::realValue(written);
+            else
+                numbers = false;
+        }
+        ++items;
+    });
+    return plain && numbers && items >= count;
+}
+
+bool CPdfDictScanner::references(std::string_view text, const CPdfEntryLayout& entry, std::vector<int>& nums)
+{
+    if (entry.type != PDF_ARRAY)
+        return false;
+    return visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
+        if (item.type == PDF_REF)
+            nums.push_back(item.num);
+    });
 }
 
 bool CPdfDictScanner::scanKeyword(std::string_view text, size_t& position, std::string_view& keyword, size_t& begin)

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "pdf/CPdfDictLayout.h"
@@ -49,15 +50,28 @@ public:
     // other entries.
     static bool readsWhole(std::string_view text, const CPdfDictLayout& layout, const std::vector<std::string>& keys);
 
+    // Appends the object numbers of the references among the items of the
+    // array `entry`, in order, as makeValue reads it whole: the reading of a
+    // long /Kids without making its items. False when it is no array or not
+    // plain (then `nums` may have some appended).
+    static bool references(std::string_view text, const CPdfEntryLayout& entry, std::vector<int>& nums);
+
+    // The references of the array `entry`, as (number, generation) pairs in
+    // order, when it is plain and every item is a reference: a content list.
+    // False otherwise (then `refs` may have some appended).
+    static bool referenceList(std::string_view text, const CPdfEntryLayout& entry,
+                              std::vector<std::pair<int, int>>& refs);
+
+    // The values of the first `count` items of the array `entry`, read whole
+    // as makeValue reads it, when those items are numbers: a box without
+    // making its array. False when it has fewer items or one of them is no
+    // number (a reference, say), or the array is not plain.
+    static bool leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values, size_t count);
+
     // The token at `position` of `text` as the lexer reads plain bytes: sets
     // `keyword` to its text when it is a keyword (empty for a number, a name,
     // a bracket or the end of the text), `begin` to where it starts, and
     // moves `position` past it. False when the bytes there are not plain (a
     // comment, a string): the lexer has to read them.
     static bool scanKeyword(std::string_view text, size_t& position, std::string_view& keyword, size_t& begin);
-
-private:
-    // The parts of a value read whole: an array's items or a dictionary's
-    // entries (none for other values); false where they are not plain.
-    static bool scanWhole(std::string_view text, const CPdfEntryLayout& entry, std::vector<CPdfEntryLayout>& parts);
 };

@@ -5,6 +5,7 @@
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
+#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
@@ -41,6 +42,19 @@ bool CContentReader::arrayItems(const std::string& text, int64_t begin, int64_t 
 {
     if (begin < 0 || end <= begin || static_cast<size_t>(end) > text.size())
         return false;
+    // A list of references in plain syntax (every content list a mark pass
+    // writes) is read as the parser reads it, without making its items.
+    CPdfEntryLayout written;
+    written.type = PDF_ARRAY;
+    written.valueBegin = begin;
+    written.valueEnd = end;
+    std::vector<std::pair<int, int>> refs;
+    if (text[static_cast<size_t>(begin)] == '[' &&
+        CPdfDictScanner::referenceList(std::string_view(text).substr(0, static_cast<size_t>(end)), written, refs)) {
+        for (const auto& [num, gen] : refs)
+            items.push_back({num, gen});
+        return true;
+    }
     CPdfObject array;
     try {
         CPdfParser parser(nullptr, new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()) + begin,

@@ -70,12 +70,20 @@ void CIncrementalWriter::writeObjects(CPageStamper& stamper)
 {
     std::vector<CPageRecord>& pages = stamper.pages();
     // A page the tree lists twice is one object: it is stamped once.
-    std::unordered_set<int> stamped;
+    std::vector<bool> stamped(static_cast<size_t>(m_input.xref().recordCount()), false);
+    std::unordered_set<int> stampedElsewhere; // numbers the table does not hold
     for (size_t i = 0; i < pages.size(); ++i) {
         stamper.pageMet();
         const int num = pages[i].objectNumber;
-        if (!stamper.selects(static_cast<int>(i)) || !stamped.insert(num).second)
+        if (!stamper.selects(static_cast<int>(i)))
             continue;
+        if (num >= 0 && static_cast<size_t>(num) < stamped.size()) {
+            if (stamped[static_cast<size_t>(num)])
+                continue;
+            stamped[static_cast<size_t>(num)] = true;
+        } else if (!stampedElsewhere.insert(num).second) {
+            continue;
+        }
         std::string text = std::move(pages[i].text);
         if (text.empty())
             text = m_input.reader().text(num);
@@ -139,11 +147,19 @@ void CIncrementalWriter::writeTable(int64_t startxref)
         if (m_records[i].type == XREF_IN_FILE)
             written.push_back(static_cast<int>(i));
     std::string text = "xref\n";
+    text.reserve(32 + 20 * written.size());
     for (const auto& run : subsections(written)) {
-        text += formatText("%d %d\n", run.first, run.second);
+        appendInteger(text, run.first);
+        text += ' ';
+        appendInteger(text, run.second);
+        text += '\n';
+        // "%010d %05d n\r\n"
         for (int num = run.first; num < run.first + run.second; ++num) {
             const CXrefRecord& record = m_records[static_cast<size_t>(num)];
-            text += formatText("%010d %05d n\r\n", record.offset, record.gen);
+            appendZeroPadded(text, record.offset, 10);
+            text += ' ';
+            appendZeroPadded(text, record.gen, 5);
+            text += " n\r\n";
         }
     }
     text += "trailer\n<<\n/Size " + std::to_string(m_records.size()) + "\n" + trailerEntries();

@@ -13,7 +13,13 @@
 class CObjectText {
 public:
     CObjectText() = default;
-    explicit CObjectText(std::string text) : m_bytes(std::move(text)) {}
+    // Room is made at once for the few entries a stamp adds, so that they
+    // move the text once each rather than grow it.
+    explicit CObjectText(std::string text) : m_bytes(std::move(text))
+    {
+        m_bytes.reserve(m_bytes.size() + kRoom);
+        m_edits.reserve(4);
+    }
 
     // Inserts before the byte that stood at `position` (at most the original length).
     void insertAt(size_t position, std::string_view bytes);
@@ -24,6 +30,8 @@ public:
     const std::string& bytes() const { return m_bytes; }
 
 private:
+    // Enough for a content list and two resource entries.
+    static constexpr size_t kRoom = 128;
     // Where original position `position` stands now.
     size_t moved(size_t position) const;
 

@@ -55,8 +55,10 @@ void COutputFile::open(const std::string& besidePath, unsigned mode)
     if (m_fd < 0)
         throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file create error: '%s'\n", m_name);
     platform::setNewFileMode(m_fd, mode);
-    m_buffer.clear();
-    m_buffer.reserve(kBufferSize);
+    if (!m_buffer)
+        m_buffer.reset(new char[kBufferSize]);
+    m_used = 0;
+    m_rangeCopy = platform::rangeCopyFor(m_fd);
     m_position = 0;
     m_writtenPath.clear();
 }
@@ -72,19 +74,16 @@ void COutputFile::write(const void* data, size_t count)
 
 void COutputFile::append(const void* data, size_t count)
 {
-    if (m_buffer.size() + count <= kBufferSize) {
-        const char* bytes = static_cast<const char*>(data);
-        m_buffer.insert(m_buffer.end(), bytes, bytes + count);
-        return;
+    if (count > kBufferSize - m_used) {
+        flush();
+        if (count >= kBufferSize) {
+            if (!platform::writeAll(m_fd, data, count))
+                fail();
+            return;
+        }
     }
-    flush();
-    if (count >= kBufferSize) {
-        if (!platform::writeAll(m_fd, data, count))
-            fail();
-        return;
-    }
-    const char* bytes = static_cast<const char*>(data);
-    m_buffer.insert(m_buffer.end(), bytes, bytes + count);
+    std::memcpy(m_buffer.get() + m_used, data, count);
+    m_used += count;
 }
 
 void COutputFile::copyFrom(CFileSource& source, int64_t start, int64_t length)
@@ -114,11 +113,32 @@ void COutputFile::flushRun()
     // file inside the system. What it does not copy (it failed, or cannot) is
     // copied below, which tells a read error from a write error.
     int64_t done = 0;
-    if (length >= static_cast<int64_t>(kBufferSize) / 16) {
+    if (m_rangeCopy == platform::ERangeCopy::InKernel && length >= kInKernelRun) {
         flush();
         done = platform::copyRange(source.descriptor(), start, m_fd, length);
+    } else if (m_rangeCopy == platform::ERangeCopy::FromMapping && length >= kMappedRun) {
+        flush();
+        done = platform::writeFromMapping(source.descriptor(), start, m_fd, length);
     }
+    copyBuffered(source, start, done, length);
+}
+
+void COutputFile::copyBuffered(CFileSource& source, int64_t start, int64_t done, int64_t length)
+{
     while (done < length) {
+        // Long stretches are read straight into the buffer: through the
+        // input's block cache they would be copied twice and evict what the
+        // page walk reads again.
+        if (length - done >= static_cast<int64_t>(CFileSource::kBlockSize)) {
+            if (kBufferSize - m_used < CFileSource::kBlockSize)
+                flush();
+            const size_t wanted = static_cast<size_t>(std::min<int64_t>(kBufferSize - m_used, length - done));
+            if (source.read(start + done, m_buffer.get() + m_used, wanted) != wanted)
+                throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
+            m_used += wanted;
+            done += static_cast<int64_t>(wanted);
+            continue;
+        }
         const CFileSource::Block* block = source.peekBlock(start + done);
         if (!block)
             throw CPdfException::formatted("\nInput file read error: '%s'\n", source.path());
@@ -131,11 +151,11 @@ void COutputFile::flushRun()
 
 void COutputFile::flush()
 {
-    if (m_buffer.empty())
+    if (m_used == 0)
         return;
-    if (!platform::writeAll(m_fd, m_buffer.data(), m_buffer.size()))
+    if (!platform::writeAll(m_fd, m_buffer.get(), m_used))
         fail();
-    m_buffer.clear();
+    m_used = 0;
 }
 
 void COutputFile::fail()
@@ -189,7 +209,7 @@ void COutputFile::discard()
         platform::removeTemp(m_tempPath);
         m_tempPath.clear();
     }
-    m_buffer.clear();
+    m_used = 0;
     m_runSource = nullptr;
     m_runLength = 0;
 }

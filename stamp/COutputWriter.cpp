@@ -1,5 +1,7 @@
 #include "stamp/COutputWriter.h"
 
+#include <charconv>
+
 #include "load/CXrefTable.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
@@ -22,9 +24,8 @@ int COutputWriter::beginNewObject()
     record.gen = 0;
     record.type = XREF_IN_FILE;
     m_records.push_back(record);
-    std::string digits;
-    appendInteger(digits, num);
-    m_output.write(digits);
+    char digits[16];
+    m_output.write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, num).ptr - digits));
     return num;
 }
 

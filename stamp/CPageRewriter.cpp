@@ -85,8 +85,9 @@ CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kin
     const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
     if (record.type == XREF_FREE || gen != generationFor(num))
         return MISSING;
-    auto last = m_lastEdit.find(num);
-    if (kind != EDIT_CONTENTS && kind != EDIT_ANNOTS && last != m_lastEdit.end() && last->second == kind)
+    if (m_lastEdit.empty())
+        m_lastEdit.resize(static_cast<size_t>(m_context.xref.recordCount()), 0);
+    if (kind != EDIT_CONTENTS && kind != EDIT_ANNOTS && m_lastEdit[static_cast<size_t>(num)] == kind + 1)
         return EDITED; // the copy written for an earlier page is this one, byte for byte
     // Its own head: an edit may rewrite further objects while it uses this one.
     CPdfObjectHead head;
@@ -106,7 +107,7 @@ CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kin
     if (!edit(text, head))
         return NOT_EDITABLE;
     writeObject(num, text);
-    m_lastEdit[num] = kind;
+    m_lastEdit[static_cast<size_t>(num)] = static_cast<uint8_t>(kind + 1);
     if (kind == EDIT_ANNOTS)
         m_editedAnnots[num] = text.bytes();
     return EDITED;
@@ -178,9 +179,11 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
                                     int prefixNum, int stampNum)
 {
     const CStoredEntry& contents = page.contents;
-    const std::string wholeList = referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str());
+    auto wholeList = [&]() {
+        return referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str());
+    };
     if (!contents.present) {
-        text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Contents " + wholeList);
+        text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Contents " + wholeList());
         return;
     }
     const std::string prefixItem = referenceText(" ", prefixNum, " 0 R ");
@@ -214,7 +217,7 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
         text.insertAt(close, referenceText(" ", stampNum, " 0 R ]"));
     } else if (kind == PDF_NULL) {
         // A null (or a reference to nothing) is no content: the page gets ours.
-        text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList);
+        text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList());
     }
     // Anything else (a dictionary, a number) is no content list: left alone.
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -83,7 +84,9 @@ private:
 
     CContext m_context;
     CPdfObjectHead m_head; // scratch for objectKind
-    std::unordered_map<int, EEdit> m_lastEdit; // per object rewritten in this run
+    // Per object number: 1 + the EEdit it was last rewritten with in this
+    // run, 0 when it was not (sized on the first rewrite).
+    std::vector<uint8_t> m_lastEdit;
     // Annotation arrays shared by several pages: each page adds its own
     // entry to what the pages before it left.
     std::unordered_map<int, std::string> m_editedAnnots;

@@ -30,6 +30,55 @@ bool CPageStamper::selects(int pageIndex) const { return m_settings.selectsPage(
 
 void CPageStamper::pageMet() { m_reporter.pageWritten(++m_pagesMet); }
 
+bool CPageStamper::CContentMemo::matches(const CPageRecord& page, const CStampFrame& other) const
+{
+    return used && std::equal(cropBox, cropBox + 4, page.cropBox) && std::equal(trimBox, trimBox + 4, page.trimBox) &&
+           rotate == page.rotate && frame.saves == other.saves && frame.restores == other.restores &&
+           frame.endText == other.endText;
+}
+
+const std::string& CPageStamper::stampContent(const CPageRecord& page, const CStampFrame& frame)
+{
+    for (const CContentMemo& memo : m_memos)
+        if (memo.matches(page, frame))
+            return memo.content;
+    CContentMemo& memo = m_memos[m_nextMemo];
+    m_nextMemo = (m_nextMemo + 1) % m_memos.size();
+    memo.used = true;
+    std::copy(page.cropBox, page.cropBox + 4, memo.cropBox);
+    std::copy(page.trimBox, page.trimBox + 4, memo.trimBox);
+    memo.rotate = page.rotate;
+    memo.frame = frame;
+    memo.content = m_kind == EKind::Marks ? m_painter.marksContent(page, frame) : m_painter.stampContent(page, frame);
+    return memo.content;
+}
+
+const std::string& CPageStamper::prefixContent(const CStampFrame& frame)
+{
+    if (m_prefixSaves != frame.saves) {
+        m_prefix = m_painter.prefixContent(frame);
+        m_prefixSaves = frame.saves;
+    }
+    return m_prefix;
+}
+
+void CPageStamper::writeStream(int num, const std::string& content)
+{
+    // What formatStreamObject makes, written in place.
+    COutputFile& output = m_writer.output();
+    if (const CSecurityHandler* security = m_input.xref().securityHandler()) {
+        output.write(formatStreamObject(security->encryptStream(num, 0, content)));
+        return;
+    }
+    m_digits.clear();
+    appendInteger(m_digits, static_cast<long long>(content.size()));
+    output.write(" 0 obj\n<<\n/Length ");
+    output.write(m_digits);
+    output.write(" \n>>\nstream\n");
+    output.write(content);
+    output.write("\nendstream\nendobj\n");
+}
+
 void CPageStamper::stamp(int pageIndex, const std::string& pageText)
 {
     if (m_kind == EKind::Annotation) {
@@ -39,23 +88,11 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
-    const CSecurityHandler* security = m_input.xref().securityHandler();
-    COutputFile& output = m_writer.output();
     const int prefix = m_writer.beginNewObject();
-    if (security)
-        output.write(formatStreamObject(security->encryptStream(prefix, 0, m_painter.prefixContent(frame))));
-    else
-        output.write(m_painter.prefixStream(frame));
+    writeStream(prefix, prefixContent(frame));
     m_writer.endNewObject(prefix);
     const int stamp = m_writer.beginNewObject();
-    if (m_kind == EKind::Marks) {
-        const std::string content = m_painter.marksContent(page, frame);
-        output.write(formatStreamObject(security ? security->encryptStream(stamp, 0, content) : content));
-    } else if (security) {
-        output.write(formatStreamObject(security->encryptStream(stamp, 0, m_painter.stampContent(page, frame))));
-    } else {
-        output.write(m_painter.stampStream(page, frame));
-    }
+    writeStream(stamp, stampContent(page, frame));
     m_writer.endNewObject(stamp, true);
     m_rewriter.rewrite(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -53,7 +54,25 @@ public:
     const std::vector<int>& notAnnotated() const { return m_notAnnotated; }
 
 private:
+    // A stamp's content as it was made for a page: it depends on nothing
+    // but the page's boxes and rotation and the frame, which most pages of
+    // a document share.
+    struct CContentMemo {
+        bool used = false;
+        float cropBox[4] = {};
+        float trimBox[4] = {};
+        int rotate = 0;
+        CStampFrame frame;
+        std::string content;
+        bool matches(const CPageRecord& page, const CStampFrame& other) const;
+    };
+
     void annotate(int pageIndex, const std::string& pageText);
+    // The content of the stream after page `page`'s own.
+    const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame);
+    const std::string& prefixContent(const CStampFrame& frame);
+    // Writes the stream object `num`, whose number is written, with `content`.
+    void writeStream(int num, const std::string& content);
 
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pages;
@@ -69,4 +88,10 @@ private:
     std::vector<int> m_notAnnotated;
     int m_pagesMet = 0;
     int m_stamped = 0;
+    // Alternating page sizes and a few rotations need more than one.
+    std::array<CContentMemo, 4> m_memos;
+    size_t m_nextMemo = 0;
+    int m_prefixSaves = -1; // what m_prefix was made for
+    std::string m_prefix;
+    std::string m_digits; // scratch
 };

@@ -17,14 +17,9 @@
 
 namespace {
 
-// A rectangle given as an array of four numbers (items may be references),
-// normalised so that the lower-left corner comes first.
-bool readBox(CPdfDict* dict, const char* key, float box[4])
+// The box `value` gives, normalised so that the lower-left corner comes first.
+bool boxOf(const CPdfObject& value, float box[4])
 {
-    if (!dict)
-        return false;
-    CPdfObject value;
-    dict->getValue(key, value);
     if (value.type() != PDF_ARRAY || value.arrayValue()->count() < 4)
         return false;
     float numbers[4];
@@ -46,12 +41,8 @@ bool readBox(CPdfDict* dict, const char* key, float box[4])
 
 // /Rotate as 0, 90, 180 or 270: counted modulo 360, negative values counted
 // back, and anything that is not a quarter turn ignored.
-bool readRotate(CPdfDict* dict, int& rotate)
+bool rotateOf(const CPdfObject& value, int& rotate)
 {
-    if (!dict)
-        return false;
-    CPdfObject value;
-    dict->getValue("Rotate", value);
     if (!value.isNumber())
         return false;
     double degrees = value.numberValue();
@@ -69,13 +60,11 @@ bool readRotate(CPdfDict* dict, int& rotate)
 // The entries the walk reads from a node or page; of those it reads the
 // boxes, the resources' own entries and the kids whole, and only the kind
 // of the others.
-const char* const kWalkedKeys[] = {"Type",     "Kids",   "Count",    "CropBox",  "MediaBox",
-                                   "TrimBox",  "Rotate", "Contents", "Resources"};
 const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources", "Kids"};
 
-void copyBox(const float from[4], float to[4]) { std::copy(from, from + 4, to); }
+bool keptWhole(const char* key) { return std::find(kKeptWhole.begin(), kKeptWhole.end(), key) != kKeptWhole.end(); }
 
-CPdfDict* dictionaryOf(const CPdfObject& value) { return value.type() == PDF_DICT ? value.dictValue() : nullptr; }
+void copyBox(const float from[4], float to[4]) { std::copy(from, from + 4, to); }
 
 // Visiting more kids than twice the object count means the tree is a
 // graph that lists its nodes over and over: damaged data, not a document.
@@ -97,17 +86,66 @@ bool CPageTreeWalker::readScanned(int num, CPdfObjectHead& head, CNode& node) co
         (record.type != XREF_IN_OBJSTM && head.gen != record.gen) ||
         !CPdfDictScanner::readsWhole(node.text, head.dict, kKeptWhole))
         return false;
-    CPdfDict* dict = node.value.setNewDict(&m_xref);
-    for (const char* key : kWalkedKeys) {
-        if (const CPdfEntryLayout* entry = head.dict.find(key)) {
-            const bool whole = std::find(kKeptWhole.begin(), kKeptWhole.end(), key) != kKeptWhole.end();
-            CPdfObject value;
-            CPdfDictScanner::makeValue(node.text, *entry, whole, &m_xref, value);
-            dict->insertMoved(key, std::move(value));
+    node.layout = std::move(head.dict);
+    node.scanned = true;
+    return true;
+}
+
+void CPageTreeWalker::entry(const CNode& node, const char* key, CPdfObject& out) const
+{
+    out.clear();
+    if (node.scanned) {
+        // The first entry for a key counts, as in a parsed dictionary.
+        const CPdfEntryLayout* found = node.layout.find(key);
+        if (!found || !CPdfDictScanner::makeValue(node.text, *found, keptWhole(key), &m_xref, out)) {
+            out.clear();
+            out.setNull();
+        }
+        return;
+    }
+    if (node.value.type() == PDF_DICT)
+        node.value.dictValue()->getValueUnresolved(key, out);
+    else
+        out.setNull();
+}
+
+bool CPageTreeWalker::readBox(const CNode& node, const char* key, float box[4]) const
+{
+    if (!isDictionary(node))
+        return false;
+    if (node.scanned) {
+        // Four numbers written in place need no array made; a box of
+        // references, or of anything else, is read the long way below.
+        const CPdfEntryLayout* found = node.layout.find(key);
+        if (!found)
+            return false;
+        double numbers[4];
+        if (CPdfDictScanner::leadingNumbers(node.text, *found, numbers, 4)) {
+            float made[4];
+            for (int i = 0; i < 4; ++i) {
+                made[i] = static_cast<float>(numbers[i]);
+                if (!std::isfinite(made[i]))
+                    return false;
+            }
+            box[0] = std::min(made[0], made[2]);
+            box[1] = std::min(made[1], made[3]);
+            box[2] = std::max(made[0], made[2]);
+            box[3] = std::max(made[1], made[3]);
+            return true;
         }
     }
-    node.layout = std::move(head.dict);
-    return true;
+    CPdfObject value;
+    resolvedEntry(node, key, value);
+    return boxOf(value, box);
+}
+
+bool CPageTreeWalker::readRotate(const CNode& node, int& rotate) const
+{
+    if (!isDictionary(node))
+        return false;
+    CPdfObject value;
+    resolvedEntry(node, "Rotate", value);
+    return rotateOf(value, rotate);
 }
 
 bool CPageTreeWalker::readParsed(int num, CNode& node) const
@@ -136,6 +174,10 @@ void CPageTreeWalker::readNode(int num, CNode& node)
 {
     CPdfObjectHead head;
     node.text = m_reader.text(num, &head);
+    // A head parsed from the file because it ran past the bytes read first
+    // (a long /Kids) may scan plain from the whole text.
+    if (!head.plain && !node.text.empty())
+        CPdfDictScanner::scanObjectHead(node.text, head);
     node.laidOut = !node.text.empty() && (readScanned(num, head, node) || readParsed(num, node));
     if (node.laidOut)
         return;
@@ -146,11 +188,9 @@ void CPageTreeWalker::readNode(int num, CNode& node)
 
 void CPageTreeWalker::resolvedEntry(const CNode& node, const char* key, CPdfObject& out) const
 {
-    out.clear();
-    if (CPdfDict* dict = dictionaryOf(node.value))
-        dict->getValue(key, out);
-    else
-        out.setNull();
+    CPdfObject written;
+    entry(node, key, written);
+    written.resolve(&m_xref, out);
 }
 
 bool CPageTreeWalker::isPage(const CNode& node) const
@@ -165,6 +205,15 @@ bool CPageTreeWalker::isTreeNode(const CNode& node) const
     // A bare array of kids, met where a node's /Kids names it.
     if (node.value.type() == PDF_ARRAY)
         return true;
+    // Most nodes and pages say what they are with a plain name.
+    const CPdfEntryLayout* written = node.scanned ? node.layout.find("Type") : nullptr;
+    if (written && written->type == PDF_NAME) {
+        const std::string_view name =
+            std::string_view(node.text).substr(static_cast<size_t>(written->valueBegin) + 1,
+                                               static_cast<size_t>(written->valueEnd - written->valueBegin) - 1);
+        if (name == "Pages" || name == "Page")
+            return name == "Pages";
+    }
     CPdfObject type;
     resolvedEntry(node, "Type", type);
     if (type.type() == PDF_NAME && (type.textString() == "Pages" || type.textString() == "Page"))
@@ -176,12 +225,19 @@ bool CPageTreeWalker::isTreeNode(const CNode& node) const
 
 std::vector<int> CPageTreeWalker::kidsOf(const CNode& node) const
 {
+    // An array written in the node is read straight from its text.
+    std::vector<int> nums;
+    if (node.scanned) {
+        const CPdfEntryLayout* found = node.layout.find("Kids");
+        if (found && found->type == PDF_ARRAY && CPdfDictScanner::references(node.text, *found, nums))
+            return nums;
+        nums.clear();
+    }
     CPdfObject kids;
     if (node.value.type() == PDF_ARRAY)
         kids.assign(node.value);
     else
         resolvedEntry(node, "Kids", kids);
-    std::vector<int> nums;
     if (kids.type() != PDF_ARRAY)
         return nums;
     // A kid's generation is not checked: the walk fetches what the table holds.
@@ -197,18 +253,17 @@ std::vector<int> CPageTreeWalker::kidsOf(const CNode& node) const
 CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, const CNode& node) const
 {
     CInherited result = parent;
-    CPdfDict* dict = dictionaryOf(node.value);
-    if (!dict)
+    if (!isDictionary(node))
         return result;
-    if (readBox(dict, "CropBox", result.cropBox))
+    if (readBox(node, "CropBox", result.cropBox))
         result.hasCropBox = true;
-    if (readBox(dict, "MediaBox", result.mediaBox))
+    if (readBox(node, "MediaBox", result.mediaBox))
         result.hasMediaBox = true;
-    if (readRotate(dict, result.rotate))
+    if (readRotate(node, result.rotate))
         result.hasRotate = true;
 
     CPdfObject resources;
-    dict->getValueUnresolved("Resources", resources);
+    entry(node, "Resources", resources);
     if (resources.type() == PDF_REF) {
         auto shared = std::make_shared<CInheritedResources>();
         shared->kind = CInheritedResources::REFERENCE;
@@ -230,31 +285,30 @@ CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, c
 
 CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const CNode& node) const
 {
-    CPdfDict* dict = dictionaryOf(node.value);
     CPageRecord page;
     page.objectNumber = num;
     // Crop box: the page's own, the nearest ancestor's, then the media box
     // the same way, then US Letter. Trim box: the page's own, else the crop box.
     float box[4];
-    if (readBox(dict, "CropBox", box))
+    if (readBox(node, "CropBox", box))
         copyBox(box, page.cropBox);
     else if (parent.hasCropBox)
         copyBox(parent.cropBox, page.cropBox);
-    else if (readBox(dict, "MediaBox", box))
+    else if (readBox(node, "MediaBox", box))
         copyBox(box, page.cropBox);
     else if (parent.hasMediaBox)
         copyBox(parent.mediaBox, page.cropBox);
     else
         copyBox(kDefaultBox, page.cropBox);
-    if (readBox(dict, "TrimBox", box))
+    if (readBox(node, "TrimBox", box))
         copyBox(box, page.trimBox);
     else
         copyBox(page.cropBox, page.trimBox);
 
     int rotate = 0;
-    page.rotate = readRotate(dict, rotate) ? rotate : parent.hasRotate ? parent.rotate : 0;
+    page.rotate = readRotate(node, rotate) ? rotate : parent.hasRotate ? parent.rotate : 0;
 
-    if (node.laidOut && dict) {
+    if (node.laidOut && isDictionary(node)) {
         page.dictOpen = node.layout.open;
         page.contents = storedEntry(node.layout, "Contents");
         page.resources = storedEntry(node.layout, "Resources");
@@ -276,7 +330,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
         CNode root;
         readNode(rootNum, root);
         // No tree: a document without pages, as readers show it.
-        if (root.value.type() != PDF_DICT) {
+        if (!isDictionary(root)) {
             m_xref.repairLog().noPageTree();
             return;
         }
@@ -298,6 +352,12 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
         stack.push_back(std::move(frame));
     }
     const int64_t pageLimit = m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : INT_MAX;
+    // Room for the pages the root counts, made once: grown page by page the
+    // records were copied and their memory touched twice over. Every page
+    // is an object, so the table's size bounds a count that claims more.
+    const int64_t wanted = std::min<int64_t>(pageLimit, m_xref.recordCount());
+    if (wanted > 0)
+        pages.reserve(std::min(static_cast<size_t>(wanted), stopAfter));
 
     while (!stack.empty() && pages.size() < stopAfter) {
         CFrame& top = stack.back();
@@ -312,7 +372,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
         CNode kid;
         readNode(num, kid);
         // A kid that is not there is left out, as readers leave it out.
-        if (kid.value.type() != PDF_DICT) {
+        if (!isDictionary(kid)) {
             m_xref.repairLog().skippedKid(num);
             continue;
         }

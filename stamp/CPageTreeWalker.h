@@ -56,9 +56,12 @@ private:
     // A node or page as the walk reads it.
     struct CNode {
         std::string text;      // its object text; empty when it has none
-        CPdfObject value;      // its dictionary, as deep as the walk looks (or what the object is)
+        CPdfObject value;      // its dictionary, as deep as the walk looks (or what the object is), unless `scanned`
         CPdfDictLayout layout; // where its entries stand in `text`, when `laidOut`
         bool laidOut = false;
+        // A dictionary in plain syntax, whose values are read from `text`
+        // where `layout` says they stand, as the parser would read them.
+        bool scanned = false;
     };
     struct CFrame {
         int num = 0;
@@ -71,6 +74,14 @@ private:
     // scanned when plain, else by a shallow parse), else by fetching it.
     void readNode(int num, CNode& node);
     bool readScanned(int num, CPdfObjectHead& head, CNode& node) const;
+    // Whether `node` is a dictionary (a node or a page can be nothing else).
+    static bool isDictionary(const CNode& node) { return node.scanned || node.value.type() == PDF_DICT; }
+    // The value of `key` in `node`'s dictionary as written, a reference unresolved; PDF_NULL when absent.
+    void entry(const CNode& node, const char* key, CPdfObject& out) const;
+    // A box given as an array of four numbers (items may be references),
+    // lower-left corner first; false when `node` has no such entry `key`.
+    bool readBox(const CNode& node, const char* key, float box[4]) const;
+    bool readRotate(const CNode& node, int& rotate) const;
     bool readParsed(int num, CNode& node) const;
     // Whether `node` is a page tree node rather than a page.
     bool isTreeNode(const CNode& node) const;

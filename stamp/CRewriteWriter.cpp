@@ -1,6 +1,7 @@
 #include "stamp/CRewriteWriter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "load/CFileSource.h"
@@ -76,6 +77,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
     std::vector<CPageRecord>& pages = stamper.pages();
     const std::vector<CXrefRecord>& input = xref.records();
     const int count = static_cast<int>(input.size());
+    m_records.reserve(m_records.size() + 2 * pages.size() + 16); // two streams per page, and a few more
     if (m_written)
         m_written->reserve(m_records.size() + 2 * pages.size()); // the input's objects, and two streams per page
     std::vector<int> firstPage(input.size(), -1);
@@ -162,35 +164,52 @@ void CRewriteWriter::finish()
     writeTrailer(startxref);
 }
 
+namespace {
+
+// Writes `value` as `width` decimal digits, zeros in front, ending before `end`.
+void writeDigits(char* end, uint32_t value, int width)
+{
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                     "8081828384858687888990919293949596979899";
+    for (; width >= 2; width -= 2, value /= 100) {
+        end -= 2;
+        std::memcpy(end, kPairs + 2 * (value % 100), 2);
+    }
+    if (width == 1)
+        *--end = static_cast<char>('0' + value % 10);
+}
+
+} // namespace
+
 void CRewriteWriter::writeXrefTable()
 {
     const size_t size = m_records.size();
     m_output.write(formatText("xref\n0 %lld\r", static_cast<long long>(size)));
-    std::string lines;
-    lines.reserve(64 * 1024 + 20);
-    lines += "0000000000 65535 f \r";
+    // "%010d %05d n \r", or the free entry "0000000000 00000 f \r": 20 bytes each.
+    static constexpr size_t kEntry = 20;
+    static constexpr char kFree[kEntry + 1] = "0000000000 00000 f \r";
+    static constexpr size_t kLines = 4096;
+    std::vector<char> lines(kLines * kEntry);
+    size_t count = 0;
+    std::memcpy(lines.data(), "0000000000 65535 f \r", kEntry);
+    ++count;
     for (size_t i = 1; i < size; ++i) {
         const CXrefRecord& record = m_records[i];
         bool inUse = record.type != XREF_FREE && record.offset >= 0 && record.gen >= 0 && record.gen <= 65535;
-        // "%010d %05d n \r", or the free entry "0000000000 00000 f \r": 20 bytes each.
-        char entry[20] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0', ' ',
-                          '0', '0', '0', '0', '0', ' ', 'f', ' ', '\r'};
+        char* entry = lines.data() + count * kEntry;
+        std::memcpy(entry, kFree, kEntry);
         if (inUse) {
-            uint32_t offset = static_cast<uint32_t>(record.offset);
-            for (int k = 9; k >= 0; --k, offset /= 10)
-                entry[k] = static_cast<char>('0' + offset % 10);
-            uint32_t gen = static_cast<uint32_t>(record.gen);
-            for (int k = 15; k >= 11; --k, gen /= 10)
-                entry[k] = static_cast<char>('0' + gen % 10);
+            writeDigits(entry + 10, static_cast<uint32_t>(record.offset), 10);
+            writeDigits(entry + 16, static_cast<uint32_t>(record.gen), 5);
             entry[17] = 'n';
         }
-        lines.append(entry, 20);
-        if (lines.size() >= 64 * 1024) {
-            m_output.write(lines);
-            lines.clear();
+        if (++count == kLines) {
+            m_output.write(lines.data(), count * kEntry);
+            count = 0;
         }
     }
-    m_output.write(lines);
+    m_output.write(lines.data(), count * kEntry);
 }
 
 void CRewriteWriter::writeTrailer(int64_t startxref)

@@ -35,6 +35,19 @@ void appendInteger(std::string& text, long long value)
     text.append(digits, static_cast<size_t>(end - digits));
 }
 
+void appendZeroPadded(std::string& text, int value, int width)
+{
+    char digits[24];
+    const long long magnitude = value < 0 ? -static_cast<long long>(value) : value;
+    const size_t count = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
+    const size_t sign = value < 0 ? 1 : 0;
+    if (sign)
+        text += '-';
+    if (static_cast<size_t>(width) > count + sign)
+        text.append(static_cast<size_t>(width) - count - sign, '0');
+    text.append(digits, count);
+}
+
 void appendFixed(std::string& text, double value, int precision)
 {
     // Whole numbers (matrix entries, most positions and sizes) need no rounding.

@@ -360,7 +360,10 @@ BuiltDoc buildDoc(const DocPlan& plan)
             dict += "\n/Resources << /ProcSet [/PDF /Text] >>";
 
         if (page.contents == Contents::Stream) {
-            streams.push_back(b.addStream("", first + second, page.flate));
+            std::string padding;
+            for (size_t line = 0; padding.size() < page.padding; ++line)
+                padding += "% line " + std::to_string(line) + " of a long content stream\n";
+            streams.push_back(b.addStream("", first + second + padding, page.flate));
             dict += "\n/Contents " + ref(streams.back());
         } else if (page.contents != Contents::None) {
             streams.push_back(b.addStream("", first, page.flate));

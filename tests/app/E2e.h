@@ -111,6 +111,7 @@ struct PagePlan {
     bool cropByReference = false;
     std::optional<render::Box> trim{};
     std::optional<render::Box> media = render::Box{0, 0, 612, 792}; // none: inherited
+    size_t padding = 0; // bytes of comment lines after the content: a long run of bytes to copy
 };
 
 struct DocPlan {

@@ -110,6 +110,21 @@ DocPlan unsharedDoc(Layout layout)
     return plan;
 }
 
+// Unchanged objects long enough to be copied by the system, or read straight
+// into the output's buffer (one of 100 KB, one of 300 KB, one of 9 MB, over
+// several of the windows a mapping holds), between pages that are rewritten.
+DocPlan longRunsDoc()
+{
+    DocPlan plan = unsharedDoc(Layout::Classic);
+    plan.pages.resize(4);
+    for (const auto& [page, padding] : {std::pair<size_t, size_t>{0, 100 * 1024}, {1, 300 * 1024}, {2, 9 << 20}}) {
+        plan.pages[page].contents = Contents::Stream;
+        plan.pages[page].flate = false;
+        plan.pages[page].padding = padding;
+    }
+    return plan;
+}
+
 struct GoldenCase {
     const char* name;
     DocPlan plan;
@@ -179,6 +194,9 @@ INSTANTIATE_TEST_SUITE_P(
         GoldenCase{"UnsharedCropMarks", unsharedDoc(Layout::Classic), {"-crop_marks"}, true, 0x4c347dde84089c2full, 0x687291584793d761ull},
         GoldenCase{"UnsharedTrimMarksInObjectStreams", unsharedDoc(Layout::ObjectStreams), {"-trim_marks", "-s2"}, true, 0xb47f6bbbb0131044ull, 0x4ff790531cd17489ull},
         GoldenCase{"UnsharedJunkPrefix", unsharedDoc(Layout::JunkPrefix), {"-noforce"}, true, 0xfc7550dafb8707d6ull, 0x53f9c3c6bdf8819bull},
+        GoldenCase{"UnsharedLongRuns", longRunsDoc(), {}, true, 0x9105196a8bae88e8ull, 0x33e336648b10e0c2ull},
+        // Only the first page rewritten: the rest of the file is one run.
+        GoldenCase{"UnsharedLongRunOnePage", longRunsDoc(), {"-s1", "-e1"}, true, 0xd5c78e93b18bf81bull, 0x64dc0ec764ddf779ull},
         GoldenCase{"Classic", doc(Layout::Classic, NodeResources::Inline), {}, false, 0xd868de64d9a53137ull, 0xbb44fd59611feca0ull},
         GoldenCase{"ClassicOptions", doc(Layout::Classic, NodeResources::Inline), {"-flipv", "-fliph", "-pos-1,-1", "-align", "center", "-opacity50", "-size50,30"}, false, 0x1c14b4eda041fe41ull, 0x7f44659ff66e0aa8ull},
         GoldenCase{"ClassicMarkFlags", doc(Layout::Classic, NodeResources::Inline), {"-crop_blh", "-trim_trv"}, false, 0xb209e5d3d5a44c81ull, 0x602a3f8e144da7d6ull},

@@ -2,6 +2,7 @@
 // and where the stamp lands: positions count on the page as displayed.
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "stamp/CStampPainter.h"
@@ -110,6 +111,20 @@ TEST(ContentStreams, ExamplesByteForByte) {
     const std::string object = formatStampStream("GS12345", "Im12345", 20, 10, 0.0f, 100, 50);
     EXPECT_EQ(object, " 0 obj\n<<\n/Length 122 \n>>\nstream\n" + content + "\nendstream\nendobj\n");
     EXPECT_EQ(object.size(), 173u);
+}
+
+// Table entries are written without printf: they must read as its "%010d" and "%05d" do.
+TEST(ContentStreams, ZeroPaddedNumbersReadAsPrintfWritesThem)
+{
+    for (const int value : {0, 7, 65535, 123456, 2147483647, -1, -65535}) {
+        for (const int width : {5, 10}) {
+            char expected[32];
+            std::snprintf(expected, sizeof expected, "%0*d", width, value);
+            std::string text;
+            appendZeroPadded(text, value, width);
+            EXPECT_EQ(text, expected) << value << " in " << width;
+        }
+    }
 }
 
 // Content that leaves states or a text object open gets a frame that closes them.
