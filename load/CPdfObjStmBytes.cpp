@@ -15,36 +15,6 @@
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
-CPdfRefPtr<CPdfStream> CPdfObjStmBytes::decryptedData(CXrefTable& table, const CSecurityHandler& security,
-                                                      CSecurityHandler::EMethod method, int num,
-                                                      const CPdfObject& object)
-{
-    // The raw data lies in the window under the stream's decoders; a window
-    // of length 0 would run to the end of the file, but holds nothing here.
-    CPdfStream* data = object.streamValue();
-    const int64_t length = data->windowLength();
-    if (length <= 0 || length > static_cast<int64_t>(kMaxDecodedBytes))
-        return CPdfRefPtr<CPdfStream>();
-    std::string raw(static_cast<size_t>(length), '\0');
-    {
-        CPdfRefPtr<CPdfStream> window =
-            CPdfRefPtr<CPdfStream>::adopt(table.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
-        if (!window)
-            return CPdfRefPtr<CPdfStream>();
-        raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));
-    }
-    auto plain = std::make_shared<const std::string>(security.decrypt(method, num, 0, raw));
-    CPdfRefPtr<CPdfStream> memory = CPdfRefPtr<CPdfStream>::adopt(
-        new CPdfMemoryStream(plain, reinterpret_cast<const uint8_t*>(plain->data()), plain->size()));
-    CPdfObject dict;
-    dict.setSharedDict(data->streamDict());
-    CPdfStream* decoded = attachFilters(memory.get(), dict);
-    if (!decoded)
-        return CPdfRefPtr<CPdfStream>();
-    memory.detach(); // the decoders took over our reference (or it is the data itself)
-    return CPdfRefPtr<CPdfStream>::adopt(decoded);
-}
-
 void CPdfObjStmBytes::build(CXrefTable& table, int num)
 {
     m_objStmNum = num;
@@ -67,7 +37,8 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
     if (const CSecurityHandler* security = table.securityHandler()) {
         const CSecurityHandler::EMethod method = security->streamMethodFor(object);
         if (method != CSecurityHandler::EMethod::Identity) {
-            decrypted = decryptedData(table, *security, method, num, object);
+            decrypted = decryptedStreamData(table, *security, method, num, 0, object,
+                                            static_cast<int64_t>(kMaxDecodedBytes));
             if (!decrypted)
                 return;
             stream = decrypted.get();

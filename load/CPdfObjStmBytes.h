@@ -40,11 +40,6 @@ public:
     const uint8_t* data() const { return m_data.data(); }
 
 private:
-    // The decoded data of encrypted object stream `num`: its raw bytes
-    // decrypted, then its filters; null when they cannot be read.
-    static CPdfRefPtr<CPdfStream> decryptedData(CXrefTable& table, const CSecurityHandler& security,
-                                                CSecurityHandler::EMethod method, int num, const CPdfObject& object);
-
     // Reads the header from the first `headerSize` bytes when they hold only
     // digits and blanks, as the parser would; false (nothing read) otherwise.
     bool readPlainHeader(size_t headerSize, int pairs);

@@ -1,5 +1,6 @@
 #include "load/StreamFilters.h"
 
+#include <memory>
 #include <vector>
 
 #include "load/CPdfAscii85Stream.h"
@@ -8,8 +9,10 @@
 #include "load/CPdfLzwStream.h"
 #include "load/CPdfRunLengthStream.h"
 #include "load/CPdfRowPredictor.h"
+#include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"
 
 namespace {
@@ -154,4 +157,34 @@ CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPd
     if (values.predictor == 1)
         return decoded;
     return new CPdfRowPredictor(decoded, values.predictor, values.columns, values.colors, values.bitsPerComponent);
+}
+
+CPdfRefPtr<CPdfStream> decryptedStreamData(CXrefTable& table, const CSecurityHandler& security,
+                                           CSecurityHandler::EMethod method, int num, int gen,
+                                           const CPdfObject& object, int64_t maxRawBytes)
+{
+    // The raw data lies in the window under the stream's decoders; a window
+    // of length 0 would run to the end of the file, but holds nothing here.
+    CPdfStream* data = object.streamValue();
+    const int64_t length = data->windowLength();
+    if (length <= 0 || length > maxRawBytes)
+        return CPdfRefPtr<CPdfStream>();
+    std::string raw(static_cast<size_t>(length), '\0');
+    {
+        CPdfRefPtr<CPdfStream> window =
+            CPdfRefPtr<CPdfStream>::adopt(table.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
+        if (!window)
+            return CPdfRefPtr<CPdfStream>();
+        raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));
+    }
+    auto plain = std::make_shared<const std::string>(security.decrypt(method, num, gen, raw));
+    CPdfRefPtr<CPdfStream> memory = CPdfRefPtr<CPdfStream>::adopt(
+        new CPdfMemoryStream(plain, reinterpret_cast<const uint8_t*>(plain->data()), plain->size()));
+    CPdfObject dict;
+    dict.setSharedDict(data->streamDict());
+    CPdfStream* decoded = attachFilters(memory.get(), dict);
+    if (!decoded)
+        return CPdfRefPtr<CPdfStream>();
+    memory.detach(); // the decoders took over our reference (or it is the data itself)
+    return CPdfRefPtr<CPdfStream>::adopt(decoded);
 }

@@ -1,9 +1,14 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "load/CSecurityHandler.h"
+#include "pdf/CPdfRefPtr.h"
 
 class CPdfObject;
 class CPdfStream;
+class CXrefTable;
 
 // The stream to read a stream object's data from: `raw` itself when the
 // dictionary names no filter, the chain of decoders its /Filter names (each
@@ -18,3 +23,12 @@ CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict);
 // nullptr for any other filter or for predictor parameters that make no
 // usable row.
 CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPdfObject& parms);
+
+// The data of stream object `object` (number `num`, generation `gen`) of an
+// encrypted document: its raw bytes decrypted with `method`, then its
+// filters, since encryption covers the data as it is stored. Null when the
+// raw data is empty or longer than `maxRawBytes`, cannot be read, or names a
+// filter that is not supported.
+CPdfRefPtr<CPdfStream> decryptedStreamData(CXrefTable& table, const CSecurityHandler& security,
+                                           CSecurityHandler::EMethod method, int num, int gen,
+                                           const CPdfObject& object, int64_t maxRawBytes);

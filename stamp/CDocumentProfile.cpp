@@ -1,6 +1,5 @@
 #include "stamp/CDocumentProfile.h"
 
-#include "pdf/CPdfMemoryStream.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "load/StreamFilters.h"
@@ -52,28 +51,10 @@ void CDocumentProfile::readMetadata(CInputDocument& input, int num, int gen)
     const CSecurityHandler* security = xref.securityHandler();
     // Metadata may be left in the clear in an encrypted file (/EncryptMetadata false).
     if (security && security->isStreamEncrypted(object)) {
-        const int64_t length = data->windowLength();
-        if (length <= 0 || length > static_cast<int64_t>(kMaxMetadataBytes))
+        decrypted = decryptedStreamData(xref, *security, security->streamMethodFor(object), num, gen, object,
+                                        static_cast<int64_t>(kMaxMetadataBytes));
+        if (!decrypted)
             return;
-        std::string raw(static_cast<size_t>(length), '\0');
-        {
-            CPdfRefPtr<CPdfStream> window =
-                CPdfRefPtr<CPdfStream>::adopt(xref.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
-            if (!window)
-                return;
-            raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));
-        }
-        auto plain =
-            std::make_shared<const std::string>(security->decrypt(security->streamMethodFor(object), num, gen, raw));
-        CPdfRefPtr<CPdfStream> memory = CPdfRefPtr<CPdfStream>::adopt(
-            new CPdfMemoryStream(plain, reinterpret_cast<const uint8_t*>(plain->data()), plain->size()));
-        CPdfObject dict;
-        dict.setSharedDict(data->streamDict());
-        CPdfStream* decoded = attachFilters(memory.get(), dict);
-        if (!decoded)
-            return;
-        memory.detach(); // the decoders took over our reference
-        decrypted = CPdfRefPtr<CPdfStream>::adopt(decoded);
         data = decrypted.get();
     }
     std::string xmp;
