@@ -1,15 +1,22 @@
-// The parts of a batch run that need no files: the run's own options, list
-// names and where their outputs go, the report's JSON strings, and what a
-// worker hands back.
+// The parts of a batch run that need no PDF files: the run's own options,
+// list names and where their outputs go, the report's JSON strings, what a
+// worker hands back, and the worker pool's bookkeeping with a stand-in worker.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
 
 #include "app/CBatchSettings.h"
 #include "app/CFileOutcome.h"
+#include "app/CWorkerPool.h"
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
 #include "app/WorkerChannel.h"
 #include "pdf/CPdfException.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
 
@@ -211,6 +218,31 @@ TEST(WorkerChannel, TakesWholeFramesOnly)
     buffer = std::string("R\xFF\xFF\xFF\xFF", 5);
     EXPECT_THROW(worker::takeFrame(buffer, type, payload), CPdfException);
     EXPECT_FALSE(worker::unpack(std::string("\x05\0\0\0ab", 6), strings));
+}
+
+// ---- The worker pool ----
+
+// A worker that ended while it still had a file is handed another before
+// the pool notices: that file goes to its replacement, and every file handed
+// over comes back, done or failed.
+TEST(WorkerPool, DispatchToDeadWorkerKeepsFile)
+{
+    vtest::TempDir folder;
+    const std::string worker = folder.file("worker.sh");
+    vtest::writeFile(worker, "#!/bin/sh\nsleep 0.5\n"); // reads nothing and ends without a word
+    ASSERT_EQ(chmod(worker.c_str(), 0755), 0);
+    CBatchSettings batch;
+    batch.keepGoing = true;
+    CWorkerPool pool(1, {"vellico", "-i", "-o", "-jstamp.jpg"}, batch, worker);
+    pool.dispatch(0, "a.pdf", "out/a.pdf");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(pool.canTakeFile());
+    pool.dispatch(1, "b.pdf", "out/b.pdf");
+    std::set<size_t> finished;
+    for (int round = 0; round < 200 && pool.filesInFlight() > 0; ++round)
+        for (const CWorkerPool::CFinished& done : pool.collect(50))
+            finished.insert(done.item);
+    EXPECT_EQ(finished, (std::set<size_t>{0, 1}));
 }
 
 } // namespace
