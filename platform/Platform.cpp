@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -443,6 +444,9 @@ void recordTemp(const char* path)
         if (slot.used)
             continue;
         std::memcpy(slot.path, path, length + 1);
+        // The signal handler reads the path once the slot is used: the
+        // compiler must not move the copy after the mark.
+        std::atomic_signal_fence(std::memory_order_seq_cst);
         slot.used = 1;
         return;
     }
