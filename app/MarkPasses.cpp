@@ -30,13 +30,6 @@ std::string findMarkImage(const char* name)
     return platform::identify(installed).exists ? installed : std::string();
 }
 
-bool sameFile(const std::string& a, const std::string& b)
-{
-    platform::FileIdentity first = platform::identify(a);
-    platform::FileIdentity second = platform::identify(b);
-    return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
-}
-
 // With -useend, the range counted back from the input's last page.
 void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
 {
@@ -67,7 +60,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     // the passes read, and replaceable; both mark images must be there.
     const std::string images[2] = {findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)};
     for (const std::string& input : {firstInput, settings.imagePath.value_or(std::string()), images[0], images[1]})
-        if (sameFile(finalOutput, input))
+        if (platform::sameFile(finalOutput, input))
             throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n",
                                            finalOutput);
     COutputFile::checkReplaceable(finalOutput);

@@ -124,7 +124,7 @@ bool unpack(const std::string& bytes, std::vector<std::string>& strings)
 int runWorker()
 {
     // Typed by hand, it would wait for a greeting that never comes.
-    if (platform::stdinIsTerminal())
+    if (platform::isTerminal(stdin))
         return refuse();
     const platform::Channel channel = platform::takeStandardChannel();
     std::string buffer, payload;

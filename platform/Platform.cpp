@@ -79,15 +79,6 @@ bool isTerminal(FILE* stream)
 #endif
 }
 
-bool stdinIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(0) != 0;
-#else
-    return ::isatty(STDIN_FILENO) != 0;
-#endif
-}
-
 bool readStandardInput(std::string& bytes)
 {
 #ifdef _WIN32
@@ -220,6 +211,13 @@ FileIdentity identifyOpen(int fd)
         return FileIdentity();
     return identityOf(info);
 #endif
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    const FileIdentity first = identify(a);
+    const FileIdentity second = identify(b);
+    return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
 }
 
 int openForReading(const std::string& path)
