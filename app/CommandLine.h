@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,10 @@
 class CReporter;
 struct CBatchSettings;
 struct CStampSettings;
+
+// Where the options begin in the arguments (program name included): after
+// -i, -o (or -f) and -j.
+constexpr size_t kFirstOption = 4;
 
 // The arguments (program name included) with every value given after a
 // space joined to its option: "-s" "2" becomes "-s2". Only where the option

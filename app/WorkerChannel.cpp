@@ -16,6 +16,9 @@ namespace {
 
 // No frame is this large: a longer length means the bytes are not ours.
 constexpr uint32_t kMaxFrame = 1u << 30;
+// The greeting's words before the run's arguments: kGreeting, the mode and
+// what a failure does.
+constexpr size_t kHelloHeader = 3;
 
 std::string lengthBytes(size_t length)
 {
@@ -132,7 +135,7 @@ int runWorker()
     std::vector<std::string> hello;
     try {
         if (!readFrame(channel.in, buffer, type, payload) || type != HELLO || !unpack(payload, hello) ||
-            hello.size() < 6 || hello[0] != kGreeting)
+            hello.size() < kHelloHeader + kFirstOption || hello[0] != kGreeting)
             return refuse();
     } catch (const CPdfException&) {
         return refuse();
@@ -144,7 +147,7 @@ int runWorker()
     // The arguments as the parent read them; it has told the user of unknown options already.
     const bool dryRun = hello[1] == "dry-run", keepGoing = hello[2] == "keep-going";
     std::vector<const char*> arguments;
-    for (size_t i = 3; i < hello.size(); ++i)
+    for (size_t i = kHelloHeader; i < hello.size(); ++i)
         arguments.push_back(hello[i].c_str());
     std::string ignored;
     CConsoleReporter silent(ignored);

@@ -43,7 +43,7 @@ TEST_P(BatchOptions, AreTakenOutOrRefused)
     try {
         const CBatchSettings batch = takeBatchOptions(joined);
         EXPECT_EQ(c.error, "") << "accepted";
-        EXPECT_EQ(std::vector<std::string>(joined.begin() + 4, joined.end()), c.left);
+        EXPECT_EQ(std::vector<std::string>(joined.begin() + kFirstOption, joined.end()), c.left);
         if (c.error.empty() && std::string(c.name) == "EveryOptionBothForms") {
             EXPECT_TRUE(batch.keepGoing && batch.dryRun && batch.nullSeparated);
             EXPECT_EQ(batch.jobs, 3);
