@@ -230,6 +230,9 @@ std::vector<std::string> readPasswordFiles(const std::vector<std::string>& argum
         const CLongOption* option = i >= kFirstOption ? findLongOption(arguments[i]) : nullptr;
         if (!option || std::strcmp(option->name, kPasswordFile) != 0) {
             result.push_back(arguments[i]);
+            // Another option's word is its value: "--password --password-file" is a password.
+            if (i >= kFirstOption && i + 1 < arguments.size() && takesNextWord(arguments[i]))
+                result.push_back(arguments[++i]);
             continue;
         }
         if (arguments[i] == kPasswordFile && i + 1 >= arguments.size())
@@ -271,10 +274,14 @@ CBatchSettings takeBatchOptions(std::vector<std::string>& joined)
     std::vector<std::string> kept;
     for (size_t i = 0; i < joined.size(); ++i) {
         const CLongOption* option = i >= kFirstOption ? findLongOption(joined[i]) : nullptr;
-        if (option && option->batch)
+        if (option && option->batch) {
             option->batch(batch, optionValue(joined, i, *option));
-        else
-            kept.push_back(joined[i]);
+            continue;
+        }
+        kept.push_back(joined[i]);
+        // Another option's word is its value, whatever it looks like: "--password -0".
+        if (i >= kFirstOption && i + 1 < joined.size() && takesNextWord(joined[i]))
+            kept.push_back(joined[++i]);
     }
     joined = std::move(kept);
     return batch;

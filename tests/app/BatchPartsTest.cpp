@@ -42,6 +42,7 @@ TEST_P(BatchOptions, AreTakenOutOrRefused)
     std::vector<std::string> joined = joinSeparatedValues(static_cast<int>(argv.size()), argv.data());
     try {
         const CBatchSettings batch = takeBatchOptions(joined);
+        joined = readPasswordFiles(joined); // as the program does next
         EXPECT_EQ(c.error, "") << "accepted";
         EXPECT_EQ(std::vector<std::string>(joined.begin() + kFirstOption, joined.end()), c.left);
         if (c.error.empty() && std::string(c.name) == "EveryOptionBothForms") {
@@ -75,7 +76,13 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"ValueMissingAtTheEnd", {"--report"}, "--report needs a value"},
         OptionsCase{"EmptyReportName", {"--report="}, "--report needs a file name"},
         // A flag given a value is no option of the run: the stamp's parser warns of it.
-        OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}}),
+        OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}},
+        // The word after another option with a value is that value, whatever it looks like.
+        OptionsCase{"PasswordWordIsNoOption",
+                    {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"},
+                    "",
+                    {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"}},
+        OptionsCase{"AlignWordIsNoOption", {"-align", "--dry-run"}, "", {"-align", "--dry-run"}}),
     kRowName);
 
 // ---- List names ----
