@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "load/CFileSource.h"
-#include "pdf/CPdfException.h"
 #include "app/CBatchSettings.h"
+#include "pdf/CPdfException.h"
+#include "platform/Platform.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampSettings.h"
 
@@ -103,6 +103,48 @@ std::string firstLine(std::string text)
         text.erase(0, 3);
     const size_t end = text.find_first_of("\r\n");
     return end == std::string::npos ? text : text.substr(0, end);
+}
+
+// No password is this long: a password file is read no further.
+constexpr size_t kMaxPasswordFile = 65536;
+
+// The bytes of `fd` up to its first line end, its end, or kMaxPasswordFile:
+// a pipe or a FIFO has no size to ask for, and its writer may keep it open.
+bool readFirstLineBytes(int fd, std::string& text)
+{
+    char buffer[4096];
+    while (text.size() < kMaxPasswordFile) {
+        const int64_t got = platform::readSome(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return got == 0;
+        const size_t count = static_cast<size_t>(got);
+        text.append(buffer, count);
+        if (std::memchr(buffer, '\n', count) || std::memchr(buffer, '\r', count))
+            break;
+    }
+    return true;
+}
+
+// The password in the first line of file `path`, or of standard input for "-".
+std::string readPasswordFile(const std::string& path)
+{
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? 0 : platform::openForReading(path);
+    std::string text;
+    const bool read = fd >= 0 && readFirstLineBytes(fd, text);
+    if (fd >= 0 && !standardInput)
+        (void)platform::closeFile(fd);
+    if (!read)
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nPassword file cannot be read: '%s'\n",
+                                       path);
+    return firstLine(text);
+}
+
+// Whether the list comes from standard input: "-" after the first
+// argument's two letters ("-i-"), as the run reads it.
+bool listOnStandardInput(const std::vector<std::string>& arguments)
+{
+    return arguments.size() > 1 && arguments[1].size() == 3 && arguments[1][2] == '-';
 }
 
 // Long option names that could be a misspelt --password: the word after one is never shown.
@@ -238,20 +280,11 @@ std::vector<std::string> readPasswordFiles(const std::vector<std::string>& argum
         if (arguments[i] == kPasswordFile && i + 1 >= arguments.size())
             throw CPdfException(CPdfException::EKind::UsageError, "\n--password-file needs a file name ('-' for standard input)\n");
         const std::string path = optionValue(arguments, i, *option);
-        std::string text;
-        if (path == "-") {
-            char buffer[4096];
-            size_t got;
-            while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0 && text.size() < 65536)
-                text.append(buffer, got);
-        } else {
-            std::shared_ptr<CFileSource> file = CFileSource::open(path);
-            if (!file)
-                throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nPassword file cannot be read: '%s'\n", path);
-            text.resize(static_cast<size_t>(std::min<int64_t>(file->size(), 65536)));
-            text.resize(file->read(0, text.data(), text.size()));
-        }
-        result.push_back(std::string(kPassword) + "=" + firstLine(text));
+        // Standard input cannot give both: the list would find it read.
+        if (path == "-" && listOnStandardInput(arguments))
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "--password-file - cannot go with -i-: both would read standard input\n");
+        result.push_back(std::string(kPassword) + "=" + readPasswordFile(path));
     }
     return result;
 }

@@ -357,7 +357,11 @@ INSTANTIATE_TEST_SUITE_P(
                             "input)\n"},
                     EndCase{"BadValue",
                             {"-ilist.txt", "-fout", "-jstamp.jpg", "--timeout", "soon"},
-                            "--timeout takes a number of seconds greater than 0: 'soon'\n"}),
+                            "--timeout takes a number of seconds greater than 0: 'soon'\n"},
+                    // The password would take the list's lines, and the list find nothing.
+                    EndCase{"PasswordAndListBothFromStandardInput",
+                            {"-i-", "-fout", "-jstamp.jpg", "--password-file", "-"},
+                            "--password-file - cannot go with -i-: both would read standard input\n"}),
     kRowName);
 
 // A single file has its report line too; with the report on standard output
