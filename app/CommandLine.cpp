@@ -424,6 +424,10 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
             reporter.unknownOption(argument);
     }
+    // Said once for the run rather than once for every file.
+    if (settings.annotation && settings.marks)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
     return settings;
 }
 
