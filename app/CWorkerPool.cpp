@@ -118,13 +118,11 @@ bool CWorkerPool::receive(CWorker& worker, std::vector<CFinished>& finished)
             worker.temps.erase(payload);
         } else if ((type == worker::RESULT || type == worker::SKIPPED) && !worker.jobs.empty()) {
             if (type == worker::RESULT) {
-                std::vector<std::string> parts;
                 CFinished done;
                 done.item = worker.jobs.front().item;
-                if (!worker::unpack(payload, parts) || parts.size() != 2 ||
-                    !CFileOutcome::parse(parts[1], done.outcome))
-                    throw CPdfException(CPdfException::EKind::SystemError, "Worker channel error: a result that cannot be read\n");
-                done.console = parts[0];
+                if (!worker::unpackResult(payload, done.console, done.outcome))
+                    throw CPdfException(CPdfException::EKind::SystemError,
+                                        "Worker channel error: a result that cannot be read\n");
                 finished.push_back(std::move(done));
             }
             // A skipped file was never begun: it is not reported.

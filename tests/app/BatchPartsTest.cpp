@@ -197,13 +197,19 @@ TEST(WorkerResult, ReadsBackExactly)
     outcome.inputBytes = 3000000000;
     outcome.outputBytes = -1;
     outcome.stamps = {{2, {20.5, -10, 96, 48.25}}};
+    const std::string console = "Input file: 'in/caf\xE9.pdf'\n";
+    const std::string bytes = worker::packResult(console, outcome);
+    std::string consoleBack;
     CFileOutcome back;
-    ASSERT_TRUE(CFileOutcome::parse(outcome.serialize(), back));
+    ASSERT_TRUE(worker::unpackResult(bytes, consoleBack, back));
+    EXPECT_EQ(consoleBack, console);
     EXPECT_EQ(back.jsonLine(), outcome.jsonLine());
-    EXPECT_EQ(back.serialize(), outcome.serialize());
-    const std::string bytes = outcome.serialize();
-    EXPECT_FALSE(CFileOutcome::parse(bytes.substr(0, bytes.size() - 1), back));
-    EXPECT_FALSE(CFileOutcome::parse(bytes + "1:x", back));
+    EXPECT_EQ(worker::packResult(consoleBack, back), bytes);
+    EXPECT_FALSE(worker::unpackResult(bytes.substr(0, bytes.size() - 1), consoleBack, back));
+    EXPECT_FALSE(worker::unpackResult(bytes + worker::pack({"x"}), consoleBack, back));
+    // A status no outcome has: it read as stamped.
+    outcome.status = static_cast<CFileOutcome::EStatus>(3);
+    EXPECT_FALSE(worker::unpackResult(worker::packResult(console, outcome), consoleBack, back));
 }
 
 TEST(WorkerChannel, TakesWholeFramesOnly)
