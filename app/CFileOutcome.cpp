@@ -58,8 +58,6 @@ void CFileOutcome::fail(const CPdfException& error)
     const size_t begin = text.find_first_not_of("\r\n"), end = text.find_last_not_of("\r\n");
     message = begin == std::string::npos ? std::string() : text.substr(begin, end - begin + 1);
     status = error.refused() ? REFUSED : FAILED;
-    if (message.compare(0, 21, "PDF file is encrypted") == 0)
-        encrypted = true;
     outputBytes = 0;
 }
 

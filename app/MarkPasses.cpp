@@ -127,16 +127,18 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     return result;
 }
 
-void reportRepairs(CRepairLog& repairs, CReporter& reporter)
+void reportRepairs(CRepairLog& repairs, CReporter& reporter, size_t& reported)
 {
-    for (const std::string& line : repairs.lines())
+    for (const std::string& line : repairs.lines()) {
         reporter.warning(line);
+        ++reported;
+    }
     repairs.clear();
 }
 
 } // namespace
 
-CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun)
+CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun, size_t& repairsReported)
 {
     CRepairLog repairs;
     CStampResult result;
@@ -154,10 +156,10 @@ CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bo
         }
     } catch (...) {
         // What was repaired before the failure is still worth knowing.
-        reportRepairs(repairs, reporter);
+        reportRepairs(repairs, reporter, repairsReported);
         throw;
     }
-    reportRepairs(repairs, reporter);
+    reportRepairs(repairs, reporter, repairsReported);
     for (const std::string& warning : pdfaWarnings)
         reporter.warning(warning);
     return result;
