@@ -30,6 +30,18 @@ std::string findMarkImage(const char* name)
     return platform::identify(installed).exists ? installed : std::string();
 }
 
+// What pass `pass` of a marks run over `box` draws: its own corner mark
+// alone among those of the box (corner marks chosen otherwise give way to
+// it), with the horizontal or the vertical mark image.
+void preparePass(CStampSettings& settings, EMarkBox box, int pass, const std::string (&images)[2])
+{
+    for (size_t index = 0; index < kCornerMarkCount; ++index)
+        if (kCornerMarks[index].box == box)
+            settings.corners.reset(index);
+    settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+    settings.imagePath = images[pass < 4 ? 0 : 1];
+}
+
 // With -useend, the range counted back from the input's last page.
 void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
 {
@@ -76,11 +88,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
         // Every pass reads the input itself: where each mark would go.
         reporter.planBegun(std::string(), finalOutput);
         for (int pass = 0; pass < 8; ++pass) {
-            for (size_t index = 0; index < kCornerMarkCount; ++index)
-                if (kCornerMarks[index].box == box)
-                    settings.corners.reset(index);
-            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
-            settings.imagePath = images[pass < 4 ? 0 : 1];
+            preparePass(settings, box, pass, images);
             result = CStampJob(settings, reporter, repairs).planFile(true);
         }
         return result;
@@ -102,14 +110,8 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     std::string intermediate; // ours to remove
     try {
         for (int pass = 0; pass < 8; ++pass) {
-            // A pass draws its own mark: corner marks of the box chosen
-            // otherwise give way to it.
-            for (size_t index = 0; index < kCornerMarkCount; ++index)
-                if (kCornerMarks[index].box == box)
-                    settings.corners.reset(index);
-            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+            preparePass(settings, box, pass, images);
             settings.inputPath = pass > 0 ? intermediate : firstInput;
-            settings.imagePath = images[pass < 4 ? 0 : 1];
             CStampJob job(settings, reporter, repairs);
             result = job.stampPass(memory, pass < 7);
             if (!result.pdfaWarning.empty())
