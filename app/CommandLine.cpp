@@ -81,7 +81,7 @@ bool takesValueAt(const std::string& option, size_t position)
 {
     if (position == 0)
         return false;
-    if (position <= 3) {
+    if (position < kFirstOption) {
         static const char* const kHead[] = {"-i", "-o", "-j"};
         return option == kHead[position - 1] || (position == 2 && option == "-f");
     }
