@@ -577,7 +577,7 @@ TEST(WindowsBatch, LongNamesPassThroughTheWorkerChannel)
         list += first + std::string(5000, 'x') + ".pdf\r\n";
     work.write("list.txt", list);
     const vtest::CommandResult run =
-        vtest::runCommand("cd " + vtest::shellQuote(work.path()) + " && timeout 120 " + wine(kExe) +
+        vtest::runCommand("cd " + vtest::shellQuote(work.path()) + " && timeout 120 env " + wine(kExe) +
                           " -ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json </dev/null");
     EXPECT_EQ(run.status, 2) << run.output.substr(0, 500);
     EXPECT_EQ(readReport(work.file("r.json")).size(), 4u);
