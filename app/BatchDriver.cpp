@@ -99,7 +99,7 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
         throw CPdfException::formatted(CPdfException::EKind::OutputError, "Unable to create the output folder: '%s'\n", folder);
     // A list file is read first, so that one that cannot be read starts no
     // workers; a list on standard input (from find, say) after they started.
-    std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
+    const std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
 
     // Every file is stamped with the same JPEG and options: the first two
     // arguments are each file's.
@@ -109,13 +109,14 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     if (batch.report)
         report.open(*batch.report);
     CBatchRun run(batch, console, consoleStream, report, true);
+    std::vector<std::string> names;
     if (listPath == "-") {
         run.startWorkers(arguments, SIZE_MAX);
-        bytes = readListBytes(listPath);
+        names = listNames(readListBytes(listPath), batch.nullSeparated);
     } else {
-        run.startWorkers(arguments, listNames(bytes, batch.nullSeparated).size());
+        names = listNames(bytes, batch.nullSeparated);
+        run.startWorkers(arguments, names.size());
     }
-    const std::vector<std::string> names = listNames(bytes, batch.nullSeparated);
     std::vector<CBatchItem> items;
     for (const std::string& name : names) {
         CBatchItem item{name, std::string(), std::string()};

@@ -35,7 +35,7 @@ void CBatchRun::startWorkers(const std::vector<std::string>& arguments, size_t f
     if (count == 0)
         count = static_cast<size_t>(platform::coreCount());
     count = std::min(count, std::max<size_t>(files, 1));
-    m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), arguments, m_batch);
+    m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), arguments, m_batch, platform::ownExecutable());
 }
 
 int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings)
@@ -90,7 +90,7 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
     CWorkerPool& pool = *m_pool;
     size_t next = 0;
     for (;;) {
-        while (!m_stop && next < items.size() && pool.hasIdleWorker()) {
+        while (!m_stop && next < items.size() && pool.canTakeFile()) {
             const CBatchItem& item = items[next];
             const std::optional<CPdfException> refusal = prepare(item);
             if (!refusal) {
@@ -103,7 +103,7 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
             }
             ++next;
         }
-        if (pool.busyCount() == 0 && (m_stop || next >= items.size()))
+        if (pool.filesInFlight() == 0 && (m_stop || next >= items.size()))
             break;
         for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
             finished(done.outcome, &done.console);

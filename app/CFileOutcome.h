@@ -9,7 +9,7 @@
 class CPdfException;
 
 // What became of one input file: one line of the report, and what a worker
-// hands back to the program that started it.
+// hands back to the program that started it (WorkerChannel packs it).
 struct CFileOutcome {
     enum EStatus { STAMPED, REFUSED, FAILED };
 
@@ -36,10 +36,6 @@ struct CFileOutcome {
     void fail(const CPdfException& error);
     // The report's line for it: one JSON object and a line break.
     std::string jsonLine() const;
-    // A form that `parse` reads back exactly (the worker's channel).
-    std::string serialize() const;
-    // False when `bytes` is not what serialize() wrote.
-    static bool parse(const std::string& bytes, CFileOutcome& outcome);
 };
 
 // `text` as a JSON string. Bytes that are not UTF-8 are written as the

@@ -17,7 +17,6 @@ public:
 
     // Creates (or empties) `path`; "-" is standard output. Throws CPdfException.
     void open(const std::string& path);
-    bool isOpen() const { return m_file != nullptr; }
     // Adds the file's line; throws CPdfException when it cannot be written.
     void add(const CFileOutcome& outcome);
 

@@ -25,8 +25,9 @@ std::string shortNumber(double value)
 
 } // namespace
 
-CWorkerPool::CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch)
-    : m_batch(batch), m_program(platform::ownExecutable())
+CWorkerPool::CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch,
+                         const std::string& program)
+    : m_batch(batch), m_program(program)
 {
     m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop"};
     m_hello.insert(m_hello.end(), arguments.begin(), arguments.end());
@@ -67,7 +68,7 @@ bool CWorkerPool::send(CWorker& worker, const CJob& job)
     return worker.process->write(worker::frame(worker::STAMP, worker::pack({job.input, job.output})));
 }
 
-bool CWorkerPool::hasIdleWorker() const
+bool CWorkerPool::canTakeFile() const
 {
     for (const CWorker& worker : m_workers)
         if (worker.jobs.size() < kQueueDepth)
@@ -75,12 +76,12 @@ bool CWorkerPool::hasIdleWorker() const
     return false;
 }
 
-size_t CWorkerPool::busyCount() const
+size_t CWorkerPool::filesInFlight() const
 {
-    size_t busy = 0;
+    size_t files = 0;
     for (const CWorker& worker : m_workers)
-        busy += worker.jobs.size();
-    return busy;
+        files += worker.jobs.size();
+    return files;
 }
 
 void CWorkerPool::dispatch(size_t item, const std::string& input, const std::string& output)
@@ -90,12 +91,12 @@ void CWorkerPool::dispatch(size_t item, const std::string& input, const std::str
         if (worker.jobs.size() < kQueueDepth && (!chosen || worker.jobs.size() < chosen->jobs.size()))
             chosen = &worker;
     if (!chosen)
-        return;
+        throw CPdfException(CPdfException::EKind::Internal, "A file was handed to workers that had no room for it\n");
     const CJob job{item, input, output};
-    // One that ended while idle (killed from outside) is replaced first.
-    if (!send(*chosen, job)) {
-        if (!chosen->jobs.empty())
-            return; // its end is found, and its files handed on, by collect()
+    // One that ended while idle (killed from outside) is replaced at once.
+    // One that ended with files is found by collect(), which hands its files,
+    // this one too, to its replacement: the file is queued all the same.
+    if (!send(*chosen, job) && chosen->jobs.empty()) {
         startWorker(*chosen);
         if (!send(*chosen, job))
             throw CPdfException::formatted(CPdfException::EKind::SystemError, "Unable to start a worker process: '%s'\n", m_program);
@@ -117,13 +118,11 @@ bool CWorkerPool::receive(CWorker& worker, std::vector<CFinished>& finished)
             worker.temps.erase(payload);
         } else if ((type == worker::RESULT || type == worker::SKIPPED) && !worker.jobs.empty()) {
             if (type == worker::RESULT) {
-                std::vector<std::string> parts;
                 CFinished done;
                 done.item = worker.jobs.front().item;
-                if (!worker::unpack(payload, parts) || parts.size() != 2 ||
-                    !CFileOutcome::parse(parts[1], done.outcome))
-                    throw CPdfException(CPdfException::EKind::SystemError, "Worker channel error: a result that cannot be read\n");
-                done.console = parts[0];
+                if (!worker::unpackResult(payload, done.console, done.outcome))
+                    throw CPdfException(CPdfException::EKind::SystemError,
+                                        "Worker channel error: a result that cannot be read\n");
                 finished.push_back(std::move(done));
             }
             // A skipped file was never begun: it is not reported.

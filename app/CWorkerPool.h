@@ -30,18 +30,21 @@ public:
         CFileOutcome outcome;
     };
 
-    // Starts `count` workers for the run's `arguments` (with -i and -o left
-    // empty). Throws CPdfException when a worker cannot be started.
-    CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch);
+    // Starts `count` workers, each the program `program`, for the run's
+    // `arguments` (with -i and -o left empty). Throws CPdfException when a
+    // worker cannot be started.
+    CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch,
+                const std::string& program);
     ~CWorkerPool();
     CWorkerPool(const CWorkerPool&) = delete;
     CWorkerPool& operator=(const CWorkerPool&) = delete;
 
-    // Whether a worker can be handed another file.
-    bool hasIdleWorker() const;
+    // Whether a worker has room for another file.
+    bool canTakeFile() const;
     // Files handed to workers and not finished.
-    size_t busyCount() const;
-    // Hands list item `item` to the worker with the fewest files.
+    size_t filesInFlight() const;
+    // Hands list item `item` to the worker with the fewest files; call it
+    // only when canTakeFile(). The file is finished, or failed, by collect().
     void dispatch(size_t item, const std::string& input, const std::string& output);
     // Waits up to `milliseconds` for workers to finish files, watching
     // their time and memory; returns the files finished meanwhile.

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <string>
 
-#include "load/CFileSource.h"
-#include "pdf/CPdfException.h"
 #include "app/CBatchSettings.h"
+#include "pdf/CPdfException.h"
+#include "platform/Platform.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampSettings.h"
 
@@ -81,7 +81,7 @@ bool takesValueAt(const std::string& option, size_t position)
 {
     if (position == 0)
         return false;
-    if (position <= 3) {
+    if (position < kFirstOption) {
         static const char* const kHead[] = {"-i", "-o", "-j"};
         return option == kHead[position - 1] || (position == 2 && option == "-f");
     }
@@ -96,27 +96,6 @@ bool takesValueAt(const std::string& option, size_t position)
 constexpr const char* kPassword = "--password";
 constexpr const char* kPasswordFile = "--password-file";
 
-// The value of long option `name` in `argument` ("--name=VALUE"), or of the
-// next word ("--name" "VALUE", which `index` then steps over). False when
-// `argument` is not that option.
-bool longValue(const char* const* arguments, int count, int& index, const char* name, std::string& value,
-               bool& missing)
-{
-    const std::string argument = arguments[index];
-    const size_t length = std::strlen(name);
-    if (argument.compare(0, length, name) != 0 || (argument.size() > length && argument[length] != '='))
-        return false;
-    missing = false;
-    if (argument.size() > length) {
-        value = argument.substr(length + 1);
-    } else if (index + 1 < count) {
-        value = arguments[++index];
-    } else {
-        missing = true;
-    }
-    return true;
-}
-
 // The first line of `text`, without its line end or a UTF-8 byte-order mark.
 std::string firstLine(std::string text)
 {
@@ -126,36 +105,54 @@ std::string firstLine(std::string text)
     return end == std::string::npos ? text : text.substr(0, end);
 }
 
+// No password is this long: a password file is read no further.
+constexpr size_t kMaxPasswordFile = 65536;
+
+// The bytes of `fd` up to its first line end, its end, or kMaxPasswordFile:
+// a pipe or a FIFO has no size to ask for, and its writer may keep it open.
+bool readFirstLineBytes(int fd, std::string& text)
+{
+    char buffer[4096];
+    while (text.size() < kMaxPasswordFile) {
+        const int64_t got = platform::readSome(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            return got == 0;
+        const size_t count = static_cast<size_t>(got);
+        text.append(buffer, count);
+        if (std::memchr(buffer, '\n', count) || std::memchr(buffer, '\r', count))
+            break;
+    }
+    return true;
+}
+
+// The password in the first line of file `path`, or of standard input for "-".
+std::string readPasswordFile(const std::string& path)
+{
+    const bool standardInput = path == "-";
+    const int fd = standardInput ? 0 : platform::openForReading(path);
+    std::string text;
+    const bool read = fd >= 0 && readFirstLineBytes(fd, text);
+    if (fd >= 0 && !standardInput)
+        (void)platform::closeFile(fd);
+    if (!read)
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nPassword file cannot be read: '%s'\n",
+                                       path);
+    return firstLine(text);
+}
+
+// Whether the list comes from standard input: "-" after the first
+// argument's two letters ("-i-"), as the run reads it.
+bool listOnStandardInput(const std::vector<std::string>& arguments)
+{
+    return arguments.size() > 1 && arguments[1].size() == 3 && arguments[1][2] == '-';
+}
+
 // Long option names that could be a misspelt --password: the word after one is never shown.
 bool looksLikeLongOption(const std::string& word) { return word.size() > 2 && word.compare(0, 2, "--") == 0; }
 
-// The long options; those with a value take the next word whole. The
-// batch's own are taken out before the stamp settings are read.
-struct CLongOption {
-    const char* name;
-    bool takesValue;
-    bool batch;
-};
-const CLongOption kLongOptions[] = {
-    {"--keep-going", false, true}, {"--jobs", true, true},         {"--timeout", true, true},
-    {"--memory-limit", true, true}, {"--report", true, true},      {"--dry-run", false, true},
-    {"--null", false, true},        {"-0", false, true},           {"--incremental", false, false},
-    {"--annotation", false, false}, {"--password", true, false},   {"--password-file", true, false},
-};
-
-// The long option `argument` names (before any '='), or null.
-const CLongOption* findLongOption(const std::string& argument)
-{
-    const std::string name = argument.substr(0, argument.find('='));
-    for (const CLongOption& option : kLongOptions)
-        if (name == option.name && (option.takesValue || name.size() == argument.size()))
-            return &option;
-    return nullptr;
-}
-
 // Limits on values that would make no sense, and would overflow further on.
-constexpr int kMaxJobs = 64;               // each worker is a process; signal cleanup tracks this many
-constexpr double kMaxTimeout = 1e7;        // seconds: about four months
+constexpr int kMaxJobs = 64;              // each worker is a process; signal cleanup tracks this many
+constexpr double kMaxTimeout = 1e7;       // seconds: about four months
 constexpr int64_t kMaxMemoryMb = 1 << 24; // 16 TB
 
 bool wholeNumber(const std::string& text, int64_t limit, int64_t& value)
@@ -171,38 +168,123 @@ bool wholeNumber(const std::string& text, int64_t limit, int64_t& value)
     return value <= limit;
 }
 
+void setJobs(CBatchSettings& batch, const std::string& value)
+{
+    int64_t number = 0;
+    if (!wholeNumber(value, kMaxJobs, number))
+        throw CPdfException(CPdfException::EKind::UsageError, "--jobs takes a number of workers from 1 to " +
+                                                                  std::to_string(kMaxJobs) +
+                                                                  ", or 0 for one per core: '" + value + "'\n");
+    batch.jobs = static_cast<int>(number);
+}
+
+void setTimeout(CBatchSettings& batch, const std::string& value)
+{
+    char* end = nullptr;
+    const double seconds = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !(seconds > 0) || seconds > kMaxTimeout)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "--timeout takes a number of seconds greater than 0: '" + value + "'\n");
+    batch.timeoutSeconds = seconds;
+}
+
+void setMemoryLimit(CBatchSettings& batch, const std::string& value)
+{
+    int64_t number = 0;
+    if (!wholeNumber(value, kMaxMemoryMb, number) || number == 0)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "--memory-limit takes a number of megabytes greater than 0: '" + value + "'\n");
+    batch.memoryLimitMb = number;
+}
+
+void setReport(CBatchSettings& batch, const std::string& value)
+{
+    if (value.empty())
+        throw CPdfException(CPdfException::EKind::UsageError, "--report needs a file name, or - for standard output\n");
+    batch.report = value;
+}
+
+// The long options and what each sets: one of the run's own settings, taken
+// out of the arguments first (`batch`), or one of the stamp's (`stamp`).
+// --password-file sets neither: the first line of its file takes its place,
+// as --password, before either kind is read.
+struct CLongOption {
+    const char* name;
+    bool takesValue; // after an '=', or the next word whole
+    void (*batch)(CBatchSettings& batch, const std::string& value);
+    void (*stamp)(CStampSettings& settings, const std::string& value);
+};
+const CLongOption kLongOptions[] = {
+    {"--keep-going", false, [](CBatchSettings& batch, const std::string&) { batch.keepGoing = true; }, nullptr},
+    {"--jobs", true, setJobs, nullptr},
+    {"--timeout", true, setTimeout, nullptr},
+    {"--memory-limit", true, setMemoryLimit, nullptr},
+    {"--report", true, setReport, nullptr},
+    {"--dry-run", false, [](CBatchSettings& batch, const std::string&) { batch.dryRun = true; }, nullptr},
+    {"--null", false, [](CBatchSettings& batch, const std::string&) { batch.nullSeparated = true; }, nullptr},
+    {"-0", false, [](CBatchSettings& batch, const std::string&) { batch.nullSeparated = true; }, nullptr},
+    {"--incremental", false, nullptr,
+     [](CStampSettings& settings, const std::string&) { settings.incremental = true; }},
+    {"--annotation", false, nullptr, [](CStampSettings& settings, const std::string&) { settings.annotation = true; }},
+    {kPassword, true, nullptr, [](CStampSettings& settings, const std::string& value) { settings.password = value; }},
+    {kPasswordFile, true, nullptr, nullptr},
+};
+
+// The long option `argument` names (before any '='), or null.
+const CLongOption* findLongOption(const std::string& argument)
+{
+    const std::string name = argument.substr(0, argument.find('='));
+    for (const CLongOption& option : kLongOptions)
+        if (name == option.name && (option.takesValue || name.size() == argument.size()))
+            return &option;
+    return nullptr;
+}
+
+// Whether option `argument` takes the next word whole as its value, even one
+// that looks like an option: "-align", and a long option with a value and no '='.
+bool takesNextWord(const std::string& argument)
+{
+    const CLongOption* option = findLongOption(argument);
+    return argument == "-align" || (option && option->takesValue && argument.find('=') == std::string::npos);
+}
+
+// The value of long option `option`, the word at `index`: after its '=', or
+// the next word (which `index` then steps over); empty for a flag.
+std::string optionValue(const std::vector<std::string>& words, size_t& index, const CLongOption& option)
+{
+    const std::string& word = words[index];
+    const size_t equals = word.find('=');
+    if (equals != std::string::npos)
+        return word.substr(equals + 1);
+    if (!option.takesValue)
+        return std::string();
+    if (index + 1 >= words.size())
+        throw CPdfException(CPdfException::EKind::UsageError, std::string(option.name) + " needs a value\n");
+    return words[++index];
+}
+
 } // namespace
 
 std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments)
 {
     std::vector<std::string> result;
-    std::vector<const char*> pointers;
-    for (const std::string& argument : arguments)
-        pointers.push_back(argument.c_str());
-    const int count = static_cast<int>(pointers.size());
-    for (int i = 0; i < count; ++i) {
-        std::string path;
-        bool missing = false;
-        if (i < 4 || !longValue(pointers.data(), count, i, kPasswordFile, path, missing)) {
-            result.push_back(arguments[static_cast<size_t>(i)]);
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const CLongOption* option = i >= kFirstOption ? findLongOption(arguments[i]) : nullptr;
+        if (!option || std::strcmp(option->name, kPasswordFile) != 0) {
+            result.push_back(arguments[i]);
+            // Another option's word is its value: "--password --password-file" is a password.
+            if (i >= kFirstOption && i + 1 < arguments.size() && takesNextWord(arguments[i]))
+                result.push_back(arguments[++i]);
             continue;
         }
-        if (missing)
+        if (arguments[i] == kPasswordFile && i + 1 >= arguments.size())
             throw CPdfException(CPdfException::EKind::UsageError, "\n--password-file needs a file name ('-' for standard input)\n");
-        std::string text;
-        if (path == "-") {
-            char buffer[4096];
-            size_t got;
-            while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0 && text.size() < 65536)
-                text.append(buffer, got);
-        } else {
-            std::shared_ptr<CFileSource> file = CFileSource::open(path);
-            if (!file)
-                throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nPassword file cannot be read: '%s'\n", path);
-            text.resize(static_cast<size_t>(std::min<int64_t>(file->size(), 65536)));
-            text.resize(file->read(0, text.data(), text.size()));
-        }
-        result.push_back(std::string(kPassword) + "=" + firstLine(text));
+        const std::string path = optionValue(arguments, i, *option);
+        // Standard input cannot give both: the list would find it read.
+        if (path == "-" && listOnStandardInput(arguments))
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "--password-file - cannot go with -i-: both would read standard input\n");
+        result.push_back(std::string(kPassword) + "=" + readPasswordFile(path));
     }
     return result;
 }
@@ -224,47 +306,15 @@ CBatchSettings takeBatchOptions(std::vector<std::string>& joined)
     CBatchSettings batch;
     std::vector<std::string> kept;
     for (size_t i = 0; i < joined.size(); ++i) {
-        const CLongOption* option = i >= 4 ? findLongOption(joined[i]) : nullptr;
-        if (!option || !option->batch) {
-            kept.push_back(joined[i]);
+        const CLongOption* option = i >= kFirstOption ? findLongOption(joined[i]) : nullptr;
+        if (option && option->batch) {
+            option->batch(batch, optionValue(joined, i, *option));
             continue;
         }
-        const std::string name = option->name;
-        std::string value;
-        const size_t equals = joined[i].find('=');
-        if (equals != std::string::npos)
-            value = joined[i].substr(equals + 1);
-        else if (option->takesValue && i + 1 < joined.size())
-            value = joined[++i];
-        else if (option->takesValue)
-            throw CPdfException(CPdfException::EKind::UsageError, name + " needs a value\n");
-        int64_t number = 0;
-        if (name == "--keep-going") {
-            batch.keepGoing = true;
-        } else if (name == "--dry-run") {
-            batch.dryRun = true;
-        } else if (name == "--null" || name == "-0") {
-            batch.nullSeparated = true;
-        } else if (name == "--jobs") {
-            if (!wholeNumber(value, kMaxJobs, number))
-                throw CPdfException(CPdfException::EKind::UsageError, "--jobs takes a number of workers from 1 to " + std::to_string(kMaxJobs) +
-                                    ", or 0 for one per core: '" + value + "'\n");
-            batch.jobs = static_cast<int>(number);
-        } else if (name == "--timeout") {
-            char* end = nullptr;
-            const double seconds = std::strtod(value.c_str(), &end);
-            if (value.empty() || end != value.c_str() + value.size() || !(seconds > 0) || seconds > kMaxTimeout)
-                throw CPdfException(CPdfException::EKind::UsageError, "--timeout takes a number of seconds greater than 0: '" + value + "'\n");
-            batch.timeoutSeconds = seconds;
-        } else if (name == "--memory-limit") {
-            if (!wholeNumber(value, kMaxMemoryMb, number) || number == 0)
-                throw CPdfException(CPdfException::EKind::UsageError, "--memory-limit takes a number of megabytes greater than 0: '" + value + "'\n");
-            batch.memoryLimitMb = number;
-        } else if (name == "--report") {
-            if (value.empty())
-                throw CPdfException(CPdfException::EKind::UsageError, "--report needs a file name, or - for standard output\n");
-            batch.report = value;
-        }
+        kept.push_back(joined[i]);
+        // Another option's word is its value, whatever it looks like: "--password -0".
+        if (i >= kFirstOption && i + 1 < joined.size() && takesNextWord(joined[i]))
+            kept.push_back(joined[++i]);
     }
     joined = std::move(kept);
     return batch;
@@ -276,9 +326,7 @@ std::vector<std::string> joinSeparatedValues(int argumentCount, const char* cons
     for (int i = 0; i < argumentCount; ++i) {
         std::string argument = arguments[i];
         const char* next = i + 1 < argumentCount ? arguments[i + 1] : nullptr;
-        const CLongOption* longOption = joined.size() >= 4 ? findLongOption(argument) : nullptr;
-        if (joined.size() >= 4 && next &&
-            (argument == "-align" || (longOption && longOption->takesValue && argument.find('=') == std::string::npos))) {
+        if (joined.size() >= kFirstOption && next && takesNextWord(argument)) {
             // Its word is taken whole, even one that looks like an option.
             joined.push_back(argument);
             joined.push_back(arguments[++i]);
@@ -311,29 +359,19 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     settings.imagePath = std::string(arguments[3] + 2);
 
     const std::vector<std::string> words(arguments, arguments + argumentCount);
-    for (int i = 4; i < argumentCount; ++i) {
-        const char* argument = arguments[i];
-        std::string longText;
-        bool missing = false;
-        if (longValue(arguments, argumentCount, i, kPassword, longText, missing)) {
-            if (missing)
-                throw CPdfException(CPdfException::EKind::UsageError, "\n--password needs a value\n");
-            settings.password = longText;
-            continue;
-        }
-        if (std::strcmp(argument, "--incremental") == 0) {
-            settings.incremental = true;
-            continue;
-        }
-        if (std::strcmp(argument, "--annotation") == 0) {
-            settings.annotation = true;
+    for (size_t i = kFirstOption; i < words.size(); ++i) {
+        const char* argument = words[i].c_str();
+        const CLongOption* option = findLongOption(words[i]);
+        if (option && option->stamp) {
+            option->stamp(settings, optionValue(words, i, *option));
             continue;
         }
         if (argument[0] != '-') {
             // A misspelt --password must not show the password.
-            if (isPasswordWord(words, static_cast<size_t>(i)))
-                throw CPdfException::formatted(CPdfException::EKind::UsageError, "Error in parameter after %s (not shown: it may be a password)\n",
-                                               words[static_cast<size_t>(i) - 1]);
+            if (isPasswordWord(words, i))
+                throw CPdfException::formatted(CPdfException::EKind::UsageError,
+                                               "Error in parameter after %s (not shown: it may be a password)\n",
+                                               words[i - 1]);
             throw CPdfException::formatted(CPdfException::EKind::UsageError, "Error in parameter: %s\n", argument);
         }
         int value = 0, second = 0;
@@ -370,8 +408,8 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
         else if (std::strcmp(argument, "-align") == 0) {
             // The next argument is the alignment word, whatever it is; as the
             // last argument "-align" changes nothing.
-            if (i + 1 < argumentCount)
-                settings.align = arguments[++i];
+            if (i + 1 < words.size())
+                settings.align = words[++i];
         } else if (std::strcmp(argument, "-trim_marks") == 0)
             settings.marks = EMarkBox::TRIM; // wins over -crop_marks
         else if (std::strcmp(argument, "-crop_marks") == 0) {
@@ -386,6 +424,10 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
             reporter.unknownOption(argument);
     }
+    // Said once for the run rather than once for every file.
+    if (settings.annotation && settings.marks)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
     return settings;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -7,6 +8,10 @@
 class CReporter;
 struct CBatchSettings;
 struct CStampSettings;
+
+// Where the options begin in the arguments (program name included): after
+// -i, -o (or -f) and -j.
+constexpr size_t kFirstOption = 4;
 
 // The arguments (program name included) with every value given after a
 // space joined to its option: "-s" "2" becomes "-s2". Only where the option
@@ -24,8 +29,9 @@ CBatchSettings takeBatchOptions(std::vector<std::string>& joined);
 
 // The arguments with each "--password-file FILE" (or "=FILE"; "-" for
 // standard input) replaced by "--password=" and the first line of FILE, read
-// once, so that list mode's parse of every line finds it. Throws
-// CPdfException when FILE cannot be read; the message never holds a password.
+// once, so that list mode's parse of every line finds it. FILE may be a pipe
+// or a FIFO. Throws CPdfException when FILE cannot be read, or when it and
+// the list are both standard input; the message never holds a password.
 std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments);
 
 // Whether argument `index` is a password, or holds one ("--password X",

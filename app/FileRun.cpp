@@ -6,9 +6,36 @@
 #include "app/CConsoleReporter.h"
 #include "app/CFileRecorder.h"
 #include "app/MarkPasses.h"
+#include "load/CPdfFile.h"
+#include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
 #include "stamp/CStampSettings.h"
+
+namespace {
+
+// Whether the input of a run that failed with `error` is encrypted. A
+// refusal for its permissions comes from its encryption or from a
+// certification, which says nothing of encryption: such a file is opened
+// once more to tell.
+bool encryptedInput(const CPdfException& error, const CStampSettings& settings)
+{
+    if (error.kind() == CPdfException::EKind::Encrypted)
+        return true;
+    if (error.kind() != CPdfException::EKind::Permissions)
+        return false;
+    try {
+        CPdfFile document;
+        if (settings.password)
+            document.setPassword(*settings.password);
+        document.open(settings.inputPath);
+        return document.xref()->securityHandler() != nullptr;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace
 
 CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReporter& console)
 {
@@ -21,8 +48,9 @@ CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReport
     if (input.exists && input.isRegular)
         outcome.inputBytes = input.size;
     CFileRecorder recorder(console, outcome);
+    size_t repairs = 0;
     try {
-        const CStampResult result = processFile(settings, recorder, dryRun);
+        const CStampResult result = processFile(settings, recorder, dryRun, repairs);
         outcome.pages = result.pageCount;
         outcome.pagesStamped = result.pagesStamped;
         outcome.encrypted = result.encrypted;
@@ -30,17 +58,19 @@ CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReport
         recorder.fileDone();
     } catch (const CPdfException& error) {
         outcome.fail(error);
+        outcome.encrypted = encryptedInput(error, settings);
         console.failed(error);
     } catch (const std::bad_alloc&) {
-        const CPdfException error("Out of memory");
+        const CPdfException error(CPdfException::EKind::SystemError, "Out of memory");
         outcome.fail(error);
         console.failed(error);
     } catch (...) {
-        const CPdfException error("Unexpected exception");
+        const CPdfException error(CPdfException::EKind::Internal, "Unexpected exception");
         outcome.fail(error);
         console.failed(error);
     }
-    outcome.repaired = !outcome.warnings.empty();
+    // Other warnings say what the stamp changes (a signature, a PDF/A claim).
+    outcome.repaired = repairs > 0;
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return outcome;
 }

@@ -30,11 +30,16 @@ std::string findMarkImage(const char* name)
     return platform::identify(installed).exists ? installed : std::string();
 }
 
-bool sameFile(const std::string& a, const std::string& b)
+// What pass `pass` of a marks run over `box` draws: its own corner mark
+// alone among those of the box (corner marks chosen otherwise give way to
+// it), with the horizontal or the vertical mark image.
+void preparePass(CStampSettings& settings, EMarkBox box, int pass, const std::string (&images)[2])
 {
-    platform::FileIdentity first = platform::identify(a);
-    platform::FileIdentity second = platform::identify(b);
-    return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
+    for (size_t index = 0; index < kCornerMarkCount; ++index)
+        if (kCornerMarks[index].box == box)
+            settings.corners.reset(index);
+    settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+    settings.imagePath = images[pass < 4 ? 0 : 1];
 }
 
 // With -useend, the range counted back from the input's last page.
@@ -67,7 +72,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     // the passes read, and replaceable; both mark images must be there.
     const std::string images[2] = {findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)};
     for (const std::string& input : {firstInput, settings.imagePath.value_or(std::string()), images[0], images[1]})
-        if (sameFile(finalOutput, input))
+        if (platform::sameFile(finalOutput, input))
             throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n",
                                            finalOutput);
     COutputFile::checkReplaceable(finalOutput);
@@ -83,11 +88,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
         // Every pass reads the input itself: where each mark would go.
         reporter.planBegun(std::string(), finalOutput);
         for (int pass = 0; pass < 8; ++pass) {
-            for (size_t index = 0; index < kCornerMarkCount; ++index)
-                if (kCornerMarks[index].box == box)
-                    settings.corners.reset(index);
-            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
-            settings.imagePath = images[pass < 4 ? 0 : 1];
+            preparePass(settings, box, pass, images);
             result = CStampJob(settings, reporter, repairs).planFile(true);
         }
         return result;
@@ -109,14 +110,8 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     std::string intermediate; // ours to remove
     try {
         for (int pass = 0; pass < 8; ++pass) {
-            // A pass draws its own mark: corner marks of the box chosen
-            // otherwise give way to it.
-            for (size_t index = 0; index < kCornerMarkCount; ++index)
-                if (kCornerMarks[index].box == box)
-                    settings.corners.reset(index);
-            settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
+            preparePass(settings, box, pass, images);
             settings.inputPath = pass > 0 ? intermediate : firstInput;
-            settings.imagePath = images[pass < 4 ? 0 : 1];
             CStampJob job(settings, reporter, repairs);
             result = job.stampPass(memory, pass < 7);
             if (!result.pdfaWarning.empty())
@@ -134,16 +129,18 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     return result;
 }
 
-void reportRepairs(CRepairLog& repairs, CReporter& reporter)
+void reportRepairs(CRepairLog& repairs, CReporter& reporter, size_t& reported)
 {
-    for (const std::string& line : repairs.lines())
+    for (const std::string& line : repairs.lines()) {
         reporter.warning(line);
+        ++reported;
+    }
     repairs.clear();
 }
 
 } // namespace
 
-CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun)
+CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun, size_t& repairsReported)
 {
     CRepairLog repairs;
     CStampResult result;
@@ -161,10 +158,10 @@ CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bo
         }
     } catch (...) {
         // What was repaired before the failure is still worth knowing.
-        reportRepairs(repairs, reporter);
+        reportRepairs(repairs, reporter, repairsReported);
         throw;
     }
-    reportRepairs(repairs, reporter);
+    reportRepairs(repairs, reporter, repairsReported);
     for (const std::string& warning : pdfaWarnings)
         reporter.warning(warning);
     return result;

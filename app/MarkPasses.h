@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 #include "stamp/CStampJob.h"
 
 class CReporter;
@@ -8,6 +10,7 @@ struct CStampSettings;
 // Stamps one input file as `settings` say: one run, or with -trim_marks /
 // -crop_marks eight chained passes that draw a printer's mark at each corner
 // of every selected page. What was repaired in the input is reported as
-// warnings, also when the file fails. With `dryRun` nothing is written: the
-// reporter is told where each stamp would go. Throws CPdfException.
-CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun = false);
+// warnings, also when the file fails, and `repairsReported` counts those
+// warnings (the others say what the stamp changes). With `dryRun` nothing is
+// written: the reporter is told where each stamp would go. Throws CPdfException.
+CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun, size_t& repairsReported);

@@ -1,9 +1,13 @@
 #include "app/WorkerChannel.h"
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/CConsoleReporter.h"
+#include "app/CFileOutcome.h"
 #include "app/CommandLine.h"
 #include "app/FileRun.h"
 #include "pdf/CPdfException.h"
@@ -16,6 +20,9 @@ namespace {
 
 // No frame is this large: a longer length means the bytes are not ours.
 constexpr uint32_t kMaxFrame = 1u << 30;
+// The greeting's words before the run's arguments: kGreeting, the mode and
+// what a failure does.
+constexpr size_t kHelloHeader = 3;
 
 std::string lengthBytes(size_t length)
 {
@@ -32,6 +39,37 @@ uint32_t readLength(const std::string& bytes, size_t at)
         length = length << 8 | static_cast<unsigned char>(bytes[at + static_cast<size_t>(i)]);
     return length;
 }
+
+// A number as packResult writes it: exactly, in decimal.
+std::string decimal(double value)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return text;
+}
+
+bool readInteger(const std::string& text, int64_t& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long long read = std::strtoll(text.c_str(), &end, 10);
+    value = read;
+    return !text.empty() && end == text.c_str() + text.size() && errno == 0;
+}
+
+bool readNumber(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size();
+}
+
+// A result's fields: the console text, the outcome's input, output, status
+// and message, the number of warnings and each warning, its numbers, and
+// last each placed stamp's five.
+constexpr size_t kLeadingFields = 6; // up to the number of warnings
+constexpr size_t kNumbers = 8;       // pages to seconds
+constexpr size_t kStampFields = 5;   // page, x, y, width, height
 
 int g_channelOut = -1;
 // Frames that may wait for the next one sent: files no longer ours, which are gone.
@@ -121,10 +159,83 @@ bool unpack(const std::string& bytes, std::vector<std::string>& strings)
     return true;
 }
 
+std::string packResult(const std::string& console, const CFileOutcome& outcome)
+{
+    std::vector<std::string> fields = {console,         outcome.input,
+                                       outcome.output,  std::to_string(outcome.status),
+                                       outcome.message, std::to_string(outcome.warnings.size())};
+    fields.insert(fields.end(), outcome.warnings.begin(), outcome.warnings.end());
+    for (int64_t value : {int64_t(outcome.pages), int64_t(outcome.pagesStamped), int64_t(outcome.encrypted),
+                          int64_t(outcome.repaired), outcome.inputBytes, outcome.outputBytes, int64_t(outcome.dryRun)})
+        fields.push_back(std::to_string(value));
+    fields.push_back(decimal(outcome.seconds));
+    for (const CFileOutcome::CPlaced& placed : outcome.stamps) {
+        fields.push_back(std::to_string(placed.page));
+        for (double value : {placed.rect.x, placed.rect.y, placed.rect.width, placed.rect.height})
+            fields.push_back(decimal(value));
+    }
+    return pack(fields);
+}
+
+bool unpackResult(const std::string& bytes, std::string& console, CFileOutcome& outcome)
+{
+    std::vector<std::string> fields;
+    int64_t warnings = 0;
+    if (!unpack(bytes, fields) || fields.size() < kLeadingFields ||
+        !readInteger(fields[kLeadingFields - 1], warnings) || warnings < 0 ||
+        static_cast<uint64_t>(warnings) > fields.size() - kLeadingFields)
+        return false;
+    console = fields[0];
+    outcome.input = fields[1];
+    outcome.output = fields[2];
+    const std::string& status = fields[3];
+    if (status == std::to_string(CFileOutcome::STAMPED))
+        outcome.status = CFileOutcome::STAMPED;
+    else if (status == std::to_string(CFileOutcome::REFUSED))
+        outcome.status = CFileOutcome::REFUSED;
+    else if (status == std::to_string(CFileOutcome::FAILED))
+        outcome.status = CFileOutcome::FAILED;
+    else
+        return false;
+    outcome.message = fields[4];
+    size_t at = kLeadingFields;
+    outcome.warnings.assign(fields.begin() + static_cast<std::ptrdiff_t>(at),
+                            fields.begin() + static_cast<std::ptrdiff_t>(at + static_cast<size_t>(warnings)));
+    at += static_cast<size_t>(warnings);
+    if (fields.size() - at < kNumbers || (fields.size() - at - kNumbers) % kStampFields != 0)
+        return false;
+    int64_t numbers[kNumbers - 1];
+    for (int64_t& number : numbers)
+        if (!readInteger(fields[at++], number))
+            return false;
+    outcome.pages = static_cast<int>(numbers[0]);
+    outcome.pagesStamped = static_cast<int>(numbers[1]);
+    outcome.encrypted = numbers[2] != 0;
+    outcome.repaired = numbers[3] != 0;
+    outcome.inputBytes = numbers[4];
+    outcome.outputBytes = numbers[5];
+    outcome.dryRun = numbers[6] != 0;
+    if (!readNumber(fields[at++], outcome.seconds))
+        return false;
+    outcome.stamps.clear();
+    while (at < fields.size()) {
+        CFileOutcome::CPlaced placed{};
+        int64_t page = 0;
+        if (!readInteger(fields[at], page) || !readNumber(fields[at + 1], placed.rect.x) ||
+            !readNumber(fields[at + 2], placed.rect.y) || !readNumber(fields[at + 3], placed.rect.width) ||
+            !readNumber(fields[at + 4], placed.rect.height))
+            return false;
+        placed.page = static_cast<int>(page);
+        outcome.stamps.push_back(placed);
+        at += kStampFields;
+    }
+    return true;
+}
+
 int runWorker()
 {
     // Typed by hand, it would wait for a greeting that never comes.
-    if (platform::stdinIsTerminal())
+    if (platform::isTerminal(stdin))
         return refuse();
     const platform::Channel channel = platform::takeStandardChannel();
     std::string buffer, payload;
@@ -132,7 +243,7 @@ int runWorker()
     std::vector<std::string> hello;
     try {
         if (!readFrame(channel.in, buffer, type, payload) || type != HELLO || !unpack(payload, hello) ||
-            hello.size() < 6 || hello[0] != kGreeting)
+            hello.size() < kHelloHeader + kFirstOption || hello[0] != kGreeting)
             return refuse();
     } catch (const CPdfException&) {
         return refuse();
@@ -144,7 +255,7 @@ int runWorker()
     // The arguments as the parent read them; it has told the user of unknown options already.
     const bool dryRun = hello[1] == "dry-run", keepGoing = hello[2] == "keep-going";
     std::vector<const char*> arguments;
-    for (size_t i = 3; i < hello.size(); ++i)
+    for (size_t i = kHelloHeader; i < hello.size(); ++i)
         arguments.push_back(hello[i].c_str());
     std::string ignored;
     CConsoleReporter silent(ignored);
@@ -174,7 +285,7 @@ int runWorker()
             const CFileOutcome outcome = runFile(settings, dryRun, console);
             console.endLine();
             failed = outcome.status != CFileOutcome::STAMPED;
-            if (!send(frame(RESULT, pack({text, outcome.serialize()}))))
+            if (!send(frame(RESULT, packResult(text, outcome))))
                 return 1;
         }
     } catch (const CPdfException&) {

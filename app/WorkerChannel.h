@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+struct CFileOutcome;
+
 // The channel between the program and its workers: frames of a type byte,
 // a 4-byte length (least significant byte first) and that many bytes.
 namespace worker {
@@ -30,6 +32,11 @@ bool takeFrame(std::string& buffer, char& type, std::string& payload);
 // Strings packed into one payload, and back (false when `bytes` is not that).
 std::string pack(const std::vector<std::string>& strings);
 bool unpack(const std::string& bytes, std::vector<std::string>& strings);
+
+// A file's console text and outcome as a RESULT payload, and back (false
+// when `bytes` is not that): packed strings, numbers in decimal.
+std::string packResult(const std::string& console, const CFileOutcome& outcome);
+bool unpackResult(const std::string& bytes, std::string& console, CFileOutcome& outcome);
 
 // The worker's side: reads files from its parent, stamps each, sends back
 // what became of it. Returns the exit status.

@@ -28,6 +28,13 @@ extern char** environ;
 
 namespace {
 
+// Each pipe's buffer. Writes block once it is full: with the default (4 KB)
+// a file's frame to a worker with long paths waits for the worker, while the
+// worker waits for us to read its result. Frames in flight to one worker
+// (the greeting and two files, each path at most 32 K wide characters) stay
+// well below this.
+constexpr DWORD kPipeBytes = 1 << 20;
+
 // One argument as the C runtime of the child splits its command line.
 std::wstring quoted(const std::wstring& argument)
 {
@@ -60,9 +67,9 @@ std::unique_ptr<CChildProcess> CChildProcess::start(const std::string& program,
 {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE childIn = nullptr, toChild = nullptr, fromChild = nullptr, childOut = nullptr;
-    if (!CreatePipe(&childIn, &toChild, &inherit, 0))
+    if (!CreatePipe(&childIn, &toChild, &inherit, kPipeBytes))
         return nullptr;
-    if (!CreatePipe(&fromChild, &childOut, &inherit, 0)) {
+    if (!CreatePipe(&fromChild, &childOut, &inherit, kPipeBytes)) {
         CloseHandle(childIn);
         CloseHandle(toChild);
         return nullptr;

@@ -4,6 +4,7 @@
 #include "platform/Platform.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -75,15 +76,6 @@ bool isTerminal(FILE* stream)
     return _isatty(_fileno(stream)) != 0;
 #else
     return ::isatty(::fileno(stream)) != 0;
-#endif
-}
-
-bool stdinIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(0) != 0;
-#else
-    return ::isatty(STDIN_FILENO) != 0;
 #endif
 }
 
@@ -219,6 +211,13 @@ FileIdentity identifyOpen(int fd)
         return FileIdentity();
     return identityOf(info);
 #endif
+}
+
+bool sameFile(const std::string& a, const std::string& b)
+{
+    const FileIdentity first = identify(a);
+    const FileIdentity second = identify(b);
+    return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
 }
 
 int openForReading(const std::string& path)
@@ -443,6 +442,9 @@ void recordTemp(const char* path)
         if (slot.used)
             continue;
         std::memcpy(slot.path, path, length + 1);
+        // The signal handler reads the path once the slot is used: the
+        // compiler must not move the copy after the mark.
+        std::atomic_signal_fence(std::memory_order_seq_cst);
         slot.used = 1;
         return;
     }

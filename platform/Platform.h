@@ -19,9 +19,8 @@ void makeDirectory(const std::string& path);
 // Creates the folder and any of its parents that are missing; true when it is a folder afterwards.
 bool makeDirectories(const std::string& path);
 
-// Whether `stream` (standard output or error) is a terminal: someone watching the progress.
+// Whether `stream` is a terminal: someone watching the progress, or typing.
 bool isTerminal(FILE* stream);
-bool stdinIsTerminal();
 // All of standard input, read as bytes; false on a read error.
 bool readStandardInput(std::string& bytes);
 
@@ -60,6 +59,9 @@ struct FileIdentity {
 // Follows links, so two names of one file give the same identity.
 FileIdentity identify(const std::string& path);
 FileIdentity identifyOpen(int fd);
+// Whether both names lead to one existing file (through links, hard links or
+// other spellings of the path).
+bool sameFile(const std::string& a, const std::string& b);
 
 // A raw file descriptor interface: -1 / negative results on failure.
 int openForReading(const std::string& path);

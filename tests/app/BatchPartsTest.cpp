@@ -1,15 +1,22 @@
-// The parts of a batch run that need no files: the run's own options, list
-// names and where their outputs go, the report's JSON strings, and what a
-// worker hands back.
+// The parts of a batch run that need no PDF files: the run's own options,
+// list names and where their outputs go, the report's JSON strings, what a
+// worker hands back, and the worker pool's bookkeeping with a stand-in worker.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
 
 #include "app/CBatchSettings.h"
 #include "app/CFileOutcome.h"
+#include "app/CWorkerPool.h"
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
 #include "app/WorkerChannel.h"
 #include "pdf/CPdfException.h"
+#include "tests/support/TestUtil.h"
 
 namespace {
 
@@ -35,8 +42,9 @@ TEST_P(BatchOptions, AreTakenOutOrRefused)
     std::vector<std::string> joined = joinSeparatedValues(static_cast<int>(argv.size()), argv.data());
     try {
         const CBatchSettings batch = takeBatchOptions(joined);
+        joined = readPasswordFiles(joined); // as the program does next
         EXPECT_EQ(c.error, "") << "accepted";
-        EXPECT_EQ(std::vector<std::string>(joined.begin() + 4, joined.end()), c.left);
+        EXPECT_EQ(std::vector<std::string>(joined.begin() + kFirstOption, joined.end()), c.left);
         if (c.error.empty() && std::string(c.name) == "EveryOptionBothForms") {
             EXPECT_TRUE(batch.keepGoing && batch.dryRun && batch.nullSeparated);
             EXPECT_EQ(batch.jobs, 3);
@@ -68,7 +76,13 @@ INSTANTIATE_TEST_SUITE_P(
         OptionsCase{"ValueMissingAtTheEnd", {"--report"}, "--report needs a value"},
         OptionsCase{"EmptyReportName", {"--report="}, "--report needs a file name"},
         // A flag given a value is no option of the run: the stamp's parser warns of it.
-        OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}}),
+        OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}},
+        // The word after another option with a value is that value, whatever it looks like.
+        OptionsCase{"PasswordWordIsNoOption",
+                    {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"},
+                    "",
+                    {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"}},
+        OptionsCase{"AlignWordIsNoOption", {"-align", "--dry-run"}, "", {"-align", "--dry-run"}}),
     kRowName);
 
 // ---- List names ----
@@ -183,13 +197,19 @@ TEST(WorkerResult, ReadsBackExactly)
     outcome.inputBytes = 3000000000;
     outcome.outputBytes = -1;
     outcome.stamps = {{2, {20.5, -10, 96, 48.25}}};
+    const std::string console = "Input file: 'in/caf\xE9.pdf'\n";
+    const std::string bytes = worker::packResult(console, outcome);
+    std::string consoleBack;
     CFileOutcome back;
-    ASSERT_TRUE(CFileOutcome::parse(outcome.serialize(), back));
+    ASSERT_TRUE(worker::unpackResult(bytes, consoleBack, back));
+    EXPECT_EQ(consoleBack, console);
     EXPECT_EQ(back.jsonLine(), outcome.jsonLine());
-    EXPECT_EQ(back.serialize(), outcome.serialize());
-    const std::string bytes = outcome.serialize();
-    EXPECT_FALSE(CFileOutcome::parse(bytes.substr(0, bytes.size() - 1), back));
-    EXPECT_FALSE(CFileOutcome::parse(bytes + "1:x", back));
+    EXPECT_EQ(worker::packResult(consoleBack, back), bytes);
+    EXPECT_FALSE(worker::unpackResult(bytes.substr(0, bytes.size() - 1), consoleBack, back));
+    EXPECT_FALSE(worker::unpackResult(bytes + worker::pack({"x"}), consoleBack, back));
+    // A status no outcome has: it read as stamped.
+    outcome.status = static_cast<CFileOutcome::EStatus>(3);
+    EXPECT_FALSE(worker::unpackResult(worker::packResult(console, outcome), consoleBack, back));
 }
 
 TEST(WorkerChannel, TakesWholeFramesOnly)
@@ -211,6 +231,31 @@ TEST(WorkerChannel, TakesWholeFramesOnly)
     buffer = std::string("R\xFF\xFF\xFF\xFF", 5);
     EXPECT_THROW(worker::takeFrame(buffer, type, payload), CPdfException);
     EXPECT_FALSE(worker::unpack(std::string("\x05\0\0\0ab", 6), strings));
+}
+
+// ---- The worker pool ----
+
+// A worker that ended while it still had a file is handed another before
+// the pool notices: that file goes to its replacement, and every file handed
+// over comes back, done or failed.
+TEST(WorkerPool, DispatchToDeadWorkerKeepsFile)
+{
+    vtest::TempDir folder;
+    const std::string worker = folder.file("worker.sh");
+    vtest::writeFile(worker, "#!/bin/sh\nsleep 0.5\n"); // reads nothing and ends without a word
+    ASSERT_EQ(chmod(worker.c_str(), 0755), 0);
+    CBatchSettings batch;
+    batch.keepGoing = true;
+    CWorkerPool pool(1, {"vellico", "-i", "-o", "-jstamp.jpg"}, batch, worker);
+    pool.dispatch(0, "a.pdf", "out/a.pdf");
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    ASSERT_TRUE(pool.canTakeFile());
+    pool.dispatch(1, "b.pdf", "out/b.pdf");
+    std::set<size_t> finished;
+    for (int round = 0; round < 200 && pool.filesInFlight() > 0; ++round)
+        for (const CWorkerPool::CFinished& done : pool.collect(50))
+            finished.insert(done.item);
+    EXPECT_EQ(finished, (std::set<size_t>{0, 1}));
 }
 
 } // namespace

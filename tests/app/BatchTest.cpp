@@ -255,10 +255,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Stopped: the worker stamping the file ended unexpectedly (signal 9)"}),
     kRowName);
 
-// A file whose object stream decodes to 200 MB: its worker really needs the memory.
-TEST(MemoryLimit, StopsTheFileThatNeedsMoreAndLeavesNothingBehind)
+// A file whose object stream decodes to 200 MB: its run really needs the memory.
+std::string needs200Mb()
 {
-    Workspace work;
     vtest::PdfBuilder big;
     const int catalog = big.reserve(), pages = big.reserve(), page = big.reserve();
     const int stream = big.addObjectStream();
@@ -270,7 +269,13 @@ TEST(MemoryLimit, StopsTheFileThatNeedsMoreAndLeavesNothingBehind)
         big.compress(num, stream);
     big.setRoot(catalog);
     big.setXref(vtest::XrefKind::Stream);
-    work.write("big.pdf", big.build());
+    return big.build();
+}
+
+TEST(MemoryLimit, StopsTheFileThatNeedsMoreAndLeavesNothingBehind)
+{
+    Workspace work;
+    work.write("big.pdf", needs200Mb());
     work.write("a.pdf", plainDoc(1));
     work.write("list.txt", "big.pdf\na.pdf\n");
     const e2e::Run run =
@@ -284,6 +289,85 @@ TEST(MemoryLimit, StopsTheFileThatNeedsMoreAndLeavesNothingBehind)
     EXPECT_EQ(leftovers(work.path()), std::vector<std::string>());
     EXPECT_FALSE(vtest::fileExists(work.file("out/big.pdf")));
 }
+
+// ---- What the report says of a file is what the run found ----
+
+// One page; `catalog` holds more of the catalog's entries, `object` is object 4.
+std::string onePage(const std::string& catalog, const std::string& object = "")
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R " + catalog + ">>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>");
+    if (!object.empty())
+        b.set(4, object);
+    b.setRoot(1);
+    return b.build();
+}
+
+struct FieldsCase {
+    const char* name;
+    std::string (*input)(const Workspace& work); // its bytes; empty when they cannot be made here
+    std::string limit;                           // set before the run (ulimit), or ""
+    std::string status;                          // and the start of its message
+    bool encrypted, repaired;
+};
+std::ostream& operator<<(std::ostream& out, const FieldsCase& c) { return out << c.name; }
+class ReportFields : public testing::TestWithParam<FieldsCase> {};
+
+TEST_P(ReportFields, SayWhatTheRunFound)
+{
+    const FieldsCase& c = GetParam();
+#ifdef VELLICO_SANITIZED
+    if (!c.limit.empty())
+        GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+#endif
+    Workspace work;
+    const std::string input = c.input(work);
+    if (input.empty())
+        GTEST_SKIP() << "needs qpdf";
+    work.write("in.pdf", input);
+    const e2e::Run run = shell(work, (c.limit.empty() ? "" : "ulimit " + c.limit + " && ") +
+                                         "$V -iin.pdf -oout.pdf -jstamp.jpg --report r.json");
+    const std::vector<ReportEntry> report = readReport(work.file("r.json"));
+    ASSERT_EQ(report.size(), 1u) << run.output;
+    EXPECT_EQ((report[0].status + " " + report[0].message).substr(0, c.status.size()), c.status) << run.output;
+    EXPECT_EQ(report[0].encrypted, c.encrypted);
+    EXPECT_EQ(report[0].repaired, c.repaired);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReportFields,
+    testing::Values(
+        // A warning that is no repair: the form asks for updates.
+        FieldsCase{"WarnedButNotRepaired",
+                   [](const Workspace&) { return onePage("/AcroForm << /Fields [] /SigFlags 2 >> "); }, "", "stamped ",
+                   false, false},
+        FieldsCase{"Repaired",
+                   [](const Workspace&) {
+                       const std::string doc = plainDoc(2);
+                       return doc.substr(0, doc.size() / 2);
+                   },
+                   "", "stamped ", false, true},
+        // Both refused for their permissions: only one of them is encrypted.
+        FieldsCase{"CertifiedIsNotEncrypted",
+                   [](const Workspace&) {
+                       return onePage("/Perms << /DocMDP 4 0 R >> ",
+                                      "<< /Type /Sig /ByteRange [0 10 20 30] /Contents <00> /Reference [<< "
+                                      "/TransformMethod /DocMDP /TransformParams << /P 1 >> >>] >>");
+                   },
+                   "", "refused PDF file is certified", false, false},
+        FieldsCase{"RestrictedIsEncrypted",
+                   [](const Workspace& work) {
+                       work.write("clean.pdf", plainDoc(1));
+                       const std::string encrypt = "qpdf --encrypt '' o 256 --modify=none -- clean.pdf out.pdf";
+                       return shell(work, encrypt).status == 0 ? vtest::readFile(work.file("out.pdf")) : std::string();
+                   },
+                   "", "refused PDF file is encrypted, and its permissions", true, false},
+        // A failure of the run, not a refusal of the file.
+        FieldsCase{"OutOfMemoryFails", [](const Workspace&) { return needs200Mb(); }, "-v 300000",
+                   "failed Out of memory", false, false}),
+    kRowName);
 
 // ---- Lists as find and PowerShell write them ----
 
@@ -357,7 +441,11 @@ INSTANTIATE_TEST_SUITE_P(
                             "input)\n"},
                     EndCase{"BadValue",
                             {"-ilist.txt", "-fout", "-jstamp.jpg", "--timeout", "soon"},
-                            "--timeout takes a number of seconds greater than 0: 'soon'\n"}),
+                            "--timeout takes a number of seconds greater than 0: 'soon'\n"},
+                    // The password would take the list's lines, and the list find nothing.
+                    EndCase{"PasswordAndListBothFromStandardInput",
+                            {"-i-", "-fout", "-jstamp.jpg", "--password-file", "-"},
+                            "--password-file - cannot go with -i-: both would read standard input\n"}),
     kRowName);
 
 // A single file has its report line too; with the report on standard output

@@ -210,6 +210,8 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BareArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-s2", "a.pdf"}, 1,
              kBanner + "Error in parameter: a.pdf\n"},
         Case{"EmptyArgument", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", ""}, 1, kBanner + "Error in parameter: \n"},
+        Case{"AnnotationWithMarks", {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "--annotation", "-trim_marks"}, 1,
+             kBanner + "--annotation does not go with -crop_marks or -trim_marks: marks are page content\n"},
         // Values after a space: the same runs as joined; lone options stay as they were read before.
         Case{"ValuesAfterASpace", {"-i", "in.pdf", "-o", "out.pdf", "-j", "stamp.jpg", "-s", "2", "-e", "5"}, 0,
              kBanner + done("in.pdf", "out.pdf"), {"out.pdf"}},

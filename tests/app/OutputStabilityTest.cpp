@@ -160,7 +160,8 @@ TEST_P(GoldenOutput, IsWhatItWas)
     try {
         CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
         settings.resourceNumber = 4711;
-        processFile(settings, reporter);
+        size_t repairs = 0;
+        processFile(settings, reporter, false, repairs);
     } catch (...) {
         std::filesystem::current_path(folder);
         throw;

@@ -365,8 +365,15 @@ INSTANTIATE_TEST_SUITE_P(
         PasswordCase{"MisspeltJoined", "256", {"--pasword=s3cret"}, "PDF file is encrypted"}),
     [](const testing::TestParamInfo<PasswordCase>& info) { return std::string(info.param.name); });
 
-// "-" reads the password from standard input, which a list run reads once.
-TEST(PasswordFromStandardInput, OpensTheFile)
+// A password file that has no size to ask for: read once, by a list run too.
+struct PipedPasswordCase {
+    const char* name;
+    std::string script; // runs $V with the password file's option last
+};
+std::ostream& operator<<(std::ostream& out, const PipedPasswordCase& c) { return out << c.name; }
+class PipedPassword : public testing::TestWithParam<PipedPasswordCase> {};
+
+TEST_P(PipedPassword, OpensTheFile)
 {
     if (!vtest::haveTool("qpdf"))
         GTEST_SKIP() << "qpdf is not installed";
@@ -374,11 +381,18 @@ TEST(PasswordFromStandardInput, OpensTheFile)
     work.write("clean.pdf", twoPages(Layout::Classic).bytes);
     ASSERT_EQ(shell("qpdf --encrypt u o 256 -- " + q(work.file("clean.pdf")) + " " + q(work.file("in.pdf"))).status, 0);
     work.write("list.txt", "in.pdf\n");
-    const vtest::CommandResult run = shell("cd " + q(work.path()) + " && printf 'u\\n' | " + q(vtest::vellicoBinary()) +
-                                           " -ilist.txt -fout -jstamp.jpg --password-file -");
+    const vtest::CommandResult run = shell("cd " + q(work.path()) + " && V=" + q(vtest::vellicoBinary()) +
+                                           " && A='-ilist.txt -fout -jstamp.jpg' && " + GetParam().script);
     EXPECT_EQ(run.status, 0) << run.output;
     const std::string check = shell("qpdf --password=u --check " + q(work.file("out/in.pdf"))).output;
     EXPECT_NE(check.find("No syntax or stream encoding errors"), std::string::npos) << check;
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, PipedPassword,
+    testing::Values(PipedPasswordCase{"StandardInput", "printf 'u\\n' | $V $A --password-file -"},
+                    // As a shell's <(echo u) gives it: once sized by its length, 0, it read as empty.
+                    PipedPasswordCase{"Fifo", "mkfifo pw && { printf 'u\\n' > pw & } && $V $A --password-file pw"}),
+    [](const testing::TestParamInfo<PipedPasswordCase>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -564,3 +564,21 @@ TEST(WindowsBatch, TimeLimitEndsAStoppedWorker)
     EXPECT_EQ(report[1].input + " " + report[1].status, "b.pdf stamped");
     EXPECT_FALSE(vtest::fileExists(work.file("out/a.pdf")));
 }
+
+// Names of 5,000 characters: a file's frame to a worker, and its result
+// back, are larger than a pipe's default buffer of 4 KB. With such buffers
+// we waited on the worker's input while the worker waited on its output.
+TEST(WindowsBatch, LongNamesPassThroughTheWorkerChannel)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    std::string list;
+    for (char first : {'a', 'b', 'c', 'd'})
+        list += first + std::string(5000, 'x') + ".pdf\r\n";
+    work.write("list.txt", list);
+    const vtest::CommandResult run =
+        vtest::runCommand("cd " + vtest::shellQuote(work.path()) + " && timeout 120 env " + wine(kExe) +
+                          " -ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json </dev/null");
+    EXPECT_EQ(run.status, 2) << run.output.substr(0, 500);
+    EXPECT_EQ(readReport(work.file("r.json")).size(), 4u);
+}
