@@ -1,6 +1,5 @@
 #include "stamp/CIncrementalWriter.h"
 
-#include <unordered_set>
 #include <vector>
 
 #include "load/CFileSource.h"
@@ -69,21 +68,11 @@ void CIncrementalWriter::begin()
 void CIncrementalWriter::writeObjects(CPageStamper& stamper)
 {
     std::vector<CPageRecord>& pages = stamper.pages();
-    // A page the tree lists twice is one object: it is stamped once.
-    std::vector<bool> stamped(static_cast<size_t>(m_input.xref().recordCount()), false);
-    std::unordered_set<int> stampedElsewhere; // numbers the table does not hold
     for (size_t i = 0; i < pages.size(); ++i) {
         stamper.pageMet();
         const int num = pages[i].objectNumber;
-        if (!stamper.selects(static_cast<int>(i)))
+        if (!pages[i].firstOccurrence || !stamper.selects(static_cast<int>(i)))
             continue;
-        if (num >= 0 && static_cast<size_t>(num) < stamped.size()) {
-            if (stamped[static_cast<size_t>(num)])
-                continue;
-            stamped[static_cast<size_t>(num)] = true;
-        } else if (!stampedElsewhere.insert(num).second) {
-            continue;
-        }
         std::string text = std::move(pages[i].text);
         if (text.empty())
             text = m_input.reader().text(num);

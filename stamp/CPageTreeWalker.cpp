@@ -322,6 +322,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
 {
     const int64_t maxVisits = kVisitsPerObject * m_xref.recordCount() + 16;
     int64_t visits = 0;
+    m_listed.clear();
     m_rootCount.clear();
     m_rootCount.setNull();
 
@@ -401,7 +402,13 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
 void CPageTreeWalker::keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages)
 {
     pages.push_back(makePage(num, parent, node));
-    if (node.laidOut && node.text.size() <= m_textBudget) {
+    if (num >= 0 && num < m_xref.recordCount()) {
+        if (m_listed.empty())
+            m_listed.resize(static_cast<size_t>(m_xref.recordCount()), false);
+        pages.back().firstOccurrence = !m_listed[static_cast<size_t>(num)];
+        m_listed[static_cast<size_t>(num)] = true;
+    }
+    if (pages.back().firstOccurrence && node.laidOut && node.text.size() <= m_textBudget) {
         m_textBudget -= node.text.size();
         pages.back().text = std::move(node.text);
     }

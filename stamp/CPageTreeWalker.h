@@ -87,7 +87,7 @@ private:
     bool isTreeNode(const CNode& node) const;
     // Whether `node` says it is a page (/Type /Page).
     bool isPage(const CNode& node) const;
-    // Records page `num` (its text too, within the budget).
+    // Records page `num` (its text too, within the budget, at its first place).
     void keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages);
     // The kids a node lists, by object number.
     std::vector<int> kidsOf(const CNode& node) const;
@@ -101,4 +101,5 @@ private:
     CXrefTable& m_xref;
     CPdfObject m_rootCount;
     size_t m_textBudget = kPageTextBudget;
+    std::vector<bool> m_listed; // by object number: a page recorded already
 };

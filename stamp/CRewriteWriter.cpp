@@ -80,10 +80,11 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
     m_records.reserve(m_records.size() + 2 * pages.size() + 16); // two streams per page, and a few more
     if (m_written)
         m_written->reserve(m_records.size() + 2 * pages.size()); // the input's objects, and two streams per page
+    // Each page object is written at its first place in the tree.
     std::vector<int> firstPage(input.size(), -1);
-    for (size_t j = pages.size(); j-- > 0;) {
-        int num = pages[j].objectNumber;
-        if (num >= 0 && num < count)
+    for (size_t j = 0; j < pages.size(); ++j) {
+        const int num = pages[j].objectNumber;
+        if (pages[j].firstOccurrence && num >= 0 && num < count)
             firstPage[static_cast<size_t>(num)] = static_cast<int>(j);
     }
 

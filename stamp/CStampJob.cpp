@@ -154,10 +154,8 @@ CStampResult CStampJob::planFile(bool pass)
     CStampDraw draw;
     draw.orientation = image->orientation();
     const CStampPainter painter(m_settings, image->width(), image->height(), CResourceNames(), draw);
-    // A page the tree names twice is written, and stamped, once.
-    std::set<int> seen;
     for (size_t index = 0; index < pages.size(); ++index) {
-        if (!seen.insert(pages[index].objectNumber).second || !m_settings.selectsPage(static_cast<int>(index)))
+        if (!pages[index].firstOccurrence || !m_settings.selectsPage(static_cast<int>(index)))
             continue;
         m_reporter.pagePlaced(static_cast<int>(index) + 1, painter.displayedRect(pages[index]));
         ++result.pagesStamped;

@@ -90,3 +90,43 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
               replaced(c.expected, {{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}}));
 }
 INSTANTIATE_TEST_SUITE_P(Texts, PageRewrite, ::testing::ValuesIn(kRewrites), kRowName);
+
+namespace {
+
+// A page the tree lists twice (Kids [3 0 R 3 0 R]) is one object, stamped at
+// its first place when that place is selected: the same pages by either
+// writer and in a dry run.
+struct ListedTwiceCase {
+    const char* name;
+    bool incremental;
+    bool dryRun;
+    int page; // the one page selected (-s and -e)
+    int stamped;
+};
+void PrintTo(const ListedTwiceCase& c, std::ostream* os) { *os << c.name; }
+class PageListedTwice : public LoadedPdf, public ::testing::WithParamInterface<ListedTwiceCase> {};
+
+} // namespace
+
+TEST_P(PageListedTwice, IsStampedAtItsFirstPlace)
+{
+    const ListedTwiceCase& c = GetParam();
+    b.set(2, "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
+    b.setStream(4, "", "q Q\n");
+    vtest::writeFile(path, b.build());
+    CStampSettings settings;
+    settings.inputPath = path;
+    settings.outputPath = dir.file("out.pdf");
+    settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
+    settings.incremental = c.incremental;
+    settings.startPage = settings.endPage = c.page;
+    CReporter reporter; // says nothing
+    CStampJob job(settings, reporter, repairs);
+    EXPECT_EQ((c.dryRun ? job.planFile() : job.stampFile()).pagesStamped, c.stamped);
+}
+INSTANTIATE_TEST_SUITE_P(Runs, PageListedTwice,
+                         ::testing::Values(ListedTwiceCase{"RewriteAtTheSecondPlace", false, false, 2, 0},
+                                           ListedTwiceCase{"UpdateAtTheSecondPlace", true, false, 2, 0},
+                                           ListedTwiceCase{"DryRunAtTheSecondPlace", false, true, 2, 0}),
+                         kRowName);
