@@ -164,8 +164,19 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
     output.write(dict);
     m_writer.endNewObject(annotation);
 
-    if (m_rewriter.addAnnotation(pageText, page.objectNumber, page, annotation))
+    if (m_rewriter.addAnnotation(pageText, page.objectNumber, page, annotation, annotsShared(page)))
         ++m_stamped;
     else
         m_notAnnotated.push_back(pageIndex + 1);
+}
+
+bool CPageStamper::annotsShared(const CPageRecord& page)
+{
+    if (!page.annots.present || page.annots.type != PDF_REF)
+        return false;
+    if (m_annotsUsers.empty())
+        for (const CPageRecord& other : m_pages)
+            if (other.firstOccurrence && other.annots.present && other.annots.type == PDF_REF)
+                ++m_annotsUsers[other.annots.num];
+    return m_annotsUsers[page.annots.num] > 1;
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "stamp/CContentReader.h"
@@ -68,6 +69,8 @@ private:
     };
 
     void annotate(int pageIndex, const std::string& pageText);
+    // Whether another page names the /Annots array object `page` names.
+    bool annotsShared(const CPageRecord& page);
     // The content of the stream after page `page`'s own.
     const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame);
     const std::string& prefixContent(const CStampFrame& frame);
@@ -86,6 +89,7 @@ private:
     int m_imageNum;
     int m_stateNum;
     std::vector<int> m_notAnnotated;
+    std::unordered_map<int, int> m_annotsUsers; // /Annots object number -> pages that name it
     int m_pagesMet = 0;
     int m_stamped = 0;
     // Alternating page sizes and a few rotations need more than one.

@@ -223,9 +223,11 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, c
         writer->begin();
         std::vector<CPageRecord> pages;
         CStampResult result;
-        // An update writes only the selected pages: the walk ends at the last of them.
-        const size_t stopAfter = plan.update && m_settings.endPage >= 0 ? static_cast<size_t>(m_settings.endPage)
-                                                                         : SIZE_MAX;
+        // An update writes only the selected pages: the walk ends at the last
+        // of them, unless annotations must know every page that shares an /Annots array.
+        const size_t stopAfter = plan.update && !plan.annotation && m_settings.endPage >= 0
+                                     ? static_cast<size_t>(m_settings.endPage)
+                                     : SIZE_MAX;
         result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages, stopAfter);
         const CResourceNames names = memory.drawResourceNames(m_settings.resourceNumber);
         const std::string verticalName = vertical ? memory.drawResourceNames(m_settings.resourceNumber).image : "";

@@ -11,14 +11,17 @@
 namespace {
 
 // Objects written byte for byte besides catalog 1 and root node 2 (which
-// lists page 3); the text of object `checked` expected in the output, where
-// {G} {I} {P} {S} stand for the numbers of the graphics state, the image,
-// the prefix and the stamp stream.
+// lists page 3, unless a row gives its own); the text of object `checked`
+// expected in the output, where {G} {I} {P} {S} stand for the numbers of the
+// graphics state, the image, the prefix and the stamp stream (with
+// `annotatePageOne`, an update that adds the stamp to page 1 alone as an
+// annotation: its appearance and annotation).
 struct RewriteCase {
     const char* name;
     std::map<int, std::string> objects;
     int checked;
     std::string expected;
+    bool annotatePageOne = false;
 };
 
 const std::string kStream = "<< /Length 2 >>\nstream\nq\n\nendstream";
@@ -52,6 +55,13 @@ const RewriteCase kRewrites[] = {
     // A reference to nothing is null: ours replace it.
     {"ResourcesNamingNothing", {{3, "<</Contents 4 0 R/Resources 70 0 R>>"}, {4, kStream}},
      3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources << /XObject << /Im7 {I} 0 R >> /ExtGState << /GS7 {G} 0 R >> >>>>\nendobj\n"},
+    // Pages that share an /Annots array each get their own, also when the
+    // pages after the last one stamped are not walked: the shared one would
+    // give every page every page's stamp.
+    {"SharedAnnotsArrayStaysPerPage",
+     {{2, "<</Type/Pages/Kids [3 0 R 4 0 R]/Count 2>>"}, {3, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"},
+      {4, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"}, {8, "<</Type/Annot/Subtype/Text/Rect [0 0 9 9]>>"}, {9, "[8 0 R]"}},
+     3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Annots [8 0 R {S} 0 R ]>>\nendobj\n", true},
     {"XObjectNamingNothing", {{3, "<</Contents 4 0 R/Resources <</XObject 70 0 R>>>>"}, {4, kStream}},
      3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
 };
@@ -82,6 +92,10 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
     settings.outputPath = dir.file("out.pdf");
     settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
     settings.resourceNumber = 7;
+    if (c.annotatePageOne) {
+        settings.annotation = settings.incremental = true;
+        settings.endPage = 1;
+    }
     CReporter reporter; // says nothing
     CStampJob(settings, reporter, repairs).stampFile();
 
