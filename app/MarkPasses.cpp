@@ -88,7 +88,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
                     settings.corners.reset(index);
             settings.corners.set(cornerMarkIndex(box, kPassOrder[pass]));
             settings.imagePath = images[pass < 4 ? 0 : 1];
-            result = CStampJob(settings, reporter, repairs).planFile(true);
+            result = CStampJob(settings, reporter, repairs).planPass(pass == 0);
         }
         return result;
     }

@@ -134,14 +134,18 @@ CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
     return plan;
 }
 
-CStampResult CStampJob::planFile(bool pass)
+CStampResult CStampJob::planFile() { return planRun(false, true); }
+
+CStampResult CStampJob::planPass(bool first) { return planRun(true, first); }
+
+CStampResult CStampJob::planRun(bool pass, bool decides)
 {
     std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
     if (!pass)
         m_reporter.inputOpened(m_settings.inputPath);
     CInputDocument input(std::move(file), m_repairs, m_settings.password);
     // Refused for real, refused in a dry run too.
-    const CPlan plan = pass ? CPlan() : this->plan(input);
+    const CPlan plan = decides ? this->plan(input) : CPlan();
     if (!m_settings.imagePath)
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
     const std::unique_ptr<CStampImage> image = CStampImage::open(*m_settings.imagePath);

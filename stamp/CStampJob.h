@@ -41,10 +41,14 @@ public:
     // Writes the settings' output from their input and image; throws
     // CPdfException, and then leaves nothing behind.
     CStampResult stampFile();
-    // A dry run: reads the input and the image and places the stamp on the
-    // pages a run would stamp, telling the reporter each, and writes
-    // nothing. `pass`: one of a marks run's passes, which report the file as a whole.
-    CStampResult planFile(bool pass = false);
+    // A dry run: reads the input and the image, refuses what a run would
+    // refuse, and places the stamp on the pages a run would stamp, telling
+    // the reporter each; writes nothing.
+    CStampResult planFile();
+    // The dry run of one of a marks run's passes, which report the file as a
+    // whole. The first decides, as the marks run does before its passes,
+    // whether the file may be stamped.
+    CStampResult planPass(bool first);
     // One of the runs a marks run chains over a file: `memory` is what the
     // chain's runs share. With `intermediate`, the output is a new private
     // file beside the settings' output, which writtenPath() names.
@@ -71,6 +75,7 @@ private:
         std::vector<std::string> warnings;
     };
     CPlan plan(CInputDocument& input) const;
+    CStampResult planRun(bool pass, bool decides);
     CStampResult run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage);
 
     const CStampSettings& m_settings;
