@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "stamp/CContentReader.h"
+#include "stamp/COutputWriter.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/CPageRewriter.h"
-#include "stamp/CPassMemory.h"
+#include "stamp/CResourceNames.h"
 
 class CInputDocument;
-class COutputWriter;
 class CReporter;
 class CStampPainter;
 struct CStampSettings;

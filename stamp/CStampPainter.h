@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "stamp/CPassMemory.h"
+#include "stamp/CResourceNames.h"
 #include "stamp/StampObjects.h"
 #include "stamp/StampPlacement.h"
 
