@@ -99,7 +99,7 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
     CReporter reporter; // says nothing
     CStampJob(settings, reporter, repairs).stampFile();
 
-    CInputDocument output(dir.file("out.pdf"), repairs);
+    CInputDocument output(CFileSource::open(dir.file("out.pdf")), repairs);
     EXPECT_EQ(output.reader().text(c.checked),
               replaced(c.expected, {{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}}));
 }
