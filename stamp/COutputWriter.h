@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -45,6 +46,12 @@ protected:
     // `written`, when given, learns where the run's own objects stand (a mark
     // pass tells the next one).
     COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written);
+
+    // The trailer entries the output takes over from the input's, each
+    // ending in a line end: /Root, /Info, an encrypted input's /Encrypt, and
+    // its /ID, on which the key depends. With `keepIdentity` (an update is
+    // the same file), the /ID of any input.
+    std::string trailerEntries(bool keepIdentity) const;
 
     COutputFile& m_output;
     CInputDocument& m_input;

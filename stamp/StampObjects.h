@@ -85,8 +85,9 @@ std::string formatText(const char* format, ...) VELLICO_PRINTF_FORMAT;
 // Appends numbers as printf's "%lld" and "%.<precision>f" write them (both
 // give the exactly rounded decimal), without printf's cost on hot paths.
 void appendInteger(std::string& text, long long value);
-// As printf's "%0<width>d" writes `value`: zeros in front, after a minus sign.
-void appendZeroPadded(std::string& text, int value, int width);
+// Writes `value` as `width` decimal digits, zeros in front, ending before
+// `end`: a field of a cross-reference table's entry, as printf's "%0<width>u" writes it.
+void writeZeroPadded(char* end, uint32_t value, int width);
 void appendFixed(std::string& text, double value, int precision);
 // " N 0 R " and the like: `before`, the number, then `after`.
 std::string referenceText(const char* before, long long num, const char* after);
