@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -61,6 +62,25 @@ void COutputWriter::writeChangedObject(int num, int gen, std::string_view text)
         record.type = XREF_IN_FILE;
     }
     m_output.write(text);
+}
+
+int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp)
+{
+    const int num = beginNewObject();
+    std::string encrypted;
+    if (const CSecurityHandler* security = m_input.xref().securityHandler()) {
+        encrypted = security->encryptStream(num, 0, data);
+        data = encrypted;
+    }
+    char digits[24];
+    m_output.write(head);
+    m_output.write(digits,
+                   static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, data.size()).ptr - digits));
+    m_output.write(tail);
+    m_output.write(data);
+    m_output.write("\nendstream\nendobj\n");
+    endNewObject(num, stamp);
+    return num;
 }
 
 std::string COutputWriter::trailerEntries(bool keepIdentity) const

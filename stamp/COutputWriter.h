@@ -39,6 +39,13 @@ public:
     void endNewObject(int num, bool stamp = false);
     // Writes `text`, the whole new text of input object `num` of generation `gen`.
     void writeChangedObject(int num, int gen, std::string_view text);
+    // Writes a new stream object of `data`, encrypted for its number when the
+    // input is encrypted: the number, `head` (" 0 obj" to the /Length
+    // value), the length, `tail` (from there through "stream" and its line
+    // end), the data and "endstream". Returns the number.
+    int writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp = false);
+    // The number the next new object gets.
+    int nextNumber() const { return static_cast<int>(m_records.size()); }
 
     COutputFile& output() const { return m_output; }
 

@@ -74,8 +74,6 @@ private:
     // The content of the stream after page `page`'s own.
     const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame);
     const std::string& prefixContent(const CStampFrame& frame);
-    // Writes the stream object `num`, whose number is written, with `content`.
-    void writeStream(int num, const std::string& content);
 
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pages;
@@ -97,5 +95,4 @@ private:
     size_t m_nextMemo = 0;
     int m_prefixSaves = -1; // what m_prefix was made for
     std::string m_prefix;
-    std::string m_digits; // scratch
 };

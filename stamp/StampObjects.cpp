@@ -96,16 +96,6 @@ std::string formatGraphicsStateObject(float opacity)
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
-std::string formatStreamObject(const std::string& data)
-{
-    std::string object = " 0 obj\n<<\n/Length ";
-    appendInteger(object, static_cast<long long>(data.size()));
-    object += " \n>>\nstream\n";
-    object += data;
-    object += "\nendstream\nendobj\n";
-    return object;
-}
-
 std::string formatPrefixContent(const CStampFrame& frame)
 {
     // "q q q q\n": two bytes a save.
@@ -116,8 +106,6 @@ std::string formatPrefixContent(const CStampFrame& frame)
     content += "q\n";
     return content;
 }
-
-std::string formatPrefixStream(const CStampFrame& frame) { return formatStreamObject(formatPrefixContent(frame)); }
 
 void orientationMatrix(int orientation, int matrix[6])
 {
@@ -130,13 +118,6 @@ void orientationMatrix(int orientation, int matrix[6])
     const int index = orientation >= 1 && orientation <= 8 ? orientation - 1 : 0;
     for (int i = 0; i < 6; ++i)
         matrix[i] = kMatrices[index][i];
-}
-
-std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height, const CStampFrame& frame,
-                              const CStampDraw& draw)
-{
-    return formatStreamObject(formatStampContent(gsName, imName, x, y, angle, width, height, frame, draw));
 }
 
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,

@@ -47,21 +47,13 @@ struct CStampDraw {
 // `orientation` shows it; the identity for 1 and anything out of range.
 void orientationMatrix(int orientation, int matrix[6]);
 
-// A stream object's text after its number: /Length, then `data`.
-std::string formatStreamObject(const std::string& data);
-
-// The content stream run before a page's own content: it saves the graphics state.
-std::string formatPrefixStream(const CStampFrame& frame = CStampFrame());
+// The content of the stream run before a page's own content: it saves the graphics state.
 std::string formatPrefixContent(const CStampFrame& frame = CStampFrame());
 
-// The content stream run after a page's own content: restore, then draw the
-// image `imName` with opacity state `gsName`, scaled to width x height,
-// rotated by `angle` degrees around its lower-left corner placed at (x, y).
-// `draw` adds the orientation and the artifact marking.
-std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
-                              const CStampDraw& draw = CStampDraw());
-// Its content alone, for a stream object that encrypts it.
+// The content of the stream run after a page's own content: restore, then
+// draw the image `imName` with opacity state `gsName`, scaled to width x
+// height, rotated by `angle` degrees around its lower-left corner placed at
+// (x, y). `draw` adds the orientation and the artifact marking.
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
                                float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
                                const CStampDraw& draw = CStampDraw());
