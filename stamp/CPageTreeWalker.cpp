@@ -414,19 +414,41 @@ void CPageTreeWalker::keepPage(int num, const CInherited& parent, CNode& node, s
     }
 }
 
-int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter)
+int CPageTreeWalker::pagesRoot() const
 {
-    pages.clear();
     CPdfObject catalog;
     m_xref.fetchObject(m_xref.rootNum(), m_xref.rootGen(), catalog);
     CPdfObject root;
     if (catalog.type() == PDF_DICT)
         catalog.dictValue()->getValueUnresolved("Pages", root);
-    if (root.type() != PDF_REF) {
+    return root.type() == PDF_REF ? root.refNum() : -1;
+}
+
+int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter)
+{
+    pages.clear();
+    const int root = pagesRoot();
+    if (root < 0) {
         // No tree: a document without pages, copied as it stands.
         m_xref.repairLog().noPageTree();
         return 0;
     }
-    walk(root.refNum(), pages, stopAfter);
+    walk(root, pages, stopAfter);
     return m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : static_cast<int>(pages.size());
+}
+
+int CPageTreeWalker::countDocument()
+{
+    const int root = pagesRoot();
+    if (root >= 0) {
+        CNode node;
+        readNode(root, node);
+        CPdfObject count;
+        if (isDictionary(node) && !isPage(node))
+            resolvedEntry(node, "Count", count);
+        if (count.type() == PDF_INT)
+            return count.intValue();
+    }
+    std::vector<CPageRecord> pages;
+    return walkDocument(pages);
 }

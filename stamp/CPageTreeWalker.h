@@ -35,6 +35,9 @@ public:
     // the root's /Count when it is an integer, else the pages found. A
     // catalog without a tree gives none, recorded as a repair.
     int walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
+    // The page count walkDocument gives, without the walk when the root is
+    // a node whose /Count is an integer.
+    int countDocument();
     // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }
 
@@ -70,6 +73,8 @@ private:
         CInherited inherited;
     };
 
+    // The root node the catalog's /Pages names; -1 when it names none.
+    int pagesRoot() const;
     // Reads object `num`: from its text when that serves (as its head was
     // scanned when plain, else by a shallow parse), else by fetching it.
     void readNode(int num, CNode& node);

@@ -71,8 +71,7 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
         throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
     reporter.countingPages(path);
     CInputDocument input(std::move(file), repairs, settings.password);
-    std::vector<CPageRecord> pages;
-    return CPageTreeWalker(input.reader()).walkDocument(pages);
+    return CPageTreeWalker(input.reader()).countDocument();
 }
 
 CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
