@@ -1,7 +1,6 @@
 #include "stamp/CStampJob.h"
 
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "load/CFileSource.h"
@@ -21,13 +20,11 @@
 #include "stamp/CStampImage.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
+#include "stamp/CWritePlan.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
 
 namespace {
-
-const char* const kSignedWarning =
-    "the file is signed; stamped by an incremental update, which keeps its signatures valid for the revisions they sign";
 
 std::string pageList(const std::vector<int>& pages)
 {
@@ -74,63 +71,18 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
     return CPageTreeWalker(input.reader()).countDocument();
 }
 
-CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
+CWritePlan CStampJob::plan(CInputDocument& input) const
 {
-    const std::string& path = m_settings.inputPath;
-    CPlan plan;
-    plan.update = m_settings.incremental;
-    plan.annotation = m_settings.annotation;
-    if (m_settings.annotation && m_settings.marks)
-        throw CPdfException(CPdfException::EKind::UsageError,
-                            "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
-
     const CSignatureFindings found = CSignatureCheck(input.xref(), input.file().size()).inspect();
-    plan.warnings = found.doubts;
-    // What was read the careful way explains a refusal too.
-    if (found.certification == 1 || found.certification == 2 || (found.certification == 3 && m_settings.marks))
-        for (const std::string& doubt : found.doubts)
-            m_reporter.warning(doubt);
-    if (found.certification == 1 || found.certification == 2)
-        throw CPdfException::formatted(
-            CPdfException::EKind::Permissions,
-            found.certification == 1
-                ? "\nPDF file is certified, and its certification (no changes) forbids changing the pages: '%s'\n"
-                : "\nPDF file is certified, and its certification (form filling and signing only) forbids changing "
-                  "the pages: '%s'\n",
-            path);
-    if (found.certification == 3) {
-        if (m_settings.marks)
-            throw CPdfException::formatted(CPdfException::EKind::Permissions,
-                                           "\nPDF file is certified, and its certification allows annotations only; "
-                                           "marks are page content, so they cannot be added: '%s'\n",
-                                           path);
-        plan.update = true;
-        plan.annotation = true;
-        plan.warnings.push_back("the file is certified to allow annotations only; the stamp is added as a stamp "
-                                "annotation in an incremental update, which keeps the certification valid");
-    } else if (found.isSigned()) {
-        plan.update = true;
-        plan.warnings.push_back(kSignedWarning);
-    } else if (found.appendOnly) {
-        plan.update = true;
-        plan.warnings.push_back("the form asks that changes be appended (/SigFlags AppendOnly); stamped by an "
-                                "incremental update");
+    try {
+        return CWritePlan::decide(m_settings, found, input.xref().rebuilt(), m_settings.inputPath);
+    } catch (const CPdfException& refusal) {
+        // What was read the careful way explains a refusal for what the file allows.
+        if (refusal.kind() == CPdfException::EKind::Permissions)
+            for (const std::string& doubt : found.doubts)
+                m_reporter.warning(doubt);
+        throw;
     }
-    // A rebuilt table lists objects no section of the file lists: an update
-    // would lead readers back to the sections that could not be read.
-    if (plan.update && input.xref().rebuilt()) {
-        if (found.isSigned() || found.certification > 0)
-            throw CPdfException::formatted(CPdfException::EKind::Damaged,
-                                           "\nPDF file is signed, but its cross-reference data is damaged and was "
-                                           "rebuilt, so it cannot be updated incrementally: its signatures could not "
-                                           "be kept: '%s'\n",
-                                           path);
-        throw CPdfException::formatted(CPdfException::EKind::Damaged,
-                                       "\nPDF file's cross-reference data is damaged and was rebuilt, so it cannot "
-                                       "be updated incrementally: '%s'\n",
-                                       path);
-    }
-    return plan;
 }
 
 CStampResult CStampJob::planFile() { return planRun(false, true); }
@@ -144,7 +96,7 @@ CStampResult CStampJob::planRun(bool pass, bool decides)
         m_reporter.inputOpened(m_settings.inputPath);
     CInputDocument input(std::move(file), m_repairs, m_settings.password);
     // Refused for real, refused in a dry run too.
-    const CPlan plan = decides ? this->plan(input) : CPlan();
+    const CWritePlan plan = decides ? this->plan(input) : CWritePlan();
     if (!m_settings.imagePath)
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
     const std::unique_ptr<CStampImage> image = CStampImage::open(*m_settings.imagePath);
@@ -177,7 +129,7 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, c
             m_reporter.inputOpened(m_settings.inputPath);
         CInputDocument input(std::move(file), m_repairs, m_settings.password);
         // The passes rewrite what the first of them decided to rewrite.
-        const CPlan plan = pass ? CPlan() : this->plan(input);
+        const CWritePlan plan = pass ? CWritePlan() : this->plan(input);
         if (verticalImage && !plan.update)
             return CStampResult();
         // A mark pass reading the previous pass's output already knows where

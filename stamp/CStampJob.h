@@ -1,7 +1,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "stamp/COutputFile.h"
 
@@ -10,6 +9,7 @@ class CPassMemory;
 class CRepairLog;
 class CReporter;
 struct CStampSettings;
+struct CWritePlan;
 
 // What a run did, for the reporter.
 struct CStampResult {
@@ -68,13 +68,10 @@ public:
                           const CStampSettings& settings);
 
 private:
-    // How the run writes, from the settings and what the input says of its signatures.
-    struct CPlan {
-        bool update = false;
-        bool annotation = false;
-        std::vector<std::string> warnings;
-    };
-    CPlan plan(CInputDocument& input) const;
+    // How the run writes, from the settings and what the input says of its
+    // signatures; a refusal for what the file allows is explained by the
+    // doubts of the signature check first.
+    CWritePlan plan(CInputDocument& input) const;
     CStampResult planRun(bool pass, bool decides);
     CStampResult run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage);
 

@@ -266,7 +266,6 @@ INSTANTIATE_TEST_SUITE_P(
     Levels, CertifiedFile,
     testing::Values(
         CertifiedCase{"NoChanges", "1", {}, "certification (no changes) forbids changing the pages"},
-        CertifiedCase{"FormFilling", "2", {}, "certification (form filling and signing only) forbids changing"},
         CertifiedCase{"FormFillingWithoutP", "", {}, "certification (form filling and signing only) forbids"},
         CertifiedCase{"LevelOutOfRangeCountsAsNoChanges", "7", {}, "certification (no changes) forbids"},
         CertifiedCase{"Annotations", "3", {}, ""},
