@@ -8,6 +8,7 @@
 #include "pdf/CPdfDict.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
+#include "stamp/CStampImage.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
 
@@ -81,6 +82,20 @@ int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, 
     m_output.write("\nendstream\nendobj\n");
     endNewObject(num, stamp);
     return num;
+}
+
+COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, const CStampImage& image,
+                                                                const CStampImage* verticalImage)
+{
+    CSharedObjects shared;
+    shared.state = beginNewObject();
+    m_output.write(formatGraphicsStateObject(static_cast<float>(opacity)));
+    endNewObject(shared.state);
+    const CSecurityHandler* security = m_input.xref().securityHandler();
+    shared.image = image.write(*this, security);
+    if (verticalImage)
+        shared.verticalImage = verticalImage->write(*this, security);
+    return shared;
 }
 
 std::string COutputWriter::trailerEntries(bool keepIdentity) const

@@ -9,6 +9,7 @@
 class CInputDocument;
 class COutputFile;
 class CPageStamper;
+class CStampImage;
 class CWrittenObjects;
 
 // Puts a run's objects into its output, and decides where each goes: what
@@ -19,6 +20,13 @@ class CWrittenObjects;
 // begin, the new objects every page shares, writeObjects, finish.
 class COutputWriter {
 public:
+    // The numbers of the objects every stamped page names.
+    struct CSharedObjects {
+        int state = 0;
+        int image = 0;
+        int verticalImage = 0; // a marks update's second image; 0 when none
+    };
+
     virtual ~COutputWriter();
     COutputWriter(const COutputWriter&) = delete;
     COutputWriter& operator=(const COutputWriter&) = delete;
@@ -44,6 +52,9 @@ public:
     // value), the length, `tail` (from there through "stream" and its line
     // end), the data and "endstream". Returns the number.
     int writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp = false);
+    // Writes the objects every stamped page names: the graphics state of
+    // `opacity` percent, then `image` and a marks update's `verticalImage`.
+    CSharedObjects writeSharedObjects(int opacity, const CStampImage& image, const CStampImage* verticalImage);
     // The number the next new object gets.
     int nextNumber() const { return static_cast<int>(m_records.size()); }
 

@@ -23,13 +23,12 @@ constexpr std::string_view kContentTail = " \n>>\nstream\n";
 CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
                            COutputWriter& writer, CReporter& reporter, const CStampPainter& painter,
                            const CNewObjects& objects, std::function<bool(int)> earlierStamp, EKind kind)
-    : m_settings(settings), m_pages(pages), m_input(input), m_writer(writer), m_reporter(reporter),
-      m_painter(painter),
+    : m_settings(settings), m_pages(pages), m_input(input), m_writer(writer), m_reporter(reporter), m_painter(painter),
       m_contents(input.reader(), CContentReader::budgetFor(input.file().size()), std::move(earlierStamp)),
-      m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image, objects.imageNum,
-                                         objects.names.state, objects.stateNum, objects.verticalImage,
-                                         objects.verticalImageNum}),
-      m_kind(kind), m_imageNum(objects.imageNum), m_stateNum(objects.stateNum)
+      m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image,
+                                         objects.numbers.image, objects.names.state, objects.numbers.state,
+                                         objects.verticalImage, objects.numbers.verticalImage}),
+      m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state)
 {
 }
 

@@ -22,12 +22,13 @@ struct CStampSettings;
 // rewritten to run between them and to name the run's image and state.
 class CPageStamper {
 public:
+    // The objects every stamped page names: the run's names for its image
+    // and graphics state, the name of a marks update's second image (empty
+    // when none), and the objects' numbers.
     struct CNewObjects {
-        const CResourceNames& names;
-        int imageNum;
-        int stateNum;
-        const std::string& verticalImage; // a marks update's second image; empty when none
-        int verticalImageNum;
+        CResourceNames names;
+        std::string verticalImage;
+        COutputWriter::CSharedObjects numbers;
     };
     // What each selected page gets.
     enum class EKind {
