@@ -5,7 +5,6 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
-#include "pdf/CPdfException.h"
 #include "pdf/CPdfObject.h"
 
 namespace {
@@ -36,13 +35,8 @@ void CSignatureCheck::resolve(const CPdfObject& value, CPdfObject& out)
         out.assign(value);
         return;
     }
-    try {
-        m_xref.fetchObject(value.refNum(), value.refGen(), out);
-    } catch (const CPdfException&) {
-        // What cannot be parsed reads as nothing; the callers treat nothing carefully.
-        out.clear();
-        out.setNull();
-    }
+    // What cannot be parsed reads as nothing; the callers treat nothing carefully.
+    m_xref.fetchObjectOrNull(value.refNum(), value.refGen(), out);
 }
 
 bool CSignatureCheck::firstVisit(const CPdfObject& value, std::set<int>& visited)
@@ -54,11 +48,7 @@ CSignatureFindings CSignatureCheck::inspect()
 {
     m_findings = CSignatureFindings();
     CPdfObject catalog;
-    try {
-        m_xref.fetchObject(m_xref.rootNum(), m_xref.rootGen(), catalog);
-    } catch (const CPdfException&) {
-        return m_findings;
-    }
+    m_xref.fetchObjectOrNull(m_xref.rootNum(), m_xref.rootGen(), catalog);
     CPdfDict* dict = dictOf(catalog);
     if (!dict)
         return m_findings;
