@@ -283,9 +283,8 @@ CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, c
     return result;
 }
 
-CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const CNode& node) const
+void CPageTreeWalker::makePage(CPageRecord& page, int num, const CInherited& parent, const CNode& node) const
 {
-    CPageRecord page;
     page.objectNumber = num;
     // Crop box: the page's own, the nearest ancestor's, then the media box
     // the same way, then US Letter. Trim box: the page's own, else the crop box.
@@ -315,7 +314,6 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const C
         page.annots = storedEntry(node.layout, "Annots");
     }
     page.inheritedResources = parent.resources;
-    return page;
 }
 
 void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter)
@@ -401,7 +399,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
 
 void CPageTreeWalker::keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages)
 {
-    pages.push_back(makePage(num, parent, node));
+    makePage(pages.emplace_back(), num, parent, node);
     if (num >= 0 && num < m_xref.recordCount()) {
         if (m_listed.empty())
             m_listed.resize(static_cast<size_t>(m_xref.recordCount()), false);

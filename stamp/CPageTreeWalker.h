@@ -98,7 +98,8 @@ private:
     std::vector<int> kidsOf(const CNode& node) const;
     // The attributes `node` sets, on top of what its parent passed on.
     CInherited inherit(const CInherited& parent, const CNode& node) const;
-    CPageRecord makePage(int num, const CInherited& parent, const CNode& node) const;
+    // Fills `page`, a new record, for page `num`.
+    void makePage(CPageRecord& page, int num, const CInherited& parent, const CNode& node) const;
     // The value of `key` in `node`'s dictionary, a reference resolved.
     void resolvedEntry(const CNode& node, const char* key, CPdfObject& out) const;
 

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "stamp/JpegHeader.h"
@@ -34,19 +33,6 @@ void appendInteger(std::string& text, long long value)
     char digits[24];
     auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     text.append(digits, static_cast<size_t>(end - digits));
-}
-
-void writeZeroPadded(char* end, uint32_t value, int width)
-{
-    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                                     "8081828384858687888990919293949596979899";
-    for (; width >= 2; width -= 2, value /= 100) {
-        end -= 2;
-        std::memcpy(end, kPairs + 2 * (value % 100), 2);
-    }
-    if (width == 1)
-        *--end = static_cast<char>('0' + value % 10);
 }
 
 void appendFixed(std::string& text, double value, int precision)

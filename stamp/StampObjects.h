@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 struct JpegInfo;
@@ -78,8 +79,20 @@ std::string formatText(const char* format, ...) VELLICO_PRINTF_FORMAT;
 // give the exactly rounded decimal), without printf's cost on hot paths.
 void appendInteger(std::string& text, long long value);
 // Writes `value` as `width` decimal digits, zeros in front, ending before
-// `end`: a field of a cross-reference table's entry, as printf's "%0<width>u" writes it.
-void writeZeroPadded(char* end, uint32_t value, int width);
+// `end`: a field of a cross-reference table's entry, as printf's "%0<width>u"
+// writes it. Inline: a table writes two for every object.
+inline void writeZeroPadded(char* end, uint32_t value, int width)
+{
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                     "8081828384858687888990919293949596979899";
+    for (; width >= 2; width -= 2, value /= 100) {
+        end -= 2;
+        std::memcpy(end, kPairs + 2 * (value % 100), 2);
+    }
+    if (width == 1)
+        *--end = static_cast<char>('0' + value % 10);
+}
 void appendFixed(std::string& text, double value, int precision);
 // " N 0 R " and the like: `before`, the number, then `after`.
 std::string referenceText(const char* before, long long num, const char* after);
