@@ -89,7 +89,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
         reporter.planBegun(std::string(), finalOutput);
         for (int pass = 0; pass < 8; ++pass) {
             preparePass(settings, box, pass, images);
-            result = CStampJob(settings, reporter, repairs).planFile(true);
+            result = CStampJob(settings, reporter, repairs).planPass(pass == 0);
         }
         return result;
     }

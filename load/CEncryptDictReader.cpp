@@ -1,26 +1,11 @@
 #include "load/CEncryptDictReader.h"
 
+#include "load/CFetchScope.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
-
-namespace {
-
-// Counts a fetch for as long as it lasts, however it ends.
-class CFetchScope {
-public:
-    explicit CFetchScope(int& depth) : m_depth(depth) { ++m_depth; }
-    ~CFetchScope() { --m_depth; }
-    CFetchScope(const CFetchScope&) = delete;
-    CFetchScope& operator=(const CFetchScope&) = delete;
-
-private:
-    int& m_depth;
-};
-
-} // namespace
 
 CEncryptDictReader::CEncryptDictReader(CXrefTable& xref) : m_xref(xref) {}
 
@@ -96,8 +81,8 @@ std::string CEncryptDictReader::valueText(const CPdfEntryLayout& entry)
 
 void CEncryptDictReader::fetchObject(int num, int gen, CPdfObject& out)
 {
-    if (m_depth < kMaxChain) {
-        CFetchScope scope(m_depth);
+    if (static_cast<int>(m_fetching.size()) < kMaxChain) {
+        CFetchScope scope(m_fetching, num);
         try {
             if (readObject(num, gen, out))
                 return;

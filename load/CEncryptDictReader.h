@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfObject.h"
@@ -44,5 +45,5 @@ private:
     bool parseObject(int num, int gen, CPdfObject& out, CPdfDictLayout* layout, int64_t& begin, int64_t& end);
 
     CXrefTable& m_xref;
-    int m_depth = 0; // fetches under way
+    std::vector<int> m_fetching; // the numbers being fetched, innermost last
 };

@@ -134,12 +134,7 @@ void CObjectReader::resolvedHeadEntry(const CHeadBytes& bytes, const char* key, 
     if (out.type() != PDF_REF)
         return;
     CPdfObject resolved;
-    try {
-        m_xref.fetchObject(out.refNum(), out.refGen(), resolved);
-    } catch (const CPdfException&) {
-        resolved.clear();
-        resolved.setNull();
-    }
+    m_xref.fetchObjectOrNull(out.refNum(), out.refGen(), resolved);
     out = std::move(resolved);
 }
 

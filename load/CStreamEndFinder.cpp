@@ -17,19 +17,21 @@ CStreamEndFinder::CStreamEndFinder(std::shared_ptr<CFileSource> file, CRepairLog
 bool CStreamEndFinder::find(int num, int64_t keywordEnd, int64_t claimedLength, CPdfStreamEnd& end)
 {
     end = CPdfStreamEnd();
-    int64_t nextLine = -1;
-    if (claimedLength >= 0) {
-        nextLine = lineAfter(keywordEnd);
-        if (endsAfter(nextLine, claimedLength, end))
-            return true;
-    }
+    int64_t nextLine = claimedLength >= 0 ? lineAfter(keywordEnd) : -1;
+    if (nextLine >= 0 && endsAfter(nextLine, claimedLength, end))
+        return true;
     // Data on the keyword's own line ("stream q ... Q"), which lenient
-    // readers accept: it starts after the blanks. Its line end is not looked
-    // for unless needed: a line may run far, and the scan meets every keyword.
+    // readers accept: it starts after the blanks.
     const int64_t onLine = dataOnKeywordLine(keywordEnd);
     if (onLine >= 0 && claimedLength >= 0 && endsAfter(onLine, claimedLength, end))
         return true;
-    end.dataBegin = onLine >= 0 ? onLine : nextLine >= 0 ? nextLine : lineAfter(keywordEnd);
+    if (onLine < 0 && nextLine < 0) {
+        // Only blanks stand before the line end: passing them all stays linear.
+        nextLine = lineAfter(keywordEnd, INT64_MAX);
+        if (claimedLength >= 0 && endsAfter(nextLine, claimedLength, end))
+            return true;
+    }
+    end.dataBegin = onLine >= 0 ? onLine : nextLine;
     if (!findEndByKeyword(end))
         return false;
     if (num >= 0)
@@ -48,14 +50,16 @@ std::string_view CStreamEndFinder::bytesAt(int64_t position, char* buffer, size_
     return std::string_view(buffer, m_file->read(position, buffer, count));
 }
 
-int64_t CStreamEndFinder::lineAfter(int64_t keywordEnd)
+int64_t CStreamEndFinder::lineAfter(int64_t keywordEnd, int64_t limit)
 {
     char buffer[kPeek];
-    for (int64_t at = keywordEnd;;) {
+    for (int64_t at = keywordEnd; at - keywordEnd < limit;) {
         const std::string_view bytes = bytesAt(at, buffer, kPeek);
         if (bytes.empty())
             return at; // the file ends on the keyword's line
-        for (size_t i = 0; i < bytes.size(); ++i) {
+        const size_t count =
+            static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(bytes.size()), limit - (at - keywordEnd)));
+        for (size_t i = 0; i < count; ++i) {
             const int64_t position = at + static_cast<int64_t>(i);
             if (bytes[i] == '\n')
                 return position + 1;
@@ -66,8 +70,9 @@ int64_t CStreamEndFinder::lineAfter(int64_t keywordEnd)
                 return position + (crlf ? 2 : 1);
             }
         }
-        at += static_cast<int64_t>(bytes.size());
+        at += static_cast<int64_t>(count);
     }
+    return -1;
 }
 
 int64_t CStreamEndFinder::dataOnKeywordLine(int64_t keywordEnd)

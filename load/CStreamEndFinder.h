@@ -39,12 +39,16 @@ private:
     // another header or the table follows within them in real files, and a
     // bound keeps a file of many such words linear.
     static constexpr size_t kEndobjLook = 256;
+    // Bytes looked at for the line end after a "stream" keyword: writers put
+    // a few blanks before it, and a bound keeps a line of many streams linear.
+    static constexpr int64_t kLineEndLook = 256;
 
     // Up to `count` bytes at `position`: in place in the cache when one block
     // holds them, else copied into `buffer`. Valid until the next read.
     std::string_view bytesAt(int64_t position, char* buffer, size_t count);
-    // After the line end (CR, LF or CR LF) that ends the keyword's line.
-    int64_t lineAfter(int64_t keywordEnd);
+    // After the line end (CR, LF or CR LF) that ends the keyword's line; -1
+    // when none stands within `limit` bytes of the keyword.
+    int64_t lineAfter(int64_t keywordEnd, int64_t limit = kLineEndLook);
     // The first byte after the blanks that follow the keyword, when it is on
     // the keyword's line; -1 when only blanks stand there.
     int64_t dataOnKeywordLine(int64_t keywordEnd);

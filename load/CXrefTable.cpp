@@ -6,6 +6,7 @@
 #include <set>
 
 #include "load/CEncryptDictReader.h"
+#include "load/CFetchScope.h"
 #include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "load/CSecurityHandler.h"
@@ -75,18 +76,6 @@ bool isXrefStream(const CPdfObject& stream)
         dict->getValueUnresolved("Type", type);
     return type.type() == PDF_NAME && type.textString() == "XRef";
 }
-
-// Pops the fetch stack however the fetch ends.
-class CFetchScope {
-public:
-    CFetchScope(std::vector<int>& stack, int num) : m_stack(stack) { m_stack.push_back(num); }
-    ~CFetchScope() { m_stack.pop_back(); }
-    CFetchScope(const CFetchScope&) = delete;
-    CFetchScope& operator=(const CFetchScope&) = delete;
-
-private:
-    std::vector<int>& m_stack;
-};
 
 } // namespace
 
@@ -893,6 +882,16 @@ void CXrefTable::readStreamSubsection(CPdfStream* stream, const int widths[3], i
         record.gen = static_cast<int32_t>(field3);
         record.type = static_cast<EXrefType>(type);
         storeRecord(static_cast<int>(i), record);
+    }
+}
+
+void CXrefTable::fetchObjectOrNull(int num, int gen, CPdfObject& out)
+{
+    try {
+        fetchObject(num, gen, out);
+    } catch (const CPdfException&) {
+        out.clear();
+        out.setNull();
     }
 }
 

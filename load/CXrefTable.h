@@ -113,6 +113,9 @@ public:
     CPdfStream* mainStream() const { return m_stream; }
 
     void fetchObject(int num, int gen, CPdfObject& out) override;
+    // The same, with null for an object that cannot be parsed: for readers
+    // that take what they cannot read for nothing.
+    void fetchObjectOrNull(int num, int gen, CPdfObject& out);
     // The decoded bytes of compressed object `num` inside its object stream;
     // empty when there are none. Valid until the next call.
     std::string_view compressedObjectBytes(int num, int gen);

@@ -1,13 +1,10 @@
 #include "stamp/CIncrementalWriter.h"
 
-#include <unordered_set>
 #include <vector>
 
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
-#include "pdf/CPdfArray.h"
-#include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
@@ -21,17 +18,6 @@ constexpr int64_t kMaxOutputOffset = 0x7FFFFFFF;
 
 // Field widths of the appended cross-reference stream: type, offset, generation.
 constexpr int kStreamWidths[3] = {1, 4, 2};
-
-std::string hexString(const std::string& bytes)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text = "<";
-    for (unsigned char c : bytes) {
-        text += kDigits[c >> 4];
-        text += kDigits[c & 15];
-    }
-    return text + ">";
-}
 
 // Runs of consecutive numbers among `nums` (ascending): first and count.
 std::vector<std::pair<int, int>> subsections(const std::vector<int>& nums)
@@ -69,21 +55,11 @@ void CIncrementalWriter::begin()
 void CIncrementalWriter::writeObjects(CPageStamper& stamper)
 {
     std::vector<CPageRecord>& pages = stamper.pages();
-    // A page the tree lists twice is one object: it is stamped once.
-    std::vector<bool> stamped(static_cast<size_t>(m_input.xref().recordCount()), false);
-    std::unordered_set<int> stampedElsewhere; // numbers the table does not hold
     for (size_t i = 0; i < pages.size(); ++i) {
         stamper.pageMet();
         const int num = pages[i].objectNumber;
-        if (!stamper.selects(static_cast<int>(i)))
+        if (!pages[i].firstOccurrence || !stamper.selects(static_cast<int>(i)))
             continue;
-        if (num >= 0 && static_cast<size_t>(num) < stamped.size()) {
-            if (stamped[static_cast<size_t>(num)])
-                continue;
-            stamped[static_cast<size_t>(num)] = true;
-        } else if (!stampedElsewhere.insert(num).second) {
-            continue;
-        }
         std::string text = std::move(pages[i].text);
         if (text.empty())
             text = m_input.reader().text(num);
@@ -110,59 +86,43 @@ void CIncrementalWriter::finish()
         writeTable(startxref);
 }
 
-std::string CIncrementalWriter::trailerEntries() const
+std::string CIncrementalWriter::updateEntries() const
 {
-    const CXrefTable& xref = m_input.xref();
-    std::string text = formatText("/Root %d %d R\n", xref.rootNum(), xref.rootGen());
-    if (xref.infoNum() != 0)
-        text += formatText("/Info %d %d R\n", xref.infoNum(), xref.infoGen());
-    if (xref.securityHandler())
-        text += xref.encryptEntryText() + "\n";
-    if (!xref.idEntryText().empty()) {
-        text += xref.idEntryText() + "\n";
-    } else if (xref.trailer().type() == PDF_DICT) {
-        // The trailer's strings are never encrypted: its /ID is written as it reads.
-        CPdfObject ids;
-        xref.trailer().dictValue()->getValueUnresolved("ID", ids);
-        if (ids.type() == PDF_ARRAY && ids.arrayValue()->count() == 2) {
-            std::string entry = "/ID [";
-            for (int i = 0; i < 2; ++i) {
-                CPdfObject id;
-                ids.arrayValue()->getItemUnresolved(i, id);
-                if (id.type() != PDF_STRING)
-                    return text;
-                entry += hexString(id.textString());
-            }
-            text += entry + "]\n";
-        }
-    }
-    text += formatText("/Prev %lld\n", static_cast<long long>(xref.newestSectionOffset()));
-    return text;
+    return trailerEntries(true) +
+           formatText("/Prev %lld\n", static_cast<long long>(m_input.xref().newestSectionOffset()));
 }
 
-void CIncrementalWriter::writeTable(int64_t startxref)
+std::vector<std::pair<int, int>> CIncrementalWriter::writtenRuns() const
 {
     std::vector<int> written;
     for (size_t i = 0; i < m_records.size(); ++i)
         if (m_records[i].type == XREF_IN_FILE)
             written.push_back(static_cast<int>(i));
+    return subsections(written);
+}
+
+void CIncrementalWriter::writeTable(int64_t startxref)
+{
+    const std::vector<std::pair<int, int>> runs = writtenRuns();
+    size_t entries = 0;
+    for (const auto& run : runs)
+        entries += static_cast<size_t>(run.second);
     std::string text = "xref\n";
-    text.reserve(32 + 20 * written.size());
-    for (const auto& run : subsections(written)) {
+    text.reserve(32 + 20 * entries);
+    for (const auto& run : runs) {
         appendInteger(text, run.first);
         text += ' ';
         appendInteger(text, run.second);
         text += '\n';
-        // "%010d %05d n\r\n"
         for (int num = run.first; num < run.first + run.second; ++num) {
             const CXrefRecord& record = m_records[static_cast<size_t>(num)];
-            appendZeroPadded(text, record.offset, 10);
-            text += ' ';
-            appendZeroPadded(text, record.gen, 5);
-            text += " n\r\n";
+            char entry[] = "0000000000 00000 n\r\n";
+            writeZeroPadded(entry + 10, static_cast<uint32_t>(record.offset), 10);
+            writeZeroPadded(entry + 16, static_cast<uint32_t>(record.gen), 5);
+            text.append(entry, sizeof entry - 1);
         }
     }
-    text += "trailer\n<<\n/Size " + std::to_string(m_records.size()) + "\n" + trailerEntries();
+    text += "trailer\n<<\n/Size " + std::to_string(m_records.size()) + "\n" + updateEntries();
     text += ">>\nstartxref\n" + std::to_string(startxref) + "\n%%EOF\n";
     m_output.write(text);
 }
@@ -171,12 +131,8 @@ void CIncrementalWriter::writeStream(int64_t startxref)
 {
     // The stream lists itself too.
     const int self = beginNewObject();
-    std::vector<int> written;
-    for (size_t i = 0; i < m_records.size(); ++i)
-        if (m_records[i].type == XREF_IN_FILE)
-            written.push_back(static_cast<int>(i));
     std::string index, rows;
-    for (const auto& run : subsections(written)) {
+    for (const auto& run : writtenRuns()) {
         index += formatText("%s%d %d", index.empty() ? "" : " ", run.first, run.second);
         for (int num = run.first; num < run.first + run.second; ++num) {
             const CXrefRecord& record = m_records[static_cast<size_t>(num)];
@@ -190,7 +146,7 @@ void CIncrementalWriter::writeStream(int64_t startxref)
     std::string text = " 0 obj\n<<\n/Type /XRef\n/Size " + std::to_string(m_records.size());
     text += formatText("\n/W [%d %d %d]\n/Index [%s]\n", kStreamWidths[0], kStreamWidths[1], kStreamWidths[2],
                        index.c_str());
-    text += trailerEntries();
+    text += updateEntries();
     text += "/Length " + std::to_string(rows.size()) + "\n>>\nstream\n" + rows + "\nendstream\nendobj\n";
     text += "startxref\n" + std::to_string(startxref) + "\n%%EOF\n";
     m_output.write(text);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "stamp/COutputWriter.h"
 
@@ -20,6 +22,8 @@ public:
 private:
     void writeTable(int64_t startxref);
     void writeStream(int64_t startxref);
-    // The trailer entries an update repeats, each ending in a line end.
-    std::string trailerEntries() const;
+    // The trailer entries an update repeats, then its /Prev; each ends in a line end.
+    std::string updateEntries() const;
+    // The numbers of the objects the update writes, as runs of consecutive ones: first and count.
+    std::vector<std::pair<int, int>> writtenRuns() const;
 };

@@ -5,11 +5,6 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 
-CInputDocument::CInputDocument(const std::string& path, CRepairLog& repairs)
-    : CInputDocument(CFileSource::open(path), repairs)
-{
-}
-
 CInputDocument::CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs,
                                const std::optional<std::string>& password)
     : m_file(std::move(file))

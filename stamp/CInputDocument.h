@@ -16,13 +16,12 @@ class CXrefTable;
 // so a file whose permissions forbid that is refused here.
 class CInputDocument {
 public:
-    // Loads the cross-reference data of `file`, which is open; repairs of a
-    // damaged file go to `repairs`. Throws CPdfException.
+    // Loads the cross-reference data of `file`; repairs of a damaged file go
+    // to `repairs`. Throws CPdfException, "Input file open error" when `file`
+    // is null (it could not be opened).
     // `password`, when given, opens an encrypted file that needs one.
     CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& repairs,
                    const std::optional<std::string>& password = std::nullopt);
-    // The same for the file at `path`; "Input file open error" when it cannot be opened.
-    CInputDocument(const std::string& path, CRepairLog& repairs);
     ~CInputDocument();
     CInputDocument(const CInputDocument&) = delete;
     CInputDocument& operator=(const CInputDocument&) = delete;

@@ -2,11 +2,30 @@
 
 #include <charconv>
 
+#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
+#include "pdf/CPdfArray.h"
+#include "pdf/CPdfDict.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
+#include "stamp/CStampImage.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
+
+namespace {
+
+std::string hexString(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text = "<";
+    for (unsigned char c : bytes) {
+        text += kDigits[c >> 4];
+        text += kDigits[c & 15];
+    }
+    return text + ">";
+}
+
+} // namespace
 
 COutputWriter::COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written)
     : m_output(output), m_input(input), m_written(written),
@@ -44,4 +63,68 @@ void COutputWriter::writeChangedObject(int num, int gen, std::string_view text)
         record.type = XREF_IN_FILE;
     }
     m_output.write(text);
+}
+
+int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp)
+{
+    const int num = beginNewObject();
+    std::string encrypted;
+    if (const CSecurityHandler* security = m_input.xref().securityHandler()) {
+        encrypted = security->encryptStream(num, 0, data);
+        data = encrypted;
+    }
+    char digits[24];
+    m_output.write(head);
+    m_output.write(digits,
+                   static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, data.size()).ptr - digits));
+    m_output.write(tail);
+    m_output.write(data);
+    m_output.write("\nendstream\nendobj\n");
+    endNewObject(num, stamp);
+    return num;
+}
+
+COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, const CStampImage& image,
+                                                                const CStampImage* verticalImage)
+{
+    CSharedObjects shared;
+    shared.state = beginNewObject();
+    m_output.write(formatGraphicsStateObject(static_cast<float>(opacity)));
+    endNewObject(shared.state);
+    const CSecurityHandler* security = m_input.xref().securityHandler();
+    shared.image = image.write(*this, security);
+    if (verticalImage)
+        shared.verticalImage = verticalImage->write(*this, security);
+    return shared;
+}
+
+std::string COutputWriter::trailerEntries(bool keepIdentity) const
+{
+    const CXrefTable& xref = m_input.xref();
+    std::string text = formatText("/Root %d %d R\n", xref.rootNum(), xref.rootGen());
+    if (xref.infoNum() != 0)
+        text += formatText("/Info %d %d R\n", xref.infoNum(), xref.infoGen());
+    // The same dictionary and /ID give the same key, passwords and permissions.
+    if (xref.securityHandler())
+        text += xref.encryptEntryText() + "\n";
+    if (!xref.idEntryText().empty()) {
+        if (keepIdentity || xref.securityHandler())
+            text += xref.idEntryText() + "\n";
+    } else if (keepIdentity && xref.trailer().type() == PDF_DICT) {
+        // The trailer's strings are never encrypted: its /ID is written as it reads.
+        CPdfObject ids;
+        xref.trailer().dictValue()->getValueUnresolved("ID", ids);
+        if (ids.type() == PDF_ARRAY && ids.arrayValue()->count() == 2) {
+            std::string entry = "/ID [";
+            for (int i = 0; i < 2; ++i) {
+                CPdfObject id;
+                ids.arrayValue()->getItemUnresolved(i, id);
+                if (id.type() != PDF_STRING)
+                    return text;
+                entry += hexString(id.textString());
+            }
+            text += entry + "]\n";
+        }
+    }
+    return text;
 }

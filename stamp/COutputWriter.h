@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -8,6 +9,7 @@
 class CInputDocument;
 class COutputFile;
 class CPageStamper;
+class CStampImage;
 class CWrittenObjects;
 
 // Puts a run's objects into its output, and decides where each goes: what
@@ -18,6 +20,13 @@ class CWrittenObjects;
 // begin, the new objects every page shares, writeObjects, finish.
 class COutputWriter {
 public:
+    // The numbers of the objects every stamped page names.
+    struct CSharedObjects {
+        int state = 0;
+        int image = 0;
+        int verticalImage = 0; // a marks update's second image; 0 when none
+    };
+
     virtual ~COutputWriter();
     COutputWriter(const COutputWriter&) = delete;
     COutputWriter& operator=(const COutputWriter&) = delete;
@@ -38,6 +47,16 @@ public:
     void endNewObject(int num, bool stamp = false);
     // Writes `text`, the whole new text of input object `num` of generation `gen`.
     void writeChangedObject(int num, int gen, std::string_view text);
+    // Writes a new stream object of `data`, encrypted for its number when the
+    // input is encrypted: the number, `head` (" 0 obj" to the /Length
+    // value), the length, `tail` (from there through "stream" and its line
+    // end), the data and "endstream". Returns the number.
+    int writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp = false);
+    // Writes the objects every stamped page names: the graphics state of
+    // `opacity` percent, then `image` and a marks update's `verticalImage`.
+    CSharedObjects writeSharedObjects(int opacity, const CStampImage& image, const CStampImage* verticalImage);
+    // The number the next new object gets.
+    int nextNumber() const { return static_cast<int>(m_records.size()); }
 
     COutputFile& output() const { return m_output; }
 
@@ -45,6 +64,12 @@ protected:
     // `written`, when given, learns where the run's own objects stand (a mark
     // pass tells the next one).
     COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written);
+
+    // The trailer entries the output takes over from the input's, each
+    // ending in a line end: /Root, /Info, an encrypted input's /Encrypt, and
+    // its /ID, on which the key depends. With `keepIdentity` (an update is
+    // the same file), the /ID of any input.
+    std::string trailerEntries(bool keepIdentity) const;
 
     COutputFile& m_output;
     CInputDocument& m_input;

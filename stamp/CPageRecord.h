@@ -41,6 +41,9 @@ CStoredEntry storedEntry(const CPdfDictLayout& layout, std::string_view key);
 // One page to stamp, in document order.
 struct CPageRecord {
     int objectNumber = 0;
+    // The first place the tree lists this page object. A page listed again
+    // is one object: it is written, and stamped when selected, at its first place.
+    bool firstOccurrence = true;
     float cropBox[4] = {0, 0, 612, 792}; // x0 y0 x1 y1, lower-left first
     float trimBox[4] = {0, 0, 612, 792};
     int rotate = 0; // effective /Rotate: 0, 90, 180 or 270

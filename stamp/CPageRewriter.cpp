@@ -3,6 +3,7 @@
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDictLayout.h"
+#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfLexer.h"
 #include "stamp/COutputWriter.h"
 #include "stamp/CPageRecord.h"
@@ -91,15 +92,7 @@ CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kin
         return EDITED; // the copy written for an earlier page is this one, byte for byte
     // Its own head: an edit may rewrite further objects while it uses this one.
     CPdfObjectHead head;
-    std::string original = m_context.reader.text(num, &head);
-    // A shared annotation array is edited further from its last edit.
-    auto edited = kind == EDIT_ANNOTS ? m_editedAnnots.find(num) : m_editedAnnots.end();
-    if (edited != m_editedAnnots.end()) {
-        original = edited->second;
-        head = CPdfObjectHead();
-        if (!CObjectReader::headOfText(original, head))
-            return NOT_EDITABLE;
-    }
+    const std::string original = m_context.reader.text(num, &head);
     if (original.empty() || head.type == PDF_NONE || head.num != num ||
         (record.type == XREF_IN_FILE && head.gen != record.gen))
         return MISSING;
@@ -108,8 +101,6 @@ CPageRewriter::EOutcome CPageRewriter::rewriteObject(int num, int gen, EEdit kin
         return NOT_EDITABLE;
     writeObject(num, text);
     m_lastEdit[static_cast<size_t>(num)] = static_cast<uint8_t>(kind + 1);
-    if (kind == EDIT_ANNOTS)
-        m_editedAnnots[num] = text.bytes();
     return EDITED;
 }
 
@@ -138,7 +129,28 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
     writeObject(pageNum, text);
 }
 
-bool CPageRewriter::addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum)
+std::string CPageRewriter::referenceItems(int num)
+{
+    CPdfObjectHead head;
+    const std::string text = m_context.reader.text(num, &head);
+    CPdfEntryLayout array;
+    array.type = head.type;
+    array.valueBegin = head.valueBegin;
+    array.valueEnd = head.valueEnd;
+    std::vector<std::pair<int, int>> refs;
+    if (text.empty() || head.num != num || !CPdfDictScanner::referenceList(text, array, refs))
+        return std::string();
+    std::string items = "[";
+    for (const auto& [itemNum, itemGen] : refs) {
+        items += referenceText(items.size() > 1 ? " " : "", itemNum, " ");
+        appendInteger(items, itemGen);
+        items += " R";
+    }
+    return items;
+}
+
+bool CPageRewriter::addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum,
+                                  bool sharedAnnots)
 {
     if (page.dictOpen < 0)
         return false;
@@ -154,6 +166,14 @@ bool CPageRewriter::addAnnotation(const std::string& pageText, int pageNum, cons
         if (!closesArray(pageText, annots.valueBegin, annots.valueEnd))
             return false;
         text.insertAt(static_cast<size_t>(annots.valueEnd) - 1, item);
+    } else if (annots.type == PDF_REF && kind == PDF_ARRAY && sharedAnnots) {
+        // Each page shows its own stamp: the shared array would give every
+        // page every page's annotation.
+        const std::string items = referenceItems(annots.num);
+        if (items.empty())
+            return false;
+        text.replaceAt(static_cast<size_t>(annots.valueBegin), static_cast<size_t>(annots.valueEnd),
+                       items + item + "]");
     } else if (annots.type == PDF_REF && kind == PDF_ARRAY) {
         const EOutcome outcome =
             rewriteObject(annots.num, annots.gen, EDIT_ANNOTS, [&](CObjectText& array, const CPdfObjectHead& head) {

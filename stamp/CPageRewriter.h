@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "load/CXrefRecord.h"
@@ -47,7 +46,10 @@ public:
     // Writes page `pageNum` (text `pageText`, laid out in `page`) with the
     // annotation `annotNum` added to its /Annots; false, and nothing
     // written, when its /Annots is something no entry can be added to.
-    bool addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum);
+    // `sharedAnnots`: other pages name the same /Annots array object, which
+    // then stays as it is, and the page gets an array of its own.
+    bool addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum,
+                       bool sharedAnnots);
 
 private:
     // The edits made to other objects. Those other than a content list come
@@ -81,15 +83,15 @@ private:
     // Adds our names to the resource dictionary laid out as `layout` in `text`.
     void editResources(CObjectText& text, const CPdfDictLayout& layout);
     int generationFor(int num) const;
+    // The array object `num` as the start of an array text of its items
+    // ("[3 0 R 4 0 R"), when every item is a reference; else empty.
+    std::string referenceItems(int num);
 
     CContext m_context;
     CPdfObjectHead m_head; // scratch for objectKind
     // Per object number: 1 + the EEdit it was last rewritten with in this
     // run, 0 when it was not (sized on the first rewrite).
     std::vector<uint8_t> m_lastEdit;
-    // Annotation arrays shared by several pages: each page adds its own
-    // entry to what the pages before it left.
-    std::unordered_map<int, std::string> m_editedAnnots;
     std::string m_imageEntry;
     std::string m_imageItem;
     std::string m_stateEntry;

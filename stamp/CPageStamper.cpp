@@ -1,7 +1,6 @@
 #include "stamp/CPageStamper.h"
 
 #include "load/CFileSource.h"
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
@@ -13,16 +12,23 @@
 
 #include <algorithm>
 
+namespace {
+
+// A content stream's dictionary holds its length alone.
+constexpr std::string_view kContentHead = " 0 obj\n<<\n/Length ";
+constexpr std::string_view kContentTail = " \n>>\nstream\n";
+
+} // namespace
+
 CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
                            COutputWriter& writer, CReporter& reporter, const CStampPainter& painter,
                            const CNewObjects& objects, std::function<bool(int)> earlierStamp, EKind kind)
-    : m_settings(settings), m_pages(pages), m_input(input), m_writer(writer), m_reporter(reporter),
-      m_painter(painter),
+    : m_settings(settings), m_pages(pages), m_input(input), m_writer(writer), m_reporter(reporter), m_painter(painter),
       m_contents(input.reader(), CContentReader::budgetFor(input.file().size()), std::move(earlierStamp)),
-      m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image, objects.imageNum,
-                                         objects.names.state, objects.stateNum, objects.verticalImage,
-                                         objects.verticalImageNum}),
-      m_kind(kind), m_imageNum(objects.imageNum), m_stateNum(objects.stateNum)
+      m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image,
+                                         objects.numbers.image, objects.names.state, objects.numbers.state,
+                                         objects.verticalImage, objects.numbers.verticalImage}),
+      m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state)
 {
 }
 
@@ -62,23 +68,6 @@ const std::string& CPageStamper::prefixContent(const CStampFrame& frame)
     return m_prefix;
 }
 
-void CPageStamper::writeStream(int num, const std::string& content)
-{
-    // What formatStreamObject makes, written in place.
-    COutputFile& output = m_writer.output();
-    if (const CSecurityHandler* security = m_input.xref().securityHandler()) {
-        output.write(formatStreamObject(security->encryptStream(num, 0, content)));
-        return;
-    }
-    m_digits.clear();
-    appendInteger(m_digits, static_cast<long long>(content.size()));
-    output.write(" 0 obj\n<<\n/Length ");
-    output.write(m_digits);
-    output.write(" \n>>\nstream\n");
-    output.write(content);
-    output.write("\nendstream\nendobj\n");
-}
-
 void CPageStamper::stamp(int pageIndex, const std::string& pageText)
 {
     if (m_kind == EKind::Annotation) {
@@ -88,12 +77,8 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
-    const int prefix = m_writer.beginNewObject();
-    writeStream(prefix, prefixContent(frame));
-    m_writer.endNewObject(prefix);
-    const int stamp = m_writer.beginNewObject();
-    writeStream(stamp, stampContent(page, frame));
-    m_writer.endNewObject(stamp, true);
+    const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
+    const int stamp = m_writer.writeNewStream(kContentHead, kContentTail, stampContent(page, frame), true);
     m_rewriter.rewrite(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;
 }
@@ -111,8 +96,6 @@ void appendCoordinate(std::string& text, double value)
 void CPageStamper::annotate(int pageIndex, const std::string& pageText)
 {
     const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
-    const CSecurityHandler* security = m_input.xref().securityHandler();
-    COutputFile& output = m_writer.output();
     const CStampPainter::CPlacement where = m_painter.placement(page);
     double m[4];
     rotationMatrix(where.angle, m);
@@ -120,24 +103,18 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
     // The appearance: the image in a form whose box is the stamp's own size,
     // turned by /Matrix as the content stamp is turned, so that it shows
     // upright on a rotated page.
-    const int appearance = m_writer.beginNewObject();
-    const std::string content = m_painter.appearanceContent(where);
-    const std::string data = security ? security->encryptStream(appearance, 0, content) : content;
-    std::string object = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [0 0 ";
-    appendCoordinate(object, where.width);
-    object += ' ';
-    appendCoordinate(object, where.height);
-    object += "]\n/Matrix [";
+    std::string head = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [0 0 ";
+    appendCoordinate(head, where.width);
+    head += ' ';
+    appendCoordinate(head, where.height);
+    head += "]\n/Matrix [";
     for (double entry : m) {
-        appendCoordinate(object, entry);
-        object += ' ';
+        appendCoordinate(head, entry);
+        head += ' ';
     }
-    object += "0 0]\n/Resources << /XObject << /" + m_painter.names().image + referenceText(" ", m_imageNum, " 0 R >> ");
-    object += "/ExtGState << /" + m_painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
-    appendInteger(object, static_cast<long long>(data.size()));
-    object += "\n>>\nstream\n" + data + "\nendstream\nendobj\n";
-    output.write(object);
-    m_writer.endNewObject(appearance);
+    head += "0 0]\n/Resources << /XObject << /" + m_painter.names().image + referenceText(" ", m_imageNum, " 0 R >> ");
+    head += "/ExtGState << /" + m_painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
+    const int appearance = m_writer.writeNewStream(head, "\n>>\nstream\n", m_painter.appearanceContent(where));
 
     // The rectangle the turned image covers, in the page's unrotated space.
     double x0 = where.x, y0 = where.y, x1 = where.x, y1 = where.y;
@@ -161,11 +138,22 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
     dict += "]\n/F 4\n/P " + referenceText("", page.objectNumber, " ");
     appendInteger(dict, record.type == XREF_IN_OBJSTM ? 0 : record.gen);
     dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n>>\nendobj\n");
-    output.write(dict);
+    m_writer.output().write(dict);
     m_writer.endNewObject(annotation);
 
-    if (m_rewriter.addAnnotation(pageText, page.objectNumber, page, annotation))
+    if (m_rewriter.addAnnotation(pageText, page.objectNumber, page, annotation, annotsShared(page)))
         ++m_stamped;
     else
         m_notAnnotated.push_back(pageIndex + 1);
+}
+
+bool CPageStamper::annotsShared(const CPageRecord& page)
+{
+    if (!page.annots.present || page.annots.type != PDF_REF)
+        return false;
+    if (m_annotsUsers.empty())
+        for (const CPageRecord& other : m_pages)
+            if (other.firstOccurrence && other.annots.present && other.annots.type == PDF_REF)
+                ++m_annotsUsers[other.annots.num];
+    return m_annotsUsers[page.annots.num] > 1;
 }

@@ -3,15 +3,16 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "stamp/CContentReader.h"
+#include "stamp/COutputWriter.h"
 #include "stamp/CPageRecord.h"
 #include "stamp/CPageRewriter.h"
-#include "stamp/CPassMemory.h"
+#include "stamp/CResourceNames.h"
 
 class CInputDocument;
-class COutputWriter;
 class CReporter;
 class CStampPainter;
 struct CStampSettings;
@@ -21,12 +22,13 @@ struct CStampSettings;
 // rewritten to run between them and to name the run's image and state.
 class CPageStamper {
 public:
+    // The objects every stamped page names: the run's names for its image
+    // and graphics state, the name of a marks update's second image (empty
+    // when none), and the objects' numbers.
     struct CNewObjects {
-        const CResourceNames& names;
-        int imageNum;
-        int stateNum;
-        const std::string& verticalImage; // a marks update's second image; empty when none
-        int verticalImageNum;
+        CResourceNames names;
+        std::string verticalImage;
+        COutputWriter::CSharedObjects numbers;
     };
     // What each selected page gets.
     enum class EKind {
@@ -68,11 +70,11 @@ private:
     };
 
     void annotate(int pageIndex, const std::string& pageText);
+    // Whether another page names the /Annots array object `page` names.
+    bool annotsShared(const CPageRecord& page);
     // The content of the stream after page `page`'s own.
     const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame);
     const std::string& prefixContent(const CStampFrame& frame);
-    // Writes the stream object `num`, whose number is written, with `content`.
-    void writeStream(int num, const std::string& content);
 
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pages;
@@ -86,6 +88,7 @@ private:
     int m_imageNum;
     int m_stateNum;
     std::vector<int> m_notAnnotated;
+    std::unordered_map<int, int> m_annotsUsers; // /Annots object number -> pages that name it
     int m_pagesMet = 0;
     int m_stamped = 0;
     // Alternating page sizes and a few rotations need more than one.
@@ -93,5 +96,4 @@ private:
     size_t m_nextMemo = 0;
     int m_prefixSaves = -1; // what m_prefix was made for
     std::string m_prefix;
-    std::string m_digits; // scratch
 };

@@ -283,9 +283,8 @@ CPageTreeWalker::CInherited CPageTreeWalker::inherit(const CInherited& parent, c
     return result;
 }
 
-CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const CNode& node) const
+void CPageTreeWalker::makePage(CPageRecord& page, int num, const CInherited& parent, const CNode& node) const
 {
-    CPageRecord page;
     page.objectNumber = num;
     // Crop box: the page's own, the nearest ancestor's, then the media box
     // the same way, then US Letter. Trim box: the page's own, else the crop box.
@@ -315,13 +314,13 @@ CPageRecord CPageTreeWalker::makePage(int num, const CInherited& parent, const C
         page.annots = storedEntry(node.layout, "Annots");
     }
     page.inheritedResources = parent.resources;
-    return page;
 }
 
 void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter)
 {
     const int64_t maxVisits = kVisitsPerObject * m_xref.recordCount() + 16;
     int64_t visits = 0;
+    m_listed.clear();
     m_rootCount.clear();
     m_rootCount.setNull();
 
@@ -400,26 +399,54 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
 
 void CPageTreeWalker::keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages)
 {
-    pages.push_back(makePage(num, parent, node));
-    if (node.laidOut && node.text.size() <= m_textBudget) {
+    makePage(pages.emplace_back(), num, parent, node);
+    if (num >= 0 && num < m_xref.recordCount()) {
+        if (m_listed.empty())
+            m_listed.resize(static_cast<size_t>(m_xref.recordCount()), false);
+        pages.back().firstOccurrence = !m_listed[static_cast<size_t>(num)];
+        m_listed[static_cast<size_t>(num)] = true;
+    }
+    if (pages.back().firstOccurrence && node.laidOut && node.text.size() <= m_textBudget) {
         m_textBudget -= node.text.size();
         pages.back().text = std::move(node.text);
     }
 }
 
-int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter)
+int CPageTreeWalker::pagesRoot() const
 {
-    pages.clear();
     CPdfObject catalog;
     m_xref.fetchObject(m_xref.rootNum(), m_xref.rootGen(), catalog);
     CPdfObject root;
     if (catalog.type() == PDF_DICT)
         catalog.dictValue()->getValueUnresolved("Pages", root);
-    if (root.type() != PDF_REF) {
+    return root.type() == PDF_REF ? root.refNum() : -1;
+}
+
+int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter)
+{
+    pages.clear();
+    const int root = pagesRoot();
+    if (root < 0) {
         // No tree: a document without pages, copied as it stands.
         m_xref.repairLog().noPageTree();
         return 0;
     }
-    walk(root.refNum(), pages, stopAfter);
+    walk(root, pages, stopAfter);
     return m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : static_cast<int>(pages.size());
+}
+
+int CPageTreeWalker::countDocument()
+{
+    const int root = pagesRoot();
+    if (root >= 0) {
+        CNode node;
+        readNode(root, node);
+        CPdfObject count;
+        if (isDictionary(node) && !isPage(node))
+            resolvedEntry(node, "Count", count);
+        if (count.type() == PDF_INT)
+            return count.intValue();
+    }
+    std::vector<CPageRecord> pages;
+    return walkDocument(pages);
 }

@@ -35,6 +35,9 @@ public:
     // the root's /Count when it is an integer, else the pages found. A
     // catalog without a tree gives none, recorded as a repair.
     int walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
+    // The page count walkDocument gives, without the walk when the root is
+    // a node whose /Count is an integer.
+    int countDocument();
     // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }
 
@@ -70,6 +73,8 @@ private:
         CInherited inherited;
     };
 
+    // The root node the catalog's /Pages names; -1 when it names none.
+    int pagesRoot() const;
     // Reads object `num`: from its text when that serves (as its head was
     // scanned when plain, else by a shallow parse), else by fetching it.
     void readNode(int num, CNode& node);
@@ -87,13 +92,14 @@ private:
     bool isTreeNode(const CNode& node) const;
     // Whether `node` says it is a page (/Type /Page).
     bool isPage(const CNode& node) const;
-    // Records page `num` (its text too, within the budget).
+    // Records page `num` (its text too, within the budget, at its first place).
     void keepPage(int num, const CInherited& parent, CNode& node, std::vector<CPageRecord>& pages);
     // The kids a node lists, by object number.
     std::vector<int> kidsOf(const CNode& node) const;
     // The attributes `node` sets, on top of what its parent passed on.
     CInherited inherit(const CInherited& parent, const CNode& node) const;
-    CPageRecord makePage(int num, const CInherited& parent, const CNode& node) const;
+    // Fills `page`, a new record, for page `num`.
+    void makePage(CPageRecord& page, int num, const CInherited& parent, const CNode& node) const;
     // The value of `key` in `node`'s dictionary, a reference resolved.
     void resolvedEntry(const CNode& node, const char* key, CPdfObject& out) const;
 
@@ -101,4 +107,5 @@ private:
     CXrefTable& m_xref;
     CPdfObject m_rootCount;
     size_t m_textBudget = kPageTextBudget;
+    std::vector<bool> m_listed; // by object number: a page recorded already
 };

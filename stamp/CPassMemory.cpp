@@ -5,19 +5,29 @@
 #include "platform/Platform.h"
 #include "stamp/StampObjects.h"
 
+namespace {
+
+// A number from the clock: the generator is seeded from it once a process.
+int64_t drawFromClock()
+{
+    static const bool seeded = [] {
+        const platform::ClockReading clock = platform::readClock();
+        std::srand(static_cast<unsigned>(clock.seconds + clock.milliseconds));
+        return true;
+    }();
+    (void)seeded;
+    return static_cast<int64_t>(std::rand()) + platform::readClock().milliseconds % 1000000;
+}
+
+} // namespace
+
 CResourceNames CPassMemory::drawResourceNames(std::optional<int> fixedNumber)
 {
-    int64_t n;
-    if (fixedNumber) {
-        n = *fixedNumber;
-    } else {
-        platform::ClockReading clock = platform::readClock();
-        std::srand(static_cast<unsigned>(clock.seconds + clock.milliseconds));
-        n = static_cast<int64_t>(std::rand()) + clock.milliseconds % 1000000;
-    }
-    // Passes of one job (the marks) follow each other within a millisecond
-    // and would draw the same number: the names of an earlier pass are still
-    // in the pages' resources, so a repeat would make duplicate keys.
+    if (!fixedNumber && !m_drawn)
+        m_drawn = drawFromClock();
+    int64_t n = fixedNumber ? *fixedNumber : *m_drawn;
+    // The names of an earlier pass are still in the pages' resources: a
+    // repeat would make duplicate keys.
     while (!m_usedNumbers.insert(n).second)
         ++n;
     CResourceNames names;

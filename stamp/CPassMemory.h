@@ -5,15 +5,10 @@
 #include <set>
 #include <string>
 
+#include "stamp/CResourceNames.h"
 #include "stamp/CWrittenObjects.h"
 
 class CFileSource;
-
-// The resource names one run gives its image and graphics state.
-struct CResourceNames {
-    std::string image;
-    std::string state;
-};
 
 // What the runs over one file remember from one to the next. The mark passes
 // are eight runs, each reading the previous one's output: the names an
@@ -22,8 +17,8 @@ struct CResourceNames {
 // each run; a single run uses one of its own.
 class CPassMemory {
 public:
-    // Names drawn from the clock (or from `fixedNumber`), never the same
-    // number as an earlier run's.
+    // Names of a number drawn from the clock once (or `fixedNumber`), never
+    // the same number as an earlier run's: the next free one after it.
     CResourceNames drawResourceNames(std::optional<int> fixedNumber);
 
     // The objects the previous run made, when `input` is the file it wrote
@@ -33,6 +28,7 @@ public:
     void keepRun(CWrittenObjects written, const std::string& path);
 
 private:
+    std::optional<int64_t> m_drawn;
     std::set<int64_t> m_usedNumbers;
     CWrittenObjects m_lastRun;
 };

@@ -93,7 +93,7 @@ bool imageDataIsWhole(const std::string& idat)
         return false;
     unsigned char scrap[16384];
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(idat.data()));
-    zs.avail_in = static_cast<uInt>(idat.size());
+    zs.avail_in = static_cast<uInt>(idat.size()); // an image file is at most 2 GB
     int result = Z_OK;
     while (result == Z_OK) {
         zs.next_out = scrap;
@@ -114,12 +114,11 @@ CPngDecoder::CPngDecoder(const std::string& file, const PngInfo& info, bool keep
 {
     const uint64_t rowBits = uint64_t(info.width) * uint64_t(info.channels()) * uint64_t(info.bitDepth);
     m_rowBytes = static_cast<size_t>((rowBits + 7) / 8);
-    const uint64_t imageBytes = uint64_t(m_rowBytes) * (keepRows ? info.height : 1);
-    if (rowBits > uint64_t(kMaxImageBytes) * 8 || imageBytes > kMaxImageBytes) {
+    if (rowBits > uint64_t(kMaxImageBytes) * 8 || uint64_t(m_rowBytes) * info.height > kMaxImageBytes) {
         m_problem = "the image is too large";
         return;
     }
-    m_rows.resize(static_cast<size_t>(imageBytes));
+    m_rows.resize(m_rowBytes * (keepRows ? info.height : 1));
     std::vector<png_bytep> rows(keepRows ? info.height : 1);
     for (size_t y = 0; y < rows.size(); ++y)
         rows[y] = m_rows.data() + y * m_rowBytes;
@@ -140,7 +139,7 @@ CPngDecoder::CPngDecoder(const std::string& file, const PngInfo& info, bool keep
         m_rows.clear();
         return;
     }
-    if (info.idat.size() > 0xFFFFFFFFu || !imageDataIsWhole(info.idat)) {
+    if (!imageDataIsWhole(info.idat)) {
         m_problem = "the compressed image data is damaged";
         m_rows.clear();
         return;

@@ -14,8 +14,9 @@ struct PngInfo;
 // interlaced images come out as plain rows.
 class CPngDecoder {
 public:
-    // Whole images held in memory are capped: a stamp is small, and a few
-    // kilobytes of PNG can claim gigabytes of pixels.
+    // Images are capped, whether their rows are kept or only checked: a
+    // stamp is small, and a few kilobytes of PNG can claim gigabytes of
+    // pixels, every row of which would be decoded.
     static constexpr size_t kMaxImageBytes = 512 * 1024 * 1024;
 
     // `info` is what the chunk walker read of `file`. With `keepRows` the

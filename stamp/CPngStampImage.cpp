@@ -2,12 +2,9 @@
 
 #include <zlib.h>
 
-#include <functional>
-
 #include "load/CFileSource.h"
 #include "load/CSecurityHandler.h"
 #include "pdf/CPdfException.h"
-#include "stamp/COutputFile.h"
 #include "stamp/COutputWriter.h"
 #include "stamp/CPngDecoder.h"
 #include "stamp/StampObjects.h"
@@ -25,23 +22,11 @@ std::string deflate(const uint8_t* data, size_t size)
     return out;
 }
 
-// Writes a new stream object of `data` and the dictionary entries (all but
-// /Length) that `dictionary` gives for its number; returns the number.
-int writeStream(COutputWriter& writer, const CSecurityHandler* security,
-                const std::function<std::string(int num)>& dictionary, const std::string& data)
+// Writes a new stream object of `data` whose dictionary holds `entries`
+// and /Length; returns its number.
+int writeStream(COutputWriter& writer, const std::string& entries, const std::string& data)
 {
-    const int num = writer.beginNewObject();
-    const std::string encrypted = security ? security->encryptStream(num, 0, data) : std::string();
-    const std::string& bytes = security ? encrypted : data;
-    std::string text = " 0 obj<<" + dictionary(num) + "/Length ";
-    appendInteger(text, static_cast<long long>(bytes.size()));
-    text += ">>stream\n";
-    COutputFile& output = writer.output();
-    output.write(text);
-    output.write(bytes);
-    output.write("\nendstream\nendobj\n");
-    writer.endNewObject(num);
-    return num;
+    return writer.writeNewStream(" 0 obj<<" + entries + "/Length ", ">>stream\n", data);
 }
 
 // Pixel `x` of a row of palette indices `depth` bits each.
@@ -244,8 +229,7 @@ int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* securit
     if (!m_icc.empty()) {
         const std::string entries =
             grey() ? "/N 1/Alternate/DeviceGray/Filter/FlateDecode" : "/N 3/Alternate/DeviceRGB/Filter/FlateDecode";
-        iccNum = writeStream(
-            writer, security, [&entries](int) { return entries; }, m_icc);
+        iccNum = writeStream(writer, entries, m_icc);
     }
     const std::string size = formatText("/Width %u/Height %u", m_png.width, m_png.height);
     if (!m_alpha.empty()) {
@@ -254,8 +238,7 @@ int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* securit
             (m_mask == STENCIL ? std::string("/ImageMask true/BitsPerComponent 1")
                                : formatText("/ColorSpace/DeviceGray/BitsPerComponent %d", m_alphaDepth)) +
             "/Filter/FlateDecode";
-        maskNum = writeStream(
-            writer, security, [&entries](int) { return entries; }, m_alpha);
+        maskNum = writeStream(writer, entries, m_alpha);
     }
     auto dictionary = [&](int num) {
         std::string entries = "/Type/XObject/Subtype/Image" + size + "/ColorSpace" +
@@ -272,5 +255,6 @@ int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* securit
             entries += "/Mask [" + m_colourKey + "]";
         return entries;
     };
-    return writeStream(writer, security, dictionary, m_colour);
+    // Its palette is encrypted with the number the image gets.
+    return writeStream(writer, dictionary(writer.nextNumber()), m_colour);
 }

@@ -80,10 +80,11 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
     m_records.reserve(m_records.size() + 2 * pages.size() + 16); // two streams per page, and a few more
     if (m_written)
         m_written->reserve(m_records.size() + 2 * pages.size()); // the input's objects, and two streams per page
+    // Each page object is written at its first place in the tree.
     std::vector<int> firstPage(input.size(), -1);
-    for (size_t j = pages.size(); j-- > 0;) {
-        int num = pages[j].objectNumber;
-        if (num >= 0 && num < count)
+    for (size_t j = 0; j < pages.size(); ++j) {
+        const int num = pages[j].objectNumber;
+        if (pages[j].firstOccurrence && num >= 0 && num < count)
             firstPage[static_cast<size_t>(num)] = static_cast<int>(j);
     }
 
@@ -164,24 +165,6 @@ void CRewriteWriter::finish()
     writeTrailer(startxref);
 }
 
-namespace {
-
-// Writes `value` as `width` decimal digits, zeros in front, ending before `end`.
-void writeDigits(char* end, uint32_t value, int width)
-{
-    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-                                     "8081828384858687888990919293949596979899";
-    for (; width >= 2; width -= 2, value /= 100) {
-        end -= 2;
-        std::memcpy(end, kPairs + 2 * (value % 100), 2);
-    }
-    if (width == 1)
-        *--end = static_cast<char>('0' + value % 10);
-}
-
-} // namespace
-
 void CRewriteWriter::writeXrefTable()
 {
     const size_t size = m_records.size();
@@ -200,8 +183,8 @@ void CRewriteWriter::writeXrefTable()
         char* entry = lines.data() + count * kEntry;
         std::memcpy(entry, kFree, kEntry);
         if (inUse) {
-            writeDigits(entry + 10, static_cast<uint32_t>(record.offset), 10);
-            writeDigits(entry + 16, static_cast<uint32_t>(record.gen), 5);
+            writeZeroPadded(entry + 10, static_cast<uint32_t>(record.offset), 10);
+            writeZeroPadded(entry + 16, static_cast<uint32_t>(record.gen), 5);
             entry[17] = 'n';
         }
         if (++count == kLines) {
@@ -214,18 +197,9 @@ void CRewriteWriter::writeXrefTable()
 
 void CRewriteWriter::writeTrailer(int64_t startxref)
 {
-    const CXrefTable& xref = m_input.xref();
     std::string trailer = "trailer\n<<\n/Size ";
     trailer += std::to_string(m_records.size());
-    trailer += formatText("\n/Root %d %d R\n", xref.rootNum(), xref.rootGen());
-    if (xref.infoNum() != 0)
-        trailer += formatText("/Info %d %d R\n", xref.infoNum(), xref.infoGen());
-    // The same dictionary and /ID give the same key, passwords and permissions.
-    if (xref.securityHandler()) {
-        trailer += xref.encryptEntryText() + "\n";
-        if (!xref.idEntryText().empty())
-            trailer += xref.idEntryText() + "\n";
-    }
+    trailer += "\n" + trailerEntries(false);
     trailer += ">>\nstartxref\n";
     trailer += std::to_string(startxref);
     trailer += "\n%%EOF";

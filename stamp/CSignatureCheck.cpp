@@ -5,7 +5,6 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
-#include "pdf/CPdfException.h"
 #include "pdf/CPdfObject.h"
 
 namespace {
@@ -29,44 +28,38 @@ std::string objectLabel(const CPdfObject& reference, const std::string& fallback
 
 CSignatureCheck::CSignatureCheck(CXrefTable& xref, int64_t fileSize) : m_xref(xref), m_fileSize(fileSize) {}
 
-bool CSignatureCheck::resolve(const CPdfObject& value, CPdfObject& out)
+void CSignatureCheck::resolve(const CPdfObject& value, CPdfObject& out)
 {
     out.clear();
     if (value.type() != PDF_REF) {
         out.assign(value);
-        return true;
+        return;
     }
-    if (!m_visited.insert(value.refNum()).second)
-        return false;
-    try {
-        m_xref.fetchObject(value.refNum(), value.refGen(), out);
-    } catch (const CPdfException&) {
-        // What cannot be parsed reads as nothing; the callers treat nothing carefully.
-        out.clear();
-        out.setNull();
-    }
-    return true;
+    // What cannot be parsed reads as nothing; the callers treat nothing carefully.
+    m_xref.fetchObjectOrNull(value.refNum(), value.refGen(), out);
+}
+
+bool CSignatureCheck::firstVisit(const CPdfObject& value, std::set<int>& visited)
+{
+    return value.type() != PDF_REF || visited.insert(value.refNum()).second;
 }
 
 CSignatureFindings CSignatureCheck::inspect()
 {
     m_findings = CSignatureFindings();
     CPdfObject catalog;
-    try {
-        m_xref.fetchObject(m_xref.rootNum(), m_xref.rootGen(), catalog);
-    } catch (const CPdfException&) {
-        return m_findings;
-    }
+    m_xref.fetchObjectOrNull(m_xref.rootNum(), m_xref.rootGen(), catalog);
     CPdfDict* dict = dictOf(catalog);
     if (!dict)
         return m_findings;
     CPdfObject entry, value;
     dict->getValueUnresolved("AcroForm", entry);
-    if (resolve(entry, value))
-        readForm(value);
+    resolve(entry, value);
+    readForm(value);
     dict->getValueUnresolved("Perms", entry);
     if (entry.type() != PDF_NONE && entry.type() != PDF_NULL) {
-        if (resolve(entry, value) && value.type() == PDF_DICT) {
+        resolve(entry, value);
+        if (value.type() == PDF_DICT) {
             readPermissions(value);
         } else {
             m_findings.usageRights = true;
@@ -83,14 +76,15 @@ void CSignatureCheck::readForm(const CPdfObject& form)
         return;
     CPdfObject entry, flags;
     dict->getValueUnresolved("SigFlags", entry);
-    if (resolve(entry, flags) && flags.type() == PDF_INT) {
+    resolve(entry, flags);
+    if (flags.type() == PDF_INT) {
         m_findings.signaturesExist = (flags.intValue() & kSignaturesExist) != 0;
         m_findings.appendOnly = (flags.intValue() & kAppendOnly) != 0;
     }
     CPdfObject fields;
     dict->getValueUnresolved("Fields", entry);
-    if (resolve(entry, fields))
-        readFields(fields, 0, false, std::string());
+    resolve(entry, fields);
+    readFields(fields, 0, false, std::string());
 }
 
 void CSignatureCheck::readFields(const CPdfObject& kids, int depth, bool inheritedSig,
@@ -98,15 +92,16 @@ void CSignatureCheck::readFields(const CPdfObject& kids, int depth, bool inherit
 {
     if (kids.type() != PDF_ARRAY || depth >= kMaxFieldDepth)
         return;
-    for (int i = 0; i < kids.arrayValue()->count() && m_fields < kMaxFields; ++i) {
+    for (int i = 0; i < kids.arrayValue()->count() && m_fieldCount < kMaxFields; ++i) {
         CPdfObject item, field;
         kids.arrayValue()->getItemUnresolved(i, item);
-        if (!resolve(item, field))
+        if (!firstVisit(item, m_fields))
             continue; // met before: a loop, or a field listed twice
+        resolve(item, field);
         CPdfDict* dict = dictOf(field);
         if (!dict)
             continue;
-        ++m_fields;
+        ++m_fieldCount;
         const std::string label = objectLabel(item, inheritedLabel.empty() ? "a field" : inheritedLabel);
         CPdfObject entry, type;
         dict->getValueUnresolved("FT", entry);
@@ -126,17 +121,18 @@ void CSignatureCheck::readFields(const CPdfObject& kids, int depth, bool inherit
         }
         CPdfObject children;
         dict->getValueUnresolved("Kids", entry);
-        if (resolve(entry, children))
-            readFields(children, depth + 1, signature, label);
+        resolve(entry, children);
+        readFields(children, depth + 1, signature, label);
     }
 }
 
 void CSignatureCheck::readSignature(const CPdfObject& value, const std::string& label)
 {
-    CPdfObject signature;
-    if (!resolve(value, signature))
-        return; // the same signature dictionary, read for another field
     m_findings.signedField = true;
+    if (!firstVisit(value, m_signatures))
+        return; // the same signature dictionary, read for another field
+    CPdfObject signature;
+    resolve(value, signature);
     CPdfDict* dict = dictOf(signature);
     if (!dict) {
         // Something is there, and a signature may be: kept as signed.
@@ -166,7 +162,8 @@ void CSignatureCheck::readSignature(const CPdfObject& value, const std::string& 
 void CSignatureCheck::readLock(const CPdfObject& lock, const std::string& label)
 {
     CPdfObject dict, entry, p;
-    if (!resolve(lock, dict) || dict.type() != PDF_DICT)
+    resolve(lock, dict);
+    if (dict.type() != PDF_DICT)
         return;
     dict.dictValue()->getValueUnresolved("P", entry);
     if (entry.type() == PDF_NONE)
@@ -193,16 +190,7 @@ void CSignatureCheck::readPermissions(const CPdfObject& perms)
     const std::string label = objectLabel(entry, "the certification signature");
     const std::string key = entry.type() == PDF_REF ? "signature " + std::to_string(entry.refNum()) : label;
     m_findings.signedField = true;
-    // Resolved again even when a field named it: the field tree marks it visited.
-    if (entry.type() == PDF_REF) {
-        try {
-            m_xref.fetchObject(entry.refNum(), entry.refGen(), signature);
-        } catch (const CPdfException&) {
-            signature.setNull();
-        }
-    } else {
-        signature.assign(entry);
-    }
+    resolve(entry, signature);
     const int level = signature.type() == PDF_DICT ? docMdpLevel(signature, label) : 0;
     if (level > 0) {
         certify(level, key);

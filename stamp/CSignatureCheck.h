@@ -51,13 +51,19 @@ private:
     int docMdpLevel(const CPdfObject& signature, const std::string& label);
     // `signature` names the certifying signature, to tell several apart; empty for a field lock.
     void certify(int level, const std::string& signature);
-    // Fetches `value` when it is a reference; false for one met before.
-    bool resolve(const CPdfObject& value, CPdfObject& out);
+    // `value`, fetched when it is a reference; null when that cannot be read.
+    void resolve(const CPdfObject& value, CPdfObject& out);
+    // Whether `value` is no reference, or one not in `visited` yet (it is now).
+    static bool firstVisit(const CPdfObject& value, std::set<int>& visited);
 
     CXrefTable& m_xref;
     int64_t m_fileSize;
     CSignatureFindings m_findings;
-    std::set<int> m_visited;
+    // Field dictionaries met, which end loops in the tree, and signature
+    // dictionaries read, each once however many fields name it. Other
+    // values (a shared /FT or /Lock) are read wherever they are named.
+    std::set<int> m_fields;
+    std::set<int> m_signatures;
     std::set<std::string> m_certifiers; // the signatures that certify
-    size_t m_fields = 0;
+    size_t m_fieldCount = 0;
 };

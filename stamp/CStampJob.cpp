@@ -1,11 +1,9 @@
 #include "stamp/CStampJob.h"
 
-#include <memory>
-#include <set>
+#include <functional>
 #include <vector>
 
 #include "load/CFileSource.h"
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
@@ -21,13 +19,10 @@
 #include "stamp/CStampImage.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
+#include "stamp/CWritePlan.h"
 #include "stamp/CWrittenObjects.h"
-#include "stamp/StampObjects.h"
 
 namespace {
-
-const char* const kSignedWarning =
-    "the file is signed; stamped by an incremental update, which keeps its signatures valid for the revisions they sign";
 
 std::string pageList(const std::vector<int>& pages)
 {
@@ -37,7 +32,49 @@ std::string pageList(const std::vector<int>& pages)
     return text;
 }
 
+// Whether object `num` of the input is a stamp stream that the previous mark
+// pass wrote, as `previous` says.
+std::function<bool(int)> earlierStamp(const CWrittenObjects& previous, const CXrefTable& xref)
+{
+    return [&previous, &xref](int num) {
+        const std::vector<CXrefRecord>& records = xref.records();
+        return num >= 0 && num < static_cast<int>(records.size()) &&
+               records[static_cast<size_t>(num)].type == XREF_IN_FILE &&
+               previous.isStamp(num, xref.baseOffset() + records[static_cast<size_t>(num)].offset);
+    };
+}
+
+// Draws the run's resource names, and writes the objects every stamped page names.
+CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COutputWriter& writer, CPassMemory& memory,
+                                             const CStampImage& image, const CStampImage* verticalImage)
+{
+    CPageStamper::CNewObjects objects;
+    objects.names = memory.drawResourceNames(settings.resourceNumber);
+    if (verticalImage)
+        objects.verticalImage = memory.drawResourceNames(settings.resourceNumber).image;
+    objects.numbers = writer.writeSharedObjects(settings.opacity, image, verticalImage);
+    return objects;
+}
+
+// How the image is drawn: turned as its file says, and marked as an artifact in a tagged file.
+CStampDraw drawOf(const CStampSettings& settings, const CStampImage& image, const CDocumentProfile& profile)
+{
+    CStampDraw draw;
+    draw.orientation = image.orientation();
+    if (profile.tagged())
+        draw.artifact = settings.marks ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
+    return draw;
+}
+
 } // namespace
+
+// What a run reads, opened before anything is written.
+struct CStampJob::COpened {
+    std::unique_ptr<CInputDocument> input;
+    CSignatureFindings signatures; // read when the run decides
+    std::unique_ptr<CStampImage> image;
+    std::unique_ptr<CStampImage> verticalImage; // a marks update's second image
+};
 
 CStampJob::CStampJob(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
     : m_settings(settings), m_reporter(reporter), m_repairs(repairs)
@@ -49,18 +86,22 @@ CStampJob::~CStampJob() = default;
 CStampResult CStampJob::stampFile()
 {
     CPassMemory memory;
-    return run(memory, false, false, nullptr);
+    return write(ERun::File, memory, nullptr);
 }
+
+CStampResult CStampJob::planFile() { return plan(ERun::File); }
+
+CStampResult CStampJob::planPass(bool first) { return plan(first ? ERun::Marks : ERun::Pass); }
 
 CStampResult CStampJob::stampPass(CPassMemory& memory, bool intermediate)
 {
-    return run(memory, true, intermediate, nullptr);
+    return write(intermediate ? ERun::Pass : ERun::LastPass, memory, nullptr);
 }
 
 CStampResult CStampJob::stampMarksUpdate(const std::string& verticalImage)
 {
     CPassMemory memory;
-    return run(memory, false, false, &verticalImage);
+    return write(ERun::Marks, memory, &verticalImage);
 }
 
 int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs,
@@ -71,93 +112,104 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
         throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
     reporter.countingPages(path);
     CInputDocument input(std::move(file), repairs, settings.password);
-    std::vector<CPageRecord> pages;
-    return CPageTreeWalker(input.reader()).walkDocument(pages);
+    return CPageTreeWalker(input.reader()).countDocument();
 }
 
-CStampJob::CPlan CStampJob::plan(CInputDocument& input) const
+CStampJob::COpened CStampJob::open(ERun run) const
 {
-    const std::string& path = m_settings.inputPath;
-    CPlan plan;
-    plan.update = m_settings.incremental;
-    plan.annotation = m_settings.annotation;
-    if (m_settings.annotation && m_settings.marks)
-        throw CPdfException(CPdfException::EKind::UsageError,
-                            "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
-
-    const CSignatureFindings found = CSignatureCheck(input.xref(), input.file().size()).inspect();
-    plan.warnings = found.doubts;
-    // What was read the careful way explains a refusal too.
-    if (found.certification == 1 || found.certification == 2 || (found.certification == 3 && m_settings.marks))
-        for (const std::string& doubt : found.doubts)
-            m_reporter.warning(doubt);
-    if (found.certification == 1 || found.certification == 2)
-        throw CPdfException::formatted(
-            CPdfException::EKind::Permissions,
-            found.certification == 1
-                ? "\nPDF file is certified, and its certification (no changes) forbids changing the pages: '%s'\n"
-                : "\nPDF file is certified, and its certification (form filling and signing only) forbids changing "
-                  "the pages: '%s'\n",
-            path);
-    if (found.certification == 3) {
-        if (m_settings.marks)
-            throw CPdfException::formatted(CPdfException::EKind::Permissions,
-                                           "\nPDF file is certified, and its certification allows annotations only; "
-                                           "marks are page content, so they cannot be added: '%s'\n",
-                                           path);
-        plan.update = true;
-        plan.annotation = true;
-        plan.warnings.push_back("the file is certified to allow annotations only; the stamp is added as a stamp "
-                                "annotation in an incremental update, which keeps the certification valid");
-    } else if (found.isSigned()) {
-        plan.update = true;
-        plan.warnings.push_back(kSignedWarning);
-    } else if (found.appendOnly) {
-        plan.update = true;
-        plan.warnings.push_back("the form asks that changes be appended (/SigFlags AppendOnly); stamped by an "
-                                "incremental update");
-    }
-    // A rebuilt table lists objects no section of the file lists: an update
-    // would lead readers back to the sections that could not be read.
-    if (plan.update && input.xref().rebuilt()) {
-        if (found.isSigned() || found.certification > 0)
-            throw CPdfException::formatted(CPdfException::EKind::Damaged,
-                                           "\nPDF file is signed, but its cross-reference data is damaged and was "
-                                           "rebuilt, so it cannot be updated incrementally: its signatures could not "
-                                           "be kept: '%s'\n",
-                                           path);
-        throw CPdfException::formatted(CPdfException::EKind::Damaged,
-                                       "\nPDF file's cross-reference data is damaged and was rebuilt, so it cannot "
-                                       "be updated incrementally: '%s'\n",
-                                       path);
-    }
-    return plan;
-}
-
-CStampResult CStampJob::planFile(bool pass)
-{
+    COpened opened;
     std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
-    if (!pass)
+    // The passes read what the one before them wrote: the marks run reports the file.
+    if (run == ERun::File)
         m_reporter.inputOpened(m_settings.inputPath);
-    CInputDocument input(std::move(file), m_repairs, m_settings.password);
-    // Refused for real, refused in a dry run too.
-    const CPlan plan = pass ? CPlan() : this->plan(input);
+    opened.input = std::make_unique<CInputDocument>(std::move(file), m_repairs, m_settings.password);
+    if (run == ERun::File || run == ERun::Marks)
+        opened.signatures = CSignatureCheck(opened.input->xref(), opened.input->file().size()).inspect();
+    return opened;
+}
+
+CWritePlan CStampJob::decide(ERun run, const COpened& opened) const
+{
+    // The passes rewrite what the marks run decided to rewrite.
+    if (run != ERun::File && run != ERun::Marks)
+        return CWritePlan();
+    try {
+        return CWritePlan::decide(m_settings, opened.signatures, opened.input->xref().rebuilt(), m_settings.inputPath);
+    } catch (const CPdfException& refusal) {
+        // What was read the careful way explains a refusal for what the file allows.
+        if (refusal.kind() == CPdfException::EKind::Permissions)
+            for (const std::string& doubt : opened.signatures.doubts)
+                m_reporter.warning(doubt);
+        throw;
+    }
+}
+
+void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& opened) const
+{
     if (!m_settings.imagePath)
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-    const std::unique_ptr<CStampImage> image = CStampImage::open(*m_settings.imagePath);
-    if (!pass)
+    opened.image = CStampImage::open(*m_settings.imagePath);
+    if (verticalImage)
+        opened.verticalImage = CStampImage::open(*verticalImage);
+    // Writing over a file while reading it would destroy it; a pass's
+    // output is a new file, which none can be.
+    if (run == ERun::Pass)
+        return;
+    const platform::FileIdentity target = platform::identify(m_settings.outputPath);
+    std::vector<const CFileSource*> reads = {&opened.input->file(), &opened.image->file()};
+    if (opened.verticalImage)
+        reads.push_back(&opened.verticalImage->file());
+    for (const CFileSource* read : reads)
+        if (target.exists && target.device == read->device() && target.inode == read->inode())
+            throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n",
+                                           m_settings.outputPath);
+}
+
+std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan& plan, CInputDocument& input,
+                                                      const CWrittenObjects* previous, CWrittenObjects* written)
+{
+    if (run == ERun::Pass)
+        m_output.createIntermediate(m_settings.outputPath);
+    else
+        m_output.create(m_settings.outputPath);
+    if (run == ERun::File)
+        m_reporter.outputBegun(*m_settings.imagePath, m_settings.outputPath);
+    std::unique_ptr<COutputWriter> writer;
+    if (plan.update)
+        writer = std::make_unique<CIncrementalWriter>(m_output, input);
+    else
+        writer = std::make_unique<CRewriteWriter>(m_output, input, previous, written);
+    writer->begin();
+    return writer;
+}
+
+void CStampJob::reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper)
+{
+    if (run == ERun::Marks)
+        m_reporter.marksWritten(m_settings.outputPath);
+    for (const std::string& warning : plan.warnings)
+        m_reporter.warning(warning);
+    if (!stamper.notAnnotated().empty())
+        m_reporter.warning("page " + pageList(stamper.notAnnotated()) +
+                           ": /Annots is no array, so no stamp annotation was added there");
+}
+
+CStampResult CStampJob::plan(ERun run)
+{
+    COpened opened = open(run);
+    const CWritePlan plan = decide(run, opened);
+    openImages(run, nullptr, opened);
+    if (run == ERun::File)
         m_reporter.planBegun(*m_settings.imagePath, m_settings.outputPath);
     std::vector<CPageRecord> pages;
     CStampResult result;
-    result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages);
-    result.encrypted = input.xref().securityHandler() != nullptr;
+    result.pageCount = CPageTreeWalker(opened.input->reader()).walkDocument(pages);
+    result.encrypted = opened.input->xref().securityHandler() != nullptr;
     CStampDraw draw;
-    draw.orientation = image->orientation();
-    const CStampPainter painter(m_settings, image->width(), image->height(), CResourceNames(), draw);
-    // A page the tree names twice is written, and stamped, once.
-    std::set<int> seen;
+    draw.orientation = opened.image->orientation();
+    const CStampPainter painter(m_settings, opened.image->width(), opened.image->height(), CResourceNames(), draw);
     for (size_t index = 0; index < pages.size(); ++index) {
-        if (!seen.insert(pages[index].objectNumber).second || !m_settings.selectsPage(static_cast<int>(index)))
+        if (!pages[index].firstOccurrence || !m_settings.selectsPage(static_cast<int>(index)))
             continue;
         m_reporter.pagePlaced(static_cast<int>(index) + 1, painter.displayedRect(pages[index]));
         ++result.pagesStamped;
@@ -167,89 +219,45 @@ CStampResult CStampJob::planFile(bool pass)
     return result;
 }
 
-CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage)
+CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* verticalImage)
 {
     try {
-        std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
-        // A pass reads what the one before it wrote: the passes report the file as a whole.
-        if (!pass && !verticalImage)
-            m_reporter.inputOpened(m_settings.inputPath);
-        CInputDocument input(std::move(file), m_repairs, m_settings.password);
-        // The passes rewrite what the first of them decided to rewrite.
-        const CPlan plan = pass ? CPlan() : this->plan(input);
-        if (verticalImage && !plan.update)
-            return CStampResult();
-        // A mark pass reading the previous pass's output already knows where
-        // the objects that pass made stand.
-        const CWrittenObjects previous = pass ? memory.takePreviousRun(input.file()) : CWrittenObjects();
-        const std::vector<CXrefRecord>& records = input.xref().records();
-        const int64_t base = input.xref().baseOffset();
-        auto earlierStamp = [&previous, &records, base](int num) {
-            return num >= 0 && num < static_cast<int>(records.size()) &&
-                   records[static_cast<size_t>(num)].type == XREF_IN_FILE &&
-                   previous.isStamp(num, base + records[static_cast<size_t>(num)].offset);
-        };
-
-        if (!m_settings.imagePath)
-            throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-        const std::unique_ptr<CStampImage> opened = CStampImage::open(*m_settings.imagePath);
-        const CStampImage& image = *opened;
-        std::unique_ptr<CStampImage> vertical;
-        if (verticalImage)
-            vertical = CStampImage::open(*verticalImage);
+        COpened opened = open(run);
+        const CWritePlan plan = decide(run, opened);
+        if (run == ERun::Marks && !plan.update)
+            return CStampResult(); // the passes rewrite it
+        openImages(run, verticalImage, opened);
+        CInputDocument& input = *opened.input;
+        const CStampImage& image = *opened.image;
         const CDocumentProfile profile(input);
-        if (intermediate) {
-            m_output.createIntermediate(m_settings.outputPath); // a new file: it cannot be an input
-        } else {
-            // Writing over an input while reading it would destroy it.
-            const platform::FileIdentity target = platform::identify(m_settings.outputPath);
-            std::vector<const CFileSource*> reads = {&input.file(), &image.file()};
-            if (vertical)
-                reads.push_back(&vertical->file());
-            for (const CFileSource* read : reads)
-                if (target.exists && target.device == read->device() && target.inode == read->inode())
-                    throw CPdfException::formatted(CPdfException::EKind::UsageError,
-                                                   "\nOutput file is the input file: '%s'\n", m_settings.outputPath);
-            m_output.create(m_settings.outputPath);
-        }
-        if (!pass && !verticalImage)
-            m_reporter.outputBegun(*m_settings.imagePath, m_settings.outputPath);
 
+        // A mark pass reading the previous pass's output knows where the
+        // objects that pass made stand, and tells the next one of its own.
+        const bool pass = run == ERun::Pass || run == ERun::LastPass;
+        const CWrittenObjects previous = pass ? memory.takePreviousRun(input.file()) : CWrittenObjects();
         CWrittenObjects written;
-        std::unique_ptr<COutputWriter> writer;
-        if (plan.update)
-            writer = std::make_unique<CIncrementalWriter>(m_output, input);
-        else
-            writer = std::make_unique<CRewriteWriter>(m_output, input, pass ? &previous : nullptr,
-                                                      pass ? &written : nullptr);
-        writer->begin();
+        const std::unique_ptr<COutputWriter> writer =
+            beginWriter(run, plan, input, pass ? &previous : nullptr, pass ? &written : nullptr);
+
+        // An update writes only the selected pages: the walk ends at the last
+        // of them, unless annotations must know every page that shares an /Annots array.
+        const bool walkAll = !plan.update || plan.annotation || m_settings.endPage < 0;
         std::vector<CPageRecord> pages;
         CStampResult result;
-        // An update writes only the selected pages: the walk ends at the last of them.
-        const size_t stopAfter = plan.update && m_settings.endPage >= 0 ? static_cast<size_t>(m_settings.endPage)
-                                                                         : SIZE_MAX;
-        result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages, stopAfter);
-        const CResourceNames names = memory.drawResourceNames(m_settings.resourceNumber);
-        const std::string verticalName = vertical ? memory.drawResourceNames(m_settings.resourceNumber).image : "";
+        result.pageCount = CPageTreeWalker(input.reader())
+                               .walkDocument(pages, walkAll ? SIZE_MAX : static_cast<size_t>(m_settings.endPage));
 
-        const CSecurityHandler* security = input.xref().securityHandler();
-        const int stateNum = writer->beginNewObject();
-        m_output.write(formatGraphicsStateObject(static_cast<float>(m_settings.opacity)));
-        writer->endNewObject(stateNum);
-        const int imageNum = image.write(*writer, security);
-        const int verticalNum = vertical ? vertical->write(*writer, security) : 0;
-
-        CStampDraw draw;
-        draw.orientation = image.orientation();
-        if (profile.tagged())
-            draw.artifact = m_settings.marks ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
-        const CStampPainter painter(m_settings, image.width(), image.height(), names, draw, verticalName);
-        const CPageStamper::EKind kind = plan.annotation ? CPageStamper::EKind::Annotation
-                                         : vertical      ? CPageStamper::EKind::Marks
-                                                         : CPageStamper::EKind::Content;
-        CPageStamper stamper(m_settings, pages, input, *writer, m_reporter, painter,
-                             {names, imageNum, stateNum, verticalName, verticalNum}, earlierStamp, kind);
+        const CPageStamper::CNewObjects objects =
+            writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get());
+        const CStampPainter painter(m_settings, image.width(), image.height(), objects.names,
+                                    drawOf(m_settings, image, profile), objects.verticalImage);
+        const CPageStamper::EKind kind = plan.annotation        ? CPageStamper::EKind::Annotation
+                                         : opened.verticalImage ? CPageStamper::EKind::Marks
+                                                                : CPageStamper::EKind::Content;
+        CPageStamper stamper(m_settings, pages, input, *writer, m_reporter, painter, objects,
+                             earlierStamp(previous, input.xref()), kind);
         writer->writeObjects(stamper);
+
         writer->finish();
         result.outputBytes = m_output.position();
         m_output.commit();
@@ -257,15 +265,9 @@ CStampResult CStampJob::run(CPassMemory& memory, bool pass, bool intermediate, c
             memory.keepRun(std::move(written), m_output.writtenPath());
         result.pdfaWarning = profile.pdfaBreaches(image.traits(), m_settings.opacity);
         result.pagesStamped = stamper.stampedCount();
-        result.encrypted = security != nullptr;
+        result.encrypted = input.xref().securityHandler() != nullptr;
         result.updated = plan.update;
-        if (verticalImage)
-            m_reporter.marksWritten(m_settings.outputPath);
-        for (const std::string& warning : plan.warnings)
-            m_reporter.warning(warning);
-        if (!stamper.notAnnotated().empty())
-            m_reporter.warning("page " + pageList(stamper.notAnnotated()) +
-                               ": /Annots is no array, so no stamp annotation was added there");
+        reportWritten(run, plan, stamper);
         return result;
     } catch (...) {
         m_output.discard();

@@ -1,15 +1,19 @@
 #pragma once
 
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "stamp/COutputFile.h"
 
 class CInputDocument;
+class COutputWriter;
+class CPageStamper;
 class CPassMemory;
 class CRepairLog;
 class CReporter;
+class CWrittenObjects;
 struct CStampSettings;
+struct CWritePlan;
 
 // What a run did, for the reporter.
 struct CStampResult {
@@ -24,13 +28,13 @@ struct CStampResult {
 
 // Stamps one input PDF with one image into one new output PDF: a driver
 // over the parts that do the work. It opens the input (CInputDocument) and
-// the image (CStampImage), reads what the input says about its signatures
-// (CSignatureCheck), walks the page tree (CPageTreeWalker), and has a
-// writer put the new objects and every page that CPageStamper stamps into
-// the output: a full rewrite (CRewriteWriter), or an update appended to the
-// input's bytes (CIncrementalWriter) when asked for or when the input is
-// signed. Progress and warnings go to the reporter; what was repaired in
-// the input, to the repair log.
+// the image (CStampImage), decides from what the input says of its
+// signatures (CSignatureCheck) how to write (CWritePlan), walks the page tree
+// (CPageTreeWalker), and has a writer put the new objects and every page
+// that CPageStamper stamps into the output: a full rewrite (CRewriteWriter),
+// or an update appended to the input's bytes (CIncrementalWriter). Progress
+// and warnings go to the reporter; what was repaired in the input, to the
+// repair log.
 class CStampJob {
 public:
     CStampJob(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs);
@@ -41,20 +45,24 @@ public:
     // Writes the settings' output from their input and image; throws
     // CPdfException, and then leaves nothing behind.
     CStampResult stampFile();
-    // A dry run: reads the input and the image and places the stamp on the
-    // pages a run would stamp, telling the reporter each, and writes
-    // nothing. `pass`: one of a marks run's passes, which report the file as a whole.
-    CStampResult planFile(bool pass = false);
+    // A dry run: reads the input and the image, refuses what a run would
+    // refuse, and places the stamp on the pages a run would stamp, telling
+    // the reporter each; writes nothing.
+    CStampResult planFile();
+    // The dry run of one of a marks run's passes, which report the file as a
+    // whole. The first decides, as the marks run does before its passes,
+    // whether the file may be stamped.
+    CStampResult planPass(bool first);
     // One of the runs a marks run chains over a file: `memory` is what the
     // chain's runs share. With `intermediate`, the output is a new private
     // file beside the settings' output, which writtenPath() names.
     CStampResult stampPass(CPassMemory& memory, bool intermediate);
-    // A marks run in one update, when the input is to be updated: the eight
-    // marks of the settings' box on every selected page, the horizontal
-    // lines drawn with the settings' image and the vertical ones with
-    // `verticalImage`; tells the reporter the marks are written. Writes
-    // nothing, and returns a result that is not `updated`, when the input is
-    // to be rewritten instead (by the passes).
+    // A marks run's first step, which decides how to write: when the input is
+    // to be updated, the eight marks of the settings' box on every selected
+    // page in one update, the horizontal lines drawn with the settings'
+    // image and the vertical ones with `verticalImage`; tells the reporter
+    // the marks are written. Writes nothing, and returns a result that is not
+    // `updated`, when the input is to be rewritten instead (by the passes).
     CStampResult stampMarksUpdate(const std::string& verticalImage);
     // The file the last run wrote.
     const std::string& writtenPath() const { return m_output.writtenPath(); }
@@ -64,14 +72,30 @@ public:
                           const CStampSettings& settings);
 
 private:
-    // How the run writes, from the settings and what the input says of its signatures.
-    struct CPlan {
-        bool update = false;
-        bool annotation = false;
-        std::vector<std::string> warnings;
+    // Where a run stands in the work on one file.
+    enum class ERun {
+        File,     // the only run: it reports the file, and decides how to write it
+        Marks,    // a marks run's first: decides, and writes all marks when the file is to be updated
+        Pass,     // a mark pass whose output, a new private file, the next pass reads
+        LastPass, // the mark pass that writes the output
     };
-    CPlan plan(CInputDocument& input) const;
-    CStampResult run(CPassMemory& memory, bool pass, bool intermediate, const std::string* verticalImage);
+    struct COpened;
+
+    // Opens the input, and reads what it says of its signatures when the run decides.
+    COpened open(ERun run) const;
+    // How the run writes; a refusal for what the file allows is explained by
+    // the doubts of the signature check first.
+    CWritePlan decide(ERun run, const COpened& opened) const;
+    // Opens the image (and a marks update's `verticalImage`) once the run is
+    // decided, and refuses an output that is a file the run reads.
+    void openImages(ERun run, const std::string* verticalImage, COpened& opened) const;
+    // Creates the output and the writer of `plan`, which has begun it.
+    std::unique_ptr<COutputWriter> beginWriter(ERun run, const CWritePlan& plan, CInputDocument& input,
+                                               const CWrittenObjects* previous, CWrittenObjects* written);
+    // Tells the reporter what the run that wrote `stamper`'s pages has to say.
+    void reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper);
+    CStampResult plan(ERun run);
+    CStampResult write(ERun run, CPassMemory& memory, const std::string* verticalImage);
 
     const CStampSettings& m_settings;
     CReporter& m_reporter;

@@ -12,14 +12,7 @@ CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int
 {
 }
 
-std::string CStampPainter::prefixStream(const CStampFrame& frame) const { return formatPrefixStream(frame); }
-
 std::string CStampPainter::prefixContent(const CStampFrame& frame) const { return formatPrefixContent(frame); }
-
-std::string CStampPainter::stampStream(const CPageRecord& page, const CStampFrame& frame) const
-{
-    return formatStreamObject(stampContent(page, frame));
-}
 
 std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFrame& frame) const
 {

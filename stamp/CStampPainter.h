@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "stamp/CPassMemory.h"
+#include "stamp/CResourceNames.h"
 #include "stamp/StampObjects.h"
 #include "stamp/StampPlacement.h"
 
@@ -20,12 +20,10 @@ public:
     CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
                   const CStampDraw& draw = CStampDraw(), std::string verticalImage = std::string());
 
-    // The stream before the page's own content; `frame` says how the stamp
-    // reaches the page's initial state.
-    std::string prefixStream(const CStampFrame& frame = CStampFrame()) const;
+    // The content of the stream before the page's own; `frame` says how the
+    // stamp reaches the page's initial state.
     std::string prefixContent(const CStampFrame& frame = CStampFrame()) const;
-    // The stream after it, which draws the image on `page`.
-    std::string stampStream(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
+    // The content of the stream after it, which draws the image on `page`.
     std::string stampContent(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
 
     // Where the stamp goes on `page`: its lower-left corner, turned by

@@ -113,8 +113,6 @@ bool readPngChunks(CFileSource& file, PngInfo& info, std::string& problem)
                 problem = "a damaged tRNS chunk";
                 return false;
             }
-        } else if (type == "iCCP") {
-            info.hasIccProfile = true;
         } else if (type == "IDAT") {
             // The image data is one run of IDAT chunks.
             if (idatDone || !readData(info.idat)) {

@@ -20,7 +20,6 @@ struct PngInfo {
     bool interlaced = false;
     std::string palette;      // PLTE: three bytes an entry
     std::string transparency; // tRNS as written: alphas of palette entries, or one colour key
-    bool hasIccProfile = false;
     std::string idat; // the IDAT chunks' data joined: one zlib stream
 
     int channels() const; // samples a pixel

@@ -35,19 +35,6 @@ void appendInteger(std::string& text, long long value)
     text.append(digits, static_cast<size_t>(end - digits));
 }
 
-void appendZeroPadded(std::string& text, int value, int width)
-{
-    char digits[24];
-    const long long magnitude = value < 0 ? -static_cast<long long>(value) : value;
-    const size_t count = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, magnitude).ptr - digits);
-    const size_t sign = value < 0 ? 1 : 0;
-    if (sign)
-        text += '-';
-    if (static_cast<size_t>(width) > count + sign)
-        text.append(static_cast<size_t>(width) - count - sign, '0');
-    text.append(digits, count);
-}
-
 void appendFixed(std::string& text, double value, int precision)
 {
     // Whole numbers (matrix entries, most positions and sizes) need no rounding.
@@ -95,16 +82,6 @@ std::string formatGraphicsStateObject(float opacity)
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
-std::string formatStreamObject(const std::string& data)
-{
-    std::string object = " 0 obj\n<<\n/Length ";
-    appendInteger(object, static_cast<long long>(data.size()));
-    object += " \n>>\nstream\n";
-    object += data;
-    object += "\nendstream\nendobj\n";
-    return object;
-}
-
 std::string formatPrefixContent(const CStampFrame& frame)
 {
     // "q q q q\n": two bytes a save.
@@ -115,8 +92,6 @@ std::string formatPrefixContent(const CStampFrame& frame)
     content += "q\n";
     return content;
 }
-
-std::string formatPrefixStream(const CStampFrame& frame) { return formatStreamObject(formatPrefixContent(frame)); }
 
 void orientationMatrix(int orientation, int matrix[6])
 {
@@ -129,13 +104,6 @@ void orientationMatrix(int orientation, int matrix[6])
     const int index = orientation >= 1 && orientation <= 8 ? orientation - 1 : 0;
     for (int i = 0; i < 6; ++i)
         matrix[i] = kMatrices[index][i];
-}
-
-std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height, const CStampFrame& frame,
-                              const CStampDraw& draw)
-{
-    return formatStreamObject(formatStampContent(gsName, imName, x, y, angle, width, height, frame, draw));
 }
 
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,

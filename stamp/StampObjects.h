@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 struct JpegInfo;
@@ -47,21 +48,13 @@ struct CStampDraw {
 // `orientation` shows it; the identity for 1 and anything out of range.
 void orientationMatrix(int orientation, int matrix[6]);
 
-// A stream object's text after its number: /Length, then `data`.
-std::string formatStreamObject(const std::string& data);
-
-// The content stream run before a page's own content: it saves the graphics state.
-std::string formatPrefixStream(const CStampFrame& frame = CStampFrame());
+// The content of the stream run before a page's own content: it saves the graphics state.
 std::string formatPrefixContent(const CStampFrame& frame = CStampFrame());
 
-// The content stream run after a page's own content: restore, then draw the
-// image `imName` with opacity state `gsName`, scaled to width x height,
-// rotated by `angle` degrees around its lower-left corner placed at (x, y).
-// `draw` adds the orientation and the artifact marking.
-std::string formatStampStream(const std::string& gsName, const std::string& imName, double x, double y,
-                              float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
-                              const CStampDraw& draw = CStampDraw());
-// Its content alone, for a stream object that encrypts it.
+// The content of the stream run after a page's own content: restore, then
+// draw the image `imName` with opacity state `gsName`, scaled to width x
+// height, rotated by `angle` degrees around its lower-left corner placed at
+// (x, y). `draw` adds the orientation and the artifact marking.
 std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
                                float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
                                const CStampDraw& draw = CStampDraw());
@@ -85,8 +78,21 @@ std::string formatText(const char* format, ...) VELLICO_PRINTF_FORMAT;
 // Appends numbers as printf's "%lld" and "%.<precision>f" write them (both
 // give the exactly rounded decimal), without printf's cost on hot paths.
 void appendInteger(std::string& text, long long value);
-// As printf's "%0<width>d" writes `value`: zeros in front, after a minus sign.
-void appendZeroPadded(std::string& text, int value, int width);
+// Writes `value` as `width` decimal digits, zeros in front, ending before
+// `end`: a field of a cross-reference table's entry, as printf's "%0<width>u"
+// writes it. Inline: a table writes two for every object.
+inline void writeZeroPadded(char* end, uint32_t value, int width)
+{
+    static constexpr char kPairs[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                     "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                     "8081828384858687888990919293949596979899";
+    for (; width >= 2; width -= 2, value /= 100) {
+        end -= 2;
+        std::memcpy(end, kPairs + 2 * (value % 100), 2);
+    }
+    if (width == 1)
+        *--end = static_cast<char>('0' + value % 10);
+}
 void appendFixed(std::string& text, double value, int precision);
 // " N 0 R " and the like: `before`, the number, then `after`.
 std::string referenceText(const char* before, long long num, const char* after);

@@ -266,12 +266,13 @@ INSTANTIATE_TEST_SUITE_P(
     Levels, CertifiedFile,
     testing::Values(
         CertifiedCase{"NoChanges", "1", {}, "certification (no changes) forbids changing the pages"},
-        CertifiedCase{"FormFilling", "2", {}, "certification (form filling and signing only) forbids changing"},
         CertifiedCase{"FormFillingWithoutP", "", {}, "certification (form filling and signing only) forbids"},
         CertifiedCase{"LevelOutOfRangeCountsAsNoChanges", "7", {}, "certification (no changes) forbids"},
         CertifiedCase{"Annotations", "3", {}, ""},
         CertifiedCase{"AnnotationsAskedFor", "3", {"--annotation", "--incremental"}, ""},
-        CertifiedCase{"AnnotationsButMarks", "3", {"-crop_marks"}, "marks are page content"}),
+        CertifiedCase{"AnnotationsButMarks", "3", {"-crop_marks"}, "marks are page content"},
+        // A dry run refuses what the run refuses.
+        CertifiedCase{"MarksDryRunRefusesCertified", "1", {"-crop_marks", "--dry-run"}, "(no changes) forbids"}),
     [](const testing::TestParamInfo<CertifiedCase>& info) { return std::string(info.param.name); });
 
 // A signed file whose table had to be rebuilt cannot take an update.

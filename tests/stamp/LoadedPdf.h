@@ -9,6 +9,7 @@
 
 #include <memory>
 
+#include "load/CFileSource.h"
 #include "load/CRepairLog.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/CPageTreeWalker.h"
@@ -26,7 +27,7 @@ inline const Box kLetter = {0, 0, 612, 792};
 class LoadedPdf : public ::testing::Test {
 protected:
     LoadedPdf() { b.set(1, "<< /Type /Catalog /Pages 2 0 R >>"); b.setRoot(1); }
-    void load(const std::string& bytes) { vtest::writeFile(path, bytes); doc = std::make_unique<CInputDocument>(path, repairs); }
+    void load(const std::string& bytes) { vtest::writeFile(path, bytes); doc = std::make_unique<CInputDocument>(CFileSource::open(path), repairs); }
     std::string text(int num) { return doc->reader().text(num); }
     const std::vector<CPageRecord>& walk() { load(b.build()); pageCount = CPageTreeWalker(doc->reader()).walkDocument(pages); return pages; }
     vtest::PdfBuilder b;

@@ -11,14 +11,17 @@
 namespace {
 
 // Objects written byte for byte besides catalog 1 and root node 2 (which
-// lists page 3); the text of object `checked` expected in the output, where
-// {G} {I} {P} {S} stand for the numbers of the graphics state, the image,
-// the prefix and the stamp stream.
+// lists page 3, unless a row gives its own); the text of object `checked`
+// expected in the output, where {G} {I} {P} {S} stand for the numbers of the
+// graphics state, the image, the prefix and the stamp stream (with
+// `annotatePageOne`, an update that adds the stamp to page 1 alone as an
+// annotation: its appearance and annotation).
 struct RewriteCase {
     const char* name;
     std::map<int, std::string> objects;
     int checked;
     std::string expected;
+    bool annotatePageOne = false;
 };
 
 const std::string kStream = "<< /Length 2 >>\nstream\nq\n\nendstream";
@@ -52,6 +55,13 @@ const RewriteCase kRewrites[] = {
     // A reference to nothing is null: ours replace it.
     {"ResourcesNamingNothing", {{3, "<</Contents 4 0 R/Resources 70 0 R>>"}, {4, kStream}},
      3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources << /XObject << /Im7 {I} 0 R >> /ExtGState << /GS7 {G} 0 R >> >>>>\nendobj\n"},
+    // Pages that share an /Annots array each get their own, also when the
+    // pages after the last one stamped are not walked: the shared one would
+    // give every page every page's stamp.
+    {"SharedAnnotsArrayStaysPerPage",
+     {{2, "<</Type/Pages/Kids [3 0 R 4 0 R]/Count 2>>"}, {3, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"},
+      {4, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"}, {8, "<</Type/Annot/Subtype/Text/Rect [0 0 9 9]>>"}, {9, "[8 0 R]"}},
+     3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Annots [8 0 R {S} 0 R ]>>\nendobj\n", true},
     {"XObjectNamingNothing", {{3, "<</Contents 4 0 R/Resources <</XObject 70 0 R>>>>"}, {4, kStream}},
      3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
 };
@@ -82,11 +92,55 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
     settings.outputPath = dir.file("out.pdf");
     settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
     settings.resourceNumber = 7;
+    if (c.annotatePageOne) {
+        settings.annotation = settings.incremental = true;
+        settings.endPage = 1;
+    }
     CReporter reporter; // says nothing
     CStampJob(settings, reporter, repairs).stampFile();
 
-    CInputDocument output(dir.file("out.pdf"), repairs);
+    CInputDocument output(CFileSource::open(dir.file("out.pdf")), repairs);
     EXPECT_EQ(output.reader().text(c.checked),
               replaced(c.expected, {{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}}));
 }
 INSTANTIATE_TEST_SUITE_P(Texts, PageRewrite, ::testing::ValuesIn(kRewrites), kRowName);
+
+namespace {
+
+// A page the tree lists twice (Kids [3 0 R 3 0 R]) is one object, stamped at
+// its first place when that place is selected: the same pages by either
+// writer and in a dry run.
+struct ListedTwiceCase {
+    const char* name;
+    bool incremental;
+    bool dryRun;
+    int page; // the one page selected (-s and -e)
+    int stamped;
+};
+void PrintTo(const ListedTwiceCase& c, std::ostream* os) { *os << c.name; }
+class PageListedTwice : public LoadedPdf, public ::testing::WithParamInterface<ListedTwiceCase> {};
+
+} // namespace
+
+TEST_P(PageListedTwice, IsStampedAtItsFirstPlace)
+{
+    const ListedTwiceCase& c = GetParam();
+    b.set(2, "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
+    b.setStream(4, "", "q Q\n");
+    vtest::writeFile(path, b.build());
+    CStampSettings settings;
+    settings.inputPath = path;
+    settings.outputPath = dir.file("out.pdf");
+    settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
+    settings.incremental = c.incremental;
+    settings.startPage = settings.endPage = c.page;
+    CReporter reporter; // says nothing
+    CStampJob job(settings, reporter, repairs);
+    EXPECT_EQ((c.dryRun ? job.planFile() : job.stampFile()).pagesStamped, c.stamped);
+}
+INSTANTIATE_TEST_SUITE_P(Runs, PageListedTwice,
+                         ::testing::Values(ListedTwiceCase{"RewriteAtTheSecondPlace", false, false, 2, 0},
+                                           ListedTwiceCase{"UpdateAtTheSecondPlace", true, false, 2, 0},
+                                           ListedTwiceCase{"DryRunAtTheSecondPlace", false, true, 2, 0}),
+                         kRowName);

@@ -115,6 +115,7 @@ TEST_P(PageTreeShape, GivesThePagesInReadingOrder) {
         numbers.push_back(page.objectNumber);
     EXPECT_EQ(numbers, c.pages);
     EXPECT_EQ(pageCount, c.count);
+    EXPECT_EQ(CPageTreeWalker(doc->reader()).countDocument(), c.count) << "the count read without the walk";
 }
 INSTANTIATE_TEST_SUITE_P(Trees, PageTreeShape, ::testing::ValuesIn(kShapes), kRowName);
 

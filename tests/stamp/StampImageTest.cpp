@@ -87,11 +87,13 @@ std::string chunk(const std::string& type, const std::string& data)
 }
 
 const std::string kSignature("\x89PNG\r\n\x1A\n", 8);
-// IHDR of 1 x 1 pixels: depth, colour type, interlace as given.
-std::string header(int depth, int colourType, int interlace = 0)
+// IHDR of `side` x `side` pixels: depth, colour type, interlace as given.
+std::string header(int depth, int colourType, int interlace = 0, uint32_t side = 1)
 {
-    return chunk("IHDR",
-                 std::string("\0\0\0\1\0\0\0\1", 8) + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
+    std::string size;
+    for (int shift = 24; shift >= 0; shift -= 8)
+        size += static_cast<char>(side >> shift);
+    return chunk("IHDR", size + size + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
 }
 // One grey 8-bit pixel: filter byte and sample, compressed.
 std::string onePixel()
@@ -142,6 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
                                kSignature + header(8, 0) + chunk("IDAT", onePixel().substr(0, 4)) +
                                    chunk("tEXt", "a\0b") + chunk("IDAT", onePixel().substr(4)) + kEnd,
                                "a damaged IDAT chunk"},
+                    // Checked row by row, an opaque image would still decode them all.
+                    RefusedPng{"OpaqueImageClaimingTooManyPixels",
+                               kSignature + header(8, 0, 0, 1000000) + chunk("IDAT", onePixel()) + kEnd,
+                               "the image is too large"},
                     RefusedPng{"ChunkLongerThanTheFile",
                                kSignature + header(8, 0) + std::string("\x7F\0\0\0IDAT", 8) + onePixel() + kEnd,
                                "the data ends before the IEND chunk"}),
