@@ -58,6 +58,7 @@ void CWorkerPool::startWorker(CWorker& worker)
 {
     worker.process = CChildProcess::start(m_program, {worker::kArgument});
     worker.received.clear();
+    worker.notes.clear();
     worker.temps.clear();
     if (!worker.process || !worker.process->write(worker::frame(worker::HELLO, worker::pack(m_hello))))
         throw CPdfException::formatted(CPdfException::EKind::SystemError, "Unable to start a worker process: '%s'\n", m_program);
@@ -109,8 +110,16 @@ void CWorkerPool::dispatch(size_t item, const std::string& input, const std::str
 bool CWorkerPool::receive(CWorker& worker, std::vector<CFinished>& finished)
 {
     const bool open = worker.process->readAvailable(worker.received);
+    // Notes read after the output hold every note written before it.
+    worker.process->readNotes(worker.notes);
     char type = 0;
     std::string payload;
+    while (worker::takeFrame(worker.notes, type, payload)) {
+        if (type == worker::CREATING)
+            worker.temps.insert(payload);
+        else if (type == worker::FORGOTTEN)
+            worker.temps.erase(payload);
+    }
     while (worker::takeFrame(worker.received, type, payload)) {
         if (type == worker::CREATING) {
             worker.temps.insert(payload);

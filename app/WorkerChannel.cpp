@@ -72,6 +72,7 @@ constexpr size_t kNumbers = 8;       // pages to seconds
 constexpr size_t kStampFields = 5;   // page, x, y, width, height
 
 int g_channelOut = -1;
+int g_notesOut = -1;
 // Frames that may wait for the next one sent: files no longer ours, which are gone.
 std::string g_pending;
 
@@ -84,15 +85,21 @@ bool send(const std::string& bytes)
     return sent;
 }
 
-// Tells the parent of each temporary file before it exists and once it is
-// no longer ours; the latter waits for the next frame, which saves the parent
-// a wake-up per file.
+// Tells the parent of each temporary file before it exists, and of a name
+// that turned out to be another program's file, at once, on the notes
+// channel, which it reads along with results; of a file no longer ours, with
+// the next result. Each saves the parent a wake-up per file.
 void tellParent(platform::TempEvent event, const std::string& path)
 {
-    if (event == platform::TempEvent::FORGOTTEN)
+    if (event == platform::TempEvent::FORGOTTEN) {
         g_pending += frame(FORGOTTEN, path);
+        return;
+    }
+    const std::string note = frame(event == platform::TempEvent::CREATING ? CREATING : FORGOTTEN, path);
+    if (g_notesOut == g_channelOut)
+        (void)send(note);
     else
-        (void)send(frame(event == platform::TempEvent::CREATING ? CREATING : FORGOTTEN, path));
+        (void)platform::writeAll(g_notesOut, note.data(), note.size());
 }
 
 // Reads the next whole frame; false at the end of the channel.
@@ -249,6 +256,7 @@ int runWorker()
         return refuse();
     }
     g_channelOut = channel.out;
+    g_notesOut = channel.notes;
     platform::installSignalCleanup();
     platform::setTempListener(tellParent);
 

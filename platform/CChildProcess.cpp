@@ -149,6 +149,9 @@ bool CChildProcess::readAvailable(std::string& into)
     }
 }
 
+// The notes come with the output: one channel.
+void CChildProcess::readNotes(std::string&) {}
+
 void CChildProcess::waitForOutput(const std::vector<CChildProcess*>& children, int milliseconds)
 {
     // Anonymous pipes cannot be waited on: look at each now and then.
@@ -200,13 +203,19 @@ std::unique_ptr<CChildProcess> CChildProcess::start(const std::string& program,
 {
     // A socket rather than pipes: writing to a worker that died is an
     // error to handle, not a SIGPIPE that ends us.
-    int ends[2];
+    int ends[2], notes[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return nullptr;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, notes) != 0) {
+        ::close(ends[0]);
+        ::close(ends[1]);
+        return nullptr;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, notes[1], platform::kNotesDescriptor);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& argument : arguments)
@@ -216,14 +225,18 @@ std::unique_ptr<CChildProcess> CChildProcess::start(const std::string& program,
     const int failed = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(ends[1]);
+    ::close(notes[1]);
     if (failed != 0) {
         ::close(ends[0]);
+        ::close(notes[0]);
         return nullptr;
     }
     (void)::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+    (void)::fcntl(notes[0], F_SETFL, ::fcntl(notes[0], F_GETFL) | O_NONBLOCK);
     std::unique_ptr<CChildProcess> child(new CChildProcess());
     child->m_pid = pid;
     child->m_channel = ends[0];
+    child->m_notes = notes[0];
     platform::recordChild(pid);
     return child;
 }
@@ -236,6 +249,8 @@ CChildProcess::~CChildProcess()
     }
     if (m_channel >= 0)
         ::close(m_channel);
+    if (m_notes >= 0)
+        ::close(m_notes);
 }
 
 bool CChildProcess::write(const std::string& bytes)
@@ -258,11 +273,14 @@ bool CChildProcess::write(const std::string& bytes)
     return true;
 }
 
-bool CChildProcess::readAvailable(std::string& into)
+namespace {
+
+// Appends what `fd` holds, without waiting; false once it has ended.
+bool readWithoutWaiting(int fd, std::string& into)
 {
     char buffer[65536];
     for (;;) {
-        const ssize_t got = ::read(m_channel, buffer, sizeof buffer);
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
         if (got > 0) {
             into.append(buffer, static_cast<size_t>(got));
             // Less than asked for: all there was (more wakes the next wait).
@@ -275,6 +293,12 @@ bool CChildProcess::readAvailable(std::string& into)
         return got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
     }
 }
+
+} // namespace
+
+bool CChildProcess::readAvailable(std::string& into) { return readWithoutWaiting(m_channel, into); }
+
+void CChildProcess::readNotes(std::string& into) { (void)readWithoutWaiting(m_notes, into); }
 
 void CChildProcess::waitForOutput(const std::vector<CChildProcess*>& children, int milliseconds)
 {

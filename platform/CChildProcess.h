@@ -23,6 +23,10 @@ public:
     // Appends what it has written and we have not read yet, without waiting;
     // false once its output has ended (it exited or died) and all was read.
     bool readAvailable(std::string& into);
+    // Appends what it has written to its notes channel (see
+    // platform::Channel), without waiting. Read after its output, all notes
+    // written before that output are here.
+    void readNotes(std::string& into);
     // Waits up to `milliseconds` until one of `children` has output to read
     // or has ended.
     static void waitForOutput(const std::vector<CChildProcess*>& children, int milliseconds);
@@ -44,6 +48,7 @@ private:
 #else
     long m_pid = -1;
     int m_channel = -1; // one socket, both ways
+    int m_notes = -1;   // what it says of its temporary files
 #endif
     bool m_ended = false;
     std::string m_how;

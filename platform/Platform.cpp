@@ -136,9 +136,16 @@ Channel takeStandardChannel()
     (void)_dup2(2, 1);
 #else
     channel.in = STDIN_FILENO;
+    struct stat notes;
+    if (::fstat(kNotesDescriptor, &notes) == 0 && S_ISSOCK(notes.st_mode)) {
+        (void)::fcntl(kNotesDescriptor, F_SETFD, FD_CLOEXEC);
+        channel.notes = kNotesDescriptor;
+    }
     channel.out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     (void)::dup2(STDERR_FILENO, STDOUT_FILENO);
 #endif
+    if (channel.notes < 0)
+        channel.notes = channel.out;
     return channel;
 }
 

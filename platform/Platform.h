@@ -32,10 +32,18 @@ std::string ownExecutable();
 // A worker's channel to the program that started it: what were its standard
 // input and output. Standard output then goes to standard error, so that
 // nothing printed by mistake can break the channel.
+//
+// Where a worker says a temporary file is about to exist (`notes`) is a
+// second channel where the system has one (POSIX: descriptor 3), which the
+// parent reads along with results, so that those notes cost it no wake-up;
+// else the channel's output.
 struct Channel {
     int in = -1;
     int out = -1;
+    int notes = -1;
 };
+// The worker's descriptor of the notes channel, on POSIX systems.
+constexpr int kNotesDescriptor = 3;
 Channel takeStandardChannel();
 // Reads up to `count` bytes, waiting for some; 0 at the end, -1 on error.
 int64_t readSome(int fd, void* target, size_t count);
