@@ -6,23 +6,6 @@
 #include "platform/Platform.h"
 #include "stamp/StampPlacement.h"
 
-namespace {
-
-// Points with at most two decimals, as the placement is printed.
-std::string points(double value)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    std::string shown = text;
-    while (shown.back() == '0')
-        shown.pop_back();
-    if (shown.back() == '.')
-        shown.pop_back();
-    return shown == "-0" ? "0" : shown;
-}
-
-} // namespace
-
 CConsoleReporter::CConsoleReporter(FILE* stream) : m_stream(stream), m_watched(platform::isTerminal(stream)) {}
 
 CConsoleReporter::CConsoleReporter(std::string& capture) : m_capture(&capture) {}
@@ -82,8 +65,8 @@ void CConsoleReporter::planBegun(const std::string& image, const std::string& ou
 
 void CConsoleReporter::pagePlaced(int pageNumber, const CStampRect& rect)
 {
-    print("\nPage " + std::to_string(pageNumber) + ": x " + points(rect.x) + ", y " + points(rect.y) + ", width " +
-          points(rect.width) + ", height " + points(rect.height));
+    print("\nPage " + std::to_string(pageNumber) + ": x " + decimalText(rect.x, 2) + ", y " + decimalText(rect.y, 2) + ", width " +
+          decimalText(rect.width, 2) + ", height " + decimalText(rect.height, 2));
 }
 
 void CConsoleReporter::pageWritten(int pagesSoFar)
@@ -103,3 +86,15 @@ void CConsoleReporter::warning(const std::string& text) { print("\nWarning: " + 
 void CConsoleReporter::fileDone() { print("\nDone.\n"); }
 
 void CConsoleReporter::failed(const CPdfException& error) { message(error.message()); }
+
+std::string decimalText(double value, int decimals)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string shown = text;
+    while (shown.back() == '0')
+        shown.pop_back();
+    if (shown.back() == '.')
+        shown.pop_back();
+    return shown == "-0" ? "0" : shown;
+}

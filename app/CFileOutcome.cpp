@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/CConsoleReporter.h"
 #include "pdf/CPdfException.h"
 
 namespace {
@@ -28,19 +29,6 @@ size_t utf8Length(const std::string& text, size_t at)
         return continuation(at + 1) && continuation(at + 2) && continuation(at + 3) ? 4 : 0;
     }
     return 0;
-}
-
-// A number as JSON writes it, to `decimals` places at most.
-std::string number(double value, int decimals = 3)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    std::string shown = text;
-    while (shown.back() == '0')
-        shown.pop_back();
-    if (shown.back() == '.')
-        shown.pop_back();
-    return shown == "-0" ? "0" : shown;
 }
 
 std::string known(int64_t value) { return value < 0 ? "null" : std::to_string(value); }
@@ -109,15 +97,15 @@ std::string CFileOutcome::jsonLine() const
                        statusName(status) + "\", \"message\": " + jsonString(message) + ", \"warnings\": [" +
                        warningList + "], \"pages\": " + known(pages) + ", \"pages_stamped\": " + known(pagesStamped) +
                        ", \"encrypted\": " + (encrypted ? "true" : "false") +
-                       ", \"repaired\": " + (repaired ? "true" : "false") + ", \"seconds\": " + number(seconds, 4) +
+                       ", \"repaired\": " + (repaired ? "true" : "false") + ", \"seconds\": " + decimalText(seconds, 4) +
                        ", \"input_bytes\": " + known(inputBytes) + ", \"output_bytes\": " + known(outputBytes) +
                        ", \"dry_run\": " + (dryRun ? "true" : "false");
     if (dryRun) {
         std::string list;
         for (const CPlaced& placed : stamps)
             list += std::string(list.empty() ? "" : ", ") + "{\"page\": " + std::to_string(placed.page) +
-                    ", \"x\": " + number(placed.rect.x) + ", \"y\": " + number(placed.rect.y) +
-                    ", \"width\": " + number(placed.rect.width) + ", \"height\": " + number(placed.rect.height) + "}";
+                    ", \"x\": " + decimalText(placed.rect.x, 3) + ", \"y\": " + decimalText(placed.rect.y, 3) +
+                    ", \"width\": " + decimalText(placed.rect.width, 3) + ", \"height\": " + decimalText(placed.rect.height, 3) + "}";
         line += ", \"stamps\": [" + list + "]";
     }
     return line + "}\n";
