@@ -17,26 +17,37 @@
 
 namespace {
 
-// The box `value` gives, normalised so that the lower-left corner comes first.
+// The box of corners `numbers`, normalised so that the lower-left corner
+// comes first; false when one is not finite as a float.
+bool normalisedBox(const double numbers[4], float box[4])
+{
+    float corners[4];
+    for (int i = 0; i < 4; ++i) {
+        corners[i] = static_cast<float>(numbers[i]);
+        if (!std::isfinite(corners[i]))
+            return false;
+    }
+    box[0] = std::min(corners[0], corners[2]);
+    box[1] = std::min(corners[1], corners[3]);
+    box[2] = std::max(corners[0], corners[2]);
+    box[3] = std::max(corners[1], corners[3]);
+    return true;
+}
+
+// The box `value` gives, normalised.
 bool boxOf(const CPdfObject& value, float box[4])
 {
     if (value.type() != PDF_ARRAY || value.arrayValue()->count() < 4)
         return false;
-    float numbers[4];
+    double numbers[4];
     for (int i = 0; i < 4; ++i) {
         CPdfObject item;
         value.arrayValue()->getItem(i, item);
         if (!item.isNumber())
             return false;
-        numbers[i] = static_cast<float>(item.numberValue());
-        if (!std::isfinite(numbers[i]))
-            return false;
+        numbers[i] = item.numberValue();
     }
-    box[0] = std::min(numbers[0], numbers[2]);
-    box[1] = std::min(numbers[1], numbers[3]);
-    box[2] = std::max(numbers[0], numbers[2]);
-    box[3] = std::max(numbers[1], numbers[3]);
-    return true;
+    return normalisedBox(numbers, box);
 }
 
 // /Rotate as 0, 90, 180 or 270: counted modulo 360, negative values counted
@@ -120,19 +131,8 @@ bool CPageTreeWalker::readBox(const CNode& node, const char* key, float box[4]) 
         if (!found)
             return false;
         double numbers[4];
-        if (CPdfDictScanner::leadingNumbers(node.text, *found, numbers, 4)) {
-            float made[4];
-            for (int i = 0; i < 4; ++i) {
-                made[i] = static_cast<float>(numbers[i]);
-                if (!std::isfinite(made[i]))
-                    return false;
-            }
-            box[0] = std::min(made[0], made[2]);
-            box[1] = std::min(made[1], made[3]);
-            box[2] = std::max(made[0], made[2]);
-            box[3] = std::max(made[1], made[3]);
-            return true;
-        }
+        if (CPdfDictScanner::leadingNumbers(node.text, *found, numbers, 4))
+            return normalisedBox(numbers, box);
     }
     CPdfObject value;
     resolvedEntry(node, key, value);
