@@ -89,6 +89,7 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
 {
     CWorkerPool& pool = *m_pool;
     size_t next = 0;
+    bool toldToStop = false;
     for (;;) {
         while (!m_stop && next < items.size() && pool.canTakeFile()) {
             const CBatchItem& item = items[next];
@@ -105,6 +106,10 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
         }
         if (pool.filesInFlight() == 0 && (m_stop || next >= items.size()))
             break;
+        if (m_stop && !toldToStop) {
+            pool.stopQueuedFiles();
+            toldToStop = true;
+        }
         for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
             finished(done.outcome, &done.console);
     }

@@ -18,9 +18,12 @@ class CChildProcess;
 // taking too long or using too much memory, fails only its current file: its
 // temporary files are removed and a new worker takes its place.
 //
-// Each worker is handed its next file before it finishes the current one,
-// so that it never waits for us between files. Without --keep-going a
-// worker whose file failed starts none of the files it was handed after it.
+// Each worker is handed its next files before it finishes the current one,
+// so that it never waits for us between files: as many as take about 4 ms
+// (2 to 8), so that small files keep it busy while we read results in
+// batches, and large ones do not wait behind another's. Without --keep-going
+// a worker whose file failed starts none of the files it was handed after it,
+// and stopQueuedFiles() tells the others to do the same.
 class CWorkerPool {
 public:
     // A file a worker finished, or that was stopped.
@@ -46,6 +49,9 @@ public:
     // Hands list item `item` to the worker with the fewest files; call it
     // only when canTakeFile(). The file is finished, or failed, by collect().
     void dispatch(size_t item, const std::string& input, const std::string& output);
+    // A failure ends the run: each worker begins none of the files it was
+    // handed and has not begun (they come back as neither finished nor failed).
+    void stopQueuedFiles();
     // Waits up to `milliseconds` for workers to finish files, watching
     // their time and memory; returns the files finished meanwhile.
     std::vector<CFinished> collect(int milliseconds);
@@ -80,4 +86,9 @@ private:
     std::string m_program;
     std::vector<CWorker> m_workers;
     int m_idleEnds = 0; // workers that ended while idle since a file last finished
+    double m_fileSeconds = 0; // a file's time, averaged over the recent ones; 0 before the first
+    bool m_stopped = false;   // stopQueuedFiles() was called
+
+    // Files a worker may hold: its current one and those queued behind it.
+    size_t queueDepth() const;
 };

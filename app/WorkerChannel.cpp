@@ -115,6 +115,19 @@ bool readFrame(int fd, std::string& buffer, char& type, std::string& payload)
     return true;
 }
 
+// Whether a STOP frame has come: what the channel holds is read into
+// `buffer` without waiting, and the frames there are looked at, not taken.
+bool stopFollows(int fd, std::string& buffer)
+{
+    char bytes[65536];
+    for (int64_t got; (got = platform::readWhatIsThere(fd, bytes, sizeof bytes)) > 0;)
+        buffer.append(bytes, static_cast<size_t>(got));
+    for (size_t at = 0; at + 5 <= buffer.size(); at += 5 + size_t{readLength(buffer, at + 1)})
+        if (buffer[at] == STOP)
+            return true;
+    return false;
+}
+
 int refuse()
 {
     std::fprintf(stderr, "Error in parameter: %s (it is for the program's own use)\n", kArgument);
@@ -276,12 +289,18 @@ int runWorker()
     }
     try {
         std::vector<std::string> file;
-        bool failed = false;
+        bool stopped = false; // a failure ended the run: no further file begins
         while (readFrame(channel.in, buffer, type, payload)) {
+            if (type == STOP) {
+                stopped = true;
+                continue;
+            }
             if (type != STAMP || !unpack(payload, file) || file.size() != 2)
                 return refuse();
-            // Handed to us before a failure ended the run: not begun.
-            if (failed && !keepGoing) {
+            // Handed to us before a failure ended the run (ours, or another
+            // worker's, which the parent's STOP behind this file tells): not begun.
+            stopped = stopped || stopFollows(channel.in, buffer);
+            if (stopped) {
                 if (!send(frame(SKIPPED, std::string())))
                     return 1;
                 continue;
@@ -292,7 +311,7 @@ int runWorker()
             CConsoleReporter console(text);
             const CFileOutcome outcome = runFile(settings, dryRun, console);
             console.endLine();
-            failed = outcome.status != CFileOutcome::STAMPED;
+            stopped = outcome.status != CFileOutcome::STAMPED && !keepGoing;
             if (!send(frame(RESULT, packResult(text, outcome))))
                 return 1;
         }

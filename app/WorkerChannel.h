@@ -20,6 +20,7 @@ enum EFrame : char {
     FORGOTTEN = 'X', // from the worker: a temporary file that is no longer its to remove
     RESULT = 'R',    // from the worker: the file's console text and its outcome
     SKIPPED = 'S',   // from the worker: a file it did not begin, after a failure without --keep-going
+    STOP = 'Q',      // to the worker: a failure ended the run; begin none of the files handed before this
 };
 constexpr const char* kGreeting = "vellico worker channel 1";
 

@@ -27,6 +27,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -161,6 +162,27 @@ int64_t readSome(int fd, void* target, size_t count)
             continue;
         return got;
     }
+}
+
+int64_t readWhatIsThere(int fd, void* target, size_t count)
+{
+#ifdef _WIN32
+    DWORD available = 0;
+    if (!PeekNamedPipe(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), nullptr, 0, nullptr, &available, nullptr))
+        return -1;
+    if (available == 0)
+        return 0;
+    return readSome(fd, target, available < count ? available : count);
+#else
+    for (;;) {
+        const ssize_t got = ::recv(fd, target, count, MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return 0;
+        return got > 0 ? got : -1;
+    }
+#endif
 }
 
 ClockReading readClock()

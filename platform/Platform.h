@@ -47,6 +47,9 @@ constexpr int kNotesDescriptor = 3;
 Channel takeStandardChannel();
 // Reads up to `count` bytes, waiting for some; 0 at the end, -1 on error.
 int64_t readSome(int fd, void* target, size_t count);
+// Reads up to `count` bytes of what a pipe or socket holds now, without
+// waiting: 0 when it holds nothing, -1 at its end or on an error.
+int64_t readWhatIsThere(int fd, void* target, size_t count);
 
 // Seconds since the epoch and the millisecond part, from one reading of the clock.
 struct ClockReading {

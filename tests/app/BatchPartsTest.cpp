@@ -258,4 +258,24 @@ TEST(WorkerPool, DispatchToDeadWorkerKeepsFile)
     EXPECT_EQ(finished, (std::set<size_t>{0, 1}));
 }
 
+// A failure elsewhere ended the run: files a worker was handed and has not
+// begun are not begun, and come back as neither finished nor failed.
+TEST(WorkerPool, StoppedRunBeginsNoQueuedFile)
+{
+    vtest::TempDir folder;
+    vtest::writeFile(folder.file("a.pdf"), "%PDF-1.4 not begun\n");
+    CBatchSettings batch;
+    CWorkerPool pool(1, {"vellico", "-i", "-o", "-j" + folder.file("stamp.jpg")}, batch, vtest::vellicoBinary());
+    pool.dispatch(0, folder.file("a.pdf"), folder.file("a-out.pdf"));
+    pool.dispatch(1, folder.file("a.pdf"), folder.file("b-out.pdf"));
+    pool.stopQueuedFiles();
+    std::set<size_t> finished;
+    for (int round = 0; round < 200 && pool.filesInFlight() > 0; ++round)
+        for (const CWorkerPool::CFinished& done : pool.collect(50))
+            finished.insert(done.item);
+    EXPECT_EQ(pool.filesInFlight(), 0u);
+    EXPECT_EQ(finished, std::set<size_t>());
+    pool.finish();
+}
+
 } // namespace
