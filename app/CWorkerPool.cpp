@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 #include "app/CConsoleReporter.h"
 #include "app/FileRun.h"
@@ -23,7 +22,6 @@ constexpr double kQueuedSeconds = 0.004;
 // worker that sends it a wake-up of the run, about as much as a small file's
 // work (25 µs).
 constexpr size_t kGatherFrom = 4;
-constexpr auto kGatherTime = std::chrono::microseconds(500);
 // Workers that end while idle, in a row, before the run gives up on them.
 constexpr int kMaxIdleEnds = 8;
 
@@ -216,7 +214,7 @@ std::vector<CWorkerPool::CFinished> CWorkerPool::collect(int milliseconds)
         gather = gather && worker.jobs.size() >= kGatherFrom;
     }
     if (gather)
-        std::this_thread::sleep_for(kGatherTime);
+        CChildProcess::letOutputGather();
     CChildProcess::waitForOutput(watched, milliseconds);
 
     std::vector<CFinished> finished;

@@ -21,6 +21,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <thread>
+
 extern char** environ;
 #endif
 
@@ -151,6 +153,8 @@ bool CChildProcess::readAvailable(std::string& into)
 
 // The notes come with the output: one channel.
 void CChildProcess::readNotes(std::string&) {}
+
+void CChildProcess::letOutputGather() {}
 
 void CChildProcess::waitForOutput(const std::vector<CChildProcess*>& children, int milliseconds)
 {
@@ -299,6 +303,8 @@ bool readWithoutWaiting(int fd, std::string& into)
 bool CChildProcess::readAvailable(std::string& into) { return readWithoutWaiting(m_channel, into); }
 
 void CChildProcess::readNotes(std::string& into) { (void)readWithoutWaiting(m_notes, into); }
+
+void CChildProcess::letOutputGather() { std::this_thread::sleep_for(std::chrono::microseconds(500)); }
 
 void CChildProcess::waitForOutput(const std::vector<CChildProcess*>& children, int milliseconds)
 {

@@ -30,6 +30,10 @@ public:
     // Waits up to `milliseconds` until one of `children` has output to read
     // or has ended.
     static void waitForOutput(const std::vector<CChildProcess*>& children, int milliseconds);
+    // Lets output gather for a moment (0.5 ms) before the next wait, so that
+    // one wait finds several writes rather than each write waking us: where
+    // waits poll now and then (Windows), they gather it already.
+    static void letOutputGather();
 
     // Its resident memory in bytes; 0 when it cannot be told.
     int64_t residentBytes() const;
