@@ -65,8 +65,8 @@ void CConsoleReporter::planBegun(const std::string& image, const std::string& ou
 
 void CConsoleReporter::pagePlaced(int pageNumber, const CStampRect& rect)
 {
-    print("\nPage " + std::to_string(pageNumber) + ": x " + decimalText(rect.x, 2) + ", y " + decimalText(rect.y, 2) + ", width " +
-          decimalText(rect.width, 2) + ", height " + decimalText(rect.height, 2));
+    print("\nPage " + std::to_string(pageNumber) + ": x " + decimalText(rect.x, 2) + ", y " + decimalText(rect.y, 2) +
+          ", width " + decimalText(rect.width, 2) + ", height " + decimalText(rect.height, 2));
 }
 
 void CConsoleReporter::pageWritten(int pagesSoFar)

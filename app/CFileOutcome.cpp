@@ -97,15 +97,16 @@ std::string CFileOutcome::jsonLine() const
                        statusName(status) + "\", \"message\": " + jsonString(message) + ", \"warnings\": [" +
                        warningList + "], \"pages\": " + known(pages) + ", \"pages_stamped\": " + known(pagesStamped) +
                        ", \"encrypted\": " + (encrypted ? "true" : "false") +
-                       ", \"repaired\": " + (repaired ? "true" : "false") + ", \"seconds\": " + decimalText(seconds, 4) +
-                       ", \"input_bytes\": " + known(inputBytes) + ", \"output_bytes\": " + known(outputBytes) +
-                       ", \"dry_run\": " + (dryRun ? "true" : "false");
+                       ", \"repaired\": " + (repaired ? "true" : "false") +
+                       ", \"seconds\": " + decimalText(seconds, 4) + ", \"input_bytes\": " + known(inputBytes) +
+                       ", \"output_bytes\": " + known(outputBytes) + ", \"dry_run\": " + (dryRun ? "true" : "false");
     if (dryRun) {
         std::string list;
         for (const CPlaced& placed : stamps)
             list += std::string(list.empty() ? "" : ", ") + "{\"page\": " + std::to_string(placed.page) +
                     ", \"x\": " + decimalText(placed.rect.x, 3) + ", \"y\": " + decimalText(placed.rect.y, 3) +
-                    ", \"width\": " + decimalText(placed.rect.width, 3) + ", \"height\": " + decimalText(placed.rect.height, 3) + "}";
+                    ", \"width\": " + decimalText(placed.rect.width, 3) +
+                    ", \"height\": " + decimalText(placed.rect.height, 3) + "}";
         line += ", \"stamps\": [" + list + "]";
     }
     return line + "}\n";

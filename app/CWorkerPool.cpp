@@ -149,8 +149,8 @@ bool CWorkerPool::receive(CWorker& worker, std::vector<CFinished>& finished)
                 if (!worker::unpackResult(payload, done.console, done.outcome))
                     throw CPdfException(CPdfException::EKind::SystemError,
                                         "Worker channel error: a result that cannot be read\n");
-                m_fileSeconds = m_fileSeconds <= 0 ? done.outcome.seconds
-                                                   : 0.75 * m_fileSeconds + 0.25 * done.outcome.seconds;
+                m_fileSeconds =
+                    m_fileSeconds <= 0 ? done.outcome.seconds : 0.75 * m_fileSeconds + 0.25 * done.outcome.seconds;
                 finished.push_back(std::move(done));
             }
             // A skipped file was never begun: it is not reported.

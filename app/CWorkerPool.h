@@ -66,7 +66,7 @@ private:
     struct CWorker {
         std::unique_ptr<CChildProcess> process;
         std::string received;
-        std::string notes; // read from its notes channel
+        std::string notes;                             // read from its notes channel
         std::deque<CJob> jobs;                         // the first is the file it works on
         std::chrono::steady_clock::time_point started; // of the first
         std::set<std::string> temps;                   // announced and not yet forgotten: ours to remove if it dies
