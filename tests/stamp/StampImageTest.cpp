@@ -153,12 +153,16 @@ INSTANTIATE_TEST_SUITE_P(
                                "the data ends before the IEND chunk"}),
     kRowName);
 
-TEST(PngAccepted, SmallestImage)
+TEST(PngAccepted, SmallestImageAndFullestPalette)
 {
     vtest::TempDir dir;
-    const auto image = openImage(dir, kSignature + header(8, 0) + chunk("IDAT", onePixel()) + kEnd);
+    auto image = openImage(dir, kSignature + header(8, 0) + chunk("IDAT", onePixel()) + kEnd);
     EXPECT_EQ(image->width(), 1);
     EXPECT_EQ(image->traits().deviceSpace, CImageTraits::DEVICE_GREY);
+    // 256 colours, as many as a palette holds.
+    image = openImage(dir, kSignature + header(8, 3) + chunk("PLTE", std::string(256 * 3, '\x7F')) +
+                               chunk("IDAT", onePixel()) + kEnd);
+    EXPECT_EQ(image->traits().deviceSpace, CImageTraits::DEVICE_RGB);
 }
 
 // ---- EXIF orientation ----
