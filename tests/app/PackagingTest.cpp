@@ -47,15 +47,6 @@ bool skipUnderSanitizers()
 #endif
 }
 
-Run runIn(const Workspace& work, const std::string& program, const std::vector<std::string>& arguments)
-{
-    std::string command = "cd " + vtest::shellQuote(work.path()) + " && " + vtest::shellQuote(program);
-    for (const std::string& argument : arguments)
-        command += " " + vtest::shellQuote(argument);
-    vtest::CommandResult result = vtest::runCommand(command + " </dev/null");
-    return Run{result.status, result.output};
-}
-
 bool contains(const std::string& haystack, const std::string& needle)
 {
     return haystack.find(needle) != std::string::npos;
@@ -88,7 +79,8 @@ TEST(Install, RunsMarksWithTheInstalledImages)
     const std::string installed[] = {vtest::readFile(data + "/" + kMarks[0]), vtest::readFile(data + "/" + kMarks[1])};
 
     // No mark image here: both installed ones are drawn (the JPEG goes into the file unchanged).
-    e2e::Run run = runIn(work, program, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    const std::string quotedProgram = vtest::shellQuote(program);
+    e2e::Run run = vtest::runIn(work.path(), quotedProgram, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
     std::string output = vtest::readFile(work.file("out.pdf"));
@@ -98,7 +90,7 @@ TEST(Install, RunsMarksWithTheInstalledImages)
     // One here: it wins over the installed one.
     const std::string own = vtest::readFile(work.file("stamp.jpg"));
     work.write(kMarks[0], own);
-    run = runIn(work, program, {"-i", "in.pdf", "-o", "own.pdf", "-j", "stamp.jpg", "-trim_marks"});
+    run = vtest::runIn(work.path(), quotedProgram, {"-i", "in.pdf", "-o", "own.pdf", "-j", "stamp.jpg", "-trim_marks"});
     ASSERT_EQ(run.status, 0) << run.output;
     output = vtest::readFile(work.file("own.pdf"));
     EXPECT_TRUE(contains(output, own));
@@ -108,7 +100,7 @@ TEST(Install, RunsMarksWithTheInstalledImages)
     // Neither: the message names both places, and the run leaves nothing.
     std::filesystem::remove(data + "/" + kMarks[1]);
     const auto before = snapshot(work.path());
-    run = runIn(work, program, {"-iin.pdf", "-ogone.pdf", "-jstamp.jpg", "-crop_marks"});
+    run = vtest::runIn(work.path(), quotedProgram, {"-iin.pdf", "-ogone.pdf", "-jstamp.jpg", "-crop_marks"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, "\r\nVellico v" + projectVersion() + "\r\nInput file: 'in.pdf'\nInput image file error: '" +
                               kMarks[1] + "' is neither in the current folder nor in '" + data + "'\n");

@@ -28,13 +28,6 @@ namespace {
 
 const std::string kBanner = "\r\nVellico v1.05\r\n";
 
-std::string plainDoc(int pages)
-{
-    DocPlan plan;
-    plan.pages.resize(static_cast<size_t>(pages));
-    return buildDoc(plan).bytes;
-}
-
 // One page whose content stream holds `padding` bytes of comments: copied
 // unchanged, in one piece, by the system's in-kernel copy.
 std::string bigDoc(size_t padding)
@@ -66,15 +59,6 @@ std::string kindOf(const std::string& path)
     if (S_ISLNK(info.st_mode))
         return "link";
     return S_ISREG(info.st_mode) ? "file" : "other";
-}
-
-// The names in `folder`, without reading anything (a FIFO would block a read).
-std::set<std::string> names(const std::string& folder)
-{
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        found.insert(entry.path().filename().string());
-    return found;
 }
 
 std::string pageCount(const std::string& pdf)
