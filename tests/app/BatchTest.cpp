@@ -19,20 +19,11 @@ namespace {
 
 const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
-std::string plainDoc(int pages)
-{
-    DocPlan plan;
-    plan.pages.resize(static_cast<size_t>(pages));
-    return buildDoc(plan).bytes;
-}
-
 // Runs `script` in the workspace with the program as $V; standard error is dropped.
 e2e::Run shell(const Workspace& work, const std::string& script)
 {
-    vtest::CommandResult result =
-        vtest::runCommand("cd " + vtest::shellQuote(work.path()) +
-                          " && V=" + vtest::shellQuote(vtest::vellicoBinary()) + " && " + script + " 2>/dev/null");
-    return Run{result.status, result.output};
+    return vtest::runCommand("cd " + vtest::shellQuote(work.path()) +
+                             " && V=" + vtest::shellQuote(vtest::vellicoBinary()) + " && " + script + " 2>/dev/null");
 }
 
 // Files a run may leave behind by mistake: temporary and pass files.

@@ -63,13 +63,6 @@ const std::string kDir(120, 'd'), kName = kDir + "/" + std::string(200, 'n') + "
 const std::string kList = kDir + "/" + std::string(200, 'l') + ".txt";
 const std::string kJpeg = kDir + "/" + std::string(200, 'j') + ".jpg";
 
-std::string plainDoc(int pages)
-{
-    DocPlan plan;
-    plan.pages.resize(static_cast<size_t>(pages));
-    return buildDoc(plan).bytes;
-}
-
 struct Case {
     const char* name;
     std::vector<std::string> arguments;

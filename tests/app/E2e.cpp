@@ -36,12 +36,6 @@ using render::ExpectedStamp;
 
 std::string fixture(const std::string& name) { return vtest::sourceDir() + "/tests/data/e2e/" + name; }
 
-std::string qpdfProblems(const std::string& pdf)
-{
-    vtest::CommandResult result = vtest::runCommand("qpdf --check " + vtest::shellQuote(pdf) + " 2>&1");
-    return result.status == 0 ? "" : "qpdf --check exit " + std::to_string(result.status) + ":\n" + result.output;
-}
-
 std::map<std::string, std::string> snapshot(const std::string& folder)
 {
     std::map<std::string, std::string> entries;
@@ -103,11 +97,7 @@ Workspace::Workspace()
 
 Run Workspace::run(const std::vector<std::string>& arguments) const
 {
-    std::string command = "cd " + vtest::shellQuote(path()) + " && " + vtest::shellQuote(vtest::vellicoBinary());
-    for (const std::string& argument : arguments)
-        command += " " + vtest::shellQuote(argument);
-    vtest::CommandResult result = vtest::runCommand(command + " </dev/null");
-    return Run{result.status, result.output};
+    return vtest::runIn(path(), vtest::shellQuote(vtest::vellicoBinary()), arguments);
 }
 
 namespace {
@@ -236,9 +226,8 @@ ExpectedStamp blackStamp(const render::Rect& rect) { return ExpectedStamp{rect};
 std::string encryptWithQpdf(const std::string& in, const std::string& out, const std::string& method,
                             const std::string& extra)
 {
-    const vtest::CommandResult made =
-        vtest::runCommand("qpdf --allow-weak-crypto --encrypt '' owner " + method + " " + extra + " -- " +
-                          vtest::shellQuote(in) + " " + vtest::shellQuote(out) + " 2>&1");
+    const vtest::CommandResult made = vtest::qpdf("--allow-weak-crypto --encrypt '' owner " + method + " " + extra +
+                                                  " -- " + vtest::shellQuote(in) + " " + vtest::shellQuote(out));
     return made.status == 0 ? "" : made.output;
 }
 
@@ -440,6 +429,13 @@ BuiltDoc buildDoc(const DocPlan& plan)
     }
     built.bytes = b.build();
     return built;
+}
+
+std::string plainDoc(int pages)
+{
+    DocPlan plan;
+    plan.pages.resize(static_cast<size_t>(pages));
+    return buildDoc(plan).bytes;
 }
 
 } // namespace e2e

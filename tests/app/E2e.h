@@ -38,9 +38,9 @@ namespace e2e {
 
 std::string fixture(const std::string& name); // under tests/data/e2e
 
-struct Run { int status = -1; std::string output; };
-// Empty when `qpdf --check` passes, else what it said.
-std::string qpdfProblems(const std::string& pdf);
+using Run = vtest::CommandResult;
+using vtest::names;
+using vtest::qpdfProblems;
 // Every entry under `folder` (by relative path) and what it is, to show what a run changed.
 std::map<std::string, std::string> snapshot(const std::string& folder);
 
@@ -138,5 +138,7 @@ struct BuiltDoc {
     std::vector<render::View> views; // each page's crop box and rotation
 };
 BuiltDoc buildDoc(const DocPlan& plan);
+// `pages` plain pages.
+std::string plainDoc(int pages);
 
 } // namespace e2e

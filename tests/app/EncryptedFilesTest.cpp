@@ -45,7 +45,7 @@ vtest::PdfBuilder threePages(const std::string& pageEntries = "")
     return b;
 }
 
-vtest::CommandResult qpdf(const std::string& arguments) { return vtest::runCommand("qpdf " + arguments + " 2>&1"); }
+using vtest::qpdf;
 
 // `qpdf --encrypt USER owner <method...> --` over `in`, written as `out`.
 void encrypt(const Workspace& work, const std::string& in, const std::string& out, const std::string& user,

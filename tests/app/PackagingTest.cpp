@@ -1,6 +1,7 @@
 // What reaches another machine: `make install` into a prefix, where the
 // program finds its mark images; the Debian package of `make package`; and
-// the bash completion they both carry.
+// the bash completion they both carry. Both install from one build, which
+// ctest makes first (with `make package`, for a prefix under the build tree).
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,8 @@ using namespace e2e;
 namespace {
 
 const char* const kMarks[] = {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"};
+// The shared build, and the prefix it is made for (set by the build).
+const std::string kBuild = VELLICO_PACKAGING_DIR "/build", kPrefix = VELLICO_PACKAGING_DIR "/prefix";
 
 std::string projectVersion()
 {
@@ -44,15 +47,6 @@ bool skipUnderSanitizers()
 #endif
 }
 
-Run runIn(const Workspace& work, const std::string& program, const std::vector<std::string>& arguments)
-{
-    std::string command = "cd " + vtest::shellQuote(work.path()) + " && " + vtest::shellQuote(program);
-    for (const std::string& argument : arguments)
-        command += " " + vtest::shellQuote(argument);
-    vtest::CommandResult result = vtest::runCommand(command + " </dev/null");
-    return Run{result.status, result.output};
-}
-
 bool contains(const std::string& haystack, const std::string& needle)
 {
     return haystack.find(needle) != std::string::npos;
@@ -62,10 +56,10 @@ TEST(Install, RunsMarksWithTheInstalledImages)
 {
     if (skipUnderSanitizers())
         GTEST_SKIP() << "checked by the optimised build";
-    vtest::TempDir scratch;
-    const std::string prefix = scratch.file("prefix"), data = prefix + "/share/vellico";
-    vtest::CommandResult built = make("install PREFIX=" + vtest::shellQuote(prefix) +
-                                      " BUILD_DIR=" + vtest::shellQuote(scratch.file("build")));
+    const std::string prefix = kPrefix, data = prefix + "/share/vellico";
+    std::filesystem::remove_all(prefix); // what an earlier run installed
+    vtest::CommandResult built =
+        make("install PREFIX=" + vtest::shellQuote(prefix) + " BUILD_DIR=" + vtest::shellQuote(kBuild));
     ASSERT_EQ(built.status, 0) << built.output;
     const std::string program = prefix + "/bin/vellico";
     for (const std::string& file : {program, data + "/" + kMarks[0], data + "/" + kMarks[1],
@@ -85,7 +79,8 @@ TEST(Install, RunsMarksWithTheInstalledImages)
     const std::string installed[] = {vtest::readFile(data + "/" + kMarks[0]), vtest::readFile(data + "/" + kMarks[1])};
 
     // No mark image here: both installed ones are drawn (the JPEG goes into the file unchanged).
-    e2e::Run run = runIn(work, program, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    const std::string quotedProgram = vtest::shellQuote(program);
+    e2e::Run run = vtest::runIn(work.path(), quotedProgram, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
     std::string output = vtest::readFile(work.file("out.pdf"));
@@ -95,7 +90,7 @@ TEST(Install, RunsMarksWithTheInstalledImages)
     // One here: it wins over the installed one.
     const std::string own = vtest::readFile(work.file("stamp.jpg"));
     work.write(kMarks[0], own);
-    run = runIn(work, program, {"-i", "in.pdf", "-o", "own.pdf", "-j", "stamp.jpg", "-trim_marks"});
+    run = vtest::runIn(work.path(), quotedProgram, {"-i", "in.pdf", "-o", "own.pdf", "-j", "stamp.jpg", "-trim_marks"});
     ASSERT_EQ(run.status, 0) << run.output;
     output = vtest::readFile(work.file("own.pdf"));
     EXPECT_TRUE(contains(output, own));
@@ -105,7 +100,7 @@ TEST(Install, RunsMarksWithTheInstalledImages)
     // Neither: the message names both places, and the run leaves nothing.
     std::filesystem::remove(data + "/" + kMarks[1]);
     const auto before = snapshot(work.path());
-    run = runIn(work, program, {"-iin.pdf", "-ogone.pdf", "-jstamp.jpg", "-crop_marks"});
+    run = vtest::runIn(work.path(), quotedProgram, {"-iin.pdf", "-ogone.pdf", "-jstamp.jpg", "-crop_marks"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, "\r\nVellico v" + projectVersion() + "\r\nInput file: 'in.pdf'\nInput image file error: '" +
                               kMarks[1] + "' is neither in the current folder nor in '" + data + "'\n");
@@ -128,41 +123,43 @@ TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
         GTEST_SKIP() << "checked by the optimised build";
     if (!vtest::haveTool("dpkg-deb"))
         GTEST_SKIP() << "dpkg-deb is not installed";
-    vtest::TempDir scratch;
-    vtest::CommandResult built = make("package PACKAGE_DIR=" + vtest::shellQuote(scratch.file("build")));
-    ASSERT_EQ(built.status, 0) << built.output;
+    // `make package` alone makes it for /usr; ctest made it for kPrefix.
+    EXPECT_NE(make("-n package").output.find("-DCMAKE_INSTALL_PREFIX=/usr "), std::string::npos);
     std::string deb;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch.file("build")))
+    for (const auto& entry : std::filesystem::directory_iterator(kBuild))
         if (entry.path().extension() == ".deb")
             deb = entry.path().string();
-    ASSERT_FALSE(deb.empty()) << built.output;
+    ASSERT_FALSE(deb.empty()) << "no package in " << kBuild;
     const std::string quoted = vtest::shellQuote(deb);
 
     // Files only (mode, owner, path): the folders follow from them.
     vtest::CommandResult listed =
         vtest::runCommand("dpkg-deb -c " + quoted + " | awk '$1 !~ /^d/ { print $1, $2, $6 }'");
     ASSERT_EQ(listed.status, 0);
+    const std::string root = "root/root ." + kPrefix;
     EXPECT_EQ(lines(listed.output), (std::set<std::string>{
-                                        "-rwxr-xr-x root/root ./usr/bin/vellico",
-                                        "-rw-r--r-- root/root ./usr/share/man/man1/vellico.1",
-                                        "-rw-r--r-- root/root ./usr/share/vellico/CropmarkHorizontal.jpg",
-                                        "-rw-r--r-- root/root ./usr/share/vellico/CropmarkVertical.jpg",
-                                        "-rw-r--r-- root/root ./usr/share/bash-completion/completions/vellico",
+                                        "-rwxr-xr-x " + root + "/bin/vellico",
+                                        "-rw-r--r-- " + root + "/share/man/man1/vellico.1",
+                                        "-rw-r--r-- " + root + "/share/vellico/CropmarkHorizontal.jpg",
+                                        "-rw-r--r-- " + root + "/share/vellico/CropmarkVertical.jpg",
+                                        "-rw-r--r-- " + root + "/share/bash-completion/completions/vellico",
                                     }));
     EXPECT_EQ(vtest::runCommand("dpkg-deb -f " + quoted + " Package Version Depends").output,
               "Package: vellico\nVersion: " + projectVersion() + "\nDepends: zlib1g, libnettle8, libpng16-16, libidn12\n");
 
     // What the program needs besides the C and C++ runtimes is what the package depends on.
+    vtest::TempDir scratch;
     const std::string unpacked = scratch.file("root");
     ASSERT_EQ(vtest::runCommand("dpkg-deb -x " + quoted + " " + vtest::shellQuote(unpacked)).status, 0);
-    const std::string program = unpacked + "/usr/bin/vellico";
+    const std::string program = unpacked + kPrefix + "/bin/vellico";
     vtest::CommandResult needed = vtest::runCommand("objdump -p " + vtest::shellQuote(program) +
                                                     " | awk '$1 == \"NEEDED\" { print $2 }' | grep -v -x -E "
                                                     "'lib(c|m|stdc\\+\\+|gcc_s)\\.so\\.[0-9]+' | sort");
     EXPECT_EQ(needed.output, "libidn.so.12\nlibnettle.so.8\nlibpng16.so.16\nlibz.so.1\n");
     EXPECT_EQ(vtest::runCommand(vtest::shellQuote(program) + " --version").output,
               "vellico " + projectVersion() + "\n");
-    EXPECT_TRUE(contains(vtest::readFile(unpacked + "/usr/share/man/man1/vellico.1"), "/usr/share/vellico"));
+    EXPECT_TRUE(
+        contains(vtest::readFile(unpacked + kPrefix + "/share/man/man1/vellico.1"), kPrefix + "/share/vellico"));
 }
 
 // What bash offers for the words typed so far (the last one being completed).

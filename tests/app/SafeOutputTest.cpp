@@ -28,13 +28,6 @@ namespace {
 
 const std::string kBanner = "\r\nVellico v1.05\r\n";
 
-std::string plainDoc(int pages)
-{
-    DocPlan plan;
-    plan.pages.resize(static_cast<size_t>(pages));
-    return buildDoc(plan).bytes;
-}
-
 // One page whose content stream holds `padding` bytes of comments: copied
 // unchanged, in one piece, by the system's in-kernel copy.
 std::string bigDoc(size_t padding)
@@ -66,15 +59,6 @@ std::string kindOf(const std::string& path)
     if (S_ISLNK(info.st_mode))
         return "link";
     return S_ISREG(info.st_mode) ? "file" : "other";
-}
-
-// The names in `folder`, without reading anything (a FIFO would block a read).
-std::set<std::string> names(const std::string& folder)
-{
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        found.insert(entry.path().filename().string());
-    return found;
 }
 
 std::string pageCount(const std::string& pdf)
@@ -183,12 +167,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, NonRegularOutput,
 
 // ---------------------------------------------------------------- signals
 
-// Starts the program in `folder` with the signals at their defaults, as a
-// shell would start it, its output thrown away.
-pid_t startProgram(const std::string& folder, const std::vector<std::string>& arguments)
+// Starts `all` (a program's path, then its arguments) in `folder` with the
+// signals at their defaults, as a shell would start it, its output thrown away.
+pid_t startIn(const std::string& folder, std::vector<std::string> all)
 {
-    std::vector<std::string> all = {vtest::vellicoBinary()};
-    all.insert(all.end(), arguments.begin(), arguments.end());
     pid_t pid = fork();
     if (pid != 0)
         return pid;
@@ -236,7 +218,7 @@ TEST_P(CleanupSignal, RemovesTheIntermediateAndEndsTheRun)
     std::filesystem::remove(work.file("CropmarkVertical.jpg"));
     ASSERT_EQ(mkfifo(work.file("CropmarkVertical.jpg").c_str(), 0644), 0);
     const std::set<std::string> known = names(work.path());
-    pid_t pid = startProgram(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    pid_t pid = startIn(work.path(), {vtest::vellicoBinary(), "-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
     ASSERT_GT(pid, 0);
     const bool waiting = waitForNewName(work.path(), known);
     kill(pid, signal);
@@ -273,20 +255,7 @@ TEST(CleanupSignalWhileWriting, RemovesTheTemporaryOutput)
                                     "-o /dev/null -e trace=fsync -e inject=fsync:delay_enter=2000000 "
                                     "\"$@\"",
                                     "sh", vtest::vellicoBinary(), "-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
-    pid_t tracer = fork();
-    if (tracer == 0) {
-        int null = open("/dev/null", O_RDWR);
-        dup2(null, 1);
-        dup2(null, 2);
-        if (chdir(work.path().c_str()) != 0)
-            _exit(127);
-        std::vector<char*> argv;
-        for (std::string& argument : all)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    pid_t tracer = startIn(work.path(), all);
     ASSERT_GT(tracer, 0);
     const bool written = waitForNewName(work.path(), known);
     // The program is strace's child: signal it by its name's process.

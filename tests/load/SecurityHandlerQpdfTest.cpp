@@ -21,20 +21,11 @@
 namespace {
 
 using EState = CSecurityHandler::EState;
+using vtest::hex;
+using vtest::qpdf;
 
 const std::string kTitle = "Known title";
 const std::string kContent = "BT /F1 12 Tf 20 20 Td (Hello, encrypted world) Tj ET";
-
-std::string hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
 
 CPdfStream* memoryStream(const std::shared_ptr<const std::string>& owner, size_t from)
 {
@@ -115,11 +106,6 @@ void writePlainFile(const std::string& path)
     b.setRoot(catalog);
     b.setInfo(info);
     b.writeTo(path);
-}
-
-std::string qpdf(const std::string& arguments)
-{
-    return vtest::runCommand("qpdf " + arguments + " 2>&1").output;
 }
 
 // The text after "label" up to the line end in qpdf's report.
@@ -204,14 +190,15 @@ TEST(SecurityHandlerQpdf, DecryptsWhatQpdfEncrypts)
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.name);
         const std::string out = dir.file("encrypted.pdf");
-        const std::string made = qpdf("--allow-weak-crypto --compress-streams=n --object-streams=disable --encrypt " +
-                                      vtest::shellQuote(mode.userPassword) + " " +
-                                      vtest::shellQuote(mode.ownerPassword) + " " + mode.encrypt + " -- " +
-                                      vtest::shellQuote(plain) + " " + vtest::shellQuote(out));
+        const std::string made =
+            qpdf("--allow-weak-crypto --compress-streams=n --object-streams=disable --encrypt " +
+                 vtest::shellQuote(mode.userPassword) + " " + vtest::shellQuote(mode.ownerPassword) + " " +
+                 mode.encrypt + " -- " + vtest::shellQuote(plain) + " " + vtest::shellQuote(out))
+                .output;
         ASSERT_TRUE(vtest::fileExists(out)) << made;
         const std::unique_ptr<Opened> opened = openQpdfOutput(out);
         const CSecurityHandler& handler = opened->handler;
-        const std::string report = qpdf("--show-encryption --show-encryption-key " + vtest::shellQuote(out));
+        const std::string report = qpdf("--show-encryption --show-encryption-key " + vtest::shellQuote(out)).output;
         EXPECT_EQ(handler.allowsModifying(), mode.modifying);
         EXPECT_EQ(reportLine(report, "modify other: "), handler.allowsModifying() ? "allowed" : "not allowed");
         ASSERT_EQ(handler.state(), mode.state);
@@ -224,7 +211,8 @@ TEST(SecurityHandlerQpdf, DecryptsWhatQpdfEncrypts)
         const RawObject info = opened->file.object(opened->infoNum);
         const std::string title = handler.decryptString(opened->infoNum, 0, entry(info.value, "Title").textString());
         EXPECT_EQ(title, kTitle);
-        const std::string shown = qpdf("--show-object=" + std::to_string(opened->infoNum) + " " + vtest::shellQuote(out));
+        const std::string shown =
+            qpdf("--show-object=" + std::to_string(opened->infoNum) + " " + vtest::shellQuote(out)).output;
         EXPECT_NE(shown.find("/Title (" + title + ")"), std::string::npos) << shown;
 
         const RawObject contents = opened->file.object(opened->contentsNum);
@@ -233,7 +221,8 @@ TEST(SecurityHandlerQpdf, DecryptsWhatQpdfEncrypts)
         const std::string data = handler.decryptStream(opened->contentsNum, 0, contents.data);
         EXPECT_EQ(data, kContent);
         EXPECT_EQ(qpdf("--show-object=" + std::to_string(opened->contentsNum) + " --raw-stream-data " +
-                       vtest::shellQuote(out)),
+                       vtest::shellQuote(out))
+                      .output,
                   data);
     }
 }
@@ -277,13 +266,13 @@ TEST(SecurityHandlerQpdf, QpdfDecryptsWhatWeEncrypt)
         const std::string ours = dir.file("ours.pdf");
         b.writeTo(ours);
 
-        const vtest::CommandResult check = vtest::runCommand("qpdf --check " + vtest::shellQuote(ours) + " 2>&1");
-        EXPECT_EQ(check.status, 0) << check.output;
+        EXPECT_EQ(vtest::qpdfProblems(ours), "");
         EXPECT_NE(qpdf("--show-object=" + std::to_string(info) + " " + vtest::shellQuote(ours))
-                      .find("/Title (" + kTitle + ")"),
+                      .output.find("/Title (" + kTitle + ")"),
                   std::string::npos);
-        EXPECT_EQ(qpdf("--show-object=" + std::to_string(contents) + "," + "2 --raw-stream-data " +
-                       vtest::shellQuote(ours)),
-                  kContent);
+        EXPECT_EQ(
+            qpdf("--show-object=" + std::to_string(contents) + "," + "2 --raw-stream-data " + vtest::shellQuote(ours))
+                .output,
+            kContent);
     }
 }

@@ -25,17 +25,7 @@ namespace {
 
 using EMethod = CSecurityHandler::EMethod;
 using EState = CSecurityHandler::EState;
-
-std::string hex(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
+using vtest::hex;
 
 std::string unhex(const std::string& text)
 {

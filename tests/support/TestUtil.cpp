@@ -69,6 +69,14 @@ bool fileExists(const std::string& path)
     return std::filesystem::exists(path, ignored);
 }
 
+std::set<std::string> names(const std::string& folder)
+{
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        found.insert(entry.path().filename().string());
+    return found;
+}
+
 CommandResult runCommand(const std::string& command)
 {
     CommandResult result;
@@ -105,9 +113,41 @@ std::string shellQuote(const std::string& text)
     return quoted + "'";
 }
 
+std::string shellArguments(const std::vector<std::string>& arguments)
+{
+    std::string text;
+    for (const std::string& argument : arguments)
+        text += " " + shellQuote(argument);
+    return text;
+}
+
+CommandResult runIn(const std::string& folder, const std::string& program, const std::vector<std::string>& arguments)
+{
+    return runCommand("cd " + shellQuote(folder) + " && " + program + shellArguments(arguments) + " </dev/null");
+}
+
 bool haveTool(const std::string& name)
 {
     return runCommand("command -v " + shellQuote(name) + " >/dev/null 2>&1").status == 0;
+}
+
+CommandResult qpdf(const std::string& arguments) { return runCommand("qpdf " + arguments + " 2>&1"); }
+
+std::string qpdfProblems(const std::string& pdf)
+{
+    CommandResult result = qpdf("--check " + shellQuote(pdf));
+    return result.status == 0 ? "" : "qpdf --check exit " + std::to_string(result.status) + ":\n" + result.output;
+}
+
+std::string hex(const std::string& bytes)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
 }
 
 std::string sourceDir() { return VELLICO_SOURCE_DIR; }

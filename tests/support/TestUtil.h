@@ -1,5 +1,6 @@
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ private:
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
+// The names in `folder`, without reading anything (a FIFO would block a read).
+std::set<std::string> names(const std::string& folder);
 
 struct CommandResult {
     int status = -1;    // exit status; -1 when the command could not run or was killed
@@ -33,8 +36,20 @@ struct CommandResult {
 CommandResult runCommand(const std::string& command);
 // Quotes `text` for the shell.
 std::string shellQuote(const std::string& text);
+// `arguments`, each quoted for the shell and after a space.
+std::string shellArguments(const std::vector<std::string>& arguments);
+// `program` (a shell command: quoted by the caller) with `arguments`, run in
+// `folder` with no input.
+CommandResult runIn(const std::string& folder, const std::string& program, const std::vector<std::string>& arguments);
 // Whether a program is on PATH.
 bool haveTool(const std::string& name);
+// qpdf with `arguments` (quoted by the caller), standard error merged.
+CommandResult qpdf(const std::string& arguments);
+// Empty when `qpdf --check` passes, else what it said.
+std::string qpdfProblems(const std::string& pdf);
+
+// `bytes` as lower-case hexadecimal digits, two for each byte.
+std::string hex(const std::string& bytes);
 
 // `data` LZW-encoded as a plain encoder writes it: 9 to 12 bit codes, a
 // clear code first and whenever the table is full, codes widened one entry

@@ -31,28 +31,15 @@ std::string wine(const std::string& program)
            vtest::shellQuote(program);
 }
 
-std::string joined(const std::vector<std::string>& arguments)
-{
-    std::string text;
-    for (const std::string& argument : arguments)
-        text += " " + vtest::shellQuote(argument);
-    return text;
-}
-
 // Runs the .exe in `folder`; Wine's own messages go to standard error, which is not captured.
 Run runExe(const std::string& folder, const std::vector<std::string>& arguments, const std::string& program = kExe)
 {
-    vtest::CommandResult result = vtest::runCommand("cd " + vtest::shellQuote(folder) + " && " + wine(program) +
-                                                    joined(arguments) + " </dev/null");
-    return Run{result.status, result.output};
+    return vtest::runIn(folder, wine(program), arguments);
 }
 
 Run runLinux(const std::string& folder, const std::vector<std::string>& arguments)
 {
-    vtest::CommandResult result = vtest::runCommand("cd " + vtest::shellQuote(folder) + " && " +
-                                                    vtest::shellQuote(kLinuxProgram) + joined(arguments) +
-                                                    " </dev/null");
-    return Run{result.status, result.output};
+    return vtest::runIn(folder, vtest::shellQuote(kLinuxProgram), arguments);
 }
 
 // Two pages, one turned, with a crop box; the stamp's place on each as the usage text promises.
@@ -69,15 +56,6 @@ Document twoPages()
     for (size_t i = 0; i < document.doc.views.size(); ++i)
         document.stamped.push_back({redBlueStamp(render::Rect{20, 10, 96, 48})});
     return document;
-}
-
-// Whatever is left beside the outputs: temporaries and pass files would show here.
-std::set<std::string> names(const std::string& folder)
-{
-    std::set<std::string> found;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        found.insert(entry.path().filename().string());
-    return found;
 }
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to)
@@ -360,11 +338,12 @@ TEST_P(HeldOutput, IsNamedAsOpenInAnotherProgramAndTheTemporaryRemoved)
     std::vector<std::string> arguments = {"-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
     if (GetParam())
         arguments.push_back("-crop_marks");
-    const std::string script =
-        "cd " + vtest::shellQuote(work.path()) + " && " +
-        "{ (while [ ! -e release ]; do sleep 0.1; done) | " + wine(kHoldFile) + " out.pdf > held 2>/dev/null & } && " +
-        "for i in $(seq 600); do grep -q held held 2>/dev/null && break; sleep 0.1; done; " + wine(kExe) +
-        joined(arguments) + " </dev/null; status=$?; touch release; wait; rm -f held release; exit $status";
+    const std::string script = "cd " + vtest::shellQuote(work.path()) + " && " +
+                               "{ (while [ ! -e release ]; do sleep 0.1; done) | " + wine(kHoldFile) +
+                               " out.pdf > held 2>/dev/null & } && " +
+                               "for i in $(seq 600); do grep -q held held 2>/dev/null && break; sleep 0.1; done; " +
+                               wine(kExe) + vtest::shellArguments(arguments) +
+                               " </dev/null; status=$?; touch release; wait; rm -f held release; exit $status";
     const vtest::CommandResult run = vtest::runCommand(script);
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find("\nOutput file is open in another program: 'out.pdf'\n"), std::string::npos)

@@ -1,0 +1,86 @@
+// Replays saved inputs through one fuzz target's LLVMFuzzerTestOneInput, as
+// libFuzzer does with a file it is given: every file under the folders named
+// on the command line. A crash, a sanitizer report or a target's abort fails
+// the run; the input's name is printed before it runs, to say which one.
+// The stamp target works in a folder /tmp/vellico-fuzz-XXXXXX of its own,
+// which it leaves: its replay removes the one that appeared during the run
+// and holds only the target's image (other replays may run beside it).
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/TestUtil.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+#ifdef REPLAY_REMOVES_WORK_FOLDER
+namespace {
+
+std::set<std::string> workFolders()
+{
+    std::set<std::string> found;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/tmp", error))
+        if (entry.path().filename().string().rfind("vellico-fuzz-", 0) == 0)
+            found.insert(entry.path().string());
+    return found;
+}
+
+void removeWorkFolder(const std::set<std::string>& before)
+{
+    std::set<std::string> made = workFolders();
+    for (const std::string& folder : before)
+        made.erase(folder);
+    std::error_code error;
+    if (made.size() == 1 && vtest::names(*made.begin()) == std::set<std::string>{"image.jpg"})
+        std::filesystem::remove_all(*made.begin(), error);
+}
+
+} // namespace
+#endif
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s FOLDER...\n", argv[0]);
+        return 2;
+    }
+    std::vector<std::string> inputs;
+    for (int i = 1; i < argc; ++i) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i], error))
+            if (entry.is_regular_file())
+                inputs.push_back(entry.path().string());
+        if (error) {
+            std::fprintf(stderr, "%s: %s\n", argv[i], error.message().c_str());
+            return 1;
+        }
+    }
+    if (inputs.empty()) {
+        std::fprintf(stderr, "no inputs\n");
+        return 1;
+    }
+    std::sort(inputs.begin(), inputs.end());
+#ifdef REPLAY_REMOVES_WORK_FOLDER
+    const std::set<std::string> before = workFolders();
+#endif
+    for (const std::string& input : inputs) {
+        std::printf("%s\n", input.c_str());
+        std::fflush(stdout);
+        // A buffer of exactly the input's size, so reading past it is caught.
+        const std::string bytes = vtest::readFile(input);
+        std::unique_ptr<uint8_t[]> data(new uint8_t[bytes.size()]);
+        std::copy(bytes.begin(), bytes.end(), data.get());
+        LLVMFuzzerTestOneInput(data.get(), bytes.size());
+    }
+    std::printf("%zu inputs replayed\n", inputs.size());
+#ifdef REPLAY_REMOVES_WORK_FOLDER
+    removeWorkFolder(before);
+#endif
+    return 0;
+}
