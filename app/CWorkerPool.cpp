@@ -32,6 +32,19 @@ std::string shortNumber(double value)
     return text;
 }
 
+// Records a worker's note of a temporary file in `temps`; false when the
+// frame is no such note.
+bool takeTempNote(std::set<std::string>& temps, char type, const std::string& path)
+{
+    if (type == worker::CREATING)
+        temps.insert(path);
+    else if (type == worker::FORGOTTEN)
+        temps.erase(path);
+    else
+        return false;
+    return true;
+}
+
 } // namespace
 
 CWorkerPool::CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch,
@@ -131,18 +144,12 @@ bool CWorkerPool::receive(CWorker& worker, std::vector<CFinished>& finished)
     worker.process->readNotes(worker.notes);
     char type = 0;
     std::string payload;
-    while (worker::takeFrame(worker.notes, type, payload)) {
-        if (type == worker::CREATING)
-            worker.temps.insert(payload);
-        else if (type == worker::FORGOTTEN)
-            worker.temps.erase(payload);
-    }
+    while (worker::takeFrame(worker.notes, type, payload))
+        (void)takeTempNote(worker.temps, type, payload);
     while (worker::takeFrame(worker.received, type, payload)) {
-        if (type == worker::CREATING) {
-            worker.temps.insert(payload);
-        } else if (type == worker::FORGOTTEN) {
-            worker.temps.erase(payload);
-        } else if ((type == worker::RESULT || type == worker::SKIPPED) && !worker.jobs.empty()) {
+        if (takeTempNote(worker.temps, type, payload))
+            continue;
+        if ((type == worker::RESULT || type == worker::SKIPPED) && !worker.jobs.empty()) {
             if (type == worker::RESULT) {
                 CFinished done;
                 done.item = worker.jobs.front().item;
