@@ -36,7 +36,7 @@ WINDOWS_PKG_CONFIG = $(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig:$(CURDIR)/$(W
 # test is run once more. A real fault fails both times.
 WINE_REPEAT       ?= --repeat until-pass:2
 
-.PHONY: all build test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean \
+.PHONY: all build test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean coverage \
         windows windows-tools test-windows test-windows-unit
 
 all: build
@@ -73,6 +73,18 @@ test-asan:
 	cmake --build $(ASAN_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_DIR) --output-on-failure -j $(JOBS)
+
+# Line coverage of the product code by every test but the install and
+# package ones, from one Debug build with --coverage (needs gcovr).
+COVERAGE_DIR ?= build-coverage
+coverage:
+	cmake -S . -B $(COVERAGE_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage \
+	  -DCMAKE_EXE_LINKER_FLAGS=--coverage
+	cmake --build $(COVERAGE_DIR) -j $(JOBS)
+	find $(COVERAGE_DIR) -name '*.gcda' -delete
+	ctest --test-dir $(COVERAGE_DIR) -j $(JOBS) -E '^(Install|Package|Packaging)\.'
+	gcovr -r . --object-directory $(COVERAGE_DIR) --filter '(app|pdf|load|stamp|platform)/' \
+	  --json $(COVERAGE_DIR)/coverage.json --print-summary
 
 # Stamps the bundled four-page sample twice: with the logo, and with crop
 # marks (read from the current folder: this build's are not installed).
