@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -36,6 +37,15 @@ using render::ExpectedStamp;
 
 std::string fixture(const std::string& name) { return vtest::sourceDir() + "/tests/data/e2e/" + name; }
 
+std::string projectVersion()
+{
+    const std::string cmake = vtest::readFile(vtest::sourceDir() + "/CMakeLists.txt");
+    std::smatch found;
+    return std::regex_search(cmake, found, std::regex(R"(project\(Vellico VERSION ([0-9.]+))")) ? found[1].str() : "";
+}
+
+std::string banner() { return "\r\nVellico v" + projectVersion() + "\r\n"; }
+
 std::map<std::string, std::string> snapshot(const std::string& folder)
 {
     std::map<std::string, std::string> entries;
@@ -45,6 +55,8 @@ std::map<std::string, std::string> snapshot(const std::string& folder)
             what = "link to " + std::filesystem::read_symlink(entry).string();
         else if (entry.is_directory())
             what = "folder";
+        else if (!entry.is_regular_file())
+            what = "special"; // a FIFO, socket or device: reading it could block
         else
             what = "hash " + std::to_string(std::hash<std::string>()(vtest::readFile(entry.path().string())));
     }
@@ -95,9 +107,22 @@ Workspace::Workspace()
         write(name, vtest::readFile(vtest::sourceDir() + "/data/" + name));
 }
 
-Run Workspace::run(const std::vector<std::string>& arguments) const
+Result Workspace::run(const std::vector<std::string>& arguments) const
 {
     return vtest::runIn(path(), vtest::shellQuote(vtest::vellicoBinary()), arguments);
+}
+
+Result Workspace::shell(const std::string& script) const
+{
+    return vtest::runCommand("cd " + vtest::shellQuote(path()) + " && V=" + vtest::shellQuote(vtest::vellicoBinary()) +
+                             " && (" + script + ") 2>&1");
+}
+
+std::string ReportEntry::summary() const
+{
+    auto count = [](long n) { return n < 0 ? std::string("-") : std::to_string(n); };
+    return input + " " + status + " p" + count(pages) + " s" + count(pagesStamped) + (encrypted ? " encrypted" : "") +
+           (repaired ? " repaired" : "") + ": " + message;
 }
 
 namespace {
@@ -214,49 +239,21 @@ std::string compareRenders(const std::string& input, const std::string& output,
     return problems;
 }
 
-const char* rendererTool(Renderer renderer) { return renderer == Renderer::MuPdf ? "mutool" : "pdftoppm"; }
-
 ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity)
 {
     return ExpectedStamp{rect, {{0.0, {255, 0, 0}}, {0.5, {0, 0, 255}}}, opacity};
 }
 
-ExpectedStamp blackStamp(const render::Rect& rect) { return ExpectedStamp{rect}; }
-
-std::string encryptWithQpdf(const std::string& in, const std::string& out, const std::string& method,
-                            const std::string& extra)
+std::vector<ExpectedStamp> marksAround(const render::Box& box, const render::View& view)
 {
-    const vtest::CommandResult made = vtest::qpdf("--allow-weak-crypto --encrypt '' owner " + method + " " + extra +
-                                                  " -- " + vtest::shellQuote(in) + " " + vtest::shellQuote(out));
-    return made.status == 0 ? "" : made.output;
-}
-
-std::string qpdfObject(const std::string& pdf, int num)
-{
-    return vtest::runCommand("qpdf --show-object=" + std::to_string(num) + " " + vtest::shellQuote(pdf)).output;
-}
-
-std::string qpdfRawStream(const std::string& pdf, int num)
-{
-    return vtest::runCommand("qpdf --show-object=" + std::to_string(num) + " --raw-stream-data " +
-                             vtest::shellQuote(pdf))
-        .output;
-}
-
-std::vector<int> imageObjects(const std::string& pdf)
-{
-    // qpdf's JSON lists each object as `    "N 0 R": {` with its (stream) dictionary's keys below.
-    std::istringstream listing(
-        vtest::runCommand("qpdf --json=1 --json-key=objects " + vtest::shellQuote(pdf) + " 2>/dev/null").output);
-    std::vector<int> numbers;
-    int current = 0;
-    for (std::string line; std::getline(listing, line);) {
-        if (line.compare(0, 5, "    \"") == 0 && line.find(" 0 R\": {") != std::string::npos)
-            current = std::atoi(line.c_str() + 5);
-        else if (line.find("\"/Subtype\": \"/Image\"") != std::string::npos)
-            numbers.push_back(current);
-    }
-    return numbers;
+    const double x0 = std::trunc(box.x0), y0 = std::trunc(box.y0), x1 = std::trunc(box.x1), y1 = std::trunc(box.y1);
+    std::vector<ExpectedStamp> marks;
+    for (const auto& [x, y, w, h] : std::vector<std::array<double, 4>>{
+             {x0 - 24, y0, 15, 0.25}, {x1 + 9, y0, 15, 0.25}, {x0 - 24, y1 - 0.25, 15, 0.25},
+             {x1 + 9, y1 - 0.25, 15, 0.25}, {x0 - 0.25, y0 - 24, 0.25, 15}, {x1 - 0.25, y0 - 24, 0.25, 15},
+             {x0 - 0.25, y1 + 9, 0.25, 15}, {x1 - 0.25, y1 + 9, 0.25, 15}})
+        marks.push_back(ExpectedStamp{view.rectToDisplay(x, y, x + w, y + h)});
+    return marks;
 }
 
 // ---- Test documents ----
@@ -319,6 +316,8 @@ BuiltDoc buildDoc(const DocPlan& plan)
         const render::Box box =
             page.crop ? *page.crop : plan.nodeCrop ? *plan.nodeCrop : page.media ? *page.media : *plan.nodeMedia;
         built.views.push_back(render::View{box, page.rotate >= 0 ? page.rotate : std::max(plan.nodeRotate, 0)});
+        built.media.push_back(page.media ? *page.media : *plan.nodeMedia);
+        built.trim.push_back(page.trim ? *page.trim : box); // a trim box defaults to the crop box
         const bool inherits = page.resources == Resources::None && plan.nodeResources != NodeResources::None;
         auto [first, second] = pageContent(box, inherits || page.resources == Resources::Inline ||
                                                     page.resources == Resources::Indirect);
@@ -431,11 +430,69 @@ BuiltDoc buildDoc(const DocPlan& plan)
     return built;
 }
 
-std::string plainDoc(int pages)
+DocPlan plainPlan(int pages)
 {
     DocPlan plan;
     plan.pages.resize(static_cast<size_t>(pages));
-    return buildDoc(plan).bytes;
+    return plan;
+}
+
+std::string plainDoc(int pages) { return buildDoc(plainPlan(pages)).bytes; }
+
+// ---- Signing ----
+
+namespace {
+
+vtest::CommandResult quiet(const std::string& command) { return vtest::runCommand(command + " 2>&1"); }
+std::string q(const std::string& text) { return vtest::shellQuote(text); }
+
+} // namespace
+
+const SigningKit* SigningKit::get()
+{
+    static const bool tools = vtest::haveTool("pdfsig") && vtest::haveTool("certutil") &&
+                              vtest::haveTool("pk12util") && vtest::haveTool("openssl");
+    static const SigningKit* kit = tools ? new SigningKit() : nullptr;
+    return kit && kit->m_ready ? kit : nullptr;
+}
+
+SigningKit::SigningKit()
+{
+    const std::string key = q(m_folder.file("key.pem")), cert = q(m_folder.file("cert.pem"));
+    const std::string p12 = q(m_folder.file("cert.p12")), nss = q("sql:" + m_folder.file("nss"));
+    m_ready = quiet("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Vellico-Test -keyout " + key +
+                    " -out " + cert).status == 0 &&
+              quiet("openssl pkcs12 -export -passout pass: -name test -inkey " + key + " -in " + cert + " -out " +
+                    p12).status == 0 &&
+              quiet("mkdir " + q(m_folder.file("nss")) + " && certutil -N --empty-password -d " + nss).status == 0 &&
+              quiet("pk12util -W '' -i " + p12 + " -d " + nss).status == 0;
+}
+
+bool SigningKit::sign(const std::string& in, const std::string& out, const std::string& password) const
+{
+    quiet("pdfsig -add-signature -nssdir " + q("sql:" + m_folder.file("nss")) + " -nick test" +
+          (password.empty() ? "" : " -upw " + q(password)) + " " + q(in) + " " + q(out));
+    return vtest::fileExists(out);
+}
+
+std::string SigningKit::cms(const std::string& data) const
+{
+    vtest::writeFile(m_folder.file("data.bin"), data);
+    quiet("openssl cms -sign -binary -outform DER -in " + q(m_folder.file("data.bin")) + " -signer " +
+          q(m_folder.file("cert.pem")) + " -inkey " + q(m_folder.file("key.pem")) + " -out " +
+          q(m_folder.file("sig.der")));
+    return vtest::readFile(m_folder.file("sig.der"));
+}
+
+std::string signatures(const std::string& pdf, const std::string& password)
+{
+    const std::string report =
+        quiet("pdfsig -nocert " + (password.empty() ? "" : "-upw " + q(password) + " ") + q(pdf)).output;
+    std::string verdicts;
+    const std::regex line("Signature Validation: (.*)");
+    for (auto it = std::sregex_iterator(report.begin(), report.end(), line); it != std::sregex_iterator(); ++it)
+        verdicts += (*it)[1] == "Signature is Valid." ? "V" : "X";
+    return verdicts;
 }
 
 } // namespace e2e

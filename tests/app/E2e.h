@@ -16,7 +16,6 @@ struct Rect { double left = 0, bottom = 0, width = 0, height = 0; };
 struct View {
     Box box;
     int rotate = 0; // clockwise, as /Rotate
-    double displayWidth() const { return rotate % 180 ? box.y1 - box.y0 : box.x1 - box.x0; }
     double displayHeight() const { return rotate % 180 ? box.x1 - box.x0 : box.y1 - box.y0; }
     Rect rectToDisplay(double x0, double y0, double x1, double y1) const; // from user space
 };
@@ -33,14 +32,16 @@ struct ExpectedStamp {
 
 } // namespace render
 
-// Runs the real program and checks its output with qpdf, pdftoppm and mutool.
+// Runs the real program and checks its output with qpdf, poppler and MuPDF.
 namespace e2e {
 
-std::string fixture(const std::string& name); // under tests/data/e2e
-
-using Run = vtest::CommandResult;
+using Result = vtest::CommandResult;
 using vtest::names;
 using vtest::qpdfProblems;
+
+std::string fixture(const std::string& name); // under tests/data/e2e
+std::string projectVersion();                 // from CMakeLists.txt
+std::string banner();                         // what every run prints first
 // Every entry under `folder` (by relative path) and what it is, to show what a run changed.
 std::map<std::string, std::string> snapshot(const std::string& folder);
 
@@ -49,7 +50,8 @@ std::map<std::string, std::string> snapshot(const std::string& folder);
 struct Workspace : vtest::TempDir {
     Workspace();
     void write(const std::string& name, const std::string& bytes) const { vtest::writeFile(file(name), bytes); }
-    Run run(const std::vector<std::string>& arguments) const; // in this folder
+    Result run(const std::vector<std::string>& arguments) const; // the program, in this folder
+    Result shell(const std::string& script) const;                // sh in this folder, the program as $V
 };
 
 // One line of a run's report (--report) as a script reads it: Python's json,
@@ -59,6 +61,8 @@ struct ReportEntry {
     long pages = -2, pagesStamped = -2, outputBytes = -2; // -1: null
     bool encrypted = false, repaired = false;
     std::string stamps; // dry run: "page:x,y,w,h " each
+    // "input status pN sN[ encrypted][ repaired]: message", "-" for a null count.
+    std::string summary() const;
 };
 // Every line of the report at `path`; a line that misses a documented key fails the test.
 std::vector<ReportEntry> readReport(const std::string& path);
@@ -66,8 +70,6 @@ std::vector<ReportEntry> readReport(const std::string& path);
 // The viewers whose renders are compared: poppler's pdftoppm and MuPDF's
 // mutool (which always shows the crop box).
 enum class Renderer { Poppler, MuPdf };
-const char* rendererTool(Renderer renderer);
-
 // Page i of `output` must look like page i of `input` with `expected[i]`
 // painted on it (empty: unchanged), for every page. Empty when so, else why not.
 std::string compareRenders(const std::string& input, const std::string& output,
@@ -75,16 +77,9 @@ std::string compareRenders(const std::string& input, const std::string& output,
                            const std::vector<std::vector<render::ExpectedStamp>>& expected, int dpi = 36,
                            bool cropBox = true, Renderer renderer = Renderer::Poppler);
 render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity = 1.0); // stamp.jpg
-render::ExpectedStamp blackStamp(const render::Rect& rect);
-
-// `qpdf --encrypt "" owner <method...> [extra] --` over `in`, written as `out`; empty when done, else why not.
-std::string encryptWithQpdf(const std::string& in, const std::string& out, const std::string& method,
-                            const std::string& extra = "");
-// Object `num` of `pdf` as qpdf shows it, and its stream data as it is in the file.
-std::string qpdfObject(const std::string& pdf, int num);
-std::string qpdfRawStream(const std::string& pdf, int num);
-// The numbers of the image XObjects in `pdf`, in object order.
-std::vector<int> imageObjects(const std::string& pdf);
+// The eight marks around `box` (user space) as displayed on `view`: 15-point
+// lines 0.25 point thick, 9 points out from each corner along the edges.
+std::vector<render::ExpectedStamp> marksAround(const render::Box& box, const render::View& view);
 
 // ---- Test documents ----
 
@@ -136,9 +131,38 @@ struct DocPlan {
 struct BuiltDoc {
     std::string bytes;
     std::vector<render::View> views; // each page's crop box and rotation
+    std::vector<render::Box> media, trim;
 };
 BuiltDoc buildDoc(const DocPlan& plan);
-// `pages` plain pages.
-std::string plainDoc(int pages);
+DocPlan plainPlan(int pages);
+std::string plainDoc(int pages); // `pages` plain pages
+
+// The documents the end-to-end rows name (E2eDocs.cpp); an unknown name throws.
+BuiltDoc namedDoc(const std::string& name);
+// Two pages whose metadata claims PDF/A-`part` (0: no claim), with an output
+// intent of `intent` components (0: none), the metadata Flate-compressed or not.
+BuiltDoc pdfaDoc(int part, int intent, bool flate);
+// `pdf` damaged as real files are, or written otherwise: `how` names the edit (see E2eDocs.cpp).
+std::string edited(std::string pdf, const std::string& how);
+class SigningKit;
+// One page certified at `level` (the DocMDP /P written, "" for none), signed by openssl over its byte ranges.
+std::string certifiedDoc(const std::string& level, const SigningKit& kit);
+
+// A self-signed test certificate, as a key and certificate for openssl and in
+// an NSS database for pdfsig; made once, when first asked for.
+class SigningKit {
+public:
+    static const SigningKit* get(); // null when pdfsig, NSS's tools or openssl are missing
+    // pdfsig's signature over `in`, appended as `out`; `password` opens an encrypted `in`.
+    bool sign(const std::string& in, const std::string& out, const std::string& password = "") const;
+    std::string cms(const std::string& data) const; // openssl's CMS signature over `data`, as DER
+
+private:
+    SigningKit();
+    vtest::TempDir m_folder;
+    bool m_ready = false;
+};
+// What pdfsig says of each signature of `pdf`: "V" valid, "X" anything else.
+std::string signatures(const std::string& pdf, const std::string& password = "");
 
 } // namespace e2e

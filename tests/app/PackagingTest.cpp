@@ -80,7 +80,7 @@ TEST(Install, RunsMarksWithTheInstalledImages)
 
     // No mark image here: both installed ones are drawn (the JPEG goes into the file unchanged).
     const std::string quotedProgram = vtest::shellQuote(program);
-    e2e::Run run = vtest::runIn(work.path(), quotedProgram, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
+    e2e::Result run = vtest::runIn(work.path(), quotedProgram, {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
     std::string output = vtest::readFile(work.file("out.pdf"));

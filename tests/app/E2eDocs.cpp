@@ -1,0 +1,529 @@
+// The documents the end-to-end rows name, and the damage and other edits real files show.
+
+#include <functional>
+#include <map>
+#include <stdexcept>
+
+#include "tests/app/E2e.h"
+#include "tests/support/PdfBuilder.h"
+
+namespace e2e {
+namespace {
+
+const render::Box kLetter{0, 0, 612, 792};
+
+BuiltDoc letters(const std::string& bytes, int pages)
+{
+    BuiltDoc doc{bytes, std::vector<render::View>(static_cast<size_t>(pages), render::View{kLetter, 0}), {}, {}};
+    doc.media = doc.trim = std::vector<render::Box>(static_cast<size_t>(pages), kLetter);
+    return doc;
+}
+
+// Seven pages that between them take every path of the page rewrite (the
+// last two take resources and rotation from the tree, if it has any), in a
+// tree that varies resources, rotation, crop box and depth.
+DocPlan kinds(Layout layout, NodeResources resources, int rotate, bool crop, bool intermediate, int rootGen = 0,
+              int infoGen = 0)
+{
+    // rotate, resources, contents, subDictionariesByReference, flate, crop, cropByReference, trim, media
+    const std::vector<PagePlan> pages = {
+        {0, Resources::Inline, Contents::Stream, false, false, render::Box{20, 30, 590, 770}},
+        {90, Resources::Indirect, Contents::Array},
+        {180, Resources::Inline, Contents::ArrayRef, true, true},
+        {270, Resources::Indirect, Contents::Stream, true, false, render::Box{40, 40, 560, 700}, true},
+        {-1, Resources::Bare, Contents::None},
+        {-1, Resources::None, Contents::Stream, false, true},
+        {-1, Resources::None, Contents::Array, false, false, {}, false, {}, std::nullopt}};
+    const std::optional<render::Box> nodeCrop = crop ? std::optional(render::Box{10, 12, 600, 780}) : std::nullopt;
+    return DocPlan{pages, layout, kLetter, nodeCrop, rotate, resources, intermediate, rootGen, std::max(infoGen, 0),
+                   infoGen >= 0};
+}
+
+// /Rotate 0, 90, 180, 270 in the page, then 90 from the tree, each page with `crop`.
+DocPlan turnedPages(const render::Box& crop)
+{
+    DocPlan plan;
+    plan.nodeRotate = 90;
+    for (int rotate : {0, 90, 180, 270, -1})
+        plan.pages.push_back({rotate, Resources::Inline, Contents::Stream, false, false, crop});
+    return plan;
+}
+
+DocPlan inheritingOnly(NodeResources resources)
+{
+    DocPlan plan;
+    plan.nodeResources = resources;
+    for (int rotate : {0, 90})
+        plan.pages.push_back({rotate, Resources::None, Contents::Stream});
+    return plan;
+}
+
+// Catalog 1, root node 2, pages 3..5 with contents 6..8 (a line of text each)
+// and one font 9; `titled` adds a metadata stream 10, a titled /Info 11 and
+// a string in each page, `pageEntries` more entries of each page.
+vtest::PdfBuilder threePages(bool titled, const std::string& pageEntries = "")
+{
+    vtest::PdfBuilder b;
+    b.set(1, std::string("<< /Type /Catalog /Pages 2 0 R ") + (titled ? "/Metadata 10 0 R " : "") + ">>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>");
+    for (int page = 0; page < 3; ++page) {
+        const std::string label = titled ? " /PageLabel (page " + std::to_string(page + 1) + ")" : "";
+        b.set(3 + page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(6 + page) +
+                            " 0 R /Resources << /Font << /F1 9 0 R >> >>" + label + pageEntries + " >>");
+        b.setStream(6 + page, "", "BT\n/F1 24 Tf 200 400 Td\n(Text of page " + std::to_string(page + 1) + ") Tj\nET\n");
+    }
+    b.set(9, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    if (titled) {
+        b.setStream(10, "/Type /Metadata /Subtype /XML", "<?xpacket begin=''?><x:xmpmeta xmlns:x='adobe:ns:meta/'/>");
+        b.set(11, "<< /Title (Protected \\(title\\)) /Producer <4275696C646572> >>");
+        b.setInfo(11);
+    }
+    b.setRoot(1);
+    return b;
+}
+
+vtest::PdfBuilder withObjectStreams(vtest::PdfBuilder b)
+{
+    const int container = b.addObjectStream();
+    for (int num : {1, 2, 3, 4, 5, 9})
+        b.compress(num, container);
+    b.setXref(vtest::XrefKind::Stream);
+    return b;
+}
+
+// A one-page document: catalog 1 (with `catalog` added), node 2, page 3, and `object` as object 4.
+std::string onePage(const std::string& catalog, const std::string& object = "")
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R " + catalog + ">>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>");
+    if (!object.empty())
+        b.set(4, object);
+    b.setRoot(1);
+    return b.build();
+}
+
+// Catalog 1, node 2, page 3 with `pageEntries` (which may name the content
+// stream 4 and the resources 5), an Info dictionary 6 and what `extra` defines.
+std::string syntaxDoc(const std::string& pageEntries, const std::string& resources = "<< >>",
+                      const std::string& info = "<< >>", const std::function<void(vtest::PdfBuilder&)>& extra = {})
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] " + pageEntries + " >>");
+    b.setStream(4, "", "0.6 g 150 200 200 150 re f\n");
+    b.set(5, resources);
+    b.set(6, info);
+    if (extra)
+        extra(b);
+    b.setRoot(1);
+    b.setInfo(6);
+    return b.build();
+}
+const std::string kPlain = "/Contents 4 0 R /Resources 5 0 R";
+
+// One page whose content (one stream, or an array of several) leaves the
+// graphics state as it is: a grey square and a blue one inside its own q/Q
+// come first (poppler stops drawing a page at an extra Q).
+enum class Coding { Plain, Flate, Lzw, LzwPredicted, Undecodable };
+const std::string kDrawing = "0.6 g 150 200 200 150 re f q 0 0 1 rg 400 500 60 60 re f Q\n";
+std::string stateDoc(const std::vector<std::string>& streams, Coding coding = Coding::Plain)
+{
+    constexpr size_t kColumns = 8; // rows of the predicted coding
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(4, "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>");
+    std::string list;
+    int num = 5;
+    for (const std::string& stream : streams) {
+        std::string dict, data = stream;
+        if (coding == Coding::Lzw)
+            dict = "/Filter /LZWDecode", data = vtest::lzwEncode(data);
+        if (coding == Coding::LzwPredicted) {
+            dict = "/Filter /LZWDecode /DecodeParms << /Predictor 12 /Columns " + std::to_string(kColumns) + " >>";
+            data = vtest::lzwEncode(vtest::pngUpEncode(data + std::string(kColumns - data.size() % kColumns, ' '), kColumns));
+        }
+        if (coding == Coding::Undecodable && num == 5)
+            dict = "/Filter /VellicoUnknownDecode"; // one viewer skips it, the other reads it raw
+        b.setStream(num, dict, data, coding == Coding::Flate);
+        list += " " + std::to_string(num++) + " 0 R";
+    }
+    const std::string contents = streams.size() == 1 ? list : "[" + list + " ]";
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources 4 0 R /Contents" + contents + " >>");
+    b.setRoot(1);
+    return b.build();
+}
+
+std::string encryptedWithPassword(bool inlined)
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.set(2, "<< /Type /Pages /Kids [ 3 0 R ] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [ 0 0 200 200 ] >>");
+    b.setRoot(1);
+    if (inlined) {
+        b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary() + " /ID [ <01> <01> ]");
+    } else {
+        b.set(4, vtest::passwordEncryptDictionary());
+        b.setTrailerExtra("/Encrypt 4 0 R /ID [ <01> <01> ]");
+    }
+    return b.build();
+}
+
+// An encryption dictionary no writer makes, in the trailer of the three-page document.
+BuiltDoc hostileEncryption(const std::string& dictionary)
+{
+    vtest::PdfBuilder b = threePages(false);
+    b.setTrailerExtra("/Encrypt " + dictionary + " /ID [ <01> <01> ]");
+    return letters(b.build(), 3);
+}
+
+using Maker = std::function<BuiltDoc()>;
+const std::map<std::string, Maker>& registry()
+{
+    const render::Box crop{30, 40, 580, 760};
+    static const std::map<std::string, Maker> docs = {
+        // The generations of /Root and /Info stay in the trailer.
+        {"kinds-classic", [] { return buildDoc(kinds(Layout::Classic, NodeResources::Reference, 90, false, false, 3, 2)); }},
+        {"kinds-bare", [] { return buildDoc(kinds(Layout::Classic, NodeResources::None, -1, false, false, 2, -1)); }},
+        {"kinds-update", [] { return buildDoc(kinds(Layout::Incremental, NodeResources::Inline, 270, false, false, 1, 4)); }},
+        {"kinds-xref", [] { return buildDoc(kinds(Layout::XrefStream, NodeResources::None, 180, false, false, 7, 1)); }},
+        {"kinds-xrefpng", [] { return buildDoc(kinds(Layout::XrefStreamPng, NodeResources::Reference, 90, true, false)); }},
+        {"kinds-objstm", [] { return buildDoc(kinds(Layout::ObjectStreams, NodeResources::Inline, 90, false, true)); }},
+        {"kinds-objstm-ref", [] { return buildDoc(kinds(Layout::ObjectStreams, NodeResources::Reference, -1, true, true)); }},
+        {"kinds-hybrid", [] { return buildDoc(kinds(Layout::Hybrid, NodeResources::Reference, 270, false, false)); }},
+        {"kinds-junk", [] { return buildDoc(kinds(Layout::JunkPrefix, NodeResources::Inline, 180, true, false)); }},
+        {"kinds-deep", [] { return buildDoc(kinds(Layout::Classic, NodeResources::Inline, 90, true, true)); }},
+        {"inherit-ref", [] { return buildDoc(inheritingOnly(NodeResources::Reference)); }},
+        {"inherit-inline", [] { return buildDoc(inheritingOnly(NodeResources::Inline)); }},
+        // Crop boxes smaller than the media box and off the origin; square, so that every page shows the same place.
+        {"turned", [crop] { return buildDoc(turnedPages(crop)); }},
+        {"square", [] { return buildDoc(turnedPages(render::Box{6, 96, 606, 696})); }},
+        // Page 1 plain; page 2's boxes not on whole points; page 3 without a trim box.
+        {"marks",
+         [] {
+             const auto page = [](int rotate, render::Box box, std::optional<render::Box> trim) {
+                 return PagePlan{rotate, Resources::Inline, Contents::Stream, false, false, box, false, trim};
+             };
+             DocPlan plan;
+             plan.pages = {page(-1, {36, 36, 576, 756}, render::Box{54, 60, 550, 730}),
+                           page(90, {40.5, 44.7, 570.2, 750.9}, render::Box{60, 66, 540, 720}),
+                           page(270, {50, 50, 560, 740}, std::nullopt),
+                           page(-1, {45, 48, 565, 745}, render::Box{70, 75, 530, 710})};
+             return buildDoc(plan);
+         }},
+        {"one-turned",
+         [] {
+             DocPlan plan;
+             plan.pages = {PagePlan{90}};
+             return buildDoc(plan);
+         }},
+        {"dry-run",
+         [] {
+             DocPlan plan;
+             plan.pages = {PagePlan{}, PagePlan{90, Resources::Inline, Contents::Stream, false, false, render::Box{30, 40, 580, 760}},
+                           PagePlan{180}, PagePlan{270, Resources::Inline, Contents::Stream, false, false, render::Box{10, 20, 500, 700}}};
+             return buildDoc(plan);
+         }},
+        {"tagged",
+         [] {
+             DocPlan plan = plainPlan(2);
+             plan.tagged = true;
+             return buildDoc(plan);
+         }},
+        {"three", [] { return letters(threePages(false).build(), 3); }},
+        {"three-objstm", [] { return letters(withObjectStreams(threePages(false)).build(), 3); }},
+        {"three-extra",
+         [] {
+             vtest::PdfBuilder b = threePages(false);
+             b.set(10, "<< /Unused true >>");
+             return letters(b.build(), 3);
+         }},
+        {"three-update",
+         [] {
+             vtest::PdfBuilder b = threePages(false);
+             b.beginUpdate();
+             b.set(9, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Name /F1 >>");
+             return letters(b.build(), 3);
+         }},
+        {"titled", [] { return letters(threePages(true).build(), 3); }},
+        // The marks stand outside the crop box.
+        {"titled-crop",
+         [] {
+             BuiltDoc doc = letters(threePages(true, " /CropBox [60 60 552 732]").build(), 3);
+             for (render::View& view : doc.views)
+                 view.box = render::Box{60, 60, 552, 732};
+             doc.trim = std::vector<render::Box>(3, render::Box{60, 60, 552, 732});
+             return doc;
+         }},
+        {"encrypted", [] { return letters(encryptedWithPassword(false), 1); }},
+        {"encrypted-inline", [] { return letters(encryptedWithPassword(true), 1); }},
+        {"hostile-length", [] { return hostileEncryption("<< /Filter /Standard /V 2 /R 3 /Length 99999999 /O <00> /U <00> /P -4 >>"); }},
+        {"hostile-revision", [] { return hostileEncryption("<< /Filter /Standard /V 99 /R 2147483647 /O <00> /U <00> /P -4 >>"); }},
+        {"hostile-pubsec", [] { return hostileEncryption("<< /Filter /PubSec /V 4 /R 4 /P -4 >>"); }},
+        {"hostile-ref", [] { return hostileEncryption("42 0 R"); }},
+        // The tree's second kid is free: skipped.
+        {"broken-tree",
+         [] {
+             vtest::PdfBuilder b;
+             b.set(b.reserve(), "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>");
+             b.add("<< /Type /Page /Parent 1 0 R >>");
+             const int gone = b.add("<< /Type /Page /Parent 1 0 R >>");
+             b.setRoot(b.add("<< /Type /Catalog /Pages 1 0 R >>"));
+             b.free(gone);
+             return letters(b.build(), 1);
+         }},
+        // Nodes that list the next one over and over: found once the output was begun.
+        {"endless-tree",
+         [] {
+             vtest::PdfBuilder b;
+             b.setRoot(b.add("<< /Type /Catalog /Pages 2 0 R >>"));
+             for (int node = 2; node < 40; ++node) {
+                 const std::string kid = std::to_string(node + 1) + " 0 R ";
+                 b.set(node, "<< /Type /Pages /Kids [" + kid + kid + kid + kid + "] >>");
+             }
+             b.set(40, "<< /Type /Page >>");
+             return letters(b.build(), 1);
+         }},
+        // A warning that is no repair: the form asks for updates.
+        {"sig-flags", [] { return letters(onePage("/AcroForm << /Fields [] /SigFlags 2 >> "), 1); }},
+        {"fake-certified",
+         [] {
+             return letters(onePage("/Perms << /DocMDP 4 0 R >> ",
+                                    "<< /Type /Sig /ByteRange [0 10 20 30] /Contents <00> /Reference [<< "
+                                    "/TransformMethod /DocMDP /TransformParams << /P 1 >> >>] >>"),
+                            1);
+         }},
+        // Pages written the ways real files write them.
+        {"syntax-annotation-first",
+         [] {
+             return letters(syntaxDoc("/Annots [ << /Type /Annot /Subtype /Text /Rect [400 600 420 620] /Contents "
+                                      "(Approved by QA) >> ] " + kPlain), 1);
+         }},
+        {"syntax-endobj-in-string",
+         [] { return letters(syntaxDoc(kPlain, "<< >>", "<< /Title (When endobj appears in a title) >>"), 1); }},
+        {"syntax-pages-in-string", [] { return letters(syntaxDoc("/Note (see /Pages) " + kPlain), 1); }},
+        {"syntax-keys-in-comment", [] { return letters(syntaxDoc("% /Contents 9 0 R /Resources << >>\n" + kPlain), 1); }},
+        {"syntax-keys-in-string",
+         [] { return letters(syntaxDoc("/Note (/Contents 9 0 R /Resources << >>) /Contents 4 0 R /Resources << /ProcSet [/PDF] >>"), 1); }},
+        {"syntax-escaped-keys", [] { return letters(syntaxDoc("/Con#74ents 4 0 R /Res#6Furces << /ProcSet [/PDF] >>"), 1); }},
+        {"syntax-comment-after-contents", [] { return letters(syntaxDoc("/Contents 4 0 R % see /Resources\n/Resources 5 0 R"), 1); }},
+        {"syntax-escaped-resource-keys", [] { return letters(syntaxDoc(kPlain, "<< /XOb#6Aect << >> /Ext#47State << >> >>"), 1); }},
+        // A reference past the table, or to a free object, is null.
+        {"syntax-xobject-past-table", [] { return letters(syntaxDoc(kPlain, "<< /XObject 120 0 R >>"), 1); }},
+        {"syntax-resources-freed",
+         [] {
+             return letters(syntaxDoc("/Contents [4 0 R] /Resources 7 0 R", "<< >>", "<< >>",
+                                      [](vtest::PdfBuilder& b) {
+                                          b.set(7, "<< >>");
+                                          b.beginUpdate();
+                                          b.free(7);
+                                      }),
+                            1);
+         }},
+        {"syntax-null-contents", [] { return letters(syntaxDoc("/Contents null /Resources null"), 1); }},
+        {"syntax-no-endobj",
+         [] {
+             return letters(syntaxDoc(kPlain, "<< >>", "<< >>", [](vtest::PdfBuilder& b) {
+                                b.setRaw(2, "2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n");
+                            }),
+                            1);
+         }},
+        {"syntax-xref-parms-arrays",
+         [] {
+             vtest::PdfBuilder b;
+             b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+             b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+             b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>");
+             b.setStream(4, "", "0.6 g 150 200 200 150 re f\n");
+             b.setRoot(1);
+             vtest::XrefStreamOptions options;
+             options.pngUp = options.arrays = true;
+             b.setXref(vtest::XrefKind::Stream, options);
+             return letters(b.build(), 1);
+         }},
+        // Data on the "stream" keyword's line with its right /Length: copied as it stands.
+        {"syntax-data-on-stream-line",
+         [] {
+             return letters(syntaxDoc(kPlain, "<< >>", "<< >>", [](vtest::PdfBuilder& b) {
+                                b.setRaw(4, "4 0 obj\n<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream\nendobj\n");
+                            }),
+                            1);
+         }},
+        // The catalog's /Pages names the page, not its node.
+        {"syntax-catalog-names-page",
+         [] {
+             return letters(syntaxDoc(kPlain, "<< >>", "<< >>", [](vtest::PdfBuilder& b) {
+                                b.set(1, "<< /Type /Catalog /Pages 3 0 R >>");
+                                b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /Rotate 90 >>");
+                            }),
+                            1);
+         }},
+        // Pages whose content leaves the graphics state or a text object open.
+        {"state-extra-q", [] { return letters(stateDoc({"2 0 0 2 0 0 cm " + kDrawing + "Q\n"}), 1); }},
+        {"state-extra-q-array", [] { return letters(stateDoc({"2 0 0 2 0 0 cm " + kDrawing + "Q", "Q\n", "Q\n"}, Coding::Flate), 1); }},
+        {"state-six-extra-q", [] { return letters(stateDoc({kDrawing + "Q Q Q Q Q Q\n"}), 1); }},
+        {"state-open-array", [] { return letters(stateDoc({"q 0.5 0 0 0.5 0 0 cm ", "q 3 0 0 3 0 0 cm " + kDrawing}), 1); }},
+        {"state-extra-then-open", [] { return letters(stateDoc({kDrawing + "Q", "q 2 0 0 2 0 0 cm\n"}), 1); }},
+        {"state-open-text",
+         [] { return letters(stateDoc({"q 2 0 0 2 0 0 cm " + kDrawing + "BT /F1 18 Tf 50 300 Td (x) Tj"}, Coding::Flate), 1); }},
+        {"state-operators-in-strings",
+         [] {
+             return letters(stateDoc({kDrawing + "% Q Q q\nBT /F1 20 Tf 50 700 Td (q Q BT) Tj ET q 10 0 0 10 500 100 cm "
+                                                 "BI /W 4 /H 1 /BPC 8 /CS /G ID Q Q BT\n EI Q\n"}),
+                            1);
+         }},
+        {"state-clip", [] { return letters(stateDoc({"300 300 100 100 re W n " + kDrawing}), 1); }},
+        {"state-lzw", [] { return letters(stateDoc({"q 2 0 0 2 0 0 cm " + kDrawing}, Coding::Lzw), 1); }},
+        {"state-lzw-predicted", [] { return letters(stateDoc({"q 2 0 0 2 0 0 cm " + kDrawing}, Coding::LzwPredicted), 1); }},
+        {"state-undecodable",
+         [] { return letters(stateDoc({"0 0 1 rg\n", "q 2 0 0 2 0 0 cm " + kDrawing + "Q\n"}, Coding::Undecodable), 1); }},
+        {"state-marks",
+         [] {
+             vtest::PdfBuilder b;
+             b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+             b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+             b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /TrimBox [100 100 500 700] /Contents 4 0 R >>");
+             b.setStream(4, "", "q 2 0 0 2 0 0 cm q 1 0 0 1 -100 -100 cm " + kDrawing, true);
+             b.setRoot(1);
+             BuiltDoc doc = letters(b.build(), 1);
+             doc.trim = {render::Box{100, 100, 500, 700}};
+             return doc;
+         }},
+    };
+    return docs;
+}
+
+// The classic table's entry line for object `num`.
+size_t entryAt(const std::string& pdf, int num)
+{
+    const size_t table = pdf.rfind("\nxref\n") + 1;
+    return pdf.find('\n', pdf.find('\n', table) + 1) + 1 + 20 * static_cast<size_t>(num);
+}
+
+void shiftEntry(std::string& pdf, int num, long by)
+{
+    const size_t entry = entryAt(pdf, num);
+    const std::string digits = std::to_string(std::stol(pdf.substr(entry, 10)) + by);
+    pdf.replace(entry, 10, std::string(10 - digits.size(), '0') + digits);
+}
+
+// Object 6's /Length value, or its "endstream", replaced.
+std::string withFirstLength(std::string pdf, const std::string& value)
+{
+    const size_t at = pdf.find("/Length ", pdf.find("\n6 0 obj")) + 8;
+    return pdf.replace(at, pdf.find_first_not_of("0123456789", at) - at, value);
+}
+std::string withFirstEndstream(std::string pdf, const std::string& word)
+{
+    return pdf.replace(pdf.find("endstream", pdf.find("\n6 0 obj")), word.size(), word);
+}
+
+} // namespace
+
+BuiltDoc namedDoc(const std::string& name)
+{
+    const auto found = registry().find(name);
+    if (found == registry().end())
+        throw std::invalid_argument("no document named " + name);
+    return found->second();
+}
+
+BuiltDoc pdfaDoc(int part, int intent, bool flate)
+{
+    DocPlan plan = plainPlan(2);
+    if (part > 0)
+        plan.xmp = "<?xpacket begin='\xEF\xBB\xBF' id='W5M0MpCehiHzreSzNTczkc9d'?>\n<x:xmpmeta xmlns:x='adobe:ns:meta/'>"
+                   "<rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'><rdf:Description rdf:about='' "
+                   "xmlns:pdfaid='http://www.aiim.org/pdfa/ns/id/'><pdfaid:part>" +
+                   std::to_string(part) + "</pdfaid:part></rdf:Description></rdf:RDF></x:xmpmeta>\n<?xpacket end='w'?>";
+    plan.metadataFlate = flate;
+    plan.outputIntentComponents = intent;
+    return buildDoc(plan);
+}
+
+std::string edited(std::string pdf, const std::string& how)
+{
+    if (how == "shift-one") // with startxref right
+        shiftEntry(pdf, 6, 3);
+    else if (how == "shift-most")
+        for (int num = 2; num <= 9; ++num)
+            shiftEntry(pdf, num, 2);
+    else if (how == "insert-line") // before an object: startxref is wrong too
+        pdf.insert(pdf.find("\n7 0 obj") + 1, "% a line an editor added\n");
+    else if (how == "swap-entries") {
+        const size_t a = entryAt(pdf, 6), b = entryAt(pdf, 9);
+        const std::string first = pdf.substr(a, 20), second = pdf.substr(b, 20);
+        pdf.replace(a, 20, second).replace(b, 20, first);
+    } else if (how == "no-table")
+        pdf = pdf.substr(0, pdf.rfind("\nxref\n") + 1) + "trailer\n<< /Root 1 0 R >>\n%%EOF\n";
+    else if (how == "no-trailer") // the catalog is found by its type
+        pdf = pdf.substr(0, pdf.rfind("\nxref\n") + 1);
+    else if (how == "cut-after-last-object")
+        pdf = pdf.substr(0, pdf.rfind("endobj") + 7);
+    else if (how == "crlf") {
+        std::string converted;
+        for (char c : pdf)
+            converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        pdf = converted;
+    } else if (how == "length-short")
+        pdf = withFirstLength(pdf, "20");
+    else if (how == "length-long")
+        pdf = withFirstLength(pdf, "99");
+    else if (how == "length-ref") // longer: later offsets move
+        pdf = withFirstLength(pdf, "77 0 R");
+    else if (how == "endstream-misspelt")
+        pdf = withFirstEndstream(pdf, "enxstream");
+    else if (how == "endstream-missing")
+        pdf = withFirstEndstream(pdf, "         ");
+    else if (how == "object-10-gone")
+        pdf.replace(pdf.find("10 0 obj"), 8, "% gone  ");
+    else if (how == "prev-to-garbage") {
+        const size_t prev = pdf.rfind("/Prev ") + 6;
+        pdf.replace(prev, pdf.find_first_not_of("0123456789", prev) - prev, "17");
+    } else if (how == "root-to-nothing")
+        pdf.replace(pdf.rfind("/Root 1 0 R"), 11, "/Root 7 1 R");
+    else if (how == "startxref-misspelt")
+        pdf.replace(pdf.rfind("startxref"), 9, "startxreF");
+    else if (how.rfind("startxref-", 0) == 0) {
+        const size_t number = pdf.rfind("startxref\n") + 10;
+        pdf.replace(number, pdf.find('\n', number) - number, how.substr(10));
+    } else if (how == "encrypt-inline") { // the dictionary written in the trailer; the table before it stays right
+        const size_t entry = pdf.find("/Encrypt ", pdf.rfind("trailer")), end = pdf.find(" R", entry) + 2;
+        const std::string header = pdf.substr(entry + 9, end - 2 - entry - 9) + " obj\n";
+        const size_t object = pdf.find("\n" + header) + 1 + header.size();
+        pdf.replace(entry, end - entry, "/Encrypt " + pdf.substr(object, pdf.find("\nendobj", object) - object));
+    } else
+        throw std::invalid_argument("no damage named " + how);
+    return pdf;
+}
+
+std::string certifiedDoc(const std::string& level, const SigningKit& kit)
+{
+    vtest::PdfBuilder b;
+    const std::string params = level.empty() ? "" : "/P " + level + " ";
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [5 0 R] /SigFlags 3 >> /Perms << /DocMDP 6 0 R >> >>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Annots [5 0 R] >>");
+    b.setStream(4, "", "0 0 1 rg 100 600 200 100 re f\n");
+    b.set(5, "<< /FT /Sig /T (Certification) /V 6 0 R /Type /Annot /Subtype /Widget /Rect [0 0 0 0] /F 132 /P 3 0 R >>");
+    b.set(6, "<< /Type /Sig /Filter /Adobe.PPKLite /SubFilter /adbe.pkcs7.detached /ByteRange [0 0000000000 "
+             "0000000000 0000000000] /Contents <" + std::string(8192, '0') +
+                 "> /Reference [<< /Type /SigRef /TransformMethod /DocMDP /TransformParams << /Type /TransformParams " +
+                 params + "/V /1.2 >> >>] /M (D:20240101000000Z) >>");
+    b.setRoot(1);
+    std::string bytes = b.build();
+    // The signature covers everything but its own /Contents string.
+    const size_t object = static_cast<size_t>(b.objectOffset(6));
+    const size_t open = bytes.find("/Contents <", object) + 10, close = bytes.find('>', open) + 1;
+    char numbers[40];
+    std::snprintf(numbers, sizeof numbers, "%010zu %010zu %010zu", open, close, bytes.size() - close);
+    bytes.replace(bytes.find("[0 0000000000", object) + 3, 32, numbers);
+    const std::string der = vtest::hex(kit.cms(bytes.substr(0, open) + bytes.substr(close)));
+    return bytes.replace(open + 1, std::min(der.size(), close - open - 2), der);
+}
+
+} // namespace e2e

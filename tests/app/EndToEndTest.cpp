@@ -1,0 +1,1058 @@
+// The program as its users run it: one row per case, each a run of the real
+// program in a fresh folder. A row names the files made first, the arguments,
+// the exit status and what the console must say; the runner then checks what
+// every run owes: exactly the expected files written (nothing when the run
+// fails, an earlier output left as it was), and each output PDF accepted by
+// qpdf with the input's pages, title, text, encryption and valid signatures
+// kept, an update appended to the input's own bytes in a section of its kind,
+// and, where the row says where the stamp goes, renders that show the input
+// with the stamp there and nothing else changed.
+// Rows marked Win run through the Windows program under Wine as well.
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "tests/app/E2e.h"
+#include "tests/support/TestPng.h"
+
+using namespace e2e;
+
+namespace {
+
+enum Flags : unsigned {
+    Exact = 1,        // the console output is `says` joined, nothing else
+    Shell = 2,        // args is a shell script run in the folder, the program as $V
+    MuPdf = 4,        // rendered by MuPDF too
+    Win = 8,          // run by the Windows program under Wine too
+    QpdfAsInput = 16, // qpdf finds in each output what it finds in its input, and no more
+    NotPoppler = 32,  // rendered by MuPDF only: poppler reads the page otherwise
+    Unreadable = 64   // the tools cannot read the input: each output is checked alone, qpdf may warn
+};
+
+struct Row {
+    const char* name;
+    std::vector<std::string> files; // made first, in order: "name=maker ..." (see makeFile)
+    std::string args;               // split at spaces; 'quoted words' keep theirs, '' is an empty word
+    int status = 0;
+    std::vector<std::string> says = {}; // each in the console output
+    std::string stamps = "";            // where the stamp shows (see expectedStamps); "" no render
+    unsigned flags = 0;
+    std::vector<std::string> holds = {};  // text each output's bytes hold ("!text": must not hold)
+    std::vector<std::string> made = {};   // what the run writes; none: its -o file when it succeeds; {""} nothing
+    std::vector<std::string> report = {}; // r.json's lines, each the start of its ReportEntry::summary()
+};
+std::ostream& operator<<(std::ostream& out, const Row& row) { return out << row.name; }
+
+std::vector<std::string> split(const std::string& args)
+{
+    std::vector<std::string> words;
+    for (size_t at = args.find_first_not_of(' '); at < args.size(); at = args.find_first_not_of(' ', at)) {
+        const bool quoted = args[at] == '\'';
+        const size_t end = quoted ? args.find('\'', at + 1) : std::min(args.find(' ', at), args.size());
+        words.push_back(args.substr(at + quoted, end - at - quoted));
+        at = end + quoted;
+    }
+    return words;
+}
+
+// ---- Files made before a run ----
+
+// What the runner knows of a file it made.
+struct Made {
+    BuiltDoc doc;          // a document's bytes, views and boxes (bytes empty when not one)
+    std::string reference; // an edited document's source, which the tools read in its place
+    std::string password;  // the user's, when one is needed
+    bool popplerReads = true;
+    std::optional<vtest::PngSpec> png;
+};
+using Files = std::map<std::string, Made>;
+
+std::string q(const std::string& text) { return vtest::shellQuote(text); }
+
+std::optional<vtest::PngSpec> pngNamed(const std::string& name)
+{
+    vtest::PngSpec spec;
+    for (int kind = 0; kind <= static_cast<int>(vtest::PngKind::PaletteAlpha); ++kind)
+        for (int depth : {1, 2, 4, 8, 16})
+            for (int flags = 0; flags < 4; ++flags) {
+                spec.kind = static_cast<vtest::PngKind>(kind);
+                spec.depth = depth;
+                spec.interlaced = flags & 1;
+                spec.iccProfile = flags & 2;
+                if (vtest::pngName(spec) == name)
+                    return spec;
+            }
+    return std::nullopt;
+}
+
+// Makes "name=kind arguments": plain N (pages); doc NAME (see namedDoc); pdfa PART INTENT [flate];
+// text BYTES; qpdf SOURCE ARGUMENTS (qpdf's output from SOURCE; "--encrypt 'USER'" sets the password);
+// sign SOURCE [TIMES]; edit SOURCE HOW (see edited); certified LEVEL (see certifiedDoc); png NAME (a band
+// PNG, as vtest::pngName names it); exif N (stamp.jpg turned by an EXIF orientation); cut SOURCE N [BYTES]
+// (its first N bytes, "half" or "all" of them, or -N: all but the last N; then BYTES); link TARGET;
+// hardlink TARGET; fifo; socket; device; dir. Empty when made, "skip: why" when this system cannot, else why not.
+std::string makeFile(const Workspace& work, const std::string& spec, Files& files)
+{
+    const size_t eq = spec.find('=');
+    const std::string name = spec.substr(0, eq), recipe = spec.substr(eq + 1);
+    const std::string kind = recipe.substr(0, recipe.find(' '));
+    const std::string rest = recipe.size() > kind.size() ? recipe.substr(kind.size() + 1) : "";
+    const std::vector<std::string> a = split(rest);
+    // What follows the first `n` words of `rest`.
+    auto after = [&](size_t n) {
+        size_t at = 0;
+        for (size_t word = 0; word < n && at < rest.size(); ++word)
+            at = std::min(rest.size(), rest.find(' ', at) + 1);
+        return rest.substr(at);
+    };
+    const std::string path = work.file(name);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    Made& made = files[name];
+    auto setDoc = [&](const BuiltDoc& doc) { work.write(name, doc.bytes), made.doc = doc; };
+    if (kind == "qpdf" || kind == "sign" || kind == "edit" || kind == "cut")
+        made = files.count(a.at(0)) ? files.at(a[0]) : Made{};
+    if (kind == "plain") {
+        setDoc(buildDoc(plainPlan(std::stoi(a.at(0)))));
+    } else if (kind == "doc") {
+        setDoc(namedDoc(a.at(0)));
+        made.popplerReads = a[0].find("hybrid") == std::string::npos; // its catalog is compressed
+    } else if (kind == "pdfa") {
+        setDoc(pdfaDoc(std::stoi(a.at(0)), std::stoi(a.at(1)), a.size() > 2));
+    } else if (kind == "text") {
+        work.write(name, rest);
+    } else if (kind == "qpdf") {
+        const vtest::CommandResult r = vtest::qpdf("--allow-weak-crypto " + after(1) + " " + q(work.file(a[0])) + " " + q(path));
+        if (r.status != 0)
+            return r.output;
+        std::smatch user;
+        if (std::regex_search(rest, user, std::regex("--encrypt '([^']*)'")))
+            made.password = user[1];
+        made.doc.bytes = vtest::readFile(path);
+    } else if (kind == "sign" || kind == "certified") {
+        const SigningKit* kit = SigningKit::get();
+        if (!kit)
+            return "skip: pdfsig, certutil, pk12util or openssl missing";
+        if (kind == "certified")
+            setDoc(BuiltDoc{certifiedDoc(rest, *kit), {render::View{}}, {render::Box{}}, {render::Box{}}});
+        std::string from = kind == "sign" ? work.file(a[0]) : "";
+        for (int time = kind == "sign" ? (a.size() > 1 ? std::stoi(a[1]) : 1) : 0; time > 0; --time, from = path) {
+            if (!kit->sign(from, path + ".new", made.password))
+                return "pdfsig could not sign " + from;
+            std::filesystem::rename(path + ".new", path);
+            made.doc.bytes = vtest::readFile(path);
+        }
+    } else if (kind == "edit") {
+        made.reference = made.reference.empty() ? a[0] : made.reference;
+        made.doc.bytes = edited(vtest::readFile(work.file(a[0])), a.at(1));
+        work.write(name, made.doc.bytes);
+    } else if (kind == "cut") {
+        std::string bytes = vtest::readFile(work.file(a[0]));
+        const std::string& n = a.at(1);
+        const long size = static_cast<long>(bytes.size());
+        bytes.resize(static_cast<size_t>(n == "all" ? size : n == "half" ? size / 2 : n[0] == '-' ? size + std::stol(n) : std::stol(n)));
+        made.doc.bytes = bytes + after(2);
+        work.write(name, made.doc.bytes);
+    } else if (kind == "png") {
+        if (!(made.png = pngNamed(rest)))
+            return "no PNG named " + rest;
+        work.write(name, vtest::bandPng(*made.png));
+    } else if (kind == "exif") {
+        const int orientation = std::stoi(a.at(0));
+        work.write(name, vtest::withApp1(vtest::readFile(fixture("stamp.jpg")),
+                                         vtest::exifWithOrientation(orientation, orientation % 2 == 0)));
+    } else if (kind == "link" || kind == "hardlink") {
+        if ((kind == "link" ? symlink(rest.c_str(), path.c_str()) : link(work.file(rest).c_str(), path.c_str())) != 0)
+            return "cannot link " + name;
+    } else if (kind == "fifo" && mkfifo(path.c_str(), 0644) != 0) {
+        return "cannot make a FIFO";
+    } else if (kind == "socket") {
+        const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        const int bound = bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        close(sock);
+        if (bound != 0 || path.size() >= sizeof address.sun_path)
+            return "cannot make a socket";
+    } else if (kind == "device" && mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) { // as /dev/null
+        return "skip: making a device needs root";
+    } else if (kind == "dir") {
+        std::filesystem::create_directories(path);
+    } else if (kind != "fifo" && kind != "device") {
+        return "no maker " + kind;
+    }
+    return "";
+}
+
+// ---- The run ----
+
+bool has(const std::vector<std::string>& args, const std::string& word)
+{
+    return std::find(args.begin(), args.end(), word) != args.end();
+}
+
+// The value of an option joined (-oout.pdf, --password=x) or after a space; "" when not given.
+std::string valueOf(const std::vector<std::string>& args, const std::string& option)
+{
+    const std::string joined = option.compare(0, 2, "--") == 0 ? option + "=" : option;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == option && i + 1 < args.size())
+            return args[i + 1];
+        if (args[i].compare(0, joined.size(), joined) == 0 && args[i].size() > joined.size())
+            return args[i].substr(joined.size());
+    }
+    return "";
+}
+
+Result runProgram(const Workspace& work, const Row& row)
+{
+#ifdef VELLICO_WINDOWS_EXE
+    const std::string program = "WINEDEBUG=-all WINEPREFIX=" + q(VELLICO_WINE_PREFIX) + " wine " + q(VELLICO_WINDOWS_EXE);
+    if (row.flags & Shell)
+        return vtest::runCommand("cd " + q(work.path()) + " && V=" + q(program) + " && (" + row.args + ") 2>&1");
+    return vtest::runIn(work.path(), program, split(row.args));
+#else
+    return row.flags & Shell ? work.shell(row.args) : work.run(split(row.args));
+#endif
+}
+
+// "x,y,w,h[ up][ rev]" on every page; ";" between pages for a rect per page; "@1,3" only on those
+// pages (the rest unchanged); "-" every page unchanged; "marks crop" or "marks trim": the eight marks
+// around that box (at 144 dots per inch, the whole media box shown). The stamp's bands are those of
+// the -j image (stamp.jpg red | blue, "rev" blue | red, "up" stacked upward; black.jpg black; a band
+// PNG its bands), blended by the -opacity asked for.
+struct Expected {
+    std::vector<std::vector<render::ExpectedStamp>> pages;
+    std::vector<render::View> views;
+    int dpi = 36;
+    bool cropBox = true;
+};
+
+Expected expectedStamps(const Row& row, const Made& input, const Files& files)
+{
+    Expected e{{}, input.doc.views};
+    std::string spec = row.stamps;
+    std::set<int> only;
+    if (const size_t at = spec.find('@'); at != std::string::npos) {
+        std::istringstream list(spec.substr(at + 1));
+        for (std::string page; std::getline(list, page, ',');)
+            only.insert(std::stoi(page));
+        spec.resize(at);
+    }
+    auto stamped = [&](size_t page) { return spec != "-" && (only.empty() || only.count(static_cast<int>(page) + 1)); };
+    if (spec.rfind("marks ", 0) == 0) {
+        e.dpi = 144, e.cropBox = false;
+        for (size_t page = 0; page < e.views.size(); ++page) {
+            const render::View whole{input.doc.media.at(page), e.views[page].rotate};
+            const render::Box& box = spec == "marks trim" ? input.doc.trim.at(page) : e.views[page].box;
+            e.pages.push_back(stamped(page) ? marksAround(box, whole) : std::vector<render::ExpectedStamp>{});
+            e.views[page] = whole;
+        }
+        return e;
+    }
+    const std::vector<std::string> words = split(row.args);
+    const std::string image = valueOf(words, "-j"), opacity = valueOf(words, "-opacity");
+    const auto png = files.count(image) ? files.at(image).png : std::nullopt;
+    std::vector<std::string> rects;
+    std::istringstream perPage(spec);
+    for (std::string rect; std::getline(perPage, rect, ';');)
+        rects.push_back(rect);
+    for (size_t page = 0; page < e.views.size(); ++page) {
+        e.pages.emplace_back();
+        if (!stamped(page))
+            continue;
+        const std::string& text = rects.at(std::min(page, rects.size() - 1));
+        render::ExpectedStamp stamp;
+        render::Rect& r = stamp.rect;
+        std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf", &r.left, &r.bottom, &r.width, &r.height);
+        stamp.opacity = std::clamp(opacity.empty() ? 100.0 : std::stod(opacity), 0.0, 100.0) / 100;
+        stamp.upward = text.find(" up") != std::string::npos;
+        if (png) {
+            stamp.bands.clear();
+            const auto bands = vtest::pngBands(*png);
+            for (size_t band = 0; band < bands.size(); ++band) {
+                stamp.bands.push_back({band / 3.0, bands[band].rgb});
+                stamp.bandAlpha.push_back(bands[band].alpha);
+            }
+        } else if (image != "black.jpg") {
+            const int red = text.find(" rev") == std::string::npos ? 255 : 0;
+            stamp.bands = {{0.0, {red, 0, 255 - red}}, {0.5, {255 - red, 0, red}}};
+        }
+        e.pages.back().push_back(stamp);
+    }
+    return e;
+}
+
+// A file poppler cannot read (a hybrid file whose catalog is compressed) is shown by qpdf's rewrite.
+std::string readable(const Workspace& work, const std::string& name, bool popplerReads)
+{
+    const std::string copy = work.file(name + ".rewritten.pdf");
+    if (!popplerReads)
+        vtest::qpdf(q(work.file(name)) + " " + q(copy));
+    return popplerReads ? work.file(name) : copy;
+}
+
+// What qpdf --check says of `pdf`, without its name and byte offsets.
+std::string qpdfSays(const std::string& pdf, const std::string& password)
+{
+    std::string said = vtest::qpdf("--password=" + q(password) + " --check " + q(pdf)).output;
+    for (size_t at; (at = said.find(pdf)) != std::string::npos;)
+        said.replace(at, pdf.size(), "FILE");
+    return std::regex_replace(said, std::regex("(,| at) offset [0-9]+"), "");
+}
+
+// Poppler's view of a document: its page count and title, and its text.
+std::string popplerSays(const std::string& pdf, const std::string& password)
+{
+    const std::string pw = password.empty() ? "" : " -opw " + q(password) + " -upw " + q(password);
+    std::istringstream info(vtest::runCommand("pdfinfo" + pw + " " + q(pdf) + " 2>/dev/null").output);
+    std::string kept;
+    for (std::string line; std::getline(info, line);)
+        if (line.rfind("Pages:", 0) == 0 || line.rfind("Title:", 0) == 0)
+            kept += line + "\n";
+    return kept + vtest::runCommand("pdftotext" + pw + " " + q(pdf) + " - 2>/dev/null").output;
+}
+
+// Whether the cross-reference section that `pdf` ends with is a classic table.
+bool endsWithTable(const std::string& pdf)
+{
+    const size_t header = pdf.find("%PDF-"), start = pdf.rfind("startxref");
+    return pdf.compare(std::strtoul(pdf.c_str() + start + 9, nullptr, 10) + header, 4, "xref") == 0;
+}
+
+// Every check an output of `inputName` owes; `row` adds its own.
+void checkOutput(const Workspace& work, const Row& row, const std::string& output, const std::string& inputName,
+                 const Files& files)
+{
+    SCOPED_TRACE(output);
+    const std::vector<std::string> words = split(row.args);
+    const Made* input = files.count(inputName) && !files.at(inputName).doc.bytes.empty() ? &files.at(inputName) : nullptr;
+    const std::string password = !valueOf(words, "--password").empty() ? valueOf(words, "--password")
+                                 : input                                ? input->password
+                                                                        : "";
+    const std::string out = work.file(output), bytes = vtest::readFile(out);
+    const vtest::CommandResult check = vtest::qpdf("--password=" + q(password) + " --check " + q(out));
+    if (row.flags & QpdfAsInput) {
+        EXPECT_NE(qpdfSays(work.file(inputName), password), "");
+        EXPECT_EQ(qpdfSays(out, password), qpdfSays(work.file(inputName), password));
+    } else if (row.flags & Unreadable) {
+        EXPECT_TRUE(check.status == 0 || check.status == 3) << check.output;
+    } else {
+        EXPECT_TRUE(check.status == 0 && check.output.find("No syntax or stream encoding errors") != std::string::npos)
+            << check.output;
+    }
+    for (const std::string& text : row.holds) {
+        const bool absent = text[0] == '!';
+        EXPECT_EQ(bytes.find(text.substr(absent)) == std::string::npos, absent) << text;
+    }
+    if (!input || row.flags & Unreadable)
+        return;
+    // The tools read a damaged input's source in its place.
+    const std::string shown = input->reference.empty() ? inputName : input->reference, in = work.file(shown);
+    EXPECT_EQ(popplerSays(readable(work, output, input->popplerReads), password),
+              popplerSays(readable(work, shown, input->popplerReads), password))
+        << "pages, title or text changed";
+    if (!password.empty() || input->doc.bytes.find("/Encrypt") != std::string::npos) {
+        const std::string show = "--password=" + q(password) + " --show-encryption --show-encryption-key ";
+        EXPECT_EQ(vtest::qpdf(show + q(out)).output, vtest::qpdf(show + q(in)).output);
+    }
+    const bool signedInput = input->doc.bytes.find("/ByteRange") != std::string::npos && SigningKit::get();
+    if (signedInput) {
+        const std::string verdicts = signatures(in, password);
+        EXPECT_EQ(verdicts.find('X'), std::string::npos) << verdicts;
+        EXPECT_EQ(signatures(out, password), verdicts);
+    }
+    if (has(words, "--incremental") || signedInput) {
+        ASSERT_EQ(bytes.compare(0, input->doc.bytes.size(), input->doc.bytes), 0) << "the input's bytes come first";
+        const std::string update = bytes.substr(input->doc.bytes.size());
+        const bool table = endsWithTable(input->doc.bytes);
+        EXPECT_EQ(update.find("\ntrailer\n") != std::string::npos, table) << "an update of the input's kind";
+        EXPECT_EQ(update.find("/Type /XRef") != std::string::npos, !table) << "an update of the input's kind";
+        EXPECT_NE(update.find("/Prev "), std::string::npos);
+    }
+    if (row.stamps.empty())
+        return;
+    const Expected e = expectedStamps(row, *input, files);
+    for (Renderer renderer : {Renderer::Poppler, Renderer::MuPdf}) {
+        if (renderer == Renderer::MuPdf ? !(row.flags & (MuPdf | NotPoppler)) : row.flags & NotPoppler)
+            continue;
+        const bool reads = input->popplerReads || renderer == Renderer::MuPdf;
+        std::string shownIn = readable(work, shown, reads), shownOut = readable(work, output, reads);
+        for (std::string* file : {&shownIn, &shownOut}) // the viewers are given the files in the clear
+            if (!password.empty() && vtest::qpdf("--password=" + q(password) + " --decrypt " + q(*file) + " " +
+                                                 q(*file + ".clear.pdf")).status == 0)
+                *file += ".clear.pdf";
+        EXPECT_EQ(compareRenders(shownIn, shownOut, e.views, e.pages, e.dpi, e.cropBox, renderer), "")
+            << (renderer == Renderer::MuPdf ? "mutool" : "pdftoppm");
+    }
+}
+
+class EndToEnd : public testing::TestWithParam<Row> {};
+
+TEST_P(EndToEnd, Runs)
+{
+    const Row& row = GetParam();
+    const std::vector<std::string> words = split(row.args);
+    Workspace work;
+    Files files;
+    for (const std::string& file : row.files) {
+        const std::string problem = makeFile(work, file, files);
+        if (problem.rfind("skip: ", 0) == 0)
+            GTEST_SKIP() << problem;
+        ASSERT_EQ(problem, "") << file;
+    }
+    if (row.status != 0 && !vtest::fileExists(work.file("out.pdf")))
+        work.write("out.pdf", "%PDF-1.4\nan earlier result\n");
+    const auto before = snapshot(work.path());
+    const Result run = runProgram(work, row);
+    EXPECT_EQ(run.status, row.status) << run.output;
+    std::string joined;
+    for (const std::string& text : row.says) {
+        joined += text;
+        EXPECT_TRUE(row.flags & Exact || run.output.find(text) != std::string::npos) << text << "\nnot in:\n" << run.output;
+    }
+    EXPECT_TRUE(!(row.flags & Exact) || run.output == joined) << "said:\n" << run.output << "\ninstead of:\n" << joined;
+
+    std::set<std::string> made(row.made.begin(), row.made.end());
+    if (row.made.empty() && row.status == 0 && !valueOf(words, "-o").empty())
+        made.insert(valueOf(words, "-o"));
+    made.erase("");
+    const auto after = snapshot(work.path());
+    for (const auto& [name, what] : after) {
+        if (!made.count(name) && name != "r.json") {
+            EXPECT_EQ(before.count(name) ? before.at(name) : "(new)", what) << name << " changed";
+        }
+    }
+    for (const auto& [name, what] : before)
+        EXPECT_TRUE(after.count(name)) << name << " is gone";
+    const std::string folder = valueOf(words, "-f");
+    for (const std::string& name : made) {
+        EXPECT_TRUE(after.count(name)) << name << " was not written";
+        if (after.count(name) && after.at(name) != "folder" && name.size() > 4 && name.substr(name.size() - 4) == ".pdf") {
+            // A list run's output mirrors its input below the folder.
+            const bool listed = !folder.empty() && name.compare(0, folder.size() + 1, folder + "/") == 0;
+            checkOutput(work, row, name, listed ? name.substr(folder.size() + 1) : valueOf(words, "-i"), files);
+        }
+    }
+    if (!row.report.empty()) {
+        const std::vector<ReportEntry> report = readReport(work.file("r.json"));
+        ASSERT_EQ(report.size(), row.report.size()) << run.output;
+        for (size_t i = 0; i < report.size(); ++i)
+            EXPECT_EQ(report[i].summary().substr(0, row.report[i].size()), row.report[i]);
+    }
+}
+
+std::vector<Row> rows(std::vector<Row> table)
+{
+#ifdef VELLICO_WINDOWS_EXE
+    table.erase(std::remove_if(table.begin(), table.end(), [](const Row& row) { return !(row.flags & Win); }), table.end());
+#endif
+    return table;
+}
+const auto kRowName = [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); };
+
+// ---- The rows ----
+
+const std::string B = banner();
+const std::string kStamp = "20,10,96,48";
+const std::vector<std::string> kIn = {"in.pdf=plain 2"};
+std::vector<std::string> in(const std::string& maker) { return {"in.pdf=" + maker}; }
+std::vector<std::string> operator+(std::vector<std::string> files, const std::vector<std::string>& more)
+{
+    files.insert(files.end(), more.begin(), more.end());
+    return files;
+}
+std::string stamp(const std::string& options = "") { return "-iin.pdf -oout.pdf -jstamp.jpg " + options; }
+std::string opened(const std::string& in) { return "Input file: '" + in + "'"; }
+std::string done(const std::string& in, const std::string& out, const std::string& image = "stamp.jpg", int dots = 0)
+{
+    return opened(in) + ", image file: '" + image + "', output file: '" + out + "'\nProcessing" + std::string(dots, '.') +
+           "\nDone.\n";
+}
+// A one-pass run that repaired what `warnings` say, one line each.
+std::string warned(const std::string& warnings)
+{
+    return opened("in.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing\nWarning: " + warnings + "\nDone.\n";
+}
+std::string marksDone(const std::string& in, const std::string& out)
+{
+    return opened(in) + ", output file: '" + out + "'\n\nDone.\n";
+}
+std::string isInput(const std::string& out) { return B + opened("in.pdf") + "\nOutput file is the input file: '" + out + "'\n"; }
+
+const std::string kUsage =
+    B + "Parameters:\n-i<FILENAME> input filename\n-o<OUTPUT filename> output filename\n-j<IMAGE filename> JPEG or PNG "
+    "image file (a PNG's transparency is kept)\noptional parameters:\n-s(n) page to start processing at, default at 1\n"
+    "-e(n) page to end processing at, default at 99999\n-useend use -send and -eend parameters instead of -s and -e\n"
+    "-send(n) page to start processing at from last page backwards, default at 0, NOTE: -s must be 0\n-eend(n) page to "
+    "end processing at from last page backwards, default at 0, NOTE: -e must be 0\n-n(n) only stamp page number 1 in "
+    "nth e.g. -n2 would stamp pages 1,3,5,7\n-size(n),(n) image size viewed in pdf, the image viewed can be different "
+    "to the image's pixel size.\n-align <TEXT> align justified image, can be 'left', 'right' or 'center', left is "
+    "default. e.g. right on positions 20,20 would mean image right edge ends at that position.\n-noforce don't force "
+    "portrait when landscape, if page view is rotated then calculate as unrotated.\n-pos(n),(n) h,v (horizontal, "
+    "vertical) positions on page calculated from bottom left up. e.g. 20,20 would be bottom left corner. use 10,20 as "
+    "default. if -1 is specified then center on page size.\n-flipv flips vertical positions so 20,20 would be top left "
+    "calculated from top of page.\n-fliph flips horizontal positions so 20,20 would be bottom right from right edge of "
+    "page.\n-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n-crop_marks "
+    "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
+    "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
+    "instead of page content\n--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts "
+    "its permissions)\n--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n"
+    "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n--jobs N with a list: "
+    "stamp N files at once, each in a worker process of its own; 0 = one per core\n--timeout SECONDS stop a file that "
+    "takes longer, and report it as failed\n--memory-limit MB stop a file whose worker needs more memory, and report it "
+    "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--dry-run load each file "
+    "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL bytes "
+    "(find -print0); -i- reads the list from standard input\n\r\nExample usage:-\r\nvellico -ifilein.pdf -ofileout.pdf "
+    "-jimage.jpg\r\nvellico -ifilein.pdf -foutputfolder -jimage.jpg\r\nvellico -ifilein.pdf -ofileout.pdf -jimage.jpg "
+    "-s1 -e1 -size100,100\nsee examples folder for all parameters usage in test.bat, list.bat and list.bat\r\nNOTE: "
+    "first 3 parameters have to be -i -o -j or -i -f -j\r\nIf your filename has spaces in it then use double quotes "
+    "around the filename, e.g. \"c:\\my test\\test file.pdf\"\n\nWildcards * are not permitted, if you want to process "
+    "many files then do: dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\output -jimage.jpg\n\r\n\r\n";
+const std::string kWildcards = "\nError! Wildcards * are not permitted, if you want to process many files then do: "
+                               "dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n";
+const std::string kOpenError = "\nInput file open error\n", kNoFolder = B + "please specify -f for output folder, e.g. -fc:\\test\n";
+const std::string kVersion = "vellico " + projectVersion() + "\n";
+const std::string kNoFrame = "\nInput image file is not a JPEG image (no frame header found): ";
+// Names that make every path of one list run longer than 300 characters.
+const std::string kDir(120, 'd'), kLong = kDir + "/" + std::string(200, 'n') + ".pdf", kFolder(180, 'f');
+const std::string kList = kDir + "/" + std::string(200, 'l') + ".txt", kJpeg = kDir + "/" + std::string(200, 'j') + ".jpg";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
+    {"Usage", {}, "", 0, {kUsage}, "", Exact | Win},
+    {"Help", {}, "--help", 0, {kUsage}, "", Exact | Win},
+    {"HelpShort", {}, "-h", 0, {kUsage}, "", Exact},
+    // What follows is not looked at, wildcards included.
+    {"HelpBeforeOtherArguments", {}, "--help -i*.pdf -oout.pdf", 0, {kUsage}, "", Exact, {}, {""}},
+    {"Version", {}, "--version", 0, {kVersion}, "", Exact | Win},
+    {"VersionBeforeOtherArguments", kIn, "--version " + stamp(), 0, {kVersion}, "", Exact, {}, {""}},
+    // After the first argument they are unknown options, ignored as before.
+    {"HelpAfterTheFirstThree", kIn, stamp("-h --version"), 0, {B + "Warning: unknown option '-h' ignored\nWarning: unknown "
+     "option '--version' ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
+    // One dash: its first two letters are taken for -i's, as before.
+    {"HelpWordWithOneDash", {}, "-help", 1, {B + "Error parameter\n"}, "", Exact},
+    {"OneArgument", kIn, "-iin.pdf", 1, {B + "Error parameter\n"}, "", Exact},
+    {"OneArgumentWithAStar", {}, "-i*.pdf", 1, {B + "Error parameter\n"}, "", Exact},
+    {"InputNotFirst", kIn, "-xin.pdf -oout.pdf -jstamp.jpg", 1, {B + "-i parameter missing\n"}, "", Exact},
+    {"OutputNotSecond", kIn, "-iin.pdf -jstamp.jpg -oout.pdf", 1, {B + "-o parameter missing\n"}, "", Exact},
+    {"FolderOutsideListMode", kIn, "-iin.pdf -fout -jstamp.jpg", 1, {B + "-o parameter missing\n"}, "", Exact},
+    {"NoJpeg", kIn, "-iin.pdf -oout.pdf", 1, {B + "-j parameter missing\n"}, "", Exact},
+    {"JpegNotThird", kIn, "-iin.pdf -oout.pdf -s2 -jstamp.jpg", 1, {B + "-j parameter missing\n"}, "", Exact},
+    {"BareArgument", kIn, stamp("-s2 a.pdf"), 1, {B + "Error in parameter: a.pdf\n"}, "", Exact},
+    {"EmptyArgument", kIn, stamp("''"), 1, {B + "Error in parameter: \n"}, "", Exact},
+    {"AnnotationWithMarks", kIn, stamp("--annotation -trim_marks"), 1,
+     {B + "--annotation does not go with -crop_marks or -trim_marks: marks are page content\n"}, "", Exact},
+    // Values after a space: the same runs as joined; lone options stay as they were read before.
+    {"ValuesAfterASpace", kIn, "-i in.pdf -o out.pdf -j stamp.jpg -s 2 -e 5", 0, {B + done("in.pdf", "out.pdf")}, kStamp + "@2", Exact},
+    {"MarksAfterASpace", kIn, "-i in.pdf -o out.pdf -j stamp.jpg -crop_marks -s 2", 0, {B + marksDone("in.pdf", "out.pdf")}, "", Exact},
+    {"ListAfterASpace", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-i list.txt -f out -j stamp.jpg -s 2", 0,
+     {B + done("a.pdf", "out/a.pdf")}, "", Exact, {}, {"out", "out/a.pdf"}},
+    {"InputAloneAfterASpace", kIn, "-i in.pdf", 1, {B + "Error parameter\n"}, "", Exact},
+    {"LoneInputBeforeAnOption", kIn, "-i -oout.pdf -jstamp.jpg", 1, {B + opened("") + kOpenError}, "", Exact},
+    {"LoneOptionBeforeAnOption", kIn, stamp("-s -e1"), 0, {B + "Warning: unknown option '-s' ignored\n" + done("in.pdf", "out.pdf")},
+     "", Exact},
+    {"AlignTakesItsWordWhole", kIn, stamp("-align -s 2"), 1, {B + "Error in parameter: 2\n"}, "", Exact},
+    {"EmptyValueAfterASpace", kIn, stamp("-s ''"), 1, {B + "Warning: unknown option '-s' ignored\nError in parameter: \n"}, "", Exact},
+    {"OutputAfterASpaceNotSecond", kIn, "-i in.pdf -j stamp.jpg -o out.pdf", 1, {B + "-o parameter missing\n"}, "", Exact},
+    // The wildcard rule reads the arguments as given: two here.
+    {"WildcardAfterASpace", {}, "-i *.pdf", 1, {kWildcards}, "", Exact},
+    {"WildcardInInput", {}, "-i*.pdf -oout.pdf -jstamp.jpg", 1, {kWildcards}, "", Exact | Win},
+    {"WildcardInTwoArguments", {}, "-i*.pdf -oout.pdf", 1, {kWildcards}, "", Exact},
+    {"WildcardInOutput", kIn, "-iin.pdf -o*.pdf -jstamp.jpg", 1, {kWildcards}, "", Exact},
+    {"WildcardInAnOption", kIn, stamp("-s2 -x*"), 1, {kWildcards}, "", Exact},
+    // One "." per six pages met, selected or not.
+    {"FivePages", in("plain 5"), stamp("-s2"), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
+    {"SixPages", in("plain 6"), stamp("-e3"), 0, {B + done("in.pdf", "out.pdf", "stamp.jpg", 1)}, "", Exact},
+    {"TwelvePages", in("plain 12"), stamp("-s2 -e3"), 0, {B + done("in.pdf", "out.pdf", "stamp.jpg", 2)}, "", Exact},
+    {"CountingFromTheEndParsesFirst", kIn, stamp("-s0 -useend"), 0, {B + "Parsing file: in.pdf\n" + done("in.pdf", "out.pdf")}, "", Exact},
+    // Through a link, one pass or eight: the link stays, the file it names is replaced.
+    {"OutputThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 0,
+     {B + done("in.pdf", "link.pdf")}, "", Exact, {}, {"target.pdf"}},
+    {"MarksThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"},
+     "-iin.pdf -olink.pdf -jstamp.jpg -crop_marks", 0, {B + marksDone("in.pdf", "link.pdf")}, "", Exact, {}, {"target.pdf"}},
+    {"MissingInput", {}, "-imissing.pdf -oout.pdf -jstamp.jpg", 1, {B + opened("missing.pdf") + kOpenError}, "", Exact | Win},
+    {"MissingInputCountedFromTheEnd", {}, "-imissing.pdf -oout.pdf -jstamp.jpg -s0 -useend", 1,
+     {B + "Problem with -send or -eend parameters/processing.\n"}, "", Exact},
+    {"MissingImage", kIn, "-iin.pdf -oout.pdf -jmissing.jpg", 1, {B + opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"}, "",
+     Exact | Win},
+    {"JpegWithoutFrameHeader", {"in.pdf=plain 2", "noframe.jpg=cut stamp.jpg 20 \xFF\xD9"}, "-iin.pdf -oout.pdf -jnoframe.jpg", 1,
+     {B + opened("in.pdf") + kNoFrame + "'noframe.jpg'\n"}, "", Exact},
+    {"Encrypted", in("doc encrypted"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
+    {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
+    // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
+    {"Truncated", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp(), 0, {B + warned("cross-reference data damaged (no "
+     "startxref); rebuilt from 10 objects found in the file\nWarning: object 10 could not be read; left out\nWarning: page tree entry "
+     "11 is missing or loops back; skipped")}, "", Exact | Unreadable},
+    {"NotAPdf", in("text plain text, no PDF\n"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file was damaged\n"}, "", Exact},
+    {"PageTreeKidMissing", in("doc broken-tree"), stamp(), 0, {B + warned("page tree entry 3 is missing or loops back; skipped")}, "",
+     Exact | QpdfAsInput},
+    {"EndlessPageTree", in("doc endless-tree"), stamp(), 1, {B + opened("in.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'"
+     "\nProcessing\nPDF file was damaged\n"}, "", Exact},
+    {"OutputFolderMissing", kIn, "-iin.pdf -ono/such/out.pdf -jstamp.jpg", 1,
+     {B + opened("in.pdf") + "\nOutput file create error: 'no/such/out.pdf'\n"}, "", Exact},
+    {"OutputIsAFolder", {"in.pdf=plain 2", "folder.pdf=dir"}, "-iin.pdf -ofolder.pdf -jstamp.jpg", 1,
+     {B + opened("in.pdf") + "\nOutput file create error: 'folder.pdf'\n"}, "", Exact},
+    {"OutputIsTheInput", kIn, "-iin.pdf -oin.pdf -jstamp.jpg", 1, {isInput("in.pdf")}, "", Exact},
+    {"OutputIsTheInputSpelledOtherwise", {"in.pdf=plain 2", "dir=dir"}, "-iin.pdf -o./dir/../in.pdf -jstamp.jpg", 1,
+     {isInput("./dir/../in.pdf")}, "", Exact},
+    {"OutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1, {isInput("link.pdf")}, "", Exact},
+    {"OutputIsAHardLinkOfTheInput", {"in.pdf=plain 2", "hard.pdf=hardlink in.pdf"}, "-iin.pdf -ohard.pdf -jstamp.jpg", 1,
+     {isInput("hard.pdf")}, "", Exact},
+    // Mark runs check before their first pass, their intermediate names too.
+    {"MarksOutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg -crop_marks", 1,
+     {isInput("link.pdf")}, "", Exact},
+    // Intermediates are private files: names like theirs are the user's.
+    {"MarksInputNamedLikeAnIntermediate", {"x.pdf-3=plain 2"}, "-ix.pdf-3 -ox.pdf -jstamp.jpg -trim_marks", 0,
+     {B + marksDone("x.pdf-3", "x.pdf")}, "", Exact},
+    {"MarksLeaveFilesNamedLikeIntermediates", {"in.pdf=plain 2", "x.pdf-3=text mine\n", "x.pdf-0=text mine\n"},
+     "-iin.pdf -ox.pdf -jstamp.jpg -crop_marks", 0, {B + marksDone("in.pdf", "x.pdf")}, "", Exact},
+    // The images are inputs too, by any name.
+    {"OutputIsTheJpeg", kIn, "-iin.pdf -ostamp.jpg -jstamp.jpg", 1, {isInput("stamp.jpg")}, "", Exact},
+    {"OutputLinksToTheJpeg", {"in.pdf=plain 2", "jpeg.jpg=link stamp.jpg"}, "-iin.pdf -ojpeg.jpg -j./stamp.jpg", 1, {isInput("jpeg.jpg")}, "", Exact},
+    {"MarksOutputIsTheJpeg", {"in.pdf=plain 2", "jpeg.jpg=link stamp.jpg"}, "-iin.pdf -ojpeg.jpg -jstamp.jpg -trim_marks", 1,
+     {isInput("jpeg.jpg")}, "", Exact},
+    {"MarksOutputIsAMarkImage", kIn, "-iin.pdf -o./CropmarkVertical.jpg -jstamp.jpg -crop_marks", 1, {isInput("./CropmarkVertical.jpg")}, "",
+     Exact},
+    // Refused before the output is begun.
+    {"TruncatedJpeg", {"in.pdf=plain 2", "cut.jpg=cut stamp.jpg -40"}, "-iin.pdf -oout.pdf -jcut.jpg", 1, {B + opened("in.pdf") +
+     "\nInput image file error (the data ends before the end-of-image marker): 'cut.jpg'\n"}, "", Exact},
+    {"JpegWithBytesAfterItsEnd", {"in.pdf=plain 2", "more.jpg=cut stamp.jpg all bytes after the end"}, "-iin.pdf -oout.pdf -jmore.jpg", 0,
+     {B + done("in.pdf", "out.pdf", "more.jpg")}, kStamp, Exact},
+    // The run goes on without them.
+    {"UnknownOptionsWarned", kIn, stamp("-opactiy50 -s2 -crop_mark"), 0, {B + "Warning: unknown option '-opactiy50' ignored\nWarning: "
+     "unknown option '-crop_mark' ignored\n" + done("in.pdf", "out.pdf")}, kStamp + "@2", Exact},
+    // Four passes are done when the fifth fails: their files go too. The current folder's mark image is read even when broken.
+    {"MarksPassFails", {"in.pdf=plain 2", "CropmarkVertical.jpg=cut stamp.jpg 20 \xFF\xD9"}, stamp("-trim_marks"), 1,
+     {B + opened("in.pdf") + kNoFrame + "'CropmarkVertical.jpg'\n"}, "", Exact},
+    // A list stops at its first failing line.
+    {"ListStopsAtAFailure", {"a.pdf=plain 2", "c.pdf=plain 2", "list.txt=text a.pdf\nmissing.pdf\nc.pdf\n"}, "-ilist.txt -fout -jstamp.jpg",
+     1, {B + done("a.pdf", "out/a.pdf") + opened("missing.pdf") + kOpenError}, "", Exact, {}, {"out", "out/a.pdf"}},
+    {"ListCrLfWithoutAFinalLineEnd", {"a.pdf=plain 2", "c.pdf=plain 2", "list.txt=text a.pdf\r\nc.pdf"}, "-ilist.txt -fout -jstamp.jpg -s2",
+     0, {B + done("a.pdf", "out/a.pdf") + done("c.pdf", "out/c.pdf")}, kStamp + "@2", Exact, {}, {"out", "out/a.pdf", "out/c.pdf"}},
+    // An empty line names an empty input file.
+    {"ListEmptyLine", {"a.pdf=plain 2", "list.txt=text a.pdf\n\nc.pdf\n"}, "-ilist.txt -fout -jstamp.jpg", 1,
+     {B + done("a.pdf", "out/a.pdf") + opened("") + kOpenError}, "", Exact, {}, {"out", "out/a.pdf"}},
+    {"ListWithoutFolder", {"list.txt=text a.pdf\n"}, "-ilist.txt -oout.pdf -jstamp.jpg", 1, {kNoFolder}, "", Exact | Win},
+    {"ListAlone", {"list.txt=text a.pdf\n"}, "-ilist.txt", 1, {kNoFolder}, "", Exact},
+    {"ListMissing", {}, "-imissing.txt -fout -jstamp.jpg", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "", Exact | Win, {}, {"out"}},
+    {"ListIsAFolder", {"folder.txt=dir"}, "-ifolder.txt -fout -jstamp.jpg", 1, {B + "Unable to open file list: 'folder.txt'\r\n"}, "",
+     Exact, {}, {"out"}},
+    // Only the ending decides; the first two characters are dropped whatever they are.
+    {"ListAfterAnyOption", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-xlist.txt -fout -jstamp.jpg", 0, {B + done("a.pdf", "out/a.pdf")},
+     "", Exact, {}, {"out", "out/a.pdf"}},
+    {"ListUpperCaseEnding", {"LIST.TXT=text a.pdf\n"}, "-iLIST.TXT -fout -jstamp.jpg", 1, {B + "-o parameter missing\n"}, "", Exact},
+    {"ListWithoutJpeg", {"list.txt=text a.pdf\nc.pdf\n"}, "-ilist.txt -fout -s2", 1, {B + "-j parameter missing\n"}, "", Exact, {}, {"out"}},
+    {"ListOutputIsTheInput", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f. -jstamp.jpg", 1,
+     {B + opened("a.pdf") + "\nOutput file is the input file: './a.pdf'\n"}, "", Exact},
+    // An empty folder is the current one (not "/a.pdf").
+    {"ListEmptyFolder", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f -jstamp.jpg", 1,
+     {B + opened("a.pdf") + "\nOutput file is the input file: 'a.pdf'\n"}, "", Exact},
+    {"ListPathsLongerThan300", {"a.pdf=plain 2", kLong + "=plain 1", kJpeg + "=cut stamp.jpg all", kList + "=text a.pdf\n" + kLong + "\n"},
+     "-i" + kList + " -f" + kFolder + " -j" + kJpeg, 0, {B + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kLong, kFolder + "/" + kLong, kJpeg)},
+     "", Exact, {}, {kFolder, kFolder + "/a.pdf", kFolder + "/" + kDir, kFolder + "/" + kLong}},
+})), kRowName);
+// clang-format on
+
+// On the "square" pages (crop boxes 600 x 600, turned 0, 90, 180, 270 and 90 by the tree) a place shows alike on all;
+// with -noforce the stamp turns with each page.
+const std::vector<std::string> kSquare = in("doc square");
+const std::string kTurnedWithThePage = "20,10,96,48;10,484,48,96;484,542,96,48;542,20,48,96;10,484,48,96";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
+    // Seven pages that take every path of the page rewrite, in trees of every layout.
+    {"Classic", in("doc kinds-classic"), stamp(), 0, {}, kStamp},
+    {"TreeWithoutResources", in("doc kinds-bare"), stamp(), 0, {}, kStamp},
+    {"IncrementalUpdate", in("doc kinds-update"), stamp(), 0, {}, kStamp},
+    {"XrefStream", in("doc kinds-xref"), stamp(), 0, {}, kStamp},
+    {"XrefStreamWithPredictor", in("doc kinds-xrefpng"), stamp(), 0, {}, kStamp},
+    {"ObjectStreams", in("doc kinds-objstm"), stamp(), 0, {}, kStamp, MuPdf, {"!/ObjStm"}},
+    {"ObjectStreamsInheritedReference", in("doc kinds-objstm-ref"), stamp(), 0, {}, kStamp},
+    {"Hybrid", in("doc kinds-hybrid"), stamp(), 0, {}, kStamp},
+    {"JunkBeforeHeader", in("doc kinds-junk"), stamp(), 0, {}, kStamp, 0, {"!Some mail gateway"}},
+    {"InheritedBoxesTwoLevelsUp", in("doc kinds-deep"), stamp(), 0, {}, kStamp},
+    {"OnlyInheritedResourcesByReference", in("doc inherit-ref"), stamp(), 0, {}, kStamp},
+    {"OnlyInheritedInlineResources", in("doc inherit-inline"), stamp(), 0, {}, kStamp},
+    // Where the options put the stamp, as the page displays, turned or not.
+    {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
+    {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
+    {"SizeSmallerThanThePixels", in("doc turned"), stamp("-size48,24"), 0, {}, "20,10,48,24"},
+    {"Opacity50", in("doc turned"), stamp("-opacity50"), 0, {}, kStamp, 0, {"/ca 0.50>>"}},
+    {"OpacityAbove100IsFull", in("doc turned"), stamp("-opacity150"), 0, {}, kStamp, 0, {"/ca 1.00>>"}},
+    {"OpacityBelow0IsNone", kIn, stamp("-opacity-5"), 0, {}, "", 0, {"/ca 0.00>>"}},
+    {"OpacitySaturated", kIn, stamp("-opacity99999999999"), 0, {}, "", 0, {"/ca 1.00>>"}},
+    {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},
+    // Unequal distances show whether a flip swaps them on turned pages.
+    {"FlipsAlignedRight", kSquare, stamp("-flipv -fliph -pos130,90 -align right"), 0, {}, "374,510,96,48", MuPdf},
+    {"FlipV", kSquare, stamp("-flipv -pos40,90"), 0, {}, "40,510,96,48"},
+    {"CentredCenter", kSquare, stamp("-pos-1,-1 -align center"), 0, {}, "252,300,96,48"},
+    {"CentredRight", kSquare, stamp("-pos-1,-1 -align right"), 0, {}, "204,300,96,48"},
+    {"NoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg -noforce -size96,48", 0, {}, kTurnedWithThePage},
+    // -n skips every nth page counted from -s; -useend counts back from the last page.
+    {"Start", in("plain 5"), stamp("-s3"), 0, {}, kStamp + "@3,4,5"},
+    {"End", in("plain 5"), stamp("-e2"), 0, {}, kStamp + "@1,2"},
+    {"RepeatedStartTakesTheLast", in("plain 5"), stamp("-s2 -s4"), 0, {}, kStamp + "@4,5"},
+    {"StartAfterEnd", in("plain 5"), stamp("-s4 -e2"), 0, {}, "-"},
+    {"EverySecond", in("plain 5"), stamp("-n2"), 0, {}, kStamp + "@1,3,5"},
+    {"EveryThirdSkipped", in("plain 5"), stamp("-n3"), 0, {}, kStamp + "@1,2,4,5"},
+    {"EverySecondFromTwo", in("plain 5"), stamp("-s2 -n2"), 0, {}, kStamp + "@2,4"},
+    {"LastPage", in("plain 5"), stamp("-s0 -e0 -useend"), 0, {}, kStamp + "@5"},
+    {"LastThree", in("plain 5"), stamp("-s0 -e0 -useend -send2"), 0, {}, kStamp + "@3,4,5"},
+    {"FixedEndKept", in("plain 5"), stamp("-s0 -e4 -useend -send2"), 0, {}, kStamp + "@3,4"},
+    {"UseEndNeedsStartZero", in("plain 5"), stamp("-useend -send2"), 0, {}, kStamp},
+    {"CountedBackAfterASpace", in("plain 5"), "-i in.pdf -o out.pdf -j stamp.jpg -s 0 -e 0 -useend -send 3 -eend 1 -opacity 50", 0, {},
+     kStamp + "@2,3,4"},
+    // An update appended to the input, in a section of the input's kind.
+    {"UpdateOfClassic", in("doc kinds-classic"), stamp("--incremental"), 0, {}, kStamp},
+    {"UpdateOfXrefStream", in("doc kinds-xrefpng"), stamp("--incremental"), 0, {}, kStamp},
+    {"UpdateOfObjectStreams", in("doc kinds-objstm"), stamp("--incremental"), 0, {}, kStamp},
+    {"UpdateOfHybrid", in("doc kinds-hybrid"), stamp("--incremental"), 0, {}, kStamp},
+    {"UpdateAfterJunk", in("doc kinds-junk"), stamp("--incremental"), 0, {}, kStamp},
+    {"UpdateOfSomePages", in("doc turned"), stamp("--incremental -s2 -e4 -n3"), 0, {}, kStamp + "@3,4"},
+    // A stamp annotation shows as the content stamp shows, upright on turned pages.
+    {"Annotation", in("doc turned"), stamp("--annotation -pos50,70"), 0, {}, "50,70,96,48", MuPdf},
+    {"AnnotationNoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg --annotation -noforce -size96,48", 0, {}, kTurnedWithThePage},
+    {"AnnotationOpacity50InAnUpdate", in("doc kinds-objstm"), stamp("--annotation --incremental -opacity50"), 0, {}, kStamp},
+    // Eight marks around the box of each selected page, at its corners on turned pages too.
+    {"CropMarks", in("doc marks"), stamp("-s2 -crop_marks"), 0, {}, "marks crop@2,3,4", Win},
+    {"TrimMarks", in("doc marks"), stamp("-s2 -trim_marks"), 0, {}, "marks trim@2,3,4"},
+    // The first pass closes what the page leaves open; later ones find the initial state.
+    {"MarksOverOpenStates", in("doc state-marks"), stamp("-trim_marks"), 0, {}, "marks trim", MuPdf},
+})), kRowName);
+// clang-format on
+
+// ---- PNG and turned JPEG stamps, in tagged and PDF/A files ----
+
+// Each stamp of these rows stands here on the page as displayed.
+std::string placed(const std::string& image, const std::string& more = "")
+{
+    return "-iin.pdf -oout.pdf -j" + image + " -pos100,100 -size192,96 " + more;
+}
+const std::string kPlaced = "100,100,192,96";
+std::vector<std::string> png(const std::string& name, const std::string& page = "plain 1")
+{
+    return {"in.pdf=" + page, "stamp.png=png " + name};
+}
+std::vector<std::string> pngEncrypted(const std::string& name)
+{
+    return {"clear.pdf=plain 1", "in.pdf=qpdf clear.pdf --encrypt '' owner 256 --", "stamp.png=png " + name};
+}
+std::vector<std::string> turnedJpeg(int orientation, const std::string& page = "plain 1")
+{
+    return {"in.pdf=" + page, "turned.jpg=exif " + std::to_string(orientation)};
+}
+// One warning, between "Processing" and "Done.", naming what breaks the claim.
+std::string breaks(int part, const std::string& what)
+{
+    const std::string claim = "PDF/A-" + std::to_string(part);
+    return "\nWarning: the input claims " + claim + ", and the stamp breaks it with " + what + ": the output is no longer " +
+           claim + "\nDone.\n";
+}
+const std::string kOpacity = "transparency (opacity below 100)";
+const std::string kNoIntent = "DeviceGray, and the file has no output intent";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
+    // One row per way a PNG is written: its own data with a predictor, a soft mask, a colour key, a palette.
+    {"PngOpaque", png("rgb-8"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
+    {"PngGrey1", png("grey-1"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
+    {"PngAlpha16InterlacedEncrypted", pngEncrypted("rgb-alpha-16-interlaced"), placed("stamp.png"), 0, {}, kPlaced, MuPdf | Win},
+    {"PngGreyAlphaOnATurnedPage", png("grey-alpha-8", "doc one-turned"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
+    {"PngGreyKey16Encrypted", pngEncrypted("grey-key-16"), placed("stamp.png"), 0, {}, kPlaced, MuPdf | Win},
+    {"PngRgbKeyInterlaced", png("rgb-key-8-interlaced"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
+    {"PngPaletteIcc", png("palette-4-icc"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
+    {"PngPaletteKey", png("palette-key-2", "doc one-turned"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
+    {"PngPaletteAlphaInterlaced", pngEncrypted("palette-alpha-8-interlaced"), placed("stamp.png"), 0, {}, kPlaced, MuPdf | Win},
+    {"PngAlphaAtHalfOpacity", png("rgb-alpha-8"), placed("stamp.png", "-opacity50"), 0, {}, kPlaced, MuPdf},
+    // A list run shares one PNG between its files.
+    {"PngListRun", {"a.pdf=plain 1", "b.pdf=doc one-turned", "list.txt=text a.pdf\nb.pdf\n", "stamp.png=png rgb-alpha-8"},
+     "-ilist.txt -fout -jstamp.png -pos100,100 -size192,96", 0, {}, kPlaced, MuPdf, {}, {"out", "out/a.pdf", "out/b.pdf"}},
+    // A damaged PNG is refused before any output is begun, in libpng's words.
+    {"PngCut", {"in.pdf=plain 1", "whole.png=png rgb-8", "stamp.png=cut whole.png half"}, placed("stamp.png"), 1,
+     {"\nInput image file error (the data ends before the IEND chunk): 'stamp.png'\n"}},
+    // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
+    {"JpegQuarterTurnSized", turnedJpeg(6), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -size60,120", 0, {}, "100,100,60,120 up rev", MuPdf},
+    {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
+    {"JpegMirroredOnATurnedPage", turnedJpeg(2, "doc one-turned"), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100", 0, {}, "100,100,96,48 rev",
+     MuPdf},
+    {"JpegTransposed", turnedJpeg(5), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100", 0, {}, "100,100,48,96 up rev"},
+    // In a tagged file the stamp is an artifact, the marks printer's marks; an untagged file gets no marked content.
+    {"Untagged", kIn, stamp(), 0, {}, "", 0, {"!/Artifact"}},
+    {"Tagged", in("doc tagged"), stamp(), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n"}},
+    {"TaggedMarks", in("doc tagged"), stamp("-crop_marks"), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Page>> BDC\n"}},
+    // A file that claims PDF/A, stamped with what its part does not allow: one warning naming what.
+    {"PdfaNoClaim", in("pdfa 0 0"), stamp("-opacity50"), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
+    {"PdfaAllowed", in("pdfa 1 3"), stamp(), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
+    {"PdfaOpacity", in("pdfa 1 3"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
+    {"PdfaSoftMaskAndOpacityAnd16Bits", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-alpha-16"}, "-iin.pdf -oout.pdf -jstamp.png -opacity50", 0,
+     {"Processing" + breaks(1, "transparency (opacity below 100, a soft mask), 16-bit samples")}},
+    // A colour key is no transparency to PDF/A-1; part 2 allows transparency.
+    {"PdfaColourKey", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-key-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0,
+     {B + done("in.pdf", "out.pdf", "stamp.png")}, "", Exact},
+    {"PdfaTransparencyInPart2", {"in.pdf=pdfa 2 3", "stamp.png=png rgb-alpha-16"}, "-iin.pdf -oout.pdf -jstamp.png -opacity50", 0,
+     {B + done("in.pdf", "out.pdf", "stamp.png")}, "", Exact},
+    {"PdfaRgbWithCmykIntent", in("pdfa 2 4"), stamp(), 0, {"Processing" + breaks(2, "DeviceRGB, which the file's output intent does not cover")}},
+    {"PdfaGreyWithAnyIntent", {"in.pdf=pdfa 2 4", "stamp.png=png grey-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0,
+     {B + done("in.pdf", "out.pdf", "stamp.png")}, "", Exact},
+    {"PdfaNoIntent", {"in.pdf=pdfa 1 0", "stamp.png=png grey-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0, {"Processing" + breaks(1, kNoIntent)}},
+    {"PdfaCompressedMetadata", in("pdfa 1 3 flate"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
+    {"PdfaEncryptedMetadata", {"clear.pdf=pdfa 1 3 flate", "in.pdf=qpdf clear.pdf --encrypt '' o 128 --use-aes=y --"}, stamp("-opacity50"),
+     0, {"Processing" + breaks(1, kOpacity)}},
+    {"PdfaMetadataInTheClear", {"clear.pdf=pdfa 1 3 flate", "in.pdf=qpdf clear.pdf --encrypt '' o 128 --use-aes=y --cleartext-metadata --"},
+     stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
+    // Eight passes over one document, the marks grey: said once.
+    {"PdfaMarksRun", in("pdfa 1 0"), stamp("-crop_marks"), 0, {B + opened("in.pdf") + ", output file: 'out.pdf'\n" + breaks(1, kNoIntent)},
+     "", Exact},
+})), kRowName);
+// clang-format on
+
+// ---- Encrypted, signed and certified files, and passwords ----
+
+// The three-page document with text, a title and a string in each page, encrypted by qpdf with `method`
+// ("--" ends it), the user's password `user`, and its object streams `streams` (qpdf's option).
+std::vector<std::string> encrypted(const std::string& method, const std::string& user = "''", const std::string& streams = "preserve")
+{
+    return {"clear.pdf=doc titled", "in.pdf=qpdf clear.pdf --object-streams=" + streams + " --encrypt " + user + " o " + method + " --"};
+}
+const std::string kSigned = "Warning: the file is signed; stamped by an incremental update, which keeps its signatures valid for the "
+                            "revisions they sign\n";
+const std::string kAnnotationsOnly = "Warning: the file is certified to allow annotations only; the stamp is added as a stamp "
+                                     "annotation in an incremental update";
+const std::string kUmlaut = "'p\xC3\xA4sswort'", kEncrypted = "'in.pdf'\nPDF file is encrypted";
+const std::string kForbids = "'in.pdf'\nPDF file is encrypted, and its permissions do not allow changing it\n";
+const std::vector<std::string> kListOfIn = {"out", "out/in.pdf"};
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
+    // Stamped, and the protection kept: each string encrypted again for its object's number.
+    {"Rc4Of40BitsObjectStreams", encrypted("40", "''", "generate"), stamp(), 0, {}, kStamp},
+    {"Rc4Of128Bits", encrypted("128 --use-aes=n", "''", "disable"), stamp(), 0, {}, kStamp},
+    {"Aes128ClearMetadata", encrypted("128 --use-aes=y --cleartext-metadata", "''", "generate"), stamp(), 0, {}, kStamp},
+    {"Aes256", encrypted("256", "''", "disable"), stamp(), 0, {}, kStamp, Win},
+    {"Aes256ObjectStreams", encrypted("256", "''", "generate"), stamp(), 0, {}, kStamp},
+    // Restricted, but changes other than these are allowed.
+    {"Aes256NoPrintingNorCopying", encrypted("256 --print=none --extract=n", "''", "generate"), stamp(), 0, {}, kStamp},
+    {"Rc4Of40BitsNoPrinting", encrypted("40 --print=n"), stamp(), 0, {}, kStamp},
+    // The encryption dictionary written in the trailer itself is kept there.
+    {"InlineEncryptionDictionary", {"clear.pdf=doc titled", "byref.pdf=qpdf clear.pdf --object-streams=disable --encrypt '' o 128 "
+     "--use-aes=y --", "in.pdf=edit byref.pdf encrypt-inline"}, stamp(), 0, {}, kStamp},
+    // Mark passes read what the pass before wrote, encrypted too.
+    {"MarksOfAnEncryptedFile", {"clear.pdf=doc titled-crop", "in.pdf=qpdf clear.pdf --encrypt '' o 256 --"}, stamp("-crop_marks"), 0, {},
+     "marks crop"},
+    // A damaged encrypted file is rebuilt: its object streams decrypt with the key of the trailer found.
+    {"DamagedEncryptedFile", {"clear.pdf=doc titled", "whole.pdf=qpdf clear.pdf --object-streams=generate --encrypt '' o 128 "
+     "--use-aes=y --", "in.pdf=edit whole.pdf startxref-7"}, stamp(), 0, {"rebuilt from"}, kStamp},
+    {"NeedsAPassword", encrypted("256", "'secret'"), stamp(), 1, {kEncrypted + "\n"}},
+    {"NeedsAPasswordRc4", encrypted("40", "'secret'"), stamp(), 1, {kEncrypted + "\n"}},
+    {"ForbidsChanges", encrypted("256 --modify=none"), stamp(), 1, {kForbids}},
+    {"ForbidsChangesRc4", encrypted("40 --modify=n"), stamp(), 1, {kForbids}},
+    // Dictionaries no writer makes: a refusal that names the encryption, never a crash or an output.
+    {"HostileKeyLength", in("doc hostile-length"), stamp(), 1, {kEncrypted}},
+    {"HostileRevision", in("doc hostile-revision"), stamp(), 1, {kEncrypted}},
+    {"PublicKeyHandler", in("doc hostile-pubsec"), stamp(), 1, {kEncrypted}},
+    {"EncryptNamesNoObject", in("doc hostile-ref"), stamp(), 1, {kEncrypted}},
+    // The user's password, in PDFDocEncoding or after SASLprep; the owner's lifts the permissions. Never shown.
+    {"UserPasswordRc4", encrypted("128 --use-aes=n", kUmlaut), stamp("--password p\xC3\xA4sswort"), 0, {}, kStamp},
+    {"UserPasswordAes128", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=p\xC3\xA4sswort"), 0, {}, kStamp},
+    {"UserPasswordAes256", encrypted("256", kUmlaut), stamp("--password p\xC3\xA4sswort"), 0, {}, "", 0, {"!p\xC3\xA4sswort"}},
+    {"OwnerPassword", encrypted("256", kUmlaut), stamp("--password=o"), 0, {}, kStamp},
+    {"OwnerPasswordFromAFile", encrypted("40", kUmlaut) + std::vector<std::string>{"pw.txt=text \xEF\xBB\xBFo\r\nsecond line\r\n"},
+     stamp("--password-file pw.txt"), 0, {}, kStamp},
+    {"OwnerOfRestricted", encrypted("256 --modify=none", kUmlaut), stamp("--password o"), 0, {}, kStamp},
+    {"UserOfRestricted", encrypted("128 --modify=none", kUmlaut), stamp("--password p\xC3\xA4sswort"), 1,
+     {"permissions do not allow changing it"}},
+    {"WrongPassword", encrypted("256", kUmlaut), stamp("--password wrong"), 1, {"the password given does not open it"}},
+    {"PasswordNotInPdfDocEncoding", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=\xE4\xB8\xAD"), 1, {"PDFDocEncoding"}},
+    {"PasswordMisspelt", encrypted("256", kUmlaut), stamp("--pasword s3cret"), 1, {"Error in parameter after --pasword"}},
+    // A password file with no size to ask for is read once, by a list run too.
+    {"PasswordFromStandardInput", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
+     "printf 'u\\n' | $V -ilist.txt -fout -jstamp.jpg --password-file -", 0, {}, kStamp, Shell, {}, kListOfIn},
+    {"PasswordFromAFifo", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
+     "mkfifo pw && { printf 'u\\n' > pw & } && $V -ilist.txt -fout -jstamp.jpg --password-file pw && rm pw", 0, {}, kStamp, Shell, {},
+     kListOfIn},
+    // Signed files keep every signature valid: the stamp is appended as an update.
+    {"OneSignature", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf"}, stamp(), 0, {kSigned}, kStamp, MuPdf},
+    {"TwoSignaturesObjectStreams", {"clean.pdf=doc kinds-objstm", "in.pdf=sign clean.pdf 2"}, stamp(), 0, {kSigned}, kStamp},
+    {"TwoSignaturesAes256", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --encrypt 'u' o 256 --", "in.pdf=sign clean.pdf 2"},
+     stamp("--password=u"), 0, {kSigned}, kStamp},
+    {"SignedRc4ObjectStreams", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --object-streams=generate --encrypt 'u' o 128 "
+     "--use-aes=n --", "in.pdf=sign clean.pdf"}, stamp("--password=u"), 0, {kSigned}, kStamp},
+    {"SignedAsAnnotation", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf 2"}, stamp("--annotation"), 0, {kSigned}, kStamp, MuPdf},
+    {"SignedMarks", {"clean.pdf=doc kinds-xref", "in.pdf=sign clean.pdf"}, stamp("-crop_marks"), 0, {kSigned}},
+    // A file whose table had to be rebuilt cannot take an update.
+    {"DamagedSigned", {"clean.pdf=plain 2", "signed.pdf=sign clean.pdf", "in.pdf=edit signed.pdf startxref-misspelt"},
+     stamp("--incremental"), 1, {"its signatures could not be kept"}},
+    {"DamagedUpdate", {"clean.pdf=plain 2", "in.pdf=edit clean.pdf startxref-misspelt"}, stamp("--incremental"), 1,
+     {"was rebuilt, so it cannot be updated incrementally: 'in.pdf'"}},
+    // Certified files are refused or annotated as their level says.
+    {"CertifiedNoChanges", {"in.pdf=certified 1"}, stamp(), 1, {"certification (no changes) forbids changing the pages", "'in.pdf'"}},
+    {"CertifiedFormFillingWithoutP", {"in.pdf=certified "}, stamp(), 1, {"certification (form filling and signing only) forbids"}},
+    {"CertifiedLevelOutOfRange", {"in.pdf=certified 7"}, stamp(), 1, {"certification (no changes) forbids"}},
+    {"CertifiedForAnnotations", {"in.pdf=certified 3"}, stamp(), 0, {kAnnotationsOnly}, kStamp, 0, {"/Subtype /Stamp"}},
+    {"CertifiedAnnotationsAskedFor", {"in.pdf=certified 3"}, stamp("--annotation --incremental"), 0, {kAnnotationsOnly}, kStamp},
+    {"CertifiedButMarks", {"in.pdf=certified 3"}, stamp("-crop_marks"), 1, {"marks are page content"}},
+    // A dry run refuses what the run refuses.
+    {"CertifiedMarksDryRun", {"in.pdf=certified 1"}, stamp("-crop_marks --dry-run"), 1, {"(no changes) forbids"}},
+})), kRowName);
+// clang-format on
+
+// ---- Files damaged as real files are, and pages written as real files write them ----
+
+std::vector<std::string> damage(const std::string& how, const std::string& from = "three")
+{
+    return {"clean.pdf=doc " + from, "in.pdf=edit clean.pdf " + how};
+}
+std::string rebuilt(const std::string& why, int objects = 9)
+{
+    return "cross-reference data damaged (" + why + "); rebuilt from " + std::to_string(objects) + " objects found in the file";
+}
+const std::string kClean = "Processing\nDone.\n", kInserted = rebuilt("no cross-reference section at offset 872");
+const std::string kMisplaced = " not where the cross-reference data says; found by scanning";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
+    // Each repaired with every object kept, each repair said in one line.
+    {"ShiftedOffsetWithStartxrefRight", damage("shift-one"), stamp(), 0, {warned("object 6 was" + kMisplaced)}, kStamp},
+    {"MostOffsetsShifted", damage("shift-most"), stamp(), 0, {warned("8 objects were" + kMisplaced + ": 2, 3, 4, 5, 6 and 3 more")}, kStamp},
+    {"LineInsertedBeforeAnObject", damage("insert-line"), stamp(), 0, {warned(kInserted)}, kStamp},
+    {"SwappedEntries", damage("swap-entries"), stamp(), 0, {warned("2 objects were" + kMisplaced + ": 6, 9")}, kStamp},
+    {"NoTableAtAll", damage("no-table"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
+    {"NoTrailerCatalogFoundByItsType", damage("no-trailer"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
+    {"CutAfterTheLastObject", damage("cut-after-last-object"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
+    {"ConvertedToCrLf", damage("crlf"), stamp(), 0, {warned(kInserted + "\nWarning: 3 streams have a wrong /Length; corrected: 6, 7, 8")},
+     kStamp},
+    {"LengthTooShort", damage("length-short"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
+    {"LengthTooLong", damage("length-long"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
+    // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
+    {"EndstreamMisspelt", damage("endstream-misspelt"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
+    {"EndstreamMissing", damage("endstream-missing"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
+    {"LengthToAMissingObject", damage("length-ref"), stamp(), 0, {warned(kInserted + "\nWarning: stream 6 has a wrong /Length; corrected")},
+     kStamp},
+    {"ObjectNamedInUseButMissing", damage("object-10-gone", "three-extra"), stamp(), 0,
+     {warned("object 10 is named in the cross-reference data but missing from the file")}, kStamp},
+    {"PrevPointingAtGarbage", damage("prev-to-garbage", "three-update"), stamp(), 0, {warned(rebuilt("no cross-reference section at offset 17"))},
+     kStamp},
+    {"RootNamingNoObject", damage("root-to-nothing"), stamp(), 0, {warned(rebuilt("the catalog, object 7, cannot be read"))}, kStamp},
+    {"ObjectStreamsWithStartxrefWrong", damage("startxref-12", "three-objstm"), stamp(), 0,
+     {warned(rebuilt("no cross-reference section at offset 12", 11))}, kStamp},
+    // The stamp where it belongs, every other byte of the page kept.
+    {"InlineAnnotationBeforeTheContents", in("doc syntax-annotation-first"), stamp(), 0, {kClean}, kStamp, 0,
+     {"/Contents (Approved by QA) >> ]"}},
+    {"EndobjInAStringOfTheInfo", in("doc syntax-endobj-in-string"), stamp(), 0, {kClean}, kStamp, 0,
+     {"/Title (When endobj appears in a title) >>"}},
+    {"PagesInAStringOfThePage", in("doc syntax-pages-in-string"), stamp(), 0, {kClean}, kStamp, 0, {"/Note (see /Pages)"}},
+    {"KeysInACommentBeforeTheRealOnes", in("doc syntax-keys-in-comment"), stamp(), 0, {kClean}, kStamp, 0,
+     {"% /Contents 9 0 R /Resources << >>\n"}},
+    {"KeysInAStringBeforeTheRealOnes", in("doc syntax-keys-in-string"), stamp(), 0, {kClean}, kStamp, 0,
+     {"/Note (/Contents 9 0 R /Resources << >>)"}},
+    {"EscapedKeys", in("doc syntax-escaped-keys"), stamp(), 0, {kClean}, kStamp},
+    {"CommentAfterTheContentsReference", in("doc syntax-comment-after-contents"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
+    {"EscapedKeysOfTheResources", in("doc syntax-escaped-resource-keys"), stamp(), 0, {kClean}, kStamp, 0,
+     {"/XOb#6Aect << /Im", "/Ext#47State << /GS"}},
+    // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
+    {"XObjectReferencePastTheTable", in("doc syntax-xobject-past-table"), stamp(), 0, {kClean}, kStamp},
+    {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
+    {"NullContentsAndResources", in("doc syntax-null-contents"), stamp(), 0, {kClean}, kStamp},
+    {"RootNodeWithoutEndobj", in("doc syntax-no-endobj"), stamp(), 0, {kClean}, kStamp},
+    {"XrefStreamWithArrayDecodeParms", in("doc syntax-xref-parms-arrays"), stamp(), 0, {kClean}, kStamp},
+    // Data on the "stream" keyword's line is copied as it stands; poppler reads it from the next line, MuPDF shows the page.
+    {"ContentOnTheStreamKeywordLine", in("doc syntax-data-on-stream-line"), stamp(), 0, {kClean}, kStamp, QpdfAsInput | NotPoppler,
+     {"<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream"}},
+    // The one page, with none of the node's attributes, as poppler shows it. Regression: nothing was stamped.
+    {"CatalogPagesNamesThePage", in("doc syntax-catalog-names-page"), stamp(), 0,
+     {warned("the catalog's /Pages names page 3, not a page tree; taken as the only page")}, kStamp, QpdfAsInput},
+    // Content that leaves the graphics state or a text object open: the stamp is drawn in the initial state.
+    {"ExtraQ", in("doc state-extra-q"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"ExtraQOverAFlateContentArray", in("doc state-extra-q-array"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    // More than the prefix's saves can take: the prefix saves as many more.
+    {"SixExtraQ", in("doc state-six-extra-q"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\nq q q q q q q\n\nendstream"}},
+    {"OpenStatesOverAContentArray", in("doc state-open-array"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nQ\nq\n/GS"}},
+    {"ExtraQThenAnOpenState", in("doc state-extra-then-open"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"OpenTextObjectInOpenStates", in("doc state-open-text"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nET\nQ\nQ\nq\n/GS"}},
+    {"OperatorsInStringsCommentsAndImages", in("doc state-operators-in-strings"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"ClipOutsideAnyQ", in("doc state-clip"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"LzwContent", in("doc state-lzw"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"LzwContentWithAPredictor", in("doc state-lzw-predicted"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nq\n/GS"}},
+    // A stream the program cannot decode: the stamp it always had.
+    {"UndecodableStream", in("doc state-undecodable"), stamp(), 0, {kClean}, kStamp, MuPdf | QpdfAsInput},
+})), kRowName);
+// clang-format on
+
+// ---- Batches: lists, reports and what ends a run ----
+
+// What PowerShell's > writes: UTF-16 with a byte-order mark.
+std::string utf16(const std::string& ascii)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii)
+        bytes += std::string(1, c) + '\0';
+    return bytes;
+}
+const std::vector<std::string> kTwoAndMissing = {"a.pdf=plain 1", "c.pdf=plain 1", "list.txt=text a.pdf\nmissing.pdf\nc.pdf\n"};
+const std::vector<std::string> kTwoInFolders = {"in/a b.pdf=plain 1", "in/2024/c.pdf=plain 1"};
+const std::vector<std::string> kTwoMirrored = {"out", "out/in", "out/in/a b.pdf", "out/in/2024", "out/in/2024/c.pdf"};
+const std::string kRefused = B + opened("in.pdf") + "\nOutput file is not a regular file: ";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
+    // Without --keep-going the first failure ends the run: no further file is begun.
+    {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
+     {"a.pdf stamped p1 s1: ", "missing.pdf failed p- s-: Input file open error"}},
+    {"FirstFailureEndsTheRunOfAWorker", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report r.json --jobs 1", 1, {}, "", 0, {},
+     {"out", "out/a.pdf"}, {"a.pdf stamped", "missing.pdf failed"}},
+    // What ends a run at once, whatever --keep-going says.
+    {"ListUnreadable", {}, "-imissing.txt -fout -jstamp.jpg --keep-going", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "",
+     Exact, {}, {"out"}},
+    {"FolderCannotBeMade", {"a.pdf=plain 1", "list.txt=text a.pdf\n", "blocker=text a file where a folder should be"},
+     "-ilist.txt -fblocker/out -jstamp.jpg --keep-going", 1, {B + "Unable to create the output folder: 'blocker/out'\n"}, "", Exact},
+    {"ReportCannotBeWritten", {"a.pdf=plain 1", "list.txt=text a.pdf\n"}, "-ilist.txt -fout -jstamp.jpg --keep-going --report no/such/r.json",
+     1, {B + "Report file create error: 'no/such/r.json'\n"}, "", Exact, {}, {"out"}},
+    {"JobsWithoutAList", {"a.pdf=plain 1"}, "-ia.pdf -oout/a.pdf -jstamp.jpg --jobs 2", 1,
+     {B + "--jobs is for list files only (-i<list.txt> -f<folder>, or -i- for a list on standard input)\n"}, "", Exact},
+    {"BadValue", {"list.txt=text a.pdf\n"}, "-ilist.txt -fout -jstamp.jpg --timeout soon", 1,
+     {B + "--timeout takes a number of seconds greater than 0: 'soon'\n"}, "", Exact},
+    // The password would take the list's lines, and the list find nothing.
+    {"PasswordAndListBothFromStandardInput", {}, "-i- -fout -jstamp.jpg --password-file -", 1,
+     {B + "--password-file - cannot go with -i-: both would read standard input\n"}, "", Exact},
+    // What the report says of a file is what the run found.
+    {"ReportWarnedButNotRepaired", in("doc sig-flags"), stamp("--report r.json"), 0, {}, "", 0, {}, {}, {"in.pdf stamped p1 s1: "}},
+    {"ReportRepaired", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp("--report r.json"), 0, {}, "", Unreadable, {}, {},
+     {"in.pdf stamped p2 s1 repaired: "}},
+    // Both refused for their permissions: only one of them is encrypted.
+    {"ReportCertifiedIsNotEncrypted", in("doc fake-certified"), stamp("--report r.json"), 1, {}, "", 0, {}, {},
+     {"in.pdf refused p- s-: PDF file is certified"}},
+    {"ReportRestrictedIsEncrypted", encrypted("256 --modify=none"), stamp("--report r.json"), 1, {}, "", 0, {}, {},
+     {"in.pdf refused p- s- encrypted: PDF file is encrypted, and its permissions"}},
+    // A single file has its report line too; on standard output, with the console text on standard error.
+    {"ReportOnStandardOutputInAWorker", in("plain 3"), "$V -iin.pdf -oout.pdf -jstamp.jpg --report - --timeout 60 -s2 2>/dev/null > r.json",
+     0, {}, kStamp + "@2,3", Shell, {}, {"out.pdf"}, {"in.pdf stamped p3 s2: "}},
+    // Lists as find and PowerShell write them.
+    {"ListFromFind", kTwoInFolders, "find in -name '*.pdf' | sort | $V -i- -fout -jstamp.jpg", 0, {}, kStamp, Shell, {}, kTwoMirrored},
+    {"ListFromFindPrint0", kTwoInFolders, "find in -name '*.pdf' -print0 | $V -i- -fout -jstamp.jpg -0 --jobs 2", 0, {}, kStamp, Shell, {},
+     kTwoMirrored},
+    {"ListInUtf16", kTwoInFolders + std::vector<std::string>{"utf16.txt=text " + utf16("in/a b.pdf\r\nin/2024/c.pdf\r\n")},
+     "-iutf16.txt -fout -jstamp.jpg", 0, {}, kStamp, 0, {}, kTwoMirrored},
+    // Outputs that are no regular files are refused and stay as they are.
+    {"OutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg", 1, {kRefused + "'fifo.pdf'\n"}, "", Exact},
+    {"OutputLinksToAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo", "link.pdf=link fifo.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1,
+     {kRefused + "'link.pdf'\n"}, "", Exact},
+    {"OutputIsASocket", {"in.pdf=plain 2", "socket.pdf=socket"}, "-iin.pdf -osocket.pdf -jstamp.jpg -crop_marks", 1,
+     {kRefused + "'socket.pdf'\n"}, "", Exact},
+    {"OutputIsADevice", {"in.pdf=plain 2", "null.pdf=device"}, "-iin.pdf -onull.pdf -jstamp.jpg -crop_marks", 1, {kRefused + "'null.pdf'\n"},
+     "", Exact},
+})), kRowName);
+// clang-format on
+
+} // namespace

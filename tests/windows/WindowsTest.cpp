@@ -1,0 +1,323 @@
+// What only the Windows program does, run with Wine: one file needing only
+// Windows, names in any language and longer than 260 characters, Windows
+// spellings of one file, a viewer holding the output, list files as Windows
+// editors write them, and workers started with the Windows process calls.
+// The end-to-end rows marked Win run through it as well (EndToEndTest.cpp).
+// Skipped when Wine or the .exe is missing.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "tests/app/E2e.h"
+
+using namespace e2e;
+
+namespace {
+
+const std::string kExe = VELLICO_WINDOWS_EXE;
+
+#define REQUIRE_WINE()                                                                                                 \
+    if (!vtest::haveTool("wine") || !vtest::fileExists(kExe))                                                          \
+    GTEST_SKIP() << "needs wine and " << kExe
+
+std::string wine(const std::string& program)
+{
+    return "WINEDEBUG=-all WINEPREFIX=" + vtest::shellQuote(VELLICO_WINE_PREFIX) + " wine " + vtest::shellQuote(program);
+}
+
+// Runs the .exe in `folder`; Wine's own messages go to standard error, which is not captured.
+Result runExe(const std::string& folder, const std::vector<std::string>& arguments, const std::string& program = kExe)
+{
+    return vtest::runIn(folder, wine(program), arguments);
+}
+
+std::string windowsPath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
+}
+
+// Two pages, one turned with a crop box: the stamp at its default place on each.
+const BuiltDoc& twoPages()
+{
+    static const BuiltDoc doc = [] {
+        DocPlan plan;
+        plan.pages = {PagePlan{}, PagePlan{90, Resources::Indirect, Contents::Array, false, true, render::Box{30, 40, 580, 760}}};
+        return buildDoc(plan);
+    }();
+    return doc;
+}
+std::string rendersStamped(const std::string& input, const std::string& output)
+{
+    const std::vector<render::ExpectedStamp> stamp = {redBlueStamp(render::Rect{20, 10, 96, 48})};
+    return compareRenders(input, output, twoPages().views, {stamp, stamp});
+}
+
+std::set<std::string> lines(const std::string& text)
+{
+    std::set<std::string> found;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        found.insert(line);
+    return found;
+}
+
+} // namespace
+
+// Both libraries ship with every Windows; libstdc++, libgcc, winpthread, zlib, Nettle, libpng and libidn are inside.
+TEST(WindowsProgram, NeedsNoLibraryBesideItAndShipsInAZip)
+{
+    REQUIRE_WINE();
+    std::set<std::string> libraries;
+    for (const std::string& line : lines(vtest::runCommand("x86_64-w64-mingw32-objdump -p " + vtest::shellQuote(kExe)).output))
+        if (line.find("DLL Name: ") != std::string::npos)
+            libraries.insert(line.substr(line.find("DLL Name: ") + 10));
+    EXPECT_EQ(libraries, (std::set<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
+    std::string zip;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(kExe).parent_path()))
+        if (entry.path().extension() == ".zip")
+            zip = entry.path().string();
+    std::set<std::string> entries;
+    for (const std::string& line : lines(vtest::runCommand("cmake -E tar tf " + vtest::shellQuote(zip)).output))
+        entries.insert(line.substr(line.find('/') + 1));
+    EXPECT_EQ(entries, (std::set<std::string>{"vellico.exe", "CropmarkHorizontal.jpg", "CropmarkVertical.jpg", "README.txt",
+                                              "vellico.txt"}));
+}
+
+// Windows names ignore case and take either slash: the same file by another spelling is refused.
+TEST(WindowsStamp, OutputThatIsTheInputIsRefusedHoweverItIsWritten)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    work.write("in.pdf", twoPages().bytes);
+    for (const std::string output : {"IN.PDF", ".\\in.pdf", "./in.pdf"}) {
+        for (const char* marks : {"-s1", "-crop_marks"}) {
+            const Result run = runExe(work.path(), {"-iin.pdf", "-o" + output, "-jstamp.jpg", marks});
+            EXPECT_EQ(run.status, 1) << output << run.output;
+            EXPECT_NE(run.output.find("Output file is the input file: '" + output + "'"), std::string::npos) << run.output;
+        }
+    }
+    EXPECT_EQ(vtest::readFile(work.file("in.pdf")), twoPages().bytes);
+    EXPECT_EQ(names(work.path()).size(), 5u) << "nothing was left beside the input";
+}
+
+// Regression: Windows' C runtime gives every file the inode 0, and marks runs
+// took any existing output for the input and refused it.
+TEST(WindowsStamp, ExistingOutputIsReplacedNotTakenForTheInput)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    work.write("in.pdf", twoPages().bytes);
+    for (const char* marks : {"-s1", "-crop_marks"}) {
+        work.write("out.pdf", "an older output");
+        const Result run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", marks});
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+        EXPECT_EQ(names(work.path()).size(), 6u) << "nothing is left beside the output";
+    }
+}
+
+// As the zip lays them out: the program alone in a folder with the two mark
+// images, run from a folder that has none.
+TEST(WindowsStamp, MarksRunReadsTheMarkImagesBesideTheProgram)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    work.write("in.pdf", twoPages().bytes);
+    std::filesystem::create_directory(work.file("Program Files"));
+    const std::string program = work.file("Program Files/vellico.exe");
+    std::filesystem::copy_file(kExe, program);
+    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        std::filesystem::remove(work.file(mark));
+    const Result missing = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("\nInput image file error: 'CropmarkHorizontal.jpg' is neither in the current folder "
+                                  "nor in '" + windowsPath(work.file("Program Files")) + "'\n"),
+              std::string::npos)
+        << missing.output;
+    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
+        std::filesystem::copy_file(vtest::sourceDir() + "/data/" + mark, work.file(std::string("Program Files/") + mark));
+    const Result run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
+}
+
+class HeldOutput : public testing::TestWithParam<const char*> {};
+
+// A viewer holding the output open: a clear message, the held file as it
+// was, and neither the temporary nor a mark pass's file left behind.
+TEST_P(HeldOutput, IsNamedAsOpenInAnotherProgramAndTheTemporaryRemoved)
+{
+    REQUIRE_WINE();
+    const std::string holdFile = VELLICO_HOLD_FILE_EXE;
+    Workspace work;
+    work.write("in.pdf", twoPages().bytes);
+    work.write("out.pdf", "held by a viewer");
+    const auto before = names(work.path());
+    const std::string script = "cd " + vtest::shellQuote(work.path()) + " && { (while [ ! -e release ]; do sleep 0.1; done) | " +
+                               wine(holdFile) + " out.pdf > held 2>/dev/null & } && "
+                               "for i in $(seq 600); do grep -q held held 2>/dev/null && break; sleep 0.1; done; " +
+                               wine(kExe) + vtest::shellArguments({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", GetParam()}) +
+                               " </dev/null; status=$?; touch release; wait; rm -f held release; exit $status";
+    const vtest::CommandResult run = vtest::runCommand(script);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_NE(run.output.find("\nOutput file is open in another program: 'out.pdf'\n"), std::string::npos) << run.output;
+    EXPECT_EQ(vtest::readFile(work.file("out.pdf")), "held by a viewer");
+    EXPECT_EQ(names(work.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, HeldOutput, testing::Values("-s1", "-crop_marks"),
+                         [](const testing::TestParamInfo<const char*>& info) { return std::string(info.param + 1, 4); });
+
+// Names reach the console as the UTF-8 they were given in, however long the path.
+TEST(WindowsNames, NonAsciiAndLongerThan260Characters)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    std::string folder;
+    for (int i = 0; i < 12; ++i)
+        folder += "a-folder-with-a-long-name-" + std::to_string(i) + "/";
+    std::filesystem::create_directories(work.file(folder));
+    work.write(folder + "Prüfung.pdf", twoPages().bytes);
+    work.write(folder + "印章.jpg", vtest::readFile(work.file("stamp.jpg")));
+    const std::string absolute = windowsPath(work.file(folder));
+    ASSERT_GT(absolute.size(), 300u);
+    for (const std::string& base : {folder, absolute}) {
+        const Result run = runExe(work.path(), {"-i" + base + "Prüfung.pdf", "-o" + base + "合同.pdf", "-j" + base + "印章.jpg"});
+        ASSERT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("Input file: '" + base + "Prüfung.pdf', image file: '" + base + "印章.jpg', output file: '" +
+                                  base + "合同.pdf'\n"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(qpdfProblems(work.file(folder + "合同.pdf")), "") << base;
+        EXPECT_EQ(rendersStamped(work.file(folder + "Prüfung.pdf"), work.file(folder + "合同.pdf")), "") << base;
+        std::filesystem::remove(work.file(folder + "合同.pdf"));
+    }
+    // A list read from the long folder; the output folder is made at its end.
+    work.write("in.pdf", twoPages().bytes);
+    work.write(folder + "list.txt", "in.pdf\r\n");
+    const Result run = runExe(work.path(), {"-i" + absolute + "list.txt", "-f" + absolute + "out", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("output file: '" + absolute + "out\\in.pdf'"), std::string::npos) << run.output;
+    EXPECT_EQ(qpdfProblems(work.file(folder + "out/in.pdf")), "") << run.output;
+}
+
+struct ListCase {
+    const char* name;
+    std::string bytes;
+};
+class WindowsList : public testing::TestWithParam<ListCase> {};
+
+// CR LF and LF line ends; names joined to the folder with a backslash.
+TEST_P(WindowsList, ReadsEveryNameAndJoinsItWithABackslash)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    for (const char* name : {"plain.pdf", "Prüfung.pdf", "合同.pdf"})
+        work.write(name, twoPages().bytes);
+    work.write("list.txt", GetParam().bytes);
+    const Result run = runExe(work.path(), {"-ilist.txt", "-f输出", "-jstamp.jpg"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    std::set<std::string> listed;
+    for (const std::string name : {"plain.pdf", "Prüfung.pdf", "合同.pdf"}) {
+        if (!vtest::fileExists(work.file("输出/" + name)))
+            continue;
+        listed.insert(name);
+        EXPECT_NE(run.output.find("Input file: '" + name + "', image file: 'stamp.jpg', output file: '输出\\" + name +
+                                  "'\nProcessing\nDone.\n"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_EQ(rendersStamped(work.file(name), work.file("输出/" + name)), "") << name;
+    }
+    EXPECT_EQ(listed, names(work.file("输出")));
+    EXPECT_EQ(listed.size(), 2u);
+}
+
+// UTF-8 with or without a byte-order mark; text that is not UTF-8 is read in
+// the ANSI code page (Wine's is 1252 here, where ü is the byte FC); UTF-16 as PowerShell's > writes it.
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, WindowsList,
+    testing::Values(ListCase{"Utf8CrLf", "plain.pdf\r\nPr\xC3\xBC" "fung.pdf\r\n"},
+                    ListCase{"Utf8WithMarkLfLastLineOpen", "\xEF\xBB\xBFplain.pdf\n\xE5\x90\x88\xE5\x90\x8C.pdf"},
+                    ListCase{"AnsiCodePage", "plain.pdf\r\nPr\xFC" "fung.pdf\r\n"},
+                    ListCase{"Utf16", std::string("\xFF\xFE\x08\x54\x0C\x54.\0p\0d\0f\0\r\0\n\0p\0l\0a\0i\0n\0.\0p\0d\0f\0", 36)}),
+    [](const testing::TestParamInfo<ListCase>& info) { return std::string(info.param.name); });
+
+// --keep-going over bad lines in two workers started with CreateProcessW;
+// absolute names, with a drive letter, are mirrored below the folder without their root.
+TEST(WindowsBatch, KeepGoingInWorkersWithAReport)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    std::filesystem::create_directories(work.file("sub"));
+    for (const char* name : {"a.pdf", "sub/c.pdf", "Prüfung.pdf"})
+        work.write(name, twoPages().bytes);
+    const std::string absolute = windowsPath(work.file("a.pdf"));
+    const std::string mirrored = "out\\Z" + absolute.substr(2);
+    work.write("list.txt", "a.pdf\r\nmissing.pdf\r\nsub\\c.pdf\r\n" + absolute + "\r\n..\\x.pdf\r\nPrüfung.pdf\r\n");
+    const Result run = runExe(work.path(), {"-ilist.txt", "-fout", "-jstamp.jpg", "--keep-going", "--jobs", "2", "--report", "r.json"});
+    EXPECT_EQ(run.status, 2) << run.output;
+    std::map<std::string, std::string> statuses;
+    for (const ReportEntry& entry : readReport(work.file("r.json")))
+        statuses[entry.input] = entry.status + " " + entry.output;
+    EXPECT_EQ(statuses, (std::map<std::string, std::string>{{"a.pdf", "stamped out\\a.pdf"},
+                                                            {"missing.pdf", "failed out\\missing.pdf"},
+                                                            {"sub\\c.pdf", "stamped out\\sub\\c.pdf"},
+                                                            {absolute, "stamped " + mirrored},
+                                                            {"..\\x.pdf", "failed "},
+                                                            {"Prüfung.pdf", "stamped out\\Prüfung.pdf"}}))
+        << run.output;
+    for (const std::string output : {"out/a.pdf", "out/sub/c.pdf", "out/Prüfung.pdf"})
+        EXPECT_EQ(qpdfProblems(work.file(output)), "") << output;
+}
+
+// A worker that stops making progress is ended with TerminateProcess when
+// its file is past the time limit; a new one stamps the next file.
+TEST(WindowsBatch, TimeLimitEndsAStoppedWorker)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    work.write("a.pdf", twoPages().bytes);
+    work.write("b.pdf", twoPages().bytes);
+    // The program's own copy: its workers' command lines name this folder, which no other test's do.
+    std::filesystem::copy_file(kExe, work.file("vellico.exe"));
+    const std::string folder = std::filesystem::path(work.path()).filename().string();
+    const std::string script =
+        "cd " + vtest::shellQuote(work.path()) + " && mkfifo list && { " + wine(work.file("vellico.exe")) +
+        " -i- -fout -jstamp.jpg --keep-going --timeout 2 --report r.json < list > console.txt 2>/dev/null & } && "
+        // The pattern is split so that it does not match this shell's own command line.
+        "p='" + folder + ".vellico.exe --vellico-internal-'\"worker\" && exec 3> list && "
+        "for i in $(seq 600); do w=$(pgrep -f \"$p\") && break; sleep 0.1; done && "
+        // Wine sets a new process's command line while it starts: the one that has settled.
+        "sleep 1 && w=$(pgrep -f \"$p\") && kill -STOP $w && printf 'a.pdf\\r\\nb.pdf\\r\\n' >&3 && exec 3>&- && "
+        "for i in $(seq 600); do [ $(cat r.json 2>/dev/null | wc -l) -ge 2 ] && break; sleep 0.1; done; "
+        "kill -CONT $w 2>/dev/null; true";
+    vtest::runCommand(script);
+    const std::vector<ReportEntry> report = readReport(work.file("r.json"));
+    ASSERT_EQ(report.size(), 2u) << vtest::readFile(work.file("console.txt"));
+    EXPECT_EQ(report[0].input + " " + report[0].status + " " + report[0].message,
+              "a.pdf failed Stopped: the file took longer than the time limit of 2 seconds (--timeout)");
+    EXPECT_EQ(report[1].input + " " + report[1].status, "b.pdf stamped");
+    EXPECT_FALSE(vtest::fileExists(work.file("out/a.pdf")));
+}
+
+// Regression: names of 5,000 characters make a file's frame to a worker, and
+// its result back, larger than a pipe's default buffer of 4 KB; with such
+// buffers we waited on the worker's input while it waited on its output.
+TEST(WindowsBatch, LongNamesPassThroughTheWorkerChannel)
+{
+    REQUIRE_WINE();
+    Workspace work;
+    std::string list;
+    for (char first : {'a', 'b', 'c', 'd'})
+        list += first + std::string(5000, 'x') + ".pdf\r\n";
+    work.write("list.txt", list);
+    const vtest::CommandResult run =
+        vtest::runCommand("cd " + vtest::shellQuote(work.path()) + " && timeout 120 env " + wine(kExe) +
+                          " -ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json </dev/null");
+    EXPECT_EQ(run.status, 2) << run.output.substr(0, 500);
+    EXPECT_EQ(readReport(work.file("r.json")).size(), 4u);
+}
