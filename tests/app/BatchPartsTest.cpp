@@ -1,6 +1,7 @@
-// The parts of a batch run that need no PDF files: the run's own options,
-// list names and where their outputs go, the report's JSON strings, what a
-// worker hands back, and the worker pool's bookkeeping with a stand-in worker.
+// The parts of a run that need no PDF file: values after a space joined to
+// their options, the batch options taken out, list names and where their
+// outputs go, the report's JSON strings, what a worker hands back, and the
+// worker pool's bookkeeping with a stand-in worker.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,31 +22,70 @@
 namespace {
 
 const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+using Words = std::vector<std::string>;
 
-// ---- The run's options ----
+std::vector<std::string> joined(const Words& given)
+{
+    std::vector<const char*> argv = {"vellico"};
+    for (const std::string& word : given)
+        argv.push_back(word.c_str());
+    return joinSeparatedValues(static_cast<int>(argv.size()), argv.data());
+}
+Words head(Words options)
+{
+    options.insert(options.begin(), {"-iin.pdf", "-oout.pdf", "-jlogo.jpg"});
+    return options;
+}
 
-struct OptionsCase {
-    const char* name;
-    std::vector<std::string> arguments; // after the first three
-    std::string error;                  // empty: accepted
-    std::vector<std::string> left = {}; // what stays for the stamp's parser
-};
-std::ostream& operator<<(std::ostream& out, const OptionsCase& c) { return out << c.name; }
+// clang-format off
+struct JoinCase { const char* name; Words given, joined; };
+class SeparatedValues : public testing::TestWithParam<JoinCase> {};
+TEST_P(SeparatedValues, AreJoinedToTheirOptions)
+{
+    Words expected = {"vellico"};
+    expected.insert(expected.end(), GetParam().joined.begin(), GetParam().joined.end());
+    EXPECT_EQ(joined(GetParam().given), expected);
+}
+INSTANTIATE_TEST_SUITE_P(Rows, SeparatedValues, testing::Values(
+    JoinCase{"Everything", {"-i", "in.pdf", "-o", "out.pdf", "-j", "logo.jpg", "-s", "2", "-e", "5", "-pos", "20,30", "-size", "100,50",
+                            "-opacity", "50", "-n", "3", "-send", "1", "-eend", "0"},
+             head({"-s2", "-e5", "-pos20,30", "-size100,50", "-opacity50", "-n3", "-send1", "-eend0"})},
+    JoinCase{"JoinedUnchanged", head({"-s2", "-pos-1,-1", "-crop_marks"}), head({"-s2", "-pos-1,-1", "-crop_marks"})},
+    JoinCase{"Mixed", {"-iin.pdf", "-o", "out.pdf", "-jlogo.jpg", "-s2", "-e", "5"}, head({"-s2", "-e5"})},
+    JoinCase{"ListFolder", {"-i", "list.txt", "-f", "out", "-j", "logo.jpg"}, {"-ilist.txt", "-fout", "-jlogo.jpg"}},
+    // A lone option before another option stays lone: -i takes an empty name, -s is ignored.
+    JoinCase{"LoneBeforeAnOption", {"-i", "-oout.pdf", "-jlogo.jpg", "-s", "-e5"}, {"-i", "-oout.pdf", "-jlogo.jpg", "-s", "-e5"}},
+    // So a negative value must be joined, as before.
+    JoinCase{"NegativeValueNotTaken", head({"-pos", "-1,-1"}), head({"-pos", "-1,-1"})},
+    JoinCase{"EmptyValueNotTaken", head({"-s", ""}), head({"-s", ""})},
+    JoinCase{"LoneAtTheEnd", head({"-opacity"}), head({"-opacity"})},
+    // -align's word is taken whole and is never itself an option with a value.
+    JoinCase{"AlignWord", head({"-align", "right", "-s", "2"}), head({"-align", "right", "-s2"})},
+    JoinCase{"AlignWordLooksLikeAnOption", head({"-align", "-s", "2"}), head({"-align", "-s", "2"})},
+    JoinCase{"AlignAtTheEnd", head({"-s", "2", "-align"}), head({"-s2", "-align"})},
+    // Options are joined only where they are read; spelled otherwise, an option is not one of them.
+    JoinCase{"OutputNotSecond", {"-i", "in.pdf", "-j", "logo.jpg", "-o", "out.pdf"}, {"-iin.pdf", "-j", "logo.jpg", "-o", "out.pdf"}},
+    JoinCase{"NumericInTheHead", {"-s", "2", "-oout.pdf", "-jlogo.jpg"}, {"-s", "2", "-oout.pdf", "-jlogo.jpg"}},
+    JoinCase{"FolderNotSecond", head({"-f", "out"}), head({"-f", "out"})},
+    JoinCase{"InputAfterTheHead", head({"-i", "x.pdf"}), head({"-i", "x.pdf"})},
+    JoinCase{"NotExactlyTheOption", head({"-S", "2", "-noforce", "x"}), head({"-S", "2", "-noforce", "x"})},
+    JoinCase{"ProgramNameAlone", {}, {}}), kRowName);
+
+// The run's options after the first three: taken out, or refused with the start of `error`; `left` stays for the stamp's parser.
+struct OptionsCase { const char* name; Words arguments; std::string error; Words left = {}; };
 class BatchOptions : public testing::TestWithParam<OptionsCase> {};
-
 TEST_P(BatchOptions, AreTakenOutOrRefused)
 {
     const OptionsCase& c = GetParam();
-    std::vector<const char*> argv = {"vellico", "-ilist.txt", "-fout", "-jstamp.jpg"};
-    for (const std::string& argument : c.arguments)
-        argv.push_back(argument.c_str());
-    std::vector<std::string> joined = joinSeparatedValues(static_cast<int>(argv.size()), argv.data());
+    Words words = {"-ilist.txt", "-fout", "-jstamp.jpg"};
+    words.insert(words.end(), c.arguments.begin(), c.arguments.end());
+    std::vector<std::string> all = joined(words);
     try {
-        const CBatchSettings batch = takeBatchOptions(joined);
-        joined = readPasswordFiles(joined); // as the program does next
+        const CBatchSettings batch = takeBatchOptions(all);
+        all = readPasswordFiles(all); // as the program does next
         EXPECT_EQ(c.error, "") << "accepted";
-        EXPECT_EQ(std::vector<std::string>(joined.begin() + kFirstOption, joined.end()), c.left);
-        if (c.error.empty() && std::string(c.name) == "EveryOptionBothForms") {
+        EXPECT_EQ(Words(all.begin() + kFirstOption, all.end()), c.left);
+        if (std::string(c.name) == "EveryOptionBothForms") {
             EXPECT_TRUE(batch.keepGoing && batch.dryRun && batch.nullSeparated);
             EXPECT_EQ(batch.jobs, 3);
             EXPECT_EQ(batch.timeoutSeconds, 2.5);
@@ -53,132 +93,69 @@ TEST_P(BatchOptions, AreTakenOutOrRefused)
             EXPECT_EQ(batch.report, "-s2");
         }
     } catch (const CPdfException& error) {
-        EXPECT_NE(c.error, "") << error.message();
         EXPECT_EQ(std::string(error.message()).find(c.error), 0u) << error.message();
+        EXPECT_NE(c.error, "");
     }
 }
+INSTANTIATE_TEST_SUITE_P(Rows, BatchOptions, testing::Values(
+    // The word after a long option with a value is its value, even one that starts with '-'.
+    OptionsCase{"EveryOptionBothForms", {"-s2", "--keep-going", "--jobs", "3", "--timeout=2.5", "--memory-limit", "300", "--report", "-s2",
+                                         "--dry-run", "-0", "-e5"}, "", {"-s2", "-e5"}},
+    OptionsCase{"NullLongForm", {"--null"}, ""}, OptionsCase{"JobsZeroIsOnePerCore", {"--jobs=0"}, ""},
+    OptionsCase{"JobsNotANumber", {"--jobs", "two"}, "--jobs takes a number of workers"},
+    OptionsCase{"JobsTooMany", {"--jobs", "65"}, "--jobs takes a number of workers"},
+    OptionsCase{"TimeoutZero", {"--timeout=0"}, "--timeout takes a number of seconds"},
+    OptionsCase{"TimeoutWithUnit", {"--timeout", "5s"}, "--timeout takes a number of seconds"},
+    OptionsCase{"MemoryLimitZero", {"--memory-limit", "0"}, "--memory-limit takes a number of megabytes"},
+    OptionsCase{"ValueMissingAtTheEnd", {"--report"}, "--report needs a value"},
+    OptionsCase{"EmptyReportName", {"--report="}, "--report needs a file name"},
+    // A flag given a value is no option of the run: the stamp's parser warns of it.
+    OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}},
+    // The word after another option with a value is that value, whatever it looks like.
+    OptionsCase{"PasswordWordIsNoOption", {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"}, "",
+                {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"}},
+    OptionsCase{"AlignWordIsNoOption", {"-align", "--dry-run"}, "", {"-align", "--dry-run"}}), kRowName);
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, BatchOptions,
-    testing::Values(
-        // The word after a long option with a value is its value, even one that starts with '-'.
-        OptionsCase{"EveryOptionBothForms",
-                    {"-s2", "--keep-going", "--jobs", "3", "--timeout=2.5", "--memory-limit", "300", "--report", "-s2",
-                     "--dry-run", "-0", "-e5"},
-                    "",
-                    {"-s2", "-e5"}},
-        OptionsCase{"NullLongForm", {"--null"}, ""}, OptionsCase{"JobsZeroIsOnePerCore", {"--jobs=0"}, ""},
-        OptionsCase{"JobsNotANumber", {"--jobs", "two"}, "--jobs takes a number of workers"},
-        OptionsCase{"JobsTooMany", {"--jobs", "65"}, "--jobs takes a number of workers"},
-        OptionsCase{"TimeoutZero", {"--timeout=0"}, "--timeout takes a number of seconds"},
-        OptionsCase{"TimeoutWithUnit", {"--timeout", "5s"}, "--timeout takes a number of seconds"},
-        OptionsCase{"MemoryLimitZero", {"--memory-limit", "0"}, "--memory-limit takes a number of megabytes"},
-        OptionsCase{"ValueMissingAtTheEnd", {"--report"}, "--report needs a value"},
-        OptionsCase{"EmptyReportName", {"--report="}, "--report needs a file name"},
-        // A flag given a value is no option of the run: the stamp's parser warns of it.
-        OptionsCase{"FlagWithAValueStays", {"--keep-going=yes"}, "", {"--keep-going=yes"}},
-        // The word after another option with a value is that value, whatever it looks like.
-        OptionsCase{"PasswordWordIsNoOption",
-                    {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"},
-                    "",
-                    {"--password", "--keep-going", "--password", "-0", "--password", "--password-file"}},
-        OptionsCase{"AlignWordIsNoOption", {"-align", "--dry-run"}, "", {"-align", "--dry-run"}}),
-    kRowName);
-
-// ---- List names ----
-
-struct NamesCase {
-    const char* name;
-    std::string bytes;
-    bool nullSeparated;
-    std::vector<std::string> names;
-};
-std::ostream& operator<<(std::ostream& out, const NamesCase& c) { return out << c.name; }
+struct NamesCase { const char* name; std::string bytes; bool nulls; Words names; };
 class ListNames : public testing::TestWithParam<NamesCase> {};
+TEST_P(ListNames, AreReadAsWritten) { EXPECT_EQ(listNames(GetParam().bytes, GetParam().nulls), GetParam().names); }
+INSTANTIATE_TEST_SUITE_P(Rows, ListNames, testing::Values(
+    NamesCase{"Lines", "a.pdf\nin/b c.pdf\n", false, {"a.pdf", "in/b c.pdf"}},
+    NamesCase{"CrLfWithoutAFinalLineEnd", "a.pdf\r\nb.pdf", false, {"a.pdf", "b.pdf"}},
+    // An empty line is a name too: it fails as a file of its own.
+    NamesCase{"EmptyLineKept", "a.pdf\n\nb.pdf\n", false, {"a.pdf", "", "b.pdf"}},
+    NamesCase{"NulSeparatedKeepsLineBreaks", std::string("a\nb.pdf\0c.pdf\0", 14), true, {"a\nb.pdf", "c.pdf"}},
+    NamesCase{"Utf8ByteOrderMarkDropped", "\xEF\xBB\xBF" "a.pdf\n", false, {"a.pdf"}},
+    // What PowerShell's > writes: UTF-16 LE with a mark, CR LF; one name beyond the BMP.
+    NamesCase{"Utf16LittleEndian", std::string("\xFF\xFE" "a\0.\0\r\0\n\0\xFC\0\x3D\xD8\x00\xDE\n\0", 18), false,
+              {"a.", "\xC3\xBC\xF0\x9F\x98\x80"}},
+    NamesCase{"Utf16BigEndian", std::string("\xFE\xFF\0a\0\n\0b", 8), false, {"a", "b"}}), kRowName);
 
-TEST_P(ListNames, AreReadAsWritten)
-{
-    EXPECT_EQ(listNames(GetParam().bytes, GetParam().nullSeparated), GetParam().names);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ListNames,
-    testing::Values(
-        NamesCase{"Lines", "a.pdf\nin/b c.pdf\n", false, {"a.pdf", "in/b c.pdf"}},
-        NamesCase{"CrLfWithoutAFinalLineEnd", "a.pdf\r\nb.pdf", false, {"a.pdf", "b.pdf"}},
-        // An empty line is a name too: it fails as a file of its own.
-        NamesCase{"EmptyLineKept", "a.pdf\n\nb.pdf\n", false, {"a.pdf", "", "b.pdf"}},
-        NamesCase{"NulSeparatedKeepsLineBreaks", std::string("a\nb.pdf\0c.pdf\0", 14), true, {"a\nb.pdf", "c.pdf"}},
-        NamesCase{"Utf8ByteOrderMarkDropped",
-                  "\xEF\xBB\xBF"
-                  "a.pdf\n",
-                  false,
-                  {"a.pdf"}},
-        // What PowerShell's > writes: UTF-16 LE with a mark, CR LF; one name beyond the BMP.
-        NamesCase{"Utf16LittleEndian",
-                  std::string("\xFF\xFE"
-                              "a\0.\0\r\0\n\0\xFC\0\x3D\xD8\x00\xDE\n\0",
-                              18),
-                  false,
-                  {"a.", "\xC3\xBC\xF0\x9F\x98\x80"}},
-        NamesCase{"Utf16BigEndian", std::string("\xFE\xFF\0a\0\n\0b", 8), false, {"a", "b"}}),
-    kRowName);
-
-// ---- Where each line's output goes ----
-
-struct MirrorCase {
-    const char* name;
-    std::string folder, line;
-    const char* output; // null: refused
-};
-std::ostream& operator<<(std::ostream& out, const MirrorCase& c) { return out << c.name; }
+struct MirrorCase { const char* name; std::string folder, line; const char* output; }; // output null: refused
 class MirroredOutput : public testing::TestWithParam<MirrorCase> {};
-
 TEST_P(MirroredOutput, StaysBelowTheFolder)
 {
-    const MirrorCase& c = GetParam();
     std::string output;
-    const bool inside = mirroredOutput(c.folder, c.line, output);
-    EXPECT_EQ(inside, c.output != nullptr);
-    if (c.output) {
-        EXPECT_EQ(output, c.output);
-    }
+    const bool inside = mirroredOutput(GetParam().folder, GetParam().line, output);
+    EXPECT_EQ(inside ? output : "(refused)", GetParam().output ? GetParam().output : "(refused)");
 }
+INSTANTIATE_TEST_SUITE_P(Rows, MirroredOutput, testing::Values(
+    MirrorCase{"Name", "out", "a.pdf", "out/a.pdf"}, MirrorCase{"Folders", "out", "in/2024/a.pdf", "out/in/2024/a.pdf"},
+    MirrorCase{"AbsoluteLosesItsRoot", "out", "/data/x/a.pdf", "out/data/x/a.pdf"},
+    MirrorCase{"DotsThatStayInside", "out", "./a/./b/../c.pdf", "out/a/c.pdf"},
+    MirrorCase{"EmptyFolderIsTheCurrentOne", "", "//a.pdf", "a.pdf"}, MirrorCase{"DotDotOutside", "out", "a/../../x.pdf", nullptr},
+    MirrorCase{"DotDotFromTheRoot", "out", "/../etc/x.pdf", nullptr}), kRowName);
 
-INSTANTIATE_TEST_SUITE_P(Rows, MirroredOutput,
-                         testing::Values(MirrorCase{"Name", "out", "a.pdf", "out/a.pdf"},
-                                         MirrorCase{"Folders", "out", "in/2024/a.pdf", "out/in/2024/a.pdf"},
-                                         MirrorCase{"AbsoluteLosesItsRoot", "out", "/data/x/a.pdf", "out/data/x/a.pdf"},
-                                         MirrorCase{"DotsThatStayInside", "out", "./a/./b/../c.pdf", "out/a/c.pdf"},
-                                         MirrorCase{"EmptyFolderIsTheCurrentOne", "", "//a.pdf", "a.pdf"},
-                                         MirrorCase{"DotDotOutside", "out", "a/../../x.pdf", nullptr},
-                                         MirrorCase{"DotDotFromTheRoot", "out", "/../etc/x.pdf", nullptr}),
-                         kRowName);
-
-// ---- The report's strings ----
-
-struct JsonCase {
-    const char* name;
-    std::string text, json;
-};
-std::ostream& operator<<(std::ostream& out, const JsonCase& c) { return out << c.name; }
+struct JsonCase { const char* name; std::string text, json; };
 class JsonString : public testing::TestWithParam<JsonCase> {};
-
 TEST_P(JsonString, KeepsEveryByte) { EXPECT_EQ(jsonString(GetParam().text), GetParam().json); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, JsonString,
-    testing::Values(JsonCase{"Plain", "in/a b.pdf", "\"in/a b.pdf\""},
-                    JsonCase{"Escapes", "a\"b\\c\nd\x01", "\"a\\\"b\\\\c\\nd\\u0001\""},
-                    JsonCase{"Utf8Kept",
-                             "Pr\xC3\xBC"
-                             "fung \xE5\x90\x88.pdf",
-                             "\"Pr\xC3\xBC"
-                             "fung \xE5\x90\x88.pdf\""},
-                    // Latin-1 bytes, a cut sequence, an overlong form and a surrogate: one escape per byte.
-                    JsonCase{"NotUtf8", "caf\xE9 \xE5\x90 \xC0\xAF \xED\xA0\x80",
-                             "\"caf\\udce9 \\udce5\\udc90 \\udcc0\\udcaf \\udced\\udca0\\udc80\""}),
+INSTANTIATE_TEST_SUITE_P(Rows, JsonString, testing::Values(
+    JsonCase{"Plain", "in/a b.pdf", "\"in/a b.pdf\""}, JsonCase{"Escapes", "a\"b\\c\nd\x01", "\"a\\\"b\\\\c\\nd\\u0001\""},
+    JsonCase{"Utf8Kept", "Pr\xC3\xBC" "fung \xE5\x90\x88.pdf", "\"Pr\xC3\xBC" "fung \xE5\x90\x88.pdf\""},
+    // Latin-1 bytes, a cut sequence, an overlong form and a surrogate: one escape per byte.
+    JsonCase{"NotUtf8", "caf\xE9 \xE5\x90 \xC0\xAF \xED\xA0\x80", "\"caf\\udce9 \\udce5\\udc90 \\udcc0\\udcaf \\udced\\udca0\\udc80\""}),
     kRowName);
+// clang-format on
 
 // ---- What a worker hands back ----
 
@@ -215,9 +192,8 @@ TEST(WorkerResult, ReadsBackExactly)
 TEST(WorkerChannel, TakesWholeFramesOnly)
 {
     const std::string first = worker::frame(worker::STAMP, worker::pack({"a.pdf", std::string("\0b", 2)}));
-    std::string buffer = first.substr(0, 7);
+    std::string buffer = first.substr(0, 7), payload;
     char type = 0;
-    std::string payload;
     EXPECT_FALSE(worker::takeFrame(buffer, type, payload));
     buffer = first + worker::frame(worker::RESULT, "");
     ASSERT_TRUE(worker::takeFrame(buffer, type, payload));
@@ -235,8 +211,17 @@ TEST(WorkerChannel, TakesWholeFramesOnly)
 
 // ---- The worker pool ----
 
-// A worker that ended while it still had a file is handed another before
-// the pool notices: that file goes to its replacement, and every file handed
+std::set<size_t> finishedItems(CWorkerPool& pool)
+{
+    std::set<size_t> finished;
+    for (int round = 0; round < 200 && pool.filesInFlight() > 0; ++round)
+        for (const CWorkerPool::CFinished& done : pool.collect(50))
+            finished.insert(done.item);
+    return finished;
+}
+
+// A worker that ended while it still had a file is handed another before the
+// pool notices: that file goes to its replacement, and every file handed
 // over comes back, done or failed.
 TEST(WorkerPool, DispatchToDeadWorkerKeepsFile)
 {
@@ -251,11 +236,7 @@ TEST(WorkerPool, DispatchToDeadWorkerKeepsFile)
     std::this_thread::sleep_for(std::chrono::seconds(1));
     ASSERT_TRUE(pool.canTakeFile());
     pool.dispatch(1, "b.pdf", "out/b.pdf");
-    std::set<size_t> finished;
-    for (int round = 0; round < 200 && pool.filesInFlight() > 0; ++round)
-        for (const CWorkerPool::CFinished& done : pool.collect(50))
-            finished.insert(done.item);
-    EXPECT_EQ(finished, (std::set<size_t>{0, 1}));
+    EXPECT_EQ(finishedItems(pool), (std::set<size_t>{0, 1}));
 }
 
 // A failure elsewhere ended the run: files a worker was handed and has not
@@ -269,12 +250,8 @@ TEST(WorkerPool, StoppedRunBeginsNoQueuedFile)
     pool.dispatch(0, folder.file("a.pdf"), folder.file("a-out.pdf"));
     pool.dispatch(1, folder.file("a.pdf"), folder.file("b-out.pdf"));
     pool.stopQueuedFiles();
-    std::set<size_t> finished;
-    for (int round = 0; round < 200 && pool.filesInFlight() > 0; ++round)
-        for (const CWorkerPool::CFinished& done : pool.collect(50))
-            finished.insert(done.item);
+    EXPECT_EQ(finishedItems(pool), std::set<size_t>());
     EXPECT_EQ(pool.filesInFlight(), 0u);
-    EXPECT_EQ(finished, std::set<size_t>());
     pool.finish();
 }
 

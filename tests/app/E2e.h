@@ -139,6 +139,14 @@ std::string plainDoc(int pages); // `pages` plain pages
 
 // The documents the end-to-end rows name (E2eDocs.cpp); an unknown name throws.
 BuiltDoc namedDoc(const std::string& name);
+// One page with `pageEntries`, which may name its content stream 4 (a grey square) and its resources 5 (empty).
+BuiltDoc pageDoc(const std::string& pageEntries);
+// One page whose content is `streams` (an array when more than one), written plain, "flate", "lzw",
+// "lzw-predicted", or the first "undecodable" by its filter.
+BuiltDoc contentDoc(const std::string& coding, const std::vector<std::string>& streams);
+// A page's own drawing: a grey square and a blue one inside its own q/Q
+// (poppler stops drawing a page at an extra Q, so content rows put extra Q after it).
+inline const std::string kDrawing = "0.6 g 150 200 200 150 re f q 0 0 1 rg 400 500 60 60 re f Q\n";
 // Two pages whose metadata claims PDF/A-`part` (0: no claim), with an output
 // intent of `intent` components (0: none), the metadata Flate-compressed or not.
 BuiltDoc pdfaDoc(int part, int intent, bool flate);

@@ -96,7 +96,8 @@ std::optional<vtest::PngSpec> pngNamed(const std::string& name)
     return std::nullopt;
 }
 
-// Makes "name=kind arguments": plain N (pages); doc NAME (see namedDoc); pdfa PART INTENT [flate];
+// Makes "name=kind arguments": plain N (pages); doc NAME (see namedDoc); page ENTRIES (see pageDoc);
+// content CODING STREAM|STREAM... (see contentDoc); pdfa PART INTENT [flate];
 // text BYTES; qpdf SOURCE ARGUMENTS (qpdf's output from SOURCE; "--encrypt 'USER'" sets the password);
 // sign SOURCE [TIMES]; edit SOURCE HOW (see edited); certified LEVEL (see certifiedDoc); png NAME (a band
 // PNG, as vtest::pngName names it); exif N (stamp.jpg turned by an EXIF orientation); cut SOURCE N [BYTES]
@@ -127,6 +128,14 @@ std::string makeFile(const Workspace& work, const std::string& spec, Files& file
     } else if (kind == "doc") {
         setDoc(namedDoc(a.at(0)));
         made.popplerReads = a[0].find("hybrid") == std::string::npos; // its catalog is compressed
+    } else if (kind == "page") {
+        setDoc(pageDoc(rest));
+    } else if (kind == "content") {
+        std::vector<std::string> streams;
+        std::istringstream list(after(1));
+        for (std::string stream; std::getline(list, stream, '|');)
+            streams.push_back(stream);
+        setDoc(contentDoc(a.at(0), streams));
     } else if (kind == "pdfa") {
         setDoc(pdfaDoc(std::stoi(a.at(0)), std::stoi(a.at(1)), a.size() > 2));
     } else if (kind == "text") {
@@ -910,6 +919,8 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
 
 // ---- Files damaged as real files are, and pages written as real files write them ----
 
+const std::string kPlain = "/Contents 4 0 R /Resources 5 0 R";
+
 std::vector<std::string> damage(const std::string& how, const std::string& from = "three")
 {
     return {"clean.pdf=doc " + from, "in.pdf=edit clean.pdf " + how};
@@ -948,23 +959,23 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"ObjectStreamsWithStartxrefWrong", damage("startxref-12", "three-objstm"), stamp(), 0,
      {warned(rebuilt("no cross-reference section at offset 12", 11))}, kStamp},
     // The stamp where it belongs, every other byte of the page kept.
-    {"InlineAnnotationBeforeTheContents", in("doc syntax-annotation-first"), stamp(), 0, {kClean}, kStamp, 0,
+    {"InlineAnnotationBeforeTheContents", in("page /Annots [ << /Type /Annot /Subtype /Text /Rect [400 600 420 620] /Contents (Approved by QA) >> ] " + kPlain), stamp(), 0, {kClean}, kStamp, 0,
      {"/Contents (Approved by QA) >> ]"}},
     {"EndobjInAStringOfTheInfo", in("doc syntax-endobj-in-string"), stamp(), 0, {kClean}, kStamp, 0,
      {"/Title (When endobj appears in a title) >>"}},
-    {"PagesInAStringOfThePage", in("doc syntax-pages-in-string"), stamp(), 0, {kClean}, kStamp, 0, {"/Note (see /Pages)"}},
-    {"KeysInACommentBeforeTheRealOnes", in("doc syntax-keys-in-comment"), stamp(), 0, {kClean}, kStamp, 0,
+    {"PagesInAStringOfThePage", in("page /Note (see /Pages) " + kPlain), stamp(), 0, {kClean}, kStamp, 0, {"/Note (see /Pages)"}},
+    {"KeysInACommentBeforeTheRealOnes", in("page % /Contents 9 0 R /Resources << >>\n" + kPlain), stamp(), 0, {kClean}, kStamp, 0,
      {"% /Contents 9 0 R /Resources << >>\n"}},
-    {"KeysInAStringBeforeTheRealOnes", in("doc syntax-keys-in-string"), stamp(), 0, {kClean}, kStamp, 0,
+    {"KeysInAStringBeforeTheRealOnes", in("page /Note (/Contents 9 0 R /Resources << >>) /Contents 4 0 R /Resources << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp, 0,
      {"/Note (/Contents 9 0 R /Resources << >>)"}},
-    {"EscapedKeys", in("doc syntax-escaped-keys"), stamp(), 0, {kClean}, kStamp},
-    {"CommentAfterTheContentsReference", in("doc syntax-comment-after-contents"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
-    {"EscapedKeysOfTheResources", in("doc syntax-escaped-resource-keys"), stamp(), 0, {kClean}, kStamp, 0,
+    {"EscapedKeys", in("page /Con#74ents 4 0 R /Res#6Furces << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp},
+    {"CommentAfterTheContentsReference", in("page /Contents 4 0 R % see /Resources\n/Resources 5 0 R"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
+    {"EscapedKeysOfTheResources", in("page /Contents 4 0 R /Resources << /XOb#6Aect << >> /Ext#47State << >> >>"), stamp(), 0, {kClean}, kStamp, 0,
      {"/XOb#6Aect << /Im", "/Ext#47State << /GS"}},
     // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
-    {"XObjectReferencePastTheTable", in("doc syntax-xobject-past-table"), stamp(), 0, {kClean}, kStamp},
+    {"XObjectReferencePastTheTable", in("page /Contents 4 0 R /Resources << /XObject 120 0 R >>"), stamp(), 0, {kClean}, kStamp},
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
-    {"NullContentsAndResources", in("doc syntax-null-contents"), stamp(), 0, {kClean}, kStamp},
+    {"NullContentsAndResources", in("page /Contents null /Resources null"), stamp(), 0, {kClean}, kStamp},
     {"RootNodeWithoutEndobj", in("doc syntax-no-endobj"), stamp(), 0, {kClean}, kStamp},
     {"XrefStreamWithArrayDecodeParms", in("doc syntax-xref-parms-arrays"), stamp(), 0, {kClean}, kStamp},
     // Data on the "stream" keyword's line is copied as it stands; poppler reads it from the next line, MuPDF shows the page.
@@ -974,19 +985,20 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"CatalogPagesNamesThePage", in("doc syntax-catalog-names-page"), stamp(), 0,
      {warned("the catalog's /Pages names page 3, not a page tree; taken as the only page")}, kStamp, QpdfAsInput},
     // Content that leaves the graphics state or a text object open: the stamp is drawn in the initial state.
-    {"ExtraQ", in("doc state-extra-q"), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"ExtraQOverAFlateContentArray", in("doc state-extra-q-array"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"ExtraQ", in("content plain 2 0 0 2 0 0 cm " + kDrawing + "Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"ExtraQOverAFlateContentArray", in("content flate 2 0 0 2 0 0 cm " + kDrawing + "Q|Q\n|Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
     // More than the prefix's saves can take: the prefix saves as many more.
-    {"SixExtraQ", in("doc state-six-extra-q"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\nq q q q q q q\n\nendstream"}},
-    {"OpenStatesOverAContentArray", in("doc state-open-array"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nQ\nq\n/GS"}},
-    {"ExtraQThenAnOpenState", in("doc state-extra-then-open"), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"OpenTextObjectInOpenStates", in("doc state-open-text"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nET\nQ\nQ\nq\n/GS"}},
-    {"OperatorsInStringsCommentsAndImages", in("doc state-operators-in-strings"), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"ClipOutsideAnyQ", in("doc state-clip"), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"LzwContent", in("doc state-lzw"), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"LzwContentWithAPredictor", in("doc state-lzw-predicted"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nq\n/GS"}},
+    {"SixExtraQ", in("content plain " + kDrawing + "Q Q Q Q Q Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\nq q q q q q q\n\nendstream"}},
+    {"OpenStatesOverAContentArray", in("content plain q 0.5 0 0 0.5 0 0 cm |q 3 0 0 3 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nQ\nq\n/GS"}},
+    {"ExtraQThenAnOpenState", in("content plain " + kDrawing + "Q|q 2 0 0 2 0 0 cm\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"OpenTextObjectInOpenStates", in("content flate q 2 0 0 2 0 0 cm " + kDrawing + "BT /F1 18 Tf 50 300 Td (x) Tj"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nET\nQ\nQ\nq\n/GS"}},
+    {"OperatorsInStringsCommentsAndImages", in("content plain " + kDrawing + "% Q Q q\nBT /F1 20 Tf 50 700 Td (q Q BT) Tj ET q 10 0 0 10 500 100 cm BI /W 4 /H 1 "
+     "/BPC 8 /CS /G ID Q Q BT\n EI Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"ClipOutsideAnyQ", in("content plain 300 300 100 100 re W n " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"LzwContent", in("content lzw q 2 0 0 2 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf},
+    {"LzwContentWithAPredictor", in("content lzw-predicted q 2 0 0 2 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nq\n/GS"}},
     // A stream the program cannot decode: the stamp it always had.
-    {"UndecodableStream", in("doc state-undecodable"), stamp(), 0, {kClean}, kStamp, MuPdf | QpdfAsInput},
+    {"UndecodableStream", in("content undecodable 0 0 1 rg\n|q 2 0 0 2 0 0 cm " + kDrawing + "Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf | QpdfAsInput},
 })), kRowName);
 // clang-format on
 

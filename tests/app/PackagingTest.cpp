@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -20,14 +19,6 @@ const char* const kMarks[] = {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"};
 // The shared build, and the prefix it is made for (set by the build).
 const std::string kBuild = VELLICO_PACKAGING_DIR "/build", kPrefix = VELLICO_PACKAGING_DIR "/prefix";
 
-std::string projectVersion()
-{
-    const std::string cmake = vtest::readFile(vtest::sourceDir() + "/CMakeLists.txt");
-    std::smatch found;
-    return std::regex_search(cmake, found, std::regex(R"(project\(Vellico VERSION ([0-9.]+))")) ? found[1].str()
-                                                                                                  : "";
-}
-
 // A make target of the project's Makefile, as a user runs it (not as a part
 // of whatever make runs these tests).
 vtest::CommandResult make(const std::string& arguments)
@@ -36,26 +27,18 @@ vtest::CommandResult make(const std::string& arguments)
                              vtest::shellQuote(vtest::sourceDir()) + " JOBS=2 " + arguments + " 2>&1");
 }
 
-// The build these tests run in is the only place where the sanitizers add
-// something; the programs built here are plain ones.
-bool skipUnderSanitizers()
-{
-#ifdef VELLICO_SANITIZED
-    return true;
-#else
-    return false;
-#endif
-}
+bool contains(const std::string& haystack, const std::string& needle) { return haystack.find(needle) != std::string::npos; }
 
-bool contains(const std::string& haystack, const std::string& needle)
-{
-    return haystack.find(needle) != std::string::npos;
-}
+// The programs built here are plain ones: the sanitizer build has nothing to add.
+#ifdef VELLICO_SANITIZED
+#define SKIP_UNDER_SANITIZERS() GTEST_SKIP() << "checked by the optimised build"
+#else
+#define SKIP_UNDER_SANITIZERS()
+#endif
 
 TEST(Install, RunsMarksWithTheInstalledImages)
 {
-    if (skipUnderSanitizers())
-        GTEST_SKIP() << "checked by the optimised build";
+    SKIP_UNDER_SANITIZERS();
     const std::string prefix = kPrefix, data = prefix + "/share/vellico";
     std::filesystem::remove_all(prefix); // what an earlier run installed
     vtest::CommandResult built =
@@ -119,8 +102,7 @@ std::set<std::string> lines(const std::string& text)
 
 TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
 {
-    if (skipUnderSanitizers())
-        GTEST_SKIP() << "checked by the optimised build";
+    SKIP_UNDER_SANITIZERS();
     if (!vtest::haveTool("dpkg-deb"))
         GTEST_SKIP() << "dpkg-deb is not installed";
     // `make package` alone makes it for /usr; ctest made it for kPrefix.
