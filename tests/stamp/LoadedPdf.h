@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
-
-#include <memory>
 
 #include "load/CFileSource.h"
 #include "load/CRepairLog.h"

@@ -2,10 +2,6 @@
 // tree or /Perms, hostile ones among them (loops, depth, lies, several
 // certifications), each read the careful way.
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "stamp/CSignatureCheck.h"
 #include "tests/stamp/LoadedPdf.h"
 
@@ -18,26 +14,72 @@ std::string signature(const std::string& level = "", const std::string& ranges =
         level.empty() ? "" : "/Reference [<< /TransformMethod /DocMDP /TransformParams << " + level + " >> >>] ";
     return "<< /Type /Sig /ByteRange " + ranges + " /Contents <00> " + reference + ">>";
 }
+using Objects = std::vector<std::pair<int, std::string>>;
+// Fields nested past the depth bound, a signed one at the bottom.
+Objects deepFields()
+{
+    const int depth = CSignatureCheck::kMaxFieldDepth + 8;
+    Objects objects{{3 + depth, "<< /FT /Sig /V << /ByteRange [0 1 2 3] >> >>"}};
+    for (int i = 0; i < depth; ++i)
+        objects.push_back({3 + i, "<< /Kids [" + std::to_string(4 + i) + " 0 R] >>"});
+    return objects;
+}
 
-struct CheckCase {
-    const char* name;
-    std::string catalog;                              // entries added to catalog 1 (object 2 is the page tree)
-    std::vector<std::pair<int, std::string>> objects; // further objects, from 3 on
-    bool isSigned;
-    bool appendOnly;
-    int certification;
-    size_t doubts;
-    bool objectStreams = false; // every object of `objects` compressed
-};
-
-std::ostream& operator<<(std::ostream& out, const CheckCase& c) { return out << c.name; }
-
+// Entries added to catalog 1 (object 2 is the page tree); further objects,
+// from 3 on; with `objectStreams`, every one of them compressed.
+struct CheckCase { const char *name, *catalog; Objects objects; bool isSigned, appendOnly; int certification;
+                   size_t doubts; bool objectStreams = false; };
+const char *const kField = "/AcroForm << /Fields [3 0 R] >>", *const kDocMdp = "/Perms << /DocMDP 3 0 R >>",
+                  *const kTwoFields = "/AcroForm << /Fields [3 0 R 5 0 R] >> /Perms << /DocMDP 4 0 R >>";
+// Field 3 signed by signature 4; field 5 by signature 6.
+const std::pair<int, std::string> kSigned{3, "<< /FT /Sig /V 4 0 R >>"}, kSig4{4, signature()},
+    kSecond{5, "<< /FT /Sig /V 6 0 R >>"}, kSig6{6, signature()};
+CheckCase badRange(const char* name, const char* ranges)
+{
+    return {name, kField, {kSigned, {4, signature("", ranges)}}, true, false, 0, 1};
+}
+const CheckCase kChecks[] = {
+    {"NoForm", "", {}, false, false, 0, 0}, {"SignedField", kField, {kSigned, kSig4}, true, false, 0, 0},
+    {"UnsignedField", kField, {{3, "<< /FT /Sig /T (a) >>"}}, false, false, 0, 0},
+    {"SignedFieldInObjectStream", "/AcroForm 5 0 R", {kSigned, kSig4, {5, "<< /Fields [3 0 R] >>"}}, true, false, 0,
+     0, true},
+    {"TypeFromTheParent", kField, {{3, "<< /FT /Sig /Kids [4 0 R] >>"},
+                                   {4, "<< /Parent 3 0 R /V << /ByteRange [0 1 2 3] >> >>"}}, true, false, 0, 0},
+    // A value several fields name is read for each: only fields are visited once.
+    {"FieldsSharingAnIndirectType", "/AcroForm << /Fields [3 0 R 5 0 R] >>",
+     {{3, "<< /FT 7 0 R /T (a) >>"}, {5, "<< /FT 7 0 R /V 6 0 R >>"}, kSig6, {7, "/Sig"}}, true, false, 0, 0},
+    {"OtherTypeWithAValue", kField, {{3, "<< /FT /Tx /V (text) >>"}}, false, false, 0, 0},
+    {"SignaturesExist", "/AcroForm << /Fields [] /SigFlags 1 >>", {}, true, false, 0, 0},
+    {"AppendOnly", "/AcroForm << /Fields [] /SigFlags 2 >>", {}, false, true, 0, 0},
+    {"FlagsByReference", "/AcroForm << /SigFlags 3 0 R >>", {{3, "3"}}, true, true, 0, 0},
+    {"CertifiedNoChanges", kDocMdp, {{3, signature("/P 1")}}, true, false, 1, 0},
+    {"CertifiedAnnotations", kDocMdp, {{3, signature("/P 3")}}, true, false, 3, 0},
+    {"CertifiedWithoutP", kDocMdp, {{3, signature("/V /1.2")}}, true, false, 2, 0},
+    {"CertifiedInField", "/AcroForm << /Fields [3 0 R] >> /Perms << /DocMDP 4 0 R >>",
+     {kSigned, {4, signature("/P 3")}}, true, false, 3, 0},
+    {"FieldLock", kField, {{3, "<< /FT /Sig /V 4 0 R /Lock << /Action /All /P 2 >> >>"}, kSig4}, true, false, 2, 0},
+    {"UsageRights", "/Perms << /UR3 3 0 R >>", {{3, signature()}}, true, false, 0, 0},
+    // Hostile or damaged: the careful reading, and a note.
+    {"POutOfRange", kDocMdp, {{3, signature("/P 9")}}, true, false, 1, 1},
+    {"PNotAnInteger", kDocMdp, {{3, signature("/P (2)")}}, true, false, 1, 1},
+    {"PermsToNothing", "/Perms 9 0 R", {}, true, false, 0, 1},
+    {"DocMdpToNothing", "/Perms << /DocMDP 9 0 R >>", {}, true, false, 1, 1},
+    {"SignatureNoDictionary", kField, {{3, "<< /FT /Sig /V 42 >>"}}, true, false, 0, 1},
+    badRange("ByteRangeBeyondTheFile", "[0 10 20 99999999]"), badRange("ByteRangeOverlapping", "[0 50 20 30]"),
+    badRange("ByteRangeNegative", "[0 -10 20 30]"), badRange("ByteRangeNotNumbers", "[0 (10) 20 30]"),
+    // An approval signature after the certification changes neither its level nor its count.
+    {"CertifiedThenSigned", kTwoFields, {kSigned, {4, signature("/P 2")}, kSecond, kSig6}, true, false, 2, 0},
+    {"TwoCertifications", kTwoFields, {kSigned, {4, signature("/P 3")}, kSecond, {6, signature("/P 2")}}, true, false,
+     2, 1},
+    {"FieldsLoopBack", kField, {{3, "<< /Kids [4 0 R] >>"}, {4, "<< /Kids [3 0 R 4 0 R] >>"}}, false, false, 0, 0},
+    // Fields nested past the bound are not read: the check ends, whatever the tree.
+    {"StopsAtTheDepthBound", kField, deepFields(), false, false, 0, 0}};
 class SignatureCheck : public LoadedPdf, public testing::WithParamInterface<CheckCase> {};
 
 TEST_P(SignatureCheck, ReadsWhatTheCatalogSays)
 {
     const CheckCase& c = GetParam();
-    b.set(1, "<< /Type /Catalog /Pages 2 0 R " + c.catalog + " >>");
+    b.set(1, std::string("<< /Type /Catalog /Pages 2 0 R ") + c.catalog + " >>");
     b.set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
     for (const auto& [num, text] : c.objects)
         b.set(num, text);
@@ -54,152 +96,6 @@ TEST_P(SignatureCheck, ReadsWhatTheCatalogSays)
     EXPECT_EQ(found.certification, c.certification);
     EXPECT_EQ(found.doubts.size(), c.doubts) << (found.doubts.empty() ? "" : found.doubts.front());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Catalogs, SignatureCheck,
-    testing::Values(
-        CheckCase{"NoForm", "", {}, false, false, 0, 0},
-        CheckCase{
-            "UnsignedField", "/AcroForm << /Fields [3 0 R] >>", {{3, "<< /FT /Sig /T (a) >>"}}, false, false, 0, 0},
-        CheckCase{"SignedField",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature()}},
-                  true,
-                  false,
-                  0,
-                  0},
-        CheckCase{"SignedFieldInObjectStream",
-                  "/AcroForm 5 0 R",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature()}, {5, "<< /Fields [3 0 R] >>"}},
-                  true,
-                  false,
-                  0,
-                  0,
-                  true},
-        CheckCase{"TypeFromTheParent",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /Kids [4 0 R] >>"}, {4, "<< /Parent 3 0 R /V << /ByteRange [0 1 2 3] >> >>"}},
-                  true,
-                  false,
-                  0,
-                  0},
-        // A value several fields name is read for each: only fields are visited once.
-        CheckCase{"FieldsSharingAnIndirectType",
-                  "/AcroForm << /Fields [3 0 R 5 0 R] >>",
-                  {{3, "<< /FT 7 0 R /T (a) >>"}, {5, "<< /FT 7 0 R /V 6 0 R >>"}, {6, signature()}, {7, "/Sig"}},
-                  true,
-                  false,
-                  0,
-                  0},
-        CheckCase{"OtherTypeWithAValue",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Tx /V (text) >>"}},
-                  false,
-                  false,
-                  0,
-                  0},
-        CheckCase{"SignaturesExist", "/AcroForm << /Fields [] /SigFlags 1 >>", {}, true, false, 0, 0},
-        CheckCase{"AppendOnly", "/AcroForm << /Fields [] /SigFlags 2 >>", {}, false, true, 0, 0},
-        CheckCase{"FlagsByReference", "/AcroForm << /SigFlags 3 0 R >>", {{3, "3"}}, true, true, 0, 0},
-        CheckCase{"CertifiedNoChanges", "/Perms << /DocMDP 3 0 R >>", {{3, signature("/P 1")}}, true, false, 1, 0},
-        CheckCase{"CertifiedAnnotations", "/Perms << /DocMDP 3 0 R >>", {{3, signature("/P 3")}}, true, false, 3, 0},
-        CheckCase{"CertifiedWithoutP", "/Perms << /DocMDP 3 0 R >>", {{3, signature("/V /1.2")}}, true, false, 2, 0},
-        CheckCase{"CertifiedInField",
-                  "/AcroForm << /Fields [3 0 R] >> /Perms << /DocMDP 4 0 R >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature("/P 3")}},
-                  true,
-                  false,
-                  3,
-                  0},
-        CheckCase{"FieldLock",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 4 0 R /Lock << /Action /All /P 2 >> >>"}, {4, signature()}},
-                  true,
-                  false,
-                  2,
-                  0},
-        CheckCase{"UsageRights", "/Perms << /UR3 3 0 R >>", {{3, signature()}}, true, false, 0, 0},
-        // Hostile or damaged: the careful reading, and a note.
-        CheckCase{"POutOfRange", "/Perms << /DocMDP 3 0 R >>", {{3, signature("/P 9")}}, true, false, 1, 1},
-        CheckCase{"PNotAnInteger", "/Perms << /DocMDP 3 0 R >>", {{3, signature("/P (2)")}}, true, false, 1, 1},
-        CheckCase{"PermsToNothing", "/Perms 9 0 R", {}, true, false, 0, 1},
-        CheckCase{"DocMdpToNothing", "/Perms << /DocMDP 9 0 R >>", {}, true, false, 1, 1},
-        CheckCase{"SignatureNoDictionary",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 42 >>"}},
-                  true,
-                  false,
-                  0,
-                  1},
-        CheckCase{"ByteRangeBeyondTheFile",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature("", "[0 10 20 99999999]")}},
-                  true,
-                  false,
-                  0,
-                  1},
-        CheckCase{"ByteRangeOverlapping",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature("", "[0 50 20 30]")}},
-                  true,
-                  false,
-                  0,
-                  1},
-        CheckCase{"ByteRangeNegative",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature("", "[0 -10 20 30]")}},
-                  true,
-                  false,
-                  0,
-                  1},
-        CheckCase{"ByteRangeNotNumbers",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"}, {4, signature("", "[0 (10) 20 30]")}},
-                  true,
-                  false,
-                  0,
-                  1},
-        // An approval signature after the certification changes neither its level nor its count.
-        CheckCase{"CertifiedThenSigned",
-                  "/AcroForm << /Fields [3 0 R 5 0 R] >> /Perms << /DocMDP 4 0 R >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"},
-                   {4, signature("/P 2")},
-                   {5, "<< /FT /Sig /V 6 0 R >>"},
-                   {6, signature()}},
-                  true,
-                  false,
-                  2,
-                  0},
-        CheckCase{"TwoCertifications",
-                  "/AcroForm << /Fields [3 0 R 5 0 R] >> /Perms << /DocMDP 4 0 R >>",
-                  {{3, "<< /FT /Sig /V 4 0 R >>"},
-                   {4, signature("/P 3")},
-                   {5, "<< /FT /Sig /V 6 0 R >>"},
-                   {6, signature("/P 2")}},
-                  true,
-                  false,
-                  2,
-                  1},
-        CheckCase{"FieldsLoopBack",
-                  "/AcroForm << /Fields [3 0 R] >>",
-                  {{3, "<< /Kids [4 0 R] >>"}, {4, "<< /Kids [3 0 R 4 0 R] >>"}},
-                  false,
-                  false,
-                  0,
-                  0}),
-    kRowName);
-
-// Fields nested past the bound are not read: the check ends, whatever the tree.
-TEST_F(LoadedPdf, SignatureCheckStopsAtTheDepthBound)
-{
-    const int depth = CSignatureCheck::kMaxFieldDepth + 8;
-    b.set(1, "<< /Type /Catalog /Pages 2 0 R /AcroForm << /Fields [3 0 R] >> >>");
-    b.set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
-    for (int i = 0; i < depth; ++i)
-        b.set(3 + i, "<< /Kids [" + std::to_string(4 + i) + " 0 R] >>");
-    b.set(3 + depth, "<< /FT /Sig /V << /ByteRange [0 1 2 3] >> >>");
-    load(b.build());
-    EXPECT_FALSE(CSignatureCheck(doc->xref(), doc->file().size()).inspect().isSigned());
-}
+INSTANTIATE_TEST_SUITE_P(Catalogs, SignatureCheck, testing::ValuesIn(kChecks), kRowName);
 
 } // namespace

@@ -1,11 +1,21 @@
-// The stamp image kinds: what a PNG tells the painter and the PDF/A check,
-// which PNGs are refused before any output, where an EXIF orientation puts
-// the stored image's corners, and the PDF/A part an XMP packet claims.
+// The stamp image kinds: what a PNG becomes in the output and tells the
+// PDF/A check, which PNGs are refused before any output, where an EXIF
+// orientation puts the stored image's corners, and the PDF/A part an XMP
+// packet claims.
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cmath>
+#include <regex>
+
 #include "load/CFileSource.h"
+#include "load/CXrefTable.h"
+#include "pdf/CPdfArray.h"
+#include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "stamp/COutputFile.h"
+#include "stamp/CRewriteWriter.h"
 #include "stamp/CStampImage.h"
 #include "stamp/StampObjects.h"
 #include "stamp/XmpPdfaId.h"
@@ -14,7 +24,8 @@
 
 namespace {
 
-using vtest::PngKind;
+using K = vtest::PngKind; // the kinds of PNG
+using vtest::PngSpec;
 
 std::unique_ptr<CStampImage> openImage(const vtest::TempDir& dir, const std::string& bytes)
 {
@@ -22,242 +33,228 @@ std::unique_ptr<CStampImage> openImage(const vtest::TempDir& dir, const std::str
     return CStampImage::open(dir.file("stamp.png"));
 }
 
-// ---- What a PNG tells ----
+// A band image of 37 x 21 pixels. The rows take each path of the image writer:
+// kept or decoded data, soft mask, key ranges or stencil, profile, palette,
+// 1 to 16 bits a sample, interlaced rows.
+PngSpec kind(K k, int depth, bool lace = false, bool icc = false) { return {k, depth, lace, 37, 21, icc}; }
+const PngSpec kPngs[] = {
+    kind(K::Grey, 1), kind(K::Grey, 2, true), kind(K::Grey, 8, false, true), kind(K::Grey, 16, true),
+    kind(K::GreyKey, 1), kind(K::GreyKey, 8, true), kind(K::GreyKey, 16), kind(K::GreyAlpha, 8),
+    kind(K::GreyAlpha, 16, true), kind(K::Rgb, 8), kind(K::Rgb, 16), kind(K::Rgb, 8, true, true), kind(K::RgbKey, 8),
+    kind(K::RgbKey, 16, true), kind(K::RgbAlpha, 8), kind(K::RgbAlpha, 8, true), kind(K::RgbAlpha, 16),
+    kind(K::RgbAlpha, 8, false, true), kind(K::Palette, 1), kind(K::Palette, 2, true), kind(K::Palette, 4, false, true),
+    kind(K::PaletteKey, 2), kind(K::PaletteKey, 8, true), kind(K::PaletteAlpha, 4), kind(K::PaletteAlpha, 8, true)};
 
-struct PngTraitsCase {
-    const char* name;
-    vtest::PngSpec spec;
-    CImageTraits::EDeviceSpace space;
-    bool softMask, sixteenBit;
+// An image XObject of the output read back: its dictionary, and its samples decoded, `n` a pixel.
+struct Image {
+    Image(CXrefTable& xref, int num)
+    {
+        CPdfObject stream;
+        xref.fetchObject(num, 0, stream);
+        if (stream.type() != PDF_STREAM) {
+            ADD_FAILURE() << "object " << num << " is no stream";
+            return;
+        }
+        dict.setSharedDict(stream.streamValue()->streamDict());
+        for (int c; (c = stream.streamValue()->readChar()) >= 0;)
+            data += char(c);
+    }
+    CPdfObject operator[](const char* k) const
+    {
+        CPdfObject v;
+        if (dict.type() == PDF_DICT)
+            dict.dictValue()->getValueUnresolved(k, v);
+        return v;
+    }
+    int get(const char* key) const { return (*this)[key].intValue(); }
+    size_t rowBytes() const { return (size_t(get("Width") * n * get("BitsPerComponent")) + 7) / 8; }
+    // Sample `c` of pixel (x, y) as stored, or scaled to 0..255.
+    int sample(int x, int y, int c, bool scaled = false) const
+    {
+        const int bits = get("BitsPerComponent"), max = (1 << bits) - 1, bit = (x * n + c) * bits;
+        const auto* p = reinterpret_cast<const uint8_t*>(data.data()) + size_t(y) * rowBytes() + size_t(bit / 8);
+        const int v = bits == 16 ? p[0] << 8 | p[1] : p[0] >> (8 - bits - bit % 8) & max;
+        return scaled ? (v * 255 + max / 2) / max : v;
+    }
+    CPdfObject dict;
+    std::string data;
+    int n = 1; // samples a pixel
 };
-void PrintTo(const PngTraitsCase& c, std::ostream* os) { *os << c.name; }
+int item(const CPdfObject& a, int i, CPdfObject& out) { return a.arrayValue()->getItem(i, out), out.intValue(); }
+class PngObjects : public LoadedPdf, public ::testing::WithParamInterface<PngSpec> {};
 
-vtest::PngSpec spec(PngKind kind, int depth, bool icc = false)
+// Written as a run writes the stamp and read back, the image shows each band
+// in the colour and alpha libpng wrote, through its /SMask, its key ranges or
+// its stencil /Mask; the traits the PDF/A check reads say what was written.
+TEST_P(PngObjects, ShowTheBandsLibpngWrote)
 {
-    vtest::PngSpec s;
-    s.kind = kind;
-    s.depth = depth;
-    s.width = 37;
-    s.height = 21;
-    s.iccProfile = icc;
-    return s;
+    b.set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
+    load(b.build());
+    const auto png = openImage(dir, vtest::bandPng(GetParam()));
+    EXPECT_EQ((std::array<int, 3>{png->width(), png->height(), png->orientation()}), (std::array<int, 3>{37, 21, 1}));
+    COutputFile out;
+    out.create(dir.file("out.pdf"));
+    CRewriteWriter writer(out, *doc, nullptr, nullptr);
+    writer.begin();
+    const int num = png->write(writer, nullptr);
+    writer.finish();
+    out.commit();
+    CInputDocument written(CFileSource::open(dir.file("out.pdf")), repairs);
+    Image image(written.xref(), num);
+    // A device space, a profile's, or a palette over either, read from the
+    // text: a string value ends at a NUL.
+    CPdfObject space = image["ColorSpace"], first;
+    std::string palette;
+    if (space.type() == PDF_ARRAY && (item(space, 0, first), first.textString() == "Indexed")) {
+        const std::string text = written.reader().text(num);
+        for (size_t at = text.find('<', text.find("/Indexed")) + 1; text.at(at) != '>'; at += 2)
+            palette += char(std::stoi(text.substr(at, 2), nullptr, 16));
+        space = (item(space, 1, first), first);
+    }
+    const bool icc = space.type() == PDF_ARRAY; // [/ICCBased profile]
+    int components = space.textString() == "DeviceGray" ? 1 : 3;
+    if (icc)
+        components = Image(written.xref(), (space.arrayValue()->getItemUnresolved(1, first), first.refNum())).get("N");
+    image.n = palette.empty() ? components : 1;
+    const CPdfObject softMask = image["SMask"], mask = image["Mask"];
+    std::unique_ptr<Image> alpha;
+    if (softMask.type() == PDF_REF || mask.type() == PDF_REF)
+        alpha = std::make_unique<Image>(written.xref(), std::max(softMask.refNum(), mask.refNum()));
+    for (const Image* each : {&image, alpha.get()})
+        ASSERT_TRUE(!each || (each->get("Width") == 37 && each->get("Height") == 21 &&
+                              each->data.size() == 21 * each->rowBytes()));
+    EXPECT_TRUE(softMask.type() != PDF_REF || (*alpha)["ColorSpace"].textString() == "DeviceGray");
+    EXPECT_EQ(png->traits().softMask, softMask.type() == PDF_REF);
+    EXPECT_EQ(png->traits().sixteenBit, image.get("BitsPerComponent") == 16);
+    using T = CImageTraits;
+    EXPECT_EQ(png->traits().deviceSpace, icc ? T::NO_DEVICE_SPACE : components == 1 ? T::DEVICE_GREY : T::DEVICE_RGB);
+    const auto bands = vtest::pngBands(GetParam());
+    for (int band = 0; band < 3; ++band) {
+        for (int y : {1, 19}) {
+            const int x = (2 * band + 1) * 37 / 6; // the middle of the band
+            std::array<int, 3> rgb;
+            for (int c = 0; c < 3; ++c)
+                rgb[size_t(c)] = palette.empty() ? image.sample(x, y, components == 1 ? 0 : c, true)
+                                                 : uint8_t(palette.at(size_t(image.sample(x, y, 0) * components + c)));
+            // Key ranges clear a pixel all of whose samples they hold; a stencil's set bit masks out.
+            bool clear = mask.type() == PDF_ARRAY && mask.arrayValue()->count() == 2 * image.n;
+            for (int c = 0; clear && c < image.n; ++c) {
+                const int v = image.sample(x, y, c);
+                clear = item(mask, 2 * c, first) <= v && v <= item(mask, 2 * c + 1, first);
+            }
+            const int opacity = softMask.type() == PDF_REF ? alpha->sample(x, y, 0, true)
+                                : alpha ? ((*alpha)["ImageMask"].boolValue() && alpha->sample(x, y, 0) ? 0 : 255)
+                                        : (clear ? 0 : 255);
+            EXPECT_EQ(rgb, bands[size_t(band)].rgb) << "band " << band << ", row " << y;
+            EXPECT_EQ(opacity, std::lround(bands[size_t(band)].alpha * 255)) << "band " << band << ", row " << y;
+        }
+    }
 }
+const auto kPngName = [](const auto& i) { return std::regex_replace(vtest::pngName(i.param), std::regex("-"), "_"); };
+INSTANTIATE_TEST_SUITE_P(Kinds, PngObjects, ::testing::ValuesIn(kPngs), kPngName);
 
-class PngTraits : public testing::TestWithParam<PngTraitsCase> {};
-
-TEST_P(PngTraits, SizeAndWhatPdfaAsks)
-{
-    const PngTraitsCase& c = GetParam();
-    vtest::TempDir dir;
-    const auto image = openImage(dir, vtest::bandPng(c.spec));
-    EXPECT_EQ(image->width(), 37);
-    EXPECT_EQ(image->height(), 21);
-    EXPECT_EQ(image->orientation(), 1);
-    EXPECT_EQ(image->traits().deviceSpace, c.space);
-    EXPECT_EQ(image->traits().softMask, c.softMask);
-    EXPECT_EQ(image->traits().sixteenBit, c.sixteenBit);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, PngTraits,
-    testing::Values(
-        PngTraitsCase{"Rgb", spec(PngKind::Rgb, 8), CImageTraits::DEVICE_RGB, false, false},
-        PngTraitsCase{"GreyWithProfile", spec(PngKind::Grey, 4, true), CImageTraits::NO_DEVICE_SPACE, false, false},
-        PngTraitsCase{"PaletteIsRgb", spec(PngKind::Palette, 2), CImageTraits::DEVICE_RGB, false, false},
-        // Keys become masks, no transparency; alpha does.
-        PngTraitsCase{"RgbKey16", spec(PngKind::RgbKey, 16), CImageTraits::DEVICE_RGB, false, true},
-        PngTraitsCase{"PaletteKey", spec(PngKind::PaletteKey, 4), CImageTraits::DEVICE_RGB, false, false},
-        PngTraitsCase{"PaletteAlpha", spec(PngKind::PaletteAlpha, 8), CImageTraits::DEVICE_RGB, true, false},
-        PngTraitsCase{"GreyAlpha16", spec(PngKind::GreyAlpha, 16), CImageTraits::DEVICE_GREY, true, true}),
-    kRowName);
-
-// ---- PNGs refused ----
-
+std::string be32(uint32_t value) { return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)}; }
 std::string chunk(const std::string& type, const std::string& data)
 {
-    std::string out;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += static_cast<char>(data.size() >> shift);
-    out += type + data;
     const std::string checked = type + data;
-    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(checked.data()), static_cast<uInt>(checked.size()));
-    for (int shift = 24; shift >= 0; shift -= 8)
-        out += static_cast<char>(crc >> shift);
-    return out;
+    return be32(uint32_t(data.size())) + checked +
+           be32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(checked.data()), uInt(checked.size()))));
 }
-
-const std::string kSignature("\x89PNG\r\n\x1A\n", 8);
 // IHDR of `side` x `side` pixels: depth, colour type, interlace as given.
 std::string header(int depth, int colourType, int interlace = 0, uint32_t side = 1)
 {
-    std::string size;
-    for (int shift = 24; shift >= 0; shift -= 8)
-        size += static_cast<char>(side >> shift);
-    return chunk("IHDR", size + size + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
+    return chunk("IHDR", be32(side) + be32(side) + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
 }
-// One grey 8-bit pixel: filter byte and sample, compressed.
-std::string onePixel()
+// These chunks between the signature and IEND.
+std::string png(const std::string& chunks) { return std::string("\x89PNG\r\n\x1A\n", 8) + chunks + chunk("IEND", ""); }
+// One grey 8-bit pixel: filter byte 0 and sample 0x40, as zlib compresses them.
+const std::string kPixelData("\x78\x9C\x63\x70\x00\x00\x00\x42\x00\x41", 10), kPixel = chunk("IDAT", kPixelData);
+
+// Refused with this problem, or (problem "") opened with this colour space.
+struct PngFile { const char* name; std::string bytes; const char* problem; CImageTraits::EDeviceSpace space = {}; };
+const PngFile kPngFiles[] = {
+    {"NoHeaderFirst", png(kPixel + header(8, 0)), "no IHDR chunk first"},
+    {"NoImageData", png(header(8, 0)), "no image data"},
+    {"PaletteImageWithoutPalette", png(header(8, 3) + kPixel), "no palette"},
+    {"DepthTheColourTypeHasNot", png(header(4, 2) + kPixel), "a damaged IHDR chunk"},
+    {"UnknownInterlace", png(header(8, 0, 2) + kPixel), "a damaged IHDR chunk"},
+    // The image data is one run of chunks: a second run is damage.
+    {"ImageDataSplit", png(header(8, 0) + chunk("IDAT", kPixelData.substr(0, 4)) + chunk("tEXt", "a\0b") +
+                           chunk("IDAT", kPixelData.substr(4))), "a damaged IDAT chunk"},
+    // Checked row by row, an opaque image would still decode them all.
+    {"OpaqueImageClaimingTooManyPixels", png(header(8, 0, 0, 1000000) + kPixel), "the image is too large"},
+    {"ChunkLongerThanTheFile", png(header(8, 0) + std::string("\x7F\0\0\0IDAT", 8) + kPixelData),
+     "the data ends before the IEND chunk"},
+    {"SmallestImage", png(header(8, 0) + kPixel), "", CImageTraits::DEVICE_GREY},
+    // 256 colours, as many as a palette holds.
+    {"FullestPalette", png(header(8, 3) + chunk("PLTE", std::string(256 * 3, '\x7F')) + kPixel), "",
+     CImageTraits::DEVICE_RGB}};
+class PngFiles : public testing::TestWithParam<PngFile> {};
+
+TEST_P(PngFiles, OpenOrAreRefusedNamingTheFileAndWhy)
 {
-    const char raw[2] = {0, 0x40};
-    uLongf length = 64;
-    Bytef out[64];
-    compress(out, &length, reinterpret_cast<const Bytef*>(raw), 2);
-    return std::string(reinterpret_cast<const char*>(out), length);
-}
-const std::string kEnd = chunk("IEND", "");
-
-struct RefusedPng {
-    const char* name;
-    std::string bytes;
-    const char* message;
-};
-void PrintTo(const RefusedPng& c, std::ostream* os) { *os << c.name; }
-
-class PngRefused : public testing::TestWithParam<RefusedPng> {};
-
-TEST_P(PngRefused, NamesTheFileAndWhy)
-{
-    const RefusedPng& c = GetParam();
+    const PngFile& c = GetParam();
     vtest::TempDir dir;
     try {
-        openImage(dir, c.bytes);
-        FAIL() << "opened";
+        const auto image = openImage(dir, c.bytes);
+        EXPECT_STREQ(c.problem, "") << "opened";
+        EXPECT_EQ(image->width(), 1);
+        EXPECT_EQ(image->traits().deviceSpace, c.space);
     } catch (const CPdfException& e) {
         EXPECT_EQ(std::string(e.message()),
-                  "\nInput image file error (" + std::string(c.message) + "): '" + dir.file("stamp.png") + "'\n");
+                  "\nInput image file error (" + std::string(c.problem) + "): '" + dir.file("stamp.png") + "'\n");
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PngRefused,
-    testing::Values(RefusedPng{"NoHeaderFirst", kSignature + chunk("IDAT", onePixel()) + header(8, 0) + kEnd,
-                               "no IHDR chunk first"},
-                    RefusedPng{"DepthTheColourTypeHasNot", kSignature + header(4, 2) + chunk("IDAT", onePixel()) + kEnd,
-                               "a damaged IHDR chunk"},
-                    RefusedPng{"UnknownInterlace", kSignature + header(8, 0, 2) + chunk("IDAT", onePixel()) + kEnd,
-                               "a damaged IHDR chunk"},
-                    RefusedPng{"NoImageData", kSignature + header(8, 0) + kEnd, "no image data"},
-                    RefusedPng{"PaletteImageWithoutPalette",
-                               kSignature + header(8, 3) + chunk("IDAT", onePixel()) + kEnd, "no palette"},
-                    // The image data is one run of chunks: a second run is damage.
-                    RefusedPng{"ImageDataSplit",
-                               kSignature + header(8, 0) + chunk("IDAT", onePixel().substr(0, 4)) +
-                                   chunk("tEXt", "a\0b") + chunk("IDAT", onePixel().substr(4)) + kEnd,
-                               "a damaged IDAT chunk"},
-                    // Checked row by row, an opaque image would still decode them all.
-                    RefusedPng{"OpaqueImageClaimingTooManyPixels",
-                               kSignature + header(8, 0, 0, 1000000) + chunk("IDAT", onePixel()) + kEnd,
-                               "the image is too large"},
-                    RefusedPng{"ChunkLongerThanTheFile",
-                               kSignature + header(8, 0) + std::string("\x7F\0\0\0IDAT", 8) + onePixel() + kEnd,
-                               "the data ends before the IEND chunk"}),
-    kRowName);
-
-TEST(PngAccepted, SmallestImageAndFullestPalette)
-{
-    vtest::TempDir dir;
-    auto image = openImage(dir, kSignature + header(8, 0) + chunk("IDAT", onePixel()) + kEnd);
-    EXPECT_EQ(image->width(), 1);
-    EXPECT_EQ(image->traits().deviceSpace, CImageTraits::DEVICE_GREY);
-    // 256 colours, as many as a palette holds.
-    image = openImage(dir, kSignature + header(8, 3) + chunk("PLTE", std::string(256 * 3, '\x7F')) +
-                               chunk("IDAT", onePixel()) + kEnd);
-    EXPECT_EQ(image->traits().deviceSpace, CImageTraits::DEVICE_RGB);
-}
-
-// ---- EXIF orientation ----
+INSTANTIATE_TEST_SUITE_P(Cases, PngFiles, testing::ValuesIn(kPngFiles), kRowName);
 
 // Where the stored image's top-left and top-right corners show, for each
 // orientation as EXIF defines it: "row 0 at the visual top/left..., column 0
 // at ...". Corners are (x, y) of the unit box, y up.
-struct OrientationCorners {
-    const char* name;
-    int orientation;
-    int topLeft[2], topRight[2];
-};
-void PrintTo(const OrientationCorners& c, std::ostream* os) { *os << c.name; }
-
+struct OrientationCorners { const char* name; int orientation; std::array<int, 2> topLeft, topRight; };
+const OrientationCorners kOrientations[] = {
+    {"AsStored", 1, {0, 1}, {1, 1}}, {"Mirrored", 2, {1, 1}, {0, 1}}, {"HalfTurn", 3, {1, 0}, {0, 0}},
+    {"Flipped", 4, {0, 0}, {1, 0}}, {"Transposed", 5, {0, 1}, {0, 0}}, {"QuarterTurnClockwise", 6, {1, 1}, {1, 0}},
+    {"Transversed", 7, {1, 0}, {1, 1}}, {"QuarterTurnAnticlockwise", 8, {0, 0}, {0, 1}},
+    {"OutOfRange", 9, {0, 1}, {1, 1}}};
 class Orientation : public testing::TestWithParam<OrientationCorners> {};
 
 TEST_P(Orientation, PutsTheStoredCornersWhereViewersShowThem)
 {
-    const OrientationCorners& c = GetParam();
     int m[6];
-    orientationMatrix(c.orientation, m);
+    orientationMatrix(GetParam().orientation, m);
     auto map = [&m](int x, int y) {
         return std::array<int, 2>{m[0] * x + m[2] * y + m[4], m[1] * x + m[3] * y + m[5]};
     };
     // The stored top row is y = 1 of image space.
-    EXPECT_EQ(map(0, 1), (std::array<int, 2>{c.topLeft[0], c.topLeft[1]}));
-    EXPECT_EQ(map(1, 1), (std::array<int, 2>{c.topRight[0], c.topRight[1]}));
+    EXPECT_EQ(map(0, 1), GetParam().topLeft);
+    EXPECT_EQ(map(1, 1), GetParam().topRight);
 }
-
-INSTANTIATE_TEST_SUITE_P(Values, Orientation,
-                         testing::Values(OrientationCorners{"AsStored", 1, {0, 1}, {1, 1}},
-                                         OrientationCorners{"Mirrored", 2, {1, 1}, {0, 1}},
-                                         OrientationCorners{"HalfTurn", 3, {1, 0}, {0, 0}},
-                                         OrientationCorners{"Flipped", 4, {0, 0}, {1, 0}},
-                                         OrientationCorners{"Transposed", 5, {0, 1}, {0, 0}},
-                                         OrientationCorners{"QuarterTurnClockwise", 6, {1, 1}, {1, 0}},
-                                         OrientationCorners{"Transversed", 7, {1, 0}, {1, 1}},
-                                         OrientationCorners{"QuarterTurnAnticlockwise", 8, {0, 0}, {0, 1}},
-                                         OrientationCorners{"OutOfRange", 9, {0, 1}, {1, 1}}),
-                         kRowName);
-
-// ---- pdfaid:part ----
-
-struct XmpCase {
-    const char* name;
-    std::string xmp;
-    int part;
-};
-void PrintTo(const XmpCase& c, std::ostream* os) { *os << c.name; }
+INSTANTIATE_TEST_SUITE_P(Values, Orientation, testing::ValuesIn(kOrientations), kRowName);
 
 const std::string kRdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF "
-                         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>";
-const std::string kRdfEnd = "</rdf:RDF></x:xmpmeta>";
-const std::string kId = "http://www.aiim.org/pdfa/ns/id/";
-
+                         "xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>",
+                  kId = "http://www.aiim.org/pdfa/ns/id/", kBinding = "<rdf:Description xmlns:pdfaid='" + kId + "'";
+// `body` in an RDF packet; `rest` of a description binding pdfaid in one.
+std::string rdf(const std::string& body) { return kRdf + body + "</rdf:RDF></x:xmpmeta>"; }
+std::string described(const std::string& rest) { return rdf(kBinding + rest); }
+struct XmpCase { const char* name; std::string xmp; int part; };
+const XmpCase kXmps[] = {
+    {"Attribute", described(" pdfaid:part='1'/>"), 1},
+    {"Element", rdf("<rdf:Description xmlns:pdfaid=\"" + kId + "\"><pdfaid:part> 3 </pdfaid:part></rdf:Description>"),
+     3},
+    {"AnyPrefix", rdf("<rdf:Description xmlns:a='" + kId + "'><a:part>2</a:part></rdf:Description>"), 2},
+    {"BoundHigherUp", "<x:xmpmeta xmlns:x='adobe:ns:meta/' xmlns:p='" + kId + "'><p:part>2</p:part></x:xmpmeta>", 2},
+    {"CData", described("><pdfaid:part><![CDATA[1]]></pdfaid:part></rdf:Description>"), 1},
+    // The prefix alone says nothing: it must be bound to the namespace.
+    {"OtherNamespace", rdf("<rdf:Description xmlns:pdfaid='http://example.com/id/' pdfaid:part='1'/>"), 0},
+    {"UnboundPrefix", rdf("<rdf:Description pdfaid:part='1'/>"), 0},
+    {"BindingOutOfScope", described("/><rdf:Description pdfaid:part='1'/>"), 0},
+    {"InAComment", rdf("<!-- <pdfaid:part xmlns:pdfaid='" + kId + "'>1</pdfaid:part> -->"), 0},
+    {"OtherProperty", described(" pdfaid:conformance='B'/>"), 0}, {"NotANumber", described(" pdfaid:part='one'/>"), 0},
+    {"CutShort", kRdf + kBinding + " pdfaid:part='1", 0}, {"Empty", "", 0}};
 class XmpClaim : public testing::TestWithParam<XmpCase> {};
 
 TEST_P(XmpClaim, ReadsThePart) { EXPECT_EQ(pdfaPartOf(GetParam().xmp), GetParam().part); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, XmpClaim,
-    testing::Values(
-        XmpCase{"Attribute", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='1'/>" + kRdfEnd, 1},
-        XmpCase{"Element",
-                kRdf + "<rdf:Description xmlns:pdfaid=\"" + kId +
-                    "\"><pdfaid:part> 3 </pdfaid:part>"
-                    "</rdf:Description>" +
-                    kRdfEnd,
-                3},
-        XmpCase{"AnyPrefix",
-                kRdf + "<rdf:Description xmlns:a='" + kId + "'><a:part>2</a:part></rdf:Description>" + kRdfEnd, 2},
-        XmpCase{"BoundHigherUp",
-                "<x:xmpmeta xmlns:x='adobe:ns:meta/' xmlns:p='" + kId + "'><p:part>2</p:part>" + "</x:xmpmeta>", 2},
-        XmpCase{"CData",
-                kRdf + "<rdf:Description xmlns:pdfaid='" + kId +
-                    "'><pdfaid:part><![CDATA[1]]>"
-                    "</pdfaid:part></rdf:Description>" +
-                    kRdfEnd,
-                1},
-        // The prefix alone says nothing: it must be bound to the namespace.
-        XmpCase{"OtherNamespace",
-                kRdf + "<rdf:Description xmlns:pdfaid='http://example.com/id/' pdfaid:part='1'/>" + kRdfEnd, 0},
-        XmpCase{"UnboundPrefix", kRdf + "<rdf:Description pdfaid:part='1'/>" + kRdfEnd, 0},
-        XmpCase{"BindingOutOfScope",
-                kRdf + "<rdf:Description xmlns:pdfaid='" + kId +
-                    "'/><rdf:Description "
-                    "pdfaid:part='1'/>" +
-                    kRdfEnd,
-                0},
-        XmpCase{"InAComment", kRdf + "<!-- <pdfaid:part xmlns:pdfaid='" + kId + "'>1</pdfaid:part> -->" + kRdfEnd, 0},
-        XmpCase{"OtherProperty",
-                kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:conformance='B'/>" + kRdfEnd, 0},
-        XmpCase{"NotANumber", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='one'/>" + kRdfEnd, 0},
-        XmpCase{"CutShort", kRdf + "<rdf:Description xmlns:pdfaid='" + kId + "' pdfaid:part='1", 0},
-        XmpCase{"Empty", "", 0}),
-    kRowName);
+INSTANTIATE_TEST_SUITE_P(Cases, XmpClaim, testing::ValuesIn(kXmps), kRowName);
 
 } // namespace

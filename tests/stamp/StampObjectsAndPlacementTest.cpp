@@ -73,11 +73,6 @@ const StreamCase kStreams[] = {
     {"LastTrimFlagWins", "", {"-trim_trh", "-trim_blv"}, hLine("585.00 755.75")},
     {"CropFlagsComeLast", "", {"-crop_blv", "-trim_trh"}, vLine("-0.25 -24.00")}};
 
-void PrintTo(const ColourCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const OpacityCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const TurnCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const PlaceCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
 class ImageObjectHeader : public ::testing::TestWithParam<ColourCase> {};
 class GraphicsStateObject : public ::testing::TestWithParam<OpacityCase> {};
 class StampRotation : public ::testing::TestWithParam<TurnCase> {};
@@ -101,40 +96,32 @@ TEST_P(GraphicsStateObject, CarriesTheFillOpacityWithTwoDecimals) {
 INSTANTIATE_TEST_SUITE_P(Opacities, GraphicsStateObject, ::testing::ValuesIn(kOpacities), kRowName);
 
 // The prefix saves the graphics state; the stamp restores it, then draws.
+// Content that leaves states or a text object open gets a frame that closes them.
 TEST(ContentStreams, ExamplesByteForByte) {
     EXPECT_EQ(formatPrefixContent(), "q q q q\n");
     EXPECT_EQ(formatStampContent("GS12345", "Im12345", 20, 10, 0.0f, 100, 50),
               "\nQ\nq\n/GS12345 gs\n1 0 0 1 20.00 10.00 cm\n"
               "1.000000 0.000000 -0.000000 1.000000 0 0 cm\n"
               "100.00 0 0 50.00 0 0 cm\n/Im12345 Do\nQ\n");
+    CStampFrame frame;
+    frame.saves = 7, frame.restores = 3, frame.endText = true;
+    EXPECT_EQ(formatPrefixContent(frame), "q q q q q q q\n");
+    const std::string content = formatStampContent("GS1", "Im1", 20, 10, 0.0f, 100, 50, frame);
+    EXPECT_EQ(content.find("\nET\nQ\nQ\nQ\nq\n/GS1 gs\n"), 0u) << content;
+    EXPECT_EQ(content.size(), 121u) << content; // 114 for the default frame
 }
 
 // Table entries are written without printf: they must read as its "%010u" and "%05u" do.
 TEST(ContentStreams, ZeroPaddedNumbersReadAsPrintfWritesThem)
 {
-    for (const uint32_t value : {0u, 7u, 65535u, 123456u, 2147483647u, 4294967295u}) {
+    for (const uint32_t value : {0u, 7u, 65535u, 123456u, 2147483647u, 4294967295u})
         for (const int width : {5, 10}) {
-            char expected[32];
-            std::snprintf(expected, sizeof expected, "%0*u", width, value);
-            if (std::strlen(expected) > static_cast<size_t>(width))
+            char expected[32], field[10];
+            if (std::snprintf(expected, sizeof expected, "%0*u", width, value) > width)
                 continue; // wider than its field: no table holds it
-            char field[10];
             writeZeroPadded(field + width, value, width);
             EXPECT_EQ(std::string(field, static_cast<size_t>(width)), expected) << value << " in " << width;
         }
-    }
-}
-
-// Content that leaves states or a text object open gets a frame that closes them.
-TEST(ContentStreams, FramesCloseWhatThePageLeavesOpen) {
-    CStampFrame frame;
-    frame.saves = 7;
-    frame.restores = 3;
-    frame.endText = true;
-    EXPECT_EQ(formatPrefixContent(frame), "q q q q q q q\n");
-    const std::string content = formatStampContent("GS1", "Im1", 20, 10, 0.0f, 100, 50, frame);
-    EXPECT_EQ(content.find("\nET\nQ\nQ\nQ\nq\n/GS1 gs\n"), 0u) << content;
-    EXPECT_EQ(content.size(), 121u) << content; // 114 for the default frame
 }
 
 TEST_P(StampRotation, IsPrintedWithSixDecimals) {
@@ -154,9 +141,7 @@ TEST_P(StampPlacement, GivesAnchorAndAngle) {
     s.flipV = std::strchr(c.flags, 'V'), s.flipH = std::strchr(c.flags, 'H');
     s.forcePortrait = !std::strchr(c.flags, 'P');
     const Placement p = computeStampPlacement(s, c.box.data(), c.rotate);
-    EXPECT_EQ(p.anchorX, c.anchorX);
-    EXPECT_EQ(p.anchorY, c.anchorY);
-    EXPECT_EQ(p.angle, c.angle);
+    EXPECT_EQ(std::make_tuple(p.anchorX, p.anchorY, p.angle), std::make_tuple(c.anchorX, c.anchorY, c.angle));
 }
 INSTANTIATE_TEST_SUITE_P(Examples, StampPlacement, ::testing::ValuesIn(kPlaces), kRowName);
 

@@ -10,51 +10,26 @@
 
 namespace {
 
-struct PlanCase {
-    const char* name;
-    std::vector<const char*> options; // "incremental", "annotation", "marks"
-    CSignatureFindings found;
-    bool rebuilt;
-    bool update, annotation;
-    size_t warnings;
-    const char* refusal = nullptr; // part of the message, when refused
-};
-void PrintTo(const PlanCase& c, std::ostream* os) { *os << c.name; }
-
-CSignatureFindings certified(int level)
-{
-    CSignatureFindings found;
-    found.signedField = true;
-    found.certification = level;
-    return found;
-}
-CSignatureFindings signedWith(bool signedField, bool appendOnly, std::vector<std::string> doubts = {})
-{
-    CSignatureFindings found;
-    found.signedField = signedField;
-    found.appendOnly = appendOnly;
-    found.doubts = std::move(doubts);
-    return found;
-}
+// Options "incremental", "annotation", "marks"; what the input says; the plan, or part of the refusal's message.
+struct PlanCase { const char* name; const char* options; CSignatureFindings found; bool rebuilt, update,
+                  annotation; size_t warnings; const char* refusal = nullptr; };
+// A signature field with a value; /SigFlags append-only; a certification of `level`.
+const CSignatureFindings kSigned{true, false, false, false, 0, {}}, kAppendOnly{false, false, true, false, 0, {}};
+CSignatureFindings certified(int level) { return {true, false, false, false, level, {}}; }
 
 const PlanCase kPlans[] = {
-    {"Unsigned", {}, {}, false, false, false, 0},
-    {"UpdateAskedFor", {"incremental"}, {}, false, true, false, 0},
-    {"AnnotationAskedFor", {"annotation"}, {}, false, false, true, 0},
-    {"AnnotationWithMarks", {"annotation", "marks"}, {}, false, false, false, 0, "--annotation does not go with"},
-    {"Signed", {}, signedWith(true, false), false, true, false, 1},
-    {"AppendOnly", {}, signedWith(false, true), false, true, false, 1},
-    {"DoubtsAreWarned", {}, signedWith(true, false, {"a doubt"}), false, true, false, 2},
-    {"CertifiedNoChanges", {}, certified(1), false, false, false, 0, "certification (no changes) forbids"},
-    {"CertifiedFormFilling", {}, certified(2), false, false, false, 0, "(form filling and signing only) forbids"},
-    {"CertifiedAnnotations", {}, certified(3), false, true, true, 1},
-    {"CertifiedAnnotationsButMarks", {"marks"}, certified(3), false, false, false, 0, "marks are page content"},
+    {"Unsigned", "", {}, false, false, false, 0}, {"UpdateAskedFor", "incremental", {}, false, true, false, 0},
+    {"AnnotationAskedFor", "annotation", {}, false, false, true, 0}, {"Signed", "", kSigned, false, true, false, 1},
+    {"AnnotationWithMarks", "annotation marks", {}, false, false, false, 0, "--annotation does not go with"},
+    {"AppendOnly", "", kAppendOnly, false, true, false, 1}, {"RebuiltRewritten", "", {}, true, false, false, 0},
+    {"CertifiedAnnotations", "", certified(3), false, true, true, 1},
+    {"DoubtsAreWarned", "", CSignatureFindings{true, false, false, false, 0, {"a doubt"}}, false, true, false, 2},
+    {"CertifiedNoChanges", "", certified(1), false, false, false, 0, "certification (no changes) forbids"},
+    {"CertifiedFormFilling", "", certified(2), false, false, false, 0, "(form filling and signing only) forbids"},
+    {"CertifiedAnnotationsButMarks", "marks", certified(3), false, false, false, 0, "marks are page content"},
     // A rebuilt table can be rewritten, never updated.
-    {"RebuiltRewritten", {}, {}, true, false, false, 0},
-    {"RebuiltUpdateAskedFor", {"incremental"}, {}, true, false, false, 0, "cannot be updated incrementally: 'in.pdf'"},
-    {"RebuiltSigned", {}, signedWith(true, false), true, false, false, 0, "its signatures could not be kept"},
-};
-
+    {"RebuiltUpdateAskedFor", "incremental", {}, true, false, false, 0, "cannot be updated incrementally: 'in.pdf'"},
+    {"RebuiltSigned", "", kSigned, true, false, false, 0, "its signatures could not be kept"}};
 class WritePlan : public ::testing::TestWithParam<PlanCase> {};
 
 } // namespace
@@ -63,12 +38,10 @@ TEST_P(WritePlan, IsDecidedFromTheSettingsAndTheSignatures)
 {
     const PlanCase& c = GetParam();
     CStampSettings settings;
-    for (const std::string option : c.options) {
-        settings.incremental = settings.incremental || option == "incremental";
-        settings.annotation = settings.annotation || option == "annotation";
-        if (option == "marks")
-            settings.marks = EMarkBox::CROP;
-    }
+    const std::string options = c.options;
+    settings.incremental = options.find("incremental") != std::string::npos;
+    settings.annotation = options.find("annotation") != std::string::npos;
+    settings.marks = options.find("marks") != std::string::npos ? EMarkBox::CROP : settings.marks;
     try {
         const CWritePlan plan = CWritePlan::decide(settings, c.found, c.rebuilt, "in.pdf");
         EXPECT_EQ(c.refusal, nullptr) << "not refused";
