@@ -1,5 +1,7 @@
 // The documents the end-to-end rows name, and the damage and other edits real files show.
 
+#include <zlib.h>
+
 #include <functional>
 #include <map>
 #include <stdexcept>
@@ -167,6 +169,10 @@ const std::map<std::string, Maker>& registry()
         {"three-extra", [] {
              B b = threePages(false);
              b.set(10, "<< /Unused true >>");
+             return letters(b.build(), 3); }},
+        {"three-junk", [] {
+             B b = threePages(false);
+             b.set(10, "<< /Junk (jjjjjjjjjj) >>");
              return letters(b.build(), 3); }},
         {"three-update", [] {
              B b = threePages(false);
@@ -371,6 +377,27 @@ std::string edited(std::string pdf, const std::string& how)
     else if (how.rfind("startxref-", 0) == 0) {
         const size_t number = pdf.rfind("startxref\n") + 10;
         pdf.replace(number, pdf.find('\n', number) - number, how.substr(10));
+    } else if (how == "broken-streams" || how == "streams-on-one-line") { // inserted before object 10
+        std::string junk;
+        for (int i = 0; i < 20000; ++i) // whole streams on one line: the line end after each keyword is looked for only a little way
+            junk += how == "streams-on-one-line" ? std::to_string(100 + i) + " 0 obj << /Length 2 >> stream xx endstream endobj " : "";
+        // streams without "endstream" and many headers for one number; as many with data on their keywords' line;
+        // as many "endobj" words that end no object, each before a string
+        for (const char* piece : {"99 0 obj\n<< /Length 1 >>\nstream\nxx\n", "<< >> stream xx ", "stream\nendobj ("})
+            for (int i = 0; i < 20000 && how == "broken-streams"; ++i)
+                junk += piece;
+        pdf.insert(pdf.find("10 0 obj"), junk + (how == "broken-streams" ? "" : "\n"));
+    } else if (how == "png-data-damaged" || how == "png-crc-wrong") { // in the first IDAT chunk
+        const size_t idat = pdf.find("IDAT");
+        size_t length = 0;
+        for (size_t i = idat - 4; i < idat; ++i)
+            length = length << 8 | static_cast<unsigned char>(pdf[i]);
+        pdf[idat + 4 + length / 2] ^= 0x55;
+        if (how == "png-data-damaged") { // a CRC that fits again
+            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(pdf.data() + idat), static_cast<uInt>(length + 4));
+            for (int i = 0; i < 4; ++i)
+                pdf[idat + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+        }
     } else if (how == "encrypt-inline") { // the dictionary written in the trailer; the table before it stays right
         const size_t entry = pdf.find("/Encrypt ", pdf.rfind("trailer")), end = pdf.find(" R", entry) + 2;
         const std::string header = pdf.substr(entry + 9, end - 2 - entry - 9) + " obj\n";

@@ -64,8 +64,6 @@ public:
     void setPadding(std::size_t bytes) { current().padding = bytes; }
 
     void setJunkPrefix(const std::string& bytes) { junk_ = bytes; } // before "%PDF-"; offsets skip it
-    // Default "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n".
-    void setHeader(const std::string& headerLines) { header_ = headerLines; }
 
     void beginUpdate(); // start a new revision, appended as an incremental update with /Prev
 

@@ -1,7 +1,6 @@
 #include "tests/support/TestPng.h"
 
 #include <png.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -147,14 +146,6 @@ std::string bandPng(const PngSpec& spec)
     png_write_info(png, info);
 
     std::vector<std::vector<png_byte>> rows(static_cast<size_t>(spec.height));
-    uint32_t random = 12345;
-    auto vary = [&random, &spec, max](unsigned value) {
-        if (!spec.noise || spec.depth < 8)
-            return value;
-        random = random * 1103515245 + 12345;
-        const unsigned step = (random >> 16) % 48 * (max / 255);
-        return value >= max / 2 ? value - step : value + step;
-    };
     for (auto& row : rows) {
         int bits = 0;
         for (int x = 0; x < spec.width; ++x) {
@@ -165,10 +156,10 @@ std::string bandPng(const PngSpec& spec)
                 continue;
             }
             if (isGrey(spec.kind)) {
-                appendSample(row, bits, spec.depth, vary((static_cast<unsigned>(b.rgb[0]) * max + 127) / 255));
+                appendSample(row, bits, spec.depth, (static_cast<unsigned>(b.rgb[0]) * max + 127) / 255);
             } else {
                 for (int c = 0; c < 3; ++c)
-                    appendSample(row, bits, spec.depth, vary((static_cast<unsigned>(b.rgb[c]) * max + 127) / 255));
+                    appendSample(row, bits, spec.depth, (static_cast<unsigned>(b.rgb[c]) * max + 127) / 255);
             }
             if (hasAlpha(spec.kind))
                 appendSample(row, bits, spec.depth, static_cast<unsigned>(b.alpha * max + 0.5));
@@ -180,49 +171,6 @@ std::string bandPng(const PngSpec& spec)
     png_write_image(png, pointers.data());
     png_write_end(png, nullptr);
     return file;
-}
-
-namespace {
-
-template <typename Visit>
-void forEachChunk(const std::string& png, Visit visit)
-{
-    size_t at = 8;
-    while (at + 12 <= png.size()) {
-        const auto* p = reinterpret_cast<const unsigned char*>(png.data() + at);
-        const size_t length = (size_t(p[0]) << 24) | (size_t(p[1]) << 16) | (size_t(p[2]) << 8) | p[3];
-        visit(png.substr(at + 4, 4), at, length);
-        at += 12 + length;
-    }
-}
-
-} // namespace
-
-std::string pngImageData(const std::string& png)
-{
-    std::string data;
-    forEachChunk(png, [&](const std::string& type, size_t at, size_t length) {
-        if (type == "IDAT")
-            data += png.substr(at + 8, length);
-    });
-    return data;
-}
-
-std::string corruptPngImageData(const std::string& png)
-{
-    std::string damaged = png;
-    bool done = false;
-    forEachChunk(png, [&](const std::string& type, size_t at, size_t length) {
-        if (type != "IDAT" || done || length < 8)
-            return;
-        // A byte in the middle of the compressed data, then a CRC that fits.
-        damaged[at + 8 + length / 2] = static_cast<char>(damaged[at + 8 + length / 2] ^ 0x55);
-        uLong crc = crc32(0, reinterpret_cast<const Bytef*>(damaged.data() + at + 4), static_cast<uInt>(length + 4));
-        for (int i = 0; i < 4; ++i)
-            damaged[at + 8 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
-        done = true;
-    });
-    return damaged;
 }
 
 std::string pngName(const PngSpec& spec)

@@ -27,7 +27,6 @@ struct PngSpec {
     int width = 96;
     int height = 48;
     bool iccProfile = false; // an sRGB (or grey) profile in iCCP
-    bool noise = false;      // colour samples of 8 bits or more varied as in a photo (the bands are then approximate)
 };
 
 // What one of the three vertical bands of a band image shows: its colour and alpha.
@@ -42,11 +41,6 @@ struct PngBand {
 // white otherwise).
 std::string bandPng(const PngSpec& spec);
 std::array<PngBand, 3> pngBands(const PngSpec& spec);
-
-// The file's IDAT data joined.
-std::string pngImageData(const std::string& png);
-// The same file cut, or with one byte of its image data changed (its CRC fixed up).
-std::string corruptPngImageData(const std::string& png);
 
 // A readable name for the case: "rgb-alpha-16-interlaced".
 std::string pngName(const PngSpec& spec);
