@@ -326,6 +326,9 @@ TEST(PdfParser, LaysOutDictionaries) {
         parser.parseObject(value, &layout);
         EXPECT_EQ(describe(layout), expected);
         EXPECT_EQ(parser.valueBegin(), 0);
+        // A stream's keyword stays the current token, for callers that find its data themselves.
+        EXPECT_EQ(parser.currentToken().isKeyword("stream") ? parser.currentEnd() : -1,
+                  layout.streamKeyword < 0 ? -1 : layout.streamKeyword + 6);
     }
 }
 
