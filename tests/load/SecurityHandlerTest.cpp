@@ -116,16 +116,17 @@ const Fixture kAes256R5 = {"AES-256, /R 5",
     " /UE <57fe77c2b7c178c2ee135b9625641ecee3b9fd3f792092200f5769fa61461622> /V 5 >>",
     "9f262103d96baacaca99fd291bffffc936b87969827b6734c0492d0100eb5e65",
     "956c563360bb8619ee1bbc604181536bb1aa2284e676149e27426a700d183348"};
+// Its password check ends at round 64, the first round that may end it.
 const Fixture kAes256R6 = {"AES-256, /R 6",
     "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
-    " /O <3f72ea429532b56d7b8e7cd9de0f4b25924d103ab2b6f3e17fbc4827a2cd8523f112e5447301fb8e09b64ab1ac962b1e>"
-    " /OE <146406cb0f9ad3f0dde218fa3351b6d4d1e49baec8fdb36c6874d1cdc7f76c34> /P -4"
-    " /Perms <c046345fe7739e73b7d70c56a3b02609> /R 6 /StmF /StdCF /StrF /StdCF"
-    " /U <bdf84ad828981755aa3167c66711683994aedd1b503fdeb49b2c00db3674a7429864266fa0fd02fe843968253cfac6d0>"
-    " /UE <c07936c84ab09549256b7f2b1fbd5c3f1b37f5e29eabefdfe0bad8797e96d680> /V 5 >>",
-    "8fc00f98ea35b693decf19006afa47c9a2bd4e8f8a58b620b3077bfef2a054ae",
-    "7e6f854779301596ff0ceadcf84c0607fbf87043494af96752cf9388d911c0e5"};
-const std::string kAes256R6OtherUser = edited(kAes256R6.dict, "/U <bd", "/U <be");
+    " /O <f88f15993d0d22daf6bcbd15913e77a2a9a3d764c62eb159c6ce5f08801ec789bf6e6a778950e9e5e780727becf5e757>"
+    " /OE <4b44bc2b51d8b6688ca1403eaaad823ff197194d6d248d2e1d269db6299f2b08> /P -4"
+    " /Perms <9a11d6f685d2429e0c09c01a942f0edd> /R 6 /StmF /StdCF /StrF /StdCF"
+    " /U <a0fea2a3b462052a46a87dc6a7ad674caa8fd5eb7f772d39544f28bd2791ebb98b69a6f332f5ca539acef8439ec71268>"
+    " /UE <9d9ed87791e49d0aa8e3c49480d7f5d997885d1da116a1a725063b71e143af74> /V 5 >>",
+    "26b435e8e9564d7e6e98866fedf73d7be8c8e35d5e6b8ef91540f6e1e69752c7",
+    "176daa77ffa01f033ca17c99be7665f8a253dfdef2047c9289eab0a724a65939"};
+const std::string kAes256R6OtherUser = edited(kAes256R6.dict, "/U <a0", "/U <a1");
 
 // What each dictionary opens to with the empty password: the state, the key
 // length in bytes, the method of strings and streams alike, whether changes
@@ -380,7 +381,7 @@ TEST(SecurityHandler, ReadsSoundVariations) {
         // file); with /Perms damaged too, nothing tells them, and changes
         // count as forbidden.
         {r6, "/P -4", "/P 4294967292", opened, 32, r6Key, -4, true, true, true, v3, v3},
-        {r6Unsigned, "/Perms <c0", "/Perms <c1", opened, 32, r6Key, 0, false, false, true, v3, v3},
+        {r6Unsigned, "/Perms <9a", "/Perms <9b", opened, 32, r6Key, 0, false, false, true, v3, v3},
         // /Perms that does not match /P or /EncryptMetadata is passed over, as
         // readers do: the values in the clear stand.
         {r6, "/P -4", "/P -16", opened, 32, r6Key, -16, true, false, true, v3, v3},
@@ -395,7 +396,7 @@ TEST(SecurityHandler, ReadsSoundVariations) {
         {rc440, "/Length 40", "", opened, 5, kRc440.key, -4, true, true, true, rc, rc},
         {aes, "/Length 128", "", opened, 16, aesKey, -4, true, true, true, v2, v2},
         {rc4, "aa6f5>", "aa6f5000000>", opened, 16, rc4Key, -4, true, true, true, rc, rc},
-        {r6, "d0>", "d0" + std::string(158, '0') + ">", opened, 32, r6Key, -4, true, true, true, v3, v3},
+        {r6, "68>", "68" + std::string(158, '0') + ">", opened, 32, r6Key, -4, true, true, true, v3, v3},
         // Crypt filters of /V 4 choose the method by name, and do not enter the key.
         {aes, "/StrF /StdCF", "/StrF /Identity", opened, 16, aesKey, -4, true, true, true, none, v2},
         {aes, "/StmF /StdCF", "", opened, 16, aesKey, -4, true, true, true, v2, none},
@@ -451,11 +452,11 @@ TEST(SecurityHandler, RefusesHostileDictionaries) {
         {edited(rc4, "/U <", "/U 5 /X <"), D + "/U is missing or not a string"},
         {edited(rc4, "/U <3626fc13e96aa1246823fe138a57397d0122456a91bae5134273a6db134c87c4>", "/U ()"),
          D + "/U is shorter than 32 bytes"},
-        {edited(r6, "/U <bd", "/U <"), D + "/U is shorter than 48 bytes"},
-        {edited(r6, "/O <3f", "/O <"), D + "/O is shorter than 48 bytes"},
-        {edited(r6, "/UE <c0", "/UE <"), D + "/UE is shorter than 32 bytes"},
+        {edited(r6, "/U <a0", "/U <"), D + "/U is shorter than 48 bytes"},
+        {edited(r6, "/O <f8", "/O <"), D + "/O is shorter than 48 bytes"},
+        {edited(r6, "/UE <9d", "/UE <"), D + "/UE is shorter than 32 bytes"},
         {edited(r6, "/OE <", "/X <"), D + "/OE is missing or not a string"},
-        {edited(r6, "/Perms <c0", "/Perms <"), D + "/Perms is shorter than 16 bytes"},
+        {edited(r6, "/Perms <9a", "/Perms <"), D + "/Perms is shorter than 16 bytes"},
         {edited(aes, "/CF <<", "/CF 5 /X <<"), D + "/CF is not a dictionary"},
         {edited(aes, "/StmF /StdCF", "/StmF /Nowhere"), D + "crypt filter /Nowhere is not in /CF"},
         {edited(aes, "/StrF /StdCF", "/StrF 7"), D + "/StmF or /StrF is not a name"},
