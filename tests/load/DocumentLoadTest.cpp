@@ -1,15 +1,17 @@
 // Opening a document and fetching its objects: the "startxref" tail, tables and
 // cross-reference streams, the /Prev chain, hybrid files, object streams and
-// hostile input, with sections written by hand where a test needs every byte.
+// hostile input, with sections written by hand where a test needs every byte;
+// cutting an object's text out of the file, and the layout of its entries.
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <optional>
-#include <set>
 #include <sstream>
 
+#include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
@@ -27,8 +29,7 @@ using vtest::XrefKind;
 
 // Single spaces, references unresolved; a stream shows its decoded data and
 // leaves out its own /Length and /Filter, so the text matches what was written.
-std::string show(const CPdfObject& o)
-{
+std::string show(const CPdfObject& o) {
     std::string s;
     switch (o.type()) {
     case PDF_INT: return std::to_string(o.intValue());
@@ -36,7 +37,6 @@ std::string show(const CPdfObject& o)
     case PDF_NAME: return "/" + o.textString();
     case PDF_NULL: return "null";
     case PDF_REF: return std::to_string(o.refNum()) + " " + std::to_string(o.refGen()) + " R";
-    case PDF_ERROR: return "<error>";
     case PDF_ARRAY:
         for (int i = 0; i < o.arrayValue()->count(); ++i) {
             CPdfObject item;
@@ -55,7 +55,7 @@ std::string show(const CPdfObject& o)
             s += static_cast<char>(c);
         return s;
     }
-    default: return "<other>";
+    default: return "<type " + std::to_string(o.type()) + ">";
     }
 }
 
@@ -64,8 +64,7 @@ class Loaded {
 public:
     // "" when the bytes load, otherwise the message they were refused with.
     // With `repair` false, damaged cross-reference data is refused instead of rebuilt.
-    std::string open(const std::string& bytes, bool repair = true)
-    {
+    std::string open(const std::string& bytes, bool repair = true) {
         m_file.setRepair(repair);
         vtest::writeFile(m_dir.file("doc.pdf"), bytes);
         return attempt("", [&] { return m_file.open(m_dir.file("doc.pdf")), std::string(); });
@@ -73,50 +72,47 @@ public:
     // What the last open or fetch that failed threw.
     const CPdfException& error() const { return *m_error; }
     CXrefTable& xref() { return *m_file.xref(); }
-    // The records, read again with every classic table read by tokens.
-    std::string recordsByTokens()
-    {
+    const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
+    // Object `num`'s text as the object reader cuts it from the file.
+    std::string text(int num) { return CObjectReader(*m_file.file(), *m_file.xref()).text(num); }
+    // Every record: type (f/n/o), offset "/" generation; with `byTokens`, read
+    // again with every classic table read by tokens.
+    std::string records(bool byTokens = false) {
         CXrefTable table;
-        table.load(m_file.file(), m_file.mainStream(), true);
-        return describe(table.records());
-    }
-    static std::string describe(const std::vector<CXrefRecord>& records)
-    {
+        if (byTokens)
+            table.load(m_file.file(), m_file.mainStream(), true);
         std::string s;
-        for (const CXrefRecord& r : records)
-            s += "fno"[r.type] + std::to_string(r.offset) + "/" + std::to_string(r.gen) + " ";
+        for (const CXrefRecord& r : (byTokens ? table : xref()).records())
+            s += text(r) + " ";
         return s;
     }
-    const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
     // The fetched value as text, or "throws: " and the message.
-    std::string fetch(int num, int gen = 0)
-    {
+    std::string fetch(int num, int gen = 0) {
         CPdfObject out;
         return attempt("throws: ", [&] { return xref().fetchObject(num, gen, out), show(out); });
     }
-    std::string bytesOf(int num, int gen = 0)
-    {
+    std::string bytesOf(int num, int gen = 0) {
         return attempt("throws: ", [&] { return std::string(xref().compressedObjectBytes(num, gen)); });
     }
     // The records numbered in `like` ("5:n900/0 7:-"), written the same way:
-    // '-' for one no section filled, else type (f/n/o), offset "/" generation.
-    std::string recs(const std::string& like)
-    {
+    // '-' for one no section filled.
+    std::string recs(const std::string& like) {
         std::istringstream in(like);
         std::string s;
         for (int num; in >> num; in.ignore(like.size(), ' ')) {
             const CXrefRecord& r = rec(num);
-            s += (s.empty() ? "" : " ") + std::to_string(num) + ":";
-            s += r.offset == -1 && r.type == XREF_FREE ? "-" : "fno"[r.type] + std::to_string(r.offset) + "/" +
-                                                                   std::to_string(r.gen);
+            s += (s.empty() ? "" : " ") + std::to_string(num) + ":" +
+                 (r.offset == -1 && r.type == XREF_FREE ? "-" : text(r));
         }
         return s;
     }
 
 private:
+    static std::string text(const CXrefRecord& r) {
+        return "fno"[r.type] + std::to_string(r.offset) + "/" + std::to_string(r.gen);
+    }
     template <class F>
-    std::string attempt(const char* prefix, F f)
-    {
+    std::string attempt(const char* prefix, F f) {
         try {
             return f();
         } catch (const CPdfException& e) {
@@ -132,16 +128,14 @@ private:
 struct Row { int type; uint32_t f2, f3; }; // type, offset or object stream, generation or index
 
 // An unfiltered cross-reference stream object; the caller's entries name /W etc.
-std::string xrefStream(int num, const std::string& dictEntries, const std::string& data)
-{
+std::string xrefStream(int num, const std::string& dictEntries, const std::string& data) {
     return std::to_string(num) + " 0 obj\n<< /Type /XRef /Length " + std::to_string(data.size()) + " " +
            dictEntries + " >>\nstream\n" + data + "\nendstream\nendobj\n";
 }
 
 // Table entries and /Prev keys have fixed widths, so a section's length doesn't
 // depend on where its /Prev points.
-std::string padded(long value, size_t width)
-{
+std::string padded(long value, size_t width) {
     const std::string digits = std::to_string(value);
     return std::string(width - digits.size(), '0') + digits;
 }
@@ -150,8 +144,7 @@ std::string prevKey(long offset) { return " /Prev " + padded(offset, 10); }
 
 // A table, or a stream section (object `num`, /W [ 1 4 2 ]), listing each row
 // as a subsection of its own.
-std::string section(bool stream, const std::map<int, Row>& rows, const std::string& trailer, int num)
-{
+std::string section(bool stream, const std::map<int, Row>& rows, const std::string& trailer, int num) {
     std::string text = stream ? "/W [ 1 4 2 ] /Index [" : "xref\n", data;
     for (const auto& [n, r] : rows) {
         text += std::to_string(n) + (stream ? " 1 " : " 1\n" + entry(r.f2, static_cast<int>(r.f3), "fn"[r.type]));
@@ -163,14 +156,10 @@ std::string section(bool stream, const std::map<int, Row>& rows, const std::stri
 }
 
 // Catalog 1, page tree 2 and info 3.
-PdfBuilder basicDoc()
-{
+PdfBuilder basicDoc() {
     PdfBuilder b;
-    b.set(1, "<< /Pages 2 0 R /Type /Catalog >>");
-    b.set(2, "<< /Count 0 /Kids [ ] /Type /Pages >>");
-    b.set(3, "<< /Title (Hand made) >>");
-    b.setRoot(1);
-    b.setInfo(3);
+    b.set(1, "<< /Pages 2 0 R /Type /Catalog >>"), b.set(2, "<< /Count 0 /Kids [ ] /Type /Pages >>");
+    b.set(3, "<< /Title (Hand made) >>"), b.setRoot(1), b.setInfo(3);
     return b;
 }
 
@@ -184,8 +173,7 @@ public:
     // Appends a section (or anything else) and returns where it starts.
     long add(const std::string& text) { return (m_bytes += text), size() - static_cast<long>(text.size()); }
     // Numbers below `count` as the builder wrote them, in use where written.
-    std::map<int, Row> rowsAll(int count) const
-    {
+    std::map<int, Row> rowsAll(int count) const {
         std::map<int, Row> rows{{0, {0, 0, 65535}}};
         for (int n = 1; n < count; ++n)
             rows[n] = off(n) >= 0 ? Row{1, static_cast<uint32_t>(off(n)), 0} : Row{0, 0, 0};
@@ -198,62 +186,54 @@ private:
     std::string m_bytes;
 };
 
-std::string built(const std::function<void(PdfBuilder&)>& setup)
-{
+std::string built(const std::function<void(PdfBuilder&)>& setup) {
     PdfBuilder b = basicDoc();
     setup(b);
     return b.build();
 }
 // The basic document's objects with `text` as its only section.
-std::string withSection(const std::string& text)
-{
+std::string withSection(const std::string& text) {
     Sections s(basicDoc());
     return s.finish(s.add(text));
 }
 // A cross-reference stream (object 9), or a classic table, as that section.
-std::string stm(const std::string& dict, const std::string& data)
-{
+std::string stm(const std::string& dict, const std::string& data) {
     return withSection(xrefStream(9, "/Root 1 0 R " + dict, data));
 }
-std::string tbl(const std::string& text)
-{
-    return withSection("xref\n" + text + "trailer\n<< /Size 4 /Root 1 0 R >>\n");
-}
+std::string tbl(const std::string& rows) { return withSection("xref\n" + rows + "trailer\n<</Size 4/Root 1 0 R>>\n"); }
 
-TEST(Open, SectionsAndTails)
-{
+TEST(Open, SectionsAndTails) {
     const std::string damaged = "PDF file was damaged", encrypted = "PDF file is encrypted";
     const std::string rows2 = "\0\0\0\xFF\1\0\x10\0"s, row0 = rows2.substr(0, 4); // with /W [ 1 2 1 ]: 0 free, 1 at 16
     const std::string free0 = "0 1\n" + entry(0, 65535, 'f'), basic = basicDoc().build();
     // Why the rebuild's warning says the sections could not be used; "@" stands for startxref's offset.
     const std::string parse = "the section at offset @ does not parse", none = "no cross-reference section at offset @";
     using Kind = CPdfException::EKind;
-    const struct {
-        const char* name;
-        std::string bytes, error, why = "";
-        const char* records = "";
-        Kind kind = Kind::Damaged;
-    } rows[] = {
+    // A hybrid file: the table of the newest revision, /XRefStm naming a stream (whose /Root is not the one
+    // that counts), and an older table by /Prev.
+    Sections h(basicDoc());
+    const long older = h.add(section(false, {{6, {1, 999, 0}}, {9, {1, 888, 0}}, {10, {1, 777, 0}}}, "/Size 11", 0)),
+               xrefStm = h.add(section(true, {{5, {2, 4, 0}}, {6, {2, 4, 1}}, {7, {2, 4, 2}}, {8, {0, 0, 3}}},
+                                       "/Size 11 /Root 3 0 R", 21));
+    const std::string trailer = "/Size 11 /Root 1 0 R /XRefStm " + std::to_string(xrefStm) + prevKey(older);
+    const long newest = h.add(section(false, {{6, {0, 0, 0}}, {7, {1, 321, 0}}, {8, {}}, {9, {}}}, trailer, 0));
+    const struct { const char* name; std::string bytes, error, why = ""; const char* records = "";
+                   Kind kind = Kind::Damaged; } rows[] = {
         {"CR LF and spaces after startxref",
          std::string(basic).replace(basic.rfind("startxref\n"), 10, "startxref\r\n  "), ""},
         {"a later startxref 0 is the one used", basic + "startxref\n0\n", damaged, "no startxref"},
         // The scan skips stream data by the copier's rule: a header inside data on the keyword's line is none.
         {"a stream on its keyword line holds a header",
-         built([](PdfBuilder& b) {
-             b.setRaw(4, "4 0 obj\n<< /Length 13 >>\nstream (see 3 0 obj)\nendstream\nendobj\n");
-         }) + "startxref\n0\n",
-         damaged, "no startxref"},
+         built([](auto& b) { b.setRaw(4, "4 0 obj\n<< /Length 13 >>\nstream (see 3 0 obj)\nendstream\nendobj\n"); }) +
+             "startxref\n0\n", damaged, "no startxref"},
         {"600 bytes, less than the tail", built([](PdfBuilder& b) { b.setPadding(600 - b.build().size()); }), ""},
         {"no Root", built([](PdfBuilder& b) { b.setRoot(0); }), damaged, "the trailer names no catalog"},
         // Encrypted with a user password, the dictionary by reference or inline.
-        {"Encrypt reference", built([](PdfBuilder& b) {
-             b.set(7, vtest::passwordEncryptDictionary());
-             b.setTrailerExtra("/Encrypt 7 0 R");
-         }),
+        {"Encrypt reference",
+         built([](auto& b) { b.set(7, vtest::passwordEncryptDictionary()), b.setTrailerExtra("/Encrypt 7 0 R"); }),
          encrypted, "", "", Kind::Encrypted},
-        {"Encrypt inline",
-         built([](PdfBuilder& b) { b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary()); }), encrypted,
-         "", "", Kind::Encrypted},
+        {"Encrypt inline", built([](auto& b) { b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary()); }),
+         encrypted, "", "", Kind::Encrypted},
         // Rows of cross-reference streams.
         {"/W [ 0 2 0 ]: all in the file, generation 0", stm("/Size 3 /W [ 0 2 0 ]", "\0\x10\0\x20\0\x30"s), "", "",
          "0:n16/0 1:n32/0 2:n48/0"},
@@ -285,31 +265,32 @@ TEST(Open, SectionsAndTails)
          stm("/Size 150000 /Index [ 0 1 149999 1 ] /W [ 1 2 1 ]", rows2), "", "", "0:f0/255 149999:n16/0"},
         {"/Size 2000000000", stm("/Size 2000000000 /W [ 1 2 1 ]", row0), damaged, parse},
         {"/Index count 2000000000", stm("/Size 3 /Index [ 0 2000000000 ] /W [ 1 2 1 ]", row0), damaged, parse},
+        // The stream is read with the table of its revision: 5 only in the stream; 6 in use in the stream
+        // replaces free in the table; 7 the table wins where it lists a number in use; 8 a free stream row
+        // leaves the table's; 9 the older section can't revive what this revision freed, 10 but it fills
+        // what nothing listed. Offsets are made up: only the sections are read.
+        {"hybrid", h.finish(newest), "", "", "5:o4/0 6:o4/1 7:n321/0 8:f0/0 9:f0/0 10:n777/0"},
         // No header and nothing a document needs: no PDF, with or without repair.
         {"a GIF", "GIF89a\x01\0\x01\0"s + std::string(2000, 'x'), damaged, "", "", Kind::NotPdf},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        Loaded doc;
+        Loaded doc, repaired;
         ASSERT_EQ(doc.open(row.bytes, false), row.error);
         EXPECT_EQ(doc.recs(row.records), row.records);
+        // The catalog is the trailer's; refused, the error says why.
+        EXPECT_EQ(row.error.empty() ? doc.xref().rootNum() : 1, 1);
+        EXPECT_EQ(row.error.empty() ? row.kind : doc.error().kind(), row.kind);
         // A section that fails is where startxref points, and the refusal says so.
-        const size_t tail = row.bytes.rfind("startxref");
-        const std::string at = tail == std::string::npos ? "" : std::to_string(std::stol(row.bytes.substr(tail + 9)));
         std::string why = row.why;
-        const bool atSection = why.find('@') != std::string::npos;
-        if (atSection)
-            why.replace(why.find('@'), 1, at);
-        if (!row.error.empty()) {
-            EXPECT_EQ(doc.error().kind(), row.kind);
-        }
-        if (atSection) {
-            EXPECT_EQ(doc.error().offset().value_or(-1), std::stol(at));
+        if (why.find('@') != std::string::npos) {
+            const long at = std::stol(row.bytes.substr(row.bytes.rfind("startxref") + 9));
+            why.replace(why.find('@'), 1, std::to_string(at));
+            EXPECT_EQ(doc.error().offset().value_or(-1), at);
         }
         // Repair rebuilds every damaged one from its objects (the basic
         // document's three and the catalog among them), and says why;
         // encryption stays refused, and so does what is no PDF.
-        Loaded repaired;
         const bool refused = row.kind != Kind::Damaged;
         ASSERT_EQ(repaired.open(row.bytes), refused ? row.error : "");
         if (refused) {
@@ -324,10 +305,10 @@ TEST(Open, SectionsAndTails)
     }
 }
 
-TEST(Open, PrevLoopStopsAndKeepsWhatWasRead)
-{
-    // Section i's /Prev names section prevOf[i]; section 0 is at startxref.
-    for (const std::vector<size_t>& prevOf : {std::vector<size_t>{1, 0}, {0}, {1, 2, 1}}) {
+TEST(Open, PrevLoopStopsAndKeepsWhatWasRead) {
+    // Section i's /Prev names section prevOf[i]; section 0 is at startxref. The chain comes back to section `back`.
+    const struct { std::vector<size_t> prevOf; size_t back; } chains[] = {{{1, 0}, 0}, {{0}, 0}, {{1, 2, 1}, 1}};
+    for (const auto& [prevOf, back] : chains) {
         for (bool stream : {false, true}) {
             SCOPED_TRACE(testing::PrintToString(prevOf) + (stream ? " streams" : " tables"));
             Sections s(basicDoc());
@@ -338,46 +319,23 @@ TEST(Open, PrevLoopStopsAndKeepsWhatWasRead)
             const long first = s.size(), length = static_cast<long>(text(0, 0).size()); // all the same length
             for (size_t i = 0; i < prevOf.size(); ++i)
                 s.add(text(i, first + static_cast<long>(prevOf[i]) * length));
-            Loaded doc;
+            Loaded doc, repaired;
             ASSERT_EQ(doc.open(s.finish(first), false), ""); // sections only: the catalog is in none of them
             for (size_t i = 0; i < prevOf.size(); ++i)
                 EXPECT_EQ(doc.rec(static_cast<int>(4 + i)).offset, static_cast<int32_t>(100 * (i + 1)));
             // A repairing load rebuilds the table, and names the section the chain came back to.
-            size_t back = 0;
-            for (std::set<size_t> seen; seen.insert(back).second;)
-                back = prevOf[back];
-            Loaded repaired;
             ASSERT_EQ(repaired.open(s.finish(first)), "");
-            const std::string loop =
-                "(the /Prev chain loops back to offset " + std::to_string(first + back * length) + ")";
+            const long backAt = first + static_cast<long>(back) * length;
+            const std::string loop = "(the /Prev chain loops back to offset " + std::to_string(backAt) + ")";
             EXPECT_NE(repaired.xref().repairLog().lines().at(0).find(loop), std::string::npos);
         }
     }
 }
 
-TEST(Open, HybridXRefStmIsReadWithTheTableOfItsRevision)
-{
-    Sections s(basicDoc());
-    const long older = s.add(section(false, {{6, {1, 999, 0}}, {9, {1, 888, 0}}, {10, {1, 777, 0}}}, "/Size 11", 0));
-    const long stream = s.add(section(true, {{5, {2, 4, 0}}, {6, {2, 4, 1}}, {7, {2, 4, 2}}, {8, {0, 0, 3}}},
-                                      "/Size 11 /Root 3 0 R", 21));
-    const std::string trailer = "/Size 11 /Root 1 0 R /XRefStm " + std::to_string(stream) + prevKey(older);
-    const long newest =
-        s.add(section(false, {{6, {0, 0, 0}}, {7, {1, 321, 0}}, {8, {0, 0, 0}}, {9, {0, 0, 0}}}, trailer, 0));
-    Loaded doc;
-    ASSERT_EQ(doc.open(s.finish(newest), false), ""); // sections only: offsets are made up
-    // 5 only in the stream; 6 in use in the stream replaces free in the table; 7 the table wins where it
-    // lists a number in use; 8 a free stream row leaves the table's; 9 the older section can't revive what
-    // this revision freed, 10 but it fills what nothing listed.
-    EXPECT_EQ(doc.recs("5 6 7 8 9 10"), "5:o4/0 6:o4/1 7:n321/0 8:f0/0 9:f0/0 10:n777/0");
-    EXPECT_EQ(doc.xref().rootNum(), 1); // the table's trailer, not the stream's dictionary
-}
-
 // Every layout the builder writes loads, and every object fetches as written
 // in the newest revision that mentions it: tables and streams over each other,
 // objects redefined, freed, given a new generation or taken out of object streams.
-TEST(Open, RoundTripOverEveryBuilderLayout)
-{
+TEST(Open, RoundTripOverEveryBuilderLayout) {
     using O = vtest::XrefStreamOptions; // widths, flate, PNG Up, /Index
     const XrefKind C = XrefKind::Classic, S = XrefKind::Stream, H = XrefKind::Hybrid;
     const O plain{1, 2, 1, false, false, false}, wide{1, 8, 3, true, true, false};
@@ -433,7 +391,7 @@ TEST(Open, RoundTripOverEveryBuilderLayout)
         ASSERT_EQ(doc.open(b.build()), "");
         EXPECT_EQ(doc.xref().baseOffset(), static_cast<int64_t>(layout.junk.size()));
         // Standard tables are read as bytes; the token reader must agree.
-        EXPECT_EQ(Loaded::describe(doc.xref().records()), doc.recordsByTokens());
+        EXPECT_EQ(doc.records(), doc.records(true));
         const std::string trailer = show(doc.xref().trailer());
         EXPECT_NE(trailer.find("/Rev " + std::to_string(rev) + " "), std::string::npos) << "the newest: " << trailer;
         EXPECT_NE(trailer.find("/Size " + std::to_string(doc.xref().recordCount()) + " "), std::string::npos);
@@ -450,16 +408,14 @@ TEST(Open, RoundTripOverEveryBuilderLayout)
 
 // The builder's objects below 8 listed by an xref stream; 5 and 6 in object
 // stream 4 unless `rows` say otherwise.
-std::string listed(const PdfBuilder& b, std::map<int, Row> rows = {})
-{
+std::string listed(const PdfBuilder& b, std::map<int, Row> rows = {}) {
     Sections s(b);
     rows.insert({{5, {2, 4, 0}}, {6, {2, 4, 1}}});
     const std::map<int, Row> all = s.rowsAll(8);
     rows.insert(all.begin(), all.end());
     return s.finish(s.add(section(true, rows, "/Size 9 /Root 1 0 R", 9)));
 }
-std::string objStm(const std::string& dict, const std::string& data, std::map<int, Row> rows = {}, bool flate = true)
-{
+std::string objStm(const std::string& dict, const std::string& data, std::map<int, Row> rows = {}, bool flate = true) {
     PdfBuilder b = basicDoc();
     b.setStream(4, "/Type /ObjStm " + dict, data, flate);
     return listed(b, rows);
@@ -468,8 +424,7 @@ const char kExample[] = "5 0 6 11  <</A 1>>   [1 2]"; // 5 a dictionary, 6 an ar
 
 // Objects 4 to 7 at byte offsets, all but 4 with something wrong; 8 past the
 // end of the file and 9 free.
-std::string misses()
-{
+std::string misses() {
     PdfBuilder b = basicDoc();
     b.set(4, "(four)");
     b.setRaw(5, "5 0 R is no object header");
@@ -481,8 +436,7 @@ std::string misses()
 }
 
 // Object 7 a stream whose /Length is itself; object stream 4 one whose /Length is its own member 6.
-std::string selfLengths()
-{
+std::string selfLengths() {
     PdfBuilder b = basicDoc();
     b.setRaw(7, "7 0 obj\n<< /Length 7 0 R >>\nstream\nabc\nendstream\nendobj");
     b.setRaw(4, "4 0 obj\n<< /Type /ObjStm /N 2 /First 10 /Length 6 0 R >>\nstream\n5 0 6 11  <</A 1>>   23"
@@ -490,20 +444,16 @@ std::string selfLengths()
     return listed(b);
 }
 
-TEST(Fetch, Objects)
-{
+TEST(Fetch, Objects) {
     const std::string offsets = misses(), self = selfLengths();
     const std::string example = objStm("/N 2 /First 10", kExample), deep = "5 0 6 4 (ok)" + std::string(300, '[');
     const struct { const char* name; std::string doc; int num, gen; const char* value, *bytes = nullptr; } rows[] = {
         // An object the table does not list is null, as the PDF rules have it.
-        {"number -1", offsets, -1, 0, "null", ""},
-        {"a number past the table", offsets, 10, 0, "null", ""},
-        {"the object itself", offsets, 4, 0, "(four)"},
-        {"a free entry", offsets, 9, 1, "null"},
+        {"number -1", offsets, -1, 0, "null", ""}, {"a number past the table", offsets, 10, 0, "null", ""},
+        {"the object itself", offsets, 4, 0, "(four)"}, {"a free entry", offsets, 9, 1, "null"},
         {"a generation the record doesn't have", offsets, 4, 1, "null"},
-        {"no 'obj' keyword at the offset", offsets, 5, 0, "null"},
+        {"no 'obj' keyword at the offset", offsets, 5, 0, "null"}, {"the header's gen differs", offsets, 7, 0, "null"},
         {"another object's header at the offset", offsets, 6, 0, "null"},
-        {"the header's generation differs", offsets, 7, 0, "null"},
         {"the record's generation differs", offsets, 7, 1, "null"},
         // A /Length that resolves to nothing: the data ends at its "endstream".
         {"/Length is the stream itself: the data runs to endstream", self, 7, 0, "<< >> stream abc"},
@@ -540,8 +490,7 @@ TEST(Fetch, Objects)
 
 // Whatever the header claims, the bytes handed out lie inside the decoded data
 // (AddressSanitizer checks the reads themselves).
-TEST(Fetch, HostileObjectStreamOffsetsNeverLeaveTheData)
-{
+TEST(Fetch, HostileObjectStreamOffsetsNeverLeaveTheData) {
     const struct { const char* name, *header; size_t first = 0; } rows[] = { // first 0: right after the header
         {"negative", "5 -1000 6 4 7 8 "}, {"inside the header", "5 -3 6 4 7 8 "}, {"decreasing", "5 0 6 8 7 4 "},
         {"past the data", "5 0 6 4 7 1000 "}, {"INT_MAX", "5 0 6 2147483647 7 8 "},
@@ -560,4 +509,103 @@ TEST(Fetch, HostileObjectStreamOffsetsNeverLeaveTheData)
     }
 }
 
+const std::string kEmbedded = "%PDF-1.4\n1 0 obj\n<< >>\nendobj\ntrailer << >>"; // 43 bytes
+const std::string kTail = "\nstream\n" + kEmbedded + "\nendstream\nendobj\n";
+// Object 3 written byte for byte, and its text (empty: all of it).
+struct TextCase { const char* name; std::string object, expected; };
+const TextCase kTexts[] = {
+    {"ThroughTheByteAfterEndobj", "3 0 obj\n<</Type/Page>>\nendobj\r\n", "3 0 obj\n<</Type/Page>>\nendobj\r"},
+    // An embedded file's "endobj" must not end the stream early.
+    {"StreamHoldingEndobj", "3 0 obj\n<< /Length 43 >>" + kTail, ""},
+    {"StreamHoldingEndobjLengthByReference", "3 0 obj\n<< /Length 5 0 R >>" + kTail, ""},
+    // A wrong or missing /Length: the data runs to "endstream", and the text carries its real length.
+    {"WrongLengthIsCorrected", "3 0 obj\n<< /Length 5 >>\nstream\nabc endobj xyz\nendstream\nendobj\n",
+     "3 0 obj\n<< /Length 14 >>\nstream\nabc endobj xyz\nendstream\nendobj\n"},
+    {"MissingLengthIsAdded", "3 0 obj\n<< /Type /X >>\nstream\r\nabc\r\nendstream\nendobj\n",
+     "3 0 obj\n<< /Type /X  /Length 3 >>\nstream\r\nabc\r\nendstream\nendobj\n"},
+    {"LengthToNothingIsReplaced", "3 0 obj\n<< /Length 99 0 R >>\nstream\nabc\nendstream\nendobj\n",
+     "3 0 obj\n<< /Length 3 >>\nstream\nabc\nendstream\nendobj\n"},
+    // Data on the keyword's own line starts after its blanks: a right length is kept, a wrong one counts from there.
+    {"DataOnTheKeywordLineKeepsItsLength",
+     "3 0 obj\n<< /Length 18 >>\nstream q 1 0 0 1 0 0 cm Q\nendstream\nendobj\n", ""},
+    {"WrongLengthOnTheKeywordLine", "3 0 obj\n<< /Length 2 >>\nstream q Q\nendstream\nendobj\n",
+     "3 0 obj\n<< /Length 3 >>\nstream q Q\nendstream\nendobj\n"},
+    // No "endstream" before the object's "endobj": the data runs to the line end before it, and the copy
+    // gets the keyword and the real length. Regression for files whose stream was left out.
+    {"MisspeltEndstreamIsWritten", "3 0 obj\n<< /Length 3 >>\nstream\nabc\nenxstream\nendobj\n",
+     "3 0 obj\n<< /Length 13 >>\nstream\nabc\nenxstream\nendstream\nendobj\n"},
+    {"MissingEndstreamOnTheEndobjLine", "3 0 obj\n<< /Length 3 >>\nstream\nabc endobj\n",
+     "3 0 obj\n<< /Length 4 >>\nstream\nabc \nendstream\nendobj\n"},
+    // "endobj" in a string or a comment is no keyword: the object goes on.
+    {"EndobjInAString", "3 0 obj\n<< /Title (When endobj appears in a title) >>\nendobj\n", ""},
+    {"EndobjInAComment", "3 0 obj\n<< /A 1 % endobj\n/B [ (endobj) ] >>\nendobj\n", ""},
+    {"StreamDictionaryWithAString", "3 0 obj\n<< /Length 43 /T (stream endobj) >>" + kTail, ""}};
+// The value's text; empty: no top-level entry.
+struct EntryCase { const char* name; const char* text; const char* key; const char* value; };
+const EntryCase kEntries[] = {
+    {"Reference", "3 0 obj\n<< /Type /Page /Resources 5 0 R >>\nendobj\n", "Resources", "5 0 R"},
+    {"Inline", "3 0 obj<< /Resources << /Font << /F1 7 0 R >> >> >>", "Resources", "<< /Font << /F1 7 0 R >> >>"},
+    {"CompressedForm", "7 0 obj\r<< /Resources 4 0 R >> endobj\r", "Resources", "4 0 R"},
+    {"AfterStringHoldingDelimiters", "3 0 obj<</T (a >> [ b) /Resources 4 0 R>>", "Resources", "4 0 R"},
+    {"AfterNestedDictWithTheKey", "3 0 obj<</A <</Resources 1 0 R>> /Resources 2 0 R>>", "Resources", "2 0 R"},
+    {"InsideStringOnly", "3 0 obj<< /Title (/Resources 9 0 R) >>endobj", "Resources", ""},
+    {"InsideNestedDictOnly", "3 0 obj<< /Parent << /Resources 5 0 R >> >>endobj", "Resources", ""},
+    {"AsAValueOnly", "3 0 obj<</Name /Resources /Other 1>>endobj", "Resources", ""},
+    {"InStreamDataOnly", "3 0 obj<</Length 16>>stream\n/Resources 1 0 R\nendstream endobj", "Resources", ""},
+    {"Missing", "3 0 obj<</Type/Page>>endobj", "Resources", ""},
+    // Keys compare after their escapes are decoded; a comment hides what it holds.
+    {"EscapedKey", "3 0 obj<< /Res#6Fur#63es 4 0 R >>endobj", "Resources", "4 0 R"},
+    {"AfterACommentHoldingTheKey", "3 0 obj<< % /Resources 9 0 R\n/Resources 4 0 R >>endobj", "Resources", "4 0 R"}};
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
+class ObjectText : public ::testing::TestWithParam<TextCase> {};
+class TopLevelEntry : public ::testing::TestWithParam<EntryCase> {};
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
 } // namespace
+
+// Junk before the header throughout: offsets, /Length included, count from "%PDF-".
+TEST_P(ObjectText, IsCutFromTheFile) {
+    PdfBuilder b = basicDoc();
+    b.setJunkPrefix("JUNK 3 0 obj endobj\n");
+    b.setRaw(3, GetParam().object);
+    b.set(5, std::to_string(kEmbedded.size()));
+    Loaded doc;
+    ASSERT_EQ(doc.open(b.build()), "");
+    EXPECT_EQ(doc.text(3), GetParam().expected.empty() ? GetParam().object : GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(Objects, ObjectText, ::testing::ValuesIn(kTexts), kRowName);
+
+TEST_F(ObjectText, ObjectAtTheEndOfTheFileStopsAtEndobj) {
+    PdfBuilder b = basicDoc();
+    b.set(3, "null"); // moved behind the xref, which the builder writes last
+    std::string bytes = b.build();
+    char was[24], now[24];
+    std::snprintf(was, sizeof was, "%010ld 00000 n", b.objectOffset(3));
+    std::snprintf(now, sizeof now, "%010zu", bytes.size());
+    Loaded doc;
+    ASSERT_EQ(doc.open(bytes.replace(bytes.find(was), 10, now) + "3 0 obj\n<</Type/Page>>\nendobj"), "");
+    EXPECT_EQ(doc.text(3), "3 0 obj\n<</Type/Page>>\nendobj");
+}
+
+TEST_F(ObjectText, CompressedObjectIsFramedWithCarriageReturns) {
+    PdfBuilder b = basicDoc();
+    b.set(7, "<</Type/Page>> "); // its own trailing space stays
+    b.compress(7, b.addObjectStream());
+    b.setXref(XrefKind::Stream);
+    Loaded doc;
+    ASSERT_EQ(doc.open(b.build()), "");
+    EXPECT_EQ(doc.text(7), "7 0 obj\r<</Type/Page>>  endobj\r");
+}
+
+// The parser's layout (or the scanner's, for plain text) gives the value's
+// exact bytes; keys elsewhere in the text do not count.
+TEST_P(TopLevelEntry, IsFoundByItsLayout) {
+    const std::string text = GetParam().text;
+    CPdfObjectHead head;
+    ASSERT_TRUE(CObjectReader::headOfText(text, head));
+    const CPdfEntryLayout* entry = head.dict.find(GetParam().key);
+    EXPECT_EQ(entry != nullptr, *GetParam().value != '\0');
+    EXPECT_EQ(entry ? text.substr(entry->valueBegin, entry->valueEnd - entry->valueBegin) : "", GetParam().value);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, TopLevelEntry, ::testing::ValuesIn(kEntries), kRowName);

@@ -1,6 +1,6 @@
-// Byte sources: windows over the file, bounded views, Flate decoding, the
-// row predictors behind Flate and LZW, and the filters page content uses
-// besides Flate.
+// Byte sources: windows over the file, where stream data ends, Flate
+// decoding, the row predictors behind Flate and LZW, and the filters page
+// content uses besides Flate.
 
 #include <gtest/gtest.h>
 
@@ -23,8 +23,7 @@ namespace {
 using namespace std::string_literals;
 
 // Never repeats with a short period, so a read from the wrong place shows.
-std::string pattern(size_t size)
-{
+std::string pattern(size_t size) {
     std::string bytes(size, '\0');
     uint32_t seed = 7;
     for (char& c : bytes)
@@ -32,22 +31,19 @@ std::string pattern(size_t size)
     return bytes;
 }
 
-std::string readAll(CPdfStream* stream)
-{
+std::string readAll(CPdfStream* stream) {
     std::string out;
     for (int c; (c = stream->readChar()) >= 0;)
         out += static_cast<char>(c);
     return out;
 }
 
-CPdfStream* memoryStream(const std::string& bytes)
-{
+CPdfStream* memoryStream(const std::string& bytes) {
     auto owner = std::make_shared<const std::string>(bytes);
     return new CPdfMemoryStream(owner, reinterpret_cast<const uint8_t*>(owner->data()), owner->size());
 }
 
-std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION)
-{
+std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');
     compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
@@ -55,28 +51,15 @@ std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION
     return out.substr(0, size);
 }
 
-CPdfObject parse(const std::string& text)
-{
+CPdfObject parse(const std::string& text) {
     CPdfObject value;
     CPdfParser(nullptr, memoryStream(text)).parseObject(value);
     return value;
 }
 
-// `payload` compressed by `filter` (Flate or LZW), then decoded under
-// `parms`; "refused" when they are.
-std::string decode(const std::string& payload, const std::string& parms, const std::string& filter = "FlateDecode")
-{
-    CPdfStream* source = memoryStream(filter == "LZWDecode" ? vtest::lzwEncode(payload) : zcompress(payload));
-    CPdfStream* decoder = createDecoder(filter, source, parse(parms));
-    const std::string out = decoder ? readAll(decoder) : "refused";
-    (decoder ? decoder : source)->release();
-    return out;
-}
-
 // A temporary file holding `bytes`, and windows over it.
 struct TestFile {
-    explicit TestFile(const std::string& data) : bytes(data)
-    {
+    explicit TestFile(const std::string& data) : bytes(data) {
         vtest::writeFile(dir.file("f"), data);
         file = CFileSource::open(dir.file("f"));
     }
@@ -88,12 +71,49 @@ struct TestFile {
 
 constexpr int64_t kBlock = static_cast<int64_t>(CFileSource::kBlockSize);
 
-TEST(FileWindow, YieldsExactlyItsBytes)
-{
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+// The bytes after a "stream" keyword and the /Length claimed (-1: none),
+// and the data the rule finds: "(repaired)" when the length was wrong,
+// "no endobj" when another token follows "endstream", "no end" when none.
+struct EndCase { const char* name; std::string afterKeyword; int claimed; const char* expected; };
+const EndCase kEnds[] = {
+    {"LineFeed", "\nHELLO\nendstream\nendobj", 5, "HELLO"},
+    {"CarriageReturnLineFeed", "\r\nHELLO\r\nendstream endobj", 5, "HELLO"},
+    {"CarriageReturnOnly", "\rHELLO\nendstream endobj", 5, "HELLO"},
+    {"BlanksBeforeTheLineEnd", " \t\r\nHELLO\nendstream endobj", 5, "HELLO"},
+    {"CommentBeforeEndstream", "\nHELLO\n% note\nendstream endobj", 5, "HELLO"},
+    {"NoEndobj", "\nHELLO\nendstream\n2 0 obj", 5, "HELLO no endobj"},
+    // Data on the keyword's own line, as lenient readers take it; the line below is tried first.
+    {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
+    {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
+    {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
+    // A wrong or missing length: the data runs to the line end before "endstream".
+    {"TooShort", "\nHELLO\nendstream endobj", 3, "HELLO (repaired)"},
+    {"TooLong", "\nHELLO\nendstream endobj", 7, "HELLO (repaired)"},
+    {"LongerByTheLineEnd", "\r\nHELLO\r\nendstream endobj", 7, "HELLO\r\n"},
+    {"PastTheEndOfTheFile", "\nHELLO\nendstream endobj", 999999, "HELLO (repaired)"},
+    {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
+    {"WrongOnTheKeywordLine", " q Q\nendstream endobj", 9, "q Q (repaired)"},
+    {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
+    // No "endstream" (missing or misspelt) before an "endobj" that ends the object: the data runs to its line end.
+    {"EndstreamMisspelt", "\nHELLO\nenxstream\nendobj", 5, "HELLO\nenxstream (repaired) no endstream"},
+    {"EndstreamMissing", "\r\nHELLO\r\nendobj\r\n8 0 obj\n<< >>\nendobj", 5, "HELLO (repaired) no endstream"},
+    {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "abc\nendstreamx  (repaired) no endstream"},
+    {"EndobjBeforeTheCrossReferenceTable", "\nHELLO\nendobj\nxref", -1, "HELLO (repaired) no endstream"},
+    // An "endobj" that is followed by no object's end is data; a right length is believed whatever it holds.
+    {"EndobjFollowedByData", "\nHELLO\nendobj x\nendstream\nendobj", -1, "HELLO\nendobj x (repaired)"},
+    {"EndobjEndingAnObjectInDataOfTheRightLength", "\nendobj\n8 0 obj\nendstream\nendobj", 14, "endobj\n8 0 obj"},
+    {"NoEndstream", "\nHELLO", 5, "no end"},
+    {"NoEndstreamNorEndobj", "\nHELLO\n8 0 obj\n<< >>", 5, "no end"}};
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+class StreamEnd : public ::testing::TestWithParam<EndCase> {};
+
+
+TEST(FileWindow, YieldsExactlyItsBytes) {
     const struct { const char* name; size_t fileSize; int64_t start, length, shift; size_t from, to; } rows[] = {
-        {"start 100 length 10", 1000, 100, 10, 0, 100, 110},
+        {"start 100 length 10", 1000, 100, 10, 0, 100, 110}, {"start past the end", 1000, 1500, 10, 0, 1000, 1000},
         {"length 0 runs to the end", 1000, 100, 0, 0, 100, 1000},
-        {"start past the end", 1000, 1500, 10, 0, 1000, 1000},
         {"across a block boundary", 300000, kBlock - 10, 20, 0, kBlock - 10, kBlock + 10},
         {"across three boundaries", 300000, 1000, 200000, 0, 1000, 201000},
         {"shifted after a read: the length stays, the end moves", 1000, 100, 10, 7, 107, 117},
@@ -115,8 +135,7 @@ TEST(FileWindow, YieldsExactlyItsBytes)
     }
 }
 
-TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile)
-{
+TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile) {
     // More windows than the file caches blocks, each near the end of its own block.
     const size_t windows = CFileSource::kCachedBlocks + 8;
     TestFile in(pattern((windows + 1) * CFileSource::kBlockSize));
@@ -137,47 +156,107 @@ TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile)
     EXPECT_EQ(in.file.use_count(), 1);
 }
 
-TEST(Flate, AttachFiltersChoosesTheDecoder)
-{
+// Where "endstream" (or where it belongs) and "endobj" stand is reported too,
+// and a wrong length is recorded for the object named.
+TEST_P(StreamEnd, FollowsTheOneRule) {
+    TestFile in("7 0 obj\n<< >>\nstream" + GetParam().afterKeyword);
+    const std::string& bytes = in.bytes;
+    CRepairLog log;
+    CStreamEndFinder ends(in.file, log);
+    CPdfStreamEnd end;
+    std::string found = "no end";
+    if (ends.find(7, 20, GetParam().claimed, end)) {
+        found = bytes.substr(end.dataBegin, end.dataEnd - end.dataBegin) + (end.lengthRight ? "" : " (repaired)") +
+                (end.endstreamMissing ? " no endstream" : "") + (end.endobjBegin < 0 ? " no endobj" : "");
+        if (end.endstreamMissing) {
+            EXPECT_EQ(end.endstreamEnd, end.dataEnd);
+        } else {
+            EXPECT_EQ(bytes.substr(end.endstreamEnd - 9, 9), "endstream");
+        }
+        if (end.endobjBegin >= 0) {
+            EXPECT_EQ(bytes.substr(end.endobjBegin, 6), "endobj");
+        }
+        EXPECT_EQ(log.lines().size(), end.lengthRight ? 0u : 1u);
+    }
+    EXPECT_EQ(found, GetParam().expected);
+}
+INSTANTIATE_TEST_SUITE_P(Streams, StreamEnd, ::testing::ValuesIn(kEnds), kRowName);
+
+// Each filter by its full and its short name, alone and in chains, with its
+// parameters, and on damaged data (what decoded before the damage is
+// delivered); "refused" when no decoder serves the dictionary.
+TEST(Filters, DecodeWhatTheirWritersWrite) {
     const std::string text = "012345678", up = "\2" "012" "\2\3\3\3" "\2\3\3\3"; // PNG Up rows of 3 bytes
-    // `flates`: how many times the payload is compressed; `predicted`: PNG rows inside.
-    const struct { const char* dict; int flates; bool predicted; bool decoder; } rows[] = {
-        {"<< /Length 3 >>", 0, false, true}, // no filter: the raw stream itself
-        {"<< /Filter [] >>", 0, false, true},
-        {"<< /Filter /FlateDecode >>", 1, false, true}, {"<< /F /Fl >>", 1, false, true},
-        {"<< /Filter [/FlateDecode] >>", 1, false, true},
-        {"<< /Filter /FlateDecode /F /DCTDecode >>", 1, false, true}, // the full key wins
-        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> >>", 1, true, true},
-        {"<< /F /Fl /DP << /Predictor 12 /Columns 3 >> >>", 1, true, true},
-        {"<< /Filter /Fl /DecodeParms << /Predictor 12 /Columns 3 >> /DP << /Predictor 1 >> >>", 1, true, true},
+    const std::string content = "q 1 0 0 1 50 50 cm BT /F1 12 Tf (Hello, world!) Tj ET Q\n";
+    const std::string large = pattern(20000) + std::string(9000, 'a') + pattern(30000);
+    // Stored blocks put the data at known offsets: a 2-byte zlib header, then
+    // per block one header byte, LEN and NLEN, the bytes.
+    const std::string data = pattern(150000), stored = zcompress(data, 0);
+    const size_t first = static_cast<uint8_t>(stored[3]) | static_cast<uint8_t>(stored[4]) << 8;
+    std::string corrupt = stored;
+    corrupt[7 + first + 3] ^= 0x01; // the second block's NLEN no longer matches its LEN
+    const std::string predicted = "/DecodeParms << /Predictor 12 /Columns 3 >>";
+    const struct { std::string dict, input, output; } rows[] = {
+        {"<< /Length 3 >>", text, text}, // no filter: the raw stream itself
+        {"<< /Filter [] >>", text, text},
+        {"<< /Filter /FlateDecode >>", zcompress(text), text},
+        {"<< /F /Fl >>", zcompress(text), text},
+        {"<< /Filter [/FlateDecode] >>", zcompress(text), text},
+        {"<< /Filter /FlateDecode /F /DCTDecode >>", zcompress(text), text}, // the full key wins
+        {"<< /Filter /Fl " + predicted + " >>", zcompress(up), text},
+        {"<< /F /Fl /DP << /Predictor 12 /Columns 3 >> >>", zcompress(up), text},
+        {"<< /Filter /Fl " + predicted + " /DP << /Predictor 1 >> >>", zcompress(up), text},
         // Arrays of parameters pair with arrays of filters, item by item.
-        {"<< /Filter [/FlateDecode] /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", 1, true, true},
-        {"<< /Filter /FlateDecode /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", 1, true, true},
-        {"<< /Filter [/FlateDecode /FlateDecode] >>", 2, false, true},
-        {"<< /Filter [/Fl /Fl] /DecodeParms [null << /Predictor 12 /Columns 3 >>] >>", 2, true, true},
-        {"<< /Filter [/FlateDecode /DCTDecode] >>", 1, false, false},
-        {"<< /Filter [/FlateDecode 1] >>", 1, false, false},
-        {"<< /Filter /flatedecode >>", 1, false, false}, {"<< /Filter /DCTDecode >>", 1, false, false},
+        {"<< /Filter [/FlateDecode] /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", zcompress(up), text},
+        {"<< /Filter /FlateDecode /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", zcompress(up), text},
+        {"<< /Filter [/FlateDecode /FlateDecode] >>", zcompress(zcompress(text)), text},
+        {"<< /Filter [/Fl /Fl] /DecodeParms [null << /Predictor 12 /Columns 3 >>] >>", zcompress(zcompress(up)), text},
+        {"<< /Filter [/FlateDecode /DCTDecode] >>", zcompress(text), "refused"},
+        {"<< /Filter [/FlateDecode 1] >>", zcompress(text), "refused"},
+        {"<< /Filter /flatedecode >>", zcompress(text), "refused"},
+        {"<< /Filter /DCTDecode >>", zcompress(text), "refused"},
+        {"<< /Filter /Fl >> corrupt second block", corrupt, data.substr(0, first)},
+        {"<< /Filter /Fl >> cut in the first block", stored.substr(0, 1007), data.substr(0, 1000)},
+        // The example of LZW encoding that the format's description gives.
+        {"<< /Filter /LZWDecode >>", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01"s, "-----A---B"},
+        {"<< /Filter /LZW >>", vtest::lzwEncode(large, 1), large},
+        {"<< /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> >>", vtest::lzwEncode(large, 0), large},
+        {"<< /Filter /ASCII85Decode >>", "87cURD_*#TD\nfTZ)+T~>", "Hello, world!"},
+        {"<< /Filter /A85 >> zeros", "z@:E^~>", "\0\0\0\0abc"s},
+        {"<< /Filter /A85 >> without its end", "87cURD_*#TDfTZ)+T", "Hello, world!"},
+        {"<< /Filter /A85 >> damaged", "87cURD_*#T{DfTZ)+T~>", "Hello, w"},
+        {"<< /Filter /ASCIIHexDecode >>", "48 65 6C\r\n6c 6F>", "Hello"},
+        {"<< /Filter /AHx >> odd", "486>", "H`"},
+        {"<< /Filter /AHx >> damaged", "4865x6c>", "He"},
+        {"<< /Filter /RunLengthDecode >>", "\x02" "abc" "\xFD" "x" "\x00" "y" "\x80" "zz"s, "abcxxxxy"},
+        {"<< /Filter /RL >> long runs", std::string(200, '\x81'), std::string(100 * 128, '\x81')},
+        {"<< /Filter /RL >> cut short", "\x05" "ab"s, "ab"},
+        {"<< /Filter [/AHx /Fl] >>", vtest::hex(zcompress(content)) + ">", content},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.dict);
-        std::string payload = row.predicted ? up : text;
-        for (int i = 0; i < row.flates; ++i)
-            payload = zcompress(payload);
-        CPdfStream* source = memoryStream(payload);
+        CPdfStream* source = memoryStream(row.input);
         CPdfStream* result = attachFilters(source, parse(row.dict));
-        EXPECT_EQ(result == source, row.flates == 0);
-        EXPECT_EQ(result ? readAll(result) : std::to_string(source->refCount()), row.decoder ? text : "1");
-        (result ? result : source)->release(); // without a decoder, the source is still the caller's
+        EXPECT_EQ(result == source, row.input == row.output);
+        EXPECT_TRUE((result ? readAll(result) : "refused") == row.output);
+        EXPECT_EQ(result ? 1 : source->refCount(), 1) << "without a decoder, the source is still the caller's";
+        (result ? result : source)->release();
     }
+    // LZW cut short: what decoded before.
+    const std::string encoded = vtest::lzwEncode(std::string(3000, 'q'), 1);
+    CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());
+    const std::string got = readAll(decoded);
+    decoded->release();
+    EXPECT_FALSE(got.empty());
+    EXPECT_LT(got.size(), 3000u);
+    EXPECT_EQ(got, std::string(got.size(), 'q'));
 }
 
 struct Decoding { std::string name, parms, input, output; }; // output "refused": no decoder for the parameters
 
 // An image of `rows` rows of `columns` pixels, `colors` x `bits` each, and its
 // rows PNG-encoded by a plain encoder with `tags` cycling over the rows.
-Decoding png(int columns, int colors, int bits, int rows, const std::vector<int>& tags)
-{
+Decoding png(int columns, int colors, int bits, int rows, const std::vector<int>& tags) {
     const std::string parms = "<< /Predictor 15 /Columns " + std::to_string(columns) + " /Colors " +
                               std::to_string(colors) + " /BitsPerComponent " + std::to_string(bits) + " >>";
     const size_t rowBytes = static_cast<size_t>(columns * colors * bits + 7) / 8;
@@ -203,8 +282,7 @@ Decoding png(int columns, int colors, int bits, int rows, const std::vector<int>
 Decoding refused(const std::string& parms) { return {parms, parms, "x", "refused"}; }
 
 // The predictor is a stage of its own: the same rows decode behind either filter.
-TEST(FlateAndLzw, Predictors)
-{
+TEST(FlateAndLzw, Predictors) {
     const Decoding rows[] = {
         {"PNG Up", "<< /Predictor 12 /Columns 4 >>", "\2\1\2\3\4\2\1\1\1\1"s, "\1\2\3\4\2\3\4\5"s},
         {"tag 0", "<< /Predictor 15 /Columns 3 >>", "\0\1\2\3"s, "\1\2\3"s},
@@ -222,37 +300,21 @@ TEST(FlateAndLzw, Predictors)
         png(1000, 3, 8, 60, {0, 1, 2, 3, 4}), // many pieces of inflated output
         png(7000, 3, 8, 3, {2, 4}),           // rows larger than a piece
         {"large but sane", "<< /Predictor 12 /Columns 1000000 /Colors 4 >>", "x", ""},
-        refused("<< /Predictor 12 /Columns 0 >>"), refused("<< /Predictor 12 /Columns -1 >>"),
-        refused("<< /Predictor 12 /Colors 0 >>"), refused("<< /Predictor 2 /Colors -3 >>"),
-        refused("<< /Predictor 12 /BitsPerComponent 3 >>"), refused("<< /Predictor 2 /BitsPerComponent 32 >>"),
-        refused("<< /Predictor 12 /Columns 20000000 >>"), // a 20 MB row
+        refused("<< /Predictor 12 /Columns 0 >>"), refused("<< /Predictor 2 /Colors -3 >>"),
+        refused("<< /Predictor 12 /BitsPerComponent 3 >>"), refused("<< /Predictor 12 /Columns 20000000 >>"), // 20 MB
         refused("<< /Predictor 12 /Columns 2147483647 /Colors 2147483647 /BitsPerComponent 16 >>"),
-        refused("<< /Predictor 2 /Columns 1073741824 /Colors 1073741824 /BitsPerComponent 16 >>"),
     };
     for (const auto& row : rows)
-        for (const char* filter : {"FlateDecode", "LZWDecode"})
-            EXPECT_TRUE(decode(row.input, row.parms, filter) == row.output) << row.name << " behind " << filter;
+        for (const char* filter : {"FlateDecode", "LZWDecode"}) {
+            const std::string encoded = filter[0] == 'L' ? vtest::lzwEncode(row.input) : zcompress(row.input);
+            CPdfStream* source = memoryStream(encoded);
+            CPdfStream* decoder = createDecoder(filter, source, parse(row.parms));
+            EXPECT_TRUE((decoder ? readAll(decoder) : "refused") == row.output) << row.name << " behind " << filter;
+            (decoder ? decoder : source)->release();
+        }
 }
 
-TEST(Flate, CorruptDataDeliversWhatDecodedBefore)
-{
-    // Stored blocks put the data at known offsets: a 2-byte zlib header, then
-    // per block one header byte, LEN and NLEN, the bytes.
-    const std::string data = pattern(150000), stored = zcompress(data, 0);
-    const size_t first = static_cast<uint8_t>(stored[3]) | static_cast<uint8_t>(stored[4]) << 8;
-    std::string corrupt = stored;
-    corrupt[7 + first + 3] ^= 0x01; // the second block's NLEN no longer matches its LEN
-    const std::tuple<const char*, std::string, size_t> rows[] = {
-        {"corrupt second block", corrupt, first}, {"cut in the first block", stored.substr(0, 1007), 1000}};
-    for (const auto& [name, compressed, decoded] : rows) {
-        CPdfStream* decoder = createDecoder("FlateDecode", memoryStream(compressed), CPdfObject());
-        EXPECT_TRUE(readAll(decoder) == data.substr(0, decoded)) << name;
-        decoder->release();
-    }
-}
-
-TEST(Flate, LengthZeroHoldsNothing)
-{
+TEST(Flate, LengthZeroHoldsNothing) {
     // The raw window would run to the end of the file, over a valid Flate stream.
     TestFile in("<< /Length 0 /Filter /FlateDecode >> stream\r\n\nendstream\n" + zcompress("x"));
     CRepairLog log;
@@ -265,92 +327,22 @@ TEST(Flate, LengthZeroHoldsNothing)
     EXPECT_EQ(value.streamValue()->readChar(), -1);
 }
 
-TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds)
-{
+TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds) {
     const std::string payload(100000, 'q');
     TestFile in(zcompress(payload) + std::string(1024 - zcompress(payload).size(), ' ')); // 1 KB
-#ifdef _WIN32
-    // Peak memory is measured where getrusage is; here only the result is checked.
-    const CPdfObject dict = parse("<< /Length 2000000000 /Filter /FlateDecode >>");
-    CPdfStream* decoded = attachFilters(in.window(0, 2000000000, dict), dict);
-    ASSERT_NE(decoded, nullptr);
-    EXPECT_TRUE(readAll(decoded) == payload);
-    decoded->release();
-#else
+#ifndef _WIN32 // peak memory is measured where getrusage is; elsewhere only the result is checked
     struct rusage before {}, after {};
     getrusage(RUSAGE_SELF, &before);
+#endif
     const CPdfObject dict = parse("<< /Length 2000000000 /Filter /FlateDecode >>");
     CPdfStream* decoded = attachFilters(in.window(0, 2000000000, dict), dict);
     ASSERT_NE(decoded, nullptr);
     EXPECT_TRUE(readAll(decoded) == payload);
     decoded->release();
+#ifndef _WIN32
     getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256L * 1024) << "peak memory grew by more than 256 MB";
 #endif
-}
-
-struct Filtered {
-    const char* name;
-    std::string dict, input, output; // output "refused": no decoder for the dictionary
-};
-
-// Each filter by its full and its short name, in a chain with Flate, and on
-// damaged data (what decoded before the damage is delivered).
-TEST(ContentFilters, DecodeWhatTheirWritersWrite)
-{
-    const std::string text = "q 1 0 0 1 50 50 cm BT /F1 12 Tf (Hello, world!) Tj ET Q\n";
-    const std::string large = pattern(20000) + std::string(9000, 'a') + pattern(30000);
-    std::string hexOfFlate;
-    for (unsigned char c : zcompress(text)) {
-        static const char digits[] = "0123456789abcdef";
-        hexOfFlate += digits[c >> 4];
-        hexOfFlate += digits[c & 15];
-    }
-    hexOfFlate += '>';
-    const Filtered rows[] = {
-        // The example of LZW encoding that the format's description gives.
-        {"LZW example", "<< /Filter /LZWDecode >>", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01"s, "-----A---B"},
-        {"LZW round trip", "<< /Filter /LZW >>", vtest::lzwEncode(large, 1), large},
-        {"LZW without early change", "<< /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> >>",
-         vtest::lzwEncode(large, 0), large},
-        {"ASCII85", "<< /Filter /ASCII85Decode >>", "87cURD_*#TD\nfTZ)+T~>", "Hello, world!"},
-        {"ASCII85 zeros", "<< /Filter /A85 >>", "z@:E^~>", "\0\0\0\0abc"s},
-        {"ASCII85 without its end", "<< /Filter /A85 >>", "87cURD_*#TDfTZ)+T", "Hello, world!"},
-        {"ASCII85 damaged", "<< /Filter /A85 >>", "87cURD_*#T{DfTZ)+T~>", "Hello, w"},
-        {"ASCIIHex", "<< /Filter /ASCIIHexDecode >>", "48 65 6C\r\n6c 6F>", "Hello"},
-        {"ASCIIHex odd", "<< /Filter /AHx >>", "486>", "H`"},
-        {"ASCIIHex damaged", "<< /Filter /AHx >>", "4865x6c>", "He"},
-        {"RunLength", "<< /Filter /RunLengthDecode >>", "\x02" "abc" "\xFD" "x" "\x00" "y" "\x80" "zz"s, "abcxxxxy"},
-        {"RunLength long runs", "<< /Filter /RL >>", std::string(200, '\x81'), std::string(100 * 128, '\x81')},
-        {"RunLength cut short", "<< /Filter /RL >>", "\x05" "ab"s, "ab"},
-        {"ASCIIHex over Flate", "<< /Filter [/AHx /Fl] >>", hexOfFlate, text},
-        {"unknown name", "<< /Filter /JBIG2Decode >>", "x", "refused"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const CPdfObject dict = parse(row.dict);
-        CPdfStream* source = memoryStream(row.input);
-        CPdfStream* decoded = attachFilters(source, dict);
-        if (!decoded) {
-            EXPECT_EQ(row.output, "refused");
-            source->release();
-            continue;
-        }
-        EXPECT_TRUE(readAll(decoded) == row.output);
-        decoded->release();
-    }
-}
-
-TEST(ContentFilters, LzwCutShortDeliversWhatDecodedBefore)
-{
-    const std::string text(3000, 'q');
-    const std::string encoded = vtest::lzwEncode(text, 1);
-    CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());
-    const std::string got = readAll(decoded);
-    decoded->release();
-    EXPECT_FALSE(got.empty());
-    EXPECT_LT(got.size(), text.size());
-    EXPECT_EQ(got, text.substr(0, got.size()));
 }
 
 } // namespace
