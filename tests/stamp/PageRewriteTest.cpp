@@ -10,14 +10,14 @@
 
 namespace {
 
+// clang-format off
 // Objects written byte for byte besides catalog 1 and root node 2 (which
 // lists page 3, unless a row gives its own); the text of object `checked`
 // expected in the output, where {G} {I} {P} {S} stand for the numbers of the
 // graphics state, the image, the prefix and the stamp stream (with
 // `annotatePageOne`, an update that adds the stamp to page 1 alone as an
 // annotation: its appearance and annotation).
-struct RewriteCase { const char* name; std::map<int, std::string> objects; int checked; std::string expected;
-                     bool annotatePageOne = false; };
+struct RewriteCase { const char* name; std::map<int, std::string> objects; int checked; std::string expected; bool annotatePageOne = false; };
 const std::string kStream = "<< /Length 2 >>\nstream\nq\n\nendstream";
 const RewriteCase kRewrites[] = {
     {"DirectArray", {{3, "<</Type/Page/Parent 2 0 R/Contents [4 0 R 5 0 R]/Resources <<>>>>"}, {4, kStream}, {5, kStream}},
@@ -66,34 +66,37 @@ struct ListedTwiceCase { const char* name; bool incremental, dryRun; };
 const ListedTwiceCase kListedTwice[] = {{"RewriteAtTheSecondPlace", false, false},
                                         {"UpdateAtTheSecondPlace", true, false},
                                         {"DryRunAtTheSecondPlace", false, true}};
-class PageRewrite : public LoadedPdf, public ::testing::WithParamInterface<RewriteCase> {};
-class PageListedTwice : public LoadedPdf, public ::testing::WithParamInterface<ListedTwiceCase> {};
+// clang-format on
 
-// Stamps the file at `path` into `out` with the test JPEG.
-CStampSettings jpegRun(const std::string& path, const std::string& out)
-{
+// A run that stamps the input into out.pdf with the test JPEG.
+class JpegRun : public LoadedPdf {
+protected:
+    JpegRun()
+    {
+        settings.inputPath = path, settings.outputPath = dir.file("out.pdf");
+        settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
+    }
     CStampSettings settings;
-    settings.inputPath = path, settings.outputPath = out;
-    settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
-    return settings;
-}
+    CReporter reporter; // says nothing
+};
+class PageRewrite : public JpegRun, public ::testing::WithParamInterface<RewriteCase> {};
+class PageListedTwice : public JpegRun, public ::testing::WithParamInterface<ListedTwiceCase> {};
 
 } // namespace
 
-TEST_P(PageRewrite, InsertsWhereTheLayoutSays) {
+TEST_P(PageRewrite, InsertsWhereTheLayoutSays)
+{
     const RewriteCase& c = GetParam();
     b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     for (const auto& [num, body] : c.objects)
         b.setRaw(num, std::to_string(num) + " 0 obj\n" + body + "\nendobj\n");
     load(b.build());
     const int size = doc->xref().recordCount();
-    CStampSettings settings = jpegRun(path, dir.file("out.pdf"));
     settings.resourceNumber = 7;
     if (c.annotatePageOne) {
         settings.annotation = settings.incremental = true;
         settings.endPage = 1;
     }
-    CReporter reporter; // says nothing
     CStampJob(settings, reporter, repairs).stampFile();
     std::string expected = c.expected;
     for (const auto& [name, number] : {std::pair{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}})
@@ -110,10 +113,8 @@ TEST_P(PageListedTwice, IsStampedAtItsFirstPlaceOnly)
     b.set(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
     b.setStream(4, "", "q Q\n");
     vtest::writeFile(path, b.build());
-    CStampSettings settings = jpegRun(path, dir.file("out.pdf"));
     settings.incremental = GetParam().incremental;
     settings.startPage = settings.endPage = 2;
-    CReporter reporter; // says nothing
     CStampJob job(settings, reporter, repairs);
     EXPECT_EQ((GetParam().dryRun ? job.planFile() : job.stampFile()).pagesStamped, 0);
 }
