@@ -1,12 +1,11 @@
-// The stamp image kinds: what a PNG becomes in the output and tells the
-// PDF/A check, which PNGs are refused before any output, what the JPEG header
-// walk reads (without reading past the file), and the PDF/A part an XMP
-// packet claims.
+// The stamp images: what a PNG becomes in the output and tells the PDF/A check, which PNGs are
+// refused, what the JPEG header walk reads (never past the file), the PDF/A part an XMP packet claims.
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
+#include <regex>
 
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
@@ -151,11 +150,7 @@ TEST_P(PngObjects, ShowTheBandsLibpngWrote)
         }
     }
 }
-const auto kPngName = [](const auto& info) {
-    std::string name = vtest::pngName(info.param);
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-};
+const auto kPngName = [](const auto& i) { return std::regex_replace(vtest::pngName(i.param), std::regex("-"), "_"); };
 INSTANTIATE_TEST_SUITE_P(Kinds, PngObjects, ::testing::ValuesIn(kPngs), kPngName);
 
 std::string be32(uint32_t value) { return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)}; }

@@ -208,7 +208,7 @@ TEST_P(ContentReading, SpendsItsBudgetOnEachStreamOnce)
     CContentReader reader(doc->reader(), GetParam().budget, GetParam().earlierStamp7 ? seven : none);
     for (const Step& step : GetParam().steps) {
         const CPageRecord& record = pages.at(step.page);
-        const CStampFrame frame = reader.frameFor(text(record.objectNumber), record);
+        const CStampFrame frame = reader.frameFor(doc->reader().text(record.objectNumber), record);
         EXPECT_EQ(std::make_tuple(frame.restores, frame.endText, reader.budgetLeft()),
                   std::make_tuple(step.restores, step.endText, step.left))
             << "page " << step.page;
