@@ -1,6 +1,5 @@
-// The pages the stamper works from (in reading order, with the boxes, rotation
-// and resources they inherit through the tree), and the page rewrite byte for
-// byte: where each insertion lands, so that every other byte stays.
+// The pages the stamper works from, with what they inherit through the tree, and the page
+// rewrite byte for byte: where each insertion lands, so that every other byte stays.
 
 #include <map>
 
@@ -25,8 +24,7 @@ const char *const kInline = "<<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>";
 const AttributeCase kAttributes[] = {
     {"NoBoxAnywhereIsLetter", "", "", ""}, {"MediaBoxFromTheRoot", kA4Media, "", "", 0, kA4},
     {"OwnMediaBoxBeatsAncestors", kA4Media, "/MediaBox [0 0 9 9]", "/MediaBox [0 0 400 600]", 0, k400},
-    {"AncestorCropBox", "", "/CropBox [0 0 500 700]", "", 0, k500},
-    {"BoxByReference", "/MediaBox 9 0 R", "", "", 0, k400},
+    {"AncestorCropBox", "", "/CropBox [0 0 500 700]", "", 0, k500}, {"BoxByReference", "/MediaBox 9 0 R", "", "", 0, k400},
     {"NearestAncestorCropBox", "/CropBox [0 0 1 1]", "/CropBox [0 0 500 700]", "", 0, k500},
     {"AncestorCropBoxBeatsOwnMediaBox", "", "/CropBox [0 0 500 700]", "/MediaBox [0 0 9 9]", 0, k500},
     {"OwnCropBoxWins", "", "/CropBox [0 0 500 700]", "/CropBox [10 20 300 400] /MediaBox [0 0 9 9]", 0, kOwn},
@@ -57,13 +55,11 @@ std::map<int, std::string> nodesOverAndOver()
     return objects;
 }
 // clang-format off
-// Root node 2 with these entries; pages 3 and 4, and object 8 free, unless the row says otherwise.
-// Expected: the pages in order and their count, or the walk refused with `error`.
+// Root node 2 with these entries, pages 3 and 4, object 8 free: the pages in order and their count, or the walk's error.
 struct ShapeCase { const char *name, *root; std::map<int, std::string> objects; std::vector<int> pages; int count = 0; const char* error = nullptr; };
 const ShapeCase kShapes[] = {
     {"DepthFirst", "/Kids [5 0 R 4 0 R] /Count 3", {{5, "<< /Type /Pages /Kids [3 0 R 6 0 R] >>"}, {6, kPage}}, {3, 6, 4}, 3},
-    {"CountOneWithTwoPages", "/Kids [3 0 R 4 0 R] /Count 1", {}, {3}, 1},
-    {"MissingCount", "/Kids [3 0 R 4 0 R]", {}, {3, 4}, 2},
+    {"CountOneWithTwoPages", "/Kids [3 0 R 4 0 R] /Count 1", {}, {3}, 1}, {"MissingCount", "/Kids [3 0 R 4 0 R]", {}, {3, 4}, 2},
     {"IndirectKids", "/Kids 6 0 R /Count 2", {{6, "[3 0 R 4 0 R]"}}, {3, 4}, 2},
     {"PageListedTwice", "/Kids [3 0 R 4 0 R 3 0 R] /Count 3", {}, {3, 4, 3}, 3},
     // Kids that loop back or are not there are skipped, as readers skip them.
@@ -71,8 +67,7 @@ const ShapeCase kShapes[] = {
     {"NodeInsideItselfThroughAGrandchild", "/Kids [5 0 R]",
      {{5, "<< /Type /Pages /Kids [3 0 R 6 0 R] >>"}, {6, "<< /Type /Pages /Kids [5 0 R] >>"}}, {3}, 1},
     {"NodesListedOverAndOver", "/Kids [5 0 R 5 0 R 5 0 R 5 0 R] /Count 1", nodesOverAndOver(), {}, 0, kDamaged},
-    {"MissingKid", "/Kids [3 0 R 8 0 R]", {{9, "null"}}, {3}, 1},
-    {"KidBeyondTheTable", "/Kids [3 0 R 4000 0 R]", {}, {3}, 1},
+    {"MissingKid", "/Kids [3 0 R 8 0 R]", {{9, "null"}}, {3}, 1}, {"KidBeyondTheTable", "/Kids [3 0 R 4000 0 R]", {}, {3}, 1},
     // No tree at all: a document without pages.
     {"CatalogWithoutPages", "/Kids [3 0 R]", {{1, "<< /Type /Catalog >>"}}, {}, 0},
     // The catalog's /Pages names a page: that page alone, as viewers show it.
@@ -133,14 +128,13 @@ TEST_P(PageTreeShape, GivesThePagesInReadingOrder)
 INSTANTIATE_TEST_SUITE_P(Trees, PageTreeShape, ::testing::ValuesIn(kShapes), kRowName);
 
 // clang-format off
-// Objects written byte for byte besides catalog 1 and root node 2 (which
-// lists page 3, unless a row gives its own); the text of object `checked`
-// expected in the output, where {G} {I} {P} {S} stand for the numbers of the
-// graphics state, the image, the prefix and the stamp stream (with
-// `annotatePageOne`, an update that adds the stamp to page 1 alone as an
-// annotation: its appearance and annotation).
-struct RewriteCase { const char* name; std::map<int, std::string> objects; int checked; std::string expected; bool annotatePageOne = false; };
+// Objects written as given besides catalog 1 and root 2 (listing page 3 unless a row redefines it); object
+// `checked` as expected, {G} {I} {P} {S} standing for the numbers of the graphics state, the image, the prefix and
+// the stamp stream (with "annotate", of the appearance and annotation an update adds to page 1 alone; with
+// "second", nothing stamped on page 2 alone, by the update with "update").
+struct RewriteCase { const char* name; std::map<int, std::string> objects; int checked; std::string expected; const char* run = ""; };
 const std::string kStream = "<< /Length 2 >>\nstream\nq\n\nendstream";
+const std::map<int, std::string> kListedTwice = {{2, "<</Type/Pages/Kids [3 0 R 3 0 R]/Count 2>>"}, {3, "<</Type/Page/Parent 2 0 R/Contents 4 0 R>>"}, {4, kStream}};
 const RewriteCase kRewrites[] = {
     {"DirectArray", {{3, "<</Type/Page/Parent 2 0 R/Contents [4 0 R 5 0 R]/Resources <<>>>>"}, {4, kStream}, {5, kStream}},
      3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Contents [ {P} 0 R 4 0 R 5 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
@@ -170,24 +164,17 @@ const RewriteCase kRewrites[] = {
     // A reference to nothing is null: ours replace it.
     {"ResourcesNamingNothing", {{3, "<</Contents 4 0 R/Resources 70 0 R>>"}, {4, kStream}},
      3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources << /XObject << /Im7 {I} 0 R >> /ExtGState << /GS7 {G} 0 R >> >>>>\nendobj\n"},
-    // Pages that share an /Annots array each get their own, also when the
-    // pages after the last one stamped are not walked: the shared one would
-    // give every page every page's stamp.
+    // Pages that share an /Annots array each get their own, also when the pages after the last one
+    // stamped are not walked: the shared one would give every page every page's stamp.
     {"SharedAnnotsArrayStaysPerPage",
      {{2, "<</Type/Pages/Kids [3 0 R 4 0 R]/Count 2>>"}, {3, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"},
       {4, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"}, {8, "<</Type/Annot/Subtype/Text/Rect [0 0 9 9]>>"}, {9, "[8 0 R]"}},
-     3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Annots [8 0 R {S} 0 R ]>>\nendobj\n", true},
+     3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Annots [8 0 R {S} 0 R ]>>\nendobj\n", "annotate"},
     {"XObjectNamingNothing", {{3, "<</Contents 4 0 R/Resources <</XObject 70 0 R>>>>"}, {4, kStream}},
      3, "3 0 obj\n<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>\nendobj\n"},
-};
-
-// A page the tree lists twice (Kids [3 0 R 3 0 R]) is one object, stamped at
-// its first place when that place is selected: not at its second (-s2 -e2),
-// by either writer or in a dry run.
-struct ListedTwiceCase { const char* name; bool incremental, dryRun; };
-const ListedTwiceCase kListedTwice[] = {{"RewriteAtTheSecondPlace", false, false},
-                                        {"UpdateAtTheSecondPlace", true, false},
-                                        {"DryRunAtTheSecondPlace", false, true}};
+    // A page the tree lists twice is stamped at its first place only, by either writer or in a dry run.
+    {"ListedTwiceRewriteAtTheSecondPlace", kListedTwice, 3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Contents 4 0 R>>\nendobj\n", "second"},
+    {"ListedTwiceUpdateAtTheSecondPlace", kListedTwice, 3, "3 0 obj\n<</Type/Page/Parent 2 0 R/Contents 4 0 R>>\nendobj\n", "second update"}};
 // clang-format on
 
 // A run that stamps the input into out.pdf with the test JPEG.
@@ -202,7 +189,6 @@ protected:
     CReporter reporter; // says nothing
 };
 class PageRewrite : public JpegRun, public ::testing::WithParamInterface<RewriteCase> {};
-class PageListedTwice : public JpegRun, public ::testing::WithParamInterface<ListedTwiceCase> {};
 
 TEST_P(PageRewrite, InsertsWhereTheLayoutSays)
 {
@@ -212,12 +198,13 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays)
         b.setRaw(num, std::to_string(num) + " 0 obj\n" + body + "\nendobj\n");
     load(b.build());
     const int size = doc->xref().recordCount();
-    settings.resourceNumber = 7;
-    if (c.annotatePageOne) {
-        settings.annotation = settings.incremental = true;
-        settings.endPage = 1;
-    }
-    CStampJob(settings, reporter, repairs).stampFile();
+    const std::string run = c.run;
+    const bool second = run.find("second") != std::string::npos;
+    settings.resourceNumber = 7, settings.annotation = run.find("annotate") != std::string::npos;
+    settings.incremental = settings.annotation || run.find("update") != std::string::npos;
+    settings.startPage = second ? 2 : 1, settings.endPage = second ? 2 : settings.annotation ? 1 : settings.endPage;
+    EXPECT_EQ(CStampJob(settings, reporter, repairs).planFile().pagesStamped, second ? 0 : 1) << "in a dry run";
+    EXPECT_EQ(CStampJob(settings, reporter, repairs).stampFile().pagesStamped, second ? 0 : 1);
     std::string expected = c.expected;
     for (const auto& [name, number] : {std::pair{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}})
         for (size_t at; (at = expected.find(name)) != std::string::npos;)
@@ -226,18 +213,5 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays)
     EXPECT_EQ(output.reader().text(c.checked), expected);
 }
 INSTANTIATE_TEST_SUITE_P(Texts, PageRewrite, ::testing::ValuesIn(kRewrites), kRowName);
-
-TEST_P(PageListedTwice, IsStampedAtItsFirstPlaceOnly)
-{
-    b.set(2, "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>");
-    b.set(3, "<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>");
-    b.setStream(4, "", "q Q\n");
-    vtest::writeFile(path, b.build());
-    settings.incremental = GetParam().incremental;
-    settings.startPage = settings.endPage = 2;
-    CStampJob job(settings, reporter, repairs);
-    EXPECT_EQ((GetParam().dryRun ? job.planFile() : job.stampFile()).pagesStamped, 0);
-}
-INSTANTIATE_TEST_SUITE_P(Runs, PageListedTwice, ::testing::ValuesIn(kListedTwice), kRowName);
 
 } // namespace

@@ -1,6 +1,5 @@
-// What the signature check reads from a catalog (hostile forms, field trees
-// and /Perms among them, each read the careful way), and how a run writes
-// from that and the settings: rewrite or update, content or annotation.
+// What the signature check reads from a catalog, hostile ones read the careful way, and how a
+// run writes from that and the settings: rewrite or update, content or annotation.
 
 #include "pdf/CPdfException.h"
 #include "stamp/CSignatureCheck.h"
@@ -29,8 +28,7 @@ Objects deepFields()
 }
 
 // clang-format off
-// Entries added to catalog 1 (object 2 is the page tree); further objects,
-// from 3 on; with `objectStreams`, every one of them compressed.
+// Entries added to catalog 1 (2 is the page tree); objects from 3 on, all compressed with `objectStreams`.
 struct CheckCase { const char *name, *catalog; Objects objects; bool isSigned, appendOnly; int certification; size_t doubts; bool objectStreams = false; };
 const char *const kField = "/AcroForm << /Fields [3 0 R] >>", *const kDocMdp = "/Perms << /DocMDP 3 0 R >>",
            *const kTwoFields = "/AcroForm << /Fields [3 0 R 5 0 R] >> /Perms << /DocMDP 4 0 R >>";

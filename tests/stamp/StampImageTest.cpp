@@ -31,9 +31,8 @@ std::unique_ptr<CStampImage> openImage(const vtest::TempDir& dir, const std::str
     return CStampImage::open(dir.file("stamp.png"));
 }
 
-// A band image of 37 x 21 pixels. The rows take each path of the image writer:
-// kept or decoded data, soft mask, key ranges or stencil, profile, palette,
-// 1 to 16 bits a sample, interlaced rows.
+// Band images of 37 x 21 pixels, taking each path of the image writer: kept or decoded data, soft mask, key
+// ranges or stencil, profile, palette, 1 to 16 bits a sample, interlaced rows.
 PngSpec kind(K k, int depth, bool lace = false, bool icc = false) { return {k, depth, lace, 37, 21, icc}; }
 // clang-format off
 const PngSpec kPngs[] = {
@@ -83,9 +82,8 @@ struct Image {
 int item(const CPdfObject& a, int i, CPdfObject& out) { return a.arrayValue()->getItem(i, out), out.intValue(); }
 class PngObjects : public LoadedPdf, public ::testing::WithParamInterface<PngSpec> {};
 
-// Written as a run writes the stamp and read back, the image shows each band
-// in the colour and alpha libpng wrote, through its /SMask, its key ranges or
-// its stencil /Mask; the traits the PDF/A check reads say what was written.
+// Written as a run writes it, the image shows each band in the colour and alpha libpng wrote, through its /SMask,
+// key ranges or stencil /Mask; the traits the PDF/A check reads say what was written.
 TEST_P(PngObjects, ShowTheBandsLibpngWrote)
 {
     b.set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
@@ -101,8 +99,7 @@ TEST_P(PngObjects, ShowTheBandsLibpngWrote)
     out.commit();
     CInputDocument written(CFileSource::open(dir.file("out.pdf")), repairs);
     Image image(written.xref(), num);
-    // A device space, a profile's, or a palette over either, read from the
-    // text: a string value ends at a NUL.
+    // A device space, a profile's, or a palette over either, read from the text: a string ends at a NUL.
     CPdfObject space = image["ColorSpace"], first;
     std::string palette;
     if (space.type() == PDF_ARRAY && (item(space, 0, first), first.textString() == "Indexed")) {
@@ -174,8 +171,7 @@ const std::string kPixelData("\x78\x9C\x63\x70\x00\x00\x00\x42\x00\x41", 10), kP
 // Refused with this problem, or (problem "") opened with this colour space.
 struct PngFile { const char* name; std::string bytes; const char* problem; CImageTraits::EDeviceSpace space = {}; };
 const PngFile kPngFiles[] = {
-    {"NoHeaderFirst", png(kPixel + header(8, 0)), "no IHDR chunk first"},
-    {"NoImageData", png(header(8, 0)), "no image data"},
+    {"NoHeaderFirst", png(kPixel + header(8, 0)), "no IHDR chunk first"}, {"NoImageData", png(header(8, 0)), "no image data"},
     {"PaletteImageWithoutPalette", png(header(8, 3) + kPixel), "no palette"},
     {"DepthTheColourTypeHasNot", png(header(4, 2) + kPixel), "a damaged IHDR chunk"},
     {"UnknownInterlace", png(header(8, 0, 2) + kPixel), "a damaged IHDR chunk"},
@@ -231,8 +227,7 @@ JpegCase example(const char* name, std::string data, bool whole) { return {name,
 // The baseline file with an APP1 segment of `app1` data: its EXIF orientation tag; anything unusable is 1.
 JpegCase exif(const char* name, const std::string& app1, int orientation) { return {name, vtest::withApp1(kBaseline, app1), true, 37, 21, 3, true, false, orientation}; }
 const JpegCase kJpegs[] = {
-    {"Baseline", kBaseline, true, 37, 21, 3, true},
-    {"Progressive", fixture("progressive_rgb_37x21.jpg"), true, 37, 21, 3, true},
+    {"Baseline", kBaseline, true, 37, 21, 3, true}, {"Progressive", fixture("progressive_rgb_37x21.jpg"), true, 37, 21, 3, true},
     {"Grey", fixture("grey_29x17.jpg"), true, 29, 17, 1, true},
     {"AdobeCmyk", fixture("cmyk_adobe_23x13.jpg"), true, 23, 13, 4, true, true},
     example("FrameExample", kStart + kApp0 + kFrame, false),
@@ -248,8 +243,7 @@ const JpegCase kJpegs[] = {
     {"App14TooShortForTheName", kStart + segment(0xEE, "Ado") + frame(0xC0, 5, 6, 4), true, 5, 6, 4, false},
     exif("ExifBigEndian", kExif6, 6), exif("ExifLittleEndian", vtest::exifWithOrientation(8, false), 8),
     exif("ExifOutOfRange", vtest::exifWithOrientation(9), 1), exif("ExifZero", vtest::exifWithOrientation(0), 1),
-    exif("NotExif", "XMP" + kExif6.substr(3), 1),
-    exif("ExifWithoutByteOrder", kExif6.substr(0, 6) + "XX" + kExif6.substr(8), 1),
+    exif("NotExif", "XMP" + kExif6.substr(3), 1), exif("ExifWithoutByteOrder", kExif6.substr(0, 6) + "XX" + kExif6.substr(8), 1),
     exif("ExifIfdPastTheEnd", kExif6.substr(0, 10) + bytes({0x7F, 0, 0, 0}) + kExif6.substr(14), 1),
     exif("ExifCutInTheEntries", kExif6.substr(0, kExif6.size() - 10), 1),
     exif("ExifTagNotOneShort", kExif6.substr(0, 30) + bytes({0, 4}) + kExif6.substr(32), 1),
@@ -271,8 +265,7 @@ const JpegCase kJpegs[] = {
     {"CutInTheScan", kBaseline.substr(0, kBaseline.size() - 40), true, 37, 21, 3, false},
     {"CutBeforeTheLastByte", kBaseline.substr(0, kBaseline.size() - 1), true, 37, 21, 3, false},
     bad("CutInAHeader", kBaseline.substr(0, 30)),
-    example("EndByteStuffed", kStart + kFrame + kScanHeader + bytes({1, 0xFF, 0x00, 0xD9}), false),
-    bad("OnlyTheStart", kStart)};
+    example("EndByteStuffed", kStart + kFrame + kScanHeader + bytes({1, 0xFF, 0x00, 0xD9}), false), bad("OnlyTheStart", kStart)};
 // clang-format on
 class JpegHeader : public ::testing::TestWithParam<JpegCase> {};
 

@@ -1,6 +1,5 @@
-// The objects every run adds, byte for byte since other programs parse them;
-// where the stamp lands (positions count on the page as displayed); and the
-// frame that closes what a page's content leaves open, read within a budget.
+// The objects every run adds, byte for byte since other programs parse them; where the stamp lands
+// (on the page as displayed); the frame that closes what a page's content leaves open, read on a budget.
 
 #include <cstdio>
 #include <cstring>
@@ -23,10 +22,9 @@ std::string mark(const char* at, const char* scale)
 std::string vLine(const char* at) { return mark(at, "0.25 0 0 15.00"); }
 std::string hLine(const char* at) { return mark(at, "15.00 0 0 0.25"); }
 
-// What the formatters write for a 640 x 480 JPEG frame of this layout, a
-// stamp turned by `degrees` (the matrix printed, then its exact values), the
-// frame for a page's effect (prefix | restore), and where an EXIF orientation
-// puts the stored top-left and top-right corners (x, y of the unit box, y up).
+// What the formatters write for a 640 x 480 JPEG frame of this layout, a stamp turned by `degrees` (the
+// matrix printed | its exact values), the frame for a page's effect (prefix | restore), and where an EXIF
+// orientation puts the stored top-left and top-right corners (x, y of the unit box, y up).
 std::string image(int components, bool adobe) { return formatImageObjectHeader(812, {640, 480, components, adobe}); }
 std::string turned(float degrees)
 {
@@ -126,9 +124,8 @@ const StreamCase kStreams[] = {
     {"MarkOnARotatedPageIsNotTurned", "/Rotate 90", {"-trim_blh"}, hLine("12.00 36.00")},
     {"LastTrimFlagWins", "", {"-trim_trh", "-trim_blv"}, hLine("585.00 755.75")},
     {"CropFlagsComeLast", "", {"-crop_blv", "-trim_trh"}, vLine("-0.25 -24.00")}};
-// Pages 0 and 1 list the same stream 5 (36 bytes decoded; two states left
-// open); page 2 an array of it and stream 7 (21 bytes; one more state, and a
-// text object, left open). Each step reads a page's frame, then the budget left.
+// Pages 0 and 1 list stream 5 (36 bytes; leaves two states open), page 2 it and stream 7 (21 bytes; one
+// more state and a text object). Each step reads a page's frame, then the budget left.
 struct Step { size_t page; int restores; bool endText; int64_t left; };
 struct ReadCase { const char* name; int64_t budget; bool earlierStamp7; std::vector<Step> steps; };
 const ReadCase kReads[] = {
@@ -136,8 +133,7 @@ const ReadCase kReads[] = {
     {"ReadsASharedStreamOnce", 1000, false, {{0, 3, false, 964}, {1, 3, false, 964}, {2, 4, true, 943}}},
     // Once the budget is spent, pages keep the default frame.
     {"StopsAtItsBudget", 41, false, {{0, 3, false, 5}, {2, 1, false, 0}}},
-    // Content that ends with a stamp an earlier mark pass wrote ends in the
-    // initial state: nothing is read.
+    // Content ending with an earlier mark pass's stamp ends in the initial state: nothing is read.
     {"TrustsAnEarlierPassesStamp", 1000, true, {{2, 1, false, 1000}}}};
 // clang-format on
 
@@ -176,8 +172,7 @@ TEST_P(StampPlacement, GivesAnchorAndAngle)
 }
 INSTANTIATE_TEST_SUITE_P(Examples, StampPlacement, ::testing::ValuesIn(kPlaces), kRowName);
 
-// The job draws from the page record; a corner flag overrides position, size,
-// alignment and rotation, and the last one set in the fixed order wins.
+// From the page record; a corner flag overrides position, size, alignment and rotation, the last in order wins.
 TEST_P(JobStampStream, PlacesTheStampFromThePageRecord)
 {
     b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
