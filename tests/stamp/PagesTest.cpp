@@ -265,9 +265,9 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays)
     CStampSettings settings; // stamps the input into out.pdf with the test JPEG
     settings.inputPath = path, settings.outputPath = dir.file("out.pdf");
     settings.imagePath = vtest::sourceDir() + "/tests/data/e2e/stamp.jpg";
-    CReporter reporter; // says nothing
-    const bool second = has(c.run, "second");
-    settings.resourceNumber = 7, settings.annotation = has(c.run, "annotate");
+    CReporter reporter;                       // says nothing
+    const bool second = has(c.run, "second"); // nothing stamped: names drawn from the clock
+    settings.resourceNumber = second ? std::nullopt : std::optional(7), settings.annotation = has(c.run, "annotate");
     settings.incremental = settings.annotation || has(c.run, "update");
     settings.startPage = second ? 2 : 1, settings.endPage = second ? 2 : settings.annotation ? 1 : settings.endPage;
     EXPECT_EQ(CStampJob(settings, reporter, repairs).planFile().pagesStamped, second ? 0 : 1) << "in a dry run";
