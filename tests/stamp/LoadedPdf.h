@@ -25,10 +25,13 @@ inline const Box kLetter = {0, 0, 612, 792};
 // A builder file (catalog 1 names page tree root 2), written out and loaded as a run's input.
 class LoadedPdf : public ::testing::Test {
 protected:
-    LoadedPdf() { b.set(1, "<< /Type /Catalog /Pages 2 0 R >>"); b.setRoot(1); }
-    void load(const std::string& bytes) { vtest::writeFile(path, bytes); doc = std::make_unique<CInputDocument>(CFileSource::open(path), repairs); }
-    std::string text(int num) { return doc->reader().text(num); }
-    const std::vector<CPageRecord>& walk() { load(b.build()); pageCount = CPageTreeWalker(doc->reader()).walkDocument(pages); return pages; }
+    LoadedPdf() { b.set(1, "<< /Type /Catalog /Pages 2 0 R >>"), b.setRoot(1); }
+    void load(const std::string& bytes)
+    {
+        vtest::writeFile(path, bytes);
+        doc = std::make_unique<CInputDocument>(CFileSource::open(path), repairs);
+    }
+    void walk() { load(b.build()), pageCount = CPageTreeWalker(doc->reader()).walkDocument(pages); }
     vtest::PdfBuilder b;
     vtest::TempDir dir;
     const std::string path = dir.file("in.pdf");

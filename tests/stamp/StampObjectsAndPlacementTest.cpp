@@ -1,10 +1,10 @@
-// The objects every run adds, byte for byte since other programs parse them,
-// and where the stamp lands: positions count on the page as displayed.
+// The objects every run adds, byte for byte since other programs parse them; where the stamp lands
+// (on the page as displayed); the frame that closes what a page's content leaves open, read on a budget.
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "stamp/CContentReader.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/JpegHeader.h"
@@ -14,35 +14,101 @@
 
 namespace {
 
-struct ColourCase { const char* name; int components; bool adobe; const char* colour; };
-const ColourCase kColours[] = {
-    {"Example", 3, false, "/ColorSpace/DeviceRGB"}, {"Grey", 1, false, "/ColorSpace/DeviceGray"},
-    {"AdobeRgbIsPlain", 3, true, "/ColorSpace/DeviceRGB"}, {"Cmyk", 4, false, "/ColorSpace/DeviceCMYK"},
-    {"AdobeCmykIsInverted", 4, true, "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]"}};
-struct OpacityCase { const char* name; float percent; const char* ca; };
-const OpacityCase kOpacities[] = {{"Half", 50, "0.50"}, {"Full", 100, "1.00"}, {"None", 0, "0.00"},
-                                  {"ThirtyFive", 35, "0.35"}, {"Five", 5, "0.05"}, {"AboveFull", 150, "1.50"},
-                                  {"Negative", -20, "-0.20"}};
-struct TurnCase { const char* name; float degrees; const char* matrix; };
-const TurnCase kTurns[] = {
-    {"Zero", 0, "1.000000 0.000000 -0.000000 1.000000"}, {"Ninety", 90, "0.000000 1.000000 -1.000000 0.000000"},
-    {"OneEighty", 180, "-1.000000 0.000000 -0.000000 -1.000000"},
-    {"TwoSeventy", 270, "0.000000 -1.000000 1.000000 0.000000"},
-    {"FortyFive", 45, "0.707107 0.707107 -0.707107 0.707107"}};
+// A corner mark: a 15 x 0.25 line starting 9 points outside a box corner, upright.
+std::string mark(const char* at, const char* scale)
+{
+    return std::string("1 0 0 1 ") + at + " cm\n1.000000 0.000000 -0.000000 1.000000 0 0 cm\n" + scale + " 0 0 cm";
+}
+std::string vLine(const char* at) { return mark(at, "0.25 0 0 15.00"); }
+std::string hLine(const char* at) { return mark(at, "15.00 0 0 0.25"); }
+
+// What the formatters write for a 640 x 480 JPEG frame of this layout, a stamp turned by `degrees` (the
+// matrix printed | its exact values), the frame for a page's effect (prefix | restore), and where an EXIF
+// orientation puts the stored top-left and top-right corners (x, y of the unit box, y up).
+std::string image(int components, bool adobe) { return formatImageObjectHeader(812, {640, 480, components, adobe}); }
+std::string turned(float degrees)
+{
+    const std::string text = formatStampContent("GS1", "Im1", 0, 0, degrees, 10, 10);
+    double m[4];
+    rotationMatrix(degrees, m);
+    char exact[100];
+    std::snprintf(exact, sizeof exact, "| %g %g %g %g", m[0], m[1], m[2], m[3]);
+    const size_t begin = text.find("cm\n") + 3;
+    return text.substr(begin, text.find(" 0 0 cm", begin) - begin) + " " + exact;
+}
+std::string framed(std::optional<CContentEffect> effect)
+{
+    const CStampFrame frame = CContentReader::frameFor(effect);
+    return formatPrefixContent(frame) + "|" + formatStampRestore(frame);
+}
+// A cross-reference table's field, written without printf's cost: it must read as "%0<width>u" does.
+std::string padded(uint32_t value, int width)
+{
+    char field[10];
+    writeZeroPadded(field + width, value, width);
+    return std::string(field, size_t(width));
+}
+std::string corners(int orientation)
+{
+    int m[6];
+    orientationMatrix(orientation, m);
+    // The stored top row is y = 1 of image space.
+    return std::to_string(m[2] + m[4]) + " " + std::to_string(m[3] + m[5]) + ", " + std::to_string(m[0] + m[2] + m[4]) +
+           " " + std::to_string(m[1] + m[3] + m[5]);
+}
+
+// clang-format off
+using E = CContentEffect;
+constexpr auto OPEN = E::TEXT_OPEN, CLOSED = E::TEXT_CLOSED, AS_BEFORE = E::TEXT_AS_BEFORE;
+constexpr int kMax = CContentReader::kMaxRestores;
+const std::string kImage = " 0 obj<</Subtype/Image/Length 812/Filter/DCTDecode/Name/X/BitsPerComponent 8", kSize = "/Width 640/Height 480/Type/XObject>>stream\n",
+                  kState = " 0 obj<</Type/ExtGState/ca ", kObjEnd = ">>\nendobj\n", kDefault = "q q q q\n|\nQ\n";
+struct TextCase { const char* name; std::string (*write)(); std::string text; };
+const TextCase kTexts[] = {
+    // The prefix saves the graphics state; the stamp restores it, then draws.
+    {"Example", [] { return formatPrefixContent() + formatStampContent("GS12345", "Im12345", 20, 10, 0.0f, 100, 50); },
+     "q q q q\n\nQ\nq\n/GS12345 gs\n1 0 0 1 20.00 10.00 cm\n1.000000 0.000000 -0.000000 1.000000 0 0 cm\n100.00 0 0 50.00 0 0 cm\n/Im12345 Do\nQ\n"},
+    {"RgbImage", [] { return image(3, false); }, kImage + "/ColorSpace/DeviceRGB" + kSize},
+    {"GreyImage", [] { return image(1, false); }, kImage + "/ColorSpace/DeviceGray" + kSize},
+    {"AdobeRgbImageIsPlain", [] { return image(3, true); }, kImage + "/ColorSpace/DeviceRGB" + kSize},
+    {"CmykImage", [] { return image(4, false); }, kImage + "/ColorSpace/DeviceCMYK" + kSize},
+    {"AdobeCmykImageIsInverted", [] { return image(4, true); }, kImage + "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]" + kSize},
+    // The opacity in percent, times the single-precision 0.01: half a percent is 0.0049999999.
+    {"HalfOpaque", [] { return formatGraphicsStateObject(50); }, kState + "0.50" + kObjEnd},
+    {"NegativeOpacity", [] { return formatGraphicsStateObject(-20); }, kState + "-0.20" + kObjEnd},
+    {"HalfAPercentOpaque", [] { return formatGraphicsStateObject(0.5f); }, kState + "0.00" + kObjEnd},
+    // Quarter turns exact: cos 90 is 0, not 6e-17.
+    {"TurnedZero", [] { return turned(0); }, "1.000000 0.000000 -0.000000 1.000000 | 1 0 -0 1"},
+    {"TurnedNinety", [] { return turned(90); }, "0.000000 1.000000 -1.000000 0.000000 | 0 1 -1 0"},
+    {"TurnedOneEighty", [] { return turned(180); }, "-1.000000 0.000000 -0.000000 -1.000000 | -1 0 -0 -1"},
+    {"TurnedTwoSeventy", [] { return turned(270); }, "0.000000 -1.000000 1.000000 0.000000 | 0 -1 1 0"},
+    {"TurnedFortyFive", [] { return turned(45); }, "0.707107 0.707107 -0.707107 0.707107 | 0.707107 0.707107 -0.707107 0.707107"},
+    // The frame closes what the page's content leaves open; counts past the limit are damage.
+    {"FrameUnknown", [] { return framed(std::nullopt); }, kDefault}, {"FrameBalanced", [] { return framed(E{0, 0, CLOSED}); }, kDefault},
+    {"FrameThreeExtraQ", [] { return framed(E{-3, -3, AS_BEFORE}); }, kDefault},
+    {"FrameFourExtraQ", [] { return framed(E{-4, -4, AS_BEFORE}); }, "q q q q q\n|\nQ\n"},
+    {"FrameTwoOpen", [] { return framed(E{0, 2, AS_BEFORE}); }, "q q q q\n|\nQ\nQ\nQ\n"},
+    {"FrameExtraQThenOpen", [] { return framed(E{-1, 1, AS_BEFORE}); }, "q q q q\n|\nQ\nQ\nQ\n"},
+    {"FrameTextOpen", [] { return framed(E{0, 0, OPEN}); }, "q q q q\n|\nET\nQ\n"},
+    {"FrameTooManyOpen", [] { return framed(E{0, kMax, AS_BEFORE}); }, kDefault},
+    {"FrameTooManyExtraQ", [] { return framed(E{-kMax, -kMax, OPEN}); }, kDefault},
+    // EXIF orientations, as "row 0 at the visual top/left..., column 0 at ..." defines them.
+    {"AsStored", [] { return corners(1); }, "0 1, 1 1"}, {"Mirrored", [] { return corners(2); }, "1 1, 0 1"},
+    {"HalfTurn", [] { return corners(3); }, "1 0, 0 0"}, {"Flipped", [] { return corners(4); }, "0 0, 1 0"},
+    {"Transposed", [] { return corners(5); }, "0 1, 0 0"}, {"QuarterTurnClockwise", [] { return corners(6); }, "1 1, 1 0"},
+    {"Transversed", [] { return corners(7); }, "1 0, 1 1"}, {"QuarterTurnAnticlockwise", [] { return corners(8); }, "0 0, 0 1"},
+    {"OrientationOutOfRange", [] { return corners(9); }, "0 1, 1 1"},
+    {"PaddedToFive", [] { return padded(0, 5) + " " + padded(7, 5) + " " + padded(65535, 5); }, "00000 00007 65535"},
+    {"PaddedToTen", [] { return padded(7, 10) + " " + padded(123456, 10) + " " + padded(4294967295u, 10); }, "0000000007 0000123456 4294967295"}};
 
 const Box kOffset = {100, 100, 500, 700}, kFraction = {10.7f, 20.2f, 600.9f, 780.5f};
 // Flags: V, H measure from the top, the right; P ignores the page's rotation.
-struct PlaceCase { const char* name; int rotate; const char* flags; int anchorX, anchorY; float angle;
-                   int posX = 20, posY = 10; const char* align = "left"; Box box = kLetter; int sizeX = 100; };
+struct PlaceCase { const char* name; int rotate; const char* flags; int anchorX, anchorY; float angle; int posX = 20, posY = 10; const char* align = "left"; Box box = kLetter; int sizeX = 100; };
 const PlaceCase kPlaces[] = {
     {"Unrotated", 0, "", 20, 10, 0}, {"Rotate90", 90, "", 602, 20, 90}, {"Rotate90Ignored", 90, "P", 20, 10, 0},
     {"Rotate180", 180, "", 592, 782, 180}, {"Rotate270", 270, "", 10, 772, 270}, {"FlipV", 0, "V", 20, 782, 0},
-    {"FlipH", 0, "H", 592, 10, 0}, {"BothFlips", 0, "VH", 592, 782, 0}, {"Rotate90FlipV", 90, "V", 10, 20, 90},
-    {"Rotate90FlipH", 90, "H", 602, 772, 90}, {"Rotate90BothFlips", 90, "VH", 10, 772, 90},
-    {"Rotate180FlipV", 180, "V", 592, 10, 180}, {"Rotate180FlipH", 180, "H", 20, 782, 180},
-    {"Rotate270FlipV", 270, "V", 602, 772, 270}, {"Rotate270FlipH", 270, "H", 10, 20, 270},
+    {"FlipH", 0, "H", 592, 10, 0}, {"Rotate90FlipV", 90, "V", 10, 20, 90}, {"Rotate270FlipH", 270, "H", 10, 20, 270},
     {"Centred", 0, "", 306, 396, 0, -1, -1}, {"CentredAlignCenter", 0, "", 256, 396, 0, -1, -1, "center"},
-    {"Rotate90CentredAlignCenter", 90, "", 306, 346, 90, -1, -1, "center"},
     {"AlignRightEndsAtThePosition", 0, "", -80, 10, 0, 20, 10, "right"},
     {"Rotate270AlignRightShiftsLeftOnScreen", 270, "", 10, 872, 270, 20, 10, "right"},
     {"CapitalLeftAlignsRight", 0, "", -80, 10, 0, 20, 10, "Left"}, // only "left" and "center" count
@@ -51,12 +117,6 @@ const PlaceCase kPlaces[] = {
     {"OffsetCropBoxFlipH", 0, "H", 480, 110, 0, 20, 10, "left", kOffset},
     {"OffsetCropBoxCentred", 0, "", 300, 400, 0, -1, -1, "left", kOffset}};
 
-// A corner mark: a 15 x 0.25 line starting 9 points outside a box corner, upright.
-std::string mark(const char* at, const char* scale) {
-    return std::string("1 0 0 1 ") + at + " cm\n1.000000 0.000000 -0.000000 1.000000 0 0 cm\n" + scale + " 0 0 cm";
-}
-std::string vLine(const char* at) { return mark(at, "0.25 0 0 15.00"); }
-std::string hLine(const char* at) { return mark(at, "15.00 0 0 0.25"); }
 // A page with trim box [36 36 576 756] and these entries, stamped with these flags.
 struct StreamCase { const char* name; const char* page; std::vector<const char*> corners; std::string matrices; };
 const StreamCase kStreams[] = {
@@ -72,69 +132,31 @@ const StreamCase kStreams[] = {
     {"MarkOnARotatedPageIsNotTurned", "/Rotate 90", {"-trim_blh"}, hLine("12.00 36.00")},
     {"LastTrimFlagWins", "", {"-trim_trh", "-trim_blv"}, hLine("585.00 755.75")},
     {"CropFlagsComeLast", "", {"-crop_blv", "-trim_trh"}, vLine("-0.25 -24.00")}};
+// Pages 0 and 1 list stream 5 (36 bytes; leaves two states open), page 2 it and stream 7 (21 bytes; one
+// more state and a text object). Each step reads a page's frame, then the budget left.
+struct Step { size_t page; int restores; bool endText; int64_t left; };
+struct ReadCase { const char* name; int64_t budget; bool earlierStamp7; std::vector<Step> steps; };
+const ReadCase kReads[] = {
+    // A stream that pages share is decoded once: only the first page spends budget on it.
+    {"ReadsASharedStreamOnce", 1000, false, {{0, 3, false, 964}, {1, 3, false, 964}, {2, 4, true, 943}}},
+    // Once the budget is spent, pages keep the default frame.
+    {"StopsAtItsBudget", 41, false, {{0, 3, false, 5}, {2, 1, false, 0}}},
+    // Content ending with an earlier mark pass's stamp ends in the initial state: nothing is read.
+    {"TrustsAnEarlierPassesStamp", 1000, true, {{2, 1, false, 1000}}}};
+// clang-format on
 
-class ImageObjectHeader : public ::testing::TestWithParam<ColourCase> {};
-class GraphicsStateObject : public ::testing::TestWithParam<OpacityCase> {};
-class StampRotation : public ::testing::TestWithParam<TurnCase> {};
+class Formatted : public ::testing::TestWithParam<TextCase> {};
 class StampPlacement : public ::testing::TestWithParam<PlaceCase> {};
 class JobStampStream : public LoadedPdf, public ::testing::WithParamInterface<StreamCase> {};
+class ContentReading : public LoadedPdf, public testing::WithParamInterface<ReadCase> {};
 
 } // namespace
 
-TEST_P(ImageObjectHeader, DeclaresTheColourSpaceOfTheFrame) {
-    const JpegInfo jpeg{640, 480, GetParam().components, GetParam().adobe};
-    EXPECT_EQ("25" + formatImageObjectHeader(812, jpeg),
-              std::string("25 0 obj<</Subtype/Image/Length 812/Filter/DCTDecode/Name/X/BitsPerComponent 8") +
-                  GetParam().colour + "/Width 640/Height 480/Type/XObject>>stream\n");
-}
-INSTANTIATE_TEST_SUITE_P(Components, ImageObjectHeader, ::testing::ValuesIn(kColours), kRowName);
+TEST_P(Formatted, ByteForByte) { EXPECT_EQ(GetParam().write(), GetParam().text); }
+INSTANTIATE_TEST_SUITE_P(Texts, Formatted, ::testing::ValuesIn(kTexts), kRowName);
 
-TEST_P(GraphicsStateObject, CarriesTheFillOpacityWithTwoDecimals) {
-    EXPECT_EQ("24" + formatGraphicsStateObject(GetParam().percent),
-              std::string("24 0 obj<</Type/ExtGState/ca ") + GetParam().ca + ">>\nendobj\n");
-}
-INSTANTIATE_TEST_SUITE_P(Opacities, GraphicsStateObject, ::testing::ValuesIn(kOpacities), kRowName);
-
-// The prefix saves the graphics state; the stamp restores it, then draws.
-// Content that leaves states or a text object open gets a frame that closes them.
-TEST(ContentStreams, ExamplesByteForByte) {
-    EXPECT_EQ(formatPrefixContent(), "q q q q\n");
-    EXPECT_EQ(formatStampContent("GS12345", "Im12345", 20, 10, 0.0f, 100, 50),
-              "\nQ\nq\n/GS12345 gs\n1 0 0 1 20.00 10.00 cm\n"
-              "1.000000 0.000000 -0.000000 1.000000 0 0 cm\n"
-              "100.00 0 0 50.00 0 0 cm\n/Im12345 Do\nQ\n");
-    CStampFrame frame;
-    frame.saves = 7, frame.restores = 3, frame.endText = true;
-    EXPECT_EQ(formatPrefixContent(frame), "q q q q q q q\n");
-    const std::string content = formatStampContent("GS1", "Im1", 20, 10, 0.0f, 100, 50, frame);
-    EXPECT_EQ(content.find("\nET\nQ\nQ\nQ\nq\n/GS1 gs\n"), 0u) << content;
-    EXPECT_EQ(content.size(), 121u) << content; // 114 for the default frame
-}
-
-// Table entries are written without printf: they must read as its "%010u" and "%05u" do.
-TEST(ContentStreams, ZeroPaddedNumbersReadAsPrintfWritesThem)
+TEST_P(StampPlacement, GivesAnchorAndAngle)
 {
-    for (const uint32_t value : {0u, 7u, 65535u, 123456u, 2147483647u, 4294967295u})
-        for (const int width : {5, 10}) {
-            char expected[32], field[10];
-            if (std::snprintf(expected, sizeof expected, "%0*u", width, value) > width)
-                continue; // wider than its field: no table holds it
-            writeZeroPadded(field + width, value, width);
-            EXPECT_EQ(std::string(field, static_cast<size_t>(width)), expected) << value << " in " << width;
-        }
-}
-
-TEST_P(StampRotation, IsPrintedWithSixDecimals) {
-    const std::string object = formatStampContent("GS1", "Im1", 0, 0, GetParam().degrees, 10, 10);
-    EXPECT_NE(object.find(std::string("\n") + GetParam().matrix + " 0 0 cm\n"), std::string::npos) << object;
-    double m[4]; // quarter turns exact: cos 90 is 0, not 6e-17
-    rotationMatrix(GetParam().degrees, m);
-    for (double v : m)
-        EXPECT_TRUE(std::fmod(GetParam().degrees, 90.0f) != 0 || v == std::round(v)) << v;
-}
-INSTANTIATE_TEST_SUITE_P(Angles, StampRotation, ::testing::ValuesIn(kTurns), kRowName);
-
-TEST_P(StampPlacement, GivesAnchorAndAngle) {
     const PlaceCase& c = GetParam();
     PlacementSettings s;
     s.posX = c.posX, s.posY = c.posY, s.sizeX = c.sizeX, s.align = c.align;
@@ -145,9 +167,9 @@ TEST_P(StampPlacement, GivesAnchorAndAngle) {
 }
 INSTANTIATE_TEST_SUITE_P(Examples, StampPlacement, ::testing::ValuesIn(kPlaces), kRowName);
 
-// The job draws from the page record; a corner flag overrides position, size,
-// alignment and rotation, and the last one set in the fixed order wins.
-TEST_P(JobStampStream, PlacesTheStampFromThePageRecord) {
+// From the page record; a corner flag overrides position, size, alignment and rotation, the last in order wins.
+TEST_P(JobStampStream, PlacesTheStampFromThePageRecord)
+{
     b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     b.set(3, std::string("<< /Type /Page /Parent 2 0 R /TrimBox [36 36 576 756] ") + GetParam().page + " >>");
     walk();
@@ -162,3 +184,24 @@ TEST_P(JobStampStream, PlacesTheStampFromThePageRecord) {
     EXPECT_EQ(stream.substr(begin, end - begin), GetParam().matrices) << stream;
 }
 INSTANTIATE_TEST_SUITE_P(Flags, JobStampStream, ::testing::ValuesIn(kStreams), kRowName);
+
+TEST_P(ContentReading, SpendsItsBudgetOnEachStreamOnce)
+{
+    b.set(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 6 0 R] /Count 3 >>");
+    const char* sharing = "<< /Type /Page /Parent 2 0 R /Contents 5 0 R >>";
+    b.set(3, sharing), b.set(4, sharing);
+    b.setStream(5, "", "q 2 0 0 2 0 0 cm q 0 g 0 0 9 9 re f\n", true);
+    b.set(6, "<< /Type /Page /Parent 2 0 R /Contents [5 0 R 7 0 R] >>");
+    b.setStream(7, "", "q BT /F1 9 Tf (x) Tj\n");
+    walk();
+    const std::function<bool(int)> none, seven = [](int num) { return num == 7; };
+    CContentReader reader(doc->reader(), GetParam().budget, GetParam().earlierStamp7 ? seven : none);
+    for (const Step& step : GetParam().steps) {
+        const CPageRecord& record = pages.at(step.page);
+        const CStampFrame frame = reader.frameFor(doc->reader().text(record.objectNumber), record);
+        EXPECT_EQ(std::make_tuple(frame.restores, frame.endText, reader.budgetLeft()),
+                  std::make_tuple(step.restores, step.endText, step.left))
+            << "page " << step.page;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Budgets, ContentReading, testing::ValuesIn(kReads), kRowName);
