@@ -193,12 +193,12 @@ std::pair<int, int> jpegSize(const std::string& jpeg)
 // opaque RGB, and RGB with alpha.
 void pngStamps(const std::string& folder, const std::string& jpeg)
 {
-    vtest::PngSpec spec;
-    spec.noise = true;
-    std::tie(spec.width, spec.height) = jpegSize(jpeg);
-    std::ofstream(folder + "/logo-opaque.png", std::ios::binary) << vtest::bandPng(spec);
-    spec.kind = vtest::PngKind::RgbAlpha;
-    std::ofstream(folder + "/logo-alpha.png", std::ios::binary) << vtest::bandPng(spec);
+    vtest::PngPlan plan;
+    plan.noise = true;
+    std::tie(plan.width, plan.height) = jpegSize(jpeg);
+    std::ofstream(folder + "/logo-opaque.png", std::ios::binary) << vtest::bandPng(plan);
+    plan.kind = vtest::PngKind::RgbAlpha;
+    std::ofstream(folder + "/logo-alpha.png", std::ios::binary) << vtest::bandPng(plan);
 }
 
 } // namespace

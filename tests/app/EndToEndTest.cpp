@@ -76,24 +76,24 @@ struct Made {
     std::string reference; // an edited document's source, which the tools read in its place
     std::string password;  // the user's, when one is needed
     bool popplerReads = true;
-    std::optional<vtest::PngSpec> png;
+    std::optional<vtest::PngPlan> png;
 };
 using Files = std::map<std::string, Made>;
 
 std::string q(const std::string& text) { return vtest::shellQuote(text); }
 
-std::optional<vtest::PngSpec> pngNamed(const std::string& name)
+std::optional<vtest::PngPlan> pngNamed(const std::string& name)
 {
-    vtest::PngSpec spec;
+    vtest::PngPlan plan;
     for (int kind = 0; kind <= static_cast<int>(vtest::PngKind::PaletteAlpha); ++kind)
         for (int depth : {1, 2, 4, 8, 16})
             for (int flags = 0; flags < 4; ++flags) {
-                spec.kind = static_cast<vtest::PngKind>(kind);
-                spec.depth = depth;
-                spec.interlaced = flags & 1;
-                spec.iccProfile = flags & 2;
-                if (vtest::pngName(spec) == name)
-                    return spec;
+                plan.kind = static_cast<vtest::PngKind>(kind);
+                plan.depth = depth;
+                plan.interlaced = flags & 1;
+                plan.iccProfile = flags & 2;
+                if (vtest::pngName(plan) == name)
+                    return plan;
             }
     return std::nullopt;
 }
@@ -105,10 +105,10 @@ std::optional<vtest::PngSpec> pngNamed(const std::string& name)
 // PNG, as vtest::pngName names it); exif N (stamp.jpg turned by an EXIF orientation); cut SOURCE N [BYTES]
 // (its first N bytes, "half" or "all" of them, or -N: all but the last N; then BYTES); link TARGET;
 // hardlink TARGET; fifo; socket; device; dir. Empty when made, "skip: why" when this system cannot, else why not.
-std::string makeFile(const Workspace& work, const std::string& spec, Files& files)
+std::string makeFile(const Workspace& work, const std::string& entry, Files& files)
 {
-    const size_t eq = spec.find('=');
-    const std::string name = spec.substr(0, eq), recipe = spec.substr(eq + 1);
+    const size_t eq = entry.find('=');
+    const std::string name = entry.substr(0, eq), recipe = entry.substr(eq + 1);
     const std::string kind = recipe.substr(0, recipe.find(' '));
     const std::string rest = recipe.size() > kind.size() ? recipe.substr(kind.size() + 1) : "";
     const std::vector<std::string> a = split(rest);
@@ -253,20 +253,20 @@ struct Expected {
 Expected expectedStamps(const Row& row, const Made& input, const Files& files)
 {
     Expected e{{}, input.doc.views};
-    std::string spec = row.stamps;
+    std::string where = row.stamps;
     std::set<int> only;
-    if (const size_t at = spec.find('@'); at != std::string::npos) {
-        std::istringstream list(spec.substr(at + 1));
+    if (const size_t at = where.find('@'); at != std::string::npos) {
+        std::istringstream list(where.substr(at + 1));
         for (std::string page; std::getline(list, page, ',');)
             only.insert(std::stoi(page));
-        spec.resize(at);
+        where.resize(at);
     }
-    auto stamped = [&](size_t page) { return spec != "-" && (only.empty() || only.count(static_cast<int>(page) + 1)); };
-    if (spec.rfind("marks ", 0) == 0) {
+    auto stamped = [&](size_t page) { return where != "-" && (only.empty() || only.count(static_cast<int>(page) + 1)); };
+    if (where.rfind("marks ", 0) == 0) {
         e.dpi = 144, e.cropBox = false;
         for (size_t page = 0; page < e.views.size(); ++page) {
             const render::View whole{input.doc.media.at(page), e.views[page].rotate};
-            const render::Box& box = spec == "marks trim" ? input.doc.trim.at(page) : e.views[page].box;
+            const render::Box& box = where == "marks trim" ? input.doc.trim.at(page) : e.views[page].box;
             e.pages.push_back(stamped(page) ? marksAround(box, whole) : std::vector<render::ExpectedStamp>{});
             e.views[page] = whole;
         }
@@ -276,7 +276,7 @@ Expected expectedStamps(const Row& row, const Made& input, const Files& files)
     const std::string image = valueOf(words, "-j"), opacity = valueOf(words, "-opacity");
     const auto png = files.count(image) ? files.at(image).png : std::nullopt;
     std::vector<std::string> rects;
-    std::istringstream perPage(spec);
+    std::istringstream perPage(where);
     for (std::string rect; std::getline(perPage, rect, ';');)
         rects.push_back(rect);
     for (size_t page = 0; page < e.views.size(); ++page) {

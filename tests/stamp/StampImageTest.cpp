@@ -22,7 +22,7 @@
 namespace {
 
 using K = vtest::PngKind; // the kinds of PNG
-using vtest::PngSpec;
+using vtest::PngPlan;
 
 std::unique_ptr<CStampImage> openImage(const vtest::TempDir& dir, const std::string& bytes)
 {
@@ -60,9 +60,9 @@ std::string frame(int code, int width, int height, int components)
 
 // Band images of 37 x 21 pixels, taking each path of the image writer: kept or decoded data, soft mask, key
 // ranges or stencil, profile, palette, 1 to 16 bits a sample, interlaced rows.
-PngSpec kind(K k, int depth, bool lace = false, bool icc = false) { return {k, depth, lace, 37, 21, icc}; }
+PngPlan kind(K k, int depth, bool lace = false, bool icc = false) { return {k, depth, lace, 37, 21, icc}; }
 // clang-format off
-const PngSpec kPngs[] = {
+const PngPlan kPngs[] = {
     kind(K::Grey, 1), kind(K::Grey, 2, true), kind(K::Grey, 8, false, true), kind(K::Grey, 16, true),
     kind(K::GreyKey, 1), kind(K::GreyKey, 8, true), kind(K::GreyKey, 16), kind(K::GreyAlpha, 8),
     kind(K::GreyAlpha, 16, true), kind(K::Rgb, 8), kind(K::Rgb, 16), kind(K::Rgb, 8, true, true), kind(K::RgbKey, 8),
@@ -186,7 +186,7 @@ struct Image {
     int n = 1; // samples a pixel
 };
 int item(const CPdfObject& a, int i, CPdfObject& out) { return a.arrayValue()->getItem(i, out), out.intValue(); }
-class PngObjects : public LoadedPdf, public ::testing::WithParamInterface<PngSpec> {};
+class PngObjects : public LoadedPdf, public ::testing::WithParamInterface<PngPlan> {};
 class PngFiles : public testing::TestWithParam<PngFile> {};
 class JpegHeader : public ::testing::TestWithParam<JpegCase> {};
 class XmpClaim : public testing::TestWithParam<XmpCase> {};

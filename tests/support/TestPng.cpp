@@ -84,18 +84,18 @@ std::string iccProfile(bool grey)
 
 } // namespace
 
-std::array<PngBand, 3> pngBands(const PngSpec& spec)
+std::array<PngBand, 3> pngBands(const PngPlan& plan)
 {
-    const bool alpha = hasAlpha(spec.kind) || spec.kind == PngKind::PaletteAlpha;
-    const bool clear = spec.kind != PngKind::Grey && spec.kind != PngKind::Rgb && spec.kind != PngKind::Palette;
+    const bool alpha = hasAlpha(plan.kind) || plan.kind == PngKind::PaletteAlpha;
+    const bool clear = plan.kind != PngKind::Grey && plan.kind != PngKind::Rgb && plan.kind != PngKind::Palette;
     std::array<PngBand, 3> bands{PngBand{{255, 0, 0}, 1.0}, PngBand{{0, 0, 255}, alpha ? 128 / 255.0 : 1.0},
                                  PngBand{{0, 255, 0}, clear ? 0.0 : 1.0}};
-    if (isPalette(spec.kind) && spec.depth == 1)
+    if (isPalette(plan.kind) && plan.depth == 1)
         bands[1] = bands[0]; // two entries: red, and green for the clear band
-    if (isGrey(spec.kind)) {
+    if (isGrey(plan.kind)) {
         // Grey levels the depth holds exactly; at 1 bit the middle band is black.
-        const int max = (1 << spec.depth) - 1;
-        const int mid = spec.depth == 1 ? 0 : ((max + 1) / 2 * 255 + max / 2) / max;
+        const int max = (1 << plan.depth) - 1;
+        const int mid = plan.depth == 1 ? 0 : ((max + 1) / 2 * 255 + max / 2) / max;
         bands[0].rgb = {0, 0, 0};
         bands[1].rgb = {mid, mid, mid};
         bands[2].rgb = {255, 255, 255};
@@ -103,9 +103,9 @@ std::array<PngBand, 3> pngBands(const PngSpec& spec)
     return bands;
 }
 
-std::string bandPng(const PngSpec& spec)
+std::string bandPng(const PngPlan& plan)
 {
-    const std::array<PngBand, 3> bands = pngBands(spec);
+    const std::array<PngBand, 3> bands = pngBands(plan);
     std::string file;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, throwError, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -115,12 +115,12 @@ std::string bandPng(const PngSpec& spec)
         ~Guard() { png_destroy_write_struct(&png, &info); }
     } guard{png, info};
     png_set_write_fn(png, &file, writeToString, flushNothing);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width), static_cast<png_uint_32>(spec.height), spec.depth,
-                 colourType(spec.kind), spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, static_cast<png_uint_32>(plan.width), static_cast<png_uint_32>(plan.height), plan.depth,
+                 colourType(plan.kind), plan.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    const unsigned max = (1u << spec.depth) - 1;
-    if (isPalette(spec.kind)) {
-        const int entries = spec.depth == 1 ? 2 : 3;
+    const unsigned max = (1u << plan.depth) - 1;
+    if (isPalette(plan.kind)) {
+        const int entries = plan.depth == 1 ? 2 : 3;
         png_color palette[3];
         png_byte alphas[3];
         for (int i = 0; i < entries; ++i) {
@@ -130,39 +130,47 @@ std::string bandPng(const PngSpec& spec)
             alphas[i] = static_cast<png_byte>(band.alpha * 255 + 0.5);
         }
         png_set_PLTE(png, info, palette, entries);
-        if (spec.kind != PngKind::Palette)
+        if (plan.kind != PngKind::Palette)
             png_set_tRNS(png, info, alphas, entries, nullptr);
-    } else if (spec.kind == PngKind::GreyKey || spec.kind == PngKind::RgbKey) {
+    } else if (plan.kind == PngKind::GreyKey || plan.kind == PngKind::RgbKey) {
         png_color_16 key{};
         key.gray = static_cast<png_uint_16>(max);
         key.green = static_cast<png_uint_16>(max); // green, the third band
         png_set_tRNS(png, info, nullptr, 0, &key);
     }
-    if (spec.iccProfile) {
-        const std::string profile = iccProfile(isGrey(spec.kind));
+    if (plan.iccProfile) {
+        const std::string profile = iccProfile(isGrey(plan.kind));
         png_set_iCCP(png, info, "test", PNG_COMPRESSION_TYPE_BASE, reinterpret_cast<png_const_bytep>(profile.data()),
                      static_cast<png_uint_32>(profile.size()));
     }
     png_write_info(png, info);
 
-    std::vector<std::vector<png_byte>> rows(static_cast<size_t>(spec.height));
+    std::vector<std::vector<png_byte>> rows(static_cast<size_t>(plan.height));
+    uint32_t random = 12345;
+    auto vary = [&random, &plan, max](unsigned value) {
+        if (!plan.noise || plan.depth < 8)
+            return value;
+        random = random * 1103515245 + 12345;
+        const unsigned step = (random >> 16) % 48 * (max / 255);
+        return value >= max / 2 ? value - step : value + step;
+    };
     for (auto& row : rows) {
         int bits = 0;
-        for (int x = 0; x < spec.width; ++x) {
-            const int band = x * 3 / spec.width;
+        for (int x = 0; x < plan.width; ++x) {
+            const int band = x * 3 / plan.width;
             const PngBand& b = bands[static_cast<size_t>(band)];
-            if (isPalette(spec.kind)) {
-                appendSample(row, bits, spec.depth, static_cast<unsigned>(spec.depth == 1 ? band / 2 : band));
+            if (isPalette(plan.kind)) {
+                appendSample(row, bits, plan.depth, static_cast<unsigned>(plan.depth == 1 ? band / 2 : band));
                 continue;
             }
-            if (isGrey(spec.kind)) {
-                appendSample(row, bits, spec.depth, (static_cast<unsigned>(b.rgb[0]) * max + 127) / 255);
+            if (isGrey(plan.kind)) {
+                appendSample(row, bits, plan.depth, vary((static_cast<unsigned>(b.rgb[0]) * max + 127) / 255));
             } else {
                 for (int c = 0; c < 3; ++c)
-                    appendSample(row, bits, spec.depth, (static_cast<unsigned>(b.rgb[c]) * max + 127) / 255);
+                    appendSample(row, bits, plan.depth, vary((static_cast<unsigned>(b.rgb[c]) * max + 127) / 255));
             }
-            if (hasAlpha(spec.kind))
-                appendSample(row, bits, spec.depth, static_cast<unsigned>(b.alpha * max + 0.5));
+            if (hasAlpha(plan.kind))
+                appendSample(row, bits, plan.depth, static_cast<unsigned>(b.alpha * max + 0.5));
         }
     }
     std::vector<png_bytep> pointers;
@@ -173,14 +181,14 @@ std::string bandPng(const PngSpec& spec)
     return file;
 }
 
-std::string pngName(const PngSpec& spec)
+std::string pngName(const PngPlan& plan)
 {
     static const char* const kNames[] = {"grey",      "grey-key", "grey-alpha",  "rgb",          "rgb-key",
                                          "rgb-alpha", "palette",  "palette-key", "palette-alpha"};
-    std::string name = kNames[static_cast<int>(spec.kind)] + std::string("-") + std::to_string(spec.depth);
-    if (spec.interlaced)
+    std::string name = kNames[static_cast<int>(plan.kind)] + std::string("-") + std::to_string(plan.depth);
+    if (plan.interlaced)
         name += "-interlaced";
-    if (spec.iccProfile)
+    if (plan.iccProfile)
         name += "-icc";
     return name;
 }

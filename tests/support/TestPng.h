@@ -20,13 +20,14 @@ enum class PngKind {
     PaletteAlpha, // tRNS: one entry half clear
 };
 
-struct PngSpec {
+struct PngPlan {
     PngKind kind = PngKind::Rgb;
     int depth = 8;
     bool interlaced = false;
     int width = 96;
     int height = 48;
     bool iccProfile = false; // an sRGB (or grey) profile in iCCP
+    bool noise = false;      // samples of 8 bits or more varied as in a photo (the bench's stamps)
 };
 
 // What one of the three vertical bands of a band image shows: its colour and alpha.
@@ -39,10 +40,10 @@ struct PngBand {
 // the kind has alpha; clear where it has any transparency. Colours are red,
 // blue, green (black, white, white for grey kinds at 1 bit; black, mid grey,
 // white otherwise).
-std::string bandPng(const PngSpec& spec);
-std::array<PngBand, 3> pngBands(const PngSpec& spec);
+std::string bandPng(const PngPlan& plan);
+std::array<PngBand, 3> pngBands(const PngPlan& plan);
 
 // A readable name for the case: "rgb-alpha-16-interlaced".
-std::string pngName(const PngSpec& spec);
+std::string pngName(const PngPlan& plan);
 
 } // namespace vtest
