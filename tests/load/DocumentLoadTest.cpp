@@ -556,27 +556,24 @@ const EntryCase kEntries[] = {
     // Keys compare after their escapes are decoded; a comment hides what it holds.
     {"EscapedKey", "3 0 obj<< /Res#6Fur#63es 4 0 R >>endobj", "Resources", "4 0 R"},
     {"AfterACommentHoldingTheKey", "3 0 obj<< % /Resources 9 0 R\n/Resources 4 0 R >>endobj", "Resources", "4 0 R"}};
-void PrintTo(const TextCase& c, std::ostream* os) { *os << c.name; }
-void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
-class ObjectText : public ::testing::TestWithParam<TextCase> {};
-class TopLevelEntry : public ::testing::TestWithParam<EntryCase> {};
-const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
 } // namespace
 
 // Junk before the header throughout: offsets, /Length included, count from "%PDF-".
-TEST_P(ObjectText, IsCutFromTheFile) {
-    PdfBuilder b = basicDoc();
-    b.setJunkPrefix("JUNK 3 0 obj endobj\n");
-    b.setRaw(3, GetParam().object);
-    b.set(5, std::to_string(kEmbedded.size()));
-    Loaded doc;
-    ASSERT_EQ(doc.open(b.build()), "");
-    EXPECT_EQ(doc.text(3), GetParam().expected.empty() ? GetParam().object : GetParam().expected);
+TEST(ObjectText, IsCutFromTheFile) {
+    for (const TextCase& c : kTexts) {
+        SCOPED_TRACE(c.name);
+        PdfBuilder b = basicDoc();
+        b.setJunkPrefix("JUNK 3 0 obj endobj\n");
+        b.setRaw(3, c.object);
+        b.set(5, std::to_string(kEmbedded.size()));
+        Loaded doc;
+        ASSERT_EQ(doc.open(b.build()), "");
+        EXPECT_EQ(doc.text(3), c.expected.empty() ? c.object : c.expected);
+    }
 }
-INSTANTIATE_TEST_SUITE_P(Objects, ObjectText, ::testing::ValuesIn(kTexts), kRowName);
 
-TEST_F(ObjectText, ObjectAtTheEndOfTheFileStopsAtEndobj) {
+TEST(ObjectText, ObjectAtTheEndOfTheFileStopsAtEndobj) {
     PdfBuilder b = basicDoc();
     b.set(3, "null"); // moved behind the xref, which the builder writes last
     std::string bytes = b.build();
@@ -588,7 +585,7 @@ TEST_F(ObjectText, ObjectAtTheEndOfTheFileStopsAtEndobj) {
     EXPECT_EQ(doc.text(3), "3 0 obj\n<</Type/Page>>\nendobj");
 }
 
-TEST_F(ObjectText, CompressedObjectIsFramedWithCarriageReturns) {
+TEST(ObjectText, CompressedObjectIsFramedWithCarriageReturns) {
     PdfBuilder b = basicDoc();
     b.set(7, "<</Type/Page>> "); // its own trailing space stays
     b.compress(7, b.addObjectStream());
@@ -600,12 +597,14 @@ TEST_F(ObjectText, CompressedObjectIsFramedWithCarriageReturns) {
 
 // The parser's layout (or the scanner's, for plain text) gives the value's
 // exact bytes; keys elsewhere in the text do not count.
-TEST_P(TopLevelEntry, IsFoundByItsLayout) {
-    const std::string text = GetParam().text;
-    CPdfObjectHead head;
-    ASSERT_TRUE(CObjectReader::headOfText(text, head));
-    const CPdfEntryLayout* entry = head.dict.find(GetParam().key);
-    EXPECT_EQ(entry != nullptr, *GetParam().value != '\0');
-    EXPECT_EQ(entry ? text.substr(entry->valueBegin, entry->valueEnd - entry->valueBegin) : "", GetParam().value);
+TEST(TopLevelEntry, IsFoundByItsLayout) {
+    for (const EntryCase& c : kEntries) {
+        SCOPED_TRACE(c.name);
+        const std::string text = c.text;
+        CPdfObjectHead head;
+        ASSERT_TRUE(CObjectReader::headOfText(text, head));
+        const CPdfEntryLayout* entry = head.dict.find(c.key);
+        EXPECT_EQ(entry != nullptr, *c.value != '\0');
+        EXPECT_EQ(entry ? text.substr(entry->valueBegin, entry->valueEnd - entry->valueBegin) : "", c.value);
+    }
 }
-INSTANTIATE_TEST_SUITE_P(Cases, TopLevelEntry, ::testing::ValuesIn(kEntries), kRowName);

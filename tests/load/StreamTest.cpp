@@ -71,44 +71,6 @@ struct TestFile {
 
 constexpr int64_t kBlock = static_cast<int64_t>(CFileSource::kBlockSize);
 
-const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
-
-// The bytes after a "stream" keyword and the /Length claimed (-1: none),
-// and the data the rule finds: "(repaired)" when the length was wrong,
-// "no endobj" when another token follows "endstream", "no end" when none.
-struct EndCase { const char* name; std::string afterKeyword; int claimed; const char* expected; };
-const EndCase kEnds[] = {
-    {"LineFeed", "\nHELLO\nendstream\nendobj", 5, "HELLO"},
-    {"CarriageReturnLineFeed", "\r\nHELLO\r\nendstream endobj", 5, "HELLO"},
-    {"CarriageReturnOnly", "\rHELLO\nendstream endobj", 5, "HELLO"},
-    {"BlanksBeforeTheLineEnd", " \t\r\nHELLO\nendstream endobj", 5, "HELLO"},
-    {"CommentBeforeEndstream", "\nHELLO\n% note\nendstream endobj", 5, "HELLO"},
-    {"NoEndobj", "\nHELLO\nendstream\n2 0 obj", 5, "HELLO no endobj"},
-    // Data on the keyword's own line, as lenient readers take it; the line below is tried first.
-    {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
-    {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
-    {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
-    // A wrong or missing length: the data runs to the line end before "endstream".
-    {"TooShort", "\nHELLO\nendstream endobj", 3, "HELLO (repaired)"},
-    {"TooLong", "\nHELLO\nendstream endobj", 7, "HELLO (repaired)"},
-    {"LongerByTheLineEnd", "\r\nHELLO\r\nendstream endobj", 7, "HELLO\r\n"},
-    {"PastTheEndOfTheFile", "\nHELLO\nendstream endobj", 999999, "HELLO (repaired)"},
-    {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
-    {"WrongOnTheKeywordLine", " q Q\nendstream endobj", 9, "q Q (repaired)"},
-    {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
-    // No "endstream" (missing or misspelt) before an "endobj" that ends the object: the data runs to its line end.
-    {"EndstreamMisspelt", "\nHELLO\nenxstream\nendobj", 5, "HELLO\nenxstream (repaired) no endstream"},
-    {"EndstreamMissing", "\r\nHELLO\r\nendobj\r\n8 0 obj\n<< >>\nendobj", 5, "HELLO (repaired) no endstream"},
-    {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "abc\nendstreamx  (repaired) no endstream"},
-    {"EndobjBeforeTheCrossReferenceTable", "\nHELLO\nendobj\nxref", -1, "HELLO (repaired) no endstream"},
-    // An "endobj" that is followed by no object's end is data; a right length is believed whatever it holds.
-    {"EndobjFollowedByData", "\nHELLO\nendobj x\nendstream\nendobj", -1, "HELLO\nendobj x (repaired)"},
-    {"EndobjEndingAnObjectInDataOfTheRightLength", "\nendobj\n8 0 obj\nendstream\nendobj", 14, "endobj\n8 0 obj"},
-    {"NoEndstream", "\nHELLO", 5, "no end"},
-    {"NoEndstreamNorEndobj", "\nHELLO\n8 0 obj\n<< >>", 5, "no end"}};
-void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
-class StreamEnd : public ::testing::TestWithParam<EndCase> {};
-
 
 TEST(FileWindow, YieldsExactlyItsBytes) {
     const struct { const char* name; size_t fileSize; int64_t start, length, shift; size_t from, to; } rows[] = {
@@ -156,31 +118,63 @@ TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile) {
     EXPECT_EQ(in.file.use_count(), 1);
 }
 
+// The bytes after a "stream" keyword and the /Length claimed (-1: none),
+// and the data the rule finds: "(repaired)" when the length was wrong,
+// "no endobj" when another token follows "endstream", "no end" when none.
+struct EndCase { const char* name; std::string afterKeyword; int claimed; const char* expected; };
+const EndCase kEnds[] = {
+    {"LineFeed", "\nHELLO\nendstream\nendobj", 5, "HELLO"},
+    {"CarriageReturnLineFeed", "\r\nHELLO\r\nendstream endobj", 5, "HELLO"},
+    {"CarriageReturnOnly", "\rHELLO\nendstream endobj", 5, "HELLO"},
+    {"BlanksBeforeTheLineEnd", " \t\r\nHELLO\nendstream endobj", 5, "HELLO"},
+    {"CommentBeforeEndstream", "\nHELLO\n% note\nendstream endobj", 5, "HELLO"},
+    {"NoEndobj", "\nHELLO\nendstream\n2 0 obj", 5, "HELLO no endobj"},
+    // Data on the keyword's own line, as lenient readers take it; the line below is tried first.
+    {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
+    {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
+    {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
+    // A wrong or missing length: the data runs to the line end before "endstream".
+    {"TooShort", "\nHELLO\nendstream endobj", 3, "HELLO (repaired)"},
+    {"TooLong", "\nHELLO\nendstream endobj", 7, "HELLO (repaired)"},
+    {"LongerByTheLineEnd", "\r\nHELLO\r\nendstream endobj", 7, "HELLO\r\n"},
+    {"PastTheEndOfTheFile", "\nHELLO\nendstream endobj", 999999, "HELLO (repaired)"},
+    {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
+    {"WrongOnTheKeywordLine", " q Q\nendstream endobj", 9, "q Q (repaired)"},
+    {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
+    // No "endstream" (missing or misspelt) before an "endobj" that ends the object: the data runs to its line end.
+    {"EndstreamMisspelt", "\nHELLO\nenxstream\nendobj", 5, "HELLO\nenxstream (repaired) no endstream"},
+    {"EndstreamMissing", "\r\nHELLO\r\nendobj\r\n8 0 obj\n<< >>\nendobj", 5, "HELLO (repaired) no endstream"},
+    {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "abc\nendstreamx  (repaired) no endstream"},
+    {"EndobjBeforeTheCrossReferenceTable", "\nHELLO\nendobj\nxref", -1, "HELLO (repaired) no endstream"},
+    // An "endobj" that is followed by no object's end is data; a right length is believed whatever it holds.
+    {"EndobjFollowedByData", "\nHELLO\nendobj x\nendstream\nendobj", -1, "HELLO\nendobj x (repaired)"},
+    {"EndobjEndingAnObjectInDataOfTheRightLength", "\nendobj\n8 0 obj\nendstream\nendobj", 14, "endobj\n8 0 obj"},
+    {"NoEndstream", "\nHELLO", 5, "no end"},
+    {"NoEndstreamNorEndobj", "\nHELLO\n8 0 obj\n<< >>", 5, "no end"}};
+
 // Where "endstream" (or where it belongs) and "endobj" stand is reported too,
 // and a wrong length is recorded for the object named.
-TEST_P(StreamEnd, FollowsTheOneRule) {
-    TestFile in("7 0 obj\n<< >>\nstream" + GetParam().afterKeyword);
-    const std::string& bytes = in.bytes;
-    CRepairLog log;
-    CStreamEndFinder ends(in.file, log);
-    CPdfStreamEnd end;
-    std::string found = "no end";
-    if (ends.find(7, 20, GetParam().claimed, end)) {
-        found = bytes.substr(end.dataBegin, end.dataEnd - end.dataBegin) + (end.lengthRight ? "" : " (repaired)") +
-                (end.endstreamMissing ? " no endstream" : "") + (end.endobjBegin < 0 ? " no endobj" : "");
-        if (end.endstreamMissing) {
-            EXPECT_EQ(end.endstreamEnd, end.dataEnd);
-        } else {
-            EXPECT_EQ(bytes.substr(end.endstreamEnd - 9, 9), "endstream");
+TEST(StreamEnd, FollowsTheOneRule) {
+    for (const EndCase& c : kEnds) {
+        SCOPED_TRACE(c.name);
+        TestFile in("7 0 obj\n<< >>\nstream" + c.afterKeyword);
+        const std::string& bytes = in.bytes;
+        CRepairLog log;
+        CStreamEndFinder ends(in.file, log);
+        CPdfStreamEnd end;
+        std::string found = "no end";
+        if (ends.find(7, 20, c.claimed, end)) {
+            found = bytes.substr(end.dataBegin, end.dataEnd - end.dataBegin) + (end.lengthRight ? "" : " (repaired)") +
+                    (end.endstreamMissing ? " no endstream" : "") + (end.endobjBegin < 0 ? " no endobj" : "");
+            EXPECT_EQ(end.endstreamMissing ? std::string("endstream") : bytes.substr(end.endstreamEnd - 9, 9),
+                      "endstream");
+            EXPECT_EQ(end.endstreamEnd, end.endstreamMissing ? end.dataEnd : end.endstreamEnd);
+            EXPECT_EQ(end.endobjBegin < 0 ? "endobj" : bytes.substr(end.endobjBegin, 6), "endobj");
+            EXPECT_EQ(log.lines().size(), end.lengthRight ? 0u : 1u);
         }
-        if (end.endobjBegin >= 0) {
-            EXPECT_EQ(bytes.substr(end.endobjBegin, 6), "endobj");
-        }
-        EXPECT_EQ(log.lines().size(), end.lengthRight ? 0u : 1u);
+        EXPECT_EQ(found, c.expected);
     }
-    EXPECT_EQ(found, GetParam().expected);
 }
-INSTANTIATE_TEST_SUITE_P(Streams, StreamEnd, ::testing::ValuesIn(kEnds), kRowName);
 
 // Each filter by its full and its short name, alone and in chains, with its
 // parameters, and on damaged data (what decoded before the damage is

@@ -675,27 +675,25 @@ const ScanCase kScans[] = {
     {"InlineImage", "q BI /W 4 /H 1 /BPC 8 /CS /G ID Q Q\n BT EI Q", {0, 0, AS_BEFORE}},
     {"InlineImageDataEndsOnlyAtASeparateEI", "BI /W 2 ID xEI EIx Q EI\nq", {0, 1, AS_BEFORE}},
     {"IdOutsideAnInlineImage", "ID Q", {-1, -1, AS_BEFORE}}};
-class ContentScan : public testing::TestWithParam<ScanCase> {};
 
 } // namespace
 
 // Whole, and cut after every byte and every few bytes: a token, a string or
 // inline image data that runs from one piece into the next counts the same.
-TEST_P(ContentScan, CountsOnlyOperators) {
-    const ScanCase& c = GetParam();
-    for (size_t piece : {c.content.size() + 1, size_t(1), size_t(2), size_t(3), size_t(7)}) {
-        CPdfContentScanner scanner;
-        const auto* bytes = reinterpret_cast<const uint8_t*>(c.content.data());
-        for (size_t at = 0; at < c.content.size(); at += piece)
-            scanner.scan(bytes + at, std::min(piece, c.content.size() - at));
-        const CContentEffect got = scanner.finish();
-        EXPECT_EQ(got.lowest, c.expected.lowest) << "pieces of " << piece;
-        EXPECT_EQ(got.depth, c.expected.depth) << "pieces of " << piece;
-        EXPECT_EQ(got.text, c.expected.text) << "pieces of " << piece;
-    }
+TEST(ContentScan, CountsOnlyOperators) {
+    for (const ScanCase& c : kScans)
+        for (size_t piece : {c.content.size() + 1, size_t(1), size_t(2), size_t(3), size_t(7)}) {
+            SCOPED_TRACE(std::string(c.name) + ", pieces of " + std::to_string(piece));
+            CPdfContentScanner scanner;
+            const auto* bytes = reinterpret_cast<const uint8_t*>(c.content.data());
+            for (size_t at = 0; at < c.content.size(); at += piece)
+                scanner.scan(bytes + at, std::min(piece, c.content.size() - at));
+            const CContentEffect got = scanner.finish();
+            EXPECT_EQ(got.lowest, c.expected.lowest);
+            EXPECT_EQ(got.depth, c.expected.depth);
+            EXPECT_EQ(got.text, c.expected.text);
+        }
 }
-INSTANTIATE_TEST_SUITE_P(Operators, ContentScan, testing::ValuesIn(kScans),
-                         [](const testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
 
 TEST(ContentEffect, FollowsOneStreamWithTheNext) {
     const CContentEffect first{0, 2, OPEN}, second{-3, -1, AS_BEFORE}, closing{0, 0, CLOSED};
