@@ -76,11 +76,11 @@ public:
     // Object `num`'s text as the object reader cuts it from the file.
     std::string text(int num) { return CObjectReader(*m_file.file(), *m_file.xref()).text(num); }
     // Every record: type (f/n/o), offset "/" generation; with `byTokens`, read
-    // again with every classic table read by tokens.
+    // again with every classic table read by tokens, with no repair to hide a refusal.
     std::string records(bool byTokens = false) {
         CXrefTable table;
         if (byTokens)
-            table.load(m_file.file(), m_file.mainStream(), true);
+            table.load(m_file.file(), m_file.mainStream(), true, false);
         std::string s;
         for (const CXrefRecord& r : (byTokens ? table : xref()).records())
             s += text(r) + " ";
