@@ -113,14 +113,6 @@ BuiltDoc onePageEdited(vtest::PdfBuilder b, Edit edit)
     return letters(b.build(), 1);
 }
 
-// An encryption dictionary no writer makes, in the trailer of the three-page document.
-BuiltDoc hostileEncryption(const std::string& dictionary)
-{
-    vtest::PdfBuilder b = threePages(false);
-    b.setTrailerExtra("/Encrypt " + dictionary + " /ID [ <01> <01> ]");
-    return letters(b.build(), 3);
-}
-
 DocPlan withPages(std::vector<PagePlan> pages, bool tagged = false)
 {
     DocPlan plan;
@@ -193,11 +185,10 @@ const std::map<std::string, Maker>& registry()
              b.setTrailerExtra("/Encrypt 4 0 R /ID [ <01> <01> ]"); }); }},
         {"encrypted-inline", [] { return onePageEdited(onePage("", ""), [](B& b) {
              b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary() + " /ID [ <01> <01> ]"); }); }},
-        // Encryption dictionaries no writer makes.
-        {"hostile-length", [] { return hostileEncryption("<< /Filter /Standard /V 2 /R 3 /Length 99999999 /O <00> /U <00> /P -4 >>"); }},
-        {"hostile-revision", [] { return hostileEncryption("<< /Filter /Standard /V 99 /R 2147483647 /O <00> /U <00> /P -4 >>"); }},
-        {"hostile-pubsec", [] { return hostileEncryption("<< /Filter /PubSec /V 4 /R 4 /P -4 >>"); }},
-        {"hostile-ref", [] { return hostileEncryption("42 0 R"); }},
+        // /Encrypt names no object.
+        {"hostile-ref", [] { B b = threePages(false);
+             b.setTrailerExtra("/Encrypt 42 0 R /ID [ <01> <01> ]");
+             return letters(b.build(), 3); }},
         // The tree's second kid is free: skipped.
         {"broken-tree", [] { return onePageEdited(B(), [](B& b) {
              b.set(1, "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>");
