@@ -1,6 +1,6 @@
-// Byte sources: windows over the file, where stream data ends, Flate
-// decoding, the row predictors behind Flate and LZW, and the filters page
-// content uses besides Flate.
+// Byte sources: windows over the file, where stream data ends (and the parser
+// reading stream objects by that rule), Flate decoding, the row predictors
+// behind Flate and LZW, and the filters page content uses besides Flate.
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,18 @@
 #include "load/CRepairLog.h"
 #include "load/CStreamEndFinder.h"
 #include "load/StreamFilters.h"
-#include "pdf/CPdfMemoryStream.h"
-#include "pdf/CPdfParser.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfResolver.h"
+#include "tests/support/PdfText.h"
 #include "tests/support/TestUtil.h"
 
 namespace {
 
 using namespace std::string_literals;
+using vtest::describe;
+using vtest::memoryStream;
+using vtest::parse;
+using vtest::readAll;
 
 // Never repeats with a short period, so a read from the wrong place shows.
 std::string pattern(size_t size) {
@@ -31,30 +36,12 @@ std::string pattern(size_t size) {
     return bytes;
 }
 
-std::string readAll(CPdfStream* stream) {
-    std::string out;
-    for (int c; (c = stream->readChar()) >= 0;)
-        out += static_cast<char>(c);
-    return out;
-}
-
-CPdfStream* memoryStream(const std::string& bytes) {
-    auto owner = std::make_shared<const std::string>(bytes);
-    return new CPdfMemoryStream(owner, reinterpret_cast<const uint8_t*>(owner->data()), owner->size());
-}
-
 std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION) {
     uLongf size = compressBound(static_cast<uLong>(data.size()));
     std::string out(size, '\0');
     compress2(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(data.data()),
               static_cast<uLong>(data.size()), level);
     return out.substr(0, size);
-}
-
-CPdfObject parse(const std::string& text) {
-    CPdfObject value;
-    CPdfParser(nullptr, memoryStream(text)).parseObject(value);
-    return value;
 }
 
 // A temporary file holding `bytes`, and windows over it.
@@ -70,7 +57,6 @@ struct TestFile {
 };
 
 constexpr int64_t kBlock = static_cast<int64_t>(CFileSource::kBlockSize);
-
 
 TEST(FileWindow, YieldsExactlyItsBytes) {
     const struct { const char* name; size_t fileSize; int64_t start, length, shift; size_t from, to; } rows[] = {
@@ -173,6 +159,61 @@ TEST(StreamEnd, FollowsTheOneRule) {
             EXPECT_EQ(log.lines().size(), end.lengthRight ? 0u : 1u);
         }
         EXPECT_EQ(found, c.expected);
+    }
+}
+
+// Object 666 fails to load; any other holds 5.
+struct Lengths final : CPdfResolver {
+    void fetchObject(int num, int, CPdfObject& out) override {
+        num == 666 ? throw CPdfException("object 666 is broken") : out.setInt(5);
+    }
+};
+
+// The parser reads stream data by the rule from windows of the file: every value
+// ("!message" when it throws) shown once the parser is gone; no window outlives its value.
+TEST(StreamEnd, ParserReadsStreamObjectsByTheRule) {
+    auto stream = [](const std::string& dict) { return dict + " stream\r\nHELLO\nendstream 42"; };
+    const std::string hello = "<<>> stream HELLO, 42";
+    const std::pair<std::string, std::string> rows[] = {
+        {stream("<< /Length 5 >>"), hello}, {stream("<< /Length 3 0 R >>"), hello},
+        // A /Length that is no integer, or negative, is none.
+        {stream("<< /Length 5.0 >>"), hello}, {stream("<< /Length -5 >>"), hello},
+        {stream("<< /Length 666 0 R >>"), "!object 666 is broken"},
+        {"<< /Length 3 >> stream\nHELLO", "!Missing 'endstream'"}, // no end anywhere
+        {"<< >> stream\nHELLO", "error, cmd >>, cmd stream, cmd HELLO"},
+        {"<< /Length 2 >> stream\r\nendstrendstream\r\nendstream 42", "<<>> stream endstr, cmd endstream, 42"},
+        {stream("<< /Length 5 /Filter /DCTDecode >>"), "error, 42"}, // no decoder
+        // /Length 0 holds nothing, though a window of length 0 runs to the end.
+        {"<< /Length 0 /Filter /FlateDecode >> stream\r\n\nendstream 1", "<<>> stream , 1"},
+        {"[<< /S << /Length 3 >> stream\nabc\nendstream >> << /Length 2 >> stream\nde\nendstream 7]",
+         "[<<S: <<>> stream abc>>, <<>> stream de, 7]"},
+        // The array already owns a complete stream when the second one fails.
+        {"[<< /Length 3 >> stream\nabc\nendstream << /Length 2 >> stream\nxyz]", "!Missing 'endstream'"},
+    };
+    for (const auto& [input, expected] : rows) {
+        SCOPED_TRACE(vtest::escaped(input));
+        TestFile in(input);
+        CRepairLog log;
+        Lengths table;
+        std::vector<CPdfObject> values;
+        std::string got;
+        try {
+            CStreamEndFinder ends(in.file, log);
+            CPdfParser parser(&table, in.window(0, 0, {}));
+            parser.setStreamEnds(&ends);
+            do
+                parser.parseObject(values.emplace_back());
+            while (values.back().type() != PDF_EOF && values.size() < 50);
+            values.pop_back();
+        } catch (const CPdfException& e) {
+            values.clear();
+            got = "!" + std::string(e.message());
+        }
+        for (const CPdfObject& v : values)
+            got += (got.empty() ? "" : ", ") + describe(v);
+        values.clear();
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(in.file.use_count(), 1) << "a stream window leaked";
     }
 }
 
@@ -306,19 +347,6 @@ TEST(FlateAndLzw, Predictors) {
             EXPECT_TRUE((decoder ? readAll(decoder) : "refused") == row.output) << row.name << " behind " << filter;
             (decoder ? decoder : source)->release();
         }
-}
-
-TEST(Flate, LengthZeroHoldsNothing) {
-    // The raw window would run to the end of the file, over a valid Flate stream.
-    TestFile in("<< /Length 0 /Filter /FlateDecode >> stream\r\n\nendstream\n" + zcompress("x"));
-    CRepairLog log;
-    CStreamEndFinder ends(in.file, log);
-    CPdfParser parser(nullptr, in.window(0, 0, {}));
-    parser.setStreamEnds(&ends);
-    CPdfObject value;
-    parser.parseObject(value);
-    ASSERT_EQ(value.type(), PDF_STREAM);
-    EXPECT_EQ(value.streamValue()->readChar(), -1);
 }
 
 TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds) {
