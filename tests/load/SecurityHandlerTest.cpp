@@ -407,7 +407,7 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
     const std::string aesUser =
         "<fbe176d86f089a7f90591458e6f44d91676f7be7d68fe8aece635d83aada9dda50568867eee8ea000c97d48f6a5a3f59>";
     struct Row { const char* name; Fixture fixture; std::string from, to; std::map<int, std::string> objects;
-                 std::string message = "no exception"; bool inlineDict = false; };
+                 std::string message = "no exception"; bool inlineDict = false; std::string tail = ""; };
     const std::string id = std::string(" /ID [<") + kFirstId + "> <" + kFirstId + ">]";
     const Row rows[] = {
         {"CF", kAes128, cf, "/CF 8 0 R", {{8, "<< /StdCF " + aesFilter + " >>"}}},
@@ -423,6 +423,9 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
         {"LoopingReferences", kRc4128, "/O " + rc4Owner, "/O 8 0 R", {{8, "9 0 R"}, {9, "8 0 R"}},
          kDamaged + "/O is missing or not a string"},
         {"MissingObject", kAes128, cf, "/CF 99 0 R", {}, kDamaged + "crypt filter /StdCF is not in /CF"},
+        // Rebuilt, the file is encrypted as the trailer naming the catalog says, not as a newer one without it.
+        {"RepairedByTheCatalogsTrailer", kRc4128, "", "", {}, "no exception", false,
+         "trailer\n<< /Encrypt " + std::string(kRc440.dict) + id + " >>\nstartxref\n0\n%%EOF\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -435,7 +438,7 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
             b.set(7, dict);
         b.setTrailerExtra("/Encrypt " + (row.inlineDict ? dict : "7 0 R") + id);
         vtest::TempDir dir;
-        b.writeTo(dir.file("in.pdf"));
+        vtest::writeFile(dir.file("in.pdf"), b.build() + row.tail);
         CPdfFile file;
         EXPECT_EQ(refusal([&] { file.open(dir.file("in.pdf")); }), row.message);
         if (!file.isOpen())
@@ -485,7 +488,9 @@ TEST(PasswordEncoding, GivesTheBytesEachRevisionHashes) {
         // SASLprep maps a soft hyphen to nothing and a Roman numeral to letters (NFKC).
         {"SoftHyphen", "I\xC2\xADX", none, "IX"}, {"RomanNumeralNine", "\xE2\x85\xA8", none, "IX"},
         {"NonBreakingSpace", "a\xC2\xA0z", none, "a z"}, {"Chinese", "\xE4\xB8\xAD", none, "\xE4\xB8\xAD"},
-        {"ControlCharacter", "a\x07z", none, none}, {"NotUtf8", "a\xFFz", none, none}, {"CutUtf8", "a\xC3", none, none},
+        {"YWithDiaeresisAtFF", "\xC3\xBF", "\xFF", "\xC3\xBF"}, {"ControlCharacter", "a\x07z", none, none},
+        {"NotUtf8", "a\xFFz", none, none}, {"CutUtf8", "a\xC3", none, none}, {"LeadF8", "\xF8\x90\x80\x80", none, none},
+        {"MathematicalBoldA", "\xF0\x9D\x90\x80", none, "A"}, // four bytes, NFKC
         {"LongCutTo127Bytes", std::string(200, 'x'), std::string(200, 'x'), std::string(127, 'x')},
     };
     for (const auto& row : rows) {

@@ -125,6 +125,7 @@ const EndCase kEnds[] = {
     {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
     {"WrongOnTheKeywordLine", " q Q\nendstream endobj", 9, "q Q (repaired)"},
     {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
+    {"OnlyALineEnd", "\n\nendstream endobj", -1, " (repaired)"},
     // No "endstream" before an "endobj" that ends the object: the data runs to its line end.
     {"EndstreamMisspelt", "\nHELLO\nenxstream\nendobj", 5, "HELLO\nenxstream (repaired) no endstream"},
     {"EndstreamMissing", "\r\nHELLO\r\nendobj\r\n8 0 obj\n<< >>\nendobj", 5, "HELLO (repaired) no endstream"},
@@ -266,6 +267,7 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         // Arrays of parameters pair with arrays of filters, item by item.
         {"<< /Filter /FlateDecode /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", zcompress(up), text},
         {"<< /Filter [/FlateDecode /FlateDecode] >>", zcompress(zcompress(text)), text},
+        {"<< /Filter [(FlateDecode)] >> a string for a name", zcompress(text), text},
         {"<< /Filter [/Fl /Fl] /DecodeParms [null << /Predictor 12 /Columns 3 >>] >>", zcompress(zcompress(up)), text},
         {"<< /Filter [/FlateDecode /DCTDecode] >>", zcompress(text), "refused"},
         {"<< /Filter [/FlateDecode 1] >>", zcompress(text), "refused"}, {"<< /Filter /flatedecode >>", "x", "refused"},

@@ -457,7 +457,7 @@ const ScanCase kScans[] = {
     // Not operators: names, strings (nested, escaped), hex strings, comments.
     {"Names", "/q /Q /BT /ET gs", {0, 0, AS_BEFORE}}, {"Strings", "(q Q \\) BT ( ET ) q) Tj", {0, 0, AS_BEFORE}},
     {"EscapedBackslash", "(a\\\\) q", {0, 1, AS_BEFORE}},
-    {"HexString", "<51> Tj <<  /Q 1 >> BDC q", {0, 1, AS_BEFORE}},
+    {"HexString", "<5 q> Tj <<  /Q 1 >> BDC q", {0, 1, AS_BEFORE}}, // its last byte is no token
     {"Comment", "% q Q Q BT\nq\r% Q\rQ", {0, 0, AS_BEFORE}},
     {"LongerTokens", "qq QQ BTX ETc q0 Q1 1q", {0, 0, AS_BEFORE}},
     // Inline image data is skipped to its "EI", whatever it holds.
