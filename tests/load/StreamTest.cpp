@@ -325,6 +325,10 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         EXPECT_EQ(result ? 1 : source->refCount(), 1) << "without a decoder, the source is still the caller's";
         (result ? result : source)->release();
     }
+    // A decoder refuses what attachFilters checks first; the source stays the caller's.
+    CPdfStream* source = memoryStream("x");
+    EXPECT_EQ(createDecoder("LZWDecode", source, parse("<< /Predictor 12 /Columns 0 >>")), nullptr);
+    source->release();
     // LZW cut short: what decoded before.
     const std::string encoded = vtest::lzwEncode(std::string(3000, 'q'), 1);
     CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());

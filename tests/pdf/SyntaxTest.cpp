@@ -292,6 +292,10 @@ TEST(PdfDict, LookupsResolveOnlyThroughABoundTable) {
     unbound.setNewDict(nullptr)->insert("L", parse("5 0 R"));
     unbound.dictValue()->getValue("L", out);
     EXPECT_EQ(describe(out), "5 0 R"); // no table, no resolution
+    CPdfObject list;
+    list.setNewArray(&table)->append(parse("5 0 R"));
+    list.arrayValue()->getItemUnresolved(0, out);
+    EXPECT_EQ(describe(out), "5 0 R"); // an array's item, read unresolved
 }
 
 namespace {
