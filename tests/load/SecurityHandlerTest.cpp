@@ -1,7 +1,6 @@
-// The standard security handler against dictionaries that qpdf and MuPDF
-// wrote: keys, crypt filters, lenient AES reading and hostile dictionaries;
-// the strings of objects from object streams, and passwords as each revision
-// hashes them.
+// The standard security handler against dictionaries qpdf and MuPDF wrote: keys,
+// crypt filters, lenient AES and hostile dictionaries; strings of objects from
+// object streams, and passwords as each revision hashes them.
 
 #include <gtest/gtest.h>
 
@@ -18,9 +17,8 @@
 #include "load/StringEncryption.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
-#include "pdf/CPdfMemoryStream.h"
-#include "pdf/CPdfParser.h"
 #include "tests/support/PdfBuilder.h"
+#include "tests/support/PdfText.h"
 #include "tests/support/TestUtil.h"
 
 namespace {
@@ -28,6 +26,8 @@ namespace {
 using EMethod = CSecurityHandler::EMethod;
 using EState = CSecurityHandler::EState;
 using vtest::hex;
+using vtest::memoryStream;
+using vtest::parse;
 
 std::string unhex(const std::string& text) {
     std::string out;
@@ -36,22 +36,12 @@ std::string unhex(const std::string& text) {
     return out;
 }
 
-CPdfStream* memoryStream(const std::string& text) {
-    auto owner = std::make_shared<const std::string>(text);
-    return new CPdfMemoryStream(owner, reinterpret_cast<const uint8_t*>(owner->data()), owner->size());
-}
-
-CPdfObject parse(const std::string& text, bool keepStringBytes = true) {
-    CPdfObject value;
-    CPdfParser(nullptr, memoryStream(text), keepStringBytes).parseObject(value);
-    return value;
-}
-// `permissionsText`: /P as the caller read it from the file.
+// `permissionsText`: /P as read from the file.
 CSecurityHandler open(const std::string& dictText, const std::string& idHex, const char* permissionsText = "") {
-    return CSecurityHandler(parse(dictText), unhex(idHex), permissionsText);
+    return CSecurityHandler(parse(dictText, true), unhex(idHex), permissionsText);
 }
 
-// The message of the CPdfException that `run` throws; "no exception" otherwise.
+// What `run` throws; "no exception" otherwise.
 template <class Run>
 std::string refusal(Run run) {
     try {
@@ -84,10 +74,9 @@ const char* const kFirstId = "44f07d11055b2dcc099e964b0ccc362b";
 const std::string kDamaged = "PDF file is encrypted, but its encryption dictionary is damaged: ";
 const std::string kUnsupported = "PDF file is encrypted in a way that is not supported: ";
 
-// Written by qpdf 11.3 (`qpdf --encrypt USER OWNER ...`, the user password
-// empty unless the name says otherwise) from one small file, so all share its
-// first /ID; the keys are what `--show-encryption-key` printed, and /Title of
-// object 2 0 is "Known title" encrypted.
+// Written by qpdf 11.3 (`qpdf --encrypt USER OWNER ...`, the user password empty
+// unless named) from one file, so all share its /ID; the keys are what
+// `--show-encryption-key` printed, and /Title of object 2 0 is "Known title".
 struct Fixture { const char *name, *dict, *key, *title, *id = kFirstId; int num = 2, gen = 0; };
 
 const Fixture kRc440 = {"RC4 40 bits, /R 2",
@@ -127,62 +116,37 @@ const Fixture kAes256R6 = {"AES-256, /R 6",
     " /UE <9d9ed87791e49d0aa8e3c49480d7f5d997885d1da116a1a725063b71e143af74> /V 5 >>",
     "26b435e8e9564d7e6e98866fedf73d7be8c8e35d5e6b8ef91540f6e1e69752c7",
     "176daa77ffa01f033ca17c99be7665f8a253dfdef2047c9289eab0a724a65939"};
-const std::string kAes256R6OtherUser = edited(kAes256R6.dict, "/U <a0", "/U <a1");
-
-// What each dictionary opens to with the empty password: the state, the key
-// length in bytes, the method of strings and streams alike, whether changes
-// are allowed and whether metadata is encrypted.
-struct OpenCase { Fixture f; EState state; int keyLength; EMethod method; bool modifying, metadata; };
-const OpenCase kOpens[] = {
-    {kRc440, EState::Open, 5, EMethod::RC4, true, true}, {kRc4128, EState::Open, 16, EMethod::RC4, true, true},
-    {kAes128, EState::Open, 16, EMethod::AESV2, true, true}, {kAes256R5, EState::Open, 32, EMethod::AESV3, true, true},
-    {kAes128ClearMetadata, EState::Open, 16, EMethod::AESV2, true, false},
-    {kAes256R6, EState::Open, 32, EMethod::AESV3, true, true},
-    // User password "secret", owner password empty: the empty password is the
-    // owner's, which qpdf too reports ("Supplied password is owner password").
-    {{"AES-256, /R 5, empty owner password",
-      "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
-      " /O <70f1ca1a479aa291a0b146c5545ffa62801b05bfc3d5a25c306383ed969c5ae91adb12e903e69d8f35f780e0dadb1ebb>"
-      " /OE <35efe55dd9fbe0b05e335f0d0c2d802c5d539ba4e6e7d420cb4ed12f58d8805b> /P -4"
-      " /Perms <b3d7436090900ebf2825a365dc716ed4> /R 5 /StmF /StdCF /StrF /StdCF"
-      " /U <0e506ff939130f970d87afd069ae07dec5367b48806e9002164a619a4f6815a54b1afb2e54598c7703c7454a48a31ce7>"
-      " /UE <3e30cac7a9f5be3132f860bb1cd301aed8b410351980d839622547d8c405907f> /V 5 >>",
-      "577ae9595fd753c5af89b51fd9dceeb084eb2546a0ce93d0ee0e8742e42423c5",
-      "a2b39aa91283feba6b8125f23a1a599d1b53badc2c4c5c014cda949254fc48a4"},
-     EState::OpenAsOwner, 32, EMethod::AESV3, true, true},
-    {{"AES-256, /R 6, empty owner password",
-      "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
-      " /O <9667c8c792497b94cb80b65263b0c3b273e4fb37abe47ced6d7084555ab44f6daa35cb2f49333075e5b1e7d87d5306a5>"
-      " /OE <0efb1b281a66f23dd1fed0df289de8dcd224875d837505649ee632b0a5f8b823> /P -4"
-      " /Perms <6c29ed723efc31b91deb31a629205ab1> /R 6 /StmF /StdCF /StrF /StdCF"
-      " /U <836bad6ea2077a86375c5bba118fce298f41ad6e0812a492488494c4a670dad87e6ce6fcdd5186eaa376d250fd3af7db>"
-      " /UE <7e4dda0eeba5ea61e19a129cb058423239a85fa13f79b6ad3d830686c061f373> /V 5 >>",
-      "03a2fa6671bebbec1ccfa0f9fdc37bb866c7174b24d4e7242fbbc96f0253f9fb",
-      "192c5edc09493c87e541efb1b5adb70ff756a12eabce9b3e702acce1e84a4aed"},
-     EState::OpenAsOwner, 32, EMethod::AESV3, true, true},
-    // Written by MuPDF (`mutool clean -E aes-128 -O owner`) from a file whose
-    // /Info is object 7 2, which it keeps, under an /ID of its own; qpdf
-    // printed the key and shows that object's /Title as "Known title".
-    {{"AES-128, /R 4, object 7 2",
-      "<</Filter/Standard/R 4/V 4/Length 128/P -4/EncryptMetadata true/StmF/StdCF/StrF/StdCF/CF<</StdCF<</AuthEvent"
-      "/DocOpen/CFM/AESV2/Length 16>>>>/O<566FA873EE33C797CD3B904FDADF814AFA34DF9A38F6ED41B984E2C6DA2AA6F5>/U<F21E4527"
-      "86816E8BF0206873B64F90A928BF4E5E4E758A4164004E56FFFA0108>>>",
-      "f303518974db98ee0b8767346a9dc7cb", "2D74D4641118723BAD874B910C421A62EAB61E7F2E4F7CEB99E8F1B055BC28BC",
-      "1f54d8101a3e8fa61c37452b05973fcd", 7, 2},
-     EState::Open, 16, EMethod::AESV2, true, true},
-    // /U made for another password, or for another /ID (which enters the key
-    // of /R 2 to 4): the empty password does not open these, and nothing decrypts.
-    {{"AES-256, /R 6, another /U", kAes256R6OtherUser.c_str(), "", ""}, EState::NeedsPassword, 32, EMethod::AESV3,
-     true, true},
-    {{"RC4 40 bits, /R 2, another /ID", kRc440.dict, "", "", "00"}, EState::NeedsPassword, 5, EMethod::RC4, true, true},
-    {{"RC4 128 bits, /R 3, another /ID", kRc4128.dict, "", "", "00"}, EState::NeedsPassword, 16, EMethod::RC4, true,
-     true},
-};
+// User password "secret", owner password empty (qpdf: "Supplied password is owner password").
+const Fixture kAes256R5Owner = {"AES-256, /R 5, empty owner password",
+    "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
+    " /O <70f1ca1a479aa291a0b146c5545ffa62801b05bfc3d5a25c306383ed969c5ae91adb12e903e69d8f35f780e0dadb1ebb>"
+    " /OE <35efe55dd9fbe0b05e335f0d0c2d802c5d539ba4e6e7d420cb4ed12f58d8805b> /P -4"
+    " /Perms <b3d7436090900ebf2825a365dc716ed4> /R 5 /StmF /StdCF /StrF /StdCF"
+    " /U <0e506ff939130f970d87afd069ae07dec5367b48806e9002164a619a4f6815a54b1afb2e54598c7703c7454a48a31ce7>"
+    " /UE <3e30cac7a9f5be3132f860bb1cd301aed8b410351980d839622547d8c405907f> /V 5 >>",
+    "577ae9595fd753c5af89b51fd9dceeb084eb2546a0ce93d0ee0e8742e42423c5",
+    "a2b39aa91283feba6b8125f23a1a599d1b53badc2c4c5c014cda949254fc48a4"};
+const Fixture kAes256R6Owner = {"AES-256, /R 6, empty owner password",
+    "<< /CF << /StdCF << /AuthEvent /DocOpen /CFM /AESV3 /Length 32 >> >> /Filter /Standard /Length 256"
+    " /O <9667c8c792497b94cb80b65263b0c3b273e4fb37abe47ced6d7084555ab44f6daa35cb2f49333075e5b1e7d87d5306a5>"
+    " /OE <0efb1b281a66f23dd1fed0df289de8dcd224875d837505649ee632b0a5f8b823> /P -4"
+    " /Perms <6c29ed723efc31b91deb31a629205ab1> /R 6 /StmF /StdCF /StrF /StdCF"
+    " /U <836bad6ea2077a86375c5bba118fce298f41ad6e0812a492488494c4a670dad87e6ce6fcdd5186eaa376d250fd3af7db>"
+    " /UE <7e4dda0eeba5ea61e19a129cb058423239a85fa13f79b6ad3d830686c061f373> /V 5 >>",
+    "03a2fa6671bebbec1ccfa0f9fdc37bb866c7174b24d4e7242fbbc96f0253f9fb",
+    "192c5edc09493c87e541efb1b5adb70ff756a12eabce9b3e702acce1e84a4aed"};
+// Written by MuPDF (`mutool clean -E aes-128 -O owner`), /Info kept as object 7 2, under
+// an /ID of its own; qpdf printed the key and shows its /Title as "Known title".
+const Fixture kMuPdfAes128 = {"AES-128, /R 4, object 7 2",
+    "<</Filter/Standard/R 4/V 4/Length 128/P -4/EncryptMetadata true/StmF/StdCF/StrF/StdCF/CF<</StdCF<</AuthEvent"
+    "/DocOpen/CFM/AESV2/Length 16>>>>/O<566FA873EE33C797CD3B904FDADF814AFA34DF9A38F6ED41B984E2C6DA2AA6F5>/U<F21E4527"
+    "86816E8BF0206873B64F90A928BF4E5E4E758A4164004E56FFFA0108>>>",
+    "f303518974db98ee0b8767346a9dc7cb", "2D74D4641118723BAD874B910C421A62EAB61E7F2E4F7CEB99E8F1B055BC28BC",
+    "1f54d8101a3e8fa61c37452b05973fcd", 7, 2};
 
 } // namespace
 
-// What Nettle's primitives compute, every key and /Title of the fixtures
-// below proves; here, that wrong sizes are refused, not read.
+// What the primitives compute every fixture's key and /Title proves; here, wrong sizes are refused.
 TEST(CryptoPrimitives, WrongSizesAreRefusedNotRead) {
     const std::string k15(15, 'k'), k16(16, 'k'), d16(16, 'd'), d17(17, 'd'), zeroIv(16, '\0');
     EXPECT_EQ(crypto::aesCbcEncrypt(k16, zeroIv, ""), "");
@@ -193,52 +157,117 @@ TEST(CryptoPrimitives, WrongSizesAreRefusedNotRead) {
     EXPECT_NE(refusal([&] { crypto::rc4(std::string(257, 'k'), "data"); }), "no exception");
 }
 
-// Each dictionary's key is the one its writer used, /Title decrypts with it,
-// and what we encrypt for the same object decrypts again.
-TEST(SecurityHandler, OpensWhatOtherWritersEncrypted) {
+// Each dictionary, with `from` replaced by `to` (and /P read as `pText`), opens
+// with the empty password to a state, a key of so many bytes (the fixture's),
+// /P (when known), changes allowed (edit), metadata encrypted (md), and the
+// methods of strings and streams. Opened, /Title decrypts (when unedited), and
+// what we encrypt for an object decrypts again.
+TEST(SecurityHandler, OpensWhatOtherWritersEncryptedAndSoundVariations) {
+    const EState opened = EState::Open, closed = EState::NeedsPassword, owner = EState::OpenAsOwner;
+    const EMethod none = EMethod::Identity, rc = EMethod::RC4, v2 = EMethod::AESV2, v3 = EMethod::AESV3;
+    const std::string r6Unsigned = edited(kAes256R6.dict, "/P -4", "/P 4294967292");
+    const std::string mine = edited(edited(kAes128.dict, "/StdCF <<", "/Mine <<"), "/StmF /StdCF", "/StmF /Mine");
+    auto with = [](Fixture f, const std::string& dict) { return f.dict = dict.c_str(), f; };
+    struct Row { Fixture f; std::string from, to; EState state; int bytes; int32_t p; bool known, edit, md;
+                 EMethod strings, streams; const char* pText = ""; };
+    const Row rows[] = {
+        {kRc440, "", "", opened, 5, -4, true, true, true, rc, rc},
+        {kRc4128, "", "", opened, 16, -4, true, true, true, rc, rc},
+        {kAes128, "", "", opened, 16, -4, true, true, true, v2, v2},
+        {kAes256R5, "", "", opened, 32, -4, true, true, true, v3, v3},
+        {kAes128ClearMetadata, "", "", opened, 16, -4, true, true, false, v2, v2},
+        {kAes256R6, "", "", opened, 32, -4, true, true, true, v3, v3},
+        {kAes256R5Owner, "", "", owner, 32, -4, true, true, true, v3, v3},
+        {kAes256R6Owner, "", "", owner, 32, -4, true, true, true, v3, v3},
+        {kMuPdfAes128, "", "", opened, 16, -4, true, true, true, v2, v2},
+        // /U made for another password, or another /ID (in the key of /R 2 to 4): nothing decrypts.
+        {kAes256R6, "/U <a0", "/U <a1", closed, 32, -4, true, true, true, v3, v3},
+        {{"RC4 40 bits, /R 2, another /ID", kRc440.dict, "", "", "00"}, "", "", closed, 5, -4, true, true, true, rc,
+         rc},
+        {{"RC4 128 bits, /R 3, another /ID", kRc4128.dict, "", "", "00"}, "", "", closed, 16, -4, true, true, true, rc,
+         rc},
+        // /P is read as its 32-bit pattern, however written; it enters the key.
+        {kRc4128, "/P -4", "/P -1324", closed, 16, -1324, true, false, true, rc, rc},
+        {kRc4128, "/P -4", "/P 4294967292.0", opened, 16, -4, true, true, true, rc, rc},
+        {kRc4128, "/P -4", "/P -4.0", opened, 16, -4, true, true, true, rc, rc},
+        // /P written unsigned (saturated by the parser) opens as the caller read it: a corpus file.
+        {kRc4128, "/P -4", "/P 4294967292", opened, 16, -4, true, true, true, rc, rc, "4294967292"},
+        {kRc4128, "/P -4", "/P 4294967292", opened, 16, -4, true, true, true, rc, rc, "+4294967292"},
+        {kRc4128, "/P -4", "/P 4294967292", opened, 16, -4, true, true, true, rc, rc, "-4"},
+        // /R 6 keeps /P out of the key, /Perms holds it; with /Perms damaged too, changes are forbidden.
+        {kAes256R6, "/P -4", "/P 4294967292", opened, 32, -4, true, true, true, v3, v3},
+        {with(kAes256R6, r6Unsigned), "/Perms <9a", "/Perms <9b", opened, 32, 0, false, false, true, v3, v3},
+        // /Perms not matching /P or /EncryptMetadata is passed over: the values in the clear stand.
+        {kAes256R6, "/P -4", "/P -16", opened, 32, -16, true, false, true, v3, v3},
+        {kAes256R6, "/V 5", "/V 5 /EncryptMetadata false", opened, 32, -4, true, true, false, v3, v3},
+        // /R 3 without /Length whose key has 128 bits (a corpus file); a /Length given is believed.
+        {kRc4128, "/Length 128", "", opened, 16, -4, true, true, true, rc, rc},
+        {kRc4128, "/Length 128", "/Length 40", closed, 5, -4, true, true, true, rc, rc},
+        // /V 1 ignores /Length (/R 2 has 40 bits), /V 4 without it has 128; longer /O and /U are cut.
+        {kRc440, "/Length 40", "/Length 99999", opened, 5, -4, true, true, true, rc, rc},
+        {kRc440, "/Length 40", "", opened, 5, -4, true, true, true, rc, rc},
+        {kAes128, "/Length 128", "", opened, 16, -4, true, true, true, v2, v2},
+        {kRc4128, "aa6f5>", "aa6f5000000>", opened, 16, -4, true, true, true, rc, rc},
+        {kAes256R6, "68>", "68" + std::string(158, '0') + ">", opened, 32, -4, true, true, true, v3, v3},
+        // Crypt filters of /V 4 choose the method by name, outside the key.
+        {kAes128, "/StrF /StdCF", "/StrF /Identity", opened, 16, -4, true, true, true, none, v2},
+        {kAes128, "/StmF /StdCF", "", opened, 16, -4, true, true, true, v2, none},
+        {kAes128, "/CFM /AESV2", "/CFM /V2", opened, 16, -4, true, true, true, rc, rc},
+        {kAes128, "/CFM /AESV2", "/CFM /None", opened, 16, -4, true, true, true, none, none},
+        {kAes128, "/CFM /AESV2", "", opened, 16, -4, true, true, true, none, none},
+        {with(kAes128, mine), "/StrF /StdCF", "/StrF /Mine", opened, 16, -4, true, true, true, v2, v2},
+    };
     const std::string payloads[] = {"", "a", std::string(15, 'x'), std::string(16, 'y'), std::string(17, 'z'),
                                     std::string(1000, '\0')};
-    for (const OpenCase& c : kOpens) {
-        SCOPED_TRACE(c.f.name);
-        const CSecurityHandler handler = open(c.f.dict, c.f.id);
-        EXPECT_EQ(handler.state(), c.state);
-        EXPECT_EQ(handler.opensWithoutPassword(), c.state == EState::Open);
-        EXPECT_EQ(hex(handler.fileKey()), c.f.key);
-        EXPECT_EQ(handler.keyLength(), c.keyLength);
-        EXPECT_EQ(handler.stringMethod(), c.method);
-        EXPECT_EQ(handler.streamMethod(), c.method);
-        EXPECT_EQ(handler.allowsModifying(), c.modifying);
-        EXPECT_EQ(handler.encryptsMetadata(), c.metadata);
-        if (c.state == EState::NeedsPassword) {
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.f.name) + ": " + row.from + " -> " + row.to);
+        const CSecurityHandler handler = open(edited(row.f.dict, row.from, row.to), row.f.id, row.pText);
+        EXPECT_EQ(handler.state(), row.state);
+        EXPECT_EQ(handler.opensWithoutPassword(), row.state == opened);
+        EXPECT_EQ(hex(handler.fileKey()), row.state == closed ? "" : row.f.key);
+        EXPECT_EQ(handler.keyLength(), row.bytes);
+        EXPECT_EQ(handler.permissionsKnown(), row.known);
+        EXPECT_EQ(row.known ? handler.permissions() : 0, row.p);
+        EXPECT_EQ(handler.allowsModifying(), row.edit);
+        EXPECT_EQ(handler.encryptsMetadata(), row.md);
+        EXPECT_EQ(handler.stringMethod(), row.strings);
+        EXPECT_EQ(handler.streamMethod(), row.streams);
+        if (row.state == closed) {
             EXPECT_EQ(refusal([&] { handler.decryptString(2, 0, "x"); }), "PDF file is encrypted");
             EXPECT_EQ(refusal([&] { handler.encryptStream(2, 0, "x"); }), "PDF file is encrypted");
             continue;
         }
-        const int num = c.f.num, gen = c.f.gen;
-        EXPECT_EQ(handler.decryptString(num, gen, unhex(c.f.title)), "Known title");
+        const int num = row.f.num, gen = row.f.gen;
+        if (row.from.empty()) {
+            EXPECT_EQ(handler.decryptString(num, gen, unhex(row.f.title)), "Known title");
+        }
         for (const std::string& payload : payloads) {
             SCOPED_TRACE(payload.size());
             const std::string string = handler.encryptString(num, gen, payload);
             EXPECT_EQ(handler.decryptString(num, gen, string), payload);
             EXPECT_EQ(handler.decryptStream(num, gen, handler.encryptStream(num, gen, payload)), payload);
-            // AES: a 16-byte IV, fresh each time, then the data padded to whole blocks with 1 to 16 bytes.
-            const bool aes = c.method != EMethod::RC4;
+            // Nothing changes without a method; AES: a 16-byte IV, fresh each time, then the data padded to
+            // whole blocks with 1 to 16 bytes.
+            const bool aes = row.strings == v2 || row.strings == v3;
+            EXPECT_EQ(string == payload, row.strings == none || (payload.empty() && !aes));
+            EXPECT_EQ(handler.encryptStream(num, gen, payload) == payload,
+                      row.streams == none || (payload.empty() && row.streams == rc));
             EXPECT_EQ(string.size(), aes ? 16 + (payload.size() / 16 + 1) * 16 : payload.size());
             EXPECT_EQ(handler.encryptString(num, gen, payload) != string, aes) << "the IV must be fresh each time";
             // AES-256 uses one key for all objects; the others derive one per object.
-            if (!payload.empty() && c.method != EMethod::AESV3) {
+            if (!payload.empty() && (row.strings == rc || row.strings == v2)) {
                 EXPECT_TRUE(handler.decryptString(num + 1, gen, string) != payload) << "another object's key";
             }
         }
     }
 }
 
-// A password that guards only embedded files (/StmF and /StrF /Identity,
-// /EFF naming a crypt filter, as in a corpus file with /AuthEvent /EFOpen):
-// the document reads without the key, and only a stream naming the filter
-// itself is refused.
+// A password for embedded files only (/StmF and /StrF /Identity, /EFF naming a
+// filter, as in a corpus file): the document reads without the key, and only a
+// stream naming the filter is refused.
 TEST(SecurityHandler, PasswordForEmbeddedFilesOnlyStillOpens) {
-    const std::string dict = edited(edited(edited(kAes256R6OtherUser, "/StmF /StdCF", "/StmF /Identity"),
+    const std::string otherUser = edited(kAes256R6.dict, "/U <a0", "/U <a1");
+    const std::string dict = edited(edited(edited(otherUser, "/StmF /StdCF", "/StmF /Identity"),
                                            "/StrF /StdCF", "/StrF /Identity"),
                                     "/V 5", "/V 5 /EFF /StdCF");
     const CSecurityHandler handler = open(dict, kFirstId);
@@ -253,19 +282,9 @@ TEST(SecurityHandler, PasswordForEmbeddedFilesOnlyStillOpens) {
     EXPECT_EQ(handler.objectKey(3, 0, EMethod::Identity), ""); // needs no key
 }
 
-// Regression: /U of the /R 5 fixture holds a NUL byte. Parsed as ordinary
-// text the string ends there and the dictionary reads as damaged; parsed
-// keeping string bytes it opens.
-TEST(SecurityHandler, BinaryKeysSurviveNulBytes) {
-    EXPECT_EQ(refusal([] { CSecurityHandler(parse(kAes256R5.dict, false), unhex(kFirstId)); }),
-              kDamaged + "/U is shorter than 48 bytes");
-    EXPECT_EQ(CSecurityHandler(parse(kAes256R5.dict, true), unhex(kFirstId)).state(), EState::Open);
-}
-
 TEST(SecurityHandler, WhichStreamsAreEncrypted) {
     const EMethod aes = EMethod::AESV2, rc = EMethod::RC4, none = EMethod::Identity;
-    // The method under the AES-128 fixture, under /EncryptMetadata false, under /StmF /Identity, and before /V 4,
-    // which has no crypt filters (RC4 for every stream but cross-reference ones).
+    // The method under AES-128, /EncryptMetadata false, /StmF /Identity, and RC4 (no crypt filters before /V 4).
     const struct { const char* streamDict; EMethod method, clearMetadata, identity, rc4; } rows[] = {
         {"<< /Length 5 >>", aes, aes, none, rc},
         {"<< /Type /XRef /W [1 2 1] >>", none, none, none, none}, // cross-reference streams never are
@@ -292,8 +311,7 @@ TEST(SecurityHandler, WhichStreamsAreEncrypted) {
     }
 }
 
-// A /CF entry no string or stream uses may be junk or unusable; only a
-// stream naming it, or naming what /CF lacks, is refused.
+// A /CF entry nothing uses may be junk; only a stream naming it, or what /CF lacks, is refused.
 TEST(SecurityHandler, CryptFiltersAreRefusedOnlyWhenUsed) {
     const std::string junk = "/CF << /Junk 5 /Odd << /CFM /Magic >> /Old << /CFM /V2 >>";
     const struct { const Fixture& fixture; const char *name; std::string message; } rows[] = {
@@ -312,109 +330,29 @@ TEST(SecurityHandler, CryptFiltersAreRefusedOnlyWhenUsed) {
     }
 }
 
-// AES data as it turns up in damaged files is read as far as it goes.
+// AES data as it turns up in damaged files is read as far as it goes: no IV,
+// a cut one, one alone, a cut last block (dropped, and no padding taken off);
+// padding that is not PKCS#7 (a last byte 0, above 16, unequal bytes) stays.
 TEST(SecurityHandler, AesDecryptionIsLenient) {
     const CSecurityHandler handler = open(kAes128.dict, kFirstId);
     const std::string key = handler.objectKey(3, 0, EMethod::AESV2);
-    const std::string iv = "0123456789abcdef", twoBlocks = "sixteen bytes...and sixteen more";
-    const std::string sealed = iv + crypto::aesCbcEncrypt(key, iv, twoBlocks + std::string(16, '\x10'));
-    EXPECT_EQ(handler.decryptString(3, 0, sealed), twoBlocks);
-    EXPECT_EQ(handler.decryptString(3, 0, ""), "");              // no IV
-    EXPECT_EQ(handler.decryptString(3, 0, iv.substr(0, 9)), ""); // a cut IV
-    EXPECT_EQ(handler.decryptString(3, 0, iv), "");              // an IV alone
-    // A cut last block is dropped, and what remains has no padding to take off.
-    EXPECT_EQ(handler.decryptString(3, 0, sealed.substr(0, 16 + 32 + 5)), twoBlocks);
-    // Padding that is not PKCS#7 stays: a last byte of 0, above 16, or with unequal bytes before it.
-    for (const std::string& tail : {std::string(16, '\0'), std::string(16, '\x11'), std::string(15, 'a') + "\x02"}) {
-        SCOPED_TRACE(hex(tail));
-        EXPECT_EQ(handler.decryptString(3, 0, iv + crypto::aesCbcEncrypt(key, iv, twoBlocks + tail)), twoBlocks + tail);
-    }
-}
-
-// Dictionaries written otherwise than qpdf does, soundly, or wrong in what
-// only the key shows: what each opens to when `from` in it is replaced by
-// `to` (and /P read by the caller as `pText`), and that what it encrypts
-// decrypts again.
-TEST(SecurityHandler, ReadsSoundVariations) {
-    const std::string rc4 = kRc4128.dict, rc440 = kRc440.dict, aes = kAes128.dict, r6 = kAes256R6.dict;
-    const std::string r6Unsigned = edited(r6, "/P -4", "/P 4294967292");
-    const EState opened = EState::Open, closed = EState::NeedsPassword;
-    const EMethod none = EMethod::Identity, rc = EMethod::RC4, v2 = EMethod::AESV2, v3 = EMethod::AESV3;
-    const char *rc4Key = kRc4128.key, *aesKey = kAes128.key, *r6Key = kAes256R6.key;
-    // The key's length in bytes and the key, /P (compared when known), whether changes are allowed (edit),
-    // metadata encrypted (md), and the methods of strings and streams.
-    struct Row { std::string dict, from, to; EState state; int bytes; const char* key; int32_t p; bool known, edit, md;
-                 EMethod strings, streams; const char* pText = ""; };
-    const Row rows[] = {
-        // /P is read as the 32-bit pattern it is, however it is written; it
-        // enters the key, so only the value qpdf wrote opens.
-        {rc4, "/P -4", "/P -1324", closed, 16, "", -1324, true, false, true, rc, rc},
-        {rc4, "/P -4", "/P 4294967292.0", opened, 16, rc4Key, -4, true, true, true, rc, rc},
-        {rc4, "/P -4", "/P -4.0", opened, 16, rc4Key, -4, true, true, true, rc, rc},
-        // Writers also give /P unsigned, which the parser saturates: /P as the caller read it from the
-        // file makes it open. Regression for a corpus file written that way.
-        {rc4, "/P -4", "/P 4294967292", opened, 16, rc4Key, -4, true, true, true, rc, rc, "4294967292"},
-        {rc4, "/P -4", "/P 4294967292", opened, 16, rc4Key, -4, true, true, true, rc, rc, "+4294967292"},
-        {rc4, "/P -4", "/P 4294967292", opened, 16, rc4Key, -4, true, true, true, rc, rc, "-4"},
-        // /R 6 keeps /P out of the key, and /Perms holds its bits (a corpus
-        // file); with /Perms damaged too, nothing tells them, and changes
-        // count as forbidden.
-        {r6, "/P -4", "/P 4294967292", opened, 32, r6Key, -4, true, true, true, v3, v3},
-        {r6Unsigned, "/Perms <9a", "/Perms <9b", opened, 32, r6Key, 0, false, false, true, v3, v3},
-        // /Perms that does not match /P or /EncryptMetadata is passed over, as
-        // readers do: the values in the clear stand.
-        {r6, "/P -4", "/P -16", opened, 32, r6Key, -16, true, false, true, v3, v3},
-        {r6, "/V 5", "/V 5 /EncryptMetadata false", opened, 32, r6Key, -4, true, true, false, v3, v3},
-        // Regression for a corpus file: /R 3 without /Length whose key has 128
-        // bits, not the default 40. A /Length given is taken at its word.
-        {rc4, "/Length 128", "", opened, 16, rc4Key, -4, true, true, true, rc, rc},
-        {rc4, "/Length 128", "/Length 40", closed, 5, "", -4, true, true, true, rc, rc},
-        // /V 1 ignores /Length, /R 2 always uses 40 bits, /V 4 without /Length
-        // has 128, and /O and /U longer than needed are cut.
-        {rc440, "/Length 40", "/Length 99999", opened, 5, kRc440.key, -4, true, true, true, rc, rc},
-        {rc440, "/Length 40", "", opened, 5, kRc440.key, -4, true, true, true, rc, rc},
-        {aes, "/Length 128", "", opened, 16, aesKey, -4, true, true, true, v2, v2},
-        {rc4, "aa6f5>", "aa6f5000000>", opened, 16, rc4Key, -4, true, true, true, rc, rc},
-        {r6, "68>", "68" + std::string(158, '0') + ">", opened, 32, r6Key, -4, true, true, true, v3, v3},
-        // Crypt filters of /V 4 choose the method by name, and do not enter the key.
-        {aes, "/StrF /StdCF", "/StrF /Identity", opened, 16, aesKey, -4, true, true, true, none, v2},
-        {aes, "/StmF /StdCF", "", opened, 16, aesKey, -4, true, true, true, v2, none},
-        {aes, "/CFM /AESV2", "/CFM /V2", opened, 16, aesKey, -4, true, true, true, rc, rc},
-        {aes, "/CFM /AESV2", "/CFM /None", opened, 16, aesKey, -4, true, true, true, none, none},
-        {aes, "/CFM /AESV2", "", opened, 16, aesKey, -4, true, true, true, none, none},
-        {edited(edited(aes, "/StdCF <<", "/Mine <<"), "/StmF /StdCF", "/StmF /Mine"), "/StrF /StdCF", "/StrF /Mine",
-         opened, 16, aesKey, -4, true, true, true, v2, v2},
+    const std::string iv = "0123456789abcdef", two = "sixteen bytes...and sixteen more", pad(16, '\x10');
+    auto sealed = [&](const std::string& tail) { return iv + crypto::aesCbcEncrypt(key, iv, two + tail); };
+    const std::string zeros(16, '\0'), high(16, '\x11'), unequal = std::string(15, 'a') + "\x02";
+    const std::pair<std::string, std::string> rows[] = {
+        {sealed(pad), two}, {"", ""}, {iv.substr(0, 9), ""}, {iv, ""}, {sealed(pad).substr(0, 16 + 32 + 5), two},
+        {sealed(zeros), two + zeros}, {sealed(high), two + high}, {sealed(unequal), two + unequal},
     };
-    const std::string plain = "BT (Hello) Tj ET";
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.from + " -> " + row.to);
-        const CSecurityHandler handler = open(edited(row.dict, row.from, row.to), kFirstId, row.pText);
-        EXPECT_EQ(handler.state(), row.state);
-        EXPECT_EQ(handler.keyLength(), row.bytes);
-        EXPECT_EQ(hex(handler.fileKey()), row.key);
-        EXPECT_EQ(handler.permissionsKnown(), row.known);
-        EXPECT_EQ(row.known ? handler.permissions() : 0, row.p);
-        EXPECT_EQ(handler.allowsModifying(), row.edit);
-        EXPECT_EQ(handler.encryptsMetadata(), row.md);
-        EXPECT_EQ(handler.stringMethod(), row.strings);
-        EXPECT_EQ(handler.streamMethod(), row.streams);
-        if (row.state == EState::Open) {
-            EXPECT_EQ(handler.decryptString(4, 0, handler.encryptString(4, 0, plain)), plain);
-            EXPECT_EQ(handler.decryptStream(4, 0, handler.encryptStream(4, 0, plain)), plain);
-            EXPECT_EQ(handler.encryptString(4, 0, plain) == plain, row.strings == none);
-            EXPECT_EQ(handler.encryptStream(4, 0, plain) == plain, row.streams == none);
-        }
-    }
+    for (const auto& [data, plain] : rows)
+        EXPECT_EQ(handler.decryptString(3, 0, data), plain) << hex(data);
 }
 
-// Hostile or damaged dictionaries: each is refused with a message that names
-// what is wrong, never read out of bounds (the sanitizer build runs these too).
+// Hostile or damaged dictionaries are refused with a message naming what is wrong.
 TEST(SecurityHandler, RefusesHostileDictionaries) {
     const std::string rc4 = kRc4128.dict, aes = kAes128.dict, r6 = kAes256R6.dict;
     const std::string D = kDamaged, U = kUnsupported, length = " (a key of 40 to 128 bits, in whole bytes)";
     const std::string missingP = D + "/P is missing or not a 32-bit integer";
-    // /P written unsigned, which enters the key of /R 2 to 4, and `pText`, /P as the caller read it: text that is
-    // no 32-bit pattern is ignored.
+    // /P written unsigned enters the key of /R 2 to 4; `pText` (/P as read) that is no 32-bit pattern is ignored.
     const std::string unsignedP = edited(rc4, "/P -4", "/P 4294967292");
     const std::string beyond = U + "/P written beyond 32 bits, which the key depends on";
     const struct { std::string dict, message; const char* pText = ""; } rows[] = {
@@ -458,11 +396,10 @@ TEST(SecurityHandler, RefusesHostileDictionaries) {
     }
 }
 
-// Regression: any value of the encryption dictionary may be held in an object
-// of its own, as the PDF rules allow, and was refused ("/CF is not a
-// dictionary"). Each row writes the fixture's dictionary as object 7 (or
-// inline) with `from` in it replaced by `to`, and `objects` beside it; the
-// file must open with the fixture's key, or be refused with `message`.
+// Any value of the encryption dictionary may be an object of its own (once
+// refused). Each file has the fixture's dictionary as object 7 (or inline) with
+// `from` replaced by `to`, and `objects`; it opens with the fixture's key, or is
+// refused with `message`.
 TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
     const std::string aesFilter = "<< /AuthEvent /DocOpen /CFM /AESV2 /Length 16 >>";
     const std::string cf = "/CF << /StdCF " + aesFilter + " >>";
@@ -470,7 +407,8 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
     const std::string aesUser =
         "<fbe176d86f089a7f90591458e6f44d91676f7be7d68fe8aece635d83aada9dda50568867eee8ea000c97d48f6a5a3f59>";
     struct Row { const char* name; Fixture fixture; std::string from, to; std::map<int, std::string> objects;
-                 std::string message = "no exception"; bool inlineDict = false; };
+                 std::string message = "no exception"; bool inlineDict = false; std::string tail = ""; };
+    const std::string id = std::string(" /ID [<") + kFirstId + "> <" + kFirstId + ">]";
     const Row rows[] = {
         {"CF", kAes128, cf, "/CF 8 0 R", {{8, "<< /StdCF " + aesFilter + " >>"}}},
         {"CFM", kAes128, "/CFM /AESV2", "/CFM 8 0 R", {{8, "/AESV2"}}},
@@ -485,6 +423,9 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
         {"LoopingReferences", kRc4128, "/O " + rc4Owner, "/O 8 0 R", {{8, "9 0 R"}, {9, "8 0 R"}},
          kDamaged + "/O is missing or not a string"},
         {"MissingObject", kAes128, cf, "/CF 99 0 R", {}, kDamaged + "crypt filter /StdCF is not in /CF"},
+        // Rebuilt, the file is encrypted as the trailer naming the catalog says, not as a newer one without it.
+        {"RepairedByTheCatalogsTrailer", kRc4128, "", "", {}, "no exception", false,
+         "trailer\n<< /Encrypt " + std::string(kRc440.dict) + id + " >>\nstartxref\n0\n%%EOF\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -495,10 +436,9 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
         const std::string dict = edited(row.fixture.dict, row.from, row.to);
         if (!row.inlineDict)
             b.set(7, dict);
-        b.setTrailerExtra("/Encrypt " + (row.inlineDict ? dict : "7 0 R") + " /ID [<" + kFirstId + "> <" + kFirstId +
-                          ">]");
+        b.setTrailerExtra("/Encrypt " + (row.inlineDict ? dict : "7 0 R") + id);
         vtest::TempDir dir;
-        b.writeTo(dir.file("in.pdf"));
+        vtest::writeFile(dir.file("in.pdf"), b.build() + row.tail);
         CPdfFile file;
         EXPECT_EQ(refusal([&] { file.open(dir.file("in.pdf")); }), row.message);
         if (!file.isOpen())
@@ -510,9 +450,8 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
     }
 }
 
-// The strings of an object that came out of an object stream, encrypted for
-// its number: found by the token rules, each written as a hex string that
-// decrypts to its bytes, and every other byte left as it was.
+// The strings of an object from an object stream, encrypted for its number: each
+// a hex string that decrypts to its bytes, every other byte left as it was.
 TEST(StringEncryption, EachStringIsEncryptedForTheObjectsNumberAndNothingElse) {
     const CSecurityHandler security = open(kRc4128.dict, kFirstId);
     const std::string text = "<< /Title (Caf\\351 \\(one\\)) /Key <00ff10> /Empty () /Nested [ (a) << /B (\\0) >> ] >>";
@@ -527,8 +466,7 @@ TEST(StringEncryption, EachStringIsEncryptedForTheObjectsNumberAndNothingElse) {
     const std::string cut = encryptObjectStrings("[ (open", security, 3);
     ASSERT_EQ(cut.substr(0, 3), "[ <");
     EXPECT_EQ(security.decryptString(3, 0, stringsOf(cut).at(0)), "open");
-    // Names, comments and a string's brackets inside another string are not
-    // strings; every byte but the strings' stays as it was.
+    // Names, comments and brackets inside a string are no strings.
     const std::string other = "<< /A#28b 1 % a comment (not a string)\n/C [ /D (x (y) z) ] /E 2.5 >>";
     const std::string changed = encryptObjectStrings(other, security, 7);
     const size_t at = changed.find("/D <") + 3;
@@ -538,9 +476,8 @@ TEST(StringEncryption, EachStringIsEncryptedForTheObjectsNumberAndNothingElse) {
     EXPECT_EQ(encryptObjectStrings("<< /Type /Page /Count 3 >>", security, 7), "<< /Type /Page /Count 3 >>");
 }
 
-// Passwords as each revision hashes them: PDFDocEncoding before /R 5 (its own
-// codes where it differs from Latin-1), SASLprep from /R 5 on; none when the
-// password cannot be converted.
+// Passwords as each revision hashes them: PDFDocEncoding before /R 5, SASLprep
+// from /R 5 on; none when the password cannot be converted.
 TEST(PasswordEncoding, GivesTheBytesEachRevisionHashes) {
     const std::nullopt_t none = std::nullopt;
     const struct { const char* name; std::string utf8; std::optional<std::string> pdfDoc, saslPrep; } rows[] = {
@@ -551,7 +488,9 @@ TEST(PasswordEncoding, GivesTheBytesEachRevisionHashes) {
         // SASLprep maps a soft hyphen to nothing and a Roman numeral to letters (NFKC).
         {"SoftHyphen", "I\xC2\xADX", none, "IX"}, {"RomanNumeralNine", "\xE2\x85\xA8", none, "IX"},
         {"NonBreakingSpace", "a\xC2\xA0z", none, "a z"}, {"Chinese", "\xE4\xB8\xAD", none, "\xE4\xB8\xAD"},
-        {"ControlCharacter", "a\x07z", none, none}, {"NotUtf8", "a\xFFz", none, none}, {"CutUtf8", "a\xC3", none, none},
+        {"YWithDiaeresisAtFF", "\xC3\xBF", "\xFF", "\xC3\xBF"}, {"ControlCharacter", "a\x07z", none, none},
+        {"NotUtf8", "a\xFFz", none, none}, {"CutUtf8", "a\xC3", none, none}, {"LeadF8", "\xF8\x90\x80\x80", none, none},
+        {"MathematicalBoldA", "\xF0\x9D\x90\x80", none, "A"}, // four bytes, NFKC
         {"LongCutTo127Bytes", std::string(200, 'x'), std::string(200, 'x'), std::string(127, 'x')},
     };
     for (const auto& row : rows) {
