@@ -675,6 +675,13 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"ListPathsLongerThan300", {"a.pdf=plain 2", kLong + "=plain 1", kJpeg + "=cut stamp.jpg all", kList + "=text a.pdf\n" + kLong + "\n"},
      "-i" + kList + " -f" + kFolder + " -j" + kJpeg, 0, {B + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kLong, kFolder + "/" + kLong, kJpeg)},
      "", Exact, {}, {kFolder, kFolder + "/a.pdf", kFolder + "/" + kDir, kFolder + "/" + kLong}},
+    // Links planted where intermediates were once written are not followed, and the user's file there stays.
+    {"MarksLeaveLinksNamedLikeIntermediates", {"in.pdf=plain 2", "victim.txt=text precious\n", "out.pdf-0=link new.pdf",
+     "out.pdf-1=link victim.txt", "out.pdf-5=text mine\n"}, stamp("-trim_marks"), 0, {B + marksDone("in.pdf", "out.pdf")}, "", Exact},
+    // An output name as long as the file system takes: the temporary name beside it is shortened to fit.
+    {"LongestOutputName", kIn, "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg", 0, {}, kStamp},
+    {"MarksReplaceTheLongestOutputName", {"in.pdf=plain 2", std::string(251, 'n') + ".pdf=text old\n"},
+     "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg -crop_marks", 0},
 })), kRowName);
 // clang-format on
 
