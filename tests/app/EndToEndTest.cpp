@@ -682,6 +682,11 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"LongestOutputName", kIn, "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg", 0, {}, kStamp},
     {"MarksReplaceTheLongestOutputName", {"in.pdf=plain 2", std::string(251, 'n') + ".pdf=text old\n"},
      "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg -crop_marks", 0},
+    // Regression: Windows gives every file the inode 0, and marks runs took an existing output for the input.
+    {"ReplacesAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp(), 0, {B + done("in.pdf", "out.pdf")},
+     kStamp, Exact | Win},
+    {"MarksReplaceAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp("-crop_marks"), 0,
+     {B + marksDone("in.pdf", "out.pdf")}, "", Exact | Win},
 })), kRowName);
 // clang-format on
 
@@ -1084,6 +1089,7 @@ std::string dryAfterRun(const std::string& options)
 {
     return "$V -iin.pdf -oout.pdf -jstamp.jpg " + options + " >/dev/null && $V -ilist.txt -fout -jstamp.jpg --dry-run --report - " + options;
 }
+const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
 const std::vector<std::string> kDryRunDoc = {"in.pdf=doc dry-run", "list.txt=text in.pdf\n"};
 // What that dry run says of its first three of four pages, the stamp at `rects` on each: on the console and in its report line.
 std::vector<std::string> planned(const std::vector<std::array<int, 4>>& rects)
@@ -1166,6 +1172,17 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     {"ProgressOnATerminal", {"a.pdf=plain 1", "b.pdf=plain 1", "list.txt=text a.pdf\nb.pdf\n"},
      "script -qec \"$V -ilist.txt -fout -jstamp.jpg --jobs 2\" /dev/null", 0, {"2 of 2 files, ", " files/s, 0:00:00 left"}, "", Shell, {},
      {"out", "out/a.pdf", "out/b.pdf"}},
+    // Lists as Windows editors write them: UTF-8 with CR LF, with a byte-order mark and an open last line, UTF-16 with names beyond ASCII.
+    {"ListInUtf8WithCrLf", kThreeNames + std::vector<std::string>{"list.txt=text plain.pdf\r\nPrüfung.pdf\r\n"}, "-ilist.txt -f输出 -jstamp.jpg", 0,
+     {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/Prüfung.pdf"}},
+    {"ListInUtf8WithAMark", kThreeNames + std::vector<std::string>{"list.txt=text \xEF\xBB\xBFplain.pdf\n合同.pdf"}, "-ilist.txt -f输出 -jstamp.jpg",
+     0, {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/合同.pdf"}},
+    {"ListInUtf16NamesBeyondAscii", kThreeNames + std::vector<std::string>{"list.txt=text " + std::string("\xFF\xFE\x08\x54\x0C\x54.\0p\0d\0f\0"
+     "\r\0\n\0p\0l\0a\0i\0n\0.\0p\0d\0f\0", 36)}, "-ilist.txt -f输出 -jstamp.jpg", 0, {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/合同.pdf"}},
+    // Regression: names of 5,000 characters made a frame to a worker, and its result, overflow a Windows pipe's buffer.
+    {"LongNamesThroughTheWorkerChannel", {"list.txt=text a" + std::string(5000, 'x') + ".pdf\r\nb" + std::string(5000, 'x') + ".pdf\r\nc" +
+     std::string(5000, 'x') + ".pdf\r\n"}, "-ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json", 2, {}, "", Win, {}, {"out"},
+     {"a" + std::string(5000, 'x') + ".pdf failed", "b" + std::string(5000, 'x') + ".pdf failed", "c" + std::string(5000, 'x') + ".pdf failed"}},
 })), kRowName);
 // clang-format on
 
