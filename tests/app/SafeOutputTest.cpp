@@ -67,6 +67,7 @@ struct SignalCase {
     int signal;
     bool writing; // replacing the output rather than in a marks run
 };
+std::ostream& operator<<(std::ostream& out, const SignalCase& c) { return out << c.name; }
 class CleanupSignal : public testing::TestWithParam<SignalCase> {};
 
 // The signal comes with a temporary file written: a marks run's fourth
