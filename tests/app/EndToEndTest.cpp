@@ -1049,20 +1049,58 @@ const std::vector<std::string> kTwoAndMissing = {"a.pdf=plain 1", "c.pdf=plain 1
 const std::vector<std::string> kTwoInFolders = {"in/a b.pdf=plain 1", "in/2024/c.pdf=plain 1"};
 const std::vector<std::string> kTwoMirrored = {"out", "out/in", "out/in/a b.pdf", "out/in/2024", "out/in/2024/c.pdf"};
 const std::string kRefused = B + opened("in.pdf") + "\nOutput file is not a regular file: ";
+// A report line up to its counts, which are null when `pages` is.
+std::string reported(const std::string& input, const std::string& output, const std::string& status,
+                     const std::string& message, const std::string& pages = "null", bool encrypted = false)
+{
+    return "{\"input\": \"" + input + "\", \"output\": \"" + output + "\", \"status\": \"" + status +
+           "\", \"message\": \"" + message + "\", \"warnings\": [], \"pages\": " + pages +
+           ", \"pages_stamped\": " + pages + ", \"encrypted\": " + (encrypted ? "true" : "false");
+}
+std::string notRegular(const std::string& in)
+{
+    return opened(in) + "\nInput file is not a regular file: '" + in + "'\n";
+}
+// A worker that stops making progress: its list comes through a FIFO, so that the worker exists, and is stopped,
+// before it gets a file.
+std::string stopped(const std::string& options, const std::string& then)
+{
+    return "mkfifo list && { $V -i- -fout -jstamp.jpg --keep-going --report r.json " + options +
+           " < list & } && pid=$! && exec 3> list && for i in $(seq 200); do w=$(pgrep -P $pid) && break; sleep 0.05; "
+           "done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && exec 3>&- && " +
+           then + "; wait $pid";
+}
+const std::string kTimedOut = "Stopped: the file took longer than the time limit of 1 seconds (--timeout)";
+const std::string kKilled = "Stopped: the worker stamping the file ended unexpectedly (signal 9)";
+// A dry run of a list after a run of its file with the same options.
+std::string dryAfterRun(const std::string& options)
+{
+    return "$V -iin.pdf -oout.pdf -jstamp.jpg " + options +
+           " >/dev/null && $V -ilist.txt -fout -jstamp.jpg --dry-run --report - " + options;
+}
+// What that dry run says of the first three of four pages, the stamp at `rects` on each: on the console and in its
+// report line.
+std::vector<std::string> planned(const std::vector<std::array<int, 4>>& rects)
+{
+    std::string console = "Dry run: nothing is written\n", json;
+    for (size_t i = 0; i < rects.size(); ++i) {
+        const std::string page = std::to_string(i + 1), x = std::to_string(rects[i][0]),
+                          y = std::to_string(rects[i][1]), w = std::to_string(rects[i][2]),
+                          h = std::to_string(rects[i][3]);
+        console += "Page " + page + ": x " + x + ", y " + y + ", width " + w + ", height " + h + "\n";
+        json += (i ? ", {\"page\": " : "{\"page\": ") + page + ", \"x\": " + x + ", \"y\": " + y + ", \"width\": " + w +
+                ", \"height\": " + h + "}";
+    }
+    return {console + "Done.\n", "\"pages\": 4, \"pages_stamped\": 3,",
+            "\"output_bytes\": 0, \"dry_run\": true, \"stamps\": [" + json + "]}"};
+}
+
+// clang-format off
 // Every kind of bad line in one list, and what the console and the report (--report -) say of each.
 const std::vector<std::string> kBadLines = {"a.pdf=plain 2", "in/2024/b.pdf=plain 2", "caf\xE9.pdf=plain 2", "encrypted.pdf=doc encrypted",
     "notpdf.pdf=text plain text, no PDF", "fifo.pdf=fifo", "dir.pdf=dir",
     "list.txt=text a.pdf\nmissing.pdf\nencrypted.pdf\nnotpdf.pdf\nfifo.pdf\ndir.pdf\n../outside.pdf\nin/2024/b.pdf\ncaf\xE9.pdf\n"};
 const std::vector<std::string> kBadLinesMade = {"out", "out/a.pdf", "out/in", "out/in/2024", "out/in/2024/b.pdf", "out/caf\xE9.pdf"};
-// A report line up to its counts, which are null when `pages` is.
-std::string reported(const std::string& input, const std::string& output, const std::string& status, const std::string& message,
-                     const std::string& pages = "null", bool encrypted = false)
-{
-    return "{\"input\": \"" + input + "\", \"output\": \"" + output + "\", \"status\": \"" + status + "\", \"message\": \"" +
-           message + "\", \"warnings\": [], \"pages\": " + pages + ", \"pages_stamped\": " + pages +
-           ", \"encrypted\": " + (encrypted ? "true" : "false");
-}
-std::string notRegular(const std::string& in) { return opened(in) + "\nInput file is not a regular file: '" + in + "'\n"; }
 const std::vector<std::string> kBadLinesSaid = {
     done("a.pdf", "out/a.pdf"), reported("a.pdf", "out/a.pdf", "stamped", "", "2"),
     opened("missing.pdf") + kOpenError, reported("missing.pdf", "out/missing.pdf", "failed", "Input file open error"),
@@ -1075,36 +1113,8 @@ const std::vector<std::string> kBadLinesSaid = {
     reported("../outside.pdf", "", "failed", "The list line leads outside the output folder: '../outside.pdf'"),
     done("in/2024/b.pdf", "out/in/2024/b.pdf"), reported("in/2024/b.pdf", "out/in/2024/b.pdf", "stamped", "", "2"),
     done("caf\xE9.pdf", "out/caf\xE9.pdf"), reported("caf\\udce9.pdf", "out/caf\\udce9.pdf", "stamped", "", "2")};
-// A worker that stops making progress: its list comes through a FIFO, so that it exists, and is stopped, before it gets a file.
-std::string stopped(const std::string& options, const std::string& then)
-{
-    return "mkfifo list && { $V -i- -fout -jstamp.jpg --keep-going --report r.json " + options + " < list & } && pid=$! && exec 3> list && "
-           "for i in $(seq 200); do w=$(pgrep -P $pid) && break; sleep 0.05; done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && "
-           "exec 3>&- && " + then + "; wait $pid";
-}
-const std::string kTimedOut = "Stopped: the file took longer than the time limit of 1 seconds (--timeout)";
-const std::string kKilled = "Stopped: the worker stamping the file ended unexpectedly (signal 9)";
-// A dry run of a list after a run of its file with the same options: the dry run writes nothing and places the stamp where the run drew.
-std::string dryAfterRun(const std::string& options)
-{
-    return "$V -iin.pdf -oout.pdf -jstamp.jpg " + options + " >/dev/null && $V -ilist.txt -fout -jstamp.jpg --dry-run --report - " + options;
-}
-const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
 const std::vector<std::string> kDryRunDoc = {"in.pdf=doc dry-run", "list.txt=text in.pdf\n"};
-// What that dry run says of its first three of four pages, the stamp at `rects` on each: on the console and in its report line.
-std::vector<std::string> planned(const std::vector<std::array<int, 4>>& rects)
-{
-    std::string console = "Dry run: nothing is written\n", json;
-    for (size_t i = 0; i < rects.size(); ++i) {
-        const std::string page = std::to_string(i + 1), x = std::to_string(rects[i][0]), y = std::to_string(rects[i][1]),
-                          w = std::to_string(rects[i][2]), h = std::to_string(rects[i][3]);
-        console += "Page " + page + ": x " + x + ", y " + y + ", width " + w + ", height " + h + "\n";
-        json += (i ? ", {\"page\": " : "{\"page\": ") + page + ", \"x\": " + x + ", \"y\": " + y + ", \"width\": " + w + ", \"height\": " + h + "}";
-    }
-    return {console + "Done.\n", "\"pages\": 4, \"pages_stamped\": 3,", "\"output_bytes\": 0, \"dry_run\": true, \"stamps\": [" + json + "]}"};
-}
-
-// clang-format off
+const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
 INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
