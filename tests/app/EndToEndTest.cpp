@@ -661,6 +661,18 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"ListPathsLongerThan300", {"a.pdf=plain 2", kLong + "=plain 1", kJpeg + "=cut stamp.jpg all", kList + "=text a.pdf\n" + kLong + "\n"},
      "-i" + kList + " -f" + kFolder + " -j" + kJpeg, 0, {B + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kLong, kFolder + "/" + kLong, kJpeg)},
      "", Exact, {}, {kFolder, kFolder + "/a.pdf", kFolder + "/" + kDir, kFolder + "/" + kLong}},
+    // Links planted where intermediates were once written are not followed, and the user's file there stays.
+    {"MarksLeaveLinksNamedLikeIntermediates", {"in.pdf=plain 2", "victim.txt=text precious\n", "out.pdf-0=link new.pdf",
+     "out.pdf-1=link victim.txt", "out.pdf-5=text mine\n"}, stamp("-trim_marks"), 0, {B + marksDone("in.pdf", "out.pdf")}, "", Exact},
+    // An output name as long as the file system takes: the temporary name beside it is shortened to fit.
+    {"LongestOutputName", kIn, "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg", 0, {}, kStamp},
+    {"MarksReplaceTheLongestOutputName", {"in.pdf=plain 2", std::string(251, 'n') + ".pdf=text old\n"},
+     "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg -crop_marks", 0},
+    // Regression: Windows gives every file the inode 0, and marks runs took an existing output for the input.
+    {"ReplacesAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp(), 0, {B + done("in.pdf", "out.pdf")},
+     kStamp, Exact | Win},
+    {"MarksReplaceAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp("-crop_marks"), 0,
+     {B + marksDone("in.pdf", "out.pdf")}, "", Exact | Win},
 })), kRowName);
 // clang-format on
 
@@ -1020,8 +1032,72 @@ const std::vector<std::string> kTwoAndMissing = {"a.pdf=plain 1", "c.pdf=plain 1
 const std::vector<std::string> kTwoInFolders = {"in/a b.pdf=plain 1", "in/2024/c.pdf=plain 1"};
 const std::vector<std::string> kTwoMirrored = {"out", "out/in", "out/in/a b.pdf", "out/in/2024", "out/in/2024/c.pdf"};
 const std::string kRefused = B + opened("in.pdf") + "\nOutput file is not a regular file: ";
+// A report line up to its counts, which are null when `pages` is.
+std::string reported(const std::string& input, const std::string& output, const std::string& status,
+                     const std::string& message, const std::string& pages = "null", bool encrypted = false)
+{
+    return "{\"input\": \"" + input + "\", \"output\": \"" + output + "\", \"status\": \"" + status +
+           "\", \"message\": \"" + message + "\", \"warnings\": [], \"pages\": " + pages +
+           ", \"pages_stamped\": " + pages + ", \"encrypted\": " + (encrypted ? "true" : "false");
+}
+std::string notRegular(const std::string& in)
+{
+    return opened(in) + "\nInput file is not a regular file: '" + in + "'\n";
+}
+// A worker that stops making progress: its list comes through a FIFO, so that the worker exists, and is stopped,
+// before it gets a file.
+std::string stopped(const std::string& options, const std::string& then)
+{
+    return "mkfifo list && { $V -i- -fout -jstamp.jpg --keep-going --report r.json " + options +
+           " < list & } && pid=$! && exec 3> list && for i in $(seq 200); do w=$(pgrep -P $pid) && break; sleep 0.05; "
+           "done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && exec 3>&- && " +
+           then + "; wait $pid";
+}
+const std::string kTimedOut = "Stopped: the file took longer than the time limit of 1 seconds (--timeout)";
+const std::string kKilled = "Stopped: the worker stamping the file ended unexpectedly (signal 9)";
+// A dry run of a list after a run of its file with the same options.
+std::string dryAfterRun(const std::string& options)
+{
+    return "$V -iin.pdf -oout.pdf -jstamp.jpg " + options +
+           " >/dev/null && $V -ilist.txt -fout -jstamp.jpg --dry-run --report - " + options;
+}
+// What that dry run says of the first three of four pages, the stamp at `rects` on each: on the console and in its
+// report line.
+std::vector<std::string> planned(const std::vector<std::array<int, 4>>& rects)
+{
+    std::string console = "Dry run: nothing is written\n", json;
+    for (size_t i = 0; i < rects.size(); ++i) {
+        const std::string page = std::to_string(i + 1), x = std::to_string(rects[i][0]),
+                          y = std::to_string(rects[i][1]), w = std::to_string(rects[i][2]),
+                          h = std::to_string(rects[i][3]);
+        console += "Page " + page + ": x " + x + ", y " + y + ", width " + w + ", height " + h + "\n";
+        json += (i ? ", {\"page\": " : "{\"page\": ") + page + ", \"x\": " + x + ", \"y\": " + y + ", \"width\": " + w +
+                ", \"height\": " + h + "}";
+    }
+    return {console + "Done.\n", "\"pages\": 4, \"pages_stamped\": 3,",
+            "\"output_bytes\": 0, \"dry_run\": true, \"stamps\": [" + json + "]}"};
+}
 
 // clang-format off
+// Every kind of bad line in one list, and what the console and the report (--report -) say of each.
+const std::vector<std::string> kBadLines = {"a.pdf=plain 2", "in/2024/b.pdf=plain 2", "caf\xE9.pdf=plain 2", "encrypted.pdf=doc encrypted",
+    "notpdf.pdf=text plain text, no PDF", "fifo.pdf=fifo", "dir.pdf=dir",
+    "list.txt=text a.pdf\nmissing.pdf\nencrypted.pdf\nnotpdf.pdf\nfifo.pdf\ndir.pdf\n../outside.pdf\nin/2024/b.pdf\ncaf\xE9.pdf\n"};
+const std::vector<std::string> kBadLinesMade = {"out", "out/a.pdf", "out/in", "out/in/2024", "out/in/2024/b.pdf", "out/caf\xE9.pdf"};
+const std::vector<std::string> kBadLinesSaid = {
+    done("a.pdf", "out/a.pdf"), reported("a.pdf", "out/a.pdf", "stamped", "", "2"),
+    opened("missing.pdf") + kOpenError, reported("missing.pdf", "out/missing.pdf", "failed", "Input file open error"),
+    opened("encrypted.pdf") + "\nPDF file is encrypted\n",
+    reported("encrypted.pdf", "out/encrypted.pdf", "refused", "PDF file is encrypted", "null", true),
+    opened("notpdf.pdf") + "\nPDF file was damaged\n", reported("notpdf.pdf", "out/notpdf.pdf", "refused", "PDF file was damaged"),
+    notRegular("fifo.pdf"), reported("fifo.pdf", "out/fifo.pdf", "refused", "Input file is not a regular file: 'fifo.pdf'"),
+    notRegular("dir.pdf"), reported("dir.pdf", "out/dir.pdf", "refused", "Input file is not a regular file: 'dir.pdf'"),
+    opened("../outside.pdf") + "\nThe list line leads outside the output folder: '../outside.pdf'\n",
+    reported("../outside.pdf", "", "failed", "The list line leads outside the output folder: '../outside.pdf'"),
+    done("in/2024/b.pdf", "out/in/2024/b.pdf"), reported("in/2024/b.pdf", "out/in/2024/b.pdf", "stamped", "", "2"),
+    done("caf\xE9.pdf", "out/caf\xE9.pdf"), reported("caf\\udce9.pdf", "out/caf\\udce9.pdf", "stamped", "", "2")};
+const std::vector<std::string> kDryRunDoc = {"in.pdf=doc dry-run", "list.txt=text in.pdf\n"};
+const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
 INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
@@ -1066,6 +1142,38 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      {kRefused + "'link.pdf'\n"}, "", Exact},
     {"MarksOutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg -crop_marks", 1,
      {kRefused + "'fifo.pdf'\n"}, "", Exact},
+    // --keep-going: each bad line is one failed or refused file, here or in workers, which finish in any order.
+    {"KeepGoingOverBadLines", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report -", 2, kBadLinesSaid, kStamp, Shell, {},
+     kBadLinesMade},
+    {"KeepGoingOverBadLinesInTwoWorkers", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs 2", 2,
+     kBadLinesSaid, "", Shell, {}, kBadLinesMade},
+    {"KeepGoingOverBadLinesInAWorkerPerCore", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs=0", 2,
+     kBadLinesSaid, "", Shell, {}, kBadLinesMade},
+    // A worker past the time limit, or killed, fails its file only; a new worker stamps the next.
+    {"WorkerPastTheTimeLimit", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--timeout 1", "true"), 2, {opened("a.pdf") + "\n" + kTimedOut + "\n"},
+     "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kTimedOut, "b.pdf stamped p1 s1: "}},
+    {"WorkerKilled", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--jobs 1", "sleep 0.5 && kill -KILL $w"), 2, {opened("a.pdf") + "\n" + kKilled + "\n"},
+     "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kKilled, "b.pdf stamped p1 s1: "}},
+    // A dry run writes nothing, and places the stamp on each page where the run before it drew.
+    {"DryRunCentredAlignedRight", kDryRunDoc, dryAfterRun("-e3 -pos-1,-1 -align right"), 0,
+     planned({{210, 396, 96, 48}, {264, 275, 96, 48}, {210, 396, 96, 48}}), "210,396,96,48;264,275,96,48;210,396,96,48@1,2,3", Shell},
+    {"DryRunFlippedAndSizedInAWorker", kDryRunDoc, dryAfterRun("-e3 -pos30,40 -flipv -fliph -align right -size150,60 --timeout 60"), 0,
+     planned({{432, 752, 150, 60}, {540, 510, 150, 60}, {432, 752, 150, 60}}), "432,752,150,60;540,510,150,60;432,752,150,60@1,2,3", Shell},
+    // On a terminal a list run keeps one line of progress (piped, the Exact list rows show none).
+    {"ProgressOnATerminal", {"a.pdf=plain 1", "b.pdf=plain 1", "list.txt=text a.pdf\nb.pdf\n"},
+     "script -qec \"$V -ilist.txt -fout -jstamp.jpg --jobs 2\" /dev/null", 0, {"2 of 2 files, ", " files/s, 0:00:00 left"}, "", Shell, {},
+     {"out", "out/a.pdf", "out/b.pdf"}},
+    // Lists as Windows editors write them: UTF-8 with CR LF, with a byte-order mark and an open last line, UTF-16 with names beyond ASCII.
+    {"ListInUtf8WithCrLf", kThreeNames + std::vector<std::string>{"list.txt=text plain.pdf\r\nPrüfung.pdf\r\n"}, "-ilist.txt -f输出 -jstamp.jpg", 0,
+     {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/Prüfung.pdf"}},
+    {"ListInUtf8WithAMark", kThreeNames + std::vector<std::string>{"list.txt=text \xEF\xBB\xBFplain.pdf\n合同.pdf"}, "-ilist.txt -f输出 -jstamp.jpg",
+     0, {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/合同.pdf"}},
+    {"ListInUtf16NamesBeyondAscii", kThreeNames + std::vector<std::string>{"list.txt=text " + std::string("\xFF\xFE\x08\x54\x0C\x54.\0p\0d\0f\0"
+     "\r\0\n\0p\0l\0a\0i\0n\0.\0p\0d\0f\0", 36)}, "-ilist.txt -f输出 -jstamp.jpg", 0, {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/合同.pdf"}},
+    // Regression: names of 5,000 characters made a frame to a worker, and its result, overflow a Windows pipe's buffer.
+    {"LongNamesThroughTheWorkerChannel", {"list.txt=text a" + std::string(5000, 'x') + ".pdf\r\nb" + std::string(5000, 'x') + ".pdf\r\nc" +
+     std::string(5000, 'x') + ".pdf\r\n"}, "-ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json", 2, {}, "", Win, {}, {"out"},
+     {"a" + std::string(5000, 'x') + ".pdf failed", "b" + std::string(5000, 'x') + ".pdf failed", "c" + std::string(5000, 'x') + ".pdf failed"}},
 })), kRowName);
 // clang-format on
 

@@ -2,12 +2,8 @@
 // builder-made document with the resource number fixed and compares digests
 // recorded from a known-good build, so work on speed cannot change what is
 // written. Where identical rewrites of a shared object may be written once,
-// only the objects a reader sees are compared.
-//
-// Recorded again when the prefix came to save the state four times: that
-// changed every stamped page's prefix, and nothing else.
-//
-// To record the digests again: VELLICO_PRINT_DIGESTS=1 build/tests/app_tests --gtest_filter='Golden*'
+// only the objects a reader sees are compared. To record the digests again:
+// VELLICO_PRINT_DIGESTS=1 build/tests/app_tests --gtest_filter='Golden*'
 
 #include <gtest/gtest.h>
 
@@ -119,20 +115,17 @@ TEST_P(GoldenOutput, IsWhatItWas)
     std::vector<const char*> vector;
     for (const std::string& argument : arguments)
         vector.push_back(argument.c_str());
-    const std::filesystem::path folder = std::filesystem::current_path();
+    struct InFolder { // the test's own folder back, whatever happens
+        std::filesystem::path was = std::filesystem::current_path();
+        ~InFolder() { std::filesystem::current_path(was); }
+    } back;
     std::filesystem::current_path(work.path());
     std::string console;
     CConsoleReporter reporter(console);
-    try {
-        CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
-        settings.resourceNumber = 4711;
-        size_t repairs = 0;
-        processFile(settings, reporter, false, repairs);
-    } catch (...) {
-        std::filesystem::current_path(folder);
-        throw;
-    }
-    std::filesystem::current_path(folder);
+    CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
+    settings.resourceNumber = 4711;
+    size_t repairs = 0;
+    processFile(settings, reporter, false, repairs);
     const uint64_t bytes = fnv1a(vtest::readFile(work.file("out.pdf"))), objects = objectsDigest(work.file("out.pdf"));
     if (std::getenv("VELLICO_PRINT_DIGESTS"))
         std::printf("%s 0x%016llxull 0x%016llxull\n", c.name, static_cast<unsigned long long>(bytes),

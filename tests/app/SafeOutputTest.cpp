@@ -1,6 +1,7 @@
 // What a run may touch: only its output, and that only by a complete
-// replacement. Planted links, signals, full disks, long names, the flushes
-// around the rename, and another run writing the same output at once.
+// replacement. Signals, full disks, the flushes around the rename, and
+// another run writing the same output at once (planted links and long names
+// are end-to-end rows).
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -15,55 +16,14 @@
 #include <thread>
 
 #include "tests/app/E2e.h"
-#include "tests/support/PdfBuilder.h"
 
 using namespace e2e;
 
 namespace {
 
 const std::string kEarlier = "%PDF-1.4\nan earlier result\n";
-// One pass, and eight chained passes with their intermediates.
-const std::vector<std::vector<std::string>> kRunKinds = {{}, {"-crop_marks"}};
-
-std::vector<std::string> stamp(const std::string& output, const std::vector<std::string>& options)
-{
-    std::vector<std::string> arguments = {"-iin.pdf", "-o" + output, "-jstamp.jpg"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    return arguments;
-}
-
-// ---------------------------------------------------------------- intermediates
-
-// The names of a marks run's passes are private files: links planted there are
-// never followed, and the user's files with such names stay.
-TEST(PrivateIntermediates, PlantedLinksAndTheUsersFilesStay)
-{
-    Workspace work;
-    vtest::TempDir elsewhere; // another user's target: must stay as it is
-    const std::string victim = elsewhere.file("victim.txt");
-    vtest::writeFile(victim, "precious\n");
-    work.write("in.pdf", plainDoc(2));
-    for (int pass = 0; pass < 8; ++pass) {
-        const std::string name = work.file("out.pdf-" + std::to_string(pass));
-        if (pass < 4)
-            ASSERT_EQ(symlink(pass % 2 ? victim.c_str() : elsewhere.file("new").c_str(), name.c_str()), 0);
-        else
-            vtest::writeFile(name, "mine\n");
-    }
-    const auto before = snapshot(work.path());
-    for (const char* marks : {"-crop_marks", "-trim_marks"}) {
-        const Result run = work.run({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", marks});
-        EXPECT_EQ(run.status, 0) << run.output;
-        EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
-        auto after = snapshot(work.path());
-        after.erase("out.pdf");
-        EXPECT_EQ(after, before) << marks;
-    }
-    EXPECT_EQ(vtest::readFile(victim), "precious\n");
-    EXPECT_EQ(names(elsewhere.path()), std::set<std::string>{"victim.txt"});
-}
-
-// ---------------------------------------------------------------- signals
+// One pass, and eight chained passes with their intermediates: the program's arguments for the shell.
+const std::string kOnePass = " -iin.pdf -oout.pdf -jstamp.jpg", kRunKinds[] = {kOnePass, kOnePass + " -crop_marks"};
 
 // Starts the program in `folder` with `all` (a program's path, then its
 // arguments), the signals at their defaults as a shell starts it, its output thrown away.
@@ -102,69 +62,60 @@ bool waitForNewName(const std::string& folder, const std::set<std::string>& know
     return false;
 }
 
-class CleanupSignal : public testing::TestWithParam<int> {};
+struct SignalCase {
+    const char* name;
+    int signal;
+    bool writing; // replacing the output rather than in a marks run
+};
+std::ostream& operator<<(std::ostream& out, const SignalCase& c) { return out << c.name; }
+class CleanupSignal : public testing::TestWithParam<SignalCase> {};
 
-// The fifth pass waits to open CropmarkVertical.jpg, a FIFO here, with the
-// fourth pass's intermediate written: the signal comes then.
-TEST_P(CleanupSignal, RemovesTheIntermediateAndEndsTheRun)
+// The signal comes with a temporary file written: a marks run's fourth
+// intermediate, while the fifth pass waits to open CropmarkVertical.jpg (a
+// FIFO here); or the new output, while strace holds the program in its flush.
+TEST_P(CleanupSignal, RemovesTheTemporaryFileAndEndsTheRun)
 {
-    const int signal = GetParam();
-    Workspace work;
-    work.write("in.pdf", plainDoc(3));
-    work.write("out.pdf", kEarlier);
-    std::filesystem::remove(work.file("CropmarkVertical.jpg"));
-    ASSERT_EQ(mkfifo(work.file("CropmarkVertical.jpg").c_str(), 0644), 0);
-    const std::set<std::string> known = names(work.path());
-    const pid_t pid = startIn(work.path(), {vtest::vellicoBinary(), "-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"});
-    ASSERT_GT(pid, 0);
-    const bool waiting = waitForNewName(work.path(), known);
-    kill(pid, signal);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(waiting) << "no intermediate appeared";
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << "status " << status;
-    EXPECT_EQ(names(work.path()), known);
-    EXPECT_EQ(vtest::readFile(work.file("out.pdf")), kEarlier);
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, CleanupSignal, testing::Values(SIGINT, SIGTERM, SIGHUP, SIGPIPE),
-                         [](const testing::TestParamInfo<int>& info) { return std::string(strsignal(info.param)).substr(0, 4); });
-
-// Replacing an existing output, the program waits in the flush of the new
-// file (held there by strace) with it written under its temporary name.
-TEST(CleanupSignalWhileWriting, RemovesTheTemporaryOutput)
-{
-    if (!vtest::haveTool("strace") || !vtest::haveTool("pgrep") ||
-        vtest::runCommand("strace -qq -o /dev/null true").status != 0)
+    const SignalCase& c = GetParam();
+    if (c.writing && (!vtest::haveTool("strace") || !vtest::haveTool("pgrep") ||
+                      vtest::runCommand("strace -qq -o /dev/null true").status != 0))
         GTEST_SKIP() << "strace or pgrep cannot run here";
     Workspace work;
     work.write("in.pdf", plainDoc(3));
     work.write("out.pdf", kEarlier);
+    std::vector<std::string> all = {vtest::vellicoBinary(), "-iin.pdf", "-oout.pdf", "-jstamp.jpg"};
+    if (c.writing) {
+        all.insert(all.begin(), {"/bin/sh", "-c",
+                                 "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" exec strace -qq -o /dev/null "
+                                 "-e trace=fsync -e inject=fsync:delay_enter=2000000 \"$@\"", "sh"});
+    } else {
+        all.push_back("-crop_marks");
+        std::filesystem::remove(work.file("CropmarkVertical.jpg"));
+        ASSERT_EQ(mkfifo(work.file("CropmarkVertical.jpg").c_str(), 0644), 0);
+    }
     const std::set<std::string> known = names(work.path());
-    // strace starts the program, with fsync held for two seconds.
-    const pid_t tracer = startIn(
-        work.path(), {"/bin/sh", "-c",
-                      "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" exec strace -qq -o /dev/null "
-                      "-e trace=fsync -e inject=fsync:delay_enter=2000000 \"$@\"",
-                      "sh", vtest::vellicoBinary(), "-iin.pdf", "-oout.pdf", "-jstamp.jpg"});
-    ASSERT_GT(tracer, 0);
+    const pid_t pid = startIn(work.path(), all);
+    ASSERT_GT(pid, 0);
     const bool written = waitForNewName(work.path(), known);
-    // The program is strace's child.
-    const pid_t program = static_cast<pid_t>(std::atoi(vtest::runCommand("pgrep -P " + std::to_string(tracer)).output.c_str()));
+    // Under strace the program is strace's child.
+    const pid_t program = c.writing ? std::atoi(vtest::runCommand("pgrep -P " + std::to_string(pid)).output.c_str()) : pid;
     if (program > 0)
-        kill(program, SIGTERM);
+        kill(program, c.signal);
     int status = 0;
-    waitpid(tracer, &status, 0);
-    ASSERT_TRUE(written) << "the new file was not flushed under its temporary name";
-    ASSERT_GT(program, 0);
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(written && program > 0) << "no temporary file appeared";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "status " << status;
     EXPECT_EQ(names(work.path()), known);
     EXPECT_EQ(vtest::readFile(work.file("out.pdf")), kEarlier);
 }
 
-// ---------------------------------------------------------------- write errors
+INSTANTIATE_TEST_SUITE_P(Signals, CleanupSignal,
+                         testing::Values(SignalCase{"Interrupt", SIGINT, false}, SignalCase{"Terminate", SIGTERM, false},
+                                         SignalCase{"HangUp", SIGHUP, false}, SignalCase{"BrokenPipe", SIGPIPE, false},
+                                         SignalCase{"TerminateWhileWriting", SIGTERM, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // One page whose content stream holds `padding` bytes of comments: copied
-// unchanged, in one piece, by the system's in-kernel copy.
+// unchanged, in one piece, by the system (in the kernel, or from a mapping).
 std::string bigDoc(size_t padding)
 {
     DocPlan plan = plainPlan(1);
@@ -180,16 +131,14 @@ TEST(FileSizeLimit, IsAWriteErrorNamingTheOutput)
     Workspace work;
     work.write("in.pdf", bigDoc(1 << 20));
     for (const char* signal : {"", "trap '' XFSZ && "}) {
-        for (const std::vector<std::string>& options : kRunKinds) {
+        for (const std::string& arguments : kRunKinds) {
             work.write("out.pdf", kEarlier);
             const auto before = snapshot(work.path());
-            const Result run = work.shell(std::string(signal) + "ulimit -f 256 && $V" + vtest::shellArguments(stamp("out.pdf", options)));
-            EXPECT_EQ(run.status, 1);
-            const std::string opened = options.empty()
-                                           ? "Input file: 'in.pdf', image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing"
-                                           : "Input file: 'in.pdf'";
-            EXPECT_EQ(run.output, banner() + opened + "\nOutput file write error: 'out.pdf'\n") << signal;
-            EXPECT_EQ(snapshot(work.path()), before);
+            const Result run = work.shell(std::string(signal) + "ulimit -f 256 && $V" + arguments);
+            EXPECT_EQ(run.status, 1) << signal << arguments;
+            const std::string begun = arguments == kOnePass ? ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing" : "";
+            EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf'" + begun + "\nOutput file write error: 'out.pdf'\n") << signal;
+            EXPECT_EQ(snapshot(work.path()), before) << signal << arguments;
         }
     }
 }
@@ -209,14 +158,12 @@ TEST(FullDisk, IsAWriteErrorNamingTheOutput)
                                      "Processing\nOutput file write error: 'out.pdf'\nstatus 1\nin.pdf\nstamp.jpg\n");
 }
 
-// ---------------------------------------------------------------- durable replacement
-
 // The system calls around the rename, as strace shows them.
-std::vector<std::string> syncAndRenameCalls(const Workspace& work, const std::vector<std::string>& arguments)
+std::vector<std::string> syncAndRenameCalls(const Workspace& work, const std::string& arguments)
 {
     // The leak checker of a sanitizer build cannot run under a tracer.
     if (work.shell("ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace -qq -f -o trace.txt "
-                   "-e trace=fsync,fdatasync,rename,renameat,renameat2 $V" + vtest::shellArguments(arguments) + " >/dev/null")
+                   "-e trace=fsync,fdatasync,rename,renameat,renameat2 $V" + arguments + " >/dev/null")
             .status != 0)
         return {"strace failed"};
     std::vector<std::string> calls;
@@ -234,39 +181,14 @@ TEST(DurableReplacement, FlushesTheNewFileThenRenamesThenFlushesTheFolder)
         GTEST_SKIP() << "strace cannot run here";
     Workspace work;
     work.write("in.pdf", plainDoc(2));
-    for (const std::vector<std::string>& options : kRunKinds) {
+    for (const std::string& arguments : kRunKinds) {
         std::filesystem::remove(work.file("out.pdf"));
         // A new output: nothing to lose, no flush.
-        EXPECT_EQ(syncAndRenameCalls(work, stamp("out.pdf", options)), std::vector<std::string>{"rename"});
-        EXPECT_EQ(syncAndRenameCalls(work, stamp("out.pdf", options)), (std::vector<std::string>{"fsync", "rename", "fsync"}));
+        EXPECT_EQ(syncAndRenameCalls(work, arguments), std::vector<std::string>{"rename"}) << arguments;
+        EXPECT_EQ(syncAndRenameCalls(work, arguments), (std::vector<std::string>{"fsync", "rename", "fsync"})) << arguments;
         EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
     }
 }
-
-// ---------------------------------------------------------------- long names
-
-TEST(LongOutputNames, AnyNameTheFileSystemTakesWorks)
-{
-    Workspace work;
-    work.write("in.pdf", plainDoc(2));
-    const long limit = pathconf(work.path().c_str(), _PC_NAME_MAX);
-    ASSERT_GT(limit, 20);
-    const auto before = names(work.path());
-    for (size_t length : {size_t(240), size_t(241), size_t(limit)}) {
-        const std::string name = std::string(length - 4, 'n') + ".pdf";
-        for (const std::vector<std::string>& options : kRunKinds) {
-            for (int time = 0; time < 2; ++time) { // new, then replaced
-                const Result run = work.run(stamp(name, options));
-                EXPECT_EQ(run.status, 0) << length << run.output;
-                EXPECT_EQ(qpdfProblems(work.file(name)), "") << length;
-            }
-            std::filesystem::remove(work.file(name));
-            EXPECT_EQ(names(work.path()), before) << length << ": nothing left but the output";
-        }
-    }
-}
-
-// ---------------------------------------------------------------- runs at the same time
 
 size_t imagesDrawn(const std::string& pdf)
 {
