@@ -1098,6 +1098,7 @@ const std::vector<std::string> kBadLinesSaid = {
     done("caf\xE9.pdf", "out/caf\xE9.pdf"), reported("caf\\udce9.pdf", "out/caf\\udce9.pdf", "stamped", "", "2")};
 const std::vector<std::string> kDryRunDoc = {"in.pdf=doc dry-run", "list.txt=text in.pdf\n"};
 const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
+const std::string kX(5000, 'x');
 INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
@@ -1170,10 +1171,11 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      0, {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/合同.pdf"}},
     {"ListInUtf16NamesBeyondAscii", kThreeNames + std::vector<std::string>{"list.txt=text " + std::string("\xFF\xFE\x08\x54\x0C\x54.\0p\0d\0f\0"
      "\r\0\n\0p\0l\0a\0i\0n\0.\0p\0d\0f\0", 36)}, "-ilist.txt -f输出 -jstamp.jpg", 0, {}, kStamp, Win, {}, {"输出", "输出/plain.pdf", "输出/合同.pdf"}},
-    // Regression: names of 5,000 characters made a frame to a worker, and its result, overflow a Windows pipe's buffer.
-    {"LongNamesThroughTheWorkerChannel", {"list.txt=text a" + std::string(5000, 'x') + ".pdf\r\nb" + std::string(5000, 'x') + ".pdf\r\nc" +
-     std::string(5000, 'x') + ".pdf\r\n"}, "-ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json", 2, {}, "", Win, {}, {"out"},
-     {"a" + std::string(5000, 'x') + ".pdf failed", "b" + std::string(5000, 'x') + ".pdf failed", "c" + std::string(5000, 'x') + ".pdf failed"}},
+    // Regression: names of 5,000 characters make frames to a worker, and its results, larger than a Windows pipe's default
+    // buffer; with four files (three are not enough) the pool and the worker waited on each other.
+    {"LongNamesThroughTheWorkerChannel", {"list.txt=text a" + kX + ".pdf\r\nb" + kX + ".pdf\r\nc" + kX + ".pdf\r\nd" + kX + ".pdf\r\n"},
+     "-ilist.txt -fout -jstamp.jpg --keep-going --jobs 1 --report r.json", 2, {}, "", Win, {}, {"out"},
+     {"a" + kX + ".pdf failed", "b" + kX + ".pdf failed", "c" + kX + ".pdf failed", "d" + kX + ".pdf failed"}},
 })), kRowName);
 // clang-format on
 
