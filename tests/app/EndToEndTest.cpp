@@ -536,17 +536,14 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     // What follows is not looked at, wildcards included.
     {"HelpBeforeOtherArguments", {}, "--help -i*.pdf -oout.pdf", 0, {kUsage}, "", Exact, {}, {""}},
     {"Version", {}, "--version", 0, {kVersion}, "", Exact | Win},
-    {"VersionBeforeOtherArguments", kIn, "--version " + stamp(), 0, {kVersion}, "", Exact, {}, {""}},
     // After the first argument they are unknown options, ignored as before.
     {"HelpAfterTheFirstThree", kIn, stamp("-h --version"), 0, {B + "Warning: unknown option '-h' ignored\nWarning: unknown "
      "option '--version' ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
     // One dash: its first two letters are taken for -i's, as before.
     {"HelpWordWithOneDash", {}, "-help", 1, {B + "Error parameter\n"}, "", Exact},
     {"OneArgument", kIn, "-iin.pdf", 1, {B + "Error parameter\n"}, "", Exact},
-    {"OneArgumentWithAStar", {}, "-i*.pdf", 1, {B + "Error parameter\n"}, "", Exact},
     {"InputNotFirst", kIn, "-xin.pdf -oout.pdf -jstamp.jpg", 1, {B + "-i parameter missing\n"}, "", Exact},
     {"OutputNotSecond", kIn, "-iin.pdf -jstamp.jpg -oout.pdf", 1, {B + "-o parameter missing\n"}, "", Exact},
-    {"FolderOutsideListMode", kIn, "-iin.pdf -fout -jstamp.jpg", 1, {B + "-o parameter missing\n"}, "", Exact},
     {"NoJpeg", kIn, "-iin.pdf -oout.pdf", 1, {B + "-j parameter missing\n"}, "", Exact},
     {"JpegNotThird", kIn, "-iin.pdf -oout.pdf -s2 -jstamp.jpg", 1, {B + "-j parameter missing\n"}, "", Exact},
     {"BareArgument", kIn, stamp("-s2 a.pdf"), 1, {B + "Error in parameter: a.pdf\n"}, "", Exact},
@@ -555,41 +552,30 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      {B + "--annotation does not go with -crop_marks or -trim_marks: marks are page content\n"}, "", Exact},
     // Values after a space: the same runs as joined; lone options stay as they were read before.
     {"ValuesAfterASpace", kIn, "-i in.pdf -o out.pdf -j stamp.jpg -s 2 -e 5", 0, {B + done("in.pdf", "out.pdf")}, kStamp + "@2", Exact},
-    {"MarksAfterASpace", kIn, "-i in.pdf -o out.pdf -j stamp.jpg -crop_marks -s 2", 0, {B + marksDone("in.pdf", "out.pdf")}, "", Exact},
     {"ListAfterASpace", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-i list.txt -f out -j stamp.jpg -s 2", 0,
      {B + done("a.pdf", "out/a.pdf")}, "", Exact, {}, {"out", "out/a.pdf"}},
-    {"InputAloneAfterASpace", kIn, "-i in.pdf", 1, {B + "Error parameter\n"}, "", Exact},
     {"LoneInputBeforeAnOption", kIn, "-i -oout.pdf -jstamp.jpg", 1, {B + opened("") + kOpenError}, "", Exact},
     {"LoneOptionBeforeAnOption", kIn, stamp("-s -e1"), 0, {B + "Warning: unknown option '-s' ignored\n" + done("in.pdf", "out.pdf")},
      "", Exact},
     {"AlignTakesItsWordWhole", kIn, stamp("-align -s 2"), 1, {B + "Error in parameter: 2\n"}, "", Exact},
     {"EmptyValueAfterASpace", kIn, stamp("-s ''"), 1, {B + "Warning: unknown option '-s' ignored\nError in parameter: \n"}, "", Exact},
-    {"OutputAfterASpaceNotSecond", kIn, "-i in.pdf -j stamp.jpg -o out.pdf", 1, {B + "-o parameter missing\n"}, "", Exact},
-    // The wildcard rule reads the arguments as given: two here.
-    {"WildcardAfterASpace", {}, "-i *.pdf", 1, {kWildcards}, "", Exact},
+    // Wildcards are refused wherever they stand.
     {"WildcardInInput", {}, "-i*.pdf -oout.pdf -jstamp.jpg", 1, {kWildcards}, "", Exact | Win},
-    {"WildcardInTwoArguments", {}, "-i*.pdf -oout.pdf", 1, {kWildcards}, "", Exact},
     {"WildcardInOutput", kIn, "-iin.pdf -o*.pdf -jstamp.jpg", 1, {kWildcards}, "", Exact},
     {"WildcardInAnOption", kIn, stamp("-s2 -x*"), 1, {kWildcards}, "", Exact},
     // One "." per six pages met, selected or not.
-    {"FivePages", in("plain 5"), stamp("-s2"), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"SixPages", in("plain 6"), stamp("-e3"), 0, {B + done("in.pdf", "out.pdf", "stamp.jpg", 1)}, "", Exact},
     {"TwelvePages", in("plain 12"), stamp("-s2 -e3"), 0, {B + done("in.pdf", "out.pdf", "stamp.jpg", 2)}, "", Exact},
     {"CountingFromTheEndParsesFirst", kIn, stamp("-s0 -useend"), 0, {B + "Parsing file: in.pdf\n" + done("in.pdf", "out.pdf")}, "", Exact},
     // Through a link, one pass or eight: the link stays, the file it names is replaced.
     {"OutputThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 0,
      {B + done("in.pdf", "link.pdf")}, "", Exact, {}, {"target.pdf"}},
-    {"MarksThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"},
-     "-iin.pdf -olink.pdf -jstamp.jpg -crop_marks", 0, {B + marksDone("in.pdf", "link.pdf")}, "", Exact, {}, {"target.pdf"}},
     {"MissingInput", {}, "-imissing.pdf -oout.pdf -jstamp.jpg", 1, {B + opened("missing.pdf") + kOpenError}, "", Exact | Win},
-    {"MissingInputCountedFromTheEnd", {}, "-imissing.pdf -oout.pdf -jstamp.jpg -s0 -useend", 1,
-     {B + "Problem with -send or -eend parameters/processing.\n"}, "", Exact},
     {"MissingImage", kIn, "-iin.pdf -oout.pdf -jmissing.jpg", 1, {B + opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"}, "",
      Exact | Win},
     {"JpegWithoutFrameHeader", {"in.pdf=plain 2", "noframe.jpg=cut stamp.jpg 20 \xFF\xD9"}, "-iin.pdf -oout.pdf -jnoframe.jpg", 1,
      {B + opened("in.pdf") + kNoFrame + "'noframe.jpg'\n"}, "", Exact},
     {"Encrypted", in("doc encrypted"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
-    {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
     // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
     {"Truncated", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp(), 0, {B + warned("cross-reference data damaged (no "
      "startxref); rebuilt from 10 objects found in the file\nWarning: object 10 could not be read; left out\nWarning: page tree entry "
@@ -601,17 +587,10 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      "\nProcessing\nPDF file was damaged\n"}, "", Exact},
     {"OutputFolderMissing", kIn, "-iin.pdf -ono/such/out.pdf -jstamp.jpg", 1,
      {B + opened("in.pdf") + "\nOutput file create error: 'no/such/out.pdf'\n"}, "", Exact},
-    {"OutputIsAFolder", {"in.pdf=plain 2", "folder.pdf=dir"}, "-iin.pdf -ofolder.pdf -jstamp.jpg", 1,
-     {B + opened("in.pdf") + "\nOutput file create error: 'folder.pdf'\n"}, "", Exact},
     {"OutputIsTheInput", kIn, "-iin.pdf -oin.pdf -jstamp.jpg", 1, {isInput("in.pdf")}, "", Exact},
-    {"OutputIsTheInputSpelledOtherwise", {"in.pdf=plain 2", "dir=dir"}, "-iin.pdf -o./dir/../in.pdf -jstamp.jpg", 1,
-     {isInput("./dir/../in.pdf")}, "", Exact},
     {"OutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1, {isInput("link.pdf")}, "", Exact},
     {"OutputIsAHardLinkOfTheInput", {"in.pdf=plain 2", "hard.pdf=hardlink in.pdf"}, "-iin.pdf -ohard.pdf -jstamp.jpg", 1,
      {isInput("hard.pdf")}, "", Exact},
-    // Mark runs check before their first pass, their intermediate names too.
-    {"MarksOutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg -crop_marks", 1,
-     {isInput("link.pdf")}, "", Exact},
     // Intermediates are private files: names like theirs are the user's.
     {"MarksInputNamedLikeAnIntermediate", {"x.pdf-3=plain 2"}, "-ix.pdf-3 -ox.pdf -jstamp.jpg -trim_marks", 0,
      {B + marksDone("x.pdf-3", "x.pdf")}, "", Exact},
@@ -619,9 +598,6 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      "-iin.pdf -ox.pdf -jstamp.jpg -crop_marks", 0, {B + marksDone("in.pdf", "x.pdf")}, "", Exact},
     // The images are inputs too, by any name.
     {"OutputIsTheJpeg", kIn, "-iin.pdf -ostamp.jpg -jstamp.jpg", 1, {isInput("stamp.jpg")}, "", Exact},
-    {"OutputLinksToTheJpeg", {"in.pdf=plain 2", "jpeg.jpg=link stamp.jpg"}, "-iin.pdf -ojpeg.jpg -j./stamp.jpg", 1, {isInput("jpeg.jpg")}, "", Exact},
-    {"MarksOutputIsTheJpeg", {"in.pdf=plain 2", "jpeg.jpg=link stamp.jpg"}, "-iin.pdf -ojpeg.jpg -jstamp.jpg -trim_marks", 1,
-     {isInput("jpeg.jpg")}, "", Exact},
     {"MarksOutputIsAMarkImage", kIn, "-iin.pdf -o./CropmarkVertical.jpg -jstamp.jpg -crop_marks", 1, {isInput("./CropmarkVertical.jpg")}, "",
      Exact},
     // Refused before the output is begun.
@@ -644,20 +620,14 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"ListEmptyLine", {"a.pdf=plain 2", "list.txt=text a.pdf\n\nc.pdf\n"}, "-ilist.txt -fout -jstamp.jpg", 1,
      {B + done("a.pdf", "out/a.pdf") + opened("") + kOpenError}, "", Exact, {}, {"out", "out/a.pdf"}},
     {"ListWithoutFolder", {"list.txt=text a.pdf\n"}, "-ilist.txt -oout.pdf -jstamp.jpg", 1, {kNoFolder}, "", Exact | Win},
-    {"ListAlone", {"list.txt=text a.pdf\n"}, "-ilist.txt", 1, {kNoFolder}, "", Exact},
     {"ListMissing", {}, "-imissing.txt -fout -jstamp.jpg", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "", Exact | Win, {}, {"out"}},
-    {"ListIsAFolder", {"folder.txt=dir"}, "-ifolder.txt -fout -jstamp.jpg", 1, {B + "Unable to open file list: 'folder.txt'\r\n"}, "",
-     Exact, {}, {"out"}},
     // Only the ending decides; the first two characters are dropped whatever they are.
     {"ListAfterAnyOption", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-xlist.txt -fout -jstamp.jpg", 0, {B + done("a.pdf", "out/a.pdf")},
      "", Exact, {}, {"out", "out/a.pdf"}},
-    {"ListUpperCaseEnding", {"LIST.TXT=text a.pdf\n"}, "-iLIST.TXT -fout -jstamp.jpg", 1, {B + "-o parameter missing\n"}, "", Exact},
     {"ListWithoutJpeg", {"list.txt=text a.pdf\nc.pdf\n"}, "-ilist.txt -fout -s2", 1, {B + "-j parameter missing\n"}, "", Exact, {}, {"out"}},
     {"ListOutputIsTheInput", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f. -jstamp.jpg", 1,
      {B + opened("a.pdf") + "\nOutput file is the input file: './a.pdf'\n"}, "", Exact},
     // An empty folder is the current one (not "/a.pdf").
-    {"ListEmptyFolder", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f -jstamp.jpg", 1,
-     {B + opened("a.pdf") + "\nOutput file is the input file: 'a.pdf'\n"}, "", Exact},
     {"ListPathsLongerThan300", {"a.pdf=plain 2", kLong + "=plain 1", kJpeg + "=cut stamp.jpg all", kList + "=text a.pdf\n" + kLong + "\n"},
      "-i" + kList + " -f" + kFolder + " -j" + kJpeg, 0, {B + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kLong, kFolder + "/" + kLong, kJpeg)},
      "", Exact, {}, {kFolder, kFolder + "/a.pdf", kFolder + "/" + kDir, kFolder + "/" + kLong}},
@@ -666,8 +636,6 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      "out.pdf-1=link victim.txt", "out.pdf-5=text mine\n"}, stamp("-trim_marks"), 0, {B + marksDone("in.pdf", "out.pdf")}, "", Exact},
     // An output name as long as the file system takes: the temporary name beside it is shortened to fit.
     {"LongestOutputName", kIn, "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg", 0, {}, kStamp},
-    {"MarksReplaceTheLongestOutputName", {"in.pdf=plain 2", std::string(251, 'n') + ".pdf=text old\n"},
-     "-iin.pdf -o" + std::string(251, 'n') + ".pdf -jstamp.jpg -crop_marks", 0},
     // Regression: Windows gives every file the inode 0, and marks runs took an existing output for the input.
     {"ReplacesAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp(), 0, {B + done("in.pdf", "out.pdf")},
      kStamp, Exact | Win},
@@ -685,56 +653,40 @@ const std::string kTurnedWithThePage = "20,10,96,48;10,484,48,96;484,542,96,48;5
 INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     // Seven pages that take every path of the page rewrite, in trees of every layout.
     {"Classic", in("doc kinds-classic"), stamp(), 0, {}, kStamp},
-    {"TreeWithoutResources", in("doc kinds-bare"), stamp(), 0, {}, kStamp},
     {"IncrementalUpdate", in("doc kinds-update"), stamp(), 0, {}, kStamp},
     {"XrefStream", in("doc kinds-xref"), stamp(), 0, {}, kStamp},
     {"XrefStreamWithPredictor", in("doc kinds-xrefpng"), stamp(), 0, {}, kStamp},
     {"ObjectStreams", in("doc kinds-objstm"), stamp(), 0, {}, kStamp, MuPdf, {"!/ObjStm"}},
-    {"ObjectStreamsInheritedReference", in("doc kinds-objstm-ref"), stamp(), 0, {}, kStamp},
     {"Hybrid", in("doc kinds-hybrid"), stamp(), 0, {}, kStamp},
     {"JunkBeforeHeader", in("doc kinds-junk"), stamp(), 0, {}, kStamp, 0, {"!Some mail gateway"}},
     {"InheritedBoxesTwoLevelsUp", in("doc kinds-deep"), stamp(), 0, {}, kStamp},
     {"OnlyInheritedResourcesByReference", in("doc inherit-ref"), stamp(), 0, {}, kStamp},
-    {"OnlyInheritedInlineResources", in("doc inherit-inline"), stamp(), 0, {}, kStamp},
     // Where the options put the stamp, as the page displays, turned or not.
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
     {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
-    {"SizeSmallerThanThePixels", in("doc turned"), stamp("-size48,24"), 0, {}, "20,10,48,24"},
     {"Opacity50", in("doc turned"), stamp("-opacity50"), 0, {}, kStamp, 0, {"/ca 0.50>>"}},
-    {"OpacityAbove100IsFull", in("doc turned"), stamp("-opacity150"), 0, {}, kStamp, 0, {"/ca 1.00>>"}},
     {"OpacityBelow0IsNone", kIn, stamp("-opacity-5"), 0, {}, "", 0, {"/ca 0.00>>"}},
-    {"OpacitySaturated", kIn, stamp("-opacity99999999999"), 0, {}, "", 0, {"/ca 1.00>>"}},
     {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},
     // Unequal distances show whether a flip swaps them on turned pages.
     {"FlipsAlignedRight", kSquare, stamp("-flipv -fliph -pos130,90 -align right"), 0, {}, "374,510,96,48", MuPdf},
-    {"FlipV", kSquare, stamp("-flipv -pos40,90"), 0, {}, "40,510,96,48"},
     {"CentredCenter", kSquare, stamp("-pos-1,-1 -align center"), 0, {}, "252,300,96,48"},
-    {"CentredRight", kSquare, stamp("-pos-1,-1 -align right"), 0, {}, "204,300,96,48"},
     {"NoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg -noforce -size96,48", 0, {}, kTurnedWithThePage},
     // -n skips every nth page counted from -s; -useend counts back from the last page.
     {"Start", in("plain 5"), stamp("-s3"), 0, {}, kStamp + "@3,4,5"},
     {"End", in("plain 5"), stamp("-e2"), 0, {}, kStamp + "@1,2"},
-    {"RepeatedStartTakesTheLast", in("plain 5"), stamp("-s2 -s4"), 0, {}, kStamp + "@4,5"},
     {"StartAfterEnd", in("plain 5"), stamp("-s4 -e2"), 0, {}, "-"},
     {"EverySecond", in("plain 5"), stamp("-n2"), 0, {}, kStamp + "@1,3,5"},
-    {"EveryThirdSkipped", in("plain 5"), stamp("-n3"), 0, {}, kStamp + "@1,2,4,5"},
-    {"EverySecondFromTwo", in("plain 5"), stamp("-s2 -n2"), 0, {}, kStamp + "@2,4"},
     {"LastPage", in("plain 5"), stamp("-s0 -e0 -useend"), 0, {}, kStamp + "@5"},
     {"LastThree", in("plain 5"), stamp("-s0 -e0 -useend -send2"), 0, {}, kStamp + "@3,4,5"},
-    {"FixedEndKept", in("plain 5"), stamp("-s0 -e4 -useend -send2"), 0, {}, kStamp + "@3,4"},
-    {"UseEndNeedsStartZero", in("plain 5"), stamp("-useend -send2"), 0, {}, kStamp},
     {"CountedBackAfterASpace", in("plain 5"), "-i in.pdf -o out.pdf -j stamp.jpg -s 0 -e 0 -useend -send 3 -eend 1 -opacity 50", 0, {},
      kStamp + "@2,3,4"},
     // An update appended to the input, in a section of the input's kind.
     {"UpdateOfClassic", in("doc kinds-classic"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfXrefStream", in("doc kinds-xrefpng"), stamp("--incremental"), 0, {}, kStamp},
-    {"UpdateOfObjectStreams", in("doc kinds-objstm"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfHybrid", in("doc kinds-hybrid"), stamp("--incremental"), 0, {}, kStamp},
-    {"UpdateAfterJunk", in("doc kinds-junk"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfSomePages", in("doc turned"), stamp("--incremental -s2 -e4 -n3"), 0, {}, kStamp + "@3,4"},
     // A stamp annotation shows as the content stamp shows, upright on turned pages.
     {"Annotation", in("doc turned"), stamp("--annotation -pos50,70"), 0, {}, "50,70,96,48", MuPdf},
-    {"AnnotationNoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg --annotation -noforce -size96,48", 0, {}, kTurnedWithThePage},
     {"AnnotationOpacity50InAnUpdate", in("doc kinds-objstm"), stamp("--annotation --incremental -opacity50"), 0, {}, kStamp},
     // Eight marks around the box of each selected page, at its corners on turned pages too.
     {"CropMarks", in("doc marks"), stamp("-s2 -crop_marks"), 0, {}, "marks crop@2,3,4", Win},
@@ -778,13 +730,10 @@ const std::string kNoIntent = "DeviceGray, and the file has no output intent";
 INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // One row per way a PNG is written: its own data with a predictor, a soft mask, a colour key, a palette.
     {"PngOpaque", png("rgb-8"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
-    {"PngGrey1", png("grey-1"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
     {"PngAlpha16InterlacedEncrypted", pngEncrypted("rgb-alpha-16-interlaced"), placed("stamp.png"), 0, {}, kPlaced, MuPdf | Win},
     {"PngGreyAlphaOnATurnedPage", png("grey-alpha-8", "doc one-turned"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
     {"PngGreyKey16Encrypted", pngEncrypted("grey-key-16"), placed("stamp.png"), 0, {}, kPlaced, MuPdf | Win},
-    {"PngRgbKeyInterlaced", png("rgb-key-8-interlaced"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
     {"PngPaletteIcc", png("palette-4-icc"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
-    {"PngPaletteKey", png("palette-key-2", "doc one-turned"), placed("stamp.png"), 0, {}, kPlaced, MuPdf},
     {"PngPaletteAlphaInterlaced", pngEncrypted("palette-alpha-8-interlaced"), placed("stamp.png"), 0, {}, kPlaced, MuPdf | Win},
     {"PngAlphaAtHalfOpacity", png("rgb-alpha-8"), placed("stamp.png", "-opacity50"), 0, {}, kPlaced, MuPdf},
     // A list run shares one PNG between its files.
@@ -792,8 +741,6 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
      "-ilist.txt -fout -jstamp.png -pos100,100 -size192,96", 0, {}, kPlaced, MuPdf, {}, {"out", "out/a.pdf", "out/b.pdf"}},
     // A damaged PNG is refused before any output is begun, in libpng's words.
     {"PngCutInTheImageData", png("rgb-8") + std::vector<std::string>{"stamp.png=cut stamp.png half"}, placed("stamp.png"), 1,
-     {"\nInput image file error (the data ends before the IEND chunk): 'stamp.png'\n"}},
-    {"PngSignatureOnly", png("rgb-8") + std::vector<std::string>{"stamp.png=cut stamp.png 8"}, placed("stamp.png"), 1,
      {"\nInput image file error (the data ends before the IEND chunk): 'stamp.png'\n"}},
     // The chunk's CRC is right: only decoding finds the damage.
     {"PngCompressedDataDamaged", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-data-damaged"}, placed("stamp.png"),
@@ -805,7 +752,6 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
     {"JpegMirroredOnATurnedPage", turnedJpeg(2, "doc one-turned"), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100", 0, {}, "100,100,96,48 rev",
      MuPdf},
-    {"JpegTransposed", turnedJpeg(5), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100", 0, {}, "100,100,48,96 up rev"},
     // In a tagged file the stamp is an artifact, the marks printer's marks; an untagged file gets no marked content.
     {"Untagged", kIn, stamp(), 0, {}, "", 0, {"!/Artifact"}},
     {"Tagged", in("doc tagged"), stamp(), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n"}},
@@ -824,14 +770,10 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     {"PdfaTransparencyInPart2", {"in.pdf=pdfa 2 3", "stamp.png=png rgb-alpha-16"}, "-iin.pdf -oout.pdf -jstamp.png -opacity50", 0,
      {B + done("in.pdf", "out.pdf", "stamp.png")}, "", Exact},
     {"PdfaRgbWithCmykIntent", in("pdfa 2 4"), stamp(), 0, {"Processing" + breaks(2, "DeviceRGB, which the file's output intent does not cover")}},
-    {"PdfaGreyWithAnyIntent", {"in.pdf=pdfa 2 4", "stamp.png=png grey-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0,
-     {B + done("in.pdf", "out.pdf", "stamp.png")}, "", Exact},
     {"PdfaNoIntent", {"in.pdf=pdfa 1 0", "stamp.png=png grey-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0, {"Processing" + breaks(1, kNoIntent)}},
     {"PdfaCompressedMetadata", in("pdfa 1 3 flate"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
     {"PdfaEncryptedMetadata", {"clear.pdf=pdfa 1 3 flate", "in.pdf=qpdf clear.pdf --encrypt '' o 128 --use-aes=y --"}, stamp("-opacity50"),
      0, {"Processing" + breaks(1, kOpacity)}},
-    {"PdfaMetadataInTheClear", {"clear.pdf=pdfa 1 3 flate", "in.pdf=qpdf clear.pdf --encrypt '' o 128 --use-aes=y --cleartext-metadata --"},
-     stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
     // Eight passes over one document, the marks grey: said once.
     {"PdfaMarksRun", in("pdfa 1 0"), stamp("-crop_marks"), 0, {B + opened("in.pdf") + ", output file: 'out.pdf'\n" + breaks(1, kNoIntent)},
      "", Exact},
@@ -858,13 +800,10 @@ const std::vector<std::string> kListOfIn = {"out", "out/in.pdf"};
 INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     // Stamped, and the protection kept: each string encrypted again for its object's number.
     {"Rc4Of40BitsObjectStreams", encrypted("40", "''", "generate"), stamp(), 0, {}, kStamp},
-    {"Rc4Of128Bits", encrypted("128 --use-aes=n", "''", "disable"), stamp(), 0, {}, kStamp},
     {"Aes128ClearMetadata", encrypted("128 --use-aes=y --cleartext-metadata", "''", "generate"), stamp(), 0, {}, kStamp},
     {"Aes256", encrypted("256", "''", "disable"), stamp(), 0, {}, kStamp, Win},
-    {"Aes256ObjectStreams", encrypted("256", "''", "generate"), stamp(), 0, {}, kStamp},
     // Restricted, but changes other than these are allowed.
     {"Aes256NoPrintingNorCopying", encrypted("256 --print=none --extract=n", "''", "generate"), stamp(), 0, {}, kStamp},
-    {"Rc4Of40BitsNoPrinting", encrypted("40 --print=n"), stamp(), 0, {}, kStamp},
     // The encryption dictionary written in the trailer itself is kept there.
     {"InlineEncryptionDictionary", {"clear.pdf=doc titled", "byref.pdf=qpdf clear.pdf --object-streams=disable --encrypt '' o 128 "
      "--use-aes=y --", "in.pdf=edit byref.pdf encrypt-inline"}, stamp(), 0, {}, kStamp},
@@ -875,14 +814,11 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"DamagedEncryptedFile", {"clear.pdf=doc titled", "whole.pdf=qpdf clear.pdf --object-streams=generate --encrypt '' o 128 "
      "--use-aes=y --", "in.pdf=edit whole.pdf startxref-7"}, stamp(), 0, {"rebuilt from"}, kStamp},
     {"NeedsAPassword", encrypted("256", "'secret'"), stamp(), 1, {kEncrypted + "\n"}},
-    {"NeedsAPasswordRc4", encrypted("40", "'secret'"), stamp(), 1, {kEncrypted + "\n"}},
     {"ForbidsChanges", encrypted("256 --modify=none"), stamp(), 1, {kForbids}},
-    {"ForbidsChangesRc4", encrypted("40 --modify=n"), stamp(), 1, {kForbids}},
     // An /Encrypt naming no object: a refusal that names the encryption, never a crash or an output.
     {"EncryptNamesNoObject", in("doc hostile-ref"), stamp(), 1, {kEncrypted}},
     // The user's password, in PDFDocEncoding or after SASLprep; the owner's lifts the permissions. Never shown.
     {"UserPasswordRc4", encrypted("128 --use-aes=n", kUmlaut), stamp("--password p\xC3\xA4sswort"), 0, {}, kStamp},
-    {"UserPasswordAes128", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=p\xC3\xA4sswort"), 0, {}, kStamp},
     {"UserPasswordAes256", encrypted("256", kUmlaut), stamp("--password p\xC3\xA4sswort"), 0, {}, "", 0, {"!p\xC3\xA4sswort"}},
     {"OwnerPassword", encrypted("256", kUmlaut), stamp("--password=o"), 0, {}, kStamp},
     {"OwnerPasswordFromAFile", encrypted("40", kUmlaut) + std::vector<std::string>{"pw.txt=text \xEF\xBB\xBFo\r\nsecond line\r\n"},
@@ -893,8 +829,6 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"WrongPassword", encrypted("256", kUmlaut), stamp("--password wrong"), 1, {"the password given does not open it"}},
     {"PasswordNotInPdfDocEncoding", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=\xE4\xB8\xAD"), 1, {"PDFDocEncoding"}},
     {"PasswordMisspelt", encrypted("256", kUmlaut), stamp("--pasword s3cret"), 1, {"Error in parameter after --pasword"}},
-    {"PasswordMisspeltJoined", encrypted("256", kUmlaut), stamp("--pasword=s3cret"), 1,
-     {"Warning: unknown option '--pasword=...' ignored\n", "PDF file is encrypted"}},
     // A password file with no size to ask for is read once, by a list run too.
     {"PasswordFromStandardInput", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
      "printf 'u\\n' | $V -ilist.txt -fout -jstamp.jpg --password-file -", 0, {}, kStamp, Shell, {}, kListOfIn},
@@ -906,8 +840,6 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"TwoSignaturesObjectStreams", {"clean.pdf=doc kinds-objstm", "in.pdf=sign clean.pdf 2"}, stamp(), 0, {kSigned}, kStamp},
     {"TwoSignaturesAes256", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --encrypt 'u' o 256 --", "in.pdf=sign clean.pdf 2"},
      stamp("--password=u"), 0, {kSigned}, kStamp},
-    {"SignedRc4ObjectStreams", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --object-streams=generate --encrypt 'u' o 128 "
-     "--use-aes=n --", "in.pdf=sign clean.pdf"}, stamp("--password=u"), 0, {kSigned}, kStamp},
     {"SignedAsAnnotation", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf 2"}, stamp("--annotation"), 0, {kSigned}, kStamp, MuPdf},
     {"SignedMarks", {"clean.pdf=doc kinds-xref", "in.pdf=sign clean.pdf"}, stamp("-crop_marks"), 0, {kSigned}},
     // A file whose table had to be rebuilt cannot take an update.
@@ -918,7 +850,6 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     // Certified files are refused or annotated as their level says.
     {"CertifiedNoChanges", {"in.pdf=certified 1"}, stamp(), 1, {"certification (no changes) forbids changing the pages", "'in.pdf'"}},
     {"CertifiedFormFillingWithoutP", {"in.pdf=certified "}, stamp(), 1, {"certification (form filling and signing only) forbids"}},
-    {"CertifiedLevelOutOfRange", {"in.pdf=certified 7"}, stamp(), 1, {"certification (no changes) forbids"}},
     {"CertifiedForAnnotations", {"in.pdf=certified 3"}, stamp(), 0, {kAnnotationsOnly}, kStamp, 0, {"/Subtype /Stamp"}},
     {"CertifiedAnnotationsAskedFor", {"in.pdf=certified 3"}, stamp("--annotation --incremental"), 0, {kAnnotationsOnly}, kStamp},
     {"CertifiedButMarks", {"in.pdf=certified 3"}, stamp("-crop_marks"), 1, {"marks are page content"}},
@@ -948,17 +879,12 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"ShiftedOffsetWithStartxrefRight", damage("shift-one"), stamp(), 0, {warned("object 6 was" + kMisplaced)}, kStamp},
     {"MostOffsetsShifted", damage("shift-most"), stamp(), 0, {warned("8 objects were" + kMisplaced + ": 2, 3, 4, 5, 6 and 3 more")}, kStamp},
     {"LineInsertedBeforeAnObject", damage("insert-line"), stamp(), 0, {warned(kInserted)}, kStamp},
-    {"SwappedEntries", damage("swap-entries"), stamp(), 0, {warned("2 objects were" + kMisplaced + ": 6, 9")}, kStamp},
     {"NoTableAtAll", damage("no-table"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
-    {"NoTrailerCatalogFoundByItsType", damage("no-trailer"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
-    {"CutAfterTheLastObject", damage("cut-after-last-object"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
     {"ConvertedToCrLf", damage("crlf"), stamp(), 0, {warned(kInserted + "\nWarning: 3 streams have a wrong /Length; corrected: 6, 7, 8")},
      kStamp},
     {"LengthTooShort", damage("length-short"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
-    {"LengthTooLong", damage("length-long"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
     // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
     {"EndstreamMisspelt", damage("endstream-misspelt"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
-    {"EndstreamMissing", damage("endstream-missing"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
     {"LengthToAMissingObject", damage("length-ref"), stamp(), 0, {warned(kInserted + "\nWarning: stream 6 has a wrong /Length; corrected")},
      kStamp},
     {"ObjectNamedInUseButMissing", damage("object-10-gone", "three-extra"), stamp(), 0,
@@ -982,12 +908,7 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"PagesInAStringOfThePage", in("page /Note (see /Pages) " + kPlain), stamp(), 0, {kClean}, kStamp, 0, {"/Note (see /Pages)"}},
     {"KeysInACommentBeforeTheRealOnes", in("page % /Contents 9 0 R /Resources << >>\n" + kPlain), stamp(), 0, {kClean}, kStamp, 0,
      {"% /Contents 9 0 R /Resources << >>\n"}},
-    {"KeysInAStringBeforeTheRealOnes", in("page /Note (/Contents 9 0 R /Resources << >>) /Contents 4 0 R /Resources << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp, 0,
-     {"/Note (/Contents 9 0 R /Resources << >>)"}},
     {"EscapedKeys", in("page /Con#74ents 4 0 R /Res#6Furces << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp},
-    {"CommentAfterTheContentsReference", in("page /Contents 4 0 R % see /Resources\n/Resources 5 0 R"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
-    {"EscapedKeysOfTheResources", in("page /Contents 4 0 R /Resources << /XOb#6Aect << >> /Ext#47State << >> >>"), stamp(), 0, {kClean}, kStamp, 0,
-     {"/XOb#6Aect << /Im", "/Ext#47State << /GS"}},
     // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
     {"XObjectReferencePastTheTable", in("page /Contents 4 0 R /Resources << /XObject 120 0 R >>"), stamp(), 0, {kClean}, kStamp},
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
@@ -1006,7 +927,6 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     // More than the prefix's saves can take: the prefix saves as many more.
     {"SixExtraQ", in("content plain " + kDrawing + "Q Q Q Q Q Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\nq q q q q q q\n\nendstream"}},
     {"OpenStatesOverAContentArray", in("content plain q 0.5 0 0 0.5 0 0 cm |q 3 0 0 3 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nQ\nq\n/GS"}},
-    {"ExtraQThenAnOpenState", in("content plain " + kDrawing + "Q|q 2 0 0 2 0 0 cm\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
     {"OpenTextObjectInOpenStates", in("content flate q 2 0 0 2 0 0 cm " + kDrawing + "BT /F1 18 Tf 50 300 Td (x) Tj"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nET\nQ\nQ\nq\n/GS"}},
     {"OperatorsInStringsCommentsAndImages", in("content plain " + kDrawing + "% Q Q q\nBT /F1 20 Tf 50 700 Td (q Q BT) Tj ET q 10 0 0 10 500 100 cm BI /W 4 /H 1 "
      "/BPC 8 /CS /G ID Q Q BT\n EI Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
@@ -1103,8 +1023,6 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
      {"a.pdf stamped p1 s1: ", "missing.pdf failed p- s-: Input file open error"}},
-    {"FirstFailureEndsTheRunOfAWorker", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report r.json --jobs 1", 1, {}, "", 0, {},
-     {"out", "out/a.pdf"}, {"a.pdf stamped", "missing.pdf failed"}},
     // What ends a run at once, whatever --keep-going says.
     {"ListUnreadable", {}, "-imissing.txt -fout -jstamp.jpg --keep-going", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "",
      Exact, {}, {"out"}},
@@ -1139,16 +1057,10 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      "-iutf16.txt -fout -jstamp.jpg", 0, {}, kStamp, 0, {}, kTwoMirrored},
     // Outputs that are no regular files are refused and stay as they are.
     {"OutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg", 1, {kRefused + "'fifo.pdf'\n"}, "", Exact},
-    {"OutputLinksToAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo", "link.pdf=link fifo.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1,
-     {kRefused + "'link.pdf'\n"}, "", Exact},
-    {"MarksOutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg -crop_marks", 1,
-     {kRefused + "'fifo.pdf'\n"}, "", Exact},
     // --keep-going: each bad line is one failed or refused file, here or in workers, which finish in any order.
     {"KeepGoingOverBadLines", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report -", 2, kBadLinesSaid, kStamp, Shell, {},
      kBadLinesMade},
     {"KeepGoingOverBadLinesInTwoWorkers", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs 2", 2,
-     kBadLinesSaid, "", Shell, {}, kBadLinesMade},
-    {"KeepGoingOverBadLinesInAWorkerPerCore", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs=0", 2,
      kBadLinesSaid, "", Shell, {}, kBadLinesMade},
     // A worker past the time limit, or killed, fails its file only; a new worker stamps the next.
     {"WorkerPastTheTimeLimit", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--timeout 1", "true"), 2, {opened("a.pdf") + "\n" + kTimedOut + "\n"},
