@@ -141,7 +141,7 @@ std::string plainDoc(int pages); // `pages` plain pages
 BuiltDoc namedDoc(const std::string& name);
 // One page with `pageEntries`, which may name its content stream 4 (a grey square) and its resources 5 (empty).
 BuiltDoc pageDoc(const std::string& pageEntries);
-// One page whose content is `streams` (an array when more than one), written plain, "flate", "lzw",
+// One page whose content is `streams` (an array when more than one), written plain, "flate",
 // "lzw-predicted", or the first "undecodable" by its filter.
 BuiltDoc contentDoc(const std::string& coding, const std::vector<std::string>& streams);
 // A page's own drawing: a grey square and a blue one inside its own q/Q

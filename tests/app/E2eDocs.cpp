@@ -140,7 +140,6 @@ const std::map<std::string, Maker>& registry()
         {"kinds-objstm", [] { return buildDoc(kinds(Layout::ObjectStreams, NodeResources::Inline, 90, false, true)); }},
         {"kinds-hybrid", [] { return buildDoc(kinds(Layout::Hybrid, NodeResources::Reference, 270, false, false)); }},
         {"kinds-junk", [] { return buildDoc(kinds(Layout::JunkPrefix, NodeResources::Inline, 180, true, false)); }},
-        {"kinds-deep", [] { return buildDoc(kinds(Layout::Classic, NodeResources::Inline, 90, true, true)); }},
         {"inherit-ref", [] { return buildDoc(inheritingOnly(NodeResources::Reference)); }},
         // Crop boxes smaller than the media box and off the origin; square, so that every page shows the same place.
         {"turned", [] { return buildDoc(turnedPages(render::Box{30, 40, 580, 760})); }},
@@ -280,8 +279,6 @@ BuiltDoc contentDoc(const std::string& coding, const std::vector<std::string>& s
     std::string list;
     for (const std::string& stream : streams) {
         std::string dict, data = stream;
-        if (coding == "lzw")
-            dict = "/Filter /LZWDecode", data = vtest::lzwEncode(data);
         if (coding == "lzw-predicted") {
             dict = "/Filter /LZWDecode /DecodeParms << /Predictor 12 /Columns " + std::to_string(kColumns) + " >>";
             data = vtest::lzwEncode(vtest::pngUpEncode(data + std::string(kColumns - data.size() % kColumns, ' '), kColumns));
@@ -360,17 +357,15 @@ std::string edited(std::string pdf, const std::string& how)
             for (int i = 0; i < 20000 && how == "broken-streams"; ++i)
                 junk += piece;
         pdf.insert(pdf.find("10 0 obj"), junk + (how == "broken-streams" ? "" : "\n"));
-    } else if (how == "png-data-damaged" || how == "png-crc-wrong") { // in the first IDAT chunk
+    } else if (how == "png-data-damaged") { // in the first IDAT chunk, its CRC made to fit again
         const size_t idat = pdf.find("IDAT");
         size_t length = 0;
         for (size_t i = idat - 4; i < idat; ++i)
             length = length << 8 | static_cast<unsigned char>(pdf[i]);
         pdf[idat + 4 + length / 2] ^= 0x55;
-        if (how == "png-data-damaged") { // a CRC that fits again
-            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(pdf.data() + idat), static_cast<uInt>(length + 4));
-            for (int i = 0; i < 4; ++i)
-                pdf[idat + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
-        }
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(pdf.data() + idat), static_cast<uInt>(length + 4));
+        for (int i = 0; i < 4; ++i)
+            pdf[idat + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
     } else if (how == "encrypt-inline") { // the dictionary written in the trailer; the table before it stays right
         const size_t entry = pdf.find("/Encrypt ", pdf.rfind("trailer")), end = pdf.find(" R", entry) + 2;
         const std::string header = pdf.substr(entry + 9, end - 2 - entry - 9) + " obj\n";

@@ -654,22 +654,20 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     // Seven pages that take every path of the page rewrite, in trees of every layout.
     {"Classic", in("doc kinds-classic"), stamp(), 0, {}, kStamp},
     {"IncrementalUpdate", in("doc kinds-update"), stamp(), 0, {}, kStamp},
-    {"XrefStream", in("doc kinds-xref"), stamp(), 0, {}, kStamp},
     {"XrefStreamWithPredictor", in("doc kinds-xrefpng"), stamp(), 0, {}, kStamp},
     {"ObjectStreams", in("doc kinds-objstm"), stamp(), 0, {}, kStamp, MuPdf, {"!/ObjStm"}},
     {"Hybrid", in("doc kinds-hybrid"), stamp(), 0, {}, kStamp},
     {"JunkBeforeHeader", in("doc kinds-junk"), stamp(), 0, {}, kStamp, 0, {"!Some mail gateway"}},
-    {"InheritedBoxesTwoLevelsUp", in("doc kinds-deep"), stamp(), 0, {}, kStamp},
     {"OnlyInheritedResourcesByReference", in("doc inherit-ref"), stamp(), 0, {}, kStamp},
     // Where the options put the stamp, as the page displays, turned or not.
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
     {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
     {"Opacity50", in("doc turned"), stamp("-opacity50"), 0, {}, kStamp, 0, {"/ca 0.50>>"}},
     {"OpacityBelow0IsNone", kIn, stamp("-opacity-5"), 0, {}, "", 0, {"/ca 0.00>>"}},
+    {"OpacitySaturated", kIn, stamp("-opacity99999999999"), 0, {}, "", 0, {"/ca 1.00>>"}},
     {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},
     // Unequal distances show whether a flip swaps them on turned pages.
     {"FlipsAlignedRight", kSquare, stamp("-flipv -fliph -pos130,90 -align right"), 0, {}, "374,510,96,48", MuPdf},
-    {"CentredCenter", kSquare, stamp("-pos-1,-1 -align center"), 0, {}, "252,300,96,48"},
     {"NoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg -noforce -size96,48", 0, {}, kTurnedWithThePage},
     // -n skips every nth page counted from -s; -useend counts back from the last page.
     {"Start", in("plain 5"), stamp("-s3"), 0, {}, kStamp + "@3,4,5"},
@@ -681,7 +679,6 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"CountedBackAfterASpace", in("plain 5"), "-i in.pdf -o out.pdf -j stamp.jpg -s 0 -e 0 -useend -send 3 -eend 1 -opacity 50", 0, {},
      kStamp + "@2,3,4"},
     // An update appended to the input, in a section of the input's kind.
-    {"UpdateOfClassic", in("doc kinds-classic"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfXrefStream", in("doc kinds-xrefpng"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfHybrid", in("doc kinds-hybrid"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfSomePages", in("doc turned"), stamp("--incremental -s2 -e4 -n3"), 0, {}, kStamp + "@3,4"},
@@ -690,7 +687,6 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"AnnotationOpacity50InAnUpdate", in("doc kinds-objstm"), stamp("--annotation --incremental -opacity50"), 0, {}, kStamp},
     // Eight marks around the box of each selected page, at its corners on turned pages too.
     {"CropMarks", in("doc marks"), stamp("-s2 -crop_marks"), 0, {}, "marks crop@2,3,4", Win},
-    {"TrimMarks", in("doc marks"), stamp("-s2 -trim_marks"), 0, {}, "marks trim@2,3,4"},
     // The first pass closes what the page leaves open; later ones find the initial state.
     {"MarksOverOpenStates", in("doc state-marks"), stamp("-trim_marks"), 0, {}, "marks trim", MuPdf},
 })), kRowName);
@@ -745,13 +741,9 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // The chunk's CRC is right: only decoding finds the damage.
     {"PngCompressedDataDamaged", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-data-damaged"}, placed("stamp.png"),
      1, {"\nInput image file error (the compressed image data is damaged): 'stamp.png'\n"}},
-    {"PngWrongCrc", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-crc-wrong"}, placed("stamp.png"), 1,
-     {"\nInput image file error (", "): 'stamp.png'\n"}},
     // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
     {"JpegQuarterTurnSized", turnedJpeg(6), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -size60,120", 0, {}, "100,100,60,120 up rev", MuPdf},
     {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
-    {"JpegMirroredOnATurnedPage", turnedJpeg(2, "doc one-turned"), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100", 0, {}, "100,100,96,48 rev",
-     MuPdf},
     // In a tagged file the stamp is an artifact, the marks printer's marks; an untagged file gets no marked content.
     {"Untagged", kIn, stamp(), 0, {}, "", 0, {"!/Artifact"}},
     {"Tagged", in("doc tagged"), stamp(), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n"}},
@@ -760,8 +752,6 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     {"PdfaNoClaim", in("pdfa 0 0"), stamp("-opacity50"), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"PdfaAllowed", in("pdfa 1 3"), stamp(), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"PdfaOpacity", in("pdfa 1 3"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
-    {"PdfaSoftMask", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-alpha-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0,
-     {"Processing" + breaks(1, "transparency (a soft mask)")}},
     {"PdfaSoftMaskAndOpacityAnd16Bits", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-alpha-16"}, "-iin.pdf -oout.pdf -jstamp.png -opacity50", 0,
      {"Processing" + breaks(1, "transparency (opacity below 100, a soft mask), 16-bit samples")}},
     // A colour key is no transparency to PDF/A-1; part 2 allows transparency.
@@ -770,8 +760,6 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     {"PdfaTransparencyInPart2", {"in.pdf=pdfa 2 3", "stamp.png=png rgb-alpha-16"}, "-iin.pdf -oout.pdf -jstamp.png -opacity50", 0,
      {B + done("in.pdf", "out.pdf", "stamp.png")}, "", Exact},
     {"PdfaRgbWithCmykIntent", in("pdfa 2 4"), stamp(), 0, {"Processing" + breaks(2, "DeviceRGB, which the file's output intent does not cover")}},
-    {"PdfaNoIntent", {"in.pdf=pdfa 1 0", "stamp.png=png grey-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0, {"Processing" + breaks(1, kNoIntent)}},
-    {"PdfaCompressedMetadata", in("pdfa 1 3 flate"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
     {"PdfaEncryptedMetadata", {"clear.pdf=pdfa 1 3 flate", "in.pdf=qpdf clear.pdf --encrypt '' o 128 --use-aes=y --"}, stamp("-opacity50"),
      0, {"Processing" + breaks(1, kOpacity)}},
     // Eight passes over one document, the marks grey: said once.
@@ -840,7 +828,6 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"TwoSignaturesObjectStreams", {"clean.pdf=doc kinds-objstm", "in.pdf=sign clean.pdf 2"}, stamp(), 0, {kSigned}, kStamp},
     {"TwoSignaturesAes256", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --encrypt 'u' o 256 --", "in.pdf=sign clean.pdf 2"},
      stamp("--password=u"), 0, {kSigned}, kStamp},
-    {"SignedAsAnnotation", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf 2"}, stamp("--annotation"), 0, {kSigned}, kStamp, MuPdf},
     {"SignedMarks", {"clean.pdf=doc kinds-xref", "in.pdf=sign clean.pdf"}, stamp("-crop_marks"), 0, {kSigned}},
     // A file whose table had to be rebuilt cannot take an update.
     {"DamagedSigned", {"clean.pdf=plain 2", "signed.pdf=sign clean.pdf", "in.pdf=edit signed.pdf startxref-misspelt"},
@@ -851,7 +838,6 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"CertifiedNoChanges", {"in.pdf=certified 1"}, stamp(), 1, {"certification (no changes) forbids changing the pages", "'in.pdf'"}},
     {"CertifiedFormFillingWithoutP", {"in.pdf=certified "}, stamp(), 1, {"certification (form filling and signing only) forbids"}},
     {"CertifiedForAnnotations", {"in.pdf=certified 3"}, stamp(), 0, {kAnnotationsOnly}, kStamp, 0, {"/Subtype /Stamp"}},
-    {"CertifiedAnnotationsAskedFor", {"in.pdf=certified 3"}, stamp("--annotation --incremental"), 0, {kAnnotationsOnly}, kStamp},
     {"CertifiedButMarks", {"in.pdf=certified 3"}, stamp("-crop_marks"), 1, {"marks are page content"}},
     // A dry run refuses what the run refuses.
     {"CertifiedMarksDryRun", {"in.pdf=certified 1"}, stamp("-crop_marks --dry-run"), 1, {"(no changes) forbids"}},
@@ -923,7 +909,6 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
      {warned("the catalog's /Pages names page 3, not a page tree; taken as the only page")}, kStamp, QpdfAsInput},
     // Content that leaves the graphics state or a text object open: the stamp is drawn in the initial state.
     {"ExtraQ", in("content plain 2 0 0 2 0 0 cm " + kDrawing + "Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"ExtraQOverAFlateContentArray", in("content flate 2 0 0 2 0 0 cm " + kDrawing + "Q|Q\n|Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
     // More than the prefix's saves can take: the prefix saves as many more.
     {"SixExtraQ", in("content plain " + kDrawing + "Q Q Q Q Q Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\nq q q q q q q\n\nendstream"}},
     {"OpenStatesOverAContentArray", in("content plain q 0.5 0 0 0.5 0 0 cm |q 3 0 0 3 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nQ\nq\n/GS"}},
@@ -931,7 +916,6 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"OperatorsInStringsCommentsAndImages", in("content plain " + kDrawing + "% Q Q q\nBT /F1 20 Tf 50 700 Td (q Q BT) Tj ET q 10 0 0 10 500 100 cm BI /W 4 /H 1 "
      "/BPC 8 /CS /G ID Q Q BT\n EI Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
     {"ClipOutsideAnyQ", in("content plain 300 300 100 100 re W n " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf},
-    {"LzwContent", in("content lzw q 2 0 0 2 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf},
     {"LzwContentWithAPredictor", in("content lzw-predicted q 2 0 0 2 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nq\n/GS"}},
     // A stream the program cannot decode: the stamp it always had.
     {"UndecodableStream", in("content undecodable 0 0 1 rg\n|q 2 0 0 2 0 0 cm " + kDrawing + "Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf | QpdfAsInput},
@@ -940,14 +924,6 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
 
 // ---- Batches: lists, reports and what ends a run ----
 
-// What PowerShell's > writes: UTF-16 with a byte-order mark.
-std::string utf16(const std::string& ascii)
-{
-    std::string bytes = "\xFF\xFE";
-    for (char c : ascii)
-        bytes += std::string(1, c) + '\0';
-    return bytes;
-}
 const std::vector<std::string> kTwoAndMissing = {"a.pdf=plain 1", "c.pdf=plain 1", "list.txt=text a.pdf\nmissing.pdf\nc.pdf\n"};
 const std::vector<std::string> kTwoInFolders = {"in/a b.pdf=plain 1", "in/2024/c.pdf=plain 1"};
 const std::vector<std::string> kTwoMirrored = {"out", "out/in", "out/in/a b.pdf", "out/in/2024", "out/in/2024/c.pdf"};
@@ -1049,12 +1025,9 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // A single file has its report line too; on standard output, with the console text on standard error.
     {"ReportOnStandardOutputInAWorker", in("plain 3"), "$V -iin.pdf -oout.pdf -jstamp.jpg --report - --timeout 60 -s2 2>/dev/null > r.json",
      0, {}, kStamp + "@2,3", Shell, {}, {"out.pdf"}, {"in.pdf stamped p3 s2: "}},
-    // Lists as find and PowerShell write them.
-    {"ListFromFind", kTwoInFolders, "find in -name '*.pdf' | sort | $V -i- -fout -jstamp.jpg", 0, {}, kStamp, Shell, {}, kTwoMirrored},
+    // A list as find -print0 writes it, on standard input.
     {"ListFromFindPrint0", kTwoInFolders, "find in -name '*.pdf' -print0 | $V -i- -fout -jstamp.jpg -0 --jobs 2", 0, {}, kStamp, Shell, {},
      kTwoMirrored},
-    {"ListInUtf16", kTwoInFolders + std::vector<std::string>{"utf16.txt=text " + utf16("in/a b.pdf\r\nin/2024/c.pdf\r\n")},
-     "-iutf16.txt -fout -jstamp.jpg", 0, {}, kStamp, 0, {}, kTwoMirrored},
     // Outputs that are no regular files are refused and stay as they are.
     {"OutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg", 1, {kRefused + "'fifo.pdf'\n"}, "", Exact},
     // --keep-going: each bad line is one failed or refused file, here or in workers, which finish in any order.
