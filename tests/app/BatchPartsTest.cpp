@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BatchOptions, testing::Values(
     // The word after a long option with a value is its value, even one that starts with '-'.
     OptionsCase{"EveryOptionBothForms", {"-s2", "--keep-going", "--jobs", "3", "--timeout=2.5", "--memory-limit", "300", "--report", "-s2",
                                          "--dry-run", "-0", "-e5"}, "", {"-s2", "-e5"}},
-    OptionsCase{"NullLongForm", {"--null"}, ""},
+    OptionsCase{"NullLongForm", {"--null"}, ""}, OptionsCase{"JobsZeroIsOnePerCore", {"--jobs=0"}, ""},
     OptionsCase{"JobsNotANumber", {"--jobs", "two"}, "--jobs takes a number of workers"},
     OptionsCase{"JobsTooMany", {"--jobs", "65"}, "--jobs takes a number of workers"},
     OptionsCase{"TimeoutZero", {"--timeout=0"}, "--timeout takes a number of seconds"},
@@ -120,6 +120,7 @@ TEST_P(MirroredOutput, StaysBelowTheFolder)
 INSTANTIATE_TEST_SUITE_P(Rows, MirroredOutput, testing::Values(
     MirrorCase{"AbsoluteLosesItsRoot", "out", "/data/x/a.pdf", "out/data/x/a.pdf"},
     MirrorCase{"DotsThatStayInside", "out", "./a/./b/../c.pdf", "out/a/c.pdf"},
+    MirrorCase{"EmptyFolderIsTheCurrentOne", "", "//a.pdf", "a.pdf"},
     MirrorCase{"DotDotOutside", "out", "a/../../x.pdf", nullptr}), kRowName);
 
 struct JsonCase { const char* name; std::string text, json; };
