@@ -134,9 +134,6 @@ TEST_P(GoldenOutput, IsWhatItWas)
     EXPECT_TRUE(!c.bytesCompared || bytes == c.bytes) << "the bytes of the output changed";
 }
 
-// The mixed documents share /Resources, /XObject and /ExtGState objects
-// between pages: one rewritten copy of each serves them all, so only the
-// objects a reader sees are compared for them.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Golden, GoldenOutput, testing::Values(
     GoldenCase{"UnsharedClassic", unsharedDoc(Layout::Classic), {}, true, 0x55e753d8f28570ecull, 0x072e5e42dc5a1402ull},

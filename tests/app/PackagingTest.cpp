@@ -140,11 +140,8 @@ TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
 // What bash offers for the words typed so far (the last one being completed).
 std::string complete(const std::string& folder, const std::vector<std::string>& words)
 {
-    std::string array;
-    for (const std::string& word : words)
-        array += " " + vtest::shellQuote(word);
     const std::string script = "source " + vtest::shellQuote(vtest::sourceDir() + "/data/vellico-completion.bash") +
-                               "; COMP_WORDS=(vellico" + array + "); COMP_CWORD=" +
+                               "; COMP_WORDS=(vellico" + vtest::shellArguments(words) + "); COMP_CWORD=" +
                                std::to_string(words.size()) + "; _vellico; printf '%s\\n' \"${COMPREPLY[@]}\"";
     return vtest::runCommand("cd " + vtest::shellQuote(folder) + " && bash -c " + vtest::shellQuote(script)).output;
 }

@@ -46,10 +46,6 @@ void removeWorkFolder(const std::set<std::string>& before)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s FOLDER...\n", argv[0]);
-        return 2;
-    }
     std::vector<std::string> inputs;
     for (int i = 1; i < argc; ++i) {
         std::error_code error;
@@ -61,7 +57,7 @@ int main(int argc, char** argv)
             return 1;
         }
     }
-    if (inputs.empty()) {
+    if (inputs.empty()) { // no folder named, or none holds a file
         std::fprintf(stderr, "no inputs\n");
         return 1;
     }

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -279,7 +278,7 @@ std::string PdfBuilder::build() const {
 
     std::string out = junk_;
     const std::size_t base = out.size();
-    out += header_;
+    out += "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
     auto pos = [&] { return static_cast<long>(out.size() - base); };
 
     offsets_.clear();
@@ -389,14 +388,6 @@ std::string PdfBuilder::build() const {
     }
     lastXref_ = prev;
     return out;
-}
-
-void PdfBuilder::writeTo(const std::string& path) const {
-    const std::string bytes = build();
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!f)
-        throw std::runtime_error("can't write " + path);
 }
 
 long PdfBuilder::objectOffset(int num) const {

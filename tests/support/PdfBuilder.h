@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestUtil.h"
+
 // Builds PDF files with a chosen structure (classic tables, xref streams,
 // object streams, incremental updates, odd prefixes) so the reader's loading
 // paths are tested on real bytes. Test-only code: misuse throws
@@ -69,7 +71,7 @@ public:
 
     // Deterministic: the same calls give the same bytes.
     std::string build() const;
-    void writeTo(const std::string& path) const;
+    void writeTo(const std::string& path) const { writeFile(path, build()); }
 
     // After build(); offsets are counted from the first byte of the header.
     long objectOffset(int num) const;                 // newest definition written; -1 if compressed or never written
@@ -104,7 +106,6 @@ private:
     std::vector<Revision> revs_ = std::vector<Revision>(1); // the first revision is always open
     int nextNum_ = 1;
     std::string junk_;
-    std::string header_ = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
     mutable std::map<int, long> offsets_; // filled by build()
     mutable long lastXref_ = -1;
 };

@@ -15,7 +15,6 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return m_path; }
-    // path() + "/" + name
     std::string file(const std::string& name) const;
 
 private:
@@ -34,14 +33,12 @@ struct CommandResult {
 };
 // Runs `command` through the shell, capturing standard output.
 CommandResult runCommand(const std::string& command);
-// Quotes `text` for the shell.
 std::string shellQuote(const std::string& text);
 // `arguments`, each quoted for the shell and after a space.
 std::string shellArguments(const std::vector<std::string>& arguments);
 // `program` (a shell command: quoted by the caller) with `arguments`, run in
 // `folder` with no input.
 CommandResult runIn(const std::string& folder, const std::string& program, const std::vector<std::string>& arguments);
-// Whether a program is on PATH.
 bool haveTool(const std::string& name);
 // qpdf with `arguments` (quoted by the caller), standard error merged.
 CommandResult qpdf(const std::string& arguments);

@@ -9,24 +9,15 @@ unmistakable stamp is wanted.
 """
 import os
 import subprocess
-import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
 def write_jpeg(name, width, height, pixel):
-    rows = bytearray()
-    for y in range(height):
-        for x in range(width):
-            rows += bytes(pixel(x, y))
-    with tempfile.NamedTemporaryFile(suffix=".ppm", delete=False) as ppm:
-        ppm.write(b"P6\n%d %d\n255\n" % (width, height) + bytes(rows))
-    try:
-        with open(os.path.join(HERE, name), "wb") as out:
-            subprocess.run(["cjpeg", "-quality", "95", "-sample", "1x1", "-optimize", ppm.name],
-                           stdout=out, check=True)
-    finally:
-        os.unlink(ppm.name)
+    pixels = b"".join(bytes(pixel(x, y)) for y in range(height) for x in range(width))
+    ppm = b"P6\n%d %d\n255\n" % (width, height) + pixels
+    with open(os.path.join(HERE, name), "wb") as out:
+        subprocess.run(["cjpeg", "-quality", "95", "-sample", "1x1", "-optimize"], input=ppm, stdout=out, check=True)
 
 
 write_jpeg("stamp.jpg", 96, 48, lambda x, y: (255, 0, 0) if x < 48 else (0, 0, 255))
