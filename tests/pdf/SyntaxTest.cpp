@@ -220,14 +220,6 @@ TEST(PdfParser, Values) {
     }
 }
 
-TEST(PdfObject, TextEndsAtTheFirstNulByte) {
-    for (auto set : {&CPdfObject::setString, &CPdfObject::setName, &CPdfObject::setCmd}) {
-        CPdfObject text;
-        (text.*set)(std::string("ab\0c", 4));
-        EXPECT_EQ(text.textString(), "ab");
-    }
-}
-
 TEST(PdfObjectLifetime, SharedValuesLiveUntilTheLastHolderLetsGo) {
     const char* notes[] = {"stream", "array", "dict", "shared dict"};
     const Owner o[] = {newOwner(), newOwner(), newOwner(), newOwner()};
