@@ -1,6 +1,6 @@
 // What the stamper reads from the input and writes into it: the pages, with what they inherit through the
 // tree; the page rewrite byte for byte, so that every other byte stays; what the signature check reads from
-// a catalog, hostile ones the careful way. How a run writes from that and the settings is the end-to-end table's.
+// a catalog, hostile ones the careful way. What a run writes from that and the settings: mostly end-to-end rows.
 
 #include <cstring>
 #include <map>
@@ -9,6 +9,7 @@
 #include "stamp/CSignatureCheck.h"
 #include "stamp/CStampJob.h"
 #include "stamp/CStampSettings.h"
+#include "stamp/CWritePlan.h"
 #include "tests/stamp/LoadedPdf.h"
 
 namespace {
@@ -248,5 +249,12 @@ TEST_P(SignatureCheck, ReadsWhatTheCatalogSays)
         << (found.doubts.empty() ? "" : found.doubts.front());
 }
 INSTANTIATE_TEST_SUITE_P(Catalogs, SignatureCheck, testing::ValuesIn(kChecks), kRowName);
+
+// A form asking for appended changes is updated, with a warning; the other plans are end-to-end rows.
+TEST(WritePlan, AppendOnlyFormIsUpdated)
+{
+    const CWritePlan plan = CWritePlan::decide(CStampSettings(), {false, false, true, false, 0, {}}, false, "in.pdf");
+    EXPECT_EQ(std::make_pair(plan.update, plan.warnings.size()), std::make_pair(true, size_t(1)));
+}
 
 } // namespace
