@@ -55,6 +55,7 @@ const AttributeCase kAttributes[] = {
     {"Own90", "", "", "/Rotate 90", 90}, {"FromTheParent", "", "/Rotate 90", "", 90}, {"FourFifty", "", "", "/Rotate 450", 90},
     {"MinusNinety", "", "", "/Rotate -90", 270}, {"NearestAncestorWins", "/Rotate 180", "/Rotate 270", "", 270},
     {"RotateByReference", "", "", "/Rotate 11 0 R", 270}, {"NotAQuarterTurnIsNone", "", "", "/Rotate 45", 0},
+    {"OwnZeroBeatsInherited", "", "/Rotate 90", "/Rotate 0", 0},
     {"NearestResourcesInline", "/Resources 7 3 R", "/Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 0, kLetter, {}, kInline},
     {"ResourcesByReferenceInAnObjectStream", "/Resources 7 3 R", "", "", 0, kLetter, {}, "7 3 R", true},
     {"InheritedInAnObjectStream", "/MediaBox [0 0 595 842]", "/Rotate -90 /Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 270, kA4, {}, kInline, true}, {"OwnFractionalTurnStillCounts", "", "/Rotate 90", "/Rotate 90.5", 0}};
