@@ -28,7 +28,6 @@ using vtest::describe;
 using vtest::PdfBuilder;
 using vtest::XrefKind;
 
-// One document loaded from bytes written to a temporary file.
 class Loaded {
 public:
     // "" when the bytes load, else the message; without `repair` damaged tables are refused.
@@ -37,11 +36,9 @@ public:
         vtest::writeFile(m_dir.file("doc.pdf"), bytes);
         return attempt("", [&] { return m_file.open(m_dir.file("doc.pdf")), std::string(); });
     }
-    // What the last failed open or fetch threw.
     const CPdfException& error() const { return *m_error; }
     CXrefTable& xref() { return *m_file.xref(); }
     const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
-    // Object `num`'s text as the object reader cuts it from the file.
     std::string text(int num) { return CObjectReader(*m_file.file(), *m_file.xref()).text(num); }
     // Every record: type (f/n/o), offset "/" generation; `byTokens`: tables read again by
     // tokens, with no repair to hide a refusal.
@@ -54,7 +51,6 @@ public:
             s += text(r) + " ";
         return s;
     }
-    // The fetched value as text, or "throws: " and the message.
     std::string fetch(int num, int gen = 0) {
         CPdfObject out;
         return attempt("throws: ", [&] { return xref().fetchObject(num, gen, out), describe(out); });
@@ -120,7 +116,6 @@ std::string section(bool stream, const std::map<int, Row>& rows, const std::stri
     return stream ? xrefStream(num, trailer + " " + text + "]", data) : text + "trailer\n<< " + trailer + " >>\n";
 }
 
-// Catalog 1, page tree 2 and info 3.
 PdfBuilder basicDoc() {
     PdfBuilder b;
     b.set(1, "<< /Pages 2 0 R /Type /Catalog >>"), b.set(2, "<< /Count 0 /Kids [ ] /Type /Pages >>");

@@ -43,7 +43,6 @@ std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION
     return out.substr(0, size);
 }
 
-// A temporary file holding `bytes`, and windows over it.
 struct TestFile {
     explicit TestFile(const std::string& data) : bytes(data) {
         vtest::writeFile(dir.file("f"), data);
@@ -156,7 +155,6 @@ TEST(StreamEnd, FollowsTheOneRule) {
     }
 }
 
-// Object 666 fails to load; any other holds 5.
 struct Lengths final : CPdfResolver {
     void fetchObject(int num, int, CPdfObject& out) override {
         num == 666 ? throw CPdfException("object 666 is broken") : out.setInt(5);

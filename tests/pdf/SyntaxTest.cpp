@@ -298,7 +298,6 @@ const std::pair<const char*, bool> kKeys[] = {{"MediaBox", true}, {"CropBox", tr
                                               {"Type", false},    {"XObject", false},  {"", false}};
 const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources", "Kids"};
 
-// Where the header, the value, the keyword after it and each entry stand.
 std::string layoutOf(const CPdfObjectHead& head) {
     return std::to_string(head.num) + " " + std::to_string(head.gen) + " type " + std::to_string(head.type) + " " +
            std::to_string(head.valueBegin) + "-" + std::to_string(head.valueEnd) + " '" + head.keyword + "' " +

@@ -37,7 +37,6 @@ std::string chunk(const std::string& type, const std::string& data)
     return be32(uint32_t(data.size())) + checked +
            be32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(checked.data()), uInt(checked.size()))));
 }
-// IHDR of `side` x `side` pixels: depth, colour type, interlace as given.
 std::string header(int depth, int colourType, int interlace = 0, uint32_t side = 1)
 {
     return chunk("IHDR", be32(side) + be32(side) + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
