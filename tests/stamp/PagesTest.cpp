@@ -136,7 +136,8 @@ const CheckCase kChecks[] = {
     {"SignaturesExist", "/AcroForm << /Fields [] /SigFlags 1 >>", {}, true, false, 0, 0},
     {"AppendOnly", "/AcroForm << /Fields [] /SigFlags 2 >>", {}, false, true, 0, 0},
     {"FlagsByReference", "/AcroForm << /SigFlags 3 0 R >>", {{3, "3"}}, true, true, 0, 0},
-    {"CertifiedNoChanges", kDocMdp, {{3, signature("/P 1")}}, true, false, 1, 0}, // other levels: end-to-end rows
+    {"CertifiedNoChanges", kDocMdp, {{3, signature("/P 1")}}, true, false, 1, 0}, // level 3: an end-to-end row
+    {"CertifiedWithoutP", kDocMdp, {{3, signature("/V /1.2")}}, true, false, 2, 0},
     {"CertifiedInField", "/AcroForm << /Fields [3 0 R] >> /Perms << /DocMDP 4 0 R >>", {kField3, {4, signature("/P 3")}}, true, false, 3, 0},
     {"FieldLock", kField, {{3, "<< /FT /Sig /V 4 0 R /Lock << /Action /All /P 2 >> >>"}, kSig4}, true, false, 2, 0},
     {"UsageRights", "/Perms << /UR3 3 0 R >>", {{3, signature()}}, true, false, 0, 0},
