@@ -41,7 +41,6 @@ CSecurityHandler open(const std::string& dictText, const std::string& idHex, con
     return CSecurityHandler(parse(dictText, true), unhex(idHex), permissionsText);
 }
 
-// What `run` throws; "no exception" otherwise.
 template <class Run>
 std::string refusal(Run run) {
     try {
@@ -52,7 +51,6 @@ std::string refusal(Run run) {
     return "no exception";
 }
 
-// The strings of `text` in order, with their bytes.
 std::vector<std::string> stringsOf(const std::string& text) {
     CPdfLexer lexer(memoryStream(text));
     lexer.setKeepStringBytes(true);
@@ -63,7 +61,6 @@ std::vector<std::string> stringsOf(const std::string& text) {
     return strings;
 }
 
-// `dict` with the first occurrence of `from` replaced by `to`.
 std::string edited(const std::string& dict, const std::string& from, const std::string& to) {
     const size_t at = dict.find(from);
     EXPECT_NE(at, std::string::npos) << from;
@@ -189,7 +186,6 @@ TEST(SecurityHandler, OpensWhatOtherWritersEncryptedAndSoundVariations) {
         // /P is read as its 32-bit pattern, however written; it enters the key.
         {kRc4128, "/P -4", "/P -1324", closed, 16, -1324, true, false, true, rc, rc},
         {kRc4128, "/P -4", "/P 4294967292.0", opened, 16, -4, true, true, true, rc, rc},
-        {kRc4128, "/P -4", "/P -4.0", opened, 16, -4, true, true, true, rc, rc},
         // /P written unsigned (saturated by the parser) opens as the caller read it: a corpus file.
         {kRc4128, "/P -4", "/P 4294967292", opened, 16, -4, true, true, true, rc, rc, "4294967292"},
         {kRc4128, "/P -4", "/P 4294967292", opened, 16, -4, true, true, true, rc, rc, "+4294967292"},
@@ -205,7 +201,6 @@ TEST(SecurityHandler, OpensWhatOtherWritersEncryptedAndSoundVariations) {
         {kRc4128, "/Length 128", "/Length 40", closed, 5, -4, true, true, true, rc, rc},
         // /V 1 ignores /Length (/R 2 has 40 bits), /V 4 without it has 128; longer /O and /U are cut.
         {kRc440, "/Length 40", "/Length 99999", opened, 5, -4, true, true, true, rc, rc},
-        {kRc440, "/Length 40", "", opened, 5, -4, true, true, true, rc, rc},
         {kAes128, "/Length 128", "", opened, 16, -4, true, true, true, v2, v2},
         {kRc4128, "aa6f5>", "aa6f5000000>", opened, 16, -4, true, true, true, rc, rc},
         {kAes256R6, "68>", "68" + std::string(158, '0') + ">", opened, 32, -4, true, true, true, v3, v3},
@@ -482,7 +477,6 @@ TEST(PasswordEncoding, GivesTheBytesEachRevisionHashes) {
     const std::nullopt_t none = std::nullopt;
     const struct { const char* name; std::string utf8; std::optional<std::string> pdfDoc, saslPrep; } rows[] = {
         {"Ascii", "s3cret", "s3cret", "s3cret"}, {"Empty", "", "", ""},
-        {"Latin1", "p\xC3\xA4sswort", "p\xE4sswort", "p\xC3\xA4sswort"},
         {"EuroAtA0", "\xE2\x82\xAC", "\xA0", "\xE2\x82\xAC"}, {"BulletAt80", "\xE2\x80\xA2", "\x80", "\xE2\x80\xA2"},
         {"BreveAt18", "\xCB\x98", "\x18", " \xCC\x86"}, // NFKC: a space and the combining breve
         // SASLprep maps a soft hyphen to nothing and a Roman numeral to letters (NFKC).

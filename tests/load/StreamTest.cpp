@@ -43,7 +43,6 @@ std::string zcompress(const std::string& data, int level = Z_DEFAULT_COMPRESSION
     return out.substr(0, size);
 }
 
-// A temporary file holding `bytes`, and windows over it.
 struct TestFile {
     explicit TestFile(const std::string& data) : bytes(data) {
         vtest::writeFile(dir.file("f"), data);
@@ -117,9 +116,7 @@ const EndCase kEnds[] = {
     {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
     {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
     {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
-    // A wrong or missing length: the data runs to the line end before "endstream".
-    {"TooShort", "\nHELLO\nendstream endobj", 3, "HELLO (repaired)"},
-    {"TooLong", "\nHELLO\nendstream endobj", 7, "HELLO (repaired)"},
+    // A wrong or missing length (too short or long: end-to-end rows): data runs to the line end before "endstream".
     {"LongerByTheLineEnd", "\r\nHELLO\r\nendstream endobj", 7, "HELLO\r\n"},
     {"PastTheEndOfTheFile", "\nHELLO\nendstream endobj", 999999, "HELLO (repaired)"},
     {"Missing", "\nHELLO\nendstream endobj", -1, "HELLO (repaired)"},
@@ -127,8 +124,6 @@ const EndCase kEnds[] = {
     {"KeywordRightAfterTheData", "\nHELLOendstream endobj", -1, "HELLO (repaired)"},
     {"OnlyALineEnd", "\n\nendstream endobj", -1, " (repaired)"},
     // No "endstream" before an "endobj" that ends the object: the data runs to its line end.
-    {"EndstreamMisspelt", "\nHELLO\nenxstream\nendobj", 5, "HELLO\nenxstream (repaired) no endstream"},
-    {"EndstreamMissing", "\r\nHELLO\r\nendobj\r\n8 0 obj\n<< >>\nendobj", 5, "HELLO (repaired) no endstream"},
     {"EndstreamOnlyInsideAWord", "\nabc\nendstreamx endobj", -1, "abc\nendstreamx  (repaired) no endstream"},
     {"EndobjBeforeTheCrossReferenceTable", "\nHELLO\nendobj\nxref", -1, "HELLO (repaired) no endstream"},
     // An "endobj" followed by no object's end is data; a right length is believed.
@@ -160,7 +155,6 @@ TEST(StreamEnd, FollowsTheOneRule) {
     }
 }
 
-// Object 666 fails to load; any other holds 5.
 struct Lengths final : CPdfResolver {
     void fetchObject(int num, int, CPdfObject& out) override {
         num == 666 ? throw CPdfException("object 666 is broken") : out.setInt(5);
@@ -249,7 +243,6 @@ Decoding refused(const std::string& parms) { return {parms, "x", "refused"}; }
 // damaged data (what decoded before the damage is delivered).
 TEST(Filters, DecodeWhatTheirWritersWrite) {
     const std::string text = "012345678", up = "\2" "012" "\2\3\3\3" "\2\3\3\3"; // PNG Up rows of 3 bytes
-    const std::string content = "q 1 0 0 1 50 50 cm BT /F1 12 Tf (Hello, world!) Tj ET Q\n";
     const std::string large = pattern(20000) + std::string(9000, 'a') + pattern(30000);
     // Stored blocks: a 2-byte header, then per block a header byte, LEN, NLEN and the bytes.
     const std::string data = pattern(150000), stored = zcompress(data, 0);
@@ -266,7 +259,6 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         {"<< /Filter /Fl " + predicted + " /DP << /Predictor 1 >> >>", zcompress(up), text},
         // Arrays of parameters pair with arrays of filters, item by item.
         {"<< /Filter /FlateDecode /DecodeParms [<< /Predictor 12 /Columns 3 >>] >>", zcompress(up), text},
-        {"<< /Filter [/FlateDecode /FlateDecode] >>", zcompress(zcompress(text)), text},
         {"<< /Filter [(FlateDecode)] >> a string for a name", zcompress(text), text},
         {"<< /Filter [/Fl /Fl] /DecodeParms [null << /Predictor 12 /Columns 3 >>] >>", zcompress(zcompress(up)), text},
         {"<< /Filter [/FlateDecode /DCTDecode] >>", zcompress(text), "refused"},
@@ -286,7 +278,6 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         {"<< /Filter /RunLengthDecode >>", "\x02" "abc" "\xFD" "x" "\x00" "y" "\x80" "zz"s, "abcxxxxy"},
         {"<< /Filter /RL >> long runs", std::string(200, '\x81'), std::string(100 * 128, '\x81')},
         {"<< /Filter /RL >> cut short", "\x05" "ab"s, "ab"},
-        {"<< /Filter [/AHx /Fl] >>", vtest::hex(zcompress(content)) + ">", content},
     };
     // The predictor is a stage of its own: the same rows decode behind either filter.
     const Decoding predictors[] = {

@@ -220,14 +220,6 @@ TEST(PdfParser, Values) {
     }
 }
 
-TEST(PdfObject, TextEndsAtTheFirstNulByte) {
-    for (auto set : {&CPdfObject::setString, &CPdfObject::setName, &CPdfObject::setCmd}) {
-        CPdfObject text;
-        (text.*set)(std::string("ab\0c", 4));
-        EXPECT_EQ(text.textString(), "ab");
-    }
-}
-
 TEST(PdfObjectLifetime, SharedValuesLiveUntilTheLastHolderLetsGo) {
     const char* notes[] = {"stream", "array", "dict", "shared dict"};
     const Owner o[] = {newOwner(), newOwner(), newOwner(), newOwner()};
@@ -306,7 +298,6 @@ const std::pair<const char*, bool> kKeys[] = {{"MediaBox", true}, {"CropBox", tr
                                               {"Type", false},    {"XObject", false},  {"", false}};
 const std::vector<std::string> kKeptWhole = {"CropBox", "MediaBox", "TrimBox", "Resources", "Kids"};
 
-// Where the header, the value, the keyword after it and each entry stand.
 std::string layoutOf(const CPdfObjectHead& head) {
     return std::to_string(head.num) + " " + std::to_string(head.gen) + " type " + std::to_string(head.type) + " " +
            std::to_string(head.valueBegin) + "-" + std::to_string(head.valueEnd) + " '" + head.keyword + "' " +

@@ -16,7 +16,6 @@
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"
 
-// Names each parameterised case after its row.
 inline const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 
 using Box = std::array<float, 4>; // x0 y0 x1 y1

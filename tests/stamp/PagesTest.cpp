@@ -1,12 +1,11 @@
 // What the stamper reads from the input and writes into it: the pages, with what they inherit through the
 // tree; the page rewrite byte for byte, so that every other byte stays; what the signature check reads from
-// a catalog, hostile ones the careful way; and how a run writes from that and the settings.
+// a catalog, hostile ones the careful way. What a run writes from that and the settings: mostly end-to-end rows.
 
 #include <cstring>
 #include <map>
 
 #include "load/CXrefTable.h"
-#include "pdf/CPdfException.h"
 #include "stamp/CSignatureCheck.h"
 #include "stamp/CStampJob.h"
 #include "stamp/CStampSettings.h"
@@ -17,17 +16,6 @@ namespace {
 
 Box box(const float b[4]) { return {b[0], b[1], b[2], b[3]}; }
 bool has(const char* words, const char* word) { return std::strstr(words, word); }
-
-// Four kids per node, 36 levels deep: no cycle, but 4^36 visits.
-std::map<int, std::string> nodesOverAndOver()
-{
-    std::map<int, std::string> objects{{40, "<< /Type /Page >>"}};
-    for (int n = 5; n < 40; ++n) {
-        const std::string kid = std::to_string(n + 1) + " 0 R ";
-        objects[n] = "<< /Type /Pages /Kids [" + kid + kid + kid + kid + "] >>";
-    }
-    return objects;
-}
 
 // The signature dictionary of a field, with a DocMDP reference when `level` is given.
 std::string signature(const std::string& level = "", const std::string& ranges = "[0 10 20 30]")
@@ -49,8 +37,7 @@ Objects deepFields()
 
 // clang-format off
 const Box kA4 = {0, 0, 595, 842}, kOwn = {10, 20, 300, 400}, k400 = {0, 0, 400, 600}, k500 = {0, 0, 500, 700};
-const char *const kA4Media = "/MediaBox [0 0 595 842]", *const kPage = "<< /Type /Page >>",
-           *const kDamaged = "PDF file was damaged";
+const char *const kA4Media = "/MediaBox [0 0 595 842]", *const kPage = "<< /Type /Page >>";
 // Page 3 below node 5 below root 2, each with these entries, all three in an object stream with `objectStream`;
 // a trim box of zeros is the crop box. Resources: the page's "own", or those it inherits, inline or "num gen R".
 struct AttributeCase { const char *name, *root, *node, *page; int rotate = 0; Box crop = kLetter, trim = {}; const char* resources = ""; bool objectStream = false; };
@@ -58,10 +45,8 @@ const char *const kInline = "<<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>";
 const AttributeCase kAttributes[] = {
     {"NoBoxAnywhereIsLetter", "", "", ""}, {"MediaBoxFromTheRoot", kA4Media, "", "", 0, kA4},
     {"OwnMediaBoxBeatsAncestors", kA4Media, "/MediaBox [0 0 9 9]", "/MediaBox [0 0 400 600]", 0, k400},
-    {"AncestorCropBox", "", "/CropBox [0 0 500 700]", "", 0, k500}, {"BoxByReference", "/MediaBox 9 0 R", "", "", 0, k400},
     {"AncestorCropBoxBeatsOwnMediaBox", "", "/CropBox [0 0 500 700]", "/MediaBox [0 0 9 9]", 0, k500},
     {"OwnCropBoxWins", "", "/CropBox [0 0 500 700]", "/CropBox [10 20 300 400] /MediaBox [0 0 9 9]", 0, kOwn},
-    {"OwnTrimBox", "", "", "/TrimBox [36 36 576 756]", 0, kLetter, {36, 36, 576, 756}},
     {"TrimBoxIsNotInherited", "", "/TrimBox [1 2 3 4]", "/CropBox [10 20 300 400]", 0, kOwn},
     {"BoxItemByReference", "", "", "/CropBox [0 0 10 0 R 444]", 0, {0, 0, 333, 444}},
     {"NumbersWithoutLeadingDigit", "", "", "/CropBox [.5 .25 300.5 400.75]", 0, {0.5f, 0.25f, 300.5f, 400.75f}},
@@ -71,13 +56,12 @@ const AttributeCase kAttributes[] = {
     {"MinusNinety", "", "", "/Rotate -90", 270}, {"NearestAncestorWins", "/Rotate 180", "/Rotate 270", "", 270},
     {"RotateByReference", "", "", "/Rotate 11 0 R", 270}, {"NotAQuarterTurnIsNone", "", "", "/Rotate 45", 0},
     {"OwnZeroBeatsInherited", "", "/Rotate 90", "/Rotate 0", 0},
-    {"ResourcesByReference", "/Resources 7 3 R", "", "", 0, kLetter, {}, "7 3 R"},
     {"NearestResourcesInline", "/Resources 7 3 R", "/Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 0, kLetter, {}, kInline},
-    {"OwnResources", "/Resources 7 3 R", "", "/Resources << /XObject << >> >>", 0, kLetter, {}, "own"},
     {"ResourcesByReferenceInAnObjectStream", "/Resources 7 3 R", "", "", 0, kLetter, {}, "7 3 R", true},
     {"InheritedInAnObjectStream", "/MediaBox [0 0 595 842]", "/Rotate -90 /Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 270, kA4, {}, kInline, true}, {"OwnFractionalTurnStillCounts", "", "/Rotate 90", "/Rotate 90.5", 0}};
-// Root node 2 with these entries, pages 3 and 4, object 8 free: the pages in order and their count, or the walk's error.
-struct ShapeCase { const char *name, *root; std::map<int, std::string> objects; std::vector<int> pages; int count = 0; const char* error = nullptr; };
+// Root node 2 with these entries, pages 3 and 4, object 8 free: the pages in order and their count. (A tree whose
+// nodes list each other over and over, too many visits to walk, is an end-to-end row.)
+struct ShapeCase { const char *name, *root; std::map<int, std::string> objects; std::vector<int> pages; int count = 0; };
 const ShapeCase kShapes[] = {
     {"DepthFirst", "/Kids [5 0 R 4 0 R] /Count 3", {{5, "<< /Type /Pages /Kids [3 0 R 6 0 R] >>"}, {6, kPage}}, {3, 6, 4}, 3},
     {"CountOneWithTwoPages", "/Kids [3 0 R 4 0 R] /Count 1", {}, {3}, 1}, {"MissingCount", "/Kids [3 0 R 4 0 R]", {}, {3, 4}, 2},
@@ -86,7 +70,6 @@ const ShapeCase kShapes[] = {
     // Kids that loop back or are not there are skipped, as readers skip them.
     {"NodeInsideItselfThroughAGrandchild", "/Kids [5 0 R]",
      {{5, "<< /Type /Pages /Kids [3 0 R 6 0 R] >>"}, {6, "<< /Type /Pages /Kids [5 0 R] >>"}}, {3}, 1},
-    {"NodesListedOverAndOver", "/Kids [5 0 R 5 0 R 5 0 R 5 0 R] /Count 1", nodesOverAndOver(), {}, 0, kDamaged},
     {"MissingKid", "/Kids [3 0 R 8 0 R]", {{9, "null"}}, {3}, 1}, {"KidBeyondTheTable", "/Kids [3 0 R 4000 0 R]", {}, {3}, 1},
     {"CatalogWithoutPages", "/Kids [3 0 R]", {{1, "<< /Type /Catalog >>"}}, {}, 0},
     // The catalog's /Pages names a page: that page alone, as viewers show it.
@@ -114,8 +97,6 @@ const RewriteCase kRewrites[] = {
      3, "<< /Contents [ {P} 0 R 4 0 R  {S} 0 R ]\r\n/Resources 6 0 R >>"},
     {"OneStreamLast", {{3, "<</Resources 6 0 R/Contents 4 0 R>>"}, {4, kStream}, {6, "<<>>"}},
      3, "<</Resources 6 0 R/Contents [ {P} 0 R 4 0 R {S} 0 R ]>>"},
-    {"OneStreamBeforeAComment", {{3, "<</Contents 4 0 R % a /comment\n/Resources 6 0 R>>"}, {4, kStream}, {6, "<<>>"}},
-     3, "<</Contents [ {P} 0 R 4 0 R % a /comment\n {S} 0 R ]/Resources 6 0 R>>"},
     // Resources: our entries land after "<<", the graphics state first.
     {"IndirectResources", {{3, "<</Contents 4 0 R/Resources 6 0 R>>"}, {4, kStream}, {6, "<</Font 7 0 R>>"}},
      6, "<</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>/Font 7 0 R>>"},
@@ -126,17 +107,12 @@ const RewriteCase kRewrites[] = {
     // Keys found by parsing: a nested dictionary's or a string's do not count.
     {"NestedKeysDoNotCount", {{3, "<</A <</Contents (x) /Resources <<>> >> /Contents 4 0 R /Resources <<>>>>"}, {4, kStream}},
      3, "<</A <</Contents (x) /Resources <<>> >> /Contents [ {P} 0 R 4 0 R  {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>"},
-    // A reference to nothing is null: ours replace it.
-    {"ResourcesNamingNothing", {{3, "<</Contents 4 0 R/Resources 70 0 R>>"}, {4, kStream}},
-     3, "<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources << /XObject << /Im7 {I} 0 R >> /ExtGState << /GS7 {G} 0 R >> >>>>"},
     // Pages that share an /Annots array each get their own, also when the pages after the last one
     // stamped are not walked: the shared one would give every page every page's stamp.
     {"SharedAnnotsArrayStaysPerPage",
      {{2, "<</Type/Pages/Kids [3 0 R 4 0 R]/Count 2>>"}, {3, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"},
       {4, "<</Type/Page/Parent 2 0 R/Annots 9 0 R>>"}, {8, "<</Type/Annot/Subtype/Text/Rect [0 0 9 9]>>"}, {9, "[8 0 R]"}},
      3, "<</Type/Page/Parent 2 0 R/Annots [8 0 R {S} 0 R ]>>", "annotate"},
-    {"XObjectNamingNothing", {{3, "<</Contents 4 0 R/Resources <</XObject 70 0 R>>>>"}, {4, kStream}},
-     3, "<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>"},
     // A page the tree lists twice is stamped at its first place only, by either writer or in a dry run.
     {"ListedTwiceRewriteAtTheSecondPlace", kListedTwice, 3, "<</Type/Page/Parent 2 0 R/Contents 4 0 R>>", "second"},
     {"ListedTwiceUpdateAtTheSecondPlace", kListedTwice, 3, "<</Type/Page/Parent 2 0 R/Contents 4 0 R>>", "second update"}};
@@ -160,8 +136,7 @@ const CheckCase kChecks[] = {
     {"SignaturesExist", "/AcroForm << /Fields [] /SigFlags 1 >>", {}, true, false, 0, 0},
     {"AppendOnly", "/AcroForm << /Fields [] /SigFlags 2 >>", {}, false, true, 0, 0},
     {"FlagsByReference", "/AcroForm << /SigFlags 3 0 R >>", {{3, "3"}}, true, true, 0, 0},
-    {"CertifiedNoChanges", kDocMdp, {{3, signature("/P 1")}}, true, false, 1, 0},
-    {"CertifiedAnnotations", kDocMdp, {{3, signature("/P 3")}}, true, false, 3, 0},
+    {"CertifiedNoChanges", kDocMdp, {{3, signature("/P 1")}}, true, false, 1, 0}, // level 3: an end-to-end row
     {"CertifiedWithoutP", kDocMdp, {{3, signature("/V /1.2")}}, true, false, 2, 0},
     {"CertifiedInField", "/AcroForm << /Fields [3 0 R] >> /Perms << /DocMDP 4 0 R >>", {kField3, {4, signature("/P 3")}}, true, false, 3, 0},
     {"FieldLock", kField, {{3, "<< /FT /Sig /V 4 0 R /Lock << /Action /All /P 2 >> >>"}, kSig4}, true, false, 2, 0},
@@ -181,30 +156,11 @@ const CheckCase kChecks[] = {
     // Fields nested past the bound are not read: the check ends, whatever the tree.
     {"StopsAtTheDepthBound", kField, deepFields(), false, false, 0, 0}};
 
-// Options "incremental", "annotation", "marks"; what the input says; the plan, or part of the refusal's message.
-struct PlanCase { const char* name; const char* options; CSignatureFindings found; bool rebuilt, update, annotation; size_t warnings; const char* refusal = nullptr; };
-// A signature field with a value; /SigFlags append-only; a certification of `level`.
-const CSignatureFindings kSigned{true, false, false, false, 0, {}}, kAppendOnly{false, false, true, false, 0, {}};
-CSignatureFindings certified(int level) { return {true, false, false, false, level, {}}; }
-const PlanCase kPlans[] = {
-    {"Unsigned", "", {}, false, false, false, 0}, {"UpdateAskedFor", "incremental", {}, false, true, false, 0},
-    {"AnnotationAskedFor", "annotation", {}, false, false, true, 0}, {"Signed", "", kSigned, false, true, false, 1},
-    {"AnnotationWithMarks", "annotation marks", {}, false, false, false, 0, "--annotation does not go with"},
-    {"AppendOnly", "", kAppendOnly, false, true, false, 1}, {"RebuiltRewritten", "", {}, true, false, false, 0},
-    {"CertifiedAnnotations", "", certified(3), false, true, true, 1},
-    {"DoubtsAreWarned", "", CSignatureFindings{true, false, false, false, 0, {"a doubt"}}, false, true, false, 2},
-    {"CertifiedNoChanges", "", certified(1), false, false, false, 0, "certification (no changes) forbids"},
-    {"CertifiedFormFilling", "", certified(2), false, false, false, 0, "(form filling and signing only) forbids"},
-    {"CertifiedAnnotationsButMarks", "marks", certified(3), false, false, false, 0, "marks are page content"},
-    // A rebuilt table can be rewritten, never updated.
-    {"RebuiltUpdateAskedFor", "incremental", {}, true, false, false, 0, "cannot be updated incrementally: 'in.pdf'"},
-    {"RebuiltSigned", "", kSigned, true, false, false, 0, "its signatures could not be kept"}};
 // clang-format on
 class PageAttributes : public LoadedPdf, public ::testing::WithParamInterface<AttributeCase> {};
 class PageTreeShape : public LoadedPdf, public ::testing::WithParamInterface<ShapeCase> {};
 class PageRewrite : public LoadedPdf, public ::testing::WithParamInterface<RewriteCase> {};
 class SignatureCheck : public LoadedPdf, public testing::WithParamInterface<CheckCase> {};
-class WritePlan : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PageAttributes, AreInheritedAndNormalised)
 {
@@ -212,7 +168,7 @@ TEST_P(PageAttributes, AreInheritedAndNormalised)
     b.set(2, std::string("<< /Type /Pages /Kids [5 0 R] /Count 1 ") + c.root + " >>");
     b.set(5, std::string("<< /Type /Pages /Parent 2 0 R /Kids [3 0 R] ") + c.node + " >>");
     b.set(3, std::string("<< /Type /Page /Parent 5 0 R ") + c.page + " >>");
-    b.set(9, "[0 0 400 600]"), b.set(10, "333"), b.set(11, "270"), b.set(7, "<< >>", 3);
+    b.set(10, "333"), b.set(11, "270"), b.set(7, "<< >>", 3);
     if (c.objectStream) {
         const int objStm = b.addObjectStream();
         for (int num : {2, 5, 3})
@@ -239,13 +195,7 @@ TEST_P(PageTreeShape, GivesThePagesInReadingOrder)
     b.set(3, kPage), b.set(4, kPage), b.free(8);
     for (const auto& [num, body] : c.objects)
         b.set(num, body);
-    try {
-        walk();
-    } catch (const CPdfException& e) {
-        EXPECT_STREQ(e.message(), c.error);
-        return;
-    }
-    EXPECT_FALSE(c.error) << "walked";
+    walk();
     std::vector<int> numbers;
     for (const CPageRecord& page : pages)
         numbers.push_back(page.objectNumber);
@@ -302,22 +252,11 @@ TEST_P(SignatureCheck, ReadsWhatTheCatalogSays)
 }
 INSTANTIATE_TEST_SUITE_P(Catalogs, SignatureCheck, testing::ValuesIn(kChecks), kRowName);
 
-TEST_P(WritePlan, IsDecidedFromTheSettingsAndTheSignatures)
+// A form asking for appended changes is updated, with a warning; the other plans are end-to-end rows.
+TEST(WritePlan, AppendOnlyFormIsUpdated)
 {
-    const PlanCase& c = GetParam();
-    CStampSettings settings;
-    settings.incremental = has(c.options, "incremental"), settings.annotation = has(c.options, "annotation");
-    settings.marks = has(c.options, "marks") ? EMarkBox::CROP : settings.marks;
-    try {
-        const CWritePlan plan = CWritePlan::decide(settings, c.found, c.rebuilt, "in.pdf");
-        EXPECT_EQ(c.refusal, nullptr) << "not refused";
-        EXPECT_EQ(std::make_tuple(plan.update, plan.annotation, plan.warnings.size()),
-                  std::make_tuple(c.update, c.annotation, c.warnings));
-    } catch (const CPdfException& e) {
-        ASSERT_NE(c.refusal, nullptr) << e.message();
-        EXPECT_NE(std::string(e.message()).find(c.refusal), std::string::npos) << e.message();
-    }
+    const CWritePlan plan = CWritePlan::decide(CStampSettings(), {false, false, true, false, 0, {}}, false, "in.pdf");
+    EXPECT_EQ(std::make_pair(plan.update, plan.warnings.size()), std::make_pair(true, size_t(1)));
 }
-INSTANTIATE_TEST_SUITE_P(Decisions, WritePlan, ::testing::ValuesIn(kPlans), kRowName);
 
 } // namespace

@@ -37,7 +37,6 @@ std::string chunk(const std::string& type, const std::string& data)
     return be32(uint32_t(data.size())) + checked +
            be32(uint32_t(crc32(0, reinterpret_cast<const Bytef*>(checked.data()), uInt(checked.size()))));
 }
-// IHDR of `side` x `side` pixels: depth, colour type, interlace as given.
 std::string header(int depth, int colourType, int interlace = 0, uint32_t side = 1)
 {
     return chunk("IHDR", be32(side) + be32(side) + char(depth) + char(colourType) + '\0' + '\0' + char(interlace));
@@ -118,15 +117,11 @@ const JpegCase kJpegs[] = {
     bad("EndsInsideSegmentLength", kStart + bytes({0xFF, 0xE0, 0})),
     bad("EndsInsideSegment", kStart + kApp0.substr(0, 9)), bad("EndsInsideFrameHeader", kStart + kFrame.substr(0, 8)),
     bad("StartOfScanBeforeFrame", kStart + segment(0xDA, std::string(10, 0)) + kFrame),
-    {"EndOfImageBeforeFrame", kStart + kEnd + kFrame, false, -7, -7, -7, true},
     bad("StrayByteBetweenSegments", kStart + kApp0 + "x" + kFrame),
-    // A cut-off file would be copied into the output and shown damaged.
-    {"BytesAfterTheEnd", kBaseline + "trailing bytes \xFF\xD8", true, 37, 21, 3, true},
     // In scan data 0xFF 0x00 is a data byte, 0xFF 0xD0..D7 a restart: neither ends the scan.
     example("StuffedAndRestartBytesInAScan", kStart + kFrame + kScanHeader + bytes({1, 0xFF, 0, 2, 0xFF, 0xD3, 3}) + kEnd, true),
     example("FillBytesBeforeTheEnd", kStart + kFrame + kScanHeader + bytes({1, 2}) + kFill + kEnd, true),
     example("TwoScans", kStart + kFrame + kScanHeader + "ab" + kScanHeader + "cd" + kEnd, true),
-    {"CutInTheScan", kBaseline.substr(0, kBaseline.size() - 40), true, 37, 21, 3, false},
     {"CutBeforeTheLastByte", kBaseline.substr(0, kBaseline.size() - 1), true, 37, 21, 3, false},
     example("EndByteStuffed", kStart + kFrame + kScanHeader + bytes({1, 0xFF, 0x00, 0xD9}), false)};
 const std::string kRdf = "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF xmlns:rdf='http://www.w3.org/1999/02/22-rdf-syntax-ns#'>",
