@@ -37,7 +37,8 @@ DocPlan kinds(Layout layout, NodeResources resources, int rotate, bool crop, boo
         {-1, Resources::None, Contents::Stream, false, true},
         {-1, Resources::None, Contents::Array, false, false, {}, false, {}, std::nullopt}};
     const std::optional<render::Box> nodeCrop = crop ? std::optional(render::Box{10, 12, 600, 780}) : std::nullopt;
-    return DocPlan{pages, layout, kLetter, nodeCrop, rotate, resources, intermediate, rootGen, infoGen};
+    return DocPlan{pages, layout, kLetter, nodeCrop, rotate, resources, intermediate, rootGen, std::max(infoGen, 0),
+                   infoGen >= 0};
 }
 
 // /Rotate 0, 90, 180, 270 in the page, then 90 from the tree, each page with `crop`.
@@ -134,6 +135,7 @@ const std::map<std::string, Maker>& registry()
     static const std::map<std::string, Maker> docs = {
         // The generations of /Root and /Info stay in the trailer.
         {"kinds-classic", [] { return buildDoc(kinds(Layout::Classic, NodeResources::Reference, 90, false, false, 3, 2)); }},
+        {"kinds-bare", [] { return buildDoc(kinds(Layout::Classic, NodeResources::None, -1, false, false, 2, -1)); }},
         {"kinds-update", [] { return buildDoc(kinds(Layout::Incremental, NodeResources::Inline, 270, false, false, 1, 4)); }},
         {"kinds-xref", [] { return buildDoc(kinds(Layout::XrefStream, NodeResources::None, 180, false, false, 7, 1)); }},
         {"kinds-xrefpng", [] { return buildDoc(kinds(Layout::XrefStreamPng, NodeResources::Reference, 90, true, false)); }},
@@ -141,6 +143,7 @@ const std::map<std::string, Maker>& registry()
         {"kinds-hybrid", [] { return buildDoc(kinds(Layout::Hybrid, NodeResources::Reference, 270, false, false)); }},
         {"kinds-junk", [] { return buildDoc(kinds(Layout::JunkPrefix, NodeResources::Inline, 180, true, false)); }},
         {"inherit-ref", [] { return buildDoc(inheritingOnly(NodeResources::Reference)); }},
+        {"inherit-inline", [] { return buildDoc(inheritingOnly(NodeResources::Inline)); }},
         // Crop boxes smaller than the media box and off the origin; square, so that every page shows the same place.
         {"turned", [] { return buildDoc(turnedPages(render::Box{30, 40, 580, 760})); }},
         {"square", [] { return buildDoc(turnedPages(render::Box{6, 96, 606, 696})); }},
@@ -174,10 +177,12 @@ const std::map<std::string, Maker>& registry()
              for (render::View& view : doc.views)
                  view.box = doc.trim[0];
              return doc; }},
-        // A user password that the empty one does not open.
+        // A user password that the empty one does not open: the dictionary by reference, or written inline.
         {"encrypted", [] { return onePageEdited(onePage("", ""), [](B& b) {
              b.set(4, vtest::passwordEncryptDictionary());
              b.setTrailerExtra("/Encrypt 4 0 R /ID [ <01> <01> ]"); }); }},
+        {"encrypted-inline", [] { return onePageEdited(onePage("", ""), [](B& b) {
+             b.setTrailerExtra("/Encrypt " + vtest::passwordEncryptDictionary() + " /ID [ <01> <01> ]"); }); }},
         // /Encrypt names no object.
         {"hostile-ref", [] { B b = threePages(false);
              b.setTrailerExtra("/Encrypt 42 0 R /ID [ <01> <01> ]");
@@ -331,10 +336,14 @@ std::string edited(std::string pdf, const std::string& how)
         pdf = converted;
     } else if (how == "length-short")
         pdf = withFirstLength(pdf, "20");
+    else if (how == "length-long")
+        pdf = withFirstLength(pdf, "99");
     else if (how == "length-ref") // longer: later offsets move
         pdf = withFirstLength(pdf, "77 0 R");
     else if (how == "endstream-misspelt")
         pdf = withFirstEndstream(pdf, "enxstream");
+    else if (how == "endstream-missing")
+        pdf = withFirstEndstream(pdf, "         ");
     else if (how == "object-10-gone")
         pdf.replace(pdf.find("10 0 obj"), 8, "% gone  ");
     else if (how == "prev-to-garbage") {

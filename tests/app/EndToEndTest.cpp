@@ -577,6 +577,7 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      {B + opened("in.pdf") + kNoFrame + "'noframe.jpg'\n"}, "", Exact},
     {"Encrypted", in("doc encrypted"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
     // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
+    {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
     {"Truncated", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp(), 0, {B + warned("cross-reference data damaged (no "
      "startxref); rebuilt from 10 objects found in the file\nWarning: object 10 could not be read; left out\nWarning: page tree entry "
      "11 is missing or loops back; skipped")}, "", Exact | Unreadable},
@@ -653,6 +654,7 @@ const std::string kTurnedWithThePage = "20,10,96,48;10,484,48,96;484,542,96,48;5
 INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     // Seven pages that take every path of the page rewrite, in trees of every layout.
     {"Classic", in("doc kinds-classic"), stamp(), 0, {}, kStamp},
+    {"TreeWithoutResources", in("doc kinds-bare"), stamp(), 0, {}, kStamp},
     {"IncrementalUpdate", in("doc kinds-update"), stamp(), 0, {}, kStamp},
     {"XrefStreamWithPredictor", in("doc kinds-xrefpng"), stamp(), 0, {}, kStamp},
     {"ObjectStreams", in("doc kinds-objstm"), stamp(), 0, {}, kStamp, MuPdf, {"!/ObjStm"}},
@@ -660,6 +662,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"JunkBeforeHeader", in("doc kinds-junk"), stamp(), 0, {}, kStamp, 0, {"!Some mail gateway"}},
     {"OnlyInheritedResourcesByReference", in("doc inherit-ref"), stamp(), 0, {}, kStamp},
     // Where the options put the stamp, as the page displays, turned or not.
+    {"OnlyInheritedInlineResources", in("doc inherit-inline"), stamp(), 0, {}, kStamp},
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
     {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
     {"Opacity50", in("doc turned"), stamp("-opacity50"), 0, {}, kStamp, 0, {"/ca 0.50>>"}},
@@ -668,6 +671,9 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},
     // Unequal distances show whether a flip swaps them on turned pages.
     {"FlipsAlignedRight", kSquare, stamp("-flipv -fliph -pos130,90 -align right"), 0, {}, "374,510,96,48", MuPdf},
+    {"FlipV", kSquare, stamp("-flipv -pos40,90"), 0, {}, "40,510,96,48"},
+    {"CentredCenter", kSquare, stamp("-pos-1,-1 -align center"), 0, {}, "252,300,96,48"},
+    {"CentredRight", kSquare, stamp("-pos-1,-1 -align right"), 0, {}, "204,300,96,48"},
     {"NoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg -noforce -size96,48", 0, {}, kTurnedWithThePage},
     // -n skips every nth page counted from -s; -useend counts back from the last page.
     {"Start", in("plain 5"), stamp("-s3"), 0, {}, kStamp + "@3,4,5"},
@@ -679,6 +685,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"CountedBackAfterASpace", in("plain 5"), "-i in.pdf -o out.pdf -j stamp.jpg -s 0 -e 0 -useend -send 3 -eend 1 -opacity 50", 0, {},
      kStamp + "@2,3,4"},
     // An update appended to the input, in a section of the input's kind.
+    {"UpdateOfClassic", in("doc kinds-classic"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfXrefStream", in("doc kinds-xrefpng"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfHybrid", in("doc kinds-hybrid"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfSomePages", in("doc turned"), stamp("--incremental -s2 -e4 -n3"), 0, {}, kStamp + "@3,4"},
@@ -688,6 +695,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     // Eight marks around the box of each selected page, at its corners on turned pages too.
     {"CropMarks", in("doc marks"), stamp("-s2 -crop_marks"), 0, {}, "marks crop@2,3,4", Win},
     // The first pass closes what the page leaves open; later ones find the initial state.
+    {"TrimMarks", in("doc marks"), stamp("-s2 -trim_marks"), 0, {}, "marks trim@2,3,4"},
     {"MarksOverOpenStates", in("doc state-marks"), stamp("-trim_marks"), 0, {}, "marks trim", MuPdf},
 })), kRowName);
 // clang-format on
@@ -837,6 +845,7 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     // Certified files are refused or annotated as their level says.
     {"CertifiedNoChanges", {"in.pdf=certified 1"}, stamp(), 1, {"certification (no changes) forbids changing the pages", "'in.pdf'"}},
     {"CertifiedFormFillingWithoutP", {"in.pdf=certified "}, stamp(), 1, {"certification (form filling and signing only) forbids"}},
+    {"CertifiedLevelOutOfRange", {"in.pdf=certified 7"}, stamp(), 1, {"certification (no changes) forbids"}},
     {"CertifiedForAnnotations", {"in.pdf=certified 3"}, stamp(), 0, {kAnnotationsOnly}, kStamp, 0, {"/Subtype /Stamp"}},
     {"CertifiedButMarks", {"in.pdf=certified 3"}, stamp("-crop_marks"), 1, {"marks are page content"}},
     // A dry run refuses what the run refuses.
@@ -870,7 +879,9 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
      kStamp},
     {"LengthTooShort", damage("length-short"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
     // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
+    {"LengthTooLong", damage("length-long"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
     {"EndstreamMisspelt", damage("endstream-misspelt"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
+    {"EndstreamMissing", damage("endstream-missing"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
     {"LengthToAMissingObject", damage("length-ref"), stamp(), 0, {warned(kInserted + "\nWarning: stream 6 has a wrong /Length; corrected")},
      kStamp},
     {"ObjectNamedInUseButMissing", damage("object-10-gone", "three-extra"), stamp(), 0,
@@ -896,6 +907,7 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
      {"% /Contents 9 0 R /Resources << >>\n"}},
     {"EscapedKeys", in("page /Con#74ents 4 0 R /Res#6Furces << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp},
     // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
+    {"CommentAfterTheContentsReference", in("page /Contents 4 0 R % see /Resources\n/Resources 5 0 R"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
     {"XObjectReferencePastTheTable", in("page /Contents 4 0 R /Resources << /XObject 120 0 R >>"), stamp(), 0, {kClean}, kStamp},
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
     {"NullContentsAndResources", in("page /Contents null /Resources null"), stamp(), 0, {kClean}, kStamp},
