@@ -366,15 +366,17 @@ std::string edited(std::string pdf, const std::string& how)
             for (int i = 0; i < 20000 && how == "broken-streams"; ++i)
                 junk += piece;
         pdf.insert(pdf.find("10 0 obj"), junk + (how == "broken-streams" ? "" : "\n"));
-    } else if (how == "png-data-damaged") { // in the first IDAT chunk, its CRC made to fit again
+    } else if (how == "png-data-damaged" || how == "png-crc-wrong") { // in the first IDAT chunk
         const size_t idat = pdf.find("IDAT");
         size_t length = 0;
         for (size_t i = idat - 4; i < idat; ++i)
             length = length << 8 | static_cast<unsigned char>(pdf[i]);
         pdf[idat + 4 + length / 2] ^= 0x55;
-        const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(pdf.data() + idat), static_cast<uInt>(length + 4));
-        for (int i = 0; i < 4; ++i)
-            pdf[idat + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+        if (how == "png-data-damaged") { // a CRC that fits again
+            const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(pdf.data() + idat), static_cast<uInt>(length + 4));
+            for (int i = 0; i < 4; ++i)
+                pdf[idat + 4 + length + i] = static_cast<char>(crc >> (24 - 8 * i));
+        }
     } else if (how == "encrypt-inline") { // the dictionary written in the trailer; the table before it stays right
         const size_t entry = pdf.find("/Encrypt ", pdf.rfind("trailer")), end = pdf.find(" R", entry) + 2;
         const std::string header = pdf.substr(entry + 9, end - 2 - entry - 9) + " obj\n";

@@ -571,6 +571,8 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"OutputThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 0,
      {B + done("in.pdf", "link.pdf")}, "", Exact, {}, {"target.pdf"}},
     {"MissingInput", {}, "-imissing.pdf -oout.pdf -jstamp.jpg", 1, {B + opened("missing.pdf") + kOpenError}, "", Exact | Win},
+    {"MissingInputCountedFromTheEnd", {}, "-imissing.pdf -oout.pdf -jstamp.jpg -s0 -useend", 1,
+     {B + "Problem with -send or -eend parameters/processing.\n"}, "", Exact},
     {"MissingImage", kIn, "-iin.pdf -oout.pdf -jmissing.jpg", 1, {B + opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"}, "",
      Exact | Win},
     {"JpegWithoutFrameHeader", {"in.pdf=plain 2", "noframe.jpg=cut stamp.jpg 20 \xFF\xD9"}, "-iin.pdf -oout.pdf -jnoframe.jpg", 1,
@@ -588,6 +590,8 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      "\nProcessing\nPDF file was damaged\n"}, "", Exact},
     {"OutputFolderMissing", kIn, "-iin.pdf -ono/such/out.pdf -jstamp.jpg", 1,
      {B + opened("in.pdf") + "\nOutput file create error: 'no/such/out.pdf'\n"}, "", Exact},
+    {"OutputIsAFolder", {"in.pdf=plain 2", "folder.pdf=dir"}, "-iin.pdf -ofolder.pdf -jstamp.jpg", 1,
+     {B + opened("in.pdf") + "\nOutput file create error: 'folder.pdf'\n"}, "", Exact},
     {"OutputIsTheInput", kIn, "-iin.pdf -oin.pdf -jstamp.jpg", 1, {isInput("in.pdf")}, "", Exact},
     {"OutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1, {isInput("link.pdf")}, "", Exact},
     {"OutputIsAHardLinkOfTheInput", {"in.pdf=plain 2", "hard.pdf=hardlink in.pdf"}, "-iin.pdf -ohard.pdf -jstamp.jpg", 1,
@@ -629,6 +633,8 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"ListOutputIsTheInput", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f. -jstamp.jpg", 1,
      {B + opened("a.pdf") + "\nOutput file is the input file: './a.pdf'\n"}, "", Exact},
     // An empty folder is the current one (not "/a.pdf").
+    {"ListEmptyFolder", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f -jstamp.jpg", 1,
+     {B + opened("a.pdf") + "\nOutput file is the input file: 'a.pdf'\n"}, "", Exact},
     {"ListPathsLongerThan300", {"a.pdf=plain 2", kLong + "=plain 1", kJpeg + "=cut stamp.jpg all", kList + "=text a.pdf\n" + kLong + "\n"},
      "-i" + kList + " -f" + kFolder + " -j" + kJpeg, 0, {B + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kLong, kFolder + "/" + kLong, kJpeg)},
      "", Exact, {}, {kFolder, kFolder + "/a.pdf", kFolder + "/" + kDir, kFolder + "/" + kLong}},
@@ -750,6 +756,8 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     {"PngCompressedDataDamaged", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-data-damaged"}, placed("stamp.png"),
      1, {"\nInput image file error (the compressed image data is damaged): 'stamp.png'\n"}},
     // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
+    {"PngWrongCrc", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-crc-wrong"}, placed("stamp.png"), 1,
+     {"\nInput image file error (", "): 'stamp.png'\n"}},
     {"JpegQuarterTurnSized", turnedJpeg(6), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -size60,120", 0, {}, "100,100,60,120 up rev", MuPdf},
     {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
     // In a tagged file the stamp is an artifact, the marks printer's marks; an untagged file gets no marked content.
@@ -760,6 +768,8 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     {"PdfaNoClaim", in("pdfa 0 0"), stamp("-opacity50"), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"PdfaAllowed", in("pdfa 1 3"), stamp(), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"PdfaOpacity", in("pdfa 1 3"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
+    {"PdfaSoftMask", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-alpha-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0,
+     {"Processing" + breaks(1, "transparency (a soft mask)")}},
     {"PdfaSoftMaskAndOpacityAnd16Bits", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-alpha-16"}, "-iin.pdf -oout.pdf -jstamp.png -opacity50", 0,
      {"Processing" + breaks(1, "transparency (opacity below 100, a soft mask), 16-bit samples")}},
     // A colour key is no transparency to PDF/A-1; part 2 allows transparency.
@@ -826,6 +836,8 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"PasswordNotInPdfDocEncoding", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=\xE4\xB8\xAD"), 1, {"PDFDocEncoding"}},
     {"PasswordMisspelt", encrypted("256", kUmlaut), stamp("--pasword s3cret"), 1, {"Error in parameter after --pasword"}},
     // A password file with no size to ask for is read once, by a list run too.
+    {"PasswordMisspeltJoined", encrypted("256", kUmlaut), stamp("--pasword=s3cret"), 1,
+     {"Warning: unknown option '--pasword=...' ignored\n", "PDF file is encrypted"}},
     {"PasswordFromStandardInput", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
      "printf 'u\\n' | $V -ilist.txt -fout -jstamp.jpg --password-file -", 0, {}, kStamp, Shell, {}, kListOfIn},
     {"PasswordFromAFifo", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
@@ -836,6 +848,7 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"TwoSignaturesObjectStreams", {"clean.pdf=doc kinds-objstm", "in.pdf=sign clean.pdf 2"}, stamp(), 0, {kSigned}, kStamp},
     {"TwoSignaturesAes256", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --encrypt 'u' o 256 --", "in.pdf=sign clean.pdf 2"},
      stamp("--password=u"), 0, {kSigned}, kStamp},
+    {"SignedAsAnnotation", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf 2"}, stamp("--annotation"), 0, {kSigned}, kStamp, MuPdf},
     {"SignedMarks", {"clean.pdf=doc kinds-xref", "in.pdf=sign clean.pdf"}, stamp("-crop_marks"), 0, {kSigned}},
     // A file whose table had to be rebuilt cannot take an update.
     {"DamagedSigned", {"clean.pdf=plain 2", "signed.pdf=sign clean.pdf", "in.pdf=edit signed.pdf startxref-misspelt"},
@@ -905,9 +918,13 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"PagesInAStringOfThePage", in("page /Note (see /Pages) " + kPlain), stamp(), 0, {kClean}, kStamp, 0, {"/Note (see /Pages)"}},
     {"KeysInACommentBeforeTheRealOnes", in("page % /Contents 9 0 R /Resources << >>\n" + kPlain), stamp(), 0, {kClean}, kStamp, 0,
      {"% /Contents 9 0 R /Resources << >>\n"}},
+    {"KeysInAStringBeforeTheRealOnes", in("page /Note (/Contents 9 0 R /Resources << >>) /Contents 4 0 R /Resources << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp, 0,
+     {"/Note (/Contents 9 0 R /Resources << >>)"}},
     {"EscapedKeys", in("page /Con#74ents 4 0 R /Res#6Furces << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp},
     // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
     {"CommentAfterTheContentsReference", in("page /Contents 4 0 R % see /Resources\n/Resources 5 0 R"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
+    {"EscapedKeysOfTheResources", in("page /Contents 4 0 R /Resources << /XOb#6Aect << >> /Ext#47State << >> >>"), stamp(), 0, {kClean}, kStamp, 0,
+     {"/XOb#6Aect << /Im", "/Ext#47State << /GS"}},
     {"XObjectReferencePastTheTable", in("page /Contents 4 0 R /Resources << /XObject 120 0 R >>"), stamp(), 0, {kClean}, kStamp},
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
     {"NullContentsAndResources", in("page /Contents null /Resources null"), stamp(), 0, {kClean}, kStamp},
@@ -1048,6 +1065,8 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     {"KeepGoingOverBadLinesInTwoWorkers", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs 2", 2,
      kBadLinesSaid, "", Shell, {}, kBadLinesMade},
     // A worker past the time limit, or killed, fails its file only; a new worker stamps the next.
+    {"KeepGoingOverBadLinesInAWorkerPerCore", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs=0", 2,
+     kBadLinesSaid, "", Shell, {}, kBadLinesMade},
     {"WorkerPastTheTimeLimit", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--timeout 1", "true"), 2, {opened("a.pdf") + "\n" + kTimedOut + "\n"},
      "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kTimedOut, "b.pdf stamped p1 s1: "}},
     {"WorkerKilled", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--jobs 1", "sleep 0.5 && kill -KILL $w"), 2, {opened("a.pdf") + "\n" + kKilled + "\n"},
