@@ -1028,6 +1028,8 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
      {"a.pdf stamped p1 s1: ", "missing.pdf failed p- s-: Input file open error"}},
+    {"FirstFailureEndsTheRunOfAWorker", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report r.json --jobs 1", 1, {}, "", 0, {},
+     {"out", "out/a.pdf"}, {"a.pdf stamped", "missing.pdf failed"}},
     // What ends a run at once, whatever --keep-going says.
     {"ListUnreadable", {}, "-imissing.txt -fout -jstamp.jpg --keep-going", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "",
      Exact, {}, {"out"}},
