@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <fstream>
 #include <stdexcept>
 #include <utility>
 
@@ -388,6 +389,15 @@ std::string PdfBuilder::build() const {
     }
     lastXref_ = prev;
     return out;
+}
+
+// Self-contained: the fuzz seeds are built from this file alone.
+void PdfBuilder::writeTo(const std::string& path) const {
+    const std::string bytes = build();
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f)
+        throw std::runtime_error("can't write " + path);
 }
 
 long PdfBuilder::objectOffset(int num) const {

@@ -5,8 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestUtil.h"
-
 // Builds PDF files with a chosen structure (classic tables, xref streams,
 // object streams, incremental updates, odd prefixes) so the reader's loading
 // paths are tested on real bytes. Test-only code: misuse throws
@@ -71,7 +69,7 @@ public:
 
     // Deterministic: the same calls give the same bytes.
     std::string build() const;
-    void writeTo(const std::string& path) const { writeFile(path, build()); }
+    void writeTo(const std::string& path) const;
 
     // After build(); offsets are counted from the first byte of the header.
     long objectOffset(int num) const;                 // newest definition written; -1 if compressed or never written
