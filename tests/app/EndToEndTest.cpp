@@ -578,8 +578,8 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"JpegWithoutFrameHeader", {"in.pdf=plain 2", "noframe.jpg=cut stamp.jpg 20 \xFF\xD9"}, "-iin.pdf -oout.pdf -jnoframe.jpg", 1,
      {B + opened("in.pdf") + kNoFrame + "'noframe.jpg'\n"}, "", Exact},
     {"Encrypted", in("doc encrypted"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
-    // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
     {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
+    // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
     {"Truncated", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp(), 0, {B + warned("cross-reference data damaged (no "
      "startxref); rebuilt from 10 objects found in the file\nWarning: object 10 could not be read; left out\nWarning: page tree entry "
      "11 is missing or loops back; skipped")}, "", Exact | Unreadable},
@@ -667,8 +667,8 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"Hybrid", in("doc kinds-hybrid"), stamp(), 0, {}, kStamp},
     {"JunkBeforeHeader", in("doc kinds-junk"), stamp(), 0, {}, kStamp, 0, {"!Some mail gateway"}},
     {"OnlyInheritedResourcesByReference", in("doc inherit-ref"), stamp(), 0, {}, kStamp},
-    // Where the options put the stamp, as the page displays, turned or not.
     {"OnlyInheritedInlineResources", in("doc inherit-inline"), stamp(), 0, {}, kStamp},
+    // Where the options put the stamp, as the page displays, turned or not.
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
     {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
     {"Opacity50", in("doc turned"), stamp("-opacity50"), 0, {}, kStamp, 0, {"/ca 0.50>>"}},
@@ -700,8 +700,8 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"AnnotationOpacity50InAnUpdate", in("doc kinds-objstm"), stamp("--annotation --incremental -opacity50"), 0, {}, kStamp},
     // Eight marks around the box of each selected page, at its corners on turned pages too.
     {"CropMarks", in("doc marks"), stamp("-s2 -crop_marks"), 0, {}, "marks crop@2,3,4", Win},
-    // The first pass closes what the page leaves open; later ones find the initial state.
     {"TrimMarks", in("doc marks"), stamp("-s2 -trim_marks"), 0, {}, "marks trim@2,3,4"},
+    // The first pass closes what the page leaves open; later ones find the initial state.
     {"MarksOverOpenStates", in("doc state-marks"), stamp("-trim_marks"), 0, {}, "marks trim", MuPdf},
 })), kRowName);
 // clang-format on
@@ -755,9 +755,9 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // The chunk's CRC is right: only decoding finds the damage.
     {"PngCompressedDataDamaged", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-data-damaged"}, placed("stamp.png"),
      1, {"\nInput image file error (the compressed image data is damaged): 'stamp.png'\n"}},
-    // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
     {"PngWrongCrc", png("rgb-8") + std::vector<std::string>{"stamp.png=edit stamp.png png-crc-wrong"}, placed("stamp.png"), 1,
      {"\nInput image file error (", "): 'stamp.png'\n"}},
+    // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
     {"JpegQuarterTurnSized", turnedJpeg(6), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -size60,120", 0, {}, "100,100,60,120 up rev", MuPdf},
     {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
     // In a tagged file the stamp is an artifact, the marks printer's marks; an untagged file gets no marked content.
@@ -835,9 +835,9 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"WrongPassword", encrypted("256", kUmlaut), stamp("--password wrong"), 1, {"the password given does not open it"}},
     {"PasswordNotInPdfDocEncoding", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=\xE4\xB8\xAD"), 1, {"PDFDocEncoding"}},
     {"PasswordMisspelt", encrypted("256", kUmlaut), stamp("--pasword s3cret"), 1, {"Error in parameter after --pasword"}},
-    // A password file with no size to ask for is read once, by a list run too.
     {"PasswordMisspeltJoined", encrypted("256", kUmlaut), stamp("--pasword=s3cret"), 1,
      {"Warning: unknown option '--pasword=...' ignored\n", "PDF file is encrypted"}},
+    // A password file with no size to ask for is read once, by a list run too.
     {"PasswordFromStandardInput", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
      "printf 'u\\n' | $V -ilist.txt -fout -jstamp.jpg --password-file -", 0, {}, kStamp, Shell, {}, kListOfIn},
     {"PasswordFromAFifo", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
@@ -891,8 +891,8 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"ConvertedToCrLf", damage("crlf"), stamp(), 0, {warned(kInserted + "\nWarning: 3 streams have a wrong /Length; corrected: 6, 7, 8")},
      kStamp},
     {"LengthTooShort", damage("length-short"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
-    // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
     {"LengthTooLong", damage("length-long"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
+    // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
     {"EndstreamMisspelt", damage("endstream-misspelt"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
     {"EndstreamMissing", damage("endstream-missing"), stamp(), 0, {warned("stream 6 has no endstream; corrected")}, kStamp},
     {"LengthToAMissingObject", damage("length-ref"), stamp(), 0, {warned(kInserted + "\nWarning: stream 6 has a wrong /Length; corrected")},
@@ -921,10 +921,10 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"KeysInAStringBeforeTheRealOnes", in("page /Note (/Contents 9 0 R /Resources << >>) /Contents 4 0 R /Resources << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp, 0,
      {"/Note (/Contents 9 0 R /Resources << >>)"}},
     {"EscapedKeys", in("page /Con#74ents 4 0 R /Res#6Furces << /ProcSet [/PDF] >>"), stamp(), 0, {kClean}, kStamp},
-    // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
     {"CommentAfterTheContentsReference", in("page /Contents 4 0 R % see /Resources\n/Resources 5 0 R"), stamp(), 0, {kClean}, kStamp, 0, {"% see /Resources\n"}},
     {"EscapedKeysOfTheResources", in("page /Contents 4 0 R /Resources << /XOb#6Aect << >> /Ext#47State << >> >>"), stamp(), 0, {kClean}, kStamp, 0,
      {"/XOb#6Aect << /Im", "/Ext#47State << /GS"}},
+    // A reference past the table, or to a free object, is null; a null /Contents or /Resources is no content.
     {"XObjectReferencePastTheTable", in("page /Contents 4 0 R /Resources << /XObject 120 0 R >>"), stamp(), 0, {kClean}, kStamp},
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
     {"NullContentsAndResources", in("page /Contents null /Resources null"), stamp(), 0, {kClean}, kStamp},
@@ -1066,9 +1066,9 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      kBadLinesMade},
     {"KeepGoingOverBadLinesInTwoWorkers", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs 2", 2,
      kBadLinesSaid, "", Shell, {}, kBadLinesMade},
-    // A worker past the time limit, or killed, fails its file only; a new worker stamps the next.
     {"KeepGoingOverBadLinesInAWorkerPerCore", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs=0", 2,
      kBadLinesSaid, "", Shell, {}, kBadLinesMade},
+    // A worker past the time limit, or killed, fails its file only; a new worker stamps the next.
     {"WorkerPastTheTimeLimit", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--timeout 1", "true"), 2, {opened("a.pdf") + "\n" + kTimedOut + "\n"},
      "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kTimedOut, "b.pdf stamped p1 s1: "}},
     {"WorkerKilled", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--jobs 1", "sleep 0.5 && kill -KILL $w"), 2, {opened("a.pdf") + "\n" + kKilled + "\n"},
