@@ -36,7 +36,8 @@ enum Flags : unsigned {
     QpdfAsInput = 16, // qpdf finds in each output what it finds in its input, and no more
     NotPoppler = 32,  // rendered by MuPDF only: poppler reads the page otherwise
     Unreadable = 64,  // the tools cannot read the input: each output is checked alone, qpdf may warn
-    Quick = 128       // the run takes under five seconds, sanitized too: it stays linear in hostile input
+    Quick = 128,      // the run takes under five seconds, sanitized too: it stays linear in hostile input
+    WinOnly = 256     // run by the Windows program only: what only Windows does
 };
 
 struct Row {
@@ -215,10 +216,11 @@ std::string valueOf(const std::vector<std::string>& args, const std::string& opt
 Result runProgram(const Workspace& work, const Row& row)
 {
 #ifdef VELLICO_WINDOWS_EXE
-    const std::string program = "WINEDEBUG=-all WINEPREFIX=" + q(VELLICO_WINE_PREFIX) + " wine " + q(VELLICO_WINDOWS_EXE);
-    if (row.flags & Shell)
-        return vtest::runCommand("cd " + q(work.path()) + " && V=" + q(program) + " && (" + row.args + ") 2>&1");
-    return vtest::runIn(work.path(), program, split(row.args));
+    const std::string wine = "WINEDEBUG=-all WINEPREFIX=" + q(VELLICO_WINE_PREFIX);
+    if (row.flags & Shell) // scripts split $V at its space: the .exe's path has none
+        return vtest::runCommand("cd " + q(work.path()) + " && export " + wine + " && V=" + q("wine " VELLICO_WINDOWS_EXE) +
+                                 " && (" + row.args + ") 2>&1");
+    return vtest::runIn(work.path(), wine + " wine " + q(VELLICO_WINDOWS_EXE), split(row.args));
 #else
     return row.flags & Shell ? work.shell(row.args) : work.run(split(row.args));
 #endif
@@ -455,8 +457,11 @@ TEST_P(EndToEnd, Runs)
 std::vector<Row> rows(std::vector<Row> table)
 {
 #ifdef VELLICO_WINDOWS_EXE
-    table.erase(std::remove_if(table.begin(), table.end(), [](const Row& row) { return !(row.flags & Win); }), table.end());
+    const auto skipped = [](const Row& row) { return !(row.flags & (Win | WinOnly)); };
+#else
+    const auto skipped = [](const Row& row) { return (row.flags & WinOnly) != 0; };
 #endif
+    table.erase(std::remove_if(table.begin(), table.end(), skipped), table.end());
     return table;
 }
 const auto kRowName = [](const testing::TestParamInfo<Row>& info) { return std::string(info.param.name); };
@@ -527,6 +532,12 @@ const std::string kNoFrame = "\nInput image file is not a JPEG image (no frame h
 // Names that make every path of one list run longer than 300 characters.
 const std::string kDir(120, 'd'), kLong = kDir + "/" + std::string(200, 'n') + ".pdf", kFolder(180, 'f');
 const std::string kList = kDir + "/" + std::string(200, 'l') + ".txt", kJpeg = kDir + "/" + std::string(200, 'j') + ".jpg";
+const std::string kDeep = [] {
+    std::string folder;
+    for (int i = 0; i < 12; ++i)
+        folder += "a-folder-with-a-long-name-" + std::to_string(i) + "/";
+    return folder;
+}();
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
@@ -596,6 +607,10 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"OutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1, {isInput("link.pdf")}, "", Exact},
     {"OutputIsAHardLinkOfTheInput", {"in.pdf=plain 2", "hard.pdf=hardlink in.pdf"}, "-iin.pdf -ohard.pdf -jstamp.jpg", 1,
      {isInput("hard.pdf")}, "", Exact},
+    // Windows names ignore case and take either slash.
+    {"OutputIsTheInputInCapitals", kIn, "-iin.pdf -oIN.PDF -jstamp.jpg", 1, {isInput("IN.PDF")}, "", Exact | WinOnly},
+    {"MarksOutputIsTheInputWithABackslash", kIn, "-iin.pdf -o.\\in.pdf -jstamp.jpg -crop_marks", 1, {isInput(".\\in.pdf")}, "",
+     Exact | WinOnly},
     // Intermediates are private files: names like theirs are the user's.
     {"MarksInputNamedLikeAnIntermediate", {"x.pdf-3=plain 2"}, "-ix.pdf-3 -ox.pdf -jstamp.jpg -trim_marks", 0,
      {B + marksDone("x.pdf-3", "x.pdf")}, "", Exact},
@@ -638,6 +653,14 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"ListPathsLongerThan300", {"a.pdf=plain 2", kLong + "=plain 1", kJpeg + "=cut stamp.jpg all", kList + "=text a.pdf\n" + kLong + "\n"},
      "-i" + kList + " -f" + kFolder + " -j" + kJpeg, 0, {B + done("a.pdf", kFolder + "/a.pdf", kJpeg) + done(kLong, kFolder + "/" + kLong, kJpeg)},
      "", Exact, {}, {kFolder, kFolder + "/a.pdf", kFolder + "/" + kDir, kFolder + "/" + kLong}},
+    // Names reach the console as the UTF-8 they were given in, in a folder deeper than Windows' 260 characters,
+    // by a relative name or an absolute one with a drive letter.
+    {"NamesInAnyLanguageLongerThan260", {kDeep + "Prüfung.pdf=plain 2", kDeep + "印章.jpg=cut stamp.jpg all"},
+     "-i" + kDeep + "Prüfung.pdf -o" + kDeep + "合同.pdf -j" + kDeep + "印章.jpg", 0,
+     {B + done(kDeep + "Prüfung.pdf", kDeep + "合同.pdf", kDeep + "印章.jpg")}, kStamp, Exact | Win},
+    {"ListInAFolderLongerThan260ByItsAbsoluteName", {"in.pdf=plain 2", kDeep + "list.txt=text in.pdf\r\n"},
+     "d=$(printf 'Z:%s/%s' \"$PWD\" '" + kDeep + "' | tr / '\\\\') && $V \"-i${d}list.txt\" \"-f${d}out\" -jstamp.jpg", 0,
+     {"out\\in.pdf'\nProcessing\nDone.\n"}, "", Shell | WinOnly, {}, {kDeep + "out", kDeep + "out/in.pdf"}},
     // Links planted where intermediates were once written are not followed, and the user's file there stays.
     {"MarksLeaveLinksNamedLikeIntermediates", {"in.pdf=plain 2", "victim.txt=text precious\n", "out.pdf-0=link new.pdf",
      "out.pdf-1=link victim.txt", "out.pdf-5=text mine\n"}, stamp("-trim_marks"), 0, {B + marksDone("in.pdf", "out.pdf")}, "", Exact},

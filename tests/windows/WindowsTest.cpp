@@ -1,8 +1,9 @@
 // What only the Windows program does, run with Wine: one file needing only
-// Windows, names in any language and longer than 260 characters, Windows
-// spellings of one file, a viewer holding the output, lists in the ANSI code
-// page, and workers started with the Windows process calls. The end-to-end
-// rows marked Win run through it as well (EndToEndTest.cpp).
+// Windows, the mark images beside the program, a viewer holding the output,
+// lists in the ANSI code page, and workers started with the Windows process
+// calls. The end-to-end rows marked Win or WinOnly run through it as well
+// (EndToEndTest.cpp): names in any language and longer than 260 characters,
+// Windows spellings of one file.
 // Skipped when Wine or the .exe is missing.
 
 #include <gtest/gtest.h>
@@ -39,22 +40,6 @@ std::string windowsPath(std::string path)
     return "Z:" + path;
 }
 
-// Two pages, one turned with a crop box: the stamp at its default place on each.
-const BuiltDoc& twoPages()
-{
-    static const BuiltDoc doc = [] {
-        DocPlan plan;
-        plan.pages = {PagePlan{}, PagePlan{90, Resources::Indirect, Contents::Array, false, true, render::Box{30, 40, 580, 760}}};
-        return buildDoc(plan);
-    }();
-    return doc;
-}
-std::string rendersStamped(const std::string& input, const std::string& output)
-{
-    const std::vector<render::ExpectedStamp> stamp = {redBlueStamp(render::Rect{20, 10, 96, 48})};
-    return compareRenders(input, output, twoPages().views, {stamp, stamp});
-}
-
 } // namespace
 
 // Both libraries ship with every Windows; libstdc++, libgcc, winpthread, zlib, Nettle, libpng and libidn are inside.
@@ -69,30 +54,13 @@ TEST(WindowsProgram, NeedsNoLibraryBesideItAndShipsInAZip)
               "CropmarkHorizontal.jpg\nCropmarkVertical.jpg\nREADME.txt\nvellico.exe\nvellico.txt\n");
 }
 
-// Windows names ignore case and take either slash: the same file by another spelling is refused.
-TEST(WindowsStamp, OutputThatIsTheInputIsRefusedHoweverItIsWritten)
-{
-    REQUIRE_WINE();
-    Workspace work;
-    work.write("in.pdf", twoPages().bytes);
-    for (const std::string output : {"IN.PDF", ".\\in.pdf", "./in.pdf"}) {
-        for (const char* marks : {"-s1", "-crop_marks"}) {
-            const Result run = runExe(work.path(), {"-iin.pdf", "-o" + output, "-jstamp.jpg", marks});
-            EXPECT_EQ(run.status, 1) << output << run.output;
-            EXPECT_NE(run.output.find("Output file is the input file: '" + output + "'"), std::string::npos) << run.output;
-        }
-    }
-    EXPECT_EQ(vtest::readFile(work.file("in.pdf")), twoPages().bytes);
-    EXPECT_EQ(names(work.path()).size(), 5u) << "nothing was left beside the input";
-}
-
 // As the zip lays them out: the program alone in a folder with the two mark
 // images, run from a folder that has none.
 TEST(WindowsStamp, MarksRunReadsTheMarkImagesBesideTheProgram)
 {
     REQUIRE_WINE();
     Workspace work;
-    work.write("in.pdf", twoPages().bytes);
+    work.write("in.pdf", plainDoc(2));
     std::filesystem::create_directory(work.file("Program Files"));
     const std::string program = work.file("Program Files/vellico.exe");
     std::filesystem::copy_file(kExe, program);
@@ -118,7 +86,7 @@ TEST(WindowsStamp, HeldOutputIsNamedAsOpenInAnotherProgramAndTheTemporaryRemoved
     REQUIRE_WINE();
     const std::string holdFile = VELLICO_HOLD_FILE_EXE;
     Workspace work;
-    work.write("in.pdf", twoPages().bytes);
+    work.write("in.pdf", plainDoc(2));
     work.write("out.pdf", "held by a viewer");
     const auto before = names(work.path());
     for (const char* run : {"-s1", "-crop_marks"}) {
@@ -135,39 +103,6 @@ TEST(WindowsStamp, HeldOutputIsNamedAsOpenInAnotherProgramAndTheTemporaryRemoved
     }
 }
 
-// Names reach the console as the UTF-8 they were given in, however long the path.
-TEST(WindowsNames, NonAsciiAndLongerThan260Characters)
-{
-    REQUIRE_WINE();
-    Workspace work;
-    std::string folder;
-    for (int i = 0; i < 12; ++i)
-        folder += "a-folder-with-a-long-name-" + std::to_string(i) + "/";
-    std::filesystem::create_directories(work.file(folder));
-    work.write(folder + "Prüfung.pdf", twoPages().bytes);
-    work.write(folder + "印章.jpg", vtest::readFile(work.file("stamp.jpg")));
-    const std::string absolute = windowsPath(work.file(folder));
-    ASSERT_GT(absolute.size(), 300u);
-    for (const std::string& base : {folder, absolute}) {
-        const Result run = runExe(work.path(), {"-i" + base + "Prüfung.pdf", "-o" + base + "合同.pdf", "-j" + base + "印章.jpg"});
-        ASSERT_EQ(run.status, 0) << run.output;
-        EXPECT_NE(run.output.find("Input file: '" + base + "Prüfung.pdf', image file: '" + base + "印章.jpg', output file: '" +
-                                  base + "合同.pdf'\n"),
-                  std::string::npos)
-            << run.output;
-        EXPECT_EQ(qpdfProblems(work.file(folder + "合同.pdf")), "") << base;
-        EXPECT_EQ(rendersStamped(work.file(folder + "Prüfung.pdf"), work.file(folder + "合同.pdf")), "") << base;
-        std::filesystem::remove(work.file(folder + "合同.pdf"));
-    }
-    // A list read from the long folder; the output folder is made at its end.
-    work.write("in.pdf", twoPages().bytes);
-    work.write(folder + "list.txt", "in.pdf\r\n");
-    const Result run = runExe(work.path(), {"-i" + absolute + "list.txt", "-f" + absolute + "out", "-jstamp.jpg"});
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_NE(run.output.find("output file: '" + absolute + "out\\in.pdf'"), std::string::npos) << run.output;
-    EXPECT_EQ(qpdfProblems(work.file(folder + "out/in.pdf")), "") << run.output;
-}
-
 // --keep-going over bad lines in two workers started with CreateProcessW;
 // absolute names, with a drive letter, are mirrored below the folder without
 // their root. A list that is not UTF-8 is read in the ANSI code page: Wine's
@@ -178,7 +113,7 @@ TEST(WindowsBatch, KeepGoingInWorkersWithAReport)
     Workspace work;
     std::filesystem::create_directories(work.file("sub"));
     for (const char* name : {"a.pdf", "sub/c.pdf", "Prüfung.pdf"})
-        work.write(name, twoPages().bytes);
+        work.write(name, plainDoc(2));
     const std::string absolute = windowsPath(work.file("a.pdf"));
     const std::string mirrored = "out\\Z" + absolute.substr(2);
     work.write("list.txt", "a.pdf\r\nmissing.pdf\r\nsub\\c.pdf\r\n" + absolute + "\r\n..\\x.pdf\r\nPr\xFC" "fung.pdf\r\n");
@@ -204,8 +139,8 @@ TEST(WindowsBatch, TimeLimitEndsAStoppedWorker)
 {
     REQUIRE_WINE();
     Workspace work;
-    work.write("a.pdf", twoPages().bytes);
-    work.write("b.pdf", twoPages().bytes);
+    work.write("a.pdf", plainDoc(2));
+    work.write("b.pdf", plainDoc(2));
     // The program's own copy: its workers' command lines name this folder, which no other test's do.
     std::filesystem::copy_file(kExe, work.file("vellico.exe"));
     const std::string folder = std::filesystem::path(work.path()).filename().string();
