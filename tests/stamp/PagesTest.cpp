@@ -52,8 +52,9 @@ const AttributeCase kAttributes[] = {
     {"NumbersWithoutLeadingDigit", "", "", "/CropBox [.5 .25 300.5 400.75]", 0, {0.5f, 0.25f, 300.5f, 400.75f}},
     {"SwappedCornersAreNormalised", "", "", "/CropBox [300 400 10 20]", 0, kOwn},
     {"UnusableOwnCropBoxIsIgnored", kA4Media, "", "/CropBox [0 0 100]", 0, kA4},
-    {"FourFifty", "", "", "/Rotate 450", 90}, {"MinusNinety", "", "", "/Rotate -90", 270}, {"OwnZeroBeatsInherited", "", "/Rotate 90", "/Rotate 0", 0},
-    {"NearestAncestorWins", "/Rotate 180", "/Rotate 270", "", 270}, {"RotateByReference", "", "", "/Rotate 11 0 R", 270}, {"NotAQuarterTurnIsNone", "", "", "/Rotate 45", 0},
+    {"FourFifty", "", "", "/Rotate 450", 90}, {"MinusNinety", "", "", "/Rotate -90", 270},
+    {"NearestAncestorWins", "/Rotate 180", "/Rotate 270", "", 270}, {"RotateByReference", "", "", "/Rotate 11 0 R", 270},
+    {"NotAQuarterTurnIsNone", "", "", "/Rotate 45", 0}, {"OwnZeroBeatsInherited", "", "/Rotate 90", "/Rotate 0", 0},
     {"NearestResourcesInline", "/Resources 7 3 R", "/Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 0, kLetter, {}, kInline},
     {"InheritedInAnObjectStream", "/MediaBox [0 0 595 842]", "/Rotate -90 /Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 270, kA4, {}, kInline, true}, {"OwnFractionalTurnStillCounts", "", "/Rotate 90", "/Rotate 90.5", 0}};
 // Root node 2 with these entries, pages 3 and 4, object 8 free: the pages in order and their count. (A tree whose
