@@ -30,7 +30,7 @@ std::string framed(std::optional<CContentEffect> effect)
     const CStampFrame frame = CContentReader::frameFor(effect);
     return formatPrefixContent(frame) + "|" + formatStampRestore(frame);
 }
-// A cross-reference table's field, written without printf's cost: it must read as "%0<width>u" does.
+// A cross-reference table's field as "%0<width>u" writes it, offsets past 10^8 too (no end-to-end file has them).
 std::string padded(uint32_t value, int width)
 {
     char field[10];
@@ -48,31 +48,23 @@ std::string corners(int orientation)
 
 // clang-format off
 using E = CContentEffect;
-constexpr auto OPEN = E::TEXT_OPEN, CLOSED = E::TEXT_CLOSED, AS_BEFORE = E::TEXT_AS_BEFORE;
+constexpr auto OPEN = E::TEXT_OPEN, AS_BEFORE = E::TEXT_AS_BEFORE;
 constexpr int kMax = CContentReader::kMaxRestores;
 const std::string kImage = " 0 obj<</Subtype/Image/Length 812/Filter/DCTDecode/Name/X/BitsPerComponent 8", kSize = "/Width 640/Height 480/Type/XObject>>stream\n",
                   kState = " 0 obj<</Type/ExtGState/ca ", kObjEnd = ">>\nendobj\n", kDefault = "q q q q\n|\nQ\n";
 struct TextCase { const char* name; std::string (*write)(); std::string text; };
 const TextCase kTexts[] = {
-    // The prefix saves the graphics state; the stamp restores it, then draws.
-    {"Example", [] { return formatPrefixContent() + formatStampContent("GS12345", "Im12345", 20, 10, 0.0f, 100, 50); },
-     "q q q q\n\nQ\nq\n/GS12345 gs\n1 0 0 1 20.00 10.00 cm\n1.000000 0.000000 -0.000000 1.000000 0 0 cm\n100.00 0 0 50.00 0 0 cm\n/Im12345 Do\nQ\n"},
-    {"RgbImage", [] { return image(3, false); }, kImage + "/ColorSpace/DeviceRGB" + kSize},
     {"GreyImage", [] { return image(1, false); }, kImage + "/ColorSpace/DeviceGray" + kSize},
     {"AdobeRgbImageIsPlain", [] { return image(3, true); }, kImage + "/ColorSpace/DeviceRGB" + kSize},
     {"CmykImage", [] { return image(4, false); }, kImage + "/ColorSpace/DeviceCMYK" + kSize},
     {"AdobeCmykImageIsInverted", [] { return image(4, true); }, kImage + "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]" + kSize},
     // The opacity in percent, times the single-precision 0.01: half a percent is 0.0049999999.
-    {"HalfOpaque", [] { return formatGraphicsStateObject(50); }, kState + "0.50" + kObjEnd},
-    {"NegativeOpacity", [] { return formatGraphicsStateObject(-20); }, kState + "-0.20" + kObjEnd},
     {"HalfAPercentOpaque", [] { return formatGraphicsStateObject(0.5f); }, kState + "0.00" + kObjEnd},
     // The frame closes what the page's content leaves open; counts past the limit are damage.
-    {"FrameUnknown", [] { return framed(std::nullopt); }, kDefault}, {"FrameBalanced", [] { return framed(E{0, 0, CLOSED}); }, kDefault},
+    {"FrameUnknown", [] { return framed(std::nullopt); }, kDefault},
     {"FrameThreeExtraQ", [] { return framed(E{-3, -3, AS_BEFORE}); }, kDefault},
     {"FrameFourExtraQ", [] { return framed(E{-4, -4, AS_BEFORE}); }, "q q q q q\n|\nQ\n"},
-    {"FrameTwoOpen", [] { return framed(E{0, 2, AS_BEFORE}); }, "q q q q\n|\nQ\nQ\nQ\n"},
     {"FrameExtraQThenOpen", [] { return framed(E{-1, 1, AS_BEFORE}); }, "q q q q\n|\nQ\nQ\nQ\n"},
-    {"FrameTextOpen", [] { return framed(E{0, 0, OPEN}); }, "q q q q\n|\nET\nQ\n"},
     {"FrameTooManyOpen", [] { return framed(E{0, kMax, AS_BEFORE}); }, kDefault},
     {"FrameTooManyExtraQ", [] { return framed(E{-kMax, -kMax, OPEN}); }, kDefault},
     // EXIF orientations, as "row 0 at the visual top/left..., column 0 at ..." defines them.
@@ -81,7 +73,6 @@ const TextCase kTexts[] = {
     {"Transposed", [] { return corners(5); }, "0 1, 0 0"}, {"QuarterTurnClockwise", [] { return corners(6); }, "1 1, 1 0"},
     {"Transversed", [] { return corners(7); }, "1 0, 1 1"}, {"QuarterTurnAnticlockwise", [] { return corners(8); }, "0 0, 0 1"},
     {"OrientationOutOfRange", [] { return corners(9); }, "0 1, 1 1"},
-    {"PaddedToFive", [] { return padded(0, 5) + " " + padded(7, 5) + " " + padded(65535, 5); }, "00000 00007 65535"},
     {"PaddedToTen", [] { return padded(7, 10) + " " + padded(123456, 10) + " " + padded(4294967295u, 10); }, "0000000007 0000123456 4294967295"}};
 
 const Box kOffset = {100, 100, 500, 700}, kFraction = {10.7f, 20.2f, 600.9f, 780.5f};
@@ -92,14 +83,11 @@ const PlaceCase kPlaces[] = {
     {"CapitalLeftAlignsRight", 0, "", -80, 10, 0, 20, 10, "Left"}, // only "left" and "center" count
     {"OddWidthCentredMovesByHalfTruncated", 0, "", -30, 10, 0, 20, 10, "center", kLetter, 101},
     {"FractionalCropBox", 0, "", 30, 30, 0, 20, 10, "left", kFraction},
-    {"OffsetCropBoxFlipH", 0, "H", 480, 110, 0, 20, 10, "left", kOffset},
-    {"OffsetCropBoxCentred", 0, "", 300, 400, 0, -1, -1, "left", kOffset}};
+    {"OffsetCropBoxFlipH", 0, "H", 480, 110, 0, 20, 10, "left", kOffset}};
 
 // A page with trim box [36 36 576 756] and these entries, stamped with these flags.
 struct StreamCase { const char* name; const char* page; std::vector<const char*> corners; std::string matrices; };
 const StreamCase kStreams[] = {
-    {"RotatedPage", "/Rotate 90", {},
-     "1 0 0 1 602.00 96.00 cm\n0.000000 1.000000 -1.000000 0.000000 0 0 cm\n300.00 0 0 50.00 0 0 cm"},
     // Box corners are truncated toward zero.
     {"CropBlvOfAFractionalBox", "/CropBox [-10.7 20.9 600.9 780.5]", {"-crop_blv"}, vLine("-10.25 -4.00")},
     {"CropTrhOfAFractionalBox", "/CropBox [-10.7 20.9 600.9 780.5]", {"-crop_trh"}, hLine("609.00 779.75")},
