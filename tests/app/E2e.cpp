@@ -239,11 +239,6 @@ std::string compareRenders(const std::string& input, const std::string& output,
     return problems;
 }
 
-ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity)
-{
-    return ExpectedStamp{rect, {{0.0, {255, 0, 0}}, {0.5, {0, 0, 255}}}, opacity};
-}
-
 std::vector<ExpectedStamp> marksAround(const render::Box& box, const render::View& view)
 {
     const double x0 = std::trunc(box.x0), y0 = std::trunc(box.y0), x1 = std::trunc(box.x1), y1 = std::trunc(box.y1);

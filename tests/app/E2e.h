@@ -76,7 +76,6 @@ std::string compareRenders(const std::string& input, const std::string& output,
                            const std::vector<render::View>& views,
                            const std::vector<std::vector<render::ExpectedStamp>>& expected, int dpi = 36,
                            bool cropBox = true, Renderer renderer = Renderer::Poppler);
-render::ExpectedStamp redBlueStamp(const render::Rect& rect, double opacity = 1.0); // stamp.jpg
 // The eight marks around `box` (user space) as displayed on `view`: 15-point
 // lines 0.25 point thick, 9 points out from each corner along the edges.
 std::vector<render::ExpectedStamp> marksAround(const render::Box& box, const render::View& view);
