@@ -873,6 +873,7 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
      stamp("--password=u"), 0, {kSigned}, kStamp},
     {"SignedAsAnnotation", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf 2"}, stamp("--annotation"), 0, {kSigned}, kStamp, MuPdf},
     {"SignedMarks", {"clean.pdf=doc kinds-xref", "in.pdf=sign clean.pdf"}, stamp("-crop_marks"), 0, {kSigned}},
+    {"SignedTrimMarks", {"clean.pdf=doc marks", "in.pdf=sign clean.pdf"}, stamp("-s2 -trim_marks"), 0, {kSigned}, "marks trim@2,3,4"},
     // A file whose table had to be rebuilt cannot take an update.
     {"DamagedSigned", {"clean.pdf=plain 2", "signed.pdf=sign clean.pdf", "in.pdf=edit signed.pdf startxref-misspelt"},
      stamp("--incremental"), 1, {"its signatures could not be kept"}},
