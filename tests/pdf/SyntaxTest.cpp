@@ -150,35 +150,6 @@ TEST(PdfLexer, Tokens) {
         EXPECT_EQ(lexAll(input, true), expected) << "input " << escaped(input);
 }
 
-TEST(PdfParser, LaysOutDictionaries) {
-    const Rows rows = {
-        {"<< /A 1 /B 2 0 R >>", "<<0 >>17: A@3-5=int@6-7, B@8-10=ref 2 0@11-16"},
-        // Nested values end at their closing brackets; strings and comments hide theirs.
-        {"<</K [1 (]) 2]/D<</E>>/F(x>>)>>", "<<0 >>29: K@2-4=array@5-14, D@14-16=dict@16-22, F@22-24=string@24-29"},
-        {"<< % /A 9\n/A 1 >>", "<<0 >>15: A@10-12=int@13-14"},
-        // A key is named with its escapes decoded; repeated keys are all listed.
-        {"<< /Con#74ents 4 0 R /Contents 5 0 R >>",
-         "<<0 >>37: Contents@3-14=ref 4 0@15-20, Contents@21-30=ref 5 0@31-36"},
-        // No closing bracket: the dictionary ends with the input.
-        {"<< /A [1 2", "<<0 >>-1: A@3-5=array@6-10"},
-        {"<< /L 3 >>\nstream\nabc\nendstream", "<<0 >>8: L@3-5=int@6-7 stream@11"},
-    };
-    for (const auto& [input, expected] : rows) {
-        SCOPED_TRACE("input " + escaped(input));
-        CPdfParser parser(nullptr, memoryStream(input));
-        parser.setShallow(true);
-        parser.setStreamsUnread(true);
-        CPdfDictLayout layout;
-        CPdfObject value;
-        parser.parseObject(value, &layout);
-        EXPECT_EQ(describe(layout), expected);
-        EXPECT_EQ(parser.valueBegin(), 0);
-        // A stream's keyword stays the current token, for callers that find its data.
-        EXPECT_EQ(parser.currentToken().isKeyword("stream") ? parser.currentEnd() : -1,
-                  layout.streamKeyword < 0 ? -1 : layout.streamKeyword + 6);
-    }
-}
-
 TEST(PdfParser, Values) {
     const int limit = CPdfParser::kMaxNestingDepth;
     auto arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
