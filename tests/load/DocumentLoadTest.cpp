@@ -505,18 +505,3 @@ TEST(ObjectText, IsCutFromTheFile) {
         EXPECT_EQ(doc.text(3), c.expected.empty() ? c.object : c.expected);
     }
 }
-
-// An object's text gives a top-level entry's exact bytes, the scanner's layout or else the parser's; a key in
-// a string or in stream data is none. (Keys nested, escaped or after comments: the syntax and page rewrite tests.)
-TEST(TopLevelEntry, IsFoundByItsLayout) {
-    const std::pair<const char*, const char*> rows[] = { // text, value ("": no entry)
-        {"3 0 obj<</T (a >> [ b) /Resources 4 0 R>>", "4 0 R"}, {"3 0 obj<< /Title (/Resources 9 0 R) >>endobj", ""},
-        {"3 0 obj<</Length 16>>stream\n/Resources 1 0 R\nendstream endobj", ""}};
-    for (const auto& [text, value] : rows) {
-        CPdfObjectHead head;
-        ASSERT_TRUE(CObjectReader::headOfText(text, head)) << text;
-        const CPdfEntryLayout* entry = head.dict.find("Resources");
-        EXPECT_EQ(entry ? std::string(text).substr(entry->valueBegin, entry->valueEnd - entry->valueBegin) : "", value)
-            << text;
-    }
-}
