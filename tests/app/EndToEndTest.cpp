@@ -671,6 +671,13 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      kStamp, Exact | Win},
     {"MarksReplaceAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp("-crop_marks"), 0,
      {B + marksDone("in.pdf", "out.pdf")}, "", Exact | Win},
+    // As the zip lays them out: the program alone in a folder with the two mark images, run from a folder with none.
+    {"MarksReadTheMarkImagesBesideTheProgram", kIn, "set -- $V && mkdir run 'Program Files' && cp \"$2\" 'Program Files/' && cd run && "
+     "$1 '../Program Files/vellico.exe' -i../in.pdf -oout.pdf -j../stamp.jpg -crop_marks; cp ../Cropmark*.jpg '../Program Files/' && "
+     "$1 '../Program Files/vellico.exe' -i../in.pdf -oout.pdf -j../stamp.jpg -crop_marks", 0,
+     {"\nInput image file error: 'CropmarkHorizontal.jpg' is neither in the current folder nor in 'Z:\\", "\\Program Files'\n",
+      marksDone("../in.pdf", "out.pdf")}, "", Shell | WinOnly, {}, {"run", "run/out.pdf", "Program Files", "Program Files/vellico.exe",
+      "Program Files/CropmarkHorizontal.jpg", "Program Files/CropmarkVertical.jpg"}},
 })), kRowName);
 // clang-format on
 

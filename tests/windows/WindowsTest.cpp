@@ -1,9 +1,8 @@
 // What only the Windows program does, run with Wine: one file needing only
-// Windows, the mark images beside the program, a viewer holding the output,
-// lists in the ANSI code page, and workers started with the Windows process
-// calls. The end-to-end rows marked Win or WinOnly run through it as well
+// Windows, a viewer holding the output, lists in the ANSI code page, and
+// workers started with the Windows process calls. The end-to-end rows marked Win or WinOnly run through it as well
 // (EndToEndTest.cpp): names in any language and longer than 260 characters,
-// Windows spellings of one file.
+// Windows spellings of one file, the mark images beside the program.
 // Skipped when Wine or the .exe is missing.
 
 #include <gtest/gtest.h>
@@ -52,31 +51,6 @@ TEST(WindowsProgram, NeedsNoLibraryBesideItAndShipsInAZip)
     EXPECT_EQ(vtest::runCommand("cmake -E tar tf \"$(ls " + vtest::shellQuote(folder) + "/*.zip)\" | sed 's#^[^/]*/##' | LC_ALL=C sort")
                   .output,
               "CropmarkHorizontal.jpg\nCropmarkVertical.jpg\nREADME.txt\nvellico.exe\nvellico.txt\n");
-}
-
-// As the zip lays them out: the program alone in a folder with the two mark
-// images, run from a folder that has none.
-TEST(WindowsStamp, MarksRunReadsTheMarkImagesBesideTheProgram)
-{
-    REQUIRE_WINE();
-    Workspace work;
-    work.write("in.pdf", plainDoc(2));
-    std::filesystem::create_directory(work.file("Program Files"));
-    const std::string program = work.file("Program Files/vellico.exe");
-    std::filesystem::copy_file(kExe, program);
-    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
-        std::filesystem::remove(work.file(mark));
-    const Result missing = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_NE(missing.output.find("\nInput image file error: 'CropmarkHorizontal.jpg' is neither in the current folder "
-                                  "nor in '" + windowsPath(work.file("Program Files")) + "'\n"),
-              std::string::npos)
-        << missing.output;
-    for (const char* mark : {"CropmarkHorizontal.jpg", "CropmarkVertical.jpg"})
-        std::filesystem::copy_file(vtest::sourceDir() + "/data/" + mark, work.file(std::string("Program Files/") + mark));
-    const Result run = runExe(work.path(), {"-iin.pdf", "-oout.pdf", "-jstamp.jpg", "-crop_marks"}, program);
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(qpdfProblems(work.file("out.pdf")), "");
 }
 
 // A viewer holding the output open: a clear message, the held file as it
