@@ -269,6 +269,8 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         {"<< /Filter /LZWDecode >>", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01"s, "-----A---B"},
         {"<< /Filter /LZW >>", vtest::lzwEncode(large, 1), large},
         {"<< /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> >>", vtest::lzwEncode(large, 0), large},
+        // Cut short: 44 bytes hold the clear code and 38 codes of 9 bits, runs of 1 to 38 q's.
+        {"<< /Filter /LZW >> cut short", vtest::lzwEncode(std::string(3000, 'q'), 1).substr(0, 44), std::string(741, 'q')},
         {"<< /Filter /ASCII85Decode >>", "87cURD_*#TD\nfTZ)+T~>", "Hello, world!"},
         {"<< /Filter /A85 >> zeros", "z@:E^~>", "\0\0\0\0abc"s},
         {"<< /Filter /A85 >> without its end", "87cURD_*#TDfTZ)+T", "Hello, world!"},
@@ -320,14 +322,6 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
     CPdfStream* source = memoryStream("x");
     EXPECT_EQ(createDecoder("LZWDecode", source, parse("<< /Predictor 12 /Columns 0 >>")), nullptr);
     source->release();
-    // LZW cut short: what decoded before.
-    const std::string encoded = vtest::lzwEncode(std::string(3000, 'q'), 1);
-    CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());
-    const std::string got = readAll(decoded);
-    decoded->release();
-    EXPECT_FALSE(got.empty());
-    EXPECT_LT(got.size(), 3000u);
-    EXPECT_EQ(got, std::string(got.size(), 'q'));
 }
 
 TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds) {
