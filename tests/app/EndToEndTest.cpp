@@ -532,6 +532,13 @@ const std::string kNoFrame = "\nInput image file is not a JPEG image (no frame h
 // Names that make every path of one list run longer than 300 characters.
 const std::string kDir(120, 'd'), kLong = kDir + "/" + std::string(200, 'n') + ".pdf", kFolder(180, 'f');
 const std::string kList = kDir + "/" + std::string(200, 'l') + ".txt", kJpeg = kDir + "/" + std::string(200, 'j') + ".jpg";
+// The program run with `options` while a viewer (hold_file.exe, beside the Windows program) holds out.pdf open.
+std::string whileHeld(const std::string& options)
+{
+    return "set -- $V && { (while [ ! -e release ]; do sleep 0.1; done) | $1 \"$(dirname \"$2\")/hold_file.exe\" out.pdf > held & } && "
+           "for i in $(seq 600); do grep -q held held && break; sleep 0.1; done; $V " + stamp(options) +
+           " </dev/null; s=$?; touch release; wait; rm held release; exit $s";
+}
 const std::string kDeep = [] {
     std::string folder;
     for (int i = 0; i < 12; ++i)
@@ -671,6 +678,9 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      kStamp, Exact | Win},
     {"MarksReplaceAnEarlierOutput", {"in.pdf=plain 2", "out.pdf=text an earlier output\n"}, stamp("-crop_marks"), 0,
      {B + marksDone("in.pdf", "out.pdf")}, "", Exact | Win},
+    // A viewer holding the output open: a clear message, the held file as it was, and nothing left behind.
+    {"HeldOutput", kIn, whileHeld("-s1"), 1, {"\nOutput file is open in another program: 'out.pdf'\n"}, "", Shell | WinOnly},
+    {"MarksHeldOutput", kIn, whileHeld("-crop_marks"), 1, {"\nOutput file is open in another program: 'out.pdf'\n"}, "", Shell | WinOnly},
     // As the zip lays them out: the program alone in a folder with the two mark images, run from a folder with none.
     {"MarksReadTheMarkImagesBesideTheProgram", kIn, "set -- $V && mkdir run 'Program Files' && cp \"$2\" 'Program Files/' && cd run && "
      "$1 '../Program Files/vellico.exe' -i../in.pdf -oout.pdf -j../stamp.jpg -crop_marks; cp ../Cropmark*.jpg '../Program Files/' && "

@@ -1,8 +1,9 @@
 // What only the Windows program does, run with Wine: one file needing only
-// Windows, a viewer holding the output, lists in the ANSI code page, and
-// workers started with the Windows process calls. The end-to-end rows marked Win or WinOnly run through it as well
+// Windows, lists in the ANSI code page, and workers started with the Windows
+// process calls. The end-to-end rows marked Win or WinOnly run through it as well
 // (EndToEndTest.cpp): names in any language and longer than 260 characters,
-// Windows spellings of one file, the mark images beside the program.
+// Windows spellings of one file, the mark images beside the program, a viewer
+// holding the output.
 // Skipped when Wine or the .exe is missing.
 
 #include <gtest/gtest.h>
@@ -51,30 +52,6 @@ TEST(WindowsProgram, NeedsNoLibraryBesideItAndShipsInAZip)
     EXPECT_EQ(vtest::runCommand("cmake -E tar tf \"$(ls " + vtest::shellQuote(folder) + "/*.zip)\" | sed 's#^[^/]*/##' | LC_ALL=C sort")
                   .output,
               "CropmarkHorizontal.jpg\nCropmarkVertical.jpg\nREADME.txt\nvellico.exe\nvellico.txt\n");
-}
-
-// A viewer holding the output open: a clear message, the held file as it
-// was, and neither the temporary nor a mark pass's file left behind.
-TEST(WindowsStamp, HeldOutputIsNamedAsOpenInAnotherProgramAndTheTemporaryRemoved)
-{
-    REQUIRE_WINE();
-    const std::string holdFile = VELLICO_HOLD_FILE_EXE;
-    Workspace work;
-    work.write("in.pdf", plainDoc(2));
-    work.write("out.pdf", "held by a viewer");
-    const auto before = names(work.path());
-    for (const char* run : {"-s1", "-crop_marks"}) {
-        const std::string script = "cd " + vtest::shellQuote(work.path()) + " && { (while [ ! -e release ]; do sleep 0.1; done) | " +
-                                   wine(holdFile) + " out.pdf > held 2>/dev/null & } && "
-                                   "for i in $(seq 600); do grep -q held held 2>/dev/null && break; sleep 0.1; done; " +
-                                   wine(kExe) + vtest::shellArguments({"-iin.pdf", "-oout.pdf", "-jstamp.jpg", run}) +
-                                   " </dev/null; status=$?; touch release; wait; rm -f held release; exit $status";
-        const vtest::CommandResult held = vtest::runCommand(script);
-        EXPECT_EQ(held.status, 1) << run << held.output;
-        EXPECT_NE(held.output.find("\nOutput file is open in another program: 'out.pdf'\n"), std::string::npos) << run << held.output;
-        EXPECT_EQ(vtest::readFile(work.file("out.pdf")), "held by a viewer") << run;
-        EXPECT_EQ(names(work.path()), before) << run;
-    }
 }
 
 // --keep-going over bad lines in two workers started with CreateProcessW;
