@@ -77,8 +77,6 @@ for line in open(sys.argv[1], "rb"):
     fields = [entry[k] for k in ("input", "output", "status", "message")]
     fields += ["-1" if entry[k] is None else str(int(entry[k])) for k in ("pages", "pages_stamped", "output_bytes")]
     fields += [str(int(entry["encrypted"])), str(int(entry["repaired"]))]
-    fields.append(" ".join("%d:%g,%g,%g,%g" % (s["page"], s["x"], s["y"], s["width"], s["height"])
-                           for s in entry.get("stamps", [])))
     sys.stdout.buffer.write("\x1f".join(fields).encode("utf-8", "surrogateescape") + b"\x1e")
 )";
     vtest::CommandResult parsed =
@@ -91,13 +89,12 @@ for line in open(sys.argv[1], "rb"):
         std::istringstream fields(record);
         for (std::string field; std::getline(fields, field, '\x1f');)
             f.push_back(field);
-        f.resize(10);
+        f.resize(9);
         entries.push_back(ReportEntry{f[0], f[1], f[2], f[3], std::atol(f[4].c_str()), std::atol(f[5].c_str()),
-                                std::atol(f[6].c_str()), f[7] == "1", f[8] == "1", f[9]});
+                                std::atol(f[6].c_str()), f[7] == "1", f[8] == "1"});
     }
     return entries;
 }
-
 
 Workspace::Workspace()
 {

@@ -60,7 +60,6 @@ struct ReportEntry {
     std::string input, output, status, message;
     long pages = -2, pagesStamped = -2, outputBytes = -2; // -1: null
     bool encrypted = false, repaired = false;
-    std::string stamps; // dry run: "page:x,y,w,h " each
     // "input status pN sN[ encrypted][ repaired]: message", "-" for a null count.
     std::string summary() const;
 };

@@ -208,9 +208,6 @@ const std::map<std::string, Maker>& registry()
              b.set(4, "<< /Type /Sig /ByteRange [0 10 20 30] /Contents <00> /Reference [<< /TransformMethod /DocMDP "
                       "/TransformParams << /P 1 >> >>] >>"); }); }},
         // Pages written the ways real files write them, where a builder must do more than write the page.
-        {"syntax-endobj-in-string", [] { return onePageEdited(onePage("", kObjects), [](B& b) {
-             plainPage(b);
-             b.setInfo(b.add("<< /Title (When endobj appears in a title) >>")); }); }},
         // A reference to a free object is null.
         {"syntax-resources-freed", [] { return onePageEdited(onePage("", "/Contents [4 0 R] /Resources 5 0 R"), [](B& b) {
              plainPage(b);
@@ -219,15 +216,6 @@ const std::map<std::string, Maker>& registry()
         {"syntax-no-endobj", [] { return onePageEdited(onePage("", kObjects), [](B& b) {
              plainPage(b);
              b.setRaw(2, "2 0 obj\n<< /Type /Pages /Kids [3 0 R] /Count 1 >>\n"); }); }},
-        {"syntax-xref-parms-arrays", [] { return onePageEdited(onePage("", kObjects), [](B& b) {
-             plainPage(b);
-             vtest::XrefStreamOptions options;
-             options.pngUp = options.arrays = true;
-             b.setXref(vtest::XrefKind::Stream, options); }); }},
-        // Data on the "stream" keyword's line with its right /Length: copied as it stands.
-        {"syntax-data-on-stream-line", [] { return onePageEdited(onePage("", kObjects), [](B& b) {
-             plainPage(b);
-             b.setRaw(4, "4 0 obj\n<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream\nendobj\n"); }); }},
         // The catalog's /Pages names the page, not its node.
         {"syntax-catalog-names-page", [] { return onePageEdited(onePage("", kObjects), [](B& b) {
              plainPage(b);

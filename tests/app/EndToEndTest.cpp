@@ -34,7 +34,6 @@ enum Flags : unsigned {
     MuPdf = 4,        // rendered by MuPDF too
     Win = 8,          // run by the Windows program under Wine too
     QpdfAsInput = 16, // qpdf finds in each output what it finds in its input, and no more
-    NotPoppler = 32,  // rendered by MuPDF only: poppler reads the page otherwise
     Unreadable = 64,  // the tools cannot read the input: each output is checked alone, qpdf may warn
     Quick = 128,      // the run takes under five seconds, sanitized too: it stays linear in hostile input
     WinOnly = 256     // run by the Windows program only: what only Windows does
@@ -96,13 +95,12 @@ std::optional<vtest::PngPlan> pngNamed(const std::string& name)
     return std::nullopt;
 }
 
-// Makes "name=kind arguments": plain N (pages); doc NAME (see namedDoc); page ENTRIES (see pageDoc);
-// content CODING STREAM|STREAM... (see contentDoc); pdfa PART INTENT [flate];
-// text BYTES; qpdf SOURCE ARGUMENTS (qpdf's output from SOURCE; "--encrypt 'USER'" sets the password);
-// sign SOURCE [TIMES]; edit SOURCE HOW (see edited); certified LEVEL (see certifiedDoc); png NAME (a band
-// PNG, as vtest::pngName names it); exif N (stamp.jpg turned by an EXIF orientation); cut SOURCE N [BYTES]
-// (its first N bytes, "half" or "all" of them, or -N: all but the last N; then BYTES); link TARGET;
-// hardlink TARGET; fifo; dir. Empty when made, "skip: why" when this system cannot, else why not.
+// Makes "name=kind arguments": plain N (pages); doc NAME (see namedDoc); page ENTRIES (see pageDoc); content
+// CODING STREAM|STREAM... (see contentDoc); pdfa PART INTENT [flate]; text BYTES; qpdf SOURCE ARGUMENTS (qpdf's
+// output from SOURCE; "--encrypt 'USER'" sets the password); sign SOURCE [TIMES]; edit SOURCE HOW (see edited);
+// certified LEVEL (see certifiedDoc); png NAME (a band PNG, as vtest::pngName names it); exif N (stamp.jpg turned
+// by an EXIF orientation); cut SOURCE N [BYTES] (its first N bytes, "half" or "all" of them, or -N: all but the
+// last N; then BYTES); link TARGET; fifo; dir. Empty when made, "skip: why" when this system cannot, else why not.
 std::string makeFile(const Workspace& work, const std::string& entry, Files& files)
 {
     const size_t eq = entry.find('=');
@@ -180,8 +178,8 @@ std::string makeFile(const Workspace& work, const std::string& entry, Files& fil
         const int orientation = std::stoi(a.at(0));
         work.write(name, vtest::withApp1(vtest::readFile(fixture("stamp.jpg")),
                                          vtest::exifWithOrientation(orientation, orientation % 2 == 0)));
-    } else if (kind == "link" || kind == "hardlink") {
-        if ((kind == "link" ? symlink(rest.c_str(), path.c_str()) : link(work.file(rest).c_str(), path.c_str())) != 0)
+    } else if (kind == "link") {
+        if (symlink(rest.c_str(), path.c_str()) != 0)
             return "cannot link " + name;
     } else if (kind == "fifo" && mkfifo(path.c_str(), 0644) != 0) {
         return "cannot make a FIFO";
@@ -384,7 +382,7 @@ void checkOutput(const Workspace& work, const Row& row, const std::string& outpu
         return;
     const Expected e = expectedStamps(row, *input, files);
     for (Renderer renderer : {Renderer::Poppler, Renderer::MuPdf}) {
-        if (renderer == Renderer::MuPdf ? !(row.flags & (MuPdf | NotPoppler)) : row.flags & NotPoppler)
+        if (renderer == Renderer::MuPdf && !(row.flags & MuPdf))
             continue;
         const bool reads = input->popplerReads || renderer == Renderer::MuPdf;
         std::string shownIn = readable(work, shown, reads), shownOut = readable(work, output, reads);
@@ -583,7 +581,6 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"WildcardInAnOption", kIn, stamp("-s2 -x*"), 1, {kWildcards}, "", Exact},
     // One "." per six pages met, selected or not.
     {"SixPages", in("plain 6"), stamp("-e3"), 0, {B + done("in.pdf", "out.pdf", "stamp.jpg", 1)}, "", Exact},
-    {"TwelvePages", in("plain 12"), stamp("-s2 -e3"), 0, {B + done("in.pdf", "out.pdf", "stamp.jpg", 2)}, "", Exact},
     {"CountingFromTheEndParsesFirst", kIn, stamp("-s0 -useend"), 0, {B + "Parsing file: in.pdf\n" + done("in.pdf", "out.pdf")}, "", Exact},
     // Through a link, one pass or eight: the link stays, the file it names is replaced.
     {"OutputThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 0,
@@ -593,27 +590,19 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      {B + "Problem with -send or -eend parameters/processing.\n"}, "", Exact},
     {"MissingImage", kIn, "-iin.pdf -oout.pdf -jmissing.jpg", 1, {B + opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"}, "",
      Exact | Win},
-    {"JpegWithoutFrameHeader", {"in.pdf=plain 2", "noframe.jpg=cut stamp.jpg 20 \xFF\xD9"}, "-iin.pdf -oout.pdf -jnoframe.jpg", 1,
-     {B + opened("in.pdf") + kNoFrame + "'noframe.jpg'\n"}, "", Exact},
-    {"Encrypted", in("doc encrypted"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
     {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
     // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
     {"Truncated", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp(), 0, {B + warned("cross-reference data damaged (no "
      "startxref); rebuilt from 10 objects found in the file\nWarning: object 10 could not be read; left out\nWarning: page tree entry "
      "11 is missing or loops back; skipped")}, "", Exact | Unreadable},
-    {"NotAPdf", in("text plain text, no PDF\n"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file was damaged\n"}, "", Exact},
     {"PageTreeKidMissing", in("doc broken-tree"), stamp(), 0, {B + warned("page tree entry 3 is missing or loops back; skipped")}, "",
      Exact | QpdfAsInput},
     {"EndlessPageTree", in("doc endless-tree"), stamp(), 1, {B + opened("in.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'"
      "\nProcessing\nPDF file was damaged\n"}, "", Exact},
-    {"OutputFolderMissing", kIn, "-iin.pdf -ono/such/out.pdf -jstamp.jpg", 1,
-     {B + opened("in.pdf") + "\nOutput file create error: 'no/such/out.pdf'\n"}, "", Exact},
     {"OutputIsAFolder", {"in.pdf=plain 2", "folder.pdf=dir"}, "-iin.pdf -ofolder.pdf -jstamp.jpg", 1,
      {B + opened("in.pdf") + "\nOutput file create error: 'folder.pdf'\n"}, "", Exact},
     {"OutputIsTheInput", kIn, "-iin.pdf -oin.pdf -jstamp.jpg", 1, {isInput("in.pdf")}, "", Exact},
     {"OutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1, {isInput("link.pdf")}, "", Exact},
-    {"OutputIsAHardLinkOfTheInput", {"in.pdf=plain 2", "hard.pdf=hardlink in.pdf"}, "-iin.pdf -ohard.pdf -jstamp.jpg", 1,
-     {isInput("hard.pdf")}, "", Exact},
     // Windows names ignore case and take either slash.
     {"OutputIsTheInputInCapitals", kIn, "-iin.pdf -oIN.PDF -jstamp.jpg", 1, {isInput("IN.PDF")}, "", Exact | WinOnly},
     {"MarksOutputIsTheInputWithABackslash", kIn, "-iin.pdf -o.\\in.pdf -jstamp.jpg -crop_marks", 1, {isInput(".\\in.pdf")}, "",
@@ -621,8 +610,6 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     // Intermediates are private files: names like theirs are the user's.
     {"MarksInputNamedLikeAnIntermediate", {"x.pdf-3=plain 2"}, "-ix.pdf-3 -ox.pdf -jstamp.jpg -trim_marks", 0,
      {B + marksDone("x.pdf-3", "x.pdf")}, "", Exact},
-    {"MarksLeaveFilesNamedLikeIntermediates", {"in.pdf=plain 2", "x.pdf-3=text mine\n", "x.pdf-0=text mine\n"},
-     "-iin.pdf -ox.pdf -jstamp.jpg -crop_marks", 0, {B + marksDone("in.pdf", "x.pdf")}, "", Exact},
     // The images are inputs too, by any name.
     {"OutputIsTheJpeg", kIn, "-iin.pdf -ostamp.jpg -jstamp.jpg", 1, {isInput("stamp.jpg")}, "", Exact},
     {"MarksOutputIsAMarkImage", kIn, "-iin.pdf -o./CropmarkVertical.jpg -jstamp.jpg -crop_marks", 1, {isInput("./CropmarkVertical.jpg")}, "",
@@ -651,9 +638,6 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     // Only the ending decides; the first two characters are dropped whatever they are.
     {"ListAfterAnyOption", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-xlist.txt -fout -jstamp.jpg", 0, {B + done("a.pdf", "out/a.pdf")},
      "", Exact, {}, {"out", "out/a.pdf"}},
-    {"ListWithoutJpeg", {"list.txt=text a.pdf\nc.pdf\n"}, "-ilist.txt -fout -s2", 1, {B + "-j parameter missing\n"}, "", Exact, {}, {"out"}},
-    {"ListOutputIsTheInput", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f. -jstamp.jpg", 1,
-     {B + opened("a.pdf") + "\nOutput file is the input file: './a.pdf'\n"}, "", Exact},
     // An empty folder is the current one (not "/a.pdf").
     {"ListEmptyFolder", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-ilist.txt -f -jstamp.jpg", 1,
      {B + opened("a.pdf") + "\nOutput file is the input file: 'a.pdf'\n"}, "", Exact},
@@ -711,7 +695,6 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     // Where the options put the stamp, as the page displays, turned or not.
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
     {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
-    {"Opacity50", in("doc turned"), stamp("-opacity50"), 0, {}, kStamp, 0, {"/ca 0.50>>"}},
     {"OpacityBelow0IsNone", kIn, stamp("-opacity-5"), 0, {}, "", 0, {"/ca 0.00>>"}},
     {"OpacitySaturated", kIn, stamp("-opacity99999999999"), 0, {}, "", 0, {"/ca 1.00>>"}},
     {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},
@@ -800,12 +783,10 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
     {"JpegQuarterTurnSized", turnedJpeg(6), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -size60,120", 0, {}, "100,100,60,120 up rev", MuPdf},
     {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
-    // In a tagged file the stamp is an artifact, the marks printer's marks; an untagged file gets no marked content.
-    {"Untagged", kIn, stamp(), 0, {}, "", 0, {"!/Artifact"}},
+    // In a tagged file the stamp is an artifact, the marks printer's marks.
     {"Tagged", in("doc tagged"), stamp(), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n"}},
     {"TaggedMarks", in("doc tagged"), stamp("-crop_marks"), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Page>> BDC\n"}},
     // A file that claims PDF/A, stamped with what its part does not allow: one warning naming what.
-    {"PdfaNoClaim", in("pdfa 0 0"), stamp("-opacity50"), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"PdfaAllowed", in("pdfa 1 3"), stamp(), 0, {B + done("in.pdf", "out.pdf")}, "", Exact},
     {"PdfaOpacity", in("pdfa 1 3"), stamp("-opacity50"), 0, {"Processing" + breaks(1, kOpacity)}},
     {"PdfaSoftMask", {"in.pdf=pdfa 1 3", "stamp.png=png rgb-alpha-8"}, "-iin.pdf -oout.pdf -jstamp.png", 0,
@@ -866,7 +847,6 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     // The user's password, in PDFDocEncoding or after SASLprep; the owner's lifts the permissions. Never shown.
     {"UserPasswordRc4", encrypted("128 --use-aes=n", kUmlaut), stamp("--password p\xC3\xA4sswort"), 0, {}, kStamp},
     {"UserPasswordAes256", encrypted("256", kUmlaut), stamp("--password p\xC3\xA4sswort"), 0, {}, "", 0, {"!p\xC3\xA4sswort"}},
-    {"OwnerPassword", encrypted("256", kUmlaut), stamp("--password=o"), 0, {}, kStamp},
     {"OwnerPasswordFromAFile", encrypted("40", kUmlaut) + std::vector<std::string>{"pw.txt=text \xEF\xBB\xBFo\r\nsecond line\r\n"},
      stamp("--password-file pw.txt"), 0, {}, kStamp},
     {"OwnerOfRestricted", encrypted("256 --modify=none", kUmlaut), stamp("--password o"), 0, {}, kStamp},
@@ -954,8 +934,6 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     // The stamp where it belongs, every other byte of the page kept.
     {"InlineAnnotationBeforeTheContents", in("page /Annots [ << /Type /Annot /Subtype /Text /Rect [400 600 420 620] /Contents (Approved by QA) >> ] " + kPlain), stamp(), 0, {kClean}, kStamp, 0,
      {"/Contents (Approved by QA) >> ]"}},
-    {"EndobjInAStringOfTheInfo", in("doc syntax-endobj-in-string"), stamp(), 0, {kClean}, kStamp, 0,
-     {"/Title (When endobj appears in a title) >>"}},
     {"PagesInAStringOfThePage", in("page /Note (see /Pages) " + kPlain), stamp(), 0, {kClean}, kStamp, 0, {"/Note (see /Pages)"}},
     {"KeysInACommentBeforeTheRealOnes", in("page % /Contents 9 0 R /Resources << >>\n" + kPlain), stamp(), 0, {kClean}, kStamp, 0,
      {"% /Contents 9 0 R /Resources << >>\n"}},
@@ -970,10 +948,6 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
     {"NullContentsAndResources", in("page /Contents null /Resources null"), stamp(), 0, {kClean}, kStamp},
     {"RootNodeWithoutEndobj", in("doc syntax-no-endobj"), stamp(), 0, {kClean}, kStamp},
-    {"XrefStreamWithArrayDecodeParms", in("doc syntax-xref-parms-arrays"), stamp(), 0, {kClean}, kStamp},
-    // Data on the "stream" keyword's line is copied as it stands; poppler reads it from the next line, MuPDF shows the page.
-    {"ContentOnTheStreamKeywordLine", in("doc syntax-data-on-stream-line"), stamp(), 0, {kClean}, kStamp, QpdfAsInput | NotPoppler,
-     {"<< /Length 26 >>\nstream 0.6 g 150 200 200 150 re f\nendstream"}},
     // The one page, with none of the node's attributes, as poppler shows it. Regression: nothing was stamped.
     {"CatalogPagesNamesThePage", in("doc syntax-catalog-names-page"), stamp(), 0,
      {warned("the catalog's /Pages names page 3, not a page tree; taken as the only page")}, kStamp, QpdfAsInput},
@@ -1067,21 +1041,15 @@ const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf
 const std::string kX(5000, 'x');
 INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
-    {"FirstFailureEndsTheRun", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report=r.json", 1, {}, "", 0, {}, {"out", "out/a.pdf"},
-     {"a.pdf stamped p1 s1: ", "missing.pdf failed p- s-: Input file open error"}},
     {"FirstFailureEndsTheRunOfAWorker", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report r.json --jobs 1", 1, {}, "", 0, {},
      {"out", "out/a.pdf"}, {"a.pdf stamped", "missing.pdf failed"}},
     // What ends a run at once, whatever --keep-going says.
-    {"ListUnreadable", {}, "-imissing.txt -fout -jstamp.jpg --keep-going", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "",
-     Exact, {}, {"out"}},
     {"FolderCannotBeMade", {"a.pdf=plain 1", "list.txt=text a.pdf\n", "blocker=text a file where a folder should be"},
      "-ilist.txt -fblocker/out -jstamp.jpg --keep-going", 1, {B + "Unable to create the output folder: 'blocker/out'\n"}, "", Exact},
     {"ReportCannotBeWritten", {"a.pdf=plain 1", "list.txt=text a.pdf\n"}, "-ilist.txt -fout -jstamp.jpg --keep-going --report no/such/r.json",
      1, {B + "Report file create error: 'no/such/r.json'\n"}, "", Exact, {}, {"out"}},
     {"JobsWithoutAList", {"a.pdf=plain 1"}, "-ia.pdf -oout/a.pdf -jstamp.jpg --jobs 2", 1,
      {B + "--jobs is for list files only (-i<list.txt> -f<folder>, or -i- for a list on standard input)\n"}, "", Exact},
-    {"BadValue", {"list.txt=text a.pdf\n"}, "-ilist.txt -fout -jstamp.jpg --timeout soon", 1,
-     {B + "--timeout takes a number of seconds greater than 0: 'soon'\n"}, "", Exact},
     // The password would take the list's lines, and the list find nothing.
     {"PasswordAndListBothFromStandardInput", {}, "-i- -fout -jstamp.jpg --password-file -", 1,
      {B + "--password-file - cannot go with -i-: both would read standard input\n"}, "", Exact},
@@ -1105,8 +1073,6 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // --keep-going: each bad line is one failed or refused file, here or in workers, which finish in any order.
     {"KeepGoingOverBadLines", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report -", 2, kBadLinesSaid, kStamp, Shell, {},
      kBadLinesMade},
-    {"KeepGoingOverBadLinesInTwoWorkers", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs 2", 2,
-     kBadLinesSaid, "", Shell, {}, kBadLinesMade},
     {"KeepGoingOverBadLinesInAWorkerPerCore", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report - --jobs=0", 2,
      kBadLinesSaid, "", Shell, {}, kBadLinesMade},
     // A worker past the time limit, or killed, fails its file only; a new worker stamps the next.
