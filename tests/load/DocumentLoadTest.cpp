@@ -458,6 +458,9 @@ const TextCase kTexts[] = {
      "3 0 obj\n<< /Length 14 >>\nstream\nabc endobj xyz\nendstream\nendobj\n"},
     {"MissingLengthIsAdded", "3 0 obj\n<< /Type /X >>\nstream\r\nabc\r\nendstream\nendobj\n",
      "3 0 obj\n<< /Type /X  /Length 3 >>\nstream\r\nabc\r\nendstream\nendobj\n"},
+    // Data on the keyword's own line starts after its blanks: a right length is kept.
+    {"DataOnTheKeywordLineKeepsItsLength",
+     "3 0 obj\n<< /Length 18 >>\nstream q 1 0 0 1 0 0 cm Q\nendstream\nendobj\n", ""},
     // No "endstream" before the object's "endobj": the data runs to the line end before it, and the copy
     // gets the keyword and the real length. Regression for files whose stream was left out.
     {"MisspeltEndstreamIsWritten", "3 0 obj\n<< /Length 3 >>\nstream\nabc\nenxstream\nendobj\n",

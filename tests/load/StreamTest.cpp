@@ -112,6 +112,7 @@ const EndCase kEnds[] = {
     {"CommentBeforeEndstream", "\nHELLO\n% note\nendstream endobj", 5, "HELLO"},
     {"NoEndobj", "\nHELLO\nendstream\n2 0 obj", 5, "HELLO no endobj"},
     // Data on the keyword's own line, as lenient readers take it; the line below first.
+    {"DataOnTheKeywordLine", " q 1 0 0 1 0 0 cm Q\nendstream\nendobj", 18, "q 1 0 0 1 0 0 cm Q"},
     {"DataRightAfterTheKeyword", "(x) Tj\nendstream endobj", 6, "(x) Tj"},
     {"LengthRightFromTheLineBelow", " q Q\nendstream endobj", 0, ""},
     // A wrong or missing length (too short or long: end-to-end rows): data runs to the line end before "endstream".
