@@ -113,11 +113,8 @@ std::string xrefStreamBody(const Listing& rows, const std::string& keys, const X
     }
     if (o.pngUp) {
         const std::string parms = "<< /Columns " + std::to_string(columns) + " /Predictor 12 >>";
-        dict += o.arrays ? " /DecodeParms [" + parms + "]" : " /DecodeParms " + parms;
+        dict += " /DecodeParms " + parms;
     }
-    if (o.arrays && o.flate)
-        return "<< /Length " + std::to_string(deflate(data).size()) + " /Filter [/FlateDecode] " + dict +
-               " >>\nstream\n" + deflate(data) + "\nendstream";
     return streamBody(dict, data, o.flate);
 }
 

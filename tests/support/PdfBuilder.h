@@ -23,7 +23,6 @@ struct XrefStreamOptions {
     bool pngUp = false;         // /DecodeParms << /Predictor 12 /Columns (w0+w1+w2) >>; needs flate
     bool index = false;         // /Index with only the numbers this section defines; otherwise 0..Size-1
                                 // (Hybrid's /XRefStm stream always uses /Index)
-    bool arrays = false;        // /Filter and /DecodeParms written as one-item arrays
 };
 
 // `data`, whole rows of `columns` bytes, PNG-predicted as /Predictor 12

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 
 #include "tests/app/E2e.h"
 
@@ -29,9 +28,9 @@ std::string wine(const std::string& program)
 }
 
 // Runs the .exe in `folder`; Wine's own messages go to standard error, which is not captured.
-Result runExe(const std::string& folder, const std::vector<std::string>& arguments, const std::string& program = kExe)
+Result runExe(const std::string& folder, const std::vector<std::string>& arguments)
 {
-    return vtest::runIn(folder, wine(program), arguments);
+    return vtest::runIn(folder, wine(kExe), arguments);
 }
 
 std::string windowsPath(std::string path)
