@@ -38,10 +38,7 @@ void CConsoleReporter::message(const std::string& text)
     endLine();
 }
 
-void CConsoleReporter::unknownOption(const std::string& argument)
-{
-    message("Warning: unknown option '" + argument + "' ignored\n");
-}
+void CConsoleReporter::optionWarning(const std::string& text) { message("Warning: " + text + "\n"); }
 
 void CConsoleReporter::countingPages(const std::string& input) { message("Parsing file: " + input); }
 

@@ -19,7 +19,7 @@ public:
     explicit CConsoleReporter(FILE* stream);
     explicit CConsoleReporter(std::string& capture);
 
-    void unknownOption(const std::string& argument) override;
+    void optionWarning(const std::string& text) override;
     void countingPages(const std::string& input) override;
     void inputOpened(const std::string& input) override;
     void outputBegun(const std::string& image, const std::string& output) override;

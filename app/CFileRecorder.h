@@ -10,7 +10,7 @@ class CFileRecorder : public CReporter {
 public:
     CFileRecorder(CReporter& console, CFileOutcome& outcome) : m_console(console), m_outcome(outcome) {}
 
-    void unknownOption(const std::string& argument) override { m_console.unknownOption(argument); }
+    void optionWarning(const std::string& text) override { m_console.optionWarning(text); }
     void countingPages(const std::string& input) override { m_console.countingPages(input); }
     void inputOpened(const std::string& input) override { m_console.inputOpened(input); }
     void outputBegun(const std::string& image, const std::string& output) override;

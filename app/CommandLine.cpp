@@ -49,18 +49,40 @@ bool scansAs(const char* argument, const char* prefix, int& value)
     return scanInt(p, value);
 }
 
-// "<prefix>%d,%d" with both values converted.
-bool scansAsPair(const char* argument, const char* prefix, int& first, int& second)
+// A "%d" conversion, then a fraction when a '.' and digits follow: points
+// are real numbers. Advances `p` past it.
+bool scanDecimal(const char*& p, double& value)
+{
+    const char* sign = p;
+    while (isScanSpace(*sign))
+        ++sign;
+    int whole = 0;
+    if (!scanInt(p, whole))
+        return false;
+    value = whole;
+    if (*p != '.' || p[1] < '0' || p[1] > '9')
+        return true;
+    const bool negative = *sign == '-'; // "-0.5" has a whole part of 0
+    double fraction = 0, scale = 1;
+    for (++p; *p >= '0' && *p <= '9'; ++p)
+        if (scale < 1e15)
+            fraction = fraction * 10 + (*p - '0'), scale *= 10;
+    value += (negative ? -fraction : fraction) / scale;
+    return true;
+}
+
+// "<prefix>%d,%d" with both values converted, each with a fraction or not.
+bool scansAsPair(const char* argument, const char* prefix, double& first, double& second)
 {
     size_t length = std::strlen(prefix);
     if (std::strncmp(argument, prefix, length) != 0)
         return false;
     const char* p = argument + length;
-    int a = 0, b = 0;
-    if (!scanInt(p, a) || *p != ',')
+    double a = 0, b = 0;
+    if (!scanDecimal(p, a) || *p != ',')
         return false;
     ++p;
-    if (!scanInt(p, b))
+    if (!scanDecimal(p, b))
         return false;
     first = a;
     second = b;
@@ -240,6 +262,21 @@ const CLongOption* findLongOption(const std::string& argument)
     return nullptr;
 }
 
+// A mistyped long option would otherwise leave the run doing what it was
+// meant to prevent (a misspelt --dry-run writes every output): refused.
+[[noreturn]] void refuseLongOption(const std::string& argument)
+{
+    const size_t equals = argument.find('=');
+    const std::string name = argument.substr(0, equals);
+    for (const CLongOption& option : kLongOptions)
+        if (name == option.name)
+            throw CPdfException(CPdfException::EKind::UsageError, name + " takes no value: '" + argument + "'\n");
+    // Its value may be a password: only the name is shown.
+    throw CPdfException(CPdfException::EKind::UsageError,
+                        "Unknown option: '" + (equals == std::string::npos ? name : name + "=...") +
+                            "' (vellico --help lists the options)\n");
+}
+
 // Whether option `argument` takes the next word whole as its value, even one
 // that looks like an option: "-align", and a long option with a value and no '='.
 bool takesNextWord(const std::string& argument)
@@ -265,7 +302,7 @@ std::string optionValue(const std::vector<std::string>& words, size_t& index, co
 
 } // namespace
 
-std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments)
+std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments, std::vector<std::string>& read)
 {
     std::vector<std::string> result;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -285,6 +322,8 @@ std::vector<std::string> readPasswordFiles(const std::vector<std::string>& argum
             throw CPdfException(CPdfException::EKind::UsageError,
                                 "--password-file - cannot go with -i-: both would read standard input\n");
         result.push_back(std::string(kPassword) + "=" + readPasswordFile(path));
+        if (path != "-")
+            read.push_back(path);
     }
     return result;
 }
@@ -307,6 +346,8 @@ CBatchSettings takeBatchOptions(std::vector<std::string>& joined)
     std::vector<std::string> kept;
     for (size_t i = 0; i < joined.size(); ++i) {
         const CLongOption* option = i >= kFirstOption ? findLongOption(joined[i]) : nullptr;
+        if (i >= kFirstOption && !option && looksLikeLongOption(joined[i]))
+            refuseLongOption(joined[i]);
         if (option && option->batch) {
             option->batch(batch, optionValue(joined, i, *option));
             continue;
@@ -374,7 +415,8 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
                                                words[i - 1]);
             throw CPdfException::formatted(CPdfException::EKind::UsageError, "Error in parameter: %s\n", argument);
         }
-        int value = 0, second = 0;
+        int value = 0;
+        double x = 0, y = 0;
         bool known = true;
         if (scansAs(argument, "-s", value))
             settings.startPage = value;
@@ -395,12 +437,12 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             settings.forcePortrait = false;
         else if (scansAs(argument, "-opacity", value))
             settings.opacity = std::clamp(value, 0, 100); // PDF opacity runs from 0 to 1
-        else if (scansAsPair(argument, "-pos", value, second)) {
-            settings.posX = value;
-            settings.posY = second;
-        } else if (scansAsPair(argument, "-size", value, second)) {
-            settings.sizeX = value;
-            settings.sizeY = second;
+        else if (scansAsPair(argument, "-pos", x, y)) {
+            settings.posX = x;
+            settings.posY = y;
+        } else if (scansAsPair(argument, "-size", x, y)) {
+            settings.sizeX = x;
+            settings.sizeY = y;
         } else if (std::strcmp(argument, "-flipv") == 0)
             settings.flipV = true;
         else if (std::strcmp(argument, "-fliph") == 0)
@@ -410,6 +452,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             // last argument "-align" changes nothing.
             if (i + 1 < words.size())
                 settings.align = words[++i];
+            // Any other word aligns right, as it always has: a misspelt "centre" must not pass unseen.
+            if (settings.align != "left" && settings.align != "right" && settings.align != "center")
+                reporter.optionWarning("-align '" + settings.align + "' is not left, right or center: it aligns right");
         } else if (std::strcmp(argument, "-trim_marks") == 0)
             settings.marks = EMarkBox::TRIM; // wins over -crop_marks
         else if (std::strcmp(argument, "-crop_marks") == 0) {
@@ -419,10 +464,12 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             settings.corners.set(static_cast<size_t>(corner - kCornerMarks));
         else if (!known && looksLikeLongOption(argument) && std::strchr(argument, '='))
             // Its value may be a password: only the name is shown.
-            reporter.unknownOption(std::string(argument, static_cast<size_t>(std::strchr(argument, '=') - argument)) + "=...");
+            reporter.optionWarning("unknown option '" +
+                                   std::string(argument, static_cast<size_t>(std::strchr(argument, '=') - argument)) +
+                                   "=...' ignored");
         else if (!known)
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
-            reporter.unknownOption(argument);
+            reporter.optionWarning("unknown option '" + std::string(argument) + "' ignored");
     }
     // Said once for the run rather than once for every file.
     if (settings.annotation && settings.marks)

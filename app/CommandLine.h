@@ -24,7 +24,8 @@ std::vector<std::string> joinSeparatedValues(int argumentCount, const char* cons
 // Takes the run's own options (--keep-going, --jobs N, --timeout S,
 // --memory-limit MB, --report FILE, --dry-run, -0/--null; a value after a
 // space or an '=') out of the joined arguments, after the first three.
-// Throws CPdfException with the message to print for a value that is wrong.
+// Throws CPdfException with the message to print for a value that is wrong,
+// and for a long option that is unknown or given a value it does not take.
 CBatchSettings takeBatchOptions(std::vector<std::string>& joined);
 
 // The arguments with each "--password-file FILE" (or "=FILE"; "-" for
@@ -32,7 +33,8 @@ CBatchSettings takeBatchOptions(std::vector<std::string>& joined);
 // once, so that list mode's parse of every line finds it. FILE may be a pipe
 // or a FIFO. Throws CPdfException when FILE cannot be read, or when it and
 // the list are both standard input; the message never holds a password.
-std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments);
+// The files read are added to `read`.
+std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments, std::vector<std::string>& read);
 
 // Whether argument `index` is a password, or holds one ("--password X",
 // "--password=X"): such words are never printed or searched for wildcards.
@@ -40,7 +42,7 @@ bool isPasswordWord(const std::vector<std::string>& arguments, size_t index);
 
 // The settings the argument vector (program name included) gives:
 // "-i<input>" "-o<output>" "-j<jpeg>" first, then options in any order.
-// Unknown options are told to `reporter` and ignored. Throws CPdfException
+// Unknown single-dash options are told to `reporter` and ignored. Throws CPdfException
 // with the message to print on a malformed command line.
 CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter);
 

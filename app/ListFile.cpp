@@ -74,7 +74,9 @@ std::vector<std::string> listNames(const std::string& bytes, bool nullSeparated)
         // A line ends at its first line-end byte (CR LF lists keep their CR here).
         if (!nullSeparated)
             name = name.substr(0, name.find('\r'));
-        names.push_back(name);
+        // Editors leave an empty last line, and people blank ones between groups: no file is named there.
+        if (name.find_first_not_of(" \t") != std::string::npos)
+            names.push_back(name);
         at = next + 1;
     }
     return names;

@@ -9,7 +9,8 @@
 // CR), or each ended by a NUL byte with `nullSeparated` (find -print0). A
 // list with a UTF-16 byte-order mark (what Windows PowerShell writes) is read
 // as UTF-16; a UTF-8 byte-order mark is dropped. On Windows a list that is
-// not UTF-8 is read in the ANSI code page.
+// not UTF-8 is read in the ANSI code page. Empty names, and names of only
+// spaces and tabs, are skipped.
 std::vector<std::string> listNames(const std::string& bytes, bool nullSeparated);
 
 // UTF-16 text (after its byte-order mark) as UTF-8; a lone surrogate is kept

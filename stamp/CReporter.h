@@ -13,8 +13,8 @@ class CReporter {
 public:
     virtual ~CReporter();
 
-    // An argument that is no option of the program, ignored.
-    virtual void unknownOption(const std::string& /*argument*/) {}
+    // What the command line asks for that the run does otherwise, or ignores, without the "Warning: " prefix.
+    virtual void optionWarning(const std::string& /*text*/) {}
     // The input is read only to count its pages (ranges counted from the end).
     virtual void countingPages(const std::string& /*input*/) {}
     // A file's run begins reading `input`.

@@ -47,8 +47,8 @@ public:
 
 private:
     const CStampSettings& m_settings;
-    int m_width;
-    int m_height;
+    double m_width;
+    double m_height;
     CResourceNames m_names;
     CStampDraw m_draw;
     std::string m_verticalImage;

@@ -43,10 +43,10 @@ struct CStampSettings {
     bool flipV = false;        // measure the vertical position from the top
     bool flipH = false;        // measure the horizontal position from the right
     std::string align = "left"; // "left", "center", anything else aligns right
-    int posX = 20;              // points; -1 centres
-    int posY = 10;
-    int sizeX = -1; // displayed size in points; -1 = the image's pixel size
-    int sizeY = -1;
+    double posX = 20;  // points; -1 centres
+    double posY = 10;
+    double sizeX = -1; // displayed size in points; -1 = the image's pixel size
+    double sizeY = -1;
 
     // Printer's marks around this box instead of the image (-crop_marks, -trim_marks).
     std::optional<EMarkBox> marks;

@@ -23,7 +23,6 @@ constexpr double kPi = 3.14159265358979323846;
 
 int saturate(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
 int addSaturated(int a, int b) { return saturate(static_cast<int64_t>(a) + b); }
-int subtractSaturated(int a, int b) { return saturate(static_cast<int64_t>(a) - b); }
 
 // Box value minus an integer setting, formed in the box's float precision.
 int truncDiff(float boxValue, int setting) { return truncateToInt(boxValue - static_cast<float>(setting)); }
@@ -54,24 +53,29 @@ Placement computeStampPlacement(const PlacementSettings& s, const float box[4], 
     // `distance` from the displayed left/bottom edge, or from the right/top
     // one when `fromFar`; -1 centres. A distance from a low page edge is
     // added to the truncated edge, one from a high edge is subtracted before
-    // truncating, as the page's own placement does.
-    auto place = [box](const CDisplayAxis& axis, int distance, bool fromFar) {
+    // truncating, as the page's own placement does; a fraction is then added exactly.
+    auto place = [box](const CDisplayAxis& axis, double distance, bool fromFar) -> double {
         const float low = box[axis.pageAxis], high = box[axis.pageAxis + 2];
         if (distance == -1)
             return truncateToInt(low + (high - low) * 0.5);
-        return axis.forward != fromFar ? addSaturated(truncateToInt(low), distance) : truncDiff(high, distance);
+        const int whole = truncateToInt(distance);
+        const double fraction = distance - whole;
+        return axis.forward != fromFar ? addSaturated(truncateToInt(low), whole) + fraction
+                                       : truncDiff(high, whole) - fraction;
     };
-    int across = place(horizontal, s.posX, s.flipH);
-    int up = place(vertical, s.posY, s.flipV);
+    double across = place(horizontal, s.posX, s.flipH);
+    const double up = place(vertical, s.posY, s.flipV);
 
     // Alignment moves the image along the displayed horizontal, leftwards.
     if (s.align != "left") {
-        int shift = truncateToInt(s.align == "center" ? s.sizeX * 0.5 : s.sizeX);
-        across = horizontal.forward ? subtractSaturated(across, shift) : addSaturated(across, shift);
+        const double width = s.align == "center" ? s.sizeX * 0.5 : s.sizeX;
+        const double shift = s.sizeX == std::trunc(s.sizeX) ? truncateToInt(width) : width;
+        // Saturating, as whole-number placement always has.
+        across = std::clamp(horizontal.forward ? across - shift : across + shift, double(INT_MIN), double(INT_MAX));
     }
 
     Placement p;
-    int anchor[2];
+    double anchor[2];
     anchor[horizontal.pageAxis] = across;
     anchor[vertical.pageAxis] = up;
     p.anchorX = anchor[0];

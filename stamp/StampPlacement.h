@@ -6,9 +6,9 @@
 // corner marks, kept apart from the job so it can be checked case by case.
 
 struct PlacementSettings {
-    int posX = 20;
-    int posY = 10;
-    int sizeX = 100;
+    double posX = 20;
+    double posY = 10;
+    double sizeX = 100;
     bool flipV = false;
     bool flipH = false;
     bool forcePortrait = true;
@@ -16,15 +16,17 @@ struct PlacementSettings {
 };
 
 struct Placement {
-    int anchorX = 0;    // where the image's lower-left corner goes, before rotation
-    int anchorY = 0;
+    double anchorX = 0; // where the image's lower-left corner goes, before rotation
+    double anchorY = 0;
     float angle = 0.0f; // degrees, counter-clockwise
 };
 
 // `cropBox` is x0 y0 x1 y1; `rotate` the page's effective /Rotate (0, 90, 180
 // or 270). Positions count from the bottom-left corner of the page as it is
 // displayed (from the top or right edge with the flips; -1 centres), and the
-// alignment shifts the image leftwards on the displayed page.
+// alignment shifts the image leftwards on the displayed page. Whole numbers
+// are placed as they always were (box edges truncated, half widths too); a
+// fraction moves the stamp by exactly that much more.
 Placement computeStampPlacement(const PlacementSettings& settings, const float cropBox[4], int rotate);
 
 // Truncates toward zero to a 32-bit integer, saturating (NaN gives 0).
