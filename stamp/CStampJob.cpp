@@ -24,6 +24,9 @@
 
 namespace {
 
+// Said rather than left to an empty-looking output: a page range past the end, or backwards.
+const char* const kNoPageSelected = "no page was selected, so nothing was stamped (see -s, -e, -n and -useend)";
+
 std::string pageList(const std::vector<int>& pages)
 {
     std::string text;
@@ -183,7 +186,7 @@ std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan
     return writer;
 }
 
-void CStampJob::reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper)
+void CStampJob::reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper, bool selectedNone)
 {
     if (run == ERun::Marks)
         m_reporter.marksWritten(m_settings.outputPath);
@@ -192,6 +195,16 @@ void CStampJob::reportWritten(ERun run, const CWritePlan& plan, const CPageStamp
     if (!stamper.notAnnotated().empty())
         m_reporter.warning("page " + pageList(stamper.notAnnotated()) +
                            ": /Annots is no array, so no stamp annotation was added there");
+    if (selectedNone && run != ERun::Pass)
+        m_reporter.warning(kNoPageSelected);
+}
+
+bool CStampJob::noneSelected(const std::vector<CPageRecord>& pages) const
+{
+    for (size_t index = 0; index < pages.size(); ++index)
+        if (pages[index].firstOccurrence && m_settings.selectsPage(static_cast<int>(index)))
+            return false;
+    return !pages.empty(); // a file without pages is told so when its tree is read
 }
 
 CStampResult CStampJob::plan(ERun run)
@@ -216,6 +229,8 @@ CStampResult CStampJob::plan(ERun run)
     }
     for (const std::string& warning : plan.warnings)
         m_reporter.warning(warning);
+    if (noneSelected(pages) && run != ERun::Pass)
+        m_reporter.warning(kNoPageSelected);
     return result;
 }
 
@@ -267,7 +282,7 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = input.xref().securityHandler() != nullptr;
         result.updated = plan.update;
-        reportWritten(run, plan, stamper);
+        reportWritten(run, plan, stamper, noneSelected(pages));
         return result;
     } catch (...) {
         m_output.discard();

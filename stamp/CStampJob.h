@@ -2,11 +2,13 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "stamp/COutputFile.h"
 
 class CInputDocument;
 class COutputWriter;
+struct CPageRecord;
 class CPageStamper;
 class CPassMemory;
 class CRepairLog;
@@ -93,7 +95,9 @@ private:
     std::unique_ptr<COutputWriter> beginWriter(ERun run, const CWritePlan& plan, CInputDocument& input,
                                                const CWrittenObjects* previous, CWrittenObjects* written);
     // Tells the reporter what the run that wrote `stamper`'s pages has to say.
-    void reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper);
+    void reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper, bool selectedNone);
+    // Whether the page options select none of `pages` (the walk's, in order).
+    bool noneSelected(const std::vector<CPageRecord>& pages) const;
     CStampResult plan(ERun run);
     CStampResult write(ERun run, CPassMemory& memory, const std::string* verticalImage);
 
