@@ -15,6 +15,7 @@
 #include "app/CReportFile.h"
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
+#include "app/MarkPasses.h"
 #include "app/WorkerChannel.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
@@ -75,8 +76,39 @@ void refuseListOptions(const CBatchSettings& batch)
                             " is for list files only (-i<list.txt> -f<folder>, or -i- for a list on standard input)\n");
 }
 
+// The files every file's run reads, and what each is to the user.
+using CNamedFiles = std::vector<std::pair<std::string, const char*>>;
+CNamedFiles filesEveryRunReads(const CStampSettings& settings, const std::vector<std::string>& passwordFiles)
+{
+    CNamedFiles files = {{settings.imagePath.value_or(std::string()), "the image file"}};
+    if (settings.marks)
+        for (const std::string& image : markImages())
+            files.push_back({image, "a mark image"});
+    for (const std::string& file : passwordFiles)
+        files.push_back({file, "the password file"});
+    return files;
+}
+
+// The report written over a file the run reads or writes would destroy it: the message, or empty.
+std::string reportOverwrites(const CBatchSettings& batch, const CNamedFiles& files)
+{
+    if (!batch.report || *batch.report == "-")
+        return std::string();
+    for (const auto& [path, what] : files)
+        if (!path.empty() && platform::namesOneFile(*batch.report, path))
+            return "\nReport file is " + std::string(what) + ": '" + *batch.report + "'\n";
+    return std::string();
+}
+
+void refuseReportOver(const CBatchSettings& batch, const CNamedFiles& files)
+{
+    const std::string message = reportOverwrites(batch, files);
+    if (!message.empty())
+        throw CPdfException(CPdfException::EKind::UsageError, message);
+}
+
 int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CConsoleReporter& console,
-             FILE* consoleStream)
+             FILE* consoleStream, const std::vector<std::string>& passwordFiles)
 {
     const std::string& first = arguments[1];
     const std::string listPath = first.size() >= 2 ? first.substr(2) : std::string();
@@ -84,6 +116,9 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     if (listPath != "-" && !endsWith(listPath, ".txt")) {
         refuseListOptions(batch);
         const CStampSettings settings = parse(arguments, console);
+        CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
+        files.insert(files.end(), {{settings.inputPath, "the input file"}, {settings.outputPath, "the output file"}});
+        refuseReportOver(batch, files);
         if (batch.report)
             report.open(*batch.report);
         CBatchRun run(batch, console, consoleStream, report, false);
@@ -106,8 +141,10 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     arguments[1] = "-i";
     arguments[2] = "-o";
     const CStampSettings settings = parse(arguments, console);
-    if (batch.report)
-        report.open(*batch.report);
+    CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
+    files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
+    refuseReportOver(batch, files);
+    // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
     std::vector<std::string> names;
     if (listPath == "-") {
@@ -117,15 +154,25 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
         names = listNames(bytes, batch.nullSeparated);
         run.startWorkers(arguments, names.size());
     }
+    if (names.empty())
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
+                                       listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
     std::vector<CBatchItem> items;
     for (const std::string& name : names) {
         CBatchItem item{name, std::string(), std::string()};
         if (!mirroredOutput(folder, name, item.output)) {
             item.output.clear();
             item.refusal = "The list line leads outside the output folder: '" + name + "'\n";
+        } else {
+            // The report would replace this line's output only: the line fails, the others run.
+            item.refusal = reportOverwrites(batch, {{item.output, "the output file"}});
         }
         items.push_back(item);
+        // Opening the report would destroy this input before any line runs.
+        refuseReportOver(batch, {{name, "the input file"}});
     }
+    if (batch.report)
+        report.open(*batch.report);
     return run.run(items, settings);
 }
 
@@ -164,11 +211,12 @@ int runVellico(int argumentCount, const char* const* arguments)
     // replacement of arguments 1 and 2 and the parser see one form.
     std::vector<std::string> joined = joinSeparatedValues(argumentCount, arguments);
     CBatchSettings batch;
+    std::vector<std::string> passwordFiles;
     std::optional<CPdfException> badOption;
     try {
         batch = takeBatchOptions(joined);
         // Read once, here: list mode, and the workers, see the password itself.
-        joined = readPasswordFiles(joined);
+        joined = readPasswordFiles(joined, passwordFiles);
     } catch (const CPdfException& error) {
         badOption = error;
     }
@@ -182,7 +230,7 @@ int runVellico(int argumentCount, const char* const* arguments)
     try {
         if (badOption)
             throw *badOption;
-        status = runFiles(joined, batch, console, stream);
+        status = runFiles(joined, batch, console, stream, passwordFiles);
     } catch (const CPdfException& error) {
         console.failed(error);
         status = 1;

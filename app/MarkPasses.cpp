@@ -140,6 +140,8 @@ void reportRepairs(CRepairLog& repairs, CReporter& reporter, size_t& reported)
 
 } // namespace
 
+std::vector<std::string> markImages() { return {findMarkImage(kHorizontalMark), findMarkImage(kVerticalMark)}; }
+
 CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun, size_t& repairsReported)
 {
     CRepairLog repairs;

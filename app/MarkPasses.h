@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "stamp/CStampJob.h"
 
@@ -13,4 +15,7 @@ struct CStampSettings;
 // warnings, also when the file fails, and `repairsReported` counts those
 // warnings (the others say what the stamp changes). With `dryRun` nothing is
 // written: the reporter is told where each stamp would go. Throws CPdfException.
+// The two mark images a marks run reads (empty for one that is in neither place).
+std::vector<std::string> markImages();
+
 CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bool dryRun, size_t& repairsReported);

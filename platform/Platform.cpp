@@ -249,6 +249,26 @@ bool sameFile(const std::string& a, const std::string& b)
     return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
 }
 
+bool namesOneFile(const std::string& a, const std::string& b)
+{
+    if (identify(a).exists || identify(b).exists)
+        return sameFile(a, b);
+    auto split = [](const std::string& path, std::string& name) {
+        size_t end = path.size();
+        while (end > 0 && path[end - 1] != '/' && path[end - 1] != pathSeparator())
+            --end;
+        name = path.substr(end);
+#ifdef _WIN32
+        for (char& c : name) // the file system ignores the case of names
+            c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+#endif
+        return end == 0 ? std::string(".") : path.substr(0, end);
+    };
+    std::string nameA, nameB;
+    const std::string folderA = split(a, nameA), folderB = split(b, nameB);
+    return !nameA.empty() && nameA == nameB && sameFile(folderA, folderB);
+}
+
 int openForReading(const std::string& path)
 {
 #ifdef _WIN32

@@ -73,6 +73,9 @@ FileIdentity identifyOpen(int fd);
 // Whether both names lead to one existing file (through links, hard links or
 // other spellings of the path).
 bool sameFile(const std::string& a, const std::string& b);
+// The same, or, when neither exists yet, the same name in the same folder:
+// whether writing one would write the other.
+bool namesOneFile(const std::string& a, const std::string& b);
 
 // A raw file descriptor interface: -1 / negative results on failure.
 int openForReading(const std::string& path);

@@ -525,7 +525,7 @@ const std::string kUsage =
 const std::string kWildcards = "\nError! Wildcards * are not permitted, if you want to process many files then do: "
                                "dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n";
 const std::string kOpenError = "\nInput file open error\n", kNoFolder = B + "please specify -f for output folder, e.g. -fc:\\test\n";
-const std::string kVersion = "vellico " + projectVersion() + "\n";
+const std::string kVersion = "vellico " + projectVersion() + "\n", kHelp = " (vellico --help lists the options)\n";
 const std::string kNoFrame = "\nInput image file is not a JPEG image (no frame header found): ";
 // Names that make every path of one list run longer than 300 characters.
 const std::string kDir(120, 'd'), kLong = kDir + "/" + std::string(200, 'n') + ".pdf", kFolder(180, 'f');
@@ -552,9 +552,9 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     // What follows is not looked at, wildcards included.
     {"HelpBeforeOtherArguments", {}, "--help -i*.pdf -oout.pdf", 0, {kUsage}, "", Exact, {}, {""}},
     {"Version", {}, "--version", 0, {kVersion}, "", Exact | Win},
-    // After the first argument they are unknown options, ignored as before.
-    {"HelpAfterTheFirstThree", kIn, stamp("-h --version"), 0, {B + "Warning: unknown option '-h' ignored\nWarning: unknown "
-     "option '--version' ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
+    // After the first argument a short one is an unknown option, ignored as before; a long one stops the run.
+    {"HelpAfterTheFirstThree", kIn, stamp("-h"), 0, {B + "Warning: unknown option '-h' ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
+    {"MistypedLongOptionWritesNothing", kIn, stamp("--dryrun -s2 --version"), 1, {B + "Unknown option: '--dryrun'" + kHelp}, "", Exact},
     // One dash: its first two letters are taken for -i's, as before.
     {"HelpWordWithOneDash", {}, "-help", 1, {B + "Error parameter\n"}, "", Exact},
     {"OneArgument", kIn, "-iin.pdf", 1, {B + "Error parameter\n"}, "", Exact},
@@ -573,7 +573,8 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"LoneInputBeforeAnOption", kIn, "-i -oout.pdf -jstamp.jpg", 1, {B + opened("") + kOpenError}, "", Exact},
     {"LoneOptionBeforeAnOption", kIn, stamp("-s -e1"), 0, {B + "Warning: unknown option '-s' ignored\n" + done("in.pdf", "out.pdf")},
      "", Exact},
-    {"AlignTakesItsWordWhole", kIn, stamp("-align -s 2"), 1, {B + "Error in parameter: 2\n"}, "", Exact},
+    {"AlignTakesItsWordWhole", kIn, stamp("-align -s 2"), 1, {B + "Warning: -align '-s' is not left, right or center: it aligns right\n"
+     "Error in parameter: 2\n"}, "", Exact},
     {"EmptyValueAfterASpace", kIn, stamp("-s ''"), 1, {B + "Warning: unknown option '-s' ignored\nError in parameter: \n"}, "", Exact},
     // Wildcards are refused wherever they stand.
     {"WildcardInInput", {}, "-i*.pdf -oout.pdf -jstamp.jpg", 1, {kWildcards}, "", Exact | Win},
@@ -630,9 +631,11 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      1, {B + done("a.pdf", "out/a.pdf") + opened("missing.pdf") + kOpenError}, "", Exact, {}, {"out", "out/a.pdf"}},
     {"ListCrLfWithoutAFinalLineEnd", {"a.pdf=plain 2", "c.pdf=plain 2", "list.txt=text a.pdf\r\nc.pdf"}, "-ilist.txt -fout -jstamp.jpg -s2",
      0, {B + done("a.pdf", "out/a.pdf") + done("c.pdf", "out/c.pdf")}, kStamp + "@2", Exact, {}, {"out", "out/a.pdf", "out/c.pdf"}},
-    // An empty line names an empty input file.
-    {"ListEmptyLine", {"a.pdf=plain 2", "list.txt=text a.pdf\n\nc.pdf\n"}, "-ilist.txt -fout -jstamp.jpg", 1,
-     {B + done("a.pdf", "out/a.pdf") + opened("") + kOpenError}, "", Exact, {}, {"out", "out/a.pdf"}},
+    // Empty and blank lines name no file; a list of none says so.
+    {"ListBlankLinesSkipped", {"a.pdf=plain 2", "c.pdf=plain 2", "list.txt=text a.pdf\n\n \t\r\nc.pdf\n\n"}, "-ilist.txt -fout -jstamp.jpg", 0,
+     {B + done("a.pdf", "out/a.pdf") + done("c.pdf", "out/c.pdf")}, "", Exact, {}, {"out", "out/a.pdf", "out/c.pdf"}},
+    {"ListOfBlankLines", {"list.txt=text \n  \r\n"}, "-ilist.txt -fout -jstamp.jpg", 1, {B + "The list names no file: 'list.txt'\n"}, "",
+     Exact, {}, {"out"}},
     {"ListWithoutFolder", {"list.txt=text a.pdf\n"}, "-ilist.txt -oout.pdf -jstamp.jpg", 1, {kNoFolder}, "", Exact | Win},
     {"ListMissing", {}, "-imissing.txt -fout -jstamp.jpg", 1, {B + "Unable to open file list: 'missing.txt'\r\n"}, "", Exact | Win, {}, {"out"}},
     // Only the ending decides; the first two characters are dropped whatever they are.
@@ -694,7 +697,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"OnlyInheritedInlineResources", in("doc inherit-inline"), stamp(), 0, {}, kStamp},
     // Where the options put the stamp, as the page displays, turned or not.
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
-    {"PositionAndSize", in("doc turned"), stamp("-pos40,60 -size150,40"), 0, {}, "40,60,150,40"},
+    {"PositionAndSizeInFractions", in("doc turned"), stamp("-pos40.5,60.25 -size150.5,40"), 0, {}, "40.5,60.25,150.5,40"},
     {"OpacityBelow0IsNone", kIn, stamp("-opacity-5"), 0, {}, "", 0, {"/ca 0.00>>"}},
     {"OpacitySaturated", kIn, stamp("-opacity99999999999"), 0, {}, "", 0, {"/ca 1.00>>"}},
     {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},
@@ -702,12 +705,13 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"FlipsAlignedRight", kSquare, stamp("-flipv -fliph -pos130,90 -align right"), 0, {}, "374,510,96,48", MuPdf},
     {"FlipV", kSquare, stamp("-flipv -pos40,90"), 0, {}, "40,510,96,48"},
     {"CentredCenter", kSquare, stamp("-pos-1,-1 -align center"), 0, {}, "252,300,96,48"},
-    {"CentredRight", kSquare, stamp("-pos-1,-1 -align right"), 0, {}, "204,300,96,48"},
+    {"CentredMisspeltAlignsRight", kSquare, stamp("-pos-1,-1 -align centre"), 0,
+     {"Warning: -align 'centre' is not left, right or center: it aligns right\n"}, "204,300,96,48"},
     {"NoForce", kSquare, "-iin.pdf -oout.pdf -jblack.jpg -noforce -size96,48", 0, {}, kTurnedWithThePage},
     // -n skips every nth page counted from -s; -useend counts back from the last page.
     {"Start", in("plain 5"), stamp("-s3"), 0, {}, kStamp + "@3,4,5"},
     {"End", in("plain 5"), stamp("-e2"), 0, {}, kStamp + "@1,2"},
-    {"StartAfterEnd", in("plain 5"), stamp("-s4 -e2"), 0, {}, "-"},
+    {"StartAfterEnd", in("plain 5"), stamp("-s4 -e2"), 0, {"\nWarning: no page was selected, so nothing was stamped"}, "-"},
     {"EverySecond", in("plain 5"), stamp("-n2"), 0, {}, kStamp + "@1,3,5"},
     {"LastPage", in("plain 5"), stamp("-s0 -e0 -useend"), 0, {}, kStamp + "@5"},
     {"LastThree", in("plain 5"), stamp("-s0 -e0 -useend -send2"), 0, {}, kStamp + "@3,4,5"},
@@ -854,9 +858,8 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
      {"permissions do not allow changing it"}},
     {"WrongPassword", encrypted("256", kUmlaut), stamp("--password wrong"), 1, {"the password given does not open it"}},
     {"PasswordNotInPdfDocEncoding", encrypted("128 --use-aes=y", kUmlaut), stamp("--password=\xE4\xB8\xAD"), 1, {"PDFDocEncoding"}},
-    {"PasswordMisspelt", encrypted("256", kUmlaut), stamp("--pasword s3cret"), 1, {"Error in parameter after --pasword"}},
-    {"PasswordMisspeltJoined", encrypted("256", kUmlaut), stamp("--pasword=s3cret"), 1,
-     {"Warning: unknown option '--pasword=...' ignored\n", "PDF file is encrypted"}},
+    {"PasswordMisspelt", encrypted("256", kUmlaut), stamp("--pasword s3cret"), 1, {B + "Unknown option: '--pasword'" + kHelp}, "", Exact},
+    {"PasswordMisspeltJoined", encrypted("256", kUmlaut), stamp("--pasword=s3cret"), 1, {B + "Unknown option: '--pasword=...'" + kHelp}, "", Exact},
     // A password file with no size to ask for is read once, by a list run too.
     {"PasswordFromStandardInput", encrypted("256", "'u'") + std::vector<std::string>{"list.txt=text in.pdf\n"},
      "printf 'u\\n' | $V -ilist.txt -fout -jstamp.jpg --password-file -", 0, {}, kStamp, Shell, {}, kListOfIn},
@@ -1068,6 +1071,11 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // A list as find -print0 writes it, on standard input.
     {"ListFromFindPrint0", kTwoInFolders, "find in -name '*.pdf' -print0 | $V -i- -fout -jstamp.jpg -0 --jobs 2", 0, {}, kStamp, Shell, {},
      kTwoMirrored},
+    // A report named like a file the run reads is refused before anything is written; like a line's output, that line fails.
+    {"ReportIsTheInput", kIn, stamp("--report ./in.pdf"), 1, {B + "Report file is the input file: './in.pdf'\n"}, "", Exact},
+    {"ReportIsAListLinesOutput", {"a.pdf=plain 1", "c.dat=plain 1", "out=dir", "list.txt=text a.pdf\nc.dat\n"},
+     "-ilist.txt -fout -jstamp.jpg --keep-going --report out/c.dat", 2, {"\nReport file is the output file: 'out/c.dat'\n"}, "", 0, {},
+     {"out/a.pdf", "out/c.dat"}},
     // Outputs that are no regular files are refused and stay as they are.
     {"OutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg", 1, {kRefused + "'fifo.pdf'\n"}, "", Exact},
     // --keep-going: each bad line is one failed or refused file, here or in workers, which finish in any order.
