@@ -249,6 +249,24 @@ bool sameFile(const std::string& a, const std::string& b)
     return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
 }
 
+std::string lastErrorText()
+{
+    const int error = errno;
+    return error ? std::strerror(error) : "reason unknown";
+}
+
+std::string openFailureText(const std::string& path)
+{
+    if (identify(path).isDirectory)
+        return "it is a folder";
+    errno = 0;
+    const int fd = openForReading(path);
+    const std::string why = lastErrorText();
+    if (fd >= 0)
+        closeFile(fd);
+    return fd >= 0 ? std::string("reason unknown") : why;
+}
+
 bool namesOneFile(const std::string& a, const std::string& b)
 {
     if (identify(a).exists || identify(b).exists)

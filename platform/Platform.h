@@ -77,6 +77,11 @@ bool sameFile(const std::string& a, const std::string& b);
 // whether writing one would write the other.
 bool namesOneFile(const std::string& a, const std::string& b);
 
+// Why the last file call failed, in the system's words ("No space left on device").
+std::string lastErrorText();
+// Why `path` cannot be opened for reading, asked again of the system.
+std::string openFailureText(const std::string& path);
+
 // A raw file descriptor interface: -1 / negative results on failure.
 int openForReading(const std::string& path);
 // Reads at an absolute offset; returns the byte count, 0 at the end, -1 on error.

@@ -1,5 +1,6 @@
 #include "platform/WindowsFiles.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -136,12 +137,32 @@ FileIdentity identify(const std::string& path)
     return identity;
 }
 
+namespace {
+
+// The system's error as errno, so that messages give the reason in the C library's words on every system.
+void setErrnoFrom(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME: errno = ENOENT; break;
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: errno = EACCES; break;
+    case ERROR_FILE_EXISTS: case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+    case ERROR_WRITE_PROTECT: errno = EROFS; break;
+    case ERROR_FILENAME_EXCED_RANGE: errno = ENAMETOOLONG; break;
+    default: errno = EIO;
+    }
+}
+
+} // namespace
+
 int openForReading(const std::string& path)
 {
     HANDLE handle = CreateFileW(systemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
+    if (handle == INVALID_HANDLE_VALUE) {
+        setErrnoFrom(GetLastError());
         return -1;
+    }
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
     if (fd < 0)
         CloseHandle(handle);
@@ -157,6 +178,7 @@ int createNew(const std::string& name, bool& taken)
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        setErrnoFrom(error);
         return -1;
     }
     int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);

@@ -13,18 +13,24 @@ void COutputFile::checkReplaceable(const std::string& path)
 {
     // Through links: what counts is the file that would be replaced.
     platform::FileIdentity existing = platform::identify(path);
-    if (existing.isDirectory)
-        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file create error: '%s'\n", path);
-    // Replacing a FIFO or a device with a regular file would break what uses it.
+    // Replacing a folder, a FIFO or a device with a regular file would break what uses it.
     if (existing.exists && !existing.isRegular)
         throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file is not a regular file: '%s'\n", path);
 }
 
+CPdfException COutputFile::failure(const char* what, const std::string& path)
+{
+    // Asked first: cleaning up may change it.
+    const std::string why = platform::lastErrorText();
+    return CPdfException(CPdfException::EKind::OutputError,
+                         std::string("\nOutput file ") + what + " error: '" + path + "' (" + why + ")\n");
+}
+
 CPdfException COutputFile::replaceError(const std::string& path)
 {
-    return CPdfException::formatted(CPdfException::EKind::OutputError, platform::heldByAnotherProgram(path) ? kHeldMessage
-                                                                         : "\nOutput file write error: '%s'\n",
-                                    path);
+    if (platform::heldByAnotherProgram(path))
+        return CPdfException::formatted(CPdfException::EKind::OutputError, kHeldMessage, path);
+    return failure("write", path);
 }
 
 void COutputFile::create(const std::string& path)
@@ -53,7 +59,7 @@ void COutputFile::open(const std::string& besidePath, unsigned mode)
 {
     m_fd = platform::createTempBeside(besidePath, m_tempPath);
     if (m_fd < 0)
-        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file create error: '%s'\n", m_name);
+        throw failure("create", m_name);
     platform::setNewFileMode(m_fd, mode);
     if (!m_buffer)
         m_buffer.reset(new char[kBufferSize]);
@@ -160,9 +166,9 @@ void COutputFile::flush()
 
 void COutputFile::fail()
 {
-    std::string name = m_name;
+    const CPdfException error = failure("write", m_name);
     discard();
-    throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file write error: '%s'\n", name);
+    throw error;
 }
 
 void COutputFile::commit()
@@ -181,14 +187,16 @@ void COutputFile::commit()
         return;
     }
     if (!written) {
+        const CPdfException error = failure("write", m_name);
         platform::removeTemp(m_tempPath);
         m_tempPath.clear();
-        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file write error: '%s'\n", m_name);
+        throw error;
     }
     if (!platform::replaceFile(m_tempPath, m_path)) {
+        const CPdfException error = replaceError(m_name);
         platform::removeTemp(m_tempPath);
         m_tempPath.clear();
-        throw replaceError(m_name);
+        throw error;
     }
     platform::forgetTemp(m_tempPath);
     m_tempPath.clear();

@@ -53,8 +53,10 @@ public:
 
     // Why moving a finished file over `path` failed: "\nOutput file is open in
     // another program: '%s'\n" where the system locks it (Windows), else
-    // "\nOutput file write error: '%s'\n".
+    // "\nOutput file write error: '%s' (the system's reason)\n".
     static CPdfException replaceError(const std::string& path);
+    // "\nOutput file <what> error: '<path>' (the system's reason for the last failed call)\n".
+    static CPdfException failure(const char* what, const std::string& path);
     static constexpr const char* kHeldMessage = "\nOutput file is open in another program: '%s'\n";
 
 private:

@@ -136,7 +136,7 @@ TEST(FileSizeLimit, IsAWriteErrorNamingTheOutput)
             const Result run = work.shell(std::string(signal) + "ulimit -f 256 && $V" + arguments);
             EXPECT_EQ(run.status, 1) << signal << arguments;
             const std::string begun = arguments == kOnePass ? ", image file: 'stamp.jpg', output file: 'out.pdf'\nProcessing" : "";
-            EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf'" + begun + "\nOutput file write error: 'out.pdf'\n") << signal;
+            EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf'" + begun + "\nOutput file write error: 'out.pdf' (File too large)\n") << signal;
             EXPECT_EQ(snapshot(work.path()), before) << signal << arguments;
         }
     }
@@ -154,7 +154,7 @@ TEST(FullDisk, IsAWriteErrorNamingTheOutput)
     if (run.status != 0)
         GTEST_SKIP() << "mounting a small file system needs root";
     EXPECT_EQ(run.output, banner() + "Input file: 'in.pdf', image file: 'stamp.jpg', output file: 'out.pdf'\n"
-                                     "Processing\nOutput file write error: 'out.pdf'\nstatus 1\nin.pdf\nstamp.jpg\n");
+                                     "Processing\nOutput file write error: 'out.pdf' (No space left on device)\nstatus 1\nin.pdf\nstamp.jpg\n");
 }
 
 // The system calls around the rename, as strace shows them.
