@@ -19,6 +19,7 @@
 #include "app/WorkerChannel.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/CStampImage.h"
 #include "stamp/CStampSettings.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
@@ -144,6 +145,9 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);
+    // A broken image would fail every file of the list, one by one: it ends the run before the first.
+    if (!settings.marks)
+        (void)CStampImage::open(*settings.imagePath);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
     std::vector<std::string> names;

@@ -206,7 +206,7 @@ void setTimeout(CBatchSettings& batch, const std::string& value)
     const double seconds = std::strtod(value.c_str(), &end);
     if (value.empty() || end != value.c_str() + value.size() || !(seconds > 0) || seconds > kMaxTimeout)
         throw CPdfException(CPdfException::EKind::UsageError,
-                            "--timeout takes a number of seconds greater than 0: '" + value + "'\n");
+                            "--timeout takes a number of seconds greater than 0 and at most 10000000: '" + value + "'\n");
     batch.timeoutSeconds = seconds;
 }
 

@@ -121,11 +121,25 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
 CStampJob::COpened CStampJob::open(ERun run) const
 {
     COpened opened;
-    std::shared_ptr<CFileSource> file = CFileSource::open(m_settings.inputPath);
+    const std::string& path = m_settings.inputPath;
+    const platform::FileIdentity identity = platform::identify(path);
+    // A FIFO would wait for a writer; a pipe or a device has no end to read a PDF back from.
+    std::shared_ptr<CFileSource> file = identity.isRegular || !identity.exists ? CFileSource::open(path) : nullptr;
     // The passes read what the one before them wrote: the marks run reports the file.
     if (run == ERun::File)
-        m_reporter.inputOpened(m_settings.inputPath);
-    opened.input = std::make_unique<CInputDocument>(std::move(file), m_repairs, m_settings.password);
+        m_reporter.inputOpened(path);
+    if (identity.exists && !identity.isRegular && !identity.isDirectory)
+        throw CPdfException::formatted(CPdfException::EKind::Unsupported, "\nInput file is not a regular file: '%s'\n", path);
+    if (!file)
+        throw CPdfException(CPdfException::EKind::InputError,
+                            "\nInput file open error: '" + path + "' (" + platform::openFailureText(path) + ")\n");
+    try {
+        opened.input = std::make_unique<CInputDocument>(std::move(file), m_repairs, m_settings.password);
+    } catch (const CPdfException& error) {
+        if (error.kind() == CPdfException::EKind::NotPdf)
+            throw CPdfException::formatted(CPdfException::EKind::NotPdf, "\nInput file is not a PDF file: '%s'\n", path);
+        throw;
+    }
     if (run == ERun::File || run == ERun::Marks)
         opened.signatures = CSignatureCheck(opened.input->xref(), opened.input->file().size()).inspect();
     return opened;

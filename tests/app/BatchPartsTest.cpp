@@ -91,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BatchOptions, testing::Values(
     OptionsCase{"JobsNotANumber", {"--jobs", "two"}, "--jobs takes a number of workers"},
     OptionsCase{"JobsTooMany", {"--jobs", "65"}, "--jobs takes a number of workers"},
     OptionsCase{"TimeoutZero", {"--timeout=0"}, "--timeout takes a number of seconds"},
+    OptionsCase{"TimeoutPastItsLargest", {"--timeout=99999999999"}, "--timeout takes a number of seconds greater than 0 and at most 10000000"},
     OptionsCase{"MemoryLimitZero", {"--memory-limit", "0"}, "--memory-limit takes a number of megabytes"},
     OptionsCase{"ValueMissingAtTheEnd", {"--report"}, "--report needs a value"},
     OptionsCase{"EmptyReportName", {"--report="}, "--report needs a file name"},

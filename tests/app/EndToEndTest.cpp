@@ -491,6 +491,7 @@ std::string marksDone(const std::string& in, const std::string& out)
 {
     return opened(in) + ", output file: '" + out + "'\n\nDone.\n";
 }
+std::string openError(const std::string& in) { return "\nInput file open error: '" + in + "' (No such file or directory)\n"; }
 std::string isInput(const std::string& out) { return B + opened("in.pdf") + "\nOutput file is the input file: '" + out + "'\n"; }
 
 const std::string kUsage =
@@ -524,7 +525,7 @@ const std::string kUsage =
     "many files then do: dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\output -jimage.jpg\n\r\n\r\n";
 const std::string kWildcards = "\nError! Wildcards * are not permitted, if you want to process many files then do: "
                                "dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n";
-const std::string kOpenError = "\nInput file open error\n", kNoFolder = B + "please specify -f for output folder, e.g. -fc:\\test\n";
+const std::string kNoFolder = B + "please specify -f for output folder, e.g. -fc:\\test\n";
 const std::string kVersion = "vellico " + projectVersion() + "\n", kHelp = " (vellico --help lists the options)\n";
 const std::string kNoFrame = "\nInput image file is not a JPEG image (no frame header found): ";
 // Names that make every path of one list run longer than 300 characters.
@@ -570,7 +571,7 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"ValuesAfterASpace", kIn, "-i in.pdf -o out.pdf -j stamp.jpg -s 2 -e 5", 0, {B + done("in.pdf", "out.pdf")}, kStamp + "@2", Exact},
     {"ListAfterASpace", {"a.pdf=plain 2", "list.txt=text a.pdf\n"}, "-i list.txt -f out -j stamp.jpg -s 2", 0,
      {B + done("a.pdf", "out/a.pdf")}, "", Exact, {}, {"out", "out/a.pdf"}},
-    {"LoneInputBeforeAnOption", kIn, "-i -oout.pdf -jstamp.jpg", 1, {B + opened("") + kOpenError}, "", Exact},
+    {"LoneInputBeforeAnOption", kIn, "-i -oout.pdf -jstamp.jpg", 1, {B + opened("") + openError("")}, "", Exact},
     {"LoneOptionBeforeAnOption", kIn, stamp("-s -e1"), 0, {B + "Warning: unknown option '-s' ignored\n" + done("in.pdf", "out.pdf")},
      "", Exact},
     {"AlignTakesItsWordWhole", kIn, stamp("-align -s 2"), 1, {B + "Warning: -align '-s' is not left, right or center: it aligns right\n"
@@ -586,7 +587,7 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     // Through a link, one pass or eight: the link stays, the file it names is replaced.
     {"OutputThroughALink", {"in.pdf=plain 2", "target.pdf=text old\n", "link.pdf=link target.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 0,
      {B + done("in.pdf", "link.pdf")}, "", Exact, {}, {"target.pdf"}},
-    {"MissingInput", {}, "-imissing.pdf -oout.pdf -jstamp.jpg", 1, {B + opened("missing.pdf") + kOpenError}, "", Exact | Win},
+    {"MissingInput", {}, "-imissing.pdf -oout.pdf -jstamp.jpg", 1, {B + opened("missing.pdf") + openError("missing.pdf")}, "", Exact | Win},
     {"MissingInputCountedFromTheEnd", {}, "-imissing.pdf -oout.pdf -jstamp.jpg -s0 -useend", 1,
      {B + "Problem with -send or -eend parameters/processing.\n"}, "", Exact},
     {"MissingImage", kIn, "-iin.pdf -oout.pdf -jmissing.jpg", 1, {B + opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"}, "",
@@ -601,7 +602,7 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
     {"EndlessPageTree", in("doc endless-tree"), stamp(), 1, {B + opened("in.pdf") + ", image file: 'stamp.jpg', output file: 'out.pdf'"
      "\nProcessing\nPDF file was damaged\n"}, "", Exact},
     {"OutputIsAFolder", {"in.pdf=plain 2", "folder.pdf=dir"}, "-iin.pdf -ofolder.pdf -jstamp.jpg", 1,
-     {B + opened("in.pdf") + "\nOutput file create error: 'folder.pdf'\n"}, "", Exact},
+     {B + opened("in.pdf") + "\nOutput file is not a regular file: 'folder.pdf'\n"}, "", Exact},
     {"OutputIsTheInput", kIn, "-iin.pdf -oin.pdf -jstamp.jpg", 1, {isInput("in.pdf")}, "", Exact},
     {"OutputLinksToTheInput", {"in.pdf=plain 2", "link.pdf=link in.pdf"}, "-iin.pdf -olink.pdf -jstamp.jpg", 1, {isInput("link.pdf")}, "", Exact},
     // Windows names ignore case and take either slash.
@@ -628,7 +629,7 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      {B + opened("in.pdf") + kNoFrame + "'CropmarkVertical.jpg'\n"}, "", Exact},
     // A list stops at its first failing line.
     {"ListStopsAtAFailure", {"a.pdf=plain 2", "c.pdf=plain 2", "list.txt=text a.pdf\nmissing.pdf\nc.pdf\n"}, "-ilist.txt -fout -jstamp.jpg",
-     1, {B + done("a.pdf", "out/a.pdf") + opened("missing.pdf") + kOpenError}, "", Exact, {}, {"out", "out/a.pdf"}},
+     1, {B + done("a.pdf", "out/a.pdf") + opened("missing.pdf") + openError("missing.pdf")}, "", Exact, {}, {"out", "out/a.pdf"}},
     {"ListCrLfWithoutAFinalLineEnd", {"a.pdf=plain 2", "c.pdf=plain 2", "list.txt=text a.pdf\r\nc.pdf"}, "-ilist.txt -fout -jstamp.jpg -s2",
      0, {B + done("a.pdf", "out/a.pdf") + done("c.pdf", "out/c.pdf")}, kStamp + "@2", Exact, {}, {"out", "out/a.pdf", "out/c.pdf"}},
     // Empty and blank lines name no file; a list of none says so.
@@ -1029,10 +1030,11 @@ const std::vector<std::string> kBadLines = {"a.pdf=plain 2", "in/2024/b.pdf=plai
 const std::vector<std::string> kBadLinesMade = {"out", "out/a.pdf", "out/in", "out/in/2024", "out/in/2024/b.pdf", "out/caf\xE9.pdf"};
 const std::vector<std::string> kBadLinesSaid = {
     done("a.pdf", "out/a.pdf"), reported("a.pdf", "out/a.pdf", "stamped", "", "2"),
-    opened("missing.pdf") + kOpenError, reported("missing.pdf", "out/missing.pdf", "failed", "Input file open error"),
+    opened("missing.pdf") + openError("missing.pdf"), reported("missing.pdf", "out/missing.pdf", "failed", "Input file open error: 'missing.pdf' (No such file or directory)"),
     opened("encrypted.pdf") + "\nPDF file is encrypted\n",
     reported("encrypted.pdf", "out/encrypted.pdf", "refused", "PDF file is encrypted", "null", true),
-    opened("notpdf.pdf") + "\nPDF file was damaged\n", reported("notpdf.pdf", "out/notpdf.pdf", "refused", "PDF file was damaged"),
+    opened("notpdf.pdf") + "\nInput file is not a PDF file: 'notpdf.pdf'\n",
+    reported("notpdf.pdf", "out/notpdf.pdf", "refused", "Input file is not a PDF file: 'notpdf.pdf'"),
     notRegular("fifo.pdf"), reported("fifo.pdf", "out/fifo.pdf", "refused", "Input file is not a regular file: 'fifo.pdf'"),
     notRegular("dir.pdf"), reported("dir.pdf", "out/dir.pdf", "refused", "Input file is not a regular file: 'dir.pdf'"),
     opened("../outside.pdf") + "\nThe list line leads outside the output folder: '../outside.pdf'\n",
@@ -1051,6 +1053,9 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      "-ilist.txt -fblocker/out -jstamp.jpg --keep-going", 1, {B + "Unable to create the output folder: 'blocker/out'\n"}, "", Exact},
     {"ReportCannotBeWritten", {"a.pdf=plain 1", "list.txt=text a.pdf\n"}, "-ilist.txt -fout -jstamp.jpg --keep-going --report no/such/r.json",
      1, {B + "Report file create error: 'no/such/r.json'\n"}, "", Exact, {}, {"out"}},
+    {"BrokenImageEndsAKeepGoingList", {"a.pdf=plain 1", "list.txt=text a.pdf\na.pdf\n", "cut.jpg=cut stamp.jpg -40"},
+     "-ilist.txt -fout -jcut.jpg --keep-going", 1, {B + "Input image file error (the data ends before the end-of-image marker): 'cut.jpg'\n"},
+     "", Exact, {}, {"out"}},
     {"JobsWithoutAList", {"a.pdf=plain 1"}, "-ia.pdf -oout/a.pdf -jstamp.jpg --jobs 2", 1,
      {B + "--jobs is for list files only (-i<list.txt> -f<folder>, or -i- for a list on standard input)\n"}, "", Exact},
     // The password would take the list's lines, and the list find nothing.
@@ -1078,6 +1083,11 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      {"out/a.pdf", "out/c.dat"}},
     // Outputs that are no regular files are refused and stay as they are.
     {"OutputIsAFifo", {"in.pdf=plain 2", "fifo.pdf=fifo"}, "-iin.pdf -ofifo.pdf -jstamp.jpg", 1, {kRefused + "'fifo.pdf'\n"}, "", Exact},
+    // An input from a pipe has no end to read a PDF back from; an output that cannot be made says why.
+    {"InputIsAPipe", kIn, "cat in.pdf | $V -i/dev/stdin -oout.pdf -jstamp.jpg", 1, {"\nInput file is not a regular file: '/dev/stdin'\n"}, "",
+     Shell},
+    {"OutputInAMissingFolder", kIn, "-iin.pdf -onone/out.pdf -jstamp.jpg", 1,
+     {"\nOutput file create error: 'none/out.pdf' (No such file or directory)\n"}, "", Win},
     // --keep-going: each bad line is one failed or refused file, here or in workers, which finish in any order.
     {"KeepGoingOverBadLines", kBadLines, "$V -ilist.txt -fout -jstamp.jpg --keep-going --report -", 2, kBadLinesSaid, kStamp, Shell, {},
      kBadLinesMade},
