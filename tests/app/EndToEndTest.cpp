@@ -1067,7 +1067,11 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // What the report says of a file is what the run found.
     {"ReportWarnedButNotRepaired", in("doc sig-flags"), stamp("--report r.json"), 0, {}, "", 0, {}, {}, {"in.pdf stamped p1 s1: "}},
     {"ReportRepaired", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp("--report r.json"), 0, {}, "", Unreadable, {}, {},
-     {"in.pdf stamped p2 s1 repaired: "}},
+     {"in.pdf stamped p1 s1 repaired: "}},
+    // A damaged /Count: the pages found; an update that stops early has only /Count, at most one page per object.
+    {"ReportCountsThePagesNotTheirCount", in("doc count-damaged"), stamp("--report r.json"), 0, {}, "", 0, {}, {}, {"in.pdf stamped p3 s3: "}},
+    {"ReportBoundsTheCountOfAnUpdate", in("doc count-damaged"), stamp("--report r.json --incremental -s1 -e1"), 0, {}, "", 0, {}, {},
+     {"in.pdf stamped p10 s1: "}},
     // Both refused for their permissions: only one of them is encrypted.
     {"ReportCertifiedIsNotEncrypted", in("doc fake-certified"), stamp("--report r.json"), 1, {}, "", 0, {}, {},
      {"in.pdf refused p- s-: PDF file is certified"}},
