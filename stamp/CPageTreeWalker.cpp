@@ -338,6 +338,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
             // alone, with only its own attributes, whatever its /Parent holds.
             m_xref.repairLog().pagesIsAPage(rootNum);
             keepPage(rootNum, CInherited(), root, pages);
+            pages.back().namedByCatalog = true;
             return;
         }
         CPdfObject count;

@@ -876,6 +876,9 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
      kListOfIn},
     // Signed files keep every signature valid: the stamp is appended as an update.
     {"OneSignature", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf"}, stamp(), 0, {kSigned}, kStamp, MuPdf},
+    // The update adds the page tree node a catalog whose /Pages names the page lacks.
+    {"SignedCatalogPagesNamesThePage", {"clean.pdf=doc syntax-catalog-names-page", "in.pdf=sign clean.pdf"}, stamp(), 0,
+     {kSigned, "taken as the only page"}, kStamp},
     {"TwoSignaturesObjectStreams", {"clean.pdf=doc kinds-objstm", "in.pdf=sign clean.pdf 2"}, stamp(), 0, {kSigned}, kStamp},
     {"TwoSignaturesAes256", {"clear.pdf=plain 2", "clean.pdf=qpdf clear.pdf --encrypt 'u' o 256 --", "in.pdf=sign clean.pdf 2"},
      stamp("--password=u"), 0, {kSigned}, kStamp},
@@ -959,9 +962,12 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"ResourcesReferenceToAFreeObject", in("doc syntax-resources-freed"), stamp(), 0, {kClean}, kStamp},
     {"NullContentsAndResources", in("page /Contents null /Resources null"), stamp(), 0, {kClean}, kStamp},
     {"RootNodeWithoutEndobj", in("doc syntax-no-endobj"), stamp(), 0, {kClean}, kStamp},
-    // The one page, with none of the node's attributes, as poppler shows it. Regression: nothing was stamped.
+    // The one page, with none of the node's attributes, as poppler shows it, and a node of its own above it (in an
+    // update too, and when not stamped). Regressions: nothing was stamped; qpdf found no page in the output.
     {"CatalogPagesNamesThePage", in("doc syntax-catalog-names-page"), stamp(), 0,
-     {warned("the catalog's /Pages names page 3, not a page tree; taken as the only page")}, kStamp, QpdfAsInput},
+     {warned("the catalog's /Pages names page 3, not a page tree; taken as the only page")}, kStamp},
+    {"CatalogPagesNamesThePageUpdated", in("doc syntax-catalog-names-page"), stamp("--incremental"), 0, {"taken as the only page"}, kStamp},
+    {"CatalogPagesNamesThePageNotSelected", in("doc syntax-catalog-names-page"), stamp("-s2"), 0, {"taken as the only page"}, "-"},
     // Content that leaves the graphics state or a text object open: the stamp is drawn in the initial state.
     {"ExtraQ", in("content plain 2 0 0 2 0 0 cm " + kDrawing + "Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
     // More than the prefix's saves can take: the prefix saves as many more.
