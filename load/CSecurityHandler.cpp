@@ -154,9 +154,9 @@ CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstI
         prepared = *converted;
     }
     if (m_revision <= 4)
-        openRevision2To4(prepared, password.has_value());
+        openRevision2To4(prepared);
     else
-        openRevision5Or6(prepared, password.has_value());
+        openRevision5Or6(prepared);
     // When strings and streams are all in the clear, the password guards only
     // what names a crypt filter itself (embedded files, /AuthEvent /EFOpen):
     // the document reads without the key.
@@ -352,7 +352,7 @@ std::string CSecurityHandler::userPasswordFromOwner(const std::string& ownerPass
     return user;
 }
 
-void CSecurityHandler::openRevision2To4(const std::string& password, bool given)
+void CSecurityHandler::openRevision2To4(const std::string& password)
 {
     // Writers of /R 3 that leave out /Length often mean 128 bits, not the
     // default 40: when the default fails, that is tried too.
@@ -362,8 +362,6 @@ void CSecurityHandler::openRevision2To4(const std::string& password, bool given)
     for (int length : lengths) {
         // The owner's password first: it lifts the permissions.
         for (bool owner : {true, false}) {
-            if (owner && !given)
-                continue;
             const std::string key =
                 computeRc4FileKey(owner ? userPasswordFromOwner(password, length) : password, length);
             if (matchesUserKey(key)) {
@@ -413,32 +411,23 @@ std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_vi
     return k.substr(0, 32);
 }
 
-void CSecurityHandler::openRevision5Or6(const std::string& password, bool given)
+void CSecurityHandler::openRevision5Or6(const std::string& password)
 {
     const std::string_view user(m_user);
     const std::string_view owner(m_owner);
-    const std::string_view validationSalt = user.substr(32, kSaltSize);
-    const std::string_view keySalt = user.substr(32 + kSaltSize, kSaltSize);
     const std::string zeroIv(crypto::kAesBlockSize, '\0');
-    if (given && hashR5R6(password, owner.substr(32, kSaltSize), user) == owner.substr(0, 32)) {
+    if (hashR5R6(password, owner.substr(32, kSaltSize), user) == owner.substr(0, 32)) {
         // Algorithm 2.A with the owner's salts, hashed with all of /U.
         m_fileKey = crypto::aesCbcDecrypt(hashR5R6(password, owner.substr(32 + kSaltSize, kSaltSize), user), zeroIv,
                                           m_ownerKey);
-        m_state = EState::Open;
         m_openedByOwner = true;
-    } else if (hashR5R6(password, validationSalt, "") == user.substr(0, 32)) {
-        m_fileKey = crypto::aesCbcDecrypt(hashR5R6(password, keySalt, ""), zeroIv, m_userKey);
-        m_state = EState::Open;
-    } else if (given) {
-        return;
+    } else if (hashR5R6(password, user.substr(32, kSaltSize), "") == user.substr(0, 32)) {
+        m_fileKey = crypto::aesCbcDecrypt(hashR5R6(password, user.substr(32 + kSaltSize, kSaltSize), ""), zeroIv,
+                                          m_userKey);
     } else {
-        // Algorithms 12 and 2.A with the owner's salts, hashed with all of /U.
-        if (hashR5R6("", owner.substr(32, kSaltSize), user) != owner.substr(0, 32))
-            return;
-        m_fileKey = crypto::aesCbcDecrypt(hashR5R6("", owner.substr(32 + kSaltSize, kSaltSize), user), zeroIv,
-                                          m_ownerKey);
-        m_state = EState::OpenAsOwner;
+        return;
     }
+    m_state = EState::Open;
     readPerms();
 }
 

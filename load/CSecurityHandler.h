@@ -9,8 +9,8 @@
 class CPdfObject;
 
 // The standard security handler of an encrypted document (/Filter
-// /Standard, /V 1, 2, 4 or 5, /R 2 to 6), opened with the empty user
-// password: it checks the encryption dictionary, computes the file key,
+// /Standard, /V 1, 2, 4 or 5, /R 2 to 6), opened with the password given or
+// the empty one: it checks the encryption dictionary, computes the file key,
 // authenticates it against /U, and then encrypts and decrypts the strings
 // and streams of each object with the key derived for that object.
 //
@@ -20,16 +20,12 @@ class CPdfObject;
 class CSecurityHandler {
 public:
     enum class EState {
-        // The empty user password opens the document; or, with an empty
-        // fileKey(), strings and streams are all in the clear and the
-        // password guards only streams that name a crypt filter themselves.
+        // The password opens the document, as the user's or the owner's
+        // (openedByOwner()); or, with an empty fileKey(), strings and
+        // streams are all in the clear and the password guards only
+        // streams that name a crypt filter themselves.
         Open,
-        NeedsPassword, // it does not: the user password is not empty
-        // /R 5 and 6 only: the user password is not empty but the owner
-        // password is, so the empty password opens the document as its
-        // owner. Some tools open such files; viewers ask for the password.
-        // Strings and streams decrypt as for Open.
-        OpenAsOwner,
+        NeedsPassword, // it does not
     };
     // What a crypt filter does to the strings or the streams it applies to.
     enum class EMethod {
@@ -57,7 +53,8 @@ public:
     // `password`, when given, is tried as the owner's and as the user's
     // password, in UTF-8; it is converted as the revision needs
     // (PDFDocEncoding before /R 5, SASLprep from it on), and a password that
-    // cannot be converted is refused. Without it the empty password is tried.
+    // cannot be converted is refused. Without it the empty password is tried
+    // the same way: an empty owner password opens the document as its owner.
     CSecurityHandler(const CPdfObject& encrypt, std::string firstId, std::string_view permissionsText = {},
                      const std::optional<std::string>& password = std::nullopt);
 
@@ -136,11 +133,11 @@ private:
     std::string computeRc4FileKey(std::string_view password, int keyLength) const;
     // Algorithms 4 and 5: whether `key` encrypts the padding as /U holds it.
     bool matchesUserKey(const std::string& key) const;
-    void openRevision2To4(const std::string& password, bool given);
+    void openRevision2To4(const std::string& password);
     // Algorithm 7: the user's password that `ownerPassword` unlocks from /O.
     std::string userPasswordFromOwner(const std::string& ownerPassword, int keyLength) const;
     // Algorithm 2.A with the hash of /R 5 (SHA-256) or /R 6 (Algorithm 2.B).
-    void openRevision5Or6(const std::string& password, bool given);
+    void openRevision5Or6(const std::string& password);
     std::string hashR5R6(std::string_view password, std::string_view salt, std::string_view userKey) const;
     // /R 5 and 6: /Perms, encrypted, holds the bits of /P once more. They
     // count only where /P was written past 32 bits; a /Perms that disagrees

@@ -55,11 +55,15 @@ void CIncrementalWriter::begin()
 void CIncrementalWriter::writeObjects(CPageStamper& stamper)
 {
     std::vector<CPageRecord>& pages = stamper.pages();
+    mendPageTree(pages);
     for (size_t i = 0; i < pages.size(); ++i) {
         stamper.pageMet();
         const int num = pages[i].objectNumber;
-        if (!pages[i].firstOccurrence || !stamper.selects(static_cast<int>(i)))
+        if (!pages[i].firstOccurrence || !stamper.selects(static_cast<int>(i))) {
+            if (pages[i].newParent > 0)
+                writePageAsItStands(pages[i]);
             continue;
+        }
         std::string text = std::move(pages[i].text);
         if (text.empty())
             text = m_input.reader().text(num);
@@ -68,6 +72,9 @@ void CIncrementalWriter::writeObjects(CPageStamper& stamper)
             continue;
         }
         stamper.stamp(static_cast<int>(i), text);
+        // A page that takes no annotation is not written by the stamp; the new node still needs its /Parent.
+        if (pages[i].newParent > 0 && m_records[static_cast<size_t>(num)].type != XREF_IN_FILE)
+            writePageAsItStands(pages[i]);
     }
 }
 

@@ -2,12 +2,15 @@
 
 #include <charconv>
 
+#include "load/CObjectReader.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
+#include "stamp/CPageRecord.h"
+#include "stamp/CPageRewriter.h"
 #include "stamp/CStampImage.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
@@ -127,4 +130,45 @@ std::string COutputWriter::trailerEntries(bool keepIdentity) const
         }
     }
     return text;
+}
+
+void COutputWriter::mendPageTree(std::vector<CPageRecord>& pages)
+{
+    if (pages.size() != 1 || !pages[0].namedByCatalog || pages[0].dictOpen < 0)
+        return;
+    CPageRecord& page = pages[0];
+    const CXrefTable& xref = m_input.xref();
+    const int root = xref.rootNum();
+    CPdfObjectHead head;
+    const std::string catalog = m_input.reader().text(root, &head);
+    const CStoredEntry entry = storedEntry(head.dict, "Pages");
+    if (catalog.empty() || head.num != root || head.type != PDF_DICT || head.isStream() || !entry.present ||
+        entry.type != PDF_REF || entry.num != page.objectNumber || root == page.objectNumber)
+        return;
+    // A compressed object's text was given generation 0.
+    auto generation = [&](int num) {
+        const CXrefRecord& record = xref.records()[static_cast<size_t>(num)];
+        return record.type == XREF_IN_OBJSTM ? 0 : record.gen;
+    };
+    page.newParent = beginNewObject();
+    std::string node = referenceText(" 0 obj\n<<\n/Type /Pages\n/Kids [", page.objectNumber, " ");
+    appendInteger(node, generation(page.objectNumber));
+    node += " R]\n/Count 1\n>>\nendobj\n";
+    m_output.write(node);
+    endNewObject(page.newParent);
+    CObjectText text(catalog);
+    text.replaceAt(static_cast<size_t>(entry.valueBegin), static_cast<size_t>(entry.valueEnd),
+                   referenceText("", page.newParent, " 0 R"));
+    writeChangedObject(root, generation(root), text.bytes());
+}
+
+void COutputWriter::writePageAsItStands(const CPageRecord& page)
+{
+    const std::string original = page.text.empty() ? m_input.reader().text(page.objectNumber) : page.text;
+    if (original.empty())
+        return;
+    CObjectText text(original);
+    CPageRewriter::nameNewParent(original, text, page);
+    const CXrefRecord& record = m_input.xref().records()[static_cast<size_t>(page.objectNumber)];
+    writeChangedObject(page.objectNumber, record.type == XREF_IN_OBJSTM ? 0 : record.gen, text.bytes());
 }

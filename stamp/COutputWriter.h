@@ -8,6 +8,7 @@
 
 class CInputDocument;
 class COutputFile;
+struct CPageRecord;
 class CPageStamper;
 class CStampImage;
 class CWrittenObjects;
@@ -70,6 +71,14 @@ protected:
     // its /ID, on which the key depends. With `keepIdentity` (an update is
     // the same file), the /ID of any input.
     std::string trailerEntries(bool keepIdentity) const;
+
+    // When the catalog's /Pages names the one page of `pages`, puts a node
+    // above it, so that the output has a page tree: writes the node and the
+    // catalog naming it, and notes it in the page's record for the page's
+    // own rewrite (writePageAsItStands, unless stamped).
+    void mendPageTree(std::vector<CPageRecord>& pages);
+    // Writes `page` unstamped: as it stands but for the /Parent the mend gave it.
+    void writePageAsItStands(const CPageRecord& page);
 
     COutputFile& m_output;
     CInputDocument& m_input;

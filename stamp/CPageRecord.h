@@ -62,4 +62,9 @@ struct CPageRecord {
     // The page's object text as the walk read it, kept (within a memory
     // budget) so the rewrite need not read it again; empty otherwise.
     std::string text;
+    // The catalog's /Pages names this page: no node is above it. The
+    // output puts one there, numbered `newParent` (0 until it is written),
+    // which the page names as its /Parent.
+    bool namedByCatalog = false;
+    int newParent = 0;
 };

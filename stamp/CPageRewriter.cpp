@@ -125,8 +125,23 @@ void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPag
     if (page.dictOpen >= 0) {
         rewriteContents(pageText, text, page, prefixNum, stampNum);
         rewriteResources(pageText, text, page);
+        nameNewParent(pageText, text, page);
     }
     writeObject(pageNum, text);
+}
+
+void CPageRewriter::nameNewParent(const std::string& original, CObjectText& text, const CPageRecord& page)
+{
+    CPdfDictLayout layout;
+    if (page.newParent <= 0 || page.dictOpen < 0 ||
+        !CObjectReader::dictLayoutAt(original, static_cast<size_t>(page.dictOpen), layout))
+        return;
+    const CStoredEntry parent = storedEntry(layout, "Parent");
+    const std::string node = referenceText("", page.newParent, " 0 R");
+    if (parent.present)
+        text.replaceAt(static_cast<size_t>(parent.valueBegin), static_cast<size_t>(parent.valueEnd), node);
+    else
+        text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Parent " + node + " ");
 }
 
 std::string CPageRewriter::referenceItems(int num)
@@ -191,6 +206,7 @@ bool CPageRewriter::addAnnotation(const std::string& pageText, int pageNum, cons
     } else {
         return false;
     }
+    nameNewParent(pageText, text, page);
     writeObject(pageNum, text);
     return true;
 }

@@ -338,6 +338,7 @@ void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t 
             // alone, with only its own attributes, whatever its /Parent holds.
             m_xref.repairLog().pagesIsAPage(rootNum);
             keepPage(rootNum, CInherited(), root, pages);
+            pages.back().namedByCatalog = true;
             return;
         }
         CPdfObject count;
@@ -432,7 +433,14 @@ int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAf
         return 0;
     }
     walk(root, pages, stopAfter);
-    return m_rootCount.type() == PDF_INT ? m_rootCount.intValue() : static_cast<int>(pages.size());
+    // A damaged /Count would be believed: a walk that went through the
+    // whole tree counted the pages itself.
+    if (pages.size() < stopAfter || m_rootCount.type() != PDF_INT)
+        return static_cast<int>(pages.size());
+    // One that stopped early has only /Count, which no more pages than
+    // objects can fill.
+    const int64_t counted = std::min<int64_t>(m_rootCount.intValue(), m_xref.recordCount());
+    return static_cast<int>(std::max<int64_t>(counted, static_cast<int64_t>(pages.size())));
 }
 
 int CPageTreeWalker::countDocument()

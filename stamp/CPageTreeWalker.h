@@ -32,11 +32,12 @@ public:
     // With `stopAfter`, the walk ends once it has recorded that many pages.
     void walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
     // Walks the tree the catalog's /Pages names and returns the page count:
-    // the root's /Count when it is an integer, else the pages found. A
-    // catalog without a tree gives none, recorded as a repair.
+    // the pages found, or, when the walk stopped after `stopAfter`, the
+    // root's /Count (an integer, at most the object count) when it is
+    // more. A catalog without a tree gives none, recorded as a repair.
     int walkDocument(std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
-    // The page count walkDocument gives, without the walk when the root is
-    // a node whose /Count is an integer.
+    // The root's /Count when the root is a node whose /Count is an integer,
+    // without the walk; else the page count walkDocument gives.
     int countDocument();
     // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }

@@ -80,6 +80,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
     m_records.reserve(m_records.size() + 2 * pages.size() + 16); // two streams per page, and a few more
     if (m_written)
         m_written->reserve(m_records.size() + 2 * pages.size()); // the input's objects, and two streams per page
+    mendPageTree(pages);
     // Each page object is written at its first place in the tree.
     std::vector<int> firstPage(input.size(), -1);
     for (size_t j = 0; j < pages.size(); ++j) {
@@ -139,6 +140,8 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
             if (text.empty())
                 text = reader.text(i);
             stamper.stamp(pageIndex, text);
+        } else if (pageIndex >= 0 && pages[static_cast<size_t>(pageIndex)].newParent > 0) {
+            writePageAsItStands(pages[static_cast<size_t>(pageIndex)]);
         } else if (in.type == XREF_IN_FILE) {
             const int64_t start = m_output.position();
             CFileSource& file = m_input.file();

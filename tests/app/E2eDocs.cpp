@@ -187,6 +187,10 @@ const std::map<std::string, Maker>& registry()
         {"hostile-ref", [] { B b = threePages(false);
              b.setTrailerExtra("/Encrypt 42 0 R /ID [ <01> <01> ]");
              return letters(b.build(), 3); }},
+        // A root /Count far beyond the pages.
+        {"count-damaged", [] { B b = threePages(false);
+             b.set(2, "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 2147483647 >>");
+             return letters(b.build(), 3); }},
         // The tree's second kid is free: skipped.
         {"broken-tree", [] { return onePageEdited(B(), [](B& b) {
              b.set(1, "<< /Type /Pages /Kids [2 0 R 3 0 R] /Count 2 >>");

@@ -134,7 +134,7 @@ TEST(CryptoPrimitives, WrongSizesAreRefusedNotRead) {
 // (edit) and /P (when known). Opened, /Title decrypts (when unedited), and
 // what we encrypt for an object decrypts again.
 TEST(SecurityHandler, OpensWhatOtherWritersEncryptedAndSoundVariations) {
-    const EState opened = EState::Open, closed = EState::NeedsPassword, owner = EState::OpenAsOwner;
+    const EState opened = EState::Open, closed = EState::NeedsPassword;
     const EMethod none = EMethod::Identity, rc = EMethod::RC4, v2 = EMethod::AESV2, v3 = EMethod::AESV3;
     const std::string r6Unsigned = edited(kAes256R6.dict, "/P -4", "/P 4294967292");
     const std::string mine = edited(edited(kAes128.dict, "/StdCF <<", "/Mine <<"), "/StmF /StdCF", "/StmF /Mine");
@@ -146,7 +146,9 @@ TEST(SecurityHandler, OpensWhatOtherWritersEncryptedAndSoundVariations) {
         {kRc440, "", "", opened, 5, rc, rc}, {kRc4128, "", "", opened, 16, rc, rc},
         {kAes128, "", "", opened, 16, v2, v2}, {kAes256R5, "", "", opened, 32, v3, v3},
         {kAes128ClearMetadata, "", "", opened, 16, v2, v2, false}, {kAes256R6, "", "", opened, 32, v3, v3},
-        {kAes256R5Owner, "", "", owner, 32, v3, v3}, {kMuPdfAes128, "", "", opened, 16, v2, v2},
+        {kAes256R5Owner, "", "", opened, 32, v3, v3}, {kMuPdfAes128, "", "", opened, 16, v2, v2},
+        // The empty owner password lifts the permissions, as the owner's password does.
+        {kAes256R5Owner, "/P -4", "/P -16", opened, 32, v3, v3, true, true, -16},
         // /U made for another password, or another /ID (in the key of /R 2 to 4): nothing decrypts.
         {kAes256R6, "/U <a0", "/U <a1", closed, 32, v3, v3},
         {{"RC4 40 bits, /R 2, another /ID", kRc440.dict, "", "", "00"}, "", "", closed, 5, rc, rc},
