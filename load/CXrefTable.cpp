@@ -248,7 +248,7 @@ void CXrefTable::readEncryption(int64_t at, bool isObject)
     if (m_security->state() != CSecurityHandler::EState::Open)
         throw CPdfException(CPdfException::EKind::Encrypted,
                             m_password ? "PDF file is encrypted, and the password given does not open it"
-                                       : "PDF file is encrypted",
+                                       : "PDF file is encrypted: it needs its password, given with --password or --password-file",
                             m_encryptNum > 0 ? std::optional<int>(m_encryptNum) : std::nullopt);
 }
 

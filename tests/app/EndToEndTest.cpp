@@ -530,6 +530,7 @@ const std::string kWildcards = "\nError! Wildcards * are not permitted, if you w
                                "dir /B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n";
 const std::string kNoFolder = B + "please specify -f for output folder, e.g. -fc:\\test\n";
 const std::string kVersion = "vellico " + projectVersion() + "\n", kHelp = " (vellico --help lists the options)\n";
+const std::string kNeedsPassword = "PDF file is encrypted: it needs its password, given with --password or --password-file";
 const std::string kNoFrame = "\nInput image file is not a JPEG image (no frame header found): ";
 // Names that make every path of one list run longer than 300 characters.
 const std::string kDir(120, 'd'), kLong = kDir + "/" + std::string(200, 'n') + ".pdf", kFolder(180, 'f');
@@ -595,7 +596,7 @@ INSTANTIATE_TEST_SUITE_P(Console, EndToEnd, testing::ValuesIn(rows({
      {B + "Problem with -send or -eend parameters/processing.\n"}, "", Exact},
     {"MissingImage", kIn, "-iin.pdf -oout.pdf -jmissing.jpg", 1, {B + opened("in.pdf") + "\nInput image file error: 'missing.jpg'\n"}, "",
      Exact | Win},
-    {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\nPDF file is encrypted\n"}, "", Exact},
+    {"EncryptedInline", in("doc encrypted-inline"), stamp(), 1, {B + opened("in.pdf") + "\n" + kNeedsPassword + "\n"}, "", Exact},
     // Rebuilt from the objects it still holds; the page that was cut off is left out, and said so.
     {"Truncated", {"whole.pdf=plain 2", "in.pdf=cut whole.pdf half"}, stamp(), 0, {B + warned("cross-reference data damaged (no "
      "startxref); rebuilt from 10 objects found in the file\nWarning: object 10 could not be read; left out\nWarning: page tree entry "
@@ -848,7 +849,7 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     // A damaged encrypted file is rebuilt: its object streams decrypt with the key of the trailer found.
     {"DamagedEncryptedFile", {"clear.pdf=doc titled", "whole.pdf=qpdf clear.pdf --object-streams=generate --encrypt '' o 128 "
      "--use-aes=y --", "in.pdf=edit whole.pdf startxref-7"}, stamp(), 0, {"rebuilt from"}, kStamp},
-    {"NeedsAPassword", encrypted("256", "'secret'"), stamp(), 1, {kEncrypted + "\n"}},
+    {"NeedsAPassword", encrypted("256", "'secret'"), stamp(), 1, {"'in.pdf'\n" + kNeedsPassword + "\n"}},
     {"ForbidsChanges", encrypted("256 --modify=none"), stamp(), 1, {kForbids}},
     // An /Encrypt naming no object: a refusal that names the encryption, never a crash or an output.
     {"EncryptNamesNoObject", in("doc hostile-ref"), stamp(), 1, {kEncrypted}},
@@ -1048,8 +1049,8 @@ const std::vector<std::string> kBadLinesMade = {"out", "out/a.pdf", "out/in", "o
 const std::vector<std::string> kBadLinesSaid = {
     done("a.pdf", "out/a.pdf"), reported("a.pdf", "out/a.pdf", "stamped", "", "2"),
     opened("missing.pdf") + openError("missing.pdf"), reported("missing.pdf", "out/missing.pdf", "failed", "Input file open error: 'missing.pdf' (No such file or directory)"),
-    opened("encrypted.pdf") + "\nPDF file is encrypted\n",
-    reported("encrypted.pdf", "out/encrypted.pdf", "refused", "PDF file is encrypted", "null", true),
+    opened("encrypted.pdf") + "\n" + kNeedsPassword + "\n",
+    reported("encrypted.pdf", "out/encrypted.pdf", "refused", kNeedsPassword, "null", true),
     opened("notpdf.pdf") + "\nInput file is not a PDF file: 'notpdf.pdf'\n",
     reported("notpdf.pdf", "out/notpdf.pdf", "refused", "Input file is not a PDF file: 'notpdf.pdf'"),
     notRegular("fifo.pdf"), reported("fifo.pdf", "out/fifo.pdf", "refused", "Input file is not a regular file: 'fifo.pdf'"),

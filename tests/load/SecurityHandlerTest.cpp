@@ -378,7 +378,8 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
         {"U", kAes256R5, "/U " + aesUser, "/U 8 0 R", {{8, aesUser}}},
         // Written unsigned, /P is read as the object writes it.
         {"P", kRc4128, "/P -4", "/P 8 0 R", {{8, "4294967292"}}},
-        {"LengthTakenAtItsWord", kRc4128, "/Length 128", "/Length 8 0 R", {{8, "40"}}, "PDF file is encrypted"},
+        {"LengthTakenAtItsWord", kRc4128, "/Length 128", "/Length 8 0 R", {{8, "40"}},
+         "PDF file is encrypted: it needs its password, given with --password or --password-file"},
         {"ChainOfReferences", kAes128, cf, "/CF 8 0 R", {{8, "9 0 R"}, {9, "<< /StdCF 10 0 R >>"}, {10, aesFilter}}},
         {"InlineDictionary", kAes128, "/StdCF " + aesFilter, "/StdCF 8 0 R", {{8, aesFilter}}, "no exception", true},
         // A loop, or an object that is not there, is null.
