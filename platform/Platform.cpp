@@ -25,14 +25,10 @@
 #else
 #include <fcntl.h>
 #include <sched.h>
-#include <sys/mman.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#endif
-#if defined(__linux__)
-#include <sys/vfs.h>
 #endif
 
 #ifndef PATH_MAX
@@ -355,65 +351,6 @@ int64_t copyRange(int inFd, int64_t inOffset, int outFd, int64_t count)
     (void)count;
     return 0;
 #endif
-}
-
-int64_t writeFromMapping(int inFd, int64_t inOffset, int outFd, int64_t count)
-{
-#if defined(__linux__)
-    // 4 MB at a time: larger windows copied no faster (images-100), and the
-    // mapped pages count in the resident memory while they are mapped.
-    constexpr int64_t kWindow = 4 << 20;
-    const int64_t page = ::sysconf(_SC_PAGESIZE);
-    if (page <= 0)
-        return 0;
-    int64_t done = 0;
-    while (done < count) {
-        const int64_t at = inOffset + done;
-        const int64_t skip = at % page;
-        const int64_t length = std::min<int64_t>(kWindow, count - done);
-        // Populated at once: one call maps the window, where faults would take one per few pages.
-        void* mapped = ::mmap(nullptr, static_cast<size_t>(skip + length), PROT_READ, MAP_SHARED | MAP_POPULATE, inFd,
-                              static_cast<off_t>(at - skip));
-        if (mapped == MAP_FAILED)
-            break;
-        // A page the input no longer holds (cut short meanwhile) fails the
-        // write with EFAULT: the system reads the mapping, not our code.
-        const char* bytes = static_cast<const char*>(mapped) + skip;
-        int64_t written = 0;
-        while (written < length) {
-            const ssize_t step = ::write(outFd, bytes + written, static_cast<size_t>(length - written));
-            if (step < 0 && errno == EINTR)
-                continue;
-            if (step <= 0)
-                break;
-            written += step;
-        }
-        ::munmap(mapped, static_cast<size_t>(skip + length));
-        done += written;
-        if (written < length)
-            break;
-    }
-    return done;
-#else
-    (void)inFd;
-    (void)inOffset;
-    (void)outFd;
-    (void)count;
-    return 0;
-#endif
-}
-
-ERangeCopy rangeCopyFor(int outFd)
-{
-#if defined(__linux__)
-    constexpr long kExtMagic = 0xEF53; // ext2, ext3 and ext4
-    struct statfs info {};
-    if (::fstatfs(outFd, &info) == 0 && static_cast<long>(info.f_type) == kExtMagic)
-        return ERangeCopy::FromMapping;
-#else
-    (void)outFd;
-#endif
-    return ERangeCopy::InKernel;
 }
 
 bool syncFile(int fd)

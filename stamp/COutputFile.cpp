@@ -64,7 +64,6 @@ void COutputFile::open(const std::string& besidePath, unsigned mode)
     if (!m_buffer)
         m_buffer.reset(new char[kBufferSize]);
     m_used = 0;
-    m_rangeCopy = platform::rangeCopyFor(m_fd);
     m_position = 0;
     m_writtenPath.clear();
 }
@@ -119,12 +118,9 @@ void COutputFile::flushRun()
     // file inside the system. What it does not copy (it failed, or cannot) is
     // copied below, which tells a read error from a write error.
     int64_t done = 0;
-    if (m_rangeCopy == platform::ERangeCopy::InKernel && length >= kInKernelRun) {
+    if (length >= kInKernelRun) {
         flush();
         done = platform::copyRange(source.descriptor(), start, m_fd, length);
-    } else if (m_rangeCopy == platform::ERangeCopy::FromMapping && length >= kMappedRun) {
-        flush();
-        done = platform::writeFromMapping(source.descriptor(), start, m_fd, length);
     }
     copyBuffered(source, start, done, length);
 }

@@ -34,8 +34,7 @@ public:
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
     // Appends `length` bytes of `source` from `start`. Consecutive pieces of
     // the source are gathered into one run, and large runs are copied by the
-    // system the way the output's file system copies best (see
-    // platform::rangeCopyFor). Throws when the source ends early.
+    // system (platform::copyRange). Throws when the source ends early.
     void copyFrom(CFileSource& source, int64_t start, int64_t length);
     // The output as the user named it, for messages.
     const std::string& name() const { return m_name; }
@@ -74,10 +73,6 @@ private:
     // Runs from this long are left to the system's range copy where that is
     // cheap; shorter ones cost more in calls than they save.
     static constexpr int64_t kInKernelRun = kBufferSize / 16;
-    // Runs from this long are written from a mapping of the input: shorter
-    // ones cost more in mapping than the copy through the buffer (128 KB runs
-    // broke even on images-100's input, 256 KB ones took 0.84x the time).
-    static constexpr int64_t kMappedRun = 256 * 1024;
     int m_fd = -1;
     std::string m_name;     // the output as the user gave it, for messages
     std::string m_path;     // where the finished file goes; empty for an intermediate
@@ -86,7 +81,6 @@ private:
     std::unique_ptr<char[]> m_buffer; // kBufferSize bytes
     size_t m_used = 0;                // of m_buffer
     int64_t m_position = 0;
-    platform::ERangeCopy m_rangeCopy = platform::ERangeCopy::InKernel;
     CFileSource* m_runSource = nullptr; // the gathered run not yet written
     int64_t m_runStart = 0;
     int64_t m_runLength = 0;

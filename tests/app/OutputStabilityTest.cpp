@@ -80,8 +80,8 @@ DocPlan unsharedDoc(Layout layout)
 }
 
 // Unchanged objects long enough to be copied by the system, or read straight
-// into the output's buffer (one of 100 KB, one of 300 KB, one of 9 MB, over
-// several of the windows a mapping holds), between pages that are rewritten.
+// into the output's buffer (one of 100 KB, one of 300 KB, one of 9 MB, several
+// times the buffer), between pages that are rewritten.
 DocPlan longRunsDoc()
 {
     DocPlan plan = unsharedDoc(Layout::Classic);

@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, CleanupSignal,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // One page whose content stream holds `padding` bytes of comments: copied
-// unchanged, in one piece, by the system (in the kernel, or from a mapping).
+// unchanged, in one piece, by the system's range copy.
 std::string bigDoc(size_t padding)
 {
     DocPlan plan = plainPlan(1);
