@@ -702,7 +702,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"OnlyInheritedInlineResources", in("doc inherit-inline"), stamp(), 0, {}, kStamp},
     // Where the options put the stamp, as the page displays, turned or not.
     {"Defaults", in("doc turned"), stamp(), 0, {}, kStamp, Win},
-    {"PositionAndSizeInFractions", in("doc turned"), stamp("-pos40.5,60.25 -size150.5,40"), 0, {}, "40.5,60.25,150.5,40"},
+    {"PositionAndSizeInFractions", in("doc turned"), stamp("-pos-0.5,60.25 -size150.5,40"), 0, {}, "-0.5,60.25,150.5,40"},
     {"OpacityBelow0IsNone", kIn, stamp("-opacity-5"), 0, {}, "", 0, {"/ca 0.00>>"}},
     {"OpacitySaturated", kIn, stamp("-opacity99999999999"), 0, {}, "", 0, {"/ca 1.00>>"}},
     {"AlignAsLastArgumentIsIgnored", in("doc turned"), stamp("-pos60,20 -align"), 0, {}, "60,20,96,48"},

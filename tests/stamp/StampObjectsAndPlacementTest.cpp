@@ -77,13 +77,15 @@ const TextCase kTexts[] = {
 
 const Box kOffset = {100, 100, 500, 700}, kFraction = {10.7f, 20.2f, 600.9f, 780.5f};
 // Flags: V, H measure from the top, the right; P ignores the page's rotation.
-struct PlaceCase { const char* name; int rotate; const char* flags; int anchorX, anchorY; float angle; int posX = 20, posY = 10; const char* align = "left"; Box box = kLetter; int sizeX = 100; };
+struct PlaceCase { const char* name; int rotate; const char* flags; double anchorX, anchorY; float angle; double posX = 20, posY = 10; const char* align = "left"; Box box = kLetter; double sizeX = 100; };
 const PlaceCase kPlaces[] = {
     // Each rotation, flip, centring and alignment on whole boxes is an end-to-end row.
     {"CapitalLeftAlignsRight", 0, "", -80, 10, 0, 20, 10, "Left"}, // only "left" and "center" count
     {"OddWidthCentredMovesByHalfTruncated", 0, "", -30, 10, 0, 20, 10, "center", kLetter, 101},
     {"FractionalCropBox", 0, "", 30, 30, 0, 20, 10, "left", kFraction},
-    {"OffsetCropBoxFlipH", 0, "H", 480, 110, 0, 20, 10, "left", kOffset}};
+    {"OffsetCropBoxFlipH", 0, "H", 480, 110, 0, 20, 10, "left", kOffset},
+    // Whole numbers as always, then the fraction exactly: from the far edge, and half of a fractional width.
+    {"FractionsFromTheRightCentred", 0, "H", 540.75, 10.25, 0, 20.5, 10.25, "center", kLetter, 101.5}};
 
 // A page with trim box [36 36 576 756] and these entries, stamped with these flags.
 struct StreamCase { const char* name; const char* page; std::vector<const char*> corners; std::string matrices; };
