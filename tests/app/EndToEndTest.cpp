@@ -1085,6 +1085,9 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     {"WorkersEndWithTheirRun", {"a.pdf=plain 1", "b.pdf=plain 1"}, "trap '' PIPE && " + stopped("--jobs 2", "sleep 0.5 && "
      "kill -KILL $pid; wait $pid; kill -CONT $w && for i in $(seq 20); do ps -o stat= $w | grep -qv Z || exit 0; sleep 0.05; done; exit 1", 2),
      0, {}, "", Shell | Quick, {}, {"list", "out"}},
+    // Regression: what a run said before a signal ended it was lost when standard output is a file.
+    {"ConsoleKeptWhenASignalEndsTheRun", {}, stopped("--jobs 1 -zzz > console.txt", "kill -TERM $pid; kill -CONT $w") + "; cat console.txt", 0,
+     {B + "Warning: unknown option '-zzz' ignored\n"}, "", Shell | Quick, {}, {"list", "out", "console.txt"}},
     // A dry run writes nothing, and places the stamp on each page where the run before it drew.
     {"DryRunCentredAlignedRight", kDryRunDoc, dryAfterRun("-e3 -pos-1,-1 -align right"), 0,
      planned({{210, 396, 96, 48}, {264, 275, 96, 48}, {210, 396, 96, 48}}), "210,396,96,48;264,275,96,48;210,396,96,48@1,2,3", Shell},
