@@ -1085,6 +1085,14 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     {"WorkersEndWithTheirRun", {"a.pdf=plain 1", "b.pdf=plain 1"}, "trap '' PIPE && " + stopped("--jobs 2", "sleep 0.5 && "
      "kill -KILL $pid; wait $pid; kill -CONT $w && for i in $(seq 20); do ps -o stat= $w | grep -qv Z || exit 0; sleep 0.05; done; exit 1", 2),
      0, {}, "", Shell | Quick, {}, {"list", "out"}},
+    // The same with the Windows program; under Wine its workers are no children of it: they are found by the command
+    // line of the program's own copy.
+    {"WorkersEndWithTheirRunOnWindows", {"a.pdf=plain 1", "b.pdf=plain 1"}, "set -- $V && cp \"$2\" . && mkfifo list && { $1 vellico.exe "
+     "-i- -fout -jstamp.jpg --jobs 2 < list >/dev/null 2>&1 & } && pid=$! && exec 3> list && p=\"${PWD##*/}.vellico.exe "
+     "--vellico-internal-\"worker && for i in $(seq 600); do w=$(pgrep -f \"$p\") && [ $(echo $w | wc -w) = 2 ] && break; sleep 0.1; "
+     "done && sleep 1 && w=$(pgrep -f \"$p\") && kill -STOP $w && printf 'a.pdf\\r\\nb.pdf\\r\\n' >&3 && exec 3>&- && sleep 1 && "
+     "kill -KILL $pid; wait $pid; kill -CONT $w 2>/dev/null; for i in $(seq 50); do ps -o stat= $w | grep -qv Z || exit 0; sleep 0.1; done; exit 1",
+     0, {}, "", Shell | WinOnly, {}, {"list", "out", "vellico.exe"}},
     // Regression: what a run said before a signal ended it was lost when standard output is a file.
     {"ConsoleKeptWhenASignalEndsTheRun", {}, stopped("--jobs 1 -zzz > console.txt", "kill -TERM $pid; kill -CONT $w") + "; cat console.txt", 0,
      {B + "Warning: unknown option '-zzz' ignored\n"}, "", Shell | Quick, {}, {"list", "out", "console.txt"}},
