@@ -227,6 +227,7 @@ int runVellico(int argumentCount, const char* const* arguments)
     // With the report on standard output, the console text goes to standard error.
     FILE* stream = batch.report && *batch.report == "-" ? stderr : stdout;
     printBanner(stream);
+    std::fflush(stream); // as the console's lines are
     CConsoleReporter console(stream);
     // From here on files are written: a signal must not leave temporary ones behind.
     platform::installSignalCleanup();

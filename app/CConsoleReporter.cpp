@@ -14,10 +14,14 @@ void CConsoleReporter::print(const std::string& text)
 {
     if (text.empty())
         return;
-    if (m_capture)
+    if (m_capture) {
         m_capture->append(text);
-    else
+    } else {
         std::fwrite(text.data(), 1, text.size(), m_stream);
+        // Into a file too: a signal that ends the run loses what the stream holds.
+        if (text.find('\n') != std::string::npos)
+            std::fflush(m_stream);
+    }
     m_atLineStart = text.back() == '\n';
 }
 

@@ -12,7 +12,8 @@ std::string decimalText(double value, int decimals);
 // The console text of a run: the files as each is begun, a dot for every
 // sixth page written, warnings, "Done." and the error that ends a file or
 // the run. Printed to a stream (standard output, or standard error when the
-// report goes there), or kept in a string for a worker to hand over whole.
+// report goes there), flushed at each line's end, or kept in a string for a
+// worker to hand over whole.
 // Each message starts on a line of its own and ends with a line break.
 class CConsoleReporter : public CReporter {
 public:

@@ -258,6 +258,7 @@ int runWorker()
     if (platform::isTerminal(stdin))
         return refuse();
     const platform::Channel channel = platform::takeStandardChannel();
+    platform::endWithParent(channel.in);
     std::string buffer, payload;
     char type = 0;
     std::vector<std::string> hello;

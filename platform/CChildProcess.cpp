@@ -62,6 +62,24 @@ void closeHandle(void*& handle)
     handle = nullptr;
 }
 
+// The job that every child is put in. The system closes our handle to it
+// when we end, however we end, and closing it ends the children; null when
+// there is none.
+HANDLE childrenJob()
+{
+    static const HANDLE job = [] {
+        HANDLE made = CreateJobObjectW(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (made && !SetInformationJobObject(made, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+            CloseHandle(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return job;
+}
+
 } // namespace
 
 std::unique_ptr<CChildProcess> CChildProcess::start(const std::string& program,
@@ -91,8 +109,9 @@ std::unique_ptr<CChildProcess> CChildProcess::start(const std::string& program,
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION info{};
     const std::wstring path = platform::windows::widen(program);
-    const BOOL started =
-        CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info);
+    // Suspended until it is in the job: none of it runs outside.
+    const BOOL started = CreateProcessW(path.c_str(), &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                        nullptr, nullptr, &startup, &info);
     CloseHandle(childIn);
     CloseHandle(childOut);
     if (!started) {
@@ -100,6 +119,11 @@ std::unique_ptr<CChildProcess> CChildProcess::start(const std::string& program,
         CloseHandle(fromChild);
         return nullptr;
     }
+    // Where it cannot join the job (Windows before 8, when we are in a job
+    // ourselves), it runs outside it.
+    if (childrenJob())
+        (void)AssignProcessToJobObject(childrenJob(), info.hProcess);
+    ResumeThread(info.hThread);
     CloseHandle(info.hThread);
     std::unique_ptr<CChildProcess> child(new CChildProcess());
     child->m_process = info.hProcess;

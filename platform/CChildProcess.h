@@ -8,7 +8,8 @@
 // A program we started, with a two-way byte channel to it: what we write
 // is its standard input, what it writes to standard output we read. Its
 // standard error is ours. Ended (killed if need be) and waited for when the
-// object goes.
+// object goes. On Windows it is ended when we end, however we end (a job
+// object); elsewhere the program asks for that itself (platform::endWithParent).
 class CChildProcess {
 public:
     // Starts `program` with `arguments` (without the program's name); null

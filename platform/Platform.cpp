@@ -30,6 +30,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 #ifndef PATH_MAX
 #define PATH_MAX 4096
@@ -144,6 +147,21 @@ Channel takeStandardChannel()
     if (channel.notes < 0)
         channel.notes = channel.out;
     return channel;
+}
+
+void endWithParent(int channel)
+{
+#if defined(__linux__)
+    (void)::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent made the socket pair, so it is the channel's peer. When it
+    // died before the signal was asked for, we have another parent already.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (::getsockopt(channel, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 && ::getppid() != peer.pid)
+        (void)::raise(SIGTERM);
+#else
+    (void)channel;
+#endif
 }
 
 int64_t readSome(int fd, void* target, size_t count)

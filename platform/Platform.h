@@ -45,6 +45,11 @@ struct Channel {
 // The worker's descriptor of the notes channel, on POSIX systems.
 constexpr int kNotesDescriptor = 3;
 Channel takeStandardChannel();
+// Ends the worker with SIGTERM (which signal cleanup turns into removing its
+// temporary files) when the program that started it ends, however it ended,
+// `channel` being its socket to that program; Linux only. On Windows the
+// parent's job object ends its workers (CChildProcess).
+void endWithParent(int channel);
 // Reads up to `count` bytes, waiting for some; 0 at the end, -1 on error.
 int64_t readSome(int fd, void* target, size_t count);
 // Reads up to `count` bytes of what a pipe or socket holds now, without

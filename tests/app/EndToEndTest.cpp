@@ -1006,14 +1006,14 @@ std::string notRegular(const std::string& in)
 {
     return opened(in) + "\nInput file is not a regular file: '" + in + "'\n";
 }
-// A worker that stops making progress: its list comes through a FIFO, so that the worker exists, and is stopped,
-// before it gets a file.
-std::string stopped(const std::string& options, const std::string& then)
+// Workers that stop making progress: the list comes through a FIFO, so that the workers exist, and are stopped,
+// before they get a file.
+std::string stopped(const std::string& options, const std::string& then, int workers = 1)
 {
     return "mkfifo list && { $V -i- -fout -jstamp.jpg --keep-going --report r.json " + options +
-           " < list & } && pid=$! && exec 3> list && for i in $(seq 200); do w=$(pgrep -P $pid) && break; sleep 0.05; "
-           "done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && exec 3>&- && " +
-           then + "; wait $pid";
+           " < list & } && pid=$! && exec 3> list && for i in $(seq 200); do w=$(pgrep -P $pid) && [ $(echo $w | wc -w) = " +
+           std::to_string(workers) + " ] && break; sleep 0.05; done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && "
+           "exec 3>&- && " + then + "; wait $pid";
 }
 const std::string kTimedOut = "Stopped: the file took longer than the time limit of 1 seconds (--timeout)";
 const std::string kKilled = "Stopped: the worker stamping the file ended unexpectedly (signal 9)";
@@ -1120,6 +1120,22 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kTimedOut, "b.pdf stamped p1 s1: "}},
     {"WorkerKilled", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--jobs 1", "sleep 0.5 && kill -KILL $w"), 2, {opened("a.pdf") + "\n" + kKilled + "\n"},
      "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kKilled, "b.pdf stamped p1 s1: "}},
+    // Regression: the workers of a killed run went on with the files they had been handed (where SIGPIPE is
+    // ignored, as here, nothing they sent to it ended them).
+    {"WorkersEndWithTheirRun", {"a.pdf=plain 1", "b.pdf=plain 1"}, "trap '' PIPE && " + stopped("--jobs 2", "sleep 0.5 && "
+     "kill -KILL $pid; wait $pid; kill -CONT $w && for i in $(seq 20); do ps -o stat= $w | grep -qv Z || exit 0; sleep 0.05; done; exit 1", 2),
+     0, {}, "", Shell | Quick, {}, {"list", "out"}},
+    // The same with the Windows program; under Wine its workers are no children of it: they are found by the command
+    // line of the program's own copy.
+    {"WorkersEndWithTheirRunOnWindows", {"a.pdf=plain 1", "b.pdf=plain 1"}, "set -- $V && cp \"$2\" . && mkfifo list && { $1 vellico.exe "
+     "-i- -fout -jstamp.jpg --jobs 2 < list >/dev/null 2>&1 & } && pid=$! && exec 3> list && p=\"${PWD##*/}.vellico.exe "
+     "--vellico-internal-\"worker && for i in $(seq 600); do w=$(pgrep -f \"$p\") && [ $(echo $w | wc -w) = 2 ] && break; sleep 0.1; "
+     "done && sleep 1 && w=$(pgrep -f \"$p\") && kill -STOP $w && printf 'a.pdf\\r\\nb.pdf\\r\\n' >&3 && exec 3>&- && sleep 1 && "
+     "kill -KILL $pid; wait $pid; kill -CONT $w 2>/dev/null; for i in $(seq 50); do ps -o stat= $w | grep -qv Z || exit 0; sleep 0.1; done; exit 1",
+     0, {}, "", Shell | WinOnly, {}, {"list", "out", "vellico.exe"}},
+    // Regression: what a run said before a signal ended it was lost when standard output is a file.
+    {"ConsoleKeptWhenASignalEndsTheRun", {}, stopped("--jobs 1 -zzz > console.txt", "kill -TERM $pid; kill -CONT $w") + "; cat console.txt", 0,
+     {B + "Warning: unknown option '-zzz' ignored\n"}, "", Shell | Quick, {}, {"list", "out", "console.txt"}},
     // A dry run writes nothing, and places the stamp on each page where the run before it drew.
     {"DryRunCentredAlignedRight", kDryRunDoc, dryAfterRun("-e3 -pos-1,-1 -align right"), 0,
      planned({{210, 396, 96, 48}, {264, 275, 96, 48}, {210, 396, 96, 48}}), "210,396,96,48;264,275,96,48;210,396,96,48@1,2,3", Shell},
