@@ -19,11 +19,16 @@ const uint8_t kJpeg[] = {
 #include "fuzz/small_jpeg.inc"
 };
 
+// In memory where the system has a place for it: on a disk, creating,
+// renaming and removing the output for every input cost more than the run.
 std::string& workFolder()
 {
     static std::string folder = [] {
-        char name[] = "/tmp/vellico-fuzz-XXXXXX";
-        const char* made = mkdtemp(name);
+        char inMemory[] = "/dev/shm/vellico-fuzz-XXXXXX";
+        char onDisk[] = "/tmp/vellico-fuzz-XXXXXX";
+        const char* made = mkdtemp(inMemory);
+        if (!made)
+            made = mkdtemp(onDisk);
         std::string path = made ? made : "/tmp";
         FILE* jpeg = std::fopen((path + "/image.jpg").c_str(), "wb");
         if (jpeg) {

@@ -2,9 +2,10 @@
 // libFuzzer does with a file it is given: every file under the folders named
 // on the command line. A crash, a sanitizer report or a target's abort fails
 // the run; the input's name is printed before it runs, to say which one.
-// The stamp target works in a folder /tmp/vellico-fuzz-XXXXXX of its own,
-// which it leaves: its replay removes the one that appeared during the run
-// and holds only the target's image (other replays may run beside it).
+// The stamp target works in a folder vellico-fuzz-XXXXXX of its own in
+// /dev/shm (or /tmp), which it leaves: its replay removes the one that
+// appeared during the run and holds only the target's image (other replays
+// may run beside it).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -24,10 +25,12 @@ namespace {
 std::set<std::string> workFolders()
 {
     std::set<std::string> found;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/tmp", error))
-        if (entry.path().filename().string().rfind("vellico-fuzz-", 0) == 0)
-            found.insert(entry.path().string());
+    for (const char* place : {"/dev/shm", "/tmp"}) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(place, error))
+            if (entry.path().filename().string().rfind("vellico-fuzz-", 0) == 0)
+                found.insert(entry.path().string());
+    }
     return found;
 }
 
