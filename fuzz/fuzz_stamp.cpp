@@ -19,11 +19,19 @@ const uint8_t kJpeg[] = {
 #include "fuzz/small_jpeg.inc"
 };
 
+void removeWorkFolder();
+
+// In memory where the system has a place for it: on a disk, creating,
+// renaming and removing the output for every input cost more than the run.
+// Removed when the process ends normally; a crash leaves it, with its files.
 std::string& workFolder()
 {
     static std::string folder = [] {
-        char name[] = "/tmp/vellico-fuzz-XXXXXX";
-        const char* made = mkdtemp(name);
+        char inMemory[] = "/dev/shm/vellico-fuzz-XXXXXX";
+        char onDisk[] = "/tmp/vellico-fuzz-XXXXXX";
+        const char* made = mkdtemp(inMemory);
+        if (!made)
+            made = mkdtemp(onDisk);
         std::string path = made ? made : "/tmp";
         FILE* jpeg = std::fopen((path + "/image.jpg").c_str(), "wb");
         if (jpeg) {
@@ -32,7 +40,18 @@ std::string& workFolder()
         }
         return path;
     }();
+    // Registered after the name is made, so that the name outlives the call at exit.
+    static const bool cleanup = folder != "/tmp" && std::atexit(removeWorkFolder) == 0;
+    (void)cleanup;
     return folder;
+}
+
+void removeWorkFolder()
+{
+    const std::string& folder = workFolder();
+    std::remove((folder + "/out.pdf").c_str());
+    std::remove((folder + "/image.jpg").c_str());
+    rmdir(folder.c_str());
 }
 
 } // namespace

@@ -30,7 +30,11 @@ void CObjectScan::run(CPdfStream& file, CPdfStreamEndRule& ends, int64_t base, i
 {
     m_headers.clear();
     m_trailers.clear();
-    std::vector<uint8_t> buffer(kContext + kChunk + kContext);
+    // A file smaller than a chunk is read whole into a buffer of its size:
+    // clearing a full one would cost more than scanning a small file.
+    const int64_t rest = file.seekPos(0, SEEK_END) - base;
+    std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(
+        rest + 1, 4 * static_cast<int64_t>(kContext), static_cast<int64_t>(kContext + kChunk + kContext))));
     int64_t bufferStart = base;
     size_t got = 0;
     bool atEnd = false; // the buffer runs to the end of the file

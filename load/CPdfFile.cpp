@@ -1,6 +1,6 @@
 #include "load/CPdfFile.h"
 
-#include <cstring>
+#include <string_view>
 
 #include "load/CPdfFileWindowStream.h"
 #include "load/CXrefTable.h"
@@ -54,20 +54,15 @@ bool CPdfFile::locateHeader()
 {
     // The header may stand anywhere in the first 1 KB; bytes before it are not
     // part of the document, and every offset counts from the header.
-    char head[1024];
-    for (int i = 0; i < 1023; ++i) {
-        int c = m_mainStream->readChar();
-        head[i] = static_cast<char>(c < 0 ? 0xFF : c);
+    char head[1022];
+    const size_t n = m_mainStream->readBytes(reinterpret_cast<uint8_t*>(head), sizeof head);
+    const size_t at = std::string_view(head, n).find("%PDF-");
+    if (at == std::string_view::npos) {
+        m_mainStream->rewind();
+        return false;
     }
-    head[1023] = '\0';
-    for (int i = 0; i <= 1017; ++i) {
-        if (std::memcmp(head + i, "%PDF-", 5) == 0) {
-            m_mainStream->shiftStart(i);
-            return true;
-        }
-    }
-    m_mainStream->rewind();
-    return false;
+    m_mainStream->shiftStart(static_cast<int64_t>(at));
+    return true;
 }
 
 void CPdfFile::buildXref(CRepairLog* log)

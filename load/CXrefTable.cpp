@@ -520,23 +520,17 @@ int64_t CXrefTable::locateStartxref()
     int64_t size = m_stream->seekPos(0, SEEK_END);
     m_stream->seekPos(std::max<int64_t>(size - 1023, 0), SEEK_SET);
     char tail[1024];
-    int n = 0;
-    while (n < 1023) {
-        int c = m_stream->readChar();
-        if (c < 0)
-            break;
-        tail[n++] = c == 0 ? ' ' : static_cast<char>(c);
-    }
+    const size_t n = m_stream->readBytes(reinterpret_cast<uint8_t*>(tail), 1023);
+    std::replace(tail, tail + n, '\0', ' ');
     tail[n] = '\0';
-    for (int i = n - 9; i >= 0; --i) {
-        if (std::string_view(tail + i, 9) == "startxref") {
-            const char* p = tail + i + 9;
-            while (isStartxrefSpace(*p))
-                ++p;
-            return parseSignedDecimal(p);
-        }
-    }
-    return 0;
+    // The last one: earlier ones belong to updates the file has had since.
+    const size_t keyword = std::string_view(tail, n).rfind("startxref");
+    if (keyword == std::string_view::npos)
+        return 0;
+    const char* p = tail + keyword + 9;
+    while (isStartxrefSpace(*p))
+        ++p;
+    return parseSignedDecimal(p);
 }
 
 bool CXrefTable::readSectionAt(int64_t& offset)

@@ -61,8 +61,7 @@ void COutputFile::open(const std::string& besidePath, unsigned mode)
     if (m_fd < 0)
         throw failure("create", m_name);
     platform::setNewFileMode(m_fd, mode);
-    if (!m_buffer)
-        m_buffer.reset(new char[kBufferSize]);
+    grow(kFirstBufferSize);
     m_used = 0;
     m_position = 0;
     m_writtenPath.clear();
@@ -79,7 +78,9 @@ void COutputFile::write(const void* data, size_t count)
 
 void COutputFile::append(const void* data, size_t count)
 {
-    if (count > kBufferSize - m_used) {
+    if (count > m_capacity - m_used)
+        grow(m_used + count);
+    if (count > m_capacity - m_used) {
         flush();
         if (count >= kBufferSize) {
             if (!platform::writeAll(m_fd, data, count))
@@ -132,6 +133,7 @@ void COutputFile::copyBuffered(CFileSource& source, int64_t start, int64_t done,
         // input's block cache they would be copied twice and evict what the
         // page walk reads again.
         if (length - done >= static_cast<int64_t>(CFileSource::kBlockSize)) {
+            grow(kBufferSize);
             if (kBufferSize - m_used < CFileSource::kBlockSize)
                 flush();
             const size_t wanted = static_cast<size_t>(std::min<int64_t>(kBufferSize - m_used, length - done));
@@ -149,6 +151,21 @@ void COutputFile::copyBuffered(CFileSource& source, int64_t start, int64_t done,
         append(block->data() + skip, run);
         done += static_cast<int64_t>(run);
     }
+}
+
+void COutputFile::grow(size_t wanted)
+{
+    if (m_capacity >= kBufferSize || wanted <= m_capacity)
+        return;
+    size_t capacity = std::max(m_capacity, kFirstBufferSize);
+    while (capacity < wanted && capacity < kBufferSize)
+        capacity *= 2;
+    capacity = std::min(capacity, kBufferSize);
+    std::unique_ptr<char[]> buffer(new char[capacity]);
+    if (m_used)
+        std::memcpy(buffer.get(), m_buffer.get(), m_used);
+    m_buffer = std::move(buffer);
+    m_capacity = capacity;
 }
 
 void COutputFile::flush()

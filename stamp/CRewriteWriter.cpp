@@ -176,7 +176,7 @@ void CRewriteWriter::writeXrefTable()
     static constexpr size_t kEntry = 20;
     static constexpr char kFree[kEntry + 1] = "0000000000 00000 f \r";
     static constexpr size_t kLines = 4096;
-    std::vector<char> lines(kLines * kEntry);
+    std::vector<char> lines(std::min(kLines, std::max<size_t>(size, 1)) * kEntry);
     size_t count = 0;
     std::memcpy(lines.data(), "0000000000 65535 f \r", kEntry);
     ++count;

@@ -2,47 +2,17 @@
 // libFuzzer does with a file it is given: every file under the folders named
 // on the command line. A crash, a sanitizer report or a target's abort fails
 // the run; the input's name is printed before it runs, to say which one.
-// The stamp target works in a folder /tmp/vellico-fuzz-XXXXXX of its own,
-// which it leaves: its replay removes the one that appeared during the run
-// and holds only the target's image (other replays may run beside it).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/support/TestUtil.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
-
-#ifdef REPLAY_REMOVES_WORK_FOLDER
-namespace {
-
-std::set<std::string> workFolders()
-{
-    std::set<std::string> found;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/tmp", error))
-        if (entry.path().filename().string().rfind("vellico-fuzz-", 0) == 0)
-            found.insert(entry.path().string());
-    return found;
-}
-
-void removeWorkFolder(const std::set<std::string>& before)
-{
-    std::set<std::string> made = workFolders();
-    for (const std::string& folder : before)
-        made.erase(folder);
-    std::error_code error;
-    if (made.size() == 1 && vtest::names(*made.begin()) == std::set<std::string>{"image.jpg"})
-        std::filesystem::remove_all(*made.begin(), error);
-}
-
-} // namespace
-#endif
 
 int main(int argc, char** argv)
 {
@@ -62,9 +32,6 @@ int main(int argc, char** argv)
         return 1;
     }
     std::sort(inputs.begin(), inputs.end());
-#ifdef REPLAY_REMOVES_WORK_FOLDER
-    const std::set<std::string> before = workFolders();
-#endif
     for (const std::string& input : inputs) {
         std::printf("%s\n", input.c_str());
         std::fflush(stdout);
@@ -75,8 +42,5 @@ int main(int argc, char** argv)
         LLVMFuzzerTestOneInput(data.get(), bytes.size());
     }
     std::printf("%zu inputs replayed\n", inputs.size());
-#ifdef REPLAY_REMOVES_WORK_FOLDER
-    removeWorkFolder(before);
-#endif
     return 0;
 }
