@@ -68,14 +68,10 @@ private:
     void copyBuffered(CFileSource& source, int64_t start, int64_t done, int64_t length);
     // Buffers bytes already counted in m_position.
     void append(const void* data, size_t count);
-    // Makes the buffer hold `wanted` bytes, up to kBufferSize, keeping what it holds.
-    void grow(size_t wanted);
+    // A kBufferSize buffer: the one the last output left, or a new one.
+    static std::unique_ptr<char[]> takeSpareBuffer();
 
     static constexpr size_t kBufferSize = 1 << 20;
-    // The buffer starts this small and doubles as the output needs, so a
-    // small output costs no megabyte; writes happen only when it is full at
-    // kBufferSize, as with a whole buffer from the start.
-    static constexpr size_t kFirstBufferSize = 64 * 1024;
     // Runs from this long are left to the system's range copy where that is
     // cheap; shorter ones cost more in calls than they save.
     static constexpr int64_t kInKernelRun = kBufferSize / 16;
@@ -84,9 +80,8 @@ private:
     std::string m_path;     // where the finished file goes; empty for an intermediate
     std::string m_tempPath; // where it is written meanwhile
     std::string m_writtenPath;
-    std::unique_ptr<char[]> m_buffer; // m_capacity bytes
-    size_t m_capacity = 0;
-    size_t m_used = 0; // of m_buffer
+    std::unique_ptr<char[]> m_buffer; // kBufferSize bytes
+    size_t m_used = 0;                // of m_buffer
     int64_t m_position = 0;
     CFileSource* m_runSource = nullptr; // the gathered run not yet written
     int64_t m_runStart = 0;
