@@ -27,6 +27,9 @@
 
 namespace {
 
+// As the images themselves: their lengths are written as /Length.
+constexpr int64_t kMaxImageBytes = 0x7FFFFFFF;
+
 bool endsWith(const std::string& text, const char* suffix)
 {
     size_t length = std::strlen(suffix);
@@ -108,15 +111,40 @@ void refuseReportOver(const CBatchSettings& batch, const CNamedFiles& files)
         throw CPdfException(CPdfException::EKind::UsageError, message);
 }
 
-int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CConsoleReporter& console,
+// The private copy of an image read from a pipe, removed when the run ends.
+struct CImageCopy {
+    std::string path;
+    ~CImageCopy()
+    {
+        if (!path.empty())
+            platform::removeTemp(path);
+    }
+};
+
+int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleReporter& console,
              FILE* consoleStream, const std::vector<std::string>& passwordFiles)
 {
+    // A pipe gives its bytes once: every file's run, and every worker, reads a private copy of the image.
+    CImageCopy image;
+    if (arguments.size() > 3 && arguments[3].compare(0, 2, "-j") == 0) {
+        const std::string given = arguments[3].substr(2);
+        std::string why;
+        image.path = platform::copyOfStream(given, kMaxImageBytes, why);
+        if (!why.empty())
+            throw CPdfException(CPdfException::EKind::ImageError,
+                                "\nInput image file error (" + why + ", read from a pipe): '" + given + "'\n");
+        if (!image.path.empty()) {
+            arguments[3] = "-j" + image.path;
+            batch.imageShownAs = given;
+        }
+    }
     const std::string& first = arguments[1];
     const std::string listPath = first.size() >= 2 ? first.substr(2) : std::string();
     CReportFile report;
     if (listPath != "-" && !endsWith(listPath, ".txt")) {
         refuseListOptions(batch);
-        const CStampSettings settings = parse(arguments, console);
+        CStampSettings settings = parse(arguments, console);
+        settings.imageShownAs = batch.imageShownAs;
         CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
         files.insert(files.end(), {{settings.inputPath, "the input file"}, {settings.outputPath, "the output file"}});
         refuseReportOver(batch, files);
@@ -141,13 +169,14 @@ int runFiles(std::vector<std::string> arguments, const CBatchSettings& batch, CC
     // arguments are each file's.
     arguments[1] = "-i";
     arguments[2] = "-o";
-    const CStampSettings settings = parse(arguments, console);
+    CStampSettings settings = parse(arguments, console);
+    settings.imageShownAs = batch.imageShownAs;
     CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);
     // A broken image would fail every file of the list, one by one: it ends the run before the first.
     if (!settings.marks)
-        (void)CStampImage::open(*settings.imagePath);
+        (void)CStampImage::open(*settings.imagePath, settings.imageShownAs);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
     std::vector<std::string> names;

@@ -15,6 +15,7 @@ struct CBatchSettings {
     std::optional<std::string> report; // --report; "-": standard output
     bool dryRun = false;               // --dry-run
     bool nullSeparated = false;        // -0, --null: the list's names end with NUL bytes
+    std::string imageShownAs;          // the -j name, when the run reads a private copy of the image
 
     // Files go to worker processes: asked for, or needed to enforce a limit.
     bool usesWorkers() const { return jobs.has_value() || timeoutSeconds > 0 || memoryLimitMb > 0; }

@@ -51,7 +51,8 @@ CWorkerPool::CWorkerPool(int count, const std::vector<std::string>& arguments, c
                          const std::string& program)
     : m_batch(batch), m_program(program)
 {
-    m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop"};
+    m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop",
+               batch.imageShownAs};
     m_hello.insert(m_hello.end(), arguments.begin(), arguments.end());
     m_workers.resize(static_cast<size_t>(count));
     for (CWorker& worker : m_workers)

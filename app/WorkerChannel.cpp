@@ -22,7 +22,7 @@ namespace {
 constexpr uint32_t kMaxFrame = 1u << 30;
 // The greeting's words before the run's arguments: kGreeting, the mode and
 // what a failure does.
-constexpr size_t kHelloHeader = 3;
+constexpr size_t kHelloHeader = 4; // greeting, mode, after a failure, the image's name
 
 std::string lengthBytes(size_t length)
 {
@@ -284,6 +284,7 @@ int runWorker()
     CStampSettings settings;
     try {
         settings = parseArguments(static_cast<int>(arguments.size()), arguments.data(), silent);
+        settings.imageShownAs = hello[3];
     } catch (const CPdfException& error) {
         std::fprintf(stderr, "%s", error.message());
         return 1;

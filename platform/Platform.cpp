@@ -263,6 +263,44 @@ bool sameFile(const std::string& a, const std::string& b)
     return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
 }
 
+std::string copyOfStream(const std::string& path, int64_t limit, std::string& error)
+{
+    const FileIdentity identity = identify(path);
+    if (!identity.exists || identity.isRegular || identity.isDirectory)
+        return std::string();
+#ifdef _WIN32
+    const std::string folder = windows::tempFolder();
+#else
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string folder = tmp && *tmp ? tmp : "/tmp";
+#endif
+    const int in = openForReading(path);
+    std::string copy;
+    const int out = in < 0 ? -1 : createTempBeside(folder + pathSeparator() + "vellico-stream", copy);
+    bool copied = in >= 0 && out >= 0;
+    int64_t total = 0;
+    char buffer[65536];
+    while (copied) {
+        const int64_t got = readSome(in, buffer, sizeof buffer);
+        if (got <= 0) {
+            copied = got == 0;
+            break;
+        }
+        total += got;
+        copied = total <= limit && writeAll(out, buffer, static_cast<size_t>(got));
+    }
+    if (in >= 0)
+        closeFile(in);
+    copied = out >= 0 && closeFile(out) && copied;
+    if (!copied) {
+        error = total > limit ? "more than " + std::to_string(limit) + " bytes" : lastErrorText();
+        if (!copy.empty())
+            removeTemp(copy);
+        return std::string();
+    }
+    return copy;
+}
+
 std::string lastErrorText()
 {
     const int error = errno;

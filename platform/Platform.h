@@ -124,6 +124,12 @@ int createTempBeside(const std::string& path, std::string& tempPath);
 void forgetTemp(const std::string& tempPath);
 // Removes a file made by createTempBeside and ends its record.
 void removeTemp(const std::string& tempPath);
+// A private copy, in the system's folder for temporary files, of what `path`
+// holds when it is a pipe, a FIFO or a device, which can be read only once:
+// its name, to remove with removeTemp; empty when `path` is something else,
+// and when it cannot be read or copied or holds more than `limit` bytes (then
+// `error` says why).
+std::string copyOfStream(const std::string& path, int64_t limit, std::string& error);
 // Children (workers) that signal cleanup passes the signal on to, so that
 // they remove their own temporary files too. At most kChildSlots at once.
 constexpr int kChildSlots = 64;

@@ -204,6 +204,18 @@ std::string programPath()
     }
 }
 
+std::string tempFolder()
+{
+    wchar_t name[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, name);
+    if (length == 0 || length > MAX_PATH)
+        return ".";
+    std::string folder = narrow(std::wstring(name, length));
+    while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
+    return folder;
+}
+
 std::string programFolder()
 {
     const std::string name = programPath();

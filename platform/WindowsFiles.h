@@ -43,6 +43,8 @@ int createNew(const std::string& name, bool& taken);
 // The running program's file, and the folder holding it (without a trailing separator).
 std::string programPath();
 std::string programFolder();
+// The system's folder for temporary files (GetTempPath), without its last separator.
+std::string tempFolder();
 
 // Whether another program holds `path` open so that it cannot be replaced.
 bool heldByAnotherProgram(const std::string& path);

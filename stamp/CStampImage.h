@@ -21,9 +21,9 @@ struct CImageTraits {
 class CStampImage {
 public:
     // Opens the image at `path`, a PNG or a JPEG by its first bytes; throws
-    // CPdfException naming it when it cannot be read, is too large, is
-    // neither or is damaged.
-    static std::unique_ptr<CStampImage> open(const std::string& path);
+    // CPdfException naming it (as `shownAs`, when given) when it cannot be
+    // read, is too large, is neither or is damaged.
+    static std::unique_ptr<CStampImage> open(const std::string& path, const std::string& shownAs = std::string());
     virtual ~CStampImage();
     CStampImage(const CStampImage&) = delete;
     CStampImage& operator=(const CStampImage&) = delete;

@@ -165,7 +165,7 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
 {
     if (!m_settings.imagePath)
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-    opened.image = CStampImage::open(*m_settings.imagePath);
+    opened.image = CStampImage::open(*m_settings.imagePath, m_settings.imageShownAs);
     if (verticalImage)
         opened.verticalImage = CStampImage::open(*verticalImage);
     // Writing over a file while reading it would destroy it; a pass's
@@ -190,7 +190,7 @@ std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan
     else
         m_output.create(m_settings.outputPath);
     if (run == ERun::File)
-        m_reporter.outputBegun(*m_settings.imagePath, m_settings.outputPath);
+        m_reporter.outputBegun(m_settings.imageName(), m_settings.outputPath);
     std::unique_ptr<COutputWriter> writer;
     if (plan.update)
         writer = std::make_unique<CIncrementalWriter>(m_output, input);
@@ -227,7 +227,7 @@ CStampResult CStampJob::plan(ERun run)
     const CWritePlan plan = decide(run, opened);
     openImages(run, nullptr, opened);
     if (run == ERun::File)
-        m_reporter.planBegun(*m_settings.imagePath, m_settings.outputPath);
+        m_reporter.planBegun(m_settings.imageName(), m_settings.outputPath);
     std::vector<CPageRecord> pages;
     CStampResult result;
     result.pageCount = CPageTreeWalker(opened.input->reader()).walkDocument(pages);

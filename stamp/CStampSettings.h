@@ -30,6 +30,10 @@ struct CStampSettings {
     std::string inputPath;
     std::string outputPath;
     std::optional<std::string> imagePath;
+    // The image's name as the user gave it, where imagePath is a private
+    // copy of it (an image read from a pipe); empty otherwise.
+    std::string imageShownAs;
+    const std::string& imageName() const { return imageShownAs.empty() ? *imagePath : imageShownAs; }
 
     int startPage = 1;    // first page to stamp, 1-based
     int endPage = 99999;  // last page to stamp, inclusive

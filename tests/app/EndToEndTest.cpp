@@ -792,6 +792,11 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // A JPEG's EXIF orientation turns it as photo viewers do; the options measure the box as displayed.
     {"JpegQuarterTurnSized", turnedJpeg(6), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -size60,120", 0, {}, "100,100,60,120 up rev", MuPdf},
     {"JpegTurnedAlignedRight", turnedJpeg(8), "-iin.pdf -oout.pdf -jturned.jpg -pos100,100 -align right", 0, {}, "52,100,48,96 up", MuPdf | Win},
+    // An image from a pipe is read whole once, for the run and its workers, and shown by the name given.
+    {"ImageFromAPipe", kIn, "cat stamp.jpg | $V -iin.pdf -oout.pdf -j/dev/stdin", 0, {"image file: '/dev/stdin'"}, kStamp, Shell, {}, {"out.pdf"}},
+    {"ImageFromAPipeForWorkers", {"a.pdf=plain 1", "b.pdf=plain 1", "list.txt=text a.pdf\nb.pdf\n"},
+     "cat stamp.jpg | $V -ilist.txt -fout -j/dev/stdin --jobs 2", 0, {"image file: '/dev/stdin', output file: 'out/b.pdf'"}, kStamp, Shell, {},
+     {"out", "out/a.pdf", "out/b.pdf"}},
     // In a tagged file the stamp is an artifact, the marks printer's marks.
     {"Tagged", in("doc tagged"), stamp(), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n"}},
     {"TaggedMarks", in("doc tagged"), stamp("-crop_marks"), 0, {}, "", 0, {"\nq\n/Artifact <</Type /Page>> BDC\n"}},
