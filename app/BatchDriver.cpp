@@ -36,12 +36,15 @@ bool endsWith(const std::string& text, const char* suffix)
     return text.size() >= length && text.compare(text.size() - length, length, suffix) == 0;
 }
 
-CStampSettings parse(const std::vector<std::string>& arguments, CReporter& reporter)
+// The settings of every file's run; the image shown by the name the user gave.
+CStampSettings parse(const std::vector<std::string>& arguments, const CBatchSettings& batch, CReporter& reporter)
 {
     std::vector<const char*> vector;
     for (const std::string& argument : arguments)
         vector.push_back(argument.c_str());
-    return parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
+    CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
+    settings.imageShownAs = batch.imageShownAs;
+    return settings;
 }
 
 // The list's bytes: the file `path`, or standard input for "-".
@@ -143,8 +146,7 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
     CReportFile report;
     if (listPath != "-" && !endsWith(listPath, ".txt")) {
         refuseListOptions(batch);
-        CStampSettings settings = parse(arguments, console);
-        settings.imageShownAs = batch.imageShownAs;
+        const CStampSettings settings = parse(arguments, batch, console);
         CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
         files.insert(files.end(), {{settings.inputPath, "the input file"}, {settings.outputPath, "the output file"}});
         refuseReportOver(batch, files);
@@ -169,8 +171,7 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
     // arguments are each file's.
     arguments[1] = "-i";
     arguments[2] = "-o";
-    CStampSettings settings = parse(arguments, console);
-    settings.imageShownAs = batch.imageShownAs;
+    const CStampSettings settings = parse(arguments, batch, console);
     CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);

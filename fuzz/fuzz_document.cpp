@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         try {
             CPdfObject object;
             const CXrefRecord& record = xref->records()[static_cast<size_t>(num)];
-            xref->fetchObject(num, record.type == XREF_IN_OBJSTM ? 0 : record.gen, object);
+            xref->fetchObject(num, record.objectGen(), object);
             // Decode streams too: object streams and cross-reference streams are read this way.
             if (object.type() == PDF_STREAM) {
                 CPdfStream* stream = object.streamValue();

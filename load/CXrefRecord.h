@@ -16,4 +16,6 @@ struct CXrefRecord {
     int32_t offset = -1;
     int32_t gen = 0;
     EXrefType type = XREF_FREE;
+    // The generation the object is read and written with: a compressed one's is 0.
+    int32_t objectGen() const { return type == XREF_IN_OBJSTM ? 0 : gen; }
 };

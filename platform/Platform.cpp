@@ -321,8 +321,9 @@ std::string openFailureText(const std::string& path)
 
 bool namesOneFile(const std::string& a, const std::string& b)
 {
-    if (identify(a).exists || identify(b).exists)
-        return sameFile(a, b);
+    const FileIdentity first = identify(a), second = identify(b);
+    if (first.exists || second.exists)
+        return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
     auto split = [](const std::string& path, std::string& name) {
         size_t end = path.size();
         while (end > 0 && path[end - 1] != '/' && path[end - 1] != pathSeparator())

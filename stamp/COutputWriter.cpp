@@ -145,11 +145,7 @@ void COutputWriter::mendPageTree(std::vector<CPageRecord>& pages)
     if (catalog.empty() || head.num != root || head.type != PDF_DICT || head.isStream() || !entry.present ||
         entry.type != PDF_REF || entry.num != page.objectNumber || root == page.objectNumber)
         return;
-    // A compressed object's text was given generation 0.
-    auto generation = [&](int num) {
-        const CXrefRecord& record = xref.records()[static_cast<size_t>(num)];
-        return record.type == XREF_IN_OBJSTM ? 0 : record.gen;
-    };
+    auto generation = [&](int num) { return xref.records()[static_cast<size_t>(num)].objectGen(); };
     page.newParent = beginNewObject();
     std::string node = referenceText(" 0 obj\n<<\n/Type /Pages\n/Kids [", page.objectNumber, " ");
     appendInteger(node, generation(page.objectNumber));
@@ -169,6 +165,6 @@ void COutputWriter::writePageAsItStands(const CPageRecord& page)
         return;
     CObjectText text(original);
     CPageRewriter::nameNewParent(original, text, page);
-    const CXrefRecord& record = m_input.xref().records()[static_cast<size_t>(page.objectNumber)];
-    writeChangedObject(page.objectNumber, record.type == XREF_IN_OBJSTM ? 0 : record.gen, text.bytes());
+    writeChangedObject(page.objectNumber, m_input.xref().records()[static_cast<size_t>(page.objectNumber)].objectGen(),
+                       text.bytes());
 }

@@ -65,9 +65,7 @@ CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
 
 int CPageRewriter::generationFor(int num) const
 {
-    const CXrefRecord& record = m_context.xref.records()[static_cast<size_t>(num)];
-    // A compressed object's text was given generation 0.
-    return record.type == XREF_IN_OBJSTM ? 0 : record.gen;
+    return m_context.xref.records()[static_cast<size_t>(num)].objectGen();
 }
 
 void CPageRewriter::writeObject(int num, const CObjectText& text)

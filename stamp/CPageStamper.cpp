@@ -136,7 +136,7 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
     }
     const CXrefRecord& record = m_input.xref().records()[static_cast<size_t>(page.objectNumber)];
     dict += "]\n/F 4\n/P " + referenceText("", page.objectNumber, " ");
-    appendInteger(dict, record.type == XREF_IN_OBJSTM ? 0 : record.gen);
+    appendInteger(dict, record.objectGen());
     dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n>>\nendobj\n");
     m_writer.output().write(dict);
     m_writer.endNewObject(annotation);

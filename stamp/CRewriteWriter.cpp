@@ -154,7 +154,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
         }
         CXrefRecord& out = m_records[static_cast<size_t>(i)];
         out.type = XREF_IN_FILE;
-        out.gen = in.type == XREF_IN_OBJSTM ? 0 : in.gen;
+        out.gen = in.objectGen();
     }
 }
 
