@@ -36,7 +36,7 @@ WINDOWS_PKG_CONFIG = $(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig:$(CURDIR)/$(W
 # test is run once more. A real fault fails both times.
 WINE_REPEAT       ?= --repeat until-pass:2
 
-.PHONY: all build test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean coverage \
+.PHONY: all build program test test-tools test-release test-asan demo install package fuzz fuzz-build bench clean coverage \
         windows windows-tools test-windows test-windows-unit
 
 all: build
@@ -44,6 +44,11 @@ all: build
 build:
 	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+# The program alone, in the same build folder: what the demo runs, without the tests.
+program:
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target vellico
 
 test: test-tools test-release test-asan
 
@@ -88,7 +93,7 @@ coverage:
 
 # Stamps the bundled four-page sample twice: with the logo, and with crop
 # marks (read from the current folder: this build's are not installed).
-demo: build
+demo: program
 	@rm -rf $(DEMO_DIR) && mkdir -p $(DEMO_DIR)
 	@cp data/CropmarkHorizontal.jpg data/CropmarkVertical.jpg $(DEMO_DIR)/
 	cd $(DEMO_DIR) && $(CURDIR)/$(BUILD_DIR)/vellico -i$(EXAMPLES)/sample.pdf -osample-stamped.pdf -j$(EXAMPLES)/logo.jpg
