@@ -19,8 +19,8 @@
 #include "app/WorkerChannel.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/CStampImage.h"
 #include "stamp/CStampSettings.h"
+#include "stamp/OpenStampImage.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
 #endif
@@ -177,7 +177,7 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
     refuseReportOver(batch, files);
     // A broken image would fail every file of the list, one by one: it ends the run before the first.
     if (!settings.marks)
-        (void)CStampImage::open(*settings.imagePath, settings.imageShownAs);
+        (void)openStampImage(*settings.imagePath, settings.imageShownAs);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
     std::vector<std::string> names;

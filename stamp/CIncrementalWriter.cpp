@@ -61,7 +61,7 @@ void CIncrementalWriter::writeObjects(CPageStamper& stamper)
         const int num = pages[i].objectNumber;
         if (!pages[i].firstOccurrence || !stamper.selects(static_cast<int>(i))) {
             if (pages[i].newParent > 0)
-                writePageAsItStands(pages[i]);
+                stamper.writeAsItStands(pages[i]);
             continue;
         }
         std::string text = std::move(pages[i].text);
@@ -74,7 +74,7 @@ void CIncrementalWriter::writeObjects(CPageStamper& stamper)
         stamper.stamp(static_cast<int>(i), text);
         // A page that takes no annotation is not written by the stamp; the new node still needs its /Parent.
         if (pages[i].newParent > 0 && m_records[static_cast<size_t>(num)].type != XREF_IN_FILE)
-            writePageAsItStands(pages[i]);
+            stamper.writeAsItStands(pages[i]);
     }
 }
 

@@ -1,10 +1,8 @@
 #include "stamp/CJpegStampImage.h"
 
 #include "load/CFileSource.h"
-#include "load/CSecurityHandler.h"
 #include "pdf/CPdfException.h"
-#include "stamp/COutputFile.h"
-#include "stamp/COutputWriter.h"
+#include "stamp/CNewObjectWriter.h"
 #include "stamp/StampObjects.h"
 
 CJpegStampImage::CJpegStampImage(const std::string& path, std::shared_ptr<CFileSource> file)
@@ -27,24 +25,7 @@ CJpegStampImage::CJpegStampImage(const std::string& path, std::shared_ptr<CFileS
                                                     : CImageTraits::DEVICE_RGB;
 }
 
-int CJpegStampImage::write(COutputWriter& writer, const CSecurityHandler* security) const
+int CJpegStampImage::write(CNewObjectWriter& writer) const
 {
-    const int64_t length = m_file->size();
-    const int num = writer.beginNewObject();
-    COutputFile& output = writer.output();
-    if (security) {
-        std::string jpeg(static_cast<size_t>(length), '\0');
-        if (m_file->read(0, jpeg.data(), jpeg.size()) != jpeg.size())
-            throw CPdfException::formatted(CPdfException::EKind::ImageError, "\nInput image file error: '%s'\n",
-                                           m_path);
-        const std::string data = security->encryptStream(num, 0, jpeg);
-        output.write(formatImageObjectHeader(static_cast<int64_t>(data.size()), m_jpeg));
-        output.write(data);
-    } else {
-        output.write(formatImageObjectHeader(length, m_jpeg));
-        output.copyFrom(*m_file, 0, length);
-    }
-    output.write("\nendstream\nendobj\n");
-    writer.endNewObject(num);
-    return num;
+    return writer.writeNewStream(" 0 obj<</Subtype/Image/Length ", formatImageObjectTail(m_jpeg), *m_file, m_file->size());
 }

@@ -10,7 +10,7 @@ public:
     // Throws CPdfException naming `path` when the file is no JPEG or is cut off.
     CJpegStampImage(const std::string& path, std::shared_ptr<CFileSource> file);
 
-    int write(COutputWriter& writer, const CSecurityHandler* security) const override;
+    int write(CNewObjectWriter& writer) const override;
 
 private:
     JpegInfo m_jpeg;

@@ -2,15 +2,17 @@
 
 #include <charconv>
 
+#include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
+#include "pdf/CPdfException.h"
 #include "stamp/CInputDocument.h"
+#include "stamp/CObjectText.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
-#include "stamp/CPageRewriter.h"
 #include "stamp/CStampImage.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
@@ -87,6 +89,31 @@ int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, 
     return num;
 }
 
+int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, CFileSource& file, int64_t length)
+{
+    if (m_input.xref().securityHandler()) {
+        std::string data(static_cast<size_t>(length), '\0');
+        if (file.read(0, data.data(), data.size()) != data.size())
+            throw CPdfException::formatted("\nInput file read error: '%s'\n", file.path());
+        return writeNewStream(head, tail, data, false);
+    }
+    const int num = beginNewObject();
+    char digits[24];
+    m_output.write(head);
+    m_output.write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, length).ptr - digits));
+    m_output.write(tail);
+    m_output.copyFrom(file, 0, length);
+    m_output.write("\nendstream\nendobj\n");
+    endNewObject(num);
+    return num;
+}
+
+std::string COutputWriter::stringFor(int num, const std::string& text) const
+{
+    const CSecurityHandler* security = m_input.xref().securityHandler();
+    return security ? security->encryptString(num, 0, text) : text;
+}
+
 COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, const CStampImage& image,
                                                                 const CStampImage* verticalImage)
 {
@@ -94,10 +121,9 @@ COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, con
     shared.state = beginNewObject();
     m_output.write(formatGraphicsStateObject(static_cast<float>(opacity)));
     endNewObject(shared.state);
-    const CSecurityHandler* security = m_input.xref().securityHandler();
-    shared.image = image.write(*this, security);
+    shared.image = image.write(*this);
     if (verticalImage)
-        shared.verticalImage = verticalImage->write(*this, security);
+        shared.verticalImage = verticalImage->write(*this);
     return shared;
 }
 
@@ -158,13 +184,3 @@ void COutputWriter::mendPageTree(std::vector<CPageRecord>& pages)
     writeChangedObject(root, generation(root), text.bytes());
 }
 
-void COutputWriter::writePageAsItStands(const CPageRecord& page)
-{
-    const std::string original = page.text.empty() ? m_input.reader().text(page.objectNumber) : page.text;
-    if (original.empty())
-        return;
-    CObjectText text(original);
-    CPageRewriter::nameNewParent(original, text, page);
-    writeChangedObject(page.objectNumber, m_input.xref().records()[static_cast<size_t>(page.objectNumber)].objectGen(),
-                       text.bytes());
-}

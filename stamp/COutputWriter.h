@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "load/CXrefRecord.h"
+#include "stamp/CNewObjectWriter.h"
 
 class CInputDocument;
 class COutputFile;
@@ -19,7 +20,7 @@ class CWrittenObjects;
 // is one kind (CRewriteWriter); a signed file wants another, an update
 // appended to the input's own bytes. The job drives either the same way:
 // begin, the new objects every page shares, writeObjects, finish.
-class COutputWriter {
+class COutputWriter : public CNewObjectWriter {
 public:
     // The numbers of the objects every stamped page names.
     struct CSharedObjects {
@@ -48,16 +49,18 @@ public:
     void endNewObject(int num, bool stamp = false);
     // Writes `text`, the whole new text of input object `num` of generation `gen`.
     void writeChangedObject(int num, int gen, std::string_view text);
-    // Writes a new stream object of `data`, encrypted for its number when the
-    // input is encrypted: the number, `head` (" 0 obj" to the /Length
-    // value), the length, `tail` (from there through "stream" and its line
-    // end), the data and "endstream". Returns the number.
-    int writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp = false);
+    // A new stream object (see CNewObjectWriter), a stamp stream when `stamp`.
+    int writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp);
+    int writeNewStream(std::string_view head, std::string_view tail, std::string_view data) final
+    {
+        return writeNewStream(head, tail, data, false);
+    }
+    int writeNewStream(std::string_view head, std::string_view tail, CFileSource& file, int64_t length) final;
+    std::string stringFor(int num, const std::string& text) const final;
     // Writes the objects every stamped page names: the graphics state of
     // `opacity` percent, then `image` and a marks update's `verticalImage`.
     CSharedObjects writeSharedObjects(int opacity, const CStampImage& image, const CStampImage* verticalImage);
-    // The number the next new object gets.
-    int nextNumber() const { return static_cast<int>(m_records.size()); }
+    int nextNumber() const final { return static_cast<int>(m_records.size()); }
 
     COutputFile& output() const { return m_output; }
 
@@ -75,10 +78,8 @@ protected:
     // When the catalog's /Pages names the one page of `pages`, puts a node
     // above it, so that the output has a page tree: writes the node and the
     // catalog naming it, and notes it in the page's record for the page's
-    // own rewrite (writePageAsItStands, unless stamped).
+    // own rewrite (CPageStamper::writeAsItStands, unless stamped).
     void mendPageTree(std::vector<CPageRecord>& pages);
-    // Writes `page` unstamped: as it stands but for the /Parent the mend gave it.
-    void writePageAsItStands(const CPageRecord& page);
 
     COutputFile& m_output;
     CInputDocument& m_input;

@@ -142,6 +142,16 @@ void CPageRewriter::nameNewParent(const std::string& original, CObjectText& text
         text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Parent " + node + " ");
 }
 
+void CPageRewriter::writeAsItStands(const CPageRecord& page)
+{
+    const std::string original = page.text.empty() ? m_context.reader.text(page.objectNumber) : page.text;
+    if (original.empty())
+        return;
+    CObjectText text(original);
+    nameNewParent(original, text, page);
+    writeObject(page.objectNumber, text);
+}
+
 std::string CPageRewriter::referenceItems(int num)
 {
     CPdfObjectHead head;

@@ -51,11 +51,14 @@ public:
     bool addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum,
                        bool sharedAnnots);
 
+    // Writes `page` unstamped: as it stands but for the /Parent the output's
+    // mended page tree gave it.
+    void writeAsItStands(const CPageRecord& page);
+
+private:
     // Makes `text`, page `page`'s text `original` being edited, name the
     // node the output put above the page as its /Parent, when it put one.
     static void nameNewParent(const std::string& original, CObjectText& text, const CPageRecord& page);
-
-private:
     // The edits made to other objects. Those other than a content list come
     // out the same for every page (they add the run's two names), so one
     // written copy serves every page that shares the object.

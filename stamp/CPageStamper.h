@@ -50,6 +50,8 @@ public:
     void pageMet();
     // Writes page `pageIndex`, whose text is `pageText`, stamped.
     void stamp(int pageIndex, const std::string& pageText);
+    // Writes page `page`, not stamped, as it stands but for its new /Parent.
+    void writeAsItStands(const CPageRecord& page) { m_rewriter.writeAsItStands(page); }
     // How many pages were stamped so far.
     int stampedCount() const { return m_stamped; }
     // Pages (1-based) whose /Annots could take no annotation: not stamped.

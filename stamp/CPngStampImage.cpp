@@ -3,9 +3,8 @@
 #include <zlib.h>
 
 #include "load/CFileSource.h"
-#include "load/CSecurityHandler.h"
 #include "pdf/CPdfException.h"
-#include "stamp/COutputWriter.h"
+#include "stamp/CNewObjectWriter.h"
 #include "stamp/CPngDecoder.h"
 #include "stamp/StampObjects.h"
 
@@ -24,7 +23,7 @@ std::string deflate(const uint8_t* data, size_t size)
 
 // Writes a new stream object of `data` whose dictionary holds `entries`
 // and /Length; returns its number.
-int writeStream(COutputWriter& writer, const std::string& entries, const std::string& data)
+int writeStream(CNewObjectWriter& writer, const std::string& entries, const std::string& data)
 {
     return writer.writeNewStream(" 0 obj<<" + entries + "/Length ", ">>stream\n", data);
 }
@@ -203,7 +202,7 @@ void CPngStampImage::splitSamples(const CPngDecoder& decoded)
     m_colour = deflate(colour.data(), colour.size());
 }
 
-std::string CPngStampImage::colourSpace(int iccNum, int num, const CSecurityHandler* security) const
+std::string CPngStampImage::colourSpace(int iccNum, int num, const CNewObjectWriter& writer) const
 {
     std::string base = grey() ? "/DeviceGray" : "/DeviceRGB";
     if (iccNum > 0)
@@ -211,7 +210,7 @@ std::string CPngStampImage::colourSpace(int iccNum, int num, const CSecurityHand
     if (m_png.colourType != PngInfo::PALETTE)
         return base;
     // The lookup is a string of the image's object: encrypted with it.
-    const std::string lookup = security ? security->encryptString(num, 0, m_png.palette) : m_png.palette;
+    const std::string lookup = writer.stringFor(num, m_png.palette);
     std::string space = "[/Indexed " + base + " ";
     appendInteger(space, static_cast<long long>(m_png.palette.size() / 3 - 1));
     space += " <";
@@ -223,7 +222,7 @@ std::string CPngStampImage::colourSpace(int iccNum, int num, const CSecurityHand
     return space + ">]";
 }
 
-int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* security) const
+int CPngStampImage::write(CNewObjectWriter& writer) const
 {
     int iccNum = 0, maskNum = 0;
     if (!m_icc.empty()) {
@@ -242,7 +241,7 @@ int CPngStampImage::write(COutputWriter& writer, const CSecurityHandler* securit
     }
     auto dictionary = [&](int num) {
         std::string entries = "/Type/XObject/Subtype/Image" + size + "/ColorSpace" +
-                              colourSpace(iccNum, num, security) +
+                              colourSpace(iccNum, num, writer) +
                               formatText("/BitsPerComponent %d/Filter/FlateDecode", m_png.bitDepth);
         if (m_predicted)
             entries += formatText("/DecodeParms<</Predictor 15/Colors %d/BitsPerComponent %d/Columns %u>>",

@@ -20,7 +20,7 @@ public:
     // when it is damaged or cut off.
     CPngStampImage(const std::string& path, std::shared_ptr<CFileSource> file);
 
-    int write(COutputWriter& writer, const CSecurityHandler* security) const override;
+    int write(CNewObjectWriter& writer) const override;
 
 private:
     enum EMask { NO_MASK, KEY_RANGES, STENCIL, SOFT_MASK };
@@ -35,7 +35,7 @@ private:
     void splitSamples(const CPngDecoder& decoded);
     // The colour space as image `num` writes it, the profile being object
     // `iccNum` (0: none).
-    std::string colourSpace(int iccNum, int num, const CSecurityHandler* security) const;
+    std::string colourSpace(int iccNum, int num, const CNewObjectWriter& writer) const;
 
     PngInfo m_png;
     EMask m_mask = NO_MASK;

@@ -141,7 +141,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
                 text = reader.text(i);
             stamper.stamp(pageIndex, text);
         } else if (pageIndex >= 0 && pages[static_cast<size_t>(pageIndex)].newParent > 0) {
-            writePageAsItStands(pages[static_cast<size_t>(pageIndex)]);
+            stamper.writeAsItStands(pages[static_cast<size_t>(pageIndex)]);
         } else if (in.type == XREF_IN_FILE) {
             const int64_t start = m_output.position();
             CFileSource& file = m_input.file();

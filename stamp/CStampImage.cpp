@@ -1,33 +1,6 @@
 #include "stamp/CStampImage.h"
 
 #include "load/CFileSource.h"
-#include "pdf/CPdfException.h"
-#include "stamp/CJpegStampImage.h"
-#include "stamp/CPngStampImage.h"
-#include "stamp/PngChunks.h"
-
-namespace {
-
-// Image lengths are written as /Length and copied whole; like PDF inputs,
-// files past 2 GB are refused rather than written wrongly.
-constexpr int64_t kMaxImageSize = 0x7FFFFFFF;
-
-} // namespace
-
-std::unique_ptr<CStampImage> CStampImage::open(const std::string& path, const std::string& shownAs)
-{
-    const std::string& name = shownAs.empty() ? path : shownAs;
-    std::shared_ptr<CFileSource> file = CFileSource::open(path);
-    if (!file)
-        throw CPdfException::formatted(CPdfException::EKind::ImageError, "\nInput image file error: '%s'\n", name);
-    if (file->size() > kMaxImageSize)
-        throw CPdfException::formatted(CPdfException::EKind::ImageError,
-                                       "\nInput image file is larger than 2 GB: '%s'\n", name);
-    // Told apart by the signature: a name says nothing of what a file holds.
-    if (hasPngSignature(*file))
-        return std::make_unique<CPngStampImage>(name, std::move(file));
-    return std::make_unique<CJpegStampImage>(name, std::move(file));
-}
 
 CStampImage::CStampImage(const std::string& path, std::shared_ptr<CFileSource> file)
     : m_path(path), m_file(std::move(file))

@@ -4,8 +4,7 @@
 #include <string>
 
 class CFileSource;
-class COutputWriter;
-class CSecurityHandler;
+class CNewObjectWriter;
 
 // What a PDF/A check needs to know of the image objects a stamp writes.
 struct CImageTraits {
@@ -15,15 +14,11 @@ struct CImageTraits {
     bool sixteenBit = false;                    // 16 bits a sample
 };
 
-// The image a run draws, read and checked before any output is begun. Each
-// kind (JPEG, PNG) writes its own image XObject; the painter needs only the
-// size as displayed and the turn or mirror that shows it so.
+// The image a run draws, read and checked (openStampImage) before any output
+// is begun. Each kind (JPEG, PNG) writes its own image XObject; the painter
+// needs only the size as displayed and the turn or mirror that shows it so.
 class CStampImage {
 public:
-    // Opens the image at `path`, a PNG or a JPEG by its first bytes; throws
-    // CPdfException naming it (as `shownAs`, when given) when it cannot be
-    // read, is too large, is neither or is damaged.
-    static std::unique_ptr<CStampImage> open(const std::string& path, const std::string& shownAs = std::string());
     virtual ~CStampImage();
     CStampImage(const CStampImage&) = delete;
     CStampImage& operator=(const CStampImage&) = delete;
@@ -37,9 +32,8 @@ public:
     const CFileSource& file() const { return *m_file; }
 
     // Writes the image XObject (and the objects it names) as new objects of
-    // `writer`, encrypted for their numbers when `security` is given;
-    // returns the image's number.
-    virtual int write(COutputWriter& writer, const CSecurityHandler* security) const = 0;
+    // `writer`; returns the image's number.
+    virtual int write(CNewObjectWriter& writer) const = 0;
 
 protected:
     CStampImage(const std::string& path, std::shared_ptr<CFileSource> file);

@@ -16,11 +16,11 @@
 #include "stamp/CReporter.h"
 #include "stamp/CRewriteWriter.h"
 #include "stamp/CSignatureCheck.h"
-#include "stamp/CStampImage.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/CWritePlan.h"
 #include "stamp/CWrittenObjects.h"
+#include "stamp/OpenStampImage.h"
 
 namespace {
 
@@ -165,9 +165,9 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
 {
     if (!m_settings.imagePath)
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-    opened.image = CStampImage::open(*m_settings.imagePath, m_settings.imageShownAs);
+    opened.image = openStampImage(*m_settings.imagePath, m_settings.imageShownAs);
     if (verticalImage)
-        opened.verticalImage = CStampImage::open(*verticalImage);
+        opened.verticalImage = openStampImage(*verticalImage);
     // Writing over a file while reading it would destroy it; a pass's
     // output is a new file, which none can be.
     if (run == ERun::Pass)

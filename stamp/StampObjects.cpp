@@ -61,7 +61,7 @@ std::string referenceText(const char* before, long long num, const char* after)
     return text;
 }
 
-std::string formatImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg)
+std::string formatImageObjectTail(const JpegInfo& jpeg)
 {
     // The colour space follows the frame's component count; Adobe CMYK files
     // store their samples inverted, which /Decode undoes.
@@ -70,9 +70,8 @@ std::string formatImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg)
         colorSpace = "/ColorSpace/DeviceGray";
     else if (jpeg.components == 4)
         colorSpace = jpeg.adobe ? "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]" : "/ColorSpace/DeviceCMYK";
-    return formatText(" 0 obj<</Subtype/Image/Length %lld/Filter/DCTDecode/Name/X/BitsPerComponent 8%s/Width %d"
-                      "/Height %d/Type/XObject>>stream\n",
-                      static_cast<long long>(jpegLength), colorSpace, jpeg.width, jpeg.height);
+    return formatText("/Filter/DCTDecode/Name/X/BitsPerComponent 8%s/Width %d/Height %d/Type/XObject>>stream\n",
+                      colorSpace, jpeg.width, jpeg.height);
 }
 
 std::string formatGraphicsStateObject(float opacity)

@@ -9,9 +9,9 @@ struct JpegInfo;
 // The bytes of the objects each run adds. None holds the object number: the
 // writer puts the number in front of each.
 
-// " 0 obj<</Subtype/Image/Length ..." up to and including "stream\n"; the
-// JPEG's bytes follow, then "\nendstream\nendobj\n".
-std::string formatImageObjectHeader(int64_t jpegLength, const JpegInfo& jpeg);
+// A JPEG's image object is " 0 obj<</Subtype/Image/Length ", the length,
+// this tail (through "stream\n"), the JPEG's bytes, "\nendstream\nendobj\n".
+std::string formatImageObjectTail(const JpegInfo& jpeg);
 
 // " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
 std::string formatGraphicsStateObject(float opacity);

@@ -13,8 +13,8 @@
 #include "pdf/CPdfException.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CRewriteWriter.h"
-#include "stamp/CStampImage.h"
 #include "stamp/JpegHeader.h"
+#include "stamp/OpenStampImage.h"
 #include "stamp/XmpPdfaId.h"
 #include "tests/stamp/LoadedPdf.h"
 #include "tests/support/TestPng.h"
@@ -27,7 +27,7 @@ using vtest::PngPlan;
 std::unique_ptr<CStampImage> openImage(const vtest::TempDir& dir, const std::string& bytes)
 {
     vtest::writeFile(dir.file("stamp.png"), bytes);
-    return CStampImage::open(dir.file("stamp.png"));
+    return openStampImage(dir.file("stamp.png"));
 }
 
 std::string be32(uint32_t value) { return {char(value >> 24), char(value >> 16), char(value >> 8), char(value)}; }
@@ -197,7 +197,7 @@ TEST_P(PngObjects, ShowTheBandsLibpngWrote)
     out.create(dir.file("out.pdf"));
     CRewriteWriter writer(out, *doc, nullptr, nullptr);
     writer.begin();
-    const int num = png->write(writer, nullptr);
+    const int num = png->write(writer);
     writer.finish();
     out.commit();
     CInputDocument written(CFileSource::open(dir.file("out.pdf")), repairs);

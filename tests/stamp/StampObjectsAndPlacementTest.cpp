@@ -24,7 +24,7 @@ std::string hLine(const char* at) { return mark(at, "15.00 0 0 0.25"); }
 // What the formatters write for a 640 x 480 JPEG frame of this layout (a stamp turned a quarter turn: the
 // end-to-end rows on turned pages), the frame for a page's effect (prefix | restore), and where an EXIF
 // orientation puts the stored top-left and top-right corners (x, y of the unit box, y up).
-std::string image(int components, bool adobe) { return formatImageObjectHeader(812, {640, 480, components, adobe}); }
+std::string image(int components, bool adobe) { return " 0 obj<</Subtype/Image/Length 812" + formatImageObjectTail({640, 480, components, adobe}); }
 std::string framed(std::optional<CContentEffect> effect)
 {
     const CStampFrame frame = CContentReader::frameFor(effect);
