@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/FileIdentity.h"
+
 // The few things the program needs from the operating system, in one place,
 // so the rest of the code is the same on every system.
 namespace platform {
@@ -63,15 +65,6 @@ struct ClockReading {
 };
 ClockReading readClock();
 
-struct FileIdentity {
-    bool exists = false;
-    bool isDirectory = false;
-    bool isRegular = false; // not a folder, FIFO, device or socket
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    unsigned mode = 0; // permission bits
-    int64_t size = 0;
-};
 // Follows links, so two names of one file give the same identity.
 FileIdentity identify(const std::string& path);
 FileIdentity identifyOpen(int fd);

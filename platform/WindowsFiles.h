@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Platform.h"
+#include "platform/FileIdentity.h"
 
 // What the Windows build adds under the platform layer: the program keeps
 // UTF-8 inside and talks to Windows in wide characters. Built on Windows only.
