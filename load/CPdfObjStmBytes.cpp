@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "load/CSecurityHandler.h"
-#include "load/StreamFilters.h"
-#include "load/CXrefTable.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
@@ -13,9 +10,10 @@
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfRefPtr.h"
+#include "pdf/CPdfResolver.h"
 #include "pdf/CPdfStream.h"
 
-void CPdfObjStmBytes::build(CXrefTable& table, int num)
+void CPdfObjStmBytes::build(CPdfResolver& table, int num)
 {
     m_objStmNum = num;
     CPdfObject object;
@@ -33,17 +31,10 @@ void CPdfObjStmBytes::build(CXrefTable& table, int num)
         return;
 
     // An encrypted document's object stream is decrypted before its filters.
-    CPdfRefPtr<CPdfStream> decrypted;
-    if (const CSecurityHandler* security = table.securityHandler()) {
-        const CSecurityHandler::EMethod method = security->streamMethodFor(object);
-        if (method != CSecurityHandler::EMethod::Identity) {
-            decrypted = decryptedStreamData(table, *security, method, num, 0, object,
-                                            static_cast<int64_t>(kMaxDecodedBytes));
-            if (!decrypted)
-                return;
-            stream = decrypted.get();
-        }
-    }
+    const CPdfRefPtr<CPdfStream> data = table.streamData(num, 0, object, static_cast<int64_t>(kMaxDecodedBytes));
+    if (!data)
+        return;
+    stream = data.get();
 
     // Read in pieces, as readBytes gives them, but appended from the
     // decoder's own buffer: no piece is cleared before it is filled.

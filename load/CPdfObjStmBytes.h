@@ -4,12 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "load/CSecurityHandler.h"
-#include "pdf/CPdfRefPtr.h"
-
-class CPdfObject;
-class CPdfStream;
-class CXrefTable;
+class CPdfResolver;
 
 // The decoded data of one object stream and its header: the object numbers
 // and where each object's bytes lie.
@@ -19,9 +14,9 @@ public:
     // few kilobytes of Flate can otherwise expand to gigabytes).
     static constexpr size_t kMaxDecodedBytes = 256 * 1024 * 1024;
 
-    // Decodes object stream `num`. One that cannot be fetched, is not a
-    // stream, or has an unusable header gives no objects.
-    void build(CXrefTable& table, int num);
+    // Decodes object stream `num`, fetched through `table`. One that cannot
+    // be fetched, is not a stream, or has an unusable header gives no objects.
+    void build(CPdfResolver& table, int num);
 
     int objStmNum() const { return m_objStmNum; }
     int count() const { return static_cast<int>(m_objNums.size()); }

@@ -2,12 +2,11 @@
 
 #include <utility>
 
-#include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 
-void CPdfObjStmReader::build(CXrefTable& table, int num)
+void CPdfObjStmReader::build(CPdfResolver& table, int num)
 {
     m_table = &table;
     m_bytes = std::make_shared<CPdfObjStmBytes>();

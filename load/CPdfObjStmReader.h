@@ -7,13 +7,13 @@
 #include "load/CPdfObjStmBytes.h"
 #include "pdf/CPdfObject.h"
 
-class CXrefTable;
+class CPdfResolver;
 
 // The objects of one object stream, parsed from its decoded bytes the first
 // time each is asked for and kept for later requests.
 class CPdfObjStmReader {
 public:
-    void build(CXrefTable& table, int num);
+    void build(CPdfResolver& table, int num);
 
     int objStmNum() const { return m_bytes ? m_bytes->objStmNum() : -1; }
     size_t dataSize() const { return m_bytes ? m_bytes->dataSize() : 0; }
@@ -22,7 +22,7 @@ public:
     std::string_view getBytes(int index, int num) const { return m_bytes->getBytes(index, num); }
 
 private:
-    CXrefTable* m_table = nullptr;
+    CPdfResolver* m_table = nullptr;
     std::shared_ptr<CPdfObjStmBytes> m_bytes;
     std::vector<CPdfObject> m_objects; // PDF_NONE until parsed
 };

@@ -5,11 +5,11 @@
 #include <cstdio>
 #include <set>
 
-#include "load/CEncryptDictReader.h"
 #include "load/CFetchScope.h"
 #include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "load/CSecurityHandler.h"
+#include "load/StreamFilters.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
@@ -20,6 +20,138 @@
 #include "pdf/CPdfStream.h"
 
 namespace {
+
+// Reads the encryption dictionary and the objects its values refer to as the
+// file holds them: strings keep their bytes (keys are binary) and nothing is
+// decrypted, since the key is made from them. Values read through it resolve
+// their references through it too, so a crypt filter, or any entry, may be
+// held in an object of its own, as the PDF rules allow for any value.
+class CEncryptDictReader final : public CPdfResolver {
+public:
+    // A reference that leads to another reference is followed this far, and
+    // fetches nest this deep (a stream's /Length read while its object is);
+    // writers use one step, and a loop must end.
+    static constexpr int kMaxChain = 32;
+
+    explicit CEncryptDictReader(CXrefTable& xref);
+    CEncryptDictReader(const CEncryptDictReader&) = delete;
+    CEncryptDictReader& operator=(const CEncryptDictReader&) = delete;
+
+    // Object `num` `gen` where the file holds it (or where the scan found
+    // it), a chain of references followed; `layout` receives where a
+    // dictionary's entries stand. False when it is not in the file.
+    bool readObject(int num, int gen, CPdfObject& out, CPdfDictLayout* layout = nullptr);
+    // The value written at main-stream position `at` (an inline dictionary).
+    void readValueAt(int64_t at, CPdfObject& out, CPdfDictLayout& layout);
+    // The text of `entry`'s value as written, or of the value its reference
+    // leads to; empty when that is not in the file.
+    std::string valueText(const CPdfEntryLayout& entry);
+
+    // Null for an object that is not in the file or cannot be read.
+    void fetchObject(int num, int gen, CPdfObject& out) override;
+    // As the file stores it: nothing is decrypted here.
+    CPdfRefPtr<CPdfStream> streamData(int num, int gen, const CPdfObject& object, int64_t maxStoredBytes) override;
+
+private:
+    // Parses object `num` `gen` at its record, once more where the scan
+    // found it; the value's text range in `begin`, `end`. False when absent.
+    bool parseObject(int num, int gen, CPdfObject& out, CPdfDictLayout* layout, int64_t& begin, int64_t& end);
+
+    CXrefTable& m_xref;
+    std::vector<int> m_fetching; // the numbers being fetched, innermost last
+};
+
+
+CEncryptDictReader::CEncryptDictReader(CXrefTable& xref) : m_xref(xref) {}
+
+bool CEncryptDictReader::parseObject(int num, int gen, CPdfObject& out, CPdfDictLayout* layout, int64_t& begin,
+                                     int64_t& end)
+{
+    // Only objects stored as they stand: one inside an object stream would
+    // need the key to be read.
+    if (num <= 0 || num >= m_xref.recordCount() || m_xref.records()[static_cast<size_t>(num)].type != XREF_IN_FILE)
+        return false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const CXrefRecord& record = m_xref.records()[static_cast<size_t>(num)];
+        CPdfParser parser(this, m_xref.mainStream()->openWindow(m_xref.baseOffset() + record.offset, 0, CPdfObject()),
+                          true);
+        parser.setStreamEnds(&m_xref.streamEnds());
+        int headerNum = 0, headerGen = 0;
+        if (record.gen == gen && parser.parseObjectHeader(headerNum, headerGen) && headerNum == num &&
+            headerGen == gen) {
+            out.clear();
+            parser.parseObject(out, layout);
+            begin = parser.valueBegin();
+            end = parser.valueEnd();
+            return true;
+        }
+        if (attempt > 0 || !m_xref.relocate(num))
+            break;
+    }
+    return false;
+}
+
+bool CEncryptDictReader::readObject(int num, int gen, CPdfObject& out, CPdfDictLayout* layout)
+{
+    int64_t begin = 0, end = 0;
+    for (int step = 0; step < kMaxChain; ++step) {
+        if (!parseObject(num, gen, out, layout, begin, end))
+            return false;
+        if (out.type() != PDF_REF)
+            return true;
+        num = out.refNum();
+        gen = out.refGen();
+    }
+    return false;
+}
+
+void CEncryptDictReader::readValueAt(int64_t at, CPdfObject& out, CPdfDictLayout& layout)
+{
+    CPdfParser parser(this, m_xref.mainStream()->openWindow(at, 0, CPdfObject()), true);
+    parser.setStreamEnds(&m_xref.streamEnds());
+    parser.parseObject(out, &layout);
+}
+
+std::string CEncryptDictReader::valueText(const CPdfEntryLayout& entry)
+{
+    int64_t begin = entry.valueBegin, end = entry.valueEnd;
+    if (entry.type == PDF_REF) {
+        CPdfObject value;
+        int num = entry.num, gen = entry.gen;
+        for (int step = 0;; ++step) {
+            if (step == kMaxChain || !parseObject(num, gen, value, nullptr, begin, end))
+                return std::string();
+            if (value.type() != PDF_REF)
+                break;
+            num = value.refNum();
+            gen = value.refGen();
+        }
+    }
+    std::string text(static_cast<size_t>(end > begin ? end - begin : 0), '\0');
+    CPdfRefPtr<CPdfStream> window =
+        CPdfRefPtr<CPdfStream>::adopt(m_xref.mainStream()->openWindow(begin, end - begin, CPdfObject()));
+    text.resize(window->readBytes(reinterpret_cast<uint8_t*>(text.data()), text.size()));
+    return text;
+}
+
+void CEncryptDictReader::fetchObject(int num, int gen, CPdfObject& out)
+{
+    if (static_cast<int>(m_fetching.size()) < kMaxChain) {
+        CFetchScope scope(m_fetching, num);
+        try {
+            if (readObject(num, gen, out))
+                return;
+        } catch (const CPdfException&) {
+        }
+    }
+    out.clear();
+    out.setNull();
+}
+
+CPdfRefPtr<CPdfStream> CEncryptDictReader::streamData(int, int, const CPdfObject& object, int64_t)
+{
+    return CPdfRefPtr<CPdfStream>::share(object.streamValue());
+}
 
 bool isStartxrefSpace(char c)
 {
@@ -965,6 +1097,14 @@ std::shared_ptr<CPdfObjStmReader> CXrefTable::objectStream(int num)
     }
     m_objStms.resize(keep);
     return reader;
+}
+
+CPdfRefPtr<CPdfStream> CXrefTable::streamData(int num, int gen, const CPdfObject& object, int64_t maxStoredBytes)
+{
+    if (m_security && m_security->isStreamEncrypted(object))
+        return decryptedStreamData(*m_stream, *m_security, m_security->streamMethodFor(object), num, gen, object,
+                                   maxStoredBytes);
+    return CPdfRefPtr<CPdfStream>::share(object.streamValue());
 }
 
 std::string_view CXrefTable::compressedObjectBytes(int num, int gen)

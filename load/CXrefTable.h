@@ -116,6 +116,8 @@ public:
     // The same, with null for an object that cannot be parsed: for readers
     // that take what they cannot read for nothing.
     void fetchObjectOrNull(int num, int gen, CPdfObject& out);
+    // Decrypted with the document's key where it encrypts the stream.
+    CPdfRefPtr<CPdfStream> streamData(int num, int gen, const CPdfObject& object, int64_t maxStoredBytes) override;
     // The decoded bytes of compressed object `num` inside its object stream;
     // empty when there are none. Valid until the next call.
     std::string_view compressedObjectBytes(int num, int gen);

@@ -9,7 +9,6 @@
 #include "load/CPdfLzwStream.h"
 #include "load/CPdfRunLengthStream.h"
 #include "load/CPdfRowPredictor.h"
-#include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfMemoryStream.h"
@@ -159,7 +158,7 @@ CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPd
     return new CPdfRowPredictor(decoded, values.predictor, values.columns, values.colors, values.bitsPerComponent);
 }
 
-CPdfRefPtr<CPdfStream> decryptedStreamData(CXrefTable& table, const CSecurityHandler& security,
+CPdfRefPtr<CPdfStream> decryptedStreamData(CPdfStream& file, const CSecurityHandler& security,
                                            CSecurityHandler::EMethod method, int num, int gen,
                                            const CPdfObject& object, int64_t maxRawBytes)
 {
@@ -172,7 +171,7 @@ CPdfRefPtr<CPdfStream> decryptedStreamData(CXrefTable& table, const CSecurityHan
     std::string raw(static_cast<size_t>(length), '\0');
     {
         CPdfRefPtr<CPdfStream> window =
-            CPdfRefPtr<CPdfStream>::adopt(table.mainStream()->openWindow(data->windowStart(), length, CPdfObject()));
+            CPdfRefPtr<CPdfStream>::adopt(file.openWindow(data->windowStart(), length, CPdfObject()));
         if (!window)
             return CPdfRefPtr<CPdfStream>();
         raw.resize(window->readBytes(reinterpret_cast<uint8_t*>(&raw[0]), raw.size()));

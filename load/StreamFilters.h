@@ -8,7 +8,6 @@
 
 class CPdfObject;
 class CPdfStream;
-class CXrefTable;
 
 // The stream to read a stream object's data from: `raw` itself when the
 // dictionary names no filter, the chain of decoders its /Filter names (each
@@ -25,10 +24,10 @@ CPdfStream* attachFilters(CPdfStream* raw, const CPdfObject& dict);
 CPdfStream* createDecoder(const std::string& name, CPdfStream* source, const CPdfObject& parms);
 
 // The data of stream object `object` (number `num`, generation `gen`) of an
-// encrypted document: its raw bytes decrypted with `method`, then its
-// filters, since encryption covers the data as it is stored. Null when the
-// raw data is empty or longer than `maxRawBytes`, cannot be read, or names a
-// filter that is not supported.
-CPdfRefPtr<CPdfStream> decryptedStreamData(CXrefTable& table, const CSecurityHandler& security,
+// encrypted document whose bytes `file` reads: its raw bytes decrypted with
+// `method`, then its filters, since encryption covers the data as it is
+// stored. Null when the raw data is empty or longer than `maxRawBytes`,
+// cannot be read, or names a filter that is not supported.
+CPdfRefPtr<CPdfStream> decryptedStreamData(CPdfStream& file, const CSecurityHandler& security,
                                            CSecurityHandler::EMethod method, int num, int gen,
                                            const CPdfObject& object, int64_t maxRawBytes);

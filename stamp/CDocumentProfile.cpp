@@ -1,8 +1,6 @@
 #include "stamp/CDocumentProfile.h"
 
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
-#include "load/StreamFilters.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
@@ -46,17 +44,10 @@ void CDocumentProfile::readMetadata(CInputDocument& input, int num, int gen)
     xref.fetchObject(num, gen, object);
     if (object.type() != PDF_STREAM)
         return;
-    CPdfStream* data = object.streamValue();
-    CPdfRefPtr<CPdfStream> decrypted;
-    const CSecurityHandler* security = xref.securityHandler();
     // Metadata may be left in the clear in an encrypted file (/EncryptMetadata false).
-    if (security && security->isStreamEncrypted(object)) {
-        decrypted = decryptedStreamData(xref, *security, security->streamMethodFor(object), num, gen, object,
-                                        static_cast<int64_t>(kMaxMetadataBytes));
-        if (!decrypted)
-            return;
-        data = decrypted.get();
-    }
+    const CPdfRefPtr<CPdfStream> data = xref.streamData(num, gen, object, static_cast<int64_t>(kMaxMetadataBytes));
+    if (!data)
+        return;
     std::string xmp;
     uint8_t piece[16384];
     while (xmp.size() < kMaxMetadataBytes) {

@@ -158,6 +158,7 @@ struct Lengths final : CPdfResolver {
     void fetchObject(int num, int, CPdfObject& out) override {
         num == 666 ? throw CPdfException("object 666 is broken") : out.setInt(5);
     }
+    CPdfRefPtr<CPdfStream> streamData(int, int, const CPdfObject&, int64_t) override { return {}; }
 };
 
 // The parser reads stream data by the rule from windows of the file: every value

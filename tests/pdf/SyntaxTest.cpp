@@ -51,6 +51,7 @@ public:
         fetches += (fetches.empty() ? "" : ", ") + std::to_string(num) + " " + std::to_string(gen);
         num == 6 ? out.setRef(7, 0) : num == 9 ? out.setNull() : out.setInt(num + 2);
     }
+    CPdfRefPtr<CPdfStream> streamData(int, int, const CPdfObject&, int64_t) override { return {}; }
 };
 
 // Every token, with where it starts and ends when `where` (then the end too, which must repeat).
