@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (options & 0x20)
         settings.align = "center";
     if (options & 0x40)
-        settings.corners.set(cornerMarkIndex(EMarkBox::CROP, MARK_BLH));
+        settings.corners.set(CStampSettings::cropBlh);
     CReporter reporter; // says nothing: the fuzzer's own output is what matters
     CRepairLog repairs;
     try {

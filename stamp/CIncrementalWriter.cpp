@@ -54,7 +54,7 @@ void CIncrementalWriter::begin()
 
 void CIncrementalWriter::writeObjects(CPageStamper& stamper)
 {
-    std::vector<CPageRecord>& pages = stamper.pages();
+    std::vector<CPageRecord>& pages = stamper.pageRecords();
     mendPageTree(pages);
     for (size_t i = 0; i < pages.size(); ++i) {
         stamper.pageMet();
@@ -73,7 +73,7 @@ void CIncrementalWriter::writeObjects(CPageStamper& stamper)
         }
         stamper.stamp(static_cast<int>(i), text);
         // A page that takes no annotation is not written by the stamp; the new node still needs its /Parent.
-        if (pages[i].newParent > 0 && m_records[static_cast<size_t>(num)].type != XREF_IN_FILE)
+        if (pages[i].newParent > 0 && m_outRecords[static_cast<size_t>(num)].type != XREF_IN_FILE)
             stamper.writeAsItStands(pages[i]);
     }
 }
@@ -102,8 +102,8 @@ std::string CIncrementalWriter::updateEntries() const
 std::vector<std::pair<int, int>> CIncrementalWriter::writtenRuns() const
 {
     std::vector<int> written;
-    for (size_t i = 0; i < m_records.size(); ++i)
-        if (m_records[i].type == XREF_IN_FILE)
+    for (size_t i = 0; i < m_outRecords.size(); ++i)
+        if (m_outRecords[i].type == XREF_IN_FILE)
             written.push_back(static_cast<int>(i));
     return subsections(written);
 }
@@ -122,14 +122,14 @@ void CIncrementalWriter::writeTable(int64_t startxref)
         appendInteger(text, run.second);
         text += '\n';
         for (int num = run.first; num < run.first + run.second; ++num) {
-            const CXrefRecord& record = m_records[static_cast<size_t>(num)];
+            const CXrefRecord& record = m_outRecords[static_cast<size_t>(num)];
             char entry[] = "0000000000 00000 n\r\n";
             writeZeroPadded(entry + 10, static_cast<uint32_t>(record.offset), 10);
             writeZeroPadded(entry + 16, static_cast<uint32_t>(record.gen), 5);
             text.append(entry, sizeof entry - 1);
         }
     }
-    text += "trailer\n<<\n/Size " + std::to_string(m_records.size()) + "\n" + updateEntries();
+    text += "trailer\n<<\n/Size " + std::to_string(m_outRecords.size()) + "\n" + updateEntries();
     text += ">>\nstartxref\n" + std::to_string(startxref) + "\n%%EOF\n";
     m_output.write(text);
 }
@@ -142,7 +142,7 @@ void CIncrementalWriter::writeStream(int64_t startxref)
     for (const auto& run : writtenRuns()) {
         index += formatText("%s%d %d", index.empty() ? "" : " ", run.first, run.second);
         for (int num = run.first; num < run.first + run.second; ++num) {
-            const CXrefRecord& record = m_records[static_cast<size_t>(num)];
+            const CXrefRecord& record = m_outRecords[static_cast<size_t>(num)];
             const uint32_t fields[3] = {1, static_cast<uint32_t>(record.offset), static_cast<uint32_t>(record.gen)};
             for (int f = 0; f < 3; ++f)
                 for (int byte = kStreamWidths[f] - 1; byte >= 0; --byte)
@@ -150,7 +150,7 @@ void CIncrementalWriter::writeStream(int64_t startxref)
         }
     }
     // Cross-reference streams are never encrypted.
-    std::string text = " 0 obj\n<<\n/Type /XRef\n/Size " + std::to_string(m_records.size());
+    std::string text = " 0 obj\n<<\n/Type /XRef\n/Size " + std::to_string(m_outRecords.size());
     text += formatText("\n/W [%d %d %d]\n/Index [%s]\n", kStreamWidths[0], kStreamWidths[1], kStreamWidths[2],
                        index.c_str());
     text += updateEntries();

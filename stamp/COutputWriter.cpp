@@ -34,7 +34,7 @@ std::string hexString(const std::string& bytes)
 
 COutputWriter::COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written)
     : m_output(output), m_input(input), m_written(written),
-      m_records(static_cast<size_t>(input.xref().recordCount()), CXrefRecord())
+      m_outRecords(static_cast<size_t>(input.xref().recordCount()), CXrefRecord())
 {
 }
 
@@ -42,12 +42,12 @@ COutputWriter::~COutputWriter() = default;
 
 int COutputWriter::beginNewObject()
 {
-    const int num = static_cast<int>(m_records.size());
+    const int num = static_cast<int>(m_outRecords.size());
     CXrefRecord record;
     record.offset = static_cast<int32_t>(m_output.position() - m_offsetBase);
     record.gen = 0;
     record.type = XREF_IN_FILE;
-    m_records.push_back(record);
+    m_outRecords.push_back(record);
     char digits[16];
     m_output.write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, num).ptr - digits));
     return num;
@@ -56,13 +56,13 @@ int COutputWriter::beginNewObject()
 void COutputWriter::endNewObject(int num, bool stamp)
 {
     if (m_written)
-        m_written->add(num, m_records[static_cast<size_t>(num)].offset, m_output.position(), stamp);
+        m_written->add(num, m_outRecords[static_cast<size_t>(num)].offset, m_output.position(), stamp);
 }
 
 void COutputWriter::writeChangedObject(int num, int gen, std::string_view text)
 {
-    if (num >= 0 && num < static_cast<int>(m_records.size())) {
-        CXrefRecord& record = m_records[static_cast<size_t>(num)];
+    if (num >= 0 && num < static_cast<int>(m_outRecords.size())) {
+        CXrefRecord& record = m_outRecords[static_cast<size_t>(num)];
         record.offset = static_cast<int32_t>(m_output.position() - m_offsetBase);
         record.gen = gen;
         record.type = XREF_IN_FILE;
@@ -119,7 +119,7 @@ COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, con
 {
     CSharedObjects shared;
     shared.state = beginNewObject();
-    m_output.write(formatGraphicsStateObject(static_cast<float>(opacity)));
+    m_output.write(writeGraphicsStateObject(static_cast<float>(opacity)));
     endNewObject(shared.state);
     shared.image = image.write(*this);
     if (verticalImage)

@@ -60,7 +60,7 @@ public:
     // Writes the objects every stamped page names: the graphics state of
     // `opacity` percent, then `image` and a marks update's `verticalImage`.
     CSharedObjects writeSharedObjects(int opacity, const CStampImage& image, const CStampImage* verticalImage);
-    int nextNumber() const final { return static_cast<int>(m_records.size()); }
+    int nextNumber() const final { return static_cast<int>(m_outRecords.size()); }
 
     COutputFile& output() const { return m_output; }
 
@@ -84,8 +84,8 @@ protected:
     COutputFile& m_output;
     CInputDocument& m_input;
     CWrittenObjects* m_written;
-    std::vector<CXrefRecord> m_records; // the output's cross-reference table, by object number
-    // Where offset 0 of m_records stands in the output: an update keeps the
+    std::vector<CXrefRecord> m_outRecords; // the output's cross-reference table, by object number
+    // Where offset 0 of m_outRecords stands in the output: an update keeps the
     // bytes before the input's header, from which offsets count.
     int64_t m_offsetBase = 0;
 };

@@ -115,8 +115,8 @@ EPdfType CPageRewriter::objectKind(int num, int gen)
     return m_head.isStream() ? PDF_STREAM : m_head.type;
 }
 
-void CPageRewriter::rewrite(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum,
-                            int stampNum)
+void CPageRewriter::rewritePageObject(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum,
+                                      int stampNum)
 {
     CObjectText text(pageText);
     // A page whose text could not be laid out is copied as it stands.

@@ -41,7 +41,8 @@ public:
     // Writes page `pageNum`, whose text `pageText` the walk laid out in
     // `page`, with its content run between the streams `prefixNum` and
     // `stampNum`; first writes whatever other object that takes.
-    void rewrite(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum, int stampNum);
+    void rewritePageObject(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum,
+                           int stampNum);
 
     // Writes page `pageNum` (text `pageText`, laid out in `page`) with the
     // annotation `annotNum` added to its /Annots; false, and nothing

@@ -23,7 +23,8 @@ constexpr std::string_view kContentTail = " \n>>\nstream\n";
 CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
                            COutputWriter& writer, CReporter& reporter, const CStampPainter& painter,
                            const CNewObjects& objects, std::function<bool(int)> earlierStamp, EKind kind)
-    : m_settings(settings), m_pages(pages), m_input(input), m_writer(writer), m_reporter(reporter), m_painter(painter),
+    : m_settings(settings), m_pageRecords(pages), m_input(input), m_writer(writer), m_reporter(reporter),
+      m_painter(painter),
       m_contents(input.reader(), CContentReader::budgetFor(input.file().size()), std::move(earlierStamp)),
       m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image,
                                          objects.numbers.image, objects.names.state, objects.numbers.state,
@@ -74,12 +75,12 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
         annotate(pageIndex, pageText);
         return;
     }
-    const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
+    const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
     const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
     const int stamp = m_writer.writeNewStream(kContentHead, kContentTail, stampContent(page, frame), true);
-    m_rewriter.rewrite(pageText, page.objectNumber, page, prefix, stamp);
+    m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;
 }
 
@@ -95,7 +96,7 @@ void appendCoordinate(std::string& text, double value)
 
 void CPageStamper::annotate(int pageIndex, const std::string& pageText)
 {
-    const CPageRecord& page = m_pages[static_cast<size_t>(pageIndex)];
+    const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
     const CStampPainter::CPlacement where = m_painter.placement(page);
     double m[4];
     rotationMatrix(where.angle, m);
@@ -152,7 +153,7 @@ bool CPageStamper::annotsShared(const CPageRecord& page)
     if (!page.annots.present || page.annots.type != PDF_REF)
         return false;
     if (m_annotsUsers.empty())
-        for (const CPageRecord& other : m_pages)
+        for (const CPageRecord& other : m_pageRecords)
             if (other.firstOccurrence && other.annots.present && other.annots.type == PDF_REF)
                 ++m_annotsUsers[other.annots.num];
     return m_annotsUsers[page.annots.num] > 1;

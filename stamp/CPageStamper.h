@@ -44,7 +44,7 @@ public:
                  std::function<bool(int)> earlierStamp, EKind kind = EKind::Content);
 
     // The document's pages in order, as the walk found them.
-    std::vector<CPageRecord>& pages() const { return m_pages; }
+    std::vector<CPageRecord>& pageRecords() const { return m_pageRecords; }
     bool selects(int pageIndex) const;
     // The writer met a page of the input (progress).
     void pageMet();
@@ -79,7 +79,7 @@ private:
     const std::string& prefixContent(const CStampFrame& frame);
 
     const CStampSettings& m_settings;
-    std::vector<CPageRecord>& m_pages;
+    std::vector<CPageRecord>& m_pageRecords;
     CInputDocument& m_input;
     COutputWriter& m_writer;
     CReporter& m_reporter;

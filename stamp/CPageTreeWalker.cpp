@@ -316,7 +316,7 @@ void CPageTreeWalker::makePage(CPageRecord& page, int num, const CInherited& par
     page.inheritedResources = parent.resources;
 }
 
-void CPageTreeWalker::walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter)
+void CPageTreeWalker::walkPageTree(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter)
 {
     const int64_t maxVisits = kVisitsPerObject * m_xref.recordCount() + 16;
     int64_t visits = 0;
@@ -432,7 +432,7 @@ int CPageTreeWalker::walkDocument(std::vector<CPageRecord>& pages, size_t stopAf
         m_xref.repairLog().noPageTree();
         return 0;
     }
-    walk(root, pages, stopAfter);
+    walkPageTree(root, pages, stopAfter);
     // A damaged /Count would be believed: a walk that went through the
     // whole tree counted the pages itself.
     if (pages.size() < stopAfter || m_rootCount.type() != PDF_INT)

@@ -30,7 +30,7 @@ public:
     // repair. Throws CPdfException "PDF file was damaged" for a tree that
     // never ends.
     // With `stopAfter`, the walk ends once it has recorded that many pages.
-    void walk(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
+    void walkPageTree(int rootNum, std::vector<CPageRecord>& pages, size_t stopAfter = SIZE_MAX);
     // Walks the tree the catalog's /Pages names and returns the page count:
     // the pages found, or, when the walk stopped after `stopAfter`, the
     // root's /Count (an integer, at most the object count) when it is
@@ -39,7 +39,7 @@ public:
     // The root's /Count when the root is a node whose /Count is an integer,
     // without the walk; else the page count walkDocument gives.
     int countDocument();
-    // The root's /Count as walk() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
+    // The root's /Count as walkPageTree() read it: PDF_INT, or PDF_NULL when it has none that is an integer.
     const CPdfObject& rootCount() const { return m_rootCount; }
 
     static constexpr float kDefaultBox[4] = {0, 0, 612, 792}; // US Letter, when no box is given anywhere

@@ -74,12 +74,12 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
 {
     CXrefTable& xref = m_input.xref();
     CObjectReader& reader = m_input.reader();
-    std::vector<CPageRecord>& pages = stamper.pages();
+    std::vector<CPageRecord>& pages = stamper.pageRecords();
     const std::vector<CXrefRecord>& input = xref.records();
     const int count = static_cast<int>(input.size());
-    m_records.reserve(m_records.size() + 2 * pages.size() + 16); // two streams per page, and a few more
+    m_outRecords.reserve(m_outRecords.size() + 2 * pages.size() + 16); // two streams per page, and a few more
     if (m_written)
-        m_written->reserve(m_records.size() + 2 * pages.size()); // the input's objects, and two streams per page
+        m_written->reserve(m_outRecords.size() + 2 * pages.size()); // the input's objects, and two streams per page
     mendPageTree(pages);
     // Each page object is written at its first place in the tree.
     std::vector<int> firstPage(input.size(), -1);
@@ -92,7 +92,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
     // Object 0 heads the free list; an entry in use for it names nothing.
     for (int i = 1; i < count; ++i) {
         const CXrefRecord& in = input[static_cast<size_t>(i)];
-        if (in.type == XREF_FREE || m_records[static_cast<size_t>(i)].type == XREF_IN_FILE)
+        if (in.type == XREF_FREE || m_outRecords[static_cast<size_t>(i)].type == XREF_IN_FILE)
             continue;
         // An entry that cannot be written as a 20-byte table line names no usable object.
         if (in.type == XREF_IN_FILE && (in.gen < 0 || in.gen > 65535))
@@ -133,7 +133,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
         if (span.isObjectStream)
             continue;
 
-        m_records[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
+        m_outRecords[static_cast<size_t>(i)].offset = static_cast<int32_t>(m_output.position());
         if (pageIndex >= 0)
             stamper.pageMet();
         if (stamped) {
@@ -152,7 +152,7 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
         } else {
             m_output.write(text);
         }
-        CXrefRecord& out = m_records[static_cast<size_t>(i)];
+        CXrefRecord& out = m_outRecords[static_cast<size_t>(i)];
         out.type = XREF_IN_FILE;
         out.gen = in.objectGen();
     }
@@ -170,7 +170,7 @@ void CRewriteWriter::finish()
 
 void CRewriteWriter::writeXrefTable()
 {
-    const size_t size = m_records.size();
+    const size_t size = m_outRecords.size();
     m_output.write(formatText("xref\n0 %lld\r", static_cast<long long>(size)));
     // "%010d %05d n \r", or the free entry "0000000000 00000 f \r": 20 bytes each.
     static constexpr size_t kEntry = 20;
@@ -181,7 +181,7 @@ void CRewriteWriter::writeXrefTable()
     std::memcpy(lines.data(), "0000000000 65535 f \r", kEntry);
     ++count;
     for (size_t i = 1; i < size; ++i) {
-        const CXrefRecord& record = m_records[i];
+        const CXrefRecord& record = m_outRecords[i];
         bool inUse = record.type != XREF_FREE && record.offset >= 0 && record.gen >= 0 && record.gen <= 65535;
         char* entry = lines.data() + count * kEntry;
         std::memcpy(entry, kFree, kEntry);
@@ -201,7 +201,7 @@ void CRewriteWriter::writeXrefTable()
 void CRewriteWriter::writeTrailer(int64_t startxref)
 {
     std::string trailer = "trailer\n<<\n/Size ";
-    trailer += std::to_string(m_records.size());
+    trailer += std::to_string(m_outRecords.size());
     trailer += "\n" + trailerEntries(false);
     trailer += ">>\nstartxref\n";
     trailer += std::to_string(startxref);

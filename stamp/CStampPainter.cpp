@@ -12,13 +12,13 @@ CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int
 {
 }
 
-std::string CStampPainter::prefixContent(const CStampFrame& frame) const { return formatPrefixContent(frame); }
+std::string CStampPainter::prefixContent(const CStampFrame& frame) const { return buildPrefixStream(frame); }
 
 std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFrame& frame) const
 {
     const CPlacement where = placement(page);
-    return formatStampContent(m_names.state, m_names.image, where.x, where.y, where.angle, where.width, where.height,
-                              frame, m_draw);
+    return buildStampStream(m_names.state, m_names.image, where.x, where.y, where.angle, where.width, where.height,
+                            frame, m_draw);
 }
 
 CStampRect CStampPainter::displayedRect(const CPageRecord& page) const
@@ -37,7 +37,7 @@ CStampPainter::CPlacement CStampPainter::placement(const CPageRecord& page) cons
     placement.flipH = m_settings.flipH;
     placement.forcePortrait = m_settings.forcePortrait;
     placement.align = m_settings.align;
-    const Placement anchor = computeStampPlacement(placement, page.cropBox, page.rotate);
+    const Placement anchor = computePlacement(placement, page.cropBox, page.rotate);
     CPlacement where;
     where.x = anchor.anchorX;
     where.y = anchor.anchorY;

@@ -14,6 +14,8 @@ const CCornerMark kCornerMarks[kCornerMarkCount] = {
     {EMarkBox::CROP, MARK_TRV, "-crop_trv"}, {EMarkBox::CROP, MARK_TRH, "-crop_trh"},
 };
 
+static_assert(CStampSettings::cropTrh + 1 == kCornerMarkCount, "a corner flag for every corner mark");
+
 size_t cornerMarkIndex(EMarkBox box, ECornerMark mark)
 {
     size_t index = 0;

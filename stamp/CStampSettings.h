@@ -54,7 +54,26 @@ struct CStampSettings {
 
     // Printer's marks around this box instead of the image (-crop_marks, -trim_marks).
     std::optional<EMarkBox> marks;
-    // Corner marks the stamp is fixed to, by index in kCornerMarks.
+    // Corner marks the stamp is fixed to, by index in kCornerMarks: the
+    // sixteen corner flags, one bit each.
+    enum ECornerFlag : size_t {
+        trimBlv,
+        trimBlh,
+        trimTlv,
+        trimTlh,
+        trimBrv,
+        trimBrh,
+        trimTrv,
+        trimTrh,
+        cropBlv,
+        cropBlh,
+        cropTlv,
+        cropTlh,
+        cropBrv,
+        cropBrh,
+        cropTrv,
+        cropTrh
+    };
     std::bitset<kCornerMarkCount> corners;
 
     // Append the stamp to the input as an incremental update instead of

@@ -74,14 +74,14 @@ std::string formatImageObjectTail(const JpegInfo& jpeg)
                       colorSpace, jpeg.width, jpeg.height);
 }
 
-std::string formatGraphicsStateObject(float opacity)
+std::string writeGraphicsStateObject(float opacity)
 {
     // The percentage times the single-precision 0.01, printed from a double.
     double fraction = static_cast<double>(opacity) * static_cast<double>(0.01f);
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
-std::string formatPrefixContent(const CStampFrame& frame)
+std::string buildPrefixStream(const CStampFrame& frame)
 {
     // "q q q q\n": two bytes a save.
     const int saves = frame.saves > 0 ? frame.saves : 1;
@@ -105,9 +105,8 @@ void orientationMatrix(int orientation, int matrix[6])
         matrix[i] = kMatrices[index][i];
 }
 
-std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
-                               float angle, double width, double height, const CStampFrame& frame,
-                               const CStampDraw& draw)
+std::string buildStampStream(const std::string& gsName, const std::string& imName, double x, double y, float angle,
+                             double width, double height, const CStampFrame& frame, const CStampDraw& draw)
 {
     return formatStampRestore(frame) + formatStampDraw(gsName, imName, x, y, angle, width, height, draw);
 }

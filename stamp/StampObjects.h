@@ -14,7 +14,7 @@ struct JpegInfo;
 std::string formatImageObjectTail(const JpegInfo& jpeg);
 
 // " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
-std::string formatGraphicsStateObject(float opacity);
+std::string writeGraphicsStateObject(float opacity);
 
 // How the streams around a page's content bring the stamp back to the
 // page's initial graphics state, outside any text object.
@@ -49,15 +49,15 @@ struct CStampDraw {
 void orientationMatrix(int orientation, int matrix[6]);
 
 // The content of the stream run before a page's own content: it saves the graphics state.
-std::string formatPrefixContent(const CStampFrame& frame = CStampFrame());
+std::string buildPrefixStream(const CStampFrame& frame = CStampFrame());
 
 // The content of the stream run after a page's own content: restore, then
 // draw the image `imName` with opacity state `gsName`, scaled to width x
 // height, rotated by `angle` degrees around its lower-left corner placed at
 // (x, y). `draw` adds the orientation and the artifact marking.
-std::string formatStampContent(const std::string& gsName, const std::string& imName, double x, double y,
-                               float angle, double width, double height, const CStampFrame& frame = CStampFrame(),
-                               const CStampDraw& draw = CStampDraw());
+std::string buildStampStream(const std::string& gsName, const std::string& imName, double x, double y, float angle,
+                             double width, double height, const CStampFrame& frame = CStampFrame(),
+                             const CStampDraw& draw = CStampDraw());
 
 // Its two parts: what brings the page back to its initial state, and one
 // drawing of the image (a marks update draws eight after one restore).

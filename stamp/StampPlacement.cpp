@@ -37,7 +37,7 @@ struct CDisplayAxis {
 
 } // namespace
 
-Placement computeStampPlacement(const PlacementSettings& s, const float box[4], int rotate)
+Placement computePlacement(const PlacementSettings& s, const float box[4], int rotate)
 {
     // A rotated page is shown turned clockwise; positions are measured on the
     // page as displayed, and the image is turned back so it shows upright.

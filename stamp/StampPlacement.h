@@ -27,7 +27,7 @@ struct Placement {
 // alignment shifts the image leftwards on the displayed page. Whole numbers
 // are placed as they always were (box edges truncated, half widths too); a
 // fraction moves the stamp by exactly that much more.
-Placement computeStampPlacement(const PlacementSettings& settings, const float cropBox[4], int rotate);
+Placement computePlacement(const PlacementSettings& settings, const float cropBox[4], int rotate);
 
 // Truncates toward zero to a 32-bit integer, saturating (NaN gives 0).
 int truncateToInt(double value);

@@ -28,7 +28,7 @@ std::string image(int components, bool adobe) { return " 0 obj<</Subtype/Image/L
 std::string framed(std::optional<CContentEffect> effect)
 {
     const CStampFrame frame = CContentReader::frameFor(effect);
-    return formatPrefixContent(frame) + "|" + formatStampRestore(frame);
+    return buildPrefixStream(frame) + "|" + formatStampRestore(frame);
 }
 // A cross-reference table's field as "%0<width>u" writes it, offsets past 10^8 too (no end-to-end file has them).
 std::string padded(uint32_t value, int width)
@@ -59,7 +59,7 @@ const TextCase kTexts[] = {
     {"CmykImage", [] { return image(4, false); }, kImage + "/ColorSpace/DeviceCMYK" + kSize},
     {"AdobeCmykImageIsInverted", [] { return image(4, true); }, kImage + "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]" + kSize},
     // The opacity in percent, times the single-precision 0.01: half a percent is 0.0049999999.
-    {"HalfAPercentOpaque", [] { return formatGraphicsStateObject(0.5f); }, kState + "0.00" + kObjEnd},
+    {"HalfAPercentOpaque", [] { return writeGraphicsStateObject(0.5f); }, kState + "0.00" + kObjEnd},
     // The frame closes what the page's content leaves open; counts past the limit are damage.
     {"FrameUnknown", [] { return framed(std::nullopt); }, kDefault},
     {"FrameThreeExtraQ", [] { return framed(E{-3, -3, AS_BEFORE}); }, kDefault},
@@ -125,7 +125,7 @@ TEST_P(StampPlacement, GivesAnchorAndAngle)
     s.posX = c.posX, s.posY = c.posY, s.sizeX = c.sizeX, s.align = c.align;
     s.flipV = std::strchr(c.flags, 'V'), s.flipH = std::strchr(c.flags, 'H');
     s.forcePortrait = !std::strchr(c.flags, 'P');
-    const Placement p = computeStampPlacement(s, c.box.data(), c.rotate);
+    const Placement p = computePlacement(s, c.box.data(), c.rotate);
     EXPECT_EQ(std::make_tuple(p.anchorX, p.anchorY, p.angle), std::make_tuple(c.anchorX, c.anchorY, c.angle));
 }
 INSTANTIATE_TEST_SUITE_P(Examples, StampPlacement, ::testing::ValuesIn(kPlaces), kRowName);
