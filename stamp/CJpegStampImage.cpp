@@ -27,5 +27,9 @@ CJpegStampImage::CJpegStampImage(const std::string& path, std::shared_ptr<CFileS
 
 int CJpegStampImage::write(CNewObjectWriter& writer) const
 {
-    return writer.writeNewStream(" 0 obj<</Subtype/Image/Length ", formatImageObjectTail(m_jpeg), *m_file, m_file->size());
+    const int num =
+        writer.writeNewStream(" 0 obj<</Subtype/Image/Length ", formatImageObjectTail(m_jpeg), *m_file, m_file->size());
+    if (num == 0)
+        throw CPdfException::formatted(CPdfException::EKind::ImageError, "\nInput image file error: '%s'\n", m_path);
+    return num;
 }

@@ -18,7 +18,8 @@ public:
     // line end), the data and "endstream". Returns the number.
     virtual int writeNewStream(std::string_view head, std::string_view tail, std::string_view data) = 0;
     // The same with the first `length` bytes of `file` as the data, copied
-    // without being read whole unless they are encrypted.
+    // without being read whole unless they are encrypted; 0, and nothing
+    // written, when they must be read whole and cannot be.
     virtual int writeNewStream(std::string_view head, std::string_view tail, CFileSource& file, int64_t length) = 0;
     // The bytes of a string `text` in new object `num`.
     virtual std::string stringFor(int num, const std::string& text) const = 0;

@@ -94,7 +94,7 @@ int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, 
     if (m_input.xref().securityHandler()) {
         std::string data(static_cast<size_t>(length), '\0');
         if (file.read(0, data.data(), data.size()) != data.size())
-            throw CPdfException::formatted("\nInput file read error: '%s'\n", file.path());
+            return 0;
         return writeNewStream(head, tail, data, false);
     }
     const int num = beginNewObject();
