@@ -1,5 +1,7 @@
-// Opening a whole file and fetching every object it lists.
+// Opening a whole file and fetching every object it lists. Classic tables
+// are read by their byte reader and again by tokens: both must agree.
 #include <cstdint>
+#include <cstdlib>
 
 #include "fuzz/FuzzInput.h"
 #include "fuzz/FuzzSecurityHandler.h"
@@ -26,6 +28,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         xref->trailer().dictValue()->getValueUnresolved("Encrypt", encrypt);
         if (encrypt.type() != PDF_NULL)
             fuzzSecurityHandler(*xref, xref->trailer());
+    }
+    {
+        CXrefTable byTokens;
+        try {
+            byTokens.load(document.file(), document.mainStream(), true);
+        } catch (const CPdfException&) {
+            std::abort();
+        }
+        const auto& fast = xref->records();
+        const auto& slow = byTokens.records();
+        if (fast.size() != slow.size() || byTokens.rootNum() != xref->rootNum() ||
+            byTokens.infoNum() != xref->infoNum())
+            std::abort();
+        for (size_t i = 0; i < fast.size(); ++i)
+            if (fast[i].type != slow[i].type || fast[i].offset != slow[i].offset || fast[i].gen != slow[i].gen)
+                std::abort();
     }
     const int count = xref->recordCount();
     for (int num = 0; num < count && num < 5000; ++num) {

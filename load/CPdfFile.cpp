@@ -71,5 +71,5 @@ void CPdfFile::buildXref(CRepairLog* log)
     m_xref->setRepairLog(log);
     if (m_password)
         m_xref->setPassword(*m_password);
-    m_xref->load(m_file, m_mainStream.get(), m_repair);
+    m_xref->load(m_file, m_mainStream.get(), false, m_repair);
 }

@@ -222,10 +222,11 @@ void CXrefTable::setRepairLog(CRepairLog* log)
         m_streamEnds->setRepairLog(*m_log);
 }
 
-void CXrefTable::load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool repair)
+void CXrefTable::load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool tablesByTokens, bool repair)
 {
     m_streamEnds = std::make_unique<CStreamEndFinder>(std::move(file), *m_log);
     m_stream = mainStream;
+    m_tablesByTokens = tablesByTokens;
     m_repair = repair;
     m_baseOffset = mainStream->windowStart();
     m_fileSize = std::max<int64_t>(mainStream->seekPos(0, SEEK_END), 0);
@@ -676,7 +677,19 @@ bool CXrefTable::readSectionAt(int64_t& offset)
 
 bool CXrefTable::readSection(int64_t& offset)
 {
+    // Most tables are written in the standard layout, read faster as bytes.
+    std::vector<int> freeInTable;
+    int64_t trailerAt = 0;
     m_sectionRecognized = false;
+    if (!m_tablesByTokens && readStandardTable(offset, trailerAt, freeInTable)) {
+        m_sectionRecognized = true;
+        CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + trailerAt, 0, CPdfObject()));
+        parser.setStreamEnds(m_streamEnds.get());
+        CPdfObject keyword;
+        parser.parseObject(keyword); // "trailer", checked by the byte reader
+        return readTrailer(parser, freeInTable, offset);
+    }
+
     CPdfParser parser(nullptr, m_stream->openWindow(m_baseOffset + offset, 0, CPdfObject()));
     parser.setStreamEnds(m_streamEnds.get());
     CPdfObject first;
@@ -767,6 +780,107 @@ bool CXrefTable::readClassicSection(CPdfParser& parser, int64_t& offset)
 
     return readTrailer(parser, freeInTable, offset);
 }
+
+bool CXrefTable::readStandardTable(int64_t offset, int64_t& trailerAt, std::vector<int>& freeInTable)
+{
+    CPdfStream* in = m_stream;
+    in->seekPos(m_baseOffset + offset, SEEK_SET);
+    auto skipWhitespace = [in]() {
+        while (CPdfLexer::isWhitespace(in->peekChar()))
+            in->readChar();
+    };
+    auto expect = [in](const char* text) {
+        for (; *text; ++text)
+            if (in->readChar() != static_cast<unsigned char>(*text))
+                return false;
+        return true;
+    };
+    auto readNumber = [in](int maxDigits, int64_t& value) {
+        int digits = 0;
+        value = 0;
+        while (in->peekChar() >= '0' && in->peekChar() <= '9' && digits < maxDigits) {
+            value = value * 10 + (in->readChar() - '0');
+            ++digits;
+        }
+        return digits > 0;
+    };
+
+    if (!expect("xref") || !CPdfLexer::isWhitespace(in->peekChar()))
+        return false;
+    struct CSubsection {
+        int64_t first, count;
+    };
+    std::vector<CSubsection> subsections;
+    std::vector<CXrefRecord> entries;
+    for (;;) {
+        skipWhitespace();
+        if (in->peekChar() == 't') {
+            trailerAt = in->tellPos() - m_baseOffset;
+            // "trailer;" and the like are other keywords: the token reader decides.
+            if (!expect("trailer") || CPdfLexer::isRegular(in->peekChar()))
+                return false;
+            break;
+        }
+        int64_t first = 0, count = 0;
+        if (!readNumber(10, first) || in->readChar() != ' ' || !readNumber(10, count))
+            return false;
+        while (in->peekChar() == ' ')
+            in->readChar();
+        int end = in->readChar();
+        if (end == '\r' && in->peekChar() == '\n')
+            in->readChar();
+        else if (end != '\n' && end != '\r')
+            return false;
+        // Entries of exactly 20 bytes: "oooooooooo ggggg n" and a two-byte line end.
+        // Room for them is made only as far as the file can hold them.
+        if (count > 0 && count <= (m_fileSize - (in->tellPos() - m_baseOffset)) / 20)
+            entries.reserve(entries.size() + static_cast<size_t>(count));
+        for (int64_t k = 0; k < count; ++k) {
+            uint8_t copy[20];
+            const uint8_t* line = in->bufferedBegin();
+            if (in->bufferedEnd() - line >= 20)
+                in->skipBufferedTo(line + 20); // read in place
+            else if (in->readBytes(copy, 20) == 20)
+                line = copy;
+            else
+                return false;
+            if (line[10] != ' ' || line[16] != ' ' || (line[17] != 'n' && line[17] != 'f') ||
+                !((line[18] == ' ' && (line[19] == '\n' || line[19] == '\r')) ||
+                  (line[18] == '\r' && line[19] == '\n')))
+                return false;
+            int64_t entryOffset = 0, gen = 0;
+            bool digits = true;
+            for (int i = 0; i < 10; ++i) {
+                digits = digits && static_cast<unsigned>(line[i] - '0') <= 9;
+                entryOffset = entryOffset * 10 + (line[i] - '0');
+            }
+            for (int i = 11; i < 16; ++i) {
+                digits = digits && static_cast<unsigned>(line[i] - '0') <= 9;
+                gen = gen * 10 + (line[i] - '0');
+            }
+            if (!digits)
+                return false;
+            if (entryOffset > 0x7FFFFFFF)
+                return false;
+            CXrefRecord record;
+            record.offset = static_cast<int32_t>(entryOffset);
+            record.gen = static_cast<int32_t>(gen);
+            record.type = line[17] == 'n' ? XREF_IN_FILE : XREF_FREE;
+            entries.push_back(record);
+        }
+        subsections.push_back({first, count});
+    }
+
+    // The whole table read: store it as the token reader would.
+    size_t next = 0;
+    for (const CSubsection& subsection : subsections) {
+        growRecords(subsection.first + subsection.count);
+        for (int64_t i = subsection.first; i < subsection.first + subsection.count; ++i)
+            storeTableEntry(static_cast<int>(i), entries[next++], freeInTable);
+    }
+    return true;
+}
+
 bool CXrefTable::readTrailer(CPdfParser& parser, const std::vector<int>& freeInTable, int64_t& offset)
 {
     CPdfObject trailer;

@@ -48,10 +48,13 @@ public:
     // points elsewhere, a section that does not parse, a /Prev that leads
     // nowhere or loops back, no usable catalog) the table is rebuilt from a
     // scan of the file, and the repair log says why. Throws CPdfException
-    // when neither gives a document. With `repair` false, damage is refused
-    // with what the sections' reader found. `mainStream` is a window on
-    // `file` from its "%PDF-" header.
-    void load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool repair = true);
+    // when neither gives a document. Classic tables in the standard layout
+    // are read as bytes, their fast path, unless `tablesByTokens`: the
+    // layout tests and the document fuzz target read each file both ways and
+    // compare. With `repair` false, damage is refused with what the sections'
+    // reader found. `mainStream` is a window on `file` from its "%PDF-" header.
+    void load(std::shared_ptr<CFileSource> file, CPdfStream* mainStream, bool tablesByTokens = false,
+              bool repair = true);
     // The password (UTF-8) an encrypted document is opened with, set before load().
     void setPassword(std::string password) { m_password = std::move(password); }
     // Where repairs are recorded; by default a log of the table's own.
@@ -124,6 +127,9 @@ private:
     // Records why the sections cannot be used, for the rebuild's warning,
     // and throws what a load without repair refuses the file with.
     [[noreturn]] void refuseSections(std::string why, std::optional<int64_t> offset);
+    // A classic table in the standard layout ("first count" lines and 20-byte
+    // entries), read as bytes; false (nothing stored) for anything else.
+    bool readStandardTable(int64_t offset, int64_t& trailerAt, std::vector<int>& freeInTable);
     // The trailer after a table (the parser stands after "trailer"), its
     // /XRefStm, and its /Prev.
     bool readTrailer(CPdfParser& parser, const std::vector<int>& freeInTable, int64_t& offset);
@@ -154,6 +160,7 @@ private:
 
     CPdfStream* m_stream = nullptr; // the document's main stream; not owned
     std::unique_ptr<CStreamEndFinder> m_streamEnds;
+    bool m_tablesByTokens = false;
     bool m_repair = true;
     int64_t m_baseOffset = 0;
     int64_t m_fileSize = 0;

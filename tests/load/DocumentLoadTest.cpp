@@ -40,6 +40,17 @@ public:
     CXrefTable& xref() { return *m_file.xref(); }
     const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
     std::string text(int num) { return CObjectReader(*m_file.file(), *m_file.xref()).text(num); }
+    // Every record: type (f/n/o), offset "/" generation; `byTokens`: tables read again by
+    // tokens, with no repair to hide a refusal.
+    std::string records(bool byTokens = false) {
+        CXrefTable table;
+        if (byTokens)
+            table.load(m_file.file(), m_file.mainStream(), true, false);
+        std::string s;
+        for (const CXrefRecord& r : (byTokens ? table : xref()).records())
+            s += text(r) + " ";
+        return s;
+    }
     std::string fetch(int num, int gen = 0) {
         CPdfObject out;
         return attempt("throws: ", [&] { return xref().fetchObject(num, gen, out), describe(out); });
@@ -315,6 +326,8 @@ TEST(Open, RoundTripOverEveryBuilderLayout) {
         Loaded doc;
         ASSERT_EQ(doc.open(b.build()), "");
         EXPECT_EQ(doc.xref().baseOffset(), static_cast<int64_t>(layout.junk.size()));
+        // Tables are read as bytes; the token reader must agree.
+        EXPECT_EQ(doc.records(), doc.records(true));
         CPdfObject newest, size; // the newest trailer, and /Size as the records count
         CPdfDict* trailer = doc.xref().trailer().dictValue();
         trailer->getValue("Rev", newest), trailer->getValue("Size", size);
