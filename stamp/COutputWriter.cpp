@@ -8,7 +8,6 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
-#include "pdf/CPdfException.h"
 #include "stamp/CInputDocument.h"
 #include "stamp/CObjectText.h"
 #include "stamp/COutputFile.h"
