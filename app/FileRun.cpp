@@ -6,33 +6,18 @@
 #include "app/CConsoleReporter.h"
 #include "app/CFileRecorder.h"
 #include "app/MarkPasses.h"
-#include "load/CPdfFile.h"
-#include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
 #include "stamp/CStampSettings.h"
 
 namespace {
 
-// Whether the input of a run that failed with `error` is encrypted. A
-// refusal for its permissions comes from its encryption or from a
-// certification, which says nothing of encryption: such a file is opened
-// once more to tell.
-bool encryptedInput(const CPdfException& error, const CStampSettings& settings)
+// Whether the input of a run that failed with `error` before it was read as
+// a PDF is encrypted: it was refused for its encryption, or (a refusal for
+// its permissions before it was read) for what the encryption allows.
+bool refusedForEncryption(const CPdfException& error)
 {
-    if (error.kind() == CPdfException::EKind::Encrypted)
-        return true;
-    if (error.kind() != CPdfException::EKind::Permissions)
-        return false;
-    try {
-        CPdfFile document;
-        if (settings.password)
-            document.setPassword(*settings.password);
-        document.open(settings.inputPath);
-        return document.xref()->securityHandler() != nullptr;
-    } catch (...) {
-        return false;
-    }
+    return error.kind() == CPdfException::EKind::Encrypted || error.kind() == CPdfException::EKind::Permissions;
 }
 
 } // namespace
@@ -58,7 +43,8 @@ CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReport
         recorder.fileDone();
     } catch (const CPdfException& error) {
         outcome.fail(error);
-        outcome.encrypted = encryptedInput(error, settings);
+        if (!recorder.inputRead())
+            outcome.encrypted = refusedForEncryption(error);
         console.failed(error);
     } catch (const std::bad_alloc&) {
         const CPdfException error(CPdfException::EKind::SystemError, "Out of memory");

@@ -19,6 +19,8 @@ public:
     virtual void countingPages(const std::string& /*input*/) {}
     // A file's run begins reading `input`.
     virtual void inputOpened(const std::string& /*input*/) {}
+    // The input was read as a PDF, encrypted or not; a refusal for what it allows may follow.
+    virtual void inputEncryption(bool /*encrypted*/) {}
     // Its output is begun: `image` is stamped into `output`.
     virtual void outputBegun(const std::string& /*image*/, const std::string& /*output*/) {}
     // A dry run is begun: nothing is written to `output`.

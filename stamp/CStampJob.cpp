@@ -140,8 +140,10 @@ CStampJob::COpened CStampJob::open(ERun run) const
             throw CPdfException::formatted(CPdfException::EKind::NotPdf, "\nInput file is not a PDF file: '%s'\n", path);
         throw;
     }
-    if (run == ERun::File || run == ERun::Marks)
+    if (run == ERun::File || run == ERun::Marks) {
+        m_reporter.inputEncryption(opened.input->xref().securityHandler() != nullptr);
         opened.signatures = CSignatureCheck(opened.input->xref(), opened.input->file().size()).inspect();
+    }
     return opened;
 }
 

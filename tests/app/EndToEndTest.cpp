@@ -1092,11 +1092,13 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     {"ReportCountsThePagesNotTheirCount", in("doc count-damaged"), stamp("--report r.json"), 0, {}, "", 0, {}, {}, {"in.pdf stamped p3 s3: "}},
     {"ReportBoundsTheCountOfAnUpdate", in("doc count-damaged"), stamp("--report r.json --incremental -s1 -e1"), 0, {}, "", 0, {}, {},
      {"in.pdf stamped p10 s1: "}},
-    // Both refused for their permissions: only one of them is encrypted.
+    // Both refused for their permissions: only one of them is encrypted; an encrypted file that fails later is too.
     {"ReportCertifiedIsNotEncrypted", in("doc fake-certified"), stamp("--report r.json"), 1, {}, "", 0, {}, {},
      {"in.pdf refused p- s-: PDF file is certified"}},
     {"ReportRestrictedIsEncrypted", encrypted("256 --modify=none"), stamp("--report r.json"), 1, {}, "", 0, {}, {},
      {"in.pdf refused p- s- encrypted: PDF file is encrypted, and its permissions"}},
+    {"ReportFailedAfterReadingIsEncrypted", encrypted("256"), "-iin.pdf -onone/out.pdf -jstamp.jpg --report r.json", 1, {}, "", 0, {},
+     {}, {"in.pdf failed p- s- encrypted: Output file create error"}},
     // A single file has its report line too; on standard output, with the console text on standard error.
     {"ReportOnStandardOutputInAWorker", in("plain 3"), "$V -iin.pdf -oout.pdf -jstamp.jpg --report - --timeout 60 -s2 2>/dev/null > r.json",
      0, {}, kStamp + "@2,3", Shell, {}, {"out.pdf"}, {"in.pdf stamped p3 s2: "}},
