@@ -6,7 +6,6 @@
 #include <set>
 
 #include "load/CFetchScope.h"
-#include "load/CPdfObjStmBytes.h"
 #include "load/CPdfObjStmReader.h"
 #include "load/CSecurityHandler.h"
 #include "load/StreamFilters.h"
@@ -565,7 +564,7 @@ void CXrefTable::reconstruct()
     for (const CObjectScan::CHeader& header : objectStreams) {
         if (decoded >= kMaxRebuildDecodedBytes)
             break;
-        CPdfObjStmBytes members;
+        CPdfObjStmReader members;
         try {
             members.build(*this, header.num);
         } catch (const CPdfException&) {
