@@ -17,10 +17,10 @@
 #include "app/ListFile.h"
 #include "app/MarkPasses.h"
 #include "app/WorkerChannel.h"
+#include "image/OpenStampImage.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
 #include "stamp/CStampSettings.h"
-#include "stamp/OpenStampImage.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
 #endif

@@ -1,5 +1,6 @@
 #include "stamp/CDocumentProfile.h"
 
+#include "image/CStampImage.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -7,7 +8,6 @@
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 #include "stamp/CInputDocument.h"
-#include "stamp/CStampImage.h"
 #include "stamp/XmpPdfaId.h"
 
 CDocumentProfile::CDocumentProfile(CInputDocument& input)

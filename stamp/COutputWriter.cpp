@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "image/CStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CSecurityHandler.h"
@@ -12,7 +13,6 @@
 #include "stamp/CObjectText.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageRecord.h"
-#include "stamp/CStampImage.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
 

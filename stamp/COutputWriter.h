@@ -4,8 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "image/CNewObjectWriter.h"
 #include "load/CXrefRecord.h"
-#include "stamp/CNewObjectWriter.h"
 
 class CInputDocument;
 class COutputFile;

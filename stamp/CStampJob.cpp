@@ -3,6 +3,7 @@
 #include <functional>
 #include <vector>
 
+#include "image/OpenStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
@@ -20,7 +21,6 @@
 #include "stamp/CStampSettings.h"
 #include "stamp/CWritePlan.h"
 #include "stamp/CWrittenObjects.h"
-#include "stamp/OpenStampImage.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 #include <cmath>
 #include <regex>
 
+#include "image/JpegHeader.h"
+#include "image/OpenStampImage.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CRewriteWriter.h"
-#include "stamp/JpegHeader.h"
-#include "stamp/OpenStampImage.h"
 #include "stamp/XmpPdfaId.h"
 #include "tests/stamp/LoadedPdf.h"
 #include "tests/support/TestPng.h"

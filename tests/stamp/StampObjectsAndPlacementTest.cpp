@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "image/JpegHeader.h"
 #include "stamp/CContentReader.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
-#include "stamp/JpegHeader.h"
 #include "stamp/StampObjects.h"
 #include "stamp/StampPlacement.h"
 #include "tests/stamp/LoadedPdf.h"

@@ -1,4 +1,4 @@
-#include "stamp/CStampImage.h"
+#include "image/CStampImage.h"
 
 #include "load/CFileSource.h"
 

@@ -20,7 +20,7 @@ struct PngInfo {
     bool interlaced = false;
     std::string palette;      // PLTE: three bytes an entry
     std::string transparency; // tRNS as written: alphas of palette entries, or one colour key
-    std::string idat; // the IDAT chunks' data joined: one zlib stream
+    std::string idat;         // the IDAT chunks' data joined: one zlib stream
 
     int channels() const; // samples a pixel
     bool hasAlphaChannel() const { return colourType == GREY_ALPHA || colourType == RGB_ALPHA; }

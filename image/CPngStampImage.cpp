@@ -1,12 +1,12 @@
-#include "stamp/CPngStampImage.h"
+#include "image/CPngStampImage.h"
 
 #include <zlib.h>
 
+#include "image/CNewObjectWriter.h"
+#include "image/CPngDecoder.h"
 #include "load/CFileSource.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CNewObjectWriter.h"
-#include "stamp/CPngDecoder.h"
-#include "stamp/StampObjects.h"
+#include "pdf/PdfFormat.h"
 
 namespace {
 
@@ -240,8 +240,7 @@ int CPngStampImage::write(CNewObjectWriter& writer) const
         maskNum = writeStream(writer, entries, m_alpha);
     }
     auto dictionary = [&](int num) {
-        std::string entries = "/Type/XObject/Subtype/Image" + size + "/ColorSpace" +
-                              colourSpace(iccNum, num, writer) +
+        std::string entries = "/Type/XObject/Subtype/Image" + size + "/ColorSpace" + colourSpace(iccNum, num, writer) +
                               formatText("/BitsPerComponent %d/Filter/FlateDecode", m_png.bitDepth);
         if (m_predicted)
             entries += formatText("/DecodeParms<</Predictor 15/Colors %d/BitsPerComponent %d/Columns %u>>",

@@ -3,7 +3,7 @@
 #include <memory>
 #include <string>
 
-#include "stamp/CStampImage.h"
+#include "image/CStampImage.h"
 
 // Opens the stamp image at `path`, a PNG or a JPEG by its first bytes;
 // throws CPdfException naming it (as `shownAs`, when given) when it cannot be

@@ -1,9 +1,9 @@
-#include "stamp/CJpegStampImage.h"
+#include "image/CJpegStampImage.h"
 
+#include "image/CNewObjectWriter.h"
 #include "load/CFileSource.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CNewObjectWriter.h"
-#include "stamp/StampObjects.h"
+#include "pdf/PdfFormat.h"
 
 CJpegStampImage::CJpegStampImage(const std::string& path, std::shared_ptr<CFileSource> file)
     : CStampImage(path, std::move(file))

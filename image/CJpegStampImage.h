@@ -1,7 +1,7 @@
 #pragma once
 
-#include "stamp/CStampImage.h"
-#include "stamp/JpegHeader.h"
+#include "image/CStampImage.h"
+#include "image/JpegHeader.h"
 
 // A JPEG stamp: its bytes go into the output unchanged, as a /DCTDecode
 // image XObject; an EXIF orientation turns or mirrors it in the placement.

@@ -1,10 +1,10 @@
-#include "stamp/OpenStampImage.h"
+#include "image/OpenStampImage.h"
 
+#include "image/CJpegStampImage.h"
+#include "image/CPngStampImage.h"
+#include "image/PngChunks.h"
 #include "load/CFileSource.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CJpegStampImage.h"
-#include "stamp/CPngStampImage.h"
-#include "stamp/PngChunks.h"
 
 namespace {
 

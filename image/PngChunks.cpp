@@ -1,4 +1,4 @@
-#include "stamp/PngChunks.h"
+#include "image/PngChunks.h"
 
 #include <cstring>
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "stamp/CStampImage.h"
-#include "stamp/PngChunks.h"
+#include "image/CStampImage.h"
+#include "image/PngChunks.h"
 
 class CPngDecoder;
 

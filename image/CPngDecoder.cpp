@@ -1,4 +1,4 @@
-#include "stamp/CPngDecoder.h"
+#include "image/CPngDecoder.h"
 
 #include <png.h>
 #include <zlib.h>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "stamp/PngChunks.h"
+#include "image/PngChunks.h"
 
 namespace {
 

@@ -1,10 +1,11 @@
-#include "stamp/JpegHeader.h"
+#include "image/JpegHeader.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "load/CFileSource.h"
+#include "pdf/PdfFormat.h"
 
 namespace {
 
@@ -218,4 +219,17 @@ bool jpegReachesEnd(CFileSource& jpeg)
             break;
         }
     }
+}
+
+std::string formatImageObjectTail(const JpegInfo& jpeg)
+{
+    // The colour space follows the frame's component count; Adobe CMYK files
+    // store their samples inverted, which /Decode undoes.
+    const char* colorSpace = "/ColorSpace/DeviceRGB";
+    if (jpeg.components == 1)
+        colorSpace = "/ColorSpace/DeviceGray";
+    else if (jpeg.components == 4)
+        colorSpace = jpeg.adobe ? "/ColorSpace/DeviceCMYK/Decode [1 0 1 0 1 0 1 0]" : "/ColorSpace/DeviceCMYK";
+    return formatText("/Filter/DCTDecode/Name/X/BitsPerComponent 8%s/Width %d/Height %d/Type/XObject>>stream\n",
+                      colorSpace, jpeg.width, jpeg.height);
 }
