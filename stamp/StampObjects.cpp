@@ -1,11 +1,6 @@
 #include "stamp/StampObjects.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <cstdarg>
-#include <cstdio>
-#include <vector>
 
 #include "stamp/StampPlacement.h"
 

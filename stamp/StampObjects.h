@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <cstring>
 #include <string>
 
 #include "pdf/PdfFormat.h"
