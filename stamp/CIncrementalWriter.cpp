@@ -2,11 +2,11 @@
 
 #include <vector>
 
+#include "document/CInputDocument.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageStamper.h"
 #include "stamp/StampObjects.h"

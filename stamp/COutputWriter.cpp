@@ -2,6 +2,9 @@
 
 #include <charconv>
 
+#include "document/CInputDocument.h"
+#include "document/CObjectText.h"
+#include "document/CPageRecord.h"
 #include "image/CStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
@@ -9,10 +12,7 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
-#include "stamp/CInputDocument.h"
-#include "stamp/CObjectText.h"
 #include "stamp/COutputFile.h"
-#include "stamp/CPageRecord.h"
 #include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
 

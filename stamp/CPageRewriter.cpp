@@ -1,12 +1,12 @@
 #include "stamp/CPageRewriter.h"
 
+#include "document/CPageRecord.h"
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfLexer.h"
 #include "stamp/COutputWriter.h"
-#include "stamp/CPageRecord.h"
 #include "stamp/StampObjects.h"
 
 namespace {

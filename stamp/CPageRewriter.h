@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "document/CObjectText.h"
 #include "load/CXrefRecord.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfObjectHead.h"
-#include "stamp/CObjectText.h"
 
 class CObjectReader;
 class COutputWriter;

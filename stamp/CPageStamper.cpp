@@ -1,8 +1,8 @@
 #include "stamp/CPageStamper.h"
 
+#include "document/CInputDocument.h"
 #include "load/CFileSource.h"
 #include "load/CXrefTable.h"
-#include "stamp/CInputDocument.h"
 #include "stamp/COutputFile.h"
 #include "stamp/COutputWriter.h"
 #include "stamp/CReporter.h"

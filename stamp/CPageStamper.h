@@ -6,9 +6,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "stamp/CContentReader.h"
+#include "document/CContentReader.h"
+#include "document/CPageRecord.h"
 #include "stamp/COutputWriter.h"
-#include "stamp/CPageRecord.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CResourceNames.h"
 

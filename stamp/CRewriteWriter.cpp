@@ -4,12 +4,12 @@
 #include <cstring>
 #include <vector>
 
+#include "document/CInputDocument.h"
 #include "load/CFileSource.h"
+#include "load/CObjectReader.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CInputDocument.h"
-#include "load/CObjectReader.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CPageStamper.h"
 #include "stamp/CWrittenObjects.h"

@@ -1,6 +1,6 @@
 #include "stamp/CStampPainter.h"
 
-#include "stamp/CPageRecord.h"
+#include "document/CPageRecord.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/StampPlacement.h"
 

@@ -1,7 +1,7 @@
 #include "stamp/CWritePlan.h"
 
+#include "document/CSignatureCheck.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CSignatureCheck.h"
 #include "stamp/CStampSettings.h"
 
 CWritePlan CWritePlan::decide(const CStampSettings& settings, const CSignatureFindings& found, bool rebuilt,

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "document/CInputDocument.h"
+#include "document/CPageTreeWalker.h"
 #include "load/CFileSource.h"
 #include "load/CRepairLog.h"
-#include "stamp/CInputDocument.h"
-#include "stamp/CPageTreeWalker.h"
 #include "stamp/CReporter.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <map>
 
+#include "document/CSignatureCheck.h"
 #include "load/CXrefTable.h"
-#include "stamp/CSignatureCheck.h"
 #include "stamp/CStampJob.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/CWritePlan.h"

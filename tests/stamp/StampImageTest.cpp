@@ -7,6 +7,7 @@
 #include <cmath>
 #include <regex>
 
+#include "document/XmpPdfaId.h"
 #include "image/JpegHeader.h"
 #include "image/OpenStampImage.h"
 #include "load/CXrefTable.h"
@@ -15,7 +16,6 @@
 #include "pdf/CPdfException.h"
 #include "stamp/COutputFile.h"
 #include "stamp/CRewriteWriter.h"
-#include "stamp/XmpPdfaId.h"
 #include "tests/stamp/LoadedPdf.h"
 #include "tests/support/TestPng.h"
 

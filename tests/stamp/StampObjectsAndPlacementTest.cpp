@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "document/CContentReader.h"
 #include "image/JpegHeader.h"
-#include "stamp/CContentReader.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/StampObjects.h"

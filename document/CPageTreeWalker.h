@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "document/CPageRecord.h"
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfObjectHead.h"
-#include "stamp/CPageRecord.h"
 
 class CObjectReader;
 class CPdfDict;

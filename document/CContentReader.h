@@ -7,8 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "document/CStampFrame.h"
 #include "pdf/CPdfContentScanner.h"
-#include "stamp/StampObjects.h"
 
 class CObjectReader;
 class CXrefTable;

@@ -1,4 +1,4 @@
-#include "stamp/CInputDocument.h"
+#include "document/CInputDocument.h"
 
 #include "load/CFileSource.h"
 #include "load/CSecurityHandler.h"
@@ -17,7 +17,8 @@ CInputDocument::CInputDocument(std::shared_ptr<CFileSource> file, CRepairLog& re
     // Stamping changes the document: bit 4 of /P must allow that.
     const CSecurityHandler* security = m_document.xref()->securityHandler();
     if (security && !security->allowsModifying())
-        throw CPdfException(CPdfException::EKind::Permissions, "PDF file is encrypted, and its permissions do not allow changing it");
+        throw CPdfException(CPdfException::EKind::Permissions,
+                            "PDF file is encrypted, and its permissions do not allow changing it");
     m_reader = std::make_unique<CObjectReader>(*m_file, *m_document.xref());
 }
 

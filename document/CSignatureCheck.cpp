@@ -1,4 +1,4 @@
-#include "stamp/CSignatureCheck.h"
+#include "document/CSignatureCheck.h"
 
 #include <algorithm>
 

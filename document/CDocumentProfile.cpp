@@ -1,5 +1,7 @@
-#include "stamp/CDocumentProfile.h"
+#include "document/CDocumentProfile.h"
 
+#include "document/CInputDocument.h"
+#include "document/XmpPdfaId.h"
 #include "image/CStampImage.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
@@ -7,8 +9,6 @@
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
-#include "stamp/CInputDocument.h"
-#include "stamp/XmpPdfaId.h"
 
 CDocumentProfile::CDocumentProfile(CInputDocument& input)
 {

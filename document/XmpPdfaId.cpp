@@ -1,4 +1,4 @@
-#include "stamp/XmpPdfaId.h"
+#include "document/XmpPdfaId.h"
 
 #include <string>
 #include <utility>

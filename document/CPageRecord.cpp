@@ -1,4 +1,4 @@
-#include "stamp/CPageRecord.h"
+#include "document/CPageRecord.h"
 
 #include "pdf/CPdfDictLayout.h"
 

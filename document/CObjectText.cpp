@@ -1,4 +1,4 @@
-#include "stamp/CObjectText.h"
+#include "document/CObjectText.h"
 
 size_t CObjectText::moved(size_t position) const
 {

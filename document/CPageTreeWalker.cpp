@@ -1,4 +1,4 @@
-#include "stamp/CPageTreeWalker.h"
+#include "document/CPageTreeWalker.h"
 
 #include <algorithm>
 #include <climits>

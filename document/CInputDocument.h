@@ -4,8 +4,8 @@
 #include <optional>
 #include <string>
 
-#include "load/CPdfFile.h"
 #include "load/CObjectReader.h"
+#include "load/CPdfFile.h"
 
 class CFileSource;
 class CRepairLog;

@@ -1,7 +1,8 @@
-#include "stamp/CContentReader.h"
+#include "document/CContentReader.h"
 
 #include <algorithm>
 
+#include "document/CPageRecord.h"
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
@@ -10,7 +11,6 @@
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
-#include "stamp/CPageRecord.h"
 
 CContentReader::CContentReader(CObjectReader& reader, int64_t budget, std::function<bool(int)> earlierStamp)
     : m_reader(reader), m_xref(reader.xref()), m_budget(budget), m_earlierStamp(std::move(earlierStamp))
