@@ -6,11 +6,11 @@
 #include "load/CRepairLog.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/COutputFile.h"
 #include "stamp/CPassMemory.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampJob.h"
 #include "stamp/CStampSettings.h"
+#include "write/COutputFile.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
-#include "stamp/COutputFile.h"
 #include "stamp/CPageStamper.h"
 #include "stamp/StampObjects.h"
+#include "write/COutputFile.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "stamp/COutputWriter.h"
+#include "write/COutputWriter.h"
 
 // An update appended to the input: the input's bytes as they are, then the
 // new objects and the objects the stamp changes, then one cross-reference

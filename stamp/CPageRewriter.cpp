@@ -6,8 +6,8 @@
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfLexer.h"
-#include "stamp/COutputWriter.h"
 #include "stamp/StampObjects.h"
+#include "write/COutputWriter.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 #include "document/CInputDocument.h"
 #include "load/CFileSource.h"
 #include "load/CXrefTable.h"
-#include "stamp/COutputFile.h"
-#include "stamp/COutputWriter.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/StampPlacement.h"
+#include "write/COutputFile.h"
+#include "write/COutputWriter.h"
 
 #include <algorithm>
 

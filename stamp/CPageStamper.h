@@ -8,9 +8,9 @@
 
 #include "document/CContentReader.h"
 #include "document/CPageRecord.h"
-#include "stamp/COutputWriter.h"
 #include "stamp/CPageRewriter.h"
 #include "stamp/CResourceNames.h"
+#include "write/COutputWriter.h"
 
 class CInputDocument;
 class CReporter;

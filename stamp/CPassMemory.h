@@ -6,7 +6,7 @@
 #include <string>
 
 #include "stamp/CResourceNames.h"
-#include "stamp/CWrittenObjects.h"
+#include "write/CWrittenObjects.h"
 
 class CFileSource;
 

@@ -10,10 +10,10 @@
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
-#include "stamp/COutputFile.h"
 #include "stamp/CPageStamper.h"
-#include "stamp/CWrittenObjects.h"
 #include "stamp/StampObjects.h"
+#include "write/COutputFile.h"
+#include "write/CWrittenObjects.h"
 
 namespace {
 

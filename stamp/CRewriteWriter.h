@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stamp/COutputWriter.h"
+#include "write/COutputWriter.h"
 
 // The full rewrite: a new, self-contained file. The input's header bytes,
 // every object in number order copied as it stands (objects out of object

@@ -20,7 +20,7 @@
 #include "stamp/CStampPainter.h"
 #include "stamp/CStampSettings.h"
 #include "stamp/CWritePlan.h"
-#include "stamp/CWrittenObjects.h"
+#include "write/CWrittenObjects.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "stamp/COutputFile.h"
+#include "write/COutputFile.h"
 
 class CInputDocument;
 class COutputWriter;

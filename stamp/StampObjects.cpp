@@ -4,13 +4,6 @@
 
 #include "stamp/StampPlacement.h"
 
-std::string writeGraphicsStateObject(float opacity)
-{
-    // The percentage times the single-precision 0.01, printed from a double.
-    double fraction = static_cast<double>(opacity) * static_cast<double>(0.01f);
-    return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
-}
-
 std::string buildPrefixStream(const CStampFrame& frame)
 {
     // "q q q q\n": two bytes a save.

@@ -8,9 +8,6 @@
 // The bytes of the objects each run adds. None holds the object number: the
 // writer puts the number in front of each.
 
-// " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
-std::string writeGraphicsStateObject(float opacity);
-
 // In a tagged file the stamp is marked as an artifact, so that the structure
 // tree still covers all the page's real content: a watermark, or a printer's
 // mark (a production aid such as a cut mark).

@@ -14,10 +14,10 @@
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
-#include "stamp/COutputFile.h"
 #include "stamp/CRewriteWriter.h"
 #include "tests/stamp/LoadedPdf.h"
 #include "tests/support/TestPng.h"
+#include "write/COutputFile.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "stamp/StampObjects.h"
 #include "stamp/StampPlacement.h"
 #include "tests/stamp/LoadedPdf.h"
+#include "write/COutputWriter.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "stamp/COutputFile.h"
+#include "write/COutputFile.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "load/CFileSource.h"
-#include "platform/Platform.h"
 #include "pdf/CPdfException.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ void COutputFile::checkReplaceable(const std::string& path)
     platform::FileIdentity existing = platform::identify(path);
     // Replacing a folder, a FIFO or a device with a regular file would break what uses it.
     if (existing.exists && !existing.isRegular)
-        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file is not a regular file: '%s'\n", path);
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "\nOutput file is not a regular file: '%s'\n",
+                                       path);
 }
 
 CPdfException COutputFile::failure(const char* what, const std::string& path)

@@ -1,8 +1,8 @@
-#include "stamp/CWrittenObjects.h"
+#include "write/CWrittenObjects.h"
 
 #include "load/CFileSource.h"
-#include "platform/Platform.h"
 #include "load/CObjectReader.h"
+#include "platform/Platform.h"
 
 bool CWrittenObjects::matches(const CFileSource& file) const
 {

@@ -1,4 +1,4 @@
-#include "stamp/COutputWriter.h"
+#include "write/COutputWriter.h"
 
 #include <charconv>
 
@@ -12,9 +12,9 @@
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
-#include "stamp/COutputFile.h"
-#include "stamp/CWrittenObjects.h"
-#include "stamp/StampObjects.h"
+#include "pdf/PdfFormat.h"
+#include "write/COutputFile.h"
+#include "write/CWrittenObjects.h"
 
 namespace {
 
@@ -30,6 +30,13 @@ std::string hexString(const std::string& bytes)
 }
 
 } // namespace
+
+std::string writeGraphicsStateObject(float opacity)
+{
+    // The percentage times the single-precision 0.01, printed from a double.
+    double fraction = static_cast<double>(opacity) * static_cast<double>(0.01f);
+    return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
+}
 
 COutputWriter::COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written)
     : m_output(output), m_input(input), m_written(written),
@@ -182,4 +189,3 @@ void COutputWriter::mendPageTree(std::vector<CPageRecord>& pages)
                    referenceText("", page.newParent, " 0 R"));
     writeChangedObject(root, generation(root), text.bytes());
 }
-

@@ -14,6 +14,9 @@ class CPageStamper;
 class CStampImage;
 class CWrittenObjects;
 
+// " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
+std::string writeGraphicsStateObject(float opacity);
+
 // Puts a run's objects into its output, and decides where each goes: what
 // comes before them, in what order the input's objects and the new ones
 // stand, and how the cross-reference data closes the file. The full rewrite
