@@ -10,6 +10,7 @@
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
+#include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
 CContentReader::CContentReader(CObjectReader& reader, int64_t budget, std::function<bool(int)> earlierStamp)
@@ -147,7 +148,11 @@ std::optional<CContentEffect> CContentReader::readStream(const CStreamRef& strea
         return CContentEffect(); // nothing there: viewers draw nothing for it
     if (value.type() != PDF_STREAM)
         return std::nullopt; // a filter we do not decode, or damage
-    CPdfStream* data = value.streamValue();
+    // Decrypted first where the document encrypts it: encrypted bytes are no content.
+    const CPdfRefPtr<CPdfStream> decoded = m_xref.streamData(stream.num, stream.gen, value, m_budget);
+    if (!decoded)
+        return std::nullopt;
+    CPdfStream* data = decoded.get();
     CPdfContentScanner scanner;
     try {
         for (;;) {

@@ -983,6 +983,9 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     // More than the prefix's saves can take: the prefix saves as many more.
     {"SixExtraQ", in("content plain " + kDrawing + "Q Q Q Q Q Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\nq q q q q q q\n\nendstream"}},
     {"OpenStatesOverAContentArray", in("content plain q 0.5 0 0 0.5 0 0 cm |q 3 0 0 3 0 0 cm " + kDrawing), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nQ\nQ\nQ\nq\n/GS"}},
+    // The same encrypted: its content is read decrypted, so the stamp still lands outside the page's states.
+    {"OpenStatesOfAnEncryptedPage", {"clear.pdf=content plain q 0.5 0 0 0.5 0 0 cm |q 3 0 0 3 0 0 cm " + kDrawing,
+     "in.pdf=qpdf clear.pdf --encrypt '' o 256 --"}, stamp(), 0, {kClean}, kStamp, MuPdf},
     {"OpenTextObjectInOpenStates", in("content flate q 2 0 0 2 0 0 cm " + kDrawing + "BT /F1 18 Tf 50 300 Td (x) Tj"), stamp(), 0, {kClean}, kStamp, MuPdf, {"stream\n\nET\nQ\nQ\nq\n/GS"}},
     {"OperatorsInStringsCommentsAndImages", in("content plain " + kDrawing + "% Q Q q\nBT /F1 20 Tf 50 700 Td (q Q BT) Tj ET q 10 0 0 10 500 100 cm BI /W 4 /H 1 "
      "/BPC 8 /CS /G ID Q Q BT\n EI Q\n"), stamp(), 0, {kClean}, kStamp, MuPdf},
