@@ -27,9 +27,6 @@
 
 namespace {
 
-// As the images themselves: their lengths are written as /Length.
-constexpr int64_t kMaxImageBytes = 0x7FFFFFFF;
-
 bool endsWith(const std::string& text, const char* suffix)
 {
     size_t length = std::strlen(suffix);
@@ -132,7 +129,7 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
     if (arguments.size() > 3 && arguments[3].compare(0, 2, "-j") == 0) {
         const std::string given = arguments[3].substr(2);
         std::string why;
-        image.path = platform::copyOfStream(given, kMaxImageBytes, why);
+        image.path = platform::copyOfStream(given, kMaxStampImageBytes, why);
         if (!why.empty())
             throw CPdfException(CPdfException::EKind::ImageError,
                                 "\nInput image file error (" + why + ", read from a pipe): '" + given + "'\n");

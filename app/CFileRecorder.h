@@ -13,7 +13,11 @@ public:
     void optionWarning(const std::string& text) override { m_console.optionWarning(text); }
     void countingPages(const std::string& input) override { m_console.countingPages(input); }
     void inputOpened(const std::string& input) override { m_console.inputOpened(input); }
-    void inputEncryption(bool encrypted) override { m_outcome.encrypted = encrypted, m_inputRead = true; }
+    void inputEncryption(bool encrypted) override
+    {
+        m_outcome.encrypted = encrypted;
+        m_inputRead = true;
+    }
     // Whether the input was read as a PDF, so that its encryption is known.
     bool inputRead() const { return m_inputRead; }
     void outputBegun(const std::string& image, const std::string& output) override;

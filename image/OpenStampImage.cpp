@@ -6,21 +6,13 @@
 #include "load/CFileSource.h"
 #include "pdf/CPdfException.h"
 
-namespace {
-
-// Image lengths are written as /Length and copied whole; like PDF inputs,
-// files past 2 GB are refused rather than written wrongly.
-constexpr int64_t kMaxImageSize = 0x7FFFFFFF;
-
-} // namespace
-
 std::unique_ptr<CStampImage> openStampImage(const std::string& path, const std::string& shownAs)
 {
     const std::string& name = shownAs.empty() ? path : shownAs;
     std::shared_ptr<CFileSource> file = CFileSource::open(path);
     if (!file)
         throw CPdfException::formatted(CPdfException::EKind::ImageError, "\nInput image file error: '%s'\n", name);
-    if (file->size() > kMaxImageSize)
+    if (file->size() > kMaxStampImageBytes)
         throw CPdfException::formatted(CPdfException::EKind::ImageError,
                                        "\nInput image file is larger than 2 GB: '%s'\n", name);
     // Told apart by the signature: a name says nothing of what a file holds.

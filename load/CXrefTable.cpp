@@ -60,7 +60,6 @@ private:
     std::vector<int> m_fetching; // the numbers being fetched, innermost last
 };
 
-
 CEncryptDictReader::CEncryptDictReader(CXrefTable& xref) : m_xref(xref) {}
 
 bool CEncryptDictReader::parseObject(int num, int gen, CPdfObject& out, CPdfDictLayout* layout, int64_t& begin,
@@ -1100,9 +1099,10 @@ std::shared_ptr<CPdfObjStmReader> CXrefTable::objectStream(int num)
 
 CPdfRefPtr<CPdfStream> CXrefTable::streamData(int num, int gen, const CPdfObject& object, int64_t maxStoredBytes)
 {
-    if (m_security && m_security->isStreamEncrypted(object))
-        return decryptedStreamData(*m_stream, *m_security, m_security->streamMethodFor(object), num, gen, object,
-                                   maxStoredBytes);
+    const CSecurityHandler::EMethod method =
+        m_security ? m_security->streamMethodFor(object) : CSecurityHandler::EMethod::Identity;
+    if (method != CSecurityHandler::EMethod::Identity)
+        return decryptedStreamData(*m_stream, *m_security, method, num, gen, object, maxStoredBytes);
     return CPdfRefPtr<CPdfStream>::share(object.streamValue());
 }
 

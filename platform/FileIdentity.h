@@ -14,6 +14,12 @@ struct FileIdentity {
     uint64_t inode = 0;
     unsigned mode = 0; // permission bits
     int64_t size = 0;
+
+    // Whether both exist and are one file (through links, hard links or other spellings of the path).
+    bool sameFileAs(const FileIdentity& other) const
+    {
+        return exists && other.exists && device == other.device && inode == other.inode;
+    }
 };
 
 } // namespace platform

@@ -256,12 +256,7 @@ FileIdentity identifyOpen(int fd)
 #endif
 }
 
-bool sameFile(const std::string& a, const std::string& b)
-{
-    const FileIdentity first = identify(a);
-    const FileIdentity second = identify(b);
-    return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
-}
+bool sameFile(const std::string& a, const std::string& b) { return identify(a).sameFileAs(identify(b)); }
 
 std::string copyOfStream(const std::string& path, int64_t limit, std::string& error)
 {
@@ -323,7 +318,7 @@ bool namesOneFile(const std::string& a, const std::string& b)
 {
     const FileIdentity first = identify(a), second = identify(b);
     if (first.exists || second.exists)
-        return first.exists && second.exists && first.device == second.device && first.inode == second.inode;
+        return first.sameFileAs(second);
     auto split = [](const std::string& path, std::string& name) {
         size_t end = path.size();
         while (end > 0 && path[end - 1] != '/' && path[end - 1] != pathSeparator())

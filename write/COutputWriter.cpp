@@ -76,6 +76,15 @@ void COutputWriter::writeChangedObject(int num, int gen, std::string_view text)
     m_output.write(text);
 }
 
+// Inline: two streams a page pass through it.
+inline void COutputWriter::writeStreamHead(std::string_view head, uint64_t length, std::string_view tail)
+{
+    char digits[24];
+    m_output.write(head);
+    m_output.write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, length).ptr - digits));
+    m_output.write(tail);
+}
+
 int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, std::string_view data, bool stamp)
 {
     const int num = beginNewObject();
@@ -84,11 +93,7 @@ int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, 
         encrypted = security->encryptStream(num, 0, data);
         data = encrypted;
     }
-    char digits[24];
-    m_output.write(head);
-    m_output.write(digits,
-                   static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, data.size()).ptr - digits));
-    m_output.write(tail);
+    writeStreamHead(head, data.size(), tail);
     m_output.write(data);
     m_output.write("\nendstream\nendobj\n");
     endNewObject(num, stamp);
@@ -104,10 +109,7 @@ int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, 
         return writeNewStream(head, tail, data, false);
     }
     const int num = beginNewObject();
-    char digits[24];
-    m_output.write(head);
-    m_output.write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, length).ptr - digits));
-    m_output.write(tail);
+    writeStreamHead(head, static_cast<uint64_t>(length), tail);
     m_output.copyFrom(file, 0, length);
     m_output.write("\nendstream\nendobj\n");
     endNewObject(num);

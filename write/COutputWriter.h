@@ -91,4 +91,8 @@ protected:
     // Where offset 0 of m_outRecords stands in the output: an update keeps the
     // bytes before the input's header, from which offsets count.
     int64_t m_offsetBase = 0;
+
+private:
+    // A new stream's text up to its data: `head`, the data's `length`, `tail`.
+    void writeStreamHead(std::string_view head, uint64_t length, std::string_view tail);
 };
