@@ -97,23 +97,6 @@ const CCornerMark* findCorner(const char* argument)
     return nullptr;
 }
 
-// Whether `option`, alone at `position` of the joined arguments, is one whose
-// value may come as the next argument.
-bool takesValueAt(const std::string& option, size_t position)
-{
-    if (position == 0)
-        return false;
-    if (position < kFirstOption) {
-        static const char* const kHead[] = {"-i", "-o", "-j"};
-        return option == kHead[position - 1] || (position == 2 && option == "-f");
-    }
-    static const char* const kNumeric[] = {"-s", "-e", "-send", "-eend", "-n", "-opacity", "-pos", "-size"};
-    for (const char* name : kNumeric)
-        if (option == name)
-            return true;
-    return false;
-}
-
 // The password options, read by name.
 constexpr const char* kPassword = "--password";
 constexpr const char* kPasswordFile = "--password-file";
@@ -226,40 +209,162 @@ void setReport(CBatchSettings& batch, const std::string& value)
     batch.report = value;
 }
 
-// The long options and what each sets: one of the run's own settings, taken
-// out of the arguments first (`batch`), or one of the stamp's (`stamp`).
-// --password-file sets neither: the first line of its file takes its place,
-// as --password, before either kind is read.
-struct CLongOption {
-    const char* name;
-    bool takesValue; // after an '=', or the next word whole
-    void (*batch)(CBatchSettings& batch, const std::string& value);
-    void (*stamp)(CStampSettings& settings, const std::string& value);
-};
-const CLongOption kLongOptions[] = {
-    {"--keep-going", false, [](CBatchSettings& batch, const std::string&) { batch.keepGoing = true; }, nullptr},
-    {"--jobs", true, setJobs, nullptr},
-    {"--timeout", true, setTimeout, nullptr},
-    {"--memory-limit", true, setMemoryLimit, nullptr},
-    {"--report", true, setReport, nullptr},
-    {"--dry-run", false, [](CBatchSettings& batch, const std::string&) { batch.dryRun = true; }, nullptr},
-    {"--null", false, [](CBatchSettings& batch, const std::string&) { batch.nullSeparated = true; }, nullptr},
-    {"-0", false, [](CBatchSettings& batch, const std::string&) { batch.nullSeparated = true; }, nullptr},
-    {"--incremental", false, nullptr,
-     [](CStampSettings& settings, const std::string&) { settings.incremental = true; }},
-    {"--annotation", false, nullptr, [](CStampSettings& settings, const std::string&) { settings.annotation = true; }},
-    {kPassword, true, nullptr, [](CStampSettings& settings, const std::string& value) { settings.password = value; }},
-    {kPasswordFile, true, nullptr, nullptr},
+// How an option's value is written after its name.
+enum class EValue {
+    None,   // the name alone: -flipv, --dry-run
+    Number, // -s5, or -s 5: a whole number, whatever follows it ignored
+    Pair,   // -pos10,20.5, or -pos 10,20.5: two numbers, each with a fraction or not
+    Word,   // -align right: the next word whole, whatever it is
+    Text,   // --report r.json, or --report=r.json
 };
 
-// The long option `argument` names (before any '='), or null.
-const CLongOption* findLongOption(const std::string& argument)
+// An option's value as read: the number, the pair or the text its kind gives.
+struct CValue {
+    int number = 0;
+    double x = 0, y = 0;
+    std::string text;
+};
+
+// Every option after the first three, in the order --help lists them, with
+// its line there (null: listed on another's line, or not at all) and what
+// it sets: one of the run's own settings, taken out of the arguments first
+// (`batch`), or one of the stamp's (`stamp`). --password-file sets neither:
+// the first line of its file takes its place, as --password, before either
+// kind is read. A short option is matched in this order, its name whole or,
+// with a number, as the start of the word.
+struct COption {
+    const char* name;
+    EValue value;
+    const char* usage;
+    void (*batch)(CBatchSettings& batch, const std::string& value);
+    void (*stamp)(CStampSettings& settings, const CValue& value, CReporter& reporter);
+};
+
+using S = CStampSettings;
+using B = CBatchSettings;
+using V = CValue;
+using R = CReporter;
+
+const COption kOptions[] = {
+    {"-s", EValue::Number, "-s(n) page to start processing at, default at 1\n", nullptr,
+     [](S& s, const V& v, R&) { s.startPage = v.number; }},
+    {"-e", EValue::Number, "-e(n) page to end processing at, default at 99999\n", nullptr,
+     [](S& s, const V& v, R&) { s.endPage = v.number; }},
+    {"-useend", EValue::None, "-useend use -send and -eend parameters instead of -s and -e\n", nullptr,
+     [](S& s, const V&, R&) { s.useEnd = true; }},
+    {"-send", EValue::Number,
+     "-send(n) page to start processing at from last page backwards, default at 0, NOTE: -s must be 0\n", nullptr,
+     [](S& s, const V& v, R&) { s.startFromEnd = v.number; }},
+    {"-eend", EValue::Number,
+     "-eend(n) page to end processing at from last page backwards, default at 0, NOTE: -e must be 0\n", nullptr,
+     [](S& s, const V& v, R&) { s.endFromEnd = v.number; }},
+    {"-n", EValue::Number, "-n(n) only stamp page number 1 in nth e.g. -n2 would stamp pages 1,3,5,7\n", nullptr,
+     [](S& s, const V& v, R&) { s.everyNth = v.number; }},
+    {"-size", EValue::Pair,
+     "-size(n),(n) image size viewed in pdf, the image viewed can be different to the image's pixel size.\n", nullptr,
+     [](S& s, const V& v, R&) { s.sizeX = v.x, s.sizeY = v.y; }},
+    {"-align", EValue::Word,
+     "-align <TEXT> align justified image, can be 'left', 'right' or 'center', left is default. e.g. right on "
+     "positions 20,20 would mean image right edge ends at that position.\n",
+     nullptr,
+     [](S& s, const V& v, R& reporter) {
+         s.align = v.text;
+         // Any other word aligns right, as it always has: a misspelt "centre" must not pass unseen.
+         if (s.align != "left" && s.align != "right" && s.align != "center")
+             reporter.optionWarning("-align '" + s.align + "' is not left, right or center: it aligns right");
+     }},
+    {"-noforce", EValue::None,
+     "-noforce don't force portrait when landscape, if page view is rotated then calculate as unrotated.\n", nullptr,
+     [](S& s, const V&, R&) { s.forcePortrait = false; }},
+    {"-pos", EValue::Pair,
+     "-pos(n),(n) h,v (horizontal, vertical) positions on page calculated from bottom left up. e.g. 20,20 would "
+     "be bottom left corner. use 10,20 as default. if -1 is specified then center on page size.\n",
+     nullptr, [](S& s, const V& v, R&) { s.posX = v.x, s.posY = v.y; }},
+    {"-flipv", EValue::None,
+     "-flipv flips vertical positions so 20,20 would be top left calculated from top of page.\n", nullptr,
+     [](S& s, const V&, R&) { s.flipV = true; }},
+    {"-fliph", EValue::None,
+     "-fliph flips horizontal positions so 20,20 would be bottom right from right edge of page.\n", nullptr,
+     [](S& s, const V&, R&) { s.flipH = true; }},
+    // PDF opacity runs from 0 to 1.
+    {"-opacity", EValue::Number,
+     "-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n", nullptr,
+     [](S& s, const V& v, R&) { s.opacity = std::clamp(v.number, 0, 100); }},
+    {"-crop_marks", EValue::None, "-crop_marks adds crop mark images to pdf\n", nullptr,
+     [](S& s, const V&, R&) { s.marks = s.marks.value_or(EMarkBox::CROP); }},
+    // Wins over -crop_marks.
+    {"-trim_marks", EValue::None, "-trim_marks adds crop mark images to pdf\n", nullptr,
+     [](S& s, const V&, R&) { s.marks = EMarkBox::TRIM; }},
+    {"--incremental", EValue::None,
+     "--incremental appends the stamp to the input as an incremental update (signed files always are)\n", nullptr,
+     [](S& s, const V&, R&) { s.incremental = true; }},
+    {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
+     nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
+    {kPassword, EValue::Text,
+     "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
+     nullptr, [](S& s, const V& v, R&) { s.password = v.text; }},
+    {kPasswordFile, EValue::Text,
+     "--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n", nullptr, nullptr},
+    {"--keep-going", EValue::None,
+     "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n",
+     [](B& batch, const std::string&) { batch.keepGoing = true; }, nullptr},
+    {"--jobs", EValue::Text,
+     "--jobs N with a list: stamp N files at once, each in a worker process of its own; 0 = one per core\n", setJobs,
+     nullptr},
+    {"--timeout", EValue::Text, "--timeout SECONDS stop a file that takes longer, and report it as failed\n",
+     setTimeout, nullptr},
+    {"--memory-limit", EValue::Text,
+     "--memory-limit MB stop a file whose worker needs more memory, and report it as failed\n", setMemoryLimit,
+     nullptr},
+    {"--report", EValue::Text, "--report FILE write a report, one JSON line per file (- for standard output)\n",
+     setReport, nullptr},
+    {"--dry-run", EValue::None,
+     "--dry-run load each file and print where the stamp would go on each page; write nothing\n",
+     [](B& batch, const std::string&) { batch.dryRun = true; }, nullptr},
+    {"--null", EValue::None,
+     "--null (or -0) the list's names end with NUL bytes (find -print0); -i- reads the list from standard input\n",
+     [](B& batch, const std::string&) { batch.nullSeparated = true; }, nullptr},
+    {"-0", EValue::None, nullptr, [](B& batch, const std::string&) { batch.nullSeparated = true; }, nullptr},
+};
+
+// The option `argument` names, or null: by its name whole (before any '='
+// when it takes a value that way), or, for a number or a pair, by its name
+// and the numbers after it, which `value` then holds.
+const COption* findOption(const std::string& argument, CValue& value)
 {
     const std::string name = argument.substr(0, argument.find('='));
-    for (const CLongOption& option : kLongOptions)
-        if (name == option.name && (option.takesValue || name.size() == argument.size()))
+    for (const COption& option : kOptions) {
+        const char* given = argument.c_str();
+        if (option.value == EValue::Number ? scansAs(given, option.name, value.number)
+            : option.value == EValue::Pair ? scansAsPair(given, option.name, value.x, value.y)
+            : option.value == EValue::Text ? name == option.name
+                                           : argument == option.name)
             return &option;
+    }
     return nullptr;
+}
+
+const COption* findOption(const std::string& argument)
+{
+    CValue ignored;
+    return findOption(argument, ignored);
+}
+
+// Whether `option`, alone at `position` of the joined arguments, is one whose
+// value may come as the next argument: -i, -o (or -f) and -j in their places,
+// a number or a pair after them.
+bool takesValueAt(const std::string& option, size_t position)
+{
+    if (position == 0)
+        return false;
+    if (position < kFirstOption) {
+        static const char* const kHead[] = {"-i", "-o", "-j"};
+        return option == kHead[position - 1] || (position == 2 && option == "-f");
+    }
+    for (const COption& known : kOptions)
+        if ((known.value == EValue::Number || known.value == EValue::Pair) && option == known.name)
+            return true;
+    return false;
 }
 
 // A mistyped long option would otherwise leave the run doing what it was
@@ -268,7 +373,7 @@ const CLongOption* findLongOption(const std::string& argument)
 {
     const size_t equals = argument.find('=');
     const std::string name = argument.substr(0, equals);
-    for (const CLongOption& option : kLongOptions)
+    for (const COption& option : kOptions)
         if (name == option.name)
             throw CPdfException(CPdfException::EKind::UsageError, name + " takes no value: '" + argument + "'\n");
     // Its value may be a password: only the name is shown.
@@ -281,19 +386,20 @@ const CLongOption* findLongOption(const std::string& argument)
 // that looks like an option: "-align", and a long option with a value and no '='.
 bool takesNextWord(const std::string& argument)
 {
-    const CLongOption* option = findLongOption(argument);
-    return argument == "-align" || (option && option->takesValue && argument.find('=') == std::string::npos);
+    const COption* option = findOption(argument);
+    return option && (option->value == EValue::Word ||
+                      (option->value == EValue::Text && argument.find('=') == std::string::npos));
 }
 
 // The value of long option `option`, the word at `index`: after its '=', or
 // the next word (which `index` then steps over); empty for a flag.
-std::string optionValue(const std::vector<std::string>& words, size_t& index, const CLongOption& option)
+std::string optionValue(const std::vector<std::string>& words, size_t& index, const COption& option)
 {
     const std::string& word = words[index];
     const size_t equals = word.find('=');
     if (equals != std::string::npos)
         return word.substr(equals + 1);
-    if (!option.takesValue)
+    if (option.value != EValue::Text)
         return std::string();
     if (index + 1 >= words.size())
         throw CPdfException(CPdfException::EKind::UsageError, std::string(option.name) + " needs a value\n");
@@ -306,7 +412,7 @@ std::vector<std::string> readPasswordFiles(const std::vector<std::string>& argum
 {
     std::vector<std::string> result;
     for (size_t i = 0; i < arguments.size(); ++i) {
-        const CLongOption* option = i >= kFirstOption ? findLongOption(arguments[i]) : nullptr;
+        const COption* option = i >= kFirstOption ? findOption(arguments[i]) : nullptr;
         if (!option || std::strcmp(option->name, kPasswordFile) != 0) {
             result.push_back(arguments[i]);
             // Another option's word is its value: "--password --password-file" is a password.
@@ -345,7 +451,7 @@ CBatchSettings takeBatchOptions(std::vector<std::string>& joined)
     CBatchSettings batch;
     std::vector<std::string> kept;
     for (size_t i = 0; i < joined.size(); ++i) {
-        const CLongOption* option = i >= kFirstOption ? findLongOption(joined[i]) : nullptr;
+        const COption* option = i >= kFirstOption ? findOption(joined[i]) : nullptr;
         if (i >= kFirstOption && !option && looksLikeLongOption(joined[i]))
             refuseLongOption(joined[i]);
         if (option && option->batch) {
@@ -402,9 +508,17 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     const std::vector<std::string> words(arguments, arguments + argumentCount);
     for (size_t i = kFirstOption; i < words.size(); ++i) {
         const char* argument = words[i].c_str();
-        const CLongOption* option = findLongOption(words[i]);
-        if (option && option->stamp) {
-            option->stamp(settings, optionValue(words, i, *option));
+        CValue value;
+        if (const COption* option = findOption(words[i], value); option && option->stamp) {
+            if (option->value == EValue::Text) {
+                value.text = optionValue(words, i, *option);
+            } else if (option->value == EValue::Word) {
+                // As the last argument "-align" changes nothing.
+                if (i + 1 >= words.size())
+                    continue;
+                value.text = words[++i];
+            }
+            option->stamp(settings, value, reporter);
             continue;
         }
         if (argument[0] != '-') {
@@ -415,59 +529,14 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
                                                words[i - 1]);
             throw CPdfException::formatted(CPdfException::EKind::UsageError, "Error in parameter: %s\n", argument);
         }
-        int value = 0;
-        double x = 0, y = 0;
-        bool known = true;
-        if (scansAs(argument, "-s", value))
-            settings.startPage = value;
-        else if (scansAs(argument, "-e", value))
-            settings.endPage = value;
-        else
-            known = false;
-
-        if (scansAs(argument, "-send", value))
-            settings.startFromEnd = value;
-        else if (scansAs(argument, "-eend", value))
-            settings.endFromEnd = value;
-        else if (scansAs(argument, "-n", value))
-            settings.everyNth = value;
-        else if (std::strcmp(argument, "-useend") == 0)
-            settings.useEnd = true;
-        else if (std::strcmp(argument, "-noforce") == 0)
-            settings.forcePortrait = false;
-        else if (scansAs(argument, "-opacity", value))
-            settings.opacity = std::clamp(value, 0, 100); // PDF opacity runs from 0 to 1
-        else if (scansAsPair(argument, "-pos", x, y)) {
-            settings.posX = x;
-            settings.posY = y;
-        } else if (scansAsPair(argument, "-size", x, y)) {
-            settings.sizeX = x;
-            settings.sizeY = y;
-        } else if (std::strcmp(argument, "-flipv") == 0)
-            settings.flipV = true;
-        else if (std::strcmp(argument, "-fliph") == 0)
-            settings.flipH = true;
-        else if (std::strcmp(argument, "-align") == 0) {
-            // The next argument is the alignment word, whatever it is; as the
-            // last argument "-align" changes nothing.
-            if (i + 1 < words.size())
-                settings.align = words[++i];
-            // Any other word aligns right, as it always has: a misspelt "centre" must not pass unseen.
-            if (settings.align != "left" && settings.align != "right" && settings.align != "center")
-                reporter.optionWarning("-align '" + settings.align + "' is not left, right or center: it aligns right");
-        } else if (std::strcmp(argument, "-trim_marks") == 0)
-            settings.marks = EMarkBox::TRIM; // wins over -crop_marks
-        else if (std::strcmp(argument, "-crop_marks") == 0) {
-            if (!settings.marks)
-                settings.marks = EMarkBox::CROP;
-        } else if (const CCornerMark* corner = findCorner(argument))
+        if (const CCornerMark* corner = findCorner(argument))
             settings.corners.set(static_cast<size_t>(corner - kCornerMarks));
-        else if (!known && looksLikeLongOption(argument) && std::strchr(argument, '='))
+        else if (looksLikeLongOption(argument) && std::strchr(argument, '='))
             // Its value may be a password: only the name is shown.
             reporter.optionWarning("unknown option '" +
                                    std::string(argument, static_cast<size_t>(std::strchr(argument, '=') - argument)) +
                                    "=...' ignored");
-        else if (!known)
+        else
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
             reporter.optionWarning("unknown option '" + std::string(argument) + "' ignored");
     }
@@ -485,53 +554,25 @@ void printVersion() { std::printf("vellico %s\n", VELLICO_VERSION); }
 void printUsage()
 {
     printBanner(stdout);
-    static const char* const kLines[] = {
-        "Parameters:\n",
-        "-i<FILENAME> input filename\n",
-        "-o<OUTPUT filename> output filename\n",
-        "-j<IMAGE filename> JPEG or PNG image file (a PNG's transparency is kept)\n",
-        "optional parameters:\n",
-        "-s(n) page to start processing at, default at 1\n",
-        "-e(n) page to end processing at, default at 99999\n",
-        "-useend use -send and -eend parameters instead of -s and -e\n",
-        "-send(n) page to start processing at from last page backwards, default at 0, NOTE: -s must be 0\n",
-        "-eend(n) page to end processing at from last page backwards, default at 0, NOTE: -e must be 0\n",
-        "-n(n) only stamp page number 1 in nth e.g. -n2 would stamp pages 1,3,5,7\n",
-        "-size(n),(n) image size viewed in pdf, the image viewed can be different to the image's pixel size.\n",
-        "-align <TEXT> align justified image, can be 'left', 'right' or 'center', left is default. e.g. right on "
-        "positions 20,20 would mean image right edge ends at that position.\n",
-        "-noforce don't force portrait when landscape, if page view is rotated then calculate as unrotated.\n",
-        "-pos(n),(n) h,v (horizontal, vertical) positions on page calculated from bottom left up. e.g. 20,20 would "
-        "be bottom left corner. use 10,20 as default. if -1 is specified then center on page size.\n",
-        "-flipv flips vertical positions so 20,20 would be top left calculated from top of page.\n",
-        "-fliph flips horizontal positions so 20,20 would be bottom right from right edge of page.\n",
-        "-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n",
-        "-crop_marks adds crop mark images to pdf\n",
-        "-trim_marks adds crop mark images to pdf\n",
-        "--incremental appends the stamp to the input as an incremental update (signed files always are)\n",
-        "--annotation adds the stamp as a stamp annotation instead of page content\n",
-        "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
-        "--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n",
-        "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n",
-        "--jobs N with a list: stamp N files at once, each in a worker process of its own; 0 = one per core\n",
-        "--timeout SECONDS stop a file that takes longer, and report it as failed\n",
-        "--memory-limit MB stop a file whose worker needs more memory, and report it as failed\n",
-        "--report FILE write a report, one JSON line per file (- for standard output)\n",
-        "--dry-run load each file and print where the stamp would go on each page; write nothing\n",
-        "--null (or -0) the list's names end with NUL bytes (find -print0); -i- reads the list from standard input\n",
-        "\r\nExample usage:-\r\n",
-        "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n",
-        "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n",
-        "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg -s1 -e1 -size100,100\n",
-        "see examples folder for all parameters usage in test.bat, list.bat and list.bat\r\n",
-        "NOTE: first 3 parameters have to be -i -o -j or -i -f -j\r\n",
-        "If your filename has spaces in it then use double quotes around the filename, e.g. \"c:\\my test\\test "
-        "file.pdf\"\n",
-        "\nWildcards * are not permitted, if you want to process many files then do: dir /B *.pdf > list.txt, then "
-        "vellico -ilist.txt -fc:\\output -jimage.jpg\n",
-        "\r\n",
-        "\r\n",
-    };
-    for (const char* line : kLines)
-        std::fputs(line, stdout);
+    std::fputs("Parameters:\n"
+               "-i<FILENAME> input filename\n"
+               "-o<OUTPUT filename> output filename\n"
+               "-j<IMAGE filename> JPEG or PNG image file (a PNG's transparency is kept)\n"
+               "optional parameters:\n",
+               stdout);
+    for (const COption& option : kOptions)
+        if (option.usage)
+            std::fputs(option.usage, stdout);
+    std::fputs("\r\nExample usage:-\r\n"
+               "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg\r\n"
+               "vellico -ifilein.pdf -foutputfolder -jimage.jpg\r\n"
+               "vellico -ifilein.pdf -ofileout.pdf -jimage.jpg -s1 -e1 -size100,100\n"
+               "see examples folder for all parameters usage in test.bat, list.bat and list.bat\r\n"
+               "NOTE: first 3 parameters have to be -i -o -j or -i -f -j\r\n"
+               "If your filename has spaces in it then use double quotes around the filename, e.g. \"c:\\my "
+               "test\\test file.pdf\"\n"
+               "\nWildcards * are not permitted, if you want to process many files then do: dir /B *.pdf > "
+               "list.txt, then vellico -ilist.txt -fc:\\output -jimage.jpg\n"
+               "\r\n\r\n",
+               stdout);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -146,7 +147,7 @@ std::string complete(const std::string& folder, const std::vector<std::string>& 
     return vtest::runCommand("cd " + vtest::shellQuote(folder) + " && bash -c " + vtest::shellQuote(script)).output;
 }
 
-// Every option of the usage text, and the names after the options that take them.
+// Every option of the usage text, offered and in the manual, and the names after the options that take them.
 TEST(Completion, OffersOptionsAndNames)
 {
     if (!vtest::haveTool("bash"))
@@ -158,8 +159,17 @@ TEST(Completion, OffersOptionsAndNames)
     for (const std::string& line : lines(work.run({"--help"}).output))
         if (line.size() > 1 && line[0] == '-')
             named.insert(line.substr(0, line.find_first_of("<( ")));
-    for (const std::string& option : named)
+    // The manual describes each in an item of its own, or beside another ("-0, --null").
+    const std::string manual = vtest::readFile(vtest::sourceDir() + "/docs/vellico.1.in");
+    for (const std::string& option : named) {
         EXPECT_EQ(offered.count(option), 1u) << option;
+        const std::string roff = std::regex_replace(option, std::regex("-"), "\\-");
+        bool described = false;
+        for (const char* before : {"\n.B ", "\n.BI ", "\n.BI \"", "\n.BR ", "\", \" "})
+            for (const char* after : {" ", "\n"})
+                described |= manual.find(before + roff + after) != std::string::npos;
+        EXPECT_TRUE(described) << option << " is not in the manual";
+    }
     std::filesystem::create_directory(work.file("stamped"));
     work.write("in.pdf", "");
     EXPECT_EQ(complete(work.path(), {"-cr"}),
