@@ -240,14 +240,12 @@ int runVellico(int argumentCount, const char* const* arguments)
     }
     // From here on every value is joined to its option, so list mode's
     // replacement of arguments 1 and 2 and the parser see one form.
-    std::vector<std::string> joined = joinSeparatedValues(argumentCount, arguments);
+    std::vector<std::string> joined;
     CBatchSettings batch;
     std::vector<std::string> passwordFiles;
     std::optional<CPdfException> badOption;
     try {
-        batch = takeBatchOptions(joined);
-        // Read once, here: list mode, and the workers, see the password itself.
-        joined = readPasswordFiles(joined, passwordFiles);
+        joined = readCommandLine(argumentCount, arguments, batch, passwordFiles);
     } catch (const CPdfException& error) {
         badOption = error;
     }

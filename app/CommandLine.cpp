@@ -408,32 +408,6 @@ std::string optionValue(const std::vector<std::string>& words, size_t& index, co
 
 } // namespace
 
-std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments, std::vector<std::string>& read)
-{
-    std::vector<std::string> result;
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const COption* option = i >= kFirstOption ? findOption(arguments[i]) : nullptr;
-        if (!option || std::strcmp(option->name, kPasswordFile) != 0) {
-            result.push_back(arguments[i]);
-            // Another option's word is its value: "--password --password-file" is a password.
-            if (i >= kFirstOption && i + 1 < arguments.size() && takesNextWord(arguments[i]))
-                result.push_back(arguments[++i]);
-            continue;
-        }
-        if (arguments[i] == kPasswordFile && i + 1 >= arguments.size())
-            throw CPdfException(CPdfException::EKind::UsageError, "\n--password-file needs a file name ('-' for standard input)\n");
-        const std::string path = optionValue(arguments, i, *option);
-        // Standard input cannot give both: the list would find it read.
-        if (path == "-" && listOnStandardInput(arguments))
-            throw CPdfException(CPdfException::EKind::UsageError,
-                                "--password-file - cannot go with -i-: both would read standard input\n");
-        result.push_back(std::string(kPassword) + "=" + readPasswordFile(path));
-        if (path != "-")
-            read.push_back(path);
-    }
-    return result;
-}
-
 bool isPasswordWord(const std::vector<std::string>& arguments, size_t index)
 {
     const std::string& word = arguments[index];
@@ -445,49 +419,55 @@ bool isPasswordWord(const std::vector<std::string>& arguments, size_t index)
            word.compare(0, 1, "-") != 0;
 }
 
-
-CBatchSettings takeBatchOptions(std::vector<std::string>& joined)
+std::vector<std::string> readCommandLine(int argumentCount, const char* const* arguments, CBatchSettings& batch,
+                                         std::vector<std::string>& passwordFiles)
 {
-    CBatchSettings batch;
-    std::vector<std::string> kept;
-    for (size_t i = 0; i < joined.size(); ++i) {
-        const COption* option = i >= kFirstOption ? findOption(joined[i]) : nullptr;
-        if (i >= kFirstOption && !option && looksLikeLongOption(joined[i]))
-            refuseLongOption(joined[i]);
+    const std::vector<std::string> given(arguments, arguments + argumentCount);
+    std::vector<std::string> words;
+    CBatchSettings taken;
+    std::vector<std::pair<size_t, std::string>> passwordFileAt; // where each --password-file stands, and its file
+    for (size_t i = 0; i < given.size(); ++i) {
+        std::string argument = given[i];
+        const bool hasNext = i + 1 < given.size();
+        const COption* option = words.size() >= kFirstOption ? findOption(argument) : nullptr;
+        if (words.size() >= kFirstOption && !option && looksLikeLongOption(argument))
+            refuseLongOption(argument);
         if (option && option->batch) {
-            option->batch(batch, optionValue(joined, i, *option));
+            option->batch(taken, optionValue(given, i, *option));
             continue;
         }
-        kept.push_back(joined[i]);
-        // Another option's word is its value, whatever it looks like: "--password -0".
-        if (i >= kFirstOption && i + 1 < joined.size() && takesNextWord(joined[i]))
-            kept.push_back(joined[++i]);
-    }
-    joined = std::move(kept);
-    return batch;
-}
-
-std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments)
-{
-    std::vector<std::string> joined;
-    for (int i = 0; i < argumentCount; ++i) {
-        std::string argument = arguments[i];
-        const char* next = i + 1 < argumentCount ? arguments[i + 1] : nullptr;
-        if (joined.size() >= kFirstOption && next && takesNextWord(argument)) {
-            // Its word is taken whole, even one that looks like an option.
-            joined.push_back(argument);
-            joined.push_back(arguments[++i]);
+        if (option && std::strcmp(option->name, kPasswordFile) == 0) {
+            if (argument == kPasswordFile && !hasNext)
+                throw CPdfException(CPdfException::EKind::UsageError,
+                                    "\n--password-file needs a file name ('-' for standard input)\n");
+            passwordFileAt.emplace_back(words.size(), optionValue(given, i, *option));
+            words.emplace_back();
+            continue;
+        }
+        if (option && hasNext && takesNextWord(argument)) {
+            // Its word is taken whole, even one that looks like an option: "--password --password-file".
+            words.push_back(argument);
+            words.push_back(given[++i]);
             continue;
         }
         // A lone option before another option (or before nothing) stays alone,
         // which is how it was read before values could follow a space.
-        if (next && *next != '\0' && *next != '-' && takesValueAt(argument, joined.size())) {
-            argument += next;
-            ++i;
-        }
-        joined.push_back(argument);
+        if (hasNext && !given[i + 1].empty() && given[i + 1][0] != '-' && takesValueAt(argument, words.size()))
+            argument += given[++i];
+        words.push_back(argument);
     }
-    return joined;
+    batch = taken;
+    // Read once, here, after every option is known to be good: list mode, and the workers, see the password itself.
+    for (const auto& [at, path] : passwordFileAt) {
+        // Standard input cannot give both: the list would find it read.
+        if (path == "-" && listOnStandardInput(words))
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "--password-file - cannot go with -i-: both would read standard input\n");
+        words[at] = std::string(kPassword) + "=" + readPasswordFile(path);
+        if (path != "-")
+            passwordFiles.push_back(path);
+    }
+    return words;
 }
 
 CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter)

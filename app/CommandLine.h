@@ -13,28 +13,22 @@ struct CStampSettings;
 // -i, -o (or -f) and -j.
 constexpr size_t kFirstOption = 4;
 
-// The arguments (program name included) with every value given after a
-// space joined to its option: "-s" "2" becomes "-s2". Only where the option
-// is read (-i first, -o or -f second, -j third, the numeric options later),
-// only a value that is not empty and does not start with '-', and never the
-// word that "-align" or a long option with a value takes (that word is taken
-// whole, whatever it is). Every other argument stays as it is.
-std::vector<std::string> joinSeparatedValues(int argumentCount, const char* const* arguments);
-
-// Takes the run's own options (--keep-going, --jobs N, --timeout S,
-// --memory-limit MB, --report FILE, --dry-run, -0/--null; a value after a
-// space or an '=') out of the joined arguments, after the first three.
+// The arguments (program name included) read once, before any file is
+// touched. A value given after a space is joined to its option ("-s" "2"
+// becomes "-s2"), only where the option is read (-i first, -o or -f second,
+// -j third, a number or a pair later), only a value that is not empty and
+// does not start with '-'; the word that -align or a long option with a value
+// takes is its value whole, whatever it is. The run's own options
+// (--keep-going, --jobs N, --timeout S, --memory-limit MB, --report FILE,
+// --dry-run, -0/--null; a value after a space or an '=') are taken out into
+// `batch`. Each "--password-file FILE" ("-" for standard input; FILE may be a
+// pipe or a FIFO) becomes "--password=" and FILE's first line, and FILE is
+// added to `passwordFiles`. What stays is what each file's parse reads.
 // Throws CPdfException with the message to print for a value that is wrong,
-// and for a long option that is unknown or given a value it does not take.
-CBatchSettings takeBatchOptions(std::vector<std::string>& joined);
-
-// The arguments with each "--password-file FILE" (or "=FILE"; "-" for
-// standard input) replaced by "--password=" and the first line of FILE, read
-// once, so that list mode's parse of every line finds it. FILE may be a pipe
-// or a FIFO. Throws CPdfException when FILE cannot be read, or when it and
-// the list are both standard input; the message never holds a password.
-// The files read are added to `read`.
-std::vector<std::string> readPasswordFiles(const std::vector<std::string>& arguments, std::vector<std::string>& read);
+// a long option that is unknown or given a value it does not take, and a
+// password file that cannot be read; a message never holds a password.
+std::vector<std::string> readCommandLine(int argumentCount, const char* const* arguments, CBatchSettings& batch,
+                                         std::vector<std::string>& passwordFiles);
 
 // Whether argument `index` is a password, or holds one ("--password X",
 // "--password=X"): such words are never printed or searched for wildcards.

@@ -24,12 +24,14 @@ namespace {
 const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 using Words = std::vector<std::string>;
 
-std::vector<std::string> joined(const Words& given)
+// The command line as the program reads it; `batch` gets the run's own options.
+std::vector<std::string> read(const Words& given, CBatchSettings& batch)
 {
     std::vector<const char*> argv = {"vellico"};
     for (const std::string& word : given)
         argv.push_back(word.c_str());
-    return joinSeparatedValues(static_cast<int>(argv.size()), argv.data());
+    std::vector<std::string> passwordFiles;
+    return readCommandLine(static_cast<int>(argv.size()), argv.data(), batch, passwordFiles);
 }
 Words head(Words options)
 {
@@ -44,7 +46,8 @@ TEST_P(SeparatedValues, AreJoinedToTheirOptions)
 {
     Words expected = {"vellico"};
     expected.insert(expected.end(), GetParam().joined.begin(), GetParam().joined.end());
-    EXPECT_EQ(joined(GetParam().given), expected);
+    CBatchSettings batch;
+    EXPECT_EQ(read(GetParam().given, batch), expected);
 }
 INSTANTIATE_TEST_SUITE_P(Rows, SeparatedValues, testing::Values(
     // Lone options, negative values and -align's word are end-to-end rows.
@@ -64,11 +67,9 @@ TEST_P(BatchOptions, AreTakenOutOrRefused)
     const OptionsCase& c = GetParam();
     Words words = {"-ilist.txt", "-fout", "-jstamp.jpg"};
     words.insert(words.end(), c.arguments.begin(), c.arguments.end());
-    std::vector<std::string> all = joined(words);
     try {
-        const CBatchSettings batch = takeBatchOptions(all);
-        std::vector<std::string> read;
-        all = readPasswordFiles(all, read); // as the program does next
+        CBatchSettings batch;
+        const std::vector<std::string> all = read(words, batch);
         EXPECT_EQ(c.error, "") << "accepted";
         EXPECT_EQ(Words(all.begin() + kFirstOption, all.end()), c.left);
         if (std::string(c.name) == "EveryOptionBothForms") {
