@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/CFileOutcome.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
 #include "stamp/StampPlacement.h"
@@ -57,8 +58,23 @@ void CConsoleReporter::outputBegun(const std::string& image, const std::string& 
     print(", image file: '" + image + "', output file: '" + output + "'\nProcessing");
 }
 
+void CConsoleReporter::recordInto(CFileOutcome* outcome)
+{
+    m_record = outcome;
+    m_inputRead = false;
+}
+
+void CConsoleReporter::inputEncryption(bool encrypted)
+{
+    if (m_record)
+        m_record->encrypted = encrypted;
+    m_inputRead = true;
+}
+
 void CConsoleReporter::planBegun(const std::string& image, const std::string& output)
 {
+    if (m_record)
+        m_record->dryRun = true;
     // A marks run names no image (its images are the marks).
     print((image.empty() ? std::string() : ", image file: '" + image + "'") + ", output file: '" + output +
           "'\nDry run: nothing is written");
@@ -66,6 +82,8 @@ void CConsoleReporter::planBegun(const std::string& image, const std::string& ou
 
 void CConsoleReporter::pagePlaced(int pageNumber, const CStampRect& rect)
 {
+    if (m_record)
+        m_record->stamps.push_back(CFileOutcome::CPlaced{pageNumber, rect});
     print("\nPage " + std::to_string(pageNumber) + ": x " + decimalText(rect.x, 2) + ", y " + decimalText(rect.y, 2) +
           ", width " + decimalText(rect.width, 2) + ", height " + decimalText(rect.height, 2));
 }
@@ -82,7 +100,12 @@ void CConsoleReporter::pageWritten(int pagesSoFar)
 
 void CConsoleReporter::marksWritten(const std::string& output) { print(", output file: '" + output + "'\n"); }
 
-void CConsoleReporter::warning(const std::string& text) { print("\nWarning: " + text); }
+void CConsoleReporter::warning(const std::string& text)
+{
+    if (m_record)
+        m_record->warnings.push_back(text);
+    print("\nWarning: " + text);
+}
 
 void CConsoleReporter::fileDone() { print("\nDone.\n"); }
 

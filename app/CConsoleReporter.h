@@ -5,6 +5,8 @@
 
 #include "stamp/CReporter.h"
 
+struct CFileOutcome;
+
 // `value` with at most `decimals` decimals and no trailing zeros ("12.5",
 // "0"), as the console and the report show numbers.
 std::string decimalText(double value, int decimals);
@@ -15,6 +17,7 @@ std::string decimalText(double value, int decimals);
 // report goes there), flushed at each line's end, or kept in a string for a
 // worker to hand over whole.
 // Each message starts on a line of its own and ends with a line break.
+// While a file runs, it also keeps what the report needs of it.
 class CConsoleReporter : public CReporter {
 public:
     explicit CConsoleReporter(FILE* stream);
@@ -23,6 +26,7 @@ public:
     void optionWarning(const std::string& text) override;
     void countingPages(const std::string& input) override;
     void inputOpened(const std::string& input) override;
+    void inputEncryption(bool encrypted) override;
     void outputBegun(const std::string& image, const std::string& output) override;
     void planBegun(const std::string& image, const std::string& output) override;
     void pagePlaced(int pageNumber, const CStampRect& rect) override;
@@ -31,6 +35,12 @@ public:
     void warning(const std::string& text) override;
     void fileDone() override;
     void failed(const CPdfException& error) override;
+
+    // From here on the warnings, whether the input is encrypted and, in a dry
+    // run, where each stamp would go are kept in `outcome` too (null: no longer).
+    void recordInto(CFileOutcome* outcome);
+    // Whether the input of the file recorded was read as a PDF, so that its encryption is known.
+    bool inputRead() const { return m_inputRead; }
 
     // Ends the last line, if open.
     void endLine();
@@ -45,4 +55,6 @@ private:
     std::string* m_capture = nullptr;
     bool m_watched = false;    // a terminal: progress is shown at once
     bool m_atLineStart = true; // nothing printed yet, or the last line is ended
+    CFileOutcome* m_record = nullptr;
+    bool m_inputRead = false;
 };

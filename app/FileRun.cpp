@@ -4,7 +4,6 @@
 #include <new>
 
 #include "app/CConsoleReporter.h"
-#include "app/CFileRecorder.h"
 #include "app/MarkPasses.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
@@ -32,18 +31,18 @@ CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReport
     const platform::FileIdentity input = platform::identify(settings.inputPath);
     if (input.exists && input.isRegular)
         outcome.inputBytes = input.size;
-    CFileRecorder recorder(console, outcome);
+    console.recordInto(&outcome);
     size_t repairs = 0;
     try {
-        const CStampResult result = processFile(settings, recorder, dryRun, repairs);
+        const CStampResult result = processFile(settings, console, dryRun, repairs);
         outcome.pages = result.pageCount;
         outcome.pagesStamped = result.pagesStamped;
         outcome.encrypted = result.encrypted;
         outcome.outputBytes = dryRun ? 0 : result.outputBytes;
-        recorder.fileDone();
+        console.fileDone();
     } catch (const CPdfException& error) {
         outcome.fail(error);
-        if (!recorder.inputRead())
+        if (!console.inputRead())
             outcome.encrypted = refusedForEncryption(error);
         console.failed(error);
     } catch (const std::bad_alloc&) {
@@ -55,6 +54,7 @@ CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReport
         outcome.fail(error);
         console.failed(error);
     }
+    console.recordInto(nullptr);
     // Other warnings say what the stamp changes (a signature, a PDF/A claim).
     outcome.repaired = repairs > 0;
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
