@@ -1,8 +1,8 @@
 #include "document/CDocumentProfile.h"
 
-#include "document/CInputDocument.h"
 #include "document/XmpPdfaId.h"
 #include "image/CStampImage.h"
+#include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
@@ -10,7 +10,7 @@
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
-CDocumentProfile::CDocumentProfile(CInputDocument& input)
+CDocumentProfile::CDocumentProfile(CPdfFile& input)
 {
     CXrefTable& xref = input.xref();
     CPdfObject catalog;
@@ -37,7 +37,7 @@ CDocumentProfile::CDocumentProfile(CInputDocument& input)
     }
 }
 
-void CDocumentProfile::readMetadata(CInputDocument& input, int num, int gen)
+void CDocumentProfile::readMetadata(CPdfFile& input, int num, int gen)
 {
     CXrefTable& xref = input.xref();
     CPdfObject object;
@@ -59,7 +59,7 @@ void CDocumentProfile::readMetadata(CInputDocument& input, int num, int gen)
     m_pdfaPart = pdfaPartOf(xmp);
 }
 
-void CDocumentProfile::readOutputIntents(CInputDocument& input, const CPdfObject& intents)
+void CDocumentProfile::readOutputIntents(CPdfFile& input, const CPdfObject& intents)
 {
     if (intents.type() != PDF_ARRAY)
         return;

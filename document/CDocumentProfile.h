@@ -2,7 +2,7 @@
 
 #include <string>
 
-class CInputDocument;
+class CPdfFile;
 class CPdfObject;
 struct CImageTraits;
 
@@ -14,7 +14,7 @@ public:
     // Metadata larger than this is not read: XMP packets are a few kilobytes.
     static constexpr size_t kMaxMetadataBytes = 16 * 1024 * 1024;
 
-    explicit CDocumentProfile(CInputDocument& input);
+    explicit CDocumentProfile(CPdfFile& input);
 
     bool tagged() const { return m_tagged; }
     int pdfaPart() const { return m_pdfaPart; } // 0: no claim
@@ -27,8 +27,8 @@ public:
     std::string pdfaBreaches(const CImageTraits& image, int opacity) const;
 
 private:
-    void readMetadata(CInputDocument& input, int num, int gen);
-    void readOutputIntents(CInputDocument& input, const CPdfObject& intents);
+    void readMetadata(CPdfFile& input, int num, int gen);
+    void readOutputIntents(CPdfFile& input, const CPdfObject& intents);
 
     bool m_tagged = false;
     int m_pdfaPart = 0;

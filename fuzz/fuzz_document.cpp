@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const CPdfException&) {
         return 0;
     }
-    CXrefTable* xref = document.xref();
+    CXrefTable* xref = &document.xref();
     if (xref->trailer().type() == PDF_DICT) {
         CPdfObject encrypt;
         xref->trailer().dictValue()->getValueUnresolved("Encrypt", encrypt);
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     {
         CXrefTable byTokens;
         try {
-            byTokens.load(document.file(), document.mainStream(), true);
+            byTokens.load(document.sharedFile(), document.mainStream(), true);
         } catch (const CPdfException&) {
             std::abort();
         }

@@ -2,11 +2,20 @@
 
 #include <string_view>
 
+#include "load/CObjectReader.h"
 #include "load/CPdfFileWindowStream.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 
 CPdfFile::CPdfFile() = default;
+
+CPdfFile::CPdfFile(std::shared_ptr<CFileSource> file, CRepairLog& repairs, const std::optional<std::string>& password)
+{
+    if (!file)
+        throw CPdfException(CPdfException::EKind::InputError, "Input file open error\n");
+    m_password = password;
+    open(std::move(file), &repairs);
+}
 
 CPdfFile::~CPdfFile() { close(); }
 
@@ -39,11 +48,13 @@ void CPdfFile::open(std::shared_ptr<CFileSource> file, CRepairLog* log)
         close();
         throw;
     }
+    m_reader = std::make_unique<CObjectReader>(*m_file, *m_xref);
     m_isOpen = true;
 }
 
 void CPdfFile::close()
 {
+    m_reader.reset();
     m_xref.reset();
     m_mainStream.reset();
     m_file.reset();

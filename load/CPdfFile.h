@@ -8,17 +8,24 @@
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
+class CObjectReader;
 class CRepairLog;
 class CXrefTable;
 
 // An input PDF opened for reading: the file, the main stream over it (which
-// starts at the "%PDF-" header), and the loaded cross-reference table.
+// starts at the "%PDF-" header), the loaded cross-reference table and the
+// reader of its objects' text.
 class CPdfFile {
 public:
     // Record offsets are 32-bit; larger files are refused rather than misread.
     static constexpr int64_t kMaxFileSize = 0x7FFFFFFF;
 
     CPdfFile();
+    // Opened over `file`, repairs of a damaged file going to `repairs`;
+    // `password`, when given, opens an encrypted file that needs one. Throws
+    // CPdfException, "Input file open error" when `file` is null (it could not be opened).
+    CPdfFile(std::shared_ptr<CFileSource> file, CRepairLog& repairs,
+             const std::optional<std::string>& password = std::nullopt);
     ~CPdfFile();
     CPdfFile(const CPdfFile&) = delete;
     CPdfFile& operator=(const CPdfFile&) = delete;
@@ -31,9 +38,12 @@ public:
     void close();
     bool isOpen() const { return m_isOpen; }
 
-    CXrefTable* xref() const { return m_xref.get(); }
+    // Once open:
+    CXrefTable& xref() const { return *m_xref; }
+    CObjectReader& reader() const { return *m_reader; }
+    CFileSource& file() const { return *m_file; }
+    const std::shared_ptr<CFileSource>& sharedFile() const { return m_file; }
     CPdfStream* mainStream() const { return m_mainStream.get(); }
-    const std::shared_ptr<CFileSource>& file() const { return m_file; }
 
     // The password (UTF-8) that opens an encrypted file; by default the empty one.
     void setPassword(std::string password) { m_password = std::move(password); }
@@ -51,4 +61,5 @@ private:
     std::shared_ptr<CFileSource> m_file;
     CPdfRefPtr<CPdfStream> m_mainStream;
     std::unique_ptr<CXrefTable> m_xref;
+    std::unique_ptr<CObjectReader> m_reader;
 };

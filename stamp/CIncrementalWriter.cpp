@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "document/CInputDocument.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
+#include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "stamp/CPageStamper.h"
@@ -34,8 +34,7 @@ std::vector<std::pair<int, int>> subsections(const std::vector<int>& nums)
 
 } // namespace
 
-CIncrementalWriter::CIncrementalWriter(COutputFile& output, CInputDocument& input)
-    : COutputWriter(output, input, nullptr)
+CIncrementalWriter::CIncrementalWriter(COutputFile& output, CPdfFile& input) : COutputWriter(output, input, nullptr)
 {
     m_offsetBase = input.xref().baseOffset();
 }

@@ -13,7 +13,7 @@
 // revision it signs.
 class CIncrementalWriter : public COutputWriter {
 public:
-    CIncrementalWriter(COutputFile& output, CInputDocument& input);
+    CIncrementalWriter(COutputFile& output, CPdfFile& input);
 
     void begin() override;
     void writeObjects(CPageStamper& stamper) override;

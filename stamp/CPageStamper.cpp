@@ -1,7 +1,7 @@
 #include "stamp/CPageStamper.h"
 
-#include "document/CInputDocument.h"
 #include "load/CFileSource.h"
+#include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "stamp/CReporter.h"
 #include "stamp/CStampPainter.h"
@@ -20,7 +20,7 @@ constexpr std::string_view kContentTail = " \n>>\nstream\n";
 
 } // namespace
 
-CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
+CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CPdfFile& input,
                            COutputWriter& writer, CReporter& reporter, const CStampPainter& painter,
                            const CNewObjects& objects, std::function<bool(int)> earlierStamp, EKind kind)
     : m_settings(settings), m_pageRecords(pages), m_input(input), m_writer(writer), m_reporter(reporter),

@@ -12,7 +12,7 @@
 #include "stamp/CResourceNames.h"
 #include "write/COutputWriter.h"
 
-class CInputDocument;
+class CPdfFile;
 class CReporter;
 class CStampPainter;
 struct CStampSettings;
@@ -39,7 +39,7 @@ public:
 
     // `earlierStamp(num)` tells whether object `num` is a stamp an earlier
     // mark pass wrote.
-    CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CInputDocument& input,
+    CPageStamper(const CStampSettings& settings, std::vector<CPageRecord>& pages, CPdfFile& input,
                  COutputWriter& writer, CReporter& reporter, const CStampPainter& painter, const CNewObjects& objects,
                  std::function<bool(int)> earlierStamp, EKind kind = EKind::Content);
 
@@ -80,7 +80,7 @@ private:
 
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pageRecords;
-    CInputDocument& m_input;
+    CPdfFile& m_input;
     COutputWriter& m_writer;
     CReporter& m_reporter;
     const CStampPainter& m_painter;

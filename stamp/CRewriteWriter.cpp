@@ -4,9 +4,9 @@
 #include <cstring>
 #include <vector>
 
-#include "document/CInputDocument.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
+#include "load/CPdfFile.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
@@ -23,7 +23,7 @@ constexpr int64_t kMaxOutputOffset = 0x7FFFFFFF;
 
 } // namespace
 
-CRewriteWriter::CRewriteWriter(COutputFile& output, CInputDocument& input, const CWrittenObjects* previousRun,
+CRewriteWriter::CRewriteWriter(COutputFile& output, CPdfFile& input, const CWrittenObjects* previousRun,
                                CWrittenObjects* written)
     : COutputWriter(output, input, written), m_previousRun(previousRun)
 {

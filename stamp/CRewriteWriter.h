@@ -11,8 +11,7 @@ class CRewriteWriter : public COutputWriter {
 public:
     // `previousRun`, when given, says where the run that wrote the input (an
     // earlier mark pass) placed its own objects; `written` learns the same of this run.
-    CRewriteWriter(COutputFile& output, CInputDocument& input, const CWrittenObjects* previousRun,
-                   CWrittenObjects* written);
+    CRewriteWriter(COutputFile& output, CPdfFile& input, const CWrittenObjects* previousRun, CWrittenObjects* written);
 
     void begin() override;
     void writeObjects(CPageStamper& stamper) override;

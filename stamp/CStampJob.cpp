@@ -4,11 +4,12 @@
 #include <vector>
 
 #include "document/CDocumentProfile.h"
-#include "document/CInputDocument.h"
 #include "document/CPageTreeWalker.h"
 #include "document/CSignatureCheck.h"
 #include "image/OpenStampImage.h"
 #include "load/CFileSource.h"
+#include "load/CPdfFile.h"
+#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
@@ -23,6 +24,15 @@
 #include "write/CWrittenObjects.h"
 
 namespace {
+
+// Stamping changes the document: bit 4 of /P must allow that.
+void refuseUnmodifiable(const CPdfFile& input)
+{
+    const CSecurityHandler* security = input.xref().securityHandler();
+    if (security && !security->allowsModifying())
+        throw CPdfException(CPdfException::EKind::Permissions,
+                            "PDF file is encrypted, and its permissions do not allow changing it");
+}
 
 // Said rather than left to an empty-looking output: a page range past the end, or backwards.
 const char* const kNoPageSelected = "no page was selected, so nothing was stamped (see -s, -e, -n and -useend)";
@@ -73,7 +83,7 @@ CStampDraw drawOf(const CStampSettings& settings, const CStampImage& image, cons
 
 // What a run reads, opened before anything is written.
 struct CStampJob::COpened {
-    std::unique_ptr<CInputDocument> input;
+    std::unique_ptr<CPdfFile> input;
     CSignatureFindings signatures; // read when the run decides
     std::unique_ptr<CStampImage> image;
     std::unique_ptr<CStampImage> verticalImage; // a marks update's second image
@@ -114,7 +124,8 @@ int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairL
     if (!file)
         throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
     reporter.countingPages(path);
-    CInputDocument input(std::move(file), repairs, settings.password);
+    CPdfFile input(std::move(file), repairs, settings.password);
+    refuseUnmodifiable(input);
     return CPageTreeWalker(input.reader()).countDocument();
 }
 
@@ -134,7 +145,8 @@ CStampJob::COpened CStampJob::open(ERun run) const
         throw CPdfException(CPdfException::EKind::InputError,
                             "\nInput file open error: '" + path + "' (" + platform::openFailureText(path) + ")\n");
     try {
-        opened.input = std::make_unique<CInputDocument>(std::move(file), m_repairs, m_settings.password);
+        opened.input = std::make_unique<CPdfFile>(std::move(file), m_repairs, m_settings.password);
+        refuseUnmodifiable(*opened.input);
     } catch (const CPdfException& error) {
         if (error.kind() == CPdfException::EKind::NotPdf)
             throw CPdfException::formatted(CPdfException::EKind::NotPdf, "\nInput file is not a PDF file: '%s'\n", path);
@@ -184,7 +196,7 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
                                            m_settings.outputPath);
 }
 
-std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan& plan, CInputDocument& input,
+std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
                                                       const CWrittenObjects* previous, CWrittenObjects* written)
 {
     if (run == ERun::Pass)
@@ -258,7 +270,7 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         if (run == ERun::Marks && !plan.update)
             return CStampResult(); // the passes rewrite it
         openImages(run, verticalImage, opened);
-        CInputDocument& input = *opened.input;
+        CPdfFile& input = *opened.input;
         const CStampImage& image = *opened.image;
         const CDocumentProfile profile(input);
 

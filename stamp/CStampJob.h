@@ -6,7 +6,7 @@
 
 #include "write/COutputFile.h"
 
-class CInputDocument;
+class CPdfFile;
 class COutputWriter;
 struct CPageRecord;
 class CPageStamper;
@@ -29,7 +29,7 @@ struct CStampResult {
 };
 
 // Stamps one input PDF with one image into one new output PDF: a driver
-// over the parts that do the work. It opens the input (CInputDocument) and
+// over the parts that do the work. It opens the input (CPdfFile) and
 // the image (CStampImage), decides from what the input says of its
 // signatures (CSignatureCheck) how to write (CWritePlan), walks the page tree
 // (CPageTreeWalker), and has a writer put the new objects and every page
@@ -92,7 +92,7 @@ private:
     // decided, and refuses an output that is a file the run reads.
     void openImages(ERun run, const std::string* verticalImage, COpened& opened) const;
     // Creates the output and the writer of `plan`, which has begun it.
-    std::unique_ptr<COutputWriter> beginWriter(ERun run, const CWritePlan& plan, CInputDocument& input,
+    std::unique_ptr<COutputWriter> beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
                                                const CWrittenObjects* previous, CWrittenObjects* written);
     // Tells the reporter what the run that wrote `stamper`'s pages has to say.
     void reportWritten(ERun run, const CWritePlan& plan, const CPageStamper& stamper, bool selectedNone);

@@ -2,12 +2,12 @@
 
 #include <charconv>
 
-#include "document/CInputDocument.h"
 #include "document/CObjectText.h"
 #include "document/CPageRecord.h"
 #include "image/CStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
+#include "load/CPdfFile.h"
 #include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
@@ -38,7 +38,7 @@ std::string writeGraphicsStateObject(float opacity)
     return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
 }
 
-COutputWriter::COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written)
+COutputWriter::COutputWriter(COutputFile& output, CPdfFile& input, CWrittenObjects* written)
     : m_output(output), m_input(input), m_written(written),
       m_outRecords(static_cast<size_t>(input.xref().recordCount()), CXrefRecord())
 {

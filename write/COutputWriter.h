@@ -7,7 +7,7 @@
 #include "image/CNewObjectWriter.h"
 #include "load/CXrefRecord.h"
 
-class CInputDocument;
+class CPdfFile;
 class COutputFile;
 struct CPageRecord;
 class CPageStamper;
@@ -70,7 +70,7 @@ public:
 protected:
     // `written`, when given, learns where the run's own objects stand (a mark
     // pass tells the next one).
-    COutputWriter(COutputFile& output, CInputDocument& input, CWrittenObjects* written);
+    COutputWriter(COutputFile& output, CPdfFile& input, CWrittenObjects* written);
 
     // The trailer entries the output takes over from the input's, each
     // ending in a line end: /Root, /Info, an encrypted input's /Encrypt, and
@@ -85,7 +85,7 @@ protected:
     void mendPageTree(std::vector<CPageRecord>& pages);
 
     COutputFile& m_output;
-    CInputDocument& m_input;
+    CPdfFile& m_input;
     CWrittenObjects* m_written;
     std::vector<CXrefRecord> m_outRecords; // the output's cross-reference table, by object number
     // Where offset 0 of m_outRecords stands in the output: an update keeps the

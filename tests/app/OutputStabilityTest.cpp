@@ -37,8 +37,8 @@ uint64_t objectsDigest(const std::string& path)
 {
     CPdfFile document;
     document.open(path);
-    CXrefTable& xref = *document.xref();
-    CObjectReader reader(*document.file(), xref);
+    CXrefTable& xref = document.xref();
+    CObjectReader& reader = document.reader();
     uint64_t hash = fnv1a("objects");
     for (int num = 0; num < xref.recordCount(); ++num)
         hash = fnv1a(std::to_string(num) + ":" + reader.text(num), hash);

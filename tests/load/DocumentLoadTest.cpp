@@ -37,15 +37,15 @@ public:
         return attempt("", [&] { return m_file.open(m_dir.file("doc.pdf")), std::string(); });
     }
     const CPdfException& error() const { return *m_error; }
-    CXrefTable& xref() { return *m_file.xref(); }
+    CXrefTable& xref() { return m_file.xref(); }
     const CXrefRecord& rec(int num) { return xref().records().at(static_cast<size_t>(num)); }
-    std::string text(int num) { return CObjectReader(*m_file.file(), *m_file.xref()).text(num); }
+    std::string text(int num) { return m_file.reader().text(num); }
     // Every record: type (f/n/o), offset "/" generation; `byTokens`: tables read again by
     // tokens, with no repair to hide a refusal.
     std::string records(bool byTokens = false) {
         CXrefTable table;
         if (byTokens)
-            table.load(m_file.file(), m_file.mainStream(), true, false);
+            table.load(m_file.sharedFile(), m_file.mainStream(), true, false);
         std::string s;
         for (const CXrefRecord& r : (byTokens ? table : xref()).records())
             s += text(r) + " ";

@@ -406,7 +406,7 @@ TEST(SecurityHandler, ValuesHeldByReferenceAreRead) {
         EXPECT_EQ(refusal([&] { file.open(dir.file("in.pdf")); }), row.message);
         if (!file.isOpen())
             continue;
-        const CSecurityHandler* handler = file.xref()->securityHandler();
+        const CSecurityHandler* handler = file.xref().securityHandler();
         EXPECT_EQ(handler ? hex(handler->fileKey()) : "", row.fixture.key);
         EXPECT_EQ(handler ? handler->permissions() : 0, -4);
         EXPECT_NE(handler ? handler->streamMethod() : EMethod::Identity, EMethod::Identity);

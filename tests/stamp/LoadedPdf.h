@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "document/CInputDocument.h"
 #include "document/CPageTreeWalker.h"
 #include "load/CFileSource.h"
+#include "load/CPdfFile.h"
 #include "load/CRepairLog.h"
 #include "stamp/CReporter.h"
 #include "tests/support/PdfBuilder.h"
@@ -28,14 +28,14 @@ protected:
     void load(const std::string& bytes)
     {
         vtest::writeFile(path, bytes);
-        doc = std::make_unique<CInputDocument>(CFileSource::open(path), repairs);
+        doc = std::make_unique<CPdfFile>(CFileSource::open(path), repairs);
     }
     void walk() { load(b.build()), pageCount = CPageTreeWalker(doc->reader()).walkDocument(pages); }
     vtest::PdfBuilder b;
     vtest::TempDir dir;
     const std::string path = dir.file("in.pdf");
     CRepairLog repairs;
-    std::unique_ptr<CInputDocument> doc;
+    std::unique_ptr<CPdfFile> doc;
     std::vector<CPageRecord> pages;
     int pageCount = 0;
 };

@@ -210,7 +210,7 @@ TEST_P(PageRewrite, InsertsWhereTheLayoutSays)
     for (const auto& [name, number] : {std::pair{"{G}", size}, {"{I}", size + 1}, {"{P}", size + 2}, {"{S}", size + 3}})
         for (size_t at; (at = expected.find(name)) != std::string::npos;)
             expected.replace(at, 3, std::to_string(number));
-    CInputDocument output(CFileSource::open(dir.file("out.pdf")), repairs);
+    CPdfFile output(CFileSource::open(dir.file("out.pdf")), repairs);
     EXPECT_EQ(output.reader().text(c.checked), std::to_string(c.checked) + " 0 obj\n" + expected + "\nendobj\n");
 }
 INSTANTIATE_TEST_SUITE_P(Texts, PageRewrite, ::testing::ValuesIn(kRewrites), kRowName);

@@ -200,7 +200,7 @@ TEST_P(PngObjects, ShowTheBandsLibpngWrote)
     const int num = png->write(writer);
     writer.finish();
     out.commit();
-    CInputDocument written(CFileSource::open(dir.file("out.pdf")), repairs);
+    CPdfFile written(CFileSource::open(dir.file("out.pdf")), repairs);
     Image image(written.xref(), num);
     // A device space, a profile's, or a palette over either, read from the text: a string ends at a NUL.
     CPdfObject space = image["ColorSpace"], first;
