@@ -110,15 +110,3 @@ void CConsoleReporter::warning(const std::string& text)
 void CConsoleReporter::fileDone() { print("\nDone.\n"); }
 
 void CConsoleReporter::failed(const CPdfException& error) { message(error.message()); }
-
-std::string decimalText(double value, int decimals)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    std::string shown = text;
-    while (shown.back() == '0')
-        shown.pop_back();
-    if (shown.back() == '.')
-        shown.pop_back();
-    return shown == "-0" ? "0" : shown;
-}

@@ -7,10 +7,6 @@
 
 struct CFileOutcome;
 
-// `value` with at most `decimals` decimals and no trailing zeros ("12.5",
-// "0"), as the console and the report show numbers.
-std::string decimalText(double value, int decimals);
-
 // The console text of a run: the files as each is begun, a dot for every
 // sixth page written, warnings, "Done." and the error that ends a file or
 // the run. Printed to a stream (standard output, or standard error when the

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "app/CConsoleReporter.h"
 #include "pdf/CPdfException.h"
 
 namespace {
@@ -110,4 +109,16 @@ std::string CFileOutcome::jsonLine() const
         line += ", \"stamps\": [" + list + "]";
     }
     return line + "}\n";
+}
+
+std::string decimalText(double value, int decimals)
+{
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string shown = text;
+    while (shown.back() == '0')
+        shown.pop_back();
+    if (shown.back() == '.')
+        shown.pop_back();
+    return shown == "-0" ? "0" : shown;
 }

@@ -38,6 +38,10 @@ struct CFileOutcome {
     std::string jsonLine() const;
 };
 
+// `value` with at most `decimals` decimals and no trailing zeros ("12.5",
+// "0"), as the console and the report show numbers.
+std::string decimalText(double value, int decimals);
+
 // `text` as a JSON string. Bytes that are not UTF-8 are written as the
 // escapes \udc80 to \udcff (one per byte, as Python's "surrogateescape"
 // reads them), so that every byte of a name is kept.

@@ -5,10 +5,10 @@
 #include <string>
 
 #include "load/CFileSource.h"
+#include "load/CObjectReader.h"
 #include "pdf/CPdfRefPtr.h"
 #include "pdf/CPdfStream.h"
 
-class CObjectReader;
 class CRepairLog;
 class CXrefTable;
 
