@@ -121,39 +121,12 @@ struct CImageCopy {
     }
 };
 
-int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleReporter& console,
-             FILE* consoleStream, const std::vector<std::string>& passwordFiles)
+// List-file mode: every file the list at `listPath` ("-": standard input) names, stamped into the folder of
+// argument 2 with the options of the rest.
+int runList(std::vector<std::string> arguments, const std::string& listPath, const CBatchSettings& batch,
+            CConsoleReporter& console, FILE* consoleStream, const std::vector<std::string>& passwordFiles)
 {
-    // A pipe gives its bytes once: every file's run, and every worker, reads a private copy of the image.
-    CImageCopy image;
-    if (arguments.size() > 3 && arguments[3].compare(0, 2, "-j") == 0) {
-        const std::string given = arguments[3].substr(2);
-        std::string why;
-        image.path = platform::copyOfStream(given, kMaxStampImageBytes, why);
-        if (!why.empty())
-            throw CPdfException(CPdfException::EKind::ImageError,
-                                "\nInput image file error (" + why + ", read from a pipe): '" + given + "'\n");
-        if (!image.path.empty()) {
-            arguments[3] = "-j" + image.path;
-            batch.imageShownAs = given;
-        }
-    }
-    const std::string& first = arguments[1];
-    const std::string listPath = first.size() >= 2 ? first.substr(2) : std::string();
     CReportFile report;
-    if (listPath != "-" && !endsWith(listPath, ".txt")) {
-        refuseListOptions(batch);
-        const CStampSettings settings = parse(arguments, batch, console);
-        CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
-        files.insert(files.end(), {{settings.inputPath, "the input file"}, {settings.outputPath, "the output file"}});
-        refuseReportOver(batch, files);
-        if (batch.report)
-            report.open(*batch.report);
-        CBatchRun run(batch, console, consoleStream, report, false);
-        run.startWorkers(arguments, 1);
-        return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings);
-    }
-
     if (arguments.size() < 3 || arguments[2].compare(0, 2, "-f") != 0)
         throw CPdfException(CPdfException::EKind::UsageError, "please specify -f for output folder, e.g. -fc:\\test\n");
     const std::string folder = arguments[2].substr(2);
@@ -205,6 +178,41 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
     if (batch.report)
         report.open(*batch.report);
     return run.run(items, settings);
+}
+
+int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleReporter& console, FILE* consoleStream,
+             const std::vector<std::string>& passwordFiles)
+{
+    // A pipe gives its bytes once: every file's run, and every worker, reads a private copy of the image.
+    CImageCopy image;
+    if (arguments.size() > 3 && arguments[3].compare(0, 2, "-j") == 0) {
+        const std::string given = arguments[3].substr(2);
+        std::string why;
+        image.path = platform::copyOfStream(given, kMaxStampImageBytes, why);
+        if (!why.empty())
+            throw CPdfException(CPdfException::EKind::ImageError,
+                                "\nInput image file error (" + why + ", read from a pipe): '" + given + "'\n");
+        if (!image.path.empty()) {
+            arguments[3] = "-j" + image.path;
+            batch.imageShownAs = given;
+        }
+    }
+    const std::string& first = arguments[1];
+    const std::string listPath = first.size() >= 2 ? first.substr(2) : std::string();
+    if (listPath != "-" && !endsWith(listPath, ".txt")) {
+        refuseListOptions(batch);
+        CReportFile report;
+        const CStampSettings settings = parse(arguments, batch, console);
+        CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
+        files.insert(files.end(), {{settings.inputPath, "the input file"}, {settings.outputPath, "the output file"}});
+        refuseReportOver(batch, files);
+        if (batch.report)
+            report.open(*batch.report);
+        CBatchRun run(batch, console, consoleStream, report, false);
+        run.startWorkers(arguments, 1);
+        return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings);
+    }
+    return runList(arguments, listPath, batch, console, consoleStream, passwordFiles);
 }
 
 } // namespace

@@ -29,7 +29,9 @@ CRewriteWriter::CRewriteWriter(COutputFile& output, CPdfFile& input, const CWrit
 {
 }
 
-void CRewriteWriter::begin()
+void CRewriteWriter::begin() { copyHeader(); }
+
+void CRewriteWriter::copyHeader()
 {
     // Everything before the lowest-placed uncompressed object: the header
     // line and whatever stands with it. Offsets count from the header, so

@@ -18,6 +18,8 @@ public:
     void finish() override;
 
 private:
+    // The input's bytes before its first object: the header line and what stands with it.
+    void copyHeader();
     void writeXrefTable();
     void writeTrailer(int64_t startxref);
 

@@ -1,6 +1,7 @@
 #include "write/COutputFile.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "load/CFileSource.h"
@@ -86,6 +87,12 @@ void COutputFile::open(const std::string& besidePath, unsigned mode)
     m_used = 0;
     m_position = 0;
     m_writtenPath.clear();
+}
+
+void COutputFile::writeNumber(int32_t value)
+{
+    char digits[16];
+    write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, value).ptr - digits));
 }
 
 void COutputFile::write(const void* data, size_t count)

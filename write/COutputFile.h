@@ -32,6 +32,8 @@ public:
     bool isOpen() const { return m_fd >= 0; }
     void write(const void* data, size_t count);
     void write(std::string_view bytes) { write(bytes.data(), bytes.size()); }
+    // `value` in decimal, as an object number is written.
+    void writeNumber(int32_t value);
     // Appends `length` bytes of `source` from `start`. Consecutive pieces of
     // the source are gathered into one run, and large runs are copied by the
     // system (platform::copyRange). Throws when the source ends early.

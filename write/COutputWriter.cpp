@@ -54,8 +54,7 @@ int COutputWriter::beginNewObject()
     record.gen = 0;
     record.type = XREF_IN_FILE;
     m_outRecords.push_back(record);
-    char digits[16];
-    m_output.write(digits, static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, num).ptr - digits));
+    m_output.writeNumber(num);
     return num;
 }
 
