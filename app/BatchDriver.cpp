@@ -18,9 +18,9 @@
 #include "app/MarkPasses.h"
 #include "app/WorkerChannel.h"
 #include "image/OpenStampImage.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/CStampSettings.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
 #endif

@@ -7,9 +7,9 @@
 #include "app/CWorkerPool.h"
 #include "app/FileRun.h"
 #include "app/ListFile.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/CStampSettings.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "app/CFileOutcome.h"
+#include "page/StampPlacement.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/StampPlacement.h"
 
 CConsoleReporter::CConsoleReporter(FILE* stream) : m_stream(stream), m_watched(platform::isTerminal(stream)) {}
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "stamp/CReporter.h"
+#include "page/CReporter.h"
 
 struct CFileOutcome;
 

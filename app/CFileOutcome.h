@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "stamp/StampPlacement.h"
+#include "page/StampPlacement.h"
 
 class CPdfException;
 

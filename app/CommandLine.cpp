@@ -8,10 +8,10 @@
 #include <string>
 
 #include "app/CBatchSettings.h"
+#include "page/CReporter.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/CReporter.h"
-#include "stamp/CStampSettings.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "app/CConsoleReporter.h"
 #include "app/MarkPasses.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/CStampSettings.h"
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "load/CRepairLog.h"
+#include "page/CReporter.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
 #include "stamp/CPassMemory.h"
-#include "stamp/CReporter.h"
 #include "stamp/CStampJob.h"
-#include "stamp/CStampSettings.h"
 #include "write/COutputFile.h"
 
 namespace {

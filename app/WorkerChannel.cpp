@@ -10,9 +10,9 @@
 #include "app/CFileOutcome.h"
 #include "app/CommandLine.h"
 #include "app/FileRun.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
-#include "stamp/CStampSettings.h"
 
 namespace worker {
 

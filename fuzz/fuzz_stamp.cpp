@@ -6,11 +6,11 @@
 #include <unistd.h>
 
 #include "fuzz/FuzzInput.h"
-#include "pdf/CPdfException.h"
 #include "load/CRepairLog.h"
-#include "stamp/CReporter.h"
+#include "page/CReporter.h"
+#include "page/CStampSettings.h"
+#include "pdf/CPdfException.h"
 #include "stamp/CStampJob.h"
-#include "stamp/CStampSettings.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
+#include "page/CPageStamper.h"
+#include "page/StampObjects.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CPageStamper.h"
-#include "stamp/StampObjects.h"
 #include "write/COutputFile.h"
 
 namespace {

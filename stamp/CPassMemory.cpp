@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
+#include "page/StampObjects.h"
 #include "platform/Platform.h"
-#include "stamp/StampObjects.h"
 
 namespace {
 

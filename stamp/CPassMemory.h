@@ -5,7 +5,7 @@
 #include <set>
 #include <string>
 
-#include "stamp/CResourceNames.h"
+#include "page/CResourceNames.h"
 #include "write/CWrittenObjects.h"
 
 class CFileSource;

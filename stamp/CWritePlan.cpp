@@ -1,8 +1,8 @@
 #include "stamp/CWritePlan.h"
 
 #include "document/CSignatureCheck.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
-#include "stamp/CStampSettings.h"
 
 CWritePlan CWritePlan::decide(const CStampSettings& settings, const CSignatureFindings& found, bool rebuilt,
                               const std::string& path)

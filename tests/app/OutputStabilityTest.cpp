@@ -18,7 +18,7 @@
 #include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
-#include "stamp/CStampSettings.h"
+#include "page/CStampSettings.h"
 #include "tests/app/E2e.h"
 
 using namespace e2e;

@@ -12,7 +12,7 @@
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CRepairLog.h"
-#include "stamp/CReporter.h"
+#include "page/CReporter.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/TestUtil.h"
 

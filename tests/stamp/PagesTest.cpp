@@ -7,8 +7,8 @@
 
 #include "document/CSignatureCheck.h"
 #include "load/CXrefTable.h"
+#include "page/CStampSettings.h"
 #include "stamp/CStampJob.h"
-#include "stamp/CStampSettings.h"
 #include "stamp/CWritePlan.h"
 #include "tests/stamp/LoadedPdf.h"
 

@@ -5,10 +5,10 @@
 
 #include "document/CContentReader.h"
 #include "image/JpegHeader.h"
-#include "stamp/CStampPainter.h"
-#include "stamp/CStampSettings.h"
-#include "stamp/StampObjects.h"
-#include "stamp/StampPlacement.h"
+#include "page/CStampPainter.h"
+#include "page/CStampSettings.h"
+#include "page/StampObjects.h"
+#include "page/StampPlacement.h"
 #include "tests/stamp/LoadedPdf.h"
 #include "write/COutputWriter.h"
 

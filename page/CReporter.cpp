@@ -1,3 +1,3 @@
-#include "stamp/CReporter.h"
+#include "page/CReporter.h"
 
 CReporter::~CReporter() = default;

@@ -1,8 +1,8 @@
-#include "stamp/CStampPainter.h"
+#include "page/CStampPainter.h"
 
 #include "document/CPageRecord.h"
-#include "stamp/CStampSettings.h"
-#include "stamp/StampPlacement.h"
+#include "page/CStampSettings.h"
+#include "page/StampPlacement.h"
 
 CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
                              const CStampDraw& draw, std::string verticalImage)

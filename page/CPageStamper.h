@@ -8,8 +8,8 @@
 
 #include "document/CContentReader.h"
 #include "document/CPageRecord.h"
-#include "stamp/CPageRewriter.h"
-#include "stamp/CResourceNames.h"
+#include "page/CPageRewriter.h"
+#include "page/CResourceNames.h"
 #include "write/COutputWriter.h"
 
 class CPdfFile;

@@ -1,8 +1,8 @@
-#include "stamp/StampObjects.h"
+#include "page/StampObjects.h"
 
 #include <algorithm>
 
-#include "stamp/StampPlacement.h"
+#include "page/StampPlacement.h"
 
 std::string buildPrefixStream(const CStampFrame& frame)
 {
@@ -20,7 +20,7 @@ void orientationMatrix(int orientation, int matrix[6])
     // Image space (x right, y up) to the box as displayed: the EXIF values
     // mirror (2, 4), turn by a half (3) or a quarter (6, 8), or both (5, 7).
     static const int kMatrices[8][6] = {
-        {1, 0, 0, 1, 0, 0},  {-1, 0, 0, 1, 1, 0}, {-1, 0, 0, -1, 1, 1}, {1, 0, 0, -1, 0, 1},
+        {1, 0, 0, 1, 0, 0},   {-1, 0, 0, 1, 1, 0}, {-1, 0, 0, -1, 1, 1}, {1, 0, 0, -1, 0, 1},
         {0, -1, -1, 0, 1, 1}, {0, -1, 1, 0, 0, 1}, {0, 1, 1, 0, 0, 0},   {0, 1, -1, 0, 1, 0},
     };
     const int index = orientation >= 1 && orientation <= 8 ? orientation - 1 : 0;

@@ -1,12 +1,12 @@
-#include "stamp/CPageStamper.h"
+#include "page/CPageStamper.h"
 
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
-#include "stamp/CReporter.h"
-#include "stamp/CStampPainter.h"
-#include "stamp/CStampSettings.h"
-#include "stamp/StampPlacement.h"
+#include "page/CReporter.h"
+#include "page/CStampPainter.h"
+#include "page/CStampSettings.h"
+#include "page/StampPlacement.h"
 #include "write/COutputFile.h"
 #include "write/COutputWriter.h"
 
@@ -87,10 +87,7 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
 namespace {
 
 // A number for an annotation's dictionary: two decimals, and never "-0".
-void appendCoordinate(std::string& text, double value)
-{
-    appendFixed(text, value + 0.0 == 0.0 ? 0.0 : value, 2);
-}
+void appendCoordinate(std::string& text, double value) { appendFixed(text, value + 0.0 == 0.0 ? 0.0 : value, 2); }
 
 } // namespace
 

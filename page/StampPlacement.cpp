@@ -1,4 +1,4 @@
-#include "stamp/StampPlacement.h"
+#include "page/StampPlacement.h"
 
 #include <algorithm>
 #include <climits>
@@ -26,7 +26,6 @@ int addSaturated(int a, int b) { return saturate(static_cast<int64_t>(a) + b); }
 
 // Box value minus an integer setting, formed in the box's float precision.
 int truncDiff(float boxValue, int setting) { return truncateToInt(boxValue - static_cast<float>(setting)); }
-
 
 // One axis of the page as displayed (rightwards or upwards), in page terms:
 // the page axis it runs along (0 = x, 1 = y) and whether it runs the same way.
@@ -106,8 +105,7 @@ void rotationMatrix(float angle, double matrix[4])
     matrix[3] = cosine;
 }
 
-CStampRect displayedRect(double x, double y, float angle, double width, double height, const float box[4],
-                         int rotate)
+CStampRect displayedRect(double x, double y, float angle, double width, double height, const float box[4], int rotate)
 {
     double m[4];
     rotationMatrix(angle, m);

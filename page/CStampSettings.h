@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "stamp/StampPlacement.h"
+#include "page/StampPlacement.h"
 
 // The box a printer's mark stands at.
 enum class EMarkBox { TRIM, CROP };
@@ -42,12 +42,12 @@ struct CStampSettings {
     int endFromEnd = 0;   // with useEnd: end counted back from the last page
     int everyNth = 0;     // skip every nth page; 0 = no skipping
 
-    int opacity = 100;         // percent
-    bool forcePortrait = true; // honour the page's /Rotate when placing
-    bool flipV = false;        // measure the vertical position from the top
-    bool flipH = false;        // measure the horizontal position from the right
+    int opacity = 100;          // percent
+    bool forcePortrait = true;  // honour the page's /Rotate when placing
+    bool flipV = false;         // measure the vertical position from the top
+    bool flipH = false;         // measure the horizontal position from the right
     std::string align = "left"; // "left", "center", anything else aligns right
-    double posX = 20;  // points; -1 centres
+    double posX = 20;           // points; -1 centres
     double posY = 10;
     double sizeX = -1; // displayed size in points; -1 = the image's pixel size
     double sizeY = -1;

@@ -1,12 +1,12 @@
-#include "stamp/CPageRewriter.h"
+#include "page/CPageRewriter.h"
 
 #include "document/CPageRecord.h"
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
+#include "page/StampObjects.h"
 #include "pdf/CPdfDictLayout.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfLexer.h"
-#include "stamp/StampObjects.h"
 #include "write/COutputWriter.h"
 
 namespace {
@@ -209,8 +209,7 @@ bool CPageRewriter::addAnnotation(const std::string& pageText, int pageNum, cons
             return false;
     } else if (kind == PDF_NULL) {
         // A null, or a reference to nothing, is no annotation at all.
-        text.replaceAt(static_cast<size_t>(annots.valueBegin), static_cast<size_t>(annots.valueEnd),
-                       "[" + item + "]");
+        text.replaceAt(static_cast<size_t>(annots.valueBegin), static_cast<size_t>(annots.valueEnd), "[" + item + "]");
     } else {
         return false;
     }
@@ -275,8 +274,7 @@ void CPageRewriter::rewriteResources(const std::string& original, CObjectText& t
             editResources(text, layout);
         return;
     }
-    if (resources.present && resources.type == PDF_REF &&
-        editResourcesObject(resources.num, resources.gen) != MISSING)
+    if (resources.present && resources.type == PDF_REF && editResourcesObject(resources.num, resources.gen) != MISSING)
         return;
     if (!resources.present) {
         // No resources of its own: the page takes over what it inherits,
@@ -346,12 +344,13 @@ void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layou
             const EOutcome outcome =
                 value.type == PDF_NULL
                     ? MISSING
-                    : rewriteObject(value.num, value.gen, step.kind, [&](CObjectText& dict, const CPdfObjectHead& head) {
-                          if (head.type != PDF_DICT)
-                              return false;
-                          dict.insertAt(static_cast<size_t>(head.dict.open) + 2, step.item);
-                          return true;
-                      });
+                    : rewriteObject(value.num, value.gen, step.kind,
+                                    [&](CObjectText& dict, const CPdfObjectHead& head) {
+                                        if (head.type != PDF_DICT)
+                                            return false;
+                                        dict.insertAt(static_cast<size_t>(head.dict.open) + 2, step.item);
+                                        return true;
+                                    });
             // A null, or a reference to nothing, holds no names: ours replace it.
             if (outcome == MISSING)
                 text.replaceAt(static_cast<size_t>(value.valueBegin), static_cast<size_t>(value.valueEnd),

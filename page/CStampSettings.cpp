@@ -1,4 +1,4 @@
-#include "stamp/CStampSettings.h"
+#include "page/CStampSettings.h"
 
 #include <climits>
 #include <cstdint>
@@ -34,7 +34,10 @@ bool CStampSettings::selectsPage(int pageIndex) const
 
 namespace {
 
-int clampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value); }
+int clampToInt(int64_t value)
+{
+    return value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
+}
 
 } // namespace
 

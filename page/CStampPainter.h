@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "stamp/CResourceNames.h"
-#include "stamp/StampObjects.h"
-#include "stamp/StampPlacement.h"
+#include "page/CResourceNames.h"
+#include "page/StampObjects.h"
+#include "page/StampPlacement.h"
 
 struct CPageRecord;
 struct CStampSettings;
