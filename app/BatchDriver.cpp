@@ -85,7 +85,7 @@ using CNamedFiles = std::vector<std::pair<std::string, const char*>>;
 CNamedFiles filesEveryRunReads(const CStampSettings& settings, const std::vector<std::string>& passwordFiles)
 {
     CNamedFiles files = {{settings.imagePath.value_or(std::string()), "the image file"}};
-    if (settings.marks)
+    if (settings.marks())
         for (const std::string& image : markImages())
             files.push_back({image, "a mark image"});
     for (const std::string& file : passwordFiles)
@@ -146,7 +146,7 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);
     // A broken image would fail every file of the list, one by one: it ends the run before the first.
-    if (!settings.marks)
+    if (!settings.marks())
         (void)openStampImage(*settings.imagePath, settings.imageShownAs);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);

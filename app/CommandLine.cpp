@@ -291,10 +291,9 @@ const COption kOptions[] = {
      "-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n", nullptr,
      [](S& s, const V& v, R&) { s.opacity = std::clamp(v.number, 0, 100); }},
     {"-crop_marks", EValue::None, "-crop_marks adds crop mark images to pdf\n", nullptr,
-     [](S& s, const V&, R&) { s.marks = s.marks.value_or(EMarkBox::CROP); }},
-    // Wins over -crop_marks.
+     [](S& s, const V&, R&) { s.cropMarks = true; }},
     {"-trim_marks", EValue::None, "-trim_marks adds crop mark images to pdf\n", nullptr,
-     [](S& s, const V&, R&) { s.marks = EMarkBox::TRIM; }},
+     [](S& s, const V&, R&) { s.trimMarks = true; }},
     {"--incremental", EValue::None,
      "--incremental appends the stamp to the input as an incremental update (signed files always are)\n", nullptr,
      [](S& s, const V&, R&) { s.incremental = true; }},
@@ -521,7 +520,7 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             reporter.optionWarning("unknown option '" + std::string(argument) + "' ignored");
     }
     // Said once for the run rather than once for every file.
-    if (settings.annotation && settings.marks)
+    if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
     return settings;

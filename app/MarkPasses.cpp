@@ -148,8 +148,8 @@ CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bo
     CStampResult result;
     std::set<std::string> pdfaWarnings;
     try {
-        if (settings.marks) {
-            result = runMarkPasses(settings, reporter, repairs, *settings.marks, dryRun, pdfaWarnings);
+        if (settings.marks()) {
+            result = runMarkPasses(settings, reporter, repairs, *settings.marks(), dryRun, pdfaWarnings);
         } else {
             CStampSettings resolved = settings;
             resolveRange(resolved, reporter, repairs);

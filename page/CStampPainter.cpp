@@ -67,7 +67,7 @@ std::string CStampPainter::marksContent(const CPageRecord& page, const CStampFra
     // The order the passes of a rewrite draw them in: horizontal lines first.
     static const ECornerMark kOrder[8] = {MARK_BLH, MARK_BRH, MARK_TLH, MARK_TRH,
                                           MARK_BLV, MARK_BRV, MARK_TLV, MARK_TRV};
-    const float* box = m_settings.marks == EMarkBox::TRIM ? page.trimBox : page.cropBox;
+    const float* box = m_settings.marks() == EMarkBox::TRIM ? page.trimBox : page.cropBox;
     // The mark images carry no orientation; in a tagged file they are artifacts.
     CStampDraw draw;
     draw.artifact = m_draw.artifact;

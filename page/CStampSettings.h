@@ -52,8 +52,14 @@ struct CStampSettings {
     double sizeX = -1; // displayed size in points; -1 = the image's pixel size
     double sizeY = -1;
 
-    // Printer's marks around this box instead of the image (-crop_marks, -trim_marks).
-    std::optional<EMarkBox> marks;
+    // Printer's marks around the trim box, or the crop box, instead of the
+    // image (-trim_marks, -crop_marks); the trim box wins when both are asked for.
+    bool trimMarks = false;
+    bool cropMarks = false;
+    std::optional<EMarkBox> marks() const
+    {
+        return trimMarks ? std::optional(EMarkBox::TRIM) : cropMarks ? std::optional(EMarkBox::CROP) : std::nullopt;
+    }
     // Corner marks the stamp is fixed to, by index in kCornerMarks: the
     // sixteen corner flags, one bit each.
     enum ECornerFlag : size_t {

@@ -75,7 +75,7 @@ CStampDraw drawOf(const CStampSettings& settings, const CStampImage& image, cons
     CStampDraw draw;
     draw.orientation = image.orientation();
     if (profile.tagged())
-        draw.artifact = settings.marks ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
+        draw.artifact = settings.marks() ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
     return draw;
 }
 

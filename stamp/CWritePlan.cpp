@@ -10,7 +10,7 @@ CWritePlan CWritePlan::decide(const CStampSettings& settings, const CSignatureFi
     CWritePlan plan;
     plan.update = settings.incremental;
     plan.annotation = settings.annotation;
-    if (settings.annotation && settings.marks)
+    if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
 
@@ -24,7 +24,7 @@ CWritePlan CWritePlan::decide(const CStampSettings& settings, const CSignatureFi
                   "the pages: '%s'\n",
             path);
     if (found.certification == 3) {
-        if (settings.marks)
+        if (settings.marks())
             throw CPdfException::formatted(CPdfException::EKind::Permissions,
                                            "\nPDF file is certified, and its certification allows annotations only; "
                                            "marks are page content, so they cannot be added: '%s'\n",
