@@ -3,6 +3,7 @@
 #include <set>
 #include <string>
 
+#include "load/CPdfFile.h"
 #include "load/CRepairLog.h"
 #include "page/CReporter.h"
 #include "page/CStampSettings.h"
@@ -42,21 +43,26 @@ void preparePass(CStampSettings& settings, EMarkBox box, int pass, const std::st
     settings.imagePath = images[pass < 4 ? 0 : 1];
 }
 
-// With -useend, the range counted back from the input's last page.
-void resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
+// With -useend, the range counted back from the input's last page; the input
+// opened to count it, for the run to read (null without -useend).
+std::shared_ptr<CPdfFile> resolveRange(CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
 {
     if (!settings.useEnd)
-        return;
-    int count = 0;
+        return nullptr;
+    std::shared_ptr<CPdfFile> input;
     try {
-        count = CStampJob::countPages(settings.inputPath, reporter, repairs, settings);
+        input = CStampJob::openInput(settings, repairs, [&](bool open) {
+            if (open)
+                reporter.countingPages(settings.inputPath);
+        });
+        settings.resolveRangeFromEnd(CStampJob::countPages(*input));
     } catch (const CPdfException& error) {
         // The message is the range's; why the pages could not be counted is the file's.
         throw CPdfException(error.kind(), "\nProblem with -send or -eend parameters/processing.\n");
     } catch (...) {
         throw CPdfException(CPdfException::EKind::Internal, "\nProblem with -send or -eend parameters/processing.\n");
     }
-    settings.resolveRangeFromEnd(count);
+    return input;
 }
 
 // Returns the last pass's result; adds what the passes' stamps break of
@@ -82,14 +88,19 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
                                 "\nInput image file error: '" + std::string(which ? kVerticalMark : kHorizontalMark) +
                                     "' is neither in the current folder nor in '" +
                                     platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
-    resolveRange(settings, reporter, repairs);
+    // Opened once: what decides how to write, a dry run's passes and the first pass read it.
+    std::shared_ptr<CPdfFile> input = resolveRange(settings, reporter, repairs);
+    if (!input)
+        input = CStampJob::openInput(settings, repairs, [](bool) {});
     CStampResult result;
     if (dryRun) {
         // Every pass reads the input itself: where each mark would go.
         reporter.planBegun(std::string(), finalOutput);
         for (int pass = 0; pass < 8; ++pass) {
             preparePass(settings, box, pass, images);
-            result = CStampJob(settings, reporter, repairs).planPass(pass == 0);
+            CStampJob job(settings, reporter, repairs);
+            job.readFrom(input);
+            result = job.planPass(pass == 0);
         }
         return result;
     }
@@ -97,7 +108,9 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     // A file to update (asked for, or signed) gets the eight marks in one
     // revision: eight rewrites would be eight revisions.
     settings.imagePath = images[0];
-    const CStampResult update = CStampJob(settings, reporter, repairs).stampMarksUpdate(images[1]);
+    CStampJob updater(settings, reporter, repairs);
+    updater.readFrom(input);
+    const CStampResult update = updater.stampMarksUpdate(images[1]);
     if (update.updated) {
         if (!update.pdfaWarning.empty())
             pdfaWarnings.insert(update.pdfaWarning);
@@ -113,6 +126,8 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
             preparePass(settings, box, pass, images);
             settings.inputPath = pass > 0 ? intermediate : firstInput;
             CStampJob job(settings, reporter, repairs);
+            if (pass == 0)
+                job.readFrom(std::move(input));
             result = job.stampPass(memory, pass < 7);
             if (!result.pdfaWarning.empty())
                 pdfaWarnings.insert(result.pdfaWarning);
@@ -152,8 +167,9 @@ CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bo
             result = runMarkPasses(settings, reporter, repairs, *settings.marks(), dryRun, pdfaWarnings);
         } else {
             CStampSettings resolved = settings;
-            resolveRange(resolved, reporter, repairs);
+            std::shared_ptr<CPdfFile> input = resolveRange(resolved, reporter, repairs);
             CStampJob job(resolved, reporter, repairs);
+            job.readFrom(std::move(input));
             result = dryRun ? job.planFile() : job.stampFile();
             if (!result.pdfaWarning.empty())
                 pdfaWarnings.insert(result.pdfaWarning);

@@ -83,7 +83,7 @@ CStampDraw drawOf(const CStampSettings& settings, const CStampImage& image, cons
 
 // What a run reads, opened before anything is written.
 struct CStampJob::COpened {
-    std::unique_ptr<CPdfFile> input;
+    std::shared_ptr<CPdfFile> input;
     CSignatureFindings signatures; // read when the run decides
     std::unique_ptr<CStampImage> image;
     std::unique_ptr<CStampImage> verticalImage; // a marks update's second image
@@ -117,40 +117,45 @@ CStampResult CStampJob::stampMarksUpdate(const std::string& verticalImage)
     return write(ERun::Marks, memory, &verticalImage);
 }
 
-int CStampJob::countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs,
-                          const CStampSettings& settings)
-{
-    std::shared_ptr<CFileSource> file = CFileSource::open(path);
-    if (!file)
-        throw CPdfException(CPdfException::EKind::InputError, "Can't open file");
-    reporter.countingPages(path);
-    CPdfFile input(std::move(file), repairs, settings.password);
-    refuseUnmodifiable(input);
-    return CPageTreeWalker(input.reader()).countDocument();
-}
+int CStampJob::countPages(CPdfFile& input) { return CPageTreeWalker(input.reader()).countDocument(); }
 
-CStampJob::COpened CStampJob::open(ERun run) const
+std::shared_ptr<CPdfFile> CStampJob::openInput(const CStampSettings& settings, CRepairLog& repairs,
+                                               const std::function<void(bool)>& opened)
 {
-    COpened opened;
-    const std::string& path = m_settings.inputPath;
+    const std::string& path = settings.inputPath;
     const platform::FileIdentity identity = platform::identify(path);
     // A FIFO would wait for a writer; a pipe or a device has no end to read a PDF back from.
     std::shared_ptr<CFileSource> file = identity.isRegular || !identity.exists ? CFileSource::open(path) : nullptr;
-    // The passes read what the one before them wrote: the marks run reports the file.
-    if (run == ERun::File)
-        m_reporter.inputOpened(path);
+    opened(file != nullptr);
     if (identity.exists && !identity.isRegular && !identity.isDirectory)
         throw CPdfException::formatted(CPdfException::EKind::Unsupported, "\nInput file is not a regular file: '%s'\n", path);
     if (!file)
         throw CPdfException(CPdfException::EKind::InputError,
                             "\nInput file open error: '" + path + "' (" + platform::openFailureText(path) + ")\n");
     try {
-        opened.input = std::make_unique<CPdfFile>(std::move(file), m_repairs, m_settings.password);
-        refuseUnmodifiable(*opened.input);
+        auto input = std::make_shared<CPdfFile>(std::move(file), repairs, settings.password);
+        refuseUnmodifiable(*input);
+        return input;
     } catch (const CPdfException& error) {
         if (error.kind() == CPdfException::EKind::NotPdf)
             throw CPdfException::formatted(CPdfException::EKind::NotPdf, "\nInput file is not a PDF file: '%s'\n", path);
         throw;
+    }
+}
+
+CStampJob::COpened CStampJob::open(ERun run) const
+{
+    COpened opened;
+    // The passes read what the one before them wrote: the marks run reports the file.
+    const auto reportOpened = [&](bool) {
+        if (run == ERun::File)
+            m_reporter.inputOpened(m_settings.inputPath);
+    };
+    if (m_given) {
+        reportOpened(true);
+        opened.input = m_given;
+    } else {
+        opened.input = openInput(m_settings, m_repairs, reportOpened);
     }
     if (run == ERun::File || run == ERun::Marks) {
         m_reporter.inputEncryption(opened.input->xref().securityHandler() != nullptr);

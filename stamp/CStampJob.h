@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -69,9 +70,17 @@ public:
     // The file the last run wrote.
     const std::string& writtenPath() const { return m_output.writtenPath(); }
 
-    // The page count of the PDF at `path`: its root's /Count, else the pages found.
-    static int countPages(const std::string& path, CReporter& reporter, CRepairLog& repairs,
-                          const CStampSettings& settings);
+    // Reads `input`, opened once for the file's whole run (by openInput), instead of opening it again.
+    void readFrom(std::shared_ptr<CPdfFile> input) { m_given = std::move(input); }
+
+    // The settings' input opened and loaded as a run reads it, `opened` told
+    // whether the file could be opened before it is read; throws CPdfException with
+    // the message a run gives (a file that is missing, not regular, not a PDF,
+    // or encrypted against changes).
+    static std::shared_ptr<CPdfFile> openInput(const CStampSettings& settings, CRepairLog& repairs,
+                                               const std::function<void(bool)>& opened);
+    // The page count of `input`: its root's /Count, else the pages found.
+    static int countPages(CPdfFile& input);
 
 private:
     // Where a run stands in the work on one file.
@@ -105,4 +114,5 @@ private:
     CReporter& m_reporter;
     CRepairLog& m_repairs;
     COutputFile m_output;
+    std::shared_ptr<CPdfFile> m_given;
 };
