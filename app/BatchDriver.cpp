@@ -15,12 +15,12 @@
 #include "app/CReportFile.h"
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
-#include "app/MarkPasses.h"
 #include "app/WorkerChannel.h"
 #include "image/OpenStampImage.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/MarkPasses.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
 #endif

@@ -4,10 +4,10 @@
 #include <new>
 
 #include "app/CConsoleReporter.h"
-#include "app/MarkPasses.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/MarkPasses.h"
 
 namespace {
 

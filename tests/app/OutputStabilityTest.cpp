@@ -14,11 +14,11 @@
 
 #include "app/CConsoleReporter.h"
 #include "app/CommandLine.h"
-#include "app/MarkPasses.h"
 #include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "page/CStampSettings.h"
+#include "stamp/MarkPasses.h"
 #include "tests/app/E2e.h"
 
 using namespace e2e;

@@ -1,4 +1,4 @@
-#include "app/MarkPasses.h"
+#include "stamp/MarkPasses.h"
 
 #include <set>
 #include <string>
@@ -67,8 +67,8 @@ std::shared_ptr<CPdfFile> resolveRange(CStampSettings& settings, CReporter& repo
 
 // Returns the last pass's result; adds what the passes' stamps break of
 // the input's PDF/A claim to `pdfaWarnings`, each thing once.
-CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box,
-                           bool dryRun, std::set<std::string>& pdfaWarnings)
+CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepairLog& repairs, EMarkBox box, bool dryRun,
+                           std::set<std::string>& pdfaWarnings)
 {
     const std::string firstInput = settings.inputPath;
     const std::string finalOutput = settings.outputPath;
