@@ -88,7 +88,7 @@ coverage:
 	cmake --build $(COVERAGE_DIR) -j $(JOBS)
 	find $(COVERAGE_DIR) -name '*.gcda' -delete
 	ctest --test-dir $(COVERAGE_DIR) -j $(JOBS) -E '^(Install|Package)\.'
-	gcovr -r . --object-directory $(COVERAGE_DIR) --filter '(app|platform|pdf|load|image|document|write|page|stamp)/' \
+	gcovr -r . --object-directory $(COVERAGE_DIR) --filter '(app|platform|pdf|filters|crypt|load|image|document|write|page|stamp)/' \
 	  --json $(COVERAGE_DIR)/coverage.json --print-summary
 
 # Stamps the bundled four-page sample twice: with the logo, and with crop

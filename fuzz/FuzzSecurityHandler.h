@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "load/CSecurityHandler.h"
+#include "crypt/CSecurityHandler.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "load/CSecurityHandler.h"
+#include "crypt/CSecurityHandler.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <utility>
 
-#include "pdf/CPdfMemoryStream.h"
-#include "load/CSecurityHandler.h"
+#include "crypt/CSecurityHandler.h"
+#include "crypt/StringEncryption.h"
 #include "load/CXrefTable.h"
-#include "load/StringEncryption.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfLexer.h"
+#include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
 #include "pdf/CPdfStreamEndRule.h"

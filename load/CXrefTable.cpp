@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <set>
 
+#include "crypt/CSecurityHandler.h"
 #include "load/CFetchScope.h"
 #include "load/CPdfObjStmReader.h"
-#include "load/CSecurityHandler.h"
 #include "load/StreamFilters.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"

@@ -3,12 +3,12 @@
 #include <memory>
 #include <vector>
 
-#include "load/CPdfAscii85Stream.h"
-#include "load/CPdfAsciiHexStream.h"
-#include "load/CPdfInflateStream.h"
-#include "load/CPdfLzwStream.h"
-#include "load/CPdfRunLengthStream.h"
-#include "load/CPdfRowPredictor.h"
+#include "filters/CPdfAscii85Stream.h"
+#include "filters/CPdfAsciiHexStream.h"
+#include "filters/CPdfInflateStream.h"
+#include "filters/CPdfLzwStream.h"
+#include "filters/CPdfRowPredictor.h"
+#include "filters/CPdfRunLengthStream.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfMemoryStream.h"

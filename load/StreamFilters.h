@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "load/CSecurityHandler.h"
+#include "crypt/CSecurityHandler.h"
 #include "pdf/CPdfRefPtr.h"
 
 class CPdfObject;

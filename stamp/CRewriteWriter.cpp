@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
+#include "crypt/CSecurityHandler.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "page/CPageStamper.h"
 #include "page/StampObjects.h"

@@ -3,13 +3,13 @@
 #include <functional>
 #include <vector>
 
+#include "crypt/CSecurityHandler.h"
 #include "document/CDocumentProfile.h"
 #include "document/CPageTreeWalker.h"
 #include "document/CSignatureCheck.h"
 #include "image/OpenStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "page/CPageStamper.h"
 #include "page/CReporter.h"

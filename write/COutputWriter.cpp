@@ -2,13 +2,13 @@
 
 #include <charconv>
 
+#include "crypt/CSecurityHandler.h"
 #include "document/CObjectText.h"
 #include "document/CPageRecord.h"
 #include "image/CStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"

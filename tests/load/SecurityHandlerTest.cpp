@@ -8,12 +8,12 @@
 #include <optional>
 #include <string>
 
+#include "crypt/CSecurityHandler.h"
+#include "crypt/CryptoPrimitives.h"
+#include "crypt/PasswordEncoding.h"
+#include "crypt/StringEncryption.h"
 #include "load/CPdfFile.h"
-#include "load/CSecurityHandler.h"
 #include "load/CXrefTable.h"
-#include "load/CryptoPrimitives.h"
-#include "load/PasswordEncoding.h"
-#include "load/StringEncryption.h"
 #include "pdf/CPdfException.h"
 #include "tests/support/PdfBuilder.h"
 #include "tests/support/PdfText.h"

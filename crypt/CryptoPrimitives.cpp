@@ -1,4 +1,4 @@
-#include "load/CryptoPrimitives.h"
+#include "crypt/CryptoPrimitives.h"
 
 #include <algorithm>
 #include <cstdint>

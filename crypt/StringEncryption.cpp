@@ -1,8 +1,8 @@
-#include "load/StringEncryption.h"
+#include "crypt/StringEncryption.h"
 
 #include <algorithm>
 
-#include "load/CSecurityHandler.h"
+#include "crypt/CSecurityHandler.h"
 #include "pdf/CPdfLexer.h"
 #include "pdf/CPdfMemoryStream.h"
 #include "pdf/CPdfObject.h"

@@ -1,4 +1,4 @@
-#include "load/CPdfAscii85Stream.h"
+#include "filters/CPdfAscii85Stream.h"
 
 #include "pdf/CPdfLexer.h"
 

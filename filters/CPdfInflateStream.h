@@ -3,7 +3,7 @@
 #include <vector>
 #include <zlib.h>
 
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 // Flate-decoded data of another stream. Nothing is read or allocated until
 // the first byte is asked for: most stream objects the stamper parses are

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 // ASCIIHex-decoded data: pairs of hex digits, white space between them
 // ignored, ended by ">" (a last lone digit counts as followed by 0).

@@ -1,4 +1,4 @@
-#include "load/CPdfRowPredictor.h"
+#include "filters/CPdfRowPredictor.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -23,10 +23,7 @@ int64_t CPdfRowPredictor::rowSizeFor(int columns, int colors, int bitsPerCompone
 }
 
 CPdfRowPredictor::CPdfRowPredictor(CPdfStream* source, int predictor, int columns, int colors, int bitsPerComponent)
-    : CPdfDecodeStream(source),
-      m_predictor(predictor),
-      m_colors(colors),
-      m_bitsPerComponent(bitsPerComponent),
+    : CPdfDecodeStream(source), m_predictor(predictor), m_colors(colors), m_bitsPerComponent(bitsPerComponent),
       m_valuesPerRow(static_cast<int64_t>(columns) * colors),
       m_pixelBytes(static_cast<size_t>((static_cast<int64_t>(colors) * bitsPerComponent + 7) >> 3))
 {

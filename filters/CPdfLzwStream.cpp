@@ -1,4 +1,4 @@
-#include "load/CPdfLzwStream.h"
+#include "filters/CPdfLzwStream.h"
 
 CPdfLzwStream::CPdfLzwStream(CPdfStream* source, int earlyChange)
     : CPdfDecodeStream(source), m_earlyChange(earlyChange == 0 ? 0 : 1)

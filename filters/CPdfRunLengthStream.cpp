@@ -1,4 +1,4 @@
-#include "load/CPdfRunLengthStream.h"
+#include "filters/CPdfRunLengthStream.h"
 
 size_t CPdfRunLengthStream::decodePiece(uint8_t* out, size_t capacity)
 {

@@ -1,4 +1,4 @@
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 CPdfDecodeStream::CPdfDecodeStream(CPdfStream* source) : m_source(CPdfRefPtr<CPdfStream>::adopt(source)) {}
 

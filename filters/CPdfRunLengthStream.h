@@ -1,6 +1,6 @@
 #pragma once
 
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 // RunLength-decoded data: a length byte 0 to 127 copies the next 1 to 128
 // bytes, 129 to 255 repeats the next byte 257 - length times, 128 ends it.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 // Undoes the PNG (Predictor >= 10) or TIFF (Predictor 2) row prediction of
 // the decoded data of another stage, Flate or LZW, one row at a time.

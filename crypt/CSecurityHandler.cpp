@@ -1,4 +1,4 @@
-#include "load/CSecurityHandler.h"
+#include "crypt/CSecurityHandler.h"
 
 #include <charconv>
 #include <climits>
@@ -7,14 +7,14 @@
 #include <utility>
 #include <vector>
 
-#include "load/CryptoPrimitives.h"
-#include "load/PasswordEncoding.h"
-#include "platform/Platform.h"
+#include "crypt/CryptoPrimitives.h"
+#include "crypt/PasswordEncoding.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfStream.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -24,15 +24,15 @@ constexpr unsigned char kPasswordPadding[32] = {
     0x2E, 0x2E, 0x00, 0xB6, 0xD0, 0x68, 0x3E, 0x80, 0x2F, 0x0C, 0xA9, 0xFE, 0x64, 0x53, 0x69, 0x7A,
 };
 
-constexpr size_t kRc4KeyStringSize = 32;   // /O and /U up to /R 4
-constexpr size_t kAesKeyStringSize = 48;   // /O and /U of /R 5 and 6: hash, validation salt, key salt
+constexpr size_t kRc4KeyStringSize = 32; // /O and /U up to /R 4
+constexpr size_t kAesKeyStringSize = 48; // /O and /U of /R 5 and 6: hash, validation salt, key salt
 constexpr size_t kSaltSize = 8;
-constexpr size_t kWrappedKeySize = 32;     // /OE and /UE
+constexpr size_t kWrappedKeySize = 32; // /OE and /UE
 constexpr size_t kPermsSize = 16;
 constexpr int kAes256KeyLength = 32;
-constexpr int kRc4KeyRounds = 50;          // Algorithm 2, /R 3 and later
-constexpr int kUserKeyRounds = 19;         // Algorithm 5's extra RC4 passes
-constexpr int kMinHashRounds = 64;         // Algorithm 2.B
+constexpr int kRc4KeyRounds = 50;  // Algorithm 2, /R 3 and later
+constexpr int kUserKeyRounds = 19; // Algorithm 5's extra RC4 passes
+constexpr int kMinHashRounds = 64; // Algorithm 2.B
 constexpr size_t kMaxObjectKeyLength = 16;
 
 std::string padding() { return std::string(reinterpret_cast<const char*>(kPasswordPadding), sizeof kPasswordPadding); }
@@ -160,8 +160,7 @@ CSecurityHandler::CSecurityHandler(const CPdfObject& encrypt, std::string firstI
     // When strings and streams are all in the clear, the password guards only
     // what names a crypt filter itself (embedded files, /AuthEvent /EFOpen):
     // the document reads without the key.
-    if (m_state == EState::NeedsPassword && m_stringMethod == EMethod::Identity &&
-        m_streamMethod == EMethod::Identity)
+    if (m_state == EState::NeedsPassword && m_stringMethod == EMethod::Identity && m_streamMethod == EMethod::Identity)
         m_state = EState::Open;
 }
 
@@ -212,8 +211,8 @@ void CSecurityHandler::readPermissions(const CPdfObject& encrypt, std::string_vi
     int64_t written = 0;
     const char* end = permissionsText.data() + permissionsText.size();
     const char* digits = permissionsText.data() + (!permissionsText.empty() && permissionsText[0] == '+');
-    if (!permissionsText.empty() && std::from_chars(digits, end, written).ptr == end &&
-        written >= INT32_MIN && written <= static_cast<int64_t>(UINT32_MAX))
+    if (!permissionsText.empty() && std::from_chars(digits, end, written).ptr == end && written >= INT32_MIN &&
+        written <= static_cast<int64_t>(UINT32_MAX))
         m_permissions = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(written) & 0xFFFFFFFFu));
     else
         m_permissionsSaturated = p.type() == PDF_INT && (m_permissions == INT32_MAX || m_permissions == INT32_MIN);
@@ -378,8 +377,7 @@ void CSecurityHandler::openRevision2To4(const std::string& password)
         unsupported("/P written beyond 32 bits, which the key depends on");
 }
 
-std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_view salt,
-                                       std::string_view userKey) const
+std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_view salt, std::string_view userKey) const
 {
     std::string input(password);
     input += salt;
@@ -398,8 +396,8 @@ std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_vi
         repeated.reserve(block.size() * 64);
         for (int i = 0; i < 64; ++i)
             repeated += block;
-        const std::string e = crypto::aesCbcEncrypt(std::string_view(k).substr(0, 16),
-                                                    std::string_view(k).substr(16, 16), repeated);
+        const std::string e =
+            crypto::aesCbcEncrypt(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), repeated);
         // The first 16 bytes as a number mod 3: 256 is 1 mod 3, so their sum mod 3.
         unsigned sum = 0;
         for (size_t i = 0; i < 16; ++i)
@@ -422,8 +420,8 @@ void CSecurityHandler::openRevision5Or6(const std::string& password)
                                           m_ownerKey);
         m_openedByOwner = true;
     } else if (hashR5R6(password, user.substr(32, kSaltSize), "") == user.substr(0, 32)) {
-        m_fileKey = crypto::aesCbcDecrypt(hashR5R6(password, user.substr(32 + kSaltSize, kSaltSize), ""), zeroIv,
-                                          m_userKey);
+        m_fileKey =
+            crypto::aesCbcDecrypt(hashR5R6(password, user.substr(32 + kSaltSize, kSaltSize), ""), zeroIv, m_userKey);
     } else {
         return;
     }

@@ -1,4 +1,4 @@
-#include "load/CPdfAsciiHexStream.h"
+#include "filters/CPdfAsciiHexStream.h"
 
 #include "pdf/CPdfLexer.h"
 

@@ -75,10 +75,7 @@ public:
     // Bit 4: whether the document may be changed other than by the other
     // bits' operations; false too when the bits are not known.
     // The owner's password opened the document: its permissions bind no one.
-    bool allowsModifying() const
-    {
-        return m_openedByOwner || (permissionsKnown() && (m_permissions & (1 << 3)) != 0);
-    }
+    bool allowsModifying() const { return m_openedByOwner || (permissionsKnown() && (m_permissions & (1 << 3)) != 0); }
     bool openedByOwner() const { return m_openedByOwner; }
 
     EMethod stringMethod() const { return m_stringMethod; }
@@ -159,11 +156,11 @@ private:
     EMethod m_stringMethod = EMethod::Identity;
     EMethod m_streamMethod = EMethod::Identity;
     std::string m_firstId;
-    std::string m_owner;     // /O, cut to 32 bytes (48 for /R 5 and 6)
-    std::string m_user;      // /U, likewise
-    std::string m_ownerKey;  // /OE, 32 bytes (/R 5 and 6)
-    std::string m_userKey;   // /UE, 32 bytes (/R 5 and 6)
-    std::string m_perms;     // /Perms, 16 bytes (/R 5 and 6)
+    std::string m_owner;    // /O, cut to 32 bytes (48 for /R 5 and 6)
+    std::string m_user;     // /U, likewise
+    std::string m_ownerKey; // /OE, 32 bytes (/R 5 and 6)
+    std::string m_userKey;  // /UE, 32 bytes (/R 5 and 6)
+    std::string m_perms;    // /Perms, 16 bytes (/R 5 and 6)
     std::string m_fileKey;
     // What each /CF entry does, read once so that no lookup reaches the
     // document later: the method, or the refusal it would give.

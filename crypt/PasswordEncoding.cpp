@@ -1,4 +1,4 @@
-#include "load/PasswordEncoding.h"
+#include "crypt/PasswordEncoding.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 // LZW-decoded data (codes of 9 to 12 bits, most significant bit first).
 // `earlyChange` is the /EarlyChange parameter: 1 (the default) widens the

@@ -1,4 +1,4 @@
-#include "load/CPdfInflateStream.h"
+#include "filters/CPdfInflateStream.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "load/CPdfDecodeStream.h"
+#include "filters/CPdfDecodeStream.h"
 
 // ASCII85-decoded data: groups of five characters "!" to "u" for four bytes,
 // "z" for four zero bytes, white space ignored, ended by "~>"; a last group
