@@ -90,12 +90,16 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
                                     platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     // Opened once: what decides how to write, a dry run's passes and the first pass read it.
     std::shared_ptr<CPdfFile> input = resolveRange(settings, reporter, repairs);
-    if (!input)
-        input = CStampJob::openInput(settings, repairs, [](bool) {});
+    const auto openedInput = [&] {
+        if (!input)
+            input = CStampJob::openInput(settings, repairs, [](bool) {});
+        return input;
+    };
     CStampResult result;
     if (dryRun) {
-        // Every pass reads the input itself: where each mark would go.
+        // Every pass reads the input: where each mark would go.
         reporter.planBegun(std::string(), finalOutput);
+        openedInput();
         for (int pass = 0; pass < 8; ++pass) {
             preparePass(settings, box, pass, images);
             CStampJob job(settings, reporter, repairs);
@@ -109,7 +113,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     // revision: eight rewrites would be eight revisions.
     settings.imagePath = images[0];
     CStampJob updater(settings, reporter, repairs);
-    updater.readFrom(input);
+    updater.readFrom(openedInput());
     const CStampResult update = updater.stampMarksUpdate(images[1]);
     if (update.updated) {
         if (!update.pdfaWarning.empty())
