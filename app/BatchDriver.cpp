@@ -152,11 +152,11 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     CBatchRun run(batch, console, consoleStream, report, true);
     std::vector<std::string> names;
     if (listPath == "-") {
-        run.startWorkers(arguments, SIZE_MAX);
+        run.startWorkers(settings, SIZE_MAX);
         names = listNames(readListBytes(listPath), batch.nullSeparated);
     } else {
         names = listNames(bytes, batch.nullSeparated);
-        run.startWorkers(arguments, names.size());
+        run.startWorkers(settings, names.size());
     }
     if (names.empty())
         throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
@@ -209,7 +209,7 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
         if (batch.report)
             report.open(*batch.report);
         CBatchRun run(batch, console, consoleStream, report, false);
-        run.startWorkers(arguments, 1);
+        run.startWorkers(settings, 1);
         return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings);
     }
     return runList(arguments, listPath, batch, console, consoleStream, passwordFiles);

@@ -27,7 +27,7 @@ CBatchRun::CBatchRun(const CBatchSettings& batch, CConsoleReporter& console, FIL
 
 CBatchRun::~CBatchRun() = default;
 
-void CBatchRun::startWorkers(const std::vector<std::string>& arguments, size_t files)
+void CBatchRun::startWorkers(const CStampSettings& settings, size_t files)
 {
     if (!m_batch.usesWorkers())
         return;
@@ -35,7 +35,7 @@ void CBatchRun::startWorkers(const std::vector<std::string>& arguments, size_t f
     if (count == 0)
         count = static_cast<size_t>(platform::coreCount());
     count = std::min(count, std::max<size_t>(files, 1));
-    m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), arguments, m_batch, platform::ownExecutable());
+    m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), settings, m_batch, platform::ownExecutable());
 }
 
 int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings)

@@ -35,9 +35,9 @@ public:
               bool list);
     ~CBatchRun();
 
-    // Starts the workers, when the run has any, for at most `files` files;
-    // `arguments` are the run's arguments. Throws CPdfException.
-    void startWorkers(const std::vector<std::string>& arguments, size_t files);
+    // Starts the workers, when the run has any, for at most `files` files
+    // stamped as `settings` say. Throws CPdfException.
+    void startWorkers(const CStampSettings& settings, size_t files);
     // Stamps `items` with `settings` (whose input and output each item
     // replaces), in the workers when started.
     // Returns the exit status: 0 when every file was stamped, 1 when a

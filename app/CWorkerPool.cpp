@@ -47,13 +47,13 @@ bool takeTempNote(std::set<std::string>& temps, char type, const std::string& pa
 
 } // namespace
 
-CWorkerPool::CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch,
+CWorkerPool::CWorkerPool(int count, const CStampSettings& settings, const CBatchSettings& batch,
                          const std::string& program)
     : m_batch(batch), m_program(program)
 {
-    m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop",
-               batch.imageShownAs};
-    m_hello.insert(m_hello.end(), arguments.begin(), arguments.end());
+    m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop"};
+    const std::vector<std::string> settingStrings = worker::settingsStrings(settings);
+    m_hello.insert(m_hello.end(), settingStrings.begin(), settingStrings.end());
     m_workers.resize(static_cast<size_t>(count));
     for (CWorker& worker : m_workers)
         startWorker(worker);

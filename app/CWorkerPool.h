@@ -11,6 +11,8 @@
 #include "app/CBatchSettings.h"
 #include "app/CFileOutcome.h"
 
+struct CStampSettings;
+
 class CChildProcess;
 
 // Long-lived worker processes (the program started again as a worker), each
@@ -34,10 +36,9 @@ public:
     };
 
     // Starts `count` workers, each the program `program`, for the run's
-    // `arguments` (with -i and -o left empty). Throws CPdfException when a
-    // worker cannot be started.
-    CWorkerPool(int count, const std::vector<std::string>& arguments, const CBatchSettings& batch,
-                const std::string& program);
+    // `settings` (each file's input and output are handed over with it).
+    // Throws CPdfException when a worker cannot be started.
+    CWorkerPool(int count, const CStampSettings& settings, const CBatchSettings& batch, const std::string& program);
     ~CWorkerPool();
     CWorkerPool(const CWorkerPool&) = delete;
     CWorkerPool& operator=(const CWorkerPool&) = delete;

@@ -1,14 +1,16 @@
 #include "app/WorkerChannel.h"
 
+#include <bitset>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "app/CConsoleReporter.h"
 #include "app/CFileOutcome.h"
-#include "app/CommandLine.h"
 #include "app/FileRun.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
@@ -22,7 +24,7 @@ namespace {
 constexpr uint32_t kMaxFrame = 1u << 30;
 // The greeting's words before the run's arguments: kGreeting, the mode and
 // what a failure does.
-constexpr size_t kHelloHeader = 4; // greeting, mode, after a failure, the image's name
+constexpr size_t kHelloHeader = 3; // greeting, mode, after a failure
 
 std::string lengthBytes(size_t length)
 {
@@ -62,6 +64,54 @@ bool readNumber(const std::string& text, double& value)
     char* end = nullptr;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end == text.c_str() + text.size();
+}
+
+// One setting as a string, and back: optional values start with '+' when
+// they hold one ("-" when not), numbers are exact.
+std::string settingText(const std::string& value) { return value; }
+std::string settingText(bool value) { return value ? "1" : "0"; }
+std::string settingText(int value) { return std::to_string(value); }
+std::string settingText(double value) { return decimal(value); }
+std::string settingText(const std::bitset<kCornerMarkCount>& value) { return value.to_string(); }
+template <class T>
+std::string settingText(const std::optional<T>& value)
+{
+    return value ? "+" + settingText(*value) : "-";
+}
+
+bool readSetting(const std::string& text, std::string& value) { return value = text, true; }
+bool readSetting(const std::string& text, bool& value)
+{
+    value = text == "1";
+    return text == "0" || text == "1";
+}
+bool readSetting(const std::string& text, int& value)
+{
+    int64_t read = 0;
+    value = static_cast<int>(read);
+    if (!readInteger(text, read) || read < INT_MIN || read > INT_MAX)
+        return false;
+    value = static_cast<int>(read);
+    return true;
+}
+bool readSetting(const std::string& text, double& value) { return readNumber(text, value); }
+bool readSetting(const std::string& text, std::bitset<kCornerMarkCount>& value)
+{
+    if (text.size() != kCornerMarkCount || text.find_first_not_of("01") != std::string::npos)
+        return false;
+    value = std::bitset<kCornerMarkCount>(text);
+    return true;
+}
+template <class T>
+bool readSetting(const std::string& text, std::optional<T>& value)
+{
+    if (text == "-")
+        return value.reset(), true;
+    T held{};
+    if (text.empty() || text[0] != '+' || !readSetting(text.substr(1), held))
+        return false;
+    value = held;
+    return true;
 }
 
 // A result's fields: the console text, the outcome's input, output, status
@@ -179,6 +229,23 @@ bool unpack(const std::string& bytes, std::vector<std::string>& strings)
     return true;
 }
 
+std::vector<std::string> settingsStrings(const CStampSettings& settings)
+{
+    std::vector<std::string> strings;
+    CStampSettings copy = settings; // visited as the reader visits it, which needs its members writable
+    copy.forEachSetting([&](const auto& value) { strings.push_back(settingText(value)); });
+    return strings;
+}
+
+bool readSettings(const std::vector<std::string>& strings, size_t from, CStampSettings& settings)
+{
+    size_t at = from;
+    bool read = true;
+    settings.forEachSetting(
+        [&](auto& value) { read = read && at < strings.size() && readSetting(strings[at++], value); });
+    return read && at == strings.size();
+}
+
 std::string packResult(const std::string& console, const CFileOutcome& outcome)
 {
     std::vector<std::string> fields = {console,         outcome.input,
@@ -264,7 +331,7 @@ int runWorker()
     std::vector<std::string> hello;
     try {
         if (!readFrame(channel.in, buffer, type, payload) || type != HELLO || !unpack(payload, hello) ||
-            hello.size() < kHelloHeader + kFirstOption || hello[0] != kGreeting)
+            hello.size() < kHelloHeader || hello[0] != kGreeting)
             return refuse();
     } catch (const CPdfException&) {
         return refuse();
@@ -274,21 +341,11 @@ int runWorker()
     platform::installSignalCleanup();
     platform::setTempListener(tellParent);
 
-    // The arguments as the parent read them; it has told the user of unknown options already.
+    // The settings as the parent read them; it has told the user of unknown options already.
     const bool dryRun = hello[1] == "dry-run", keepGoing = hello[2] == "keep-going";
-    std::vector<const char*> arguments;
-    for (size_t i = kHelloHeader; i < hello.size(); ++i)
-        arguments.push_back(hello[i].c_str());
-    std::string ignored;
-    CConsoleReporter silent(ignored);
     CStampSettings settings;
-    try {
-        settings = parseArguments(static_cast<int>(arguments.size()), arguments.data(), silent);
-        settings.imageShownAs = hello[3];
-    } catch (const CPdfException& error) {
-        std::fprintf(stderr, "%s", error.message());
-        return 1;
-    }
+    if (!readSettings(hello, kHelloHeader, settings))
+        return refuse();
     try {
         std::vector<std::string> file;
         bool stopped = false; // a failure ended the run: no further file begins

@@ -4,6 +4,7 @@
 #include <vector>
 
 struct CFileOutcome;
+struct CStampSettings;
 
 // The channel between the program and its workers: frames of a type byte,
 // a 4-byte length (least significant byte first) and that many bytes.
@@ -14,7 +15,7 @@ namespace worker {
 constexpr const char* kArgument = "--vellico-internal-worker-7c1e";
 
 enum EFrame : char {
-    HELLO = 'H',     // to the worker: kGreeting, "dry-run" or "stamp", "keep-going" or "stop", the run's arguments
+    HELLO = 'H',     // to the worker: kGreeting, "dry-run" or "stamp", "keep-going" or "stop", the run's settings
     STAMP = 'F',     // to the worker: an input and its output
     CREATING = 'C',  // from the worker: a temporary file it is about to create
     FORGOTTEN = 'X', // from the worker: a temporary file that is no longer its to remove
@@ -33,6 +34,12 @@ bool takeFrame(std::string& buffer, char& type, std::string& payload);
 // Strings packed into one payload, and back (false when `bytes` is not that).
 std::string pack(const std::vector<std::string>& strings);
 bool unpack(const std::string& bytes, std::vector<std::string>& strings);
+
+// The settings every file of a run is stamped with, as strings to pack, and
+// back from `strings` after the first `from` (false when they are not that):
+// a worker reads them as they are, without parsing a command line again.
+std::vector<std::string> settingsStrings(const CStampSettings& settings);
+bool readSettings(const std::vector<std::string>& strings, size_t from, CStampSettings& settings);
 
 // A file's console text and outcome as a RESULT payload, and back (false
 // when `bytes` is not that): packed strings, numbers in decimal.

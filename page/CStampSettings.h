@@ -94,6 +94,21 @@ struct CStampSettings {
     // so that outputs can be compared byte for byte.
     std::optional<int> resourceNumber;
 
+    // Calls `visit` with every setting, in the order they stand here: how a
+    // worker is handed them. The binding names every member, so one added
+    // above and not listed here does not compile.
+    template <class Visit>
+    void forEachSetting(Visit&& visit)
+    {
+        auto& [input, output, image, imageShown, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
+               fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret,
+               resources] = *this;
+        visit(input), visit(output), visit(image), visit(imageShown), visit(start), visit(end), visit(fromEnd);
+        visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
+        visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(trim);
+        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(secret), visit(resources);
+    }
+
     // Whether page `pageIndex` (0-based) is one to stamp.
     bool selectsPage(int pageIndex) const;
     // With useEnd: the range counted back from the last of `pageCount`

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <climits>
 #include <set>
 #include <thread>
 
@@ -16,6 +17,7 @@
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
 #include "app/WorkerChannel.h"
+#include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "tests/support/TestUtil.h"
 
@@ -170,6 +172,32 @@ TEST(WorkerResult, ReadsBackExactly)
     EXPECT_FALSE(worker::unpackResult(worker::packResult(console, outcome), consoleBack, back));
 }
 
+// The settings a worker is handed: each back as it was; a value no setting takes, or one missing, refused.
+TEST(WorkerSettings, ReadBackExactly)
+{
+    CStampSettings settings;
+    settings.imagePath = std::string("caf\xE9.jpg", 8);
+    settings.password = std::string("+-\0pw", 5);
+    settings.posX = 0.1;
+    settings.sizeY = -1e-300;
+    settings.startPage = INT_MIN;
+    settings.flipH = settings.trimMarks = true;
+    settings.corners.set(3).set(15);
+    const std::vector<std::string> written = worker::settingsStrings(settings);
+    std::vector<std::string> strings = {"a header"};
+    strings.insert(strings.end(), written.begin(), written.end());
+    CStampSettings back;
+    ASSERT_TRUE(worker::readSettings(strings, 1, back));
+    EXPECT_EQ(worker::settingsStrings(back), written);
+    EXPECT_EQ(back.password, settings.password);
+    EXPECT_EQ(back.posX, 0.1);
+    EXPECT_EQ(back.resourceNumber, std::nullopt);
+    strings.back() = "+x"; // the resource number
+    EXPECT_FALSE(worker::readSettings(strings, 1, back));
+    strings.pop_back();
+    EXPECT_FALSE(worker::readSettings(strings, 1, back));
+}
+
 TEST(WorkerChannel, TakesWholeFramesOnly)
 {
     const std::string first = worker::frame(worker::STAMP, worker::pack({"a.pdf", std::string("\0b", 2)}));
@@ -212,7 +240,9 @@ TEST(WorkerPool, DispatchToDeadWorkerKeepsFile)
     ASSERT_EQ(chmod(worker.c_str(), 0755), 0);
     CBatchSettings batch;
     batch.keepGoing = true;
-    CWorkerPool pool(1, {"vellico", "-i", "-o", "-jstamp.jpg"}, batch, worker);
+    CStampSettings settings;
+    settings.imagePath = "stamp.jpg";
+    CWorkerPool pool(1, settings, batch, worker);
     pool.dispatch(0, "a.pdf", "out/a.pdf");
     std::this_thread::sleep_for(std::chrono::seconds(1));
     ASSERT_TRUE(pool.canTakeFile());
@@ -227,7 +257,9 @@ TEST(WorkerPool, StoppedRunBeginsNoQueuedFile)
     vtest::TempDir folder;
     vtest::writeFile(folder.file("a.pdf"), "%PDF-1.4 not begun\n");
     CBatchSettings batch;
-    CWorkerPool pool(1, {"vellico", "-i", "-o", "-j" + folder.file("stamp.jpg")}, batch, vtest::vellicoBinary());
+    CStampSettings settings;
+    settings.imagePath = folder.file("stamp.jpg");
+    CWorkerPool pool(1, settings, batch, vtest::vellicoBinary());
     pool.dispatch(0, folder.file("a.pdf"), folder.file("a-out.pdf"));
     pool.dispatch(1, folder.file("a.pdf"), folder.file("b-out.pdf"));
     pool.stopQueuedFiles();
