@@ -381,15 +381,6 @@ bool takesValueAt(const std::string& option, size_t position)
                             "' (vellico --help lists the options)\n");
 }
 
-// Whether option `argument` takes the next word whole as its value, even one
-// that looks like an option: "-align", and a long option with a value and no '='.
-bool takesNextWord(const std::string& argument)
-{
-    const COption* option = findOption(argument);
-    return option && (option->value == EValue::Word ||
-                      (option->value == EValue::Text && argument.find('=') == std::string::npos));
-}
-
 // The value of long option `option`, the word at `index`: after its '=', or
 // the next word (which `index` then steps over); empty for a flag.
 std::string optionValue(const std::vector<std::string>& words, size_t& index, const COption& option)
@@ -443,8 +434,12 @@ std::vector<std::string> readCommandLine(int argumentCount, const char* const* a
             words.emplace_back();
             continue;
         }
-        if (option && hasNext && takesNextWord(argument)) {
-            // Its word is taken whole, even one that looks like an option: "--password --password-file".
+        // -align's word, and a long option's value with no '=', is taken whole,
+        // even one that looks like an option: "--password --password-file".
+        const bool takesNextWord =
+            option && (option->value == EValue::Word ||
+                       (option->value == EValue::Text && argument.find('=') == std::string::npos));
+        if (takesNextWord && hasNext) {
             words.push_back(argument);
             words.push_back(given[++i]);
             continue;

@@ -22,9 +22,9 @@ namespace {
 
 // No frame is this large: a longer length means the bytes are not ours.
 constexpr uint32_t kMaxFrame = 1u << 30;
-// The greeting's words before the run's arguments: kGreeting, the mode and
+// The greeting's words before the run's settings: kGreeting, the mode and
 // what a failure does.
-constexpr size_t kHelloHeader = 3; // greeting, mode, after a failure
+constexpr size_t kHelloHeader = 3;
 
 std::string lengthBytes(size_t length)
 {
@@ -88,7 +88,6 @@ bool readSetting(const std::string& text, bool& value)
 bool readSetting(const std::string& text, int& value)
 {
     int64_t read = 0;
-    value = static_cast<int>(read);
     if (!readInteger(text, read) || read < INT_MIN || read > INT_MAX)
         return false;
     value = static_cast<int>(read);
@@ -232,8 +231,7 @@ bool unpack(const std::string& bytes, std::vector<std::string>& strings)
 std::vector<std::string> settingsStrings(const CStampSettings& settings)
 {
     std::vector<std::string> strings;
-    CStampSettings copy = settings; // visited as the reader visits it, which needs its members writable
-    copy.forEachSetting([&](const auto& value) { strings.push_back(settingText(value)); });
+    CStampSettings::forEachSetting(settings, [&](const auto& value) { strings.push_back(settingText(value)); });
     return strings;
 }
 
@@ -241,8 +239,8 @@ bool readSettings(const std::vector<std::string>& strings, size_t from, CStampSe
 {
     size_t at = from;
     bool read = true;
-    settings.forEachSetting(
-        [&](auto& value) { read = read && at < strings.size() && readSetting(strings[at++], value); });
+    CStampSettings::forEachSetting(
+        settings, [&](auto& value) { read = read && at < strings.size() && readSetting(strings[at++], value); });
     return read && at == strings.size();
 }
 

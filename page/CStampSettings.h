@@ -94,15 +94,15 @@ struct CStampSettings {
     // so that outputs can be compared byte for byte.
     std::optional<int> resourceNumber;
 
-    // Calls `visit` with every setting, in the order they stand here: how a
-    // worker is handed them. The binding names every member, so one added
-    // above and not listed here does not compile.
-    template <class Visit>
-    void forEachSetting(Visit&& visit)
+    // Calls `visit` with every setting of `settings` (const or not), in the
+    // order they stand here: how a worker is handed them. The binding names
+    // every member, so one added above and not listed here does not compile.
+    template <class Settings, class Visit>
+    static void forEachSetting(Settings& settings, Visit&& visit)
     {
         auto& [input, output, image, imageShown, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
                fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret,
-               resources] = *this;
+               resources] = settings;
         visit(input), visit(output), visit(image), visit(imageShown), visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(trim);

@@ -90,16 +90,13 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
                                     platform::installedFolder(VELLICO_DATA_DIR) + "'\n");
     // Opened once: what decides how to write, a dry run's passes and the first pass read it.
     std::shared_ptr<CPdfFile> input = resolveRange(settings, reporter, repairs);
-    const auto openedInput = [&] {
-        if (!input)
-            input = CStampJob::openInput(settings, repairs, [](bool) {});
-        return input;
-    };
+    if (dryRun)
+        reporter.planBegun(std::string(), finalOutput); // said before the input is read
+    if (!input)
+        input = CStampJob::openInput(settings, repairs, [](bool) {});
     CStampResult result;
     if (dryRun) {
         // Every pass reads the input: where each mark would go.
-        reporter.planBegun(std::string(), finalOutput);
-        openedInput();
         for (int pass = 0; pass < 8; ++pass) {
             preparePass(settings, box, pass, images);
             CStampJob job(settings, reporter, repairs);
@@ -113,7 +110,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
     // revision: eight rewrites would be eight revisions.
     settings.imagePath = images[0];
     CStampJob updater(settings, reporter, repairs);
-    updater.readFrom(openedInput());
+    updater.readFrom(input);
     const CStampResult update = updater.stampMarksUpdate(images[1]);
     if (update.updated) {
         if (!update.pdfaWarning.empty())
