@@ -146,7 +146,7 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);
     // A broken image would fail every file of the list, one by one: it ends the run before the first.
-    if (!settings.marks())
+    if (!settings.marks() && !settings.text)
         (void)openStampImage(*settings.imagePath, settings.imageShownAs);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
@@ -239,7 +239,8 @@ int runVellico(int argumentCount, const char* const* arguments)
         const std::vector<std::string> words(arguments, arguments + argumentCount);
         for (int i = 1; i < argumentCount; ++i) {
             // A password may hold a '*'.
-            if (std::strchr(arguments[i], '*') && !isPasswordWord(words, static_cast<size_t>(i))) {
+            if (std::strchr(arguments[i], '*') && !isPasswordWord(words, static_cast<size_t>(i)) &&
+                !isTextWord(words, static_cast<size_t>(i))) {
                 std::printf("\nError! Wildcards * are not permitted, if you want to process many files then do: dir "
                             "/B *.pdf > list.txt, then vellico -ilist.txt -fc:\\test\n\n");
                 return 1;

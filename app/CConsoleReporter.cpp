@@ -53,9 +53,9 @@ void CConsoleReporter::inputOpened(const std::string& input)
     print("Input file: '" + input + "'");
 }
 
-void CConsoleReporter::outputBegun(const std::string& image, const std::string& output)
+void CConsoleReporter::outputBegun(const std::string& stamp, const std::string& output)
 {
-    print(", image file: '" + image + "', output file: '" + output + "'\nProcessing");
+    print(", " + stamp + ", output file: '" + output + "'\nProcessing");
 }
 
 void CConsoleReporter::recordInto(CFileOutcome* outcome)
@@ -71,12 +71,12 @@ void CConsoleReporter::inputEncryption(bool encrypted)
     m_inputRead = true;
 }
 
-void CConsoleReporter::planBegun(const std::string& image, const std::string& output)
+void CConsoleReporter::planBegun(const std::string& stamp, const std::string& output)
 {
     if (m_record)
         m_record->dryRun = true;
     // A marks run names no image (its images are the marks).
-    print((image.empty() ? std::string() : ", image file: '" + image + "'") + ", output file: '" + output +
+    print((stamp.empty() ? std::string() : ", " + stamp) + ", output file: '" + output +
           "'\nDry run: nothing is written");
 }
 

@@ -23,8 +23,8 @@ public:
     void countingPages(const std::string& input) override;
     void inputOpened(const std::string& input) override;
     void inputEncryption(bool encrypted) override;
-    void outputBegun(const std::string& image, const std::string& output) override;
-    void planBegun(const std::string& image, const std::string& output) override;
+    void outputBegun(const std::string& stamp, const std::string& output) override;
+    void planBegun(const std::string& stamp, const std::string& output) override;
     void pagePlaced(int pageNumber, const CStampRect& rect) override;
     void pageWritten(int pagesSoFar) override;
     void marksWritten(const std::string& output) override;

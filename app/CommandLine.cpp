@@ -12,6 +12,8 @@
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "text/CTextStamp.h"
+#include "text/CTextTemplate.h"
 
 namespace {
 
@@ -100,6 +102,7 @@ const CCornerMark* findCorner(const char* argument)
 // The password options, read by name.
 constexpr const char* kPassword = "--password";
 constexpr const char* kPasswordFile = "--password-file";
+constexpr const char* kText = "--text";
 
 // The first line of `text`, without its line end or a UTF-8 byte-order mark.
 std::string firstLine(std::string text)
@@ -209,6 +212,25 @@ void setReport(CBatchSettings& batch, const std::string& value)
     batch.report = value;
 }
 
+void setFontSize(CStampSettings& settings, const std::string& value)
+{
+    char* end = nullptr;
+    const double points = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !(points > 0) || points > 10000)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "--font-size takes a size in points greater than 0 and at most 10000: '" + value + "'\n");
+    settings.fontSize = points;
+}
+
+void setColor(CStampSettings& settings, const std::string& value)
+{
+    const std::string digits = value.compare(0, 1, "#") == 0 ? value.substr(1) : value;
+    if (digits.size() != 6 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "--color takes six hexadecimal digits RRGGBB, such as ff0000 for red: '" + value + "'\n");
+    settings.color = static_cast<int>(std::strtol(digits.c_str(), nullptr, 16));
+}
+
 // How an option's value is written after its name.
 enum class EValue {
     None,   // the name alone: -flipv, --dry-run
@@ -299,6 +321,20 @@ const COption kOptions[] = {
      [](S& s, const V&, R&) { s.incremental = true; }},
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
+    {"--text", EValue::Text,
+     "--text <TEXT> stamp TEXT instead of an image (no -j): {pages} is the page count, {file} the input's name, "
+     "\\n a new line\n",
+     nullptr,
+     [](S& s, const V& v, R&) {
+         // Refused here, before any file is read; a file's name is checked in its own run.
+         for (const std::string& line : CTextTemplate(v.text).lines(CTextFields()))
+             (void)CTextStamp::codesFor(line);
+         s.text = v.text;
+     }},
+    {"--font-size", EValue::Text, "--font-size PT the text's size in points, default 12\n", nullptr,
+     [](S& s, const V& v, R&) { setFontSize(s, v.text); }},
+    {"--color", EValue::Text, "--color RRGGBB the text's colour, default 000000 (black)\n", nullptr,
+     [](S& s, const V& v, R&) { setColor(s, v.text); }},
     {kPassword, EValue::Text,
      "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
      nullptr, [](S& s, const V& v, R&) { s.password = v.text; }},
@@ -396,7 +432,29 @@ std::string optionValue(const std::vector<std::string>& words, size_t& index, co
     return words[++index];
 }
 
+// Where the options begin in `words` (program name included): after -i and
+// -o when --text stands for -j, else after -j. A long option's separate value
+// is no option, whatever it says.
+size_t firstOptionIn(const std::vector<std::string>& words)
+{
+    for (size_t i = kFirstOption - 1; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (word == kText || word.compare(0, std::strlen(kText) + 1, std::string(kText) + "=") == 0)
+            return kFirstOption - 1;
+        if (looksLikeLongOption(word) && word.find('=') == std::string::npos && findOption(word))
+            i += findOption(word)->value == EValue::Text;
+    }
+    return kFirstOption;
+}
+
 } // namespace
+
+bool isTextWord(const std::vector<std::string>& arguments, size_t index)
+{
+    const std::string& word = arguments[index];
+    return word.compare(0, std::strlen(kText) + 1, std::string(kText) + "=") == 0 ||
+           (index > 0 && arguments[index - 1] == kText);
+}
 
 bool isPasswordWord(const std::vector<std::string>& arguments, size_t index)
 {
@@ -413,14 +471,15 @@ std::vector<std::string> readCommandLine(int argumentCount, const char* const* a
                                          std::vector<std::string>& passwordFiles)
 {
     const std::vector<std::string> given(arguments, arguments + argumentCount);
+    const size_t firstOption = firstOptionIn(given);
     std::vector<std::string> words;
     CBatchSettings taken;
     std::vector<std::pair<size_t, std::string>> passwordFileAt; // where each --password-file stands, and its file
     for (size_t i = 0; i < given.size(); ++i) {
         std::string argument = given[i];
         const bool hasNext = i + 1 < given.size();
-        const COption* option = words.size() >= kFirstOption ? findOption(argument) : nullptr;
-        if (words.size() >= kFirstOption && !option && looksLikeLongOption(argument))
+        const COption* option = words.size() >= firstOption ? findOption(argument) : nullptr;
+        if (words.size() >= firstOption && !option && looksLikeLongOption(argument))
             refuseLongOption(argument);
         if (option && option->batch) {
             option->batch(taken, optionValue(given, i, *option));
@@ -475,13 +534,18 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (std::strncmp(arguments[2], "-o", 2) != 0)
         throw CPdfException(CPdfException::EKind::UsageError, "-o parameter missing");
     settings.outputPath = arguments[2] + 2;
-    if (argumentCount < 4 || std::strncmp(arguments[3], "-j", 2) != 0)
-        throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-    settings.imagePath = std::string(arguments[3] + 2);
-
     const std::vector<std::string> words(arguments, arguments + argumentCount);
-    for (size_t i = kFirstOption; i < words.size(); ++i) {
+    const size_t firstOption = firstOptionIn(words);
+    if (firstOption == kFirstOption) {
+        if (argumentCount < 4 || std::strncmp(arguments[3], "-j", 2) != 0)
+            throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
+        settings.imagePath = std::string(arguments[3] + 2);
+    }
+    for (size_t i = firstOption; i < words.size(); ++i) {
         const char* argument = words[i].c_str();
+        if (firstOption < kFirstOption && std::strncmp(argument, "-j", 2) == 0)
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "\n--text does not go with -j: the stamp is a text or an image\n");
         CValue value;
         if (const COption* option = findOption(words[i], value); option && option->stamp) {
             if (option->value == EValue::Text) {
@@ -518,6 +582,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
+    if (settings.text && settings.marks())
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--text does not go with -crop_marks or -trim_marks: marks draw their own images\n");
     return settings;
 }
 
@@ -531,7 +598,7 @@ void printUsage()
     std::fputs("Parameters:\n"
                "-i<FILENAME> input filename\n"
                "-o<OUTPUT filename> output filename\n"
-               "-j<IMAGE filename> JPEG or PNG image file (a PNG's transparency is kept)\n"
+               "-j<IMAGE filename> JPEG or PNG image file (a PNG's transparency is kept), or --text <TEXT>\n"
                "optional parameters:\n",
                stdout);
     for (const COption& option : kOptions)

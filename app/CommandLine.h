@@ -33,9 +33,12 @@ std::vector<std::string> readCommandLine(int argumentCount, const char* const* a
 // Whether argument `index` is a password, or holds one ("--password X",
 // "--password=X"): such words are never printed or searched for wildcards.
 bool isPasswordWord(const std::vector<std::string>& arguments, size_t index);
+// Whether argument `index` is the text of --text ("--text X", "--text=X"), which may hold any character.
+bool isTextWord(const std::vector<std::string>& arguments, size_t index);
 
 // The settings the argument vector (program name included) gives:
-// "-i<input>" "-o<output>" "-j<jpeg>" first, then options in any order.
+// "-i<input>" "-o<output>" "-j<jpeg>" first, then options in any order; with
+// --text among them, "-i<input>" "-o<output>" and then the options.
 // Unknown single-dash options are told to `reporter` and ignored. Throws CPdfException
 // with the message to print on a malformed command line.
 CStampSettings parseArguments(int argumentCount, const char* const* arguments, CReporter& reporter);

@@ -114,6 +114,8 @@ std::string CDocumentProfile::pdfaBreaches(const CImageTraits& image, int opacit
         else if (kComponents[image.deviceSpace] != 0 && kComponents[image.deviceSpace] != m_intentComponents)
             add(space + ", which the file's output intent does not cover");
     }
+    if (image.fontNotEmbedded)
+        add("a font that is not embedded (Helvetica)");
     if (breaches.empty())
         return std::string();
     const std::string part = "PDF/A-" + std::to_string(m_pdfaPart);

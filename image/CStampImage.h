@@ -12,6 +12,7 @@ struct CImageTraits {
     EDeviceSpace deviceSpace = NO_DEVICE_SPACE; // the colour space, when it is a device one (not ICC-based)
     bool softMask = false;                      // an /SMask: transparency
     bool sixteenBit = false;                    // 16 bits a sample
+    bool fontNotEmbedded = false;               // text in a standard font the viewer supplies
 };
 
 // The image a run draws, read and checked (openStampImage) before any output
@@ -29,7 +30,8 @@ public:
     // An EXIF orientation, 1 (as stored) to 8.
     int orientation() const { return m_orientation; }
     const CImageTraits& traits() const { return m_traits; }
-    const CFileSource& file() const { return *m_file; }
+    // The file it is read from; null for a stamp made of no file (a text).
+    const CFileSource* file() const { return m_file.get(); }
 
     // Writes the image XObject (and the objects it names) as new objects of
     // `writer`; returns the image's number.

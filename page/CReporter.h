@@ -21,10 +21,10 @@ public:
     virtual void inputOpened(const std::string& /*input*/) {}
     // The input was read as a PDF, encrypted or not; a refusal for what it allows may follow.
     virtual void inputEncryption(bool /*encrypted*/) {}
-    // Its output is begun: `image` is stamped into `output`.
-    virtual void outputBegun(const std::string& /*image*/, const std::string& /*output*/) {}
+    // Its output is begun: `stamp` (as CStampSettings::stampShown names it) is stamped into `output`.
+    virtual void outputBegun(const std::string& /*stamp*/, const std::string& /*output*/) {}
     // A dry run is begun: nothing is written to `output`.
-    virtual void planBegun(const std::string& /*image*/, const std::string& /*output*/) {}
+    virtual void planBegun(const std::string& /*stamp*/, const std::string& /*output*/) {}
     // A dry run would stamp page `pageNumber` (1-based), where `rect` says.
     virtual void pagePlaced(int /*pageNumber*/, const CStampRect& /*rect*/) {}
     // The run has met `pagesSoFar` pages of the input while writing (progress).

@@ -34,6 +34,12 @@ struct CStampSettings {
     // copy of it (an image read from a pipe); empty otherwise.
     std::string imageShownAs;
     const std::string& imageName() const { return imageShownAs.empty() ? *imagePath : imageShownAs; }
+    // What is stamped, as the console names it: "image file: '...'" or "text: '...'".
+    std::string stampShown() const { return text ? "text: '" + *text + "'" : "image file: '" + imageName() + "'"; }
+    // The text stamped instead of an image (--text), its fields unfilled.
+    std::optional<std::string> text;
+    double fontSize = 12; // points
+    int color = 0;        // the text's colour, 0xRRGGBB
 
     int startPage = 1;    // first page to stamp, 1-based
     int endPage = 99999;  // last page to stamp, inclusive
@@ -100,10 +106,11 @@ struct CStampSettings {
     template <class Settings, class Visit>
     static void forEachSetting(Settings& settings, Visit&& visit)
     {
-        auto& [input, output, image, imageShown, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
-               fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret,
-               resources] = settings;
-        visit(input), visit(output), visit(image), visit(imageShown), visit(start), visit(end), visit(fromEnd);
+        auto& [input, output, image, imageShown, words, points, rgb, start, end, fromEnd, startBack, endBack, nth,
+               percent, portrait, fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update,
+               annotate, secret, resources] = settings;
+        visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(points), visit(rgb);
+        visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(trim);
         visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(secret), visit(resources);

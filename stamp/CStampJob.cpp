@@ -21,6 +21,7 @@
 #include "stamp/CPassMemory.h"
 #include "stamp/CRewriteWriter.h"
 #include "stamp/CWritePlan.h"
+#include "text/CTextStamp.h"
 #include "write/CWrittenObjects.h"
 
 namespace {
@@ -182,9 +183,13 @@ CWritePlan CStampJob::decide(ERun run, const COpened& opened) const
 
 void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& opened) const
 {
-    if (!m_settings.imagePath)
+    if (m_settings.text) {
+        // Its fields are filled once the pages are counted (openText).
+    } else if (!m_settings.imagePath) {
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
-    opened.image = openStampImage(*m_settings.imagePath, m_settings.imageShownAs);
+    } else {
+        opened.image = openStampImage(*m_settings.imagePath, m_settings.imageShownAs);
+    }
     if (verticalImage)
         opened.verticalImage = openStampImage(*verticalImage);
     // Writing over a file while reading it would destroy it; a pass's
@@ -192,13 +197,25 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
     if (run == ERun::Pass)
         return;
     const platform::FileIdentity target = platform::identify(m_settings.outputPath);
-    std::vector<const CFileSource*> reads = {&opened.input->file(), &opened.image->file()};
-    if (opened.verticalImage)
-        reads.push_back(&opened.verticalImage->file());
+    std::vector<const CFileSource*> reads = {&opened.input->file()};
+    for (const std::unique_ptr<CStampImage>* image : {&opened.image, &opened.verticalImage})
+        if (*image && (*image)->file())
+            reads.push_back((*image)->file());
     for (const CFileSource* read : reads)
         if (target.exists && target.device == read->device() && target.inode == read->inode())
             throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n",
                                            m_settings.outputPath);
+}
+
+void CStampJob::openText(COpened& opened, int pageCount) const
+{
+    if (!m_settings.text)
+        return;
+    CTextFields fields;
+    fields.pages = pageCount;
+    fields.file = m_settings.inputPath.substr(
+        m_settings.inputPath.find_last_of(platform::pathSeparator() == '/' ? "/" : "/\\") + 1);
+    opened.image = std::make_unique<CTextStamp>(m_settings, fields);
 }
 
 std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
@@ -209,7 +226,7 @@ std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan
     else
         m_output.create(m_settings.outputPath);
     if (run == ERun::File)
-        m_reporter.outputBegun(m_settings.imageName(), m_settings.outputPath);
+        m_reporter.outputBegun(m_settings.stampShown(), m_settings.outputPath);
     std::unique_ptr<COutputWriter> writer;
     if (plan.update)
         writer = std::make_unique<CIncrementalWriter>(m_output, input);
@@ -246,11 +263,12 @@ CStampResult CStampJob::plan(ERun run)
     const CWritePlan plan = decide(run, opened);
     openImages(run, nullptr, opened);
     if (run == ERun::File)
-        m_reporter.planBegun(m_settings.imageName(), m_settings.outputPath);
+        m_reporter.planBegun(m_settings.stampShown(), m_settings.outputPath);
     std::vector<CPageRecord> pages;
     CStampResult result;
     result.pageCount = CPageTreeWalker(opened.input->reader()).walkDocument(pages);
     result.encrypted = opened.input->xref().securityHandler() != nullptr;
+    openText(opened, result.pageCount);
     CStampDraw draw;
     draw.orientation = opened.image->orientation();
     const CStampPainter painter(m_settings, opened.image->width(), opened.image->height(), CResourceNames(), draw);
@@ -276,7 +294,6 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
             return CStampResult(); // the passes rewrite it
         openImages(run, verticalImage, opened);
         CPdfFile& input = *opened.input;
-        const CStampImage& image = *opened.image;
         const CDocumentProfile profile(input);
 
         // A mark pass reading the previous pass's output knows where the
@@ -288,12 +305,15 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
             beginWriter(run, plan, input, pass ? &previous : nullptr, pass ? &written : nullptr);
 
         // An update writes only the selected pages: the walk ends at the last
-        // of them, unless annotations must know every page that shares an /Annots array.
-        const bool walkAll = !plan.update || plan.annotation || m_settings.endPage < 0;
+        // of them, unless annotations must know every page that shares an /Annots array,
+        // or a text counts them.
+        const bool walkAll = !plan.update || plan.annotation || m_settings.endPage < 0 || m_settings.text;
         std::vector<CPageRecord> pages;
         CStampResult result;
         result.pageCount = CPageTreeWalker(input.reader())
                                .walkDocument(pages, walkAll ? SIZE_MAX : static_cast<size_t>(m_settings.endPage));
+        openText(opened, result.pageCount);
+        const CStampImage& image = *opened.image;
 
         const CPageStamper::CNewObjects objects =
             writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get());

@@ -100,6 +100,8 @@ private:
     // Opens the image (and a marks update's `verticalImage`) once the run is
     // decided, and refuses an output that is a file the run reads.
     void openImages(ERun run, const std::string* verticalImage, COpened& opened) const;
+    // Makes the settings' text stamp, when they have one, for a document of `pageCount` pages.
+    void openText(COpened& opened, int pageCount) const;
     // Creates the output and the writer of `plan`, which has begun it.
     std::unique_ptr<COutputWriter> beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
                                                const CWrittenObjects* previous, CWrittenObjects* written);

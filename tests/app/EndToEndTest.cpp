@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <regex>
@@ -47,7 +48,8 @@ struct Row {
     std::vector<std::string> says = {}; // each in the console output
     std::string stamps = "";            // where the stamp shows (see expectedStamps); "" no render
     unsigned flags = 0;
-    std::vector<std::string> holds = {};  // text each output's bytes hold ("!text": must not hold)
+    std::vector<std::string> holds = {};  // text each output's bytes hold ("!text": must not hold; "~word[@x,y]": a
+                                          // word pdftotext shows, at whole points from the crop box's top left)
     std::vector<std::string> made = {};   // what the run writes; none: its -o file when it succeeds; {""} nothing
     std::vector<std::string> report = {}; // r.json's lines, each the start of its ReportEntry::summary()
 };
@@ -324,6 +326,21 @@ std::string popplerSays(const std::string& pdf, const std::string& password)
     return kept + vtest::runCommand("pdftotext" + pw + " " + q(pdf) + " - 2>/dev/null").output;
 }
 
+// Each word pdftotext shows in `pdf`, and "word@x,y": where it begins, in whole points from the top left.
+std::set<std::string> wordsShown(const std::string& pdf, const std::string& password)
+{
+    const std::string pw = password.empty() ? "" : " -upw " + q(password);
+    const std::string html = vtest::runCommand("pdftotext -bbox" + pw + " " + q(pdf) + " - 2>/dev/null").output;
+    std::set<std::string> words;
+    const std::regex word("<word xMin=\"([-0-9.]+)\" yMin=\"([-0-9.]+)\"[^>]*>([^<]*)</word>");
+    for (auto at = std::sregex_iterator(html.begin(), html.end(), word); at != std::sregex_iterator(); ++at) {
+        words.insert((*at)[3]);
+        words.insert((*at)[3].str() + "@" + std::to_string(std::lround(std::stod((*at)[1]))) + "," +
+                     std::to_string(std::lround(std::stod((*at)[2]))));
+    }
+    return words;
+}
+
 // Whether the cross-reference section that `pdf` ends with is a classic table.
 bool endsWithTable(const std::string& pdf)
 {
@@ -352,17 +369,30 @@ void checkOutput(const Workspace& work, const Row& row, const std::string& outpu
         EXPECT_TRUE(check.status == 0 && check.output.find("No syntax or stream encoding errors") != std::string::npos)
             << check.output;
     }
+    const std::set<std::string> shownWords = wordsShown(out, password);
     for (const std::string& text : row.holds) {
         const bool absent = text[0] == '!';
-        EXPECT_EQ(bytes.find(text.substr(absent)) == std::string::npos, absent) << text;
+        const auto shownFrom = shownWords.lower_bound(text.substr(1));
+        if (text[0] == '~') // a word, or the start of where one is
+            EXPECT_TRUE(shownFrom != shownWords.end() && shownFrom->rfind(text.substr(1), 0) == 0) << text;
+        else
+            EXPECT_EQ(bytes.find(text.substr(absent)) == std::string::npos, absent) << text;
     }
     if (!input || row.flags & Unreadable)
         return;
     // The tools read a damaged input's source in its place.
     const std::string shown = input->reference.empty() ? inputName : input->reference, in = work.file(shown);
-    EXPECT_EQ(popplerSays(readable(work, output, input->popplerReads), password),
-              popplerSays(readable(work, shown, input->popplerReads), password))
-        << "pages, title or text changed";
+    const std::string saidOut = popplerSays(readable(work, output, input->popplerReads), password),
+                      saidIn = popplerSays(readable(work, shown, input->popplerReads), password);
+    if (has(words, "--text")) { // every line of the input's text is kept, beside the stamp's
+        std::istringstream lines(saidIn);
+        for (std::string line; std::getline(lines, line);) {
+            line.erase(std::remove(line.begin(), line.end(), '\f'), line.end());
+            EXPECT_TRUE(line.empty() || saidOut.find(line) != std::string::npos) << "lost: " << line;
+        }
+    } else {
+        EXPECT_EQ(saidOut, saidIn) << "pages, title or text changed";
+    }
     if (!password.empty() || input->doc.bytes.find("/Encrypt") != std::string::npos) {
         const std::string show = "--password=" + q(password) + " --show-encryption --show-encryption-key ";
         EXPECT_EQ(vtest::qpdf(show + q(out)).output, vtest::qpdf(show + q(in)).output);
@@ -498,8 +528,10 @@ std::string openError(const std::string& in) { return "\nInput file open error: 
 std::string isInput(const std::string& out) { return B + opened("in.pdf") + "\nOutput file is the input file: '" + out + "'\n"; }
 
 const std::string kUsage =
-    B + "Parameters:\n-i<FILENAME> input filename\n-o<OUTPUT filename> output filename\n-j<IMAGE filename> JPEG or PNG "
-    "image file (a PNG's transparency is kept)\noptional parameters:\n-s(n) page to start processing at, default at 1\n"
+    B +
+    "Parameters:\n-i<FILENAME> input filename\n-o<OUTPUT filename> output filename\n-j<IMAGE filename> JPEG or PNG "
+    "image file (a PNG's transparency is kept), or --text <TEXT>\noptional parameters:\n-s(n) page to start processing "
+    "at, default at 1\n"
     "-e(n) page to end processing at, default at 99999\n-useend use -send and -eend parameters instead of -s and -e\n"
     "-send(n) page to start processing at from last page backwards, default at 0, NOTE: -s must be 0\n-eend(n) page to "
     "end processing at from last page backwards, default at 0, NOTE: -e must be 0\n-n(n) only stamp page number 1 in "
@@ -513,13 +545,18 @@ const std::string kUsage =
     "page.\n-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n-crop_marks "
     "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
     "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
-    "instead of page content\n--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts "
+    "instead of page content\n--text <TEXT> stamp TEXT instead of an image (no -j): {pages} is the page count, {file} "
+    "the input's name, \\n a new line\n--font-size PT the text's size in points, default 12\n--color RRGGBB the text's "
+    "colour, default 000000 (black)\n--password <PW> or --password=<PW> opens a file that needs a password (the "
+    "owner's lifts "
     "its permissions)\n--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n"
     "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n--jobs N with a list: "
     "stamp N files at once, each in a worker process of its own; 0 = one per core\n--timeout SECONDS stop a file that "
-    "takes longer, and report it as failed\n--memory-limit MB stop a file whose worker needs more memory, and report it "
+    "takes longer, and report it as failed\n--memory-limit MB stop a file whose worker needs more memory, and report "
+    "it "
     "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--dry-run load each file "
-    "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL bytes "
+    "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL "
+    "bytes "
     "(find -print0); -i- reads the list from standard input\n\r\nExample usage:-\r\nvellico -ifilein.pdf -ofileout.pdf "
     "-jimage.jpg\r\nvellico -ifilein.pdf -foutputfolder -jimage.jpg\r\nvellico -ifilein.pdf -ofileout.pdf -jimage.jpg "
     "-s1 -e1 -size100,100\nsee examples folder for all parameters usage in test.bat, list.bat and list.bat\r\nNOTE: "
@@ -818,6 +855,53 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // Eight passes over one document, the marks grey: said once.
     {"PdfaMarksRun", in("pdfa 1 0"), stamp("-crop_marks"), 0, {B + opened("in.pdf") + ", output file: 'out.pdf'\n" + breaks(1, kNoIntent)},
      "", Exact},
+})), kRowName);
+// clang-format on
+
+// ---- Text stamps ----
+
+std::string text(const std::string& options) { return "-iin.pdf -oout.pdf " + options; }
+std::string textDone(const std::string& text, const std::string& more = "")
+{
+    return B + opened("in.pdf") + ", text: '" + text + "', output file: 'out.pdf'\nProcessing" + more + "\nDone.\n";
+}
+std::string refused(const std::string& why) { return B + "--" + why + "\n"; }
+
+// Widths and positions are Helvetica's (its AFM, as poppler has it): "Draft" at 12 points is 26.004 wide, and
+// 11.1 high from its descender to its ascender; "second" at 20 points is 64.48 wide.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
+    // Fields, escapes and braces; the block's lower-left corner at -pos, and a '*' is no wildcard there.
+    {"TextFieldsAndLines", in("plain 2"), text("--text 'Copy*{{1}} of {file}\\n{pages} pages, \\\\' -pos100,100"), 0,
+     {textDone("Copy*{{1}} of {file}\\n{pages} pages, \\\\")}, "", Exact | Win, {"~Copy*{1}@100,", "~in.pdf", "~2@100,", "~\\"}},
+    // Each line aligned in the block, which -align places at -pos.
+    {"TextAlignedRight", in("plain 1"), text("--text 'Draft one\\nsecond' -align right -pos300,100 --font-size 20 --color 0000ff"), 0,
+     {}, "", 0, {"~second@236,", "0.000 0.000 1.000 rg"}},
+    {"TextDryRun", in("plain 2"), text("--text Draft -s2 --dry-run"), 0, {"Page 2: x 20, y 10, width 27, height 12\nDone."}, "", 0,
+     {}, {""}},
+    {"TextAsAnnotation", in("plain 1"), text("--annotation --text Approved -opacity50"), 0, {}, "", 0, {"~Approved", "/Subtype /Stamp"}},
+    {"TextIncremental", in("doc kinds-update"), text("--incremental --text Paid"), 0, {}, "", 0, {"~Paid"}},
+    {"TextInAListByWorkers", {"a.pdf=plain 1", "b.pdf=plain 3", "list.txt=text a.pdf\nb.pdf\n"}, "-ilist.txt -fout --text '{file}:{pages}' --jobs 2",
+     0, {"text: '{file}:{pages}', output file: 'out/b.pdf'"}, "", 0, {}, {"out", "out/a.pdf", "out/b.pdf"}},
+    {"TextBreaksPdfa", in("pdfa 1 3"), text("--text Copy"), 0, {"Processing" + breaks(1, "a font that is not embedded (Helvetica)")}},
+    // Refused before any output is begun.
+    {"TextWithJpeg", in("plain 1"), text("-jstamp.jpg --text x"), 1, {refused("text does not go with -j: the stamp is a text or an image")}, "", Exact},
+    {"TextWithMarks", in("plain 1"), text("--text x -trim_marks"), 1,
+     {refused("text does not go with -crop_marks or -trim_marks: marks draw their own images")}, "", Exact},
+    {"TextUnknownField", in("plain 1"), text("--text 'p{page}'"), 1,
+     {refused("text field {page} is not one of {pages} and {file} (write {{ for a brace)")}, "", Exact},
+    {"TextFieldNotClosed", in("plain 1"), text("--text 'p{pages'"), 1, {refused("text has a field that is not closed: '{pages'")}, "", Exact},
+    {"TextLoneBrace", in("plain 1"), text("--text 'a}b'"), 1, {refused("text has a '}' that closes no field (write }} for a brace): 'a}b'")},
+     "", Exact},
+    {"TextEmpty", in("plain 1"), text("--text ''"), 1, {refused("text needs a text to stamp")}, "", Exact},
+    {"TextOutsideHelvetica", in("plain 1"), text("--text 'Жук'"), 1,
+     {refused("text: the standard font Helvetica cannot show U+0416 in 'Жук'; this version embeds no other font")}, "", Exact},
+    {"FileNameOutsideHelvetica", {"合同.pdf=plain 1"}, "-i合同.pdf -oout.pdf --text '{file}'", 1,
+     {"Processing\n--text: the standard font Helvetica cannot show U+5408 in '合同.pdf'"}},
+    {"FontSizeNotANumber", in("plain 1"), text("--text x --font-size 12pt"), 1,
+     {B + "--font-size takes a size in points greater than 0 and at most 10000: '12pt'\n"}, "", Exact},
+    {"ColorNotHex", in("plain 1"), text("--text x --color red"), 1,
+     {B + "--color takes six hexadecimal digits RRGGBB, such as ff0000 for red: 'red'\n"}, "", Exact},
 })), kRowName);
 // clang-format on
 

@@ -1,0 +1,56 @@
+// A text stamp's template filled for a file, and its characters in the standard font's encoding (WinAnsiEncoding,
+// as the PDF reference's Appendix D lists it) with Helvetica's widths (its AFM).
+
+#include <gtest/gtest.h>
+
+#include "text/CTextTemplate.h"
+#include "text/HelveticaText.h"
+
+namespace {
+
+struct TemplateRow {
+    const char* text;
+    std::vector<std::string> lines;
+};
+
+TEST(TextTemplate, FillsFieldsAndEscapes)
+{
+    const TemplateRow rows[] = {
+        {"a{pages}b{file}", {"a7bin.pdf"}},
+        {"{{x}}\\n\\\\{pages}\\n", {"{x}", "\\7", ""}},
+        {"\\t\\", {"\\t\\"}}, // other backslashes are themselves
+    };
+    for (const TemplateRow& row : rows)
+        EXPECT_EQ(CTextTemplate(row.text).lines({7, "in.pdf"}), row.lines) << row.text;
+}
+
+struct EncodingRow {
+    const char* utf8;
+    std::string codes; // when it can be shown
+    char32_t missing;  // else the character reported
+};
+
+TEST(HelveticaText, EncodesWinAnsiAndRefusesTheRest)
+{
+    const EncodingRow rows[] = {
+        {"A\xC3\xA9\xE2\x82\xAC\xE2\x80\x93\xC5\xB8", "A\xE9\x80\x96\x9F", 0}, // é € – Ÿ
+        {"a\xD0\x96", "", 0x416},                                              // Ж
+        {"\xF0\x9F\x98\x80", "", 0x1F600},                                     // four bytes
+        {"\xC3", "", 0xFFFD},                                                  // cut off
+        {"\xC0\xAF", "", 0xFFFD},                                              // overlong
+        {"\xED\xA0\x80", "", 0xFFFD},                                          // a surrogate
+        {"\xF8\x88\x80\x80\x80", "", 0xFFFD},                                  // no lead byte
+        {"\x7F", "", 0x7F},
+    };
+    for (const EncodingRow& row : rows) {
+        std::string codes;
+        char32_t missing = 0;
+        EXPECT_EQ(toWinAnsi(row.utf8, codes, missing), row.missing == 0) << row.utf8;
+        EXPECT_EQ(row.missing == 0 ? codes : std::string(), row.codes) << row.utf8;
+        EXPECT_EQ(missing, row.missing) << row.utf8;
+    }
+    EXPECT_EQ(helveticaWidth('W') + helveticaWidth('i') + helveticaWidth(0xE9) + helveticaWidth(0x80),
+              944 + 222 + 556 + 556);
+}
+
+} // namespace
