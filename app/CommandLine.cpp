@@ -12,6 +12,7 @@
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "text/CStampDate.h"
 #include "text/CTextStamp.h"
 #include "text/CTextTemplate.h"
 
@@ -323,13 +324,20 @@ const COption kOptions[] = {
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
     {"--text", EValue::Text,
      "--text <TEXT> stamp TEXT instead of an image (no -j): {pages} is the page count, {file} the input's name, "
-     "\\n a new line\n",
+     "{date} or {date:%d.%m.%Y} the date, \\n a new line\n",
      nullptr,
      [](S& s, const V& v, R&) {
          // Refused here, before any file is read; a file's name is checked in its own run.
          for (const std::string& line : CTextTemplate(v.text).lines(CTextFields()))
              (void)CTextStamp::codesFor(line);
          s.text = v.text;
+     }},
+    {"--date", EValue::Text, "--date YYYY-MM-DD the date the text's {date} shows, instead of today's\n", nullptr,
+     [](S& s, const V& v, R&) {
+         if (!CStampDate().read(v.text) || v.text.size() != 10)
+             throw CPdfException(CPdfException::EKind::UsageError,
+                                 "--date takes a date as YYYY-MM-DD, such as 2026-12-31: '" + v.text + "'\n");
+         s.date = v.text;
      }},
     {"--font-size", EValue::Text, "--font-size PT the text's size in points, default 12\n", nullptr,
      [](S& s, const V& v, R&) { setFontSize(s, v.text); }},
@@ -582,6 +590,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
+    // Taken once, here: every file and every worker of the run shows the same moment.
+    if (settings.text && settings.date.empty())
+        settings.date = CStampDate::now();
     if (settings.text && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--text does not go with -crop_marks or -trim_marks: marks draw their own images\n");

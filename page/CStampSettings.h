@@ -40,6 +40,7 @@ struct CStampSettings {
     std::optional<std::string> text;
     double fontSize = 12; // points
     int color = 0;        // the text's colour, 0xRRGGBB
+    std::string date;     // the moment its {date} shows, "YYYY-MM-DD[ HH:MM:SS]": the run's start, or --date
 
     int startPage = 1;    // first page to stamp, 1-based
     int endPage = 99999;  // last page to stamp, inclusive
@@ -106,10 +107,11 @@ struct CStampSettings {
     template <class Settings, class Visit>
     static void forEachSetting(Settings& settings, Visit&& visit)
     {
-        auto& [input, output, image, imageShown, words, points, rgb, start, end, fromEnd, startBack, endBack, nth,
-               percent, portrait, fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update,
-               annotate, secret, resources] = settings;
-        visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(points), visit(rgb);
+        auto& [input, output, image, imageShown, words, points, rgb, moment, start, end, fromEnd, startBack, endBack,
+               nth, percent, portrait, fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits,
+               update, annotate, secret, resources] = settings;
+        visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(points), visit(rgb),
+            visit(moment);
         visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(trim);

@@ -1,6 +1,7 @@
 #include "text/CTextTemplate.h"
 
 #include "pdf/CPdfException.h"
+#include "text/CStampDate.h"
 
 namespace {
 
@@ -16,12 +17,12 @@ CTextTemplate::CTextTemplate(const std::string& text)
     if (text.empty())
         refuse("needs a text to stamp");
     std::string fixed;
-    const auto push = [&](EPart kind) {
+    const auto push = [&](EPart kind, const std::string& format = std::string()) {
         if (!fixed.empty())
             m_parts.push_back({EPart::Text, fixed});
         fixed.clear();
         if (kind != EPart::Text)
-            m_parts.push_back({kind, std::string()});
+            m_parts.push_back({kind, format});
     };
     for (size_t at = 0; at < text.size(); ++at) {
         const char c = text[at];
@@ -46,8 +47,18 @@ CTextTemplate::CTextTemplate(const std::string& text)
                 push(EPart::Pages);
             else if (name == "file")
                 push(EPart::File);
+            else if (name == "date")
+                push(EPart::Date, "%Y-%m-%d");
+            else if (name.compare(0, 5, "date:") == 0 && CStampDate::unknownConversion(name.substr(5)).empty())
+                push(EPart::Date, name.substr(5));
+            else if (name.compare(0, 5, "date:") == 0)
+                refuse("field {" + name +
+                       "} has a conversion that is not one of %Y %y %m %d %H %M %S %j %B %b %A %a "
+                       "%%: '" +
+                       CStampDate::unknownConversion(name.substr(5)) + "'");
             else
-                refuse("field {" + name + "} is not one of {pages} and {file} (write {{ for a brace)");
+                refuse("field {" + name +
+                       "} is not one of {pages}, {file}, {date} and {date:FORMAT} (write {{ for a brace)");
             at = end;
         } else {
             fixed += c;
@@ -58,6 +69,8 @@ CTextTemplate::CTextTemplate(const std::string& text)
 
 std::vector<std::string> CTextTemplate::lines(const CTextFields& fields) const
 {
+    CStampDate date;
+    (void)date.read(fields.date); // none: the first day of 1970, as a placeholder
     std::vector<std::string> lines(1);
     for (const CPart& part : m_parts) {
         switch (part.kind) {
@@ -72,6 +85,9 @@ std::vector<std::string> CTextTemplate::lines(const CTextFields& fields) const
             break;
         case EPart::File:
             lines.back() += fields.file;
+            break;
+        case EPart::Date:
+            lines.back() += date.format(part.text);
             break;
         }
     }

@@ -7,10 +7,11 @@
 struct CTextFields {
     int pages = 0;    // the document's page count
     std::string file; // the input's name without its folder
+    std::string date; // the run's moment, as CStampDate reads it
 };
 
 // A text stamp's template as the user wrote it (--text): fixed text, fields
-// in braces ({pages}, {file}), "{{" and "}}" for braces, "\n" for a line
+// in braces ({pages}, {file}, {date} and {date:FORMAT}), "{{" and "}}" for braces, "\n" for a line
 // break and "\\" for a backslash. Read once for the run; filled for each file.
 class CTextTemplate {
 public:
@@ -22,10 +23,10 @@ public:
     std::vector<std::string> lines(const CTextFields& fields) const;
 
 private:
-    enum class EPart { Text, LineBreak, Pages, File };
+    enum class EPart { Text, LineBreak, Pages, File, Date };
     struct CPart {
         EPart kind;
-        std::string text;
+        std::string text; // the fixed text, or a date's format
     };
     std::vector<CPart> m_parts;
 };

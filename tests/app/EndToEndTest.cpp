@@ -546,7 +546,9 @@ const std::string kUsage =
     "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
     "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
     "instead of page content\n--text <TEXT> stamp TEXT instead of an image (no -j): {pages} is the page count, {file} "
-    "the input's name, \\n a new line\n--font-size PT the text's size in points, default 12\n--color RRGGBB the text's "
+    "the input's name, {date} or {date:%d.%m.%Y} the date, \\n a new line\n--date YYYY-MM-DD the date the text's "
+    "{date} "
+    "shows, instead of today's\n--font-size PT the text's size in points, default 12\n--color RRGGBB the text's "
     "colour, default 000000 (black)\n--password <PW> or --password=<PW> opens a file that needs a password (the "
     "owner's lifts "
     "its permissions)\n--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n"
@@ -881,15 +883,21 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      {}, {""}},
     {"TextAsAnnotation", in("plain 1"), text("--annotation --text Approved -opacity50"), 0, {}, "", 0, {"~Approved", "/Subtype /Stamp"}},
     {"TextIncremental", in("doc kinds-update"), text("--incremental --text Paid"), 0, {}, "", 0, {"~Paid"}},
-    {"TextInAListByWorkers", {"a.pdf=plain 1", "b.pdf=plain 3", "list.txt=text a.pdf\nb.pdf\n"}, "-ilist.txt -fout --text '{file}:{pages}' --jobs 2",
-     0, {"text: '{file}:{pages}', output file: 'out/b.pdf'"}, "", 0, {}, {"out", "out/a.pdf", "out/b.pdf"}},
+    // The workers show the run's date.
+    {"TextInAListByWorkers", {"a.pdf=plain 1", "b.pdf=plain 3", "list.txt=text a.pdf\nb.pdf\n"},
+     "-ilist.txt -fout --text '{file}:{pages} {date:%a_%d_%b_%Y}' --date 2027-01-01 --jobs 2", 0,
+     {"text: '{file}:{pages} {date:%a_%d_%b_%Y}', output file: 'out/b.pdf'"}, "", 0, {"~Fri_01_Jan_2027"}, {"out", "out/a.pdf", "out/b.pdf"}},
     {"TextBreaksPdfa", in("pdfa 1 3"), text("--text Copy"), 0, {"Processing" + breaks(1, "a font that is not embedded (Helvetica)")}},
     // Refused before any output is begun.
     {"TextWithJpeg", in("plain 1"), text("-jstamp.jpg --text x"), 1, {refused("text does not go with -j: the stamp is a text or an image")}, "", Exact},
     {"TextWithMarks", in("plain 1"), text("--text x -trim_marks"), 1,
      {refused("text does not go with -crop_marks or -trim_marks: marks draw their own images")}, "", Exact},
     {"TextUnknownField", in("plain 1"), text("--text 'p{page}'"), 1,
-     {refused("text field {page} is not one of {pages} and {file} (write {{ for a brace)")}, "", Exact},
+     {refused("text field {page} is not one of {pages}, {file}, {date} and {date:FORMAT} (write {{ for a brace)")}, "", Exact},
+    {"TextDateConversionUnknown", in("plain 1"), text("--text '{date:%d.%Q}'"), 1, {refused("text field {date:%d.%Q} has a conversion "
+     "that is not one of %Y %y %m %d %H %M %S %j %B %b %A %a %%: '%Q'")}, "", Exact},
+    {"DateNotADay", in("plain 1"), text("--text x --date 2023-02-29"), 1, {B + "--date takes a date as YYYY-MM-DD, such as 2026-12-31: "
+     "'2023-02-29'\n"}, "", Exact},
     {"TextFieldNotClosed", in("plain 1"), text("--text 'p{pages'"), 1, {refused("text has a field that is not closed: '{pages'")}, "", Exact},
     {"TextLoneBrace", in("plain 1"), text("--text 'a}b'"), 1, {refused("text has a '}' that closes no field (write }} for a brace): 'a}b'")},
      "", Exact},

@@ -11,6 +11,7 @@ namespace {
 struct TemplateRow {
     const char* text;
     std::vector<std::string> lines;
+    const char* date = "2024-02-29 13:05:09";
 };
 
 TEST(TextTemplate, FillsFieldsAndEscapes)
@@ -19,9 +20,13 @@ TEST(TextTemplate, FillsFieldsAndEscapes)
         {"a{pages}b{file}", {"a7bin.pdf"}},
         {"{{x}}\\n\\\\{pages}\\n", {"{x}", "\\7", ""}},
         {"\\t\\", {"\\t\\"}}, // other backslashes are themselves
+        // The names and days as GNU date gives them.
+        {"{date}|{date:%A %a %B %b %j %y %H:%M:%S %%}", {"2024-02-29|Thursday Thu February Feb 060 24 13:05:09 %"}},
+        {"{date:%A %j}", {"Monday 001"}, "0001-01-01"},
+        {"{date:%A %j}", {"Friday 365"}, "9999-12-31"},
     };
     for (const TemplateRow& row : rows)
-        EXPECT_EQ(CTextTemplate(row.text).lines({7, "in.pdf"}), row.lines) << row.text;
+        EXPECT_EQ(CTextTemplate(row.text).lines({7, "in.pdf", row.date}), row.lines) << row.text;
 }
 
 struct EncodingRow {
