@@ -449,8 +449,10 @@ size_t firstOptionIn(const std::vector<std::string>& words)
         const std::string& word = words[i];
         if (word == kText || word.compare(0, std::strlen(kText) + 1, std::string(kText) + "=") == 0)
             return kFirstOption - 1;
-        if (looksLikeLongOption(word) && word.find('=') == std::string::npos && findOption(word))
-            i += findOption(word)->value == EValue::Text;
+        const COption* option = findOption(word);
+        if (option &&
+            (option->value == EValue::Word || (option->value == EValue::Text && word.find('=') == std::string::npos)))
+            ++i; // its value
     }
     return kFirstOption;
 }
@@ -590,6 +592,11 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
+    if (settings.text && (settings.sizeX != -1 || settings.sizeY != -1) && !(settings.sizeX > 0 && settings.sizeY > 0))
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n-size for a text takes a width and a height greater than 0\n");
+    if (!settings.text && (settings.fontSize != 12 || settings.color != 0 || !settings.date.empty()))
+        reporter.optionWarning("--font-size, --color and --date are for --text only: ignored");
     // Taken once, here: every file and every worker of the run shows the same moment.
     if (settings.text && settings.date.empty())
         settings.date = CStampDate::now();

@@ -39,6 +39,11 @@ std::string twoDigits(int value)
 
 bool CStampDate::read(const std::string& text)
 {
+    // Digits where digits stand: sscanf alone would take signs and spaces.
+    const std::string shape = "dddd-dd-dd dd:dd:dd";
+    for (size_t at = 0; at < text.size() && at < shape.size(); ++at)
+        if ((shape[at] == 'd') != (text[at] >= '0' && text[at] <= '9'))
+            return false;
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     char tail = 0;
     const bool whole = text.size() == 19 && std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &year, &month, &day,

@@ -46,8 +46,9 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     m_textHeight =
         ((m_lines.size() - 1) * kLeading + (kHelveticaAscent - kHelveticaDescent) / 1000.0) * settings.fontSize;
     // An image's size is whole points; the text is aligned in that box.
-    m_width = std::max(1, static_cast<int>(std::ceil(m_textWidth - 1e-9)));
-    m_height = std::max(1, static_cast<int>(std::ceil(m_textHeight - 1e-9)));
+    constexpr double kLargest = 1e9;
+    m_width = static_cast<int>(std::clamp(std::ceil(m_textWidth - 1e-9), 1.0, kLargest));
+    m_height = static_cast<int>(std::clamp(std::ceil(m_textHeight - 1e-9), 1.0, kLargest));
     m_traits.fontNotEmbedded = true;
 }
 
@@ -75,7 +76,7 @@ std::string CTextStamp::formContent() const
     for (int shift : {16, 8, 0})
         appendNumber(content, ((m_settings.color >> shift) & 0xFF) / 255.0, 3);
     content += "rg\nBT\n/F1 ";
-    appendNumber(content, size, 2);
+    appendNumber(content, size, 4);
     content += "Tf\n";
     for (size_t index = 0; index < m_lines.size(); ++index) {
         int width = 0;
@@ -103,15 +104,23 @@ int CTextStamp::write(CNewObjectWriter& writer) const
 {
     const bool sized = m_settings.sizeX != -1;
     const double boxWidth = sized ? m_settings.sizeX : m_width, boxHeight = sized ? m_settings.sizeY : m_height;
-    // The painter draws every stamp in the unit square: /Matrix maps the box onto it.
-    std::string head = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [0 0 ";
-    appendNumber(head, boxWidth, 3);
-    appendFixed(head, boxHeight, 3);
+    const double scale =
+        sized ? std::min(boxWidth / std::max(m_textWidth, 1e-9), boxHeight / std::max(m_textHeight, 1e-9)) : 1.0;
+    // Accents on capitals rise above the ascender, and some glyphs reach past
+    // their advance: the clip leaves them a margin around the box.
+    const double margin = m_settings.fontSize * scale / 4;
+    std::string head = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [";
+    for (double edge : {-margin, -margin, boxWidth + margin})
+        appendNumber(head, edge, 3);
+    appendFixed(head, boxHeight + margin, 3);
+    // The painter draws every stamp in the unit square: /Matrix maps the box
+    // onto it, with as many decimals as a large box needs to keep its size.
+    const auto precision = [](double size) { return 6 + static_cast<int>(std::ceil(std::log10(std::max(size, 1.0)))); };
     head += "]\n/Matrix [";
-    appendNumber(head, 1 / boxWidth, 6);
-    head += "0 0 ";
-    appendNumber(head, 1 / boxHeight, 6);
-    head += "0 0]\n/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
+    appendFixed(head, 1 / boxWidth, precision(boxWidth));
+    head += " 0 0 ";
+    appendFixed(head, 1 / boxHeight, precision(boxHeight));
+    head += " 0 0]\n/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
             "/Encoding /WinAnsiEncoding >> >> >>\n/Length ";
     return writer.writeNewStream(head, "\n>>\nstream\n", formContent());
 }

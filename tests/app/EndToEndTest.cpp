@@ -868,6 +868,13 @@ std::string textDone(const std::string& text, const std::string& more = "")
     return B + opened("in.pdf") + ", text: '" + text + "', output file: 'out.pdf'\nProcessing" + more + "\nDone.\n";
 }
 std::string refused(const std::string& why) { return B + "--" + why + "\n"; }
+// 150 lines, 1,790 points high: the block's box is past 2,000 points.
+const std::string kTallText = [] {
+    std::string text;
+    for (int line = 1; line <= 150; ++line)
+        text += "L" + std::to_string(line) + (line < 150 ? "\\n" : "");
+    return text;
+}();
 
 // Widths and positions are Helvetica's (its AFM, as poppler has it): "Draft" at 12 points is 26.004 wide, and
 // 11.1 high from its descender to its ascender; "second" at 20 points is 64.48 wide.
@@ -879,6 +886,8 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     // Each line aligned in the block, which -align places at -pos.
     {"TextAlignedRight", in("plain 1"), text("--text 'Draft one\\nsecond' -align right -pos300,100 --font-size 20 --color 0000ff"), 0,
      {}, "", 0, {"~second@236,", "0.000 0.000 1.000 rg"}},
+    // Regression: a box past 2,000 points had its /Matrix written as 0, and nothing showed.
+    {"TextTallerThan2000Points", in("plain 1"), text("--text '" + kTallText + "'"), 0, {}, "", 0, {"~L150@20,", "~L100@20,"}},
     {"TextDryRun", in("plain 2"), text("--text Draft -s2 --dry-run"), 0, {"Page 2: x 20, y 10, width 27, height 12\nDone."}, "", 0,
      {}, {""}},
     {"TextAsAnnotation", in("plain 1"), text("--annotation --text Approved -opacity50"), 0, {}, "", 0, {"~Approved", "/Subtype /Stamp"}},
@@ -906,6 +915,14 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      {refused("text: the standard font Helvetica cannot show U+0416 in 'Жук'; this version embeds no other font")}, "", Exact},
     {"FileNameOutsideHelvetica", {"合同.pdf=plain 1"}, "-i合同.pdf -oout.pdf --text '{file}'", 1,
      {"Processing\n--text: the standard font Helvetica cannot show U+5408 in '合同.pdf'"}},
+    // Regression: these wrote "inf" into the form, or mirrored the text.
+    {"TextSizeZero", in("plain 1"), text("--text x -size0,0"), 1, {B + "-size for a text takes a width and a height greater than 0\n"}, "",
+     Exact},
+    {"TextSizeOneAxis", in("plain 1"), text("--text x -size200,-1"), 1, {"-size for a text takes a width and a height greater than 0"}},
+    {"DateWithASign", in("plain 1"), text("--text x --date +026-01-01"), 1, {"--date takes a date as YYYY-MM-DD"}},
+    // -align's word is its own, even "--text"; the text's options warn in an image's run.
+    {"AlignWordLooksLikeText", kIn, stamp("-align --text -s2 --font-size 20"), 0, {B + "Warning: -align '--text' is not left, right or "
+     "center: it aligns right\nWarning: --font-size, --color and --date are for --text only: ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
     {"FontSizeNotANumber", in("plain 1"), text("--text x --font-size 12pt"), 1,
      {B + "--font-size takes a size in points greater than 0 and at most 10000: '12pt'\n"}, "", Exact},
     {"ColorNotHex", in("plain 1"), text("--text x --color red"), 1,
