@@ -105,6 +105,12 @@ constexpr const char* kPassword = "--password";
 constexpr const char* kPasswordFile = "--password-file";
 constexpr const char* kText = "--text";
 
+// "--text=TEXT": the option with its text joined.
+bool textJoined(const std::string& word)
+{
+    return word.compare(0, std::strlen(kText) + 1, std::string(kText) + "=") == 0;
+}
+
 // The first line of `text`, without its line end or a UTF-8 byte-order mark.
 std::string firstLine(std::string text)
 {
@@ -447,7 +453,7 @@ size_t firstOptionIn(const std::vector<std::string>& words)
 {
     for (size_t i = kFirstOption - 1; i < words.size(); ++i) {
         const std::string& word = words[i];
-        if (word == kText || word.compare(0, std::strlen(kText) + 1, std::string(kText) + "=") == 0)
+        if (word == kText || textJoined(word))
             return kFirstOption - 1;
         const COption* option = findOption(word);
         if (option &&
@@ -461,9 +467,7 @@ size_t firstOptionIn(const std::vector<std::string>& words)
 
 bool isTextWord(const std::vector<std::string>& arguments, size_t index)
 {
-    const std::string& word = arguments[index];
-    return word.compare(0, std::strlen(kText) + 1, std::string(kText) + "=") == 0 ||
-           (index > 0 && arguments[index - 1] == kText);
+    return textJoined(arguments[index]) || (index > 0 && arguments[index - 1] == kText);
 }
 
 bool isPasswordWord(const std::vector<std::string>& arguments, size_t index)

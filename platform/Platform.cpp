@@ -49,6 +49,15 @@ char pathSeparator()
 #endif
 }
 
+namespace {
+
+// What ends a folder's name in a path: either slash on Windows.
+const char* pathSeparators() { return pathSeparator() == '/' ? "/" : "/\\"; }
+
+} // namespace
+
+std::string fileName(const std::string& path) { return path.substr(path.find_last_of(pathSeparators()) + 1); }
+
 void makeDirectory(const std::string& path)
 {
 #ifdef _WIN32
@@ -62,7 +71,7 @@ bool makeDirectories(const std::string& path)
 {
     // Each parent in turn: an existing one, or one we cannot create (a drive
     // root), is left to the last check.
-    const char* separators = pathSeparator() == '/' ? "/" : "/\\";
+    const char* separators = pathSeparators();
     for (size_t at = path.find_first_of(separators, 1); at != std::string::npos;
          at = path.find_first_of(separators, at + 1))
         makeDirectory(path.substr(0, at));
@@ -463,7 +472,7 @@ const char kTempSuffix[] = ".vellico-XXXXXX";
 std::string tempPattern(const std::string& path)
 {
     const size_t suffix = sizeof kTempSuffix - 1;
-    size_t slash = path.find_last_of(pathSeparator() == '/' ? "/" : "/\\");
+    size_t slash = path.find_last_of(pathSeparators());
     size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     size_t limit = 255;
 #ifndef _WIN32

@@ -13,6 +13,8 @@ namespace platform {
 
 // The separator for joining a folder and a file name: '/' here, '\\' on Windows.
 char pathSeparator();
+// The file's name in `path`, without its folder.
+std::string fileName(const std::string& path);
 
 // Creates the folder (only its last component); an existing folder is fine and
 // failures are ignored: opening the output reports them.

@@ -214,8 +214,7 @@ void CStampJob::openText(COpened& opened, int pageCount) const
     CTextFields fields;
     fields.pages = pageCount;
     fields.date = m_settings.date;
-    fields.file = m_settings.inputPath.substr(
-        m_settings.inputPath.find_last_of(platform::pathSeparator() == '/' ? "/" : "/\\") + 1);
+    fields.file = platform::fileName(m_settings.inputPath);
     opened.image = std::make_unique<CTextStamp>(m_settings, fields);
 }
 

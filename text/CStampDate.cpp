@@ -28,10 +28,11 @@ long daysSinceYearOne(int year, int month, int day)
     return days + day - 1;
 }
 
-std::string twoDigits(int value)
+// `value` in at least `width` digits, zeros in front.
+std::string padded(long value, int width)
 {
-    char text[16];
-    std::snprintf(text, sizeof text, "%02d", value);
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*ld", width, value);
     return text;
 }
 
@@ -91,36 +92,30 @@ std::string CStampDate::format(const std::string& format) const
             continue;
         }
         switch (format[++at]) {
-        case 'Y': {
-            char year[16];
-            std::snprintf(year, sizeof year, "%04d", m_year);
-            text += year;
+        case 'Y':
+            text += padded(m_year, 4);
             break;
-        }
         case 'y':
-            text += twoDigits(m_year % 100);
+            text += padded(m_year % 100, 2);
             break;
         case 'm':
-            text += twoDigits(m_month);
+            text += padded(m_month, 2);
             break;
         case 'd':
-            text += twoDigits(m_day);
+            text += padded(m_day, 2);
             break;
         case 'H':
-            text += twoDigits(m_hour);
+            text += padded(m_hour, 2);
             break;
         case 'M':
-            text += twoDigits(m_minute);
+            text += padded(m_minute, 2);
             break;
         case 'S':
-            text += twoDigits(m_second);
+            text += padded(m_second, 2);
             break;
-        case 'j': {
-            char yday[24];
-            std::snprintf(yday, sizeof yday, "%03ld", days - daysSinceYearOne(m_year, 1, 1) + 1);
-            text += yday;
+        case 'j':
+            text += padded(days - daysSinceYearOne(m_year, 1, 1) + 1, 3);
             break;
-        }
         case 'B':
             text += kMonths[m_month - 1];
             break;

@@ -42,6 +42,7 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
             width += helveticaWidth(code);
         m_textWidth = std::max(m_textWidth, width * settings.fontSize / 1000);
         m_lines.push_back(codes);
+        m_lineWidths.push_back(width);
     }
     m_textHeight =
         ((m_lines.size() - 1) * kLeading + (kHelveticaAscent - kHelveticaDescent) / 1000.0) * settings.fontSize;
@@ -50,6 +51,11 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     m_width = static_cast<int>(std::clamp(std::ceil(m_textWidth - 1e-9), 1.0, kLargest));
     m_height = static_cast<int>(std::clamp(std::ceil(m_textHeight - 1e-9), 1.0, kLargest));
     m_traits.fontNotEmbedded = true;
+    const bool sized = settings.sizeX != -1;
+    m_boxWidth = sized ? settings.sizeX : m_width;
+    m_boxHeight = sized ? settings.sizeY : m_height;
+    if (sized)
+        m_scale = std::min(m_boxWidth / std::max(m_textWidth, 1e-9), m_boxHeight / std::max(m_textHeight, 1e-9));
 }
 
 std::string CTextStamp::codesFor(const std::string& line)
@@ -65,13 +71,9 @@ std::string CTextStamp::codesFor(const std::string& line)
 
 std::string CTextStamp::formContent() const
 {
-    const bool sized = m_settings.sizeX != -1;
-    const double boxWidth = sized ? m_settings.sizeX : m_width, boxHeight = sized ? m_settings.sizeY : m_height;
-    const double scale =
-        sized ? std::min(boxWidth / std::max(m_textWidth, 1e-9), boxHeight / std::max(m_textHeight, 1e-9)) : 1.0;
-    const double size = m_settings.fontSize * scale;
+    const double size = m_settings.fontSize * m_scale;
     // The text's block stands in the middle of the box's height.
-    const double top = (boxHeight + m_textHeight * scale) / 2;
+    const double top = (m_boxHeight + m_textHeight * m_scale) / 2;
     std::string content = "q\n";
     for (int shift : {16, 8, 0})
         appendNumber(content, ((m_settings.color >> shift) & 0xFF) / 255.0, 3);
@@ -79,13 +81,10 @@ std::string CTextStamp::formContent() const
     appendNumber(content, size, 4);
     content += "Tf\n";
     for (size_t index = 0; index < m_lines.size(); ++index) {
-        int width = 0;
-        for (unsigned char code : m_lines[index])
-            width += helveticaWidth(code);
-        const double lineWidth = width * size / 1000;
+        const double lineWidth = m_lineWidths[index] * size / 1000;
         const double x = m_settings.align == "left"     ? 0
-                         : m_settings.align == "center" ? (boxWidth - lineWidth) / 2
-                                                        : boxWidth - lineWidth;
+                         : m_settings.align == "center" ? (m_boxWidth - lineWidth) / 2
+                                                        : m_boxWidth - lineWidth;
         const double baseline = top - (kHelveticaAscent / 1000.0 + index * kLeading) * size;
         content += "1 0 0 1 ";
         appendNumber(content, x, 3);
@@ -102,24 +101,20 @@ std::string CTextStamp::formContent() const
 
 int CTextStamp::write(CNewObjectWriter& writer) const
 {
-    const bool sized = m_settings.sizeX != -1;
-    const double boxWidth = sized ? m_settings.sizeX : m_width, boxHeight = sized ? m_settings.sizeY : m_height;
-    const double scale =
-        sized ? std::min(boxWidth / std::max(m_textWidth, 1e-9), boxHeight / std::max(m_textHeight, 1e-9)) : 1.0;
     // Accents on capitals rise above the ascender, and some glyphs reach past
     // their advance: the clip leaves them a margin around the box.
-    const double margin = m_settings.fontSize * scale / 4;
+    const double margin = m_settings.fontSize * m_scale / 4;
     std::string head = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [";
-    for (double edge : {-margin, -margin, boxWidth + margin})
+    for (double edge : {-margin, -margin, m_boxWidth + margin})
         appendNumber(head, edge, 3);
-    appendFixed(head, boxHeight + margin, 3);
+    appendFixed(head, m_boxHeight + margin, 3);
     // The painter draws every stamp in the unit square: /Matrix maps the box
     // onto it, with as many decimals as a large box needs to keep its size.
     const auto precision = [](double size) { return 6 + static_cast<int>(std::ceil(std::log10(std::max(size, 1.0)))); };
     head += "]\n/Matrix [";
-    appendFixed(head, 1 / boxWidth, precision(boxWidth));
+    appendFixed(head, 1 / m_boxWidth, precision(m_boxWidth));
     head += " 0 0 ";
-    appendFixed(head, 1 / boxHeight, precision(boxHeight));
+    appendFixed(head, 1 / m_boxHeight, precision(m_boxHeight));
     head += " 0 0]\n/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
             "/Encoding /WinAnsiEncoding >> >> >>\n/Length ";
     return writer.writeNewStream(head, "\n>>\nstream\n", formContent());

@@ -25,12 +25,18 @@ public:
     // first character Helvetica cannot show.
     static std::string codesFor(const std::string& line);
 
+private:
     // The form's content: the text's lines in its box.
     std::string formContent() const;
 
-private:
     const CStampSettings& m_settings;
     std::vector<std::string> m_lines; // WinAnsi codes
+    std::vector<int> m_lineWidths;    // each line's advance, in thousandths of the font size
     double m_textWidth = 0;           // the text's box in points, at its font size
     double m_textHeight = 0;
+    // The form's box in points (-size's, or the text's in whole points), and
+    // the scale that fits the text into it.
+    double m_boxWidth = 0;
+    double m_boxHeight = 0;
+    double m_scale = 1;
 };
