@@ -7,16 +7,9 @@
 
 #include <stringprep.h>
 
-namespace {
+#include "pdf/PdfTextString.h"
 
-// The code points PDFDocEncoding gives to 0x18-0x1F and 0x80-0xA0, where it
-// differs from Latin-1; 0 where it defines none.
-constexpr uint32_t kLow[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
-constexpr uint32_t kHigh[33] = {
-    0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044, 0x2039, 0x203A, 0x2212,
-    0x2030, 0x201E, 0x201C, 0x201D, 0x2018, 0x2019, 0x201A, 0x2122, 0xFB01, 0xFB02, 0x0141,
-    0x0152, 0x0160, 0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E, 0,      0x20AC,
-};
+namespace {
 
 // The code points of `utf8`; nothing when it is not well-formed.
 std::optional<std::vector<uint32_t>> decodeUtf8(std::string_view utf8)
@@ -48,17 +41,12 @@ std::optional<std::vector<uint32_t>> decodeUtf8(std::string_view utf8)
     return points;
 }
 
+// The PDFDocEncoding code of `point`; -1 when it has none.
 int pdfDocCode(uint32_t point)
 {
-    if (point == 0x09 || point == 0x0A || point == 0x0D || (point >= 0x20 && point < 0x7F) ||
-        (point >= 0xA1 && point <= 0xFF && point != 0xAD))
-        return static_cast<int>(point);
-    for (int i = 0; i < 8; ++i)
-        if (kLow[i] == point)
-            return 0x18 + i;
-    for (int i = 0; i < 33; ++i)
-        if (kHigh[i] != 0 && kHigh[i] == point)
-            return 0x80 + i;
+    for (int code = 1; code < 256; ++code)
+        if (pdfDocCodePoint(static_cast<unsigned char>(code)) == point)
+            return code;
     return -1;
 }
 
