@@ -163,7 +163,8 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
                                        listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
     std::vector<CBatchItem> items;
     for (const std::string& name : names) {
-        CBatchItem item{name, std::string(), std::string()};
+        CBatchItem item;
+        item.input = name;
         if (!mirroredOutput(folder, name, item.output)) {
             item.output.clear();
             item.refusal = "The list line leads outside the output folder: '" + name + "'\n";
@@ -210,7 +211,10 @@ int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleR
             report.open(*batch.report);
         CBatchRun run(batch, console, consoleStream, report, false);
         run.startWorkers(settings, 1);
-        return run.run({CBatchItem{settings.inputPath, settings.outputPath, std::string()}}, settings);
+        CBatchItem item;
+        item.input = settings.inputPath;
+        item.output = settings.outputPath;
+        return run.run({item}, settings);
     }
     return runList(arguments, listPath, batch, console, consoleStream, passwordFiles);
 }

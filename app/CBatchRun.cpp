@@ -1,6 +1,7 @@
 #include "app/CBatchRun.h"
 
 #include <algorithm>
+#include <new>
 
 #include "app/CConsoleReporter.h"
 #include "app/CReportFile.h"
@@ -10,6 +11,9 @@
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/CStampJob.h"
+#include "text/BatesNumber.h"
+#include "text/CTextTemplate.h"
 
 namespace {
 
@@ -38,8 +42,12 @@ void CBatchRun::startWorkers(const CStampSettings& settings, size_t files)
     m_pool = std::make_unique<CWorkerPool>(static_cast<int>(count), settings, m_batch, platform::ownExecutable());
 }
 
-int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& settings)
+int CBatchRun::run(std::vector<CBatchItem> items, const CStampSettings& settings)
 {
+    m_settings = &settings;
+    m_numbered = settings.text && CTextTemplate(*settings.text).usesBates();
+    if (m_numbered && m_list)
+        shareOutBatesNumbers(items, settings);
     m_progress.setTotal(items.size());
     if (m_pool)
         runInWorkers(items);
@@ -49,6 +57,30 @@ int CBatchRun::run(const std::vector<CBatchItem>& items, const CStampSettings& s
     if (m_failures == 0)
         return 0;
     return m_batch.keepGoing ? 2 : 1;
+}
+
+void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings)
+{
+    m_progress.setTotal(items.size(), "Counting pages: ");
+    int64_t next = settings.batesStart;
+    for (size_t index = 0; index < items.size(); ++index) {
+        CBatchItem& item = items[index];
+        m_progress.show(index);
+        if (!item.refusal.empty())
+            continue;
+        CStampSettings file = settings;
+        file.inputPath = item.input;
+        try {
+            item.batesCount = CStampJob::countStampedPages(file);
+        } catch (const CPdfException&) {
+            continue; // no range: its run tells why it cannot be read
+        } catch (const std::bad_alloc&) {
+            continue;
+        }
+        item.batesStart = next;
+        next += item.batesCount;
+    }
+    m_progress.clear();
 }
 
 std::optional<CPdfException> CBatchRun::prepare(const CBatchItem& item)
@@ -76,12 +108,14 @@ void CBatchRun::runHere(const std::vector<CBatchItem>& items, CStampSettings set
         m_progress.clear();
         const std::optional<CPdfException> refusal = prepare(item);
         if (refusal) {
-            finished(refuseFile(item.input, item.output, *refusal, m_console), nullptr);
+            finished(refuseFile(item.input, item.output, *refusal, m_console), nullptr, item);
             continue;
         }
         settings.inputPath = item.input;
         settings.outputPath = item.output;
-        finished(runFile(settings, m_batch.dryRun, m_console), nullptr);
+        settings.batesStart = item.batesStart.value_or(m_settings->batesStart);
+        settings.batesCount = item.batesCount;
+        finished(runFile(settings, m_batch.dryRun, m_console), nullptr, item);
     }
 }
 
@@ -95,12 +129,13 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
             const CBatchItem& item = items[next];
             const std::optional<CPdfException> refusal = prepare(item);
             if (!refusal) {
-                pool.dispatch(next, item.input, item.output);
+                pool.dispatch(next, item.input, item.output, item.batesStart.value_or(m_settings->batesStart),
+                              item.batesCount);
             } else {
                 std::string text;
                 CConsoleReporter console(text);
                 const CFileOutcome outcome = refuseFile(item.input, item.output, *refusal, console);
-                finished(outcome, &text);
+                finished(outcome, &text, item);
             }
             ++next;
         }
@@ -111,16 +146,24 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
             toldToStop = true;
         }
         for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
-            finished(done.outcome, &done.console);
+            finished(done.outcome, &done.console, items[done.item]);
     }
     pool.finish();
 }
 
-void CBatchRun::finished(const CFileOutcome& outcome, const std::string* console)
+void CBatchRun::finished(CFileOutcome outcome, const std::string* console, const CBatchItem& item)
 {
     m_progress.clear();
     if (console)
         m_console.print(*console);
+    outcome.numbered = m_numbered;
+    if (m_numbered && outcome.status != CFileOutcome::STAMPED && item.batesStart && item.batesCount > 0) {
+        outcome.unusedFirst = batesNumber(*m_settings, *item.batesStart);
+        outcome.unusedLast = batesNumber(*m_settings, *item.batesStart + item.batesCount - 1);
+        m_console.warning("Bates numbers " + outcome.unusedFirst + " to " + outcome.unusedLast +
+                          " were this file's, and are left unused");
+        m_console.endLine();
+    }
     m_report.add(outcome);
     ++m_done;
     if (outcome.status != CFileOutcome::STAMPED) {

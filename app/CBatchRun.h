@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
@@ -23,6 +24,10 @@ struct CBatchItem {
     std::string input;
     std::string output;
     std::string refusal;
+    // The first Bates number of its stamped pages, and how many a list's
+    // counting pass found (-1: not counted); what the settings say otherwise.
+    std::optional<int64_t> batesStart;
+    int batesCount = -1;
 };
 
 // Stamps a run's files, here or in workers, printing each file's console
@@ -42,15 +47,19 @@ public:
     // replaces), in the workers when started.
     // Returns the exit status: 0 when every file was stamped, 1 when a
     // failure ended the run, 2 when with --keep-going any file was not.
-    int run(const std::vector<CBatchItem>& items, const CStampSettings& settings);
+    int run(std::vector<CBatchItem> items, const CStampSettings& settings);
 
 private:
+    // A list run with {bates}: each file's count of stamped pages read
+    // first, and the numbers shared out in list order, so that the files
+    // can be stamped in any order by any worker.
+    void shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings);
     // Why the file cannot be begun (none when it can); makes its output's folders.
     std::optional<CPdfException> prepare(const CBatchItem& item);
     void runHere(const std::vector<CBatchItem>& items, CStampSettings settings);
     void runInWorkers(const std::vector<CBatchItem>& items);
-    // A file finished: `console` is its text when it was not printed as it went.
-    void finished(const CFileOutcome& outcome, const std::string* console);
+    // A file (`item`) finished: `console` is its text when it was not printed as it went.
+    void finished(CFileOutcome outcome, const std::string* console, const CBatchItem& item);
 
     CBatchSettings m_batch;
     CConsoleReporter& m_console;
@@ -62,4 +71,6 @@ private:
     size_t m_failures = 0;
     std::set<std::string> m_madeFolders;
     bool m_stop = false; // a failure without --keep-going: no file is begun any more
+    bool m_numbered = false; // the text has {bates}
+    const CStampSettings* m_settings = nullptr;
 };

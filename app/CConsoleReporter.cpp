@@ -98,6 +98,17 @@ void CConsoleReporter::pageWritten(int pagesSoFar)
         std::fflush(m_stream);
 }
 
+void CConsoleReporter::batesNumbered(const std::string& first, const std::string& last)
+{
+    if (!m_record)
+        return;
+    m_record->batesFirst = first;
+    m_record->batesLast = last;
+    // A dry run shows each file's range; a run's report has it.
+    if (m_record->dryRun)
+        print("\nBates numbers: " + first + " to " + last);
+}
+
 void CConsoleReporter::marksWritten(const std::string& output) { print(", output file: '" + output + "'\n"); }
 
 void CConsoleReporter::warning(const std::string& text)

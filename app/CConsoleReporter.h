@@ -27,6 +27,7 @@ public:
     void planBegun(const std::string& stamp, const std::string& output) override;
     void pagePlaced(int pageNumber, const CStampRect& rect) override;
     void pageWritten(int pagesSoFar) override;
+    void batesNumbered(const std::string& first, const std::string& last) override;
     void marksWritten(const std::string& output) override;
     void warning(const std::string& text) override;
     void fileDone() override;

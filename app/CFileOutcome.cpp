@@ -99,6 +99,12 @@ std::string CFileOutcome::jsonLine() const
                        ", \"repaired\": " + (repaired ? "true" : "false") +
                        ", \"seconds\": " + decimalText(seconds, 4) + ", \"input_bytes\": " + known(inputBytes) +
                        ", \"output_bytes\": " + known(outputBytes) + ", \"dry_run\": " + (dryRun ? "true" : "false");
+    if (numbered) {
+        const auto number = [](const std::string& text) { return text.empty() ? "null" : jsonString(text); };
+        line += ", \"bates_first\": " + number(batesFirst) + ", \"bates_last\": " + number(batesLast) +
+                ", \"bates_unused\": " +
+                (unusedFirst.empty() ? "null" : "[" + jsonString(unusedFirst) + ", " + jsonString(unusedLast) + "]");
+    }
     if (dryRun) {
         std::string list;
         for (const CPlaced& placed : stamps)

@@ -26,6 +26,12 @@ struct CFileOutcome {
     int64_t inputBytes = -1; // -1: no such file
     int64_t outputBytes = 0;
     bool dryRun = false;
+    // A run with {bates}: the numbers of the file's first and last stamped
+    // pages (empty when none was stamped), and when it failed after a
+    // batch gave it a range, that range, now unused.
+    bool numbered = false;
+    std::string batesFirst, batesLast;
+    std::string unusedFirst, unusedLast;
     struct CPlaced {
         int page;
         CStampRect rect;

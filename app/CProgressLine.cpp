@@ -5,9 +5,10 @@ CProgressLine::CProgressLine(FILE* stream, bool enabled)
 {
 }
 
-void CProgressLine::setTotal(size_t total)
+void CProgressLine::setTotal(size_t total, const std::string& label)
 {
     m_total = total;
+    m_label = label;
     m_start = std::chrono::steady_clock::now();
 }
 
@@ -25,7 +26,7 @@ void CProgressLine::show(size_t done)
     if (!m_enabled)
         return;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    const std::string line = text(done, m_total, seconds);
+    const std::string line = m_label + text(done, m_total, seconds);
     clear();
     std::fputs(line.c_str(), m_stream);
     std::fflush(m_stream);

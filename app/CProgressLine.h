@@ -13,8 +13,9 @@ class CProgressLine {
 public:
     CProgressLine(FILE* stream, bool enabled);
 
-    // The run's file count, once known; the clock starts here.
-    void setTotal(size_t total);
+    // The run's file count, once known; the clock starts here. `label`
+    // names a step before the stamping ("Counting pages: ").
+    void setTotal(size_t total, const std::string& label = std::string());
     // Erases the line, if shown.
     void clear();
     // Shows `done` files finished.
@@ -26,6 +27,7 @@ private:
 
     FILE* m_stream;
     size_t m_total = 0;
+    std::string m_label;
     bool m_enabled;
     size_t m_shown = 0; // characters on the line now
     std::chrono::steady_clock::time_point m_start;

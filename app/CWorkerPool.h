@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <set>
@@ -49,7 +50,8 @@ public:
     size_t filesInFlight() const;
     // Hands list item `item` to the worker with the fewest files; call it
     // only when canTakeFile(). The file is finished, or failed, by collect().
-    void dispatch(size_t item, const std::string& input, const std::string& output);
+    void dispatch(size_t item, const std::string& input, const std::string& output, int64_t batesStart = 1,
+                  int batesCount = -1);
     // A failure ends the run: each worker begins none of the files it was
     // handed and has not begun (they come back as neither finished nor failed).
     void stopQueuedFiles();
@@ -63,6 +65,8 @@ private:
     struct CJob {
         size_t item = 0;
         std::string input, output;
+        int64_t batesStart = 1; // the first Bates number and pages the batch's count gave the file
+        int batesCount = -1;
     };
     struct CWorker {
         std::unique_ptr<CChildProcess> process;

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -238,6 +239,35 @@ void setColor(CStampSettings& settings, const std::string& value)
     settings.color = static_cast<int>(std::strtol(digits.c_str(), nullptr, 16));
 }
 
+// Bates numbers stay well inside 64 bits however many pages follow the first.
+constexpr int64_t kLargestBatesStart = 999999999999999LL;
+constexpr int kLargestBatesDigits = 18;
+
+void setBatesStart(CStampSettings& settings, const std::string& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long long number = std::strtoll(value.c_str(), &end, 10);
+    if (value.empty() || value[0] == '-' || value[0] == '+' || end != value.c_str() + value.size() || errno != 0 ||
+        number > kLargestBatesStart)
+        throw CPdfException(CPdfException::EKind::UsageError, "--bates-start takes a whole number from 0 to " +
+                                                                  std::to_string(kLargestBatesStart) + ": '" + value +
+                                                                  "'\n");
+    settings.batesStart = number;
+}
+
+void setBatesDigits(CStampSettings& settings, const std::string& value)
+{
+    const bool digits =
+        !value.empty() && value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos;
+    const int number = digits ? std::atoi(value.c_str()) : 0;
+    if (number < 1 || number > kLargestBatesDigits)
+        throw CPdfException(CPdfException::EKind::UsageError, "--bates-digits takes a number from 1 to " +
+                                                                  std::to_string(kLargestBatesDigits) + ": '" + value +
+                                                                  "'\n");
+    settings.batesDigits = number;
+}
+
 // How an option's value is written after its name.
 enum class EValue {
     None,   // the name alone: -flipv, --dry-run
@@ -329,8 +359,9 @@ const COption kOptions[] = {
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
     {"--text", EValue::Text,
-     "--text <TEXT> stamp TEXT instead of an image (no -j): {pages} is the page count, {file} the input's name, "
-     "{date} or {date:%d.%m.%Y} the date, \\n a new line\n",
+     "--text <TEXT> stamp TEXT instead of an image (no -j): {page} is the page's number, {pages} the page count, "
+     "{label} the page's label, {file} the input's name, {date} or {date:%d.%m.%Y} the date, {bates} the Bates "
+     "number, \\n a new line\n",
      nullptr,
      [](S& s, const V& v, R&) {
          // Refused here, before any file is read; a file's name is checked in its own run.
@@ -349,6 +380,21 @@ const COption kOptions[] = {
      [](S& s, const V& v, R&) { setFontSize(s, v.text); }},
     {"--color", EValue::Text, "--color RRGGBB the text's colour, default 000000 (black)\n", nullptr,
      [](S& s, const V& v, R&) { setColor(s, v.text); }},
+    {"--bates-start", EValue::Text,
+     "--bates-start N the first page's {bates} number, default 1; a list's files continue the count\n", nullptr,
+     [](S& s, const V& v, R&) { setBatesStart(s, v.text); }},
+    {"--bates-digits", EValue::Text, "--bates-digits D {bates} padded with zeros to D digits, default 6\n", nullptr,
+     [](S& s, const V& v, R&) { setBatesDigits(s, v.text); }},
+    {"--bates-prefix", EValue::Text, "--bates-prefix P text before the {bates} number\n", nullptr,
+     [](S& s, const V& v, R&) {
+         (void)CTextStamp::codesFor(v.text);
+         s.batesPrefix = v.text;
+     }},
+    {"--bates-suffix", EValue::Text, "--bates-suffix S text after the {bates} number\n", nullptr,
+     [](S& s, const V& v, R&) {
+         (void)CTextStamp::codesFor(v.text);
+         s.batesSuffix = v.text;
+     }},
     {kPassword, EValue::Text,
      "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
      nullptr, [](S& s, const V& v, R&) { s.password = v.text; }},
@@ -601,6 +647,12 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
                             "\n-size for a text takes a width and a height greater than 0\n");
     if (!settings.text && (settings.fontSize != 12 || settings.color != 0 || !settings.date.empty()))
         reporter.optionWarning("--font-size, --color and --date are for --text only: ignored");
+    const CStampSettings defaults;
+    if ((!settings.text || !CTextTemplate(*settings.text).usesBates()) &&
+        (settings.batesStart != defaults.batesStart || settings.batesDigits != defaults.batesDigits ||
+         !settings.batesPrefix.empty() || !settings.batesSuffix.empty()))
+        reporter.optionWarning("--bates-start, --bates-digits, --bates-prefix and --bates-suffix are for a --text "
+                               "with {bates} only: ignored");
     // Taken once, here: every file and every worker of the run shows the same moment.
     if (settings.text && settings.date.empty())
         settings.date = CStampDate::now();

@@ -71,6 +71,7 @@ bool readNumber(const std::string& text, double& value)
 std::string settingText(const std::string& value) { return value; }
 std::string settingText(bool value) { return value ? "1" : "0"; }
 std::string settingText(int value) { return std::to_string(value); }
+std::string settingText(int64_t value) { return std::to_string(value); }
 std::string settingText(double value) { return decimal(value); }
 std::string settingText(const std::bitset<kCornerMarkCount>& value) { return value.to_string(); }
 template <class T>
@@ -93,6 +94,7 @@ bool readSetting(const std::string& text, int& value)
     value = static_cast<int>(read);
     return true;
 }
+bool readSetting(const std::string& text, int64_t& value) { return readInteger(text, value); }
 bool readSetting(const std::string& text, double& value) { return readNumber(text, value); }
 bool readSetting(const std::string& text, std::bitset<kCornerMarkCount>& value)
 {
@@ -113,10 +115,10 @@ bool readSetting(const std::string& text, std::optional<T>& value)
     return true;
 }
 
-// A result's fields: the console text, the outcome's input, output, status
-// and message, the number of warnings and each warning, its numbers, and
-// last each placed stamp's five.
-constexpr size_t kLeadingFields = 6; // up to the number of warnings
+// A result's fields: the console text, the outcome's input, output, status,
+// message and first and last Bates numbers, the number of warnings and each
+// warning, its numbers, and last each placed stamp's five.
+constexpr size_t kLeadingFields = 8; // up to the number of warnings
 constexpr size_t kNumbers = 8;       // pages to seconds
 constexpr size_t kStampFields = 5;   // page, x, y, width, height
 
@@ -246,9 +248,9 @@ bool readSettings(const std::vector<std::string>& strings, size_t from, CStampSe
 
 std::string packResult(const std::string& console, const CFileOutcome& outcome)
 {
-    std::vector<std::string> fields = {console,         outcome.input,
-                                       outcome.output,  std::to_string(outcome.status),
-                                       outcome.message, std::to_string(outcome.warnings.size())};
+    std::vector<std::string> fields = {
+        console,         outcome.input,      outcome.output,    std::to_string(outcome.status),
+        outcome.message, outcome.batesFirst, outcome.batesLast, std::to_string(outcome.warnings.size())};
     fields.insert(fields.end(), outcome.warnings.begin(), outcome.warnings.end());
     for (int64_t value : {int64_t(outcome.pages), int64_t(outcome.pagesStamped), int64_t(outcome.encrypted),
                           int64_t(outcome.repaired), outcome.inputBytes, outcome.outputBytes, int64_t(outcome.dryRun)})
@@ -283,6 +285,8 @@ bool unpackResult(const std::string& bytes, std::string& console, CFileOutcome& 
     else
         return false;
     outcome.message = fields[4];
+    outcome.batesFirst = fields[5];
+    outcome.batesLast = fields[6];
     size_t at = kLeadingFields;
     outcome.warnings.assign(fields.begin() + static_cast<std::ptrdiff_t>(at),
                             fields.begin() + static_cast<std::ptrdiff_t>(at + static_cast<size_t>(warnings)));
@@ -352,7 +356,9 @@ int runWorker()
                 stopped = true;
                 continue;
             }
-            if (type != STAMP || !unpack(payload, file) || file.size() != 2)
+            // An input, its output, and the first Bates number and pages a batch's count gave it.
+            if (type != STAMP || !unpack(payload, file) || file.size() != 4 ||
+                !readSetting(file[2], settings.batesStart) || !readSetting(file[3], settings.batesCount))
                 return refuse();
             // Handed to us before a failure ended the run (ours, or another
             // worker's, which the parent's STOP behind this file tells): not begun.

@@ -37,6 +37,14 @@ public:
     // `writer`; returns the image's number.
     virtual int write(CNewObjectWriter& writer) const = 0;
 
+    // A stamp that differs from page to page (a text with page numbers) is
+    // no XObject drawn on every page: each page draws its own content, and
+    // what write() wrote is the font that content names, under /Font.
+    virtual bool drawnPerPage() const { return false; }
+    // That content for page `pageIndex` (0-based), in the unit square the
+    // painter places, naming the font `fontName`.
+    virtual std::string pageContent(int /*pageIndex*/, const std::string& /*fontName*/) const { return {}; }
+
 protected:
     CStampImage(const std::string& path, std::shared_ptr<CFileSource> file);
 

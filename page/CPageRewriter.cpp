@@ -51,7 +51,7 @@ bool closesArray(const std::string& text, int64_t begin, int64_t end)
 
 CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
 {
-    m_imageEntry = formatText("/XObject << /%s %d 0 R >>", context.imName.c_str(), context.imObjNum);
+    m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), context.imObjNum);
     m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), context.imObjNum);
     if (!context.im2Name.empty()) {
         m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), context.imObjNum,
@@ -332,7 +332,7 @@ void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layou
         const std::string& entry;
         const std::string& item;
     };
-    const CStep steps[2] = {{"XObject", EDIT_XOBJECTS, m_imageEntry, m_imageItem},
+    const CStep steps[2] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry, m_imageItem},
                             {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem}};
     for (const CStep& step : steps) {
         const CStoredEntry value = storedEntry(layout, step.key);

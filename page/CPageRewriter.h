@@ -34,6 +34,9 @@ public:
         // A second image the resources name (a marks update's vertical line); empty when none.
         const std::string& im2Name;
         int im2ObjNum;
+        // The resources' dictionary that names the image: "XObject", or
+        // "Font" where each page draws its own text.
+        const char* imCategory = "XObject";
     };
 
     explicit CPageRewriter(const CContext& context);
@@ -62,8 +65,9 @@ private:
     static void nameNewParent(const std::string& original, CObjectText& text, const CPageRecord& page);
     // The edits made to other objects. Those other than a content list come
     // out the same for every page (they add the run's two names), so one
-    // written copy serves every page that shares the object.
-    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_XOBJECTS, EDIT_EXTGSTATES, EDIT_ANNOTS };
+    // written copy serves every page that shares the object. EDIT_IMAGES adds
+    // the image's name to its category's dictionary (/XObject, or /Font).
+    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_IMAGES, EDIT_EXTGSTATES, EDIT_ANNOTS };
     enum EOutcome {
         EDITED,       // written with the edit (now or for an earlier page)
         MISSING,      // the reference names no object: it is null

@@ -11,6 +11,7 @@
 #include "write/COutputWriter.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -28,8 +29,10 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
       m_contents(input.reader(), CContentReader::budgetFor(input.file().size()), std::move(earlierStamp)),
       m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image,
                                          objects.numbers.image, objects.names.state, objects.numbers.state,
-                                         objects.verticalImage, objects.numbers.verticalImage}),
-      m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state)
+                                         objects.verticalImage, objects.numbers.verticalImage,
+                                         objects.imageIsFont ? "Font" : "XObject"}),
+      m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state),
+      m_imageCategory(objects.imageIsFont ? "Font" : "XObject")
 {
 }
 
@@ -44,11 +47,17 @@ bool CPageStamper::CContentMemo::matches(const CPageRecord& page, const CStampFr
            frame.endText == other.endText;
 }
 
-const std::string& CPageStamper::stampContent(const CPageRecord& page, const CStampFrame& frame)
+const std::string& CPageStamper::stampContent(const CPageRecord& page, const CStampFrame& frame, int pageIndex)
 {
+    const auto withDrawing = [&](const CContentMemo& memo) -> const std::string& {
+        if (!m_painter.drawsPerPage())
+            return memo.content;
+        m_pageStamp = memo.content + m_painter.pageDrawing(pageIndex) + memo.after;
+        return m_pageStamp;
+    };
     for (const CContentMemo& memo : m_memos)
         if (memo.matches(page, frame))
-            return memo.content;
+            return withDrawing(memo);
     CContentMemo& memo = m_memos[m_nextMemo];
     m_nextMemo = (m_nextMemo + 1) % m_memos.size();
     memo.used = true;
@@ -56,8 +65,12 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
     std::copy(page.trimBox, page.trimBox + 4, memo.trimBox);
     memo.rotate = page.rotate;
     memo.frame = frame;
-    memo.content = m_kind == EKind::Marks ? m_painter.marksContent(page, frame) : m_painter.stampContent(page, frame);
-    return memo.content;
+    if (m_painter.drawsPerPage())
+        std::tie(memo.content, memo.after) = m_painter.stampContentAround(page, frame);
+    else
+        memo.content =
+            m_kind == EKind::Marks ? m_painter.marksContent(page, frame) : m_painter.stampContent(page, frame);
+    return withDrawing(memo);
 }
 
 const std::string& CPageStamper::prefixContent(const CStampFrame& frame)
@@ -79,7 +92,7 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
     const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
-    const int stamp = m_writer.writeNewStream(kContentHead, kContentTail, stampContent(page, frame), true);
+    const int stamp = m_writer.writeNewStream(kContentHead, kContentTail, stampContent(page, frame, pageIndex), true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;
 }
@@ -110,9 +123,11 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
         appendCoordinate(head, entry);
         head += ' ';
     }
-    head += "0 0]\n/Resources << /XObject << /" + m_painter.names().image + referenceText(" ", m_imageNum, " 0 R >> ");
+    head += "0 0]\n/Resources << /" + std::string(m_imageCategory) + " << /" + m_painter.names().image +
+            referenceText(" ", m_imageNum, " 0 R >> ");
     head += "/ExtGState << /" + m_painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
-    const int appearance = m_writer.writeNewStream(head, "\n>>\nstream\n", m_painter.appearanceContent(where));
+    const int appearance =
+        m_writer.writeNewStream(head, "\n>>\nstream\n", m_painter.appearanceContent(where, pageIndex));
 
     // The rectangle the turned image covers, in the page's unrotated space.
     double x0 = where.x, y0 = where.y, x1 = where.x, y1 = where.y;

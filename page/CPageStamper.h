@@ -24,11 +24,13 @@ class CPageStamper {
 public:
     // The objects every stamped page names: the run's names for its image
     // and graphics state, the name of a marks update's second image (empty
-    // when none), and the objects' numbers.
+    // when none), and the objects' numbers. The image is a font where each
+    // page draws its own text.
     struct CNewObjects {
         CResourceNames names;
         std::string verticalImage;
         COutputWriter::CSharedObjects numbers;
+        bool imageIsFont = false;
     };
     // What each selected page gets.
     enum class EKind {
@@ -68,14 +70,15 @@ private:
         int rotate = 0;
         CStampFrame frame;
         std::string content;
+        std::string after; // where each page draws its own: the content after its drawing
         bool matches(const CPageRecord& page, const CStampFrame& other) const;
     };
 
     void annotate(int pageIndex, const std::string& pageText);
     // Whether another page names the /Annots array object `page` names.
     bool annotsShared(const CPageRecord& page);
-    // The content of the stream after page `page`'s own.
-    const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame);
+    // The content of the stream after page `page`'s own (of index `pageIndex`).
+    const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame, int pageIndex);
     const std::string& prefixContent(const CStampFrame& frame);
 
     const CStampSettings& m_settings;
@@ -89,6 +92,7 @@ private:
     EKind m_kind;
     int m_imageNum;
     int m_stateNum;
+    const char* m_imageCategory; // the resources' dictionary that names the image
     std::vector<int> m_notAnnotated;
     std::unordered_map<int, int> m_annotsUsers; // /Annots object number -> pages that name it
     int m_pagesMet = 0;
@@ -98,4 +102,5 @@ private:
     size_t m_nextMemo = 0;
     int m_prefixSaves = -1; // what m_prefix was made for
     std::string m_prefix;
+    std::string m_pageStamp; // the last page's stamp, where each page draws its own
 };

@@ -29,6 +29,8 @@ public:
     virtual void pagePlaced(int /*pageNumber*/, const CStampRect& /*rect*/) {}
     // The run has met `pagesSoFar` pages of the input while writing (progress).
     virtual void pageWritten(int /*pagesSoFar*/) {}
+    // The file's stamped pages get the Bates numbers `first` to `last`.
+    virtual void batesNumbered(const std::string& /*first*/, const std::string& /*last*/) {}
     // The marks passes over a file wrote their last output.
     virtual void marksWritten(const std::string& /*output*/) {}
     // One thing repaired or worth knowing about the input, without the "Warning: " prefix.

@@ -2,8 +2,10 @@
 
 #include <string>
 
-// The resource names one run gives its image and graphics state.
+// The resource names one run gives its image and graphics state, and the
+// font a text drawn by each page's own content names instead of an image.
 struct CResourceNames {
     std::string image;
     std::string state;
+    std::string font;
 };

@@ -1,14 +1,15 @@
 #include "page/CStampPainter.h"
 
 #include "document/CPageRecord.h"
+#include "image/CStampImage.h"
 #include "page/CStampSettings.h"
 #include "page/StampPlacement.h"
 
 CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
-                             const CStampDraw& draw, std::string verticalImage)
+                             const CStampDraw& draw, std::string verticalImage, const CStampImage* perPage)
     : m_settings(settings), m_width(settings.sizeX == -1 ? imageWidth : settings.sizeX),
       m_height(settings.sizeY == -1 ? imageHeight : settings.sizeY), m_names(std::move(names)), m_draw(draw),
-      m_verticalImage(std::move(verticalImage))
+      m_verticalImage(std::move(verticalImage)), m_perPage(perPage)
 {
 }
 
@@ -19,6 +20,25 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
     const CPlacement where = placement(page);
     return buildStampStream(m_names.state, m_names.image, where.x, where.y, where.angle, where.width, where.height,
                             frame, m_draw);
+}
+
+std::pair<std::string, std::string> CStampPainter::stampContentAround(const CPageRecord& page,
+                                                                      const CStampFrame& frame) const
+{
+    // Content streams are text: no NUL byte stands in them but this mark.
+    static const std::string kDrawing(1, '\0');
+    const CPlacement where = placement(page);
+    CStampDraw draw = m_draw;
+    draw.content = kDrawing;
+    const std::string content = buildStampStream(m_names.state, m_names.image, where.x, where.y, where.angle,
+                                                 where.width, where.height, frame, draw);
+    const size_t at = content.find(kDrawing);
+    return {content.substr(0, at), content.substr(at + 1)};
+}
+
+std::string CStampPainter::pageDrawing(int pageIndex) const
+{
+    return m_perPage ? m_perPage->pageContent(pageIndex, m_names.image) : std::string();
 }
 
 CStampRect CStampPainter::displayedRect(const CPageRecord& page) const
@@ -80,10 +100,11 @@ std::string CStampPainter::marksContent(const CPageRecord& page, const CStampFra
     return content;
 }
 
-std::string CStampPainter::appearanceContent(const CPlacement& where) const
+std::string CStampPainter::appearanceContent(const CPlacement& where, int pageIndex) const
 {
     // An annotation is no page content: it is not marked, only turned as the image asks.
     CStampDraw draw;
     draw.orientation = m_draw.orientation;
+    draw.content = pageDrawing(pageIndex);
     return formatStampDraw(m_names.state, m_names.image, 0, 0, 0.0f, where.width, where.height, draw);
 }

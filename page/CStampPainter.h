@@ -1,11 +1,13 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "page/CResourceNames.h"
 #include "page/StampObjects.h"
 #include "page/StampPlacement.h"
 
+class CStampImage;
 struct CPageRecord;
 struct CStampSettings;
 
@@ -17,14 +19,24 @@ public:
     // give none; `names` are the run's resource names; `draw` turns or
     // mirrors the image in its box and marks it in a tagged file.
     // `verticalImage` names a marks update's second image, the vertical line.
+    // `perPage`, when given, draws each page's own content (its font is the
+    // names' image).
     CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
-                  const CStampDraw& draw = CStampDraw(), std::string verticalImage = std::string());
+                  const CStampDraw& draw = CStampDraw(), std::string verticalImage = std::string(),
+                  const CStampImage* perPage = nullptr);
 
     // The content of the stream before the page's own; `frame` says how the
     // stamp reaches the page's initial state.
     std::string prefixContent(const CStampFrame& frame = CStampFrame()) const;
     // The content of the stream after it, which draws the image on `page`.
     std::string stampContent(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
+    // Whether each page gets content of its own.
+    bool drawsPerPage() const { return m_perPage != nullptr; }
+    // Where each page draws its own content: the stamp stream's content
+    // before and after that page's drawing, which most pages share.
+    std::pair<std::string, std::string> stampContentAround(const CPageRecord& page, const CStampFrame& frame) const;
+    // Page `pageIndex`'s own drawing, to stand between them.
+    std::string pageDrawing(int pageIndex) const;
 
     // Where the stamp goes on `page`: its lower-left corner, turned by
     // `angle` degrees around it, and its size.
@@ -38,8 +50,8 @@ public:
     // the vertical image.
     std::string marksContent(const CPageRecord& page, const CStampFrame& frame) const;
     // The appearance of a stamp annotation, in its form's space: the image
-    // filling the form's box [0 0 width height].
-    std::string appearanceContent(const CPlacement& where) const;
+    // filling the form's box [0 0 width height], on page `pageIndex`.
+    std::string appearanceContent(const CPlacement& where, int pageIndex = -1) const;
 
     const CResourceNames& names() const { return m_names; }
     // Where the stamp is seen on `page`.
@@ -52,4 +64,5 @@ private:
     CResourceNames m_names;
     CStampDraw m_draw;
     std::string m_verticalImage;
+    const CStampImage* m_perPage;
 };

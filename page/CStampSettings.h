@@ -2,6 +2,7 @@
 
 #include <bitset>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -41,6 +42,14 @@ struct CStampSettings {
     double fontSize = 12; // points
     int color = 0;        // the text's colour, 0xRRGGBB
     std::string date;     // the moment its {date} shows, "YYYY-MM-DD[ HH:MM:SS]": the run's start, or --date
+    // {bates}: the number of this file's first stamped page, and how it is written.
+    int64_t batesStart = 1;
+    int batesDigits = 6;
+    std::string batesPrefix;
+    std::string batesSuffix;
+    // The stamped pages a batch's counting pass found in this file, which
+    // its range of numbers was made for; -1 when the run counts them itself.
+    int batesCount = -1;
 
     int startPage = 1;    // first page to stamp, 1-based
     int endPage = 99999;  // last page to stamp, inclusive
@@ -107,11 +116,13 @@ struct CStampSettings {
     template <class Settings, class Visit>
     static void forEachSetting(Settings& settings, Visit&& visit)
     {
-        auto& [input, output, image, imageShown, words, points, rgb, moment, start, end, fromEnd, startBack, endBack,
-               nth, percent, portrait, fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits,
-               update, annotate, secret, resources] = settings;
+        auto& [input, output, image, imageShown, words, points, rgb, moment, batesFirst, batesWidth, batesBefore,
+               batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent, portrait, fromTop,
+               fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret, resources] =
+            settings;
         visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(points), visit(rgb),
             visit(moment);
+        visit(batesFirst), visit(batesWidth), visit(batesBefore), visit(batesAfter), visit(batesPages);
         visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(trim);

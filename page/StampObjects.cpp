@@ -52,6 +52,8 @@ std::string formatStampDraw(const std::string& gsName, const std::string& imName
     std::string content = "q\n";
     if (draw.artifact == EArtifact::WATERMARK)
         content += "/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n";
+    else if (draw.artifact == EArtifact::PAGINATION)
+        content += "/Artifact <</Type /Pagination>> BDC\n";
     else if (draw.artifact == EArtifact::PRINTER_MARK)
         content += "/Artifact <</Type /Page>> BDC\n";
     content += "/" + gsName + " gs\n1 0 0 1 ";
@@ -77,7 +79,7 @@ std::string formatStampDraw(const std::string& gsName, const std::string& imName
         }
         content += "cm\n";
     }
-    content += "/" + imName + " Do\n";
+    content += draw.content.empty() ? "/" + imName + " Do\n" : draw.content;
     if (draw.artifact != EArtifact::NONE)
         content += "EMC\n";
     content += "Q\n";

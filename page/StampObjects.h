@@ -9,15 +9,18 @@
 // writer puts the number in front of each.
 
 // In a tagged file the stamp is marked as an artifact, so that the structure
-// tree still covers all the page's real content: a watermark, or a printer's
-// mark (a production aid such as a cut mark).
-enum class EArtifact { NONE, WATERMARK, PRINTER_MARK };
+// tree still covers all the page's real content: a watermark, page numbering
+// (page and Bates numbers), or a printer's mark (a production aid such as a
+// cut mark).
+enum class EArtifact { NONE, WATERMARK, PAGINATION, PRINTER_MARK };
 
 // How the image is drawn in its box: the EXIF orientation that turns or
-// mirrors it, and the artifact marking around it.
+// mirrors it, and the artifact marking around it. `content`, when not empty,
+// is drawn in the unit square instead of the image (a page's own text).
 struct CStampDraw {
     int orientation = 1;
     EArtifact artifact = EArtifact::NONE;
+    std::string content;
 };
 
 // The matrix that maps the image's unit square onto itself as EXIF

@@ -33,6 +33,7 @@ CResourceNames CPassMemory::drawResourceNames(std::optional<int> fixedNumber)
     CResourceNames names;
     names.state = formatText("GS%lld", static_cast<long long>(n));
     names.image = formatText("Im%lld", static_cast<long long>(n));
+    names.font = formatText("Fn%lld", static_cast<long long>(n));
     return names;
 }
 

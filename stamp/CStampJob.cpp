@@ -1,10 +1,12 @@
 #include "stamp/CStampJob.h"
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "crypt/CSecurityHandler.h"
 #include "document/CDocumentProfile.h"
+#include "document/CPageLabels.h"
 #include "document/CPageTreeWalker.h"
 #include "document/CSignatureCheck.h"
 #include "image/OpenStampImage.h"
@@ -21,6 +23,7 @@
 #include "stamp/CPassMemory.h"
 #include "stamp/CRewriteWriter.h"
 #include "stamp/CWritePlan.h"
+#include "text/BatesNumber.h"
 #include "text/CTextStamp.h"
 #include "write/CWrittenObjects.h"
 
@@ -64,6 +67,10 @@ CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COu
 {
     CPageStamper::CNewObjects objects;
     objects.names = memory.drawResourceNames(settings.resourceNumber);
+    // Text that changes from page to page is drawn by each page, in the font the pages name.
+    objects.imageIsFont = image.drawnPerPage();
+    if (objects.imageIsFont)
+        objects.names.image = objects.names.font;
     if (verticalImage)
         objects.verticalImage = memory.drawResourceNames(settings.resourceNumber).image;
     objects.numbers = writer.writeSharedObjects(settings.opacity, image, verticalImage);
@@ -76,7 +83,9 @@ CStampDraw drawOf(const CStampSettings& settings, const CStampImage& image, cons
     CStampDraw draw;
     draw.orientation = image.orientation();
     if (profile.tagged())
-        draw.artifact = settings.marks() ? EArtifact::PRINTER_MARK : EArtifact::WATERMARK;
+        draw.artifact = settings.marks()       ? EArtifact::PRINTER_MARK
+                        : image.drawnPerPage() ? EArtifact::PAGINATION
+                                               : EArtifact::WATERMARK;
     return draw;
 }
 
@@ -207,7 +216,7 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
                                            m_settings.outputPath);
 }
 
-void CStampJob::openText(COpened& opened, int pageCount) const
+void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPageRecord>& pages) const
 {
     if (!m_settings.text)
         return;
@@ -215,7 +224,62 @@ void CStampJob::openText(COpened& opened, int pageCount) const
     fields.pages = pageCount;
     fields.date = m_settings.date;
     fields.file = platform::fileName(m_settings.inputPath);
-    opened.image = std::make_unique<CTextStamp>(m_settings, fields);
+    const CTextTemplate text(*m_settings.text);
+    std::vector<CPageFields> stamped;
+    if (text.variesByPage()) {
+        std::optional<CPageLabels> labels;
+        if (text.usesLabels())
+            labels.emplace(*opened.input);
+        for (size_t index = 0; index < pages.size(); ++index) {
+            if (!pages[index].firstOccurrence || !m_settings.selectsPage(static_cast<int>(index)))
+                continue;
+            CPageFields page;
+            page.page = static_cast<int>(index) + 1;
+            if (labels)
+                page.label = labels->label(static_cast<int>(index));
+            if (text.usesBates())
+                page.bates = batesNumber(m_settings, m_settings.batesStart + static_cast<int64_t>(stamped.size()));
+            stamped.push_back(page);
+        }
+    }
+    if (text.usesBates())
+        reportBatesRange(static_cast<int>(stamped.size()));
+    opened.image = std::make_unique<CTextStamp>(m_settings, fields, stamped);
+}
+
+void CStampJob::reportBatesRange(int stamped) const
+{
+    // The numbers after this file's are the next file's: a file that changed
+    // since a batch counted its pages would number pages twice.
+    if (m_settings.batesCount >= 0 && stamped != m_settings.batesCount)
+        throw CPdfException(CPdfException::EKind::InputError,
+                            "\nThe file has " + std::to_string(stamped) + " pages to stamp where " +
+                                std::to_string(m_settings.batesCount) +
+                                " were counted before the run: it changed, and its Bates numbers would run into "
+                                "the next file's: '" +
+                                m_settings.inputPath + "'\n");
+    if (stamped == 0)
+        return;
+    const int64_t last = m_settings.batesStart + stamped - 1;
+    if (outgrowsBatesDigits(m_settings, last))
+        m_reporter.warning("Bates number " + std::to_string(last) + " has more than " +
+                           std::to_string(m_settings.batesDigits) + " digits (--bates-digits): written in full");
+    m_reporter.batesNumbered(batesNumber(m_settings, m_settings.batesStart), batesNumber(m_settings, last));
+}
+
+int CStampJob::countStampedPages(CStampSettings settings)
+{
+    CRepairLog repairs; // the run itself tells what it repairs
+    const std::shared_ptr<CPdfFile> input = openInput(settings, repairs, [](bool) {});
+    // As the run does: the range counted back from the last page first.
+    if (settings.useEnd)
+        settings.resolveRangeFromEnd(countPages(*input));
+    std::vector<CPageRecord> pages;
+    CPageTreeWalker(input->reader()).walkDocument(pages);
+    int stamped = 0;
+    for (size_t index = 0; index < pages.size(); ++index)
+        stamped += pages[index].firstOccurrence && settings.selectsPage(static_cast<int>(index));
+    return stamped;
 }
 
 std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
@@ -268,7 +332,7 @@ CStampResult CStampJob::plan(ERun run)
     CStampResult result;
     result.pageCount = CPageTreeWalker(opened.input->reader()).walkDocument(pages);
     result.encrypted = opened.input->xref().securityHandler() != nullptr;
-    openText(opened, result.pageCount);
+    openText(opened, result.pageCount, pages);
     CStampDraw draw;
     draw.orientation = opened.image->orientation();
     const CStampPainter painter(m_settings, opened.image->width(), opened.image->height(), CResourceNames(), draw);
@@ -312,13 +376,14 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         CStampResult result;
         result.pageCount = CPageTreeWalker(input.reader())
                                .walkDocument(pages, walkAll ? SIZE_MAX : static_cast<size_t>(m_settings.endPage));
-        openText(opened, result.pageCount);
+        openText(opened, result.pageCount, pages);
         const CStampImage& image = *opened.image;
 
         const CPageStamper::CNewObjects objects =
             writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get());
         const CStampPainter painter(m_settings, image.width(), image.height(), objects.names,
-                                    drawOf(m_settings, image, profile), objects.verticalImage);
+                                    drawOf(m_settings, image, profile), objects.verticalImage,
+                                    image.drawnPerPage() ? &image : nullptr);
         const CPageStamper::EKind kind = plan.annotation        ? CPageStamper::EKind::Annotation
                                          : opened.verticalImage ? CPageStamper::EKind::Marks
                                                                 : CPageStamper::EKind::Content;

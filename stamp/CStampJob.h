@@ -81,6 +81,10 @@ public:
                                                const std::function<void(bool)>& opened);
     // The page count of `input`: its root's /Count, else the pages found.
     static int countPages(CPdfFile& input);
+    // How many pages of the settings' input a run stamps (a batch's Bates
+    // numbers are shared out by it); throws CPdfException as a run would
+    // when the input cannot be read.
+    static int countStampedPages(CStampSettings settings);
 
 private:
     // Where a run stands in the work on one file.
@@ -100,8 +104,11 @@ private:
     // Opens the image (and a marks update's `verticalImage`) once the run is
     // decided, and refuses an output that is a file the run reads.
     void openImages(ERun run, const std::string* verticalImage, COpened& opened) const;
-    // Makes the settings' text stamp, when they have one, for a document of `pageCount` pages.
-    void openText(COpened& opened, int pageCount) const;
+    // Makes the settings' text stamp, when they have one, for a document of
+    // `pageCount` pages, `pages` as the walk found them.
+    void openText(COpened& opened, int pageCount, const std::vector<CPageRecord>& pages) const;
+    // Checks the Bates numbers of a file that stamps `stamped` pages, and tells the reporter which it gets.
+    void reportBatesRange(int stamped) const;
     // Creates the output and the writer of `plan`, which has begun it.
     std::unique_ptr<COutputWriter> beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
                                                const CWrittenObjects* previous, CWrittenObjects* written);

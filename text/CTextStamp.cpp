@@ -24,6 +24,9 @@ std::string characterName(char32_t c)
     return code;
 }
 
+// The decimals of 1/size that keep a box of `size` points its size once scaled back.
+int unitPrecision(double size) { return 6 + static_cast<int>(std::ceil(std::log10(std::max(size, 1.0)))); }
+
 void appendNumber(std::string& text, double value, int precision)
 {
     appendFixed(text, std::abs(value) < 0.0005 ? 0.0 : value, precision);
@@ -32,20 +35,24 @@ void appendNumber(std::string& text, double value, int precision)
 
 } // namespace
 
-CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields)
+CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields, const std::vector<CPageFields>& pages)
     : CStampImage(*settings.text, nullptr), m_settings(settings)
 {
-    for (const std::string& line : CTextTemplate(*settings.text).lines(fields)) {
-        const std::string codes = codesFor(line);
-        int width = 0;
-        for (unsigned char code : codes)
-            width += helveticaWidth(code);
-        m_textWidth = std::max(m_textWidth, width * settings.fontSize / 1000);
-        m_lines.push_back(codes);
-        m_lineWidths.push_back(width);
+    const CTextTemplate text = CTextTemplate(*settings.text).filledFor(fields);
+    if (text.variesByPage() && !pages.empty()) {
+        for (const CPageFields& page : pages) {
+            if (page.page < 1)
+                continue;
+            if (m_textOfPage.size() < static_cast<size_t>(page.page))
+                m_textOfPage.resize(static_cast<size_t>(page.page), -1);
+            m_textOfPage[static_cast<size_t>(page.page - 1)] = static_cast<int>(m_texts.size());
+            m_texts.push_back(measure(text.lines(fields, page)));
+        }
+    } else {
+        m_texts.push_back(measure(text.lines(fields)));
     }
-    m_textHeight =
-        ((m_lines.size() - 1) * kLeading + (kHelveticaAscent - kHelveticaDescent) / 1000.0) * settings.fontSize;
+    m_textHeight = ((m_texts.front().lines.size() - 1) * kLeading + (kHelveticaAscent - kHelveticaDescent) / 1000.0) *
+                   settings.fontSize;
     // An image's size is whole points; the text is aligned in that box.
     constexpr double kLargest = 1e9;
     m_width = static_cast<int>(std::clamp(std::ceil(m_textWidth - 1e-9), 1.0, kLargest));
@@ -56,6 +63,42 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     m_boxHeight = sized ? settings.sizeY : m_height;
     if (sized)
         m_scale = std::min(m_boxWidth / std::max(m_textWidth, 1e-9), m_boxHeight / std::max(m_textHeight, 1e-9));
+
+    m_textHead = "q\n";
+    for (int shift : {16, 8, 0})
+        appendNumber(m_textHead, ((settings.color >> shift) & 0xFF) / 255.0, 3);
+    m_textHead += "rg\nBT\n/";
+    const double size = settings.fontSize * m_scale;
+    m_textSize = " ";
+    appendNumber(m_textSize, size, 4);
+    m_textSize += "Tf\n";
+    // The text's block stands in the middle of the box's height.
+    const double top = (m_boxHeight + m_textHeight * m_scale) / 2;
+    for (size_t index = 0; index < m_texts.front().lines.size(); ++index) {
+        std::string baseline;
+        appendNumber(baseline, top - (kHelveticaAscent / 1000.0 + index * kLeading) * size, 3);
+        m_baselines.push_back(baseline + "Tm <");
+    }
+    m_unitSquare = "q\n";
+    appendFixed(m_unitSquare, 1 / m_boxWidth, unitPrecision(m_boxWidth));
+    m_unitSquare += " 0 0 ";
+    appendFixed(m_unitSquare, 1 / m_boxHeight, unitPrecision(m_boxHeight));
+    m_unitSquare += " 0 0 cm\n";
+}
+
+CTextStamp::CText CTextStamp::measure(const std::vector<std::string>& lines)
+{
+    CText text;
+    for (const std::string& line : lines) {
+        const std::string codes = codesFor(line);
+        int width = 0;
+        for (unsigned char code : codes)
+            width += helveticaWidth(code);
+        m_textWidth = std::max(m_textWidth, width * m_settings.fontSize / 1000);
+        text.lines.push_back(codes);
+        text.widths.push_back(width);
+    }
+    return text;
 }
 
 std::string CTextStamp::codesFor(const std::string& line)
@@ -69,29 +112,20 @@ std::string CTextStamp::codesFor(const std::string& line)
     return codes;
 }
 
-std::string CTextStamp::formContent() const
+std::string CTextStamp::textContent(const CText& text, const std::string& fontName) const
 {
     const double size = m_settings.fontSize * m_scale;
-    // The text's block stands in the middle of the box's height.
-    const double top = (m_boxHeight + m_textHeight * m_scale) / 2;
-    std::string content = "q\n";
-    for (int shift : {16, 8, 0})
-        appendNumber(content, ((m_settings.color >> shift) & 0xFF) / 255.0, 3);
-    content += "rg\nBT\n/F1 ";
-    appendNumber(content, size, 4);
-    content += "Tf\n";
-    for (size_t index = 0; index < m_lines.size(); ++index) {
-        const double lineWidth = m_lineWidths[index] * size / 1000;
+    std::string content = m_textHead + fontName + m_textSize;
+    for (size_t index = 0; index < text.lines.size(); ++index) {
+        const double lineWidth = text.widths[index] * size / 1000;
         const double x = m_settings.align == "left"     ? 0
                          : m_settings.align == "center" ? (m_boxWidth - lineWidth) / 2
                                                         : m_boxWidth - lineWidth;
-        const double baseline = top - (kHelveticaAscent / 1000.0 + index * kLeading) * size;
         content += "1 0 0 1 ";
         appendNumber(content, x, 3);
-        appendNumber(content, baseline, 3);
-        content += "Tm <";
+        content += m_baselines[index];
         static const char kHex[] = "0123456789ABCDEF";
-        for (unsigned char code : m_lines[index])
+        for (unsigned char code : text.lines[index])
             content += kHex[code >> 4], content += kHex[code & 15];
         content += "> Tj\n";
     }
@@ -99,8 +133,19 @@ std::string CTextStamp::formContent() const
     return content;
 }
 
+std::string CTextStamp::pageContent(int pageIndex, const std::string& fontName) const
+{
+    if (pageIndex < 0 || static_cast<size_t>(pageIndex) >= m_textOfPage.size() || m_textOfPage[pageIndex] < 0)
+        return std::string();
+    return m_unitSquare + textContent(m_texts[static_cast<size_t>(m_textOfPage[pageIndex])], fontName) + "Q\n";
+}
+
 int CTextStamp::write(CNewObjectWriter& writer) const
 {
+    static const char kHelvetica[] =
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+    if (drawnPerPage())
+        return writer.writeNewObject(" 0 obj\n" + std::string(kHelvetica) + "\nendobj\n");
     // Accents on capitals rise above the ascender, and some glyphs reach past
     // their advance: the clip leaves them a margin around the box.
     const double margin = m_settings.fontSize * m_scale / 4;
@@ -108,14 +153,11 @@ int CTextStamp::write(CNewObjectWriter& writer) const
     for (double edge : {-margin, -margin, m_boxWidth + margin})
         appendNumber(head, edge, 3);
     appendFixed(head, m_boxHeight + margin, 3);
-    // The painter draws every stamp in the unit square: /Matrix maps the box
-    // onto it, with as many decimals as a large box needs to keep its size.
-    const auto precision = [](double size) { return 6 + static_cast<int>(std::ceil(std::log10(std::max(size, 1.0)))); };
+    // The painter draws every stamp in the unit square: /Matrix maps the box onto it.
     head += "]\n/Matrix [";
-    appendFixed(head, 1 / m_boxWidth, precision(m_boxWidth));
+    appendFixed(head, 1 / m_boxWidth, unitPrecision(m_boxWidth));
     head += " 0 0 ";
-    appendFixed(head, 1 / m_boxHeight, precision(m_boxHeight));
-    head += " 0 0]\n/Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica "
-            "/Encoding /WinAnsiEncoding >> >> >>\n/Length ";
-    return writer.writeNewStream(head, "\n>>\nstream\n", formContent());
+    appendFixed(head, 1 / m_boxHeight, unitPrecision(m_boxHeight));
+    head += " 0 0]\n/Resources << /Font << /F1 " + std::string(kHelvetica) + " >> >>\n/Length ";
+    return writer.writeNewStream(head, "\n>>\nstream\n", textContent(m_texts.front(), "F1"));
 }

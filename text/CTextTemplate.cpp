@@ -1,5 +1,7 @@
 #include "text/CTextTemplate.h"
 
+#include <optional>
+
 #include "pdf/CPdfException.h"
 #include "text/CStampDate.h"
 
@@ -45,6 +47,8 @@ CTextTemplate::CTextTemplate(const std::string& text)
             const std::string name = text.substr(at + 1, end - at - 1);
             if (name == "pages")
                 push(EPart::Pages);
+            else if (name == "page" || name == "label" || name == "bates")
+                push(name == "page" ? EPart::Page : name == "label" ? EPart::Label : EPart::Bates);
             else if (name == "file")
                 push(EPart::File);
             else if (name == "date")
@@ -58,19 +62,50 @@ CTextTemplate::CTextTemplate(const std::string& text)
                        CStampDate::unknownConversion(name.substr(5)) + "'");
             else
                 refuse("field {" + name +
-                       "} is not one of {pages}, {file}, {date} and {date:FORMAT} (write {{ for a brace)");
+                       "} is not one of {page}, {pages}, {label}, {file}, {date}, {date:FORMAT} and {bates} "
+                       "(write {{ for a brace)");
             at = end;
         } else {
             fixed += c;
         }
     }
     push(EPart::Text);
+    for (const CPart& part : m_parts) {
+        m_labels = m_labels || part.kind == EPart::Label;
+        m_bates = m_bates || part.kind == EPart::Bates;
+        m_pageFields =
+            m_pageFields || part.kind == EPart::Page || part.kind == EPart::Label || part.kind == EPart::Bates;
+    }
 }
 
-std::vector<std::string> CTextTemplate::lines(const CTextFields& fields) const
+CTextTemplate CTextTemplate::filledFor(const CTextFields& fields) const
 {
-    CStampDate date;
-    (void)date.read(fields.date); // none: the first day of 1970, as a placeholder
+    CTextTemplate filled;
+    filled.m_pageFields = m_pageFields;
+    filled.m_labels = m_labels;
+    filled.m_bates = m_bates;
+    for (const CPart& part : m_parts) {
+        const bool ofFile = part.kind == EPart::Pages || part.kind == EPart::File || part.kind == EPart::Date;
+        const bool joins = !filled.m_parts.empty() && filled.m_parts.back().kind == EPart::Text;
+        if (!ofFile && part.kind != EPart::Text) {
+            filled.m_parts.push_back(part);
+            continue;
+        }
+        // Filled alone, a part of the file's is one line of text.
+        CTextTemplate alone;
+        alone.m_parts.push_back(part);
+        const std::string text = alone.lines(fields).front();
+        if (joins)
+            filled.m_parts.back().text += text;
+        else
+            filled.m_parts.push_back({EPart::Text, text});
+    }
+    return filled;
+}
+
+std::vector<std::string> CTextTemplate::lines(const CTextFields& fields, const CPageFields& page) const
+{
+    std::optional<CStampDate> date; // read at the first {date}
     std::vector<std::string> lines(1);
     for (const CPart& part : m_parts) {
         switch (part.kind) {
@@ -87,7 +122,18 @@ std::vector<std::string> CTextTemplate::lines(const CTextFields& fields) const
             lines.back() += fields.file;
             break;
         case EPart::Date:
-            lines.back() += date.format(part.text);
+            if (!date)
+                (void)date.emplace().read(fields.date); // none: the first day of 1970, as a placeholder
+            lines.back() += date->format(part.text);
+            break;
+        case EPart::Page:
+            lines.back() += std::to_string(page.page);
+            break;
+        case EPart::Label:
+            lines.back() += page.label;
+            break;
+        case EPart::Bates:
+            lines.back() += page.bates;
             break;
         }
     }

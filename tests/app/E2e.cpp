@@ -77,6 +77,9 @@ for line in open(sys.argv[1], "rb"):
     fields = [entry[k] for k in ("input", "output", "status", "message")]
     fields += ["-1" if entry[k] is None else str(int(entry[k])) for k in ("pages", "pages_stamped", "output_bytes")]
     fields += [str(int(entry["encrypted"])), str(int(entry["repaired"]))]
+    unused = entry.get("bates_unused")
+    fields += ["" if "bates_first" not in entry else "%s..%s" % (entry["bates_first"], entry["bates_last"])
+               if entry["bates_first"] else "unused %s..%s" % tuple(unused) if unused else "none"]
     sys.stdout.buffer.write("\x1f".join(fields).encode("utf-8", "surrogateescape") + b"\x1e")
 )";
     vtest::CommandResult parsed =
@@ -89,9 +92,9 @@ for line in open(sys.argv[1], "rb"):
         std::istringstream fields(record);
         for (std::string field; std::getline(fields, field, '\x1f');)
             f.push_back(field);
-        f.resize(9);
+        f.resize(10);
         entries.push_back(ReportEntry{f[0], f[1], f[2], f[3], std::atol(f[4].c_str()), std::atol(f[5].c_str()),
-                                std::atol(f[6].c_str()), f[7] == "1", f[8] == "1"});
+                                      std::atol(f[6].c_str()), f[7] == "1", f[8] == "1", f[9]});
     }
     return entries;
 }
@@ -119,7 +122,7 @@ std::string ReportEntry::summary() const
 {
     auto count = [](long n) { return n < 0 ? std::string("-") : std::to_string(n); };
     return input + " " + status + " p" + count(pages) + " s" + count(pagesStamped) + (encrypted ? " encrypted" : "") +
-           (repaired ? " repaired" : "") + ": " + message;
+           (repaired ? " repaired" : "") + (bates.empty() ? "" : " bates " + bates) + ": " + message;
 }
 
 namespace {
@@ -376,7 +379,7 @@ BuiltDoc buildDoc(const DocPlan& plan)
     }
     b.set(root, node + " /Kids [" + kids + "] /Count " + count + " >>");
     plain.push_back(root);
-    std::string catalogExtra;
+    std::string catalogExtra = plan.catalogEntries.empty() ? "" : " " + plan.catalogEntries;
     if (plan.tagged)
         catalogExtra += " /MarkInfo << /Marked true >>";
     if (!plan.xmp.empty())

@@ -60,7 +60,8 @@ struct ReportEntry {
     std::string input, output, status, message;
     long pages = -2, pagesStamped = -2, outputBytes = -2; // -1: null
     bool encrypted = false, repaired = false;
-    // "input status pN sN[ encrypted][ repaired]: message", "-" for a null count.
+    std::string bates; // "FIRST..LAST", "unused FIRST..LAST" or "none" in a run with {bates}
+    // "input status pN sN[ encrypted][ repaired][ bates B]: message", "-" for a null count.
     std::string summary() const;
 };
 // Every line of the report at `path`; a line that misses a documented key fails the test.
@@ -124,6 +125,7 @@ struct DocPlan {
     std::string xmp{};
     bool metadataFlate = false;
     int outputIntentComponents = 0;
+    std::string catalogEntries{}; // more of the catalog's entries, as written
 };
 
 struct BuiltDoc {

@@ -154,6 +154,12 @@ const std::map<std::string, Maker>& registry()
         {"dry-run", [] { return buildDoc(withPages({PagePlan{}, page(90, {30, 40, 580, 760}), PagePlan{180}, page(270, {10, 20, 500, 700})})); }},
         {"one-turned", [] { return buildDoc(withPages({PagePlan{90}})); }},
         {"tagged", [] { return buildDoc(withPages({PagePlan{}, PagePlan{}}, true)); }},
+        // Roman, prefixed decimal, letters from 27 and a prefix alone, in a tree of two kids.
+        {"labels", [] {
+             DocPlan plan = plainPlan(8);
+             plan.catalogEntries = "/PageLabels << /Kids [<< /Nums [0 << /S /r >> 2 << /S /D /P (A-) >>] >> "
+                                   "<< /Nums [5 << /S /A /St 27 >> 7 << /P <FEFF0065006E0064> >>] >>] >>";
+             return buildDoc(plan); }},
         {"three", [] { return letters(threePages(false).build(), 3); }},
         {"three-objstm", [] { return letters(withObjectStreams(threePages(false)).build(), 3); }},
         {"three-extra", [] {

@@ -545,11 +545,13 @@ const std::string kUsage =
     "page.\n-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n-crop_marks "
     "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
     "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
-    "instead of page content\n--text <TEXT> stamp TEXT instead of an image (no -j): {pages} is the page count, {file} "
-    "the input's name, {date} or {date:%d.%m.%Y} the date, \\n a new line\n--date YYYY-MM-DD the date the text's "
-    "{date} "
-    "shows, instead of today's\n--font-size PT the text's size in points, default 12\n--color RRGGBB the text's "
-    "colour, default 000000 (black)\n--password <PW> or --password=<PW> opens a file that needs a password (the "
+    "instead of page content\n--text <TEXT> stamp TEXT instead of an image (no -j): {page} is the page's number, "
+    "{pages} the page count, {label} the page's label, {file} the input's name, {date} or {date:%d.%m.%Y} the date, "
+    "{bates} the Bates number, \\n a new line\n--date YYYY-MM-DD the date the text's {date} shows, instead of today's\n"
+    "--font-size PT the text's size in points, default 12\n--color RRGGBB the text's colour, default 000000 (black)\n"
+    "--bates-start N the first page's {bates} number, default 1; a list's files continue the count\n--bates-digits D "
+    "{bates} padded with zeros to D digits, default 6\n--bates-prefix P text before the {bates} number\n--bates-suffix "
+    "S text after the {bates} number\n--password <PW> or --password=<PW> opens a file that needs a password (the "
     "owner's lifts "
     "its permissions)\n--password-file <FILE> the same, from the first line of FILE ('-' for standard input)\n"
     "--keep-going with a list: a file that fails is reported, and the run goes on with the next\n--jobs N with a list: "
@@ -896,13 +898,36 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     {"TextInAListByWorkers", {"a.pdf=plain 1", "b.pdf=plain 3", "list.txt=text a.pdf\nb.pdf\n"},
      "-ilist.txt -fout --text '{file}:{pages} {date:%a_%d_%b_%Y}' --date 2027-01-01 --jobs 2", 0,
      {"text: '{file}:{pages} {date:%a_%d_%b_%Y}', output file: 'out/b.pdf'"}, "", 0, {"~Fri_01_Jan_2027"}, {"out", "out/a.pdf", "out/b.pdf"}},
+    // Each page its own text: labels as the catalog's tree gives them (the PDF reference's styles), numbers, and in a
+    // tagged file marked as page numbering.
+    {"TextPageLabels", in("doc labels"), text("--text '{label}/{page}' -s2"), 0, {}, "", 0,
+     {"~ii/2", "~A-1/3", "~A-3/5", "~AA/6", "~BB/7", "~end/8"}},
+    {"TextPageNumbersTagged", in("doc tagged"), text("--text 'p{page} of {pages}' --annotation"), 0, {}, "", 0, {"~p2"}},
+    {"TextPageNumbersArtifact", in("doc tagged"), text("--text 'p{page}' -align center -pos-1,20"), 0, {}, "", MuPdf,
+     {"/Artifact <</Type /Pagination>> BDC", "~p1", "~p2"}},
+    // A list's numbers run on from file to file in list order, counted before the first is stamped; a file that
+    // cannot be read takes none, one that fails later leaves its own unused.
+    {"TextBatesAcrossAList", {"a.pdf=plain 2", "b.pdf=plain 3", "c.pdf=plain 2", "out/c.pdf=dir",
+     "list.txt=text a.pdf\nmissing.pdf\nc.pdf\nb.pdf\n"}, "-ilist.txt -fout --text 'No. {bates}' --bates-prefix ABC "
+     "--bates-suffix -C --bates-digits 4 --bates-start 9 -s2 --timeout 60 --keep-going --report r.json", 2,
+     {"Warning: Bates numbers ABC0010-C to ABC0010-C were this file's, and are left unused"}, "", 0, {}, {"out", "out/a.pdf", "out/b.pdf"},
+     {"a.pdf stamped p2 s1 bates ABC0009-C..ABC0009-C", "missing.pdf failed p- s- bates none", "c.pdf failed p- s- bates unused ABC0010-C..ABC0010-C",
+      "b.pdf stamped p3 s2 bates ABC0011-C..ABC0012-C"}},
+    {"TextBatesDryRun", in("plain 3"), text("--text '{bates}' --bates-digits 2 --bates-start 99 --dry-run"), 0,
+     {"Dry run: nothing is written\nWarning: Bates number 101 has more than 2 digits (--bates-digits): written in full\n"
+      "Bates numbers: 99 to 101\nPage 1:"}, "", 0, {}, {""}},
+    {"TextBatesOptionsWithoutBates", in("plain 1"), text("--text x --bates-start 5"), 0,
+     {"Warning: --bates-start, --bates-digits, --bates-prefix and --bates-suffix are for a --text with {bates} only: ignored"}},
+    {"BatesDigitsOutOfRange", in("plain 1"), text("--text '{bates}' --bates-digits 19"), 1, {B + "--bates-digits takes a number from 1 to 18: '19'\n"}, "", Exact},
+    {"BatesStartNegative", in("plain 1"), text("--text '{bates}' --bates-start -1"), 1, {"--bates-start takes a whole number from 0 to"}},
     {"TextBreaksPdfa", in("pdfa 1 3"), text("--text Copy"), 0, {"Processing" + breaks(1, "a font that is not embedded (Helvetica)")}},
     // Refused before any output is begun.
     {"TextWithJpeg", in("plain 1"), text("-jstamp.jpg --text x"), 1, {refused("text does not go with -j: the stamp is a text or an image")}, "", Exact},
     {"TextWithMarks", in("plain 1"), text("--text x -trim_marks"), 1,
      {refused("text does not go with -crop_marks or -trim_marks: marks draw their own images")}, "", Exact},
-    {"TextUnknownField", in("plain 1"), text("--text 'p{page}'"), 1,
-     {refused("text field {page} is not one of {pages}, {file}, {date} and {date:FORMAT} (write {{ for a brace)")}, "", Exact},
+    {"TextUnknownField", in("plain 1"), text("--text 'p{pagez}'"), 1,
+     {refused("text field {pagez} is not one of {page}, {pages}, {label}, {file}, {date}, {date:FORMAT} and {bates} (write {{ "
+     "for a brace)")}, "", Exact},
     {"TextDateConversionUnknown", in("plain 1"), text("--text '{date:%d.%Q}'"), 1, {refused("text field {date:%d.%Q} has a conversion "
      "that is not one of %Y %y %m %d %H %M %S %j %B %b %A %a %%: '%Q'")}, "", Exact},
     {"DateNotADay", in("plain 1"), text("--text x --date 2023-02-29"), 1, {B + "--date takes a date as YYYY-MM-DD, such as 2026-12-31: "

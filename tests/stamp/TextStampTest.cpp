@@ -24,9 +24,10 @@ TEST(TextTemplate, FillsFieldsAndEscapes)
         {"{date}|{date:%A %a %B %b %j %y %H:%M:%S %%}", {"2024-02-29|Thursday Thu February Feb 060 24 13:05:09 %"}},
         {"{date:%A %j}", {"Monday 001"}, "0001-01-01"},
         {"{date:%A %j}", {"Friday 365"}, "9999-12-31"},
+        {"{page}/{label}|{bates}", {"3/iii|B-0042"}},
     };
     for (const TemplateRow& row : rows)
-        EXPECT_EQ(CTextTemplate(row.text).lines({7, "in.pdf", row.date}), row.lines) << row.text;
+        EXPECT_EQ(CTextTemplate(row.text).lines({7, "in.pdf", row.date}, {3, "iii", "B-0042"}), row.lines) << row.text;
 }
 
 struct EncodingRow {
