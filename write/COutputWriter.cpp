@@ -115,6 +115,15 @@ int COutputWriter::writeNewStream(std::string_view head, std::string_view tail, 
     return num;
 }
 
+int COutputWriter::writeNewObject(std::string_view body)
+{
+    const int num = beginNewObject();
+    m_output.write(body);
+    m_output.write("\nendobj\n");
+    endNewObject(num);
+    return num;
+}
+
 std::string COutputWriter::stringFor(int num, const std::string& text) const
 {
     const CSecurityHandler* security = m_input.xref().securityHandler();

@@ -59,6 +59,7 @@ public:
         return writeNewStream(head, tail, data, false);
     }
     int writeNewStream(std::string_view head, std::string_view tail, CFileSource& file, int64_t length) final;
+    int writeNewObject(std::string_view body) final;
     std::string stringFor(int num, const std::string& text) const final;
     // Writes the objects every stamped page names: the graphics state of
     // `opacity` percent, then `image` and a marks update's `verticalImage`.
