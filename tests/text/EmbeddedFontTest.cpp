@@ -91,6 +91,20 @@ TEST(FontFace, RefusesWhatCannotBeEmbedded)
     }
 }
 
+TEST(FontFace, FindsAnInstalledFontThatHasEveryCharacter)
+{
+    // fontconfig's first choice for sans-serif Latin, and the one CJK family installed.
+    const std::pair<std::u32string, const char*> rows[] = {{U"Hello", "DejaVuSans"}, {U"日本語", "NotoS"}};
+    for (const auto& [text, name] : rows) {
+        const std::unique_ptr<CFontFace> face = CFontFace::findCovering(text);
+        ASSERT_TRUE(face);
+        EXPECT_EQ(face->postScriptName().rfind(name, 0), 0u) << face->postScriptName();
+    }
+    const std::u32string unassigned = U"a\U000E0FFF";
+    EXPECT_FALSE(CFontFace::findCovering(unassigned));
+    EXPECT_EQ(CFontFace::firstInNoFont(unassigned), U'\U000E0FFF');
+}
+
 // Puts the objects written into a test PDF, numbered as the builder hands out.
 class BuilderWriter : public CNewObjectWriter {
 public:
