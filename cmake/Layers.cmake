@@ -1,6 +1,6 @@
 # The folders are layers: platform/ and pdf/ at the bottom, then filters/ and
 # crypt/ (each needing only those two), load/, image/, document/, write/,
-# page/, text/, stamp/ and app/. Each layer's library compiles
+# font/, page/, text/, stamp/ and app/. Each layer's library compiles
 # against an include root of its own that holds links to its own folder and to
 # the folders below it, and to nothing else, so that including a header of a
 # higher layer fails to compile instead of holding by discipline.

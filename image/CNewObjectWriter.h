@@ -21,7 +21,8 @@ public:
     // without being read whole unless they are encrypted; 0, and nothing
     // written, when they must be read whole and cannot be.
     virtual int writeNewStream(std::string_view head, std::string_view tail, CFileSource& file, int64_t length) = 0;
-    // A new object of `body` (" 0 obj" to "endobj" and its line end); returns its number.
+    // A new object that is not a stream: its number, `body` (" 0 obj" and the
+    // object's text) and "endobj". Returns the number.
     virtual int writeNewObject(std::string_view body) = 0;
     // The bytes of a string `text` in new object `num`.
     virtual std::string stringFor(int num, const std::string& text) const = 0;

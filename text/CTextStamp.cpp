@@ -145,7 +145,7 @@ int CTextStamp::write(CNewObjectWriter& writer) const
     static const char kHelvetica[] =
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
     if (drawnPerPage())
-        return writer.writeNewObject(" 0 obj\n" + std::string(kHelvetica) + "\nendobj\n");
+        return writer.writeNewObject(" 0 obj\n" + std::string(kHelvetica));
     // Accents on capitals rise above the ascender, and some glyphs reach past
     // their advance: the clip leaves them a margin around the box.
     const double margin = m_settings.fontSize * m_scale / 4;

@@ -119,6 +119,7 @@ int COutputWriter::writeNewObject(std::string_view body)
 {
     const int num = beginNewObject();
     m_output.write(body);
+    m_output.write("\nendobj\n");
     endNewObject(num);
     return num;
 }

@@ -124,7 +124,9 @@ TEST(Package, HoldsTheProgramItsManualMarksAndCompletion)
                                         "-rw-r--r-- " + root + "/share/bash-completion/completions/vellico",
                                     }));
     EXPECT_EQ(vtest::runCommand("dpkg-deb -f " + quoted + " Package Version Depends").output,
-              "Package: vellico\nVersion: " + projectVersion() + "\nDepends: zlib1g, libnettle8, libpng16-16, libidn12\n");
+              "Package: vellico\nVersion: " + projectVersion() +
+                  "\nDepends: zlib1g, libnettle8, libpng16-16, libidn12, libharfbuzz0b, libharfbuzz-subset0, "
+                  "libfontconfig1\n");
 
     // What the program needs besides the C and C++ runtimes is what the package depends on.
     vtest::TempDir scratch;

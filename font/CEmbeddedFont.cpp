@@ -1,0 +1,230 @@
+#include "font/CEmbeddedFont.h"
+
+#include <zlib.h>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "font/CidWidths.h"
+#include "font/ToUnicodeCMap.h"
+#include "image/CNewObjectWriter.h"
+#include "pdf/CPdfException.h"
+#include "pdf/PdfFormat.h"
+
+namespace {
+
+// A glyph is moved only when the pen is off by this much (thousandths of the
+// em); what is left is carried on to the next glyph.
+constexpr double kSmallestAdjustment = 0.5;
+
+std::string deflated(const std::string& data)
+{
+    uLongf length = compressBound(static_cast<uLong>(data.size()));
+    std::string out(length, '\0');
+    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(data.data()),
+                  static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK)
+        throw CPdfException(CPdfException::EKind::SystemError, "not enough memory to compress the embedded font");
+    out.resize(length);
+    return out;
+}
+
+std::string hexString(const std::string& bytes)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string text = "<";
+    for (unsigned char byte : bytes)
+        text += kHex[byte >> 4], text += kHex[byte & 15];
+    return text + ">";
+}
+
+void appendCid(std::string& text, uint32_t cid)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text += kHex[(cid >> shift) & 15];
+}
+
+// A glyph's width as /W gives it.
+int widthOf(const CFontFace& face, uint32_t glyph) { return static_cast<int>(std::lround(face.advance(glyph))); }
+
+void appendLine(std::string& text, const char* key, long long value)
+{
+    text += key;
+    appendInteger(text, value);
+    text += '\n';
+}
+
+} // namespace
+
+CEmbeddedFont::CEmbeddedFont(std::unique_ptr<CFontFace> face) : m_face(std::move(face)), m_shaper(*m_face) {}
+
+CShapedLine CEmbeddedFont::shape(const std::string& text)
+{
+    if (m_subset)
+        throw std::logic_error("CEmbeddedFont: a line shaped after the subset was made");
+    CShapedLine line = m_shaper.shape(text);
+    std::set<uint32_t> clusters;
+    for (const CShapedGlyph& glyph : line.glyphs)
+        clusters.insert(glyph.cluster);
+    std::set<uint32_t> shown;
+    for (const CShapedGlyph& glyph : line.glyphs) {
+        m_glyphs.insert(glyph.glyph);
+        if (!shown.insert(glyph.cluster).second)
+            continue;
+        const auto next = clusters.upper_bound(glyph.cluster);
+        const size_t end = next == clusters.end() ? text.size() : *next;
+        m_textOfGlyph.emplace(glyph.glyph, CLineShaper::characters(text.substr(glyph.cluster, end - glyph.cluster)));
+    }
+    return line;
+}
+
+void CEmbeddedFont::finish()
+{
+    if (!m_subset)
+        m_subset = std::make_unique<CFontSubset>(*m_face, m_glyphs);
+}
+
+const CFontSubset& CEmbeddedFont::subset() const
+{
+    if (!m_subset)
+        throw std::logic_error("CEmbeddedFont: used before finish");
+    return *m_subset;
+}
+
+bool CEmbeddedFont::embedsWholeFont() const { return subset().whole(); }
+
+std::string CEmbeddedFont::showText(const CShapedLine& line, double fontSize) const
+{
+    const CFontSubset& fontSubset = subset();
+    std::string text;
+    // Where the pen stands after the glyphs written, and where HarfBuzz puts
+    // it, in thousandths of the em (character spacing is 0 in a stamp's text).
+    double drawn = 0, shaped = 0;
+    double rise = 0;
+    bool inArray = false, inHex = false;
+    const auto closeHex = [&]() {
+        if (inHex)
+            text += '>', inHex = false;
+    };
+    const auto closeArray = [&]() {
+        closeHex();
+        if (inArray)
+            text += "] TJ\n", inArray = false;
+    };
+    for (const CShapedGlyph& glyph : line.glyphs) {
+        if (glyph.yOffset != rise) {
+            closeArray();
+            rise = glyph.yOffset;
+            appendFixed(text, rise * fontSize / 1000, 3);
+            text += " Ts\n";
+        }
+        if (!inArray)
+            text += '[', inArray = true;
+        const double shift = std::round(drawn - (shaped + glyph.xOffset));
+        if (std::abs(shift) >= kSmallestAdjustment) {
+            closeHex();
+            appendInteger(text, static_cast<long long>(shift));
+            drawn -= shift;
+        }
+        if (!inHex)
+            text += '<', inHex = true;
+        appendCid(text, fontSubset.cidFor(glyph.glyph));
+        drawn += widthOf(*m_face, glyph.glyph);
+        shaped += glyph.advance;
+    }
+    closeArray();
+    if (rise != 0)
+        text += "0 Ts\n";
+    return text;
+}
+
+int CEmbeddedFont::writeFontFile(CNewObjectWriter& writer) const
+{
+    const std::string& file = subset().fontFile();
+    std::string head = " 0 obj\n<<\n/Filter /FlateDecode\n";
+    if (m_face->outlines() == CFontFace::EOutlines::Cff)
+        head += "/Subtype /CIDFontType0C\n";
+    else
+        appendLine(head, "/Length1 ", static_cast<long long>(file.size()));
+    return writer.writeNewStream(head + "/Length ", "\n>>\nstream\n", deflated(file));
+}
+
+int CEmbeddedFont::writeDescriptor(CNewObjectWriter& writer, bool cidSet) const
+{
+    const int fontFile = writeFontFile(writer);
+    int cidSetNum = 0;
+    if (cidSet) {
+        // One bit per CID from 0, the first CID in the first byte's top bit.
+        std::string bits;
+        for (uint32_t glyph : m_glyphs) {
+            const uint32_t cid = subset().cidFor(glyph);
+            if (bits.size() <= cid / 8)
+                bits.resize(cid / 8 + 1, '\0');
+            bits[cid / 8] = static_cast<char>(bits[cid / 8] | (0x80 >> (cid % 8)));
+        }
+        cidSetNum =
+            writer.writeNewStream(" 0 obj\n<<\n/Filter /FlateDecode\n/Length ", "\n>>\nstream\n", deflated(bits));
+    }
+    const CFontFace& face = *m_face;
+    std::string body = " 0 obj\n<<\n/Type /FontDescriptor\n/FontName /";
+    body += (subset().whole() ? "" : subset().tag() + "+") + face.postScriptName() + "\n";
+    appendLine(body, "/Flags ", face.flags());
+    body += "/FontBBox [";
+    const CFontFace::CBox box = face.boundingBox();
+    for (int edge : {box.left, box.bottom, box.right})
+        appendInteger(body, edge), body += ' ';
+    appendInteger(body, box.top);
+    body += "]\n/ItalicAngle ";
+    appendFixed(body, face.italicAngle(), 1);
+    body += '\n';
+    appendLine(body, "/Ascent ", face.ascender());
+    appendLine(body, "/Descent ", face.descender());
+    appendLine(body, "/CapHeight ", face.capHeight());
+    appendLine(body, "/StemV ", face.stemV());
+    body += face.outlines() == CFontFace::EOutlines::Cff ? "/FontFile3" : "/FontFile2";
+    body += referenceText(" ", fontFile, " 0 R\n");
+    if (cidSetNum)
+        body += referenceText("/CIDSet ", cidSetNum, " 0 R\n");
+    return writer.writeNewObject(body + ">>");
+}
+
+int CEmbeddedFont::writeCidFont(CNewObjectWriter& writer, int descriptor) const
+{
+    std::map<uint32_t, int> widths;
+    for (uint32_t glyph : m_glyphs)
+        widths[subset().cidFor(glyph)] = widthOf(*m_face, glyph);
+    const int defaultWidth = mostCommonWidth(widths);
+    for (auto it = widths.begin(); it != widths.end();)
+        it = it->second == defaultWidth ? widths.erase(it) : std::next(it);
+
+    const int num = writer.nextNumber();
+    const bool cff = m_face->outlines() == CFontFace::EOutlines::Cff;
+    std::string body = " 0 obj\n<<\n/Type /Font\n/Subtype ";
+    body += cff ? "/CIDFontType0\n" : "/CIDFontType2\n";
+    body += "/BaseFont /" + (subset().whole() ? "" : subset().tag() + "+") + m_face->postScriptName() + "\n";
+    body += "/CIDSystemInfo << /Registry " + hexString(writer.stringFor(num, "Adobe")) + " /Ordering " +
+            hexString(writer.stringFor(num, "Identity")) + " /Supplement 0 >>\n";
+    body += referenceText("/FontDescriptor ", descriptor, " 0 R\n");
+    appendLine(body, "/DW ", defaultWidth);
+    if (!widths.empty())
+        body += "/W " + cidWidthsArray(widths) + "\n";
+    if (!cff)
+        body += "/CIDToGIDMap /Identity\n";
+    return writer.writeNewObject(body + ">>");
+}
+
+int CEmbeddedFont::write(CNewObjectWriter& writer, bool cidSet) const
+{
+    const int cidFont = writeCidFont(writer, writeDescriptor(writer, cidSet));
+    std::map<uint32_t, std::u32string> textOfCid;
+    for (const auto& [glyph, characters] : m_textOfGlyph)
+        if (!characters.empty())
+            textOfCid.emplace(subset().cidFor(glyph), characters);
+    const int toUnicode = writer.writeNewStream(" 0 obj\n<<\n/Filter /FlateDecode\n/Length ", "\n>>\nstream\n",
+                                                deflated(toUnicodeCMap(textOfCid)));
+    std::string body = " 0 obj\n<<\n/Type /Font\n/Subtype /Type0\n/BaseFont /";
+    body += (subset().whole() ? "" : subset().tag() + "+") + m_face->postScriptName() + "\n";
+    body += "/Encoding /Identity-H\n" + referenceText("/DescendantFonts [", cidFont, " 0 R]\n");
+    body += referenceText("/ToUnicode ", toUnicode, " 0 R\n");
+    return writer.writeNewObject(body + ">>");
+}

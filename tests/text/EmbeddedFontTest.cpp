@@ -1,0 +1,228 @@
+// Embedded fonts: fonts refused with the reason, and lines written with a
+// subset font, read back by poppler (pdffonts, pdftotext) and qpdf.
+
+#include <gtest/gtest.h>
+#include <hb.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "font/CEmbeddedFont.h"
+#include "image/CNewObjectWriter.h"
+#include "pdf/CPdfException.h"
+#include "tests/support/PdfBuilder.h"
+#include "tests/support/TestUtil.h"
+
+namespace {
+
+const std::string kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const std::string kNotoCjk = "/usr/share/fonts/opentype/noto/NotoSerifCJK-Bold.ttc";
+
+std::string bytesOf(hb_blob_t* blob)
+{
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(blob, &length);
+    return std::string(data, length);
+}
+
+// DejaVu Sans with table `drop` left out (and 'loca' with 'glyf'), and table `add` of `added`.
+std::string dejaVuWith(uint32_t drop, uint32_t add, const std::string& added)
+{
+    const HbBlob file(hb_blob_create_from_file(kDejaVu.c_str()));
+    const HbFace face(hb_face_create(file.get(), 0));
+    const HbFace builder(hb_face_builder_create());
+    hb_tag_t tags[64];
+    unsigned count = 64;
+    hb_face_get_table_tags(face.get(), 0, &count, tags);
+    for (unsigned index = 0; index < count; ++index) {
+        const bool dropped =
+            tags[index] == drop || (drop == HB_TAG('g', 'l', 'y', 'f') && tags[index] == HB_TAG('l', 'o', 'c', 'a'));
+        if (!dropped)
+            hb_face_builder_add_table(builder.get(), tags[index],
+                                      HbBlob(hb_face_reference_table(face.get(), tags[index])).get());
+    }
+    const HbBlob table(
+        hb_blob_create(added.data(), static_cast<unsigned>(added.size()), HB_MEMORY_MODE_DUPLICATE, nullptr, nullptr));
+    hb_face_builder_add_table(builder.get(), add, table.get());
+    return bytesOf(HbBlob(hb_face_reference_blob(builder.get())).get());
+}
+
+std::string restrictedDejaVu()
+{
+    const HbBlob file(hb_blob_create_from_file(kDejaVu.c_str()));
+    const HbFace face(hb_face_create(file.get(), 0));
+    std::string os2 = bytesOf(HbBlob(hb_face_reference_table(face.get(), HB_TAG('O', 'S', '/', '2'))).get());
+    os2[8] = 0, os2[9] = 2; // fsType: restricted licence embedding
+    return dejaVuWith(HB_TAG('O', 'S', '/', '2'), HB_TAG('O', 'S', '/', '2'), os2);
+}
+
+struct RefusalRow {
+    std::string file; // "@name" for a file of the bytes below
+    unsigned index;
+    std::string bytes;
+    const char* words;
+};
+
+TEST(FontFace, RefusesWhatCannotBeEmbedded)
+{
+    const uint32_t glyf = HB_TAG('g', 'l', 'y', 'f');
+    const RefusalRow rows[] = {
+        {"/nonexistent/font.ttf", 0, "", "no such file, and no installed font of that family"},
+        {"No Such Family Anywhere", 0, "", "no such file"},
+        {"@text.ttf", 0, "not a font at all\n", "not a font file"},
+        {kDejaVu, 1, "", "--font-index 1 is out of range: the file holds 1 font"},
+        {kNotoCjk, 20, "", "out of range: the file holds"},
+        {"@cff2.otf", 0, dejaVuWith(glyf, HB_TAG('C', 'F', 'F', '2'), "CFF2"), "CFF2"},
+        {"@bitmap.ttf", 0, dejaVuWith(glyf, HB_TAG('C', 'B', 'D', 'T'), "CBDT"), "no outlines"},
+        {"@restricted.ttf", 0, restrictedDejaVu(), "forbids embedding"},
+    };
+    vtest::TempDir dir;
+    for (const RefusalRow& row : rows) {
+        const std::string path = row.file[0] == '@' ? dir.file(row.file.substr(1)) : row.file;
+        if (row.file[0] == '@')
+            vtest::writeFile(path, row.bytes);
+        try {
+            CFontFace::open(path, row.index);
+            ADD_FAILURE() << row.file << " was opened";
+        } catch (const CPdfException& error) {
+            EXPECT_NE(std::string(error.message()).find(row.words), std::string::npos) << error.message();
+            EXPECT_EQ(std::string(error.message()).find("\n--font "), 0u) << error.message();
+        }
+    }
+}
+
+TEST(FontFace, FindsAnInstalledFontThatHasEveryCharacter)
+{
+    // fontconfig's first choice for sans-serif Latin, and the one CJK family installed.
+    const std::pair<std::u32string, const char*> rows[] = {{U"Hello", "DejaVuSans"}, {U"日本語", "NotoS"}};
+    for (const auto& [text, name] : rows) {
+        const std::unique_ptr<CFontFace> face = CFontFace::findCovering(text);
+        ASSERT_TRUE(face);
+        EXPECT_EQ(face->postScriptName().rfind(name, 0), 0u) << face->postScriptName();
+    }
+    const std::u32string unassigned = U"a\U000E0FFF";
+    EXPECT_FALSE(CFontFace::findCovering(unassigned));
+    EXPECT_EQ(CFontFace::firstInNoFont(unassigned), U'\U000E0FFF');
+}
+
+// Puts the objects written into a test PDF, numbered as the builder hands out.
+class BuilderWriter : public CNewObjectWriter {
+public:
+    explicit BuilderWriter(vtest::PdfBuilder& builder) : m_builder(builder), m_next(builder.reserve()) {}
+    ~BuilderWriter() override { m_builder.set(m_next, "null"); }
+    int writeNewStream(std::string_view head, std::string_view tail, std::string_view data) override
+    {
+        return put(std::string(head) + std::to_string(data.size()) + std::string(tail) + std::string(data) +
+                   "\nendstream");
+    }
+    int writeNewStream(std::string_view, std::string_view, CFileSource&, int64_t) override { return 0; }
+    int writeNewObject(std::string_view body) override { return put(std::string(body)); }
+    std::string stringFor(int, const std::string& text) const override { return text; }
+    int nextNumber() const override { return m_next; }
+
+private:
+    int put(const std::string& text)
+    {
+        const int num = m_next;
+        m_builder.setRaw(num, std::to_string(num) + text + "\nendobj\n");
+        m_next = m_builder.reserve();
+        return num;
+    }
+    vtest::PdfBuilder& m_builder;
+    int m_next;
+};
+
+std::string withoutSpaces(std::string text)
+{
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    return text;
+}
+
+struct FontRow {
+    std::string file;
+    std::vector<std::string> lines;
+    const char* type;  // as pdffonts names it
+    const char* mixed; // the last line as pdftotext gives it, when not the same
+};
+
+TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
+{
+    const FontRow rows[] = {
+        {kDejaVu,
+         {"Hello office Привет Ελληνικά", "مرحبا", "AVATAR Wave", "abc مرحبا 123 شكرا"},
+         "CID TrueType",
+         // Poppler reads a line's right-to-left stretch in the order the bidi algorithm shows it.
+         "abc شكرا 123 مرحبا"},
+        {kNotoCjk, {"日本語", "東京"}, "CID Type 0C", ""},
+    };
+    vtest::PdfBuilder builder;
+    const int pages = builder.reserve();
+    std::string fonts, content;
+    std::vector<std::unique_ptr<CEmbeddedFont>> embedded;
+    double helloWidth = 0;
+    int lineCount = 0;
+    for (const FontRow& row : rows) {
+        embedded.push_back(std::make_unique<CEmbeddedFont>(CFontFace::open(row.file)));
+        CEmbeddedFont& font = *embedded.back();
+        std::vector<CShapedLine> shaped;
+        for (const std::string& line : row.lines)
+            shaped.push_back(font.shape(line));
+        helloWidth = helloWidth ? helloWidth : font.shape("Hello").advance * 12 / 1000;
+        font.finish();
+        const std::string name = "/F" + std::to_string(embedded.size());
+        for (const CShapedLine& line : shaped)
+            content += "BT " + name + " 12 Tf 1 0 0 1 50 " + std::to_string(750 - 40 * ++lineCount) + " Tm\n" +
+                       font.showText(line, 12) + "ET\n";
+        BuilderWriter writer(builder);
+        fonts += name + " " + std::to_string(font.write(writer, true)) + " 0 R ";
+    }
+    const int contents = builder.addStream("", content);
+    const int page = builder.add("<< /Type /Page /Parent " + std::to_string(pages) +
+                                 " 0 R /MediaBox [0 0 600 800] /Resources << /Font << " + fonts + ">> >> /Contents " +
+                                 std::to_string(contents) + " 0 R >>");
+    builder.set(pages, "<< /Type /Pages /Kids [" + std::to_string(page) + " 0 R] /Count 1 >>");
+    builder.setRoot(builder.add("<< /Type /Catalog /Pages " + std::to_string(pages) + " 0 R >>"));
+    vtest::TempDir dir;
+    const std::string pdf = dir.file("fonts.pdf");
+    builder.writeTo(pdf);
+
+    EXPECT_EQ(vtest::qpdfProblems(pdf), "");
+    const std::string listed = vtest::runCommand("pdffonts " + vtest::shellQuote(pdf)).output;
+    // Without poppler's marks of right-to-left text, and spaces, which it moves around them.
+    std::string text = withoutSpaces(vtest::runCommand("pdftotext " + vtest::shellQuote(pdf) + " -").output);
+    for (const char* mark : {"\u202B", "\u202C"})
+        for (size_t at; (at = text.find(mark)) != std::string::npos;)
+            text.erase(at, 3);
+    for (const FontRow& row : rows) {
+        EXPECT_NE(listed.find(row.type), std::string::npos) << listed;
+        for (size_t index = 0; index < row.lines.size(); ++index) {
+            const bool mixed = index + 1 == row.lines.size() && *row.mixed;
+            const std::string line = withoutSpaces(mixed ? row.mixed : row.lines[index]);
+            EXPECT_NE(text.find(line), std::string::npos) << line << " not in:\n" << text;
+        }
+    }
+    // Embedded, subset, ToUnicode; a six-letter tag before each name.
+    EXPECT_EQ(
+        vtest::runCommand("pdffonts " + vtest::shellQuote(pdf) + " | grep -cE '^[A-Z]{6}\\+.* yes yes yes '").output,
+        "2\n")
+        << listed;
+    // Poppler places "Hello" where HarfBuzz did: the widths and adjustments agree.
+    const std::string box = vtest::runCommand("pdftotext -bbox " + vtest::shellQuote(pdf) +
+                                              " - | grep '>Hello<' | sed 's/.*xMin=\"\\([0-9.]*\\)\" yMin=\"[0-9.]*\" "
+                                              "xMax=\"\\([0-9.]*\\)\".*/\\2 \\1/'")
+                                .output;
+    double xMax = 0, xMin = 0;
+    ASSERT_EQ(std::sscanf(box.c_str(), "%lf %lf", &xMax, &xMin), 2) << box;
+    EXPECT_NEAR(xMax - xMin, helloWidth, 0.01);
+}
+
+TEST(FontSubset, IsSmallForAShortText)
+{
+    const auto face = CFontFace::open(kDejaVu);
+    std::set<uint32_t> glyphs;
+    for (char32_t c : CLineShaper::characters("Hello Привет Ελληνικά"))
+        glyphs.insert(face->glyphFor(c));
+    EXPECT_LT(CFontSubset(*face, glyphs).fontFile().size(), 30000u);
+}
+
+} // namespace
