@@ -230,6 +230,20 @@ void setFontSize(CStampSettings& settings, const std::string& value)
     settings.fontSize = points;
 }
 
+// No collection holds more faces than this.
+constexpr int kLargestFontIndex = 9999;
+
+void setFontIndex(CStampSettings& settings, const std::string& value)
+{
+    const bool digits =
+        !value.empty() && value.size() <= 4 && value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits)
+        throw CPdfException(CPdfException::EKind::UsageError, "--font-index takes a number from 0 to " +
+                                                                  std::to_string(kLargestFontIndex) + ": '" + value +
+                                                                  "'\n");
+    settings.fontIndex = std::atoi(value.c_str());
+}
+
 void setColor(CStampSettings& settings, const std::string& value)
 {
     const std::string digits = value.compare(0, 1, "#") == 0 ? value.substr(1) : value;
@@ -364,9 +378,8 @@ const COption kOptions[] = {
      "number, \\n a new line\n",
      nullptr,
      [](S& s, const V& v, R&) {
-         // Refused here, before any file is read; a file's name is checked in its own run.
-         for (const std::string& line : CTextTemplate(v.text).lines(CTextFields()))
-             (void)CTextStamp::codesFor(line);
+         // Its fields are read here, before any file is; whether a font shows it, once every option is.
+         (void)CTextTemplate(v.text);
          s.text = v.text;
      }},
     {"--date", EValue::Text, "--date YYYY-MM-DD the date the text's {date} shows, instead of today's\n", nullptr,
@@ -376,6 +389,12 @@ const COption kOptions[] = {
                                  "--date takes a date as YYYY-MM-DD, such as 2026-12-31: '" + v.text + "'\n");
          s.date = v.text;
      }},
+    {"--font", EValue::Text,
+     "--font FILE|FAMILY the text's font: a TrueType or OpenType file, or an installed family (embedded as a "
+     "subset)\n",
+     nullptr, [](S& s, const V& v, R&) { s.font = v.text; }},
+    {"--font-index", EValue::Text, "--font-index N the face of a font collection (.ttc), default 0\n", nullptr,
+     [](S& s, const V& v, R&) { setFontIndex(s, v.text); }},
     {"--font-size", EValue::Text, "--font-size PT the text's size in points, default 12\n", nullptr,
      [](S& s, const V& v, R&) { setFontSize(s, v.text); }},
     {"--color", EValue::Text, "--color RRGGBB the text's colour, default 000000 (black)\n", nullptr,
@@ -386,15 +405,9 @@ const COption kOptions[] = {
     {"--bates-digits", EValue::Text, "--bates-digits D {bates} padded with zeros to D digits, default 6\n", nullptr,
      [](S& s, const V& v, R&) { setBatesDigits(s, v.text); }},
     {"--bates-prefix", EValue::Text, "--bates-prefix P text before the {bates} number\n", nullptr,
-     [](S& s, const V& v, R&) {
-         (void)CTextStamp::codesFor(v.text);
-         s.batesPrefix = v.text;
-     }},
+     [](S& s, const V& v, R&) { s.batesPrefix = v.text; }},
     {"--bates-suffix", EValue::Text, "--bates-suffix S text after the {bates} number\n", nullptr,
-     [](S& s, const V& v, R&) {
-         (void)CTextStamp::codesFor(v.text);
-         s.batesSuffix = v.text;
-     }},
+     [](S& s, const V& v, R&) { s.batesSuffix = v.text; }},
     {kPassword, EValue::Text,
      "--password <PW> or --password=<PW> opens a file that needs a password (the owner's lifts its permissions)\n",
      nullptr, [](S& s, const V& v, R&) { s.password = v.text; }},
@@ -645,8 +658,11 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (settings.text && (settings.sizeX != -1 || settings.sizeY != -1) && !(settings.sizeX > 0 && settings.sizeY > 0))
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n-size for a text takes a width and a height greater than 0\n");
-    if (!settings.text && (settings.fontSize != 12 || settings.color != 0 || !settings.date.empty()))
-        reporter.optionWarning("--font-size, --color and --date are for --text only: ignored");
+    if (!settings.text && (settings.fontSize != 12 || settings.color != 0 || !settings.date.empty() || settings.font ||
+                           settings.fontIndex != 0))
+        reporter.optionWarning("--font, --font-index, --font-size, --color and --date are for --text only: ignored");
+    if (settings.text && !settings.font && settings.fontIndex != 0)
+        reporter.optionWarning("--font-index is for a --font file: ignored");
     const CStampSettings defaults;
     if ((!settings.text || !CTextTemplate(*settings.text).usesBates()) &&
         (settings.batesStart != defaults.batesStart || settings.batesDigits != defaults.batesDigits ||
@@ -659,6 +675,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (settings.text && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--text does not go with -crop_marks or -trim_marks: marks draw their own images\n");
+    // A font that cannot be used, or a character no font has, is refused before any file is read.
+    if (settings.text)
+        CTextStamp::checkShowable(settings);
     return settings;
 }
 

@@ -39,7 +39,9 @@ struct CStampSettings {
     std::string stampShown() const { return text ? "text: '" + *text + "'" : "image file: '" + imageName() + "'"; }
     // The text stamped instead of an image (--text), its fields unfilled.
     std::optional<std::string> text;
-    double fontSize = 12; // points
+    std::optional<std::string> font; // --font: a font file, or an installed family
+    int fontIndex = 0;               // --font-index: the face of a collection
+    double fontSize = 12;            // points
     int color = 0;        // the text's colour, 0xRRGGBB
     std::string date;     // the moment its {date} shows, "YYYY-MM-DD[ HH:MM:SS]": the run's start, or --date
     // {bates}: the number of this file's first stamped page, and how it is written.
@@ -116,12 +118,12 @@ struct CStampSettings {
     template <class Settings, class Visit>
     static void forEachSetting(Settings& settings, Visit&& visit)
     {
-        auto& [input, output, image, imageShown, words, points, rgb, moment, batesFirst, batesWidth, batesBefore,
-               batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent, portrait, fromTop,
-               fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret, resources] =
-            settings;
-        visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(points), visit(rgb),
-            visit(moment);
+        auto& [input, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst, batesWidth,
+               batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
+               fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret,
+               resources] = settings;
+        visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface), visit(face);
+        visit(points), visit(rgb), visit(moment);
         visit(batesFirst), visit(batesWidth), visit(batesBefore), visit(batesAfter), visit(batesPages);
         visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);

@@ -216,7 +216,7 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
                                            m_settings.outputPath);
 }
 
-void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPageRecord>& pages) const
+void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPageRecord>& pages, int pdfaPart) const
 {
     if (!m_settings.text)
         return;
@@ -244,7 +244,10 @@ void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPage
     }
     if (text.usesBates())
         reportBatesRange(static_cast<int>(stamped.size()));
-    opened.image = std::make_unique<CTextStamp>(m_settings, fields, stamped);
+    auto stamp = std::make_unique<CTextStamp>(m_settings, fields, stamped, pdfaPart);
+    for (const std::string& warning : stamp->warnings())
+        m_reporter.warning(warning);
+    opened.image = std::move(stamp);
 }
 
 void CStampJob::reportBatesRange(int stamped) const
@@ -332,7 +335,7 @@ CStampResult CStampJob::plan(ERun run)
     CStampResult result;
     result.pageCount = CPageTreeWalker(opened.input->reader()).walkDocument(pages);
     result.encrypted = opened.input->xref().securityHandler() != nullptr;
-    openText(opened, result.pageCount, pages);
+    openText(opened, result.pageCount, pages, m_settings.text ? CDocumentProfile(*opened.input).pdfaPart() : 0);
     CStampDraw draw;
     draw.orientation = opened.image->orientation();
     const CStampPainter painter(m_settings, opened.image->width(), opened.image->height(), CResourceNames(), draw);
@@ -376,7 +379,7 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         CStampResult result;
         result.pageCount = CPageTreeWalker(input.reader())
                                .walkDocument(pages, walkAll ? SIZE_MAX : static_cast<size_t>(m_settings.endPage));
-        openText(opened, result.pageCount, pages);
+        openText(opened, result.pageCount, pages, profile.pdfaPart());
         const CStampImage& image = *opened.image;
 
         const CPageStamper::CNewObjects objects =

@@ -105,8 +105,8 @@ private:
     // decided, and refuses an output that is a file the run reads.
     void openImages(ERun run, const std::string* verticalImage, COpened& opened) const;
     // Makes the settings' text stamp, when they have one, for a document of
-    // `pageCount` pages, `pages` as the walk found them.
-    void openText(COpened& opened, int pageCount, const std::vector<CPageRecord>& pages) const;
+    // `pageCount` pages, `pages` as the walk found them, that claims PDF/A part `pdfaPart` (0: none).
+    void openText(COpened& opened, int pageCount, const std::vector<CPageRecord>& pages, int pdfaPart) const;
     // Checks the Bates numbers of a file that stamps `stamped` pages, and tells the reporter which it gets.
     void reportBatesRange(int stamped) const;
     // Creates the output and the writer of `plan`, which has begun it.

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "font/CEmbeddedFont.h"
+#include "font/CFontFace.h"
 #include "image/CNewObjectWriter.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
@@ -24,6 +26,12 @@ std::string characterName(char32_t c)
     return code;
 }
 
+[[noreturn]] void refuseCharacter(char32_t c, const std::string& why)
+{
+    throw CPdfException(CPdfException::EKind::UsageError,
+                        "\n--text cannot be shown: " + characterName(c) + " (" + why + ")\n");
+}
+
 // The decimals of 1/size that keep a box of `size` points its size once scaled back.
 int unitPrecision(double size) { return 6 + static_cast<int>(std::ceil(std::log10(std::max(size, 1.0)))); }
 
@@ -35,29 +43,41 @@ void appendNumber(std::string& text, double value, int precision)
 
 } // namespace
 
-CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields, const std::vector<CPageFields>& pages)
-    : CStampImage(*settings.text, nullptr), m_settings(settings)
+CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields, const std::vector<CPageFields>& pages,
+                       int pdfaPart)
+    : CStampImage(*settings.text, nullptr), m_settings(settings), m_cidSet(pdfaPart == 1)
 {
     const CTextTemplate text = CTextTemplate(*settings.text).filledFor(fields);
+    std::vector<std::vector<std::string>> fillings;
     if (text.variesByPage() && !pages.empty()) {
         for (const CPageFields& page : pages) {
             if (page.page < 1)
                 continue;
             if (m_textOfPage.size() < static_cast<size_t>(page.page))
                 m_textOfPage.resize(static_cast<size_t>(page.page), -1);
-            m_textOfPage[static_cast<size_t>(page.page - 1)] = static_cast<int>(m_texts.size());
-            m_texts.push_back(measure(text.lines(fields, page)));
+            m_textOfPage[static_cast<size_t>(page.page - 1)] = static_cast<int>(fillings.size());
+            fillings.push_back(text.lines(fields, page));
         }
     } else {
-        m_texts.push_back(measure(text.lines(fields)));
+        fillings.push_back(text.lines(fields));
     }
-    m_textHeight = ((m_texts.front().lines.size() - 1) * kLeading + (kHelveticaAscent - kHelveticaDescent) / 1000.0) *
-                   settings.fontSize;
+    chooseFont(fillings, pdfaPart > 0);
+    for (const std::vector<std::string>& lines : fillings)
+        m_texts.push_back(measure(lines));
+    if (m_font) {
+        m_font->finish();
+        if (m_font->embedsWholeFont())
+            m_warnings.push_back("the licence of " + m_font->face().label() +
+                                 " allows no subset: the whole font is embedded");
+    }
+    const double ascent = m_font ? m_font->face().ascender() : kHelveticaAscent;
+    const double descent = m_font ? m_font->face().descender() : kHelveticaDescent;
+    m_textHeight = ((m_texts.front().widths.size() - 1) * kLeading + (ascent - descent) / 1000.0) * settings.fontSize;
     // An image's size is whole points; the text is aligned in that box.
     constexpr double kLargest = 1e9;
     m_width = static_cast<int>(std::clamp(std::ceil(m_textWidth - 1e-9), 1.0, kLargest));
     m_height = static_cast<int>(std::clamp(std::ceil(m_textHeight - 1e-9), 1.0, kLargest));
-    m_traits.fontNotEmbedded = true;
+    m_traits.fontNotEmbedded = !m_font;
     const bool sized = settings.sizeX != -1;
     m_boxWidth = sized ? settings.sizeX : m_width;
     m_boxHeight = sized ? settings.sizeY : m_height;
@@ -74,10 +94,10 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     m_textSize += "Tf\n";
     // The text's block stands in the middle of the box's height.
     const double top = (m_boxHeight + m_textHeight * m_scale) / 2;
-    for (size_t index = 0; index < m_texts.front().lines.size(); ++index) {
+    for (size_t index = 0; index < m_texts.front().widths.size(); ++index) {
         std::string baseline;
-        appendNumber(baseline, top - (kHelveticaAscent / 1000.0 + index * kLeading) * size, 3);
-        m_baselines.push_back(baseline + "Tm <");
+        appendNumber(baseline, top - (ascent / 1000.0 + index * kLeading) * size, 3);
+        m_baselines.push_back(baseline + "Tm ");
     }
     m_unitSquare = "q\n";
     appendFixed(m_unitSquare, 1 / m_boxWidth, unitPrecision(m_boxWidth));
@@ -86,37 +106,98 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     m_unitSquare += " 0 0 cm\n";
 }
 
+CTextStamp::~CTextStamp() = default;
+
+void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& fillings, bool mustEmbed)
+{
+    std::u32string characters;
+    bool helvetica = !mustEmbed;
+    for (const std::vector<std::string>& lines : fillings)
+        for (const std::string& line : lines) {
+            std::string codes;
+            char32_t missing = 0;
+            helvetica = helvetica && toWinAnsi(line, codes, missing);
+            if (!helvetica || m_settings.font)
+                characters += CLineShaper::characters(line);
+        }
+    std::unique_ptr<CFontFace> face;
+    if (m_settings.font) {
+        face = CFontFace::open(*m_settings.font, m_settings.fontIndex);
+    } else if (helvetica) {
+        return;
+    } else {
+        // Those read before Helvetica failed are wanted too.
+        characters.clear();
+        for (const std::vector<std::string>& lines : fillings)
+            for (const std::string& line : lines)
+                characters += CLineShaper::characters(line);
+        face = CFontFace::findCovering(characters);
+        if (!face) {
+            if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))
+                refuseCharacter(*none, "no installed font has it");
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "\n--text cannot be shown: no installed font has all of its characters (name one "
+                                "with --font)\n");
+        }
+        m_warnings.push_back("the text is written in " + face->label() + ", the first installed font that has " +
+                             (mustEmbed ? "every character (a PDF/A file embeds its fonts)" : "every character"));
+    }
+    if (const std::optional<char32_t> missing = face->firstMissing(characters))
+        refuseCharacter(*missing, "the font " + face->label() + " has no glyph for it");
+    m_font = std::make_unique<CEmbeddedFont>(std::move(face));
+}
+
 CTextStamp::CText CTextStamp::measure(const std::vector<std::string>& lines)
 {
     CText text;
     for (const std::string& line : lines) {
-        const std::string codes = codesFor(line);
-        int width = 0;
-        for (unsigned char code : codes)
-            width += helveticaWidth(code);
+        double width = 0;
+        if (m_font) {
+            text.shaped.push_back(m_font->shape(line));
+            width = text.shaped.back().advance;
+        } else {
+            std::string codes;
+            char32_t missing = 0;
+            (void)toWinAnsi(line, codes, missing); // chooseFont saw every line
+            for (unsigned char code : codes)
+                width += helveticaWidth(code);
+            text.lines.push_back(codes);
+        }
         m_textWidth = std::max(m_textWidth, width * m_settings.fontSize / 1000);
-        text.lines.push_back(codes);
         text.widths.push_back(width);
     }
     return text;
 }
 
-std::string CTextStamp::codesFor(const std::string& line)
+void CTextStamp::checkShowable(const CStampSettings& settings)
 {
+    // The text as far as it is known before a file is read: its fixed parts, and the Bates number's.
+    std::u32string characters;
+    for (const std::string& line : CTextTemplate(*settings.text).lines(CTextFields()))
+        characters += CLineShaper::characters(line);
+    characters += CLineShaper::characters(settings.batesPrefix + settings.batesSuffix);
+    if (settings.font) {
+        const std::unique_ptr<CFontFace> face = CFontFace::open(*settings.font, settings.fontIndex);
+        if (const std::optional<char32_t> missing = face->firstMissing(characters))
+            refuseCharacter(*missing, "the font " + face->label() + " has no glyph for it");
+        return;
+    }
+    // Helvetica shows it, or some installed font must.
     std::string codes;
     char32_t missing = 0;
-    if (!toWinAnsi(line, codes, missing))
-        throw CPdfException(CPdfException::EKind::UsageError, "\n--text: the standard font Helvetica cannot show " +
-                                                                  characterName(missing) + " in '" + line +
-                                                                  "'; this version embeds no other font\n");
-    return codes;
+    bool helvetica = toWinAnsi(settings.batesPrefix + settings.batesSuffix, codes, missing);
+    for (const std::string& line : CTextTemplate(*settings.text).lines(CTextFields()))
+        helvetica = helvetica && toWinAnsi(line, codes, missing);
+    if (!helvetica)
+        if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))
+            refuseCharacter(*none, "no installed font has it");
 }
 
 std::string CTextStamp::textContent(const CText& text, const std::string& fontName) const
 {
     const double size = m_settings.fontSize * m_scale;
     std::string content = m_textHead + fontName + m_textSize;
-    for (size_t index = 0; index < text.lines.size(); ++index) {
+    for (size_t index = 0; index < text.widths.size(); ++index) {
         const double lineWidth = text.widths[index] * size / 1000;
         const double x = m_settings.align == "left"     ? 0
                          : m_settings.align == "center" ? (m_boxWidth - lineWidth) / 2
@@ -124,6 +205,11 @@ std::string CTextStamp::textContent(const CText& text, const std::string& fontNa
         content += "1 0 0 1 ";
         appendNumber(content, x, 3);
         content += m_baselines[index];
+        if (m_font) {
+            content += m_font->showText(text.shaped[index], size);
+            continue;
+        }
+        content += '<';
         static const char kHex[] = "0123456789ABCDEF";
         for (unsigned char code : text.lines[index])
             content += kHex[code >> 4], content += kHex[code & 15];
@@ -145,7 +231,9 @@ int CTextStamp::write(CNewObjectWriter& writer) const
     static const char kHelvetica[] =
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
     if (drawnPerPage())
-        return writer.writeNewObject(" 0 obj\n" + std::string(kHelvetica));
+        return m_font ? m_font->write(writer, m_cidSet) : writer.writeNewObject(" 0 obj\n" + std::string(kHelvetica));
+    // The form names its font: an embedded one is written first.
+    const std::string font = m_font ? referenceText("", m_font->write(writer, m_cidSet), " 0 R") : kHelvetica;
     // Accents on capitals rise above the ascender, and some glyphs reach past
     // their advance: the clip leaves them a margin around the box.
     const double margin = m_settings.fontSize * m_scale / 4;
@@ -158,6 +246,6 @@ int CTextStamp::write(CNewObjectWriter& writer) const
     appendFixed(head, 1 / m_boxWidth, unitPrecision(m_boxWidth));
     head += " 0 0 ";
     appendFixed(head, 1 / m_boxHeight, unitPrecision(m_boxHeight));
-    head += " 0 0]\n/Resources << /Font << /F1 " + std::string(kHelvetica) + " >> >>\n/Length ";
+    head += " 0 0]\n/Resources << /Font << /F1 " + font + " >> >>\n/Length ";
     return writer.writeNewStream(head, "\n>>\nstream\n", textContent(m_texts.front(), "F1"));
 }

@@ -548,7 +548,9 @@ const std::string kUsage =
     "instead of page content\n--text <TEXT> stamp TEXT instead of an image (no -j): {page} is the page's number, "
     "{pages} the page count, {label} the page's label, {file} the input's name, {date} or {date:%d.%m.%Y} the date, "
     "{bates} the Bates number, \\n a new line\n--date YYYY-MM-DD the date the text's {date} shows, instead of today's\n"
-    "--font-size PT the text's size in points, default 12\n--color RRGGBB the text's colour, default 000000 (black)\n"
+    "--font FILE|FAMILY the text's font: a TrueType or OpenType file, or an installed family (embedded as a subset)\n"
+    "--font-index N the face of a font collection (.ttc), default 0\n--font-size PT the text's size in points, default "
+    "12\n--color RRGGBB the text's colour, default 000000 (black)\n"
     "--bates-start N the first page's {bates} number, default 1; a list's files continue the count\n--bates-digits D "
     "{bates} padded with zeros to D digits, default 6\n--bates-prefix P text before the {bates} number\n--bates-suffix "
     "S text after the {bates} number\n--password <PW> or --password=<PW> opens a file that needs a password (the "
@@ -870,6 +872,9 @@ std::string textDone(const std::string& text, const std::string& more = "")
     return B + opened("in.pdf") + ", text: '" + text + "', output file: 'out.pdf'\nProcessing" + more + "\nDone.\n";
 }
 std::string refused(const std::string& why) { return B + "--" + why + "\n"; }
+// Fonts CI installs: DejaVu Sans (TrueType) and Noto Serif CJK (CFF, in a collection).
+const std::string kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const std::string kNotoCjk = "/usr/share/fonts/opentype/noto/NotoSerifCJK-Bold.ttc";
 // 150 lines, 1,790 points high: the block's box is past 2,000 points.
 const std::string kTallText = [] {
     std::string text;
@@ -920,7 +925,16 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      {"Warning: --bates-start, --bates-digits, --bates-prefix and --bates-suffix are for a --text with {bates} only: ignored"}},
     {"BatesDigitsOutOfRange", in("plain 1"), text("--text '{bates}' --bates-digits 19"), 1, {B + "--bates-digits takes a number from 1 to 18: '19'\n"}, "", Exact},
     {"BatesStartNegative", in("plain 1"), text("--text '{bates}' --bates-start -1"), 1, {"--bates-start takes a whole number from 0 to"}},
-    {"TextBreaksPdfa", in("pdfa 1 3"), text("--text Copy"), 0, {"Processing" + breaks(1, "a font that is not embedded (Helvetica)")}},
+    // Beyond Latin-1, and in a PDF/A file, the text is in an embedded subset (with /CIDSet for PDF/A-1) that pdftotext
+    // reads back: of the first installed font that has every character, or of --font (a family, a file, a collection's face).
+    {"TextInPdfaEmbedsItsFont", in("pdfa 1 3"), text("--text Copy"), 0, {"Warning: the text is written in '"}, "", 0,
+     {"~Copy", "/CIDSet", "/FontFile2"}},
+    {"TextInAnyLanguage", in("plain 2"), text("--text 'Жук {page} Ελληνικά مرحبا'"), 0, {"Warning: the text is written in '"}, "", MuPdf,
+     {"~Жук", "~Ελληνικά", "/ToUnicode", "/Subtype /Type0"}},
+    {"TextInAFamily", in("plain 1"), text("--text 'Привет' --font 'DejaVu Sans' --annotation"), 0, {}, "", 0, {"/FontFile2", "/W ["}},
+    {"TextInACollectionsFace", in("plain 1"), text("--text '機密 {page}' --font " + kNotoCjk + " --font-index 1"), 0, {}, "", 0,
+     {"~機密", "/FontFile3", "/Subtype /CIDFontType0C"}},
+    {"FileNameInChinese", {"合同.pdf=plain 1"}, "-i合同.pdf -oout.pdf --text '{file}'", 0, {}, "", 0, {"~合同.pdf"}},
     // Refused before any output is begun.
     {"TextWithJpeg", in("plain 1"), text("-jstamp.jpg --text x"), 1, {refused("text does not go with -j: the stamp is a text or an image")}, "", Exact},
     {"TextWithMarks", in("plain 1"), text("--text x -trim_marks"), 1,
@@ -936,10 +950,13 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     {"TextLoneBrace", in("plain 1"), text("--text 'a}b'"), 1, {refused("text has a '}' that closes no field (write }} for a brace): 'a}b'")},
      "", Exact},
     {"TextEmpty", in("plain 1"), text("--text ''"), 1, {refused("text needs a text to stamp")}, "", Exact},
-    {"TextOutsideHelvetica", in("plain 1"), text("--text 'Жук'"), 1,
-     {refused("text: the standard font Helvetica cannot show U+0416 in 'Жук'; this version embeds no other font")}, "", Exact},
-    {"FileNameOutsideHelvetica", {"合同.pdf=plain 1"}, "-i合同.pdf -oout.pdf --text '{file}'", 1,
-     {"Processing\n--text: the standard font Helvetica cannot show U+5408 in '合同.pdf'"}},
+    {"FontMissing", in("plain 1"), text("--text x --font no-such.ttf"), 1, {B + "--font 'no-such.ttf': no such file, and no "
+     "installed font of that family\n"}, "", Exact},
+    {"FontNotAFont", in("plain 1"), text("--text x --font stamp.jpg"), 1, {"--font 'stamp.jpg': not a font file"}},
+    {"FontWithoutTheGlyph", in("plain 1"), text("--text '日本' --font " + kDejaVu), 1,
+     {"--text cannot be shown: U+65E5 (the font '" + kDejaVu + "' has no glyph for it)"}},
+    {"TextNoFontHas", in("plain 1"), text("--text 'a\xF4\x8F\xBF\xBD'"), 1, {B + "--text cannot be shown: U+10FFFD (no installed font has "
+     "it)\n"}, "", Exact},
     // Regression: these wrote "inf" into the form, or mirrored the text.
     {"TextSizeZero", in("plain 1"), text("--text x -size0,0"), 1, {B + "-size for a text takes a width and a height greater than 0\n"}, "",
      Exact},
@@ -947,7 +964,7 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     {"DateWithASign", in("plain 1"), text("--text x --date +026-01-01"), 1, {"--date takes a date as YYYY-MM-DD"}},
     // -align's word is its own, even "--text"; the text's options warn in an image's run.
     {"AlignWordLooksLikeText", kIn, stamp("-align --text -s2 --font-size 20"), 0, {B + "Warning: -align '--text' is not left, right or "
-     "center: it aligns right\nWarning: --font-size, --color and --date are for --text only: ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
+     "center: it aligns right\nWarning: --font, --font-index, --font-size, --color and --date are for --text only: ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
     {"FontSizeNotANumber", in("plain 1"), text("--text x --font-size 12pt"), 1,
      {B + "--font-size takes a size in points greater than 0 and at most 10000: '12pt'\n"}, "", Exact},
     {"ColorNotHex", in("plain 1"), text("--text x --color red"), 1,
