@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -230,6 +231,16 @@ void setFontSize(CStampSettings& settings, const std::string& value)
     settings.fontSize = points;
 }
 
+void setRotate(CStampSettings& settings, const std::string& value)
+{
+    char* end = nullptr;
+    const double degrees = std::strtod(value.c_str(), &end);
+    if (value.empty() || end != value.c_str() + value.size() || !(std::abs(degrees) <= 360))
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "--rotate takes an angle in degrees from -360 to 360: '" + value + "'\n");
+    settings.rotate = degrees;
+}
+
 // No collection holds more faces than this.
 constexpr int kLargestFontIndex = 9999;
 
@@ -372,6 +383,17 @@ const COption kOptions[] = {
      [](S& s, const V&, R&) { s.incremental = true; }},
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
+    {"--rotate", EValue::Text, "--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n",
+     nullptr, [](S& s, const V& v, R&) { setRotate(s, v.text); }},
+    {"--diagonal", EValue::None,
+     "--diagonal the stamp across the page, centred on its bottom-left to top-right diagonal and as large as fits "
+     "(instead of -pos, -size and --rotate)\n",
+     nullptr, [](S& s, const V&, R&) { s.diagonal = true; }},
+    {"--outline", EValue::None, "--outline the text's letters outlined instead of filled\n", nullptr,
+     [](S& s, const V&, R&) { s.outline = true; }},
+    {"--as-paths", EValue::None,
+     "--as-paths the text's letters drawn as shapes: no font is embedded, and no text can be copied or extracted\n",
+     nullptr, [](S& s, const V&, R&) { s.asPaths = true; }},
     {"--text", EValue::Text,
      "--text <TEXT> stamp TEXT instead of an image (no -j): {page} is the page's number, {pages} the page count, "
      "{label} the page's label, {file} the input's name, {date} or {date:%d.%m.%Y} the date, {bates} the Bates "
@@ -661,6 +683,10 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (!settings.text && (settings.fontSize != 12 || settings.color != 0 || !settings.date.empty() || settings.font ||
                            settings.fontIndex != 0))
         reporter.optionWarning("--font, --font-index, --font-size, --color and --date are for --text only: ignored");
+    if (!settings.text && (settings.outline || settings.asPaths))
+        reporter.optionWarning("--outline and --as-paths are for --text only: ignored");
+    if (settings.marks() && (settings.rotate != 0 || settings.diagonal))
+        reporter.optionWarning("--rotate and --diagonal do not turn printer's marks: ignored");
     if (settings.text && !settings.font && settings.fontIndex != 0)
         reporter.optionWarning("--font-index is for a --font file: ignored");
     const CStampSettings defaults;

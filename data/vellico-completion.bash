@@ -25,7 +25,7 @@ _vellico()
         return
         ;;
     -s | -e | -send | -eend | -n | -opacity | -pos | -size | --jobs | --timeout | --memory-limit | --password | \
-        --text | --date | --font-index | --font-size | --color | --bates-start | --bates-digits | --bates-prefix | --bates-suffix) return ;;
+        --rotate | --text | --date | --font-index | --font-size | --color | --bates-start | --bates-digits | --bates-prefix | --bates-suffix) return ;;
     esac
 
     case $cur in
@@ -42,7 +42,7 @@ _vellico()
         local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
             -opacity -crop_marks -trim_marks --help -h --version
             --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0
-            --incremental --annotation --password --password-file --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
+            --incremental --annotation --password --password-file --rotate --diagonal --outline --as-paths --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
             -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
             -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

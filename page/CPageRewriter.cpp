@@ -51,7 +51,9 @@ bool closesArray(const std::string& text, int64_t begin, int64_t end)
 
 CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
 {
-    m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), context.imObjNum);
+    // A stamp drawn by each page as paths names no object.
+    if (context.imObjNum > 0)
+        m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), context.imObjNum);
     m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), context.imObjNum);
     if (!context.im2Name.empty()) {
         m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), context.imObjNum,
@@ -335,6 +337,8 @@ void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layou
     const CStep steps[2] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry, m_imageItem},
                             {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem}};
     for (const CStep& step : steps) {
+        if (step.entry.empty())
+            continue;
         const CStoredEntry value = storedEntry(layout, step.key);
         if (!value.present) {
             text.insertAt(static_cast<size_t>(layout.open) + 2, step.entry);

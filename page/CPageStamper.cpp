@@ -123,8 +123,10 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
         appendCoordinate(head, entry);
         head += ' ';
     }
-    head += "0 0]\n/Resources << /" + std::string(m_imageCategory) + " << /" + m_painter.names().image +
-            referenceText(" ", m_imageNum, " 0 R >> ");
+    head += "0 0]\n/Resources << ";
+    if (m_imageNum > 0) // none for a text drawn as paths
+        head += "/" + std::string(m_imageCategory) + " << /" + m_painter.names().image +
+                referenceText(" ", m_imageNum, " 0 R >> ");
     head += "/ExtGState << /" + m_painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
     const int appearance =
         m_writer.writeNewStream(head, "\n>>\nstream\n", m_painter.appearanceContent(where, pageIndex));

@@ -5,6 +5,9 @@
 #include "page/CStampSettings.h"
 #include "page/StampPlacement.h"
 
+#include <algorithm>
+#include <cmath>
+
 CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
                              const CStampDraw& draw, std::string verticalImage, const CStampImage* perPage)
     : m_settings(settings), m_width(settings.sizeX == -1 ? imageWidth : settings.sizeX),
@@ -64,6 +67,19 @@ CStampPainter::CPlacement CStampPainter::placement(const CPageRecord& page) cons
     where.width = m_width;
     where.height = m_height;
     where.angle = anchor.angle;
+    if (m_settings.diagonal) {
+        where = alongDiagonal(page);
+    } else if (m_settings.rotate != 0) {
+        // About the point -pos names, where a left-aligned stamp has its corner.
+        placement.align = "left";
+        const Placement pivot = computePlacement(placement, page.cropBox, page.rotate);
+        double m[4];
+        rotationMatrix(static_cast<float>(m_settings.rotate), m);
+        const double u = where.x - pivot.anchorX, v = where.y - pivot.anchorY;
+        where.x = pivot.anchorX + m[0] * u + m[2] * v;
+        where.y = pivot.anchorY + m[1] * u + m[3] * v;
+        where.angle = static_cast<float>(where.angle + m_settings.rotate);
+    }
     // A corner mark fixes the stamp to it; the last chosen in their order wins.
     for (size_t index = 0; index < kCornerMarkCount; ++index) {
         if (!m_settings.corners[index])
@@ -79,6 +95,42 @@ CStampPainter::CPlacement CStampPainter::placement(const CPageRecord& page) cons
         // page's rotation would swing it away from the corner.
         where.angle = 0.0f;
     }
+    return where;
+}
+
+CStampPainter::CPlacement CStampPainter::alongDiagonal(const CPageRecord& page) const
+{
+    const float* box = page.cropBox;
+    const int turn = m_settings.forcePortrait ? page.rotate : 0;
+    const bool sideways = turn == 90 || turn == 270;
+    const double pageWidth = box[2] - box[0], pageHeight = box[3] - box[1];
+    const double shownWidth = sideways ? pageHeight : pageWidth, shownHeight = sideways ? pageWidth : pageHeight;
+    // From the displayed bottom-left corner to the top-right one, the turned
+    // box as large as fits with a margin.
+    constexpr double kFill = 0.9;
+    const double radians = std::atan2(shownHeight, shownWidth), c = std::cos(radians), s = std::sin(radians);
+    const double fit = kFill * std::min(shownWidth / std::max(m_width * c + m_height * s, 1e-9),
+                                        shownHeight / std::max(m_width * s + m_height * c, 1e-9));
+    CPlacement where;
+    where.width = m_width * fit;
+    where.height = m_height * fit;
+    const double shownX = (shownWidth - c * where.width + s * where.height) / 2;
+    const double shownY = (shownHeight - s * where.width - c * where.height) / 2;
+    // Back from the page as displayed to its own space (a viewer turns it clockwise by /Rotate).
+    switch (turn) {
+    case 90:
+        where.x = box[2] - shownY, where.y = box[1] + shownX;
+        break;
+    case 180:
+        where.x = box[2] - shownX, where.y = box[3] - shownY;
+        break;
+    case 270:
+        where.x = box[0] + shownY, where.y = box[3] - shownX;
+        break;
+    default:
+        where.x = box[0] + shownX, where.y = box[1] + shownY;
+    }
+    where.angle = static_cast<float>(turn + radians * 180 / 3.14159265358979323846);
     return where;
 }
 

@@ -45,6 +45,9 @@ public:
         float angle = 0.0f;
     };
     CPlacement placement(const CPageRecord& page) const;
+    // --diagonal's placement on `page`: centred on the displayed page along
+    // its bottom-left to top-right diagonal, as large as fits.
+    CPlacement alongDiagonal(const CPageRecord& page) const;
     // A marks update's stamp: the eight marks around the settings' box in
     // one stream, the horizontal lines with the image, the vertical ones with
     // the vertical image.

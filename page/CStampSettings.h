@@ -69,6 +69,10 @@ struct CStampSettings {
     double posY = 10;
     double sizeX = -1; // displayed size in points; -1 = the image's pixel size
     double sizeY = -1;
+    double rotate = 0;     // degrees, counter-clockwise as displayed, about the point -pos names
+    bool diagonal = false; // centred along the displayed page's diagonal, sized to fill most of it
+    bool outline = false;  // a text's glyphs stroked, not filled
+    bool asPaths = false;  // a text's glyphs drawn as paths: no font, nothing to extract
 
     // Printer's marks around the trim box, or the crop box, instead of the
     // image (-trim_marks, -crop_marks); the trim box wins when both are asked for.
@@ -120,14 +124,15 @@ struct CStampSettings {
     {
         auto& [input, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst, batesWidth,
                batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
-               fromTop, fromRight, alignment, x, y, width, height, trim, crop, cornerBits, update, annotate, secret,
-               resources] = settings;
+               fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths, trim, crop, cornerBits,
+               update, annotate, secret, resources] = settings;
         visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface), visit(face);
         visit(points), visit(rgb), visit(moment);
         visit(batesFirst), visit(batesWidth), visit(batesBefore), visit(batesAfter), visit(batesPages);
         visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
-        visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(trim);
+        visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(turn), visit(across);
+        visit(stroked), visit(paths), visit(trim);
         visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(secret), visit(resources);
     }
 

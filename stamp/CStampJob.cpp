@@ -83,9 +83,9 @@ CStampDraw drawOf(const CStampSettings& settings, const CStampImage& image, cons
     CStampDraw draw;
     draw.orientation = image.orientation();
     if (profile.tagged())
-        draw.artifact = settings.marks()       ? EArtifact::PRINTER_MARK
-                        : image.drawnPerPage() ? EArtifact::PAGINATION
-                                               : EArtifact::WATERMARK;
+        draw.artifact = settings.marks()                             ? EArtifact::PRINTER_MARK
+                        : image.drawnPerPage() && !settings.diagonal ? EArtifact::PAGINATION
+                                                                     : EArtifact::WATERMARK;
     return draw;
 }
 

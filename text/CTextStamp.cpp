@@ -6,6 +6,7 @@
 
 #include "font/CEmbeddedFont.h"
 #include "font/CFontFace.h"
+#include "font/GlyphOutline.h"
 #include "image/CNewObjectWriter.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
@@ -61,10 +62,11 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     } else {
         fillings.push_back(text.lines(fields));
     }
-    chooseFont(fillings, pdfaPart > 0);
+    // Paths need a font's outlines, even for text Helvetica would show.
+    chooseFont(fillings, pdfaPart > 0 || settings.asPaths);
     for (const std::vector<std::string>& lines : fillings)
         m_texts.push_back(measure(lines));
-    if (m_font) {
+    if (m_font && !settings.asPaths) {
         m_font->finish();
         if (m_font->embedsWholeFont())
             m_warnings.push_back("the licence of " + m_font->face().label() +
@@ -77,18 +79,25 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     constexpr double kLargest = 1e9;
     m_width = static_cast<int>(std::clamp(std::ceil(m_textWidth - 1e-9), 1.0, kLargest));
     m_height = static_cast<int>(std::clamp(std::ceil(m_textHeight - 1e-9), 1.0, kLargest));
-    m_traits.fontNotEmbedded = !m_font;
+    m_traits.fontNotEmbedded = !m_font && !settings.asPaths;
     const bool sized = settings.sizeX != -1;
     m_boxWidth = sized ? settings.sizeX : m_width;
     m_boxHeight = sized ? settings.sizeY : m_height;
     if (sized)
         m_scale = std::min(m_boxWidth / std::max(m_textWidth, 1e-9), m_boxHeight / std::max(m_textHeight, 1e-9));
 
+    const double size = settings.fontSize * m_scale;
     m_textHead = "q\n";
     for (int shift : {16, 8, 0})
         appendNumber(m_textHead, ((settings.color >> shift) & 0xFF) / 255.0, 3);
-    m_textHead += "rg\nBT\n/";
-    const double size = settings.fontSize * m_scale;
+    m_textHead += settings.outline ? "RG\n" : "rg\n";
+    if (settings.outline) {
+        // A stroke a thirtieth of the size reads as an outline at any size.
+        appendNumber(m_textHead, size / 30, 3);
+        m_textHead += "w\n";
+    }
+    if (!settings.asPaths)
+        m_textHead += settings.outline ? "BT\n1 Tr\n/" : "BT\n/";
     m_textSize = " ";
     appendNumber(m_textSize, size, 4);
     m_textSize += "Tf\n";
@@ -96,7 +105,8 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
     const double top = (m_boxHeight + m_textHeight * m_scale) / 2;
     for (size_t index = 0; index < m_texts.front().widths.size(); ++index) {
         std::string baseline;
-        appendNumber(baseline, top - (ascent / 1000.0 + index * kLeading) * size, 3);
+        m_baselineY.push_back(top - (ascent / 1000.0 + index * kLeading) * size);
+        appendNumber(baseline, m_baselineY.back(), 3);
         m_baselines.push_back(baseline + "Tm ");
     }
     m_unitSquare = "q\n";
@@ -196,12 +206,24 @@ void CTextStamp::checkShowable(const CStampSettings& settings)
 std::string CTextStamp::textContent(const CText& text, const std::string& fontName) const
 {
     const double size = m_settings.fontSize * m_scale;
-    std::string content = m_textHead + fontName + m_textSize;
+    std::string content = m_textHead;
+    if (!m_settings.asPaths)
+        content += fontName + m_textSize;
     for (size_t index = 0; index < text.widths.size(); ++index) {
         const double lineWidth = text.widths[index] * size / 1000;
         const double x = m_settings.align == "left"     ? 0
                          : m_settings.align == "center" ? (m_boxWidth - lineWidth) / 2
                                                         : m_boxWidth - lineWidth;
+        if (m_settings.asPaths) {
+            double pen = x;
+            for (const CShapedGlyph& glyph : text.shaped[index].glyphs) {
+                content +=
+                    glyphOutline(m_font->face(), glyph.glyph, size / m_font->face().unitsPerEm(),
+                                 pen + glyph.xOffset * size / 1000, m_baselineY[index] + glyph.yOffset * size / 1000);
+                pen += glyph.advance * size / 1000;
+            }
+            continue;
+        }
         content += "1 0 0 1 ";
         appendNumber(content, x, 3);
         content += m_baselines[index];
@@ -215,7 +237,7 @@ std::string CTextStamp::textContent(const CText& text, const std::string& fontNa
             content += kHex[code >> 4], content += kHex[code & 15];
         content += "> Tj\n";
     }
-    content += "ET\nQ\n";
+    content += m_settings.asPaths ? (m_settings.outline ? "S\nQ\n" : "f\nQ\n") : "ET\nQ\n";
     return content;
 }
 
@@ -230,10 +252,15 @@ int CTextStamp::write(CNewObjectWriter& writer) const
 {
     static const char kHelvetica[] =
         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>";
+    // Paths name no font: then the pages name nothing, and the form has no resources.
+    if (drawnPerPage() && m_settings.asPaths)
+        return 0;
     if (drawnPerPage())
         return m_font ? m_font->write(writer, m_cidSet) : writer.writeNewObject(" 0 obj\n" + std::string(kHelvetica));
     // The form names its font: an embedded one is written first.
-    const std::string font = m_font ? referenceText("", m_font->write(writer, m_cidSet), " 0 R") : kHelvetica;
+    const std::string font = m_settings.asPaths ? std::string()
+                             : m_font           ? referenceText("", m_font->write(writer, m_cidSet), " 0 R")
+                                                : kHelvetica;
     // Accents on capitals rise above the ascender, and some glyphs reach past
     // their advance: the clip leaves them a margin around the box.
     const double margin = m_settings.fontSize * m_scale / 4;
@@ -246,6 +273,7 @@ int CTextStamp::write(CNewObjectWriter& writer) const
     appendFixed(head, 1 / m_boxWidth, unitPrecision(m_boxWidth));
     head += " 0 0 ";
     appendFixed(head, 1 / m_boxHeight, unitPrecision(m_boxHeight));
-    head += " 0 0]\n/Resources << /Font << /F1 " + font + " >> >>\n/Length ";
+    head += font.empty() ? " 0 0]\n/Resources << >>\n/Length "
+                         : " 0 0]\n/Resources << /Font << /F1 " + font + " >> >>\n/Length ";
     return writer.writeNewStream(head, "\n>>\nstream\n", textContent(m_texts.front(), "F1"));
 }

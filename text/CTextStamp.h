@@ -31,7 +31,7 @@ public:
                const std::vector<CPageFields>& pages = std::vector<CPageFields>(), int pdfaPart = 0);
     ~CTextStamp() override;
 
-    // The form, or the font that each page's content names.
+    // The form, or the font that each page's content names (0: none, for paths).
     int write(CNewObjectWriter& writer) const override;
     bool drawnPerPage() const override { return !m_textOfPage.empty(); }
     std::string pageContent(int pageIndex, const std::string& fontName) const override;
@@ -76,5 +76,6 @@ private:
     std::string m_textHead;
     std::string m_textSize;
     std::vector<std::string> m_baselines;
+    std::vector<double> m_baselineY;
     std::string m_unitSquare; // what a form's /Matrix does, for a page's own drawing
 };

@@ -545,7 +545,11 @@ const std::string kUsage =
     "page.\n-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n-crop_marks "
     "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
     "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
-    "instead of page content\n--text <TEXT> stamp TEXT instead of an image (no -j): {page} is the page's number, "
+    "instead of page content\n--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n"
+    "--diagonal the stamp across the page, centred on its bottom-left to top-right diagonal and as large as fits "
+    "(instead of -pos, -size and --rotate)\n--outline the text's letters outlined instead of filled\n--as-paths the "
+    "text's letters drawn as shapes: no font is embedded, and no text can be copied or extracted\n--text <TEXT> stamp "
+    "TEXT instead of an image (no -j): {page} is the page's number, "
     "{pages} the page count, {label} the page's label, {file} the input's name, {date} or {date:%d.%m.%Y} the date, "
     "{bates} the Bates number, \\n a new line\n--date YYYY-MM-DD the date the text's {date} shows, instead of today's\n"
     "--font FILE|FAMILY the text's font: a TrueType or OpenType file, or an installed family (embedded as a subset)\n"
@@ -950,6 +954,18 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     {"TextLoneBrace", in("plain 1"), text("--text 'a}b'"), 1, {refused("text has a '}' that closes no field (write }} for a brace): 'a}b'")},
      "", Exact},
     {"TextEmpty", in("plain 1"), text("--text ''"), 1, {refused("text needs a text to stamp")}, "", Exact},
+    // Turned about the point -pos names (an image's, as a text's), or along the page's diagonal as large as fits:
+    // centred on the page (612 x 792), 0.9 of its width.
+    {"RotatedAQuarter", in("plain 1"), stamp("--rotate 90 -pos100,100"), 0, {}, "52,100,48,96 up", MuPdf},
+    {"RotatedRightAligned", in("plain 1"), stamp("--rotate 90 -pos100,100 -align right --dry-run"), 0,
+     {"Page 1: x 52, y 4, width 48, height 96"}, "", 0, {}, {""}},
+    {"TextDiagonal", in("doc tagged"), text("--text CONFIDENTIAL --diagonal --dry-run"), 0,
+     {"Page 1: x 30.6, y 60.93, width 550.8, height 670.13"}, "", 0, {}, {""}},
+    {"TextDiagonalIsAWatermark", in("doc tagged"), text("--text 'p{page}' --diagonal --outline"), 0, {}, "", 0,
+     {"/Artifact <</Type /Pagination /Subtype /Watermark>> BDC", "1 Tr"}},
+    // Paths: the letters' shapes, and no font nor text in the output.
+    {"TextAsPaths", in("plain 1"), text("--text 'Жук' --as-paths"), 0, {}, "", 0, {"!/FontFile", "!/Type0", " c\n"}},
+    {"RotateNotANumber", in("plain 1"), text("--text x --rotate 4x"), 1, {"--rotate takes an angle in degrees from -360 to 360: '4x'"}},
     {"FontMissing", in("plain 1"), text("--text x --font no-such.ttf"), 1, {B + "--font 'no-such.ttf': no such file, and no "
      "installed font of that family\n"}, "", Exact},
     {"FontNotAFont", in("plain 1"), text("--text x --font stamp.jpg"), 1, {"--font 'stamp.jpg': not a font file"}},
