@@ -1,5 +1,8 @@
 #include "font/CEmbeddedFont.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <zlib.h>
 
 #include <cmath>
@@ -63,16 +66,23 @@ CShapedLine CEmbeddedFont::shape(const std::string& text)
     if (m_subset)
         throw std::logic_error("CEmbeddedFont: a line shaped after the subset was made");
     CShapedLine line = m_shaper.shape(text);
-    std::set<uint32_t> clusters;
+    // Sorted vectors, not sets: a page-numbered text shapes a line for every page.
+    std::vector<uint32_t> clusters;
     for (const CShapedGlyph& glyph : line.glyphs)
-        clusters.insert(glyph.cluster);
-    std::set<uint32_t> shown;
+        clusters.push_back(glyph.cluster);
+    std::sort(clusters.begin(), clusters.end());
+    clusters.erase(std::unique(clusters.begin(), clusters.end()), clusters.end());
+    std::vector<bool> shown(clusters.size());
     for (const CShapedGlyph& glyph : line.glyphs) {
         m_glyphs.insert(glyph.glyph);
-        if (!shown.insert(glyph.cluster).second)
+        const auto at = std::lower_bound(clusters.begin(), clusters.end(), glyph.cluster);
+        const size_t index = static_cast<size_t>(at - clusters.begin());
+        if (shown[index] || m_textOfGlyph.count(glyph.glyph)) {
+            shown[index] = true;
             continue;
-        const auto next = clusters.upper_bound(glyph.cluster);
-        const size_t end = next == clusters.end() ? text.size() : *next;
+        }
+        shown[index] = true;
+        const size_t end = index + 1 < clusters.size() ? clusters[index + 1] : text.size();
         m_textOfGlyph.emplace(glyph.glyph, CLineShaper::characters(text.substr(glyph.cluster, end - glyph.cluster)));
     }
     return line;

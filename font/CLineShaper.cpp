@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "font/CFontFace.h"
+#include "pdf/PdfTextString.h"
 
 // A line that mixes directions is cut into runs of one level and one
 // script, each shaped on its own, and the runs are put in visual order the
@@ -132,40 +133,37 @@ std::vector<CRun> runsOf(const hb_glyph_info_t* infos, unsigned count, unsigned 
 
 } // namespace
 
-std::u32string CLineShaper::characters(const std::string& line)
-{
-    const HbBuffer buffer(hb_buffer_create());
-    hb_buffer_add_utf8(buffer.get(), line.data(), static_cast<int>(line.size()), 0, static_cast<int>(line.size()));
-    unsigned count = 0;
-    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(buffer.get(), &count);
-    std::u32string text;
-    for (unsigned index = 0; index < count; ++index)
-        text += static_cast<char32_t>(infos[index].codepoint);
-    return text;
-}
+std::u32string CLineShaper::characters(const std::string& line) { return utf8CodePoints(line); }
 
 CShapedLine CLineShaper::shape(const std::string& line) const
 {
     CShapedLine shaped;
     shaped.text = line;
     const int length = static_cast<int>(line.size());
-    const HbBuffer characters(hb_buffer_create());
-    hb_buffer_add_utf8(characters.get(), line.data(), length, 0, length);
+    // Two buffers made once and cleared for each use: a page-numbered
+    // text shapes a line for every page.
+    if (!m_characters) {
+        m_characters.reset(hb_buffer_create());
+        m_glyphs.reset(hb_buffer_create());
+    }
+    hb_buffer_clear_contents(m_characters.get());
+    hb_buffer_add_utf8(m_characters.get(), line.data(), length, 0, length);
     unsigned count = 0;
-    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(characters.get(), &count);
+    const hb_glyph_info_t* infos = hb_buffer_get_glyph_infos(m_characters.get(), &count);
     const double scale = 1000.0 / m_face.unitsPerEm();
     for (const CRun& run : runsOf(infos, count, static_cast<unsigned>(length))) {
-        const HbBuffer buffer(hb_buffer_create());
+        hb_buffer_t* const buffer = m_glyphs.get();
+        hb_buffer_clear_contents(buffer);
         // The whole line is the context; clusters count its bytes.
-        hb_buffer_add_utf8(buffer.get(), line.data(), length, run.start, static_cast<int>(run.end - run.start));
-        hb_buffer_set_direction(buffer.get(), run.level % 2 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
-        hb_buffer_set_script(buffer.get(), run.script);
-        hb_buffer_guess_segment_properties(buffer.get());
+        hb_buffer_add_utf8(buffer, line.data(), length, run.start, static_cast<int>(run.end - run.start));
+        hb_buffer_set_direction(buffer, run.level % 2 ? HB_DIRECTION_RTL : HB_DIRECTION_LTR);
+        hb_buffer_set_script(buffer, run.script);
+        hb_buffer_guess_segment_properties(buffer);
         // HarfBuzz's default features: kerning, ligatures, marks.
-        hb_shape(m_face.harfBuzzFont(), buffer.get(), nullptr, 0);
+        hb_shape(m_face.harfBuzzFont(), buffer, nullptr, 0);
         unsigned glyphCount = 0;
-        const hb_glyph_info_t* glyphs = hb_buffer_get_glyph_infos(buffer.get(), &glyphCount);
-        const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer.get(), &glyphCount);
+        const hb_glyph_info_t* glyphs = hb_buffer_get_glyph_infos(buffer, &glyphCount);
+        const hb_glyph_position_t* positions = hb_buffer_get_glyph_positions(buffer, &glyphCount);
         for (unsigned index = 0; index < glyphCount; ++index) {
             CShapedGlyph glyph;
             glyph.glyph = glyphs[index].codepoint;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "font/HarfBuzzHandles.h"
+
 class CFontFace;
 
 // One glyph of a shaped line; lengths in thousandths of the em.
@@ -36,4 +38,6 @@ public:
 
 private:
     const CFontFace& m_face;
+    mutable HbBuffer m_characters; // the line's characters, for its runs
+    mutable HbBuffer m_glyphs;     // one run shaped
 };

@@ -69,3 +69,27 @@ std::string textStringToUtf8(const std::string& bytes)
     }
     return text;
 }
+
+std::u32string utf8CodePoints(std::string_view text)
+{
+    std::u32string points;
+    points.reserve(text.size());
+    for (size_t at = 0; at < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[at++]);
+        if (lead < 0x80) {
+            points += static_cast<char32_t>(lead);
+            continue;
+        }
+        const int more = lead >= 0xF5 ? -1 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
+        char32_t point = more < 0 ? 0 : lead & (0x3F >> more);
+        int read = 0;
+        for (; more > 0 && read < more && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+             ++read, ++at)
+            point = point << 6 | (static_cast<unsigned char>(text[at]) & 0x3F);
+        static const char32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+        const bool whole = more > 0 && read == more && point >= kLeast[more] && point <= 0x10FFFF &&
+                           (point < 0xD800 || point >= 0xE000);
+        points += whole ? point : kReplacement;
+    }
+    return points;
+}

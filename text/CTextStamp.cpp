@@ -130,6 +130,12 @@ void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& filling
             if (!helvetica || m_settings.font)
                 characters += CLineShaper::characters(line);
         }
+    // Each character once: a page-numbered text repeats them on every page.
+    const auto distinct = [](std::u32string& text) {
+        std::sort(text.begin(), text.end());
+        text.erase(std::unique(text.begin(), text.end()), text.end());
+    };
+    distinct(characters);
     std::unique_ptr<CFontFace> face;
     if (m_settings.font) {
         face = CFontFace::open(*m_settings.font, m_settings.fontIndex);
@@ -141,6 +147,7 @@ void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& filling
         for (const std::vector<std::string>& lines : fillings)
             for (const std::string& line : lines)
                 characters += CLineShaper::characters(line);
+        distinct(characters);
         face = CFontFace::findCovering(characters);
         if (!face) {
             if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))

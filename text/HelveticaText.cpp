@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "pdf/PdfTextString.h"
+
 namespace {
 
 // clang-format off
@@ -38,36 +40,12 @@ constexpr uint16_t kWidths[224] = {
 };
 // clang-format on
 
-// The next character of UTF-8 `text` at `at`, which it advances; U+FFFD for
-// a byte sequence that is no character (overlong, a surrogate, cut off).
-char32_t nextCharacter(const std::string& text, size_t& at)
-{
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at++);
-    if (lead < 0x80)
-        return lead;
-    const int more = lead >= 0xF5 ? -1 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : -1;
-    if (more < 0 || at + static_cast<size_t>(more) > text.size())
-        return 0xFFFD;
-    char32_t c = lead & (0x3F >> more);
-    for (int i = 0; i < more; ++i, ++at) {
-        if ((byte(at) & 0xC0) != 0x80)
-            return 0xFFFD;
-        c = (c << 6) | (byte(at) & 0x3F);
-    }
-    const char32_t least[4] = {0, 0x80, 0x800, 0x10000};
-    if (c < least[more] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
-        return 0xFFFD;
-    return c;
-}
-
 } // namespace
 
 bool toWinAnsi(const std::string& text, std::string& codes, char32_t& missing)
 {
     codes.clear();
-    for (size_t at = 0; at < text.size();) {
-        const char32_t c = nextCharacter(text, at);
+    for (const char32_t c : utf8CodePoints(text)) {
         int code = -1;
         if ((c >= 0x20 && c < 0x7F) || (c >= 0xA0 && c <= 0xFF))
             code = static_cast<int>(c);
