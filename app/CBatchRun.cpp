@@ -72,9 +72,11 @@ void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStam
         file.inputPath = item.input;
         try {
             item.batesCount = CStampJob::countStampedPages(file);
-        } catch (const CPdfException&) {
-            continue; // no range: its run tells why it cannot be read
+        } catch (const CPdfException& error) {
+            item.uncounted = error;
+            continue;
         } catch (const std::bad_alloc&) {
+            item.uncounted = CPdfException(CPdfException::EKind::SystemError, "Out of memory");
             continue;
         }
         item.batesStart = next;
@@ -87,6 +89,10 @@ std::optional<CPdfException> CBatchRun::prepare(const CBatchItem& item)
 {
     if (!item.refusal.empty())
         return CPdfException(CPdfException::EKind::UsageError, item.refusal);
+    // A file the count could not read has no numbers: numbered from the
+    // start again, it would repeat another file's.
+    if (item.uncounted)
+        return item.uncounted;
     if (!m_list)
         return std::nullopt;
     // Opening a FIFO would wait for a writer; a folder or a device is no PDF.
@@ -157,6 +163,8 @@ void CBatchRun::finished(CFileOutcome outcome, const std::string* console, const
     if (console)
         m_console.print(*console);
     outcome.numbered = m_numbered;
+    if (outcome.status != CFileOutcome::STAMPED)
+        outcome.batesFirst.clear(), outcome.batesLast.clear(); // its pages got none
     if (m_numbered && outcome.status != CFileOutcome::STAMPED && item.batesStart && item.batesCount > 0) {
         outcome.unusedFirst = batesNumber(*m_settings, *item.batesStart);
         outcome.unusedLast = batesNumber(*m_settings, *item.batesStart + item.batesCount - 1);

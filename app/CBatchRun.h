@@ -28,6 +28,7 @@ struct CBatchItem {
     // counting pass found (-1: not counted); what the settings say otherwise.
     std::optional<int64_t> batesStart;
     int batesCount = -1;
+    std::optional<CPdfException> uncounted; // why the count could not read it: it is not begun
 };
 
 // Stamps a run's files, here or in workers, printing each file's console

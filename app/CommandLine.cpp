@@ -685,6 +685,12 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
         reporter.optionWarning("--font, --font-index, --font-size, --color and --date are for --text only: ignored");
     if (!settings.text && (settings.outline || settings.asPaths))
         reporter.optionWarning("--outline and --as-paths are for --text only: ignored");
+    // --diagonal sizes and turns the stamp itself.
+    if (settings.diagonal && (settings.sizeX != -1 || settings.sizeY != -1 || settings.rotate != 0)) {
+        reporter.optionWarning("-size and --rotate do not apply with --diagonal: ignored");
+        settings.sizeX = settings.sizeY = -1;
+        settings.rotate = 0;
+    }
     if (settings.marks() && (settings.rotate != 0 || settings.diagonal))
         reporter.optionWarning("--rotate and --diagonal do not turn printer's marks: ignored");
     if (settings.text && !settings.font && settings.fontIndex != 0)

@@ -17,9 +17,11 @@ namespace {
 // kids that lead back up, are damage, bounded by both limits.
 constexpr int kMaxTreeDepth = 32;
 constexpr int kMaxTreeNodes = 100000;
-// Roman numerals and letters repeat a character per thousand (or per 26):
-// beyond this a label is written in digits rather than grow without end.
-constexpr int kLargestSpelledNumber = 100000;
+// Roman numerals repeat "m" for each thousand, and letters repeat a letter
+// once more every 26: beyond these a label is written in digits rather than
+// grow without end (a damaged /St would make labels thousands of letters long).
+constexpr int kLargestRoman = 3999;
+constexpr int kLargestLettered = 26 * 10;
 
 std::string roman(int number)
 {
@@ -61,7 +63,7 @@ CPageLabels::CPageLabels(CPdfFile& input) : m_input(input)
         catalog.dictValue()->getValueUnresolved("PageLabels", tree);
         if (tree.type() != PDF_REF)
             readNode(tree, xref.rootNum(), xref.rootGen(), 0, budget);
-        else if (readObject(tree.refNum(), tree.refGen(), catalog))
+        else if (m_visited.insert(tree.refNum()).second && readObject(tree.refNum(), tree.refGen(), catalog))
             readNode(catalog, tree.refNum(), tree.refGen(), 0, budget);
     } catch (const CPdfException&) {
         // What was read before the damage stands; the rest is numbered.
@@ -90,11 +92,12 @@ std::string CPageLabels::textOf(const CPdfObject& string, int num, int gen) cons
 {
     const CXrefTable& xref = m_input.xref();
     const CSecurityHandler* security = xref.securityHandler();
-    // Strings inside an object stream were encrypted with the stream, as a whole.
-    const bool ownObject =
-        num > 0 && num < xref.recordCount() && xref.records()[static_cast<size_t>(num)].type == XREF_IN_FILE;
-    return textStringToUtf8(security && ownObject ? security->decryptString(num, gen, string.textString())
-                                                  : string.textString());
+    if (!security || num <= 0 || num >= xref.recordCount())
+        return textStringToUtf8(string.textString());
+    // The reader gives an object out of an object stream its strings
+    // encrypted for it, as if it stood in the file with generation 0.
+    const bool inStream = xref.records()[static_cast<size_t>(num)].type == XREF_IN_OBJSTM;
+    return textStringToUtf8(security->decryptString(num, inStream ? 0 : gen, string.textString()));
 }
 
 void CPageLabels::readNode(const CPdfObject& node, int num, int gen, int depth, int& budget)
@@ -103,26 +106,30 @@ void CPageLabels::readNode(const CPdfObject& node, int num, int gen, int depth, 
         return;
     // Each value of the tree is met within the object that holds it (for its strings' key), or fetched by its
     // reference.
-    const auto within = [&](const CPdfObject& value, CPdfObject& held, int& heldNum, int& heldGen) {
-        heldNum = num, heldGen = gen;
+    // A value written in place belongs to the object that holds it (`inNum`).
+    // A node or an array referred to is read once, however many times it is
+    // named (a label's dictionary may serve several ranges).
+    const auto within = [&](const CPdfObject& value, int inNum, int inGen, CPdfObject& held, int& heldNum, int& heldGen,
+                            bool once) {
+        heldNum = inNum, heldGen = inGen;
         if (value.type() != PDF_REF)
             return held = value, true;
         heldNum = value.refNum(), heldGen = value.refGen();
-        return --budget >= 0 && readObject(heldNum, heldGen, held);
+        return (!once || m_visited.insert(heldNum).second) && --budget >= 0 && readObject(heldNum, heldGen, held);
     };
     CPdfObject nums, kids;
     int numsNum = 0, numsGen = 0;
     node.dictValue()->getValueUnresolved("Nums", nums);
     CPdfObject pairsValue;
-    if (within(nums, pairsValue, numsNum, numsGen) && pairsValue.type() == PDF_ARRAY) {
+    if (within(nums, num, gen, pairsValue, numsNum, numsGen, true) && pairsValue.type() == PDF_ARRAY) {
         const CPdfArray& pairs = *pairsValue.arrayValue();
         for (int i = 0; i + 1 < pairs.count(); i += 2) {
             CPdfObject key, item, value, style, prefix, start;
             int valueNum = 0, valueGen = 0;
             pairs.getItemUnresolved(i, key);
             pairs.getItemUnresolved(i + 1, item);
-            if (key.type() != PDF_INT || key.intValue() < 0 || !within(item, value, valueNum, valueGen) ||
-                value.type() != PDF_DICT)
+            if (key.type() != PDF_INT || key.intValue() < 0 ||
+                !within(item, numsNum, numsGen, value, valueNum, valueGen, false) || value.type() != PDF_DICT)
                 continue;
             CRange range;
             value.dictValue()->getValueUnresolved("S", style);
@@ -141,12 +148,12 @@ void CPageLabels::readNode(const CPdfObject& node, int num, int gen, int depth, 
     node.dictValue()->getValueUnresolved("Kids", kids);
     CPdfObject kidList;
     int kidsNum = 0, kidsGen = 0;
-    if (within(kids, kidList, kidsNum, kidsGen) && kidList.type() == PDF_ARRAY)
+    if (within(kids, num, gen, kidList, kidsNum, kidsGen, true) && kidList.type() == PDF_ARRAY)
         for (int i = 0; i < kidList.arrayValue()->count(); ++i) {
             CPdfObject item, kid;
             int kidNum = 0, kidGen = 0;
             kidList.arrayValue()->getItemUnresolved(i, item);
-            if (within(item, kid, kidNum, kidGen))
+            if (within(item, kidsNum, kidsGen, kid, kidNum, kidGen, true))
                 readNode(kid, kidNum, kidGen, depth + 1, budget);
         }
 }
@@ -161,7 +168,8 @@ std::string CPageLabels::label(int pageIndex) const
     const long long number = static_cast<long long>(labels.start) + (pageIndex - range->first);
     if (labels.style == 0)
         return labels.prefix;
-    if (labels.style == 'D' || number > kLargestSpelledNumber)
+    const bool lettered = labels.style == 'a' || labels.style == 'A';
+    if (labels.style == 'D' || number > (lettered ? kLargestLettered : kLargestRoman))
         return labels.prefix + std::to_string(number);
     const int spelled = static_cast<int>(number);
     switch (labels.style) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <string>
 
 class CPdfFile;
@@ -34,5 +35,6 @@ private:
     std::string textOf(const CPdfObject& string, int num, int gen) const;
 
     CPdfFile& m_input;
+    std::set<int> m_visited; // the tree's objects read so far
     std::map<int, CRange> m_ranges;
 };

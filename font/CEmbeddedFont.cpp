@@ -66,24 +66,43 @@ CShapedLine CEmbeddedFont::shape(const std::string& text)
     if (m_subset)
         throw std::logic_error("CEmbeddedFont: a line shaped after the subset was made");
     CShapedLine line = m_shaper.shape(text);
-    // Sorted vectors, not sets: a page-numbered text shapes a line for every page.
-    std::vector<uint32_t> clusters;
-    for (const CShapedGlyph& glyph : line.glyphs)
-        clusters.push_back(glyph.cluster);
-    std::sort(clusters.begin(), clusters.end());
-    clusters.erase(std::unique(clusters.begin(), clusters.end()), clusters.end());
-    std::vector<bool> shown(clusters.size());
-    for (const CShapedGlyph& glyph : line.glyphs) {
-        m_glyphs.insert(glyph.glyph);
-        const auto at = std::lower_bound(clusters.begin(), clusters.end(), glyph.cluster);
-        const size_t index = static_cast<size_t>(at - clusters.begin());
-        if (shown[index] || m_textOfGlyph.count(glyph.glyph)) {
-            shown[index] = true;
-            continue;
+    // Each cluster's characters go to its glyphs: a glyph the font's
+    // character map gives for one of them shows that one (a base letter, a
+    // mark); the others go to the first glyph that shows none (a ligature,
+    // a joined form). A glyph keeps the text it was first given, but one
+    // straight from the character map wins.
+    const std::vector<CShapedGlyph>& glyphs = line.glyphs;
+    for (size_t first = 0; first < glyphs.size();) {
+        size_t last = first;
+        while (last < glyphs.size() && glyphs[last].cluster == glyphs[first].cluster)
+            ++last;
+        // The cluster's text runs to the next cluster's start in the line.
+        size_t end = text.size();
+        for (const CShapedGlyph& other : glyphs)
+            if (other.cluster > glyphs[first].cluster && other.cluster < end)
+                end = other.cluster;
+        std::u32string characters =
+            CLineShaper::characters(text.substr(glyphs[first].cluster, end - glyphs[first].cluster));
+        std::vector<bool> own(last - first);
+        for (size_t index = first; index < last; ++index) {
+            m_glyphs.insert(glyphs[index].glyph);
+            for (size_t at = 0; at < characters.size(); ++at) {
+                if (characters[at] != 0 && m_face->glyphFor(characters[at]) == glyphs[index].glyph) {
+                    m_textOfGlyph[glyphs[index].glyph] = std::u32string(1, characters[at]);
+                    characters[at] = 0;
+                    own[index - first] = true;
+                    break;
+                }
+            }
         }
-        shown[index] = true;
-        const size_t end = index + 1 < clusters.size() ? clusters[index + 1] : text.size();
-        m_textOfGlyph.emplace(glyph.glyph, CLineShaper::characters(text.substr(glyph.cluster, end - glyph.cluster)));
+        characters.erase(std::remove(characters.begin(), characters.end(), char32_t(0)), characters.end());
+        for (size_t index = first; index < last && !characters.empty(); ++index) {
+            if (own[index - first])
+                continue;
+            m_textOfGlyph.emplace(glyphs[index].glyph, characters);
+            break;
+        }
+        first = last;
     }
     return line;
 }

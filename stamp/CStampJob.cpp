@@ -242,11 +242,12 @@ void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPage
             stamped.push_back(page);
         }
     }
-    if (text.usesBates())
-        reportBatesRange(static_cast<int>(stamped.size()));
     auto stamp = std::make_unique<CTextStamp>(m_settings, fields, stamped, pdfaPart);
     for (const std::string& warning : stamp->warnings())
         m_reporter.warning(warning);
+    // Told once the text could be made: a file refused for its text gets no numbers.
+    if (text.usesBates())
+        reportBatesRange(static_cast<int>(stamped.size()));
     opened.image = std::move(stamp);
 }
 

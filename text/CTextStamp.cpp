@@ -27,6 +27,13 @@ std::string characterName(char32_t c)
     return code;
 }
 
+[[noreturn]] void refuseNoCoveringFont()
+{
+    throw CPdfException(CPdfException::EKind::UsageError,
+                        "\n--text cannot be shown: no installed font has all of its characters (name one with "
+                        "--font)\n");
+}
+
 [[noreturn]] void refuseCharacter(char32_t c, const std::string& why)
 {
     throw CPdfException(CPdfException::EKind::UsageError,
@@ -152,12 +159,12 @@ void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& filling
         if (!face) {
             if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))
                 refuseCharacter(*none, "no installed font has it");
-            throw CPdfException(CPdfException::EKind::UsageError,
-                                "\n--text cannot be shown: no installed font has all of its characters (name one "
-                                "with --font)\n");
+            refuseNoCoveringFont();
         }
-        m_warnings.push_back("the text is written in " + face->label() + ", the first installed font that has " +
-                             (mustEmbed ? "every character (a PDF/A file embeds its fonts)" : "every character"));
+        m_warnings.push_back(
+            (m_settings.asPaths ? "the text is drawn from the outlines of " : "the text is written in ") +
+            face->label() + ", the first installed font that has every character" +
+            (mustEmbed && !m_settings.asPaths ? " (a PDF/A file embeds its fonts)" : ""));
     }
     if (const std::optional<char32_t> missing = face->firstMissing(characters))
         refuseCharacter(*missing, "the font " + face->label() + " has no glyph for it");
@@ -205,9 +212,12 @@ void CTextStamp::checkShowable(const CStampSettings& settings)
     bool helvetica = toWinAnsi(settings.batesPrefix + settings.batesSuffix, codes, missing);
     for (const std::string& line : CTextTemplate(*settings.text).lines(CTextFields()))
         helvetica = helvetica && toWinAnsi(line, codes, missing);
-    if (!helvetica)
-        if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))
-            refuseCharacter(*none, "no installed font has it");
+    if (helvetica && !settings.asPaths)
+        return;
+    if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))
+        refuseCharacter(*none, "no installed font has it");
+    if (!characters.empty() && !CFontFace::findCovering(characters))
+        refuseNoCoveringFont();
 }
 
 std::string CTextStamp::textContent(const CText& text, const std::string& fontName) const

@@ -1,6 +1,7 @@
 #include "tests/app/E2e.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -379,7 +380,22 @@ BuiltDoc buildDoc(const DocPlan& plan)
     }
     b.set(root, node + " /Kids [" + kids + "] /Count " + count + " >>");
     plain.push_back(root);
-    std::string catalogExtra = plan.catalogEntries.empty() ? "" : " " + plan.catalogEntries;
+    std::vector<int> extra;
+    for (size_t index = 0; index < plan.objects.size(); ++index)
+        extra.push_back(b.reserve());
+    // "@N" in the catalog's entries and the objects is a reference to object N of the plan's.
+    const auto referenced = [&](std::string text) {
+        for (size_t at; (at = text.find('@')) != std::string::npos;) {
+            size_t end = at + 1;
+            while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end])))
+                ++end;
+            text.replace(at, end - at, ref(extra.at(std::stoul(text.substr(at + 1, end - at - 1)))));
+        }
+        return text;
+    };
+    for (size_t index = 0; index < plan.objects.size(); ++index)
+        b.set(extra[index], referenced(plan.objects[index]));
+    std::string catalogExtra = plan.catalogEntries.empty() ? "" : " " + referenced(plan.catalogEntries);
     if (plan.tagged)
         catalogExtra += " /MarkInfo << /Marked true >>";
     if (!plan.xmp.empty())

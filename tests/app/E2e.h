@@ -125,7 +125,8 @@ struct DocPlan {
     std::string xmp{};
     bool metadataFlate = false;
     int outputIntentComponents = 0;
-    std::string catalogEntries{}; // more of the catalog's entries, as written
+    std::string catalogEntries{}; // more of the catalog's entries, as written; "@N" names object `objects[N]`
+    std::vector<std::string> objects{};
 };
 
 struct BuiltDoc {

@@ -157,8 +157,9 @@ const std::map<std::string, Maker>& registry()
         // Roman, prefixed decimal, letters from 27 and a prefix alone, in a tree of two kids.
         {"labels", [] {
              DocPlan plan = plainPlan(8);
-             plan.catalogEntries = "/PageLabels << /Kids [<< /Nums [0 << /S /r >> 2 << /S /D /P (A-) >>] >> "
-                                   "<< /Nums [5 << /S /A /St 27 >> 7 << /P <FEFF0065006E0064> >>] >>] >>";
+             // The second kid, its /Nums and a label in objects of their own, strings written in place in each.
+             plan.catalogEntries = "/PageLabels << /Kids [<< /Nums [0 << /S /r >> 2 << /S /D /P (A-) >>] >> @0] >>";
+             plan.objects = {"<< /Nums @1 >>", "[5 << /S /A /St 27 >> 7 @2]", "<< /P <FEFF0065006E0064> >>"};
              return buildDoc(plan); }},
         {"three", [] { return letters(threePages(false).build(), 3); }},
         {"three-objstm", [] { return letters(withObjectStreams(threePages(false)).build(), 3); }},

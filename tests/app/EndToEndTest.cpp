@@ -911,6 +911,9 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     // tagged file marked as page numbering.
     {"TextPageLabels", in("doc labels"), text("--text '{label}/{page}' -s2"), 0, {}, "", 0,
      {"~ii/2", "~A-1/3", "~A-3/5", "~AA/6", "~BB/7", "~end/8"}},
+    // Regression: labels of an encrypted file's object streams were decrypted with no key, and came out as garbage.
+    {"TextPageLabelsEncrypted", {"clear.pdf=doc labels", "in.pdf=qpdf clear.pdf --object-streams=generate --encrypt 'u' o 128 "
+     "--use-aes=y --"}, text("--password=u --text '{label}/{page}' -s8"), 0, {}, "", 0, {"~end/8"}},
     {"TextPageNumbersTagged", in("doc tagged"), text("--text 'p{page} of {pages}' --annotation"), 0, {}, "", 0, {"~p2"}},
     {"TextPageNumbersArtifact", in("doc tagged"), text("--text 'p{page}' -align center -pos-1,20"), 0, {}, "", MuPdf,
      {"/Artifact <</Type /Pagination>> BDC", "~p1", "~p2"}},
@@ -920,7 +923,8 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      "list.txt=text a.pdf\nmissing.pdf\nc.pdf\nb.pdf\n"}, "-ilist.txt -fout --text 'No. {bates}' --bates-prefix ABC "
      "--bates-suffix -C --bates-digits 4 --bates-start 9 -s2 --timeout 60 --keep-going --report r.json", 2,
      {"Warning: Bates numbers ABC0010-C to ABC0010-C were this file's, and are left unused"}, "", 0, {}, {"out", "out/a.pdf", "out/b.pdf"},
-     {"a.pdf stamped p2 s1 bates ABC0009-C..ABC0009-C", "missing.pdf failed p- s- bates none", "c.pdf failed p- s- bates unused ABC0010-C..ABC0010-C",
+     // A file the count could not read is refused at once (numbered from the start, it would repeat another's numbers).
+     {"missing.pdf failed p- s- bates none", "a.pdf stamped p2 s1 bates ABC0009-C..ABC0009-C", "c.pdf failed p- s- bates unused ABC0010-C..ABC0010-C",
       "b.pdf stamped p3 s2 bates ABC0011-C..ABC0012-C"}},
     {"TextBatesDryRun", in("plain 3"), text("--text '{bates}' --bates-digits 2 --bates-start 99 --dry-run"), 0,
      {"Dry run: nothing is written\nWarning: Bates number 101 has more than 2 digits (--bates-digits): written in full\n"
