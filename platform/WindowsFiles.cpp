@@ -243,8 +243,9 @@ bool heldByAnotherProgram(const std::string& path)
 std::vector<std::string> fontFolders()
 {
     std::vector<std::string> folders;
+    // Not GetWindowsDirectory: on a terminal server that may be the user's private copy.
     wchar_t system[MAX_PATH + 1];
-    const UINT length = GetWindowsDirectoryW(system, MAX_PATH + 1);
+    const UINT length = GetSystemWindowsDirectoryW(system, MAX_PATH + 1);
     if (length > 0 && length <= MAX_PATH)
         folders.push_back(narrow(std::wstring(system, length)) + "\\Fonts");
     // Where a user without administrator rights installs fonts (Windows 10 1809 and later).
