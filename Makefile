@@ -28,10 +28,10 @@ WINDOWS_DIR       ?= build-windows
 WINDOWS_TEST_DIR  ?= build-windows-tests
 WINDOWS_UNIT_DIR  ?= build-windows-unit
 WINDOWS_TOOLCHAIN := $(CURDIR)/cmake/mingw-w64-x86_64.cmake
-# Debian has no MinGW builds of Nettle, libpng and libidn: scripts/mingw-*.sh
+# Debian has no MinGW builds of Nettle, libpng, libidn and HarfBuzz: scripts/mingw-*.sh
 # build them static, once, into these prefixes (libpng finds Debian's MinGW zlib).
-WINDOWS_LIBS       = $(CURDIR)/$(WINDOWS_DIR)/nettle;$(CURDIR)/$(WINDOWS_DIR)/libpng;$(CURDIR)/$(WINDOWS_DIR)/idn
-WINDOWS_PKG_CONFIG = $(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/libpng/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/idn/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig
+WINDOWS_LIBS       = $(CURDIR)/$(WINDOWS_DIR)/nettle;$(CURDIR)/$(WINDOWS_DIR)/libpng;$(CURDIR)/$(WINDOWS_DIR)/idn;$(CURDIR)/$(WINDOWS_DIR)/harfbuzz
+WINDOWS_PKG_CONFIG = $(CURDIR)/$(WINDOWS_DIR)/nettle/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/libpng/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/idn/lib/pkgconfig:$(CURDIR)/$(WINDOWS_DIR)/harfbuzz/lib/pkgconfig:/usr/x86_64-w64-mingw32/lib/pkgconfig
 # Wine now and then fails to start a program (no output, at once): such a
 # test is run once more. A real fault fails both times.
 WINE_REPEAT       ?= --repeat until-pass:2
@@ -185,6 +185,7 @@ windows: windows-tools
 	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
 	scripts/mingw-libpng.sh $(WINDOWS_DIR)/libpng
 	scripts/mingw-idn.sh $(WINDOWS_DIR)/idn
+	scripts/mingw-harfbuzz.sh $(WINDOWS_DIR)/harfbuzz
 	PKG_CONFIG_LIBDIR=$(WINDOWS_PKG_CONFIG) \
 	  cmake -S . -B $(WINDOWS_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release -DVELLICO_TESTS=OFF \
 	  -DVELLICO_MINGW_LIBS="$(WINDOWS_LIBS)"
@@ -208,13 +209,14 @@ test-windows: test-tools
 	  WINEPREFIX=$(CURDIR)/$(WINDOWS_TEST_DIR)/wine-prefix wineserver -w 2>/dev/null; exit $$status
 	$(MAKE) test-windows-unit
 
-# The unit tests of the pdf/, load/ and stamp/ layers, built with MinGW-w64
+# The unit tests of the pdf/, load/, text/ and stamp/ layers, built with MinGW-w64
 # (GoogleTest from Debian's sources) and run with Wine, in the same prefix.
 test-windows-unit: windows-tools
 	@mkdir -p $(WINDOWS_TEST_DIR)
 	scripts/mingw-nettle.sh $(WINDOWS_DIR)/nettle
 	scripts/mingw-libpng.sh $(WINDOWS_DIR)/libpng
 	scripts/mingw-idn.sh $(WINDOWS_DIR)/idn
+	scripts/mingw-harfbuzz.sh $(WINDOWS_DIR)/harfbuzz
 	PKG_CONFIG_LIBDIR=$(WINDOWS_PKG_CONFIG) \
 	  cmake -S . -B $(WINDOWS_UNIT_DIR) -DCMAKE_TOOLCHAIN_FILE=$(WINDOWS_TOOLCHAIN) -DCMAKE_BUILD_TYPE=Release \
 	  -DVELLICO_MINGW_LIBS="$(WINDOWS_LIBS)"

@@ -11,9 +11,10 @@ set(CMAKE_C_COMPILER ${VELLICO_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${VELLICO_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${VELLICO_MINGW_TRIPLET}-windres)
 
-# Debian ships no MinGW builds of Nettle, libpng and libidn:
-# scripts/mingw-nettle.sh, scripts/mingw-libpng.sh and scripts/mingw-idn.sh
-# make them, whose prefixes are passed as the list VELLICO_MINGW_LIBS.
+# Debian ships no MinGW builds of Nettle, libpng, libidn and HarfBuzz:
+# scripts/mingw-nettle.sh, scripts/mingw-libpng.sh, scripts/mingw-idn.sh and
+# scripts/mingw-harfbuzz.sh make them, whose prefixes are passed as the list
+# VELLICO_MINGW_LIBS.
 set(CMAKE_FIND_ROOT_PATH /usr/${VELLICO_MINGW_TRIPLET} ${VELLICO_MINGW_LIBS})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

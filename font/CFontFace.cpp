@@ -1,22 +1,28 @@
 #include "font/CFontFace.h"
 
+#ifndef _WIN32
 #include <fontconfig/fontconfig.h>
+#endif
 #include <hb-ot.h>
 #include <hb.h>
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <string_view>
-#include <system_error>
+#include <tuple>
+#include <vector>
 
 #include "pdf/CPdfException.h"
+#include "platform/Platform.h"
+#ifdef _WIN32
+#include "platform/WindowsFiles.h"
+#endif
 
 namespace {
 
 // The largest CJK collections are about 30 MB; a larger file is not a font
 // anyone stamps with, and is not mapped.
-constexpr std::uintmax_t kLargestFontFile = 64u << 20;
+constexpr int64_t kLargestFontFile = int64_t(64) << 20;
 // PostScript names are at most 63 characters long.
 constexpr size_t kLongestPostScriptName = 63;
 
@@ -30,6 +36,7 @@ constexpr int kFixedPitchFlag = 1;
 constexpr int kSymbolicFlag = 4; // a CID font's glyphs are not in the standard Latin set
 constexpr int kItalicFlag = 64;
 
+#ifndef _WIN32
 struct CFontconfigRelease {
     void operator()(FcConfig* config) const { FcConfigDestroy(config); }
     void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
@@ -39,6 +46,7 @@ struct CFontconfigRelease {
 };
 template <typename T>
 using FcHandle = std::unique_ptr<T, CFontconfigRelease>;
+#endif
 
 [[noreturn]] void refuse(const std::string& label, const std::string& problem)
 {
@@ -68,6 +76,98 @@ int16_t signedTableNumber(hb_face_t* face, uint32_t tag, unsigned offset)
 
 bool hasTable(hb_face_t* face, uint32_t tag) { return hb_blob_get_length(tableBlob(face, tag).get()) > 0; }
 
+// The whole file for HarfBuzz; nullptr when it cannot be read.
+HbBlob fileBlob(const std::string& path)
+{
+#ifdef _WIN32
+    // HarfBuzz would take the name in the ANSI code page, and the program's
+    // names are UTF-8. Mapped, a scan of the fonts folders reads only the
+    // tables it looks at.
+    const char* view = nullptr;
+    size_t size = 0;
+    if (!platform::windows::mapFile(path, view, size))
+        return nullptr;
+    if (size > static_cast<uint64_t>(kLargestFontFile)) {
+        platform::windows::unmapFile(view);
+        return nullptr;
+    }
+    return HbBlob(hb_blob_create(view, static_cast<unsigned>(size), HB_MEMORY_MODE_READONLY, const_cast<char*>(view),
+                                 [](void* mapped) { platform::windows::unmapFile(static_cast<const char*>(mapped)); }));
+#else
+    return HbBlob(hb_blob_create_from_file_or_fail(path.c_str()));
+#endif
+}
+
+#ifdef _WIN32
+// Windows has no fontconfig: the installed fonts are the files of its fonts
+// folders, read with HarfBuzz in an order that is the same from run to run.
+
+// A folder of tens of thousands of fonts cannot hold up a run: no more are read.
+constexpr size_t kMostFontFiles = 5000;
+
+// Calls `visit(file, index, face)` with each face of each installed font
+// file, the system's folder first and each folder's files by name, until it
+// returns true.
+template <typename Visit>
+void eachInstalledFace(Visit visit)
+{
+    size_t left = kMostFontFiles;
+    for (const std::string& folder : platform::windows::fontFolders()) {
+        const std::vector<std::string> names = platform::windows::filesIn(folder, {".ttf", ".otf", ".ttc"}, left);
+        left -= names.size();
+        for (const std::string& name : names) {
+            const std::string file = folder + '\\' + name;
+            const HbBlob blob = fileBlob(file);
+            const unsigned faces = blob ? hb_face_count(blob.get()) : 0;
+            for (unsigned index = 0; index < faces; ++index)
+                if (visit(file, index, HbFace(hb_face_create(blob.get(), index)).get()))
+                    return;
+        }
+    }
+}
+
+// Whether one of the face's family names (ids 1 and 16, in any language) is `family`, ignoring case.
+bool namesFamily(hb_face_t* face, const std::string& family)
+{
+    unsigned count = 0;
+    const hb_ot_name_entry_t* entries = hb_ot_name_list_names(face, &count);
+    for (unsigned index = 0; index < count; ++index) {
+        const hb_ot_name_entry_t& entry = entries[index];
+        if (entry.name_id != HB_OT_NAME_ID_FONT_FAMILY && entry.name_id != HB_OT_NAME_ID_TYPOGRAPHIC_FAMILY)
+            continue;
+        char name[256] = {};
+        unsigned length = sizeof name;
+        hb_ot_name_get_utf8(face, entry.name_id, entry.language, &length, name);
+        if (platform::windows::sameIgnoringCase(name, family))
+            return true;
+    }
+    return false;
+}
+
+// The file and face of the installed font of family `family`: of its faces
+// the upright one nearest to the regular weight and the normal width, as
+// fontconfig chooses; an empty file when no face is of that family.
+std::pair<std::string, unsigned> installedFamily(const std::string& family)
+{
+    using Distance = std::tuple<bool, float, float>;
+    std::pair<std::string, unsigned> best;
+    Distance bestDistance;
+    eachInstalledFace([&](const std::string& file, unsigned index, hb_face_t* face) {
+        if (!namesFamily(face, family))
+            return false;
+        const HbFont font(hb_font_create(face));
+        const auto style = [&font](hb_style_tag_t tag) { return hb_style_get_value(font.get(), tag); };
+        const Distance distance(style(HB_STYLE_TAG_ITALIC) > 0 || style(HB_STYLE_TAG_SLANT_ANGLE) != 0,
+                                std::abs(style(HB_STYLE_TAG_WEIGHT) - 400), std::abs(style(HB_STYLE_TAG_WIDTH) - 100));
+        if (best.first.empty() || distance < bestDistance) {
+            best = {file, index};
+            bestDistance = distance;
+        }
+        return distance == Distance(false, 0, 0); // none is nearer
+    });
+    return best;
+}
+#else
 std::string fontconfigString(FcPattern* pattern, const char* object)
 {
     FcChar8* value = nullptr;
@@ -101,6 +201,7 @@ std::pair<std::string, unsigned> installedFamily(const std::string& family)
     }
     return {};
 }
+#endif
 
 } // namespace
 
@@ -127,8 +228,8 @@ std::unique_ptr<CFontFace> CFontFace::open(const std::string& fileOrFamily, unsi
 {
     std::string path = fileOrFamily;
     std::string label = "'" + fileOrFamily + "'";
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) {
+    platform::FileIdentity identity = platform::identify(path);
+    if (!identity.isRegular) {
         const auto [file, face] = installedFamily(fileOrFamily);
         if (file.empty())
             refuse(label, "no such file, and no installed font of that family");
@@ -136,16 +237,14 @@ std::unique_ptr<CFontFace> CFontFace::open(const std::string& fileOrFamily, unsi
         label += " (" + file + ")";
         // --font-index picks a face of a file; a family names its own.
         faceIndex = face;
+        identity = platform::identify(path);
     }
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error)
-        refuse(label, "cannot be read: " + error.message());
-    if (size > kLargestFontFile)
+    if (identity.size > kLargestFontFile)
         refuse(label, "the file is larger than " + std::to_string(kLargestFontFile >> 20) +
                           " MB, more than any font file this program reads");
-    HbBlob blob(hb_blob_create_from_file_or_fail(path.c_str()));
+    HbBlob blob = fileBlob(path);
     if (!blob)
-        refuse(label, "cannot be read");
+        refuse(label, "cannot be read: " + platform::openFailureText(path));
     return std::unique_ptr<CFontFace>(new CFontFace(label, std::move(blob), faceIndex));
 }
 
@@ -274,6 +373,45 @@ double CFontFace::advance(uint32_t glyph) const
     return hb_font_get_glyph_h_advance(m_font.get(), glyph) * 1000.0 / m_unitsPerEm;
 }
 
+#ifdef _WIN32
+std::unique_ptr<CFontFace> CFontFace::findCovering(const std::u32string& text)
+{
+    std::unique_ptr<CFontFace> found;
+    eachInstalledFace([&](const std::string& file, unsigned index, hb_face_t* face) {
+        const HbFont font(hb_font_create(face));
+        hb_codepoint_t glyph = 0;
+        for (char32_t c : text)
+            if (!showsNothing(c) && !hb_font_get_nominal_glyph(font.get(), c, &glyph))
+                return false;
+        try {
+            found = open(file, index);
+        } catch (const CPdfException&) {
+            // Not embeddable (CFF2, bitmaps, licence): the next one may be.
+        }
+        return found != nullptr;
+    });
+    return found;
+}
+
+std::optional<char32_t> CFontFace::firstInNoFont(const std::u32string& text)
+{
+    std::u32string missing;
+    for (char32_t c : text)
+        if (!showsNothing(c))
+            missing += c;
+    if (missing.empty())
+        return std::nullopt;
+    eachInstalledFace([&missing](const std::string&, unsigned, hb_face_t* face) {
+        const HbFont font(hb_font_create(face));
+        hb_codepoint_t glyph = 0;
+        missing.erase(std::remove_if(missing.begin(), missing.end(),
+                                     [&](char32_t c) { return hb_font_get_nominal_glyph(font.get(), c, &glyph); }),
+                      missing.end());
+        return missing.empty();
+    });
+    return missing.empty() ? std::nullopt : std::optional<char32_t>(missing.front());
+}
+#else
 std::unique_ptr<CFontFace> CFontFace::findCovering(const std::u32string& text)
 {
     const FcHandle<FcConfig> config(FcInitLoadConfigAndFonts());
@@ -332,3 +470,4 @@ std::optional<char32_t> CFontFace::firstInNoFont(const std::u32string& text)
     }
     return std::nullopt;
 }
+#endif

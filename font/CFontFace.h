@@ -18,11 +18,13 @@ public:
     };
 
     // The face `faceIndex` of the file `fileOrFamily`, or, when no such file
-    // exists, of the installed font of that family. Throws CPdfException
-    // (UsageError) naming the font and why it cannot be used.
+    // exists, of the installed font of that family (found by fontconfig, or
+    // on Windows in its fonts folders). Throws CPdfException (UsageError)
+    // naming the font and why it cannot be used.
     static std::unique_ptr<CFontFace> open(const std::string& fileOrFamily, unsigned faceIndex = 0);
-    // The first installed font, in fontconfig's order of preference, that
-    // has every character of `text`; nullptr when none has them all.
+    // The first installed font, in fontconfig's order of preference (on
+    // Windows: the fonts folders' files by name), that has every character
+    // of `text`; nullptr when none has them all.
     static std::unique_ptr<CFontFace> findCovering(const std::u32string& text);
     // The first character of `text` that no installed font has.
     static std::optional<char32_t> firstInNoFont(const std::u32string& text);

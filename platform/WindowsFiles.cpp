@@ -1,5 +1,6 @@
 #include "platform/WindowsFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -237,6 +238,92 @@ bool heldByAnotherProgram(const std::string& path)
     }
     DWORD error = GetLastError();
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+std::vector<std::string> fontFolders()
+{
+    std::vector<std::string> folders;
+    // Not GetWindowsDirectory: on a terminal server that may be the user's private copy.
+    wchar_t system[MAX_PATH + 1];
+    const UINT length = GetSystemWindowsDirectoryW(system, MAX_PATH + 1);
+    if (length > 0 && length <= MAX_PATH)
+        folders.push_back(narrow(std::wstring(system, length)) + "\\Fonts");
+    // Where a user without administrator rights installs fonts (Windows 10 1809 and later).
+    if (const wchar_t* local = _wgetenv(L"LOCALAPPDATA"); local && *local)
+        folders.push_back(narrow(local) + "\\Microsoft\\Windows\\Fonts");
+    return folders;
+}
+
+std::vector<std::string> filesIn(const std::string& folder, const std::vector<std::string>& extensions, size_t limit)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = limit ? FindFirstFileW(systemPath(folder + "\\*").c_str(), &found) : INVALID_HANDLE_VALUE;
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            continue;
+        const std::string name = narrow(found.cFileName);
+        for (const std::string& extension : extensions)
+            if (name.size() > extension.size() &&
+                sameIgnoringCase(name.substr(name.size() - extension.size()), extension)) {
+                names.push_back(name);
+                break;
+            }
+    } while (names.size() < limit && FindNextFileW(search, &found));
+    FindClose(search);
+    // As a listing shows them: "arial.ttf" before "BAHNSCHRIFT.TTF".
+    const auto folded = [](std::string name) {
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; });
+        return name;
+    };
+    std::sort(names.begin(), names.end(), [&folded](const std::string& a, const std::string& b) {
+        const std::string foldedA = folded(a), foldedB = folded(b);
+        return foldedA != foldedB ? foldedA < foldedB : a < b;
+    });
+    return names;
+}
+
+bool sameIgnoringCase(const std::string& a, const std::string& b)
+{
+    const std::wstring wideA = widen(a), wideB = widen(b);
+    return CompareStringOrdinal(wideA.data(), static_cast<int>(wideA.size()), wideB.data(),
+                                static_cast<int>(wideB.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool mapFile(const std::string& path, const char*& view, size_t& size)
+{
+    view = nullptr;
+    size = 0;
+    HANDLE file = CreateFileW(systemPath(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        setErrnoFrom(GetLastError());
+        return false;
+    }
+    LARGE_INTEGER length{};
+    bool mapped = GetFileSizeEx(file, &length) && static_cast<uint64_t>(length.QuadPart) <= SIZE_MAX;
+    if (mapped && length.QuadPart > 0) {
+        // The view keeps the mapping, and the mapping the file: both handles may go.
+        HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+        view = mapping ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+        mapped = view != nullptr;
+        if (!mapped)
+            setErrnoFrom(GetLastError());
+        if (mapping)
+            CloseHandle(mapping);
+        size = mapped ? static_cast<size_t>(length.QuadPart) : 0;
+    }
+    CloseHandle(file);
+    return mapped;
+}
+
+void unmapFile(const char* view)
+{
+    if (view)
+        UnmapViewOfFile(view);
 }
 
 } // namespace windows

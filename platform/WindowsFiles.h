@@ -49,5 +49,20 @@ std::string tempFolder();
 // Whether another program holds `path` open so that it cannot be replaced.
 bool heldByAnotherProgram(const std::string& path);
 
+// The folders fonts are installed in: the system's (%WINDIR%\Fonts), then
+// the user's own (%LOCALAPPDATA%\Microsoft\Windows\Fonts).
+std::vector<std::string> fontFolders();
+// The names of the files in `folder` that end in one of `extensions` (in any
+// case), sorted by name, ignoring the case of ASCII letters; at most `limit`
+// of them, of those listed first.
+std::vector<std::string> filesIn(const std::string& folder, const std::vector<std::string>& extensions, size_t limit);
+// Whether two UTF-8 names are one but for case, as Windows compares file names.
+bool sameIgnoringCase(const std::string& a, const std::string& b);
+// The file mapped read-only into memory, so that only the parts read are
+// read from the disk; false when it cannot be. An empty file gives nullptr.
+// The view stays valid until unmapFile, the file may be closed before.
+bool mapFile(const std::string& path, const char*& view, size_t& size);
+void unmapFile(const char* view);
+
 } // namespace windows
 } // namespace platform

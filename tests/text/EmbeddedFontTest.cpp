@@ -5,6 +5,8 @@
 #include <hb.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 #include "font/CEmbeddedFont.h"
@@ -16,6 +18,7 @@
 namespace {
 
 const std::string kDejaVu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const std::string kDejaVuBold = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf";
 const std::string kNotoCjk = "/usr/share/fonts/opentype/noto/NotoSerifCJK-Bold.ttc";
 
 std::string bytesOf(hb_blob_t* blob)
@@ -93,12 +96,28 @@ TEST(FontFace, RefusesWhatCannotBeEmbedded)
 
 TEST(FontFace, FindsAnInstalledFontThatHasEveryCharacter)
 {
+#ifdef _WIN32
+    // Wine's fonts folder is empty and Windows' may hold neither: the user's
+    // own is made to hold these, under a name that is not ASCII.
+    vtest::TempDir temp;
+    const std::filesystem::path local = std::filesystem::u8path(temp.path() + "\\Lokal ä");
+    const std::filesystem::path fonts = local / "Microsoft" / "Windows" / "Fonts";
+    std::filesystem::create_directories(fonts);
+    for (const std::string& font : {kDejaVuBold, kDejaVu, kNotoCjk})
+        std::filesystem::copy_file(font, fonts / std::filesystem::path(font).filename());
+    _wputenv_s(L"LOCALAPPDATA", local.wstring().c_str());
+#endif
+    // The family's regular face, though the bold one's file sorts first.
+    EXPECT_EQ(CFontFace::open("dejavu sans")->postScriptName(), "DejaVuSans");
     // fontconfig's first choice for sans-serif Latin, and the one CJK family installed.
     const std::pair<std::u32string, const char*> rows[] = {{U"Hello", "DejaVuSans"}, {U"日本語", "NotoS"}};
     for (const auto& [text, name] : rows) {
         const std::unique_ptr<CFontFace> face = CFontFace::findCovering(text);
         ASSERT_TRUE(face);
+        EXPECT_FALSE(face->firstMissing(text));
+#ifndef _WIN32
         EXPECT_EQ(face->postScriptName().rfind(name, 0), 0u) << face->postScriptName();
+#endif
     }
     const std::u32string unassigned = U"a\U000E0FFF";
     EXPECT_FALSE(CFontFace::findCovering(unassigned));
@@ -186,6 +205,8 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
     const std::string pdf = dir.file("fonts.pdf");
     builder.writeTo(pdf);
 
+    if (!vtest::haveTool("qpdf") || !vtest::haveTool("pdffonts") || !vtest::haveTool("pdftotext"))
+        GTEST_SKIP() << "qpdf and poppler's pdffonts and pdftotext read the file back: not here (under Wine, say)";
     EXPECT_EQ(vtest::qpdfProblems(pdf), "");
     const std::string listed = vtest::runCommand("pdffonts " + vtest::shellQuote(pdf)).output;
     // Without poppler's marks of right-to-left text, and spaces, which it moves around them.
