@@ -174,19 +174,27 @@ std::string fontconfigString(FcPattern* pattern, const char* object)
     return FcPatternGetString(pattern, object, 0, &value) == FcResultMatch ? reinterpret_cast<char*>(value) : "";
 }
 
+// fontconfig's configuration, loaded once for the process: loading it reads
+// every font cache, and a batch asks for a font once a file.
+FcConfig* sharedConfig()
+{
+    static const FcHandle<FcConfig> loaded(FcInitLoadConfigAndFonts());
+    return loaded.get();
+}
+
 // The file and face of the installed font of family `family`; an empty
 // file when fontconfig's best match is of another family.
 std::pair<std::string, unsigned> installedFamily(const std::string& family)
 {
-    const FcHandle<FcConfig> config(FcInitLoadConfigAndFonts());
+    FcConfig* const config = sharedConfig();
     const FcHandle<FcPattern> pattern(FcPatternCreate());
     if (!config || !pattern)
         return {};
     FcPatternAddString(pattern.get(), FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
-    FcConfigSubstitute(config.get(), pattern.get(), FcMatchPattern);
+    FcConfigSubstitute(config, pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    const FcHandle<FcPattern> match(FcFontMatch(config.get(), pattern.get(), &result));
+    const FcHandle<FcPattern> match(FcFontMatch(config, pattern.get(), &result));
     if (!match)
         return {};
     // fontconfig always finds some font: it must be of the family asked for.
@@ -414,7 +422,7 @@ std::optional<char32_t> CFontFace::firstInNoFont(const std::u32string& text)
 #else
 std::unique_ptr<CFontFace> CFontFace::findCovering(const std::u32string& text)
 {
-    const FcHandle<FcConfig> config(FcInitLoadConfigAndFonts());
+    FcConfig* const config = sharedConfig();
     const FcHandle<FcPattern> pattern(FcPatternCreate());
     const FcHandle<FcCharSet> characters(FcCharSetCreate());
     if (!config || !pattern || !characters)
@@ -424,10 +432,10 @@ std::unique_ptr<CFontFace> CFontFace::findCovering(const std::u32string& text)
             FcCharSetAddChar(characters.get(), c);
     FcPatternAddCharSet(pattern.get(), FC_CHARSET, characters.get());
     FcPatternAddBool(pattern.get(), FC_OUTLINE, FcTrue);
-    FcConfigSubstitute(config.get(), pattern.get(), FcMatchPattern);
+    FcConfigSubstitute(config, pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    const FcHandle<FcFontSet> sorted(FcFontSort(config.get(), pattern.get(), FcFalse, nullptr, &result));
+    const FcHandle<FcFontSet> sorted(FcFontSort(config, pattern.get(), FcFalse, nullptr, &result));
     for (int index = 0; sorted && index < sorted->nfont; ++index) {
         FcPattern* candidate = sorted->fonts[index];
         FcCharSet* has = nullptr;
@@ -449,13 +457,13 @@ std::unique_ptr<CFontFace> CFontFace::findCovering(const std::u32string& text)
 
 std::optional<char32_t> CFontFace::firstInNoFont(const std::u32string& text)
 {
-    const FcHandle<FcConfig> config(FcInitLoadConfigAndFonts());
+    FcConfig* const config = sharedConfig();
     const FcHandle<FcPattern> pattern(FcPatternCreate());
     const FcHandle<FcObjectSet> objects(FcObjectSetBuild(FC_CHARSET, nullptr));
     if (!config || !pattern || !objects)
         return std::nullopt;
     FcPatternAddBool(pattern.get(), FC_OUTLINE, FcTrue);
-    const FcHandle<FcFontSet> fonts(FcFontList(config.get(), pattern.get(), objects.get()));
+    const FcHandle<FcFontSet> fonts(FcFontList(config, pattern.get(), objects.get()));
     for (char32_t c : text) {
         if (showsNothing(c))
             continue;
