@@ -13,26 +13,11 @@ set -euo pipefail
 dest=$(mkdir -p "$1" && cd "$1" && pwd)
 [ -f "$dest/lib/pkgconfig/harfbuzz-subset.pc" ] && exit 0
 
+source "$(dirname "$0")/debian-source.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-# Only the upstream tarball is needed; Debian's own part of the source package may be missing from a mirror.
-fetch() { apt-get source --download-only harfbuzz >/dev/null 2>&1 || true; ls harfbuzz_*.orig.tar.* >/dev/null 2>&1; }
-if ! fetch; then
-  # The source needs a deb-src entry; add Debian's own when allowed to and none is there.
-  if [ "$(id -u)" = 0 ] && [ -f /etc/os-release ]; then
-    if ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-      . /etc/os-release
-      printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-        "$VERSION_CODENAME" > /etc/apt/sources.list.d/vellico-harfbuzz-src.sources
-    fi
-    apt-get update -q >/dev/null
-    fetch || { echo "mingw-harfbuzz: cannot fetch HarfBuzz's source" >&2; exit 1; }
-  else
-    echo "mingw-harfbuzz: cannot fetch HarfBuzz's source (needs a deb-src entry, or root to add one)" >&2
-    exit 1
-  fi
-fi
+fetch_debian_source harfbuzz 'harfbuzz_*.orig.tar.*' mingw-harfbuzz
 tar xf harfbuzz_*.orig.tar.*
 cd harfbuzz-*/src
 [ -f harfbuzz.cc ] && [ -f harfbuzz-subset.cc ] || { echo "mingw-harfbuzz: no src/harfbuzz.cc and src/harfbuzz-subset.cc in HarfBuzz's source" >&2; exit 1; }

@@ -8,26 +8,11 @@ set -euo pipefail
 dest=$(mkdir -p "$1" && cd "$1" && pwd)
 [ -f "$dest/lib/libidn.a" ] && exit 0
 
+source "$(dirname "$0")/debian-source.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
-# Only the upstream tarball is needed; Debian's own part of the source package may be missing from a mirror.
-fetch() { apt-get source --download-only libidn >/dev/null 2>&1 || true; ls libidn_*.orig.tar.gz >/dev/null 2>&1; }
-if ! fetch; then
-  # The source needs a deb-src entry; add Debian's own when allowed to and none is there.
-  if [ "$(id -u)" = 0 ] && [ -f /etc/os-release ]; then
-    if ! grep -rqs 'deb-src' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-      . /etc/os-release
-      printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-        "$VERSION_CODENAME" > /etc/apt/sources.list.d/vellico-idn-src.sources
-    fi
-    apt-get update -q >/dev/null
-    fetch || { echo "mingw-idn: cannot fetch libidn's source" >&2; exit 1; }
-  else
-    echo "mingw-idn: cannot fetch libidn's source (needs a deb-src entry, or root to add one)" >&2
-    exit 1
-  fi
-fi
+fetch_debian_source libidn 'libidn_*.orig.tar.gz' mingw-idn
 tar xzf libidn_*.orig.tar.gz
 cd libidn-*/
 ./configure --host=x86_64-w64-mingw32 --prefix="$dest" --disable-shared --enable-static \
