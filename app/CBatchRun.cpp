@@ -62,23 +62,44 @@ int CBatchRun::run(std::vector<CBatchItem> items, const CStampSettings& settings
 void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings)
 {
     m_progress.setTotal(items.size(), "Counting pages: ");
+    std::vector<CFileOutcome> counts(items.size());
+    size_t counted = 0;
+    const auto take = [&](size_t index, const CFileOutcome& outcome) {
+        counts[index] = outcome;
+        m_progress.show(++counted);
+    };
+    if (m_pool) {
+        // In the workers, so that --timeout and --memory-limit hold for the count too.
+        CWorkerPool& pool = *m_pool;
+        for (size_t next = 0;;) {
+            for (; next < items.size() && pool.canTakeFile(); ++next) {
+                if (items[next].refusal.empty())
+                    pool.dispatch(next, items[next].input, items[next].output, 1, -1, true);
+                else
+                    take(next, CFileOutcome());
+            }
+            if (pool.filesInFlight() == 0 && next >= items.size())
+                break;
+            for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
+                take(done.item, done.outcome);
+        }
+    } else {
+        for (size_t index = 0; index < items.size(); ++index) {
+            CStampSettings file = settings;
+            file.inputPath = items[index].input;
+            take(index, items[index].refusal.empty() ? countFile(file) : CFileOutcome());
+        }
+    }
     int64_t next = settings.batesStart;
     for (size_t index = 0; index < items.size(); ++index) {
         CBatchItem& item = items[index];
-        m_progress.show(index);
         if (!item.refusal.empty())
             continue;
-        CStampSettings file = settings;
-        file.inputPath = item.input;
-        try {
-            item.batesCount = CStampJob::countStampedPages(file);
-        } catch (const CPdfException& error) {
-            item.uncounted = error;
-            continue;
-        } catch (const std::bad_alloc&) {
-            item.uncounted = CPdfException(CPdfException::EKind::SystemError, "Out of memory");
+        if (counts[index].status != CFileOutcome::STAMPED) {
+            item.uncounted = CPdfException(CPdfException::EKind::InputError, counts[index].message + "\n");
             continue;
         }
+        item.batesCount = counts[index].pagesStamped;
         item.batesStart = next;
         next += item.batesCount;
     }

@@ -89,9 +89,9 @@ void CWorkerPool::startWorker(CWorker& worker)
 
 bool CWorkerPool::send(CWorker& worker, const CJob& job)
 {
-    return worker.process->write(worker::frame(
-        worker::STAMP,
-        worker::pack({job.input, job.output, std::to_string(job.batesStart), std::to_string(job.batesCount)})));
+    return worker.process->write(
+        worker::frame(worker::STAMP, worker::pack({job.input, job.output, std::to_string(job.batesStart),
+                                                   std::to_string(job.batesCount), job.countOnly ? "1" : "0"})));
 }
 
 size_t CWorkerPool::queueDepth() const
@@ -119,7 +119,7 @@ size_t CWorkerPool::filesInFlight() const
 }
 
 void CWorkerPool::dispatch(size_t item, const std::string& input, const std::string& output, int64_t batesStart,
-                           int batesCount)
+                           int batesCount, bool countOnly)
 {
     CWorker* chosen = nullptr;
     for (CWorker& worker : m_workers)
@@ -127,7 +127,7 @@ void CWorkerPool::dispatch(size_t item, const std::string& input, const std::str
             chosen = &worker;
     if (!chosen)
         throw CPdfException(CPdfException::EKind::Internal, "A file was handed to workers that had no room for it\n");
-    const CJob job{item, input, output, batesStart, batesCount};
+    const CJob job{item, input, output, batesStart, batesCount, countOnly};
     // One that ended while idle (killed from outside) is replaced at once.
     // One that ended with files is found by collect(), which hands its files,
     // this one too, to its replacement: the file is queued all the same.

@@ -50,8 +50,10 @@ public:
     size_t filesInFlight() const;
     // Hands list item `item` to the worker with the fewest files; call it
     // only when canTakeFile(). The file is finished, or failed, by collect().
+    // With `countOnly`, the worker only counts the pages it would stamp
+    // (the finished outcome's pagesStamped), within the same limits.
     void dispatch(size_t item, const std::string& input, const std::string& output, int64_t batesStart = 1,
-                  int batesCount = -1);
+                  int batesCount = -1, bool countOnly = false);
     // A failure ends the run: each worker begins none of the files it was
     // handed and has not begun (they come back as neither finished nor failed).
     void stopQueuedFiles();
@@ -67,6 +69,7 @@ private:
         std::string input, output;
         int64_t batesStart = 1; // the first Bates number and pages the batch's count gave the file
         int batesCount = -1;
+        bool countOnly = false;
     };
     struct CWorker {
         std::unique_ptr<CChildProcess> process;

@@ -7,6 +7,7 @@
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/CStampJob.h"
 #include "stamp/MarkPasses.h"
 
 namespace {
@@ -58,6 +59,20 @@ CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReport
     // Other warnings say what the stamp changes (a signature, a PDF/A claim).
     outcome.repaired = repairs > 0;
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return outcome;
+}
+
+CFileOutcome countFile(const CStampSettings& settings)
+{
+    CFileOutcome outcome;
+    outcome.input = settings.inputPath;
+    try {
+        outcome.pagesStamped = CStampJob::countStampedPages(settings);
+    } catch (const CPdfException& error) {
+        outcome.fail(error);
+    } catch (const std::bad_alloc&) {
+        outcome.fail(CPdfException(CPdfException::EKind::SystemError, "Out of memory"));
+    }
     return outcome;
 }
 

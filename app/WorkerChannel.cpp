@@ -356,9 +356,12 @@ int runWorker()
                 stopped = true;
                 continue;
             }
-            // An input, its output, and the first Bates number and pages a batch's count gave it.
-            if (type != STAMP || !unpack(payload, file) || file.size() != 4 ||
-                !readSetting(file[2], settings.batesStart) || !readSetting(file[3], settings.batesCount))
+            // An input, its output, the first Bates number and pages a batch's
+            // count gave it, and whether it is only to be counted.
+            bool countOnly = false;
+            if (type != STAMP || !unpack(payload, file) || file.size() != 5 ||
+                !readSetting(file[2], settings.batesStart) || !readSetting(file[3], settings.batesCount) ||
+                !readSetting(file[4], countOnly))
                 return refuse();
             // Handed to us before a failure ended the run (ours, or another
             // worker's, which the parent's STOP behind this file tells): not begun.
@@ -372,9 +375,10 @@ int runWorker()
             settings.outputPath = file[1];
             std::string text;
             CConsoleReporter console(text);
-            const CFileOutcome outcome = runFile(settings, dryRun, console);
+            // A file the count cannot read is the run's to refuse later: it stops nothing.
+            const CFileOutcome outcome = countOnly ? countFile(settings) : runFile(settings, dryRun, console);
             console.endLine();
-            stopped = outcome.status != CFileOutcome::STAMPED && !keepGoing;
+            stopped = stopped || (!countOnly && outcome.status != CFileOutcome::STAMPED && !keepGoing);
             if (!send(frame(RESULT, packResult(text, outcome))))
                 return 1;
         }

@@ -926,6 +926,8 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      // A file the count could not read is refused at once (numbered from the start, it would repeat another's numbers).
      {"missing.pdf failed p- s- bates none", "a.pdf stamped p2 s1 bates ABC0009-C..ABC0009-C", "c.pdf failed p- s- bates unused ABC0010-C..ABC0010-C",
       "b.pdf stamped p3 s2 bates ABC0011-C..ABC0012-C"}},
+    {"TextBatesListDryRun", {"a.pdf=plain 2", "b.pdf=plain 1", "list.txt=text a.pdf\nb.pdf\n"}, "-ilist.txt -fout --text '{bates}' "
+     "--dry-run", 0, {"Bates numbers: 000001 to 000002", "Bates numbers: 000003 to 000003"}, "", 0, {}, {""}},
     {"TextBatesDryRun", in("plain 3"), text("--text '{bates}' --bates-digits 2 --bates-start 99 --dry-run"), 0,
      {"Dry run: nothing is written\nWarning: Bates number 101 has more than 2 digits (--bates-digits): written in full\n"
       "Bates numbers: 99 to 101\nPage 1:"}, "", 0, {}, {""}},
