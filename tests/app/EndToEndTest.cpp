@@ -942,7 +942,7 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     {"TextInAnyLanguage", in("plain 2"), text("--text 'Жук {page} Ελληνικά مرحبا'"), 0, {"Warning: the text is written in '"}, "", MuPdf,
      {"~Жук", "~Ελληνικά", "/ToUnicode", "/Subtype /Type0"}},
     {"TextInAFamily", in("plain 1"), text("--text 'Привет' --font 'DejaVu Sans' --annotation"), 0, {}, "", 0, {"/FontFile2", "/W ["}},
-    {"TextInACollectionsFace", in("plain 1"), text("--text '機密 {page}' --font " + kNotoCjk + " --font-index 1"), 0, {}, "", 0,
+    {"TextInACollectionsFace", in("plain 1"), text("--text '機密 {page}' --font " + kNotoCjk + " --font-index 1"), 0, {}, "", Win,
      {"~機密", "/FontFile3", "/Subtype /CIDFontType0C"}},
     {"FileNameInChinese", {"合同.pdf=plain 1"}, "-i合同.pdf -oout.pdf --text '{file}'", 0, {}, "", 0, {"~合同.pdf"}},
     // Refused before any output is begun.
