@@ -72,23 +72,35 @@ CShapedLine CEmbeddedFont::shape(const std::string& text)
     // a joined form). A glyph keeps the text it was first given, but one
     // straight from the character map wins.
     const std::vector<CShapedGlyph>& glyphs = line.glyphs;
+    // Where each cluster's text ends: at the next cluster's start in the line.
+    std::vector<uint32_t> starts;
+    starts.reserve(glyphs.size());
+    for (const CShapedGlyph& glyph : glyphs)
+        starts.push_back(glyph.cluster);
+    std::sort(starts.begin(), starts.end());
     for (size_t first = 0; first < glyphs.size();) {
         size_t last = first;
-        while (last < glyphs.size() && glyphs[last].cluster == glyphs[first].cluster)
+        bool known = true; // every glyph's text came from the character map already
+        while (last < glyphs.size() && glyphs[last].cluster == glyphs[first].cluster) {
+            m_glyphs.insert(glyphs[last].glyph);
+            known = known && m_fromCharacterMap.count(glyphs[last].glyph);
             ++last;
-        // The cluster's text runs to the next cluster's start in the line.
-        size_t end = text.size();
-        for (const CShapedGlyph& other : glyphs)
-            if (other.cluster > glyphs[first].cluster && other.cluster < end)
-                end = other.cluster;
+        }
+        // A page-numbered text meets the same glyphs on every page: their text is settled.
+        if (known) {
+            first = last;
+            continue;
+        }
+        const auto next = std::upper_bound(starts.begin(), starts.end(), glyphs[first].cluster);
+        const size_t end = next == starts.end() ? text.size() : *next;
         std::u32string characters =
             CLineShaper::characters(text.substr(glyphs[first].cluster, end - glyphs[first].cluster));
         std::vector<bool> own(last - first);
         for (size_t index = first; index < last; ++index) {
-            m_glyphs.insert(glyphs[index].glyph);
             for (size_t at = 0; at < characters.size(); ++at) {
                 if (characters[at] != 0 && m_face->glyphFor(characters[at]) == glyphs[index].glyph) {
                     m_textOfGlyph[glyphs[index].glyph] = std::u32string(1, characters[at]);
+                    m_fromCharacterMap.insert(glyphs[index].glyph);
                     characters[at] = 0;
                     own[index - first] = true;
                     break;

@@ -60,5 +60,6 @@ private:
     CLineShaper m_shaper;
     std::set<uint32_t> m_glyphs;
     std::map<uint32_t, std::u32string> m_textOfGlyph;
+    std::set<uint32_t> m_fromCharacterMap; // glyphs whose text is the character map's: settled
     std::unique_ptr<CFontSubset> m_subset;
 };
