@@ -76,6 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         settings.align = "center";
     if (options & 0x40)
         settings.corners.set(CStampSettings::cropBlh);
+    // A text of every page's own fields instead: the label tree, the per-page drawing.
+    if (options & 0x80) {
+        settings.imagePath.reset();
+        settings.text = "{label} {page}/{pages} {bates}";
+        settings.date = "2026-01-01";
+    }
     CReporter reporter; // says nothing: the fuzzer's own output is what matters
     CRepairLog repairs;
     try {
