@@ -10,6 +10,8 @@
 #include <memory>
 
 #include "font/CEmbeddedFont.h"
+#include "font/CidWidths.h"
+#include "font/ToUnicodeCMap.h"
 #include "image/CNewObjectWriter.h"
 #include "pdf/CPdfException.h"
 #include "tests/support/PdfBuilder.h"
@@ -244,6 +246,31 @@ TEST(FontSubset, IsSmallForAShortText)
     for (char32_t c : CLineShaper::characters("Hello Привет Ελληνικά"))
         glyphs.insert(face->glyphFor(c));
     EXPECT_LT(CFontSubset(*face, glyphs).fontFile().size(), 30000u);
+}
+
+} // namespace
+
+namespace {
+
+// The /W array and the ToUnicode map as the PDF reference writes them: runs of equal widths as "first last w",
+// neighbours as "first [w ...]"; at most 100 entries a bfchar block, characters past the BMP as surrogate pairs.
+TEST(FontParts, WidthsAndToUnicodeAsThePdfReferenceHasThem)
+{
+    EXPECT_EQ(cidWidthsArray({{1, 500}, {2, 500}, {3, 500}, {5, 600}, {6, 700}, {9, 250}}),
+              "[1 3 500 5 [600 700] 9 [250]]");
+    EXPECT_EQ(mostCommonWidth({{1, 600}, {2, 500}, {3, 500}, {4, 600}}), 500);
+    EXPECT_EQ(utf16Hex(U"A\u00e9\U0001F600"), "004100E9D83DDE00");
+    std::map<uint32_t, std::u32string> many;
+    for (uint32_t cid = 1; cid <= 150; ++cid)
+        many[cid] = cid == 7 ? U"ffi" : std::u32string(1, U'\u0400' + cid);
+    const std::string map = toUnicodeCMap(many);
+    size_t blocks = 0;
+    for (size_t at = map.find("beginbfchar"); at != std::string::npos; at = map.find("beginbfchar", at + 1))
+        ++blocks;
+    EXPECT_EQ(blocks, 2u);
+    EXPECT_NE(map.find("100 beginbfchar"), std::string::npos);
+    EXPECT_NE(map.find("50 beginbfchar"), std::string::npos);
+    EXPECT_NE(map.find("<0007> <006600660069>"), std::string::npos);
 }
 
 } // namespace
