@@ -100,10 +100,12 @@ demo: program
 	@cp data/CropmarkHorizontal.jpg data/CropmarkVertical.jpg $(DEMO_DIR)/
 	cd $(DEMO_DIR) && $(CURDIR)/$(BUILD_DIR)/vellico -i$(EXAMPLES)/sample.pdf -osample-stamped.pdf -j$(EXAMPLES)/logo.jpg
 	cd $(DEMO_DIR) && $(CURDIR)/$(BUILD_DIR)/vellico -i$(EXAMPLES)/sample.pdf -osample-crop-marks.pdf -j$(EXAMPLES)/logo.jpg -crop_marks
+	cd $(DEMO_DIR) && $(CURDIR)/$(BUILD_DIR)/vellico -i$(EXAMPLES)/sample.pdf -osample-numbered.pdf --text 'Page {page} of {pages}' -pos-1,20 -align center
 	@echo
 	@echo "Demo outputs:"
 	@echo "  $(DEMO_DIR)/sample-stamped.pdf     the logo at 20,10 from the bottom left of every page"
 	@echo "  $(DEMO_DIR)/sample-crop-marks.pdf  crop marks at the corners of every page's crop box"
+	@echo "  $(DEMO_DIR)/sample-numbered.pdf    \"Page N of 4\" centred at the foot of every page"
 
 # Runs each fuzz target for FUZZ_SECONDS (default 180) from the builder-made
 # seeds and the corpus it grew before; findings land in fuzz/artifacts/.
