@@ -374,8 +374,9 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
 
         // An update writes only the selected pages: the walk ends at the last
         // of them, unless annotations must know every page that shares an /Annots array,
-        // or a text counts them.
-        const bool walkAll = !plan.update || plan.annotation || m_settings.endPage < 0 || m_settings.text;
+        // or a text shows the page count.
+        const bool walkAll = !plan.update || plan.annotation || m_settings.endPage < 0 ||
+                             (m_settings.text && CTextTemplate(*m_settings.text).usesPageCount());
         std::vector<CPageRecord> pages;
         CStampResult result;
         result.pageCount = CPageTreeWalker(input.reader())

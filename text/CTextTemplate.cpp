@@ -73,6 +73,7 @@ CTextTemplate::CTextTemplate(const std::string& text)
     for (const CPart& part : m_parts) {
         m_labels = m_labels || part.kind == EPart::Label;
         m_bates = m_bates || part.kind == EPart::Bates;
+        m_pageCount = m_pageCount || part.kind == EPart::Pages;
         m_pageFields =
             m_pageFields || part.kind == EPart::Page || part.kind == EPart::Label || part.kind == EPart::Bates;
     }
@@ -84,6 +85,7 @@ CTextTemplate CTextTemplate::filledFor(const CTextFields& fields) const
     filled.m_pageFields = m_pageFields;
     filled.m_labels = m_labels;
     filled.m_bates = m_bates;
+    filled.m_pageCount = m_pageCount;
     for (const CPart& part : m_parts) {
         const bool ofFile = part.kind == EPart::Pages || part.kind == EPart::File || part.kind == EPart::Date;
         const bool joins = !filled.m_parts.empty() && filled.m_parts.back().kind == EPart::Text;

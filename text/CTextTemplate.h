@@ -39,6 +39,7 @@ public:
     bool variesByPage() const { return m_pageFields; }
     bool usesLabels() const { return m_labels; }
     bool usesBates() const { return m_bates; }
+    bool usesPageCount() const { return m_pageCount; }
 
 private:
     CTextTemplate() = default;
@@ -52,4 +53,5 @@ private:
     bool m_pageFields = false;
     bool m_labels = false;
     bool m_bates = false;
+    bool m_pageCount = false;
 };

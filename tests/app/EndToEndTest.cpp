@@ -903,6 +903,8 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      {}, {""}},
     {"TextAsAnnotation", in("plain 1"), text("--annotation --text Approved -opacity50"), 0, {}, "", 0, {"~Approved", "/Subtype /Stamp"}},
     {"TextIncremental", in("doc kinds-update"), text("--incremental --text Paid"), 0, {}, "", 0, {"~Paid"}},
+    // An update that stops its walk at the last selected page still numbers the pages it stamps.
+    {"TextIncrementalStopsEarly", in("plain 3"), text("--incremental --text 'p{page} {bates}' -s2 -e2"), 0, {}, "", 0, {"~p2"}},
     // The workers show the run's date.
     {"TextInAListByWorkers", {"a.pdf=plain 1", "b.pdf=plain 3", "list.txt=text a.pdf\nb.pdf\n"},
      "-ilist.txt -fout --text '{file}:{pages} {date:%a_%d_%b_%Y}' --date 2027-01-01 --jobs 2", 0,
