@@ -903,6 +903,9 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      {}, {""}},
     {"TextAsAnnotation", in("plain 1"), text("--annotation --text Approved -opacity50"), 0, {}, "", 0, {"~Approved", "/Subtype /Stamp"}},
     {"TextIncremental", in("doc kinds-update"), text("--incremental --text Paid"), 0, {}, "", 0, {"~Paid"}},
+    // A signed file keeps its signature valid (pdfsig) with a per-page text in an embedded font.
+    {"TextOnASignedFile", {"clean.pdf=plain 2", "in.pdf=sign clean.pdf"}, text("--text 'Стр. {page} {bates}'"), 0,
+     {"Warning: the file is signed"}, "", 0, {"~Стр."}},
     // An update that stops its walk at the last selected page still numbers the pages it stamps.
     {"TextIncrementalStopsEarly", in("plain 3"), text("--incremental --text 'p{page} {bates}' -s2 -e2"), 0, {}, "", 0, {"~p2"}},
     // The workers show the run's date.
