@@ -94,6 +94,14 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
         m_scale = std::min(m_boxWidth / std::max(m_textWidth, 1e-9), m_boxHeight / std::max(m_textHeight, 1e-9));
 
     const double size = settings.fontSize * m_scale;
+    // Each line's glyphs kept as the operators that show them: a tenth of
+    // the memory of its shaped glyphs, for a text on every page of a large file.
+    if (m_font && !settings.asPaths)
+        for (CText& filling : m_texts) {
+            for (const CShapedLine& line : filling.shaped)
+                filling.shown.push_back(m_font->showText(line, size));
+            filling.shaped = std::vector<CShapedLine>();
+        }
     m_textHead = "q\n";
     for (int shift : {16, 8, 0})
         appendNumber(m_textHead, ((settings.color >> shift) & 0xFF) / 255.0, 3);
@@ -245,7 +253,7 @@ std::string CTextStamp::textContent(const CText& text, const std::string& fontNa
         appendNumber(content, x, 3);
         content += m_baselines[index];
         if (m_font) {
-            content += m_font->showText(text.shaped[index], size);
+            content += text.shown[index];
             continue;
         }
         content += '<';

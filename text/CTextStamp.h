@@ -48,7 +48,8 @@ private:
     // One filling of the text.
     struct CText {
         std::vector<std::string> lines;  // WinAnsi codes, in Helvetica
-        std::vector<CShapedLine> shaped; // or the shaped lines, in an embedded font
+        std::vector<CShapedLine> shaped; // or the shaped lines, in an embedded font (for paths)
+        std::vector<std::string> shown;  // else the operators that show them
         std::vector<double> widths;      // each line's advance, in thousandths of the font size
     };
     // Chooses the font for the UTF-8 lines of every filling (Helvetica, or embedded).
