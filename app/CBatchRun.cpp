@@ -80,8 +80,11 @@ void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStam
             }
             if (pool.filesInFlight() == 0 && next >= items.size())
                 break;
-            for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds))
+            for (const CWorkerPool::CFinished& done : pool.collect(kWatchMilliseconds)) {
+                if (done.stopped)
+                    items[done.item].countStopped = done.outcome;
                 take(done.item, done.outcome);
+            }
         }
     } else {
         for (size_t index = 0; index < items.size(); ++index) {
@@ -96,7 +99,8 @@ void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStam
         if (!item.refusal.empty())
             continue;
         if (counts[index].status != CFileOutcome::STAMPED) {
-            item.uncounted = CPdfException(CPdfException::EKind::InputError, counts[index].message + "\n");
+            // Its run fails as the count did, or, should it read the file now, refuses to number it.
+            item.batesCount = CStampSettings::kBatesUncounted;
             continue;
         }
         item.batesCount = counts[index].pagesStamped;
@@ -110,10 +114,7 @@ std::optional<CPdfException> CBatchRun::prepare(const CBatchItem& item)
 {
     if (!item.refusal.empty())
         return CPdfException(CPdfException::EKind::UsageError, item.refusal);
-    // A file the count could not read has no numbers: numbered from the
-    // start again, it would repeat another file's.
-    if (item.uncounted)
-        return item.uncounted;
+
     if (!m_list)
         return std::nullopt;
     // Opening a FIFO would wait for a writer; a folder or a device is no PDF.
@@ -155,7 +156,13 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
         while (!m_stop && next < items.size() && pool.canTakeFile()) {
             const CBatchItem& item = items[next];
             const std::optional<CPdfException> refusal = prepare(item);
-            if (!refusal) {
+            if (item.countStopped) {
+                std::string text;
+                CConsoleReporter console(text);
+                console.inputOpened(item.input);
+                console.failed(CPdfException(CPdfException::EKind::SystemError, item.countStopped->message));
+                finished(*item.countStopped, &text, item);
+            } else if (!refusal) {
                 pool.dispatch(next, item.input, item.output, item.batesStart.value_or(m_settings->batesStart),
                               item.batesCount);
             } else {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/CBatchSettings.h"
+#include "app/CFileOutcome.h"
 #include "app/CProgressLine.h"
 #include "pdf/CPdfException.h"
 
@@ -27,8 +28,9 @@ struct CBatchItem {
     // The first Bates number of its stamped pages, and how many a list's
     // counting pass found (-1: not counted); what the settings say otherwise.
     std::optional<int64_t> batesStart;
-    int batesCount = -1;
-    std::optional<CPdfException> uncounted; // why the count could not read it: it is not begun
+    int batesCount = -1; // CStampSettings::kBatesUncounted: the count could not read it
+    // The count's worker was stopped on it (time, memory): the file's end, not begun again.
+    std::optional<CFileOutcome> countStopped;
 };
 
 // Stamps a run's files, here or in workers, printing each file's console

@@ -191,8 +191,12 @@ void CWorkerPool::stop(CWorker& worker, const std::string& message, std::vector<
         CFinished done;
         done.item = job.item;
         CConsoleReporter console(done.console);
-        const std::string why =
-            message.empty() ? "Stopped: the worker stamping the file ended unexpectedly (" + how + ")" : message;
+        const std::string why = message.empty()
+                                    ? "Stopped: the worker " +
+                                          std::string(job.countOnly ? "counting the pages of" : "stamping") +
+                                          " the file ended unexpectedly (" + how + ")"
+                                    : message;
+        done.stopped = true;
         done.outcome = refuseFile(job.input, job.output, CPdfException(CPdfException::EKind::SystemError, why), console);
         done.outcome.dryRun = m_batch.dryRun;
         done.outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - worker.started).count();

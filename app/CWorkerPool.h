@@ -34,6 +34,7 @@ public:
         size_t item = 0;
         std::string console; // its console text, whole
         CFileOutcome outcome;
+        bool stopped = false; // its worker was stopped (time, memory) or ended unexpectedly
     };
 
     // Starts `count` workers, each the program `program`, for the run's

@@ -72,6 +72,8 @@ CFileOutcome countFile(const CStampSettings& settings)
         outcome.fail(error);
     } catch (const std::bad_alloc&) {
         outcome.fail(CPdfException(CPdfException::EKind::SystemError, "Out of memory"));
+    } catch (...) {
+        outcome.fail(CPdfException(CPdfException::EKind::Internal, "Unexpected exception"));
     }
     return outcome;
 }

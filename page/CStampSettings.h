@@ -50,8 +50,10 @@ struct CStampSettings {
     std::string batesPrefix;
     std::string batesSuffix;
     // The stamped pages a batch's counting pass found in this file, which
-    // its range of numbers was made for; -1 when the run counts them itself.
+    // its range of numbers was made for; -1 when the run counts them itself,
+    // kBatesUncounted when the count could not read the file.
     int batesCount = -1;
+    static constexpr int kBatesUncounted = -2;
 
     int startPage = 1;    // first page to stamp, 1-based
     int endPage = 99999;  // last page to stamp, inclusive

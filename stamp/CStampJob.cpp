@@ -253,6 +253,13 @@ void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPage
 
 void CStampJob::reportBatesRange(int stamped) const
 {
+    // Numbered from the start, a file the batch's count could not read
+    // would repeat another file's numbers.
+    if (m_settings.batesCount == CStampSettings::kBatesUncounted)
+        throw CPdfException(CPdfException::EKind::InputError,
+                            "\nThe file could not be read when the list's pages were counted, so it has no Bates "
+                            "numbers: '" +
+                                m_settings.inputPath + "'\n");
     // The numbers after this file's are the next file's: a file that changed
     // since a batch counted its pages would number pages twice.
     if (m_settings.batesCount >= 0 && stamped != m_settings.batesCount)
@@ -405,7 +412,8 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = input.xref().securityHandler() != nullptr;
         result.updated = plan.update;
-        reportWritten(run, plan, stamper, noneSelected(pages));
+        // A walk that stopped at -e0 met no page, and selected none.
+        reportWritten(run, plan, stamper, walkAll ? noneSelected(pages) : pages.empty() || noneSelected(pages));
         return result;
     } catch (...) {
         m_output.discard();

@@ -928,8 +928,9 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      "list.txt=text a.pdf\nmissing.pdf\nc.pdf\nb.pdf\n"}, "-ilist.txt -fout --text 'No. {bates}' --bates-prefix ABC "
      "--bates-suffix -C --bates-digits 4 --bates-start 9 -s2 --timeout 60 --keep-going --report r.json", 2,
      {"Warning: Bates numbers ABC0010-C to ABC0010-C were this file's, and are left unused"}, "", 0, {}, {"out", "out/a.pdf", "out/b.pdf"},
-     // A file the count could not read is refused at once (numbered from the start, it would repeat another's numbers).
-     {"missing.pdf failed p- s- bates none", "a.pdf stamped p2 s1 bates ABC0009-C..ABC0009-C", "c.pdf failed p- s- bates unused ABC0010-C..ABC0010-C",
+     // A file the count could not read takes no numbers, and fails as it would.
+     {"a.pdf stamped p2 s1 bates ABC0009-C..ABC0009-C", "missing.pdf failed p- s- bates none: Input file open error",
+      "c.pdf failed p- s- bates unused ABC0010-C..ABC0010-C",
       "b.pdf stamped p3 s2 bates ABC0011-C..ABC0012-C"}},
     {"TextBatesListDryRun", {"a.pdf=plain 2", "b.pdf=plain 1", "list.txt=text a.pdf\nb.pdf\n"}, "-ilist.txt -fout --text '{bates}' "
      "--dry-run", 0, {"Bates numbers: 000001 to 000002", "Bates numbers: 000003 to 000003"}, "", 0, {}, {""}},
