@@ -28,15 +28,11 @@ std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFra
 std::pair<std::string, std::string> CStampPainter::stampContentAround(const CPageRecord& page,
                                                                       const CStampFrame& frame) const
 {
-    // Content streams are text: no NUL byte stands in them but this mark.
-    static const std::string kDrawing(1, '\0');
     const CPlacement where = placement(page);
-    CStampDraw draw = m_draw;
-    draw.content = kDrawing;
-    const std::string content = buildStampStream(m_names.state, m_names.image, where.x, where.y, where.angle,
-                                                 where.width, where.height, frame, draw);
-    const size_t at = content.find(kDrawing);
-    return {content.substr(0, at), content.substr(at + 1)};
+    auto around =
+        formatStampDrawAround(m_names.state, where.x, where.y, where.angle, where.width, where.height, m_draw);
+    around.first.insert(0, formatStampRestore(frame));
+    return around;
 }
 
 std::string CStampPainter::pageDrawing(int pageIndex) const

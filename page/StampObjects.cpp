@@ -42,8 +42,8 @@ std::string formatStampRestore(const CStampFrame& frame)
     return content;
 }
 
-std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
-                            double width, double height, const CStampDraw& draw)
+std::pair<std::string, std::string> formatStampDrawAround(const std::string& gsName, double x, double y, float angle,
+                                                          double width, double height, const CStampDraw& draw)
 {
     double m[4];
     rotationMatrix(angle, m);
@@ -79,9 +79,12 @@ std::string formatStampDraw(const std::string& gsName, const std::string& imName
         }
         content += "cm\n";
     }
-    content += draw.content.empty() ? "/" + imName + " Do\n" : draw.content;
-    if (draw.artifact != EArtifact::NONE)
-        content += "EMC\n";
-    content += "Q\n";
-    return content;
+    return {content, draw.artifact != EArtifact::NONE ? "EMC\nQ\n" : "Q\n"};
+}
+
+std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
+                            double width, double height, const CStampDraw& draw)
+{
+    const auto [before, after] = formatStampDrawAround(gsName, x, y, angle, width, height, draw);
+    return before + (draw.content.empty() ? "/" + imName + " Do\n" : draw.content) + after;
 }

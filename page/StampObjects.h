@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "document/CStampFrame.h"
 #include "pdf/PdfFormat.h"
@@ -43,3 +44,7 @@ std::string buildStampStream(const std::string& gsName, const std::string& imNam
 std::string formatStampRestore(const CStampFrame& frame);
 std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
                             double width, double height, const CStampDraw& draw = CStampDraw());
+// formatStampDraw's content before and after the drawing itself (the image's
+// Do, or draw.content), for a stamp whose pages each draw their own.
+std::pair<std::string, std::string> formatStampDrawAround(const std::string& gsName, double x, double y, float angle,
+                                                          double width, double height, const CStampDraw& draw);

@@ -70,8 +70,10 @@ std::string textStringToUtf8(const std::string& bytes)
     return text;
 }
 
-std::u32string utf8CodePoints(std::string_view text)
+std::u32string utf8CodePoints(std::string_view text, bool* wellFormed)
 {
+    if (wellFormed)
+        *wellFormed = true;
     std::u32string points;
     points.reserve(text.size());
     for (size_t at = 0; at < text.size();) {
@@ -90,6 +92,8 @@ std::u32string utf8CodePoints(std::string_view text)
         const bool whole = more > 0 && read == more && point >= kLeast[more] && point <= 0x10FFFF &&
                            (point < 0xD800 || point >= 0xE000);
         points += whole ? point : kReplacement;
+        if (!whole && wellFormed)
+            *wellFormed = false;
     }
     return points;
 }

@@ -18,5 +18,6 @@ void appendUtf8(std::string& text, uint32_t point);
 std::string textStringToUtf8(const std::string& bytes);
 
 // The characters of the UTF-8 `text`; U+FFFD for each byte sequence that is
-// no character (cut off, overlong, a surrogate).
-std::u32string utf8CodePoints(std::string_view text);
+// no character (cut off, overlong, a surrogate), and then `wellFormed`, when
+// given, is set false.
+std::u32string utf8CodePoints(std::string_view text, bool* wellFormed = nullptr);

@@ -38,6 +38,12 @@ void refuseUnmodifiable(const CPdfFile& input)
                             "PDF file is encrypted, and its permissions do not allow changing it");
 }
 
+// Whether page `index` of the walk's `pages` is one a run stamps: selected, and met for the first time.
+bool stamps(const CStampSettings& settings, const std::vector<CPageRecord>& pages, size_t index)
+{
+    return pages[index].firstOccurrence && settings.selectsPage(static_cast<int>(index));
+}
+
 // Said rather than left to an empty-looking output: a page range past the end, or backwards.
 const char* const kNoPageSelected = "no page was selected, so nothing was stamped (see -s, -e, -n and -useend)";
 
@@ -231,7 +237,7 @@ void CStampJob::openText(COpened& opened, int pageCount, const std::vector<CPage
         if (text.usesLabels())
             labels.emplace(*opened.input);
         for (size_t index = 0; index < pages.size(); ++index) {
-            if (!pages[index].firstOccurrence || !m_settings.selectsPage(static_cast<int>(index)))
+            if (!stamps(m_settings, pages, index))
                 continue;
             CPageFields page;
             page.page = static_cast<int>(index) + 1;
@@ -289,7 +295,7 @@ int CStampJob::countStampedPages(CStampSettings settings)
     CPageTreeWalker(input->reader()).walkDocument(pages);
     int stamped = 0;
     for (size_t index = 0; index < pages.size(); ++index)
-        stamped += pages[index].firstOccurrence && settings.selectsPage(static_cast<int>(index));
+        stamped += stamps(settings, pages, index);
     return stamped;
 }
 
@@ -327,7 +333,7 @@ void CStampJob::reportWritten(ERun run, const CWritePlan& plan, const CPageStamp
 bool CStampJob::noneSelected(const std::vector<CPageRecord>& pages) const
 {
     for (size_t index = 0; index < pages.size(); ++index)
-        if (pages[index].firstOccurrence && m_settings.selectsPage(static_cast<int>(index)))
+        if (stamps(m_settings, pages, index))
             return false;
     return !pages.empty(); // a file without pages is told so when its tree is read
 }
@@ -348,7 +354,7 @@ CStampResult CStampJob::plan(ERun run)
     draw.orientation = opened.image->orientation();
     const CStampPainter painter(m_settings, opened.image->width(), opened.image->height(), CResourceNames(), draw);
     for (size_t index = 0; index < pages.size(); ++index) {
-        if (!pages[index].firstOccurrence || !m_settings.selectsPage(static_cast<int>(index)))
+        if (!stamps(m_settings, pages, index))
             continue;
         m_reporter.pagePlaced(static_cast<int>(index) + 1, painter.displayedRect(pages[index]));
         ++result.pagesStamped;

@@ -70,9 +70,11 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
         fillings.push_back(text.lines(fields));
     }
     // Paths need a font's outlines, even for text Helvetica would show.
-    chooseFont(fillings, pdfaPart > 0 || settings.asPaths);
-    for (const std::vector<std::string>& lines : fillings)
-        m_texts.push_back(measure(lines));
+    if (pdfaPart > 0 || settings.asPaths || settings.font || !measureInHelvetica(fillings)) {
+        chooseFont(fillings, pdfaPart > 0);
+        for (const std::vector<std::string>& lines : fillings)
+            m_texts.push_back(measure(lines));
+    }
     if (m_font && !settings.asPaths) {
         m_font->finish();
         if (m_font->embedsWholeFont())
@@ -133,36 +135,43 @@ CTextStamp::CTextStamp(const CStampSettings& settings, const CTextFields& fields
 
 CTextStamp::~CTextStamp() = default;
 
-void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& fillings, bool mustEmbed)
+bool CTextStamp::measureInHelvetica(const std::vector<std::vector<std::string>>& fillings)
 {
-    std::u32string characters;
-    bool helvetica = !mustEmbed;
-    for (const std::vector<std::string>& lines : fillings)
+    for (const std::vector<std::string>& lines : fillings) {
+        CText text;
         for (const std::string& line : lines) {
             std::string codes;
             char32_t missing = 0;
-            helvetica = helvetica && toWinAnsi(line, codes, missing);
-            if (!helvetica || m_settings.font)
-                characters += CLineShaper::characters(line);
+            if (!toWinAnsi(line, codes, missing)) {
+                m_texts.clear();
+                m_textWidth = 0;
+                return false;
+            }
+            int width = 0;
+            for (unsigned char code : codes)
+                width += helveticaWidth(code);
+            m_textWidth = std::max(m_textWidth, width * m_settings.fontSize / 1000);
+            text.lines.push_back(codes);
+            text.widths.push_back(width);
         }
+        m_texts.push_back(std::move(text));
+    }
+    return true;
+}
+
+void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& fillings, bool pdfa)
+{
     // Each character once: a page-numbered text repeats them on every page.
-    const auto distinct = [](std::u32string& text) {
-        std::sort(text.begin(), text.end());
-        text.erase(std::unique(text.begin(), text.end()), text.end());
-    };
-    distinct(characters);
+    std::u32string characters;
+    for (const std::vector<std::string>& lines : fillings)
+        for (const std::string& line : lines)
+            characters += CLineShaper::characters(line);
+    std::sort(characters.begin(), characters.end());
+    characters.erase(std::unique(characters.begin(), characters.end()), characters.end());
     std::unique_ptr<CFontFace> face;
     if (m_settings.font) {
         face = CFontFace::open(*m_settings.font, m_settings.fontIndex);
-    } else if (helvetica) {
-        return;
     } else {
-        // Those read before Helvetica failed are wanted too.
-        characters.clear();
-        for (const std::vector<std::string>& lines : fillings)
-            for (const std::string& line : lines)
-                characters += CLineShaper::characters(line);
-        distinct(characters);
         face = CFontFace::findCovering(characters);
         if (!face) {
             if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))
@@ -172,7 +181,7 @@ void CTextStamp::chooseFont(const std::vector<std::vector<std::string>>& filling
         m_warnings.push_back(
             (m_settings.asPaths ? "the text is drawn from the outlines of " : "the text is written in ") +
             face->label() + ", the first installed font that has every character" +
-            (mustEmbed && !m_settings.asPaths ? " (a PDF/A file embeds its fonts)" : ""));
+            (pdfa && !m_settings.asPaths ? " (a PDF/A file embeds its fonts)" : ""));
     }
     if (const std::optional<char32_t> missing = face->firstMissing(characters))
         refuseCharacter(*missing, "the font " + face->label() + " has no glyph for it");
@@ -183,18 +192,8 @@ CTextStamp::CText CTextStamp::measure(const std::vector<std::string>& lines)
 {
     CText text;
     for (const std::string& line : lines) {
-        double width = 0;
-        if (m_font) {
-            text.shaped.push_back(m_font->shape(line));
-            width = text.shaped.back().advance;
-        } else {
-            std::string codes;
-            char32_t missing = 0;
-            (void)toWinAnsi(line, codes, missing); // chooseFont saw every line
-            for (unsigned char code : codes)
-                width += helveticaWidth(code);
-            text.lines.push_back(codes);
-        }
+        text.shaped.push_back(m_font->shape(line));
+        const double width = text.shaped.back().advance;
         m_textWidth = std::max(m_textWidth, width * m_settings.fontSize / 1000);
         text.widths.push_back(width);
     }
@@ -204,22 +203,23 @@ CTextStamp::CText CTextStamp::measure(const std::vector<std::string>& lines)
 void CTextStamp::checkShowable(const CStampSettings& settings)
 {
     // The text as far as it is known before a file is read: its fixed parts, and the Bates number's.
+    const std::string bates = settings.batesPrefix + settings.batesSuffix;
+    std::string codes;
+    char32_t missing = 0;
+    bool helvetica = toWinAnsi(bates, codes, missing);
     std::u32string characters;
-    for (const std::string& line : CTextTemplate(*settings.text).lines(CTextFields()))
+    for (const std::string& line : CTextTemplate(*settings.text).lines(CTextFields())) {
         characters += CLineShaper::characters(line);
-    characters += CLineShaper::characters(settings.batesPrefix + settings.batesSuffix);
+        helvetica = helvetica && toWinAnsi(line, codes, missing);
+    }
+    characters += CLineShaper::characters(bates);
     if (settings.font) {
         const std::unique_ptr<CFontFace> face = CFontFace::open(*settings.font, settings.fontIndex);
-        if (const std::optional<char32_t> missing = face->firstMissing(characters))
-            refuseCharacter(*missing, "the font " + face->label() + " has no glyph for it");
+        if (const std::optional<char32_t> lacking = face->firstMissing(characters))
+            refuseCharacter(*lacking, "the font " + face->label() + " has no glyph for it");
         return;
     }
     // Helvetica shows it, or some installed font must.
-    std::string codes;
-    char32_t missing = 0;
-    bool helvetica = toWinAnsi(settings.batesPrefix + settings.batesSuffix, codes, missing);
-    for (const std::string& line : CTextTemplate(*settings.text).lines(CTextFields()))
-        helvetica = helvetica && toWinAnsi(line, codes, missing);
     if (helvetica && !settings.asPaths)
         return;
     if (const std::optional<char32_t> none = CFontFace::firstInNoFont(characters))

@@ -52,9 +52,12 @@ private:
         std::vector<std::string> shown;  // else the operators that show them
         std::vector<double> widths;      // each line's advance, in thousandths of the font size
     };
-    // Chooses the font for the UTF-8 lines of every filling (Helvetica, or embedded).
-    void chooseFont(const std::vector<std::vector<std::string>>& fillings, bool mustEmbed);
-    // `lines` encoded or shaped, and measured; the text's box grows to hold them.
+    // Every filling's UTF-8 lines encoded in Helvetica and measured; false,
+    // and nothing kept, when Helvetica cannot show one.
+    bool measureInHelvetica(const std::vector<std::vector<std::string>>& fillings);
+    // Chooses the embedded font for the UTF-8 lines of every filling (`pdfa`: the input claims PDF/A).
+    void chooseFont(const std::vector<std::vector<std::string>>& fillings, bool pdfa);
+    // `lines` shaped in the embedded font, and measured; the text's box grows to hold them.
     CText measure(const std::vector<std::string>& lines);
     // The operators that draw `text` in the box with the font `fontName`.
     std::string textContent(const CText& text, const std::string& fontName) const;
