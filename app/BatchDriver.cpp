@@ -74,6 +74,7 @@ void refuseListOptions(const CBatchSettings& batch)
     const char* option = batch.jobs            ? "--jobs"
                          : batch.keepGoing     ? "--keep-going"
                          : batch.nullSeparated ? "-0"
+                         : batch.skipExisting  ? "--skip-existing"
                                                : nullptr;
     if (option)
         throw CPdfException(CPdfException::EKind::UsageError, std::string(option) +
@@ -181,9 +182,59 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     return run.run(items, settings);
 }
 
+// --list: the stamps each file carries, of one file or of every file a list
+// names; nothing is written.
+int runListing(std::vector<std::string> arguments, const CBatchSettings& batch, CConsoleReporter& console,
+               FILE* consoleStream, const std::vector<std::string>& passwordFiles)
+{
+    if (batch.dryRun)
+        throw CPdfException(CPdfException::EKind::UsageError, "\n--list does not go with --dry-run: neither writes\n");
+    for (size_t i = 2; i < arguments.size(); ++i)
+        for (const char* stampWord : {"-o", "-f", "-j", "--text"})
+            if (arguments[i].compare(0, std::strlen(stampWord), stampWord) == 0)
+                throw CPdfException(CPdfException::EKind::UsageError,
+                                    "\n--list reads the stamps a file carries: it takes no -o, -f, -j or --text\n");
+    const std::string listPath = arguments[1].size() >= 2 ? arguments[1].substr(2) : std::string();
+    const bool isList = listPath == "-" || endsWith(listPath, ".txt");
+    if (!isList)
+        refuseListOptions(batch);
+    // Each file's run reads its input alone.
+    arguments.insert(arguments.begin() + 2, {"-o", "-j"});
+    const CStampSettings settings = parse(arguments, batch, console);
+    CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
+    files.push_back({isList && listPath != "-" ? listPath : std::string(), "the list file"});
+    std::vector<std::string> names = {listPath};
+    if (isList && listPath != "-")
+        names = listNames(readListBytes(listPath), batch.nullSeparated);
+    CReportFile report;
+    CBatchRun run(batch, console, consoleStream, report, isList);
+    if (listPath == "-") {
+        run.startWorkers(settings, SIZE_MAX);
+        names = listNames(readListBytes(listPath), batch.nullSeparated);
+    } else {
+        run.startWorkers(settings, names.size());
+    }
+    if (names.empty())
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
+                                       listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
+    std::vector<CBatchItem> items;
+    for (const std::string& name : names) {
+        files.push_back({name, "the input file"});
+        CBatchItem item;
+        item.input = name;
+        items.push_back(item);
+    }
+    refuseReportOver(batch, files);
+    if (batch.report)
+        report.open(*batch.report);
+    return run.run(items, settings);
+}
+
 int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleReporter& console, FILE* consoleStream,
              const std::vector<std::string>& passwordFiles)
 {
+    if (batch.list)
+        return runListing(arguments, batch, console, consoleStream, passwordFiles);
     // A pipe gives its bytes once: every file's run, and every worker, reads a private copy of the image.
     CImageCopy image;
     if (arguments.size() > 3 && arguments[3].compare(0, 2, "-j") == 0) {

@@ -110,6 +110,13 @@ void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStam
     m_progress.clear();
 }
 
+bool CBatchRun::outputKept(const CBatchItem& item) const
+{
+    // Outputs are only ever created whole: one that is there is done.
+    return m_batch.skipExisting && item.refusal.empty() && !item.output.empty() &&
+           platform::identify(item.output).exists;
+}
+
 std::optional<CPdfException> CBatchRun::prepare(const CBatchItem& item)
 {
     if (!item.refusal.empty())
@@ -123,7 +130,7 @@ std::optional<CPdfException> CBatchRun::prepare(const CBatchItem& item)
         return CPdfException::formatted(CPdfException::EKind::Unsupported, "Input file is not a regular file: '%s'\n", item.input);
     const std::string folder = parentFolder(item.output);
     // Made once per run: thousands of files share a few folders.
-    if (!m_batch.dryRun && !folder.empty() && m_madeFolders.insert(folder).second)
+    if (m_batch.fileRun() == EFileRun::Stamp && !folder.empty() && m_madeFolders.insert(folder).second)
         (void)platform::makeDirectories(folder); // a failure is the output's to report
     return std::nullopt;
 }
@@ -134,6 +141,10 @@ void CBatchRun::runHere(const std::vector<CBatchItem>& items, CStampSettings set
         if (m_stop)
             break;
         m_progress.clear();
+        if (outputKept(item)) {
+            finished(skipFile(item.input, item.output, m_console), nullptr, item);
+            continue;
+        }
         const std::optional<CPdfException> refusal = prepare(item);
         if (refusal) {
             finished(refuseFile(item.input, item.output, *refusal, m_console), nullptr, item);
@@ -143,7 +154,7 @@ void CBatchRun::runHere(const std::vector<CBatchItem>& items, CStampSettings set
         settings.outputPath = item.output;
         settings.batesStart = item.batesStart.value_or(m_settings->batesStart);
         settings.batesCount = item.batesCount;
-        finished(runFile(settings, m_batch.dryRun, m_console), nullptr, item);
+        finished(runFile(settings, m_batch.fileRun(), m_console), nullptr, item);
     }
 }
 
@@ -156,7 +167,11 @@ void CBatchRun::runInWorkers(const std::vector<CBatchItem>& items)
         while (!m_stop && next < items.size() && pool.canTakeFile()) {
             const CBatchItem& item = items[next];
             const std::optional<CPdfException> refusal = prepare(item);
-            if (item.countStopped) {
+            if (outputKept(item)) {
+                std::string text;
+                CConsoleReporter console(text);
+                finished(skipFile(item.input, item.output, console), &text, item);
+            } else if (item.countStopped) {
                 std::string text;
                 CConsoleReporter console(text);
                 console.inputOpened(item.input);
@@ -193,7 +208,7 @@ void CBatchRun::finished(CFileOutcome outcome, const std::string* console, const
     outcome.numbered = m_numbered;
     if (outcome.status != CFileOutcome::STAMPED)
         outcome.batesFirst.clear(), outcome.batesLast.clear(); // its pages got none
-    if (m_numbered && outcome.status != CFileOutcome::STAMPED && item.batesStart && item.batesCount > 0) {
+    if (m_numbered && !outcome.succeeded() && item.batesStart && item.batesCount > 0) {
         outcome.unusedFirst = batesNumber(*m_settings, *item.batesStart);
         outcome.unusedLast = batesNumber(*m_settings, *item.batesStart + item.batesCount - 1);
         m_console.warning("Bates numbers " + outcome.unusedFirst + " to " + outcome.unusedLast +
@@ -202,7 +217,7 @@ void CBatchRun::finished(CFileOutcome outcome, const std::string* console, const
     }
     m_report.add(outcome);
     ++m_done;
-    if (outcome.status != CFileOutcome::STAMPED) {
+    if (!outcome.succeeded()) {
         ++m_failures;
         m_stop = !m_batch.keepGoing;
     }

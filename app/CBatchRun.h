@@ -58,6 +58,8 @@ private:
     // can be stamped in any order by any worker.
     void shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings);
     // Why the file cannot be begun (none when it can); makes its output's folders.
+    // --skip-existing: `item`'s output is there, and left alone.
+    bool outputKept(const CBatchItem& item) const;
     std::optional<CPdfException> prepare(const CBatchItem& item);
     void runHere(const std::vector<CBatchItem>& items, CStampSettings settings);
     void runInWorkers(const std::vector<CBatchItem>& items);

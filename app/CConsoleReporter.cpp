@@ -80,12 +80,29 @@ void CConsoleReporter::planBegun(const std::string& stamp, const std::string& ou
           "'\nDry run: nothing is written");
 }
 
-void CConsoleReporter::pagePlaced(int pageNumber, const CStampRect& rect)
+namespace {
+
+std::string placeText(const CStampMark& mark)
+{
+    return "x " + decimalText(mark.x, 2) + ", y " + decimalText(mark.y, 2) + ", width " + decimalText(mark.width, 2) +
+           ", height " + decimalText(mark.height, 2);
+}
+
+} // namespace
+
+void CConsoleReporter::pagePlaced(int pageNumber, const CStampMark& mark, bool annotation)
 {
     if (m_record)
-        m_record->stamps.push_back(CFileOutcome::CPlaced{pageNumber, rect});
-    print("\nPage " + std::to_string(pageNumber) + ": x " + decimalText(rect.x, 2) + ", y " + decimalText(rect.y, 2) +
-          ", width " + decimalText(rect.width, 2) + ", height " + decimalText(rect.height, 2));
+        m_record->stamps.push_back(CFileOutcome::CPlaced{pageNumber, mark, annotation});
+    print("\nPage " + std::to_string(pageNumber) + ": " + placeText(mark));
+}
+
+void CConsoleReporter::stampListed(int pageNumber, const CStampMark& mark, bool annotation)
+{
+    if (m_record)
+        m_record->stamps.push_back(CFileOutcome::CPlaced{pageNumber, mark, annotation});
+    print("\nPage " + std::to_string(pageNumber) + ": " + mark.id + ", " + CStampMark::kindName(mark.kind) + ", " +
+          (annotation ? "annotation" : "content") + ", " + placeText(mark));
 }
 
 void CConsoleReporter::pageWritten(int pagesSoFar)

@@ -25,7 +25,8 @@ public:
     void inputEncryption(bool encrypted) override;
     void outputBegun(const std::string& stamp, const std::string& output) override;
     void planBegun(const std::string& stamp, const std::string& output) override;
-    void pagePlaced(int pageNumber, const CStampRect& rect) override;
+    void pagePlaced(int pageNumber, const CStampMark& mark, bool annotation) override;
+    void stampListed(int pageNumber, const CStampMark& mark, bool annotation) override;
     void pageWritten(int pagesSoFar) override;
     void batesNumbered(const std::string& first, const std::string& last) override;
     void marksWritten(const std::string& output) override;

@@ -34,7 +34,10 @@ std::string known(int64_t value) { return value < 0 ? "null" : std::to_string(va
 
 const char* statusName(CFileOutcome::EStatus status)
 {
-    return status == CFileOutcome::STAMPED ? "stamped" : status == CFileOutcome::REFUSED ? "refused" : "failed";
+    return status == CFileOutcome::STAMPED   ? "stamped"
+           : status == CFileOutcome::REFUSED ? "refused"
+           : status == CFileOutcome::SKIPPED ? "skipped"
+                                             : "failed";
 }
 
 } // namespace
@@ -93,8 +96,9 @@ std::string CFileOutcome::jsonLine() const
     for (const std::string& warning : warnings)
         warningList += (warningList.empty() ? "" : ", ") + jsonString(warning);
     std::string line = "{\"input\": " + jsonString(input) + ", \"output\": " + jsonString(output) + ", \"status\": \"" +
-                       statusName(status) + "\", \"message\": " + jsonString(message) + ", \"warnings\": [" +
-                       warningList + "], \"pages\": " + known(pages) + ", \"pages_stamped\": " + known(pagesStamped) +
+                       (listed && status == STAMPED ? "listed" : statusName(status)) +
+                       "\", \"message\": " + jsonString(message) + ", \"warnings\": [" + warningList +
+                       "], \"pages\": " + known(pages) + ", \"pages_stamped\": " + known(pagesStamped) +
                        ", \"encrypted\": " + (encrypted ? "true" : "false") +
                        ", \"repaired\": " + (repaired ? "true" : "false") +
                        ", \"seconds\": " + decimalText(seconds, 4) + ", \"input_bytes\": " + known(inputBytes) +
@@ -105,13 +109,15 @@ std::string CFileOutcome::jsonLine() const
                 ", \"bates_unused\": " +
                 (unusedFirst.empty() ? "null" : "[" + jsonString(unusedFirst) + ", " + jsonString(unusedLast) + "]");
     }
-    if (dryRun) {
+    if (dryRun || listed) {
         std::string list;
         for (const CPlaced& placed : stamps)
             list += std::string(list.empty() ? "" : ", ") + "{\"page\": " + std::to_string(placed.page) +
-                    ", \"x\": " + decimalText(placed.rect.x, 3) + ", \"y\": " + decimalText(placed.rect.y, 3) +
-                    ", \"width\": " + decimalText(placed.rect.width, 3) +
-                    ", \"height\": " + decimalText(placed.rect.height, 3) + "}";
+                    ", \"x\": " + decimalText(placed.mark.x, 3) + ", \"y\": " + decimalText(placed.mark.y, 3) +
+                    ", \"width\": " + decimalText(placed.mark.width, 3) +
+                    ", \"height\": " + decimalText(placed.mark.height, 3) + ", \"id\": " + jsonString(placed.mark.id) +
+                    ", \"kind\": \"" + CStampMark::kindName(placed.mark.kind) + "\", \"placement\": \"" +
+                    (placed.annotation ? "annotation" : "content") + "\", \"layer\": null}";
         line += ", \"stamps\": [" + list + "]";
     }
     return line + "}\n";

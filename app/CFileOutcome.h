@@ -4,14 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "page/StampPlacement.h"
+#include "document/CStampMark.h"
 
 class CPdfException;
 
 // What became of one input file: one line of the report, and what a worker
 // hands back to the program that started it (WorkerChannel packs it).
 struct CFileOutcome {
-    enum EStatus { STAMPED, REFUSED, FAILED };
+    enum EStatus { STAMPED, REFUSED, FAILED, SKIPPED };
 
     std::string input;
     std::string output;
@@ -34,10 +34,15 @@ struct CFileOutcome {
     std::string unusedFirst, unusedLast;
     struct CPlaced {
         int page;
-        CStampRect rect;
+        CStampMark mark;
+        bool annotation;
     };
-    std::vector<CPlaced> stamps; // in a dry run: where each stamp would go
+    // In a dry run: where each stamp would go; in a --list run, the stamps found.
+    std::vector<CPlaced> stamps;
+    bool listed = false; // a --list run
 
+    // Stamped, or skipped for an output that was there (--skip-existing).
+    bool succeeded() const { return status == STAMPED || status == SKIPPED; }
     // Records `error` as the reason the file was not stamped.
     void fail(const CPdfException& error);
     // The report's line for it: one JSON object and a line break.

@@ -51,7 +51,11 @@ CWorkerPool::CWorkerPool(int count, const CStampSettings& settings, const CBatch
                          const std::string& program)
     : m_batch(batch), m_program(program)
 {
-    m_hello = {worker::kGreeting, batch.dryRun ? "dry-run" : "stamp", batch.keepGoing ? "keep-going" : "stop"};
+    m_hello = {worker::kGreeting,
+               batch.fileRun() == EFileRun::DryRun ? "dry-run"
+               : batch.fileRun() == EFileRun::List ? "list"
+                                                   : "stamp",
+               batch.keepGoing ? "keep-going" : "stop"};
     const std::vector<std::string> settingStrings = worker::settingsStrings(settings);
     m_hello.insert(m_hello.end(), settingStrings.begin(), settingStrings.end());
     m_workers.resize(static_cast<size_t>(count));
@@ -199,6 +203,7 @@ void CWorkerPool::stop(CWorker& worker, const std::string& message, std::vector<
         done.stopped = true;
         done.outcome = refuseFile(job.input, job.output, CPdfException(CPdfException::EKind::SystemError, why), console);
         done.outcome.dryRun = m_batch.dryRun;
+        done.outcome.listed = m_batch.list;
         done.outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - worker.started).count();
         finished.push_back(std::move(done));
     }

@@ -383,6 +383,16 @@ const COption kOptions[] = {
      [](S& s, const V&, R&) { s.incremental = true; }},
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
+    {"--id", EValue::Text,
+     "--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and '.'), default stamp\n",
+     nullptr,
+     [](S& s, const V& v, R&) {
+         if (!CStampMark::isValidId(v.text))
+             throw CPdfException(CPdfException::EKind::UsageError,
+                                 "--id takes 1 to " + std::to_string(CStampMark::kLongestId) +
+                                     " letters, digits, '-', '_' and '.': '" + v.text + "'\n");
+         s.stampId = v.text;
+     }},
     {"--rotate", EValue::Text, "--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n",
      nullptr, [](S& s, const V& v, R&) { setRotate(s, v.text); }},
     {"--diagonal", EValue::None,
@@ -448,6 +458,13 @@ const COption kOptions[] = {
      nullptr},
     {"--report", EValue::Text, "--report FILE write a report, one JSON line per file (- for standard output)\n",
      setReport, nullptr},
+    {"--skip-existing", EValue::None,
+     "--skip-existing with a list: leave an output that is there already alone, so a stopped run goes on where it "
+     "stopped\n",
+     [](B& batch, const std::string&) { batch.skipExisting = true; }, nullptr},
+    {"--list", EValue::None,
+     "--list print the stamps each file carries: id, kind, content or annotation, and where (no -o, -f or -j)\n",
+     [](B& batch, const std::string&) { batch.list = true; }, nullptr},
     {"--dry-run", EValue::None,
      "--dry-run load each file and print where the stamp would go on each page; write nothing\n",
      [](B& batch, const std::string&) { batch.dryRun = true; }, nullptr},
@@ -532,6 +549,10 @@ std::string optionValue(const std::vector<std::string>& words, size_t& index, co
 // is no option, whatever it says.
 size_t firstOptionIn(const std::vector<std::string>& words)
 {
+    // --list takes no output and no stamp: options follow the input.
+    for (size_t i = 2; i < words.size(); ++i)
+        if (words[i] == "--list")
+            return 2;
     for (size_t i = kFirstOption - 1; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word == kText || textJoined(word))

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/CConsoleReporter.h"
+#include "load/CRepairLog.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
@@ -22,20 +23,28 @@ bool refusedForEncryption(const CPdfException& error)
 
 } // namespace
 
-CFileOutcome runFile(const CStampSettings& settings, bool dryRun, CConsoleReporter& console)
+CFileOutcome runFile(const CStampSettings& settings, EFileRun kind, CConsoleReporter& console)
 {
+    const bool dryRun = kind == EFileRun::DryRun;
     const auto start = std::chrono::steady_clock::now();
     CFileOutcome outcome;
     outcome.input = settings.inputPath;
     outcome.output = settings.outputPath;
     outcome.dryRun = dryRun;
+    outcome.listed = kind == EFileRun::List;
     const platform::FileIdentity input = platform::identify(settings.inputPath);
     if (input.exists && input.isRegular)
         outcome.inputBytes = input.size;
     console.recordInto(&outcome);
     size_t repairs = 0;
     try {
-        const CStampResult result = processFile(settings, console, dryRun, repairs);
+        CRepairLog listRepairs;
+        const CStampResult result = kind == EFileRun::List ? CStampJob::listStamps(settings, console, listRepairs)
+                                                           : processFile(settings, console, dryRun, repairs);
+        for (const std::string& line : listRepairs.lines()) {
+            console.warning(line);
+            ++repairs;
+        }
         outcome.pages = result.pageCount;
         outcome.pagesStamped = result.pagesStamped;
         outcome.encrypted = result.encrypted;
@@ -75,6 +84,20 @@ CFileOutcome countFile(const CStampSettings& settings)
     } catch (...) {
         outcome.fail(CPdfException(CPdfException::EKind::Internal, "Unexpected exception"));
     }
+    return outcome;
+}
+
+CFileOutcome skipFile(const std::string& input, const std::string& output, CConsoleReporter& console)
+{
+    CFileOutcome outcome;
+    outcome.input = input;
+    outcome.output = output;
+    outcome.status = CFileOutcome::SKIPPED;
+    const platform::FileIdentity identity = platform::identify(input);
+    if (identity.exists && identity.isRegular)
+        outcome.inputBytes = identity.size;
+    console.inputOpened(input);
+    console.print(", output file: '" + output + "' is there already: skipped\n");
     return outcome;
 }
 

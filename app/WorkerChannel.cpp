@@ -119,8 +119,8 @@ bool readSetting(const std::string& text, std::optional<T>& value)
 // message and first and last Bates numbers, the number of warnings and each
 // warning, its numbers, and last each placed stamp's five.
 constexpr size_t kLeadingFields = 8; // up to the number of warnings
-constexpr size_t kNumbers = 8;       // pages to seconds
-constexpr size_t kStampFields = 5;   // page, x, y, width, height
+constexpr size_t kNumbers = 9;       // pages to seconds
+constexpr size_t kStampFields = 8;   // page, x, y, width, height, id, kind, annotation
 
 int g_channelOut = -1;
 int g_notesOut = -1;
@@ -252,14 +252,18 @@ std::string packResult(const std::string& console, const CFileOutcome& outcome)
         console,         outcome.input,      outcome.output,    std::to_string(outcome.status),
         outcome.message, outcome.batesFirst, outcome.batesLast, std::to_string(outcome.warnings.size())};
     fields.insert(fields.end(), outcome.warnings.begin(), outcome.warnings.end());
-    for (int64_t value : {int64_t(outcome.pages), int64_t(outcome.pagesStamped), int64_t(outcome.encrypted),
-                          int64_t(outcome.repaired), outcome.inputBytes, outcome.outputBytes, int64_t(outcome.dryRun)})
+    for (int64_t value :
+         {int64_t(outcome.pages), int64_t(outcome.pagesStamped), int64_t(outcome.encrypted), int64_t(outcome.repaired),
+          outcome.inputBytes, outcome.outputBytes, int64_t(outcome.dryRun), int64_t(outcome.listed)})
         fields.push_back(std::to_string(value));
     fields.push_back(decimal(outcome.seconds));
     for (const CFileOutcome::CPlaced& placed : outcome.stamps) {
         fields.push_back(std::to_string(placed.page));
-        for (double value : {placed.rect.x, placed.rect.y, placed.rect.width, placed.rect.height})
+        for (double value : {placed.mark.x, placed.mark.y, placed.mark.width, placed.mark.height})
             fields.push_back(decimal(value));
+        fields.push_back(placed.mark.id);
+        fields.push_back(std::to_string(static_cast<int>(placed.mark.kind)));
+        fields.push_back(placed.annotation ? "1" : "0");
     }
     return pack(fields);
 }
@@ -304,17 +308,23 @@ bool unpackResult(const std::string& bytes, std::string& console, CFileOutcome& 
     outcome.inputBytes = numbers[4];
     outcome.outputBytes = numbers[5];
     outcome.dryRun = numbers[6] != 0;
+    outcome.listed = numbers[7] != 0;
     if (!readNumber(fields[at++], outcome.seconds))
         return false;
     outcome.stamps.clear();
     while (at < fields.size()) {
         CFileOutcome::CPlaced placed{};
-        int64_t page = 0;
-        if (!readInteger(fields[at], page) || !readNumber(fields[at + 1], placed.rect.x) ||
-            !readNumber(fields[at + 2], placed.rect.y) || !readNumber(fields[at + 3], placed.rect.width) ||
-            !readNumber(fields[at + 4], placed.rect.height))
+        int64_t page = 0, kind = 0;
+        if (!readInteger(fields[at], page) || !readNumber(fields[at + 1], placed.mark.x) ||
+            !readNumber(fields[at + 2], placed.mark.y) || !readNumber(fields[at + 3], placed.mark.width) ||
+            !readNumber(fields[at + 4], placed.mark.height) || !CStampMark::isValidId(fields[at + 5]) ||
+            !readInteger(fields[at + 6], kind) || kind < 0 || kind > static_cast<int>(CStampMark::EKind::Marks) ||
+            (fields[at + 7] != "0" && fields[at + 7] != "1"))
             return false;
         placed.page = static_cast<int>(page);
+        placed.mark.id = fields[at + 5];
+        placed.mark.kind = static_cast<CStampMark::EKind>(kind);
+        placed.annotation = fields[at + 7] == "1";
         outcome.stamps.push_back(placed);
         at += kStampFields;
     }
@@ -344,7 +354,10 @@ int runWorker()
     platform::setTempListener(tellParent);
 
     // The settings as the parent read them; it has told the user of unknown options already.
-    const bool dryRun = hello[1] == "dry-run", keepGoing = hello[2] == "keep-going";
+    const EFileRun kind = hello[1] == "dry-run" ? EFileRun::DryRun
+                          : hello[1] == "list"  ? EFileRun::List
+                                                : EFileRun::Stamp;
+    const bool keepGoing = hello[2] == "keep-going";
     CStampSettings settings;
     if (!readSettings(hello, kHelloHeader, settings))
         return refuse();
@@ -376,7 +389,7 @@ int runWorker()
             std::string text;
             CConsoleReporter console(text);
             // A file the count cannot read is the run's to refuse later: it stops nothing.
-            const CFileOutcome outcome = countOnly ? countFile(settings) : runFile(settings, dryRun, console);
+            const CFileOutcome outcome = countOnly ? countFile(settings) : runFile(settings, kind, console);
             console.endLine();
             stopped = stopped || (!countOnly && outcome.status != CFileOutcome::STAMPED && !keepGoing);
             if (!send(frame(RESULT, packResult(text, outcome))))

@@ -244,7 +244,8 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
 
     EPdfType kind = contents.type;
     if (contents.type == PDF_REF)
-        kind = objectKind(contents.num, contents.gen);
+        kind = m_contentsKindOf == page.objectNumber ? m_contentsKind : objectKind(contents.num, contents.gen);
+    m_contentsKindOf = -1;
     if (contents.type == PDF_ARRAY) {
         editArray(text, original, contents.valueBegin, contents.valueEnd);
     } else if (contents.type == PDF_REF && kind == PDF_ARRAY) {
@@ -265,6 +266,15 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
         text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList());
     }
     // Anything else (a dictionary, a number) is no content list: left alone.
+}
+
+bool CPageRewriter::contentsIsOneStream(const CPageRecord& page)
+{
+    if (!page.contents.present || page.contents.type != PDF_REF || page.dictOpen < 0)
+        return false;
+    m_contentsKindOf = page.objectNumber;
+    m_contentsKind = objectKind(page.contents.num, page.contents.gen);
+    return m_contentsKind == PDF_STREAM;
 }
 
 void CPageRewriter::rewriteResources(const std::string& original, CObjectText& text, const CPageRecord& page)

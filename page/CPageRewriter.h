@@ -55,6 +55,9 @@ public:
     bool addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum,
                        bool sharedAnnots);
 
+    // Whether `page`'s /Contents names one stream (which the stamp turns into a list).
+    bool contentsIsOneStream(const CPageRecord& page);
+
     // Writes `page` unstamped: as it stands but for the /Parent the output's
     // mended page tree gave it.
     void writeAsItStands(const CPageRecord& page);
@@ -104,6 +107,9 @@ private:
     // Per object number: 1 + the EEdit it was last rewritten with in this
     // run, 0 when it was not (sized on the first rewrite).
     std::vector<uint8_t> m_lastEdit;
+    // What contentsIsOneStream found last, for the page's own rewrite.
+    int m_contentsKindOf = -1;
+    EPdfType m_contentsKind = PDF_NONE;
     std::string m_imageEntry;
     std::string m_imageItem;
     std::string m_stateEntry;

@@ -15,9 +15,24 @@
 
 namespace {
 
-// A content stream's dictionary holds its length alone.
+// A content stream's dictionary holds its length, and the stamp's its mark.
 constexpr std::string_view kContentHead = " 0 obj\n<<\n/Length ";
 constexpr std::string_view kContentTail = " \n>>\nstream\n";
+
+// The mark's /Names: the resources the stamp added to the page, each with
+// the object it names, so that only those entries are ever taken out again.
+std::string namesEntry(const CPageStamper::CNewObjects& objects)
+{
+    std::string names = " /Names << ";
+    if (objects.numbers.image > 0) {
+        names += objects.imageIsFont ? "/Font << /" : "/XObject << /";
+        names += objects.names.image + referenceText(" ", objects.numbers.image, " 0 R ");
+        if (!objects.verticalImage.empty())
+            names += "/" + objects.verticalImage + referenceText(" ", objects.numbers.verticalImage, " 0 R ");
+        names += ">> ";
+    }
+    return names + "/ExtGState << /" + objects.names.state + referenceText(" ", objects.numbers.state, " 0 R >> >>");
+}
 
 } // namespace
 
@@ -32,7 +47,7 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
                                          objects.verticalImage, objects.numbers.verticalImage,
                                          objects.imageIsFont ? "Font" : "XObject"}),
       m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state),
-      m_imageCategory(objects.imageIsFont ? "Font" : "XObject")
+      m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects))
 {
 }
 
@@ -56,15 +71,19 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
         return m_pageStamp;
     };
     for (const CContentMemo& memo : m_memos)
-        if (memo.matches(page, frame))
+        if (memo.matches(page, frame)) {
+            m_mark = &memo.mark;
             return withDrawing(memo);
+        }
     CContentMemo& memo = m_memos[m_nextMemo];
     m_nextMemo = (m_nextMemo + 1) % m_memos.size();
+    m_mark = &memo.mark;
     memo.used = true;
     std::copy(page.cropBox, page.cropBox + 4, memo.cropBox);
     std::copy(page.trimBox, page.trimBox + 4, memo.trimBox);
     memo.rotate = page.rotate;
     memo.frame = frame;
+    memo.mark = markOf(page).openEntry();
     if (m_painter.drawsPerPage())
         std::tie(memo.content, memo.after) = m_painter.stampContentAround(page, frame);
     else
@@ -92,7 +111,13 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
     const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
-    const int stamp = m_writer.writeNewStream(kContentHead, kContentTail, stampContent(page, frame, pageIndex), true);
+    const std::string& content = stampContent(page, frame, pageIndex);
+    // The mark names the stream before the page's content, which goes with it.
+    std::string tail = " \n" + *m_mark + referenceText(" /Before ", prefix, " 0 R");
+    if (m_rewriter.contentsIsOneStream(page))
+        tail += " /Single true";
+    tail += m_markNames + " >>\n>>\nstream\n";
+    const int stamp = m_writer.writeNewStream(kContentHead, tail, content, true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;
 }
@@ -152,7 +177,7 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
     const CXrefRecord& record = m_input.xref().records()[static_cast<size_t>(page.objectNumber)];
     dict += "]\n/F 4\n/P " + referenceText("", page.objectNumber, " ");
     appendInteger(dict, record.objectGen());
-    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n>>\nendobj\n");
+    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n") + markOf(page).openEntry() + " >>\n>>\nendobj\n";
     m_writer.output().write(dict);
     m_writer.endNewObject(annotation);
 
@@ -160,6 +185,19 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
         ++m_stamped;
     else
         m_notAnnotated.push_back(pageIndex + 1);
+}
+
+CStampMark CPageStamper::markOf(const CPageRecord& page) const
+{
+    CStampMark mark;
+    mark.id = m_settings.stampId;
+    mark.kind = m_settings.stampKind();
+    const CStampRect seen = m_painter.displayedRect(page);
+    mark.x = seen.x;
+    mark.y = seen.y;
+    mark.width = seen.width;
+    mark.height = seen.height;
+    return mark;
 }
 
 bool CPageStamper::annotsShared(const CPageRecord& page)

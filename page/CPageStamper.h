@@ -8,6 +8,7 @@
 
 #include "document/CContentReader.h"
 #include "document/CPageRecord.h"
+#include "document/CStampMark.h"
 #include "page/CPageRewriter.h"
 #include "page/CResourceNames.h"
 #include "write/COutputWriter.h"
@@ -71,6 +72,7 @@ private:
         CStampFrame frame;
         std::string content;
         std::string after; // where each page draws its own: the content after its drawing
+        std::string mark;  // the opening of the stamp's mark, with where it is seen
         bool matches(const CPageRecord& page, const CStampFrame& other) const;
     };
 
@@ -80,6 +82,8 @@ private:
     // The content of the stream after page `page`'s own (of index `pageIndex`).
     const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame, int pageIndex);
     const std::string& prefixContent(const CStampFrame& frame);
+    // The mark of the stamp on `page`.
+    CStampMark markOf(const CPageRecord& page) const;
 
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pageRecords;
@@ -103,4 +107,6 @@ private:
     int m_prefixSaves = -1; // what m_prefix was made for
     std::string m_prefix;
     std::string m_pageStamp; // the last page's stamp, where each page draws its own
+    const std::string m_markNames;       // the mark's /Names entry
+    const std::string* m_mark = nullptr; // the last stamp content's mark opening
 };

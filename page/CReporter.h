@@ -3,7 +3,7 @@
 #include <string>
 
 class CPdfException;
-struct CStampRect;
+struct CStampMark;
 
 // Where a run tells what it is doing: the console, and (for batches) a
 // report. The job and the passes only call it; how each event reads is the
@@ -25,8 +25,12 @@ public:
     virtual void outputBegun(const std::string& /*stamp*/, const std::string& /*output*/) {}
     // A dry run is begun: nothing is written to `output`.
     virtual void planBegun(const std::string& /*stamp*/, const std::string& /*output*/) {}
-    // A dry run would stamp page `pageNumber` (1-based), where `rect` says.
-    virtual void pagePlaced(int /*pageNumber*/, const CStampRect& /*rect*/) {}
+    // A dry run would stamp page `pageNumber` (1-based) with `mark`, in its
+    // content or as an `annotation`.
+    virtual void pagePlaced(int /*pageNumber*/, const CStampMark& /*mark*/, bool /*annotation*/) {}
+    // --list: page `pageNumber` (1-based) carries the stamp `mark`, in its
+    // content or as an `annotation`.
+    virtual void stampListed(int /*pageNumber*/, const CStampMark& /*mark*/, bool /*annotation*/) {}
     // The run has met `pagesSoFar` pages of the input while writing (progress).
     virtual void pageWritten(int /*pagesSoFar*/) {}
     // The file's stamped pages get the Bates numbers `first` to `last`.

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "document/CStampMark.h"
 #include "page/StampPlacement.h"
 
 // The box a printer's mark stands at.
@@ -111,6 +112,8 @@ struct CStampSettings {
     bool incremental = false;
     // The stamp as a /Stamp annotation of each page instead of page content.
     bool annotation = false;
+    // The id the stamp's mark carries (--id), by which it is listed and removed.
+    std::string stampId = CStampMark::kDefaultId;
     // The password that opens an encrypted input, as UTF-8; never printed.
     std::optional<std::string> password;
 
@@ -127,7 +130,7 @@ struct CStampSettings {
         auto& [input, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst, batesWidth,
                batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
                fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths, trim, crop, cornerBits,
-               update, annotate, secret, resources] = settings;
+               update, annotate, id, secret, resources] = settings;
         visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface), visit(face);
         visit(points), visit(rgb), visit(moment);
         visit(batesFirst), visit(batesWidth), visit(batesBefore), visit(batesAfter), visit(batesPages);
@@ -135,9 +138,14 @@ struct CStampSettings {
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(turn), visit(across);
         visit(stroked), visit(paths), visit(trim);
-        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(secret), visit(resources);
+        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(id), visit(secret), visit(resources);
     }
 
+    // What the stamp's mark calls its kind.
+    CStampMark::EKind stampKind() const
+    {
+        return marks() ? CStampMark::EKind::Marks : text ? CStampMark::EKind::Text : CStampMark::EKind::Image;
+    }
     // Whether page `pageIndex` (0-based) is one to stamp.
     bool selectsPage(int pageIndex) const;
     // With useEnd: the range counted back from the last of `pageCount`

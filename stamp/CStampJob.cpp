@@ -7,6 +7,7 @@
 #include "crypt/CSecurityHandler.h"
 #include "document/CDocumentProfile.h"
 #include "document/CPageLabels.h"
+#include "document/CPageStamps.h"
 #include "document/CPageTreeWalker.h"
 #include "document/CSignatureCheck.h"
 #include "image/OpenStampImage.h"
@@ -136,7 +137,7 @@ CStampResult CStampJob::stampMarksUpdate(const std::string& verticalImage)
 int CStampJob::countPages(CPdfFile& input) { return CPageTreeWalker(input.reader()).countDocument(); }
 
 std::shared_ptr<CPdfFile> CStampJob::openInput(const CStampSettings& settings, CRepairLog& repairs,
-                                               const std::function<void(bool)>& opened)
+                                               const std::function<void(bool)>& opened, bool toChange)
 {
     const std::string& path = settings.inputPath;
     const platform::FileIdentity identity = platform::identify(path);
@@ -150,7 +151,8 @@ std::shared_ptr<CPdfFile> CStampJob::openInput(const CStampSettings& settings, C
                             "\nInput file open error: '" + path + "' (" + platform::openFailureText(path) + ")\n");
     try {
         auto input = std::make_shared<CPdfFile>(std::move(file), repairs, settings.password);
-        refuseUnmodifiable(*input);
+        if (toChange)
+            refuseUnmodifiable(*input);
         return input;
     } catch (const CPdfException& error) {
         if (error.kind() == CPdfException::EKind::NotPdf)
@@ -299,6 +301,32 @@ int CStampJob::countStampedPages(CStampSettings settings)
     return stamped;
 }
 
+CStampResult CStampJob::listStamps(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs)
+{
+    const std::shared_ptr<CPdfFile> input = openInput(
+        settings, repairs, [&](bool) { reporter.inputOpened(settings.inputPath); }, false);
+    CStampResult result;
+    result.encrypted = input->xref().securityHandler() != nullptr;
+    reporter.inputEncryption(result.encrypted);
+    std::vector<CPageRecord> pages;
+    result.pageCount = CPageTreeWalker(input->reader()).walkDocument(pages);
+    std::vector<int> damaged;
+    for (size_t index = 0; index < pages.size(); ++index) {
+        if (!pages[index].firstOccurrence)
+            continue; // listed where the tree first names it
+        const CPageStamps stamps(*input, pages[index]);
+        for (const CPageStamps::CFound& found : stamps.found())
+            reporter.stampListed(static_cast<int>(index) + 1, found.mark, found.annotation);
+        result.pagesStamped += !stamps.found().empty();
+        if (stamps.damaged() > 0)
+            damaged.push_back(static_cast<int>(index) + 1);
+    }
+    if (!damaged.empty())
+        reporter.warning("page " + pageList(damaged) +
+                         ": a stamp's mark that cannot be read (damaged, or changed by another tool) is left as it is");
+    return result;
+}
+
 std::unique_ptr<COutputWriter> CStampJob::beginWriter(ERun run, const CWritePlan& plan, CPdfFile& input,
                                                       const CWrittenObjects* previous, CWrittenObjects* written)
 {
@@ -356,7 +384,12 @@ CStampResult CStampJob::plan(ERun run)
     for (size_t index = 0; index < pages.size(); ++index) {
         if (!stamps(m_settings, pages, index))
             continue;
-        m_reporter.pagePlaced(static_cast<int>(index) + 1, painter.displayedRect(pages[index]));
+        const CStampRect seen = painter.displayedRect(pages[index]);
+        CStampMark mark;
+        mark.id = m_settings.stampId;
+        mark.kind = m_settings.stampKind();
+        mark.x = seen.x, mark.y = seen.y, mark.width = seen.width, mark.height = seen.height;
+        m_reporter.pagePlaced(static_cast<int>(index) + 1, mark, plan.annotation);
         ++result.pagesStamped;
     }
     for (const std::string& warning : plan.warnings)

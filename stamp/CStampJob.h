@@ -77,14 +77,18 @@ public:
     // whether the file could be opened before it is read; throws CPdfException with
     // the message a run gives (a file that is missing, not regular, not a PDF,
     // or encrypted against changes).
+    // `toChange`: refuses a file whose encryption forbids changes.
     static std::shared_ptr<CPdfFile> openInput(const CStampSettings& settings, CRepairLog& repairs,
-                                               const std::function<void(bool)>& opened);
+                                               const std::function<void(bool)>& opened, bool toChange = true);
     // The page count of `input`: its root's /Count, else the pages found.
     static int countPages(CPdfFile& input);
     // How many pages of the settings' input a run stamps (a batch's Bates
     // numbers are shared out by it); throws CPdfException as a run would
     // when the input cannot be read.
     static int countStampedPages(CStampSettings settings);
+    // --list: tells the reporter the stamps each page of the settings' input
+    // carries; writes nothing. `pagesStamped` counts the pages with any.
+    static CStampResult listStamps(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs);
 
 private:
     // Where a run stands in the work on one file.

@@ -156,7 +156,12 @@ TEST(WorkerResult, ReadsBackExactly)
     outcome.seconds = 0.1234567;
     outcome.inputBytes = 3000000000;
     outcome.outputBytes = -1;
-    outcome.stamps = {{2, {20.5, -10, 96, 48.25}}};
+    CStampMark mark;
+    mark.id = "approved.2";
+    mark.kind = CStampMark::EKind::Text;
+    mark.x = 20.5, mark.y = -10, mark.width = 96, mark.height = 48.25;
+    outcome.stamps = {{2, mark, true}};
+    outcome.listed = true;
     const std::string console = "Input file: 'in/caf\xE9.pdf'\n";
     const std::string bytes = worker::packResult(console, outcome);
     std::string consoleBack;
@@ -183,6 +188,7 @@ TEST(WorkerSettings, ReadBackExactly)
     settings.startPage = INT_MIN;
     settings.flipH = settings.trimMarks = true;
     settings.corners.set(3).set(15);
+    settings.stampId = "a-b_c.d";
     const std::vector<std::string> written = worker::settingsStrings(settings);
     std::vector<std::string> strings = {"a header"};
     strings.insert(strings.end(), written.begin(), written.end());

@@ -122,7 +122,7 @@ std::string makeFile(const Workspace& work, const std::string& entry, Files& fil
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     Made& made = files[name];
     auto setDoc = [&](const BuiltDoc& doc) { work.write(name, doc.bytes), made.doc = doc; };
-    if (kind == "qpdf" || kind == "mutool" || kind == "sign" || kind == "edit" || kind == "cut")
+    if (kind == "qpdf" || kind == "mutool" || kind == "sign" || kind == "edit" || kind == "cut" || kind == "stamp")
         made = files.count(a.at(0)) ? files.at(a[0]) : Made{};
     if (kind == "plain") {
         setDoc(buildDoc(plainPlan(std::stoi(a.at(0)))));
@@ -150,6 +150,13 @@ std::string makeFile(const Workspace& work, const std::string& entry, Files& fil
         std::smatch user;
         if (std::regex_search(rest, user, std::regex("(--encrypt|-U) '([^']*)'")))
             made.password = user[2];
+        made.doc.bytes = vtest::readFile(path);
+    } else if (kind == "stamp") { // "out.pdf=stamp in.pdf OPTIONS": the program's own output
+        std::vector<std::string> arguments = {"-i" + a.at(0), "-o" + name};
+        arguments.insert(arguments.end(), a.begin() + 1, a.end());
+        const Result r = work.run(arguments);
+        if (r.status != 0)
+            return r.output;
         made.doc.bytes = vtest::readFile(path);
     } else if (kind == "sign" || kind == "certified") {
         const SigningKit* kit = SigningKit::get();
@@ -545,7 +552,8 @@ const std::string kUsage =
     "page.\n-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n-crop_marks "
     "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
     "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
-    "instead of page content\n--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n"
+    "instead of page content\n--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and "
+    "'.'), default stamp\n--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n"
     "--diagonal the stamp across the page, centred on its bottom-left to top-right diagonal and as large as fits "
     "(instead of -pos, -size and --rotate)\n--outline the text's letters outlined instead of filled\n--as-paths the "
     "text's letters drawn as shapes: no font is embedded, and no text can be copied or extracted\n--text <TEXT> stamp "
@@ -564,7 +572,9 @@ const std::string kUsage =
     "stamp N files at once, each in a worker process of its own; 0 = one per core\n--timeout SECONDS stop a file that "
     "takes longer, and report it as failed\n--memory-limit MB stop a file whose worker needs more memory, and report "
     "it "
-    "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--dry-run load each file "
+    "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--skip-existing with a "
+    "list: leave an output that is there already alone, so a stopped run goes on where it stopped\n--list print the "
+    "stamps each file carries: id, kind, content or annotation, and where (no -o, -f or -j)\n--dry-run load each file "
     "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL "
     "bytes "
     "(find -print0); -i- reads the list from standard input\n\r\nExample usage:-\r\nvellico -ifilein.pdf -ofileout.pdf "
@@ -1000,6 +1010,39 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
 })), kRowName);
 // clang-format on
 
+// ---- Stamp ids ----
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
+    {"MarkInTheStampStream", in("plain 1"), stamp("--id approved"), 0, {}, "", 0,
+     {"/VellicoStamp << /Id /approved /Kind /Image /Displayed [20.000 10.000 96.000 48.000] /Before "}},
+    // Each page's stamps as their marks tell: id, kind, content or annotation, and where a dry run places them.
+    {"ListEveryKind", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --id approved -s1 -e1",
+     "b.pdf=stamp a.pdf --text p{page} --annotation"}, "-ib.pdf --list", 0, {B + opened("b.pdf") +
+     "\nPage 1: approved, image, content, x 20, y 10, width 96, height 48\nPage 1: stamp, text, annotation, x 20, y 10, width 14, "
+     "height 12\nPage 2: stamp, text, annotation, x 20, y 10, width 14, height 12\nDone.\n"}, "", Exact, {}, {""}},
+    // The marks outlive other tools' rewrites; a list file of them, and its report.
+    {"ListAfterOtherToolsRewrote", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --id x.1", "q.pdf=qpdf a.pdf --qdf",
+     "o.pdf=qpdf a.pdf --object-streams=generate", "l.pdf=qpdf a.pdf --linearize", "list.txt=text q.pdf\no.pdf\nl.pdf\n"},
+     "-ilist.txt --list --report r.json --jobs 2", 0, {"Page 1: x.1, image, content, x 20, y 10, width 96, height 48"}, "", 0, {}, {"r.json"},
+     {"q.pdf listed p1 s1", "o.pdf listed p1 s1", "l.pdf listed p1 s1"}},
+    // A mark another tool half changed is never guessed at.
+    {"ListLeavesADamagedMarkAlone", {"in.pdf=page /Contents 4 0 R /Annots [<< /Subtype /Stamp /Rect [0 0 9 9] /VellicoStamp "
+     "<< /Id (x) /Kind /Text /Displayed [1 2 3 4] >> >> << /Subtype /Stamp /Rect [0 0 9 9] /VellicoStamp << /Id /ok /Kind /Text "
+     "/Displayed [1 2 3 4.5] >> >>]"}, "-iin.pdf --list", 0, {"Page 1: ok, text, annotation, x 1, y 2, width 3, height 4.5\nWarning: "
+     "page 1: a stamp's mark that cannot be read (damaged, or changed by another tool) is left as it is\nDone."}, "", 0, {}, {""}},
+    {"ListWithAnOutput", in("plain 1"), "-iin.pdf -oout.pdf --list", 1,
+     {"--list reads the stamps a file carries: it takes no -o, -f, -j or --text"}, "", 0, {}, {""}},
+    {"IdWithASpace", in("plain 1"), stamp("--id 'a b'"), 1, {"--id takes 1 to 100 letters, digits, '-', '_' and '.': 'a b'"}, "", 0,
+     {}, {""}},
+    // A stopped batch goes on where it stopped: an output that is there is left alone.
+    {"SkipExisting", {"a.pdf=plain 1", "b.pdf=plain 2", "out/a.pdf=text kept", "list.txt=text a.pdf\nb.pdf\n"},
+     "-ilist.txt -fout -jstamp.jpg --skip-existing --report r.json", 0,
+     {"Input file: 'a.pdf', output file: 'out/a.pdf' is there already: skipped"}, "", 0, {}, {"out/b.pdf", "r.json"},
+     {"a.pdf skipped p- s-", "b.pdf stamped p2 s2"}},
+})), kRowName);
+// clang-format on
+
 // ---- Encrypted, signed and certified files, and passwords ----
 
 // The three-page document with text, a title and a string in each page, encrypted by qpdf with `method`
@@ -1221,7 +1264,8 @@ std::vector<std::string> planned(const std::vector<std::array<int, 4>>& rects)
                           h = std::to_string(rects[i][3]);
         console += "Page " + page + ": x " + x + ", y " + y + ", width " + w + ", height " + h + "\n";
         json += (i ? ", {\"page\": " : "{\"page\": ") + page + ", \"x\": " + x + ", \"y\": " + y + ", \"width\": " + w +
-                ", \"height\": " + h + "}";
+                ", \"height\": " + h +
+                ", \"id\": \"stamp\", \"kind\": \"image\", \"placement\": \"content\", \"layer\": null}";
     }
     return {console + "Done.\n", "\"pages\": 4, \"pages_stamped\": 3,",
             "\"output_bytes\": 0, \"dry_run\": true, \"stamps\": [" + json + "]}"};
