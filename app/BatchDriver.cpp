@@ -41,6 +41,10 @@ CStampSettings parse(const std::vector<std::string>& arguments, const CBatchSett
         vector.push_back(argument.c_str());
     CStampSettings settings = parseArguments(static_cast<int>(vector.size()), vector.data(), reporter);
     settings.imageShownAs = batch.imageShownAs;
+    if (batch.dryRun && (settings.removes() || settings.replace))
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--dry-run does not go with --remove, --remove-all or --replace: --list shows the "
+                            "stamps a file carries\n");
     return settings;
 }
 
@@ -147,7 +151,7 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);
     // A broken image would fail every file of the list, one by one: it ends the run before the first.
-    if (!settings.marks() && !settings.text)
+    if (!settings.marks() && !settings.text && settings.imagePath)
         (void)openStampImage(*settings.imagePath, settings.imageShownAs);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);

@@ -381,6 +381,22 @@ const COption kOptions[] = {
     {"--incremental", EValue::None,
      "--incremental appends the stamp to the input as an incremental update (signed files always are)\n", nullptr,
      [](S& s, const V&, R&) { s.incremental = true; }},
+    {"--remove", EValue::Text,
+     "--remove ID write the output without the stamps of id ID (again for more ids; no -j): signed files get back the "
+     "bytes they had before, where the stamps were their last update\n",
+     nullptr,
+     [](S& s, const V& v, R&) {
+         if (!CStampMark::isValidId(v.text))
+             throw CPdfException(CPdfException::EKind::UsageError,
+                                 "--remove takes a stamp's id: 1 to " + std::to_string(CStampMark::kLongestId) +
+                                     " letters, digits, '-', '_' and '.': '" + v.text + "'\n");
+         s.removeIds += v.text + " ";
+     }},
+    {"--remove-all", EValue::None, "--remove-all write the output without any of the stamps Vellico wrote (no -j)\n",
+     nullptr, [](S& s, const V&, R&) { s.removeAll = true; }},
+    {"--replace", EValue::None,
+     "--replace take the stamps of this run's --id off before stamping, so that running again does not stamp twice\n",
+     nullptr, [](S& s, const V&, R&) { s.replace = true; }},
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
     {"--id", EValue::Text,
@@ -553,6 +569,10 @@ size_t firstOptionIn(const std::vector<std::string>& words)
     for (size_t i = 2; i < words.size(); ++i)
         if (words[i] == "--list")
             return 2;
+    // Taking stamps off takes no stamp: options follow the output.
+    for (size_t i = 3; i < words.size(); ++i)
+        if (words[i] == "--remove-all" || words[i] == "--remove" || words[i].compare(0, 9, "--remove=") == 0)
+            return 3;
     for (size_t i = kFirstOption - 1; i < words.size(); ++i) {
         const std::string& word = words[i];
         if (word == kText || textJoined(word))
@@ -661,7 +681,10 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
         const char* argument = words[i].c_str();
         if (firstOption < kFirstOption && std::strncmp(argument, "-j", 2) == 0)
             throw CPdfException(CPdfException::EKind::UsageError,
-                                "\n--text does not go with -j: the stamp is a text or an image\n");
+                                std::any_of(words.begin(), words.end(),
+                                            [](const std::string& word) { return word == kText || textJoined(word); })
+                                    ? "\n--text does not go with -j: the stamp is a text or an image\n"
+                                    : "\n--remove and --remove-all take no -j: they write no stamp\n");
         CValue value;
         if (const COption* option = findOption(words[i], value); option && option->stamp) {
             if (option->value == EValue::Text) {
@@ -694,6 +717,13 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
             // A misspelt option would otherwise go unnoticed; the run goes on without it.
             reporter.optionWarning("unknown option '" + std::string(argument) + "' ignored");
     }
+    if (settings.removes() && settings.replace)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--replace does not go with --remove or --remove-all: it takes off the stamps of its own "
+                            "--id\n");
+    if (settings.removes() && (settings.text || settings.marks()))
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--remove and --remove-all take no --text or marks: they write no stamp\n");
     // Said once for the run rather than once for every file.
     if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,

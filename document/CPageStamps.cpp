@@ -1,5 +1,7 @@
 #include "document/CPageStamps.h"
 
+#include <algorithm>
+
 #include "document/CPageRecord.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
@@ -14,6 +16,32 @@ namespace {
 const CPdfDict* streamDictOf(const CPdfObject& value)
 {
     return value.type() == PDF_STREAM && value.streamValue() ? value.streamValue()->streamDict() : nullptr;
+}
+
+CPageStamps::CRef refOf(const CPdfObject& value)
+{
+    return value.type() == PDF_REF ? CPageStamps::CRef{value.refNum(), value.refGen()} : CPageStamps::CRef{};
+}
+
+// The resource entries a mark's /Names lists; false when it is no dictionary of dictionaries of references.
+bool readNames(const CPdfDict& mark, std::vector<CPageStamps::CName>& names)
+{
+    CPdfObject all;
+    mark.getValue("Names", all);
+    if (all.type() != PDF_DICT)
+        return false;
+    for (const auto& [category, value] : all.dictValue()->entries()) {
+        CPdfObject entries;
+        all.dictValue()->getValue(category.c_str(), entries);
+        if (entries.type() != PDF_DICT)
+            return false;
+        for (const auto& [name, item] : entries.dictValue()->entries()) {
+            if (item.type() != PDF_REF)
+                return false;
+            names.push_back({category, name, refOf(item)});
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -31,22 +59,32 @@ CPageStamps::CPageStamps(CPdfFile& input, const CPageRecord& page)
             return;
         CPdfObject contents;
         object.dictValue()->getValue("Contents", contents);
+        std::vector<CPdfObject> streams;
+        std::vector<CRef> refs;
         if (contents.type() == PDF_ARRAY) {
             for (int i = 0; i < contents.arrayValue()->count(); ++i) {
                 CPdfObject item;
+                contents.arrayValue()->getItemUnresolved(i, item);
+                refs.push_back(refOf(item));
                 contents.arrayValue()->getItem(i, item);
-                readMark(streamDictOf(item), false);
+                streams.push_back(item);
             }
         } else {
-            readMark(streamDictOf(contents), false);
+            CPdfObject stored;
+            object.dictValue()->getValueUnresolved("Contents", stored);
+            refs.push_back(refOf(stored));
+            streams.push_back(contents);
         }
+        for (size_t i = 0; i < streams.size(); ++i)
+            readMark(streamDictOf(streams[i]), refs[i], false, refs);
         CPdfObject annots;
         object.dictValue()->getValue("Annots", annots);
         if (annots.type() == PDF_ARRAY) {
             for (int i = 0; i < annots.arrayValue()->count(); ++i) {
-                CPdfObject item;
+                CPdfObject item, stored;
+                annots.arrayValue()->getItemUnresolved(i, stored);
                 annots.arrayValue()->getItem(i, item);
-                readMark(item.type() == PDF_DICT ? item.dictValue() : nullptr, true);
+                readMark(item.type() == PDF_DICT ? item.dictValue() : nullptr, refOf(stored), true, refs);
             }
         }
     } catch (const CPdfException&) {
@@ -54,20 +92,39 @@ CPageStamps::CPageStamps(CPdfFile& input, const CPageRecord& page)
     }
 }
 
-void CPageStamps::readMark(const CPdfDict* holder, bool annotation)
+void CPageStamps::readMark(const CPdfDict* holder, CRef object, bool annotation, const std::vector<CRef>& contents)
 {
     if (!holder)
         return;
     CFound found;
     found.annotation = annotation;
-    switch (found.mark.read(*holder)) {
-    case CStampMark::ERead::None:
-        break;
-    case CStampMark::ERead::Found:
-        m_found.push_back(found);
-        break;
-    case CStampMark::ERead::Damaged:
+    const CStampMark::ERead read = found.mark.read(*holder);
+    if (read == CStampMark::ERead::None)
+        return;
+    if (read == CStampMark::ERead::Damaged) {
         ++m_damaged;
-        break;
+        return;
     }
+    if (annotation) {
+        found.annotationObject = object;
+        m_found.push_back(found);
+        return;
+    }
+    // A content stamp is whole with its stream before the page's content,
+    // and the resource entries it names.
+    CPdfObject mark, value;
+    holder->getValue(CStampMark::kKey, mark);
+    mark.dictValue()->getValueUnresolved("Before", value);
+    found.stream = object;
+    found.before = refOf(value);
+    mark.dictValue()->getValue("Single", value);
+    found.wasOneStream = value.type() == PDF_BOOL && value.boolValue();
+    const bool whole = found.stream.num > 0 && found.before.num > 0 &&
+                       std::find(contents.begin(), contents.end(), found.before) != contents.end() &&
+                       readNames(*mark.dictValue(), found.names);
+    if (!whole) {
+        ++m_damaged;
+        return;
+    }
+    m_found.push_back(found);
 }

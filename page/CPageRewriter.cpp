@@ -1,5 +1,7 @@
 #include "page/CPageRewriter.h"
 
+#include <algorithm>
+
 #include "document/CPageRecord.h"
 #include "load/CObjectReader.h"
 #include "load/CXrefTable.h"
@@ -266,6 +268,139 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
         text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList());
     }
     // Anything else (a dictionary, a number) is no content list: left alone.
+}
+
+bool CPageRewriter::removeReferences(const std::string& original, CObjectText& text, const CPdfEntryLayout& array,
+                                     const std::vector<CPageStamps::CRef>& gone, bool single)
+{
+    std::vector<CPdfEntryLayout> items;
+    if (!CPdfDictScanner::referenceItems(original, array, items) ||
+        !closesArray(original, array.valueBegin, array.valueEnd))
+        return false;
+    std::vector<const CPdfEntryLayout*> left;
+    for (const CPdfEntryLayout& item : items) {
+        if (std::find(gone.begin(), gone.end(), CPageStamps::CRef{item.num, item.gen}) == gone.end())
+            left.push_back(&item);
+    }
+    if (left.size() == items.size())
+        return true;
+    if (single && left.size() == 1) {
+        text.replaceAt(static_cast<size_t>(array.valueBegin), static_cast<size_t>(array.valueEnd),
+                       original.substr(static_cast<size_t>(left[0]->valueBegin),
+                                       static_cast<size_t>(left[0]->valueEnd - left[0]->valueBegin)));
+        return true;
+    }
+    // Each reference goes with the blank before it; every other byte stays.
+    for (const CPdfEntryLayout& item : items) {
+        if (std::find(left.begin(), left.end(), &item) != left.end())
+            continue;
+        size_t begin = static_cast<size_t>(item.valueBegin);
+        while (begin > static_cast<size_t>(array.valueBegin) + 1 && isWhitespaceByte(original[begin - 1]))
+            --begin;
+        text.replaceAt(begin, static_cast<size_t>(item.valueEnd), "");
+    }
+    return true;
+}
+
+bool CPageRewriter::removeFromArray(const std::string& original, CObjectText& text, const CStoredEntry& entry,
+                                    EEdit kind, const std::vector<CPageStamps::CRef>& gone, bool single)
+{
+    if (gone.empty() || !entry.present)
+        return true;
+    if (entry.type == PDF_ARRAY) {
+        CPdfEntryLayout array;
+        array.type = PDF_ARRAY;
+        array.valueBegin = entry.valueBegin;
+        array.valueEnd = entry.valueEnd;
+        return removeReferences(original, text, array, gone, single);
+    }
+    if (entry.type != PDF_REF)
+        return false;
+    return rewriteObject(entry.num, entry.gen, kind, [&](CObjectText& object, const CPdfObjectHead& head) {
+               CPdfEntryLayout array;
+               array.type = head.type;
+               array.valueBegin = head.valueBegin;
+               array.valueEnd = head.valueEnd;
+               const std::string bytes = object.bytes(); // as read: the edits place themselves by it
+               return removeReferences(bytes, object, array, gone, false);
+           }) == EDITED;
+}
+
+void CPageRewriter::removeNames(const std::string& original, CObjectText& text, const CPdfDictLayout& layout)
+{
+    const EEdit kinds[3] = {EDIT_IMAGES, EDIT_EXTGSTATES, EDIT_IMAGES};
+    const char* categories[3] = {"XObject", "ExtGState", "Font"};
+    for (int c = 0; c < 3; ++c) {
+        const CStoredEntry value = storedEntry(layout, categories[c]);
+        // Only an entry that names the very object the stamp's mark names goes.
+        const auto removeIn = [&](const std::string& bytes, CObjectText& edited, const CPdfDictLayout& names) {
+            for (const CPdfEntryLayout& entry : names.entries)
+                for (const CPageStamps::CName& name : m_namesToRemove)
+                    if (name.category == categories[c] && entry.key == name.name && entry.type == PDF_REF &&
+                        entry.num == name.object.num && entry.gen == name.object.gen) {
+                        size_t begin = static_cast<size_t>(entry.keyBegin);
+                        while (begin > static_cast<size_t>(names.open) + 2 && isWhitespaceByte(bytes[begin - 1]))
+                            --begin;
+                        edited.replaceAt(begin, static_cast<size_t>(entry.valueEnd), "");
+                        break;
+                    }
+        };
+        if (value.present && value.type == PDF_DICT) {
+            CPdfDictLayout names;
+            if (CObjectReader::dictLayoutAt(original, static_cast<size_t>(value.valueBegin), names))
+                removeIn(original, text, names);
+        } else if (value.present && value.type == PDF_REF) {
+            rewriteObject(value.num, value.gen, kinds[c], [&](CObjectText& dict, const CPdfObjectHead& head) {
+                if (head.type != PDF_DICT)
+                    return false;
+                const std::string bytes = dict.bytes();
+                removeIn(bytes, dict, head.dict);
+                return true;
+            });
+        }
+    }
+}
+
+bool CPageRewriter::removeStamps(const std::string& pageText, int pageNum, const CPageRecord& page,
+                                 const std::vector<CPageStamps::CFound>& stamps)
+{
+    if (page.dictOpen < 0)
+        return false;
+    std::vector<CPageStamps::CRef> streams, annotations;
+    bool wasOneStream = false;
+    for (const CPageStamps::CFound& stamp : stamps) {
+        if (stamp.annotation) {
+            annotations.push_back(stamp.annotationObject);
+        } else {
+            streams.push_back(stamp.stream);
+            streams.push_back(stamp.before);
+            wasOneStream = wasOneStream || stamp.wasOneStream;
+        }
+    }
+    CObjectText text(pageText);
+    if (!removeFromArray(pageText, text, page.contents, EDIT_CONTENTS, streams, wasOneStream) ||
+        !removeFromArray(pageText, text, page.annots, EDIT_ANNOTS, annotations, false))
+        return false;
+    if (!streams.empty()) {
+        const CStoredEntry& resources = page.resources;
+        if (resources.present && resources.type == PDF_DICT) {
+            CPdfDictLayout layout;
+            if (CObjectReader::dictLayoutAt(pageText, static_cast<size_t>(resources.valueBegin), layout))
+                removeNames(pageText, text, layout);
+        } else if (resources.present && resources.type == PDF_REF) {
+            rewriteObject(resources.num, resources.gen, EDIT_RESOURCES,
+                          [&](CObjectText& dict, const CPdfObjectHead& head) {
+                              if (head.type != PDF_DICT)
+                                  return false;
+                              const std::string bytes = dict.bytes();
+                              removeNames(bytes, dict, head.dict);
+                              return true;
+                          });
+        }
+    }
+    nameNewParent(pageText, text, page);
+    writeObject(pageNum, text);
+    return true;
 }
 
 bool CPageRewriter::contentsIsOneStream(const CPageRecord& page)

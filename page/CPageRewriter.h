@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "document/CObjectText.h"
+#include "document/CPageStamps.h"
 #include "load/CXrefRecord.h"
 #include "pdf/CPdfObject.h"
 #include "pdf/CPdfObjectHead.h"
@@ -55,6 +56,16 @@ public:
     bool addAnnotation(const std::string& pageText, int pageNum, const CPageRecord& page, int annotNum,
                        bool sharedAnnots);
 
+    // The resource entries that stamps being taken off added, wherever they stand: set before removeStamps.
+    void setNamesToRemove(std::vector<CPageStamps::CName> names) { m_namesToRemove = std::move(names); }
+    // Writes page `pageNum` (text `pageText`, laid out in `page`) without the
+    // stamps `stamps`: their streams leave /Contents (one stream again where
+    // it was one), their annotations /Annots, their names the resources.
+    // False, and nothing written, when its /Contents or /Annots cannot be
+    // edited so: then the page keeps its stamps.
+    bool removeStamps(const std::string& pageText, int pageNum, const CPageRecord& page,
+                      const std::vector<CPageStamps::CFound>& stamps);
+
     // Whether `page`'s /Contents names one stream (which the stamp turns into a list).
     bool contentsIsOneStream(const CPageRecord& page);
 
@@ -98,6 +109,16 @@ private:
     // Adds our names to the resource dictionary laid out as `layout` in `text`.
     void editResources(CObjectText& text, const CPdfDictLayout& layout);
     int generationFor(int num) const;
+    // Takes the references `gone` out of the array laid out as `array` in
+    // `original` (edited as `text`); with `single`, one that is left stands
+    // alone instead of in an array. False when the array holds anything else.
+    static bool removeReferences(const std::string& original, CObjectText& text, const CPdfEntryLayout& array,
+                                 const std::vector<CPageStamps::CRef>& gone, bool single);
+    // The same for the array entry `entry` of the page, in place or in its own object.
+    bool removeFromArray(const std::string& original, CObjectText& text, const CStoredEntry& entry, EEdit kind,
+                         const std::vector<CPageStamps::CRef>& gone, bool single);
+    // Takes the names being removed out of the resource dictionary laid out as `layout` in `original`.
+    void removeNames(const std::string& original, CObjectText& text, const CPdfDictLayout& layout);
     // The array object `num` as the start of an array text of its items
     // ("[3 0 R 4 0 R"), when every item is a reference; else empty.
     std::string referenceItems(int num);
@@ -110,6 +131,7 @@ private:
     // What contentsIsOneStream found last, for the page's own rewrite.
     int m_contentsKindOf = -1;
     EPdfType m_contentsKind = PDF_NONE;
+    std::vector<CPageStamps::CName> m_namesToRemove;
     std::string m_imageEntry;
     std::string m_imageItem;
     std::string m_stateEntry;

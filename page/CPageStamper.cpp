@@ -1,5 +1,6 @@
 #include "page/CPageStamper.h"
 
+#include "document/CStampRemoval.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
@@ -51,7 +52,23 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
 {
 }
 
-bool CPageStamper::selects(int pageIndex) const { return m_settings.selectsPage(pageIndex); }
+bool CPageStamper::selects(int pageIndex) const
+{
+    if (m_removal)
+        return !m_removal->onPage(static_cast<size_t>(pageIndex)).empty();
+    return m_settings.selectsPage(pageIndex);
+}
+
+void CPageStamper::removeInstead(const CStampRemoval& removal)
+{
+    m_removal = &removal;
+    m_kind = EKind::Remove;
+    std::vector<CPageStamps::CName> names;
+    for (size_t index = 0; index < m_pageRecords.size(); ++index)
+        for (const CPageStamps::CFound& found : removal.onPage(index))
+            names.insert(names.end(), found.names.begin(), found.names.end());
+    m_rewriter.setNamesToRemove(std::move(names));
+}
 
 void CPageStamper::pageMet() { m_reporter.pageWritten(++m_pagesMet); }
 
@@ -105,6 +122,17 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
 {
     if (m_kind == EKind::Annotation) {
         annotate(pageIndex, pageText);
+        return;
+    }
+    if (m_kind == EKind::Remove) {
+        const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
+        if (m_rewriter.removeStamps(pageText, page.objectNumber, page,
+                                    m_removal->onPage(static_cast<size_t>(pageIndex)))) {
+            ++m_stamped;
+        } else {
+            m_notRemoved.push_back(pageIndex + 1);
+            m_rewriter.writeAsItStands(page);
+        }
         return;
     }
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];

@@ -16,6 +16,7 @@
 class CPdfFile;
 class CReporter;
 class CStampPainter;
+class CStampRemoval;
 struct CStampSettings;
 
 // Stamps the selected pages, one at a time, into the output: the stream
@@ -38,6 +39,7 @@ public:
         Content,    // the stamp in content streams around the page's own
         Marks,      // the eight marks of the settings' box in one stream (an update's marks)
         Annotation, // a /Stamp annotation whose appearance draws the stamp
+        Remove,     // no stamp: the stamps a removal names are taken off
     };
 
     // `earlierStamp(num)` tells whether object `num` is a stamp an earlier
@@ -51,12 +53,16 @@ public:
     bool selects(int pageIndex) const;
     // The writer met a page of the input (progress).
     void pageMet();
+    // Takes `removal`'s stamps off instead of stamping: the pages it names are the selected ones.
+    void removeInstead(const CStampRemoval& removal);
     // Writes page `pageIndex`, whose text is `pageText`, stamped.
     void stamp(int pageIndex, const std::string& pageText);
     // Writes page `page`, not stamped, as it stands but for its new /Parent.
     void writeAsItStands(const CPageRecord& page) { m_rewriter.writeAsItStands(page); }
     // How many pages were stamped so far.
     int stampedCount() const { return m_stamped; }
+    // Pages (1-based) whose /Contents or /Annots could not be edited: their stamps stay.
+    const std::vector<int>& notRemoved() const { return m_notRemoved; }
     // Pages (1-based) whose /Annots could take no annotation: not stamped.
     const std::vector<int>& notAnnotated() const { return m_notAnnotated; }
 
@@ -98,6 +104,8 @@ private:
     int m_stateNum;
     const char* m_imageCategory; // the resources' dictionary that names the image
     std::vector<int> m_notAnnotated;
+    const CStampRemoval* m_removal = nullptr;
+    std::vector<int> m_notRemoved;
     std::unordered_map<int, int> m_annotsUsers; // /Annots object number -> pages that name it
     int m_pagesMet = 0;
     int m_stamped = 0;

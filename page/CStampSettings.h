@@ -30,6 +30,9 @@ size_t cornerMarkIndex(EMarkBox box, ECornerMark mark);
 // goes. The command line fills it, the job only reads it.
 struct CStampSettings {
     std::string inputPath;
+    // The input's name as the user gave it, where inputPath is a private file
+    // made from it (--replace stamps the input with the old stamps taken off); empty otherwise.
+    std::string inputShownAs;
     std::string outputPath;
     std::optional<std::string> imagePath;
     // The image's name as the user gave it, where imagePath is a private
@@ -37,7 +40,13 @@ struct CStampSettings {
     std::string imageShownAs;
     const std::string& imageName() const { return imageShownAs.empty() ? *imagePath : imageShownAs; }
     // What is stamped, as the console names it: "image file: '...'" or "text: '...'".
-    std::string stampShown() const { return text ? "text: '" + *text + "'" : "image file: '" + imageName() + "'"; }
+    std::string stampShown() const
+    {
+        if (removes() && !replace)
+            return removeAll ? std::string("removing every stamp")
+                             : "removing stamps: '" + removeIds.substr(0, removeIds.size() - 1) + "'";
+        return text ? "text: '" + *text + "'" : "image file: '" + imageName() + "'";
+    }
     // The text stamped instead of an image (--text), its fields unfilled.
     std::optional<std::string> text;
     std::optional<std::string> font; // --font: a font file, or an installed family
@@ -114,6 +123,13 @@ struct CStampSettings {
     bool annotation = false;
     // The id the stamp's mark carries (--id), by which it is listed and removed.
     std::string stampId = CStampMark::kDefaultId;
+    // Stamps to take off instead of stamping (--remove, each id followed by
+    // a space), or all of them (--remove-all); with --replace, those of the
+    // run's id are taken off before the stamp is written.
+    std::string removeIds;
+    bool removeAll = false;
+    bool replace = false;
+    bool removes() const { return removeAll || !removeIds.empty(); }
     // The password that opens an encrypted input, as UTF-8; never printed.
     std::optional<std::string> password;
 
@@ -127,18 +143,20 @@ struct CStampSettings {
     template <class Settings, class Visit>
     static void forEachSetting(Settings& settings, Visit&& visit)
     {
-        auto& [input, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst, batesWidth,
-               batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent, portrait,
-               fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths, trim, crop, cornerBits,
-               update, annotate, id, secret, resources] = settings;
-        visit(input), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface), visit(face);
+        auto& [input, inputShown, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst,
+               batesWidth, batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent,
+               portrait, fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths, trim, crop,
+               cornerBits, update, annotate, id, removing, removingAll, replacing, secret, resources] = settings;
+        visit(input), visit(inputShown), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface),
+            visit(face);
         visit(points), visit(rgb), visit(moment);
         visit(batesFirst), visit(batesWidth), visit(batesBefore), visit(batesAfter), visit(batesPages);
         visit(start), visit(end), visit(fromEnd);
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(turn), visit(across);
         visit(stroked), visit(paths), visit(trim);
-        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(id), visit(secret), visit(resources);
+        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(id), visit(removing);
+        visit(removingAll), visit(replacing), visit(secret), visit(resources);
     }
 
     // What the stamp's mark calls its kind.

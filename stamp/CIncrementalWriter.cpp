@@ -42,6 +42,7 @@ CIncrementalWriter::CIncrementalWriter(COutputFile& output, CPdfFile& input) : C
 void CIncrementalWriter::begin()
 {
     CFileSource& file = m_input.file();
+    m_inputLength = file.size();
     m_output.copyFrom(file, 0, file.size());
     // The first appended object must start a line.
     char last = '\n';
@@ -94,8 +95,11 @@ void CIncrementalWriter::finish()
 
 std::string CIncrementalWriter::updateEntries() const
 {
-    return trailerEntries(true) +
-           formatText("/Prev %lld\n", static_cast<long long>(m_input.xref().newestSectionOffset()));
+    // /VellicoBase: the length of the file this update was appended to, so
+    // that taking its stamps off again gives back that file byte for byte.
+    return trailerEntries(true) + formatText("/Prev %lld\n/VellicoBase %lld\n",
+                                             static_cast<long long>(m_input.xref().newestSectionOffset()),
+                                             static_cast<long long>(m_inputLength));
 }
 
 std::vector<std::pair<int, int>> CIncrementalWriter::writtenRuns() const

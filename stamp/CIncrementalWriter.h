@@ -21,6 +21,7 @@ public:
 
 private:
     void writeTable(int64_t startxref);
+    int64_t m_inputLength = 0; // where the update begins, before any line end it adds
     void writeStream(int64_t startxref);
     // The trailer entries an update repeats, then its /Prev; each ends in a line end.
     std::string updateEntries() const;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "crypt/CSecurityHandler.h"
+#include "document/CStampRemoval.h"
 #include "load/CFileSource.h"
 #include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
@@ -95,6 +96,8 @@ void CRewriteWriter::writeObjects(CPageStamper& stamper)
     for (int i = 1; i < count; ++i) {
         const CXrefRecord& in = input[static_cast<size_t>(i)];
         if (in.type == XREF_FREE || m_outRecords[static_cast<size_t>(i)].type == XREF_IN_FILE)
+            continue;
+        if (m_removal && m_removal->drops(i))
             continue;
         // An entry that cannot be written as a 20-byte table line names no usable object.
         if (in.type == XREF_IN_FILE && (in.gen < 0 || in.gen > 65535))

@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <vector>
 
 #include "crypt/CSecurityHandler.h"
@@ -10,6 +12,7 @@
 #include "document/CPageStamps.h"
 #include "document/CPageTreeWalker.h"
 #include "document/CSignatureCheck.h"
+#include "document/CStampRemoval.h"
 #include "image/OpenStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
@@ -121,6 +124,100 @@ CStampResult CStampJob::stampFile()
 
 CStampResult CStampJob::planFile() { return plan(ERun::File); }
 
+CStampResult CStampJob::removeStamps(bool intermediate, bool& removedAny)
+{
+    try {
+        const COpened opened = open(intermediate ? ERun::Marks : ERun::File);
+        CPdfFile& input = *opened.input;
+        std::set<std::string> ids;
+        if (!m_settings.removeAll) {
+            std::istringstream words(m_settings.removeIds);
+            for (std::string id; words >> id;)
+                ids.insert(id);
+        }
+        std::vector<CPageRecord> pages;
+        CStampResult result;
+        result.pageCount = CPageTreeWalker(input.reader()).walkDocument(pages);
+        result.encrypted = input.xref().securityHandler() != nullptr;
+        const CStampRemoval removal(input, pages, ids);
+        // Told after the output line; a first --replace has nothing to replace.
+        std::vector<std::string> warnings;
+        if (!intermediate)
+            for (const std::string& id : removal.idsNotFound())
+                warnings.push_back("no stamp carries the id '" + id + "': nothing of it to remove");
+        warnings.insert(warnings.end(), removal.warnings().begin(), removal.warnings().end());
+        const auto tell = [&]() {
+            for (const std::string& warning : warnings)
+                m_reporter.warning(warning);
+            warnings.clear();
+        };
+        removedAny = removal.any();
+        if (intermediate && !removedAny) {
+            tell();
+            return result;
+        }
+        const CSignatureFindings& found = opened.signatures;
+        const bool update = m_settings.incremental || found.isSigned() || found.certification > 0 || found.appendOnly;
+        const int64_t base = removal.lastUpdateBase();
+        if (base < 0 && removal.contentStamps() > 0 && (found.isSigned() || found.certification > 0))
+            throw CPdfException::formatted(CPdfException::EKind::Permissions,
+                                           "\nThe stamps to remove are page content of a signed file that its last "
+                                           "update did not add: taking them off would break its signatures: '%s'\n",
+                                           m_settings.inputPath);
+        if (base < 0 && removedAny && (found.certification == 1 || found.certification == 2))
+            (void)CWritePlan::decide(m_settings, found, input.xref().rebuilt(), m_settings.inputPath);
+        if (base < 0 && removedAny && update && input.xref().rebuilt())
+            throw CPdfException::formatted(CPdfException::EKind::Damaged,
+                                           "\nPDF file's cross-reference data is damaged and was rebuilt, so it "
+                                           "cannot be updated incrementally: '%s'\n",
+                                           m_settings.inputPath);
+        if (platform::sameFile(m_settings.outputPath, m_settings.inputPath))
+            throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nOutput file is the input file: '%s'\n",
+                                           m_settings.outputPath);
+        if (intermediate)
+            m_output.createIntermediate(m_settings.outputPath);
+        else
+            m_output.create(m_settings.outputPath);
+        if (!intermediate)
+            m_reporter.outputBegun(m_settings.stampShown(), m_settings.outputPath);
+        tell();
+        CFileSource& file = input.file();
+        if (!removedAny || base > 0) {
+            // Nothing to take off: the input as it is. Exactly the last update: the file before it.
+            m_output.copyFrom(file, 0, removedAny ? base : file.size());
+            result.updated = removedAny;
+        } else {
+            std::unique_ptr<COutputWriter> writer;
+            if (update) {
+                writer = std::make_unique<CIncrementalWriter>(m_output, input);
+            } else {
+                auto rewrite = std::make_unique<CRewriteWriter>(m_output, input, nullptr, nullptr);
+                rewrite->leaveOut(removal);
+                writer = std::move(rewrite);
+            }
+            writer->begin();
+            const CStampPainter painter(m_settings, 1, 1, CResourceNames());
+            CPageStamper stamper(m_settings, pages, input, *writer, m_reporter, painter, CPageStamper::CNewObjects(),
+                                 [](int) { return false; });
+            stamper.removeInstead(removal);
+            writer->writeObjects(stamper);
+            writer->finish();
+            result.updated = update;
+            if (!stamper.notRemoved().empty())
+                m_reporter.warning("page " + pageList(stamper.notRemoved()) +
+                                   ": its /Contents or /Annots could not be edited, so its stamps stay");
+        }
+        result.outputBytes = m_output.position();
+        m_output.commit();
+        for (size_t index = 0; index < pages.size(); ++index)
+            result.pagesStamped += !removal.onPage(index).empty();
+        return result;
+    } catch (...) {
+        m_output.discard();
+        throw;
+    }
+}
+
 CStampResult CStampJob::planPass(bool first) { return plan(first ? ERun::Marks : ERun::Pass); }
 
 CStampResult CStampJob::stampPass(CPassMemory& memory, bool intermediate)
@@ -167,7 +264,7 @@ CStampJob::COpened CStampJob::open(ERun run) const
     // The passes read what the one before them wrote: the marks run reports the file.
     const auto reportOpened = [&](bool) {
         if (run == ERun::File)
-            m_reporter.inputOpened(m_settings.inputPath);
+            m_reporter.inputOpened(m_settings.inputShownAs.empty() ? m_settings.inputPath : m_settings.inputShownAs);
     };
     if (m_given) {
         reportOpened(true);

@@ -67,6 +67,15 @@ public:
     // the marks are written. Writes nothing, and returns a result that is not
     // `updated`, when the input is to be rewritten instead (by the passes).
     CStampResult stampMarksUpdate(const std::string& verticalImage);
+    // --remove, --remove-all and the first half of --replace: writes the
+    // input without the stamps of the settings' ids (of every id with
+    // removeAll). The file as it was before the last update, byte for byte,
+    // when the stamps are exactly what that update added; a new update where
+    // the input is signed and only annotations go; a refusal where content
+    // stamps of a signed file are not the last update. With `intermediate`,
+    // the output is a new private file (writtenPath()), and nothing is
+    // written when no stamp is taken off (`removedAny` false).
+    CStampResult removeStamps(bool intermediate, bool& removedAny);
     // The file the last run wrote.
     const std::string& writtenPath() const { return m_output.writtenPath(); }
 

@@ -72,7 +72,7 @@ CStampResult runMarkPasses(CStampSettings settings, CReporter& reporter, CRepair
 {
     const std::string firstInput = settings.inputPath;
     const std::string finalOutput = settings.outputPath;
-    reporter.inputOpened(firstInput);
+    reporter.inputOpened(settings.inputShownAs.empty() ? firstInput : settings.inputShownAs);
 
     // Checked before the first pass: the output must be none of the files
     // the passes read, and replaceable; both mark images must be there.
@@ -163,11 +163,33 @@ CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bo
     CRepairLog repairs;
     CStampResult result;
     std::set<std::string> pdfaWarnings;
+    std::string withoutOldStamps; // --replace: the input with the run id's stamps taken off, ours to remove
     try {
-        if (settings.marks()) {
-            result = runMarkPasses(settings, reporter, repairs, *settings.marks(), dryRun, pdfaWarnings);
+        if (settings.removes() && !settings.replace) {
+            CStampJob job(settings, reporter, repairs);
+            bool removedAny = false;
+            result = job.removeStamps(false, removedAny);
+            reportRepairs(repairs, reporter, repairsReported);
+            return result;
+        }
+        CStampSettings stamped = settings;
+        if (settings.replace && !dryRun) {
+            CStampSettings removal = settings;
+            removal.removeIds = settings.stampId + " ";
+            removal.removeAll = false;
+            CStampJob remover(removal, reporter, repairs);
+            bool removedAny = false;
+            remover.removeStamps(true, removedAny);
+            if (removedAny) {
+                withoutOldStamps = remover.writtenPath();
+                stamped.inputShownAs = settings.inputPath;
+                stamped.inputPath = withoutOldStamps;
+            }
+        }
+        if (stamped.marks()) {
+            result = runMarkPasses(stamped, reporter, repairs, *stamped.marks(), dryRun, pdfaWarnings);
         } else {
-            CStampSettings resolved = settings;
+            CStampSettings resolved = stamped;
             std::shared_ptr<CPdfFile> input = resolveRange(resolved, reporter, repairs);
             CStampJob job(resolved, reporter, repairs);
             job.readFrom(std::move(input));
@@ -176,10 +198,14 @@ CStampResult processFile(const CStampSettings& settings, CReporter& reporter, bo
                 pdfaWarnings.insert(result.pdfaWarning);
         }
     } catch (...) {
+        if (!withoutOldStamps.empty())
+            platform::removeTemp(withoutOldStamps);
         // What was repaired before the failure is still worth knowing.
         reportRepairs(repairs, reporter, repairsReported);
         throw;
     }
+    if (!withoutOldStamps.empty())
+        platform::removeTemp(withoutOldStamps);
     reportRepairs(repairs, reporter, repairsReported);
     for (const std::string& warning : pdfaWarnings)
         reporter.warning(warning);

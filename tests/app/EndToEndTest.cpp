@@ -158,6 +158,7 @@ std::string makeFile(const Workspace& work, const std::string& entry, Files& fil
         if (r.status != 0)
             return r.output;
         made.doc.bytes = vtest::readFile(path);
+        made.reference = made.reference.empty() ? a[0] : made.reference; // its renders, without the stamps
     } else if (kind == "sign" || kind == "certified") {
         const SigningKit* kit = SigningKit::get();
         if (!kit)
@@ -551,7 +552,13 @@ const std::string kUsage =
     "calculated from top of page.\n-fliph flips horizontal positions so 20,20 would be bottom right from right edge of "
     "page.\n-opacity(n) opacity of the image in percent (transparency), e.g. 1-100%, default -opactity100\n-crop_marks "
     "adds crop mark images to pdf\n-trim_marks adds crop mark images to pdf\n--incremental appends the stamp to the "
-    "input as an incremental update (signed files always are)\n--annotation adds the stamp as a stamp annotation "
+    "input as an incremental update (signed files always are)\n--remove ID write the output without the stamps of id "
+    "ID "
+    "(again for more ids; no -j): signed files get back the bytes they had before, where the stamps were their last "
+    "update\n--remove-all write the output without any of the stamps Vellico wrote (no -j)\n--replace take the stamps "
+    "of "
+    "this run's --id off before stamping, so that running again does not stamp twice\n--annotation adds the stamp as a "
+    "stamp annotation "
     "instead of page content\n--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and "
     "'.'), default stamp\n--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n"
     "--diagonal the stamp across the page, centred on its bottom-left to top-right diagonal and as large as fits "
@@ -1024,7 +1031,7 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
     // The marks outlive other tools' rewrites; a list file of them, and its report.
     {"ListAfterOtherToolsRewrote", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --id x.1", "q.pdf=qpdf a.pdf --qdf",
      "o.pdf=qpdf a.pdf --object-streams=generate", "l.pdf=qpdf a.pdf --linearize", "list.txt=text q.pdf\no.pdf\nl.pdf\n"},
-     "-ilist.txt --list --report r.json --jobs 2", 0, {"Page 1: x.1, image, content, x 20, y 10, width 96, height 48"}, "", 0, {}, {"r.json"},
+     "-ilist.txt --list --report r.json", 0, {"Page 1: x.1, image, content, x 20, y 10, width 96, height 48"}, "", 0, {}, {"r.json"},
      {"q.pdf listed p1 s1", "o.pdf listed p1 s1", "l.pdf listed p1 s1"}},
     // A mark another tool half changed is never guessed at.
     {"ListLeavesADamagedMarkAlone", {"in.pdf=page /Contents 4 0 R /Annots [<< /Subtype /Stamp /Rect [0 0 9 9] /VellicoStamp "
@@ -1036,6 +1043,29 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
     {"IdWithASpace", in("plain 1"), stamp("--id 'a b'"), 1, {"--id takes 1 to 100 letters, digits, '-', '_' and '.': 'a b'"}, "", 0,
      {}, {""}},
     // A stopped batch goes on where it stopped: an output that is there is left alone.
+    // Taken off, every page renders as the input did; an id that stays, stays.
+    {"RemoveEveryStamp", {"in.pdf=doc kinds-update", "a.pdf=stamp in.pdf -jstamp.jpg --id x -opacity50", "b.pdf=stamp a.pdf "
+     "-jstamp.jpg --annotation --id y", "c.pdf=stamp b.pdf -jstamp.jpg -crop_marks --id m"}, "-ic.pdf -oout.pdf --remove-all", 0,
+     {"removing every stamp, output file: 'out.pdf'"}, "-", 0, {"!VellicoStamp", "!/Subtype /Stamp"}},
+    {"RemoveOneId", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --id x", "b.pdf=stamp a.pdf -jstamp.jpg -pos200,200 "
+     "--id y"}, "-ib.pdf -oout.pdf --remove y --remove none", 0,
+     {"Warning: no stamp carries the id 'none': nothing of it to remove"}, "20,10,96,48", 0, {"/Id /x", "!/Id /y"}},
+    // The stamps of the run's id are taken off first: running again does not stamp twice.
+    {"ReplaceTwice", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --id status -pos300,300"},
+     "-ia.pdf -oout.pdf -jstamp.jpg --id status --replace", 0, {B + opened("a.pdf") + ", image file: 'stamp.jpg'"}, "20,10,96,48", 0,
+     {"/Id /status"}},
+    // A signed file's last update taken off is the file it was, signatures and all; content stamps under a later
+    // update cannot go, annotations go in a new update.
+    {"RemoveGivesBackTheSignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf", "a.pdf=stamp in.pdf -jstamp.jpg --id x"},
+     "$V -ia.pdf -oout.pdf --remove x && cmp out.pdf in.pdf", 0, {}, "", Shell | Unreadable},
+    {"RemoveUnderALaterUpdateOfASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf", "a.pdf=stamp in.pdf -jstamp.jpg --id x",
+     "b.pdf=stamp a.pdf -jstamp.jpg --id y"}, "-ib.pdf -oout.pdf --remove x", 1, {"The stamps to remove are page content of a "
+     "signed file that its last update did not add: taking them off would break its signatures: 'b.pdf'"}, "", 0, {}, {""}},
+    {"RemoveAnAnnotationOfASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf", "a.pdf=stamp in.pdf -jstamp.jpg "
+     "--annotation --id x", "b.pdf=stamp a.pdf -jstamp.jpg --id y"}, "$V -ib.pdf -oout.pdf --remove x && $V -iout.pdf --list", 0,
+     {"Input file: 'out.pdf'\nPage 1: y, image, content, x 20, y 10, width 96, height 48\nDone."}, "", Shell},
+    {"RemoveWithAStamp", in("plain 1"), "-iin.pdf -oout.pdf --remove x -jstamp.jpg", 1,
+     {"--remove and --remove-all take no -j: they write no stamp"}, "", 0, {}, {""}},
     {"SkipExisting", {"a.pdf=plain 1", "b.pdf=plain 2", "out/a.pdf=text kept", "list.txt=text a.pdf\nb.pdf\n"},
      "-ilist.txt -fout -jstamp.jpg --skip-existing --report r.json", 0,
      {"Input file: 'a.pdf', output file: 'out/a.pdf' is there already: skipped"}, "", 0, {}, {"out/b.pdf", "r.json"},
