@@ -170,7 +170,7 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
 {
     const FontRow rows[] = {
         {kDejaVu,
-         {"Hello office Привет Ελληνικά", "مرحبا", "AVATAR Wave", "abc مرحبا 123 شكرا"},
+         {"Hello office Привет Ελληνικά", "مرحبا", "AVATAR Wave", "ກ່ຳ ສ້ຳ", "abc مرحبا 123 شكرا"},
          "CID TrueType",
          // Poppler reads a line's right-to-left stretch in the order the bidi algorithm shows it.
          "abc شكرا 123 مرحبا"},
