@@ -176,7 +176,24 @@ std::string CEmbeddedFont::showText(const CShapedLine& line, double fontSize) co
     closeArray();
     if (rise != 0)
         text += "0 Ts\n";
-    return text;
+    if (!needsActualText(line))
+        return text;
+    return "/Span << /ActualText <FEFF" + utf16Hex(CLineShaper::characters(line.text)) + "> >> BDC\n" + text + "EMC\n";
+}
+
+bool CEmbeddedFont::needsActualText(const CShapedLine& line) const
+{
+    // Poppler puts a right-to-left run's glyphs in their characters' order
+    // itself, and would reverse an /ActualText's text.
+    if (line.reordered)
+        return false;
+    std::u32string spelled;
+    for (const CShapedGlyph& glyph : line.glyphs) {
+        const auto found = m_textOfGlyph.find(glyph.glyph);
+        if (found != m_textOfGlyph.end())
+            spelled += found->second;
+    }
+    return spelled != CLineShaper::characters(line.text);
 }
 
 int CEmbeddedFont::writeFontFile(CNewObjectWriter& writer) const

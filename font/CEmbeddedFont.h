@@ -40,9 +40,12 @@ public:
     // The operators that show `line` at the text position, with the font
     // already selected at `fontSize`: hexadecimal CIDs in TJ, with
     // adjustments where the shaped advances differ from the widths, and text
-    // rise (Ts) for glyphs set above or below the line. No /ActualText for
-    // right-to-left glyphs: poppler's pdftotext reorders such glyphs into
-    // their characters' order itself, and reverses an /ActualText's text.
+    // rise (Ts) for glyphs set above or below the line. A line whose
+    // glyphs' ToUnicode texts, read in the order the glyphs are shown, do
+    // not spell it (a vowel sign drawn before its consonant) is a marked
+    // span whose /ActualText spells it. Not one with right-to-left runs:
+    // poppler's pdftotext reorders such glyphs into their characters' order
+    // itself, and reverses an /ActualText's text.
     std::string showText(const CShapedLine& line, double fontSize) const;
 
     // Writes the font's objects: the Type0 font, its CID font, descriptor,
@@ -51,6 +54,9 @@ public:
     int write(CNewObjectWriter& writer, bool cidSet) const;
 
 private:
+    // Whether `line` is shown in a span with its /ActualText: its glyphs'
+    // texts in their order do not spell it, and it has no right-to-left run.
+    bool needsActualText(const CShapedLine& line) const;
     int writeFontFile(CNewObjectWriter& writer) const;
     int writeDescriptor(CNewObjectWriter& writer, bool cidSet) const;
     int writeCidFont(CNewObjectWriter& writer, int descriptor) const;

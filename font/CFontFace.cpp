@@ -230,6 +230,8 @@ CFontFace::CFontFace(std::string label, HbBlob blob, unsigned faceIndex)
     hb_font_set_scale(m_font.get(), m_unitsPerEm, m_unitsPerEm);
     checkEmbeddable();
     readMetrics();
+    if (m_outlines == EOutlines::Cff)
+        readCffCharset();
 }
 
 std::unique_ptr<CFontFace> CFontFace::open(const std::string& fileOrFamily, unsigned faceIndex)
@@ -270,6 +272,18 @@ void CFontFace::checkEmbeddable() const
         refuse(m_label, "its licence forbids embedding it (OS/2 fsType: restricted licence embedding)");
     if (fsType & kBitmapEmbeddingOnly)
         refuse(m_label, "its licence allows embedding its bitmaps only (OS/2 fsType), and it is embedded as outlines");
+}
+
+void CFontFace::readCffCharset()
+{
+    const HbBlob blob = tableBlob(m_face.get(), HB_TAG('C', 'F', 'F', ' '));
+    unsigned length = 0;
+    const char* data = hb_blob_get_data(blob.get(), &length);
+    m_cffCharset = CCffCharset::read(std::string_view(data ? data : "", length));
+    // Every glyph the shaper can give must have its CID.
+    if (!m_cffCharset || m_cffCharset->glyphCount() < glyphCount())
+        refuse(m_label, "its 'CFF ' table is damaged: its Top DICT, glyph count or charset (the CIDs by which a PDF "
+                        "viewer finds its glyphs) cannot be read");
 }
 
 int CFontFace::thousandths(double fontUnits) const

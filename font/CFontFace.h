@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "font/CCffCharset.h"
 #include "font/HarfBuzzHandles.h"
 
 // One face of a font file, opened with HarfBuzz and checked to be one that a
@@ -50,6 +51,12 @@ public:
     bool subsettingAllowed() const { return m_subsettingAllowed; }
     unsigned glyphCount() const;
 
+    // A CFF face whose glyphs a PDF viewer finds by CID, through the
+    // charset, rather than by glyph id.
+    bool cidKeyed() const { return m_cffCharset && m_cffCharset->cidKeyed(); }
+    // The CID of `glyph` in a CID-keyed face; 0 for a glyph it does not have.
+    uint32_t cidOf(uint32_t glyph) const { return cidKeyed() ? m_cffCharset->cidOf(glyph).value_or(0) : 0; }
+
     // The face as a font file of its own: the file itself, or, for a face of
     // a collection, a file made of that face's tables.
     std::string standaloneFile() const;
@@ -72,6 +79,7 @@ private:
     CFontFace(std::string label, HbBlob blob, unsigned faceIndex);
     void checkEmbeddable() const;
     void readMetrics();
+    void readCffCharset();
     int thousandths(double fontUnits) const;
     // Characters that need no glyph of their own.
     static bool showsNothing(char32_t c);
@@ -92,4 +100,5 @@ private:
     int m_stemV = 0;
     EOutlines m_outlines = EOutlines::TrueType;
     bool m_subsettingAllowed = true;
+    std::optional<CCffCharset> m_cffCharset; // a CFF face's
 };

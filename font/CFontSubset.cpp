@@ -3,6 +3,7 @@
 #include <hb-subset.h>
 #include <hb.h>
 
+#include "font/CCffCharset.h"
 #include "font/CFontFace.h"
 
 namespace {
@@ -52,12 +53,9 @@ bool CFontSubset::makeSubset(const CFontFace& face)
     hb_set_t* keep = hb_subset_input_glyph_set(input.get());
     for (uint32_t glyph : m_glyphs)
         hb_set_add(keep, glyph);
-    // A CFF font's glyphs keep their ids: a CID-keyed one keeps its CIDs in
-    // the subset (HarfBuzz writes them to its charset), which are what a PDF
-    // names, and they equal the glyph ids in the Identity-ordered fonts of
-    // today. The unused glyphs left in between cost a few bytes each.
-    const bool cff = face.outlines() == CFontFace::EOutlines::Cff;
-    hb_subset_input_set_flags(input.get(), HB_SUBSET_FLAGS_NO_HINTING | (cff ? HB_SUBSET_FLAGS_RETAIN_GIDS : 0));
+    // Glyphs are numbered anew from 0 in the subset; a CID-keyed CFF font's
+    // charset keeps each glyph's CID, which the content names.
+    hb_subset_input_set_flags(input.get(), HB_SUBSET_FLAGS_NO_HINTING);
     // Glyphs are drawn at positions the content gives: no layout tables.
     hb_set_t* dropped = hb_subset_input_set(input.get(), HB_SUBSET_SETS_DROP_TABLE_TAG);
     for (uint32_t tag : {HB_TAG('G', 'S', 'U', 'B'), HB_TAG('G', 'P', 'O', 'S'), HB_TAG('G', 'D', 'E', 'F'),
@@ -71,15 +69,30 @@ bool CFontSubset::makeSubset(const CFontFace& face)
     const HbFace subset(hb_subset_plan_execute_or_fail(plan.get()));
     if (!subset)
         return false;
-    if (cff) {
-        const HbBlob table(hb_face_reference_table(subset.get(), kCffTable));
-        m_fontFile = blobBytes(table.get());
-    } else {
+    const hb_map_t* mapping = hb_subset_plan_old_to_new_glyph_mapping(plan.get());
+    if (face.outlines() == CFontFace::EOutlines::TrueType) {
         const HbBlob file(hb_face_reference_blob(subset.get()));
         m_fontFile = blobBytes(file.get());
-        const hb_map_t* mapping = hb_subset_plan_old_to_new_glyph_mapping(plan.get());
-        for (uint32_t glyph : m_glyphs)
+        for (uint32_t glyph : m_glyphs) {
             m_cids[glyph] = hb_map_get(mapping, glyph);
+            if (m_cids[glyph] == HB_MAP_VALUE_INVALID)
+                return false;
+        }
+        return !m_fontFile.empty();
+    }
+    const HbBlob table(hb_face_reference_table(subset.get(), kCffTable));
+    m_fontFile = blobBytes(table.get());
+    // A viewer must find each glyph in the subset as in the face: by the
+    // same CID, or, in a font that is not CID-keyed, by its new id.
+    const std::optional<CCffCharset> charset = CCffCharset::read(m_fontFile);
+    if (!charset || charset->cidKeyed() != face.cidKeyed())
+        return false;
+    for (uint32_t glyph : m_glyphs) {
+        const uint32_t kept = hb_map_get(mapping, glyph);
+        if (kept == HB_MAP_VALUE_INVALID || kept >= charset->glyphCount() ||
+            (face.cidKeyed() && charset->cidOf(kept) != face.cidOf(glyph)))
+            return false;
+        m_cids[glyph] = face.cidKeyed() ? face.cidOf(glyph) : kept;
     }
     return !m_fontFile.empty();
 }
@@ -89,12 +102,12 @@ void CFontSubset::keepWhole(const CFontFace& face)
     m_whole = true;
     m_cids.clear();
     m_fontFile = face.outlines() == CFontFace::EOutlines::Cff ? face.table(kCffTable) : face.standaloneFile();
+    for (uint32_t glyph : m_glyphs)
+        m_cids[glyph] = face.cidKeyed() ? face.cidOf(glyph) : glyph;
 }
 
 uint32_t CFontSubset::cidFor(uint32_t glyph) const
 {
-    if (m_cids.empty())
-        return glyph;
     const auto found = m_cids.find(glyph);
     return found == m_cids.end() ? 0 : found->second;
 }

@@ -17,7 +17,8 @@ public:
     CFontSubset(const CFontFace& face, std::set<uint32_t> glyphs);
 
     const std::string& fontFile() const { return m_fontFile; }
-    // The CID that shows the face's glyph `glyph`: its id in the font file.
+    // The CID that shows the face's glyph `glyph` (0 for one not in the
+    // set): its CID in a CID-keyed CFF font, else its id in the font file.
     uint32_t cidFor(uint32_t glyph) const;
     // Six capital letters that name this glyph set (before "+" in /BaseFont).
     const std::string& tag() const { return m_tag; }
@@ -29,7 +30,7 @@ private:
     void keepWhole(const CFontFace& face);
 
     std::set<uint32_t> m_glyphs;
-    std::map<uint32_t, uint32_t> m_cids; // glyph id → CID; empty when they are equal
+    std::map<uint32_t, uint32_t> m_cids; // glyph id → CID
     std::string m_fontFile;
     std::string m_tag;
     bool m_whole = false;

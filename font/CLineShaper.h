@@ -23,7 +23,7 @@ struct CShapedLine {
     std::vector<CShapedGlyph> glyphs;
     double advance = 0; // the line's width, in thousandths of the em
     // Glyphs stand in another order than their characters (right-to-left
-    // text): a reader needs the text spelled out (/ActualText).
+    // runs), which readers put back in order themselves.
     bool reordered = false;
 };
 

@@ -49,7 +49,8 @@ struct Row {
     std::string stamps = "";            // where the stamp shows (see expectedStamps); "" no render
     unsigned flags = 0;
     std::vector<std::string> holds = {};  // text each output's bytes hold ("!text": must not hold; "~word[@x,y]": a
-                                          // word pdftotext shows, at whole points from the crop box's top left)
+                                          // word pdftotext shows, at whole points from the crop box's top left;
+                                          // "=text": in the text pdftotext reads, in reading order)
     std::vector<std::string> made = {};   // what the run writes; none: its -o file when it succeeds; {""} nothing
     std::vector<std::string> report = {}; // r.json's lines, each the start of its ReportEntry::summary()
 };
@@ -383,6 +384,8 @@ void checkOutput(const Workspace& work, const Row& row, const std::string& outpu
         const auto shownFrom = shownWords.lower_bound(text.substr(1));
         if (text[0] == '~') // a word, or the start of where one is
             EXPECT_TRUE(shownFrom != shownWords.end() && shownFrom->rfind(text.substr(1), 0) == 0) << text;
+        else if (text[0] == '=')
+            EXPECT_NE(popplerSays(out, password).find(text.substr(1)), std::string::npos) << text;
         else
             EXPECT_EQ(bytes.find(text.substr(absent)) == std::string::npos, absent) << text;
     }
@@ -962,8 +965,10 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     // reads back: of the first installed font that has every character, or of --font (a family, a file, a collection's face).
     {"TextInPdfaEmbedsItsFont", in("pdfa 1 3"), text("--text Copy"), 0, {"Warning: the text is written in '"}, "", 0,
      {"~Copy", "/CIDSet", "/FontFile2"}},
-    {"TextInAnyLanguage", in("plain 2"), text("--text 'Жук {page} Ελληνικά مرحبا'"), 0, {"Warning: the text is written in '"}, "", MuPdf,
-     {"~Жук", "~Ελληνικά", "/ToUnicode", "/Subtype /Type0"}},
+    // Arabic is read in its characters' order from its glyphs alone; a Lao tone mark drawn after the vowel it
+    // precedes in the text is read right from the line's /ActualText.
+    {"TextInAnyLanguage", in("plain 2"), text("--text 'Жук {page} Ελληνικά مرحبا\\nກ່ຳ ສ້ຳ'"), 0, {"Warning: the text is written in '"}, "",
+     MuPdf, {"~Жук", "~Ελληνικά", "/ToUnicode", "/Subtype /Type0", "=مرحبا", "=ກ່ຳ ສ້ຳ", "/ActualText <FEFF0E81"}},
     {"TextInAFamily", in("plain 1"), text("--text 'Привет' --font 'DejaVu Sans' --annotation"), 0, {}, "", 0, {"/FontFile2", "/W ["}},
     {"TextInACollectionsFace", in("plain 1"), text("--text '機密 {page}' --font " + kNotoCjk + " --font-index 1"), 0, {}, "", Win,
      {"~機密", "/FontFile3", "/Subtype /CIDFontType0C"}},

@@ -2,12 +2,16 @@
 // subset font, read back by poppler (pdffonts, pdftotext) and qpdf.
 
 #include <gtest/gtest.h>
+#include <hb-subset.h>
 #include <hb.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
+#include <tuple>
 
 #include "font/CEmbeddedFont.h"
 #include "font/CidWidths.h"
@@ -80,6 +84,7 @@ TEST(FontFace, RefusesWhatCannotBeEmbedded)
         {"@cff2.otf", 0, dejaVuWith(glyf, HB_TAG('C', 'F', 'F', '2'), "CFF2"), "CFF2"},
         {"@bitmap.ttf", 0, dejaVuWith(glyf, HB_TAG('C', 'B', 'D', 'T'), "CBDT"), "no outlines"},
         {"@restricted.ttf", 0, restrictedDejaVu(), "forbids embedding"},
+        {"@damaged.otf", 0, dejaVuWith(glyf, HB_TAG('C', 'F', 'F', ' '), "CFF"), "its 'CFF ' table is damaged"},
     };
     vtest::TempDir dir;
     for (const RefusalRow& row : rows) {
@@ -159,8 +164,20 @@ std::string withoutSpaces(std::string text)
     return text;
 }
 
+// Noto CJK's glyphs of `text` alone, numbered anew: glyph ids that are not their CIDs.
+std::string renumberedNotoCjk(const std::u32string& text)
+{
+    const HbBlob file(hb_blob_create_from_file(kNotoCjk.c_str()));
+    const HbFace face(hb_face_create(file.get(), 0));
+    const HbSubsetInput input(hb_subset_input_create_or_fail());
+    for (char32_t c : text)
+        hb_set_add(hb_subset_input_unicode_set(input.get()), c);
+    const HbFace subset(hb_subset_or_fail(face.get(), input.get()));
+    return subset ? bytesOf(HbBlob(hb_face_reference_blob(subset.get())).get()) : "";
+}
+
 struct FontRow {
-    std::string file;
+    std::string file; // "@name": a file of renumberedNotoCjk's
     std::vector<std::string> lines;
     const char* type;  // as pdffonts names it
     const char* mixed; // the last line as pdftotext gives it, when not the same
@@ -170,12 +187,17 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
 {
     const FontRow rows[] = {
         {kDejaVu,
-         {"Hello office Привет Ελληνικά", "مرحبا", "AVATAR Wave", "abc مرحبا 123 شكرا"},
+         {"Hello office Привет Ελληνικά", "مرحبا", "AVATAR Wave", "ກ່ຳ ສ້ຳ", "abc مرحبا 123 شكرا"},
          "CID TrueType",
          // Poppler reads a line's right-to-left stretch in the order the bidi algorithm shows it.
          "abc شكرا 123 مرحبا"},
         {kNotoCjk, {"日本語", "東京"}, "CID Type 0C", ""},
+        {"@renumbered.otf", {"東京"}, "CID Type 0C", ""},
     };
+    vtest::TempDir dir;
+    vtest::writeFile(dir.file("renumbered.otf"), renumberedNotoCjk(U"東京"));
+    // Each line's operators, by every font that shows it.
+    std::map<std::string, std::set<std::string>> operatorsOf;
     vtest::PdfBuilder builder;
     const int pages = builder.reserve();
     std::string fonts, content;
@@ -183,7 +205,8 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
     double helloWidth = 0;
     int lineCount = 0;
     for (const FontRow& row : rows) {
-        embedded.push_back(std::make_unique<CEmbeddedFont>(CFontFace::open(row.file)));
+        embedded.push_back(std::make_unique<CEmbeddedFont>(
+            CFontFace::open(row.file[0] == '@' ? dir.file(row.file.substr(1)) : row.file)));
         CEmbeddedFont& font = *embedded.back();
         std::vector<CShapedLine> shaped;
         for (const std::string& line : row.lines)
@@ -191,9 +214,11 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
         helloWidth = helloWidth ? helloWidth : font.shape("Hello").advance * 12 / 1000;
         font.finish();
         const std::string name = "/F" + std::to_string(embedded.size());
-        for (const CShapedLine& line : shaped)
+        for (const CShapedLine& line : shaped) {
             content += "BT " + name + " 12 Tf 1 0 0 1 50 " + std::to_string(750 - 40 * ++lineCount) + " Tm\n" +
                        font.showText(line, 12) + "ET\n";
+            operatorsOf[line.text].insert(font.showText(line, 12));
+        }
         BuilderWriter writer(builder);
         fonts += name + " " + std::to_string(font.write(writer, true)) + " 0 R ";
     }
@@ -203,7 +228,8 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
                                  std::to_string(contents) + " 0 R >>");
     builder.set(pages, "<< /Type /Pages /Kids [" + std::to_string(page) + " 0 R] /Count 1 >>");
     builder.setRoot(builder.add("<< /Type /Catalog /Pages " + std::to_string(pages) + " 0 R >>"));
-    vtest::TempDir dir;
+    // A CID-keyed font's glyphs are named by their CIDs, whatever their ids.
+    EXPECT_EQ(operatorsOf["東京"].size(), 1u);
     const std::string pdf = dir.file("fonts.pdf");
     builder.writeTo(pdf);
 
@@ -227,7 +253,7 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
     // Embedded, subset, ToUnicode; a six-letter tag before each name.
     EXPECT_EQ(
         vtest::runCommand("pdffonts " + vtest::shellQuote(pdf) + " | grep -cE '^[A-Z]{6}\\+.* yes yes yes '").output,
-        "2\n")
+        "3\n")
         << listed;
     // Poppler places "Hello" where HarfBuzz did: the widths and adjustments agree.
     const std::string box = vtest::runCommand("pdftotext -bbox " + vtest::shellQuote(pdf) +
@@ -241,11 +267,16 @@ TEST(EmbeddedFont, WritesSubsetsThatPopplerAndQpdfRead)
 
 TEST(FontSubset, IsSmallForAShortText)
 {
-    const auto face = CFontFace::open(kDejaVu);
-    std::set<uint32_t> glyphs;
-    for (char32_t c : CLineShaper::characters("Hello Привет Ελληνικά"))
-        glyphs.insert(face->glyphFor(c));
-    EXPECT_LT(CFontSubset(*face, glyphs).fontFile().size(), 30000u);
+    // A CFF font's subset holds its glyphs alone, not empty ones up to the last.
+    const std::tuple<std::string, std::string, size_t> rows[] = {{kDejaVu, "Hello Привет Ελληνικά", 30000},
+                                                                 {kNotoCjk, "東京", 3000}};
+    for (const auto& [file, text, largest] : rows) {
+        const auto face = CFontFace::open(file);
+        std::set<uint32_t> glyphs;
+        for (char32_t c : CLineShaper::characters(text))
+            glyphs.insert(face->glyphFor(c));
+        EXPECT_LT(CFontSubset(*face, glyphs).fontFile().size(), largest) << file;
+    }
 }
 
 } // namespace
