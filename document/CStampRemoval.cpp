@@ -9,7 +9,9 @@
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfStream.h"
+#include "load/CObjectReader.h"
 
 namespace {
 
@@ -36,6 +38,30 @@ void collectRefs(const CPdfObject& value, std::vector<CPageStamps::CRef>& refs, 
     }
 }
 
+// Whether the array `entry` of a page whose text is `pageText` can lose
+// items: in place, or in the array object it names; absent holds none.
+bool arrayEditable(CPdfFile& input, const std::string& pageText, const CStoredEntry& entry)
+{
+    std::vector<CPdfEntryLayout> items;
+    CPdfEntryLayout array;
+    array.type = PDF_ARRAY;
+    if (!entry.present)
+        return true;
+    if (entry.type == PDF_ARRAY) {
+        array.valueBegin = entry.valueBegin;
+        array.valueEnd = entry.valueEnd;
+        return CPdfDictScanner::arrayItems(pageText, array, items);
+    }
+    if (entry.type != PDF_REF)
+        return false;
+    CPdfObjectHead head;
+    const std::string text = input.reader().text(entry.num, &head);
+    array.valueBegin = head.valueBegin;
+    array.valueEnd = head.valueEnd;
+    return !text.empty() && head.num == entry.num && head.type == PDF_ARRAY &&
+           CPdfDictScanner::arrayItems(text, array, items);
+}
+
 std::string pageList(const std::vector<int>& pages)
 {
     std::string text;
@@ -50,7 +76,7 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
     : m_input(input), m_onPage(pages.size())
 {
     m_idsNotFound = ids;
-    std::vector<int> damagedPages;
+    std::vector<int> damagedPages, uneditablePages;
     std::vector<CPageStamps::CRef> dropRoots, keepRoots, keptOwn;
     for (size_t index = 0; index < pages.size(); ++index) {
         if (!pages[index].firstOccurrence)
@@ -58,8 +84,25 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
         const CPageStamps stamps(input, pages[index]);
         if (stamps.damaged() > 0)
             damagedPages.push_back(static_cast<int>(index) + 1);
+        // A page whose lists cannot be edited keeps its stamps, and what they use.
+        bool contentGoes = false, annotationsGo = false;
+        for (const CPageStamps::CFound& found : stamps.found())
+            if (ids.empty() || ids.count(found.mark.id) > 0)
+                (found.annotation ? annotationsGo : contentGoes) = true;
+        bool editable = true;
+        if (contentGoes || annotationsGo) {
+            const CPageRecord& page = pages[index];
+            const std::string text = page.text.empty() ? input.reader().text(page.objectNumber) : page.text;
+            editable = page.dictOpen >= 0 && !text.empty() && (!contentGoes || arrayEditable(input, text, page.contents)) &&
+                       (!annotationsGo || arrayEditable(input, text, page.annots));
+            if (!editable)
+                uneditablePages.push_back(static_cast<int>(index) + 1);
+        }
         for (const CPageStamps::CFound& found : stamps.found()) {
-            const bool removed = ids.empty() || ids.count(found.mark.id) > 0;
+            const bool wanted = ids.empty() || ids.count(found.mark.id) > 0;
+            if (wanted)
+                m_idsNotFound.erase(found.mark.id);
+            const bool removed = editable && wanted;
             std::vector<CPageStamps::CRef>& roots = removed ? dropRoots : keepRoots;
             for (const CPageStamps::CName& name : found.names)
                 roots.push_back(name.object);
@@ -76,7 +119,6 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
                     keptOwn.push_back(own);
                 continue;
             }
-            m_idsNotFound.erase(found.mark.id);
             m_onPage[index].push_back(found);
             ++(found.annotation ? m_annotations : m_content);
             for (const CPageStamps::CRef& own : {found.stream, found.before, found.annotationObject})
@@ -84,6 +126,9 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
                     m_dropped.insert(own.num);
         }
     }
+    if (!uneditablePages.empty())
+        m_warnings.push_back("page " + pageList(uneditablePages) +
+                             ": its /Contents or /Annots is written in a way that cannot be edited, so its stamps stay");
     if (!damagedPages.empty())
         m_warnings.push_back("page " + pageList(damagedPages) +
                              ": a stamp's mark that cannot be read (damaged, or changed by another tool) is left as it "

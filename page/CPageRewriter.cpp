@@ -274,17 +274,17 @@ bool CPageRewriter::removeReferences(const std::string& original, CObjectText& t
                                      const std::vector<CPageStamps::CRef>& gone, bool single)
 {
     std::vector<CPdfEntryLayout> items;
-    if (!CPdfDictScanner::referenceItems(original, array, items) ||
-        !closesArray(original, array.valueBegin, array.valueEnd))
+    if (!CPdfDictScanner::arrayItems(original, array, items) || !closesArray(original, array.valueBegin, array.valueEnd))
         return false;
     std::vector<const CPdfEntryLayout*> left;
     for (const CPdfEntryLayout& item : items) {
-        if (std::find(gone.begin(), gone.end(), CPageStamps::CRef{item.num, item.gen}) == gone.end())
+        if (item.type != PDF_REF ||
+            std::find(gone.begin(), gone.end(), CPageStamps::CRef{item.num, item.gen}) == gone.end())
             left.push_back(&item);
     }
     if (left.size() == items.size())
         return true;
-    if (single && left.size() == 1) {
+    if (single && left.size() == 1 && left[0]->type == PDF_REF) {
         text.replaceAt(static_cast<size_t>(array.valueBegin), static_cast<size_t>(array.valueEnd),
                        original.substr(static_cast<size_t>(left[0]->valueBegin),
                                        static_cast<size_t>(left[0]->valueEnd - left[0]->valueBegin)));

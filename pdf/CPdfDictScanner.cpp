@@ -491,19 +491,11 @@ bool CPdfDictScanner::referenceList(std::string_view text, const CPdfEntryLayout
     return plain && all;
 }
 
-bool CPdfDictScanner::referenceItems(std::string_view text, const CPdfEntryLayout& entry,
-                                     std::vector<CPdfEntryLayout>& items)
+bool CPdfDictScanner::arrayItems(std::string_view text, const CPdfEntryLayout& entry,
+                                 std::vector<CPdfEntryLayout>& items)
 {
-    if (entry.type != PDF_ARRAY)
-        return false;
-    bool all = true;
-    const bool plain = visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) {
-        if (item.type == PDF_REF)
-            items.push_back(item);
-        else
-            all = false;
-    });
-    return plain && all;
+    return entry.type == PDF_ARRAY &&
+           visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) { items.push_back(item); });
 }
 
 bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values, size_t count)

@@ -61,9 +61,9 @@ public:
     // False otherwise (then `refs` may have some appended).
     static bool referenceList(std::string_view text, const CPdfEntryLayout& entry,
                               std::vector<std::pair<int, int>>& refs);
-    // The same, each reference with where it stands in `text`.
-    static bool referenceItems(std::string_view text, const CPdfEntryLayout& entry,
-                               std::vector<CPdfEntryLayout>& items);
+    // The items of the array `entry`, each with where it stands in `text`,
+    // when it is plain (nested containers whole); false otherwise.
+    static bool arrayItems(std::string_view text, const CPdfEntryLayout& entry, std::vector<CPdfEntryLayout>& items);
 
     // The values of the first `count` items of the array `entry`, read whole
     // as makeValue reads it, when those items are numbers: a box without

@@ -1052,6 +1052,11 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
     {"RemoveEveryStamp", {"in.pdf=doc kinds-update", "a.pdf=stamp in.pdf -jstamp.jpg --id x -opacity50", "b.pdf=stamp a.pdf "
      "-jstamp.jpg --annotation --id y", "c.pdf=stamp b.pdf -jstamp.jpg -crop_marks --id m"}, "-ic.pdf -oout.pdf --remove-all", 0,
      {"removing every stamp, output file: 'out.pdf'"}, "-", 0, {"!VellicoStamp", "!/Subtype /Stamp"}},
+    // Regression: beside annotations written in place the stamps' objects were left out while /Contents and /Annots
+    // still named them.
+    {"RemoveBesideAnnotationsWrittenInPlace", {"in.pdf=page /Contents [4 0 R] /Annots [<< /Subtype /Square /Rect [0 0 9 9] >>]",
+     "a.pdf=stamp in.pdf -jstamp.jpg --id x", "b.pdf=stamp a.pdf -jstamp.jpg --annotation --id y"}, "-ib.pdf -oout.pdf --remove-all",
+     0, {}, "-", 0, {"!VellicoStamp", "/Subtype /Square"}},
     {"RemoveOneId", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --id x", "b.pdf=stamp a.pdf -jstamp.jpg -pos200,200 "
      "--id y"}, "-ib.pdf -oout.pdf --remove y --remove none", 0,
      {"Warning: no stamp carries the id 'none': nothing of it to remove"}, "20,10,96,48", 0, {"/Id /x", "!/Id /y"}},
