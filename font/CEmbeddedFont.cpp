@@ -212,8 +212,9 @@ int CEmbeddedFont::writeDescriptor(CNewObjectWriter& writer, bool cidSet) const
     const int fontFile = writeFontFile(writer);
     int cidSetNum = 0;
     if (cidSet) {
-        // One bit per CID from 0, the first CID in the first byte's top bit.
-        std::string bits;
+        // One bit per CID from 0, the first CID in the first byte's top bit;
+        // CID 0, .notdef, is in every font program, subset or whole.
+        std::string bits(1, '\x80');
         for (uint32_t glyph : m_glyphs) {
             const uint32_t cid = subset().cidFor(glyph);
             if (bits.size() <= cid / 8)
