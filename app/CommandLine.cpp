@@ -13,6 +13,7 @@
 #include "page/CReporter.h"
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
+#include "pdf/PdfTextString.h"
 #include "platform/Platform.h"
 #include "text/CStampDate.h"
 #include "text/CTextStamp.h"
@@ -329,6 +330,14 @@ using B = CBatchSettings;
 using V = CValue;
 using R = CReporter;
 
+// A stamp shows on paper alone or on screen alone, not both.
+CStampSettings::ELayerUse onlyOneUse(const CStampSettings& settings, CStampSettings::ELayerUse use)
+{
+    if (settings.layerUse != CStampSettings::ELayerUse::Always && settings.layerUse != use)
+        throw CPdfException(CPdfException::EKind::UsageError, "\n--print-only and --screen-only do not go together\n");
+    return use;
+}
+
 const COption kOptions[] = {
     {"-s", EValue::Number, "-s(n) page to start processing at, default at 1\n", nullptr,
      [](S& s, const V& v, R&) { s.startPage = v.number; }},
@@ -397,6 +406,20 @@ const COption kOptions[] = {
     {"--replace", EValue::None,
      "--replace take the stamps of this run's --id off before stamping, so that running again does not stamp twice\n",
      nullptr, [](S& s, const V&, R&) { s.replace = true; }},
+    {"--layer", EValue::Text,
+     "--layer NAME put the stamp in a layer (optional content) of that name, which viewers can hide\n", nullptr,
+     [](S& s, const V& v, R&) {
+         bool wellFormed = false;
+         utf8CodePoints(v.text, &wellFormed);
+         if (v.text.empty() || v.text.size() > 200 || !wellFormed)
+             throw CPdfException(CPdfException::EKind::UsageError,
+                                 "--layer takes a name of 1 to 200 bytes of UTF-8: '" + v.text + "'\n");
+         s.layer = v.text;
+     }},
+    {"--print-only", EValue::None, "--print-only the stamp is printed but not shown on screen (in a layer)\n", nullptr,
+     [](S& s, const V&, R&) { s.layerUse = onlyOneUse(s, CStampSettings::ELayerUse::PrintOnly); }},
+    {"--screen-only", EValue::None, "--screen-only the stamp is shown on screen but not printed (in a layer)\n",
+     nullptr, [](S& s, const V&, R&) { s.layerUse = onlyOneUse(s, CStampSettings::ELayerUse::ScreenOnly); }},
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
     {"--id", EValue::Text,
@@ -721,6 +744,9 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--replace does not go with --remove or --remove-all: it takes off the stamps of its own "
                             "--id\n");
+    // Shown on paper alone or on screen alone, a stamp needs a layer: its id's, unless named.
+    if (settings.layerUse != CStampSettings::ELayerUse::Always && settings.layer.empty())
+        settings.layer = settings.stampId;
     if (settings.removes() && (settings.text || settings.marks()))
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--remove and --remove-all take no --text or marks: they write no stamp\n");

@@ -74,6 +74,7 @@ std::string settingText(int value) { return std::to_string(value); }
 std::string settingText(int64_t value) { return std::to_string(value); }
 std::string settingText(double value) { return decimal(value); }
 std::string settingText(const std::bitset<kCornerMarkCount>& value) { return value.to_string(); }
+std::string settingText(CStampSettings::ELayerUse value) { return std::to_string(static_cast<int>(value)); }
 template <class T>
 std::string settingText(const std::optional<T>& value)
 {
@@ -103,6 +104,14 @@ bool readSetting(const std::string& text, std::bitset<kCornerMarkCount>& value)
     value = std::bitset<kCornerMarkCount>(text);
     return true;
 }
+bool readSetting(const std::string& text, CStampSettings::ELayerUse& value)
+{
+    int number = 0;
+    if (!readSetting(text, number) || number < 0 || number > static_cast<int>(CStampSettings::ELayerUse::ScreenOnly))
+        return false;
+    value = static_cast<CStampSettings::ELayerUse>(number);
+    return true;
+}
 template <class T>
 bool readSetting(const std::string& text, std::optional<T>& value)
 {
@@ -120,7 +129,7 @@ bool readSetting(const std::string& text, std::optional<T>& value)
 // warning, its numbers, and last each placed stamp's five.
 constexpr size_t kLeadingFields = 8; // up to the number of warnings
 constexpr size_t kNumbers = 9;       // pages to seconds
-constexpr size_t kStampFields = 8;   // page, x, y, width, height, id, kind, annotation
+constexpr size_t kStampFields = 9;   // page, x, y, width, height, id, kind, annotation, layer
 
 int g_channelOut = -1;
 int g_notesOut = -1;
@@ -264,6 +273,7 @@ std::string packResult(const std::string& console, const CFileOutcome& outcome)
         fields.push_back(placed.mark.id);
         fields.push_back(std::to_string(static_cast<int>(placed.mark.kind)));
         fields.push_back(placed.annotation ? "1" : "0");
+        fields.push_back(placed.mark.layer);
     }
     return pack(fields);
 }
@@ -325,6 +335,7 @@ bool unpackResult(const std::string& bytes, std::string& console, CFileOutcome& 
         placed.mark.id = fields[at + 5];
         placed.mark.kind = static_cast<CStampMark::EKind>(kind);
         placed.annotation = fields[at + 7] == "1";
+        placed.mark.layer = fields[at + 8];
         outcome.stamps.push_back(placed);
         at += kStampFields;
     }

@@ -41,7 +41,7 @@ _vellico()
     -*)
         local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
             -opacity -crop_marks -trim_marks --help -h --version
-            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --id --remove --remove-all --replace
+            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --id --remove --remove-all --replace --layer --print-only --screen-only
             --incremental --annotation --password --password-file --rotate --diagonal --outline --as-paths --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
             -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
             -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'

@@ -105,6 +105,10 @@ void CPageStamps::readMark(const CPdfDict* holder, CRef object, bool annotation,
         ++m_damaged;
         return;
     }
+    CPdfObject markDict, group;
+    holder->getValue(CStampMark::kKey, markDict);
+    markDict.dictValue()->getValueUnresolved("Layer", group);
+    found.layerGroup = refOf(group);
     if (annotation) {
         found.annotationObject = object;
         m_found.push_back(found);

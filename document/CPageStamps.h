@@ -35,6 +35,8 @@ public:
         std::vector<CName> names;
         // An annotation stamp: the annotation (0 when written in place).
         CRef annotationObject;
+        // The optional content group the stamp is in (0: none).
+        CRef layerGroup;
     };
 
     // Reads the marks on `page` of `input`, content stamps first, each in

@@ -80,5 +80,13 @@ CStampMark::ERead CStampMark::read(const CPdfDict& holder)
             return ERead::Damaged;
         *place[i] = number.numberValue();
     }
+    layer.clear();
+    mark.dictValue()->getValue("Layer", value);
+    if (value.type() == PDF_DICT) {
+        CPdfObject name;
+        value.dictValue()->getValue("VellicoLayer", name);
+        if (name.type() == PDF_NAME)
+            layer = name.textString();
+    }
     return ERead::Found;
 }

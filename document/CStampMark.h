@@ -23,6 +23,8 @@ struct CStampMark {
     EKind kind = EKind::Image;
     // Where the stamp is seen on the displayed page, as a dry run says it.
     double x = 0, y = 0, width = 0, height = 0;
+    // The name of the layer the stamp is in (UTF-8), read from its group; empty: none.
+    std::string layer;
 
     static constexpr const char* kKey = "VellicoStamp";
     static constexpr const char* kDefaultId = "stamp";

@@ -2,16 +2,17 @@
 
 #include <algorithm>
 
+#include "document/CObjectEdits.h"
 #include "document/CPageRecord.h"
 #include "load/CFileSource.h"
+#include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
-#include "pdf/CPdfException.h"
 #include "pdf/CPdfDictScanner.h"
+#include "pdf/CPdfException.h"
 #include "pdf/CPdfStream.h"
-#include "load/CObjectReader.h"
 
 namespace {
 
@@ -78,6 +79,7 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
     m_idsNotFound = ids;
     std::vector<int> damagedPages, uneditablePages;
     std::vector<CPageStamps::CRef> dropRoots, keepRoots, keptOwn;
+    std::set<int> groupsGoing, groupsKept;
     for (size_t index = 0; index < pages.size(); ++index) {
         if (!pages[index].firstOccurrence)
             continue;
@@ -104,8 +106,13 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
                 m_idsNotFound.erase(found.mark.id);
             const bool removed = editable && wanted;
             std::vector<CPageStamps::CRef>& roots = removed ? dropRoots : keepRoots;
-            for (const CPageStamps::CName& name : found.names)
+            for (const CPageStamps::CName& name : found.names) {
                 roots.push_back(name.object);
+                if (name.category == "Properties")
+                    (removed ? groupsGoing : groupsKept).insert(name.object.num);
+            }
+            if (found.layerGroup.num > 0)
+                (removed ? groupsGoing : groupsKept).insert(found.layerGroup.num);
             if (found.annotation) {
                 // Its appearance, not the page its /P names.
                 CPdfObject annotation, appearance;
@@ -142,6 +149,16 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
         for (int num : dropped)
             if (!kept.count(num))
                 m_dropped.insert(num);
+        // A layer goes with its last stamp, when the catalog's lists of layers can lose it.
+        std::set<int> gone;
+        for (int group : groupsGoing)
+            if (!groupsKept.count(group))
+                gone.insert(group);
+        if (!gone.empty() && unlistGroups(gone))
+            m_dropped.insert(gone.begin(), gone.end());
+        else
+            for (int group : groupsGoing)
+                m_dropped.erase(group);
     }
     const int64_t base = appendedUpdateBase();
     if (base > 0 && any() && damagedPages.empty()) {
@@ -177,6 +194,38 @@ void CStampRemoval::addReachable(std::vector<CPageStamps::CRef> roots, std::set<
             // An object that cannot be read leads nowhere.
         }
     }
+}
+
+bool CStampRemoval::unlistGroups(const std::set<int>& gone)
+{
+    CObjectEdits edits(m_input);
+    CObjectEdits::CPlace catalog, properties, defaults;
+    if (!edits.dictOf(m_input.xref().rootNum(), catalog) || !edits.dictAt(catalog, "OCProperties", properties))
+        return false;
+    const auto isGone = [&](const CPdfEntryLayout& item, std::string_view) {
+        return item.type == PDF_REF && gone.count(item.num) > 0;
+    };
+    // An automatic state of the groups that go alone.
+    const auto statesGone = [&](const CPdfEntryLayout& item, std::string_view text) {
+        CPdfDictLayout state;
+        std::vector<CPdfEntryLayout> groups;
+        const CPdfEntryLayout* list = nullptr;
+        if (item.type != PDF_DICT || !CObjectReader::dictLayoutAt(text, static_cast<size_t>(item.valueBegin), state) ||
+            !(list = state.find("OCGs")) || !CPdfDictScanner::arrayItems(text, *list, groups) || groups.empty())
+            return false;
+        for (const CPdfEntryLayout& group : groups)
+            if (!isGone(group, text))
+                return false;
+        return true;
+    };
+    if (!edits.removeFrom(properties, "OCGs", isGone))
+        return false;
+    if (edits.dictAt(properties, "D", defaults) &&
+        !(edits.removeFrom(defaults, "Order", isGone) && edits.removeFrom(defaults, "ON", isGone) &&
+          edits.removeFrom(defaults, "OFF", isGone) && edits.removeFrom(defaults, "AS", statesGone)))
+        return false;
+    m_objectEdits = edits.texts();
+    return true;
 }
 
 int64_t CStampRemoval::offsetOf(int num) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,12 +29,17 @@ public:
     // Where the last update begins when the stamps taken off are exactly what
     // it added, so that the file as it was before is its first bytes; -1 otherwise.
     int64_t lastUpdateBase() const { return m_lastUpdateBase; }
+    // Objects the removal rewrites besides pages: the catalog's lists of
+    // layers that lose their last stamp. By number, each one's new text.
+    const std::map<int, std::string>& objectEdits() const { return m_objectEdits; }
     // The ids asked for that no stamp carries.
     const std::set<std::string>& idsNotFound() const { return m_idsNotFound; }
     // What to tell: marks left as they are.
     const std::vector<std::string>& warnings() const { return m_warnings; }
 
 private:
+    // Takes the groups `gone` out of the catalog's /OCProperties; false when its lists cannot be edited.
+    bool unlistGroups(const std::set<int>& gone);
     // Every object reachable from `roots` through references, each added to `into`.
     void addReachable(std::vector<CPageStamps::CRef> roots, std::set<int>& into) const;
     // The offset where the newest update begins, when this program appended it and the file before it is whole.
@@ -48,5 +54,6 @@ private:
     std::set<int> m_dropped;
     int64_t m_lastUpdateBase = -1;
     std::set<std::string> m_idsNotFound;
+    std::map<int, std::string> m_objectEdits;
     std::vector<std::string> m_warnings;
 };

@@ -31,15 +31,6 @@ std::string deflated(const std::string& data)
     return out;
 }
 
-std::string hexString(const std::string& bytes)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string text = "<";
-    for (unsigned char byte : bytes)
-        text += kHex[byte >> 4], text += kHex[byte & 15];
-    return text + ">";
-}
-
 void appendCid(std::string& text, uint32_t cid)
 {
     static const char kHex[] = "0123456789ABCDEF";

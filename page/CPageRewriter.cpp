@@ -64,6 +64,10 @@ CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
                                  context.im2Name.c_str(), context.im2ObjNum);
     }
     m_stateEntry = formatText("/ExtGState << /%s %d 0 R >>", context.gsName.c_str(), context.gsObjNum);
+    if (context.layerNum > 0) {
+        m_layerEntry = formatText("/Properties << /%s %d 0 R >>", context.layerName.c_str(), context.layerNum);
+        m_layerItem = formatText(" /%s %d 0 R ", context.layerName.c_str(), context.layerNum);
+    }
     m_stateItem = formatText(" /%s %d 0 R ", context.gsName.c_str(), context.gsObjNum);
 }
 
@@ -328,9 +332,9 @@ bool CPageRewriter::removeFromArray(const std::string& original, CObjectText& te
 
 void CPageRewriter::removeNames(const std::string& original, CObjectText& text, const CPdfDictLayout& layout)
 {
-    const EEdit kinds[3] = {EDIT_IMAGES, EDIT_EXTGSTATES, EDIT_IMAGES};
-    const char* categories[3] = {"XObject", "ExtGState", "Font"};
-    for (int c = 0; c < 3; ++c) {
+    const EEdit kinds[4] = {EDIT_IMAGES, EDIT_EXTGSTATES, EDIT_IMAGES, EDIT_PROPERTIES};
+    const char* categories[4] = {"XObject", "ExtGState", "Font", "Properties"};
+    for (int c = 0; c < 4; ++c) {
         const CStoredEntry value = storedEntry(layout, categories[c]);
         // Only an entry that names the very object the stamp's mark names goes.
         const auto removeIn = [&](const std::string& bytes, CObjectText& edited, const CPdfDictLayout& names) {
@@ -439,7 +443,8 @@ void CPageRewriter::rewriteResources(const std::string& original, CObjectText& t
 
 std::string CPageRewriter::resourcesForPage(const CPageRecord& page)
 {
-    const std::string ours = "<< " + m_imageEntry + " " + m_stateEntry + " >>";
+    const std::string ours =
+        "<< " + m_imageEntry + " " + m_stateEntry + (m_layerEntry.empty() ? "" : " ") + m_layerEntry + " >>";
     const CInheritedResources* inherited = page.inheritedResources.get();
     if (!inherited)
         return ours;
@@ -479,8 +484,9 @@ void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layou
         const std::string& entry;
         const std::string& item;
     };
-    const CStep steps[2] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry, m_imageItem},
-                            {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem}};
+    const CStep steps[3] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry, m_imageItem},
+                            {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem},
+                            {"Properties", EDIT_PROPERTIES, m_layerEntry, m_layerItem}};
     for (const CStep& step : steps) {
         if (step.entry.empty())
             continue;

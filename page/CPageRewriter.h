@@ -38,6 +38,9 @@ public:
         // The resources' dictionary that names the image: "XObject", or
         // "Font" where each page draws its own text.
         const char* imCategory = "XObject";
+        // The optional content group the drawing is marked with, and its name in /Properties; 0: none.
+        int layerNum = 0;
+        std::string layerName;
     };
 
     explicit CPageRewriter(const CContext& context);
@@ -81,7 +84,7 @@ private:
     // out the same for every page (they add the run's two names), so one
     // written copy serves every page that shares the object. EDIT_IMAGES adds
     // the image's name to its category's dictionary (/XObject, or /Font).
-    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_IMAGES, EDIT_EXTGSTATES, EDIT_ANNOTS };
+    enum EEdit { EDIT_CONTENTS, EDIT_RESOURCES, EDIT_IMAGES, EDIT_EXTGSTATES, EDIT_ANNOTS, EDIT_PROPERTIES };
     enum EOutcome {
         EDITED,       // written with the edit (now or for an earlier page)
         MISSING,      // the reference names no object: it is null
@@ -136,4 +139,6 @@ private:
     std::string m_imageItem;
     std::string m_stateEntry;
     std::string m_stateItem;
+    std::string m_layerEntry;
+    std::string m_layerItem;
 };

@@ -32,6 +32,8 @@ std::string namesEntry(const CPageStamper::CNewObjects& objects)
             names += "/" + objects.verticalImage + referenceText(" ", objects.numbers.verticalImage, " 0 R ");
         names += ">> ";
     }
+    if (objects.layer > 0)
+        names += "/Properties << /" + objects.names.layer + referenceText(" ", objects.layer, " 0 R >> ");
     return names + "/ExtGState << /" + objects.names.state + referenceText(" ", objects.numbers.state, " 0 R >> >>");
 }
 
@@ -46,9 +48,11 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
       m_rewriter(CPageRewriter::CContext{input.reader(), input.xref(), writer, objects.names.image,
                                          objects.numbers.image, objects.names.state, objects.numbers.state,
                                          objects.verticalImage, objects.numbers.verticalImage,
-                                         objects.imageIsFont ? "Font" : "XObject"}),
+                                         objects.imageIsFont ? "Font" : "XObject",
+                                         kind == EKind::Annotation ? 0 : objects.layer, objects.names.layer}),
       m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state),
-      m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects))
+      m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects)),
+      m_layer(objects.layer)
 {
 }
 
@@ -142,6 +146,8 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     const std::string& content = stampContent(page, frame, pageIndex);
     // The mark names the stream before the page's content, which goes with it.
     std::string tail = " \n" + *m_mark + referenceText(" /Before ", prefix, " 0 R");
+    if (m_layer > 0)
+        tail += referenceText(" /Layer ", m_layer, " 0 R");
     if (m_rewriter.contentsIsOneStream(page))
         tail += " /Single true";
     tail += m_markNames + " >>\n>>\nstream\n";
@@ -203,9 +209,17 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
         dict += i < 3 ? " " : "";
     }
     const CXrefRecord& record = m_input.xref().records()[static_cast<size_t>(page.objectNumber)];
-    dict += "]\n/F 4\n/P " + referenceText("", page.objectNumber, " ");
+    // Printed (4); shown on paper alone: NoView too (32); on screen alone: not printed.
+    const int flags = m_settings.layerUse == CStampSettings::ELayerUse::PrintOnly    ? 36
+                      : m_settings.layerUse == CStampSettings::ELayerUse::ScreenOnly ? 0
+                                                                                     : 4;
+    dict += "]\n/F " + std::to_string(flags) + "\n";
+    if (m_layer > 0)
+        dict += referenceText("/OC ", m_layer, " 0 R\n");
+    dict += "/P " + referenceText("", page.objectNumber, " ");
     appendInteger(dict, record.objectGen());
-    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n") + markOf(page).openEntry() + " >>\n>>\nendobj\n";
+    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n") + markOf(page).openEntry() +
+            (m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string()) + " >>\n>>\nendobj\n";
     m_writer.output().write(dict);
     m_writer.endNewObject(annotation);
 

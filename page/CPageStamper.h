@@ -33,6 +33,7 @@ public:
         std::string verticalImage;
         COutputWriter::CSharedObjects numbers;
         bool imageIsFont = false;
+        int layer = 0; // the optional content group the stamps are in; 0: none
     };
     // What each selected page gets.
     enum class EKind {
@@ -116,5 +117,6 @@ private:
     std::string m_prefix;
     std::string m_pageStamp; // the last page's stamp, where each page draws its own
     const std::string m_markNames;       // the mark's /Names entry
+    const int m_layer;                   // the optional content group, 0 when none
     const std::string* m_mark = nullptr; // the last stamp content's mark opening
 };

@@ -8,4 +8,5 @@ struct CResourceNames {
     std::string image;
     std::string state;
     std::string font;
+    std::string layer; // the optional content group the drawing is marked with
 };

@@ -127,6 +127,11 @@ struct CStampSettings {
     // a space), or all of them (--remove-all); with --replace, those of the
     // run's id are taken off before the stamp is written.
     std::string removeIds;
+    // The layer (optional content group) the stamp is put in, UTF-8; empty:
+    // none. When it shows: always, printed only, or on screen only.
+    std::string layer;
+    enum class ELayerUse { Always, PrintOnly, ScreenOnly };
+    ELayerUse layerUse = ELayerUse::Always;
     bool removeAll = false;
     bool replace = false;
     bool removes() const { return removeAll || !removeIds.empty(); }
@@ -146,7 +151,8 @@ struct CStampSettings {
         auto& [input, inputShown, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst,
                batesWidth, batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent,
                portrait, fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths, trim, crop,
-               cornerBits, update, annotate, id, removing, removingAll, replacing, secret, resources] = settings;
+               cornerBits, update, annotate, id, removing, layerName, layerShown, removingAll, replacing, secret,
+               resources] = settings;
         visit(input), visit(inputShown), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface),
             visit(face);
         visit(points), visit(rgb), visit(moment);
@@ -155,7 +161,8 @@ struct CStampSettings {
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(turn), visit(across);
         visit(stroked), visit(paths), visit(trim);
-        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(id), visit(removing);
+        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(id), visit(removing), visit(layerName),
+            visit(layerShown);
         visit(removingAll), visit(replacing), visit(secret), visit(resources);
     }
 

@@ -56,6 +56,8 @@ std::pair<std::string, std::string> formatStampDrawAround(const std::string& gsN
         content += "/Artifact <</Type /Pagination>> BDC\n";
     else if (draw.artifact == EArtifact::PRINTER_MARK)
         content += "/Artifact <</Type /Page>> BDC\n";
+    if (!draw.layer.empty())
+        content += "/OC /" + draw.layer + " BDC\n";
     content += "/" + gsName + " gs\n1 0 0 1 ";
     appendFixed(content, x, 2);
     content += ' ';
@@ -79,7 +81,8 @@ std::pair<std::string, std::string> formatStampDrawAround(const std::string& gsN
         }
         content += "cm\n";
     }
-    return {content, draw.artifact != EArtifact::NONE ? "EMC\nQ\n" : "Q\n"};
+    std::string after = draw.layer.empty() ? "" : "EMC\n";
+    return {content, after + (draw.artifact != EArtifact::NONE ? "EMC\nQ\n" : "Q\n")};
 }
 
 std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,

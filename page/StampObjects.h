@@ -22,6 +22,7 @@ struct CStampDraw {
     int orientation = 1;
     EArtifact artifact = EArtifact::NONE;
     std::string content;
+    std::string layer; // the resource name of the optional content group it is drawn in; empty: none
 };
 
 // The matrix that maps the image's unit square onto itself as EXIF

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 std::string formatText(const char* format, ...)
@@ -54,5 +55,32 @@ std::string referenceText(const char* before, long long num, const char* after)
     std::string text = before;
     appendInteger(text, num);
     text += after;
+    return text;
+}
+
+std::string hexString(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text = "<";
+    for (unsigned char c : bytes) {
+        text += kDigits[c >> 4];
+        text += kDigits[c & 15];
+    }
+    return text + ">";
+}
+
+std::string nameText(const std::string& bytes)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text = "/";
+    for (unsigned char c : bytes) {
+        if (c > 0x20 && c < 0x7F && !std::strchr("()<>[]{}/%#", c)) {
+            text += static_cast<char>(c);
+        } else {
+            text += '#';
+            text += kDigits[c >> 4];
+            text += kDigits[c & 15];
+        }
+    }
     return text;
 }

@@ -35,5 +35,10 @@ inline void writeZeroPadded(char* end, uint32_t value, int width)
         *--end = static_cast<char>('0' + value % 10);
 }
 void appendFixed(std::string& text, double value, int precision);
+// `bytes` as a hexadecimal string: "<4F4B>".
+std::string hexString(const std::string& bytes);
+// `bytes` as a name: "/" and each byte, those that are delimiters, blanks,
+// "#" or outside the printable ASCII range as #XX.
+std::string nameText(const std::string& bytes);
 // " N 0 R " and the like: `before`, the number, then `after`.
 std::string referenceText(const char* before, long long num, const char* after);

@@ -97,3 +97,26 @@ std::u32string utf8CodePoints(std::string_view text, bool* wellFormed)
     }
     return points;
 }
+
+std::string utf8ToTextString(std::string_view text)
+{
+    bool ascii = true;
+    for (unsigned char c : text)
+        ascii = ascii && c >= 0x20 && c < 0x7F;
+    if (ascii)
+        return std::string(text);
+    std::string bytes = "\xFE\xFF";
+    const auto unit = [&](uint32_t value) {
+        bytes += static_cast<char>(value >> 8);
+        bytes += static_cast<char>(value & 0xFF);
+    };
+    for (char32_t point : utf8CodePoints(text)) {
+        if (point >= 0x10000) {
+            unit(0xD800 + ((point - 0x10000) >> 10));
+            unit(0xDC00 + ((point - 0x10000) & 0x3FF));
+        } else {
+            unit(point);
+        }
+    }
+    return bytes;
+}

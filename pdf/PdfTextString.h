@@ -21,3 +21,7 @@ std::string textStringToUtf8(const std::string& bytes);
 // no character (cut off, overlong, a surrogate), and then `wellFormed`, when
 // given, is set false.
 std::u32string utf8CodePoints(std::string_view text, bool* wellFormed = nullptr);
+
+// The UTF-8 `text` as a text string: as it is when it is printable ASCII,
+// else UTF-16BE after its byte order mark.
+std::string utf8ToTextString(std::string_view text);

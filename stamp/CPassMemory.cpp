@@ -34,6 +34,7 @@ CResourceNames CPassMemory::drawResourceNames(std::optional<int> fixedNumber)
     names.state = formatText("GS%lld", static_cast<long long>(n));
     names.image = formatText("Im%lld", static_cast<long long>(n));
     names.font = formatText("Fn%lld", static_cast<long long>(n));
+    names.layer = formatText("OC%lld", static_cast<long long>(n));
     return names;
 }
 

@@ -17,6 +17,7 @@
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
+#include "page/CLayerGroup.h"
 #include "page/CPageStamper.h"
 #include "page/CReporter.h"
 #include "page/CStampPainter.h"
@@ -85,6 +86,21 @@ CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COu
         objects.verticalImage = memory.drawResourceNames(settings.resourceNumber).image;
     objects.numbers = writer.writeSharedObjects(settings.opacity, image, verticalImage);
     return objects;
+}
+
+// A layer in a PDF/A file: part 1 forbids optional content, parts 2 and 3
+// the automatic states that show a layer on paper or on screen alone.
+void refuseLayerIn(const CStampSettings& settings, int pdfaPart)
+{
+    if (settings.layer.empty() || pdfaPart == 0 ||
+        (pdfaPart > 1 && settings.layerUse == CStampSettings::ELayerUse::Always))
+        return;
+    throw CPdfException::formatted(CPdfException::EKind::Permissions,
+                                   pdfaPart == 1
+                                       ? "\nPDF file claims PDF/A-1, which forbids layers (optional content): '%s'\n"
+                                       : "\nPDF file claims PDF/A, which forbids showing a layer on paper or on "
+                                         "screen alone (automatic states): '%s'\n",
+                                   settings.inputPath);
 }
 
 // How the image is drawn: turned as its file says, and marked as an artifact in a tagged file.
@@ -196,6 +212,11 @@ CStampResult CStampJob::removeStamps(bool intermediate, bool& removedAny)
                 writer = std::move(rewrite);
             }
             writer->begin();
+            for (const auto& [num, text] : removal.objectEdits()) {
+                writer->writeChangedObject(num, input.xref().records()[static_cast<size_t>(num)].objectGen(), text);
+                if (num == input.xref().rootNum())
+                    writer->catalogRewritten(text);
+            }
             const CStampPainter painter(m_settings, 1, 1, CResourceNames());
             CPageStamper stamper(m_settings, pages, input, *writer, m_reporter, painter, CPageStamper::CNewObjects(),
                                  [](int) { return false; });
@@ -468,6 +489,7 @@ CStampResult CStampJob::plan(ERun run)
     COpened opened = open(run);
     const CWritePlan plan = decide(run, opened);
     openImages(run, nullptr, opened);
+    refuseLayerIn(m_settings, CDocumentProfile(*opened.input).pdfaPart());
     if (run == ERun::File)
         m_reporter.planBegun(m_settings.stampShown(), m_settings.outputPath);
     std::vector<CPageRecord> pages;
@@ -486,6 +508,7 @@ CStampResult CStampJob::plan(ERun run)
         mark.id = m_settings.stampId;
         mark.kind = m_settings.stampKind();
         mark.x = seen.x, mark.y = seen.y, mark.width = seen.width, mark.height = seen.height;
+        mark.layer = m_settings.layer;
         m_reporter.pagePlaced(static_cast<int>(index) + 1, mark, plan.annotation);
         ++result.pagesStamped;
     }
@@ -506,6 +529,7 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         openImages(run, verticalImage, opened);
         CPdfFile& input = *opened.input;
         const CDocumentProfile profile(input);
+        refuseLayerIn(m_settings, profile.pdfaPart());
 
         // A mark pass reading the previous pass's output knows where the
         // objects that pass made stand, and tells the next one of its own.
@@ -527,11 +551,17 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         openText(opened, result.pageCount, pages, profile.pdfaPart());
         const CStampImage& image = *opened.image;
 
-        const CPageStamper::CNewObjects objects =
+        CPageStamper::CNewObjects objects =
             writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get());
-        const CStampPainter painter(m_settings, image.width(), image.height(), objects.names,
-                                    drawOf(m_settings, image, profile), objects.verticalImage,
-                                    image.drawnPerPage() ? &image : nullptr);
+        CStampDraw draw = drawOf(m_settings, image, profile);
+        if (!m_settings.layer.empty()) {
+            objects.layer = CLayerGroup(input, *writer).groupFor(m_settings.layer, m_settings.layerUse);
+            // An annotation is put in the group by its /OC.
+            if (!plan.annotation)
+                draw.layer = objects.names.layer;
+        }
+        const CStampPainter painter(m_settings, image.width(), image.height(), objects.names, draw,
+                                    objects.verticalImage, image.drawnPerPage() ? &image : nullptr);
         const CPageStamper::EKind kind = plan.annotation        ? CPageStamper::EKind::Annotation
                                          : opened.verticalImage ? CPageStamper::EKind::Marks
                                                                 : CPageStamper::EKind::Content;

@@ -24,6 +24,11 @@ CWritePlan CWritePlan::decide(const CStampSettings& settings, const CSignatureFi
                   "the pages: '%s'\n",
             path);
     if (found.certification == 3) {
+        if (!settings.layer.empty())
+            throw CPdfException::formatted(CPdfException::EKind::Permissions,
+                                           "\nPDF file is certified, and its certification allows annotations only; a "
+                                           "layer is listed in the catalog, which it forbids changing: '%s'\n",
+                                           path);
         if (settings.marks())
             throw CPdfException::formatted(CPdfException::EKind::Permissions,
                                            "\nPDF file is certified, and its certification allows annotations only; "

@@ -16,21 +16,6 @@
 #include "write/COutputFile.h"
 #include "write/CWrittenObjects.h"
 
-namespace {
-
-std::string hexString(const std::string& bytes)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text = "<";
-    for (unsigned char c : bytes) {
-        text += kDigits[c >> 4];
-        text += kDigits[c & 15];
-    }
-    return text + ">";
-}
-
-} // namespace
-
 std::string writeGraphicsStateObject(float opacity)
 {
     // The percentage times the single-precision 0.01, printed from a double.
@@ -182,7 +167,11 @@ void COutputWriter::mendPageTree(std::vector<CPageRecord>& pages)
     const CXrefTable& xref = m_input.xref();
     const int root = xref.rootNum();
     CPdfObjectHead head;
-    const std::string catalog = m_input.reader().text(root, &head);
+    std::string catalog;
+    if (m_catalogText.empty())
+        catalog = m_input.reader().text(root, &head);
+    else if (CObjectReader::headOfText(m_catalogText, head))
+        catalog = m_catalogText;
     const CStoredEntry entry = storedEntry(head.dict, "Pages");
     if (catalog.empty() || head.num != root || head.type != PDF_DICT || head.isStream() || !entry.present ||
         entry.type != PDF_REF || entry.num != page.objectNumber || root == page.objectNumber)

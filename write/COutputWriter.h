@@ -65,6 +65,8 @@ public:
     // `opacity` percent, then `image` and a marks update's `verticalImage`.
     CSharedObjects writeSharedObjects(int opacity, const CStampImage& image, const CStampImage* verticalImage);
     int nextNumber() const final { return static_cast<int>(m_outRecords.size()); }
+    // The catalog was written anew as `text`: a later edit of it starts from that.
+    void catalogRewritten(std::string text) { m_catalogText = std::move(text); }
 
     COutputFile& output() const { return m_output; }
 
@@ -92,6 +94,7 @@ protected:
     // Where offset 0 of m_outRecords stands in the output: an update keeps the
     // bytes before the input's header, from which offsets count.
     int64_t m_offsetBase = 0;
+    std::string m_catalogText; // the catalog as last written anew; empty when it was not
 
 private:
     // A new stream's text up to its data: `head`, the data's `length`, `tail`.

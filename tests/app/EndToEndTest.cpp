@@ -560,7 +560,10 @@ const std::string kUsage =
     "(again for more ids; no -j): signed files get back the bytes they had before, where the stamps were their last "
     "update\n--remove-all write the output without any of the stamps Vellico wrote (no -j)\n--replace take the stamps "
     "of "
-    "this run's --id off before stamping, so that running again does not stamp twice\n--annotation adds the stamp as a "
+    "this run's --id off before stamping, so that running again does not stamp twice\n--layer NAME put the stamp in a "
+    "layer (optional content) of that name, which viewers can hide\n--print-only the stamp is printed but not shown on "
+    "screen (in a layer)\n--screen-only the stamp is shown on screen but not printed (in a layer)\n--annotation adds "
+    "the stamp as a "
     "stamp annotation "
     "instead of page content\n--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and "
     "'.'), default stamp\n--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n"
@@ -1076,6 +1079,18 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
      {"Input file: 'out.pdf'\nPage 1: y, image, content, x 20, y 10, width 96, height 48\nDone."}, "", Shell},
     {"RemoveWithAStamp", in("plain 1"), "-iin.pdf -oout.pdf --remove x -jstamp.jpg", 1,
      {"--remove and --remove-all take no -j: they write no stamp"}, "", 0, {}, {""}},
+    // Layers: shown on paper alone or on screen alone (viewers render the screen state), listed by name, and gone with
+    // their last stamp; a signed file gets its catalog in the update.
+    {"LayersForPaperAndScreen", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --print-only --id p -pos300,300"},
+     "-ia.pdf -oout.pdf -jstamp.jpg --screen-only --id s", 0, {}, "20,10,96,48", MuPdf,
+     {"/Usage << /Print << /PrintState /ON >> /View << /ViewState /OFF >> >>", "/Event /Print /OCGs [", "/OFF ["}},
+    {"LayerListed", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --layer 'Signed off' --annotation --id x"}, "-ia.pdf --list",
+     0, {"Page 1: x, image, annotation, x 20, y 10, width 96, height 48, layer 'Signed off'"}, "", 0, {}, {""}},
+    {"LayerGoesWithItsLastStamp", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --layer L --id x"}, "-ia.pdf -oout.pdf --remove x",
+     0, {}, "-", 0, {"!/Type /OCG", "/OCGs []"}},
+    {"LayerOnASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf"}, stamp("--layer L"), 0, {"Warning: the file is signed"}},
+    {"LayerInPdfa1", in("pdfa 1 0"), stamp("--layer L"), 1, {"PDF file claims PDF/A-1, which forbids layers (optional content): 'in.pdf'"},
+     "", 0, {}, {""}},
     {"SkipExisting", {"a.pdf=plain 1", "b.pdf=plain 2", "out/a.pdf=text kept", "list.txt=text a.pdf\nb.pdf\n"},
      "-ilist.txt -fout -jstamp.jpg --skip-existing --report r.json", 0,
      {"Input file: 'a.pdf', output file: 'out/a.pdf' is there already: skipped"}, "", 0, {}, {"out/b.pdf", "r.json"},

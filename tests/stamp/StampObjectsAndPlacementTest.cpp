@@ -143,7 +143,7 @@ TEST_P(JobStampStream, PlacesTheStampFromThePageRecord)
         for (size_t index = 0; index < kCornerMarkCount; ++index)
             if (std::strcmp(kCornerMarks[index].option, corner) == 0)
                 settings.corners.set(index);
-    const std::string stream = CStampPainter(settings, 1, 1, {"Im1", "GS1", ""}).stampContent(pages.at(0));
+    const std::string stream = CStampPainter(settings, 1, 1, {"Im1", "GS1", "", ""}).stampContent(pages.at(0));
     const size_t begin = stream.find("1 0 0 1 "), end = stream.rfind(" cm\n") + 3;
     EXPECT_EQ(stream.substr(begin, end - begin), GetParam().matrices) << stream;
 }
