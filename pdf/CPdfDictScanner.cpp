@@ -1,4 +1,7 @@
 #include "pdf/CPdfDictScanner.h"
+#include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
+#include "pdf/CPdfObject.h"
 
 #include <algorithm>
 #include <string>
@@ -491,11 +494,68 @@ bool CPdfDictScanner::referenceList(std::string_view text, const CPdfEntryLayout
     return plain && all;
 }
 
+namespace {
+
+// The items of the array at `begin` in `text` by the lexer's rules, for
+// arrays the scanner leaves to the parser (strings, comments): each item's
+// kind and where it stands, "N G R" one reference.
+bool lexedArrayItems(std::string_view text, int64_t begin, std::vector<CPdfEntryLayout>& items)
+{
+    if (begin < 0 || static_cast<size_t>(begin) >= text.size())
+        return false;
+    CPdfLexer lexer(new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()) + begin,
+                                         text.size() - static_cast<size_t>(begin)));
+    CPdfObject token;
+    lexer.readToken(token);
+    if (!token.isKeyword("["))
+        return false;
+    for (;;) {
+        lexer.readToken(token);
+        CPdfEntryLayout item;
+        item.type = token.type();
+        item.valueBegin = begin + lexer.tokenBegin();
+        item.valueEnd = begin + lexer.tokenEnd();
+        if (token.type() == PDF_EOF || token.type() == PDF_ERROR)
+            return false;
+        if (token.isKeyword("]"))
+            return true;
+        if (token.isKeyword("[") || token.isKeyword("<<")) {
+            item.type = token.isKeyword("[") ? PDF_ARRAY : PDF_DICT;
+            if (!lexer.skipOpenContainers(1))
+                return false;
+            item.valueEnd = begin + lexer.stream()->tellPos();
+        } else if (token.isKeyword("R") && items.size() >= 2 && items[items.size() - 1].type == PDF_INT &&
+                   items[items.size() - 2].type == PDF_INT) {
+            CPdfEntryLayout& number = items[items.size() - 2];
+            number.type = PDF_REF;
+            number.gen = items.back().num;
+            number.valueEnd = item.valueEnd;
+            items.pop_back();
+            continue;
+        } else if (token.type() == PDF_CMD) {
+            return false; // "]" alone above, ">>" or "}" out of place
+        } else if (token.type() == PDF_INT) {
+            item.num = token.intValue();
+        }
+        items.push_back(item);
+    }
+}
+
+} // namespace
+
 bool CPdfDictScanner::arrayItems(std::string_view text, const CPdfEntryLayout& entry,
                                  std::vector<CPdfEntryLayout>& items)
 {
-    return entry.type == PDF_ARRAY &&
-           visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) { items.push_back(item); });
+    if (entry.type != PDF_ARRAY)
+        return false;
+    if (visitParts(text, entry, [&](const CPdfEntryLayout& item, std::string_view) { items.push_back(item); }))
+        return true;
+    items.clear();
+    try {
+        return lexedArrayItems(text, entry.valueBegin, items);
+    } catch (const CPdfException&) {
+        return false;
+    }
 }
 
 bool CPdfDictScanner::leadingNumbers(std::string_view text, const CPdfEntryLayout& entry, double* values, size_t count)

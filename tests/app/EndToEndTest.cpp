@@ -1056,8 +1056,9 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
      "-jstamp.jpg --annotation --id y", "c.pdf=stamp b.pdf -jstamp.jpg -crop_marks --id m"}, "-ic.pdf -oout.pdf --remove-all", 0,
      {"removing every stamp, output file: 'out.pdf'"}, "-", 0, {"!VellicoStamp", "!/Subtype /Stamp"}},
     // Regression: beside annotations written in place the stamps' objects were left out while /Contents and /Annots
-    // still named them.
-    {"RemoveBesideAnnotationsWrittenInPlace", {"in.pdf=page /Contents [4 0 R] /Annots [<< /Subtype /Square /Rect [0 0 9 9] >>]",
+    // still named them; lists with strings and comments are edited too.
+    {"RemoveBesideAnnotationsWrittenInPlace", {"in.pdf=page /Contents [4 0 R % the page's own\n] /Annots [<< /Subtype /Square "
+     "/Contents (a [note]) /Rect [0 0 9 9] >>]",
      "a.pdf=stamp in.pdf -jstamp.jpg --id x", "b.pdf=stamp a.pdf -jstamp.jpg --annotation --id y"}, "-ib.pdf -oout.pdf --remove-all",
      0, {}, "-", 0, {"!VellicoStamp", "/Subtype /Square"}},
     {"RemoveOneId", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --id x", "b.pdf=stamp a.pdf -jstamp.jpg -pos200,200 "
