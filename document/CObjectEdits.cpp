@@ -5,7 +5,6 @@
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfDictScanner.h"
-#include "pdf/CPdfLexer.h"
 #include "pdf/CPdfObjectHead.h"
 
 CObjectEdits::CEdited* CObjectEdits::load(int num)
@@ -98,10 +97,9 @@ bool CObjectEdits::removeFrom(const CPlace& place, const char* key,
     for (const CPdfEntryLayout& item : items) {
         if (!goes(item, text))
             continue;
-        // Each item goes with the blanks before it.
+        // Each item goes with the spaces before it, never a line end, which may end a comment.
         size_t begin = static_cast<size_t>(item.valueBegin);
-        while (begin > static_cast<size_t>(array.valueBegin) + 1 &&
-               CPdfLexer::isWhitespace(static_cast<unsigned char>(text[begin - 1])))
+        while (begin > static_cast<size_t>(array.valueBegin) + 1 && (text[begin - 1] == ' ' || text[begin - 1] == '\t'))
             --begin;
         holder->text.replaceAt(begin, static_cast<size_t>(item.valueEnd), "");
     }
