@@ -126,6 +126,26 @@ struct CImageCopy {
     }
 };
 
+// The names of the list at `listPath`, whose bytes a list file gave first
+// (so that one that cannot be read starts no workers), and the run's workers
+// started; a list on standard input is read once they are.
+std::vector<std::string> startAndReadList(CBatchRun& run, const CStampSettings& settings, const std::string& listPath,
+                                          const std::string& bytes, bool nullSeparated)
+{
+    std::vector<std::string> names;
+    if (listPath == "-") {
+        run.startWorkers(settings, SIZE_MAX);
+        names = listNames(readListBytes(listPath), nullSeparated);
+    } else {
+        names = listNames(bytes, nullSeparated);
+        run.startWorkers(settings, names.size());
+    }
+    if (names.empty())
+        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
+                                       listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
+    return names;
+}
+
 // List-file mode: every file the list at `listPath` ("-": standard input) names, stamped into the folder of
 // argument 2 with the options of the rest.
 int runList(std::vector<std::string> arguments, const std::string& listPath, const CBatchSettings& batch,
@@ -155,17 +175,7 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
         (void)openStampImage(*settings.imagePath, settings.imageShownAs);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
-    std::vector<std::string> names;
-    if (listPath == "-") {
-        run.startWorkers(settings, SIZE_MAX);
-        names = listNames(readListBytes(listPath), batch.nullSeparated);
-    } else {
-        names = listNames(bytes, batch.nullSeparated);
-        run.startWorkers(settings, names.size());
-    }
-    if (names.empty())
-        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
-                                       listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
+    const std::vector<std::string> names = startAndReadList(run, settings, listPath, bytes, batch.nullSeparated);
     std::vector<CBatchItem> items;
     for (const std::string& name : names) {
         CBatchItem item;
@@ -207,20 +217,14 @@ int runListing(std::vector<std::string> arguments, const CBatchSettings& batch, 
     const CStampSettings settings = parse(arguments, batch, console);
     CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
     files.push_back({isList && listPath != "-" ? listPath : std::string(), "the list file"});
-    std::vector<std::string> names = {listPath};
-    if (isList && listPath != "-")
-        names = listNames(readListBytes(listPath), batch.nullSeparated);
     CReportFile report;
     CBatchRun run(batch, console, consoleStream, report, isList);
-    if (listPath == "-") {
-        run.startWorkers(settings, SIZE_MAX);
-        names = listNames(readListBytes(listPath), batch.nullSeparated);
-    } else {
-        run.startWorkers(settings, names.size());
-    }
-    if (names.empty())
-        throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
-                                       listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
+    const std::vector<std::string> names =
+        isList ? startAndReadList(run, settings, listPath, listPath == "-" ? std::string() : readListBytes(listPath),
+                                  batch.nullSeparated)
+               : std::vector<std::string>{listPath};
+    if (!isList)
+        run.startWorkers(settings, 1);
     std::vector<CBatchItem> items;
     for (const std::string& name : names) {
         files.push_back({name, "the input file"});
