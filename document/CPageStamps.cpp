@@ -3,11 +3,15 @@
 #include <algorithm>
 
 #include "document/CPageRecord.h"
+#include "load/CObjectReader.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
 #include "pdf/CPdfArray.h"
 #include "pdf/CPdfDict.h"
+#include "pdf/CPdfDictScanner.h"
 #include "pdf/CPdfException.h"
+#include "pdf/CPdfMemoryStream.h"
+#include "pdf/CPdfParser.h"
 #include "pdf/CPdfStream.h"
 
 namespace {
@@ -44,6 +48,39 @@ bool readNames(const CPdfDict& mark, std::vector<CPageStamps::CName>& names)
     return true;
 }
 
+// The streams of `page`'s /Contents, read from the walk's layout and the
+// objects' heads rather than fetched; false where they cannot be read so.
+bool contentsRefs(CPdfFile& input, const CPageRecord& page, std::vector<std::pair<int, int>>& refs)
+{
+    const CStoredEntry& contents = page.contents;
+    if (page.dictOpen < 0)
+        return false;
+    if (!contents.present)
+        return true;
+    CObjectReader& reader = input.reader();
+    CPdfObjectHead head;
+    CPdfEntryLayout array;
+    array.type = PDF_ARRAY;
+    if (contents.type == PDF_REF) {
+        if (!reader.head(contents.num, head) || head.num != contents.num)
+            return false;
+        if (head.isStream()) {
+            refs.emplace_back(contents.num, contents.gen);
+            return true;
+        }
+        const std::string text = reader.text(contents.num, &head);
+        array.type = head.type;
+        array.valueBegin = head.valueBegin;
+        array.valueEnd = head.valueEnd;
+        return head.type == PDF_ARRAY && CPdfDictScanner::referenceList(text, array, refs);
+    }
+    if (contents.type != PDF_ARRAY)
+        return contents.type == PDF_NULL;
+    array.valueBegin = contents.valueBegin;
+    array.valueEnd = contents.valueEnd;
+    return CPdfDictScanner::referenceList(page.text.empty() ? reader.text(page.objectNumber) : page.text, array, refs);
+}
+
 } // namespace
 
 CPageStamps::CPageStamps(CPdfFile& input, const CPageRecord& page)
@@ -51,6 +88,33 @@ CPageStamps::CPageStamps(CPdfFile& input, const CPageRecord& page)
     CXrefTable& xref = input.xref();
     if (page.objectNumber <= 0 || page.objectNumber >= xref.recordCount())
         return;
+    // Most streams carry no mark, as their heads say: a page without
+    // stamps costs little more than the walk, and a stamp's own stream is
+    // all that is read whole.
+    std::vector<std::pair<int, int>> streams;
+    if (!page.annots.present && contentsRefs(input, page, streams)) {
+        std::vector<CRef> refs;
+        for (const auto& [num, gen] : streams)
+            refs.push_back({num, gen});
+        for (const CRef& ref : refs) {
+            CPdfObjectHead head;
+            if (!input.reader().head(ref.num, head) || head.num != ref.num || !head.isStream() ||
+                !head.dict.find(CStampMark::kKey))
+                continue;
+            try {
+                const std::string text = input.reader().text(ref.num, &head);
+                CPdfObject dict;
+                CPdfParser parser(&xref, new CPdfMemoryStream(
+                                             nullptr, reinterpret_cast<const uint8_t*>(text.data()) + head.valueBegin,
+                                             static_cast<size_t>(head.valueEnd - head.valueBegin)));
+                parser.parseObject(dict);
+                readMark(dict.type() == PDF_DICT ? dict.dictValue() : nullptr, ref, false, refs);
+            } catch (const CPdfException&) {
+                ++m_damaged;
+            }
+        }
+        return;
+    }
     try {
         CPdfObject object;
         xref.fetchObjectOrNull(page.objectNumber, xref.records()[static_cast<size_t>(page.objectNumber)].objectGen(),
