@@ -54,6 +54,10 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
       m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects)),
       m_layer(objects.layer)
 {
+    // What follows the mark's /Before: the group, whether /Contents was one stream, the names.
+    const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
+    m_markEnds[0] = " 0 R" + layer + m_markNames + " >>\n>>\nstream\n";
+    m_markEnds[1] = " 0 R" + layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
 }
 
 bool CPageStamper::selects(int pageIndex) const
@@ -104,7 +108,7 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
     std::copy(page.trimBox, page.trimBox + 4, memo.trimBox);
     memo.rotate = page.rotate;
     memo.frame = frame;
-    memo.mark = markOf(page).openEntry();
+    memo.mark = " \n" + markOf(page).openEntry() + " /Before ";
     if (m_painter.drawsPerPage())
         std::tie(memo.content, memo.after) = m_painter.stampContentAround(page, frame);
     else
@@ -144,13 +148,12 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     const CStampFrame frame = m_contents.frameFor(pageText, page);
     const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
     const std::string& content = stampContent(page, frame, pageIndex);
-    // The mark names the stream before the page's content, which goes with it.
-    std::string tail = " \n" + *m_mark + referenceText(" /Before ", prefix, " 0 R");
-    if (m_layer > 0)
-        tail += referenceText(" /Layer ", m_layer, " 0 R");
-    if (m_rewriter.contentsIsOneStream(page))
-        tail += " /Single true";
-    tail += m_markNames + " >>\n>>\nstream\n";
+    // The mark names the stream before the page's content, which goes with
+    // it. Made in one buffer for every page, from parts made once.
+    std::string& tail = m_markTail;
+    tail.assign(*m_mark);
+    appendInteger(tail, prefix);
+    tail += m_markEnds[m_rewriter.contentsIsOneStream(page) ? 1 : 0];
     const int stamp = m_writer.writeNewStream(kContentHead, tail, content, true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;

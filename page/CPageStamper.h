@@ -79,7 +79,7 @@ private:
         CStampFrame frame;
         std::string content;
         std::string after; // where each page draws its own: the content after its drawing
-        std::string mark;  // the opening of the stamp's mark, with where it is seen
+        std::string mark;  // the stamp stream's dictionary after its length, up to /Before's number
         bool matches(const CPageRecord& page, const CStampFrame& other) const;
     };
 
@@ -119,4 +119,6 @@ private:
     const std::string m_markNames;       // the mark's /Names entry
     const int m_layer;                   // the optional content group, 0 when none
     const std::string* m_mark = nullptr; // the last stamp content's mark opening
+    std::string m_markTail;              // the stamp stream's dictionary after its length
+    std::string m_markEnds[2];           // the mark after /Before's number: /Contents was a list, one stream
 };
