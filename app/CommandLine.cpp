@@ -330,6 +330,16 @@ using B = CBatchSettings;
 using V = CValue;
 using R = CReporter;
 
+// `id` as `option` takes it: a stamp's id, else refused.
+std::string checkedId(const char* option, const std::string& id)
+{
+    if (!CStampMark::isValidId(id))
+        throw CPdfException(CPdfException::EKind::UsageError, std::string(option) + " takes 1 to " +
+                                                                  std::to_string(CStampMark::kLongestId) +
+                                                                  " letters, digits, '-', '_' and '.': '" + id + "'\n");
+    return id;
+}
+
 // A stamp shows on paper alone or on screen alone, not both.
 CStampSettings::ELayerUse onlyOneUse(const CStampSettings& settings, CStampSettings::ELayerUse use)
 {
@@ -393,14 +403,7 @@ const COption kOptions[] = {
     {"--remove", EValue::Text,
      "--remove ID write the output without the stamps of id ID (again for more ids; no -j): signed files get back the "
      "bytes they had before, where the stamps were their last update\n",
-     nullptr,
-     [](S& s, const V& v, R&) {
-         if (!CStampMark::isValidId(v.text))
-             throw CPdfException(CPdfException::EKind::UsageError,
-                                 "--remove takes a stamp's id: 1 to " + std::to_string(CStampMark::kLongestId) +
-                                     " letters, digits, '-', '_' and '.': '" + v.text + "'\n");
-         s.removeIds += v.text + " ";
-     }},
+     nullptr, [](S& s, const V& v, R&) { s.removeIds += checkedId("--remove", v.text) + " "; }},
     {"--remove-all", EValue::None, "--remove-all write the output without any of the stamps Vellico wrote (no -j)\n",
      nullptr, [](S& s, const V&, R&) { s.removeAll = true; }},
     {"--replace", EValue::None,
@@ -424,14 +427,7 @@ const COption kOptions[] = {
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
     {"--id", EValue::Text,
      "--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and '.'), default stamp\n",
-     nullptr,
-     [](S& s, const V& v, R&) {
-         if (!CStampMark::isValidId(v.text))
-             throw CPdfException(CPdfException::EKind::UsageError,
-                                 "--id takes 1 to " + std::to_string(CStampMark::kLongestId) +
-                                     " letters, digits, '-', '_' and '.': '" + v.text + "'\n");
-         s.stampId = v.text;
-     }},
+     nullptr, [](S& s, const V& v, R&) { s.stampId = checkedId("--id", v.text); }},
     {"--rotate", EValue::Text, "--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n",
      nullptr, [](S& s, const V& v, R&) { setRotate(s, v.text); }},
     {"--diagonal", EValue::None,
