@@ -388,16 +388,17 @@ std::string CSecurityHandler::hashR5R6(std::string_view password, std::string_vi
     // Algorithm 2.B: at least 64 rounds, then until the last byte of E is at
     // most the round count - 32; that byte is below 256, so the loop ends
     // within 288 rounds.
+    // One buffer for every round: each would otherwise allocate kilobytes twice.
+    std::string e;
+    e.reserve((password.size() + 64 + userKey.size()) * 64);
     for (int round = 1;; ++round) {
-        std::string block(password);
-        block += k;
-        block += userKey;
-        std::string repeated;
-        repeated.reserve(block.size() * 64);
-        for (int i = 0; i < 64; ++i)
-            repeated += block;
-        const std::string e =
-            crypto::aesCbcEncrypt(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), repeated);
+        e.clear();
+        for (int i = 0; i < 64; ++i) {
+            e += password;
+            e += k;
+            e += userKey;
+        }
+        crypto::aesCbcEncryptInPlace(std::string_view(k).substr(0, 16), std::string_view(k).substr(16, 16), e);
         // The first 16 bytes as a number mod 3: 256 is 1 mod 3, so their sum mod 3.
         unsigned sum = 0;
         for (size_t i = 0; i < 16; ++i)

@@ -55,33 +55,39 @@ void checkAesArguments(std::string_view key, std::string_view iv, std::string_vi
         throw CPdfException(CPdfException::EKind::Internal, "AES was given a key, an IV or data of the wrong size");
 }
 
-std::string aesCbc(std::string_view key, std::string_view iv, std::string_view data, bool encrypt)
+// `out` holds data.size() bytes; it may be data itself (Nettle's CBC works in place).
+void aesCbc(std::string_view key, std::string_view iv, std::string_view data, bool encrypt, uint8_t* out)
 {
     checkAesArguments(key, iv, data);
-    std::string out(data.size(), '\0');
     if (data.empty())
-        return out;
+        return;
     uint8_t chain[kAesBlockSize];
     std::copy(iv.begin(), iv.end(), chain);
     if (key.size() == AES128_KEY_SIZE) {
         aes128_ctx context;
         if (encrypt) {
             aes128_set_encrypt_key(&context, bytesOf(key));
-            cbc_encrypt(&context, aes128Encrypt, kAesBlockSize, chain, data.size(), bytesOf(out), bytesOf(data));
+            cbc_encrypt(&context, aes128Encrypt, kAesBlockSize, chain, data.size(), out, bytesOf(data));
         } else {
             aes128_set_decrypt_key(&context, bytesOf(key));
-            cbc_decrypt(&context, aes128Decrypt, kAesBlockSize, chain, data.size(), bytesOf(out), bytesOf(data));
+            cbc_decrypt(&context, aes128Decrypt, kAesBlockSize, chain, data.size(), out, bytesOf(data));
         }
     } else {
         aes256_ctx context;
         if (encrypt) {
             aes256_set_encrypt_key(&context, bytesOf(key));
-            cbc_encrypt(&context, aes256Encrypt, kAesBlockSize, chain, data.size(), bytesOf(out), bytesOf(data));
+            cbc_encrypt(&context, aes256Encrypt, kAesBlockSize, chain, data.size(), out, bytesOf(data));
         } else {
             aes256_set_decrypt_key(&context, bytesOf(key));
-            cbc_decrypt(&context, aes256Decrypt, kAesBlockSize, chain, data.size(), bytesOf(out), bytesOf(data));
+            cbc_decrypt(&context, aes256Decrypt, kAesBlockSize, chain, data.size(), out, bytesOf(data));
         }
     }
+}
+
+std::string aesCbc(std::string_view key, std::string_view iv, std::string_view data, bool encrypt)
+{
+    std::string out(data.size(), '\0');
+    aesCbc(key, iv, data, encrypt, bytesOf(out));
     return out;
 }
 
@@ -127,6 +133,11 @@ std::string aesCbcEncrypt(std::string_view key, std::string_view iv, std::string
 std::string aesCbcDecrypt(std::string_view key, std::string_view iv, std::string_view data)
 {
     return aesCbc(key, iv, data, false);
+}
+
+void aesCbcEncryptInPlace(std::string_view key, std::string_view iv, std::string& data)
+{
+    aesCbc(key, iv, data, true, bytesOf(data));
 }
 
 } // namespace crypto

@@ -23,5 +23,7 @@ std::string rc4(std::string_view key, std::string_view data);
 // throws CPdfException rather than reading out of bounds.
 std::string aesCbcEncrypt(std::string_view key, std::string_view iv, std::string_view data);
 std::string aesCbcDecrypt(std::string_view key, std::string_view iv, std::string_view data);
+// The same encryption over `data` itself, for a loop that would otherwise allocate its output each time.
+void aesCbcEncryptInPlace(std::string_view key, std::string_view iv, std::string& data);
 
 } // namespace crypto

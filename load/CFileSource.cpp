@@ -75,15 +75,19 @@ int CFileSource::loadBlock(int64_t position)
             block = std::move(m_cache.back());
         m_cache.pop_back();
     }
-    if (!block) {
-        block = std::make_shared<Block>();
-        block->storage.reset(new uint8_t[kBlockSize]);
-    }
-    block->offset = start;
     // Reading on from a held block reads a whole one; a lone read elsewhere
     // (a page, or the head of a stream far into the file) a quarter of one.
     const size_t size = follows ? kBlockSize : kScatteredRead;
     size_t wanted = static_cast<size_t>(std::min<int64_t>(size, m_size - start));
+    if (!block)
+        block = std::make_shared<Block>();
+    if (block->capacity < wanted) {
+        // No more than the file holds from here: a small file (a stamp
+        // image, a list of small PDFs, a fuzz input) costs no whole block.
+        block->capacity = static_cast<size_t>(std::min<int64_t>(kBlockSize, m_size - start));
+        block->storage.reset(new uint8_t[block->capacity]);
+    }
+    block->offset = start;
     block->length = readDirect(start, block->storage.get(), wanted);
     if (block->length == 0 || position - start >= static_cast<int64_t>(block->length))
         return -1;

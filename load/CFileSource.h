@@ -18,7 +18,8 @@ public:
     struct Block {
         int64_t offset = 0; // file offset of data()[0]
         size_t length = 0;  // bytes held
-        std::unique_ptr<uint8_t[]> storage; // kBlockSize bytes, read into without being cleared first
+        size_t capacity = 0;                // bytes storage has room for
+        std::unique_ptr<uint8_t[]> storage; // read into without being cleared first
         const uint8_t* data() const { return storage.get(); }
         size_t size() const { return length; }
     };
