@@ -97,11 +97,8 @@ bool CObjectEdits::removeFrom(const CPlace& place, const char* key,
     for (const CPdfEntryLayout& item : items) {
         if (!goes(item, text))
             continue;
-        // Each item goes with the spaces before it, never a line end, which may end a comment.
-        size_t begin = static_cast<size_t>(item.valueBegin);
-        while (begin > static_cast<size_t>(array.valueBegin) + 1 && (text[begin - 1] == ' ' || text[begin - 1] == '\t'))
-            --begin;
-        holder->text.replaceAt(begin, static_cast<size_t>(item.valueEnd), "");
+        holder->text.cutWithSpacesBefore(text, static_cast<size_t>(array.valueBegin) + 1,
+                                         static_cast<size_t>(item.valueBegin), static_cast<size_t>(item.valueEnd));
     }
     return true;
 }

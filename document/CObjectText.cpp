@@ -18,6 +18,13 @@ void CObjectText::insertAt(size_t position, std::string_view bytes)
     m_edits.emplace_back(position, static_cast<std::ptrdiff_t>(bytes.size()));
 }
 
+void CObjectText::cutWithSpacesBefore(std::string_view original, size_t floor, size_t begin, size_t end)
+{
+    while (begin > floor && begin <= original.size() && (original[begin - 1] == ' ' || original[begin - 1] == '\t'))
+        --begin;
+    replaceAt(begin, end, "");
+}
+
 void CObjectText::replaceAt(size_t begin, size_t end, std::string_view bytes)
 {
     const size_t now = moved(begin);

@@ -25,6 +25,10 @@ public:
     void insertAt(size_t position, std::string_view bytes);
     // Replaces the original bytes [begin, end), which no other edit touches.
     void replaceAt(size_t begin, size_t end, std::string_view bytes);
+    // Removes the original bytes [begin, end) of `original` (the text as
+    // read) with the spaces and tabs before them, down to `floor`: never a
+    // line end, which may close a comment before them.
+    void cutWithSpacesBefore(std::string_view original, size_t floor, size_t begin, size_t end);
 
     bool empty() const { return m_bytes.empty(); }
     const std::string& bytes() const { return m_bytes; }

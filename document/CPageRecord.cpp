@@ -21,3 +21,11 @@ CStoredEntry storedEntry(const CPdfDictLayout& layout, std::string_view key)
     }
     return stored;
 }
+
+std::string pageList(const std::vector<int>& pages)
+{
+    std::string text;
+    for (int page : pages)
+        text += (text.empty() ? "" : ", ") + std::to_string(page);
+    return text;
+}

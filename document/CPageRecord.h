@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "pdf/CPdfObject.h"
 
@@ -37,6 +38,9 @@ class CPdfDictLayout;
 // How the dictionary laid out as `layout` writes its entry `key` (the first
 // for the key, the one that counts).
 CStoredEntry storedEntry(const CPdfDictLayout& layout, std::string_view key);
+
+// Page numbers as a warning lists them: "1, 4, 9".
+std::string pageList(const std::vector<int>& pages);
 
 // One page to stamp, in document order.
 struct CPageRecord {

@@ -156,6 +156,12 @@ CPageStamps::CPageStamps(CPdfFile& input, const CPageRecord& page)
     }
 }
 
+std::string CPageStamps::damagedWarning(const std::vector<int>& pages)
+{
+    return "page " + pageList(pages) +
+           ": a stamp's mark that cannot be read (damaged, or changed by another tool) is left as it is";
+}
+
 void CPageStamps::readMark(const CPdfDict* holder, CRef object, bool annotation, const std::vector<CRef>& contents)
 {
     if (!holder)

@@ -47,6 +47,8 @@ public:
     // How many marks are there but cannot be read, or are not whole (damaged,
     // or half removed by another tool): they are left as they are.
     int damaged() const { return m_damaged; }
+    // The warning for pages (1-based) with such marks.
+    static std::string damagedWarning(const std::vector<int>& pages);
 
 private:
     // Reads the mark of `holder`, the dictionary of the stream or annotation

@@ -63,14 +63,6 @@ bool arrayEditable(CPdfFile& input, const std::string& pageText, const CStoredEn
            CPdfDictScanner::arrayItems(text, array, items);
 }
 
-std::string pageList(const std::vector<int>& pages)
-{
-    std::string text;
-    for (int page : pages)
-        text += (text.empty() ? "" : ", ") + std::to_string(page);
-    return text;
-}
-
 } // namespace
 
 CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pages, const std::set<std::string>& ids)
@@ -137,9 +129,7 @@ CStampRemoval::CStampRemoval(CPdfFile& input, const std::vector<CPageRecord>& pa
         m_warnings.push_back("page " + pageList(uneditablePages) +
                              ": its /Contents or /Annots is written in a way that cannot be edited, so its stamps stay");
     if (!damagedPages.empty())
-        m_warnings.push_back("page " + pageList(damagedPages) +
-                             ": a stamp's mark that cannot be read (damaged, or changed by another tool) is left as it "
-                             "is");
+        m_warnings.push_back(CPageStamps::damagedWarning(damagedPages));
     // What the stamps taken off used alone goes with them; with a mark that
     // cannot be read, anything may still be used by it.
     if (damagedPages.empty()) {

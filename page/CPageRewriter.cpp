@@ -15,9 +15,6 @@ namespace {
 
 bool isWhitespaceByte(char c) { return CPdfLexer::isWhitespace(static_cast<unsigned char>(c)); }
 
-// The blanks that go with an item taken out: never a line end, which may end a comment before it.
-bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
-
 // Where the closing text of a content list made from one reference goes:
 // after the blanks that follow the reference on its line, so the list closes
 // before a line end or the next entry, and outside any comment.
@@ -297,15 +294,10 @@ bool CPageRewriter::removeReferences(const std::string& original, CObjectText& t
                                        static_cast<size_t>(left[0]->valueEnd - left[0]->valueBegin)));
         return true;
     }
-    // Each reference goes with the spaces before it; every other byte stays.
-    for (const CPdfEntryLayout& item : items) {
-        if (std::find(left.begin(), left.end(), &item) != left.end())
-            continue;
-        size_t begin = static_cast<size_t>(item.valueBegin);
-        while (begin > static_cast<size_t>(array.valueBegin) + 1 && isSpaceOrTab(original[begin - 1]))
-            --begin;
-        text.replaceAt(begin, static_cast<size_t>(item.valueEnd), "");
-    }
+    for (const CPdfEntryLayout& item : items)
+        if (std::find(left.begin(), left.end(), &item) == left.end())
+            text.cutWithSpacesBefore(original, static_cast<size_t>(array.valueBegin) + 1,
+                                     static_cast<size_t>(item.valueBegin), static_cast<size_t>(item.valueEnd));
     return true;
 }
 
@@ -345,10 +337,9 @@ void CPageRewriter::removeNames(const std::string& original, CObjectText& text, 
                 for (const CPageStamps::CName& name : m_namesToRemove)
                     if (name.category == categories[c] && entry.key == name.name && entry.type == PDF_REF &&
                         entry.num == name.object.num && entry.gen == name.object.gen) {
-                        size_t begin = static_cast<size_t>(entry.keyBegin);
-                        while (begin > static_cast<size_t>(names.open) + 2 && isSpaceOrTab(bytes[begin - 1]))
-                            --begin;
-                        edited.replaceAt(begin, static_cast<size_t>(entry.valueEnd), "");
+                        edited.cutWithSpacesBefore(bytes, static_cast<size_t>(names.open) + 2,
+                                                   static_cast<size_t>(entry.keyBegin),
+                                                   static_cast<size_t>(entry.valueEnd));
                         break;
                     }
         };

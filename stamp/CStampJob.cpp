@@ -52,14 +52,6 @@ bool stamps(const CStampSettings& settings, const std::vector<CPageRecord>& page
 // Said rather than left to an empty-looking output: a page range past the end, or backwards.
 const char* const kNoPageSelected = "no page was selected, so nothing was stamped (see -s, -e, -n and -useend)";
 
-std::string pageList(const std::vector<int>& pages)
-{
-    std::string text;
-    for (int page : pages)
-        text += (text.empty() ? "" : ", ") + std::to_string(page);
-    return text;
-}
-
 // Whether object `num` of the input is a stamp stream that the previous mark
 // pass wrote, as `previous` says.
 std::function<bool(int)> earlierStamp(const CWrittenObjects& previous, const CXrefTable& xref)
@@ -440,8 +432,7 @@ CStampResult CStampJob::listStamps(const CStampSettings& settings, CReporter& re
             damaged.push_back(static_cast<int>(index) + 1);
     }
     if (!damaged.empty())
-        reporter.warning("page " + pageList(damaged) +
-                         ": a stamp's mark that cannot be read (damaged, or changed by another tool) is left as it is");
+        reporter.warning(CPageStamps::damagedWarning(damaged));
     return result;
 }
 
