@@ -20,6 +20,7 @@
 #include "page/CStampSettings.h"
 #include "pdf/CPdfException.h"
 #include "platform/Platform.h"
+#include "stamp/CStampJob.h"
 #include "stamp/MarkPasses.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
@@ -172,7 +173,7 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     refuseReportOver(batch, files);
     // A broken image would fail every file of the list, one by one: it ends the run before the first.
     if (!settings.marks() && !settings.text && settings.imagePath)
-        (void)openStampImage(*settings.imagePath, settings.imageShownAs);
+        (void)CStampJob::openStamp(settings);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
     const std::vector<std::string> names = startAndReadList(run, settings, listPath, bytes, batch.nullSeparated);

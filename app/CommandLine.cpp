@@ -245,6 +245,20 @@ void setRotate(CStampSettings& settings, const std::string& value)
 // No collection holds more faces than this.
 constexpr int kLargestFontIndex = 9999;
 
+void setStampPage(CStampSettings& settings, const std::string& value)
+{
+    if (value == "each") {
+        settings.stampPage = CStampSettings::kEachPage;
+        return;
+    }
+    const bool digits =
+        !value.empty() && value.size() <= 6 && value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || std::atoi(value.c_str()) < 1)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "--stamp-page takes a page number from 1 to 999999, or 'each': '" + value + "'\n");
+    settings.stampPage = std::atoi(value.c_str());
+}
+
 void setFontIndex(CStampSettings& settings, const std::string& value)
 {
     const bool digits =
@@ -428,6 +442,10 @@ const COption kOptions[] = {
     {"--id", EValue::Text,
      "--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and '.'), default stamp\n",
      nullptr, [](S& s, const V& v, R&) { s.stampId = checkedId("--id", v.text); }},
+    {"--stamp-page", EValue::Text,
+     "--stamp-page N the page of a PDF stamp file (-j) to place, default 1; 'each': input page i takes stamp page "
+     "i, the last one for the pages past it\n",
+     nullptr, [](S& s, const V& v, R&) { setStampPage(s, v.text); }},
     {"--rotate", EValue::Text, "--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n",
      nullptr, [](S& s, const V& v, R&) { setRotate(s, v.text); }},
     {"--diagonal", EValue::None,

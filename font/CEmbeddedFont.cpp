@@ -8,6 +8,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "filters/Deflate.h"
 #include "font/CidWidths.h"
 #include "font/ToUnicodeCMap.h"
 #include "image/CNewObjectWriter.h"
@@ -20,16 +21,7 @@ namespace {
 // em); what is left is carried on to the next glyph.
 constexpr double kSmallestAdjustment = 0.5;
 
-std::string deflated(const std::string& data)
-{
-    uLongf length = compressBound(static_cast<uLong>(data.size()));
-    std::string out(length, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &length, reinterpret_cast<const Bytef*>(data.data()),
-                  static_cast<uLong>(data.size()), Z_BEST_COMPRESSION) != Z_OK)
-        throw CPdfException(CPdfException::EKind::SystemError, "not enough memory to compress the embedded font");
-    out.resize(length);
-    return out;
-}
+std::string deflated(const std::string& data) { return deflateBytes(data, Z_BEST_COMPRESSION, "the embedded font"); }
 
 void appendCid(std::string& text, uint32_t cid)
 {

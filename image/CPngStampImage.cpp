@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include "filters/Deflate.h"
 #include "image/CNewObjectWriter.h"
 #include "image/CPngDecoder.h"
 #include "load/CFileSource.h"
@@ -12,13 +13,8 @@ namespace {
 
 std::string deflate(const uint8_t* data, size_t size)
 {
-    uLongf length = compressBound(static_cast<uLong>(size));
-    std::string out(length, '\0');
-    if (compress2(reinterpret_cast<Bytef*>(&out[0]), &length, data, static_cast<uLong>(size), Z_DEFAULT_COMPRESSION) !=
-        Z_OK)
-        throw CPdfException(CPdfException::EKind::SystemError, "\nOut of memory compressing the image\n");
-    out.resize(length);
-    return out;
+    return deflateBytes(std::string_view(reinterpret_cast<const char*>(data), size), Z_DEFAULT_COMPRESSION,
+                        "the image");
 }
 
 // Writes a new stream object of `data` whose dictionary holds `entries`

@@ -13,6 +13,8 @@ struct CImageTraits {
     bool softMask = false;                      // an /SMask: transparency
     bool sixteenBit = false;                    // 16 bits a sample
     bool fontNotEmbedded = false;               // text in a standard font the viewer supplies
+    bool blendMode = false;                     // a blend mode other than Normal
+    bool transparencyGroup = false;             // a transparency group
 };
 
 // The image a run draws, read and checked (openStampImage) before any output
@@ -25,8 +27,9 @@ public:
     CStampImage& operator=(const CStampImage&) = delete;
 
     // The size in pixels as displayed: after the orientation's turn.
-    int width() const { return m_width; }
-    int height() const { return m_height; }
+    // A page of a PDF has its size in points, not always whole.
+    double width() const { return m_width; }
+    double height() const { return m_height; }
     // An EXIF orientation, 1 (as stored) to 8.
     int orientation() const { return m_orientation; }
     const CImageTraits& traits() const { return m_traits; }
@@ -41,6 +44,8 @@ public:
     // no XObject drawn on every page: each page draws its own content, and
     // what write() wrote is the font that content names, under /Font.
     virtual bool drawnPerPage() const { return false; }
+    // A page of a PDF, drawn as a form, rather than an image.
+    virtual bool isPdfPage() const { return false; }
     // That content for page `pageIndex` (0-based), in the unit square the
     // painter places, naming the font `fontName`.
     virtual std::string pageContent(int /*pageIndex*/, const std::string& /*fontName*/) const { return {}; }
@@ -50,8 +55,8 @@ protected:
 
     std::string m_path;
     std::shared_ptr<CFileSource> m_file;
-    int m_width = 0;
-    int m_height = 0;
+    double m_width = 0;
+    double m_height = 0;
     int m_orientation = 1;
     CImageTraits m_traits;
 };

@@ -50,7 +50,7 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
                                          objects.verticalImage, objects.numbers.verticalImage,
                                          objects.imageIsFont ? "Font" : "XObject",
                                          kind == EKind::Annotation ? 0 : objects.layer, objects.names.layer}),
-      m_kind(kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state),
+      m_kind(kind), m_markKind(objects.kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state),
       m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects)),
       m_layer(objects.layer)
 {
@@ -236,7 +236,7 @@ CStampMark CPageStamper::markOf(const CPageRecord& page) const
 {
     CStampMark mark;
     mark.id = m_settings.stampId;
-    mark.kind = m_settings.stampKind();
+    mark.kind = m_markKind;
     const CStampRect seen = m_painter.displayedRect(page);
     mark.x = seen.x;
     mark.y = seen.y;

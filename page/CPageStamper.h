@@ -34,6 +34,7 @@ public:
         COutputWriter::CSharedObjects numbers;
         bool imageIsFont = false;
         int layer = 0; // the optional content group the stamps are in; 0: none
+        CStampMark::EKind kind = CStampMark::EKind::Image; // what the stamps' marks call their kind
     };
     // What each selected page gets.
     enum class EKind {
@@ -101,6 +102,7 @@ private:
     CContentReader m_contents;
     CPageRewriter m_rewriter;
     EKind m_kind;
+    CStampMark::EKind m_markKind;
     int m_imageNum;
     int m_stateNum;
     const char* m_imageCategory; // the resources' dictionary that names the image

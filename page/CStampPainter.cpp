@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <cmath>
 
-CStampPainter::CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
-                             const CStampDraw& draw, std::string verticalImage, const CStampImage* perPage)
+CStampPainter::CStampPainter(const CStampSettings& settings, double imageWidth, double imageHeight,
+                             CResourceNames names, const CStampDraw& draw, std::string verticalImage,
+                             const CStampImage* perPage)
     : m_settings(settings), m_width(settings.sizeX == -1 ? imageWidth : settings.sizeX),
       m_height(settings.sizeY == -1 ? imageHeight : settings.sizeY), m_names(std::move(names)), m_draw(draw),
       m_verticalImage(std::move(verticalImage)), m_perPage(perPage)

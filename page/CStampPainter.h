@@ -21,7 +21,7 @@ public:
     // `verticalImage` names a marks update's second image, the vertical line.
     // `perPage`, when given, draws each page's own content (its font is the
     // names' image).
-    CStampPainter(const CStampSettings& settings, int imageWidth, int imageHeight, CResourceNames names,
+    CStampPainter(const CStampSettings& settings, double imageWidth, double imageHeight, CResourceNames names,
                   const CStampDraw& draw = CStampDraw(), std::string verticalImage = std::string(),
                   const CStampImage* perPage = nullptr);
 

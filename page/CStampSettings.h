@@ -38,6 +38,11 @@ struct CStampSettings {
     // The image's name as the user gave it, where imagePath is a private
     // copy of it (an image read from a pipe); empty otherwise.
     std::string imageShownAs;
+    // The page of a PDF stamp file to place (--stamp-page), 1-based;
+    // kEachPage: each input page takes the stamp page of its number, the
+    // last one for the pages past it.
+    int stampPage = 1;
+    static constexpr int kEachPage = 0;
     const std::string& imageName() const { return imageShownAs.empty() ? *imagePath : imageShownAs; }
     // What is stamped, as the console names it: "image file: '...'" or "text: '...'".
     std::string stampShown() const
@@ -148,13 +153,13 @@ struct CStampSettings {
     template <class Settings, class Visit>
     static void forEachSetting(Settings& settings, Visit&& visit)
     {
-        auto& [input, inputShown, output, image, imageShown, words, typeface, face, points, rgb, moment, batesFirst,
-               batesWidth, batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack, nth, percent,
-               portrait, fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths, trim, crop,
-               cornerBits, update, annotate, id, removing, layerName, layerShown, removingAll, replacing, secret,
-               resources] = settings;
-        visit(input), visit(inputShown), visit(output), visit(image), visit(imageShown), visit(words), visit(typeface),
-            visit(face);
+        auto& [input, inputShown, output, image, imageShown, page, words, typeface, face, points, rgb, moment,
+               batesFirst, batesWidth, batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack,
+               nth, percent, portrait, fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths,
+               trim, crop, cornerBits, update, annotate, id, removing, layerName, layerShown, removingAll, replacing,
+               secret, resources] = settings;
+        visit(input), visit(inputShown), visit(output), visit(image), visit(imageShown), visit(page), visit(words),
+            visit(typeface), visit(face);
         visit(points), visit(rgb), visit(moment);
         visit(batesFirst), visit(batesWidth), visit(batesBefore), visit(batesAfter), visit(batesPages);
         visit(start), visit(end), visit(fromEnd);

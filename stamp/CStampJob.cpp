@@ -11,6 +11,7 @@
 #include "document/CPageLabels.h"
 #include "document/CPageStamps.h"
 #include "document/CPageTreeWalker.h"
+#include "document/CPdfPageStamp.h"
 #include "document/CSignatureCheck.h"
 #include "document/CStampRemoval.h"
 #include "image/OpenStampImage.h"
@@ -76,6 +77,7 @@ CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COu
         objects.names.image = objects.names.font;
     if (verticalImage)
         objects.verticalImage = memory.drawResourceNames(settings.resourceNumber).image;
+    objects.kind = image.isPdfPage() ? CStampMark::EKind::Pdf : settings.stampKind();
     objects.numbers = writer.writeSharedObjects(settings.opacity, image, verticalImage);
     return objects;
 }
@@ -246,6 +248,19 @@ CStampResult CStampJob::stampMarksUpdate(const std::string& verticalImage)
 
 int CStampJob::countPages(CPdfFile& input) { return CPageTreeWalker(input.reader()).countDocument(); }
 
+std::unique_ptr<CStampImage> CStampJob::openStamp(const CStampSettings& settings)
+{
+    const std::string& name = settings.imageName();
+    std::shared_ptr<CFileSource> file = CFileSource::open(*settings.imagePath);
+    // Told apart by their first bytes: a name says nothing of what a file holds.
+    if (file && CPdfPageStamp::isPdf(*file))
+        return std::make_unique<CPdfPageStamp>(name, std::move(file), std::max(settings.stampPage, 1));
+    if (settings.stampPage != 1)
+        throw CPdfException::formatted(CPdfException::EKind::UsageError,
+                                       "\n--stamp-page needs a PDF stamp file, and this is none: '%s'\n", name);
+    return openStampImage(*settings.imagePath, settings.imageShownAs);
+}
+
 std::shared_ptr<CPdfFile> CStampJob::openInput(const CStampSettings& settings, CRepairLog& repairs,
                                                const std::function<void(bool)>& opened, bool toChange)
 {
@@ -315,7 +330,10 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
     } else if (!m_settings.imagePath) {
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
     } else {
-        opened.image = openStampImage(*m_settings.imagePath, m_settings.imageShownAs);
+        opened.image = openStamp(m_settings);
+        if (opened.image->isPdfPage())
+            for (const std::string& warning : static_cast<const CPdfPageStamp&>(*opened.image).warnings())
+                m_reporter.warning(warning);
     }
     if (verticalImage)
         opened.verticalImage = openStampImage(*verticalImage);
@@ -497,7 +515,7 @@ CStampResult CStampJob::plan(ERun run)
         const CStampRect seen = painter.displayedRect(pages[index]);
         CStampMark mark;
         mark.id = m_settings.stampId;
-        mark.kind = m_settings.stampKind();
+        mark.kind = opened.image->isPdfPage() ? CStampMark::EKind::Pdf : m_settings.stampKind();
         mark.x = seen.x, mark.y = seen.y, mark.width = seen.width, mark.height = seen.height;
         mark.layer = m_settings.layer;
         m_reporter.pagePlaced(static_cast<int>(index) + 1, mark, plan.annotation);

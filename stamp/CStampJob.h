@@ -13,6 +13,7 @@ struct CPageRecord;
 class CPageStamper;
 class CPassMemory;
 class CRepairLog;
+class CStampImage;
 class CReporter;
 class CWrittenObjects;
 struct CStampSettings;
@@ -87,6 +88,9 @@ public:
     // the message a run gives (a file that is missing, not regular, not a PDF,
     // or encrypted against changes).
     // `toChange`: refuses a file whose encryption forbids changes.
+    // The stamp the -j file holds: a page of a PDF, a PNG or a JPEG, told
+    // apart by its first bytes; throws CPdfException when it cannot be used.
+    static std::unique_ptr<CStampImage> openStamp(const CStampSettings& settings);
     static std::shared_ptr<CPdfFile> openInput(const CStampSettings& settings, CRepairLog& repairs,
                                                const std::function<void(bool)>& opened, bool toChange = true);
     // The page count of `input`: its root's /Count, else the pages found.

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "image/CStampImage.h"
+
+class CFileSource;
+class CPdfFile;
+class CPdfObject;
+class CRepairLog;
+
+// A page of another PDF placed as the stamp: a form XObject that draws the
+// page as it displays (its crop box, turned by its /Rotate) in the unit
+// square the painter places, like an image. The objects its content names
+// are copied once per output, renumbered, their strings and streams
+// decrypted from the stamp file and encrypted again for the output.
+class CPdfPageStamp : public CStampImage {
+public:
+    // Whether `file` is a PDF: its first kilobyte holds "%PDF-".
+    static bool isPdf(CFileSource& file);
+
+    // Opens page `pageNumber` (1-based) of the PDF `file`, named `name` in
+    // messages, and reads what it needs. Throws CPdfException (an image
+    // error naming the file) when the file needs a password, has no such
+    // page, the page has no content or content that cannot be decoded, a
+    // form that draws itself, or objects that cannot be read.
+    CPdfPageStamp(const std::string& name, std::shared_ptr<CFileSource> file, int pageNumber);
+    ~CPdfPageStamp() override;
+
+    int pageCount() const { return m_pageCount; }
+    int write(CNewObjectWriter& writer) const override;
+    bool isPdfPage() const override { return true; }
+    // What was repaired or left out, each a warning line without "Warning: ".
+    const std::vector<std::string>& warnings() const { return m_warnings; }
+
+private:
+    // A value as one object of the stamp file writes it: its strings are
+    // encrypted for that object.
+    struct CHeldValue {
+        std::string text;
+        int num = 0;
+        int gen = 0;
+    };
+
+    // Reads page `pageNumber`: its box, turn, content, resources and group.
+    void readPage(int pageNumber);
+    // The page's content streams decoded and joined, each on a line of its own.
+    std::string joinedContent(const CPdfObject& contents) const;
+    // Finds every object the resources and group name (pages and the
+    // catalog left out), checking each can be read and noting what PDF/A
+    // forbids.
+    void collectObjects();
+    void visitValue(const CPdfObject& value, int depth, std::vector<int>& found);
+    // Refuses a form XObject that draws itself, directly or through others.
+    void refuseSelfDrawingForms();
+    // `text` as the output writes it: references renumbered, strings
+    // decrypted for `held` and encrypted for `newNum`, other bytes as they stand.
+    // `firstNum` is the new number of m_objects' first.
+    std::string rewritten(std::string_view text, int heldNum, int heldGen, int newNum, int firstNum,
+                          CNewObjectWriter& writer) const;
+    // Copies object `num` of the stamp file as new object `newNum`.
+    void copyObject(int num, int newNum, int firstNum, CNewObjectWriter& writer) const;
+    // Fails with `problem`, as an image error naming the file.
+    [[noreturn]] void fail(const std::string& problem) const;
+
+    std::string m_name;
+    std::unique_ptr<CRepairLog> m_repairs; // outlives the file that records into it
+    std::unique_ptr<CPdfFile> m_pdf;
+    int m_pageCount = 0;
+    int m_rotate = 0;
+    float m_cropBox[4] = {0, 0, 0, 0};
+    std::string m_content;                // decoded and joined
+    CHeldValue m_resources;               // the /Resources value as written; empty text when none
+    CHeldValue m_group;                   // the /Group value as written; empty text when none
+    std::vector<int> m_objects;           // the stamp file's objects to copy, in the order written
+    std::unordered_map<int, int> m_order; // index in m_objects by object number
+    std::vector<std::string> m_warnings;
+};
