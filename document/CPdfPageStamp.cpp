@@ -202,7 +202,7 @@ void CPdfPageStamp::readPage(int pageNumber)
             m_pdf->xref().fetchObject(page.objectNumber, head.gen, pageObject);
     }
     if (pageObject.type() == PDF_DICT) {
-        pageObject.dictValue()->getValue("Contents", contents);
+        pageObject.dictValue()->getValueUnresolved("Contents", contents);
         pageObject.dictValue()->getValue("Annots", annots);
     }
     m_content = joinedContent(contents);
@@ -218,13 +218,20 @@ void CPdfPageStamp::readPage(int pageNumber)
 
 std::string CPdfPageStamp::joinedContent(const CPdfObject& contents) const
 {
+    // Each stream by its reference, which its decryption needs.
+    CPdfObject list = contents;
+    if (contents.type() == PDF_REF) {
+        m_pdf->xref().fetchObject(contents.refNum(), contents.refGen(), list);
+        if (list.type() != PDF_ARRAY)
+            list = contents;
+    }
     std::vector<CPdfObject> streams;
-    if (contents.type() == PDF_STREAM) {
-        streams.push_back(contents);
-    } else if (contents.type() == PDF_ARRAY) {
-        for (int index = 0; index < contents.arrayValue()->count(); ++index) {
+    if (list.type() == PDF_REF) {
+        streams.push_back(list);
+    } else if (list.type() == PDF_ARRAY) {
+        for (int index = 0; index < list.arrayValue()->count(); ++index) {
             CPdfObject item;
-            contents.arrayValue()->getItemUnresolved(index, item);
+            list.arrayValue()->getItemUnresolved(index, item);
             streams.push_back(item);
         }
     }

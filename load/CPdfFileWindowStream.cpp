@@ -78,7 +78,10 @@ CPdfStream* CPdfFileWindowStream::openWindow(int64_t start, int64_t length, cons
 
 CPdfStream* CPdfFileWindowStream::openStreamData(int64_t start, int64_t length, const CPdfObject& dict)
 {
-    CPdfRefPtr<CPdfStream> raw = CPdfRefPtr<CPdfStream>::adopt(openWindow(start, length, dict));
+    // A window of length 0 runs to the end of the file: empty data is a
+    // window that starts there.
+    CPdfRefPtr<CPdfStream> raw =
+        CPdfRefPtr<CPdfStream>::adopt(openWindow(length > 0 ? start : m_file->size(), length, dict));
     CPdfStream* decoded = attachFilters(raw.get(), dict);
     if (decoded)
         raw.detach(); // the decoded stream took over our reference (or is the window itself)

@@ -121,6 +121,30 @@ DocPlan withPages(std::vector<PagePlan> pages, bool tagged = false)
     return plan;
 }
 
+// A 96 x 48 stamp page (`page` may replace its media box) drawing `content`
+// with `resources` (object 5), `more` adding objects from 6 on.
+const std::string kBands = "1 0 0 rg 0 0 48 48 re f 0 0 1 rg 48 0 48 48 re f";
+template <class More = void (*)(vtest::PdfBuilder&)>
+BuiltDoc bandStamp(
+    const std::string& page, const std::string& content, const std::string& resources,
+    More more = [](vtest::PdfBuilder&) {})
+{
+    vtest::PdfBuilder b;
+    b.set(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    b.set(3, "<< /Type /Page /Parent 2 0 R " +
+                 std::string(page.find("/MediaBox") == std::string::npos ? "/MediaBox [0 0 96 48] " : "") + page +
+                 " /Resources 5 0 R /Contents 4 0 R >>");
+    b.setStream(4, "", content);
+    b.set(5, resources);
+    more(b);
+    b.setRoot(1);
+    return BuiltDoc{b.build(),
+                    {render::View{render::Box{0, 0, 96, 48}, 0}},
+                    {render::Box{0, 0, 96, 48}},
+                    {render::Box{0, 0, 96, 48}}};
+}
+
 using Maker = std::function<BuiltDoc()>;
 const std::map<std::string, Maker>& registry()
 {
@@ -238,6 +262,45 @@ const std::map<std::string, Maker>& registry()
                  b.setStream(4, "", "q 2 0 0 2 0 0 cm q 1 0 0 1 -100 -100 cm " + kDrawing, true); });
              doc.trim = {render::Box{100, 100, 500, 700}};
              return doc; }},
+        // Stamp pages that display red | blue over 96 x 48 points, each drawn another way.
+        {"band-vector", [] { return bandStamp("", kBands, "<< >>"); }},
+        {"band-rotated", [] { return bandStamp("/MediaBox [0 0 48 96] /Rotate 90", "1 0 0 rg 0 0 48 48 re f 0 0 1 rg 0 48 48 48 re f", "<< >>"); }},
+        // Green outside the crop box: drawn, it would show.
+        {"band-cropped", [] { return bandStamp("/MediaBox [0 0 200 200] /CropBox [50 50 146 98]",
+             "0 1 0 rg 0 0 200 200 re f 1 0 0 rg 50 50 48 48 re f 0 0 1 rg 98 50 48 48 re f", "<< >>"); }},
+        {"band-image", [] { return bandStamp("", "96 0 0 48 0 0 cm /Im0 Do", "<< /XObject << /Im0 6 0 R >> >>", [](B& b) {
+             std::string row;
+             for (int x = 0; x < 96; ++x)
+                 row += x < 48 ? std::string("\xFF\0\0", 3) : std::string("\0\0\xFF", 3);
+             std::string pixels;
+             for (int y = 0; y < 48; ++y)
+                 pixels += row;
+             b.setStream(6, "/Type /XObject /Subtype /Image /Width 96 /Height 48 /ColorSpace /DeviceRGB /BitsPerComponent 8", pixels, true); }); }},
+        // A shading whose stitched function steps from red to blue halfway.
+        {"band-shading", [] { return bandStamp("", "0 0 96 48 re W n /Sh0 sh", "<< /Shading << /Sh0 6 0 R >> >>", [](B& b) {
+             b.set(6, "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 96 0] /Function << /FunctionType 3 /Domain [0 1] "
+                      "/Functions [7 0 R 8 0 R] /Bounds [0.5] /Encode [0 1 0 1] >> >>");
+             b.set(7, "<< /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [1 0 0] /N 1 >>");
+             b.set(8, "<< /FunctionType 2 /Domain [0 1] /C0 [0 0 1] /C1 [0 0 1] /N 1 >>"); }); }},
+        // A Type 3 font whose glyph is a square, its resources the page's own (a cycle), and a string to carry.
+        {"band-type3", [] { return bandStamp("", "1 0 0 rg BT /T3 48 Tf 0 0 Td (a) Tj ET 0 0 1 rg BT /T3 48 Tf 48 0 Td (a) Tj ET",
+             "<< /Font << /T3 6 0 R >> /Properties << /P0 << /Title (band stamp) >> >> >>", [](B& b) {
+             b.set(6, "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1 1] /FontMatrix [1 0 0 1 0 0] /CharProcs << /sq 7 0 R >> "
+                      "/Encoding << /Type /Encoding /Differences [97 /sq] >> /FirstChar 97 /LastChar 97 /Widths [1] /Resources 5 0 R >>");
+             b.setStream(7, "", "1 0 0 0 1 1 d1 0 0 1 1 re f"); }); }},
+        // A second page shows blue | red; the first has annotations, which stay behind.
+        {"band-two-pages", [] {
+             BuiltDoc doc = bandStamp("/Annots [<< /Subtype /Square /Rect [0 0 9 9] >> << /Subtype /Square /Rect [9 9 19 19] >>]",
+                                      kBands, "<< >>", [](B& b) {
+                 b.set(2, "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 2 >>");
+                 b.set(6, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 96 48] /Resources 5 0 R /Contents 7 0 R >>");
+                 b.setStream(7, "", "0 0 1 rg 0 0 48 48 re f 1 0 0 rg 48 0 48 48 re f"); });
+             return doc; }},
+        {"band-no-content", [] { return bandStamp("", "", "<< >>"); }},
+        {"band-self-drawing", [] { return bandStamp("", "/Fm0 Do", "<< /XObject << /Fm0 6 0 R >> >>", [](B& b) {
+             b.setStream(6, "/Type /XObject /Subtype /Form /BBox [0 0 96 48] /Resources 5 0 R", "/Fm0 Do"); }); }},
+        {"band-unreadable", [] { return bandStamp("", kBands, "<< /XObject << /Im0 6 0 R >> >>", [](B& b) {
+             b.setRaw(6, "6 0 obj\n" + std::string(300, '[') + "\nendobj\n"); }); }}, // nested past any reader's depth
     };
     // clang-format on
     return docs;

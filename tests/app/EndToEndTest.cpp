@@ -395,7 +395,10 @@ void checkOutput(const Workspace& work, const Row& row, const std::string& outpu
     const std::string shown = input->reference.empty() ? inputName : input->reference, in = work.file(shown);
     const std::string saidOut = popplerSays(readable(work, output, input->popplerReads), password),
                       saidIn = popplerSays(readable(work, shown, input->popplerReads), password);
-    if (has(words, "--text")) { // every line of the input's text is kept, beside the stamp's
+    const std::string stampFile = valueOf(words, "-j");
+    const bool stampHasText =
+        has(words, "--text") || (stampFile.size() > 4 && stampFile.substr(stampFile.size() - 4) == ".pdf");
+    if (stampHasText) { // every line of the input's text is kept, beside the stamp's
         std::istringstream lines(saidIn);
         for (std::string line; std::getline(lines, line);) {
             line.erase(std::remove(line.begin(), line.end(), '\f'), line.end());
@@ -888,6 +891,54 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // Eight passes over one document, the marks grey: said once.
     {"PdfaMarksRun", in("pdfa 1 0"), stamp("-crop_marks"), 0, {B + opened("in.pdf") + ", output file: 'out.pdf'\n" + breaks(1, kNoIntent)},
      "", Exact},
+})), kRowName);
+// clang-format on
+
+// ---- A page of a PDF as the stamp ----
+
+std::vector<std::string> band(const std::string& doc, const std::string& page = "plain 1")
+{
+    return {"in.pdf=" + page, "band.pdf=doc band-" + doc};
+}
+std::string bandRefused(const std::string& why)
+{
+    return B + opened("in.pdf") + "\nStamp PDF file " + why + ": 'band.pdf'\n";
+}
+
+// Each stamp page displays red | blue over 96 x 48 points, drawn its own way: placed, it shows as it displays alone.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
+    {"PdfVector", band("vector"), placed("band.pdf", "--id logo"), 0, {}, kPlaced, MuPdf | Win,
+     {"/VellicoStamp << /Id /logo /Kind /Pdf ", "/Subtype /Form"}},
+    {"PdfNaturalSizeOnATurnedPage", band("vector", "doc one-turned"), "-iin.pdf -oout.pdf -jband.pdf -pos100,100", 0, {}, "100,100,96,48",
+     MuPdf},
+    {"PdfRotatedPage", band("rotated"), placed("band.pdf"), 0, {}, kPlaced, MuPdf},
+    {"PdfCroppedPage", band("cropped"), placed("band.pdf"), 0, {}, kPlaced, MuPdf},
+    {"PdfImage", band("image"), placed("band.pdf", "-opacity50"), 0, {}, kPlaced, MuPdf},
+    {"PdfShading", band("shading"), placed("band.pdf", "--rotate 90"), 0, {}, "4,100,96,192 up", MuPdf},
+    // Its strings decrypted from the stamp file (and a cycle copied as it stands).
+    {"PdfType3FontWithACycle", {"in.pdf=plain 1", "b.pdf=doc band-type3", "band.pdf=qpdf b.pdf --encrypt '' o 128 --use-aes=y --"},
+     placed("band.pdf"), 0, {}, kPlaced, MuPdf, {"<62616E64207374616D70>"}},
+    {"PdfIntoAnEncryptedFile", {"clear.pdf=plain 1", "in.pdf=qpdf clear.pdf --encrypt '' owner 256 --", "b.pdf=doc band-type3",
+     "band.pdf=qpdf b.pdf --object-streams=generate"}, placed("band.pdf"), 0, {}, kPlaced, MuPdf, {"!band stamp"}},
+    {"PdfDamagedStamp", {"in.pdf=plain 1", "b.pdf=doc band-shading", "band.pdf=edit b.pdf shift-one"}, placed("band.pdf"), 0,
+     {"Warning: stamp PDF file 'band.pdf': "}, kPlaced},
+    {"PdfOnASignedFile", {"clear.pdf=plain 1", "in.pdf=sign clear.pdf", "band.pdf=doc band-vector"}, placed("band.pdf"), 0, {}, kPlaced},
+    // Page 2 shows blue | red; page 1's annotations stay behind.
+    {"PdfSecondPage", band("two-pages"), placed("band.pdf", "--stamp-page 2"), 0, {}, kPlaced + " rev"},
+    {"PdfAnnotationsLeftBehind", band("two-pages"), placed("band.pdf"), 0,
+     {"Warning: stamp PDF file 'band.pdf': page 1's 2 annotations are not carried over"}, kPlaced},
+    {"PdfNeedsAPassword", {"in.pdf=plain 1", "b.pdf=doc band-vector", "band.pdf=qpdf b.pdf --encrypt 'u' o 256 --"}, placed("band.pdf"),
+     1, {bandRefused("is encrypted with a password")}, "", Exact, {}, {""}},
+    {"PdfNoSuchPage", band("vector"), placed("band.pdf", "--stamp-page 3"), 1, {bandRefused("has no page 3 (it has 1)")}, "", Exact, {},
+     {""}},
+    {"PdfNoContent", band("no-content"), placed("band.pdf"), 1, {bandRefused("has a page 1 with no content")}, "", Exact, {}, {""}},
+    {"PdfSelfDrawingForm", band("self-drawing"), placed("band.pdf"), 1, {bandRefused("has a form XObject that draws itself (object 6)")},
+     "", Exact, {}, {""}},
+    {"PdfUnreadableObject", band("unreadable"), placed("band.pdf"), 1, {bandRefused("has an object that cannot be read (object 6)")},
+     "", Exact, {}, {""}},
+    {"StampPageOfAnImage", kIn, stamp("--stamp-page 2"), 1, {"--stamp-page needs a PDF stamp file, and this is none: 'stamp.jpg'"}, "",
+     0, {}, {""}},
 })), kRowName);
 // clang-format on
 
