@@ -131,7 +131,22 @@ CPdfPageStamp::CPdfPageStamp(const std::string& name, std::shared_ptr<CFileSourc
         fail("cannot be read (" + why + ")");
     }
     try {
-        readPage(pageNumber);
+        std::vector<CPageRecord> pages;
+        m_pageCount = CPageTreeWalker(m_pdf->reader()).walkDocument(pages);
+        if (pageNumber > static_cast<int>(pages.size()) || pages.empty())
+            fail("has no page " + std::to_string(std::max(pageNumber, 1)) + " (it has " + std::to_string(pages.size()) +
+                 ")");
+        // Each page of the file, for each page of the input; else the one asked for.
+        for (size_t index = pageNumber > 0 ? static_cast<size_t>(pageNumber - 1) : 0;
+             index < (pageNumber > 0 ? static_cast<size_t>(pageNumber) : pages.size()); ++index)
+            readPage(pages[index], static_cast<int>(index) + 1);
+        m_width = m_pages[0].width;
+        m_height = m_pages[0].height;
+        if (m_annotations > 0)
+            m_warnings.push_back("stamp PDF file '" + m_name + "': " + std::to_string(m_annotations) +
+                                 (m_annotations == 1 ? " annotation" : " annotations") + " of page " +
+                                 pageList(m_annotatedPages) + (m_annotations == 1 ? " is" : " are") +
+                                 " not carried over");
         collectObjects();
         refuseSelfDrawingForms();
     } catch (const CPdfException& error) {
@@ -152,25 +167,22 @@ void CPdfPageStamp::fail(const std::string& problem) const
     throw CPdfException(CPdfException::EKind::ImageError, "\nStamp PDF file " + problem + ": '" + m_name + "'\n");
 }
 
-void CPdfPageStamp::readPage(int pageNumber)
+void CPdfPageStamp::readPage(const CPageRecord& page, int pageNumber)
 {
-    std::vector<CPageRecord> pages;
-    m_pageCount = CPageTreeWalker(m_pdf->reader()).walkDocument(pages);
-    if (pageNumber < 1 || pageNumber > static_cast<int>(pages.size()))
-        fail("has no page " + std::to_string(pageNumber) + " (it has " + std::to_string(pages.size()) + ")");
-    const CPageRecord& page = pages[static_cast<size_t>(pageNumber - 1)];
-    std::copy(std::begin(page.cropBox), std::end(page.cropBox), m_cropBox);
-    m_rotate = page.rotate;
-    const double width = m_cropBox[2] - m_cropBox[0], height = m_cropBox[3] - m_cropBox[1];
+    m_pages.emplace_back();
+    CPage& read = m_pages.back();
+    std::copy(std::begin(page.cropBox), std::end(page.cropBox), read.cropBox);
+    read.rotate = page.rotate;
+    const double width = read.cropBox[2] - read.cropBox[0], height = read.cropBox[3] - read.cropBox[1];
     if (!(width > 0 && height > 0))
         fail("has a page " + std::to_string(pageNumber) + " whose crop box is empty");
-    const bool turned = m_rotate == 90 || m_rotate == 270;
-    m_width = turned ? height : width;
-    m_height = turned ? width : height;
+    const bool turned = read.rotate == 90 || read.rotate == 270;
+    read.width = turned ? height : width;
+    read.height = turned ? width : height;
 
     // /Resources stands in the page or the nearest node above it; /Group in the page.
     CObjectReader& reader = m_pdf->reader();
-    int num = page.objectNumber;
+    int num = page.objectNumber, pageGen = 0;
     for (int level = 0; level <= kMaxParents && num > 0; ++level) {
         CPdfObjectHead head;
         const std::string text = reader.text(num, &head);
@@ -184,35 +196,29 @@ void CPdfPageStamp::readPage(int pageNumber)
                                     static_cast<size_t>(entry->valueEnd - entry->valueBegin));
             held.num = num, held.gen = head.gen;
         };
-        valueOf("Resources", m_resources);
-        if (level == 0)
-            valueOf("Group", m_group);
+        valueOf("Resources", read.resources);
+        if (level == 0) {
+            valueOf("Group", read.group);
+            pageGen = head.gen;
+        }
         const CPdfEntryLayout* parent = head.dict.find("Parent");
-        if (!m_resources.text.empty() || !parent || parent->type != PDF_REF)
+        if (!read.resources.text.empty() || !parent || parent->type != PDF_REF)
             break;
         num = parent->num;
     }
 
     CPdfObject pageObject, contents, annots;
-    m_pdf->xref().fetchObject(page.objectNumber, m_resources.num == page.objectNumber ? m_resources.gen : 0,
-                              pageObject);
-    if (pageObject.type() != PDF_DICT) {
-        CPdfObjectHead head;
-        if (reader.head(page.objectNumber, head))
-            m_pdf->xref().fetchObject(page.objectNumber, head.gen, pageObject);
-    }
+    m_pdf->xref().fetchObject(page.objectNumber, pageGen, pageObject);
     if (pageObject.type() == PDF_DICT) {
         pageObject.dictValue()->getValueUnresolved("Contents", contents);
         pageObject.dictValue()->getValue("Annots", annots);
     }
-    m_content = joinedContent(contents);
-    if (m_content.find_first_not_of(" \t\r\n\f") == std::string::npos)
+    read.content = joinedContent(contents);
+    if (read.content.find_first_not_of(" \t\r\n\f") == std::string::npos)
         fail("has a page " + std::to_string(pageNumber) + " with no content");
     if (annots.type() == PDF_ARRAY && annots.arrayValue()->count() > 0) {
-        const int count = annots.arrayValue()->count();
-        m_warnings.push_back("stamp PDF file '" + m_name + "': page " + std::to_string(pageNumber) + "'s " +
-                             std::to_string(count) + (count == 1 ? " annotation is" : " annotations are") +
-                             " not carried over");
+        m_annotations += annots.arrayValue()->count();
+        m_annotatedPages.push_back(pageNumber);
     }
 }
 
@@ -274,8 +280,10 @@ void CPdfPageStamp::collectObjects()
         visitValue(value, 0, found);
         pending.insert(pending.end(), found.begin(), found.end());
     };
-    follow(m_resources.text);
-    follow(m_group.text);
+    for (const CPage& page : m_pages) {
+        follow(page.resources.text);
+        follow(page.group.text);
+    }
     while (!pending.empty()) {
         const int num = pending.front();
         pending.pop_front();
@@ -416,16 +424,18 @@ void CPdfPageStamp::refuseSelfDrawingForms()
             state[ref.refNum()] = 2;
         }
     };
-    CPdfObject resources;
-    if (!m_resources.text.empty()) {
-        CPdfParser parser(&xref,
-                          new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(m_resources.text.data()),
-                                               m_resources.text.size()));
-        CPdfObject written;
-        parser.parseObject(written);
-        written.resolve(&xref, resources);
+    for (const CPage& page : m_pages) {
+        CPdfObject resources;
+        if (!page.resources.text.empty()) {
+            const std::string& text = page.resources.text;
+            CPdfParser parser(
+                &xref, new CPdfMemoryStream(nullptr, reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+            CPdfObject written;
+            parser.parseObject(written);
+            written.resolve(&xref, resources);
+        }
+        draw(page.content, resources, 0);
     }
-    draw(m_content, resources, 0);
 }
 
 std::string CPdfPageStamp::rewritten(std::string_view text, int heldNum, int heldGen, int newNum, int firstNum,
@@ -539,33 +549,42 @@ void CPdfPageStamp::copyObject(int num, int newNum, int firstNum, CNewObjectWrit
 
 int CPdfPageStamp::write(CNewObjectWriter& writer) const
 {
-    const int form = writer.nextNumber();
-    const int first = form + 1;
-    // The matrix maps the crop box, turned as the page displays, onto the unit square.
-    const double x0 = m_cropBox[0], y0 = m_cropBox[1], x1 = m_cropBox[2], y1 = m_cropBox[3];
-    const double w = x1 - x0, h = y1 - y0;
-    double matrix[6] = {1 / w, 0, 0, 1 / h, -x0 / w, -y0 / h};
-    if (m_rotate == 90)
-        matrix[0] = 0, matrix[1] = -1 / w, matrix[2] = 1 / h, matrix[3] = 0, matrix[4] = -y0 / h, matrix[5] = x1 / w;
-    else if (m_rotate == 180)
-        matrix[0] = -1 / w, matrix[1] = 0, matrix[2] = 0, matrix[3] = -1 / h, matrix[4] = x1 / w, matrix[5] = y1 / h;
-    else if (m_rotate == 270)
-        matrix[0] = 0, matrix[1] = 1 / w, matrix[2] = -1 / h, matrix[3] = 0, matrix[4] = y1 / h, matrix[5] = -x0 / w;
-    std::string head = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [" + number(x0) + " " + number(y0) + " " +
-                       number(x1) + " " + number(y1) + "]\n/Matrix [";
-    for (int index = 0; index < 6; ++index)
-        head += (index ? " " : "") + number(matrix[index]);
-    head += "]\n/Resources ";
-    head += m_resources.text.empty()
-                ? std::string("<<>>")
-                : rewritten(m_resources.text, m_resources.num, m_resources.gen, form, first, writer);
-    if (!m_group.text.empty())
-        head += "\n/Group " + rewritten(m_group.text, m_group.num, m_group.gen, form, first, writer);
-    head += "\n/Filter /FlateDecode\n/Length ";
-    if (writer.writeNewStream(head, "\n>>\nstream\n",
-                              deflateBytes(m_content, Z_DEFAULT_COMPRESSION, "the stamp page's content")) != form)
-        throw CPdfException(CPdfException::EKind::Internal, "the stamp page's form was written out of order");
+    // The forms, one for each page, then the objects they share.
+    const int base = writer.nextNumber();
+    const int first = base + static_cast<int>(m_pages.size());
+    for (size_t index = 0; index < m_pages.size(); ++index) {
+        const CPage& page = m_pages[index];
+        const int form = base + static_cast<int>(index);
+        // The matrix maps the crop box, turned as the page displays, onto the unit square.
+        const double x0 = page.cropBox[0], y0 = page.cropBox[1], x1 = page.cropBox[2], y1 = page.cropBox[3];
+        const double w = x1 - x0, h = y1 - y0;
+        double matrix[6] = {1 / w, 0, 0, 1 / h, -x0 / w, -y0 / h};
+        if (page.rotate == 90)
+            matrix[0] = 0, matrix[1] = -1 / w, matrix[2] = 1 / h, matrix[3] = 0, matrix[4] = -y0 / h,
+            matrix[5] = x1 / w;
+        else if (page.rotate == 180)
+            matrix[0] = -1 / w, matrix[1] = 0, matrix[2] = 0, matrix[3] = -1 / h, matrix[4] = x1 / w,
+            matrix[5] = y1 / h;
+        else if (page.rotate == 270)
+            matrix[0] = 0, matrix[1] = 1 / w, matrix[2] = -1 / h, matrix[3] = 0, matrix[4] = y1 / h,
+            matrix[5] = -x0 / w;
+        std::string head = " 0 obj\n<<\n/Type /XObject\n/Subtype /Form\n/BBox [" + number(x0) + " " + number(y0) + " " +
+                           number(x1) + " " + number(y1) + "]\n/Matrix [";
+        for (int entry = 0; entry < 6; ++entry)
+            head += (entry ? " " : "") + number(matrix[entry]);
+        head += "]\n/Resources ";
+        head += page.resources.text.empty()
+                    ? std::string("<<>>")
+                    : rewritten(page.resources.text, page.resources.num, page.resources.gen, form, first, writer);
+        if (!page.group.text.empty())
+            head += "\n/Group " + rewritten(page.group.text, page.group.num, page.group.gen, form, first, writer);
+        head += "\n/Filter /FlateDecode\n/Length ";
+        if (writer.writeNewStream(head, "\n>>\nstream\n",
+                                  deflateBytes(page.content, Z_DEFAULT_COMPRESSION, "the stamp page's content")) !=
+            form)
+            throw CPdfException(CPdfException::EKind::Internal, "the stamp page's form was written out of order");
+    }
     for (size_t index = 0; index < m_objects.size(); ++index)
         copyObject(m_objects[index], first + static_cast<int>(index), first, writer);
-    return form;
+    return base;
 }

@@ -11,6 +11,7 @@ class CFileSource;
 class CPdfFile;
 class CPdfObject;
 class CRepairLog;
+struct CPageRecord;
 
 // A page of another PDF placed as the stamp: a form XObject that draws the
 // page as it displays (its crop box, turned by its /Rotate) in the unit
@@ -22,8 +23,9 @@ public:
     // Whether `file` is a PDF: its first kilobyte holds "%PDF-".
     static bool isPdf(CFileSource& file);
 
-    // Opens page `pageNumber` (1-based) of the PDF `file`, named `name` in
-    // messages, and reads what it needs. Throws CPdfException (an image
+    // Opens page `pageNumber` (1-based; 0: every page, for each page of the
+    // input in turn) of the PDF `file`, named `name` in messages, and reads
+    // what it needs. Throws CPdfException (an image
     // error naming the file) when the file needs a password, has no such
     // page, the page has no content or content that cannot be decoded, a
     // form that draws itself, or objects that cannot be read.
@@ -32,6 +34,9 @@ public:
 
     int pageCount() const { return m_pageCount; }
     int write(CNewObjectWriter& writer) const override;
+    int variantCount() const override { return static_cast<int>(m_pages.size()); }
+    double variantWidth(int variant) const override { return m_pages[static_cast<size_t>(variant)].width; }
+    double variantHeight(int variant) const override { return m_pages[static_cast<size_t>(variant)].height; }
     bool isPdfPage() const override { return true; }
     // What was repaired or left out, each a warning line without "Warning: ".
     const std::vector<std::string>& warnings() const { return m_warnings; }
@@ -45,8 +50,8 @@ private:
         int gen = 0;
     };
 
-    // Reads page `pageNumber`: its box, turn, content, resources and group.
-    void readPage(int pageNumber);
+    // Reads `page`, page `pageNumber` of the file: its box, turn, content, resources and group.
+    void readPage(const CPageRecord& page, int pageNumber);
     // The page's content streams decoded and joined, each on a line of its own.
     std::string joinedContent(const CPdfObject& contents) const;
     // Finds every object the resources and group name (pages and the
@@ -70,11 +75,18 @@ private:
     std::unique_ptr<CRepairLog> m_repairs; // outlives the file that records into it
     std::unique_ptr<CPdfFile> m_pdf;
     int m_pageCount = 0;
-    int m_rotate = 0;
-    float m_cropBox[4] = {0, 0, 0, 0};
-    std::string m_content;                // decoded and joined
-    CHeldValue m_resources;               // the /Resources value as written; empty text when none
-    CHeldValue m_group;                   // the /Group value as written; empty text when none
+    // A page placed: its box, turn, displayed size, content and what it names.
+    struct CPage {
+        float cropBox[4] = {0, 0, 0, 0};
+        int rotate = 0;
+        double width = 0, height = 0;
+        std::string content;  // decoded and joined
+        CHeldValue resources; // the /Resources value as written; empty text when none
+        CHeldValue group;     // the /Group value as written; empty text when none
+    };
+    std::vector<CPage> m_pages;
+    int m_annotations = 0; // of the pages placed, which are not carried over
+    std::vector<int> m_annotatedPages;
     std::vector<int> m_objects;           // the stamp file's objects to copy, in the order written
     std::unordered_map<int, int> m_order; // index in m_objects by object number
     std::vector<std::string> m_warnings;

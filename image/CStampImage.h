@@ -44,6 +44,12 @@ public:
     // no XObject drawn on every page: each page draws its own content, and
     // what write() wrote is the font that content names, under /Font.
     virtual bool drawnPerPage() const { return false; }
+    // A stamp of several variants (the pages of a PDF, one for each page of
+    // the input): write() writes variant v as object write() + v. Page i
+    // of the input takes variant i, the last for the pages past it.
+    virtual int variantCount() const { return 1; }
+    virtual double variantWidth(int /*variant*/) const { return m_width; }
+    virtual double variantHeight(int /*variant*/) const { return m_height; }
     // A page of a PDF, drawn as a form, rather than an image.
     virtual bool isPdfPage() const { return false; }
     // That content for page `pageIndex` (0-based), in the unit square the

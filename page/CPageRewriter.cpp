@@ -51,18 +51,24 @@ bool closesArray(const std::string& text, int64_t begin, int64_t end)
 
 } // namespace
 
+void CPageRewriter::setImageNum(int num)
+{
+    const CContext& context = m_context;
+    // A stamp drawn by each page as paths names no object.
+    if (num > 0)
+        m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), num);
+    m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), num);
+    if (!context.im2Name.empty()) {
+        m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), num,
+                                  context.im2Name.c_str(), context.im2ObjNum);
+        m_imageItem = formatText(" /%s %d 0 R /%s %d 0 R ", context.imName.c_str(), num, context.im2Name.c_str(),
+                                 context.im2ObjNum);
+    }
+}
+
 CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
 {
-    // A stamp drawn by each page as paths names no object.
-    if (context.imObjNum > 0)
-        m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), context.imObjNum);
-    m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), context.imObjNum);
-    if (!context.im2Name.empty()) {
-        m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), context.imObjNum,
-                                  context.im2Name.c_str(), context.im2ObjNum);
-        m_imageItem = formatText(" /%s %d 0 R /%s %d 0 R ", context.imName.c_str(), context.imObjNum,
-                                 context.im2Name.c_str(), context.im2ObjNum);
-    }
+    setImageNum(context.imObjNum);
     m_stateEntry = formatText("/ExtGState << /%s %d 0 R >>", context.gsName.c_str(), context.gsObjNum);
     if (context.layerNum > 0) {
         m_layerEntry = formatText("/Properties << /%s %d 0 R >>", context.layerName.c_str(), context.layerNum);

@@ -44,6 +44,9 @@ public:
     };
 
     explicit CPageRewriter(const CContext& context);
+    // The pages written from now on name image object `num` (a stamp whose
+    // pages each take a variant of it).
+    void setImageNum(int num);
 
     // Writes page `pageNum`, whose text `pageText` the walk laid out in
     // `page`, with its content run between the streams `prefixNum` and

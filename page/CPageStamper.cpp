@@ -60,6 +60,30 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
     m_markEnds[1] = " 0 R" + layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
 }
 
+void CPageStamper::usePagePainters(const std::vector<CStampPainter>& painters, const CNewObjects& objects)
+{
+    m_pagePainters = &painters;
+    const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
+    m_variantMarkEnds.clear();
+    for (size_t variant = 0; variant < painters.size(); ++variant) {
+        CNewObjects named = objects;
+        named.numbers.image += static_cast<int>(variant);
+        const std::string names = namesEntry(named);
+        m_variantMarkEnds.push_back({" 0 R" + layer + names + " >>\n>>\nstream\n",
+                                     " 0 R" + layer + " /Single true" + names + " >>\n>>\nstream\n"});
+    }
+}
+
+int CPageStamper::variantOf(int pageIndex) const
+{
+    return m_pagePainters ? std::min(pageIndex, static_cast<int>(m_pagePainters->size()) - 1) : 0;
+}
+
+const CStampPainter& CPageStamper::painterFor(int pageIndex) const
+{
+    return m_pagePainters ? (*m_pagePainters)[static_cast<size_t>(variantOf(pageIndex))] : m_painter;
+}
+
 bool CPageStamper::selects(int pageIndex) const
 {
     if (m_removal)
@@ -95,8 +119,10 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
         m_pageStamp = memo.content + m_painter.pageDrawing(pageIndex) + memo.after;
         return m_pageStamp;
     };
+    const int variant = variantOf(pageIndex);
+    const CStampPainter& painter = painterFor(pageIndex);
     for (const CContentMemo& memo : m_memos)
-        if (memo.matches(page, frame)) {
+        if (memo.variant == variant && memo.matches(page, frame)) {
             m_mark = &memo.mark;
             return withDrawing(memo);
         }
@@ -107,13 +133,13 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
     std::copy(page.cropBox, page.cropBox + 4, memo.cropBox);
     std::copy(page.trimBox, page.trimBox + 4, memo.trimBox);
     memo.rotate = page.rotate;
+    memo.variant = variant;
     memo.frame = frame;
-    memo.mark = " \n" + markOf(page).openEntry() + " /Before ";
-    if (m_painter.drawsPerPage())
-        std::tie(memo.content, memo.after) = m_painter.stampContentAround(page, frame);
+    memo.mark = " \n" + markOf(page, painter).openEntry() + " /Before ";
+    if (painter.drawsPerPage())
+        std::tie(memo.content, memo.after) = painter.stampContentAround(page, frame);
     else
-        memo.content =
-            m_kind == EKind::Marks ? m_painter.marksContent(page, frame) : m_painter.stampContent(page, frame);
+        memo.content = m_kind == EKind::Marks ? painter.marksContent(page, frame) : painter.stampContent(page, frame);
     return withDrawing(memo);
 }
 
@@ -153,7 +179,11 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     std::string& tail = m_markTail;
     tail.assign(*m_mark);
     appendInteger(tail, prefix);
-    tail += m_markEnds[m_rewriter.contentsIsOneStream(page) ? 1 : 0];
+    const int one = m_rewriter.contentsIsOneStream(page) ? 1 : 0;
+    tail += m_pagePainters ? m_variantMarkEnds[static_cast<size_t>(variantOf(pageIndex))][static_cast<size_t>(one)]
+                           : m_markEnds[one];
+    if (m_pagePainters)
+        m_rewriter.setImageNum(m_imageNum + variantOf(pageIndex));
     const int stamp = m_writer.writeNewStream(kContentHead, tail, content, true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;
@@ -169,7 +199,9 @@ void appendCoordinate(std::string& text, double value) { appendFixed(text, value
 void CPageStamper::annotate(int pageIndex, const std::string& pageText)
 {
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
-    const CStampPainter::CPlacement where = m_painter.placement(page);
+    const CStampPainter& painter = painterFor(pageIndex);
+    const int imageNum = m_imageNum + variantOf(pageIndex);
+    const CStampPainter::CPlacement where = painter.placement(page);
     double m[4];
     rotationMatrix(where.angle, m);
 
@@ -187,11 +219,10 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
     }
     head += "0 0]\n/Resources << ";
     if (m_imageNum > 0) // none for a text drawn as paths
-        head += "/" + std::string(m_imageCategory) + " << /" + m_painter.names().image +
-                referenceText(" ", m_imageNum, " 0 R >> ");
-    head += "/ExtGState << /" + m_painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
-    const int appearance =
-        m_writer.writeNewStream(head, "\n>>\nstream\n", m_painter.appearanceContent(where, pageIndex));
+        head += "/" + std::string(m_imageCategory) + " << /" + painter.names().image +
+                referenceText(" ", imageNum, " 0 R >> ");
+    head += "/ExtGState << /" + painter.names().state + referenceText(" ", m_stateNum, " 0 R >> >>\n/Length ");
+    const int appearance = m_writer.writeNewStream(head, "\n>>\nstream\n", painter.appearanceContent(where, pageIndex));
 
     // The rectangle the turned image covers, in the page's unrotated space.
     double x0 = where.x, y0 = where.y, x1 = where.x, y1 = where.y;
@@ -221,7 +252,7 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
         dict += referenceText("/OC ", m_layer, " 0 R\n");
     dict += "/P " + referenceText("", page.objectNumber, " ");
     appendInteger(dict, record.objectGen());
-    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n") + markOf(page).openEntry() +
+    dict += referenceText(" R\n/AP << /N ", appearance, " 0 R >>\n") + markOf(page, painter).openEntry() +
             (m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string()) + " >>\n>>\nendobj\n";
     m_writer.output().write(dict);
     m_writer.endNewObject(annotation);
@@ -232,12 +263,12 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
         m_notAnnotated.push_back(pageIndex + 1);
 }
 
-CStampMark CPageStamper::markOf(const CPageRecord& page) const
+CStampMark CPageStamper::markOf(const CPageRecord& page, const CStampPainter& painter) const
 {
     CStampMark mark;
     mark.id = m_settings.stampId;
     mark.kind = m_markKind;
-    const CStampRect seen = m_painter.displayedRect(page);
+    const CStampRect seen = painter.displayedRect(page);
     mark.x = seen.x;
     mark.y = seen.y;
     mark.width = seen.width;

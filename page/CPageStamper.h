@@ -11,11 +11,11 @@
 #include "document/CStampMark.h"
 #include "page/CPageRewriter.h"
 #include "page/CResourceNames.h"
+#include "page/CStampPainter.h"
 #include "write/COutputWriter.h"
 
 class CPdfFile;
 class CReporter;
-class CStampPainter;
 class CStampRemoval;
 struct CStampSettings;
 
@@ -61,6 +61,9 @@ public:
     void stamp(int pageIndex, const std::string& pageText);
     // Writes page `page`, not stamped, as it stands but for its new /Parent.
     void writeAsItStands(const CPageRecord& page) { m_rewriter.writeAsItStands(page); }
+    // Page i drawn by painters[i] (the last for the pages past them), its
+    // image object `objects`' image plus i: a stamp of several variants.
+    void usePagePainters(const std::vector<CStampPainter>& painters, const CNewObjects& objects);
     // How many pages were stamped so far.
     int stampedCount() const { return m_stamped; }
     // Pages (1-based) whose /Contents or /Annots could not be edited: their stamps stay.
@@ -77,6 +80,7 @@ private:
         float cropBox[4] = {};
         float trimBox[4] = {};
         int rotate = 0;
+        int variant = 0;
         CStampFrame frame;
         std::string content;
         std::string after; // where each page draws its own: the content after its drawing
@@ -90,8 +94,11 @@ private:
     // The content of the stream after page `page`'s own (of index `pageIndex`).
     const std::string& stampContent(const CPageRecord& page, const CStampFrame& frame, int pageIndex);
     const std::string& prefixContent(const CStampFrame& frame);
-    // The mark of the stamp on `page`.
-    CStampMark markOf(const CPageRecord& page) const;
+    // The mark of the stamp `painter` draws on `page`.
+    CStampMark markOf(const CPageRecord& page, const CStampPainter& painter) const;
+    // The variant page `pageIndex` takes, and its painter.
+    int variantOf(int pageIndex) const;
+    const CStampPainter& painterFor(int pageIndex) const;
 
     const CStampSettings& m_settings;
     std::vector<CPageRecord>& m_pageRecords;
@@ -123,4 +130,6 @@ private:
     const std::string* m_mark = nullptr; // the last stamp content's mark opening
     std::string m_markTail;              // the stamp stream's dictionary after its length
     std::string m_markEnds[2];           // the mark after /Before's number: /Contents was a list, one stream
+    const std::vector<CStampPainter>* m_pagePainters = nullptr; // a stamp of variants: one for each
+    std::vector<std::array<std::string, 2>> m_variantMarkEnds;  // m_markEnds for each variant
 };

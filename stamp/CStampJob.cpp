@@ -254,7 +254,7 @@ std::unique_ptr<CStampImage> CStampJob::openStamp(const CStampSettings& settings
     std::shared_ptr<CFileSource> file = CFileSource::open(*settings.imagePath);
     // Told apart by their first bytes: a name says nothing of what a file holds.
     if (file && CPdfPageStamp::isPdf(*file))
-        return std::make_unique<CPdfPageStamp>(name, std::move(file), std::max(settings.stampPage, 1));
+        return std::make_unique<CPdfPageStamp>(name, std::move(file), settings.stampPage);
     if (settings.stampPage != 1)
         throw CPdfException::formatted(CPdfException::EKind::UsageError,
                                        "\n--stamp-page needs a PDF stamp file, and this is none: '%s'\n", name);
@@ -331,9 +331,6 @@ void CStampJob::openImages(ERun run, const std::string* verticalImage, COpened& 
         throw CPdfException(CPdfException::EKind::UsageError, "-j parameter missing");
     } else {
         opened.image = openStamp(m_settings);
-        if (opened.image->isPdfPage())
-            for (const std::string& warning : static_cast<const CPdfPageStamp&>(*opened.image).warnings())
-                m_reporter.warning(warning);
     }
     if (verticalImage)
         opened.verticalImage = openStampImage(*verticalImage);
@@ -493,6 +490,22 @@ bool CStampJob::noneSelected(const std::vector<CPageRecord>& pages) const
     return !pages.empty(); // a file without pages is told so when its tree is read
 }
 
+void CStampJob::reportStampWarnings(const CStampImage& image) const
+{
+    if (image.isPdfPage())
+        for (const std::string& warning : static_cast<const CPdfPageStamp&>(image).warnings())
+            m_reporter.warning(warning);
+}
+
+std::vector<CStampPainter> CStampJob::pagePainters(const CStampImage& image, const CResourceNames& names,
+                                                   const CStampDraw& draw) const
+{
+    std::vector<CStampPainter> painters;
+    for (int variant = 0; variant < image.variantCount(); ++variant)
+        painters.emplace_back(m_settings, image.variantWidth(variant), image.variantHeight(variant), names, draw);
+    return painters;
+}
+
 CStampResult CStampJob::plan(ERun run)
 {
     COpened opened = open(run);
@@ -506,13 +519,14 @@ CStampResult CStampJob::plan(ERun run)
     result.pageCount = CPageTreeWalker(opened.input->reader()).walkDocument(pages);
     result.encrypted = opened.input->xref().securityHandler() != nullptr;
     openText(opened, result.pageCount, pages, m_settings.text ? CDocumentProfile(*opened.input).pdfaPart() : 0);
+    reportStampWarnings(*opened.image);
     CStampDraw draw;
     draw.orientation = opened.image->orientation();
-    const CStampPainter painter(m_settings, opened.image->width(), opened.image->height(), CResourceNames(), draw);
+    const std::vector<CStampPainter> painters = pagePainters(*opened.image, CResourceNames(), draw);
     for (size_t index = 0; index < pages.size(); ++index) {
         if (!stamps(m_settings, pages, index))
             continue;
-        const CStampRect seen = painter.displayedRect(pages[index]);
+        const CStampRect seen = painters[std::min(index, painters.size() - 1)].displayedRect(pages[index]);
         CStampMark mark;
         mark.id = m_settings.stampId;
         mark.kind = opened.image->isPdfPage() ? CStampMark::EKind::Pdf : m_settings.stampKind();
@@ -559,6 +573,7 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
                                .walkDocument(pages, walkAll ? SIZE_MAX : static_cast<size_t>(m_settings.endPage));
         openText(opened, result.pageCount, pages, profile.pdfaPart());
         const CStampImage& image = *opened.image;
+        reportStampWarnings(image);
 
         CPageStamper::CNewObjects objects =
             writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get());
@@ -576,6 +591,9 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
                                                                 : CPageStamper::EKind::Content;
         CPageStamper stamper(m_settings, pages, input, *writer, m_reporter, painter, objects,
                              earlierStamp(previous, input.xref()), kind);
+        const std::vector<CStampPainter> painters = pagePainters(image, objects.names, draw);
+        if (painters.size() > 1)
+            stamper.usePagePainters(painters, objects);
         writer->writeObjects(stamper);
 
         writer->finish();

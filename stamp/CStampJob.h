@@ -14,6 +14,9 @@ class CPageStamper;
 class CPassMemory;
 class CRepairLog;
 class CStampImage;
+class CStampPainter;
+struct CResourceNames;
+struct CStampDraw;
 class CReporter;
 class CWrittenObjects;
 struct CStampSettings;
@@ -134,6 +137,12 @@ private:
     // Whether the page options select none of `pages` (the walk's, in order).
     bool noneSelected(const std::vector<CPageRecord>& pages) const;
     CStampResult plan(ERun run);
+    // What reading a PDF stamp repaired or left out (told once the output is begun).
+    void reportStampWarnings(const CStampImage& image) const;
+    // A painter for each variant of `image` (one for most stamps), page i
+    // of the input taking the i-th, the last for the pages past them.
+    std::vector<CStampPainter> pagePainters(const CStampImage& image, const CResourceNames& names,
+                                            const CStampDraw& draw) const;
     CStampResult write(ERun run, CPassMemory& memory, const std::string* verticalImage);
 
     const CStampSettings& m_settings;

@@ -569,7 +569,10 @@ const std::string kUsage =
     "the stamp as a "
     "stamp annotation "
     "instead of page content\n--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and "
-    "'.'), default stamp\n--rotate DEG turn the stamp DEG degrees counter-clockwise about the point -pos names\n"
+    "'.'), default stamp\n--stamp-page N the page of a PDF stamp file (-j) to place, default 1; 'each': input page i "
+    "takes "
+    "stamp page i, the last one for the pages past it\n--rotate DEG turn the stamp DEG degrees counter-clockwise about "
+    "the point -pos names\n"
     "--diagonal the stamp across the page, centred on its bottom-left to top-right diagonal and as large as fits "
     "(instead of -pos, -size and --rotate)\n--outline the text's letters outlined instead of filled\n--as-paths the "
     "text's letters drawn as shapes: no font is embedded, and no text can be copied or extracted\n--text <TEXT> stamp "
@@ -926,8 +929,18 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
     {"PdfOnASignedFile", {"clear.pdf=plain 1", "in.pdf=sign clear.pdf", "band.pdf=doc band-vector"}, placed("band.pdf"), 0, {}, kPlaced},
     // Page 2 shows blue | red; page 1's annotations stay behind.
     {"PdfSecondPage", band("two-pages"), placed("band.pdf", "--stamp-page 2"), 0, {}, kPlaced + " rev"},
+    // Input page i takes stamp page i, the last for the pages past them; a list's files each start again at 1.
+    {"PdfEachPage", {"a.pdf=plain 3", "b.pdf=doc three-objstm", "list.txt=text a.pdf\nb.pdf\n", "band.pdf=doc band-two-pages"},
+     "-ilist.txt -fout -jband.pdf -pos100,100 -size192,96 --stamp-page each --id letterhead", 0, {}, "100,100,192,96;100,100,192,96 rev", 0,
+     {}, {"out", "out/a.pdf", "out/b.pdf"}},
+    {"PdfEachPageListed", {"in.pdf=plain 3", "band.pdf=doc band-two-pages", "out.pdf=stamp in.pdf -jband.pdf --stamp-page each "
+     "-pos100,100"}, "-iout.pdf --list", 0, {"Page 1: stamp, pdf, content, x 100, y 100, width 96, height 48\nPage 2: stamp, pdf, "
+     "content, x 100, y 100, width 96, height 48\nPage 3: stamp, pdf, content, x 100, y 100, width 96, height 48\n"}, "", 0, {}, {""}},
+    // Taken off, the forms and every object copied for them go too.
+    {"PdfEachPageRemoved", {"in.pdf=plain 3", "band.pdf=doc band-type3", "s.pdf=stamp in.pdf -jband.pdf --stamp-page each"},
+     "-is.pdf -oout.pdf --remove-all", 0, {}, "-", 0, {"!VellicoStamp", "!/BBox [0 0 96 48]", "!/Type3"}},
     {"PdfAnnotationsLeftBehind", band("two-pages"), placed("band.pdf"), 0,
-     {"Warning: stamp PDF file 'band.pdf': page 1's 2 annotations are not carried over"}, kPlaced},
+     {"Processing\nWarning: stamp PDF file 'band.pdf': 2 annotations of page 1 are not carried over\nDone."}, kPlaced},
     {"PdfNeedsAPassword", {"in.pdf=plain 1", "b.pdf=doc band-vector", "band.pdf=qpdf b.pdf --encrypt 'u' o 256 --"}, placed("band.pdf"),
      1, {bandRefused("is encrypted with a password")}, "", Exact, {}, {""}},
     {"PdfNoSuchPage", band("vector"), placed("band.pdf", "--stamp-page 3"), 1, {bandRefused("has no page 3 (it has 1)")}, "", Exact, {},
