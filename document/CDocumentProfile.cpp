@@ -100,6 +100,10 @@ std::string CDocumentProfile::pdfaBreaches(const CImageTraits& image, int opacit
             add("transparency (opacity below 100)");
         else if (image.softMask)
             add("transparency (a soft mask)");
+        if (image.blendMode)
+            add("transparency (a blend mode)");
+        if (image.transparencyGroup)
+            add("transparency (a transparency group)");
         if (image.sixteenBit)
             add("16-bit samples");
     }
@@ -115,7 +119,7 @@ std::string CDocumentProfile::pdfaBreaches(const CImageTraits& image, int opacit
             add(space + ", which the file's output intent does not cover");
     }
     if (image.fontNotEmbedded)
-        add("a font that is not embedded (Helvetica)");
+        add("a font that is not embedded (" + image.fontName + ")");
     if (breaches.empty())
         return std::string();
     const std::string part = "PDF/A-" + std::to_string(m_pdfaPart);

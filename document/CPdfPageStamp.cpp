@@ -358,18 +358,26 @@ void CPdfPageStamp::visitValue(const CPdfObject& value, int depth, std::vector<i
         dict.getValueUnresolved("Type", entry);
         CPdfObject subtype;
         dict.getValueUnresolved("Subtype", subtype);
+        // The name a viewer shows for a font it must supply.
+        const auto notEmbedded = [&](const char* key) {
+            CPdfObject name;
+            dict.getValueUnresolved(key, name);
+            if (!m_traits.fontNotEmbedded && name.type() == PDF_NAME)
+                m_traits.fontName = name.textString();
+            m_traits.fontNotEmbedded = true;
+        };
         if (nameIs(entry, "FontDescriptor")) {
             CPdfObject file, file2, file3;
             dict.getValueUnresolved("FontFile", file);
             dict.getValueUnresolved("FontFile2", file2);
             dict.getValueUnresolved("FontFile3", file3);
             if (file.type() == PDF_NULL && file2.type() == PDF_NULL && file3.type() == PDF_NULL)
-                m_traits.fontNotEmbedded = true;
+                notEmbedded("FontName");
         } else if (nameIs(subtype, "Type1") || nameIs(subtype, "TrueType") || nameIs(subtype, "MMType1")) {
             CPdfObject descriptor;
             dict.getValueUnresolved("FontDescriptor", descriptor);
             if (descriptor.type() == PDF_NULL)
-                m_traits.fontNotEmbedded = true;
+                notEmbedded("BaseFont");
         }
         for (const auto& [key, item] : dict.entries())
             visitValue(item, depth + 1, found);

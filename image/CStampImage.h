@@ -12,7 +12,8 @@ struct CImageTraits {
     EDeviceSpace deviceSpace = NO_DEVICE_SPACE; // the colour space, when it is a device one (not ICC-based)
     bool softMask = false;                      // an /SMask: transparency
     bool sixteenBit = false;                    // 16 bits a sample
-    bool fontNotEmbedded = false;               // text in a standard font the viewer supplies
+    bool fontNotEmbedded = false;               // text in a font the viewer supplies...
+    std::string fontName = "Helvetica";         // ...this one
     bool blendMode = false;                     // a blend mode other than Normal
     bool transparencyGroup = false;             // a transparency group
 };

@@ -296,6 +296,9 @@ const std::map<std::string, Maker>& registry()
                  b.set(6, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 96 48] /Resources 5 0 R /Contents 7 0 R >>");
                  b.setStream(7, "", "0 0 1 rg 0 0 48 48 re f 1 0 0 rg 48 0 48 48 re f"); });
              return doc; }},
+        // What PDF/A-1 forbids: a transparency group, a blend mode, a font the viewer supplies.
+        {"band-pdfa", [] { return bandStamp("/Group << /S /Transparency /CS /DeviceRGB >>", "/GS0 gs BT /F1 12 Tf 0 0 Td (x) Tj ET " + kBands,
+             "<< /ExtGState << /GS0 << /BM /Multiply >> >> /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"); }},
         {"band-no-content", [] { return bandStamp("", "", "<< >>"); }},
         {"band-self-drawing", [] { return bandStamp("", "/Fm0 Do", "<< /XObject << /Fm0 6 0 R >> >>", [](B& b) {
              b.setStream(6, "/Type /XObject /Subtype /Form /BBox [0 0 96 48] /Resources 5 0 R", "/Fm0 Do"); }); }},

@@ -939,6 +939,8 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
     // Taken off, the forms and every object copied for them go too.
     {"PdfEachPageRemoved", {"in.pdf=plain 3", "band.pdf=doc band-type3", "s.pdf=stamp in.pdf -jband.pdf --stamp-page each"},
      "-is.pdf -oout.pdf --remove-all", 0, {}, "-", 0, {"!VellicoStamp", "!/BBox [0 0 96 48]", "!/Type3"}},
+    {"PdfaBrokenByAStampPage", {"in.pdf=pdfa 1 3", "band.pdf=doc band-pdfa"}, placed("band.pdf"), 0, {"Processing" + breaks(1,
+     "transparency (a blend mode), transparency (a transparency group), a font that is not embedded (Helvetica)")}},
     {"PdfAnnotationsLeftBehind", band("two-pages"), placed("band.pdf"), 0,
      {"Processing\nWarning: stamp PDF file 'band.pdf': 2 annotations of page 1 are not carried over\nDone."}, kPlaced},
     {"PdfNeedsAPassword", {"in.pdf=plain 1", "b.pdf=doc band-vector", "band.pdf=qpdf b.pdf --encrypt 'u' o 256 --"}, placed("band.pdf"),
