@@ -54,10 +54,11 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
       m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects)),
       m_layer(objects.layer)
 {
-    // What follows the mark's /Before: the group, whether /Contents was one stream, the names.
+    // What follows the mark's /Before (an underlay's /Underlay): the group,
+    // whether /Contents was one stream, the names.
     const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
-    m_markEnds[0] = " 0 R" + layer + m_markNames + " >>\n>>\nstream\n";
-    m_markEnds[1] = " 0 R" + layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
+    m_markEnds[0] = layer + m_markNames + " >>\n>>\nstream\n";
+    m_markEnds[1] = layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
 }
 
 bool CPageStamper::selects(int pageIndex) const
@@ -108,7 +109,7 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
     std::copy(page.trimBox, page.trimBox + 4, memo.trimBox);
     memo.rotate = page.rotate;
     memo.frame = frame;
-    memo.mark = " \n" + markOf(page).openEntry() + " /Before ";
+    memo.mark = " \n" + markOf(page).openEntry() + (m_settings.underlay ? " /Underlay true" : " /Before ");
     if (m_painter.drawsPerPage())
         std::tie(memo.content, memo.after) = m_painter.stampContentAround(page, frame);
     else
@@ -144,6 +145,17 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
         return;
     }
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
+    if (m_settings.underlay) {
+        // One stream before the page's content, which starts in the initial
+        // state: no frame to learn, no prefix. It carries the mark itself.
+        const std::string& content = stampContent(page, CStampFrame(), pageIndex);
+        m_markTail.assign(*m_mark);
+        m_markTail += m_markEnds[m_rewriter.contentsIsOneStream(page) ? 1 : 0];
+        const int underlay = m_writer.writeNewStream(kContentHead, m_markTail, content, true);
+        m_rewriter.rewritePageObject(pageText, page.objectNumber, page, underlay, 0);
+        ++m_stamped;
+        return;
+    }
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
     const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
@@ -153,6 +165,7 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     std::string& tail = m_markTail;
     tail.assign(*m_mark);
     appendInteger(tail, prefix);
+    tail += " 0 R";
     tail += m_markEnds[m_rewriter.contentsIsOneStream(page) ? 1 : 0];
     const int stamp = m_writer.writeNewStream(kContentHead, tail, content, true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
