@@ -246,7 +246,10 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
     auto editArray = [&](CObjectText& array, const std::string& bytes, int64_t begin, int64_t end) {
         if (!closesArray(bytes, begin, end))
             return false;
-        array.insertAt(static_cast<size_t>(begin) + 1, prefixItem);
+        // An underlay before a blank takes none after it: its removal gives back the list's text byte for byte.
+        const bool blankFollows = isWhitespaceByte(bytes[static_cast<size_t>(begin) + 1]);
+        array.insertAt(static_cast<size_t>(begin) + 1,
+                       after || !blankFollows ? prefixItem : referenceText(" ", prefixNum, " 0 R"));
         if (after)
             array.insertAt(static_cast<size_t>(end) - 1, stampItem);
         return true;
@@ -268,9 +271,11 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
         const size_t open = keyEnd < static_cast<size_t>(contents.valueBegin) && isWhitespaceByte(original[keyEnd])
                                 ? keyEnd + 1
                                 : static_cast<size_t>(contents.valueBegin);
-        const size_t close = afterReference(original, contents);
         text.insertAt(open, referenceText("[ ", prefixNum, " 0 R "));
-        text.insertAt(close, after ? referenceText(" ", stampNum, " 0 R ]") : std::string(" ]"));
+        if (after)
+            text.insertAt(afterReference(original, contents), referenceText(" ", stampNum, " 0 R ]"));
+        else // right after the reference: its removal gives back the page's text byte for byte
+            text.insertAt(static_cast<size_t>(contents.valueEnd), " ]");
     } else if (kind == PDF_NULL) {
         // A null (or a reference to nothing) is no content: the page gets ours.
         text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList());

@@ -892,6 +892,21 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // Eight passes over one document, the marks grey: said once.
     {"PdfaMarksRun", in("pdfa 1 0"), stamp("-crop_marks"), 0, {B + opened("in.pdf") + ", output file: 'out.pdf'\n" + breaks(1, kNoIntent)},
      "", Exact},
+    {"PdfaBlendMode", in("pdfa 1 3"), stamp("--blend darken -opacity50"), 0,
+     {"Processing" + breaks(1, "transparency (opacity below 100, blend mode Darken)")}},
+    // An opaque white page hides an underlay, and not a stamp multiplied over it; a page that leaves the place
+    // unpainted shows both.
+    {"UnderlayUnderAnOpaquePage", in("content plain 1 g 0 0 612 792 re f"), stamp("--underlay"), 0, {}, "-", MuPdf,
+     {"/Underlay true", "stream\nq\n/GS"}},
+    {"MultiplyOverAnOpaquePage", in("content plain 1 g 0 0 612 792 re f"), stamp("--blend multiply"), 0, {}, kStamp, MuPdf,
+     {"/ExtGState/ca 1.00/BM/Multiply>>"}},
+    {"UnderlayOnAPlainPage", kIn, stamp("--underlay"), 0, {}, kStamp, MuPdf},
+    {"MultiplyOnAPlainPage", kIn, stamp("--blend multiply"), 0, {}, kStamp, MuPdf},
+    // The annotation's appearance blends with the page too; tagged files mark an underlay as any stamp.
+    {"DarkenAnnotation", kIn, stamp("--annotation --blend darken"), 0, {}, kStamp, MuPdf, {"/BM/Darken"}},
+    {"TaggedUnderlayInALayer", in("doc tagged"), stamp("--underlay --layer L"), 0, {}, kStamp, MuPdf,
+     {"stream\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n/OC /OC"}},
+    {"MarksUnderlay", in("doc state-marks"), stamp("-trim_marks --underlay"), 0, {}, "marks trim", MuPdf, {"/Kind /Marks"}},
 })), kRowName);
 // clang-format on
 
@@ -1096,6 +1111,23 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
     {"LayerOnASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf"}, stamp("--layer L"), 0, {"Warning: the file is signed"}},
     {"LayerInPdfa1", in("pdfa 1 0"), stamp("--layer L"), 1, {"PDF file claims PDF/A-1, which forbids layers (optional content): 'in.pdf'"},
      "", 0, {}, {""}},
+    // An underlay is one stream before the page's content, listed in the order drawn; taken off, the page's text is
+    // as it was; a signed file's underlay is its last update, taken off byte for byte; --replace finds it.
+    {"UnderlayListedAndRemoved", {"in.pdf=page /Contents 4 0 R /Resources 5 0 R", "a.pdf=stamp in.pdf -jstamp.jpg --underlay "
+     "--id u", "b.pdf=stamp a.pdf --text 'p{page}' --id t -pos200,200 --underlay"}, "$V -ib.pdf --list && $V -ib.pdf -oout.pdf "
+     "--remove t", 0, {"Page 1: t, text, underlay, x 200, y 200, width 14, height 12\nPage 1: u, image, underlay, x 20, y 10"}, kStamp,
+     Shell, {"/Contents [ 8 0 R 4 0 R ] /Resources", "/Id /u", "!/Id /t"}},
+    {"UnderlayRemovedFromOneStream", {"in.pdf=page /Contents 4 0 R /Resources 5 0 R", "a.pdf=stamp in.pdf -jstamp.jpg --underlay"},
+     "-ia.pdf -oout.pdf --remove-all", 0, {}, "-", 0, {"/Contents 4 0 R /Resources 5 0 R"}},
+    {"UnderlayOfASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf"}, stamp("--underlay -opacity50"), 0,
+     {"Warning: the file is signed"}, kStamp},
+    {"UnderlayOfASignedFileTakenOff", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf", "a.pdf=stamp in.pdf --underlay --text "
+     "'B{bates}' --id x"}, "$V -ia.pdf -oout.pdf --remove x && cmp out.pdf in.pdf", 0, {}, "", Shell | Unreadable},
+    {"ReplaceAnUnderlay", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --underlay --id bg -pos300,300"},
+     "-ia.pdf -oout.pdf -jstamp.jpg --id bg --replace --underlay", 0, {}, kStamp, 0, {"/Id /bg"}},
+    {"UnderlayAnnotation", kIn, stamp("--underlay --annotation"), 1,
+     {"--underlay does not go with --annotation: an annotation always lies over the page's content"}, "", 0, {}, {""}},
+    {"BlendUnknown", kIn, stamp("--blend screen"), 1, {"--blend takes multiply or darken: 'screen'"}, "", 0, {}, {""}},
     {"SkipExisting", {"a.pdf=plain 1", "b.pdf=plain 2", "out/a.pdf=text kept", "list.txt=text a.pdf\nb.pdf\n"},
      "-ilist.txt -fout -jstamp.jpg --skip-existing --report r.json", 0,
      {"Input file: 'a.pdf', output file: 'out/a.pdf' is there already: skipped"}, "", 0, {}, {"out/b.pdf", "r.json"},
@@ -1188,6 +1220,7 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"CertifiedLevelOutOfRange", {"in.pdf=certified 7"}, stamp(), 1, {"certification (no changes) forbids"}},
     {"CertifiedForAnnotations", {"in.pdf=certified 3"}, stamp(), 0, {kAnnotationsOnly}, kStamp, 0, {"/Subtype /Stamp"}},
     {"CertifiedButMarks", {"in.pdf=certified 3"}, stamp("-crop_marks"), 1, {"marks are page content"}},
+    {"CertifiedButUnderlay", {"in.pdf=certified 3"}, stamp("--underlay"), 1, {"an underlay is page content"}},
     // A dry run refuses what the run refuses.
     {"CertifiedMarksDryRun", {"in.pdf=certified 1"}, stamp("-crop_marks --dry-run"), 1, {"(no changes) forbids"}},
 })), kRowName);
