@@ -129,8 +129,8 @@ bool readSetting(const std::string& text, std::optional<T>& value)
 // warning, its numbers, and last each placed stamp's five.
 constexpr size_t kLeadingFields = 8; // up to the number of warnings
 constexpr size_t kNumbers = 9;       // pages to seconds
-constexpr size_t kStampFields =
-    9; // page, x, y, width, height, id, kind, placement (0 content, 1 annotation, 2 underlay), layer
+// page, x, y, width, height, id, kind, placement (0 content, 1 annotation, 2 underlay), layer
+constexpr size_t kStampFields = 9;
 
 int g_channelOut = -1;
 int g_notesOut = -1;

@@ -8,9 +8,8 @@ class CPdfDict;
 // What tells a stamp this program wrote from a page's own content: a
 // dictionary under /VellicoStamp in the stamp's content stream (the one
 // drawn after the page's own, or an underlay's, drawn before it) or in its
-// annotation. It holds names, numbers
-// and references only, so nothing in it is encrypted, and tools that
-// rewrite the file keep it as it stands.
+// annotation. It holds names, numbers and references only, so nothing in it
+// is encrypted, and tools that rewrite the file keep it as it stands.
 struct CStampMark {
     enum class EKind { Image, Text, Pdf, Marks };
     // How a dictionary holds a mark.
