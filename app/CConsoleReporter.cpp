@@ -102,7 +102,7 @@ void CConsoleReporter::stampListed(int pageNumber, const CStampMark& mark, bool 
     if (m_record)
         m_record->stamps.push_back(CFileOutcome::CPlaced{pageNumber, mark, annotation});
     print("\nPage " + std::to_string(pageNumber) + ": " + mark.id + ", " + CStampMark::kindName(mark.kind) + ", " +
-          (annotation ? "annotation" : "content") + ", " + placeText(mark) +
+          CStampMark::placementName(annotation, mark.underlay) + ", " + placeText(mark) +
           (mark.layer.empty() ? "" : ", layer '" + mark.layer + "'"));
 }
 

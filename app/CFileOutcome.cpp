@@ -117,7 +117,7 @@ std::string CFileOutcome::jsonLine() const
                     ", \"width\": " + decimalText(placed.mark.width, 3) +
                     ", \"height\": " + decimalText(placed.mark.height, 3) + ", \"id\": " + jsonString(placed.mark.id) +
                     ", \"kind\": \"" + CStampMark::kindName(placed.mark.kind) + "\", \"placement\": \"" +
-                    (placed.annotation ? "annotation" : "content") + "\", \"layer\": " +
+                    CStampMark::placementName(placed.annotation, placed.mark.underlay) + "\", \"layer\": " +
                     (placed.mark.layer.empty() ? std::string("null") : jsonString(placed.mark.layer)) + "}";
         line += ", \"stamps\": [" + list + "]";
     }

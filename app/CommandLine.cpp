@@ -308,6 +308,13 @@ void setBatesDigits(CStampSettings& settings, const std::string& value)
     settings.batesDigits = number;
 }
 
+void setBlend(CStampSettings& settings, const std::string& value)
+{
+    if (value != "multiply" && value != "darken")
+        throw CPdfException(CPdfException::EKind::UsageError, "--blend takes multiply or darken: '" + value + "'\n");
+    settings.blend = value == "multiply" ? "Multiply" : "Darken";
+}
+
 // How an option's value is written after its name.
 enum class EValue {
     None,   // the name alone: -flipv, --dry-run
@@ -439,6 +446,13 @@ const COption kOptions[] = {
      nullptr, [](S& s, const V&, R&) { s.layerUse = onlyOneUse(s, CStampSettings::ELayerUse::ScreenOnly); }},
     {"--annotation", EValue::None, "--annotation adds the stamp as a stamp annotation instead of page content\n",
      nullptr, [](S& s, const V&, R&) { s.annotation = true; }},
+    {"--underlay", EValue::None,
+     "--underlay draw the stamp before the page's content, which then lies over it (not with --annotation)\n", nullptr,
+     [](S& s, const V&, R&) { s.underlay = true; }},
+    {"--blend", EValue::Text,
+     "--blend MODE draw the stamp with blend mode multiply or darken: on white paper it looks like an underlay, yet "
+     "a scan or a white background cannot hide it\n",
+     nullptr, [](S& s, const V& v, R&) { setBlend(s, v.text); }},
     {"--id", EValue::Text,
      "--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and '.'), default stamp\n",
      nullptr, [](S& s, const V& v, R&) { s.stampId = checkedId("--id", v.text); }},
@@ -516,7 +530,8 @@ const COption kOptions[] = {
      "stopped\n",
      [](B& batch, const std::string&) { batch.skipExisting = true; }, nullptr},
     {"--list", EValue::None,
-     "--list print the stamps each file carries: id, kind, content or annotation, and where (no -o, -f or -j)\n",
+     "--list print the stamps each file carries: id, kind, content, underlay or annotation, and where (no -o, -f or "
+     "-j)\n",
      [](B& batch, const std::string&) { batch.list = true; }, nullptr},
     {"--dry-run", EValue::None,
      "--dry-run load each file and print where the stamp would go on each page; write nothing\n",
@@ -768,6 +783,10 @@ CStampSettings parseArguments(int argumentCount, const char* const* arguments, C
     if (settings.annotation && settings.marks())
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n--annotation does not go with -crop_marks or -trim_marks: marks are page content\n");
+    if (settings.annotation && settings.underlay)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--underlay does not go with --annotation: an annotation always lies over the page's "
+                            "content\n");
     if (settings.text && (settings.sizeX != -1 || settings.sizeY != -1) && !(settings.sizeX > 0 && settings.sizeY > 0))
         throw CPdfException(CPdfException::EKind::UsageError,
                             "\n-size for a text takes a width and a height greater than 0\n");

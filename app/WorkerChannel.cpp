@@ -129,7 +129,8 @@ bool readSetting(const std::string& text, std::optional<T>& value)
 // warning, its numbers, and last each placed stamp's five.
 constexpr size_t kLeadingFields = 8; // up to the number of warnings
 constexpr size_t kNumbers = 9;       // pages to seconds
-constexpr size_t kStampFields = 9;   // page, x, y, width, height, id, kind, annotation, layer
+// page, x, y, width, height, id, kind, placement (0 content, 1 annotation, 2 underlay), layer
+constexpr size_t kStampFields = 9;
 
 int g_channelOut = -1;
 int g_notesOut = -1;
@@ -272,7 +273,7 @@ std::string packResult(const std::string& console, const CFileOutcome& outcome)
             fields.push_back(decimal(value));
         fields.push_back(placed.mark.id);
         fields.push_back(std::to_string(static_cast<int>(placed.mark.kind)));
-        fields.push_back(placed.annotation ? "1" : "0");
+        fields.push_back(placed.annotation ? "1" : placed.mark.underlay ? "2" : "0");
         fields.push_back(placed.mark.layer);
     }
     return pack(fields);
@@ -329,12 +330,13 @@ bool unpackResult(const std::string& bytes, std::string& console, CFileOutcome& 
             !readNumber(fields[at + 2], placed.mark.y) || !readNumber(fields[at + 3], placed.mark.width) ||
             !readNumber(fields[at + 4], placed.mark.height) || !CStampMark::isValidId(fields[at + 5]) ||
             !readInteger(fields[at + 6], kind) || kind < 0 || kind > static_cast<int>(CStampMark::EKind::Marks) ||
-            (fields[at + 7] != "0" && fields[at + 7] != "1"))
+            (fields[at + 7] != "0" && fields[at + 7] != "1" && fields[at + 7] != "2"))
             return false;
         placed.page = static_cast<int>(page);
         placed.mark.id = fields[at + 5];
         placed.mark.kind = static_cast<CStampMark::EKind>(kind);
         placed.annotation = fields[at + 7] == "1";
+        placed.mark.underlay = fields[at + 7] == "2";
         placed.mark.layer = fields[at + 8];
         outcome.stamps.push_back(placed);
         at += kStampFields;

@@ -1,6 +1,6 @@
 # bash completion for vellico: its options, file names after -i, -o, -j,
 # --report and --password-file (joined, as in -iin.pdf, or as the next word),
-# a folder after -f, and the words of -align.
+# a folder after -f, and the words of -align and --blend.
 
 _vellico()
 {
@@ -19,6 +19,7 @@ _vellico()
         return
         ;;
     -align) COMPREPLY=($(compgen -W 'left center right' -- "$cur")); return ;;
+    --blend) COMPREPLY=($(compgen -W 'multiply darken' -- "$cur")); return ;;
     --font)
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
@@ -42,7 +43,7 @@ _vellico()
         local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
             -opacity -crop_marks -trim_marks --help -h --version
             --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --id --remove --remove-all --replace --layer --print-only --screen-only
-            --incremental --annotation --password --password-file --rotate --diagonal --outline --as-paths --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
+            --incremental --annotation --underlay --blend --password --password-file --rotate --diagonal --outline --as-paths --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
             -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
             -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'
         COMPREPLY=($(compgen -W "$options" -- "$cur"))

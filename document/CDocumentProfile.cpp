@@ -86,24 +86,25 @@ void CDocumentProfile::readOutputIntents(CPdfFile& input, const CPdfObject& inte
     }
 }
 
-std::string CDocumentProfile::pdfaBreaches(const CImageTraits& image, int opacity) const
+std::string CDocumentProfile::pdfaBreaches(const CImageTraits& image, int opacity, const std::string& blend) const
 {
     if (m_pdfaPart <= 0)
         return std::string();
     std::string breaches;
     auto add = [&breaches](const std::string& what) { breaches += (breaches.empty() ? "" : ", ") + what; };
     if (m_pdfaPart == 1) {
-        // PDF/A-1 allows no transparency, and samples of at most 8 bits.
-        if (opacity < 100 && image.softMask)
-            add("transparency (opacity below 100, a soft mask)");
-        else if (opacity < 100)
-            add("transparency (opacity below 100)");
-        else if (image.softMask)
-            add("transparency (a soft mask)");
-        if (image.blendMode)
-            add("transparency (a blend mode)");
-        if (image.transparencyGroup)
-            add("transparency (a transparency group)");
+        // PDF/A-1 allows no transparency (a blend mode but Normal is one),
+        // and samples of at most 8 bits.
+        std::string transparency;
+        for (const std::string& why : {opacity < 100 ? std::string("opacity below 100") : std::string(),
+                                       image.softMask ? std::string("a soft mask") : std::string(),
+                                       blend.empty() ? std::string() : "blend mode " + blend,
+                                       image.blendMode ? std::string("a blend mode") : std::string(),
+                                       image.transparencyGroup ? std::string("a transparency group") : std::string()})
+            if (!why.empty())
+                transparency += (transparency.empty() ? "" : ", ") + why;
+        if (!transparency.empty())
+            add("transparency (" + transparency + ")");
         if (image.sixteenBit)
             add("16-bit samples");
     }

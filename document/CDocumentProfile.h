@@ -22,9 +22,10 @@ public:
     // 4 CMYK); 0 without one.
     int outputIntentComponents() const { return m_intentComponents; }
 
-    // What of a stamp of `image` at `opacity` percent breaks the PDF/A part
-    // the file claims, as one sentence; empty when nothing does.
-    std::string pdfaBreaches(const CImageTraits& image, int opacity) const;
+    // What of a stamp of `image` at `opacity` percent, drawn with the blend
+    // mode `blend` (empty: Normal), breaks the PDF/A part the file claims, as
+    // one sentence; empty when nothing does.
+    std::string pdfaBreaches(const CImageTraits& image, int opacity, const std::string& blend = std::string()) const;
 
 private:
     void readMetadata(CPdfFile& input, int num, int gen);

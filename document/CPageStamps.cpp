@@ -184,18 +184,20 @@ void CPageStamps::readMark(const CPdfDict* holder, CRef object, bool annotation,
         m_found.push_back(found);
         return;
     }
-    // A content stamp is whole with its stream before the page's content,
-    // and the resource entries it names.
+    // A content stamp is whole with its stream before the page's content
+    // (an underlay is that stream), and the resource entries it names.
     CPdfObject mark, value;
     holder->getValue(CStampMark::kKey, mark);
     mark.dictValue()->getValueUnresolved("Before", value);
     found.stream = object;
     found.before = refOf(value);
+    // An underlay names no stream before it: one that does is no mark this program wrote.
+    const bool before = found.mark.underlay ? value.type() == PDF_NULL
+                                            : found.before.num > 0 && std::find(contents.begin(), contents.end(),
+                                                                                found.before) != contents.end();
     mark.dictValue()->getValue("Single", value);
     found.wasOneStream = value.type() == PDF_BOOL && value.boolValue();
-    const bool whole = found.stream.num > 0 && found.before.num > 0 &&
-                       std::find(contents.begin(), contents.end(), found.before) != contents.end() &&
-                       readNames(*mark.dictValue(), found.names);
+    const bool whole = found.stream.num > 0 && before && readNames(*mark.dictValue(), found.names);
     if (!whole) {
         ++m_damaged;
         return;

@@ -28,7 +28,7 @@ public:
         CStampMark mark;
         bool annotation = false;
         // A content stamp: its stream, and the stream before the page's own
-        // content that goes with it (0 when /Contents has it no more).
+        // content that goes with it (0 for an underlay, whose stream is that one).
         CRef stream;
         CRef before;
         bool wasOneStream = false; // the page's /Contents was one stream before the stamp

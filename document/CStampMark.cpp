@@ -35,6 +35,11 @@ const char* CStampMark::kindName(EKind kind)
     return kShown[static_cast<int>(kind)];
 }
 
+const char* CStampMark::placementName(bool annotation, bool underlay)
+{
+    return annotation ? "annotation" : underlay ? "underlay" : "content";
+}
+
 std::string CStampMark::openEntry() const
 {
     std::string text =
@@ -80,6 +85,8 @@ CStampMark::ERead CStampMark::read(const CPdfDict& holder)
             return ERead::Damaged;
         *place[i] = number.numberValue();
     }
+    mark.dictValue()->getValue("Underlay", value);
+    underlay = value.type() == PDF_BOOL && value.boolValue();
     layer.clear();
     mark.dictValue()->getValue("Layer", value);
     if (value.type() == PDF_DICT) {

@@ -236,21 +236,28 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
                                     int prefixNum, int stampNum)
 {
     const CStoredEntry& contents = page.contents;
+    // An underlay has no stream after the page's content.
+    const bool after = stampNum > 0;
     auto wholeList = [&]() {
-        return referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str());
+        return after ? referenceText("[ ", prefixNum, referenceText(" 0 R ", stampNum, " 0 R ]").c_str())
+                     : referenceText("[ ", prefixNum, " 0 R ]");
     };
     if (!contents.present) {
         text.insertAt(static_cast<size_t>(page.dictOpen) + 2, "/Contents " + wholeList());
         return;
     }
     const std::string prefixItem = referenceText(" ", prefixNum, " 0 R ");
-    const std::string stampItem = referenceText(" ", stampNum, " 0 R ");
+    const std::string stampItem = after ? referenceText(" ", stampNum, " 0 R ") : std::string();
     // `bytes`: the array's text as read, before any edit.
     auto editArray = [&](CObjectText& array, const std::string& bytes, int64_t begin, int64_t end) {
         if (!closesArray(bytes, begin, end))
             return false;
-        array.insertAt(static_cast<size_t>(begin) + 1, prefixItem);
-        array.insertAt(static_cast<size_t>(end) - 1, stampItem);
+        // An underlay before a blank takes none after it: its removal gives back the list's text byte for byte.
+        const bool blankFollows = isWhitespaceByte(bytes[static_cast<size_t>(begin) + 1]);
+        array.insertAt(static_cast<size_t>(begin) + 1,
+                       after || !blankFollows ? prefixItem : referenceText(" ", prefixNum, " 0 R"));
+        if (after)
+            array.insertAt(static_cast<size_t>(end) - 1, stampItem);
         return true;
     };
 
@@ -270,9 +277,11 @@ void CPageRewriter::rewriteContents(const std::string& original, CObjectText& te
         const size_t open = keyEnd < static_cast<size_t>(contents.valueBegin) && isWhitespaceByte(original[keyEnd])
                                 ? keyEnd + 1
                                 : static_cast<size_t>(contents.valueBegin);
-        const size_t close = afterReference(original, contents);
         text.insertAt(open, referenceText("[ ", prefixNum, " 0 R "));
-        text.insertAt(close, referenceText(" ", stampNum, " 0 R ]"));
+        if (after)
+            text.insertAt(afterReference(original, contents), referenceText(" ", stampNum, " 0 R ]"));
+        else // right after the reference: its removal gives back the page's text byte for byte
+            text.insertAt(static_cast<size_t>(contents.valueEnd), " ]");
     } else if (kind == PDF_NULL) {
         // A null (or a reference to nothing) is no content: the page gets ours.
         text.replaceAt(static_cast<size_t>(contents.valueBegin), static_cast<size_t>(contents.valueEnd), wholeList());
@@ -377,7 +386,8 @@ bool CPageRewriter::removeStamps(const std::string& pageText, int pageNum, const
             annotations.push_back(stamp.annotationObject);
         } else {
             streams.push_back(stamp.stream);
-            streams.push_back(stamp.before);
+            if (stamp.before.num > 0) // an underlay has no stream before it
+                streams.push_back(stamp.before);
             wasOneStream = wasOneStream || stamp.wasOneStream;
         }
     }

@@ -50,7 +50,8 @@ public:
 
     // Writes page `pageNum`, whose text `pageText` the walk laid out in
     // `page`, with its content run between the streams `prefixNum` and
-    // `stampNum`; first writes whatever other object that takes.
+    // `stampNum` (0: after `prefixNum` alone, an underlay); first writes
+    // whatever other object that takes.
     void rewritePageObject(const std::string& pageText, int pageNum, const CPageRecord& page, int prefixNum,
                            int stampNum);
 

@@ -54,10 +54,11 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
       m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects)),
       m_layer(objects.layer)
 {
-    // What follows the mark's /Before: the group, whether /Contents was one stream, the names.
+    // What follows the mark's /Before (an underlay's /Underlay): the group,
+    // whether /Contents was one stream, the names.
     const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
-    m_markEnds[0] = " 0 R" + layer + m_markNames + " >>\n>>\nstream\n";
-    m_markEnds[1] = " 0 R" + layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
+    m_markEnds[0] = layer + m_markNames + " >>\n>>\nstream\n";
+    m_markEnds[1] = layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
 }
 
 void CPageStamper::usePagePainters(const std::vector<CStampPainter>& painters, const CNewObjects& objects)
@@ -69,9 +70,19 @@ void CPageStamper::usePagePainters(const std::vector<CStampPainter>& painters, c
         CNewObjects named = objects;
         named.numbers.image += static_cast<int>(variant);
         const std::string names = namesEntry(named);
-        m_variantMarkEnds.push_back({" 0 R" + layer + names + " >>\n>>\nstream\n",
-                                     " 0 R" + layer + " /Single true" + names + " >>\n>>\nstream\n"});
+        m_variantMarkEnds.push_back(
+            {layer + names + " >>\n>>\nstream\n", layer + " /Single true" + names + " >>\n>>\nstream\n"});
     }
+}
+
+const std::string& CPageStamper::markEnd(const CPageRecord& page, int pageIndex)
+{
+    const size_t one = m_rewriter.contentsIsOneStream(page) ? 1 : 0;
+    if (!m_pagePainters)
+        return m_markEnds[one];
+    // The page names its own variant of the image.
+    m_rewriter.setImageNum(m_imageNum + variantOf(pageIndex));
+    return m_variantMarkEnds[static_cast<size_t>(variantOf(pageIndex))][one];
 }
 
 int CPageStamper::variantOf(int pageIndex) const
@@ -135,7 +146,7 @@ const std::string& CPageStamper::stampContent(const CPageRecord& page, const CSt
     memo.rotate = page.rotate;
     memo.variant = variant;
     memo.frame = frame;
-    memo.mark = " \n" + markOf(page, painter).openEntry() + " /Before ";
+    memo.mark = " \n" + markOf(page, painter).openEntry() + (m_settings.underlay ? " /Underlay true" : " /Before ");
     if (painter.drawsPerPage())
         std::tie(memo.content, memo.after) = painter.stampContentAround(page, frame);
     else
@@ -170,6 +181,17 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
         return;
     }
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
+    if (m_settings.underlay) {
+        // One stream before the page's content, which starts in the initial
+        // state: no frame to learn, no prefix. It carries the mark itself.
+        const std::string& content = stampContent(page, CStampFrame(), pageIndex);
+        m_markTail.assign(*m_mark);
+        m_markTail += markEnd(page, pageIndex);
+        const int underlay = m_writer.writeNewStream(kContentHead, m_markTail, content, true);
+        m_rewriter.rewritePageObject(pageText, page.objectNumber, page, underlay, 0);
+        ++m_stamped;
+        return;
+    }
     // The streams around the content close what it leaves open.
     const CStampFrame frame = m_contents.frameFor(pageText, page);
     const int prefix = m_writer.writeNewStream(kContentHead, kContentTail, prefixContent(frame));
@@ -179,11 +201,8 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     std::string& tail = m_markTail;
     tail.assign(*m_mark);
     appendInteger(tail, prefix);
-    const int one = m_rewriter.contentsIsOneStream(page) ? 1 : 0;
-    tail += m_pagePainters ? m_variantMarkEnds[static_cast<size_t>(variantOf(pageIndex))][static_cast<size_t>(one)]
-                           : m_markEnds[one];
-    if (m_pagePainters)
-        m_rewriter.setImageNum(m_imageNum + variantOf(pageIndex));
+    tail += " 0 R";
+    tail += markEnd(page, pageIndex);
     const int stamp = m_writer.writeNewStream(kContentHead, tail, content, true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;

@@ -21,7 +21,8 @@ struct CStampSettings;
 
 // Stamps the selected pages, one at a time, into the output: the stream
 // before each page's content, the stamp after it, and the page's text
-// rewritten to run between them and to name the run's image and state.
+// rewritten to run between them and to name the run's image and state. An
+// underlay is one stream before the content, which draws the stamp.
 class CPageStamper {
 public:
     // The objects every stamped page names: the run's names for its image
@@ -84,7 +85,7 @@ private:
         CStampFrame frame;
         std::string content;
         std::string after; // where each page draws its own: the content after its drawing
-        std::string mark;  // the stamp stream's dictionary after its length, up to /Before's number
+        std::string mark;  // the stamp stream's dictionary after its length, up to /Before's number or /Underlay
         bool matches(const CPageRecord& page, const CStampFrame& other) const;
     };
 
@@ -96,6 +97,9 @@ private:
     const std::string& prefixContent(const CStampFrame& frame);
     // The mark of the stamp `painter` draws on `page`.
     CStampMark markOf(const CPageRecord& page, const CStampPainter& painter) const;
+    // The mark after /Before's reference or /Underlay for page `page` (of
+    // index `pageIndex`); the page's own image named when it takes a variant.
+    const std::string& markEnd(const CPageRecord& page, int pageIndex);
     // The variant page `pageIndex` takes, and its painter.
     int variantOf(int pageIndex) const;
     const CStampPainter& painterFor(int pageIndex) const;
@@ -129,7 +133,7 @@ private:
     const int m_layer;                   // the optional content group, 0 when none
     const std::string* m_mark = nullptr; // the last stamp content's mark opening
     std::string m_markTail;              // the stamp stream's dictionary after its length
-    std::string m_markEnds[2];           // the mark after /Before's number: /Contents was a list, one stream
+    std::string m_markEnds[2]; // the mark after /Before's reference or /Underlay: /Contents was a list, one stream
     const std::vector<CStampPainter>* m_pagePainters = nullptr; // a stamp of variants: one for each
     std::vector<std::array<std::string, 2>> m_variantMarkEnds;  // m_markEnds for each variant
 };

@@ -19,11 +19,17 @@ CStampPainter::CStampPainter(const CStampSettings& settings, double imageWidth, 
 
 std::string CStampPainter::prefixContent(const CStampFrame& frame) const { return buildPrefixStream(frame); }
 
+std::string CStampPainter::restoreContent(const CStampFrame& frame) const
+{
+    // An underlay runs first, in the initial state: there is nothing to restore.
+    return m_settings.underlay ? std::string() : formatStampRestore(frame);
+}
+
 std::string CStampPainter::stampContent(const CPageRecord& page, const CStampFrame& frame) const
 {
     const CPlacement where = placement(page);
-    return buildStampStream(m_names.state, m_names.image, where.x, where.y, where.angle, where.width, where.height,
-                            frame, m_draw);
+    return restoreContent(frame) + formatStampDraw(m_names.state, m_names.image, where.x, where.y, where.angle,
+                                                   where.width, where.height, m_draw);
 }
 
 std::pair<std::string, std::string> CStampPainter::stampContentAround(const CPageRecord& page,
@@ -32,7 +38,7 @@ std::pair<std::string, std::string> CStampPainter::stampContentAround(const CPag
     const CPlacement where = placement(page);
     auto around =
         formatStampDrawAround(m_names.state, where.x, where.y, where.angle, where.width, where.height, m_draw);
-    around.first.insert(0, formatStampRestore(frame));
+    around.first.insert(0, restoreContent(frame));
     return around;
 }
 
@@ -140,7 +146,7 @@ std::string CStampPainter::marksContent(const CPageRecord& page, const CStampFra
     // The mark images carry no orientation; in a tagged file they are artifacts.
     CStampDraw draw;
     draw.artifact = m_draw.artifact;
-    std::string content = formatStampRestore(frame);
+    std::string content = restoreContent(frame);
     for (int i = 0; i < 8; ++i) {
         const MarkGeometry mark = cornerMarkGeometry(kOrder[i], box);
         content += formatStampDraw(m_names.state, i < 4 ? m_names.image : m_verticalImage, mark.x, mark.y, 0.0f,

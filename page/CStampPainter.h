@@ -28,7 +28,8 @@ public:
     // The content of the stream before the page's own; `frame` says how the
     // stamp reaches the page's initial state.
     std::string prefixContent(const CStampFrame& frame = CStampFrame()) const;
-    // The content of the stream after it, which draws the image on `page`.
+    // The content of the stream after it, which draws the image on `page`;
+    // for an underlay, of the one stream before the page's content.
     std::string stampContent(const CPageRecord& page, const CStampFrame& frame = CStampFrame()) const;
     // Whether each page gets content of its own.
     bool drawsPerPage() const { return m_perPage != nullptr; }
@@ -61,6 +62,9 @@ public:
     CStampRect displayedRect(const CPageRecord& page) const;
 
 private:
+    // What brings the page back to its initial state before the stamp draws.
+    std::string restoreContent(const CStampFrame& frame) const;
+
     const CStampSettings& m_settings;
     double m_width;
     double m_height;

@@ -126,6 +126,11 @@ struct CStampSettings {
     bool incremental = false;
     // The stamp as a /Stamp annotation of each page instead of page content.
     bool annotation = false;
+    // The stamp drawn before the page's own content, which then lies over it.
+    bool underlay = false;
+    // The blend mode the stamp is drawn with, as PDF names it ("Multiply",
+    // "Darken"); empty: Normal, which writes no /BM.
+    std::string blend;
     // The id the stamp's mark carries (--id), by which it is listed and removed.
     std::string stampId = CStampMark::kDefaultId;
     // Stamps to take off instead of stamping (--remove, each id followed by
@@ -156,8 +161,8 @@ struct CStampSettings {
         auto& [input, inputShown, output, image, imageShown, page, words, typeface, face, points, rgb, moment,
                batesFirst, batesWidth, batesBefore, batesAfter, batesPages, start, end, fromEnd, startBack, endBack,
                nth, percent, portrait, fromTop, fromRight, alignment, x, y, width, height, turn, across, stroked, paths,
-               trim, crop, cornerBits, update, annotate, id, removing, layerName, layerShown, removingAll, replacing,
-               secret, resources] = settings;
+               trim, crop, cornerBits, update, annotate, beneath, blending, id, removing, layerName, layerShown,
+               removingAll, replacing, secret, resources] = settings;
         visit(input), visit(inputShown), visit(output), visit(image), visit(imageShown), visit(page), visit(words),
             visit(typeface), visit(face);
         visit(points), visit(rgb), visit(moment);
@@ -166,8 +171,8 @@ struct CStampSettings {
         visit(startBack), visit(endBack), visit(nth), visit(percent), visit(portrait), visit(fromTop);
         visit(fromRight), visit(alignment), visit(x), visit(y), visit(width), visit(height), visit(turn), visit(across);
         visit(stroked), visit(paths), visit(trim);
-        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(id), visit(removing), visit(layerName),
-            visit(layerShown);
+        visit(crop), visit(cornerBits), visit(update), visit(annotate), visit(beneath), visit(blending), visit(id),
+            visit(removing), visit(layerName), visit(layerShown);
         visit(removingAll), visit(replacing), visit(secret), visit(resources);
     }
 

@@ -28,12 +28,6 @@ void orientationMatrix(int orientation, int matrix[6])
         matrix[i] = kMatrices[index][i];
 }
 
-std::string buildStampStream(const std::string& gsName, const std::string& imName, double x, double y, float angle,
-                             double width, double height, const CStampFrame& frame, const CStampDraw& draw)
-{
-    return formatStampRestore(frame) + formatStampDraw(gsName, imName, x, y, angle, width, height, draw);
-}
-
 std::string formatStampRestore(const CStampFrame& frame)
 {
     std::string content = frame.endText ? "\nET\n" : "\n";

@@ -32,17 +32,15 @@ void orientationMatrix(int orientation, int matrix[6]);
 // The content of the stream run before a page's own content: it saves the graphics state.
 std::string buildPrefixStream(const CStampFrame& frame = CStampFrame());
 
-// The content of the stream run after a page's own content: restore, then
-// draw the image `imName` with opacity state `gsName`, scaled to width x
-// height, rotated by `angle` degrees around its lower-left corner placed at
-// (x, y). `draw` adds the orientation and the artifact marking.
-std::string buildStampStream(const std::string& gsName, const std::string& imName, double x, double y, float angle,
-                             double width, double height, const CStampFrame& frame = CStampFrame(),
-                             const CStampDraw& draw = CStampDraw());
-
-// Its two parts: what brings the page back to its initial state, and one
-// drawing of the image (a marks update draws eight after one restore).
+// The stream run after a page's own content is made of two parts: what
+// brings the page back to its initial state, and one drawing of the image
+// (a marks update draws eight after one restore). An underlay's stream, run
+// before the page's content, is the drawing alone.
 std::string formatStampRestore(const CStampFrame& frame);
+// Draws the image `imName` with the graphics state `gsName` (opacity,
+// blend mode), scaled to width x height, rotated by `angle` degrees around
+// its lower-left corner placed at (x, y). `draw` adds the orientation and
+// the artifact marking.
 std::string formatStampDraw(const std::string& gsName, const std::string& imName, double x, double y, float angle,
                             double width, double height, const CStampDraw& draw = CStampDraw());
 // formatStampDraw's content before and after the drawing itself (the image's

@@ -78,7 +78,7 @@ CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COu
     if (verticalImage)
         objects.verticalImage = memory.drawResourceNames(settings.resourceNumber).image;
     objects.kind = image.isPdfPage() ? CStampMark::EKind::Pdf : settings.stampKind();
-    objects.numbers = writer.writeSharedObjects(settings.opacity, image, verticalImage);
+    objects.numbers = writer.writeSharedObjects(settings.opacity, settings.blend, image, verticalImage);
     return objects;
 }
 
@@ -532,6 +532,7 @@ CStampResult CStampJob::plan(ERun run)
         mark.kind = opened.image->isPdfPage() ? CStampMark::EKind::Pdf : m_settings.stampKind();
         mark.x = seen.x, mark.y = seen.y, mark.width = seen.width, mark.height = seen.height;
         mark.layer = m_settings.layer;
+        mark.underlay = m_settings.underlay;
         m_reporter.pagePlaced(static_cast<int>(index) + 1, mark, plan.annotation);
         ++result.pagesStamped;
     }
@@ -601,7 +602,7 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         m_output.commit();
         if (pass)
             memory.keepRun(std::move(written), m_output.writtenPath());
-        result.pdfaWarning = profile.pdfaBreaches(image.traits(), m_settings.opacity);
+        result.pdfaWarning = profile.pdfaBreaches(image.traits(), m_settings.opacity, m_settings.blend);
         result.pagesStamped = stamper.stampedCount();
         result.encrypted = input.xref().securityHandler() != nullptr;
         result.updated = plan.update;

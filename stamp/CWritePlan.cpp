@@ -29,10 +29,13 @@ CWritePlan CWritePlan::decide(const CStampSettings& settings, const CSignatureFi
                                            "\nPDF file is certified, and its certification allows annotations only; a "
                                            "layer is listed in the catalog, which it forbids changing: '%s'\n",
                                            path);
-        if (settings.marks())
+        if (settings.marks() || settings.underlay)
             throw CPdfException::formatted(CPdfException::EKind::Permissions,
-                                           "\nPDF file is certified, and its certification allows annotations only; "
-                                           "marks are page content, so they cannot be added: '%s'\n",
+                                           settings.marks()
+                                               ? "\nPDF file is certified, and its certification allows annotations "
+                                                 "only; marks are page content, so they cannot be added: '%s'\n"
+                                               : "\nPDF file is certified, and its certification allows annotations "
+                                                 "only; an underlay is page content, so it cannot be added: '%s'\n",
                                            path);
         plan.update = true;
         plan.annotation = true;

@@ -16,11 +16,12 @@
 #include "write/COutputFile.h"
 #include "write/CWrittenObjects.h"
 
-std::string writeGraphicsStateObject(float opacity)
+std::string writeGraphicsStateObject(float opacity, const std::string& blend)
 {
     // The percentage times the single-precision 0.01, printed from a double.
     double fraction = static_cast<double>(opacity) * static_cast<double>(0.01f);
-    return formatText(" 0 obj<</Type/ExtGState/ca %.2f>>\nendobj\n", fraction);
+    return formatText(" 0 obj<</Type/ExtGState/ca %.2f", fraction) + (blend.empty() ? "" : "/BM/" + blend) +
+           ">>\nendobj\n";
 }
 
 COutputWriter::COutputWriter(COutputFile& output, CPdfFile& input, CWrittenObjects* written)
@@ -115,12 +116,13 @@ std::string COutputWriter::stringFor(int num, const std::string& text) const
     return security ? security->encryptString(num, 0, text) : text;
 }
 
-COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, const CStampImage& image,
+COutputWriter::CSharedObjects COutputWriter::writeSharedObjects(int opacity, const std::string& blend,
+                                                                const CStampImage& image,
                                                                 const CStampImage* verticalImage)
 {
     CSharedObjects shared;
     shared.state = beginNewObject();
-    m_output.write(writeGraphicsStateObject(static_cast<float>(opacity)));
+    m_output.write(writeGraphicsStateObject(static_cast<float>(opacity), blend));
     endNewObject(shared.state);
     shared.image = image.write(*this);
     if (verticalImage)

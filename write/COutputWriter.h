@@ -14,8 +14,9 @@ class CPageStamper;
 class CStampImage;
 class CWrittenObjects;
 
-// " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in percent.
-std::string writeGraphicsStateObject(float opacity);
+// " 0 obj<</Type/ExtGState/ca 0.50>>\nendobj\n" for the fill opacity in
+// percent; with a `blend` mode's name, "/BM/Multiply" after the opacity.
+std::string writeGraphicsStateObject(float opacity, const std::string& blend = std::string());
 
 // Puts a run's objects into its output, and decides where each goes: what
 // comes before them, in what order the input's objects and the new ones
@@ -62,8 +63,10 @@ public:
     int writeNewObject(std::string_view body) final;
     std::string stringFor(int num, const std::string& text) const final;
     // Writes the objects every stamped page names: the graphics state of
-    // `opacity` percent, then `image` and a marks update's `verticalImage`.
-    CSharedObjects writeSharedObjects(int opacity, const CStampImage& image, const CStampImage* verticalImage);
+    // `opacity` percent and `blend` mode (empty: Normal), then `image` and a
+    // marks update's `verticalImage`.
+    CSharedObjects writeSharedObjects(int opacity, const std::string& blend, const CStampImage& image,
+                                      const CStampImage* verticalImage);
     int nextNumber() const final { return static_cast<int>(m_outRecords.size()); }
     // The catalog was written anew as `text`: a later edit of it starts from that.
     void catalogRewritten(std::string text) { m_catalogText = std::move(text); }

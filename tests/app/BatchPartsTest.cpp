@@ -160,7 +160,9 @@ TEST(WorkerResult, ReadsBackExactly)
     mark.id = "approved.2";
     mark.kind = CStampMark::EKind::Text;
     mark.x = 20.5, mark.y = -10, mark.width = 96, mark.height = 48.25;
-    outcome.stamps = {{2, mark, true}};
+    CStampMark underlay = mark;
+    underlay.underlay = true;
+    outcome.stamps = {{2, mark, true}, {2, underlay, false}};
     outcome.listed = true;
     const std::string console = "Input file: 'in/caf\xE9.pdf'\n";
     const std::string bytes = worker::packResult(console, outcome);

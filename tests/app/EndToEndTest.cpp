@@ -568,11 +568,12 @@ const std::string kUsage =
     "screen (in a layer)\n--screen-only the stamp is shown on screen but not printed (in a layer)\n--annotation adds "
     "the stamp as a "
     "stamp annotation "
-    "instead of page content\n--id NAME the stamp's id, by which it is found again (letters, digits, '-', '_' and "
-    "'.'), default stamp\n--stamp-page N the page of a PDF stamp file (-j) to place, default 1; 'each': input page i "
-    "takes "
-    "stamp page i, the last one for the pages past it\n--rotate DEG turn the stamp DEG degrees counter-clockwise about "
-    "the point -pos names\n"
+    "instead of page content\n--underlay draw the stamp before the page's content, which then lies over it (not with "
+    "--annotation)\n--blend MODE draw the stamp with blend mode multiply or darken: on white paper it looks like an "
+    "underlay, yet a scan or a white background cannot hide it\n--id NAME the stamp's id, by which it is found again "
+    "(letters, digits, '-', '_' and '.'), default stamp\n--stamp-page N the page of a PDF stamp file (-j) to place, "
+    "default 1; 'each': input page i takes stamp page i, the last one for the pages past it\n--rotate DEG turn the "
+    "stamp DEG degrees counter-clockwise about the point -pos names\n"
     "--diagonal the stamp across the page, centred on its bottom-left to top-right diagonal and as large as fits "
     "(instead of -pos, -size and --rotate)\n--outline the text's letters outlined instead of filled\n--as-paths the "
     "text's letters drawn as shapes: no font is embedded, and no text can be copied or extracted\n--text <TEXT> stamp "
@@ -593,7 +594,8 @@ const std::string kUsage =
     "it "
     "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--skip-existing with a "
     "list: leave an output that is there already alone, so a stopped run goes on where it stopped\n--list print the "
-    "stamps each file carries: id, kind, content or annotation, and where (no -o, -f or -j)\n--dry-run load each file "
+    "stamps each file carries: id, kind, content, underlay or annotation, and where (no -o, -f or -j)\n--dry-run load "
+    "each file "
     "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL "
     "bytes "
     "(find -print0); -i- reads the list from standard input\n\r\nExample usage:-\r\nvellico -ifilein.pdf -ofileout.pdf "
@@ -894,6 +896,21 @@ INSTANTIATE_TEST_SUITE_P(Images, EndToEnd, testing::ValuesIn(rows({
     // Eight passes over one document, the marks grey: said once.
     {"PdfaMarksRun", in("pdfa 1 0"), stamp("-crop_marks"), 0, {B + opened("in.pdf") + ", output file: 'out.pdf'\n" + breaks(1, kNoIntent)},
      "", Exact},
+    {"PdfaBlendMode", in("pdfa 1 3"), stamp("--blend darken -opacity50"), 0,
+     {"Processing" + breaks(1, "transparency (opacity below 100, blend mode Darken)")}},
+    // An opaque white page hides an underlay, and not a stamp multiplied over it; a page that leaves the place
+    // unpainted shows both.
+    {"UnderlayUnderAnOpaquePage", in("content plain 1 g 0 0 612 792 re f"), stamp("--underlay"), 0, {}, "-", MuPdf,
+     {"/Underlay true", "stream\nq\n/GS"}},
+    {"MultiplyOverAnOpaquePage", in("content plain 1 g 0 0 612 792 re f"), stamp("--blend multiply"), 0, {}, kStamp, MuPdf,
+     {"/ExtGState/ca 1.00/BM/Multiply>>"}},
+    {"UnderlayOnAPlainPage", kIn, stamp("--underlay"), 0, {}, kStamp, MuPdf},
+    {"MultiplyOnAPlainPage", kIn, stamp("--blend multiply"), 0, {}, kStamp, MuPdf},
+    // The annotation's appearance blends with the page too; tagged files mark an underlay as any stamp.
+    {"DarkenAnnotation", kIn, stamp("--annotation --blend darken"), 0, {}, kStamp, MuPdf, {"/BM/Darken"}},
+    {"TaggedUnderlayInALayer", in("doc tagged"), stamp("--underlay --layer L"), 0, {}, kStamp, MuPdf,
+     {"stream\nq\n/Artifact <</Type /Pagination /Subtype /Watermark>> BDC\n/OC /OC"}},
+    {"MarksUnderlay", in("doc state-marks"), stamp("-trim_marks --underlay"), 0, {}, "marks trim", MuPdf, {"/Kind /Marks"}},
 })), kRowName);
 // clang-format on
 
@@ -940,7 +957,7 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
     {"PdfEachPageRemoved", {"in.pdf=plain 3", "band.pdf=doc band-type3", "s.pdf=stamp in.pdf -jband.pdf --stamp-page each"},
      "-is.pdf -oout.pdf --remove-all", 0, {}, "-", 0, {"!VellicoStamp", "!/BBox [0 0 96 48]", "!/Type3"}},
     {"PdfaBrokenByAStampPage", {"in.pdf=pdfa 1 3", "band.pdf=doc band-pdfa"}, placed("band.pdf"), 0, {"Processing" + breaks(1,
-     "transparency (a blend mode), transparency (a transparency group), a font that is not embedded (Helvetica)")}},
+     "transparency (a blend mode, a transparency group), a font that is not embedded (Helvetica)")}},
     {"PdfAnnotationsLeftBehind", band("two-pages"), placed("band.pdf"), 0,
      {"Processing\nWarning: stamp PDF file 'band.pdf': 2 annotations of page 1 are not carried over\nDone."}, kPlaced},
     {"PdfNeedsAPassword", {"in.pdf=plain 1", "b.pdf=doc band-vector", "band.pdf=qpdf b.pdf --encrypt 'u' o 256 --"}, placed("band.pdf"),
@@ -1158,6 +1175,23 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
     {"LayerOnASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf"}, stamp("--layer L"), 0, {"Warning: the file is signed"}},
     {"LayerInPdfa1", in("pdfa 1 0"), stamp("--layer L"), 1, {"PDF file claims PDF/A-1, which forbids layers (optional content): 'in.pdf'"},
      "", 0, {}, {""}},
+    // An underlay is one stream before the page's content, listed in the order drawn; taken off, the page's text is
+    // as it was; a signed file's underlay is its last update, taken off byte for byte; --replace finds it.
+    {"UnderlayListedAndRemoved", {"in.pdf=page /Contents 4 0 R /Resources 5 0 R", "a.pdf=stamp in.pdf -jstamp.jpg --underlay "
+     "--id u", "b.pdf=stamp a.pdf --text 'p{page}' --id t -pos200,200 --underlay"}, "$V -ib.pdf --list && $V -ib.pdf -oout.pdf "
+     "--remove t", 0, {"Page 1: t, text, underlay, x 200, y 200, width 14, height 12\nPage 1: u, image, underlay, x 20, y 10"}, kStamp,
+     Shell, {"/Contents [ 8 0 R 4 0 R ] /Resources", "/Id /u", "!/Id /t"}},
+    {"UnderlayRemovedFromOneStream", {"in.pdf=page /Contents 4 0 R /Resources 5 0 R", "a.pdf=stamp in.pdf -jstamp.jpg --underlay"},
+     "-ia.pdf -oout.pdf --remove-all", 0, {}, "-", 0, {"/Contents 4 0 R /Resources 5 0 R"}},
+    {"UnderlayOfASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf"}, stamp("--underlay -opacity50"), 0,
+     {"Warning: the file is signed"}, kStamp},
+    {"UnderlayOfASignedFileTakenOff", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf", "a.pdf=stamp in.pdf --underlay --text "
+     "'B{bates}' --id x"}, "$V -ia.pdf -oout.pdf --remove x && cmp out.pdf in.pdf", 0, {}, "", Shell | Unreadable},
+    {"ReplaceAnUnderlay", {"in.pdf=plain 2", "a.pdf=stamp in.pdf -jstamp.jpg --underlay --id bg -pos300,300"},
+     "-ia.pdf -oout.pdf -jstamp.jpg --id bg --replace --underlay", 0, {}, kStamp, 0, {"/Id /bg"}},
+    {"UnderlayAnnotation", kIn, stamp("--underlay --annotation"), 1,
+     {"--underlay does not go with --annotation: an annotation always lies over the page's content"}, "", 0, {}, {""}},
+    {"BlendUnknown", kIn, stamp("--blend screen"), 1, {"--blend takes multiply or darken: 'screen'"}, "", 0, {}, {""}},
     {"SkipExisting", {"a.pdf=plain 1", "b.pdf=plain 2", "out/a.pdf=text kept", "list.txt=text a.pdf\nb.pdf\n"},
      "-ilist.txt -fout -jstamp.jpg --skip-existing --report r.json", 0,
      {"Input file: 'a.pdf', output file: 'out/a.pdf' is there already: skipped"}, "", 0, {}, {"out/b.pdf", "r.json"},
@@ -1250,6 +1284,7 @@ INSTANTIATE_TEST_SUITE_P(Protected, EndToEnd, testing::ValuesIn(rows({
     {"CertifiedLevelOutOfRange", {"in.pdf=certified 7"}, stamp(), 1, {"certification (no changes) forbids"}},
     {"CertifiedForAnnotations", {"in.pdf=certified 3"}, stamp(), 0, {kAnnotationsOnly}, kStamp, 0, {"/Subtype /Stamp"}},
     {"CertifiedButMarks", {"in.pdf=certified 3"}, stamp("-crop_marks"), 1, {"marks are page content"}},
+    {"CertifiedButUnderlay", {"in.pdf=certified 3"}, stamp("--underlay"), 1, {"an underlay is page content"}},
     // A dry run refuses what the run refuses.
     {"CertifiedMarksDryRun", {"in.pdf=certified 1"}, stamp("-crop_marks --dry-run"), 1, {"(no changes) forbids"}},
 })), kRowName);

@@ -192,7 +192,8 @@ TEST_P(PngObjects, ShowTheBandsLibpngWrote)
     b.set(2, "<< /Type /Pages /Kids [] /Count 0 >>");
     load(b.build());
     const auto png = openImage(dir, vtest::bandPng(GetParam()));
-    EXPECT_EQ((std::array<int, 3>{png->width(), png->height(), png->orientation()}), (std::array<int, 3>{37, 21, 1}));
+    EXPECT_EQ((std::array<double, 3>{png->width(), png->height(), double(png->orientation())}),
+              (std::array<double, 3>{37, 21, 1}));
     COutputFile out;
     out.create(dir.file("out.pdf"));
     CRewriteWriter writer(out, *doc, nullptr, nullptr);
@@ -260,7 +261,7 @@ TEST_P(PngFiles, OpenOrAreRefusedNamingTheFileAndWhy)
     try {
         const auto image = openImage(dir, c.bytes);
         EXPECT_STREQ(c.problem, "") << "opened";
-        EXPECT_EQ(std::make_pair(image->width(), image->traits().deviceSpace), std::make_pair(1, c.space));
+        EXPECT_EQ(std::make_pair(image->width(), image->traits().deviceSpace), std::make_pair(1.0, c.space));
     } catch (const CPdfException& e) {
         EXPECT_EQ(std::string(e.message()),
                   "\nInput image file error (" + std::string(c.problem) + "): '" + dir.file("stamp.png") + "'\n");
