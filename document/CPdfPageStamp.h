@@ -20,7 +20,7 @@ struct CPageRecord;
 // decrypted from the stamp file and encrypted again for the output.
 class CPdfPageStamp : public CStampImage {
 public:
-    // Whether `file` is a PDF: its first kilobyte holds "%PDF-".
+    // Whether `file` is a PDF: no JPEG or PNG signature, and "%PDF-" in its first kilobyte.
     static bool isPdf(CFileSource& file);
 
     // Opens page `pageNumber` (1-based; 0: every page, for each page of the
