@@ -948,7 +948,7 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
     {"PdfSecondPage", band("two-pages"), placed("band.pdf", "--stamp-page 2"), 0, {}, kPlaced + " rev"},
     // Input page i takes stamp page i, the last for the pages past them; a list's files each start again at 1.
     {"PdfEachPage", {"a.pdf=plain 3", "b.pdf=doc three-objstm", "list.txt=text a.pdf\nb.pdf\n", "band.pdf=doc band-two-pages"},
-     "-ilist.txt -fout -jband.pdf -pos100,100 -size192,96 --stamp-page each --id letterhead", 0, {}, "100,100,192,96;100,100,192,96 rev", 0,
+     "-ilist.txt -fout -jband.pdf -pos100,100 -size192,96 --stamp-page each --id letterhead --jobs 2", 0, {}, "100,100,192,96;100,100,192,96 rev", 0,
      {}, {"out", "out/a.pdf", "out/b.pdf"}},
     {"PdfEachPageListed", {"in.pdf=plain 3", "band.pdf=doc band-two-pages", "out.pdf=stamp in.pdf -jband.pdf --stamp-page each "
      "-pos100,100"}, "-iout.pdf --list", 0, {"Page 1: stamp, pdf, content, x 100, y 100, width 96, height 48\nPage 2: stamp, pdf, "
