@@ -22,6 +22,7 @@
 #include "platform/Platform.h"
 #include "stamp/CStampJob.h"
 #include "stamp/MarkPasses.h"
+#include "text/CTextTemplate.h"
 #ifdef _WIN32
 #include "platform/WindowsFiles.h"
 #endif
@@ -80,6 +81,7 @@ void refuseListOptions(const CBatchSettings& batch)
                          : batch.keepGoing     ? "--keep-going"
                          : batch.nullSeparated ? "-0"
                          : batch.skipExisting  ? "--skip-existing"
+                         : batch.shard         ? "--shard"
                                                : nullptr;
     if (option)
         throw CPdfException(CPdfException::EKind::UsageError, std::string(option) +
@@ -127,24 +129,59 @@ struct CImageCopy {
     }
 };
 
+// How many of `count` lines of a list the run takes: all, or its shard's share.
+size_t shareOf(size_t count, const CBatchSettings& batch)
+{
+    if (!batch.shard)
+        return count;
+    size_t share = 0;
+    for (size_t position = 0; position < count; ++position)
+        share += batch.shard->takes(position) ? 1 : 0;
+    return share;
+}
+
 // The names of the list at `listPath`, whose bytes a list file gave first
 // (so that one that cannot be read starts no workers), and the run's workers
 // started; a list on standard input is read once they are.
 std::vector<std::string> startAndReadList(CBatchRun& run, const CStampSettings& settings, const std::string& listPath,
-                                          const std::string& bytes, bool nullSeparated)
+                                          const std::string& bytes, const CBatchSettings& batch)
 {
     std::vector<std::string> names;
     if (listPath == "-") {
         run.startWorkers(settings, SIZE_MAX);
-        names = listNames(readListBytes(listPath), nullSeparated);
+        names = listNames(readListBytes(listPath), batch.nullSeparated);
     } else {
-        names = listNames(bytes, nullSeparated);
-        run.startWorkers(settings, names.size());
+        names = listNames(bytes, batch.nullSeparated);
+        if (shareOf(names.size(), batch) > 0)
+            run.startWorkers(settings, shareOf(names.size(), batch));
     }
     if (names.empty())
         throw CPdfException::formatted(CPdfException::EKind::UsageError, "\nThe list names no file: %s\n",
                                        listPath == "-" ? std::string("'-' (standard input)") : "'" + listPath + "'");
     return names;
+}
+
+// The list's lines this run takes, each with its place in the list: every
+// one, or with --shard the shard's share, which the console names.
+std::vector<CBatchItem> listItems(const std::vector<std::string>& names, const CBatchSettings& batch,
+                                  CConsoleReporter& console)
+{
+    std::vector<CBatchItem> items;
+    for (size_t position = 0; position < names.size(); ++position) {
+        if (batch.shard && !batch.shard->takes(position))
+            continue;
+        CBatchItem item;
+        item.position = position;
+        item.input = names[position];
+        items.push_back(item);
+    }
+    if (batch.shard) {
+        console.endLine();
+        console.print("Shard " + batch.shard->shown() + ": " +
+                      (items.empty() ? std::string("none") : std::to_string(items.size())) + " of the list's " +
+                      std::to_string(names.size()) + " files" + (items.empty() ? ", so nothing is done\n" : "\n"));
+    }
+    return items;
 }
 
 // List-file mode: every file the list at `listPath` ("-": standard input) names, stamped into the folder of
@@ -156,6 +193,13 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     if (arguments.size() < 3 || arguments[2].compare(0, 2, "-f") != 0)
         throw CPdfException(CPdfException::EKind::UsageError, "please specify -f for output folder, e.g. -fc:\\test\n");
     const std::string folder = arguments[2].substr(2);
+    // Each shard would number its files from --bates-start: refused before anything is made.
+    for (size_t i = 0; batch.shard && i < arguments.size(); ++i)
+        if (isTextWord(arguments, i) &&
+            CTextTemplate(arguments[i].substr(arguments[i].compare(0, 7, "--text=") == 0 ? 7 : 0)).usesBates())
+            throw CPdfException(
+                CPdfException::EKind::UsageError,
+                "\n--shard does not go with {bates}: every shard would number its files from the start\n");
     // A dry run writes nothing, not even the folder.
     if (!batch.dryRun && !folder.empty() && !platform::makeDirectories(folder))
         throw CPdfException::formatted(CPdfException::EKind::OutputError, "Unable to create the output folder: '%s'\n", folder);
@@ -176,11 +220,9 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
         (void)CStampJob::openStamp(settings);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
-    const std::vector<std::string> names = startAndReadList(run, settings, listPath, bytes, batch.nullSeparated);
-    std::vector<CBatchItem> items;
-    for (const std::string& name : names) {
-        CBatchItem item;
-        item.input = name;
+    std::vector<CBatchItem> items = listItems(startAndReadList(run, settings, listPath, bytes, batch), batch, console);
+    for (CBatchItem& item : items) {
+        const std::string& name = item.input;
         if (!mirroredOutput(folder, name, item.output)) {
             item.output.clear();
             item.refusal = "The list line leads outside the output folder: '" + name + "'\n";
@@ -188,7 +230,6 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
             // The report would replace this line's output only: the line fails, the others run.
             item.refusal = reportOverwrites(batch, {{item.output, "the output file"}});
         }
-        items.push_back(item);
         // Opening the report would destroy this input before any line runs.
         refuseReportOver(batch, {{name, "the input file"}});
     }
@@ -220,19 +261,16 @@ int runListing(std::vector<std::string> arguments, const CBatchSettings& batch, 
     files.push_back({isList && listPath != "-" ? listPath : std::string(), "the list file"});
     CReportFile report;
     CBatchRun run(batch, console, consoleStream, report, isList);
-    const std::vector<std::string> names =
-        isList ? startAndReadList(run, settings, listPath, listPath == "-" ? std::string() : readListBytes(listPath),
-                                  batch.nullSeparated)
-               : std::vector<std::string>{listPath};
-    if (!isList)
+    std::vector<CBatchItem> items(1);
+    items[0].input = listPath;
+    if (isList)
+        items = listItems(
+            startAndReadList(run, settings, listPath, listPath == "-" ? std::string() : readListBytes(listPath), batch),
+            batch, console);
+    else
         run.startWorkers(settings, 1);
-    std::vector<CBatchItem> items;
-    for (const std::string& name : names) {
-        files.push_back({name, "the input file"});
-        CBatchItem item;
-        item.input = name;
-        items.push_back(item);
-    }
+    for (const CBatchItem& item : items)
+        files.push_back({item.input, "the input file"});
     refuseReportOver(batch, files);
     if (batch.report)
         report.open(*batch.report);

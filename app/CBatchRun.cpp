@@ -205,6 +205,7 @@ void CBatchRun::finished(CFileOutcome outcome, const std::string* console, const
     m_progress.clear();
     if (console)
         m_console.print(*console);
+    outcome.position = item.position;
     outcome.numbered = m_numbered;
     if (outcome.status != CFileOutcome::STAMPED)
         outcome.batesFirst.clear(), outcome.batesLast.clear(); // its pages got none

@@ -22,6 +22,7 @@ struct CStampSettings;
 // One input file of a run and where its output goes; `refusal`, when not
 // empty, says why it is not even begun (a list line leading outside the folder).
 struct CBatchItem {
+    std::optional<size_t> position; // its place in the list, from 0
     std::string input;
     std::string output;
     std::string refusal;

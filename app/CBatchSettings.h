@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "app/CShard.h"
+
 // What a run does with each file.
 enum class EFileRun { Stamp, DryRun, List };
 
@@ -20,6 +22,7 @@ struct CBatchSettings {
     bool list = false;                 // --list: the stamps each file carries
     bool skipExisting = false;         // --skip-existing: a list's outputs that are there are left alone
     bool nullSeparated = false;        // -0, --null: the list's names end with NUL bytes
+    std::optional<CShard> shard;       // --shard: the share of the list this run stamps
     std::string imageShownAs;          // the -j name, when the run reads a private copy of the image
 
     EFileRun fileRun() const { return list ? EFileRun::List : dryRun ? EFileRun::DryRun : EFileRun::Stamp; }

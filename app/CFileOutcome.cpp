@@ -95,14 +95,15 @@ std::string CFileOutcome::jsonLine() const
     std::string warningList;
     for (const std::string& warning : warnings)
         warningList += (warningList.empty() ? "" : ", ") + jsonString(warning);
-    std::string line = "{\"input\": " + jsonString(input) + ", \"output\": " + jsonString(output) + ", \"status\": \"" +
-                       (listed && status == STAMPED ? "listed" : statusName(status)) +
-                       "\", \"message\": " + jsonString(message) + ", \"warnings\": [" + warningList +
-                       "], \"pages\": " + known(pages) + ", \"pages_stamped\": " + known(pagesStamped) +
-                       ", \"encrypted\": " + (encrypted ? "true" : "false") +
-                       ", \"repaired\": " + (repaired ? "true" : "false") +
-                       ", \"seconds\": " + decimalText(seconds, 4) + ", \"input_bytes\": " + known(inputBytes) +
-                       ", \"output_bytes\": " + known(outputBytes) + ", \"dry_run\": " + (dryRun ? "true" : "false");
+    // First, so that `sort -n -k2,2` puts the reports of a list's shards back in list order.
+    std::string line = position ? "{\"position\": " + std::to_string(*position) + ", " : std::string("{");
+    line += "\"input\": " + jsonString(input) + ", \"output\": " + jsonString(output) + ", \"status\": \"" +
+            (listed && status == STAMPED ? "listed" : statusName(status)) + "\", \"message\": " + jsonString(message) +
+            ", \"warnings\": [" + warningList + "], \"pages\": " + known(pages) +
+            ", \"pages_stamped\": " + known(pagesStamped) + ", \"encrypted\": " + (encrypted ? "true" : "false") +
+            ", \"repaired\": " + (repaired ? "true" : "false") + ", \"seconds\": " + decimalText(seconds, 4) +
+            ", \"input_bytes\": " + known(inputBytes) + ", \"output_bytes\": " + known(outputBytes) +
+            ", \"dry_run\": " + (dryRun ? "true" : "false");
     if (numbered) {
         const auto number = [](const std::string& text) { return text.empty() ? "null" : jsonString(text); };
         line += ", \"bates_first\": " + number(batesFirst) + ", \"bates_last\": " + number(batesLast) +

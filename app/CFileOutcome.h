@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@ class CPdfException;
 struct CFileOutcome {
     enum EStatus { STAMPED, REFUSED, FAILED, SKIPPED };
 
+    std::optional<size_t> position; // in a list: the line's place in it, from 0 (blank lines skipped)
     std::string input;
     std::string output;
     EStatus status = STAMPED;

@@ -222,6 +222,11 @@ void setReport(CBatchSettings& batch, const std::string& value)
     batch.report = value;
 }
 
+void setShard(CBatchSettings& batch, const std::string& value)
+{
+    batch.shard = CShard::parse(value, [](const char* name) { return static_cast<const char*>(std::getenv(name)); });
+}
+
 void setFontSize(CStampSettings& settings, const std::string& value)
 {
     char* end = nullptr;
@@ -529,6 +534,10 @@ const COption kOptions[] = {
      "--skip-existing with a list: leave an output that is there already alone, so a stopped run goes on where it "
      "stopped\n",
      [](B& batch, const std::string&) { batch.skipExisting = true; }, nullptr},
+    {"--shard", EValue::Text,
+     "--shard K/N with a list: stamp only the K-th of N shares of it (the lines whose position from 0 is K-1 "
+     "modulo N); auto or auto/N: K (and N) from Slurm, Kubernetes or AWS Batch\n",
+     setShard, nullptr},
     {"--list", EValue::None,
      "--list print the stamps each file carries: id, kind, content, underlay or annotation, and where (no -o, -f or "
      "-j)\n",

@@ -21,6 +21,7 @@ _vellico()
     -align) COMPREPLY=($(compgen -W 'left center right' -- "$cur")); return ;;
     --blend) COMPREPLY=($(compgen -W 'multiply darken' -- "$cur")); return ;;
     --stamp-page) COMPREPLY=($(compgen -W 'each' -- "$cur")); return ;;
+    --shard) COMPREPLY=($(compgen -W 'auto' -- "$cur")); return ;;
     --font)
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
@@ -43,7 +44,7 @@ _vellico()
     -*)
         local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
             -opacity -crop_marks -trim_marks --help -h --version
-            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --id --remove --remove-all --replace --layer --print-only --screen-only
+            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --shard --id --remove --remove-all --replace --layer --print-only --screen-only
             --incremental --annotation --underlay --blend --stamp-page --password --password-file --rotate --diagonal --outline --as-paths --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
             -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
             -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'

@@ -1,41 +1,56 @@
 #include "stamp/CPassMemory.h"
 
-#include <cstdlib>
+#include <cstdint>
+#include <string>
 
+#include "document/CUsedResourceNames.h"
+#include "load/CFileSource.h"
+#include "load/CPdfFile.h"
+#include "load/CXrefTable.h"
+#include "page/CStampSettings.h"
 #include "page/StampObjects.h"
-#include "platform/Platform.h"
 
 namespace {
 
-// A number from the clock: the generator is seeded from it once a process.
-int64_t drawFromClock()
+CResourceNames namesOf(int64_t n)
 {
-    static const bool seeded = [] {
-        const platform::ClockReading clock = platform::readClock();
-        std::srand(static_cast<unsigned>(clock.seconds + clock.milliseconds));
-        return true;
-    }();
-    (void)seeded;
-    return static_cast<int64_t>(std::rand()) + platform::readClock().milliseconds % 1000000;
-}
-
-} // namespace
-
-CResourceNames CPassMemory::drawResourceNames(std::optional<int> fixedNumber)
-{
-    if (!fixedNumber && !m_drawn)
-        m_drawn = drawFromClock();
-    int64_t n = fixedNumber ? *fixedNumber : *m_drawn;
-    // The names of an earlier pass are still in the pages' resources: a
-    // repeat would make duplicate keys.
-    while (!m_usedNumbers.insert(n).second)
-        ++n;
     CResourceNames names;
     names.state = formatText("GS%lld", static_cast<long long>(n));
     names.image = formatText("Im%lld", static_cast<long long>(n));
     names.font = formatText("Fn%lld", static_cast<long long>(n));
     names.layer = formatText("OC%lld", static_cast<long long>(n));
     return names;
+}
+
+} // namespace
+
+int64_t CPassMemory::firstNumber(std::optional<int> fixedNumber, const CPdfFile& input, const CStampSettings& settings)
+{
+    if (fixedNumber)
+        return *fixedNumber;
+    // FNV-1a over what tells this input and this stamp apart; paths are left
+    // out, so that a file gives the same bytes from any folder or machine.
+    const std::string key = std::to_string(input.file().size()) + "\n" + input.xref().idEntryText() + "\n" +
+                            settings.stampId + "\n" + CStampMark::kindName(settings.stampKind());
+    uint64_t hash = 14695981039346656037ULL;
+    for (const char c : key)
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return static_cast<int64_t>(hash % 999999) + 1;
+}
+
+CResourceNames CPassMemory::drawResourceNames(int64_t first, const CUsedResourceNames& used)
+{
+    // The names of an earlier pass are still in the pages' resources, and
+    // any page may hold names of the same form: a repeat would make
+    // duplicate keys.
+    for (int64_t n = first;; ++n) {
+        const CResourceNames names = namesOf(n);
+        if (m_usedNumbers.count(n) || used.holds(names.state) || used.holds(names.image) || used.holds(names.font) ||
+            used.holds(names.layer))
+            continue;
+        m_usedNumbers.insert(n);
+        return names;
+    }
 }
 
 CWrittenObjects CPassMemory::takePreviousRun(const CFileSource& input)

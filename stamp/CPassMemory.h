@@ -9,6 +9,9 @@
 #include "write/CWrittenObjects.h"
 
 class CFileSource;
+class CPdfFile;
+class CUsedResourceNames;
+struct CStampSettings;
 
 // What the runs over one file remember from one to the next. The mark passes
 // are eight runs, each reading the previous one's output: the names an
@@ -17,9 +20,14 @@ class CFileSource;
 // each run; a single run uses one of its own.
 class CPassMemory {
 public:
-    // Names of a number drawn from the clock once (or `fixedNumber`), never
-    // the same number as an earlier run's: the next free one after it.
-    CResourceNames drawResourceNames(std::optional<int> fixedNumber);
+    // The number a run's names start from: `fixedNumber`, else one derived
+    // from the input and the run alone, so that every run, machine and
+    // worker writes the same bytes.
+    static int64_t firstNumber(std::optional<int> fixedNumber, const CPdfFile& input, const CStampSettings& settings);
+    // Names of the first number from `first` that no earlier run of this
+    // memory took and that none of the pages' resources (`used`) holds under
+    // any of its names, whatever the category.
+    CResourceNames drawResourceNames(int64_t first, const CUsedResourceNames& used);
 
     // The objects the previous run made, when `input` is the file it wrote
     // (else none); taken, so that each run's are used once.
@@ -28,7 +36,6 @@ public:
     void keepRun(CWrittenObjects written, const std::string& path);
 
 private:
-    std::optional<int64_t> m_drawn;
     std::set<int64_t> m_usedNumbers;
     CWrittenObjects m_lastRun;
 };

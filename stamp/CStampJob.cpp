@@ -14,6 +14,7 @@
 #include "document/CPdfPageStamp.h"
 #include "document/CSignatureCheck.h"
 #include "document/CStampRemoval.h"
+#include "document/CUsedResourceNames.h"
 #include "image/OpenStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
@@ -65,18 +66,20 @@ std::function<bool(int)> earlierStamp(const CWrittenObjects& previous, const CXr
     };
 }
 
-// Draws the run's resource names, and writes the objects every stamped page names.
+// Draws the run's resource names, none that a stamped page's resources
+// (`used`) hold, and writes the objects every stamped page names.
 CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COutputWriter& writer, CPassMemory& memory,
-                                             const CStampImage& image, const CStampImage* verticalImage)
+                                             const CStampImage& image, const CStampImage* verticalImage,
+                                             int64_t firstNumber, const CUsedResourceNames& used)
 {
     CPageStamper::CNewObjects objects;
-    objects.names = memory.drawResourceNames(settings.resourceNumber);
+    objects.names = memory.drawResourceNames(firstNumber, used);
     // Text that changes from page to page is drawn by each page, in the font the pages name.
     objects.imageIsFont = image.drawnPerPage();
     if (objects.imageIsFont)
         objects.names.image = objects.names.font;
     if (verticalImage)
-        objects.verticalImage = memory.drawResourceNames(settings.resourceNumber).image;
+        objects.verticalImage = memory.drawResourceNames(firstNumber, used).image;
     objects.kind = image.isPdfPage() ? CStampMark::EKind::Pdf : settings.stampKind();
     objects.numbers = writer.writeSharedObjects(settings.opacity, settings.blend, image, verticalImage);
     return objects;
@@ -576,8 +579,15 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         const CStampImage& image = *opened.image;
         reportStampWarnings(image);
 
+        // An annotation's names stand in its own appearance's resources: only page content can clash.
+        CUsedResourceNames used(input.reader());
+        if (!plan.annotation)
+            for (size_t index = 0; index < pages.size(); ++index)
+                if (stamps(m_settings, pages, index))
+                    used.addPage(pages[index]);
         CPageStamper::CNewObjects objects =
-            writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get());
+            writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get(),
+                               CPassMemory::firstNumber(m_settings.resourceNumber, input, m_settings), used);
         CStampDraw draw = drawOf(m_settings, image, profile);
         if (!m_settings.layer.empty()) {
             objects.layer = CLayerGroup(input, *writer).groupFor(m_settings.layer, m_settings.layerUse);

@@ -1,5 +1,5 @@
 // Batches that need more than a run of the end-to-end table: workers over
-// their memory limit, and the README's recipe for several machines.
+// their memory limit, and the README's recipe for several machines (shards, their reports merged).
 
 #include <gtest/gtest.h>
 
@@ -83,9 +83,14 @@ TEST(SeveralMachines, ReadmeRecipeRunsWithLocalWorkers)
     const std::string folder = std::filesystem::path(vtest::vellicoBinary()).parent_path().string();
     const Result run = work.shell(recipe + " && PATH=" + vtest::shellQuote(folder) + ":$PATH bash recipe.sh >/dev/null");
     ASSERT_EQ(run.status, 0) << run.output;
+    // The shards' reports, merged, are in list order.
+    std::string inOrder;
     std::map<std::string, std::string> report;
-    for (const ReportEntry& entry : readReport(work.file("report.json")))
+    for (const ReportEntry& entry : readReport(work.file("report.json"))) {
         report[entry.input] = entry.status + " " + entry.output;
+        inOrder += entry.input + "\n";
+    }
+    EXPECT_EQ(inOrder, vtest::readFile(work.file("all.txt")));
     ASSERT_EQ(report.size(), names.size());
     for (const std::string& name : names) {
         EXPECT_EQ(report[name], "stamped out/" + name);

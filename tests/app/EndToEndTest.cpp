@@ -593,7 +593,9 @@ const std::string kUsage =
     "takes longer, and report it as failed\n--memory-limit MB stop a file whose worker needs more memory, and report "
     "it "
     "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--skip-existing with a "
-    "list: leave an output that is there already alone, so a stopped run goes on where it stopped\n--list print the "
+    "list: leave an output that is there already alone, so a stopped run goes on where it stopped\n--shard K/N with "
+    "a list: stamp only the K-th of N shares of it (the lines whose position from 0 is K-1 modulo N); auto or auto/N: "
+    "K (and N) from Slurm, Kubernetes or AWS Batch\n--list print the "
     "stamps each file carries: id, kind, content, underlay or annotation, and where (no -o, -f or -j)\n--dry-run load "
     "each file "
     "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL "
@@ -1378,16 +1380,19 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
 // ---- Batches: lists, reports and what ends a run ----
 
 const std::vector<std::string> kTwoAndMissing = {"a.pdf=plain 1", "c.pdf=plain 1", "list.txt=text a.pdf\nmissing.pdf\nc.pdf\n"};
+const std::vector<std::string> kFourInAList = {"a.pdf=plain 1", "b.pdf=plain 1", "c.pdf=plain 1", "d.pdf=plain 1",
+                                               "list.txt=text a.pdf\n\nb.pdf\nc.pdf\nd.pdf\n"};
 const std::vector<std::string> kTwoInFolders = {"in/a b.pdf=plain 1", "in/2024/c.pdf=plain 1"};
 const std::vector<std::string> kTwoMirrored = {"out", "out/in", "out/in/a b.pdf", "out/in/2024", "out/in/2024/c.pdf"};
 const std::string kRefused = B + opened("in.pdf") + "\nOutput file is not a regular file: ";
-// A report line up to its counts, which are null when `pages` is.
-std::string reported(const std::string& input, const std::string& output, const std::string& status,
+// A list's report line up to its counts, which are null when `pages` is.
+std::string reported(int position, const std::string& input, const std::string& output, const std::string& status,
                      const std::string& message, const std::string& pages = "null", bool encrypted = false)
 {
-    return "{\"input\": \"" + input + "\", \"output\": \"" + output + "\", \"status\": \"" + status +
-           "\", \"message\": \"" + message + "\", \"warnings\": [], \"pages\": " + pages +
-           ", \"pages_stamped\": " + pages + ", \"encrypted\": " + (encrypted ? "true" : "false");
+    return "{\"position\": " + std::to_string(position) + ", \"input\": \"" + input + "\", \"output\": \"" + output +
+           "\", \"status\": \"" + status + "\", \"message\": \"" + message +
+           "\", \"warnings\": [], \"pages\": " + pages + ", \"pages_stamped\": " + pages +
+           ", \"encrypted\": " + (encrypted ? "true" : "false");
 }
 std::string notRegular(const std::string& in)
 {
@@ -1435,18 +1440,18 @@ const std::vector<std::string> kBadLines = {"a.pdf=plain 2", "in/2024/b.pdf=plai
     "list.txt=text a.pdf\nmissing.pdf\nencrypted.pdf\nnotpdf.pdf\nfifo.pdf\ndir.pdf\n../outside.pdf\nin/2024/b.pdf\ncaf\xE9.pdf\n"};
 const std::vector<std::string> kBadLinesMade = {"out", "out/a.pdf", "out/in", "out/in/2024", "out/in/2024/b.pdf", "out/caf\xE9.pdf"};
 const std::vector<std::string> kBadLinesSaid = {
-    done("a.pdf", "out/a.pdf"), reported("a.pdf", "out/a.pdf", "stamped", "", "2"),
-    opened("missing.pdf") + openError("missing.pdf"), reported("missing.pdf", "out/missing.pdf", "failed", "Input file open error: 'missing.pdf' (No such file or directory)"),
+    done("a.pdf", "out/a.pdf"), reported(0, "a.pdf", "out/a.pdf", "stamped", "", "2"),
+    opened("missing.pdf") + openError("missing.pdf"), reported(1, "missing.pdf", "out/missing.pdf", "failed", "Input file open error: 'missing.pdf' (No such file or directory)"),
     opened("encrypted.pdf") + "\n" + kNeedsPassword + "\n",
-    reported("encrypted.pdf", "out/encrypted.pdf", "refused", kNeedsPassword, "null", true),
+    reported(2, "encrypted.pdf", "out/encrypted.pdf", "refused", kNeedsPassword, "null", true),
     opened("notpdf.pdf") + "\nInput file is not a PDF file: 'notpdf.pdf'\n",
-    reported("notpdf.pdf", "out/notpdf.pdf", "refused", "Input file is not a PDF file: 'notpdf.pdf'"),
-    notRegular("fifo.pdf"), reported("fifo.pdf", "out/fifo.pdf", "refused", "Input file is not a regular file: 'fifo.pdf'"),
-    notRegular("dir.pdf"), reported("dir.pdf", "out/dir.pdf", "refused", "Input file is not a regular file: 'dir.pdf'"),
+    reported(3, "notpdf.pdf", "out/notpdf.pdf", "refused", "Input file is not a PDF file: 'notpdf.pdf'"),
+    notRegular("fifo.pdf"), reported(4, "fifo.pdf", "out/fifo.pdf", "refused", "Input file is not a regular file: 'fifo.pdf'"),
+    notRegular("dir.pdf"), reported(5, "dir.pdf", "out/dir.pdf", "refused", "Input file is not a regular file: 'dir.pdf'"),
     opened("../outside.pdf") + "\nThe list line leads outside the output folder: '../outside.pdf'\n",
-    reported("../outside.pdf", "", "failed", "The list line leads outside the output folder: '../outside.pdf'"),
-    done("in/2024/b.pdf", "out/in/2024/b.pdf"), reported("in/2024/b.pdf", "out/in/2024/b.pdf", "stamped", "", "2"),
-    done("caf\xE9.pdf", "out/caf\xE9.pdf"), reported("caf\\udce9.pdf", "out/caf\\udce9.pdf", "stamped", "", "2")};
+    reported(6, "../outside.pdf", "", "failed", "The list line leads outside the output folder: '../outside.pdf'"),
+    done("in/2024/b.pdf", "out/in/2024/b.pdf"), reported(7, "in/2024/b.pdf", "out/in/2024/b.pdf", "stamped", "", "2"),
+    done("caf\xE9.pdf", "out/caf\xE9.pdf"), reported(8, "caf\\udce9.pdf", "out/caf\\udce9.pdf", "stamped", "", "2")};
 const std::vector<std::string> kDryRunDoc = {"in.pdf=doc dry-run", "list.txt=text in.pdf\n"};
 const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
 const std::string kX(5000, 'x');
@@ -1454,6 +1459,35 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRunOfAWorker", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report r.json --jobs 1", 1, {}, "", 0, {},
      {"out", "out/a.pdf"}, {"a.pdf stamped", "missing.pdf failed"}},
+    // A shard of a list: the lines whose position modulo N is K-1, K from the option or from the scheduler.
+    {"ShardOfTwo", kFourInAList, "-ilist.txt -fout -jstamp.jpg --shard 2/2 --report r.json", 0,
+     {"Shard 2/2: 2 of the list's 4 files\n"}, "", 0, {}, {"out", "out/b.pdf", "out/d.pdf", "r.json"}, {"b.pdf stamped", "d.pdf stamped"}},
+    {"ShardFromSlurm", kFourInAList, "SLURM_ARRAY_TASK_ID=7 SLURM_ARRAY_TASK_MIN=5 SLURM_ARRAY_TASK_COUNT=3 "
+     "SLURM_ARRAY_TASK_STEP=1 $V -ilist.txt -fout -jstamp.jpg --shard auto", 0, {"Shard 3/3: 1 of the list's 4 files\n"}, "", Shell, {},
+     {"out", "out/c.pdf"}},
+    {"ShardEmpty", kFourInAList, "JOB_COMPLETION_INDEX=5 $V -ilist.txt -fout -jstamp.jpg --shard auto/9 --report r.json", 0,
+     {"Shard 6/9: none of the list's 4 files, so nothing is done\n"}, "", Shell, {}, {"out", "r.json"}},
+    // Refused before anything is written.
+    {"ShardOutOfRange", kFourInAList, "-ilist.txt -fout -jstamp.jpg --shard 4/3", 1,
+     {B + "--shard takes K/N with 1 <= K <= N, or auto or auto/N: '4/3'\n"}, "", Exact, {}, {""}},
+    {"ShardOfNone", kFourInAList, "-ilist.txt -fout -jstamp.jpg --shard 1/0", 1,
+     {B + "--shard takes K/N with N from 1 to 1000000, or auto or auto/N: '1/0'\n"}, "", Exact, {}, {""}},
+    {"ShardWithoutAList", kIn, stamp("--shard 1/2"), 1, {"--shard is for list files only"}, "", 0, {}, {""}},
+    {"ShardWithBates", kFourInAList, "-ilist.txt -fout --text B{bates} --shard 1/2", 1,
+     {"--shard does not go with {bates}: every shard would number its files from the start"}, "", 0, {}, {""}},
+    {"ShardSlurmStep", kFourInAList, "SLURM_ARRAY_TASK_ID=0 SLURM_ARRAY_TASK_MIN=0 SLURM_ARRAY_TASK_STEP=2 $V -ilist.txt -fout "
+     "-jstamp.jpg --shard auto", 1, {"the Slurm array's step (SLURM_ARRAY_TASK_STEP) is 2"}, "", Shell, {}, {""}},
+    {"ShardIndexNotANumber", kFourInAList, "env -u SLURM_ARRAY_TASK_ID -u JOB_COMPLETION_INDEX AWS_BATCH_JOB_ARRAY_INDEX=x "
+     "$V -ilist.txt -fout -jstamp.jpg --shard auto/2", 1, {"--shard auto: AWS_BATCH_JOB_ARRAY_INDEX is no whole number: 'x'"}, "",
+     Shell, {}, {""}},
+    {"ShardWithoutAScheduler", kFourInAList, "env -u SLURM_ARRAY_TASK_ID -u JOB_COMPLETION_INDEX -u AWS_BATCH_JOB_ARRAY_INDEX $V "
+     "-ilist.txt -fout -jstamp.jpg --shard auto", 1, {"--shard auto: none of SLURM_ARRAY_TASK_ID (Slurm), JOB_COMPLETION_INDEX "
+     "(Kubernetes) or AWS_BATCH_JOB_ARRAY_INDEX (AWS Batch) is set"}, "", Shell, {}, {""}},
+    // The same bytes from every run, here or in a worker; stamped again, the file's names are not taken twice.
+    {"SameBytesAndNewNamesOverOldOnes", kIn, "$V -iin.pdf -oa.pdf -jstamp.jpg >/dev/null && $V -iin.pdf -ob.pdf -jstamp.jpg "
+     "--timeout 60 >/dev/null && cmp a.pdf b.pdf && echo same && $V -ia.pdf -oout.pdf -jstamp.jpg >/dev/null && "
+     "grep -ao '/Im[0-9]* [0-9]* 0 R' out.pdf | cut -d' ' -f1 | sort -u | wc -l | sed 's/$/ names/'", 0, {"same\n2 names\n"}, "",
+     Shell, {}, {"a.pdf", "b.pdf", "out.pdf"}},
     // What ends a run at once, whatever --keep-going says.
     {"FolderCannotBeMade", {"a.pdf=plain 1", "list.txt=text a.pdf\n", "blocker=text a file where a folder should be"},
      "-ilist.txt -fblocker/out -jstamp.jpg --keep-going", 1, {B + "Unable to create the output folder: 'blocker/out'\n"}, "", Exact},
