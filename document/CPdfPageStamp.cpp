@@ -115,7 +115,8 @@ bool CPdfPageStamp::isPdf(CFileSource& file)
     char head[1024];
     const size_t count = file.read(0, head, sizeof head);
     // A JPEG or PNG is one by its signature, whatever its first kilobyte holds after it.
-    if (hasPngSignature(file) || (count >= 2 && static_cast<uint8_t>(head[0]) == 0xFF && static_cast<uint8_t>(head[1]) == 0xD8))
+    if (hasPngSignature(file) ||
+        (count >= 2 && static_cast<uint8_t>(head[0]) == 0xFF && static_cast<uint8_t>(head[1]) == 0xD8))
         return false;
     return CFileSource::search(std::string_view(head, count), "%PDF-") != std::string_view::npos;
 }
