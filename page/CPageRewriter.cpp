@@ -432,7 +432,7 @@ void CPageRewriter::rewriteResources(const std::string& original, CObjectText& t
     if (resources.present && resources.type == PDF_DICT) {
         CPdfDictLayout layout;
         if (CObjectReader::dictLayoutAt(original, static_cast<size_t>(resources.valueBegin), layout))
-            editResources(text, layout);
+            editResources(original, text, layout);
         return;
     }
     if (resources.present && resources.type == PDF_REF && editResourcesObject(resources.num, resources.gen) != MISSING)
@@ -470,7 +470,7 @@ std::string CPageRewriter::resourcesForPage(const CPageRecord& page)
         CPdfDictLayout layout;
         if (!CObjectReader::dictLayoutAt(inherited->text, 0, layout))
             return std::string();
-        editResources(text, layout);
+        editResources(inherited->text, text, layout);
         return text.bytes();
     }
     return std::string(); // an inline dictionary whose text could not be located
@@ -481,12 +481,13 @@ CPageRewriter::EOutcome CPageRewriter::editResourcesObject(int num, int gen)
     return rewriteObject(num, gen, EDIT_RESOURCES, [&](CObjectText& resources, const CPdfObjectHead& head) {
         if (head.type != PDF_DICT)
             return false;
-        editResources(resources, head.dict);
+        const std::string original = resources.bytes();
+        editResources(original, resources, head.dict);
         return true;
     });
 }
 
-void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layout)
+void CPageRewriter::editResources(std::string_view original, CObjectText& text, const CPdfDictLayout& layout)
 {
     struct CStep {
         const char* key;
@@ -497,6 +498,25 @@ void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layou
     const CStep steps[3] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry, m_imageItem},
                             {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem},
                             {"Properties", EDIT_PROPERTIES, m_layerEntry, m_layerItem}};
+    // Ours must be new keys of each category's dictionary: a name it holds
+    // already would have two values (checked before the text is edited).
+    const auto refuseTaken = [&](const EEdit kind, const CPdfDictLayout& names) {
+        const std::string* ours[2] = {&m_context.gsName, nullptr};
+        if (kind == EDIT_IMAGES)
+            ours[0] = &m_context.imName, ours[1] = &m_context.im2Name;
+        else if (kind == EDIT_PROPERTIES)
+            ours[0] = &m_context.layerName;
+        for (const std::string* name : ours)
+            if (name && !name->empty() && names.find(*name))
+                throw CNameTaken{*name};
+    };
+    for (const CStep& step : steps) {
+        const CStoredEntry value = storedEntry(layout, step.key);
+        CPdfDictLayout inlineNames;
+        if (!step.entry.empty() && value.present && value.type == PDF_DICT &&
+            CObjectReader::dictLayoutAt(original, static_cast<size_t>(value.valueBegin), inlineNames))
+            refuseTaken(step.kind, inlineNames);
+    }
     for (const CStep& step : steps) {
         if (step.entry.empty())
             continue;
@@ -513,6 +533,7 @@ void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layou
                                     [&](CObjectText& dict, const CPdfObjectHead& head) {
                                         if (head.type != PDF_DICT)
                                             return false;
+                                        refuseTaken(step.kind, head.dict);
                                         dict.insertAt(static_cast<size_t>(head.dict.open) + 2, step.item);
                                         return true;
                                     });

@@ -43,6 +43,12 @@ public:
         std::string layerName;
     };
 
+    // Thrown where a resource dictionary the page names already holds one
+    // of the run's names: the run is written again under others.
+    struct CNameTaken {
+        std::string name;
+    };
+
     explicit CPageRewriter(const CContext& context);
     // The pages written from now on name image object `num` (a stamp whose
     // pages each take a variant of it).
@@ -114,7 +120,8 @@ private:
     std::string resourcesForPage(const CPageRecord& record);
     EOutcome editResourcesObject(int num, int gen);
     // Adds our names to the resource dictionary laid out as `layout` in `text`.
-    void editResources(CObjectText& text, const CPdfDictLayout& layout);
+    // `original`: the text as read, where `layout` was laid out.
+    void editResources(std::string_view original, CObjectText& text, const CPdfDictLayout& layout);
     int generationFor(int num) const;
     // Takes the references `gone` out of the array laid out as `array` in
     // `original` (edited as `text`); with `single`, one that is left stands

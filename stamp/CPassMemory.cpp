@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <string>
 
-#include "document/CUsedResourceNames.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
 #include "load/CXrefTable.h"
@@ -38,19 +37,14 @@ int64_t CPassMemory::firstNumber(std::optional<int> fixedNumber, const CPdfFile&
     return static_cast<int64_t>(hash % 999999) + 1;
 }
 
-CResourceNames CPassMemory::drawResourceNames(int64_t first, const CUsedResourceNames& used)
+CResourceNames CPassMemory::drawResourceNames(int64_t first)
 {
-    // The names of an earlier pass are still in the pages' resources, and
-    // any page may hold names of the same form: a repeat would make
-    // duplicate keys.
-    for (int64_t n = first;; ++n) {
-        const CResourceNames names = namesOf(n);
-        if (m_usedNumbers.count(n) || used.holds(names.state) || used.holds(names.image) || used.holds(names.font) ||
-            used.holds(names.layer))
-            continue;
-        m_usedNumbers.insert(n);
-        return names;
-    }
+    // The names of an earlier pass are still in the pages' resources: a
+    // repeat would make duplicate keys.
+    int64_t n = first;
+    while (!m_usedNumbers.insert(n).second)
+        ++n;
+    return namesOf(n);
 }
 
 CWrittenObjects CPassMemory::takePreviousRun(const CFileSource& input)

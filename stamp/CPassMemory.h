@@ -10,7 +10,6 @@
 
 class CFileSource;
 class CPdfFile;
-class CUsedResourceNames;
 struct CStampSettings;
 
 // What the runs over one file remember from one to the next. The mark passes
@@ -25,15 +24,16 @@ public:
     // worker writes the same bytes.
     static int64_t firstNumber(std::optional<int> fixedNumber, const CPdfFile& input, const CStampSettings& settings);
     // Names of the first number from `first` that no earlier run of this
-    // memory took and that none of the pages' resources (`used`) holds under
-    // any of its names, whatever the category.
-    CResourceNames drawResourceNames(int64_t first, const CUsedResourceNames& used);
+    // memory took (a run whose names a page held draws again, past them).
+    CResourceNames drawResourceNames(int64_t first);
 
     // The objects the previous run made, when `input` is the file it wrote
     // (else none); taken, so that each run's are used once.
     CWrittenObjects takePreviousRun(const CFileSource& input);
     // Keeps the objects this run made in the file it wrote at `path`.
     void keepRun(CWrittenObjects written, const std::string& path);
+    // Gives back what takePreviousRun took, for a run written again.
+    void putBack(CWrittenObjects previous) { m_lastRun = std::move(previous); }
 
 private:
     std::set<int64_t> m_usedNumbers;

@@ -14,7 +14,6 @@
 #include "document/CPdfPageStamp.h"
 #include "document/CSignatureCheck.h"
 #include "document/CStampRemoval.h"
-#include "document/CUsedResourceNames.h"
 #include "image/OpenStampImage.h"
 #include "load/CFileSource.h"
 #include "load/CPdfFile.h"
@@ -67,19 +66,19 @@ std::function<bool(int)> earlierStamp(const CWrittenObjects& previous, const CXr
 }
 
 // Draws the run's resource names, none that a stamped page's resources
-// (`used`) hold, and writes the objects every stamped page names.
+// and writes the objects every stamped page names.
 CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COutputWriter& writer, CPassMemory& memory,
                                              const CStampImage& image, const CStampImage* verticalImage,
-                                             int64_t firstNumber, const CUsedResourceNames& used)
+                                             int64_t firstNumber)
 {
     CPageStamper::CNewObjects objects;
-    objects.names = memory.drawResourceNames(firstNumber, used);
+    objects.names = memory.drawResourceNames(firstNumber);
     // Text that changes from page to page is drawn by each page, in the font the pages name.
     objects.imageIsFont = image.drawnPerPage();
     if (objects.imageIsFont)
         objects.names.image = objects.names.font;
     if (verticalImage)
-        objects.verticalImage = memory.drawResourceNames(firstNumber, used).image;
+        objects.verticalImage = memory.drawResourceNames(firstNumber).image;
     objects.kind = image.isPdfPage() ? CStampMark::EKind::Pdf : settings.stampKind();
     objects.numbers = writer.writeSharedObjects(settings.opacity, settings.blend, image, verticalImage);
     return objects;
@@ -548,6 +547,27 @@ CStampResult CStampJob::plan(ERun run)
 
 CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* verticalImage)
 {
+    // The names are new to every page but in the rarest case: a page whose
+    // resources hold one already. The run is then written again under the
+    // next names, which the memory has not given out.
+    for (int attempt = 1;; ++attempt) {
+        try {
+            return writeOnce(run, memory, verticalImage);
+        } catch (const CPageRewriter::CNameTaken& taken) {
+            if (attempt == kMaxNameAttempts)
+                throw CPdfException(CPdfException::EKind::Internal,
+                                    "\nEvery resource name tried is taken by the pages: '" + m_settings.inputPath +
+                                        "'\n");
+            m_reporter.warning("a page's resources hold the name /" + taken.name +
+                               " already: the output is written again under other names");
+        }
+    }
+}
+
+CStampResult CStampJob::writeOnce(ERun run, CPassMemory& memory, const std::string* verticalImage)
+{
+    CWrittenObjects previous;
+    const bool pass = run == ERun::Pass || run == ERun::LastPass;
     try {
         COpened opened = open(run);
         const CWritePlan plan = decide(run, opened);
@@ -560,8 +580,8 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
 
         // A mark pass reading the previous pass's output knows where the
         // objects that pass made stand, and tells the next one of its own.
-        const bool pass = run == ERun::Pass || run == ERun::LastPass;
-        const CWrittenObjects previous = pass ? memory.takePreviousRun(input.file()) : CWrittenObjects();
+        if (pass)
+            previous = memory.takePreviousRun(input.file());
         CWrittenObjects written;
         const std::unique_ptr<COutputWriter> writer =
             beginWriter(run, plan, input, pass ? &previous : nullptr, pass ? &written : nullptr);
@@ -579,15 +599,9 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         const CStampImage& image = *opened.image;
         reportStampWarnings(image);
 
-        // An annotation's names stand in its own appearance's resources: only page content can clash.
-        CUsedResourceNames used(input.reader());
-        if (!plan.annotation)
-            for (size_t index = 0; index < pages.size(); ++index)
-                if (stamps(m_settings, pages, index))
-                    used.addPage(pages[index]);
         CPageStamper::CNewObjects objects =
             writeSharedObjects(m_settings, *writer, memory, image, opened.verticalImage.get(),
-                               CPassMemory::firstNumber(m_settings.resourceNumber, input, m_settings), used);
+                               CPassMemory::firstNumber(m_settings.resourceNumber, input, m_settings));
         CStampDraw draw = drawOf(m_settings, image, profile);
         if (!m_settings.layer.empty()) {
             objects.layer = CLayerGroup(input, *writer).groupFor(m_settings.layer, m_settings.layerUse);
@@ -619,6 +633,11 @@ CStampResult CStampJob::write(ERun run, CPassMemory& memory, const std::string* 
         // A walk that stopped at -e0 met no page, and selected none.
         reportWritten(run, plan, stamper, walkAll ? noneSelected(pages) : pages.empty() || noneSelected(pages));
         return result;
+    } catch (const CPageRewriter::CNameTaken&) {
+        m_output.discard();
+        if (pass)
+            memory.putBack(std::move(previous));
+        throw;
     } catch (...) {
         m_output.discard();
         throw;

@@ -144,6 +144,9 @@ private:
     std::vector<CStampPainter> pagePainters(const CStampImage& image, const CResourceNames& names,
                                             const CStampDraw& draw) const;
     CStampResult write(ERun run, CPassMemory& memory, const std::string* verticalImage);
+    // One attempt of write(); throws CPageRewriter::CNameTaken when a page holds one of its names.
+    CStampResult writeOnce(ERun run, CPassMemory& memory, const std::string* verticalImage);
+    static constexpr int kMaxNameAttempts = 64;
 
     const CStampSettings& m_settings;
     CReporter& m_reporter;

@@ -88,10 +88,10 @@ const RewriteCase kRewrites[] = {
     // Resources: our entries land after "<<", the graphics state first.
     {"InlineSubDictionaries", {{3, "<</Contents 4 0 R/Resources <</XObject <</X1 8 0 R>>/ExtGState <</G0 9 0 R>>>>>>"}, {4, kStream}},
      3, "<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</XObject << /Im7 {I} 0 R /X1 8 0 R>>/ExtGState << /GS7 {G} 0 R /G0 9 0 R>>>>>>"},
-    // Names the page holds already, in any category, inline or by reference, are not taken again: 7 and 8 are.
-    {"NamesThePageHoldsAreNotTaken", {{3, "<</Contents 4 0 R/Resources <</XObject <</GS7 8 0 R>>/Font 6 0 R>>>>"}, {4, kStream},
-     {6, "<</OC8 9 0 R>>"}},
-     3, "<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</ExtGState << /GS9 {G} 0 R >>/XObject << /Im9 {I} 0 R /GS7 8 0 R>>/Font 6 0 R>>>>"},
+    // A name the page's category dictionary holds already, inline or by reference, is not taken again: 7 and 8 are.
+    {"NamesThePageHoldsAreNotTaken", {{3, "<</Contents 4 0 R/Resources <</XObject <</Im7 8 0 R>>/ExtGState 6 0 R>>>>"}, {4, kStream},
+     {6, "<</GS8 9 0 R>>"}},
+     3, "<</Contents [ {P} 0 R 4 0 R {S} 0 R ]/Resources <</XObject << /Im9 {I} 0 R /Im7 8 0 R>>/ExtGState 6 0 R>>>>"},
     // Keys found by parsing: a nested dictionary's or a string's do not count.
     {"NestedKeysDoNotCount", {{3, "<</A <</Contents (x) /Resources <<>> >> /Contents 4 0 R /Resources <<>>>>"}, {4, kStream}},
      3, "<</A <</Contents (x) /Resources <<>> >> /Contents [ {P} 0 R 4 0 R  {S} 0 R ]/Resources <</ExtGState << /GS7 {G} 0 R >>/XObject << /Im7 {I} 0 R >>>>>>"},
