@@ -76,7 +76,7 @@ CFileOutcome countFile(const CStampSettings& settings)
     CFileOutcome outcome;
     outcome.input = settings.inputPath;
     try {
-        outcome.pagesStamped = CStampJob::countStampedPages(settings);
+        outcome.pagesStamped = CStampJob::countStampedPages(settings, &outcome.pages, &outcome.encrypted);
     } catch (const CPdfException& error) {
         outcome.fail(error);
     } catch (const std::bad_alloc&) {

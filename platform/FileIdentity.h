@@ -14,6 +14,7 @@ struct FileIdentity {
     uint64_t inode = 0;
     unsigned mode = 0; // permission bits
     int64_t size = 0;
+    int64_t modified = 0; // last written, in nanoseconds since 1970 (UTC)
 
     // Whether both exist and are one file (through links, hard links or other spellings of the path).
     bool sameFileAs(const FileIdentity& other) const

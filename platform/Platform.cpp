@@ -236,6 +236,11 @@ FileIdentity identityOf(const Info& info)
     identity.inode = static_cast<uint64_t>(info.st_ino);
     identity.mode = static_cast<unsigned>(info.st_mode) & 07777u;
     identity.size = static_cast<int64_t>(info.st_size);
+#if defined(__APPLE__)
+    identity.modified = static_cast<int64_t>(info.st_mtimespec.tv_sec) * 1000000000 + info.st_mtimespec.tv_nsec;
+#elif !defined(_WIN32)
+    identity.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+#endif
     return identity;
 }
 

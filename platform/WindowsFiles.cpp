@@ -123,6 +123,10 @@ FileIdentity identifyHandle(void* handle)
     identity.inode = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     identity.mode = (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? 0444u : 0666u;
     identity.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    // 100-nanosecond steps since 1601.
+    const uint64_t written =
+        (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) | info.ftLastWriteTime.dwLowDateTime;
+    identity.modified = (static_cast<int64_t>(written) - 116444736000000000LL) * 100;
     return identity;
 }
 

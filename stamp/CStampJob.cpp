@@ -413,15 +413,19 @@ void CStampJob::reportBatesRange(int stamped) const
     m_reporter.batesNumbered(batesNumber(m_settings, m_settings.batesStart), batesNumber(m_settings, last));
 }
 
-int CStampJob::countStampedPages(CStampSettings settings)
+int CStampJob::countStampedPages(CStampSettings settings, int* pageCount, bool* encrypted)
 {
     CRepairLog repairs; // the run itself tells what it repairs
     const std::shared_ptr<CPdfFile> input = openInput(settings, repairs, [](bool) {});
+    if (encrypted)
+        *encrypted = input->xref().securityHandler() != nullptr;
     // As the run does: the range counted back from the last page first.
     if (settings.useEnd)
         settings.resolveRangeFromEnd(countPages(*input));
     std::vector<CPageRecord> pages;
-    CPageTreeWalker(input->reader()).walkDocument(pages);
+    const int walked = CPageTreeWalker(input->reader()).walkDocument(pages);
+    if (pageCount)
+        *pageCount = walked;
     int stamped = 0;
     for (size_t index = 0; index < pages.size(); ++index)
         stamped += stamps(settings, pages, index);

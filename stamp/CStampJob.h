@@ -100,8 +100,9 @@ public:
     static int countPages(CPdfFile& input);
     // How many pages of the settings' input a run stamps (a batch's Bates
     // numbers are shared out by it); throws CPdfException as a run would
-    // when the input cannot be read.
-    static int countStampedPages(CStampSettings settings);
+    // when the input cannot be read. `pageCount` and `encrypted`, when
+    // given, take the input's pages and whether it is encrypted (for a plan).
+    static int countStampedPages(CStampSettings settings, int* pageCount = nullptr, bool* encrypted = nullptr);
     // --list: tells the reporter the stamps each page of the settings' input
     // carries; writes nothing. `pagesStamped` counts the pages with any.
     static CStampResult listStamps(const CStampSettings& settings, CReporter& reporter, CRepairLog& repairs);
