@@ -12,6 +12,7 @@
 #include "app/CBatchRun.h"
 #include "app/CBatchSettings.h"
 #include "app/CConsoleReporter.h"
+#include "app/CPlanFile.h"
 #include "app/CReportFile.h"
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
@@ -82,6 +83,8 @@ void refuseListOptions(const CBatchSettings& batch)
                          : batch.nullSeparated ? "-0"
                          : batch.skipExisting  ? "--skip-existing"
                          : batch.shard         ? "--shard"
+                         : batch.writePlan     ? "--write-plan"
+                         : batch.plan          ? "--plan"
                                                : nullptr;
     if (option)
         throw CPdfException(CPdfException::EKind::UsageError, std::string(option) +
@@ -194,24 +197,34 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
         throw CPdfException(CPdfException::EKind::UsageError, "please specify -f for output folder, e.g. -fc:\\test\n");
     const std::string folder = arguments[2].substr(2);
     // Each shard would number its files from --bates-start: refused before anything is made.
-    for (size_t i = 0; batch.shard && i < arguments.size(); ++i)
+    for (size_t i = 0; batch.shard && !batch.plan && i < arguments.size(); ++i)
         if (isTextWord(arguments, i) &&
             CTextTemplate(arguments[i].substr(arguments[i].compare(0, 7, "--text=") == 0 ? 7 : 0)).usesBates())
-            throw CPdfException(
-                CPdfException::EKind::UsageError,
-                "\n--shard does not go with {bates}: every shard would number its files from the start\n");
-    // A dry run writes nothing, not even the folder.
-    if (!batch.dryRun && !folder.empty() && !platform::makeDirectories(folder))
-        throw CPdfException::formatted(CPdfException::EKind::OutputError, "Unable to create the output folder: '%s'\n", folder);
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "\n--shard with {bates} needs a plan (--write-plan FILE first, then --plan FILE): "
+                                "every shard would number its files from the start\n");
+    // Read and checked before anything is made.
+    std::optional<CPlanFile> plan;
+    if (batch.plan)
+        plan = CPlanFile::read(*batch.plan);
     // A list file is read first, so that one that cannot be read starts no
     // workers; a list on standard input (from find, say) after they started.
     const std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
+    const auto settingsOf = [&](std::vector<std::string> words) {
+        words[1] = "-i";
+        words[2] = "-o";
+        return parse(words, batch, console);
+    };
+    if (plan && listPath != "-")
+        plan->check(settingsOf(arguments), listNames(bytes, batch.nullSeparated));
+    // A dry run writes nothing, not even the folder.
+    if (!batch.dryRun && !folder.empty() && !platform::makeDirectories(folder))
+        throw CPdfException::formatted(CPdfException::EKind::OutputError, "Unable to create the output folder: '%s'\n",
+                                       folder);
 
     // Every file is stamped with the same JPEG and options: the first two
     // arguments are each file's.
-    arguments[1] = "-i";
-    arguments[2] = "-o";
-    const CStampSettings settings = parse(arguments, batch, console);
+    const CStampSettings settings = settingsOf(arguments);
     CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);
@@ -220,7 +233,12 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
         (void)CStampJob::openStamp(settings);
     // Opened once the names are known: each line is checked against it first.
     CBatchRun run(batch, console, consoleStream, report, true);
-    std::vector<CBatchItem> items = listItems(startAndReadList(run, settings, listPath, bytes, batch), batch, console);
+    const std::vector<std::string> names = startAndReadList(run, settings, listPath, bytes, batch);
+    if (plan) {
+        plan->check(settings, names);
+        run.usePlan(*plan);
+    }
+    std::vector<CBatchItem> items = listItems(names, batch, console);
     for (CBatchItem& item : items) {
         const std::string& name = item.input;
         if (!mirroredOutput(folder, name, item.output)) {
@@ -277,11 +295,56 @@ int runListing(std::vector<std::string> arguments, const CBatchSettings& batch, 
     return run.run(items, settings);
 }
 
+// --write-plan: every file of the list read once, its pages and Bates range
+// written to the plan; nothing is stamped, so neither -f nor -j is needed.
+int runPlanWriting(std::vector<std::string> arguments, const CBatchSettings& batch, CConsoleReporter& console,
+                   FILE* consoleStream, const std::vector<std::string>& passwordFiles)
+{
+    const std::string listPath = arguments[1].size() >= 2 ? arguments[1].substr(2) : std::string();
+    if (listPath != "-" && !endsWith(listPath, ".txt"))
+        refuseListOptions(batch);
+    const char* other = batch.shard    ? "--shard: a plan is of the whole list"
+                        : batch.plan   ? "--plan"
+                        : batch.dryRun ? "--dry-run"
+                        : batch.list   ? "--list"
+                                       : nullptr;
+    if (other)
+        throw CPdfException(CPdfException::EKind::UsageError,
+                            "\n--write-plan does not go with " + std::string(other) + "\n");
+    if (arguments.size() > 2 && arguments[2].compare(0, 2, "-f") == 0)
+        arguments.erase(arguments.begin() + 2);
+    if (arguments.size() > 2 && arguments[2].compare(0, 2, "-j") == 0)
+        arguments.erase(arguments.begin() + 2);
+    bool text = false;
+    for (const std::string& word : arguments)
+        text = text || word == "--text" || word.compare(0, 7, "--text=") == 0;
+    arguments.insert(arguments.begin() + 2, "-o");
+    if (!text)
+        arguments.insert(arguments.begin() + 3, "-j");
+    const CStampSettings settings = parse(arguments, batch, console);
+    const std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
+    CReportFile report;
+    CBatchRun run(batch, console, consoleStream, report, true);
+    const std::vector<CBatchItem> items =
+        listItems(startAndReadList(run, settings, listPath, bytes, batch), batch, console);
+    CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
+    files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
+    for (const CBatchItem& item : items)
+        files.push_back({item.input, "an input file"});
+    for (const auto& [path, what] : files)
+        if (!path.empty() && platform::namesOneFile(*batch.writePlan, path))
+            throw CPdfException(CPdfException::EKind::UsageError,
+                                "\nPlan file is " + std::string(what) + ": '" + *batch.writePlan + "'\n");
+    return run.writePlan(items, settings, *batch.writePlan);
+}
+
 int runFiles(std::vector<std::string> arguments, CBatchSettings batch, CConsoleReporter& console, FILE* consoleStream,
              const std::vector<std::string>& passwordFiles)
 {
-    if (batch.list)
+    if (batch.list && !batch.writePlan)
         return runListing(arguments, batch, console, consoleStream, passwordFiles);
+    if (batch.writePlan)
+        return runPlanWriting(arguments, batch, console, consoleStream, passwordFiles);
     // A pipe gives its bytes once: every file's run, and every worker, reads a private copy of the image.
     CImageCopy image;
     if (arguments.size() > 3 && arguments[3].compare(0, 2, "-j") == 0) {

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/CConsoleReporter.h"
+#include "app/CPlanFile.h"
 #include "app/CReportFile.h"
 #include "app/CWorkerPool.h"
 #include "app/FileRun.h"
@@ -46,7 +47,9 @@ int CBatchRun::run(std::vector<CBatchItem> items, const CStampSettings& settings
 {
     m_settings = &settings;
     m_numbered = settings.text && CTextTemplate(*settings.text).usesBates();
-    if (m_numbered && m_list)
+    if (m_plan)
+        takeFromPlan(items);
+    else if (m_numbered && m_list)
         shareOutBatesNumbers(items, settings);
     m_progress.setTotal(items.size());
     if (m_pool)
@@ -59,7 +62,7 @@ int CBatchRun::run(std::vector<CBatchItem> items, const CStampSettings& settings
     return m_batch.keepGoing ? 2 : 1;
 }
 
-void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings)
+std::vector<CFileOutcome> CBatchRun::countPages(std::vector<CBatchItem>& items, const CStampSettings& settings)
 {
     m_progress.setTotal(items.size(), "Counting pages: ");
     std::vector<CFileOutcome> counts(items.size());
@@ -93,6 +96,13 @@ void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStam
             take(index, items[index].refusal.empty() ? countFile(file) : CFileOutcome());
         }
     }
+    m_progress.clear();
+    return counts;
+}
+
+void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings)
+{
+    const std::vector<CFileOutcome> counts = countPages(items, settings);
     int64_t next = settings.batesStart;
     for (size_t index = 0; index < items.size(); ++index) {
         CBatchItem& item = items[index];
@@ -107,7 +117,64 @@ void CBatchRun::shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStam
         item.batesStart = next;
         next += item.batesCount;
     }
-    m_progress.clear();
+}
+
+void CBatchRun::takeFromPlan(std::vector<CBatchItem>& items) const
+{
+    for (CBatchItem& item : items) {
+        const CPlanFile::CFile& planned = m_plan->files.at(item.position.value_or(0));
+        if (m_numbered) {
+            item.batesCount = planned.pagesStamped >= 0 ? planned.pagesStamped : CStampSettings::kBatesUncounted;
+            if (planned.pagesStamped >= 0)
+                item.batesStart = planned.batesStart;
+        }
+        const platform::FileIdentity now = platform::identify(item.input);
+        // A file that was missing and still is fails as it would have; one
+        // changed leaves its numbers unused.
+        if (now.exists ? now.size != planned.size || now.modified != planned.modified : planned.size >= 0)
+            item.refusal = "The file changed since the plan was written: '" + item.input + "'\n";
+    }
+}
+
+int CBatchRun::writePlan(const std::vector<CBatchItem>& items, const CStampSettings& settings, const std::string& path)
+{
+    std::vector<CBatchItem> counted = items;
+    const std::vector<CFileOutcome> counts = countPages(counted, settings);
+    CPlanFile plan(settings);
+    int64_t next = settings.batesStart, pages = 0;
+    size_t unread = 0;
+    for (size_t index = 0; index < items.size(); ++index) {
+        const CFileOutcome& count = counts[index];
+        CPlanFile::CFile file;
+        file.input = items[index].input;
+        const platform::FileIdentity identity = platform::identify(file.input);
+        if (identity.exists) {
+            file.size = identity.size;
+            file.modified = identity.modified;
+        }
+        file.encrypted = count.encrypted;
+        if (count.status == CFileOutcome::STAMPED && !counted[index].countStopped) {
+            file.pages = count.pages;
+            file.pagesStamped = count.pagesStamped;
+            file.batesStart = next;
+            next += count.pagesStamped;
+            pages += count.pagesStamped;
+        } else {
+            file.message = count.message.empty() ? std::string("not read") : count.message;
+            ++unread;
+            m_console.warning("Unable to read '" + file.input + "': " + file.message);
+            m_console.endLine();
+        }
+        plan.files.push_back(file);
+    }
+    plan.write(path);
+    m_console.print(
+        "Plan of " + std::to_string(items.size()) + " files written: " + std::to_string(pages) + " pages to stamp" +
+        (pages > 0 ? ", Bates numbers " + batesNumber(settings, settings.batesStart) + " to " +
+                         batesNumber(settings, next - 1)
+                   : std::string()) +
+        (unread > 0 ? ", " + std::to_string(unread) + " files not read" : std::string()) + ": '" + path + "'\n");
+    return 0;
 }
 
 bool CBatchRun::outputKept(const CBatchItem& item) const

@@ -14,6 +14,7 @@
 #include "pdf/CPdfException.h"
 
 class CConsoleReporter;
+class CPlanFile;
 class CWorkerPool;
 class CReportFile;
 struct CFileOutcome;
@@ -52,12 +53,22 @@ public:
     // Returns the exit status: 0 when every file was stamped, 1 when a
     // failure ended the run, 2 when with --keep-going any file was not.
     int run(std::vector<CBatchItem> items, const CStampSettings& settings);
+    // The run takes each file's Bates range from `plan`, made of the same
+    // list; a file changed since fails alone.
+    void usePlan(const CPlanFile& plan) { m_plan = &plan; }
+    // Reads every one of the list's `items` once and writes the plan to
+    // `path`, stamping nothing. Returns the exit status. Throws CPdfException.
+    int writePlan(const std::vector<CBatchItem>& items, const CStampSettings& settings, const std::string& path);
 
 private:
     // A list run with {bates}: each file's count of stamped pages read
     // first, and the numbers shared out in list order, so that the files
     // can be stamped in any order by any worker.
     void shareOutBatesNumbers(std::vector<CBatchItem>& items, const CStampSettings& settings);
+    // Each item's count of stamped pages (and its pages), read with progress shown.
+    std::vector<CFileOutcome> countPages(std::vector<CBatchItem>& items, const CStampSettings& settings);
+    // Each item's range and count from the plan; a file changed since it is refused.
+    void takeFromPlan(std::vector<CBatchItem>& items) const;
     // Why the file cannot be begun (none when it can); makes its output's folders.
     // --skip-existing: `item`'s output is there, and left alone.
     bool outputKept(const CBatchItem& item) const;
@@ -79,4 +90,5 @@ private:
     bool m_stop = false; // a failure without --keep-going: no file is begun any more
     bool m_numbered = false; // the text has {bates}
     const CStampSettings* m_settings = nullptr;
+    const CPlanFile* m_plan = nullptr;
 };

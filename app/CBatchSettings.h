@@ -23,6 +23,8 @@ struct CBatchSettings {
     bool skipExisting = false;         // --skip-existing: a list's outputs that are there are left alone
     bool nullSeparated = false;        // -0, --null: the list's names end with NUL bytes
     std::optional<CShard> shard;       // --shard: the share of the list this run stamps
+    std::optional<std::string> writePlan; // --write-plan: the list's plan is written, nothing stamped
+    std::optional<std::string> plan;      // --plan: each file's Bates range and pages taken from it
     std::string imageShownAs;          // the -j name, when the run reads a private copy of the image
 
     EFileRun fileRun() const { return list ? EFileRun::List : dryRun ? EFileRun::DryRun : EFileRun::Stamp; }

@@ -227,6 +227,13 @@ void setShard(CBatchSettings& batch, const std::string& value)
     batch.shard = CShard::parse(value, [](const char* name) { return static_cast<const char*>(std::getenv(name)); });
 }
 
+void setPlanFile(std::optional<std::string>& plan, const char* option, const std::string& value)
+{
+    if (value.empty())
+        throw CPdfException(CPdfException::EKind::UsageError, std::string(option) + " needs a file name\n");
+    plan = value;
+}
+
 void setFontSize(CStampSettings& settings, const std::string& value)
 {
     char* end = nullptr;
@@ -538,6 +545,14 @@ const COption kOptions[] = {
      "--shard K/N with a list: stamp only the K-th of N shares of it (the lines whose position from 0 is K-1 "
      "modulo N); auto or auto/N: K (and N) from Slurm, Kubernetes or AWS Batch\n",
      setShard, nullptr},
+    {"--write-plan", EValue::Text,
+     "--write-plan FILE with a list: read every file once and write its pages and Bates range to FILE; stamp "
+     "nothing (no -f or -j needed)\n",
+     [](B& batch, const std::string& value) { setPlanFile(batch.writePlan, "--write-plan", value); }, nullptr},
+    {"--plan", EValue::Text,
+     "--plan FILE with a list: take each file's Bates range from the plan --write-plan wrote, so shards number as "
+     "one run\n",
+     [](B& batch, const std::string& value) { setPlanFile(batch.plan, "--plan", value); }, nullptr},
     {"--list", EValue::None,
      "--list print the stamps each file carries: id, kind, content, underlay or annotation, and where (no -o, -f or "
      "-j)\n",
@@ -630,6 +645,16 @@ size_t firstOptionIn(const std::vector<std::string>& words)
     for (size_t i = 2; i < words.size(); ++i)
         if (words[i] == "--list")
             return 2;
+    // A plan needs no folder and no stamp: options follow the input and any -f and -j.
+    for (size_t i = 2; i < words.size(); ++i)
+        if (words[i] == "--write-plan" || words[i].compare(0, 13, "--write-plan=") == 0) {
+            size_t first = 2;
+            if (first < words.size() && words[first].compare(0, 2, "-f") == 0)
+                ++first;
+            if (first < words.size() && words[first].compare(0, 2, "-j") == 0)
+                ++first;
+            return first;
+        }
     // Taking stamps off takes no stamp: options follow the output.
     for (size_t i = 3; i < words.size(); ++i)
         if (words[i] == "--remove-all" || words[i] == "--remove" || words[i].compare(0, 9, "--remove=") == 0)
