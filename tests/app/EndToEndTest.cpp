@@ -595,7 +595,9 @@ const std::string kUsage =
     "as failed\n--report FILE write a report, one JSON line per file (- for standard output)\n--skip-existing with a "
     "list: leave an output that is there already alone, so a stopped run goes on where it stopped\n--shard K/N with "
     "a list: stamp only the K-th of N shares of it (the lines whose position from 0 is K-1 modulo N); auto or auto/N: "
-    "K (and N) from Slurm, Kubernetes or AWS Batch\n--list print the "
+    "K (and N) from Slurm, Kubernetes or AWS Batch\n--write-plan FILE with a list: read every file once and write "
+    "its pages and Bates range to FILE; stamp nothing (no -f or -j needed)\n--plan FILE with a list: take each file's "
+    "Bates range from the plan --write-plan wrote, so shards number as one run\n--list print the "
     "stamps each file carries: id, kind, content, underlay or annotation, and where (no -o, -f or -j)\n--dry-run load "
     "each file "
     "and print where the stamp would go on each page; write nothing\n--null (or -0) the list's names end with NUL "
@@ -1455,6 +1457,8 @@ const std::vector<std::string> kBadLinesSaid = {
 const std::vector<std::string> kDryRunDoc = {"in.pdf=doc dry-run", "list.txt=text in.pdf\n"};
 const std::vector<std::string> kThreeNames = {"plain.pdf=plain 2", "Prüfung.pdf=plain 2", "合同.pdf=plain 2"};
 const std::string kX(5000, 'x');
+const std::vector<std::string> kPlanned = {"a.pdf=plain 2", "b.pdf=plain 1", "c.pdf=plain 1", "list.txt=text a.pdf\nb.pdf\nc.pdf\n"};
+const std::string kWritePlan = "$V -ilist.txt --write-plan plan.jsonl --text B{bates}";
 INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
     // Without --keep-going the first failure ends the run: no further file is begun.
     {"FirstFailureEndsTheRunOfAWorker", kTwoAndMissing, "-ilist.txt -fout -jstamp.jpg --report r.json --jobs 1", 1, {}, "", 0, {},
@@ -1474,7 +1478,30 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      {B + "--shard takes K/N with N from 1 to 1000000, or auto or auto/N: '1/0'\n"}, "", Exact, {}, {""}},
     {"ShardWithoutAList", kIn, stamp("--shard 1/2"), 1, {"--shard is for list files only"}, "", 0, {}, {""}},
     {"ShardWithBates", kFourInAList, "-ilist.txt -fout --text B{bates} --shard 1/2", 1,
-     {"--shard does not go with {bates}: every shard would number its files from the start"}, "", 0, {}, {""}},
+     {"--shard with {bates} needs a plan (--write-plan FILE first, then --plan FILE)"}, "", 0, {}, {""}},
+    // A plan: two shards number the files as one run of the list does.
+    {"PlanForTwoShards", kPlanned, kWritePlan + " && for k in 1 2; do $V -ilist.txt -fout --text B{bates} --shard $k/2 "
+     "--plan plan.jsonl --report r$k.json >/dev/null; done && sort -n -k2,2 r1.json r2.json > r.json", 0,
+     {"Plan of 3 files written: 4 pages to stamp, Bates numbers 000001 to 000004: 'plan.jsonl'\n"}, "", Shell, {},
+     {"plan.jsonl", "out", "out/a.pdf", "out/b.pdf", "out/c.pdf", "r1.json", "r2.json", "r.json"},
+     {"a.pdf stamped p2 s2 bates 000001..000002", "b.pdf stamped p1 s1 bates 000003..000003",
+      "c.pdf stamped p1 s1 bates 000004..000004"}},
+    {"PlanChangedFileFailsAlone", kPlanned, kWritePlan + " >/dev/null && touch -d 2001-01-01 b.pdf && $V -ilist.txt -fout "
+     "--text B{bates} --plan plan.jsonl --keep-going --report r.json", 2, {"The file changed since the plan was written: 'b.pdf'"},
+     "", Shell, {}, {"plan.jsonl", "out", "out/a.pdf", "out/c.pdf", "r.json"},
+     {"a.pdf stamped p2 s2 bates 000001..000002", "b.pdf failed p- s- bates unused 000003..000003",
+      "c.pdf stamped p1 s1 bates 000004..000004"}},
+    // Refused before anything is written.
+    {"PlanOfOtherOptions", kPlanned, kWritePlan + " >/dev/null && $V -ilist.txt -fout --text B{bates} -s2 --plan plan.jsonl",
+     1, {"The plan was made with -s '1', this run has '2': 'plan.jsonl'\n"}, "", Shell, {}, {"plan.jsonl"}},
+    {"PlanOfAnotherList", kPlanned, kWritePlan + " >/dev/null && echo a.pdf > other.txt && $V -iother.txt -fout --text "
+     "B{bates} --plan plan.jsonl", 1, {"The plan is of another list (3 files; this list has 1): 'plan.jsonl'\n"}, "", Shell,
+     {}, {"plan.jsonl", "other.txt"}},
+    {"PlanThatIsNone", {"a.pdf=plain 1", "list.txt=text a.pdf\n", "plan.jsonl=text {\"position\": 0}\n"},
+     "-ilist.txt -fout --text B{bates} --plan plan.jsonl", 1,
+     {"Not a plan written by --write-plan (line 1): 'plan.jsonl'\n"}, "", 0, {}, {""}},
+    {"WritePlanOfAShard", kPlanned, "-ilist.txt --write-plan plan.jsonl --shard 1/2", 1,
+     {"--write-plan does not go with --shard: a plan is of the whole list\n"}, "", 0, {}, {""}},
     {"ShardSlurmStep", kFourInAList, "SLURM_ARRAY_TASK_ID=0 SLURM_ARRAY_TASK_MIN=0 SLURM_ARRAY_TASK_STEP=2 $V -ilist.txt -fout "
      "-jstamp.jpg --shard auto", 1, {"the Slurm array's step (SLURM_ARRAY_TASK_STEP) is 2"}, "", Shell, {}, {""}},
     {"ShardIndexNotANumber", kFourInAList, "env -u SLURM_ARRAY_TASK_ID -u JOB_COMPLETION_INDEX AWS_BATCH_JOB_ARRAY_INDEX=x "
