@@ -22,7 +22,7 @@ _vellico()
     --blend) COMPREPLY=($(compgen -W 'multiply darken' -- "$cur")); return ;;
     --stamp-page) COMPREPLY=($(compgen -W 'each' -- "$cur")); return ;;
     --shard) COMPREPLY=($(compgen -W 'auto' -- "$cur")); return ;;
-    --font)
+    --font | --write-plan | --plan)
         COMPREPLY=($(compgen -f -- "$cur"))
         compopt -o filenames 2>/dev/null
         return
@@ -44,7 +44,7 @@ _vellico()
     -*)
         local options='-i -o -j -f -s -e -useend -send -eend -n -size -align -noforce -pos -flipv -fliph
             -opacity -crop_marks -trim_marks --help -h --version
-            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --shard --id --remove --remove-all --replace --layer --print-only --screen-only
+            --keep-going --jobs --timeout --memory-limit --report --dry-run --null -0 --list --skip-existing --shard --write-plan --plan --id --remove --remove-all --replace --layer --print-only --screen-only
             --incremental --annotation --underlay --blend --stamp-page --password --password-file --rotate --diagonal --outline --as-paths --text --date --font --font-index --font-size --color --bates-start --bates-digits --bates-prefix --bates-suffix
             -crop_blv -crop_blh -crop_tlv -crop_tlh -crop_brv -crop_brh -crop_trv -crop_trh
             -trim_blv -trim_blh -trim_tlv -trim_tlh -trim_brv -trim_brh -trim_trv -trim_trh'
