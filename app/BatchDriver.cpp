@@ -207,24 +207,32 @@ int runList(std::vector<std::string> arguments, const std::string& listPath, con
     std::optional<CPlanFile> plan;
     if (batch.plan)
         plan = CPlanFile::read(*batch.plan);
-    // A list file is read first, so that one that cannot be read starts no
-    // workers; a list on standard input (from find, say) after they started.
-    const std::string bytes = listPath == "-" ? std::string() : readListBytes(listPath);
     const auto settingsOf = [&](std::vector<std::string> words) {
         words[1] = "-i";
         words[2] = "-o";
         return parse(words, batch, console);
     };
-    if (plan && listPath != "-")
-        plan->check(settingsOf(arguments), listNames(bytes, batch.nullSeparated));
+    // A list file is read, and checked against the plan, before the folder
+    // is made; without a plan, as always, after.
+    std::string bytes;
+    std::optional<CStampSettings> checked; // parsed once: its warnings are printed once
+    if (plan && listPath != "-") {
+        bytes = readListBytes(listPath);
+        checked = settingsOf(arguments);
+        plan->check(*checked, listNames(bytes, batch.nullSeparated));
+    }
     // A dry run writes nothing, not even the folder.
     if (!batch.dryRun && !folder.empty() && !platform::makeDirectories(folder))
         throw CPdfException::formatted(CPdfException::EKind::OutputError, "Unable to create the output folder: '%s'\n",
                                        folder);
+    // A list file is read first, so that one that cannot be read starts no
+    // workers; a list on standard input (from find, say) after they started.
+    if (!checked && listPath != "-")
+        bytes = readListBytes(listPath);
 
     // Every file is stamped with the same JPEG and options: the first two
     // arguments are each file's.
-    const CStampSettings settings = settingsOf(arguments);
+    const CStampSettings settings = checked ? *checked : settingsOf(arguments);
     CNamedFiles files = filesEveryRunReads(settings, passwordFiles);
     files.push_back({listPath == "-" ? std::string() : listPath, "the list file"});
     refuseReportOver(batch, files);

@@ -1,6 +1,9 @@
 #include "app/CPlanFile.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -89,12 +92,16 @@ private:
         const size_t begin = m_at;
         if (m_line[m_at] == '-')
             ++m_at;
-        while (m_at < m_line.size() && m_line[m_at] >= '0' && m_line[m_at] <= '9' && m_at - begin < 19)
+        while (m_at < m_line.size() && m_line[m_at] >= '0' && m_line[m_at] <= '9')
             ++m_at;
         if (m_at == begin || (m_line[begin] == '-' && m_at == begin + 1))
             return false;
+        // One too large for 64 bits is refused, not cut.
+        errno = 0;
         value.kind = CValue::Number;
-        value.number = std::stoll(m_line.substr(begin, m_at - begin));
+        value.number = std::strtoll(m_line.c_str() + begin, nullptr, 10);
+        if (errno == ERANGE)
+            return false;
         return true;
     }
     bool readString(std::string& text)
@@ -175,7 +182,7 @@ void CPlanFile::write(const std::string& path) const
     for (const auto& [option, value] : m_options)
         text += ", " + jsonString(option) + ": " + jsonString(value);
     text += "}\n";
-    // The settings the numbers are written with.
+    // The settings the numbers are written with (in the order optionsOf gives them).
     CStampSettings numbers;
     numbers.batesDigits = std::stoi(m_options[7].second);
     numbers.batesPrefix = m_options[8].second;
@@ -236,14 +243,17 @@ CPlanFile CPlanFile::read(const std::string& path)
         values.clear();
         if (!std::getline(stream, line) || !CLineReader(line).readObject(values))
             throw notAPlan(static_cast<size_t>(position) + 2);
-        const auto number = [&values](const char* key, bool nullable) {
+        // A count from 0 to `most`, or null where `nullable`.
+        const auto number = [&values](const char* key, bool nullable, int64_t most = INT64_MAX) {
             const auto found = values.find(key);
             return found != values.end() &&
-                   (found->second.kind == CValue::Number || (nullable && found->second.kind == CValue::Null));
+                   (found->second.kind == CValue::Number ? found->second.number >= 0 && found->second.number <= most
+                                                         : nullable && found->second.kind == CValue::Null);
         };
         if (!number("position", false) || values["position"].number != position ||
-            values["input"].kind != CValue::String || !number("size", true) || !number("modified", false) ||
-            !number("pages", true) || !number("pages_stamped", true) || !number("bates_start", true) ||
+            values["input"].kind != CValue::String || !number("size", true) ||
+            values["modified"].kind != CValue::Number || !number("pages", true, INT_MAX) ||
+            !number("pages_stamped", true, INT_MAX) || !number("bates_start", true) ||
             (values["encrypted"].kind != CValue::True && values["encrypted"].kind != CValue::False) ||
             values["message"].kind != CValue::String)
             throw notAPlan(static_cast<size_t>(position) + 2);
