@@ -271,6 +271,9 @@ int runListing(std::vector<std::string> arguments, const CBatchSettings& batch, 
 {
     if (batch.dryRun)
         throw CPdfException(CPdfException::EKind::UsageError, "\n--list does not go with --dry-run: neither writes\n");
+    // A plan numbers stamps to come; a listing counts none.
+    if (batch.plan)
+        throw CPdfException(CPdfException::EKind::UsageError, "\n--list does not go with --plan: it stamps nothing\n");
     for (size_t i = 2; i < arguments.size(); ++i)
         for (const char* stampWord : {"-o", "-f", "-j", "--text"})
             if (arguments[i].compare(0, std::strlen(stampWord), stampWord) == 0)
@@ -315,6 +318,7 @@ int runPlanWriting(std::vector<std::string> arguments, const CBatchSettings& bat
                         : batch.plan   ? "--plan"
                         : batch.dryRun ? "--dry-run"
                         : batch.list   ? "--list"
+                        : batch.report ? "--report: the plan is the run's account of every file"
                                        : nullptr;
     if (other)
         throw CPdfException(CPdfException::EKind::UsageError,

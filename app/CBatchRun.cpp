@@ -168,12 +168,13 @@ int CBatchRun::writePlan(const std::vector<CBatchItem>& items, const CStampSetti
         plan.files.push_back(file);
     }
     plan.write(path);
-    m_console.print(
-        "Plan of " + std::to_string(items.size()) + " files written: " + std::to_string(pages) + " pages to stamp" +
-        (pages > 0 ? ", Bates numbers " + batesNumber(settings, settings.batesStart) + " to " +
-                         batesNumber(settings, next - 1)
-                   : std::string()) +
-        (unread > 0 ? ", " + std::to_string(unread) + " files not read" : std::string()) + ": '" + path + "'\n");
+    m_console.print("Plan of " + std::to_string(items.size()) + (items.size() == 1 ? " file" : " files") +
+                    " written: " + std::to_string(pages) + " pages to stamp" +
+                    (pages > 0 ? ", Bates numbers " + batesNumber(settings, settings.batesStart) + " to " +
+                                     batesNumber(settings, next - 1)
+                               : std::string()) +
+                    (unread > 0 ? ", " + std::to_string(unread) + " files not read" : std::string()) + ": '" + path +
+                    "'\n");
     return 0;
 }
 

@@ -1502,6 +1502,9 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      {"Not a plan written by --write-plan (line 1): 'plan.jsonl'\n"}, "", 0, {}, {""}},
     {"WritePlanOfAShard", kPlanned, "-ilist.txt --write-plan plan.jsonl --shard 1/2", 1,
      {"--write-plan does not go with --shard: a plan is of the whole list\n"}, "", 0, {}, {""}},
+    {"WritePlanWithAReport", kPlanned, "-ilist.txt --write-plan plan.jsonl --report r.json", 1,
+     {"--write-plan does not go with --report"}, "", 0, {}, {""}},
+    {"ListWithAPlan", kPlanned, "-ilist.txt --list --plan plan.jsonl", 1, {"--list does not go with --plan"}, "", 0, {}, {""}},
     {"ShardSlurmStep", kFourInAList, "SLURM_ARRAY_TASK_ID=0 SLURM_ARRAY_TASK_MIN=0 SLURM_ARRAY_TASK_STEP=2 $V -ilist.txt -fout "
      "-jstamp.jpg --shard auto", 1, {"the Slurm array's step (SLURM_ARRAY_TASK_STEP) is 2"}, "", Shell, {}, {""}},
     {"ShardIndexNotANumber", kFourInAList, "env -u SLURM_ARRAY_TASK_ID -u JOB_COMPLETION_INDEX AWS_BATCH_JOB_ARRAY_INDEX=x "
