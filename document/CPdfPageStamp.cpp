@@ -257,6 +257,9 @@ std::string CPdfPageStamp::joinedContent(const CPdfObject& contents) const
         }
         if (stream.type() == PDF_NULL)
             continue; // nothing there: viewers draw nothing for it
+        // A stream whose filters cannot be decoded comes out as an error.
+        if (stream.type() == PDF_ERROR)
+            fail("has page content in a filter that cannot be decoded");
         if (stream.type() != PDF_STREAM)
             fail("has page content that is not a stream");
         const CPdfRefPtr<CPdfStream> decoded = xref.streamData(num, gen, stream, kMaxContentBytes);
@@ -299,7 +302,7 @@ void CPdfPageStamp::collectObjects()
             continue; // a reference to nothing: null
         // Parsed from its text: an image's data is copied, never decoded.
         CPdfObjectHead head;
-        const std::string text = m_pdf->reader().text(num, &head);
+        const std::string text = objectText(num, head);
         if (text.empty() || head.valueEnd <= head.valueBegin)
             fail("has an object that cannot be read (object " + std::to_string(num) + ")");
         CPdfObject value;
@@ -497,11 +500,21 @@ std::string CPdfPageStamp::rewritten(std::string_view text, int heldNum, int hel
     return out;
 }
 
+std::string CPdfPageStamp::objectText(int num, CPdfObjectHead& head) const
+{
+    std::string text = m_pdf->reader().text(num);
+    // Laid out from the text itself: where the reader mended a stream's
+    // /Length there, what follows has moved from where the file has it.
+    if (text.empty() || !CObjectReader::headOfText(text, head))
+        return std::string();
+    return text;
+}
+
 void CPdfPageStamp::copyObject(int num, int newNum, int firstNum, CNewObjectWriter& writer) const
 {
     CXrefTable& xref = m_pdf->xref();
     CPdfObjectHead head;
-    const std::string text = m_pdf->reader().text(num, &head);
+    const std::string text = objectText(num, head);
     if (text.empty() || head.valueEnd <= head.valueBegin)
         fail("has an object that cannot be read (object " + std::to_string(num) + ")");
     const auto part = [&](int64_t begin, int64_t end) {

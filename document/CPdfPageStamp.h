@@ -10,6 +10,7 @@
 class CFileSource;
 class CPdfFile;
 class CPdfObject;
+struct CPdfObjectHead;
 class CRepairLog;
 struct CPageRecord;
 
@@ -66,6 +67,9 @@ private:
     // `firstNum` is the new number of m_objects' first.
     std::string rewritten(std::string_view text, int heldNum, int heldGen, int newNum, int firstNum,
                           CNewObjectWriter& writer) const;
+    // The whole text of object `num`, and its head as laid out in that text;
+    // empty when it cannot be read.
+    std::string objectText(int num, CPdfObjectHead& head) const;
     // Copies object `num` of the stamp file as new object `newNum`.
     void copyObject(int num, int newNum, int firstNum, CNewObjectWriter& writer) const;
     // Fails with `problem`, as an image error naming the file.

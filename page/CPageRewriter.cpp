@@ -51,6 +51,17 @@ bool closesArray(const std::string& text, int64_t begin, int64_t end)
 
 } // namespace
 
+void CPageRewriter::setImageVariants(const std::vector<std::string>& names)
+{
+    m_variantNames = names;
+    m_imageEntry = formatText("/%s <<", m_context.imCategory);
+    m_imageItem.clear();
+    for (size_t variant = 0; variant < names.size(); ++variant)
+        m_imageItem +=
+            formatText(" /%s %d 0 R ", names[variant].c_str(), m_context.imObjNum + static_cast<int>(variant));
+    m_imageEntry += m_imageItem + ">>";
+}
+
 void CPageRewriter::setImageNum(int num)
 {
     const CContext& context = m_context;
@@ -509,6 +520,10 @@ void CPageRewriter::editResources(std::string_view original, CObjectText& text, 
         for (const std::string* name : ours)
             if (name && !name->empty() && names.find(*name))
                 throw CNameTaken{*name};
+        if (kind == EDIT_IMAGES)
+            for (const std::string& name : m_variantNames)
+                if (names.find(name))
+                    throw CNameTaken{name};
     };
     for (const CStep& step : steps) {
         const CStoredEntry value = storedEntry(layout, step.key);

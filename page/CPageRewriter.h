@@ -50,9 +50,9 @@ public:
     };
 
     explicit CPageRewriter(const CContext& context);
-    // The pages written from now on name image object `num` (a stamp whose
-    // pages each take a variant of it).
-    void setImageNum(int num);
+    // Every page names the variants of the image: `names[v]` the object
+    // after the image's by v (the pages of a stamp PDF, each page drawing its own).
+    void setImageVariants(const std::vector<std::string>& names);
 
     // Writes page `pageNum`, whose text `pageText` the walk laid out in
     // `page`, with its content run between the streams `prefixNum` and
@@ -87,6 +87,8 @@ public:
     void writeAsItStands(const CPageRecord& page);
 
 private:
+    // Names image object `num` in the entries every page gets.
+    void setImageNum(int num);
     // Makes `text`, page `page`'s text `original` being edited, name the
     // node the output put above the page as its /Parent, when it put one.
     static void nameNewParent(const std::string& original, CObjectText& text, const CPageRecord& page);
@@ -147,6 +149,7 @@ private:
     EPdfType m_contentsKind = PDF_NONE;
     std::vector<CPageStamps::CName> m_namesToRemove;
     std::string m_imageEntry;
+    std::vector<std::string> m_variantNames; // setImageVariants' names
     std::string m_imageItem;
     std::string m_stateEntry;
     std::string m_stateItem;

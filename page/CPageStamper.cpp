@@ -22,12 +22,15 @@ constexpr std::string_view kContentTail = " \n>>\nstream\n";
 
 // The mark's /Names: the resources the stamp added to the page, each with
 // the object it names, so that only those entries are ever taken out again.
-std::string namesEntry(const CPageStamper::CNewObjects& objects)
+std::string namesEntry(const CPageStamper::CNewObjects& objects, int variants = 1)
 {
     std::string names = " /Names << ";
     if (objects.numbers.image > 0) {
         names += objects.imageIsFont ? "/Font << /" : "/XObject << /";
         names += objects.names.image + referenceText(" ", objects.numbers.image, " 0 R ");
+        for (int variant = 1; variant < variants; ++variant)
+            names += "/" + objects.names.imageVariant(variant) +
+                     referenceText(" ", objects.numbers.image + variant, " 0 R ");
         if (!objects.verticalImage.empty())
             names += "/" + objects.verticalImage + referenceText(" ", objects.numbers.verticalImage, " 0 R ");
         names += ">> ";
@@ -64,25 +67,20 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
 void CPageStamper::usePagePainters(const std::vector<CStampPainter>& painters, const CNewObjects& objects)
 {
     m_pagePainters = &painters;
+    std::vector<std::string> names;
+    for (size_t variant = 0; variant < painters.size(); ++variant)
+        names.push_back(objects.names.imageVariant(static_cast<int>(variant)));
+    m_rewriter.setImageVariants(names);
     const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
-    m_variantMarkEnds.clear();
-    for (size_t variant = 0; variant < painters.size(); ++variant) {
-        CNewObjects named = objects;
-        named.numbers.image += static_cast<int>(variant);
-        const std::string names = namesEntry(named);
-        m_variantMarkEnds.push_back(
-            {layer + names + " >>\n>>\nstream\n", layer + " /Single true" + names + " >>\n>>\nstream\n"});
-    }
+    const std::string entry = namesEntry(objects, static_cast<int>(painters.size()));
+    m_markEnds[0] = layer + entry + " >>\n>>\nstream\n";
+    m_markEnds[1] = layer + " /Single true" + entry + " >>\n>>\nstream\n";
 }
 
 const std::string& CPageStamper::markEnd(const CPageRecord& page, int pageIndex)
 {
-    const size_t one = m_rewriter.contentsIsOneStream(page) ? 1 : 0;
-    if (!m_pagePainters)
-        return m_markEnds[one];
-    // The page names its own variant of the image.
-    m_rewriter.setImageNum(m_imageNum + variantOf(pageIndex));
-    return m_variantMarkEnds[static_cast<size_t>(variantOf(pageIndex))][one];
+    (void)pageIndex;
+    return m_markEnds[m_rewriter.contentsIsOneStream(page) ? 1 : 0];
 }
 
 int CPageStamper::variantOf(int pageIndex) const
@@ -219,7 +217,8 @@ void CPageStamper::annotate(int pageIndex, const std::string& pageText)
 {
     const CPageRecord& page = m_pageRecords[static_cast<size_t>(pageIndex)];
     const CStampPainter& painter = painterFor(pageIndex);
-    const int imageNum = m_imageNum + variantOf(pageIndex);
+    const int variant = variantOf(pageIndex);
+    const int imageNum = m_imageNum + variant;
     const CStampPainter::CPlacement where = painter.placement(page);
     double m[4];
     rotationMatrix(where.angle, m);

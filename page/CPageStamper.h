@@ -135,5 +135,4 @@ private:
     std::string m_markTail;              // the stamp stream's dictionary after its length
     std::string m_markEnds[2]; // the mark after /Before's reference or /Underlay: /Contents was a list, one stream
     const std::vector<CStampPainter>* m_pagePainters = nullptr; // a stamp of variants: one for each
-    std::vector<std::array<std::string, 2>> m_variantMarkEnds;  // m_markEnds for each variant
 };

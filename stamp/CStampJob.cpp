@@ -507,8 +507,11 @@ std::vector<CStampPainter> CStampJob::pagePainters(const CStampImage& image, con
                                                    const CStampDraw& draw) const
 {
     std::vector<CStampPainter> painters;
-    for (int variant = 0; variant < image.variantCount(); ++variant)
-        painters.emplace_back(m_settings, image.variantWidth(variant), image.variantHeight(variant), names, draw);
+    for (int variant = 0; variant < image.variantCount(); ++variant) {
+        CResourceNames named = names;
+        named.image = names.imageVariant(variant);
+        painters.emplace_back(m_settings, image.variantWidth(variant), image.variantHeight(variant), named, draw);
+    }
     return painters;
 }
 

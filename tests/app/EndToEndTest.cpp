@@ -954,6 +954,12 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
     {"PdfEachPage", {"a.pdf=plain 3", "b.pdf=doc three-objstm", "list.txt=text a.pdf\nb.pdf\n", "band.pdf=doc band-two-pages"},
      "-ilist.txt -fout -jband.pdf -pos100,100 -size192,96 --stamp-page each --id letterhead --jobs 2", 0, {}, "100,100,192,96;100,100,192,96 rev", 0,
      {}, {"out", "out/a.pdf", "out/b.pdf"}},
+    // Regression: where pages share their resources, every page drew stamp page 1.
+    {"PdfEachPageOnPagesSharingResources", band("two-pages", "doc inherit-ref"), placed("band.pdf", "--stamp-page each"), 0, {},
+     "100,100,192,96;100,100,192,96 rev"},
+    // Regression: a stream whose /Length the reader mended was copied from the file's positions, cut short.
+    {"PdfStreamOfAWrongLength", {"in.pdf=plain 1", "b.pdf=doc band-image", "band.pdf=edit b.pdf length-short"}, placed("band.pdf"), 0,
+     {"wrong /Length; corrected"}, kPlaced},
     {"PdfEachPageListed", {"in.pdf=plain 3", "band.pdf=doc band-two-pages", "out.pdf=stamp in.pdf -jband.pdf --stamp-page each "
      "-pos100,100"}, "-iout.pdf --list", 0, {"Page 1: stamp, pdf, content, x 100, y 100, width 96, height 48\nPage 2: stamp, pdf, "
      "content, x 100, y 100, width 96, height 48\nPage 3: stamp, pdf, content, x 100, y 100, width 96, height 48\n"}, "", 0, {}, {""}},
