@@ -131,9 +131,7 @@ CPdfPageStamp::CPdfPageStamp(const std::string& name, std::shared_ptr<CFileSourc
         if (error.kind() == CPdfException::EKind::Encrypted &&
             std::string(error.message()).find("password") != std::string::npos)
             fail("is encrypted with a password");
-        std::string why = error.message();
-        why.erase(std::remove(why.begin(), why.end(), '\n'), why.end());
-        fail("cannot be read (" + why + ")");
+        failUnreadable(error);
     }
     try {
         std::vector<CPageRecord> pages;
@@ -157,9 +155,12 @@ CPdfPageStamp::CPdfPageStamp(const std::string& name, std::shared_ptr<CFileSourc
     } catch (const CPdfException& error) {
         if (error.kind() == CPdfException::EKind::ImageError)
             throw;
-        std::string why = error.message();
-        why.erase(std::remove(why.begin(), why.end(), '\n'), why.end());
-        fail("cannot be read (" + why + ")");
+        failUnreadable(error);
+    }
+    // Compressed once: every output's form holds the same bytes.
+    for (CPage& page : m_pages) {
+        page.compressed = deflateBytes(page.content, Z_DEFAULT_COMPRESSION, "the stamp page's content");
+        std::string().swap(page.content);
     }
     for (const std::string& line : m_repairs->lines())
         m_warnings.insert(m_warnings.begin(), "stamp PDF file '" + m_name + "': " + line);
@@ -170,6 +171,13 @@ CPdfPageStamp::~CPdfPageStamp() = default;
 void CPdfPageStamp::fail(const std::string& problem) const
 {
     throw CPdfException(CPdfException::EKind::ImageError, "\nStamp PDF file " + problem + ": '" + m_name + "'\n");
+}
+
+void CPdfPageStamp::failUnreadable(const CPdfException& error) const
+{
+    std::string why = error.message();
+    why.erase(std::remove(why.begin(), why.end(), '\n'), why.end());
+    fail("cannot be read (" + why + ")");
 }
 
 void CPdfPageStamp::readPage(const CPageRecord& page, int pageNumber)
@@ -605,9 +613,7 @@ int CPdfPageStamp::write(CNewObjectWriter& writer) const
         if (!page.group.text.empty())
             head += "\n/Group " + rewritten(page.group.text, page.group.num, page.group.gen, form, first, writer);
         head += "\n/Filter /FlateDecode\n/Length ";
-        if (writer.writeNewStream(head, "\n>>\nstream\n",
-                                  deflateBytes(page.content, Z_DEFAULT_COMPRESSION, "the stamp page's content")) !=
-            form)
+        if (writer.writeNewStream(head, "\n>>\nstream\n", page.compressed) != form)
             throw CPdfException(CPdfException::EKind::Internal, "the stamp page's form was written out of order");
     }
     for (size_t index = 0; index < m_objects.size(); ++index)

@@ -9,6 +9,7 @@
 
 class CFileSource;
 class CPdfFile;
+class CPdfException;
 class CPdfObject;
 struct CPdfObjectHead;
 class CRepairLog;
@@ -74,6 +75,8 @@ private:
     void copyObject(int num, int newNum, int firstNum, CNewObjectWriter& writer) const;
     // Fails with `problem`, as an image error naming the file.
     [[noreturn]] void fail(const std::string& problem) const;
+    // Fails saying the file cannot be read, and why `error` says.
+    [[noreturn]] void failUnreadable(const CPdfException& error) const;
 
     std::string m_name;
     std::unique_ptr<CRepairLog> m_repairs; // outlives the file that records into it
@@ -84,7 +87,8 @@ private:
         float cropBox[4] = {0, 0, 0, 0};
         int rotate = 0;
         double width = 0, height = 0;
-        std::string content;  // decoded and joined
+        std::string content;    // decoded and joined, while the page is checked
+        std::string compressed; // then deflated: what each output's form holds
         CHeldValue resources; // the /Resources value as written; empty text when none
         CHeldValue group;     // the /Group value as written; empty text when none
     };

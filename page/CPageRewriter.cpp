@@ -62,24 +62,18 @@ void CPageRewriter::setImageVariants(const std::vector<std::string>& names)
     m_imageEntry += m_imageItem + ">>";
 }
 
-void CPageRewriter::setImageNum(int num)
-{
-    const CContext& context = m_context;
-    // A stamp drawn by each page as paths names no object.
-    if (num > 0)
-        m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), num);
-    m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), num);
-    if (!context.im2Name.empty()) {
-        m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), num,
-                                  context.im2Name.c_str(), context.im2ObjNum);
-        m_imageItem = formatText(" /%s %d 0 R /%s %d 0 R ", context.imName.c_str(), num, context.im2Name.c_str(),
-                                 context.im2ObjNum);
-    }
-}
-
 CPageRewriter::CPageRewriter(const CContext& context) : m_context(context)
 {
-    setImageNum(context.imObjNum);
+    // A stamp drawn by each page as paths names no object.
+    if (context.imObjNum > 0)
+        m_imageEntry = formatText("/%s << /%s %d 0 R >>", context.imCategory, context.imName.c_str(), context.imObjNum);
+    m_imageItem = formatText(" /%s %d 0 R ", context.imName.c_str(), context.imObjNum);
+    if (!context.im2Name.empty()) {
+        m_imageEntry = formatText("/XObject << /%s %d 0 R /%s %d 0 R >>", context.imName.c_str(), context.imObjNum,
+                                  context.im2Name.c_str(), context.im2ObjNum);
+        m_imageItem = formatText(" /%s %d 0 R /%s %d 0 R ", context.imName.c_str(), context.imObjNum,
+                                 context.im2Name.c_str(), context.im2ObjNum);
+    }
     m_stateEntry = formatText("/ExtGState << /%s %d 0 R >>", context.gsName.c_str(), context.gsObjNum);
     if (context.layerNum > 0) {
         m_layerEntry = formatText("/Properties << /%s %d 0 R >>", context.layerName.c_str(), context.layerNum);
@@ -442,8 +436,10 @@ void CPageRewriter::rewriteResources(const std::string& original, CObjectText& t
     const CStoredEntry& resources = page.resources;
     if (resources.present && resources.type == PDF_DICT) {
         CPdfDictLayout layout;
-        if (CObjectReader::dictLayoutAt(original, static_cast<size_t>(resources.valueBegin), layout))
-            editResources(original, text, layout);
+        if (CObjectReader::dictLayoutAt(original, static_cast<size_t>(resources.valueBegin), layout)) {
+            refuseTakenNames(original, layout);
+            editResources(text, layout);
+        }
         return;
     }
     if (resources.present && resources.type == PDF_REF && editResourcesObject(resources.num, resources.gen) != MISSING)
@@ -481,7 +477,8 @@ std::string CPageRewriter::resourcesForPage(const CPageRecord& page)
         CPdfDictLayout layout;
         if (!CObjectReader::dictLayoutAt(inherited->text, 0, layout))
             return std::string();
-        editResources(inherited->text, text, layout);
+        refuseTakenNames(inherited->text, layout);
+        editResources(text, layout);
         return text.bytes();
     }
     return std::string(); // an inline dictionary whose text could not be located
@@ -492,13 +489,49 @@ CPageRewriter::EOutcome CPageRewriter::editResourcesObject(int num, int gen)
     return rewriteObject(num, gen, EDIT_RESOURCES, [&](CObjectText& resources, const CPdfObjectHead& head) {
         if (head.type != PDF_DICT)
             return false;
-        const std::string original = resources.bytes();
-        editResources(original, resources, head.dict);
+        refuseTakenNames(resources.bytes(), head.dict); // before any edit: the text as read
+        editResources(resources, head.dict);
         return true;
     });
 }
 
-void CPageRewriter::editResources(std::string_view original, CObjectText& text, const CPdfDictLayout& layout)
+void CPageRewriter::refuseTaken(EEdit kind, const CPdfDictLayout& names) const
+{
+    const std::string* ours[2] = {&m_context.gsName, nullptr};
+    if (kind == EDIT_IMAGES)
+        ours[0] = &m_context.imName, ours[1] = &m_context.im2Name;
+    else if (kind == EDIT_PROPERTIES)
+        ours[0] = &m_context.layerName;
+    for (const std::string* name : ours)
+        if (name && !name->empty() && names.find(*name))
+            throw CNameTaken{*name};
+    if (kind == EDIT_IMAGES)
+        for (const std::string& name : m_variantNames)
+            if (names.find(name))
+                throw CNameTaken{name};
+}
+
+void CPageRewriter::refuseTakenNames(std::string_view original, const CPdfDictLayout& layout) const
+{
+    struct CCategory {
+        const char* key;
+        EEdit kind;
+        const std::string& entry; // ours; empty when nothing is added there
+    };
+    const CCategory categories[3] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry},
+                                     {"ExtGState", EDIT_EXTGSTATES, m_stateEntry},
+                                     {"Properties", EDIT_PROPERTIES, m_layerEntry}};
+    for (const CCategory& category : categories) {
+        // Those by reference are checked as they are rewritten.
+        const CStoredEntry value = storedEntry(layout, category.key);
+        CPdfDictLayout names;
+        if (!category.entry.empty() && value.present && value.type == PDF_DICT &&
+            CObjectReader::dictLayoutAt(original, static_cast<size_t>(value.valueBegin), names))
+            refuseTaken(category.kind, names);
+    }
+}
+
+void CPageRewriter::editResources(CObjectText& text, const CPdfDictLayout& layout)
 {
     struct CStep {
         const char* key;
@@ -509,29 +542,6 @@ void CPageRewriter::editResources(std::string_view original, CObjectText& text, 
     const CStep steps[3] = {{m_context.imCategory, EDIT_IMAGES, m_imageEntry, m_imageItem},
                             {"ExtGState", EDIT_EXTGSTATES, m_stateEntry, m_stateItem},
                             {"Properties", EDIT_PROPERTIES, m_layerEntry, m_layerItem}};
-    // Ours must be new keys of each category's dictionary: a name it holds
-    // already would have two values (checked before the text is edited).
-    const auto refuseTaken = [&](const EEdit kind, const CPdfDictLayout& names) {
-        const std::string* ours[2] = {&m_context.gsName, nullptr};
-        if (kind == EDIT_IMAGES)
-            ours[0] = &m_context.imName, ours[1] = &m_context.im2Name;
-        else if (kind == EDIT_PROPERTIES)
-            ours[0] = &m_context.layerName;
-        for (const std::string* name : ours)
-            if (name && !name->empty() && names.find(*name))
-                throw CNameTaken{*name};
-        if (kind == EDIT_IMAGES)
-            for (const std::string& name : m_variantNames)
-                if (names.find(name))
-                    throw CNameTaken{name};
-    };
-    for (const CStep& step : steps) {
-        const CStoredEntry value = storedEntry(layout, step.key);
-        CPdfDictLayout inlineNames;
-        if (!step.entry.empty() && value.present && value.type == PDF_DICT &&
-            CObjectReader::dictLayoutAt(original, static_cast<size_t>(value.valueBegin), inlineNames))
-            refuseTaken(step.kind, inlineNames);
-    }
     for (const CStep& step : steps) {
         if (step.entry.empty())
             continue;

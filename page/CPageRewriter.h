@@ -87,8 +87,6 @@ public:
     void writeAsItStands(const CPageRecord& page);
 
 private:
-    // Names image object `num` in the entries every page gets.
-    void setImageNum(int num);
     // Makes `text`, page `page`'s text `original` being edited, name the
     // node the output put above the page as its /Parent, when it put one.
     static void nameNewParent(const std::string& original, CObjectText& text, const CPageRecord& page);
@@ -121,9 +119,15 @@ private:
     // it inherits, with our names added, or a dictionary of our names.
     std::string resourcesForPage(const CPageRecord& record);
     EOutcome editResourcesObject(int num, int gen);
+    // Ours must be new keys of each category's dictionary: a name it holds
+    // already would have two values. Throws CNameTaken when one of ours
+    // stands in `names`, the dictionary of category `kind`; refuseTakenNames
+    // checks those written in the resource dictionary `original` lays out
+    // as `layout`, before any edit.
+    void refuseTaken(EEdit kind, const CPdfDictLayout& names) const;
+    void refuseTakenNames(std::string_view original, const CPdfDictLayout& layout) const;
     // Adds our names to the resource dictionary laid out as `layout` in `text`.
-    // `original`: the text as read, where `layout` was laid out.
-    void editResources(std::string_view original, CObjectText& text, const CPdfDictLayout& layout);
+    void editResources(CObjectText& text, const CPdfDictLayout& layout);
     int generationFor(int num) const;
     // Takes the references `gone` out of the array laid out as `array` in
     // `original` (edited as `text`); with `single`, one that is left stands

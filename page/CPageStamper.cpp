@@ -54,14 +54,18 @@ CPageStamper::CPageStamper(const CStampSettings& settings, std::vector<CPageReco
                                          objects.imageIsFont ? "Font" : "XObject",
                                          kind == EKind::Annotation ? 0 : objects.layer, objects.names.layer}),
       m_kind(kind), m_markKind(objects.kind), m_imageNum(objects.numbers.image), m_stateNum(objects.numbers.state),
-      m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_markNames(namesEntry(objects)),
-      m_layer(objects.layer)
+      m_imageCategory(objects.imageIsFont ? "Font" : "XObject"), m_layer(objects.layer)
+{
+    setMarkEnds(namesEntry(objects));
+}
+
+void CPageStamper::setMarkEnds(const std::string& names)
 {
     // What follows the mark's /Before (an underlay's /Underlay): the group,
     // whether /Contents was one stream, the names.
     const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
-    m_markEnds[0] = layer + m_markNames + " >>\n>>\nstream\n";
-    m_markEnds[1] = layer + " /Single true" + m_markNames + " >>\n>>\nstream\n";
+    m_markEnds[0] = layer + names + " >>\n>>\nstream\n";
+    m_markEnds[1] = layer + " /Single true" + names + " >>\n>>\nstream\n";
 }
 
 void CPageStamper::usePagePainters(const std::vector<CStampPainter>& painters, const CNewObjects& objects)
@@ -71,15 +75,11 @@ void CPageStamper::usePagePainters(const std::vector<CStampPainter>& painters, c
     for (size_t variant = 0; variant < painters.size(); ++variant)
         names.push_back(objects.names.imageVariant(static_cast<int>(variant)));
     m_rewriter.setImageVariants(names);
-    const std::string layer = m_layer > 0 ? referenceText(" /Layer ", m_layer, " 0 R") : std::string();
-    const std::string entry = namesEntry(objects, static_cast<int>(painters.size()));
-    m_markEnds[0] = layer + entry + " >>\n>>\nstream\n";
-    m_markEnds[1] = layer + " /Single true" + entry + " >>\n>>\nstream\n";
+    setMarkEnds(namesEntry(objects, static_cast<int>(painters.size())));
 }
 
-const std::string& CPageStamper::markEnd(const CPageRecord& page, int pageIndex)
+const std::string& CPageStamper::markEnd(const CPageRecord& page)
 {
-    (void)pageIndex;
     return m_markEnds[m_rewriter.contentsIsOneStream(page) ? 1 : 0];
 }
 
@@ -184,7 +184,7 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
         // state: no frame to learn, no prefix. It carries the mark itself.
         const std::string& content = stampContent(page, CStampFrame(), pageIndex);
         m_markTail.assign(*m_mark);
-        m_markTail += markEnd(page, pageIndex);
+        m_markTail += markEnd(page);
         const int underlay = m_writer.writeNewStream(kContentHead, m_markTail, content, true);
         m_rewriter.rewritePageObject(pageText, page.objectNumber, page, underlay, 0);
         ++m_stamped;
@@ -200,7 +200,7 @@ void CPageStamper::stamp(int pageIndex, const std::string& pageText)
     tail.assign(*m_mark);
     appendInteger(tail, prefix);
     tail += " 0 R";
-    tail += markEnd(page, pageIndex);
+    tail += markEnd(page);
     const int stamp = m_writer.writeNewStream(kContentHead, tail, content, true);
     m_rewriter.rewritePageObject(pageText, page.objectNumber, page, prefix, stamp);
     ++m_stamped;

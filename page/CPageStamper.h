@@ -97,9 +97,10 @@ private:
     const std::string& prefixContent(const CStampFrame& frame);
     // The mark of the stamp `painter` draws on `page`.
     CStampMark markOf(const CPageRecord& page, const CStampPainter& painter) const;
-    // The mark after /Before's reference or /Underlay for page `page` (of
-    // index `pageIndex`); the page's own image named when it takes a variant.
-    const std::string& markEnd(const CPageRecord& page, int pageIndex);
+    // The mark after /Before's reference or /Underlay for page `page`.
+    const std::string& markEnd(const CPageRecord& page);
+    // Makes those ends, the mark's /Names entry being `names`.
+    void setMarkEnds(const std::string& names);
     // The variant page `pageIndex` takes, and its painter.
     int variantOf(int pageIndex) const;
     const CStampPainter& painterFor(int pageIndex) const;
@@ -128,8 +129,7 @@ private:
     size_t m_nextMemo = 0;
     int m_prefixSaves = -1; // what m_prefix was made for
     std::string m_prefix;
-    std::string m_pageStamp; // the last page's stamp, where each page draws its own
-    const std::string m_markNames;       // the mark's /Names entry
+    std::string m_pageStamp;             // the last page's stamp, where each page draws its own
     const int m_layer;                   // the optional content group, 0 when none
     const std::string* m_mark = nullptr; // the last stamp content's mark opening
     std::string m_markTail;              // the stamp stream's dictionary after its length

@@ -65,8 +65,13 @@ std::function<bool(int)> earlierStamp(const CWrittenObjects& previous, const CXr
     };
 }
 
-// Draws the run's resource names, none that a stamped page's resources
-// and writes the objects every stamped page names.
+// What the stamps' marks call their kind: a page of a PDF, or what the settings say.
+CStampMark::EKind markKind(const CStampSettings& settings, const CStampImage& image)
+{
+    return image.isPdfPage() ? CStampMark::EKind::Pdf : settings.stampKind();
+}
+
+// Draws the run's resource names, and writes the objects every stamped page names.
 CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COutputWriter& writer, CPassMemory& memory,
                                              const CStampImage& image, const CStampImage* verticalImage,
                                              int64_t firstNumber)
@@ -79,7 +84,7 @@ CPageStamper::CNewObjects writeSharedObjects(const CStampSettings& settings, COu
         objects.names.image = objects.names.font;
     if (verticalImage)
         objects.verticalImage = memory.drawResourceNames(firstNumber).image;
-    objects.kind = image.isPdfPage() ? CStampMark::EKind::Pdf : settings.stampKind();
+    objects.kind = markKind(settings, image);
     objects.numbers = writer.writeSharedObjects(settings.opacity, settings.blend, image, verticalImage);
     return objects;
 }
@@ -538,7 +543,7 @@ CStampResult CStampJob::plan(ERun run)
         const CStampRect seen = painters[std::min(index, painters.size() - 1)].displayedRect(pages[index]);
         CStampMark mark;
         mark.id = m_settings.stampId;
-        mark.kind = opened.image->isPdfPage() ? CStampMark::EKind::Pdf : m_settings.stampKind();
+        mark.kind = markKind(m_settings, *opened.image);
         mark.x = seen.x, mark.y = seen.y, mark.width = seen.width, mark.height = seen.height;
         mark.layer = m_settings.layer;
         mark.underlay = m_settings.underlay;
