@@ -21,6 +21,7 @@ FUZZ_SECONDS ?= 180
 # alternated pairs; by 60 s the gain was gone. `FUZZ_FLAGS=` brings it back.
 FUZZ_FLAGS   ?= -entropic=0
 FUZZ_TARGETS := parser document stamp content
+FUZZ_JOBS    ?= $(JOBS)
 
 BENCH_DATA ?= $(BUILD_DIR)/bench-data
 BENCH_RUNS ?= 5
@@ -120,14 +121,20 @@ fuzz-build:
 	@mkdir -p $(FUZZ_DIR)/seeds fuzz/artifacts
 	$(FUZZ_DIR)/fuzz/make_seeds $(FUZZ_DIR)/seeds
 
+# Each target is fuzzed by FUZZ_JOBS processes at once (one per core by
+# default), which share what they find through the target's corpus folder;
+# libFuzzer copies each one's log into the target's when it ends.
 fuzz: fuzz-build
 	@for t in $(FUZZ_TARGETS); do \
-	  mkdir -p fuzz/corpus-$$t; \
-	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
-	  $(FUZZ_DIR)/fuzz/fuzz_$$t $(FUZZ_FLAGS) -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
-	    -artifact_prefix=fuzz/artifacts/ -print_final_stats=1 fuzz/corpus-$$t $(FUZZ_DIR)/seeds \
-	    > $(FUZZ_DIR)/fuzz_$$t.log 2>&1; status=$$?; \
-	  grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|SUMMARY|==[0-9]+==ERROR)' $(FUZZ_DIR)/fuzz_$$t.log; \
+	  mkdir -p fuzz/corpus-$$t $(FUZZ_DIR)/jobs-$$t && rm -f $(FUZZ_DIR)/jobs-$$t/fuzz-*.log; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s (processes: $(FUZZ_JOBS))"; \
+	  ( cd $(FUZZ_DIR)/jobs-$$t && $(abspath $(FUZZ_DIR))/fuzz/fuzz_$$t $(FUZZ_FLAGS) -jobs=$(FUZZ_JOBS) -workers=$(FUZZ_JOBS) \
+	    -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 -artifact_prefix=$(CURDIR)/fuzz/artifacts/ \
+	    -print_final_stats=1 $(CURDIR)/fuzz/corpus-$$t $(abspath $(FUZZ_DIR))/seeds ) > $(FUZZ_DIR)/fuzz_$$t.log 2>&1; status=$$?; \
+	  grep -E '^(stat::peak_rss_mb|SUMMARY|==[0-9]+==ERROR)' $(FUZZ_DIR)/fuzz_$$t.log; \
+	  grep -h '^stat::number_of_executed_units' $(FUZZ_DIR)/jobs-$$t/fuzz-*.log | \
+	    awk -v s=$(FUZZ_SECONDS) '{ n += $$2 } END { printf "inputs run: %d, %d a second\n", n, n / s }'; \
+	  grep -h 'DONE' $(FUZZ_DIR)/jobs-$$t/fuzz-*.log | grep -o 'cov: [0-9]*' | sort -t' ' -k2 -n | tail -n 1; \
 	  if [ $$status -ne 0 ]; then echo "fuzz_$$t found a problem: see $(FUZZ_DIR)/fuzz_$$t.log and fuzz/artifacts/"; exit 1; fi; \
 	done
 
