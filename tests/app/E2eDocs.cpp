@@ -256,6 +256,20 @@ const std::map<std::string, Maker>& registry()
              plainPage(b);
              b.set(1, "<< /Type /Catalog /Pages 3 0 R >>");
              b.set(2, "<< /Type /Pages /Kids [3 0 R] /Count 1 /Rotate 90 >>"); }); }},
+        // The page's list of content streams is an object of its own.
+        {"syntax-contents-list-object", [] { return onePageEdited(onePage("", kObjects), [](B& b) {
+             b.set(4, "[6 0 R]");
+             b.set(5, "<< >>");
+             b.setStream(6, "", kGrey); }); }},
+        // Another tool's layer, the lists of /OCProperties held in objects of their own; layers start hidden.
+        {"syntax-layers-by-reference", [] {
+             return onePageEdited(onePage("/OCProperties << /OCGs 6 0 R /D << /BaseState /OFF /Order 7 0 R /ON 8 0 R >> >>", kObjects),
+                                  [](B& b) {
+                                      plainPage(b);
+                                      for (int num : {6, 7, 8})
+                                          b.set(num, "[9 0 R]");
+                                      b.set(9, "<< /Type /OCG /Name (Theirs) >>");
+                                  }); }},
         // The first pass of marks closes two states the page leaves open.
         {"state-marks", [] {
              BuiltDoc doc = onePageEdited(onePage("", "/TrimBox [100 100 500 700] /Contents 4 0 R"), [](B& b) {

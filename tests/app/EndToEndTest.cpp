@@ -1182,6 +1182,17 @@ INSTANTIATE_TEST_SUITE_P(Ids, EndToEnd, testing::ValuesIn(rows({
      0, {"Page 1: x, image, annotation, x 20, y 10, width 96, height 48, layer 'Signed off'"}, "", 0, {}, {""}},
     {"LayerGoesWithItsLastStamp", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --layer L --id x"}, "-ia.pdf -oout.pdf --remove x",
      0, {}, "-", 0, {"!/Type /OCG", "/OCGs []"}},
+    // The group's name in UTF-16 (Python's encoding of it), a character past 16 bits as a surrogate pair.
+    {"LayerNamedInAnyLanguage", in("plain 1"), stamp("--layer 'Prüfung 審査 😀'"), 0, {}, "", 0,
+     {"/Name <FEFF0050007200FC00660075006E006700205BE967FB0020D83DDE00>"}},
+    {"LayerAmongListsHeldByReference", {"in.pdf=doc syntax-layers-by-reference", "a.pdf=stamp in.pdf -jstamp.jpg --layer L "
+     "--id x"}, "$V -ia.pdf --list && grep -ac '^\\[9 0 R [0-9]* 0 R\\]' a.pdf && $V -ia.pdf -oout.pdf --remove x", 0,
+     {"layer 'L'\nDone.\n3\n"}, "-", Shell, {"6 0 obj\n[9 0 R]", "7 0 obj\n[9 0 R]", "8 0 obj\n[9 0 R]", "!/Name (L)"}},
+    {"LayerOfPaperGoesWithItsStamp", {"in.pdf=plain 1", "a.pdf=stamp in.pdf -jstamp.jpg --print-only --id p"},
+     "-ia.pdf -oout.pdf --remove p", 0, {}, "-", 0, {"!/Type /OCG", "!/Event /Print", "/AS []"}},
+    {"ContentsListHeldByReference", {"in.pdf=doc syntax-contents-list-object", "a.pdf=stamp in.pdf -jstamp.jpg --id x"},
+     "$V -ia.pdf --list && $V -ia.pdf -oout.pdf --remove x", 0, {"Page 1: x, image, content"}, "-", Shell,
+     {"/Contents 4 0 R", "!VellicoStamp"}},
     {"LayerOnASignedFile", {"clean.pdf=plain 1", "in.pdf=sign clean.pdf"}, stamp("--layer L"), 0, {"Warning: the file is signed"}},
     {"LayerInPdfa1", in("pdfa 1 0"), stamp("--layer L"), 1, {"PDF file claims PDF/A-1, which forbids layers (optional content): 'in.pdf'"},
      "", 0, {}, {""}},
@@ -1492,6 +1503,12 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      {"plan.jsonl", "out", "out/a.pdf", "out/b.pdf", "out/c.pdf", "r1.json", "r2.json", "r.json"},
      {"a.pdf stamped p2 s2 bates 000001..000002", "b.pdf stamped p1 s1 bates 000003..000003",
       "c.pdf stamped p1 s1 bates 000004..000004"}},
+    // Names a plan must escape: a quote, a backslash, a control character, a byte that is no UTF-8.
+    {"PlanOfOddNames", {"q\"b\\s.pdf=plain 1", "caf\xE9.pdf=plain 2", "t\tb.pdf=plain 1", "list.txt=text q\"b\\s.pdf\n"
+     "caf\xE9.pdf\nt\tb.pdf\n"}, kWritePlan + " >/dev/null && $V -ilist.txt -fout --text B{bates} --plan plan.jsonl --report "
+     "r.json", 0, {}, "", Shell, {}, {"plan.jsonl", "out", "out/q\"b\\s.pdf", "out/caf\xE9.pdf", "out/t\tb.pdf", "r.json"},
+     {"q\"b\\s.pdf stamped p1 s1 bates 000001..000001", "caf\xE9.pdf stamped p2 s2 bates 000002..000003",
+      "t\tb.pdf stamped p1 s1 bates 000004..000004"}},
     {"PlanChangedFileFailsAlone", kPlanned, kWritePlan + " >/dev/null && touch -d 2001-01-01 b.pdf && $V -ilist.txt -fout "
      "--text B{bates} --plan plan.jsonl --keep-going --report r.json", 2, {"The file changed since the plan was written: 'b.pdf'"},
      "", Shell, {}, {"plan.jsonl", "out", "out/a.pdf", "out/c.pdf", "r.json"},
