@@ -90,8 +90,11 @@ test-asan:
 COVERAGE_DIR ?= build-coverage
 # The product's folders, as the build adds them, so that a new room is counted too.
 PRODUCT_FOLDERS := $(shell sed -n 's/^add_subdirectory(\(.*\))$$/\1/p' CMakeLists.txt | grep -vx bench | paste -sd '|')
+# A header is read through the include root of every layer above it (links in
+# $(COVERAGE_DIR)/layers/): mapped back to its own path, each line counts once.
+COVERAGE_PATHS := $(foreach layer,$(subst |, ,$(PRODUCT_FOLDERS)),-ffile-prefix-map=$(abspath $(COVERAGE_DIR))/layers/$(layer)/=$(CURDIR)/)
 coverage:
-	cmake -S . -B $(COVERAGE_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS=--coverage \
+	cmake -S . -B $(COVERAGE_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS="--coverage $(COVERAGE_PATHS)" \
 	  -DCMAKE_EXE_LINKER_FLAGS=--coverage
 	cmake --build $(COVERAGE_DIR) -j $(JOBS)
 	find $(COVERAGE_DIR) -name '*.gcda' -delete
