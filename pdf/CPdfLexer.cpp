@@ -81,21 +81,6 @@ int CPdfLexer::integerValue(std::string_view text) { return parseInteger(text); 
 double CPdfLexer::realValue(std::string_view text) { return parseReal(text); }
 
 int CPdfLexer::readChar() { return m_stream->readChar(); }
-int CPdfLexer::peekChar() { return m_stream->peekChar(); }
-
-void CPdfLexer::skipToLineEnd()
-{
-    for (;;) {
-        int c = m_stream->readChar();
-        if (c < 0 || c == '\n')
-            return;
-        if (c == '\r') {
-            if (m_stream->peekChar() == '\n')
-                m_stream->readChar();
-            return;
-        }
-    }
-}
 
 void CPdfLexer::readToken(CPdfObject& out)
 {

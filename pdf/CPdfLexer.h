@@ -45,9 +45,6 @@ public:
     void setKeepStringBytes(bool keep) { m_keepStringBytes = keep; }
 
     int readChar();
-    int peekChar();
-    // Consumes bytes up to and including the next CR, LF or CR LF.
-    void skipToLineEnd();
     void readToken(CPdfObject& out);
     // Where the last token read stands: the stream positions of its first
     // byte and of the byte after it (both the position of the end of the

@@ -94,9 +94,7 @@ void CPdfObject::setStringBytes(const char* bytes, size_t length)
     m_text.assign(bytes, length);
 }
 
-void CPdfObject::setString(const std::string& text) { setText(PDF_STRING, text.data(), text.size()); }
 void CPdfObject::setName(const std::string& text) { setText(PDF_NAME, text.data(), text.size()); }
-void CPdfObject::setCmd(const std::string& text) { setText(PDF_CMD, text.data(), text.size()); }
 
 void CPdfObject::setNull()
 {

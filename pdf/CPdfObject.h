@@ -61,9 +61,7 @@ public:
     void setBool(bool value);
     void setInt(int value);
     void setReal(double value);
-    void setString(const std::string& text); // the text ends at its first NUL byte
     void setName(const std::string& text);
-    void setCmd(const std::string& text);
     void setText(EPdfType type, const char* text, size_t length); // a string, name or keyword
     // A string that keeps every byte, NULs included, for the few values that
     // are binary (encryption keys and /ID): textString() has them all, while
