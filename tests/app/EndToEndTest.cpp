@@ -1111,6 +1111,12 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     // -align's word is its own, even "--text"; the text's options warn in an image's run.
     {"AlignWordLooksLikeText", kIn, stamp("-align --text -s2 --font-size 20"), 0, {B + "Warning: -align '--text' is not left, right or "
      "center: it aligns right\nWarning: --font, --font-index, --font-size, --color and --date are for --text only: ignored\n" + done("in.pdf", "out.pdf")}, "", Exact},
+    // Options that do not apply are named, and the run goes on.
+    {"DiagonalTakesNoSize", kIn, stamp("--diagonal -size50,50 --rotate 30"), 0,
+     {"Warning: -size and --rotate do not apply with --diagonal: ignored"}},
+    {"FontIndexWithoutAFont", in("plain 1"), text("--text x --font-index 1"), 0, {"Warning: --font-index is for a --font file: ignored"}},
+    {"MarksAreNotTurned", kIn, stamp("-crop_marks --rotate 30"), 0, {"Warning: --rotate and --diagonal do not turn printer's marks: "
+     "ignored"}},
     {"FontSizeNotANumber", in("plain 1"), text("--text x --font-size 12pt"), 1,
      {B + "--font-size takes a size in points greater than 0 and at most 10000: '12pt'\n"}, "", Exact},
     {"ColorNotHex", in("plain 1"), text("--text x --color red"), 1,
