@@ -213,6 +213,7 @@ TEST_P(PngObjects, ShowTheBandsLibpngWrote)
         space = (item(space, 1, first), first);
     }
     const bool icc = space.type() == PDF_ARRAY; // [/ICCBased profile]
+    EXPECT_EQ(icc, GetParam().iccProfile) << "the image's own profile, of its colour model, is kept";
     int components = space.textString() == "DeviceGray" ? 1 : 3;
     if (icc)
         components = Image(written.xref(), (space.arrayValue()->getItemUnresolved(1, first), first.refNum())).get("N");
