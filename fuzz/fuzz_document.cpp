@@ -13,11 +13,11 @@
 
 namespace {
 
-bool sameTables(CXrefTable& fast, CXrefTable& slow)
+bool sameTables(const CXrefTable& one, const CXrefTable& other)
 {
-    const auto& a = fast.records();
-    const auto& b = slow.records();
-    if (a.size() != b.size() || fast.rootNum() != slow.rootNum() || fast.infoNum() != slow.infoNum())
+    const auto& a = one.records();
+    const auto& b = other.records();
+    if (a.size() != b.size() || one.rootNum() != other.rootNum() || one.infoNum() != other.infoNum())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
         if (a[i].type != b[i].type || a[i].offset != b[i].offset || a[i].gen != b[i].gen)
