@@ -216,12 +216,12 @@ std::pair<std::string, unsigned> installedFamily(const std::string& family)
 CFontFace::CFontFace(std::string label, HbBlob blob, unsigned faceIndex)
     : m_label(std::move(label)), m_blob(std::move(blob))
 {
-    m_faceCount = hb_face_count(m_blob.get());
-    if (m_faceCount == 0)
+    const unsigned faceCount = hb_face_count(m_blob.get());
+    if (faceCount == 0)
         refuse(m_label, "not a font file (HarfBuzz finds no font in it)");
-    if (faceIndex >= m_faceCount)
+    if (faceIndex >= faceCount)
         refuse(m_label, "--font-index " + std::to_string(faceIndex) + " is out of range: the file holds " +
-                            std::to_string(m_faceCount) + (m_faceCount == 1 ? " font" : " fonts") + ", from index 0");
+                            std::to_string(faceCount) + (faceCount == 1 ? " font" : " fonts") + ", from index 0");
     m_face.reset(hb_face_create(m_blob.get(), faceIndex));
     if (hb_face_get_glyph_count(m_face.get()) == 0)
         refuse(m_label, "not a font file (HarfBuzz finds no glyphs in it)");
@@ -338,13 +338,12 @@ unsigned CFontFace::glyphCount() const { return hb_face_get_glyph_count(m_face.g
 
 std::string CFontFace::standaloneFile() const
 {
-    if (m_faceCount == 1) {
-        unsigned length = 0;
-        const char* data = hb_blob_get_data(m_blob.get(), &length);
-        return std::string(data, length);
-    }
-    // A face of a collection shares the file with the others: HarfBuzz's
-    // face builder writes its tables into a font file of their own.
+    unsigned fileLength = 0;
+    const char* fileData = hb_blob_get_data(m_blob.get(), &fileLength);
+    if (std::string_view(fileData, fileLength).substr(0, 4) != "ttcf")
+        return std::string(fileData, fileLength);
+    // A face of a collection, even of one face only, shares the file's
+    // tables: HarfBuzz's face builder writes them into a font file of their own.
     const HbFace builder(hb_face_builder_create());
     hb_tag_t tags[64];
     unsigned start = 0;

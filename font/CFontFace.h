@@ -88,7 +88,6 @@ private:
     HbBlob m_blob;
     HbFace m_face;
     HbFont m_font;
-    unsigned m_faceCount = 0;
     std::string m_postScriptName;
     int m_unitsPerEm = 1000;
     int m_ascender = 0;

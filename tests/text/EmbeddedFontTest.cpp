@@ -56,13 +56,39 @@ std::string dejaVuWith(uint32_t drop, uint32_t add, const std::string& added)
     return bytesOf(HbBlob(hb_face_reference_blob(builder.get())).get());
 }
 
-std::string restrictedDejaVu()
+// DejaVu Sans with OS/2 fsType `fsType`: 2 restricted licence embedding, 0x100 no subsetting.
+std::string dejaVuOfFsType(unsigned fsType)
 {
     const HbBlob file(hb_blob_create_from_file(kDejaVu.c_str()));
     const HbFace face(hb_face_create(file.get(), 0));
     std::string os2 = bytesOf(HbBlob(hb_face_reference_table(face.get(), HB_TAG('O', 'S', '/', '2'))).get());
-    os2[8] = 0, os2[9] = 2; // fsType: restricted licence embedding
+    os2[8] = static_cast<char>(fsType >> 8), os2[9] = static_cast<char>(fsType);
     return dejaVuWith(HB_TAG('O', 'S', '/', '2'), HB_TAG('O', 'S', '/', '2'), os2);
+}
+
+// A TrueType collection of `fonts`: its header, then each font whole, its
+// table offsets counted from the collection's start.
+std::string collectionOf(const std::vector<std::string>& fonts)
+{
+    auto be32 = [](size_t value) {
+        return std::string{static_cast<char>(value >> 24), static_cast<char>(value >> 16),
+                           static_cast<char>(value >> 8), static_cast<char>(value)};
+    };
+    std::string header = "ttcf" + be32(0x00010000) + be32(fonts.size()), body;
+    const size_t start = header.size() + 4 * fonts.size();
+    for (std::string font : fonts) {
+        const size_t base = start + body.size();
+        header += be32(base);
+        const size_t tables = static_cast<unsigned char>(font[4]) << 8 | static_cast<unsigned char>(font[5]);
+        for (size_t record = 12; record < 12 + 16 * tables; record += 16) {
+            size_t offset = 0;
+            for (size_t i = 8; i < 12; ++i)
+                offset = offset << 8 | static_cast<unsigned char>(font[record + i]);
+            font.replace(record + 8, 4, be32(offset + base));
+        }
+        body += font;
+    }
+    return header + body;
 }
 
 struct RefusalRow {
@@ -83,7 +109,7 @@ TEST(FontFace, RefusesWhatCannotBeEmbedded)
         {kNotoCjk, 20, "", "out of range: the file holds"},
         {"@cff2.otf", 0, dejaVuWith(glyf, HB_TAG('C', 'F', 'F', '2'), "CFF2"), "CFF2"},
         {"@bitmap.ttf", 0, dejaVuWith(glyf, HB_TAG('C', 'B', 'D', 'T'), "CBDT"), "no outlines"},
-        {"@restricted.ttf", 0, restrictedDejaVu(), "forbids embedding"},
+        {"@restricted.ttf", 0, dejaVuOfFsType(2), "forbids embedding"},
         {"@damaged.otf", 0, dejaVuWith(glyf, HB_TAG('C', 'F', 'F', ' '), "CFF"), "its 'CFF ' table is damaged"},
     };
     vtest::TempDir dir;
@@ -276,6 +302,33 @@ TEST(FontSubset, IsSmallForAShortText)
         for (char32_t c : CLineShaper::characters(text))
             glyphs.insert(face->glyphFor(c));
         EXPECT_LT(CFontSubset(*face, glyphs).fontFile().size(), largest) << file;
+    }
+}
+
+// A face that may not be subset is embedded whole; a face of a collection as
+// a font file of its own, which is what a viewer reads as a TrueType font.
+TEST(FontSubset, EmbedsAFaceOfACollectionAsAFontOfItsOwn)
+{
+    const std::string noSubsetting = dejaVuOfFsType(0x100);
+    const std::pair<std::string, unsigned> rows[] = {
+        {noSubsetting, 0},
+        {collectionOf({noSubsetting}), 0},
+        {collectionOf({vtest::readFile(kDejaVuBold), noSubsetting}), 1},
+    };
+    vtest::TempDir dir;
+    for (const auto& [bytes, index] : rows) {
+        const std::string path = dir.file("font" + std::to_string(index) + std::to_string(bytes.size()));
+        vtest::writeFile(path, bytes);
+        const auto face = CFontFace::open(path, index);
+        const CFontSubset subset(*face, {face->glyphFor(U'A')});
+        EXPECT_TRUE(subset.whole());
+        const std::string& file = subset.fontFile();
+        ASSERT_GT(file.size(), 4u);
+        EXPECT_EQ(file.substr(0, 4), std::string("\0\1\0\0", 4)) << path;
+        const HbBlob blob(
+            hb_blob_create(file.data(), static_cast<unsigned>(file.size()), HB_MEMORY_MODE_READONLY, nullptr, nullptr));
+        EXPECT_EQ(hb_face_count(blob.get()), 1u);
+        EXPECT_EQ(hb_face_get_glyph_count(HbFace(hb_face_create(blob.get(), 0)).get()), face->glyphCount());
     }
 }
 
