@@ -39,12 +39,6 @@ std::string fewNumbers(const std::set<int>& numbers)
 
 } // namespace
 
-bool CRepairLog::empty() const
-{
-    return m_rebuiltFrom < 0 && m_foundByScan.empty() && m_missing.empty() && m_unreadable.empty() &&
-           m_wrongLength.empty() && m_skippedKids.empty() && !m_noPageTree && m_pagesIsAPage < 0;
-}
-
 std::vector<std::string> CRepairLog::lines() const
 {
     std::vector<std::string> lines;

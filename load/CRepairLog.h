@@ -38,7 +38,6 @@ public:
     // document is taken as that one page.
     void pagesIsAPage(int num) { m_pagesIsAPage = num; }
 
-    bool empty() const;
     // One line per kind, without the "Warning: " prefix.
     std::vector<std::string> lines() const;
     void clear() { *this = CRepairLog(); }

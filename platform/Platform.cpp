@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -206,16 +205,6 @@ int64_t readWhatIsThere(int fd, void* target, size_t count)
         return got > 0 ? got : -1;
     }
 #endif
-}
-
-ClockReading readClock()
-{
-    auto now = std::chrono::system_clock::now().time_since_epoch();
-    auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-    ClockReading reading;
-    reading.seconds = millis / 1000;
-    reading.milliseconds = static_cast<int>(millis % 1000);
-    return reading;
 }
 
 namespace {

@@ -60,13 +60,6 @@ int64_t readSome(int fd, void* target, size_t count);
 // waiting: 0 when it holds nothing, -1 at its end or on an error.
 int64_t readWhatIsThere(int fd, void* target, size_t count);
 
-// Seconds since the epoch and the millisecond part, from one reading of the clock.
-struct ClockReading {
-    int64_t seconds = 0;
-    int milliseconds = 0;
-};
-ClockReading readClock();
-
 // Follows links, so two names of one file give the same identity.
 FileIdentity identify(const std::string& path);
 FileIdentity identifyOpen(int fd);
