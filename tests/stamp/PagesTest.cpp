@@ -57,19 +57,25 @@ const AttributeCase kAttributes[] = {
     {"NotAQuarterTurnIsNone", "", "", "/Rotate 45", 0}, {"OwnZeroBeatsInherited", "", "/Rotate 90", "/Rotate 0", 0},
     {"NearestResourcesInline", "/Resources 7 3 R", "/Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 0, kLetter, {}, kInline},
     {"InheritedInAnObjectStream", "/MediaBox [0 0 595 842]", "/Rotate -90 /Resources <<  /Font << /F1 8 0 R >> /ProcSet [/PDF]  >>", "", 270, kA4, {}, kInline, true}, {"OwnFractionalTurnStillCounts", "", "/Rotate 90", "/Rotate 90.5", 0}};
-// Root node 2 with these entries, pages 3 and 4, object 8 free: the pages in order and their count. (A tree whose
-// nodes list each other over and over, too many visits to walk, is an end-to-end row.)
-struct ShapeCase { const char *name, *root; std::map<int, std::string> objects; std::vector<int> pages; int count = 0; };
+// Root node 2 with these entries, pages 3 and 4, object 8 free: the pages in order, their count and the repairs
+// said. (A tree whose nodes list each other over and over, too many visits to walk, is an end-to-end row.)
+struct ShapeCase { const char *name, *root; std::map<int, std::string> objects; std::vector<int> pages; int count = 0; std::string said = ""; };
 const ShapeCase kShapes[] = {
     {"CountOneWithTwoPages", "/Kids [3 0 R 4 0 R] /Count 1", {}, {3}, 1}, {"MissingCount", "/Kids [3 0 R 4 0 R]", {}, {3, 4}, 2},
     {"IndirectKids", "/Kids 6 0 R /Count 2", {{6, "[3 0 R 4 0 R]"}}, {3, 4}, 2},
     {"PageListedTwice", "/Kids [3 0 R 4 0 R 3 0 R] /Count 3", {}, {3, 4, 3}, 3},
     // Kids that loop back or are not there are skipped, as readers skip them.
     {"NodeInsideItselfThroughAGrandchild", "/Kids [5 0 R]",
-     {{5, "<< /Type /Pages /Kids [3 0 R 6 0 R] >>"}, {6, "<< /Type /Pages /Kids [5 0 R] >>"}}, {3}, 1},
-    {"MissingKid", "/Kids [3 0 R 8 0 R]", {{9, "null"}}, {3}, 1}, {"KidBeyondTheTable", "/Kids [3 0 R 4000 0 R]", {}, {3}, 1},
-    {"CatalogWithoutPages", "/Kids [3 0 R]", {{1, "<< /Type /Catalog >>"}}, {}, 0},
-    {"MissingRootNode", "/Kids [3 0 R]", {{1, "<< /Type /Catalog /Pages 8 0 R >>"}, {9, "null"}}, {}, 0}};
+     {{5, "<< /Type /Pages /Kids [3 0 R 6 0 R] >>"}, {6, "<< /Type /Pages /Kids [5 0 R] >>"}}, {3}, 1,
+     "page tree entry 5 is missing or loops back; skipped\n"},
+    {"MissingKid", "/Kids [3 0 R 8 0 R]", {{9, "null"}}, {3}, 1, "page tree entry 8 is missing or loops back; skipped\n"},
+    {"KidBeyondTheTable", "/Kids [3 0 R 4000 0 R]", {}, {3}, 1, "page tree entry 4000 is missing or loops back; skipped\n"},
+    {"ManyKidsMissing", "/Kids [3 0 R 4000 0 R 4001 0 R 4002 0 R 4003 0 R 4004 0 R 4005 0 R 4006 0 R 4007 0 R 4008 0 R 4009 0 R 4010 0 R]",
+     {}, {3}, 1, "11 page tree entries are missing or loop back; skipped: 4000, 4001, 4002, 4003, 4004, 4005, 4006, 4007, 4008, "
+     "4009, ...\n"},
+    {"CatalogWithoutPages", "/Kids [3 0 R]", {{1, "<< /Type /Catalog >>"}}, {}, 0, "the document has no page tree; copied without a stamp\n"},
+    {"MissingRootNode", "/Kids [3 0 R]", {{1, "<< /Type /Catalog /Pages 8 0 R >>"}, {9, "null"}}, {}, 0,
+     "the document has no page tree; copied without a stamp\n"}};
 // Objects written as given besides catalog 1 and root 2 (listing page 3 unless a row redefines it); object
 // `checked` as expected, {G} {I} {P} {S} standing for the numbers of the graphics state, the image, the prefix and
 // the stamp stream (with "annotate", of the appearance and annotation an update adds to page 1 alone; with
@@ -189,6 +195,10 @@ TEST_P(PageTreeShape, GivesThePagesInReadingOrder)
         numbers.push_back(page.objectNumber);
     EXPECT_EQ(std::make_pair(numbers, pageCount), std::make_pair(c.pages, c.count));
     EXPECT_EQ(CPageTreeWalker(doc->reader()).countDocument(), c.count) << "the count read without the walk";
+    std::string said;
+    for (const std::string& line : repairs.lines())
+        said += line + "\n";
+    EXPECT_EQ(said, c.said);
 }
 INSTANTIATE_TEST_SUITE_P(Trees, PageTreeShape, ::testing::ValuesIn(kShapes), kRowName);
 
