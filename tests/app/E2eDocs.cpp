@@ -178,18 +178,20 @@ const std::map<std::string, Maker>& registry()
         {"dry-run", [] { return buildDoc(withPages({PagePlan{}, page(90, {30, 40, 580, 760}), PagePlan{180}, page(270, {10, 20, 500, 700})})); }},
         {"one-turned", [] { return buildDoc(withPages({PagePlan{90}})); }},
         {"tagged", [] { return buildDoc(withPages({PagePlan{}, PagePlan{}}, true)); }},
-        // Roman, prefixed decimal, letters from 27 and a prefix alone, in a tree of two kids.
+        // Roman, prefixed decimal, letters from 27 and a prefix alone, in a tree of two kids; prefixes in PDFDocEncoding
+        // and in UTF-16 with a surrogate pair.
         {"labels", [] {
              DocPlan plan = plainPlan(8);
              // The second kid, its /Nums and a label in objects of their own, strings written in place in each.
-             plan.catalogEntries = "/PageLabels << /Kids [<< /Nums [0 << /S /r >> 2 << /S /D /P (A-) >>] >> @0] >>";
-             plan.objects = {"<< /Nums @1 >>", "[5 << /S /A /St 27 >> 7 @2]", "<< /P <FEFF0065006E0064> >>"};
+             plan.catalogEntries = "/PageLabels << /Kids [<< /Nums [0 << /S /r >> 2 << /S /D /P (\\344-) >>] >> @0] >>";
+             plan.objects = {"<< /Nums @1 >>", "[5 << /S /A /St 27 >> 7 @2]", "<< /P <FEFF00E9006E0064D835DD38> >>"};
              return buildDoc(plan); }},
         {"three", [] { return letters(threePages(false).build(), 3); }},
         {"three-objstm", [] { return letters(withObjectStreams(threePages(false)).build(), 3); }},
         {"three-extra", [] {
              B b = threePages(false);
              b.set(10, "<< /Unused true >>");
+             b.set(11, "<< /Unused true >>");
              return letters(b.build(), 3); }},
         {"three-junk", [] {
              B b = threePages(false);
@@ -278,6 +280,10 @@ const std::map<std::string, Maker>& registry()
              return doc; }},
         // Stamp pages that display red | blue over 96 x 48 points, each drawn another way.
         {"band-vector", [] { return bandStamp("", kBands, "<< >>"); }},
+        // Each band in a stream of its own, listed in an array object.
+        {"band-split", [] { return bandStamp("", "1 0 0 rg 0 0 48 48 re f", "<< >>", [](B& b) {
+             b.setStream(6, "", "0 0 1 rg 48 0 48 48 re f"), b.set(7, "[4 0 R 6 0 R]");
+             b.set(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 96 48] /Resources 5 0 R /Contents 7 0 R >>"); }); }},
         {"band-rotated", [] { return bandStamp("/MediaBox [0 0 48 96] /Rotate 90", "1 0 0 rg 0 0 48 48 re f 0 0 1 rg 0 48 48 48 re f", "<< >>"); }},
         // Green outside the crop box: drawn, it would show.
         {"band-cropped", [] { return bandStamp("/MediaBox [0 0 200 200] /CropBox [50 50 146 98]",
@@ -313,6 +319,10 @@ const std::map<std::string, Maker>& registry()
         // What PDF/A-1 forbids: a transparency group, a blend mode, a font the viewer supplies.
         {"band-pdfa", [] { return bandStamp("/Group << /S /Transparency /CS /DeviceRGB >>", "/GS0 gs BT /F1 12 Tf 0 0 Td (x) Tj ET " + kBands,
              "<< /ExtGState << /GS0 << /BM /Multiply >> >> /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>"); }},
+        {"band-pdfa-descriptor", [] { return bandStamp("", "BT /F1 12 Tf 0 0 Td (x) Tj ET " + kBands, "<< /Font << /F1 << /Type /Font "
+             "/Subtype /TrueType /BaseFont /Arial /FirstChar 120 /LastChar 120 /Widths [500] /FontDescriptor << /Type /FontDescriptor "
+             "/FontName /Arial,Bold /Flags 32 /FontBBox [0 0 1000 1000] /ItalicAngle 0 /Ascent 900 /Descent -200 /CapHeight 700 "
+             "/StemV 80 >> >> >> >>"); }},
         {"band-no-content", [] { return bandStamp("", "", "<< >>"); }},
         {"band-self-drawing", [] { return bandStamp("", "/Fm0 Do", "<< /XObject << /Fm0 6 0 R >> >>", [](B& b) {
              b.setStream(6, "/Type /XObject /Subtype /Form /BBox [0 0 96 48] /Resources 5 0 R", "/Fm0 Do"); }); }},
@@ -408,11 +418,11 @@ std::string edited(std::string pdf, const std::string& how)
         pdf.insert(pdf.find("\n7 0 obj") + 1, "% a line an editor added\n");
     else if (how == "no-table")
         pdf = pdf.substr(0, pdf.rfind("\nxref\n") + 1) + "trailer\n<< /Root 1 0 R >>\n%%EOF\n";
-    else if (how == "crlf") {
+    else if (how == "crlf" || how == "crlf-endstream-missing") {
         std::string converted;
         for (char c : pdf)
             converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        pdf = converted;
+        pdf = how == "crlf" ? converted : withFirstEndstream(converted, "         ");
     } else if (how == "length-short")
         pdf = withFirstLength(pdf, "20");
     else if (how == "length-long")
@@ -425,6 +435,11 @@ std::string edited(std::string pdf, const std::string& how)
         pdf = withFirstEndstream(pdf, "         ");
     else if (how == "object-10-gone")
         pdf.replace(pdf.find("10 0 obj"), 8, "% gone  ");
+    else if (how == "objects-gone-into-header") // their entries the lowest, at the header's second line
+        for (const char* object : {"10 0 obj", "11 0 obj"}) {
+            pdf.replace(pdf.find(object), 8, "% gone  ");
+            pdf.replace(entryAt(pdf, std::atoi(object)), 10, "0000000009");
+        }
     else if (how == "prev-to-garbage") {
         const size_t prev = pdf.rfind("/Prev ") + 6;
         pdf.replace(prev, pdf.find_first_not_of("0123456789", prev) - prev, "17");

@@ -424,6 +424,14 @@ void checkOutput(const Workspace& work, const Row& row, const std::string& outpu
         EXPECT_EQ(update.find("\ntrailer\n") != std::string::npos, table) << "an update of the input's kind";
         EXPECT_EQ(update.find("/Type /XRef") != std::string::npos, !table) << "an update of the input's kind";
         EXPECT_NE(update.find("/Prev "), std::string::npos);
+        // The file keeps its identity: the update's trailer has the input's /ID.
+        const auto idOf = [&](const std::string& pdf) {
+            const std::string trailer =
+                vtest::qpdf("--password=" + q(password) + " --show-object=trailer " + q(pdf)).output;
+            std::smatch id;
+            return std::regex_search(trailer, id, std::regex("/ID \\[[^\\]]*\\]")) ? id.str() : "";
+        };
+        EXPECT_EQ(idOf(out), idOf(work.file(inputName)));
     }
     if (row.stamps.empty())
         return;
@@ -808,6 +816,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, EndToEnd, testing::ValuesIn(rows({
     {"UpdateOfClassic", in("doc kinds-classic"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfXrefStream", in("doc kinds-xrefpng"), stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfHybrid", in("doc kinds-hybrid"), stamp("--incremental"), 0, {}, kStamp},
+    {"UpdateOfAFileWithAnId", {"clear.pdf=plain 2", "in.pdf=qpdf clear.pdf --static-id"}, stamp("--incremental"), 0, {}, kStamp},
     {"UpdateOfSomePages", in("doc turned"), stamp("--incremental -s2 -e4 -n3"), 0, {}, kStamp + "@3,4"},
     // A stamp annotation shows as the content stamp shows, upright on turned pages.
     {"Annotation", in("doc turned"), stamp("--annotation -pos50,70"), 0, {}, "50,70,96,48", MuPdf},
@@ -936,6 +945,7 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
      {"/VellicoStamp << /Id /logo /Kind /Pdf ", "/Subtype /Form"}},
     {"PdfNaturalSizeOnATurnedPage", band("vector", "doc one-turned"), "-iin.pdf -oout.pdf -jband.pdf -pos100,100", 0, {}, "100,100,96,48",
      MuPdf},
+    {"PdfOfTwoStreams", band("split"), placed("band.pdf"), 0, {}, kPlaced},
     {"PdfRotatedPage", band("rotated"), placed("band.pdf"), 0, {}, kPlaced, MuPdf},
     {"PdfCroppedPage", band("cropped"), placed("band.pdf"), 0, {}, kPlaced, MuPdf},
     {"PdfImage", band("image"), placed("band.pdf", "-opacity50"), 0, {}, kPlaced, MuPdf},
@@ -968,6 +978,8 @@ INSTANTIATE_TEST_SUITE_P(PdfStamps, EndToEnd, testing::ValuesIn(rows({
      "-is.pdf -oout.pdf --remove-all", 0, {}, "-", 0, {"!VellicoStamp", "!/BBox [0 0 96 48]", "!/Type3"}},
     {"PdfaBrokenByAStampPage", {"in.pdf=pdfa 1 3", "band.pdf=doc band-pdfa"}, placed("band.pdf"), 0, {"Processing" + breaks(1,
      "transparency (a blend mode, a transparency group), a font that is not embedded (Helvetica)")}},
+    {"PdfaBrokenByAStampPageFontDescriptor", {"in.pdf=pdfa 1 3", "band.pdf=doc band-pdfa-descriptor"}, placed("band.pdf"), 0,
+     {"Processing" + breaks(1, "a font that is not embedded (Arial,Bold)")}},
     {"PdfAnnotationsLeftBehind", band("two-pages"), placed("band.pdf"), 0,
      {"Processing\nWarning: stamp PDF file 'band.pdf': 2 annotations of page 1 are not carried over\nDone."}, kPlaced},
     {"PdfNeedsAPassword", {"in.pdf=plain 1", "b.pdf=doc band-vector", "band.pdf=qpdf b.pdf --encrypt 'u' o 256 --"}, placed("band.pdf"),
@@ -1031,10 +1043,10 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     // Each page its own text: labels as the catalog's tree gives them (the PDF reference's styles), numbers, and in a
     // tagged file marked as page numbering.
     {"TextPageLabels", in("doc labels"), text("--text '{label}/{page}' -s2"), 0, {}, "", 0,
-     {"~ii/2", "~A-1/3", "~A-3/5", "~AA/6", "~BB/7", "~end/8"}},
+     {"~ii/2", "~ä-1/3", "~ä-3/5", "~AA/6", "~BB/7", "~énd𝔸/8"}},
     // Regression: labels of an encrypted file's object streams were decrypted with no key, and came out as garbage.
     {"TextPageLabelsEncrypted", {"clear.pdf=doc labels", "in.pdf=qpdf clear.pdf --object-streams=generate --encrypt 'u' o 128 "
-     "--use-aes=y --"}, text("--password=u --text '{label}/{page}' -s8"), 0, {}, "", 0, {"~end/8"}},
+     "--use-aes=y --"}, text("--password=u --text '{label}/{page}' -s8"), 0, {}, "", 0, {"~énd𝔸/8"}},
     {"TextPageNumbersTagged", in("doc tagged"), text("--text 'p{page} of {pages}' --annotation"), 0, {}, "", 0, {"~p2"}},
     {"TextPageNumbersArtifact", in("doc tagged"), text("--text 'p{page}' -align center -pos-1,20"), 0, {}, "", MuPdf,
      {"/Artifact <</Type /Pagination>> BDC", "~p1", "~p2"}},
@@ -1091,6 +1103,10 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      {"Page 1: x 52, y 4, width 48, height 96"}, "", 0, {}, {""}},
     {"TextDiagonal", in("doc tagged"), text("--text CONFIDENTIAL --diagonal --dry-run"), 0,
      {"Page 1: x 30.6, y 60.93, width 550.8, height 670.13"}, "", 0, {}, {""}},
+    // On a turned page along the diagonal as shown: the stamp's box centred on the page as shown (720 x 550 and 680 x 490).
+    {"DiagonalOnTurnedPages", in("doc dry-run"), stamp("--diagonal --dry-run"), 0, {"Page 1: x 30.6, y 96.01, width 550.8, "
+     "height 599.98\nPage 2: x 89.38, y 27.5, width 541.24, height 495\nPage 3: x 30.6, y 96.01, width 550.8, height 599.98\n"
+     "Page 4: x 94.26, y 24.5, width 491.48, height 441\n"}, "", 0, {}, {""}},
     {"TextDiagonalIsAWatermark", in("doc tagged"), text("--text 'p{page}' --diagonal --outline"), 0, {}, "", 0,
      {"/Artifact <</Type /Pagination /Subtype /Watermark>> BDC", "1 Tr"}},
     // Paths: the letters' shapes, and no font nor text in the output.
@@ -1341,6 +1357,8 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
     {"NoTableAtAll", damage("no-table"), stamp(), 0, {warned(rebuilt("no startxref"))}, kStamp},
     {"ConvertedToCrLf", damage("crlf"), stamp(), 0, {warned(kInserted + "\nWarning: 3 streams have a wrong /Length; corrected: 6, 7, 8")},
      kStamp},
+    {"ConvertedToCrLfAndEndstreamMissing", damage("crlf-endstream-missing"), stamp(), 0, {warned(kInserted + "\nWarning: 3 streams "
+     "have a wrong /Length or no endstream; corrected: 6, 7, 8 (no endstream: 6)")}, kStamp},
     {"LengthTooShort", damage("length-short"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
     {"LengthTooLong", damage("length-long"), stamp(), 0, {warned("stream 6 has a wrong /Length; corrected")}, kStamp},
     // No "endstream" before the content's "endobj": its data runs to there, and the copy gets the keyword.
@@ -1350,6 +1368,10 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, EndToEnd, testing::ValuesIn(rows({
      kStamp},
     {"ObjectNamedInUseButMissing", damage("object-10-gone", "three-extra"), stamp(), 0,
      {warned("object 10 is named in the cross-reference data but missing from the file")}, kStamp},
+    // The copy begins with the header's lines alone when the lowest entry points at no object.
+    {"ObjectsNamedInUseButMissingAtTheHeader", damage("objects-gone-into-header", "three-extra"), stamp(), 0,
+     {warned("2 objects are named in the cross-reference data but missing from the file: 10, 11")}, kStamp, 0,
+     {"%PDF-1.7\n%\xE2\xE3\xCF\xD3\n"}},
     {"PrevPointingAtGarbage", damage("prev-to-garbage", "three-update"), stamp(), 0, {warned(rebuilt("no cross-reference section at offset 17"))},
      kStamp},
     {"RootNamingNoObject", damage("root-to-nothing"), stamp(), 0, {warned(rebuilt("the catalog, object 7, cannot be read"))}, kStamp},
@@ -1425,15 +1447,20 @@ std::string notRegular(const std::string& in)
 }
 // Workers that stop making progress: the list comes through a FIFO, so that the workers exist, and are stopped,
 // before they get a file.
-std::string stopped(const std::string& options, const std::string& then, int workers = 1)
+std::string stopped(const std::string& options, const std::string& then, int workers = 1,
+                    const std::string& stamp = "-jstamp.jpg")
 {
-    return "mkfifo list && { $V -i- -fout -jstamp.jpg --keep-going --report r.json " + options +
-           " < list & } && pid=$! && exec 3> list && for i in $(seq 200); do w=$(pgrep -P $pid) && [ $(echo $w | wc -w) = " +
-           std::to_string(workers) + " ] && break; sleep 0.05; done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && "
-           "exec 3>&- && " + then + "; wait $pid";
+    return "mkfifo list && { $V -i- -fout " + stamp + " --keep-going --report r.json " + options +
+           " < list & } && pid=$! && exec 3> list && for i in $(seq 200); do w=$(pgrep -P $pid) && [ $(echo $w | wc "
+           "-w) = " +
+           std::to_string(workers) +
+           " ] && break; sleep 0.05; done && kill -STOP $w && printf 'a.pdf\\nb.pdf\\n' >&3 && "
+           "exec 3>&- && " +
+           then + "; wait $pid";
 }
 const std::string kTimedOut = "Stopped: the file took longer than the time limit of 1 seconds (--timeout)";
 const std::string kKilled = "Stopped: the worker stamping the file ended unexpectedly (signal 9)";
+const std::string kKilledCounting = "Stopped: the worker counting the pages of the file ended unexpectedly (signal 9)";
 // A dry run of a list after a run of its file with the same options.
 std::string dryAfterRun(const std::string& options)
 {
@@ -1603,6 +1630,10 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kTimedOut, "b.pdf stamped p1 s1: "}},
     {"WorkerKilled", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--jobs 1", "sleep 0.5 && kill -KILL $w"), 2, {opened("a.pdf") + "\n" + kKilled + "\n"},
      "", Shell | Quick, {}, {"list", "out", "out/b.pdf"}, {"a.pdf failed p- s-: " + kKilled, "b.pdf stamped p1 s1: "}},
+    // Killed while it counts the pages for Bates numbers: the file fails, and takes no numbers.
+    {"WorkerKilledWhileCounting", {"a.pdf=plain 1", "b.pdf=plain 1"}, stopped("--jobs 1", "sleep 0.5 && kill -KILL $w", 1,
+     "--text B{bates}"), 2, {opened("a.pdf") + "\n" + kKilledCounting + "\n"}, "", Shell | Quick, {}, {"list", "out", "out/b.pdf"},
+     {"a.pdf failed p- s- bates none: " + kKilledCounting, "b.pdf stamped p1 s1 bates 000001..000001: "}},
     // Regression: the workers of a killed run went on with the files they had been handed (where SIGPIPE is
     // ignored, as here, nothing they sent to it ended them).
     {"WorkersEndWithTheirRun", {"a.pdf=plain 1", "b.pdf=plain 1"}, "trap '' PIPE && " + stopped("--jobs 2", "sleep 0.5 && "
