@@ -175,6 +175,9 @@ const std::map<std::string, Maker>& registry()
         {"marks", [] { return buildDoc(withPages({page(-1, {36, 36, 576, 756}, render::Box{54, 60, 550, 730}),
                                                   page(90, {40.5, 44.7, 570.2, 750.9}, render::Box{60, 66, 540, 720}),
                                                   page(270, {50, 50, 560, 740}), page(-1, {45, 48, 565, 745}, render::Box{70, 75, 530, 710})})); }},
+        // Two pages alike but for their trim boxes.
+        {"trims", [] { return buildDoc(withPages({page(-1, {36, 36, 576, 756}, render::Box{54, 60, 550, 730}),
+                                                  page(-1, {36, 36, 576, 756}, render::Box{70, 75, 530, 710})})); }},
         {"dry-run", [] { return buildDoc(withPages({PagePlan{}, page(90, {30, 40, 580, 760}), PagePlan{180}, page(270, {10, 20, 500, 700})})); }},
         {"one-turned", [] { return buildDoc(withPages({PagePlan{90}})); }},
         {"tagged", [] { return buildDoc(withPages({PagePlan{}, PagePlan{}}, true)); }},
