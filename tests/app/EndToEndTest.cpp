@@ -1113,9 +1113,9 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
     // Paths: the letters' shapes, and no font nor text in the output.
     {"TextAsPaths", in("plain 1"), text("--text 'Жук' --as-paths"), 0, {}, "", 0, {"!/FontFile", "!/Type0", " c\n"}},
     {"RotateNotANumber", in("plain 1"), text("--text x --rotate 4x"), 1, {"--rotate takes an angle in degrees from -360 to 360: '4x'"}},
-    // Each character in some installed font (Noto CJK, DejaVu Sans), but no font with both.
-    {"TextInNoOneFont", in("plain 1"), text("--text '日𝔸'"), 1, {"\n--text cannot be shown: no installed font has all of its "
-     "characters (name one with --font)\n"}, "", 0, {}, {""}},
+    // Each character in some installed font (Noto CJK, DejaVu Sans), but no font with both: refused before any file is read.
+    {"TextInNoOneFont", in("plain 1"), text("--text '日𝔸'"), 1, {refused("text cannot be shown: no installed font has all of its "
+     "characters (name one with --font)")}, "", Exact, {}, {""}},
     {"FontMissing", in("plain 1"), text("--text x --font no-such.ttf"), 1, {B + "--font 'no-such.ttf': no such file, and no "
      "installed font of that family\n"}, "", Exact},
     {"FontNotAFont", in("plain 1"), text("--text x --font stamp.jpg"), 1, {"--font 'stamp.jpg': not a font file"}},
