@@ -134,12 +134,12 @@ class JsonString : public testing::TestWithParam<JsonCase> {};
 TEST_P(JsonString, KeepsEveryByte) { EXPECT_EQ(jsonString(GetParam().text), GetParam().json); }
 INSTANTIATE_TEST_SUITE_P(Rows, JsonString, testing::Values(
     JsonCase{"Plain", "in/a b.pdf", "\"in/a b.pdf\""}, JsonCase{"Escapes", "a\"b\\c\nd\x01", "\"a\\\"b\\\\c\\nd\\u0001\""},
-    // UTF-8 is kept, four bytes from U+10000 to U+10FFFF too.
-    JsonCase{"Utf8Kept", "Pr\xC3\xBC" "fung \xE5\x90\x88 \xF0\x90\x80\x80 \xF4\x8F\xBF\xBF.pdf",
-             "\"Pr\xC3\xBC" "fung \xE5\x90\x88 \xF0\x90\x80\x80 \xF4\x8F\xBF\xBF.pdf\""},
+    // UTF-8 is kept, at the edges of each length too: U+0800, U+D7FF, U+10000, U+10FFFF.
+    JsonCase{"Utf8Kept", "Pr\xC3\xBC" "fung \xE5\x90\x88 \xE0\xA0\x80 \xED\x9F\xBF \xF0\x90\x80\x80 \xF4\x8F\xBF\xBF.pdf",
+             "\"Pr\xC3\xBC" "fung \xE5\x90\x88 \xE0\xA0\x80 \xED\x9F\xBF \xF0\x90\x80\x80 \xF4\x8F\xBF\xBF.pdf\""},
     // Latin-1 bytes, a cut sequence, overlong forms, a surrogate and a value past U+10FFFF: one escape per byte.
-    JsonCase{"NotUtf8", "caf\xE9 \xE5\x90 \xC0\xAF \xED\xA0\x80 \xF0\x8F\xBF\xBF \xF4\x90\x80\x80", "\"caf\\udce9 \\udce5\\udc90 "
-     "\\udcc0\\udcaf \\udced\\udca0\\udc80 \\udcf0\\udc8f\\udcbf\\udcbf \\udcf4\\udc90\\udc80\\udc80\""}),
+    JsonCase{"NotUtf8", "caf\xE9 \xE5\x90 \xC0\xAF \xE0\x9F\xBF \xED\xA0\x80 \xF0\x8F\xBF\xBF \xF4\x90\x80\x80", "\"caf\\udce9 "
+     "\\udce5\\udc90 \\udcc0\\udcaf \\udce0\\udc9f\\udcbf \\udced\\udca0\\udc80 \\udcf0\\udc8f\\udcbf\\udcbf \\udcf4\\udc90\\udc80\\udc80\""}),
     kRowName);
 // clang-format on
 

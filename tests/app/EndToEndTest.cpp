@@ -1597,6 +1597,7 @@ INSTANTIATE_TEST_SUITE_P(Batches, EndToEnd, testing::ValuesIn(rows({
      {"in.pdf stamped p1 s1 repaired: "}},
     // A damaged /Count: the pages found; an update that stops early has only /Count, at most one page per object.
     {"ReportCountsThePagesNotTheirCount", in("doc count-damaged"), stamp("--report r.json"), 0, {}, "", 0, {}, {}, {"in.pdf stamped p3 s3: "}},
+    {"ReportOfNoPageSelected", in("plain 2"), stamp("-s4 --report r.json"), 0, {}, "-", 0, {}, {}, {"in.pdf stamped p2 s0: "}},
     {"ReportBoundsTheCountOfAnUpdate", in("doc count-damaged"), stamp("--report r.json --incremental -s1 -e1"), 0, {}, "", 0, {}, {},
      {"in.pdf stamped p10 s1: "}},
     // Both refused for their permissions: only one of them is encrypted; an encrypted file that fails later is too.
