@@ -6,15 +6,18 @@
 #include <hb.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "font/CEmbeddedFont.h"
 #include "font/CidWidths.h"
+#include "font/GlyphOutline.h"
 #include "font/ToUnicodeCMap.h"
 #include "image/CNewObjectWriter.h"
 #include "pdf/CPdfException.h"
@@ -329,6 +332,42 @@ TEST(FontSubset, EmbedsAFaceOfACollectionAsAFontOfItsOwn)
             hb_blob_create(file.data(), static_cast<unsigned>(file.size()), HB_MEMORY_MODE_READONLY, nullptr, nullptr));
         EXPECT_EQ(hb_face_count(blob.get()), 1u);
         EXPECT_EQ(hb_face_get_glyph_count(HbFace(hb_face_create(blob.get(), 0)).get()), face->glyphCount());
+    }
+}
+
+// A glyph drawn as a path (--as-paths): m and l take two operands, c six and h none; a CFF glyph's points, its
+// curves' control points too, span the box HarfBuzz gives for the glyph.
+TEST(GlyphOutline, DrawsEachGlyphAsAPdfPath)
+{
+    for (const std::string& file : {kDejaVu, kNotoCjk}) {
+        const auto face = CFontFace::open(file);
+        for (char32_t c : std::u32string(U"Sag東京の")) {
+            const uint32_t glyph = face->glyphFor(c);
+            if (glyph == 0)
+                continue;
+            std::istringstream path(glyphOutline(*face, glyph, 1, 0, 0));
+            std::vector<double> operands;
+            double box[4] = {1e9, 1e9, -1e9, -1e9};
+            for (std::string word; path >> word;) {
+                if (!std::isalpha(static_cast<unsigned char>(word[0]))) {
+                    operands.push_back(std::stod(word));
+                    continue;
+                }
+                EXPECT_EQ(operands.size(), word == "c" ? 6u : word == "h" ? 0u : 2u) << file << ": " << word;
+                for (size_t i = 0; i + 1 < operands.size(); i += 2) {
+                    box[0] = std::min(box[0], operands[i]), box[2] = std::max(box[2], operands[i]);
+                    box[1] = std::min(box[1], operands[i + 1]), box[3] = std::max(box[3], operands[i + 1]);
+                }
+                operands.clear();
+            }
+            EXPECT_TRUE(operands.empty());
+            hb_glyph_extents_t extents;
+            ASSERT_TRUE(hb_font_get_glyph_extents(face->harfBuzzFont(), glyph, &extents));
+            const double expected[4] = {double(extents.x_bearing), double(extents.y_bearing + extents.height),
+                                        double(extents.x_bearing + extents.width), double(extents.y_bearing)};
+            for (int side = 0; side < 4 && face->outlines() == CFontFace::EOutlines::Cff; ++side)
+                EXPECT_NEAR(box[side], expected[side], 1) << file << " U+" << std::hex << static_cast<uint32_t>(c);
+        }
     }
 }
 
