@@ -20,11 +20,10 @@ public:
     void clear();
     // Shows `done` files finished.
     void show(size_t done);
-
-private:
     // The line's text for `done` of `total` files after `seconds`.
     static std::string text(size_t done, size_t total, double seconds);
 
+private:
     FILE* m_stream;
     size_t m_total = 0;
     std::string m_label;

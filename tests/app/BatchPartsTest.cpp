@@ -10,9 +10,11 @@
 #include <climits>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "app/CBatchSettings.h"
 #include "app/CFileOutcome.h"
+#include "app/CProgressLine.h"
 #include "app/CWorkerPool.h"
 #include "app/CommandLine.h"
 #include "app/ListFile.h"
@@ -142,6 +144,21 @@ INSTANTIATE_TEST_SUITE_P(Rows, JsonString, testing::Values(
      "\\udce5\\udc90 \\udcc0\\udcaf \\udce0\\udc9f\\udcbf \\udced\\udca0\\udc80 \\udcf0\\udc8f\\udcbf\\udcbf \\udcf4\\udc90\\udc80\\udc80\""}),
     kRowName);
 // clang-format on
+
+// The progress line: a rate once a file is done in measurable time, and the time left at that rate, to the second.
+TEST(ProgressLine, SaysTheRateAndTheTimeLeft)
+{
+    const std::tuple<size_t, size_t, double, const char*> rows[] = {
+        {0, 4, 0, "0 of 4 files"},
+        {0, 4, 3, "0 of 4 files"},
+        {1, 4, 0, "1 of 4 files"},
+        {1, 4, 2, "1 of 4 files, 0.5 files/s, 0:00:06 left"},
+        {3, 4, 1.5, "3 of 4 files, 2.0 files/s, 0:00:01 left"},
+        {1, 3662, 1, "1 of 3662 files, 1.0 files/s, 1:01:01 left"},
+    };
+    for (const auto& [done, total, seconds, said] : rows)
+        EXPECT_EQ(CProgressLine::text(done, total, seconds), said) << done << " " << total << " " << seconds;
+}
 
 // ---- What a worker hands back ----
 
