@@ -1139,6 +1139,9 @@ INSTANTIATE_TEST_SUITE_P(Text, EndToEnd, testing::ValuesIn(rows({
      "ignored"}},
     {"FontSizeNotANumber", in("plain 1"), text("--text x --font-size 12pt"), 1,
      {B + "--font-size takes a size in points greater than 0 and at most 10000: '12pt'\n"}, "", Exact},
+    {"FontSizeZero", in("plain 1"), text("--text x --font-size 0"), 1,
+     {B + "--font-size takes a size in points greater than 0 and at most 10000: '0'\n"}, "", Exact},
+    {"FontSizeAtItsLargest", in("plain 1"), text("--text x --font-size 10000 --dry-run"), 0, {"Page 1: "}, "", 0, {}, {""}},
     {"ColorNotHex", in("plain 1"), text("--text x --color red"), 1,
      {B + "--color takes six hexadecimal digits RRGGBB, such as ff0000 for red: 'red'\n"}, "", Exact},
 })), kRowName);
